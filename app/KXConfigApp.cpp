@@ -1,0 +1,37 @@
+#include "app/KXConfigApp.h"
+
+#include "app/ReportFile.h"
+#include "platform/ProgramFolder.h"
+
+namespace {
+CKXConfigApp* g_app = nullptr;
+}
+
+CKXConfigApp* TheApp() { return g_app; }
+
+CKXConfigApp::CKXConfigApp() { g_app = this; }
+
+bool CKXConfigApp::InitInstance(const QStringList& arguments) {
+    const QString argv0 = arguments.isEmpty() ? QString() : arguments.first();
+    ProgramFolder = ProgramFolderOverride.isEmpty() ? ResolveProgramFolder(argv0)
+                                                    : ProgramFolderOverride;
+    Paths = CSettingsPaths::ForProgramFolder(ProgramFolder);
+    ProgramFolder = Paths.programFolder;
+    Settings = CExchangeSettings::Read(Paths);
+    ResultCode = 0;
+    ReportFilePath.clear();
+    DiagnosticText.clear();
+
+    Mode = DecideRunMode(static_cast<int>(arguments.size()));
+    if (Mode == RunMode::Interactive) {
+        if (m_interactive) m_interactive(*this);
+        return false;
+    }
+    if (m_commandLine) m_commandLine(*this, arguments);
+    return false;
+}
+
+int CKXConfigApp::ExitInstance() {
+    if (!ReportFilePath.isEmpty()) WriteReportFile(ReportFilePath, ResultCode, DiagnosticText);
+    return ResultCode;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The application object: fixes the program folder and the settings files,
+// reads the exchange settings and runs either the interactive main window or
+// the command-line batch. ExitInstance writes the report file and yields the
+// process exit code.
+
+#include "app/Settings.h"
+
+#include <QStringList>
+
+#include <functional>
+
+enum class RunMode { Interactive, CommandLine };
+
+// Decided from the raw argument count before any Qt application object
+// exists: nothing after the program name means the main window.
+inline RunMode DecideRunMode(int argc) { return argc > 1 ? RunMode::CommandLine : RunMode::Interactive; }
+
+class CKXConfigApp {
+public:
+    // Runs the main window until it closes.
+    using InteractiveRunner = std::function<void(CKXConfigApp&)>;
+    // Runs the command-line batch; leaves its result in ResultCode.
+    using CommandLineRunner = std::function<void(CKXConfigApp&, const QStringList& arguments)>;
+
+    CKXConfigApp();
+
+    void SetInteractiveRunner(InteractiveRunner runner) { m_interactive = std::move(runner); }
+    void SetCommandLineRunner(CommandLineRunner runner) { m_commandLine = std::move(runner); }
+
+    // `arguments` holds the program path first. Always returns false: no
+    // message loop of its own follows.
+    bool InitInstance(const QStringList& arguments);
+    // Writes the report file when one was asked for; returns ResultCode.
+    int ExitInstance();
+
+    // Process-wide values of the run.
+    QString ProgramFolder;       // absolute, ends with '/'
+    CSettingsPaths Paths;
+    CExchangeSettings Settings;
+    RunMode Mode = RunMode::Interactive;
+    int ResultCode = 0;
+    QString ReportFilePath;
+    QString DiagnosticText;
+
+    // Set before InitInstance to use another program folder (tests).
+    QString ProgramFolderOverride;
+
+private:
+    InteractiveRunner m_interactive;
+    CommandLineRunner m_commandLine;
+};
+
+// The one application object of the process (null before it is made).
+CKXConfigApp* TheApp();

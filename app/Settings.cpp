@@ -1,0 +1,29 @@
+#include "app/Settings.h"
+
+#include "platform/ProfileFile.h"
+
+CSettingsPaths CSettingsPaths::ForProgramFolder(const QString& programFolder) {
+    CSettingsPaths paths;
+    paths.programFolder = programFolder;
+    if (!paths.programFolder.isEmpty() && !paths.programFolder.endsWith(QLatin1Char('/')))
+        paths.programFolder += QLatin1Char('/');
+    paths.loaderSettings = paths.programFolder + QStringLiteral("kxloader.ini");
+    paths.configSettings = paths.programFolder + QStringLiteral("kxconfig.ini");
+    return paths;
+}
+
+CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
+    const QString section = QString::fromLatin1(kSettingsSection);
+    CExchangeSettings s;
+    s.port = Profile::ReadString(paths.loaderSettings, section, QStringLiteral("port"),
+                                 QStringLiteral("COM1"));
+    s.config = Profile::ReadString(paths.loaderSettings, section, QStringLiteral("config"));
+    s.overwriteJournal = Profile::ReadInt(paths.loaderSettings, section,
+                                          QStringLiteral("OverwriteJournal"), 1);
+    s.setEdit = Profile::ReadInt(paths.configSettings, section, QStringLiteral("setedit"), 0);
+    return s;
+}
+
+bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value) {
+    return Profile::WriteString(paths.loaderSettings, QString::fromLatin1(kSettingsSection), key, value);
+}

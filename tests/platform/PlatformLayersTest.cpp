@@ -1,0 +1,109 @@
+#include "platform/ConsolePrompt.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TempFiles.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+TEST(ProgramFolder, BareNameIsFoundThroughPath) {
+    CTestDir dir;
+    ASSERT_TRUE(QDir(dir.Path()).mkpath("bin"));
+    ASSERT_TRUE(QDir(dir.Path()).mkpath("other"));
+    const QString exe = dir.File("bin/kxloader");
+    ASSERT_TRUE(WriteFileBytes(exe, "#!/bin/sh\n"));
+    QFile(exe).setPermissions(QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
+    // A same-named file that is not executable comes first and is skipped.
+    ASSERT_TRUE(WriteFileBytes(dir.File("other/kxloader"), "x"));
+
+    const QString path = dir.File("other") + ":" + dir.File("bin") + ":/usr/bin";
+    const QString folder = ProgramFolderFromArgv0("kxloader", path, dir.File("other"));
+    EXPECT_EQ(folder, QDir::cleanPath(dir.File("bin")) + "/");
+}
+
+TEST(ProgramFolder, RelativeAndAbsoluteNamesAndTheFallback) {
+    CTestDir dir;
+    EXPECT_EQ(ProgramFolderFromArgv0("./bin/kxloader", "", dir.Path()),
+              QDir::cleanPath(dir.File("bin")) + "/");
+    EXPECT_EQ(ProgramFolderFromArgv0("/opt/kx/kxloader", "", dir.Path()), "/opt/kx/");
+    // Not on PATH at all: the current folder, as an absolute path.
+    EXPECT_EQ(ProgramFolderFromArgv0("nothere", dir.File("none"), dir.Path()),
+              QDir::cleanPath(dir.Path()) + "/");
+}
+
+TEST(ProgramFolder, RunningProgramResolvesToItsOwnFolder) {
+    const QString folder = ResolveProgramFolder("whatever");
+    EXPECT_TRUE(folder.endsWith('/'));
+    EXPECT_TRUE(QFileInfo(folder).isAbsolute());
+    EXPECT_TRUE(QFileInfo::exists(folder + "platform_tests"));
+}
+
+TEST(TempFiles, UniqueKxFilesExistUntilRemoved) {
+    const QString a = CreateKxTempFile();
+    const QString b = CreateKxTempFile();
+    ASSERT_FALSE(a.isEmpty());
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(QFileInfo(a).fileName().startsWith("kx_"));
+    EXPECT_TRUE(QFileInfo::exists(a));
+    EXPECT_EQ(QFileInfo(a).size(), 0);
+    EXPECT_TRUE(RemoveFileQuietly(a));
+    EXPECT_TRUE(RemoveFileQuietly(b));
+    EXPECT_FALSE(QFileInfo::exists(a));
+    EXPECT_TRUE(RemoveFileQuietly(a));  // already gone
+    EXPECT_TRUE(CreateKxTempFile("/no/such/folder").isEmpty());
+}
+
+TEST(ConsolePrompt, ErrorsGoToStderrInfoToStdoutAndQuestionsNeverBlock) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    CConsolePrompt console(out, err);
+    console.Info("Справка", "Заголовок");
+    console.Error("Ошибка!", "KXLoader");
+    EXPECT_EQ(console.Message("?", "Внимание!", PromptIcon::Question, PromptButtons::YesNo), AnswerNo);
+    EXPECT_TRUE(console.SaveFileName({}).isEmpty());
+    auto readAll = [](FILE* f) {
+        std::rewind(f);
+        QByteArray bytes;
+        char buf[256];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, static_cast<qsizetype>(n));
+        return QString::fromUtf8(bytes);
+    };
+    EXPECT_EQ(readAll(out), "Заголовок: Справка\n");
+    EXPECT_EQ(readAll(err), "KXLoader: Ошибка!\nВнимание!: ?\n");
+    std::fclose(out);
+    std::fclose(err);
+}
+
+TEST(RecordingPrompt, ScopedInstallAndScriptedAnswers) {
+    CRecordingPrompt recorder;
+    {
+        CScopedPrompt scope(recorder);
+        recorder.QueueAnswer(AnswerYes);
+        EXPECT_TRUE(Prompt().AskYesNo("Сохранить?", "Внимание!"));
+        EXPECT_FALSE(Prompt().AskYesNo("Ещё?", "Внимание!"));  // default answer No
+    }
+    EXPECT_NE(&Prompt(), &recorder);
+    ASSERT_EQ(recorder.Messages().size(), 2);
+    EXPECT_EQ(recorder.Messages()[0].caption, "Внимание!");
+    EXPECT_EQ(recorder.Messages()[0].icon, PromptIcon::Question);
+}
+
+TEST(FakeClock, SleepsMoveTimeWithoutWaiting) {
+    CFakeClock fake;
+    CScopedClock scope(fake);
+    const auto start = Clock().NowMs();
+    for (int i = 0; i < 3700; ++i) Clock().SleepMs(50);
+    EXPECT_EQ(Clock().NowMs() - start, 185000);
+    EXPECT_EQ(fake.Sleeps(), 3700);
+}
+
+}  // namespace

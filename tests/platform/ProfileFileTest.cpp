@@ -1,0 +1,68 @@
+#include "platform/ProfileFile.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
+    CTestDir dir;
+    const QString ini = dir.File("kxloader.ini");
+    EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "port", "COM1"), "COM1");
+    EXPECT_EQ(Profile::ReadInt(ini, "kxloader.exe", "OverwriteJournal", 1), 1);
+
+    ASSERT_TRUE(dir.Write("kxloader.ini", "[other]\r\nport=COM5\r\n[kxloader.exe]\r\nconfig=/x.kxc\r\n"));
+    EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "port", "COM1"), "COM1");  // key elsewhere
+    EXPECT_EQ(Profile::ReadString(ini, "missing", "config", "d"), "d");
+    EXPECT_EQ(Profile::ReadString(ini, "KXLOADER.EXE", "CONFIG"), "/x.kxc");  // names ignore case
+}
+
+TEST(ProfileFile, WriteCreatesFileSectionAndKey) {
+    CTestDir dir;
+    const QString ini = dir.File("sub.ini");
+    ASSERT_TRUE(Profile::WriteString(ini, "kxloader.exe", "port", "COM3"));
+    EXPECT_EQ(dir.Read("sub.ini"), "[kxloader.exe]\r\nport=COM3\r\n");
+    ASSERT_TRUE(Profile::WriteString(ini, "kxloader.exe", "config", "C:\\Проекты\\a b.kxc"));
+    ASSERT_TRUE(Profile::WriteString(ini, "ZQR", "Parlink", "USB"));
+    EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "config"), "C:\\Проекты\\a b.kxc");
+    EXPECT_EQ(Profile::ReadString(ini, "zqr", "parlink"), "USB");
+}
+
+TEST(ProfileFile, RewriteKeepsUnknownLinesAndReplacesOnlyTheKey) {
+    CTestDir dir;
+    ASSERT_TRUE(dir.Write("a.ini",
+                          "; comment\n[kxloader.exe]\nport=COM1\nfoo = bar\n\n[mine]\nport=keep\n"));
+    ASSERT_TRUE(Profile::WriteString(dir.File("a.ini"), "kxloader.exe", "PORT", "COM7"));
+    ASSERT_TRUE(Profile::WriteString(dir.File("a.ini"), "kxloader.exe", "OverwriteJournal", "0"));
+    EXPECT_EQ(dir.Read("a.ini"),
+              "; comment\r\n[kxloader.exe]\r\nPORT=COM7\r\nfoo = bar\r\nOverwriteJournal=0\r\n\r\n"
+              "[mine]\r\nport=keep\r\n");
+    EXPECT_EQ(Profile::ReadString(dir.File("a.ini"), "mine", "port"), "keep");
+    EXPECT_EQ(Profile::ReadString(dir.File("a.ini"), "kxloader.exe", "foo"), "bar");
+}
+
+TEST(ProfileFile, ValuesAreVerbatim) {
+    CTestDir dir;
+    const QString ini = dir.File("v.ini");
+    const QString value = "\"quoted\";semi=eq\\back%1";
+    ASSERT_TRUE(Profile::WriteString(ini, "s", "k", value));
+    EXPECT_EQ(Profile::ReadString(ini, "s", "k"), value);
+}
+
+TEST(ProfileFile, IntegerReadingTakesLeadingDigits) {
+    CTestDir dir;
+    ASSERT_TRUE(dir.Write("i.ini", "[s]\na=12abc\nb=abc\nc=-4\nd=\n"));
+    const QString ini = dir.File("i.ini");
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "a", 9), 12);
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "b", 9), 0);
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "c", 9), -4);
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "d", 9), 0);
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "e", 9), 9);
+}
+
+TEST(ProfileFile, WriteIntoAnUnwritableFolderFails) {
+    CTestDir dir;
+    EXPECT_FALSE(Profile::WriteString(dir.File("no/such/folder/x.ini"), "s", "k", "v"));
+}
+
+}  // namespace

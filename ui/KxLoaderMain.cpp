@@ -1,0 +1,35 @@
+// kxloader: no arguments opens the main window; any argument runs the
+// command-line batch, which needs no display at all.
+
+#include "app/KXConfigApp.h"
+#include "platform/ConsolePrompt.h"
+#include "ui/PlaceholderMainWindow.h"
+#include "ui/QtPrompt.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFont>
+
+#include <memory>
+
+int main(int argc, char* argv[]) {
+    const RunMode mode = DecideRunMode(argc);
+    std::unique_ptr<QCoreApplication> qtApp;
+    CQtPrompt qtPrompt;
+    if (mode == RunMode::Interactive) {
+        auto gui = std::make_unique<QApplication>(argc, argv);
+        gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
+        SetPrompt(&qtPrompt);
+        qtApp = std::move(gui);
+    } else {
+        qtApp = std::make_unique<QCoreApplication>(argc, argv);
+    }
+
+    CKXConfigApp app;
+    app.SetInteractiveRunner(RunPlaceholderMainWindow);
+    // Arguments are taken from Qt, which decodes them with the system's locale.
+    app.InitInstance(QCoreApplication::arguments());
+    const int exitCode = app.ExitInstance();
+    SetPrompt(nullptr);
+    return exitCode;
+}
