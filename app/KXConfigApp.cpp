@@ -17,6 +17,7 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
                                                     : ProgramFolderOverride;
     Paths = CSettingsPaths::ForProgramFolder(ProgramFolder);
     ProgramFolder = Paths.programFolder;
+    SetProgramFolder(ProgramFolder);
     Settings = CExchangeSettings::Read(Paths);
     ResultCode = 0;
     ReportFilePath.clear();

@@ -42,3 +42,16 @@ QString ResolveProgramFolder(const QString& argv0) {
 #endif
     return ProgramFolderFromArgv0(argv0, qEnvironmentVariable("PATH"), QDir::currentPath());
 }
+
+namespace {
+QString& ProgramFolderStorage() {
+    static QString folder;
+    return folder;
+}
+}  // namespace
+
+const QString& ProgramFolder() { return ProgramFolderStorage(); }
+
+void SetProgramFolder(const QString& folder) {
+    ProgramFolderStorage() = folder.isEmpty() ? folder : WithSeparator(folder);
+}

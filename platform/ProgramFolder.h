@@ -14,3 +14,9 @@ QString ResolveProgramFolder(const QString& argv0);
 // (like a shell does) and falls back to `currentDir`.
 QString ProgramFolderFromArgv0(const QString& argv0, const QString& pathVariable,
                                const QString& currentDir);
+
+// The program folder of this process, set once at start-up (CKXConfigApp, the
+// tools) and read by the code that finds files beside the program (the link
+// component registry, the template database, the updater).
+const QString& ProgramFolder();
+void SetProgramFolder(const QString& folder);

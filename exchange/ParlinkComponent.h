@@ -1,0 +1,53 @@
+#pragma once
+// The terminal-link component as the exchange code uses it. One object serves
+// one session: open the port, talk, close the port, release. Every operation
+// returns a status that counts as success when it is 1 or more. Texts are
+// UTF-16 (QString) and may hold any character, including ';', CR, LF and
+// U+0004; the end of a stream of lines is an answer whose first character is
+// U+0004.
+//
+// Implementations live in plugin libraries named in components.ini beside the
+// program (see ComponentRegistry.h). A plugin exports
+//     extern "C" IParlinkX2* KxCreateParlinkX2(int interfaceVersion);
+// which returns a new object (or null when it cannot make one, or when
+// `interfaceVersion` is not kParlinkInterfaceVersion). The object is given
+// back with Release(), never with delete, so that it is freed by the library
+// that made it.
+
+#include <QString>
+
+inline constexpr int kParlinkInterfaceVersion = 1;
+inline constexpr const char* kParlinkFactorySymbol = "KxCreateParlinkX2";
+inline constexpr const char* kParlinkProgId = "KXC.ParlinkX2";
+
+class IParlinkX2 {
+public:
+    // Opens the link on a port name: "COM1".."COM8", "\\.\WCEUSBSH001",
+    // "ActiveSync", a device path, or a transport form of the component's own.
+    virtual int OpenPort(const QString& port) = 0;
+    // Ends the session.
+    virtual int ClosePort() = 0;
+    // A command: three-character codes such as "998", "111", "40R", or "--s".
+    virtual int SendCommand(const QString& command) = 0;
+    // The data that belongs to the preceding command (time stamp, value, record piece).
+    virtual int SendData(const QString& data) = 0;
+    // One answer per call.
+    virtual int Receive(QString* answer) = 0;
+    // Closes a block of records.
+    virtual int EndData() = 0;
+    virtual QString GetComponentVersion() = 0;
+    virtual QString GetProtocolVersion() = 0;
+    // Succeeds when the terminal answers on the open link within the time-out.
+    virtual int WaitLink(int timeoutMs) = 0;
+    // Frees the object (the session's port should be closed first).
+    virtual void Release() = 0;
+
+protected:
+    virtual ~IParlinkX2() = default;
+};
+
+extern "C" {
+using KxCreateParlinkX2Fn = IParlinkX2* (*)(int interfaceVersion);
+}
+
+inline bool ParlinkSucceeded(int status) { return status >= 1; }
