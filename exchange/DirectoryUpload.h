@@ -1,0 +1,65 @@
+#pragma once
+// Uploading reference directories (and the info table) to the terminal, and
+// downloading the terminal's info table into the info file.
+
+#include "exchange/ExchangeProgress.h"
+#include "exchange/ParlinkComponent.h"
+#include "platform/CodePage.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+
+// What to upload, in upload order. 0..6 are the DirectoryKind codes.
+enum UploadItem : int {
+    UploadOperations = 0,
+    UploadExecutors = 1,
+    UploadAddresses = 2,
+    UploadDocuments = 3,
+    UploadWares = 4,
+    UploadWareDetails = 5,
+    UploadDocumentPlan = 6,
+    UploadInfo = 7,
+};
+inline constexpr int kUploadItemCount = 8;
+
+// One upload (a progress window's worker or a command-line run). The flags may
+// be set from another thread while an upload runs: the upload takes a flag that
+// was set again in one of its later passes.
+class UploadSelection {
+public:
+    bool showMessages = true;    // error boxes and progress notifications
+    QString caption;             // caption of the error boxes
+    IExchangeProgress* progressWindow = nullptr;  // none from the command line
+    // The terminal's message when it rejected the last upload, else empty.
+    QString DiagnosticText;
+    // Code page of the directory files (the info file is always read with it too).
+    CodePage::CCodec codec;
+
+    void Select(int item, bool on = true);
+    bool IsSelected(int item) const;
+    int SelectedCount() const;
+    // Clears the flag of `item` and tells whether it was set.
+    bool Take(int item);
+
+private:
+    std::array<std::atomic<int>, kUploadItemCount> m_flags{};
+};
+
+// Uploads every selected directory from its current DirectoryFiles path (the
+// info table from the info path) in one session and waits for the terminal to
+// confirm. Clears the flag of each directory it takes. Returns 0, 1-5, 20-26,
+// 30-36, 40, 59, 110 or 200 + the terminal's rejection number (ExchangeCodes.h).
+int UploadDirectories(UploadSelection& selection, const QString& port);
+
+// Sends one record as pieces of `chunkLength` characters (a record whose length
+// is a multiple of the piece length ends with an empty piece). 0 or 4.
+inline constexpr int kRecordChunkLength = 200;
+int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
+               IExchangeProgress* progress = nullptr);
+
+// Downloads the terminal's info table into the DirectoryFiles info path,
+// replacing it. Uses the selection's show-messages flag and caption.
+// Returns 0, 1-4 or 69.
+int DownloadInfoTable(UploadSelection& selection, const QString& port);

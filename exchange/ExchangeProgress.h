@@ -1,0 +1,27 @@
+#pragma once
+// Progress of a running exchange, as the notifications 1025-1029 of the
+// progress windows. The exchange calls them synchronously on its own thread;
+// a window on another thread forwards them with a blocking queued connection,
+// so a text passed to SetStageText stays valid for the whole call. The window
+// must therefore never wait for the exchange on its own thread.
+
+#include <QString>
+
+class IExchangeProgress {
+public:
+    virtual ~IExchangeProgress() = default;
+    virtual void SetItemRange(int count) = 0;        // 1025: upper bar 0..count, position 0
+    virtual void StepItem() = 0;                     // 1026: upper bar one step
+    virtual void SetStageRange(int count) = 0;       // 1027: lower bar 0..count, position 0
+    virtual void StepStage() = 0;                    // 1028: lower bar one step
+    virtual void SetStageText(const QString& text) = 0;  // 1029: stage text
+};
+
+// The numbers of the notifications, for adapters that keep them.
+namespace ProgressMessage {
+inline constexpr int kSetItemRange = 1025;
+inline constexpr int kStepItem = 1026;
+inline constexpr int kSetStageRange = 1027;
+inline constexpr int kStepStage = 1028;
+inline constexpr int kSetStageText = 1029;
+}  // namespace ProgressMessage

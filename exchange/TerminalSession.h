@@ -1,0 +1,53 @@
+#pragma once
+// One session with the terminal that reads its identity: the terminal
+// information button, the connection check of the configuration upload and
+// the /i switch of the command line.
+
+#include <QString>
+#include <QStringList>
+
+// The terminal's identity after a successful ConnectTerminal. Fields the
+// terminal did not send stay empty.
+struct TerminalInfo {
+    QString program;           // "--s" field 1
+    QString programVersion;    // "--s" field 2
+    QString firstHField;       // "--h" field 1 (kept, never shown)
+    QString terminal;          // "--h" field 2
+    QString deviceId;          // "--h" field 3
+    QString componentVersion;  // GetComponentVersion
+    QString protocolVersion;   // GetProtocolVersion
+};
+
+class TerminalSession {
+public:
+    bool showMessages = true;              // error boxes on failure
+    QString caption = QStringLiteral("KXLoader");
+    TerminalInfo info;
+
+    // Opens a session on `port`, asks "--s" and "--h", reads the component's
+    // versions and closes. Returns 0, or 1-4 (ExchangeCodes.h).
+    int ConnectTerminal(const QString& port);
+};
+
+// "Программа: ...\nDeviceID: ..." as the information box and the /i file show it.
+QString TerminalInfoText(const TerminalInfo& info);
+// The same with "Серийный номер" for the DeviceID, as the connection check shows it.
+QString TerminalCheckText(const TerminalInfo& info);
+
+// The fields of a terminal answer: split at every ';', the text after the last
+// one included (possibly empty); an answer without ';' is one field, an empty
+// answer has none.
+QStringList SplitAnswer(const QString& answer);
+// Field `index` (1-based) of an answer, empty when the answer has fewer fields.
+QString AnswerField(const QStringList& fields, int index);
+
+// The port name handed to the component: "USB" means the terminal's USB
+// device; every other name is passed as it stands.
+QString ComponentPortName(const QString& port);
+
+// The leading decimal integer of a text (optional blanks and sign first, 0
+// when there are no digits), saturated to the int range.
+int LeadingInteger(QStringView text);
+
+// The local date and time as the 14 digits YYYYMMDDhhmmss the terminal expects.
+QString TerminalTimeStamp();
