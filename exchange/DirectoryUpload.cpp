@@ -1,0 +1,246 @@
+#include "exchange/DirectoryUpload.h"
+
+#include "directories/DirectoryFiles.h"
+#include "exchange/ExchangeCodes.h"
+#include "exchange/ParlinkSession.h"
+#include "exchange/TerminalSession.h"
+#include "exchange/UploadFileReader.h"
+#include "platform/Clock.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+
+void UploadSelection::Select(int item, bool on) {
+    if (item >= 0 && item < kUploadItemCount) m_flags[item].store(on ? 1 : 0);
+}
+
+bool UploadSelection::IsSelected(int item) const {
+    return item >= 0 && item < kUploadItemCount && m_flags[item].load() != 0;
+}
+
+int UploadSelection::SelectedCount() const {
+    int count = 0;
+    for (const auto& flag : m_flags) count += flag.load() != 0 ? 1 : 0;
+    return count;
+}
+
+bool UploadSelection::Take(int item) {
+    return item >= 0 && item < kUploadItemCount && m_flags[item].exchange(0) != 0;
+}
+
+namespace {
+
+struct UploadStep {
+    const char* stageText;
+    const char* command;
+    const char* cannotOpen;
+    int openCode;
+    const char* cannotRead;
+    int readCode;
+    const char* sendFailed;
+};
+
+// In upload order; the index is the UploadItem.
+const UploadStep kUploadSteps[kUploadItemCount] = {
+    {"Справочник операций", "111", "Внимание! Не могу открыть справочник операций!\n",
+     ExchangeCode::kOpenOperations,
+     "Внимание! Не могу прочитать строку из файла справочника операций!\n",
+     ExchangeCode::kReadOperations, "Ошибка обмена! Ошибка в отправлении справочника операций!"},
+    {"Справочник сотрудников", "121", "Внимание! Не могу открыть справочник сотрудников!\n",
+     ExchangeCode::kOpenExecutors,
+     "Внимание! Не могу прочитать строку из файла справочника сотрудников!\n",
+     ExchangeCode::kReadExecutors, "Ошибка обмена! Ошибка в отправлении справочника сотрудников!"},
+    {"Справочник адресов", "131", "Внимание! Не могу открыть справочник адресов!\n",
+     ExchangeCode::kOpenAddresses,
+     "Внимание! Не могу прочитать строку из файла справочника адресов!\n",
+     ExchangeCode::kReadAddresses, "Ошибка обмена! Ошибка в отправлении справочника адресов!"},
+    {"Справочник документов", "141", "Внимание! Не могу открыть справочник документов!\n",
+     ExchangeCode::kOpenDocuments,
+     "Внимание! Не могу прочитать строку из файла справочника документов!\n",
+     ExchangeCode::kReadDocuments, "Ошибка обмена! Ошибка в отправлении справочника документов!"},
+    {"Справочник товаров", "151", "Внимание! Не могу открыть справочник товаров (шапка)!\n",
+     ExchangeCode::kOpenWares,
+     "Внимание! Не могу прочитать строку из файла справочника товаров (шапка)!\n",
+     ExchangeCode::kReadWares, "Ошибка обмена! Ошибка в отправлении справочника товаров (шапка)!"},
+    {"Справочник товаров(детали)", "161", "Внимание! Не могу открыть справочник товаров (детали)!\n",
+     ExchangeCode::kOpenWareDetails,
+     "Внимание! Не могу прочитать строку из файла справочника товаров (детали)!\n",
+     ExchangeCode::kReadWareDetails,
+     "Ошибка обмена! Ошибка в отправлении справочника товаров (детали)!"},
+    {"Справочник документов(детали)", "171",
+     "Внимание! Не могу открыть справочник документов (детали)!\n", ExchangeCode::kOpenDocumentPlan,
+     "Внимание! Не могу прочитать строку из файла справочника документов (детали)!\n",
+     ExchangeCode::kReadDocumentPlan,
+     "Ошибка обмена! Ошибка в отправлении справочника документов (детали)!"},
+    {"Справочник info", "1F1", "Внимание! Не могу открыть справочник info!\n", ExchangeCode::kOpenInfo,
+     "Внимание! Не могу прочитать строку из файла справочника info!\n", ExchangeCode::kReadInfo,
+     "Ошибка обмена! Ошибка в отправлении таблицы информация!"},
+};
+
+constexpr int kUploadPasses = 20;
+constexpr int kSyncRounds = 37;
+constexpr int kSyncPollsPerRound = 101;
+constexpr int kSyncPollMs = 50;
+constexpr int kFinishPauseMs = 500;
+// Synchronise's answer when the terminal confirmed (every result code is >= 0).
+constexpr int kSynchronised = -1;
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QString ItemPath(int item) {
+    const DirectoryFiles files = CurrentDirectoryFiles();
+    return item == UploadInfo ? files.infoFile : files.directories[item];
+}
+
+// Uploads one directory; 0 or the code to end the whole upload with (the
+// message is shown and the session closed by the caller's Fail).
+int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangeProgress* progress,
+              int item) {
+    const UploadStep& step = kUploadSteps[item];
+    IParlinkX2& link = session.Link();
+    if (progress) {
+        progress->StepStage();
+        progress->SetStageText(Text(step.stageText));
+    }
+
+    CUploadFileReader reader;
+    if (!reader.Open(ItemPath(item))) {
+        link.SendCommand(QStringLiteral("ROL"));
+        return session.Fail(step.openCode, Text(step.cannotOpen));
+    }
+    const QString command = QString::fromLatin1(step.command);
+    if (!ParlinkSucceeded(link.SendCommand(command))) {
+        if (item == UploadOperations) link.SendCommand(QStringLiteral("ROL"));
+        return session.Fail(ExchangeCode::kNoAnswer,
+                            QStringLiteral("Ошибка обмена! Ошибка отправлении команды %1!").arg(command));
+    }
+    if (progress) progress->SetItemRange(100);
+
+    QByteArray bytes;
+    while (!reader.HitEnd()) {
+        if (progress) progress->StepItem();
+        const CUploadFileReader::Result read = reader.Next(&bytes);
+        if (read == CUploadFileReader::ReadError) {
+            reader.Close();
+            link.SendCommand(QStringLiteral("ROL"));
+            return session.Fail(step.readCode, Text(step.cannotRead));
+        }
+        if (read == CUploadFileReader::EndOfFile) continue;
+        const QString record = selection.codec.Decode(StripLineEnd(bytes));
+        if (record.isEmpty()) continue;
+        if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
+            reader.Close();
+            return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed));
+        }
+    }
+    link.EndData();
+    reader.Close();
+    return ExchangeCode::kOk;
+}
+
+// Waits for the terminal to confirm ("SYNC") or reject the load.
+int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeProgress* progress) {
+    IParlinkX2& link = session.Link();
+    const QString syncFailed = QStringLiteral("Ошибка обмена! Ошибка синхронизации!");
+    if (progress) {
+        progress->SetStageRange(1);
+        progress->StepStage();
+        progress->SetStageText(QStringLiteral("Синхронизация"));
+    }
+    for (int round = 0; round < kSyncRounds; ++round) {
+        if (progress) progress->SetItemRange(100);
+        for (int poll = 0; poll < kSyncPollsPerRound; ++poll) {
+            if (progress) progress->StepItem();
+            if (round == kSyncRounds - 1 && poll == kSyncPollsPerRound - 1)
+                return session.Fail(ExchangeCode::kSyncTimeout, syncFailed);
+            Clock().SleepMs(kSyncPollMs);
+            QString answer;
+            if (!ParlinkSucceeded(link.Receive(&answer)))
+                return session.Fail(ExchangeCode::kNoAnswer, syncFailed);
+            if (answer.isEmpty()) continue;
+            if (answer == QLatin1String("SYNC")) return kSynchronised;
+
+            // A rejection: "<anything>;<number>;<text>", fields separated by
+            // any run of ';', CR and LF.
+            const QStringList tokens =
+                answer.split(QRegularExpression(QStringLiteral("[;\\r\\n]+")), Qt::SkipEmptyParts);
+            if (tokens.size() < 2) return session.End(ExchangeCode::kBadSyncAnswer);
+            // A negative number would turn the rejection into "no error" or
+            // another code of its own; it can only be a garbled answer.
+            const int number = LeadingInteger(tokens[1]);
+            if (number < 0) return session.End(ExchangeCode::kBadSyncAnswer);
+            selection.DiagnosticText = tokens.size() > 2 ? tokens[2] : QString();
+            session.Close();
+            session.ShowWarning(
+                QStringLiteral("%1\nЗагрузка справочников отменена!").arg(selection.DiagnosticText));
+            return number > INT_MAX - ExchangeCode::kRejectedBase ? INT_MAX
+                                                                   : ExchangeCode::kRejectedBase + number;
+        }
+    }
+    return session.Fail(ExchangeCode::kSyncTimeout, syncFailed);  // not reached
+}
+
+}  // namespace
+
+int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
+               IExchangeProgress* progress) {
+    if (showMessages && progress) progress->StepItem();
+    if (chunkLength <= 0) chunkLength = static_cast<int>(std::max<qsizetype>(text.size(), 1));
+    qsizetype offset = 0;
+    do {
+        if (!ParlinkSucceeded(link.SendData(text.mid(offset, chunkLength)))) return ExchangeCode::kNoAnswer;
+        offset += chunkLength;
+    } while (offset <= text.size());
+    return ExchangeCode::kOk;
+}
+
+int UploadDirectories(UploadSelection& selection, const QString& port) {
+    selection.DiagnosticText.clear();
+    IExchangeProgress* progress = selection.showMessages ? selection.progressWindow : nullptr;
+    const OpeningMessages messages{QStringLiteral("Ошибка! Не могу найти компоненту Parlink"),
+                                   QStringLiteral("Ошибка! Не могу создать Parlink обьект!"),
+                                   QStringLiteral("Ошибка! Не могу открыть порт %1!").arg(port),
+                                   QStringLiteral("Ошибка! Терминал не отвечает! (порт %1)").arg(port)};
+    const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
+
+    CParlinkSession session(selection.showMessages, selection.caption);
+    if (const int opened = session.Open(port, messages); opened != ExchangeCode::kOk) return opened;
+    IParlinkX2& link = session.Link();
+
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("303"))))
+        return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
+    if (!ParlinkSucceeded(link.SendData(TerminalTimeStamp())))
+        return session.Fail(ExchangeCode::kNoAnswer,
+                            QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("002"))))
+        return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
+
+    // Later passes pick up a directory that was selected again while the
+    // upload ran.
+    for (int pass = 0; pass < kUploadPasses; ++pass) {
+        for (int item = 0; item < kUploadItemCount; ++item) {
+            if (!selection.Take(item)) continue;
+            if (const int sent = UploadOne(session, selection, progress, item); sent != ExchangeCode::kOk)
+                return sent;
+        }
+    }
+
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("003"))))
+        return session.Fail(ExchangeCode::kNoAnswer,
+                            QStringLiteral("Ошибка обмена! Ошибка отправлении команды 003!"));
+    if (const int synced = Synchronise(session, selection, progress); synced != kSynchronised)
+        return synced;
+
+    if (selection.showMessages) {
+        if (progress) {
+            progress->SetItemRange(1);
+            progress->StepItem();
+        }
+        Clock().SleepMs(kFinishPauseMs);
+    }
+    link.SendCommand(QStringLiteral("004"));
+    return session.End(ExchangeCode::kOk);
+}

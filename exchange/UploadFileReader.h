@@ -1,0 +1,37 @@
+#pragma once
+// Reads a directory or info file the way the upload always has: as text-mode
+// lines of at most 1023 bytes each, CR LF read as LF. A longer physical line
+// comes back in several parts, each sent as a record of its own, as the
+// terminal has always received it.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+class CUploadFileReader {
+public:
+    static constexpr qsizetype kMaxLineBytes = 1023;
+    enum Result { Line, EndOfFile, ReadError };
+
+    bool Open(const QString& path);
+    // The next line with its LF (when one was reached), at most kMaxLineBytes
+    // bytes. EndOfFile when nothing was left to read.
+    Result Next(QByteArray* line);
+    // A read has reached the end of the file (the C library's end-of-file
+    // indicator: set only by a read that met the end).
+    bool HitEnd() const { return m_hitEnd; }
+    void Close() { m_file.close(); }
+
+private:
+    bool Fill();
+
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    bool m_hitEnd = false;
+    bool m_failed = false;
+};
+
+// The record text of a line read by CUploadFileReader: the line end (LF, CR LF
+// or a trailing CR) removed, so no record ever carries one.
+QByteArray StripLineEnd(QByteArray line);
