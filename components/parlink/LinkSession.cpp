@@ -1,0 +1,323 @@
+#include "components/parlink/LinkSession.h"
+
+#include "components/parlink/LinkTransport.h"
+#include "platform/ProfileFile.h"
+
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace {
+
+// The I/O thread wakes at least this often to pick up what the caller queued.
+constexpr int kQuantumMs = 2;
+// Bounds of the queued bytes between caller, protocol and port.
+constexpr qsizetype kOutboxLimit = 128 * 1024;
+constexpr qsizetype kUnframedLimit = 128 * 1024;
+constexpr qint64 kPortWriteLimit = 32 * 1024;
+// Answers not yet taken by the caller; beyond this the port is not read, so
+// the terminal's window fills and it waits.
+constexpr qsizetype kInboxLimit = 16 * 1024 * 1024;
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+CLinkSettings CLinkSettings::Load(const QString& settingsFile) {
+    CLinkSettings s;
+    if (settingsFile.isEmpty()) return s;
+    const QString section = QStringLiteral("link");
+    auto get = [&](const char* key, int def, int lo, int hi) {
+        return std::clamp(Profile::ReadInt(settingsFile, section, QLatin1String(key), def), lo, hi);
+    };
+    s.baudRate = get("BaudRate", s.baudRate, 50, 4000000);
+    s.linkTimeoutMs = get("LinkTimeoutMs", s.linkTimeoutMs, 200, 600000);
+    s.answerTimeoutMs = get("AnswerTimeoutMs", s.answerTimeoutMs, 200, 600000);
+    s.connectTimeoutMs = get("ConnectTimeoutMs", s.connectTimeoutMs, 50, 600000);
+    s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 0, 600000);
+    s.endpoint.maxPayload = get("FramePayload", s.endpoint.maxPayload, 16, Link::kMaxFramePayload);
+    s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
+    return s;
+}
+
+class CLinkSession::CIoThread final : public QThread {
+public:
+    explicit CIoThread(CLinkSession* session) : m_session(session) {}
+    void run() override { m_session->IoMain(); }
+
+private:
+    CLinkSession* m_session;
+};
+
+CLinkSession::CLinkSession(const CLinkSettings& settings) : m_settings(settings) {}
+
+CLinkSession::~CLinkSession() { Close(); }
+
+bool CLinkSession::Open(const CPortTarget& target, QString* error) {
+    Close();
+    {
+        std::lock_guard guard(m_lock);
+        m_target = target;
+        m_outbox.clear();
+        m_outboxUrgent = false;
+        m_stop = false;
+        m_openDone = false;
+        m_open = false;
+        m_failed = false;
+        m_failure.clear();
+        m_answers.clear();
+        m_answerBytes = 0;
+        m_lastPong = m_lastPollReply = m_pollIssued = m_nextId = 0;
+        m_drained = true;
+        m_stats = {};
+    }
+    m_thread = std::make_unique<CIoThread>(this);
+    m_thread->start();
+    std::unique_lock lock(m_lock);
+    m_changed.wait(lock, [&] { return m_openDone; });
+    if (!m_open) {
+        const QString why = m_failure;
+        lock.unlock();
+        m_thread->wait();
+        m_thread.reset();
+        if (error) *error = why;
+        return false;
+    }
+    return true;
+}
+
+bool CLinkSession::IsOpen() const {
+    std::lock_guard guard(m_lock);
+    return m_open;
+}
+
+void CLinkSession::Close() {
+    if (!m_thread) return;
+    {
+        std::unique_lock lock(m_lock);
+        if (m_open && !m_failed) {
+            Link::AppendEmptyMessage(m_outbox, Link::MessageType::Bye);
+            m_outboxUrgent = true;
+            // The last commands ("004", "ROL") must reach the terminal before
+            // the port goes; a dead link ends this wait through its time-out.
+            WaitFor(lock, NowMs() + m_settings.closeTimeoutMs,
+                    [&] { return m_failed || (m_drained && m_outbox.isEmpty()); });
+        }
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread->wait();
+    m_thread.reset();
+    std::lock_guard guard(m_lock);
+    m_open = false;
+}
+
+bool CLinkSession::Failed() const {
+    std::lock_guard guard(m_lock);
+    return m_failed;
+}
+
+QString CLinkSession::FailureText() const {
+    std::lock_guard guard(m_lock);
+    return m_failure;
+}
+
+Link::EndpointStats CLinkSession::Stats() const {
+    std::lock_guard guard(m_lock);
+    return m_stats;
+}
+
+void CLinkSession::FailLocked(const QString& why) {
+    if (m_failed) return;
+    m_failed = true;
+    m_failure = why;
+}
+
+bool CLinkSession::WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t deadlineMs,
+                           const std::function<bool()>& done) {
+    while (!done()) {
+        const std::int64_t left = deadlineMs - NowMs();
+        if (left <= 0) return false;
+        m_changed.wait_for(lock, std::chrono::milliseconds(std::min<std::int64_t>(left, 100)));
+    }
+    return true;
+}
+
+bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
+    std::unique_lock lock(m_lock);
+    if (!m_open || m_failed) return false;
+    if (type == Link::MessageType::EndData)
+        Link::AppendEmptyMessage(m_outbox, type);
+    else
+        Link::AppendTextMessage(m_outbox, type, text);
+    // Commands are short and usually followed by a wait: frame them at once.
+    if (type != Link::MessageType::Data) m_outboxUrgent = true;
+    if (m_outbox.size() > kOutboxLimit) {
+        // The I/O thread takes the outbox as the line drains; a dead line
+        // ends this wait by failing the session.
+        while (m_outbox.size() > kOutboxLimit && !m_failed) m_changed.wait(lock);
+    }
+    return !m_failed;
+}
+
+bool CLinkSession::Receive(QString* answer) {
+    if (!answer) return false;
+    std::unique_lock lock(m_lock);
+    auto take = [&] {
+        *answer = std::move(m_answers.front());
+        m_answerBytes -= answer->size() * 2;
+        m_answers.pop_front();
+        return true;
+    };
+    if (!m_answers.empty()) return take();
+    if (!m_open || m_failed) return false;
+    const std::uint32_t id = ++m_nextId;
+    Link::AppendIdMessage(m_outbox, Link::MessageType::Poll, id);
+    m_outboxUrgent = true;
+    m_pollIssued = id;
+    // Bounded by the link time-out (handled by the I/O thread) and by the
+    // answer time-out, which restarts whenever anything arrives.
+    for (;;) {
+        const std::uint64_t seen = m_messagesIn;
+        const bool done = WaitFor(lock, NowMs() + m_settings.answerTimeoutMs, [&] {
+            return !m_answers.empty() || m_lastPollReply >= id || m_failed || m_messagesIn != seen;
+        });
+        if (!m_answers.empty()) return take();
+        if (m_lastPollReply >= id) {
+            answer->clear();
+            return true;
+        }
+        if (m_failed) return false;
+        if (!done) {
+            FailLocked(QStringLiteral("no answer from the terminal"));
+            return false;
+        }
+    }
+}
+
+bool CLinkSession::WaitLink(int timeoutMs) {
+    std::unique_lock lock(m_lock);
+    if (!m_open || m_failed) return false;
+    const std::uint32_t id = ++m_nextId;
+    Link::AppendIdMessage(m_outbox, Link::MessageType::Ping, id);
+    m_outboxUrgent = true;
+    WaitFor(lock, NowMs() + std::max(0, timeoutMs), [&] { return m_lastPong >= id || m_failed; });
+    return m_lastPong >= id && !m_failed;
+}
+
+void CLinkSession::IoMain() {
+    CTransportOptions options;
+    options.baudRate = m_settings.baudRate;
+    options.connectTimeoutMs = m_settings.connectTimeoutMs;
+    auto transport = MakeLinkTransport(m_target, options);
+    QString error;
+    const bool opened = transport->Open(&error);
+    {
+        std::lock_guard guard(m_lock);
+        m_openDone = true;
+        m_open = opened;
+        if (!opened) m_failure = error;
+    }
+    m_changed.notify_all();
+    if (!opened) return;
+
+    Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, m_settings.endpoint);
+    std::uint32_t nonce = 0;
+    while (nonce == 0) nonce = QRandomGenerator::global()->generate();
+    endpoint.StartSession(nonce, NowMs());
+    Link::CMessageParser parser;
+    QByteArray wire;
+    QByteArray taken;
+    std::vector<Link::Message> arrived;
+    std::int64_t needSince = -1;
+    bool throttled = false;
+
+    for (;;) {
+        std::int64_t now = NowMs();
+        {
+            std::lock_guard guard(m_lock);
+            if (m_stop || m_failed) break;
+            if (!m_outbox.isEmpty() && endpoint.UnframedBytes() < kUnframedLimit) {
+                taken.swap(m_outbox);
+                m_outbox.clear();
+                endpoint.Queue(taken, m_outboxUrgent);
+                taken.clear();
+                m_outboxUrgent = false;
+                m_changed.notify_all();
+            }
+            throttled = m_answerBytes > kInboxLimit;
+        }
+        wire.clear();
+        const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
+        if (!portBusy) endpoint.Produce(now, wire);
+        if (!wire.isEmpty()) transport->Write(wire);
+
+        int waitMs = kQuantumMs;
+        const std::int64_t deadline = endpoint.NextDeadline(now);
+        if (!portBusy && deadline <= now) waitMs = 0;
+        else if (deadline - now < waitMs) waitMs = static_cast<int>(std::max<std::int64_t>(0, deadline - now));
+        QByteArray input;
+        if (throttled)
+            QThread::msleep(kQuantumMs);
+        else
+            input = transport->Wait(waitMs);
+        now = NowMs();
+        if (!input.isEmpty()) endpoint.Feed(input.constData(), input.size(), now);
+        const QByteArray stream = endpoint.TakeReceived();
+        arrived.clear();
+        if (!stream.isEmpty()) {
+            parser.Feed(stream);
+            Link::Message m;
+            while (parser.Next(&m)) arrived.push_back(std::move(m));
+        }
+
+        std::lock_guard guard(m_lock);
+        bool changed = !arrived.empty();
+        for (Link::Message& m : arrived) {
+            ++m_messagesIn;
+            switch (m.type) {
+            case Link::MessageType::Answer:
+                m_answerBytes += m.text.size() * 2;
+                m_answers.push_back(std::move(m.text));
+                break;
+            case Link::MessageType::Pong:
+                m_lastPong = std::max(m_lastPong, m.id);
+                break;
+            case Link::MessageType::PollReply:
+                m_lastPollReply = std::max(m_lastPollReply, m.id);
+                break;
+            default:
+                break;
+            }
+        }
+        if (parser.Failed()) FailLocked(QStringLiteral("garbled data from the terminal"));
+        if (transport->Broken())
+            FailLocked(QStringLiteral("the port failed: %1").arg(transport->ErrorText()));
+        // Is the terminal silent while it owes us something?
+        const bool owed = !endpoint.AllAcknowledged() || !m_outbox.isEmpty() ||
+                          m_pollIssued > m_lastPollReply;
+        if (owed && !throttled) {
+            if (needSince < 0) needSince = now;
+            const std::int64_t since = std::max(needSince, endpoint.LastPeerFrameMs());
+            if (now - since > m_settings.linkTimeoutMs)
+                FailLocked(QStringLiteral("the terminal does not answer"));
+        } else {
+            needSince = -1;
+        }
+        const bool drained = endpoint.AllAcknowledged();
+        if (drained != m_drained) changed = true;
+        m_drained = drained;
+        m_stats = endpoint.Stats();
+        if (m_failed) changed = true;
+        if (changed) m_changed.notify_all();
+    }
+    transport->Close();
+    std::lock_guard guard(m_lock);
+    m_changed.notify_all();
+}

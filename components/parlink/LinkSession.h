@@ -1,0 +1,103 @@
+#pragma once
+// A session of the program with the terminal: the port, the link protocol
+// and the program-side view of the terminal's answers.
+//
+// All input and output runs on a private thread that owns the port, so the
+// caller needs no event loop, and acknowledgements keep flowing while the
+// caller pauses. Sends are pipelined: a command or a record is queued and the
+// call returns at once (it blocks only while a good amount is still queued);
+// a failure of the link shows in the next call. Every wait is bounded: the
+// link counts as lost when the terminal has owed us something (an
+// acknowledgement, an answer) and sent no frame for `linkTimeoutMs`, or when
+// the port reports a hang-up; from then on every call fails at once.
+
+#include "components/parlink/LinkEndpoint.h"
+#include "components/parlink/LinkMessage.h"
+#include "components/parlink/PortNames.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+struct CLinkSettings {
+    int baudRate = 115200;
+    int linkTimeoutMs = 3000;     // silence of a terminal that owes us frames
+    int answerTimeoutMs = 10000;  // no answer at all to a Receive
+    int connectTimeoutMs = 2000;  // local socket connection
+    int closeTimeoutMs = 5000;    // waiting for the last acknowledgements on close
+    Link::EndpointConfig endpoint;
+
+    // Section [link] of the component's settings file; missing keys keep the
+    // defaults above: BaudRate, LinkTimeoutMs, AnswerTimeoutMs, ConnectTimeoutMs,
+    // CloseTimeoutMs, FramePayload, Window.
+    static CLinkSettings Load(const QString& settingsFile);
+};
+
+class CLinkSession {
+public:
+    explicit CLinkSession(const CLinkSettings& settings);
+    ~CLinkSession();
+    CLinkSession(const CLinkSession&) = delete;
+    CLinkSession& operator=(const CLinkSession&) = delete;
+
+    // Opens the port and starts the session (the terminal is not asked yet).
+    bool Open(const CPortTarget& target, QString* error = nullptr);
+    // Delivers what is queued (bounded wait), says goodbye, closes the port.
+    void Close();
+    bool IsOpen() const;
+
+    bool SendCommand(const QString& command) { return Queue(Link::MessageType::Command, command); }
+    bool SendData(const QString& data) { return Queue(Link::MessageType::Data, data); }
+    bool EndData() { return Queue(Link::MessageType::EndData, QString()); }
+    // The next answer; an empty answer when the terminal has none pending.
+    bool Receive(QString* answer);
+    // True when the terminal answers a ping (after everything sent before it)
+    // within `timeoutMs`.
+    bool WaitLink(int timeoutMs);
+
+    bool Failed() const;
+    QString FailureText() const;
+    Link::EndpointStats Stats() const;
+
+private:
+    class CIoThread;
+    friend class CIoThread;
+
+    bool Queue(Link::MessageType type, const QString& text);
+    void IoMain();
+    void FailLocked(const QString& why);
+    bool WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t deadlineMs,
+                 const std::function<bool()>& done);
+
+    const CLinkSettings m_settings;
+    CPortTarget m_target;
+    std::unique_ptr<QThread> m_thread;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    // Caller -> I/O thread.
+    QByteArray m_outbox;
+    bool m_outboxUrgent = false;
+    bool m_stop = false;
+    // I/O thread -> caller.
+    bool m_openDone = false;
+    bool m_open = false;
+    bool m_failed = false;
+    QString m_failure;
+    std::deque<QString> m_answers;
+    qsizetype m_answerBytes = 0;
+    std::uint64_t m_messagesIn = 0;
+    std::uint32_t m_lastPong = 0;
+    std::uint32_t m_lastPollReply = 0;
+    std::uint32_t m_pollIssued = 0;
+    std::uint32_t m_nextId = 0;
+    bool m_drained = true;
+    Link::EndpointStats m_stats;
+};

@@ -1,0 +1,67 @@
+#include "components/parlink/ParlinkX2.h"
+
+#include <QFileInfo>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+CParlinkX2::CParlinkX2(const QString& settingsFile) : m_settingsFile(settingsFile) {}
+
+CParlinkX2::~CParlinkX2() = default;
+
+int CParlinkX2::OpenPort(const QString& port) {
+    m_session.reset();
+    const CPortTarget target = ResolvePortName(port, m_settingsFile);
+    auto session = std::make_unique<CLinkSession>(CLinkSettings::Load(m_settingsFile));
+    QString error;
+    if (!session->Open(target, &error)) {
+        m_lastError = error;
+        return 0;
+    }
+    m_session = std::move(session);
+    return 1;
+}
+
+int CParlinkX2::ClosePort() {
+    if (!m_session) return 0;
+    m_session->Close();
+    m_session.reset();
+    return 1;
+}
+
+int CParlinkX2::SendCommand(const QString& command) {
+    return m_session && m_session->SendCommand(command) ? 1 : 0;
+}
+
+int CParlinkX2::SendData(const QString& data) {
+    return m_session && m_session->SendData(data) ? 1 : 0;
+}
+
+int CParlinkX2::Receive(QString* answer) {
+    if (!m_session || !answer) return 0;
+    return m_session->Receive(answer) ? 1 : 0;
+}
+
+int CParlinkX2::EndData() { return m_session && m_session->EndData() ? 1 : 0; }
+
+QString CParlinkX2::GetComponentVersion() { return QString::fromLatin1(kParlinkComponentVersion); }
+
+QString CParlinkX2::GetProtocolVersion() { return QString::fromLatin1(kParlinkProtocolVersion); }
+
+int CParlinkX2::WaitLink(int timeoutMs) {
+    return m_session && m_session->WaitLink(timeoutMs) ? 1 : 0;
+}
+
+void CParlinkX2::Release() { delete this; }
+
+QString ParlinkLibraryFolder() {
+#ifndef _WIN32
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&ParlinkLibraryFolder), &info) && info.dli_fname) {
+        const QFileInfo file(QString::fromLocal8Bit(info.dli_fname));
+        return file.absolutePath() + QLatin1Char('/');
+    }
+#endif
+    return QString();
+}
