@@ -1,0 +1,119 @@
+#include "exchange/DirectoryUpload.h"
+#include "exchange/ExchangeCodes.h"
+#include "tests/exchange/ExchangeFixture.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr QChar kEnd = QChar(0x0004);
+
+class InfoTableTest : public ExchangeTest {
+protected:
+    QString InfoPath() const { return CurrentDirectoryFiles().infoFile; }
+};
+
+TEST_F(InfoTableTest, DownloadWritesRecordsInWindows1251WithCrLfAndNoClosingCommand) {
+    ASSERT_TRUE(WriteFileBytes(InfoPath(), "previous content\r\n"));
+    fake.AnswerAfter("1F2", {"Склад;Главный", "", "key;value", QString(kEnd) + "trailing"});
+    UploadSelection selection;  // the command line's: messages on, no caption
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    const QStringList wire = fake.Wire();
+    ASSERT_EQ(wire.size(), 10) << wire.join(" | ").toStdString();
+    EXPECT_EQ(wire.mid(0, 3), QStringList({"OpenPort(COM1)", "WaitLink(3000)", "SendCommand(303)"}));
+    EXPECT_TRUE(QRegularExpression("^SendData\\(\\d{14}\\)$").match(wire[3]).hasMatch());
+    EXPECT_EQ(wire.mid(4), QStringList({"SendCommand(1F2)", "Receive", "Receive", "Receive", "Receive", "ClosePort"}));
+    // An empty record is kept as an empty line: the file holds exactly what came.
+    EXPECT_EQ(ReadFileBytes(InfoPath()), Cp1251("Склад;Главный\r\n\r\nkey;value\r\n"));
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+    EXPECT_TRUE(fake.Balanced());
+    EXPECT_EQ(clock.Elapsed(), 0);
+}
+
+TEST_F(InfoTableTest, EmptyTableGivesAnEmptyFile) {
+    ASSERT_TRUE(WriteFileBytes(InfoPath(), "previous content\r\n"));
+    fake.AnswerAfter("1F2", {QString(kEnd)});
+    UploadSelection selection;
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    EXPECT_TRUE(QFile::exists(InfoPath()));
+    EXPECT_EQ(QFile(InfoPath()).size(), 0);
+}
+
+TEST_F(InfoTableTest, AnotherNameInTheFilesFolderLeavesInfoTxtAlone) {
+    ASSERT_TRUE(WriteFileBytes(InfoPath(), "kept\r\n"));
+    const QString original = InfoPath();
+    SetInfoFilePath(FilesFolder() + "table2.txt");
+    fake.AnswerAfter("1F2", {"a;b", QString(kEnd)});
+    UploadSelection selection;
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    EXPECT_EQ(ReadFileBytes(FilesFolder() + "table2.txt"), "a;b\r\n");
+    EXPECT_EQ(ReadFileBytes(original), "kept\r\n");
+}
+
+TEST_F(InfoTableTest, LongRecordsAreWrittenWhole) {
+    const QString record = QString(2500, QChar(0x0436));  // 'ж'
+    fake.AnswerAfter("1F2", {record, QString(kEnd)});
+    UploadSelection selection;
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    EXPECT_EQ(ReadFileBytes(InfoPath()), Cp1251(record) + "\r\n");
+}
+
+TEST_F(InfoTableTest, DownloadedTableUploadsBackLineByLine) {
+    fake.AnswerAfter("1F2", {"Склад;Главный", "", "key;value", QString(kEnd)});
+    UploadSelection selection;
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+
+    fake.Reset();
+    fake.AnswerAfter("003", {"SYNC"});
+    selection.Select(UploadInfo);
+    ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
+    QStringList records;
+    for (const QString& e : fake.log)
+        if (e.startsWith("SendData(") && !QRegularExpression("^SendData\\(\\d{14}\\)$").match(e).hasMatch())
+            records << e.mid(9).chopped(1);
+    EXPECT_EQ(records, QStringList({"Склад;Главный", "key;value"}));
+    EXPECT_EQ(fake.Count("SendCommand(1F1)"), 1);
+}
+
+TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {
+    const auto cases =
+        OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
+                        "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!") +
+        std::vector<FailureCase>{
+            {"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"},
+            {"SendCommand(1F2)", 1, 4, "Ошибка обмена! Ошибка в отправлении команды 1F2!"},
+            {"Receive", 1, 4, "Ошибка обмена!"},
+            {"Receive", 3, 4, "Ошибка обмена!"},
+        };
+    CheckFailures(
+        cases, [](CFakeParlink& f) { f.AnswerAfter("1F2", {"r1", "r2", QString(kEnd)}); },
+        [](bool show) {
+            UploadSelection selection;
+            selection.showMessages = show;
+            return DownloadInfoTable(selection, "COM1");
+        },
+        QString());
+
+    // A failure part-way keeps what was received.
+    fake.Reset();
+    fake.AnswerAfter("1F2", {"r1", "r2", QString(kEnd)});
+    fake.FailCall("Receive", 3);
+    UploadSelection selection;
+    selection.showMessages = false;
+    EXPECT_EQ(DownloadInfoTable(selection, "COM1"), 4);
+    EXPECT_EQ(ReadFileBytes(InfoPath()), "r1\r\nr2\r\n");
+}
+
+TEST_F(InfoTableTest, InfoFileThatCannotBeCreatedGives69BeforeAsking) {
+    SetInfoFilePath(FilesFolder() + "missing/folder/info.txt");
+    UploadSelection selection;
+    EXPECT_EQ(DownloadInfoTable(selection, "COM1"), ExchangeCode::kInfoFileNotCreated);
+    EXPECT_EQ(prompt.Texts(), QStringList({"Не удается открыть файл таблицы информации на запись!"}));
+    EXPECT_EQ(prompt.Messages()[0].caption, "");
+    EXPECT_EQ(fake.Count("SendCommand(1F2)"), 0);
+    EXPECT_TRUE(fake.Balanced());
+}
+
+}  // namespace
