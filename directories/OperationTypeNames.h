@@ -4,6 +4,7 @@
 // implements it; tests use a small map.
 
 #include <QString>
+#include <QStringList>
 
 class IOperationTypeNames {
 public:
@@ -12,4 +13,7 @@ public:
     virtual bool GetOperationTypeName(const QString& id, QString* name) = 0;
     // False when no operation type has this name.
     virtual bool GetOperationTypeId(const QString& name, QString* id) = 0;
+    // Every operation type name in the configuration's order, for the type
+    // drop-down list of the operations editor. The default offers none.
+    virtual QStringList GetOperationTypeNameList() { return {}; }
 };

@@ -1,0 +1,125 @@
+#pragma once
+// One directory file in memory, as the editor shows it, and the operations
+// that read it from its file, write it back and import a CSV file into it.
+//
+// File format: single-byte text in the directory code page (DirectoryCodec),
+// one row a line, fields separated by ';' (no header, no quoting: a field
+// never contains the separator), every line ended by CR LF. A line needs at
+// least 3 fields. For Operations the second field is the operation type ID,
+// shown in the table as the type's name.
+
+#include "directories/DirectoryKind.h"
+#include "directories/OperationTypeNames.h"
+#include "directories/RowStore.h"
+#include "platform/CodePage.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <span>
+
+// Shown in the type column for an operation type ID without a name; written
+// back as an empty field.
+inline constexpr const char* kUndefinedOperationType = "!НЕ ОПРЕДЕЛЕНО!";
+
+class DirectoryTable {
+public:
+    explicit DirectoryTable(int kind = Operations, IOperationTypeNames* names = nullptr,
+                            bool journalIdOn = false);
+    DirectoryTable(const DirectoryTable&) = delete;
+    DirectoryTable& operator=(const DirectoryTable&) = delete;
+
+    // Sets the kind and its columns (the dummy column 0 and the kind's data
+    // columns); removes every row.
+    void SetKind(int kind, bool journalIdOn = false);
+    int Kind() const { return m_kind; }
+
+    // Columns, column 0 being the dummy column (empty title, width 0).
+    const QList<DirectoryColumn>& Columns() const { return m_columns; }
+    void SetColumns(const QList<DirectoryColumn>& columns) { m_columns = columns; }
+    int ColumnCount() const { return static_cast<int>(m_columns.size()); }
+    int DataColumnCount() const { return ColumnCount() - 1; }
+    void AppendColumn(const DirectoryColumn& column) { m_columns.append(column); }
+
+    int RowCount() const { return m_rows.Count(); }
+    // The text of a cell; empty for column 0 and for cells the row lacks.
+    QString Cell(int row, int column) const;
+    QStringList RowCells(int row) const;  // columns 1..N
+    void SetCell(int row, int column, const QString& text);
+    void AppendRow(const QStringList& cells);  // columns 1.. in order
+    void AppendEmptyRow();
+    bool RemoveRow(int row);
+    void ClearRows();
+
+    // The configuration's operation type names; loading fails without them.
+    IOperationTypeNames* OperationTypeNames() const { return m_names; }
+    void SetOperationTypeNames(IOperationTypeNames* names) { m_names = names; }
+
+    // The code page of the file the rows came from (the process-wide one at
+    // load time).
+    const CodePage::CCodec& Codec() const { return m_codec; }
+    void SetCodec(const CodePage::CCodec& codec) { m_codec = codec; }
+
+    int highestId = 0;   // the largest value seen in the ID column (kinds 0..3)
+    int widestRow = -1;  // the largest number of fields in a loaded line
+    bool modified = false;
+
+    const CDirectoryRowStore& Rows() const { return m_rows; }
+    CDirectoryRowStore& Rows() { return m_rows; }
+
+private:
+    int m_kind = Operations;
+    QList<DirectoryColumn> m_columns;
+    CDirectoryRowStore m_rows;
+    IOperationTypeNames* m_names = nullptr;
+    CodePage::CCodec m_codec;
+};
+
+// The integer of a text's leading decimal digits after optional white space
+// and sign (0 when there are none), kept within the signed 32-bit range.
+int LeadingInt(QByteArrayView text);
+int LeadingInt(const QString& text);
+
+// Parses the fields of one line (in the table's code page) into a new last
+// row; `row` is the index that row gets (the row count). False when the table
+// has no operation type names, there are 2 fields or fewer, or the kind is not
+// a directory kind. Adds "Поле #n" columns for fields beyond the columns.
+bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fields);
+bool ParseRow(DirectoryTable& table, int row, const QStringList& fields);
+
+// Replaces the rows by the lines of the file. A file that cannot be opened
+// gives false and an empty table without a message; a line of 2 fields or
+// fewer (or a read error) empties the table, shows the damage message when
+// `showError` is set, and gives false. `separator` is ";" or ",".
+bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
+                       const QString& separator = QStringLiteral(";"));
+
+// The file line of one row without its line end; false when the row does not
+// exist or the table has no data columns (Operations: fewer than 3).
+bool BuildRowText(const DirectoryTable& table, int row, QString* text);
+
+// Writes every row, ";"-separated, CR LF after each line (an empty table gives
+// an empty file). The file is replaced only when everything was written; the
+// files folder is created when missing. False for JournalView, an empty path
+// or any write failure; clears the modified flag on success.
+bool SaveDirectoryFile(DirectoryTable& table, const QString& path);
+
+// Imports a CSV file (";", or "," after the user agrees) into the table,
+// asking and reporting through the prompt. On failure the table is reloaded
+// from the directory's own file and keeps its modified flag.
+bool ImportCsv(DirectoryTable& table, const QString& path);
+
+// Messages of the directory code.
+namespace DirectoryText {
+inline constexpr const char* kCaption = "KXLoader";
+inline constexpr const char* kDamaged = "Ошибка!\nФайл поврежден или содержит неправильные данные!";
+inline constexpr const char* kImportOk = "Импорт произведен успешно!";
+inline constexpr const char* kImportAskComma =
+    "Не удалось импортировать файл используя станратный формат!\r\n"
+    "Попытаться импортировать с использованием разделителя 'запятая'?";
+inline constexpr const char* kImportAskCaption = "Внимание";
+inline constexpr const char* kImportFailed =
+    "Ошибка! Файл повреджен или содержит неправильные данные!\nИмпорт не произведен!\n";
+}  // namespace DirectoryText

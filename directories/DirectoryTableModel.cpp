@@ -1,0 +1,329 @@
+#include "directories/DirectoryTableModel.h"
+
+#include "directories/DirectoryFiles.h"
+#include "platform/Prompt.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+QString T(const char* text) { return QString::fromUtf8(text); }
+}  // namespace
+
+CDirectoryTableModel::CDirectoryTableModel(IOperationTypeNames* names, QObject* parent)
+    : QAbstractTableModel(parent), m_table(Operations, names) {}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+bool CDirectoryTableModel::Open(int kind, bool journalIdOn) {
+    QString path;
+    if (kind == JournalView)
+        path = CurrentDirectoryFiles().journalFile;
+    else
+        DirectoryPath(kind, &path);
+    return OpenFile(kind, path, journalIdOn);
+}
+
+bool CDirectoryTableModel::OpenFile(int kind, const QString& path, bool journalIdOn) {
+    beginResetModel();
+    m_path = path;
+    m_table.SetKind(kind, journalIdOn);
+    m_table.highestId = 0;
+    m_table.widestRow = -1;
+    m_selectedRow = -1;
+    m_editRow = m_editColumn = -1;
+    const bool loaded = IsDirectoryKind(kind) && LoadDirectoryFile(m_table, path, true);
+    endResetModel();
+    m_dataColumns = m_table.widestRow;
+    m_rowCount = m_table.RowCount();
+    SetModified(false);
+    emit buttonsChanged();
+    return loaded;
+}
+
+// ---------------------------------------------------------------------------
+// Model
+
+int CDirectoryTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_table.RowCount();
+}
+
+int CDirectoryTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_table.ColumnCount();
+}
+
+QVariant CDirectoryTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_table.RowCount() ||
+        index.column() >= m_table.ColumnCount())
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return m_table.Cell(index.row(), index.column());
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(ColumnAlignment(index.column()) | Qt::AlignVCenter);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant CDirectoryTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_table.ColumnCount())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole) return m_table.Columns()[section].title;
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(ColumnAlignment(section) | Qt::AlignVCenter);
+    return QVariant();
+}
+
+Qt::ItemFlags CDirectoryTableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (!IsReadOnly() && index.column() >= 1) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool CDirectoryTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || IsReadOnly() || !index.isValid() || index.column() < 1 ||
+        index.row() >= m_table.RowCount() || index.column() >= m_table.ColumnCount())
+        return false;
+    m_editRow = index.row();
+    m_editColumn = index.column();
+    CommitCell(value.toString(), true, false);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+int CDirectoryTableModel::ColumnWidth(int column, int clientWidth) const {
+    if (column <= 0 || column >= m_table.ColumnCount()) return 0;
+    return m_table.Columns()[column].Width(clientWidth);
+}
+
+Qt::Alignment CDirectoryTableModel::ColumnAlignment(int column) const {
+    if (column <= 0 || column >= m_table.ColumnCount()) return Qt::AlignLeft;
+    return m_table.Columns()[column].align == ColumnAlign::Right ? Qt::AlignRight : Qt::AlignLeft;
+}
+
+// ---------------------------------------------------------------------------
+// Buttons
+
+bool CDirectoryTableModel::CanAddRow() const { return !IsReadOnly(); }
+bool CDirectoryTableModel::CanDeleteRow() const { return !IsReadOnly() && m_table.RowCount() > 0; }
+bool CDirectoryTableModel::CanClear() const { return m_table.RowCount() > 0; }
+bool CDirectoryTableModel::CanImport() const { return !IsReadOnly(); }
+bool CDirectoryTableModel::CanSave() const { return !IsReadOnly(); }
+
+// ---------------------------------------------------------------------------
+// State
+
+void CDirectoryTableModel::SetModified(bool modified) {
+    const bool changed = m_table.modified != modified;
+    m_table.modified = modified;
+    if (changed) emit modifiedChanged(modified);
+}
+
+void CDirectoryTableModel::RefreshCounts() {
+    m_rowCount = m_table.RowCount();
+    emit buttonsChanged();
+}
+
+bool CDirectoryTableModel::IsNumbered() const {
+    const int kind = m_table.Kind();
+    return kind != Wares && kind != WareDetails && kind != DocumentPlan;
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+int CDirectoryTableModel::AddRow() {
+    if (IsReadOnly()) return -1;
+    const int row = m_table.RowCount();
+    QStringList cells;
+    if (IsNumbered()) {
+        // The next number after the highest ID; the highest ID itself moves
+        // only through loading, typing and clearing.
+        const qint64 next = qint64(m_table.highestId) + 1;
+        if (next <= INT_MAX) m_table.highestId = static_cast<int>(next);
+        cells << QString::number(next);
+    }
+    if (m_table.Kind() == Operations) {
+        while (cells.size() < 3) cells << QString();
+        cells << QStringLiteral("1");  // "Множитель"
+    }
+    beginInsertRows(QModelIndex(), row, row);
+    m_table.AppendRow(cells);
+    endInsertRows();
+    SetModified(true);
+    m_selectedRow = row;
+    RefreshCounts();
+    emit rowSelected(row);
+    return row;
+}
+
+CDirectoryTableModel::DeleteResult CDirectoryTableModel::DeleteSelectedRow() {
+    if (IsReadOnly()) return DeleteResult::Ignored;
+    const int answer = Prompt().Message(T(DirectoryEditorText::kAskDeleteRow),
+                                        T(DirectoryEditorText::kCaption), PromptIcon::Question,
+                                        PromptButtons::YesNo);
+    if (answer != AnswerYes) return DeleteResult::Declined;
+    if (m_selectedRow == -1) return DeleteResult::Ignored;
+    if (m_selectedRow < 0 || m_selectedRow >= m_table.RowCount()) {
+        Prompt().Message(T(DirectoryEditorText::kDeleteFailed), T(DirectoryEditorText::kCaption),
+                         PromptIcon::Error, PromptButtons::Ok);
+        return DeleteResult::Failed;
+    }
+    beginRemoveRows(QModelIndex(), m_selectedRow, m_selectedRow);
+    m_table.RemoveRow(m_selectedRow);
+    endRemoveRows();
+    SetModified(true);
+    RefreshCounts();
+    if (m_selectedRow < m_table.RowCount()) emit rowSelected(m_selectedRow);
+    return DeleteResult::Deleted;
+}
+
+bool CDirectoryTableModel::Clear() {
+    if (IsReadOnly()) {
+        const int answer = Prompt().Message(T(DirectoryEditorText::kAskDeleteJournal),
+                                            T(DirectoryEditorText::kAskDeleteJournalCaption),
+                                            PromptIcon::Warning, PromptButtons::YesNo);
+        if (answer != AnswerYes) return false;
+        // A journal that stays on disk must not look deleted.
+        if (!m_path.isEmpty() && QFileInfo::exists(m_path) && !QFile::remove(m_path)) {
+            Prompt().Message(T(DirectoryEditorText::kJournalNotDeleted),
+                             T(DirectoryEditorText::kCaption), PromptIcon::Error,
+                             PromptButtons::Ok);
+            return false;
+        }
+        beginResetModel();
+        m_table.ClearRows();
+        endResetModel();
+        RefreshCounts();
+        return true;
+    }
+    const int answer = Prompt().Message(T(DirectoryEditorText::kAskClear),
+                                        T(DirectoryEditorText::kCaption), PromptIcon::Question,
+                                        PromptButtons::YesNo);
+    if (answer != AnswerYes) return false;
+    beginResetModel();
+    m_table.ClearRows();
+    m_table.highestId = 0;
+    m_selectedRow = -1;
+    m_editRow = m_editColumn = -1;
+    endResetModel();
+    SetModified(true);
+    RefreshCounts();
+    return true;
+}
+
+bool CDirectoryTableModel::ImportCsvFile() {
+    if (IsReadOnly()) return false;
+    FileDialogRequest request;
+    request.filter = T(DirectoryEditorText::kCsvFilter);
+    request.defaultExt = T(DirectoryEditorText::kCsvDefaultExt);
+    request.overwritePrompt = false;
+    const QString path = Prompt().OpenFileName(request);
+    if (path.isEmpty()) return false;
+    return ImportCsvFrom(path);
+}
+
+bool CDirectoryTableModel::ImportCsvFrom(const QString& path) {
+    if (IsReadOnly()) return false;
+    const bool wasModified = m_table.modified;
+    beginResetModel();
+    m_selectedRow = -1;
+    m_editRow = m_editColumn = -1;
+    const bool imported = ImportCsv(m_table, path);
+    endResetModel();
+    if (m_table.modified != wasModified) emit modifiedChanged(m_table.modified);
+    RefreshCounts();
+    return imported;
+}
+
+bool CDirectoryTableModel::Save() {
+    if (IsReadOnly()) return false;
+    const bool saved = SaveDirectoryFile(m_table, m_path);
+    m_dataColumns = m_table.DataColumnCount();
+    if (saved) {
+        SetModified(false);
+        Prompt().Message(T(DirectoryEditorText::kSaved), T(DirectoryEditorText::kCaption),
+                         PromptIcon::Information, PromptButtons::Ok);
+    } else {
+        Prompt().Message(T(DirectoryEditorText::kSaveFailed), T(DirectoryEditorText::kCaption),
+                         PromptIcon::Warning, PromptButtons::Ok);
+    }
+    RefreshCounts();
+    return saved;
+}
+
+bool CDirectoryTableModel::RequestClose() {
+    if (!m_table.modified || IsReadOnly()) return true;
+    const int answer = Prompt().Message(T(DirectoryEditorText::kAskSaveOnClose),
+                                        T(DirectoryEditorText::kCaption), PromptIcon::Question,
+                                        PromptButtons::YesNo);
+    if (answer != AnswerYes) return true;
+    const bool saved = SaveDirectoryFile(m_table, m_path);
+    m_dataColumns = m_table.DataColumnCount();
+    m_rowCount = m_table.RowCount();
+    if (!saved) {
+        Prompt().Message(T(DirectoryEditorText::kCloseSaveFailed), T(DirectoryEditorText::kCaption),
+                         PromptIcon::Error, PromptButtons::Ok);
+        return false;
+    }
+    SetModified(false);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// In-place editing
+
+CDirectoryTableModel::CellEditor CDirectoryTableModel::BeginEdit(int row, int column) {
+    CellEditor editor;
+    if (IsReadOnly() || row < 0 || row >= m_table.RowCount() || column < 1 ||
+        column >= m_table.ColumnCount())
+        return editor;
+    m_selectedRow = row;
+    m_editRow = row;
+    m_editColumn = column;
+    editor.row = row;
+    editor.column = column;
+    editor.text = m_table.Cell(row, column);
+    if (m_table.Kind() == Operations && column == 2) {
+        editor.type = EditorType::TypeList;
+        if (IOperationTypeNames* names = m_table.OperationTypeNames())
+            editor.choices = names->GetOperationTypeNameList();
+        editor.currentChoice = editor.choices.isEmpty() ? -1 : 0;
+        for (int i = 0; i < editor.choices.size(); ++i)
+            if (editor.choices[i] == editor.text) editor.currentChoice = i;
+    } else {
+        editor.type = EditorType::Edit;
+        editor.alignment =
+            IsNumericColumn(m_table.Kind(), column) ? Qt::AlignRight : Qt::AlignLeft;
+    }
+    return editor;
+}
+
+CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString& text, bool commit,
+                                                                  bool advance) {
+    const int row = m_editRow;
+    const int column = m_editColumn;
+    if (IsReadOnly() || row < 0 || row >= m_table.RowCount() || column < 1 ||
+        column >= m_table.ColumnCount())
+        return CellEditor();
+    if (commit) {
+        m_table.SetCell(row, column, text);
+        const QModelIndex cell = index(row, column);
+        emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+        SetModified(true);
+        if (IsNumbered() && column == 1) {
+            const int id = LeadingInt(text);
+            if (id > m_table.highestId) m_table.highestId = id;
+        }
+    }
+    if (!advance) return CellEditor();
+    if (column < m_table.ColumnCount() - 1) return BeginEdit(row, column + 1);
+    if (row < m_table.RowCount() - 1) return BeginEdit(row + 1, 1);
+    return CellEditor();  // the last cell: nothing more opens
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Reads a directory, journal or CSV file line by line in big blocks, the way
+// the terminal-side tools have always read them: one read takes at most
+// `maxLineBytes` bytes counting the line end as one byte (the C library's
+// fgets with a buffer one byte larger), so a longer physical line comes back
+// as several lines. CR LF and a lone LF end a line and are not returned, nor is
+// a CR just before the end of the file, so no line ever carries its line end.
+// Lines are the file's raw bytes in its code page (NUL bytes included).
+//
+//   CDirectoryLineReader reader;
+//   if (!reader.Open(path)) ...;
+//   QByteArrayView line;
+//   while (reader.ReadLine(&line)) ...;
+//   if (reader.Failed()) ...;   // a read error, not the end of the file
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QFile>
+#include <QString>
+
+class CDirectoryLineReader {
+public:
+    static constexpr int kDirectoryLineBytes = 1023;  // loading and upload
+    static constexpr int kCountLineBytes = 8191;      // line counting
+
+    explicit CDirectoryLineReader(int maxLineBytes = kDirectoryLineBytes);
+    CDirectoryLineReader(const CDirectoryLineReader&) = delete;
+    CDirectoryLineReader& operator=(const CDirectoryLineReader&) = delete;
+
+    // False when the path is empty, names a folder or cannot be opened.
+    bool Open(const QString& path);
+    void Close();
+    bool IsOpen() const { return m_file.isOpen(); }
+
+    // The next line; the view stays valid until the next call. False at the
+    // end of the file or on a read error (see Failed).
+    bool ReadLine(QByteArrayView* line);
+    bool Failed() const { return m_failed; }
+    // Whether the last line returned ended with a line end in the file (false
+    // for a cut piece of a long line and for a last line without one).
+    bool LastLineHadEnd() const { return m_lastHadEnd; }
+
+private:
+    bool Fill();  // reads more bytes; false at the end of the file or on error
+
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_end = 0;
+    int m_max;
+    bool m_eof = false;
+    bool m_failed = false;
+    bool m_lastHadEnd = false;
+};

@@ -1,0 +1,111 @@
+// Files that are not directory files: each gives the loader's own outcome
+// (an empty table, the damage message, false), never a crash, and the file on
+// disk is never changed by reading it.
+
+#include "directories/DirectorySummary.h"
+#include "directories/DirectoryTable.h"
+
+#include "FakeOperationTypes.h"
+#include "tests/support/TestSupport.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDamaged = QStringLiteral("Ошибка!\nФайл поврежден или содержит неправильные данные!");
+
+struct BadFile {
+    const char* name;
+    QByteArray bytes;
+    bool loads;  // what the loader makes of it
+    int rows;
+};
+
+template <size_t N>
+QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);  // NUL bytes included
+}
+
+QByteArray RandomBytes(int size) {
+    QRandomGenerator rng(1251);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& c : bytes) c = char(rng.bounded(256));
+    return bytes;
+}
+
+TEST(DirectoryBadInputTest, DamagedFilesEmptyTheTableAndStayUntouched) {
+    CTestDir dir;
+    CFakeOperationTypes types;
+    CRecordingPrompt prompt;
+    CScopedPrompt scoped(prompt);
+    QByteArray crOnly;
+    for (int i = 0; i < 200; ++i) crOnly += "1;name;barcode\r";
+    const BadFile files[] = {
+        {"random", RandomBytes(64 * 1024), false, 0},
+        {"nul-in-line", Bytes("1;a;b\r\n2;x\0;y;z\r\n"), false, 0},
+        {"nul-after-fields", Bytes("1;a;b\0junk\r\n2;c;d\r\n"), true, 2},
+        {"all-nul", QByteArray(5000, '\0'), false, 0},
+        {"cr-only", crOnly, true, 3},  // one physical line: three reads
+        {"line-100k", "1;a;" + QByteArray(100 * 1024, 'z') + "\r\n", false, 0},
+        {"empty", QByteArray(), true, 0},
+        {"separators-only", QByteArray(3000, ';'), true, 3},
+    };
+    for (const BadFile& f : files) {
+        prompt.Clear();
+        const QString path = dir.File(QString::fromLatin1(f.name));
+        ASSERT_TRUE(WriteFileBytes(path, f.bytes));
+        for (int kind : {0, 1, 2, 3, 4, 5, 6, int(JournalView)}) {
+            DirectoryTable table(kind, &types);
+            EXPECT_EQ(LoadDirectoryFile(table, path, true), f.loads) << f.name << " " << kind;
+            EXPECT_EQ(table.RowCount(), f.rows) << f.name << " " << kind;
+            if (!f.loads) {
+                EXPECT_EQ(prompt.Texts().value(0), kDamaged) << f.name;
+            }
+        }
+        EXPECT_EQ(ReadFileBytes(path), f.bytes) << f.name;
+        DirectorySummary summary;
+        summary.path = path;
+        EXPECT_GE(summary.CountLines(), 0);
+        EXPECT_LE(summary.lineCount, 1000);
+        EXPECT_EQ(ReadFileBytes(path), f.bytes) << f.name;
+    }
+}
+
+TEST(DirectoryBadInputTest, MissingFilesAndFoldersLoadEmptyWithoutAMessage) {
+    CTestDir dir;
+    CFakeOperationTypes types;
+    CRecordingPrompt prompt;
+    CScopedPrompt scoped(prompt);
+    DirectoryTable table(Executors, &types);
+    table.AppendRow({QStringLiteral("1"), QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_FALSE(LoadDirectoryFile(table, dir.File("missing.ux4"), true));
+    EXPECT_EQ(table.RowCount(), 0);
+    EXPECT_FALSE(LoadDirectoryFile(table, dir.Path(), true));
+    EXPECT_FALSE(LoadDirectoryFile(table, QString(), true));
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.File("missing.ux4")));
+
+    DirectorySummary summary;
+    summary.path = dir.Path();
+    EXPECT_EQ(summary.CountLines(), 0);
+    summary.path = dir.File("missing.ux4");
+    EXPECT_EQ(summary.CountLines(), 0);
+}
+
+TEST(DirectoryBadInputTest, ASaveThatCannotCreateItsFileChangesNothing) {
+    CTestDir dir;
+    CFakeOperationTypes types;
+    const QByteArray before = "1;a;b\r\n";
+    WriteFileBytes(dir.File("plain"), before);
+    DirectoryTable table(Executors, &types);
+    table.AppendRow({QStringLiteral("2"), QStringLiteral("c"), QStringLiteral("d")});
+    table.modified = true;
+    // The folder of the target is a regular file.
+    EXPECT_FALSE(SaveDirectoryFile(table, dir.File("plain/x.ux4")));
+    EXPECT_TRUE(table.modified);
+    EXPECT_EQ(ReadFileBytes(dir.File("plain")), before);
+}
+
+}  // namespace

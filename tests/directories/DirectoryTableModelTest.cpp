@@ -1,0 +1,320 @@
+// The editor's rules carried by the directory table model.
+
+#include "directories/DirectoryFiles.h"
+#include "directories/DirectoryTableModel.h"
+
+#include "FakeOperationTypes.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Editor = CDirectoryTableModel::CellEditor;
+using EditorType = CDirectoryTableModel::EditorType;
+
+class DirectoryTableModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProjectPath(dir.File("shop.kxc"));
+        QDir().mkpath(dir.File("files"));
+    }
+    void TearDown() override { SetProjectPath(QString()); }
+
+    QString PathOf(int kind) const {
+        if (kind == JournalView) return CurrentDirectoryFiles().journalFile;
+        QString path;
+        DirectoryPath(kind, &path);
+        return path;
+    }
+    void WriteDirectory(int kind, const QString& text) { WriteFileBytes(PathOf(kind), Cp1251(text)); }
+
+    CTestDir dir;
+    CFakeOperationTypes types;
+    CRecordingPrompt prompt;
+    CScopedPrompt scoped{prompt};
+    CDirectoryTableModel model{&types};
+};
+
+TEST_F(DirectoryTableModelTest, OpeningShowsTheFileWithCaptionColumnsAndCounts) {
+    EXPECT_EQ(model.RowCountValue(), -1);
+    EXPECT_EQ(model.DataColumnCountValue(), -1);
+    WriteDirectory(Operations, QStringLiteral("1;1;Приемка товара;1;200\r\n2;2;Отгрузка;1;201;1\r\n"));
+    ASSERT_TRUE(model.Open(Operations));
+    EXPECT_EQ(model.Caption(), QStringLiteral("Справочник операций"));
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.columnCount(), 7);
+    EXPECT_EQ(model.RowCountValue(), 2);
+    EXPECT_EQ(model.DataColumnCountValue(), 6);  // the widest line
+    EXPECT_EQ(model.HighestId(), 2);
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), QString());
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Тип операции"));
+    EXPECT_EQ(model.data(model.index(1, 2)).toString(), QStringLiteral("Отгрузка"));
+    EXPECT_EQ(model.data(model.index(1, 0)).toString(), QString());
+    EXPECT_EQ(model.ColumnAlignment(1), Qt::AlignRight);
+    EXPECT_EQ(model.ColumnAlignment(2), Qt::AlignLeft);
+    EXPECT_EQ(model.ColumnWidth(0, 1000), 0);
+    EXPECT_EQ(model.ColumnWidth(3, 1000), 178);  // 1000 / 5.6
+    EXPECT_EQ(model.ColumnWidth(6, 1000), 120);
+    EXPECT_TRUE(model.CanAddRow());
+    EXPECT_TRUE(model.CanDeleteRow());
+    EXPECT_TRUE(model.CanClear());
+    EXPECT_TRUE(model.CanImport());
+    EXPECT_TRUE(model.CanSave());
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+}
+
+TEST_F(DirectoryTableModelTest, DamagedFileOpensEmptyWithTheMessageAndSavesEmpty) {
+    WriteDirectory(Addresses, QStringLiteral("1;Зона;1\r\n2;Склад\r\n"));
+    EXPECT_FALSE(model.Open(Addresses));
+    EXPECT_EQ(prompt.Texts(),
+              QStringList{QStringLiteral("Ошибка!\nФайл поврежден или содержит неправильные данные!")});
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_FALSE(model.CanDeleteRow());
+    EXPECT_FALSE(model.CanClear());
+    EXPECT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Addresses)), QByteArray());
+    EXPECT_EQ(model.DataColumnCountValue(), 3);
+}
+
+TEST_F(DirectoryTableModelTest, AddedRowsAreNumberedFromTheHighestId) {
+    WriteDirectory(Executors, QStringLiteral("41;Иванов;1\r\n7;Петров;2\r\n"));
+    ASSERT_TRUE(model.Open(Executors));
+    EXPECT_EQ(model.AddRow(), 2);
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), QStringLiteral("42"));
+    EXPECT_EQ(model.SelectedRow(), 2);
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(model.RowCountValue(), 3);
+
+    // Typing 100 into another row's ID makes the next row 101.
+    Editor e = model.BeginEdit(1, 1);
+    ASSERT_EQ(e.type, EditorType::Edit);
+    EXPECT_EQ(e.alignment, Qt::AlignRight);
+    model.CommitCell(QStringLiteral("100"), true, false);
+    EXPECT_EQ(model.data(model.index(1, 1)).toString(), QStringLiteral("100"));
+    model.AddRow();
+    EXPECT_EQ(model.data(model.index(3, 1)).toString(), QStringLiteral("101"));
+    // A smaller number typed does not lower it; a name column does not count.
+    model.BeginEdit(0, 1);
+    model.CommitCell(QStringLiteral("5"), true, false);
+    model.BeginEdit(0, 2);
+    model.CommitCell(QStringLiteral("900"), true, false);
+    EXPECT_EQ(model.HighestId(), 101);
+}
+
+TEST_F(DirectoryTableModelTest, NewRowsOfEachKind) {
+    ASSERT_FALSE(model.Open(Operations));  // no file yet: an empty table
+    EXPECT_EQ(model.AddRow(), 0);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("1"));
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), QString());
+    EXPECT_EQ(model.data(model.index(0, 4)).toString(), QStringLiteral("1"));  // "Множитель"
+
+    for (int kind : {int(Wares), int(WareDetails), int(DocumentPlan)}) {
+        WriteDirectory(kind, QStringLiteral("55;a;b\r\n"));
+        model.Open(kind);
+        model.AddRow();
+        EXPECT_EQ(model.data(model.index(1, 1)).toString(), QString()) << kind;
+    }
+    WriteDirectory(Documents, QStringLiteral("10;a;b;c\r\n3;d;e;f\r\n"));
+    model.Open(Documents);
+    model.AddRow();
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), QStringLiteral("11"));
+}
+
+TEST_F(DirectoryTableModelTest, ClearingAsksAndNumbersFromOneAgain) {
+    WriteDirectory(Executors, QStringLiteral("41;Иванов;1\r\n"));
+    model.Open(Executors);
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.Clear());
+    EXPECT_EQ(model.rowCount(), 1);
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.Clear());
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[1].text, QStringLiteral("Будет произведена очистка справочника!\nПродолжить?"));
+    EXPECT_EQ(messages[1].caption, QStringLiteral("KXLoader"));
+    EXPECT_EQ(messages[1].icon, PromptIcon::Question);
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.SelectedRow(), -1);
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_FALSE(model.CanClear());
+    model.AddRow();
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("1"));
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)), Cp1251(QStringLiteral("41;Иванов;1\r\n")));
+}
+
+TEST_F(DirectoryTableModelTest, DeletingAsksAndKeepsTheSelectedIndex) {
+    WriteDirectory(Executors, QStringLiteral("1;a;1\r\n2;b;2\r\n3;c;3\r\n"));
+    model.Open(Executors);
+    model.SetSelectedRow(1);
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Declined);
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(prompt.Texts().value(0),
+              QStringLiteral("Будет удалена выбранная строка в таблице!\nПродолжить?"));
+    prompt.defaultAnswer = AnswerYes;
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Deleted);
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.SelectedRow(), 1);
+    EXPECT_EQ(model.data(model.index(1, 2)).toString(), QStringLiteral("c"));
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Deleted);
+    // Past the end now: the deletion fails with its message, nothing changes.
+    prompt.Clear();
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Failed);
+    EXPECT_EQ(prompt.Texts().value(1), QStringLiteral("Ошибка! Не удалось удалить строку!"));
+    EXPECT_EQ(prompt.Messages().value(1).icon, PromptIcon::Error);
+    EXPECT_EQ(model.rowCount(), 1);
+}
+
+TEST_F(DirectoryTableModelTest, TabMovesThroughTheCellsAndStopsAtTheLast) {
+    WriteDirectory(Executors, QStringLiteral("1;a;1\r\n2;b;2\r\n"));
+    model.Open(Executors);
+    Editor e = model.BeginEdit(0, 2);
+    EXPECT_EQ(e.text, QStringLiteral("a"));
+    EXPECT_EQ(e.alignment, Qt::AlignLeft);
+    e = model.CommitCell(QStringLiteral("a"), false, true);  // unchanged: only advances
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(e.type, EditorType::Edit);
+    EXPECT_EQ(e.row, 0);
+    EXPECT_EQ(e.column, 3);
+    e = model.CommitCell(QStringLiteral("11"), true, true);
+    EXPECT_EQ(e.row, 1);
+    EXPECT_EQ(e.column, 1);
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("11"));
+    model.BeginEdit(1, 3);
+    e = model.CommitCell(QStringLiteral("22"), true, true);
+    EXPECT_EQ(e.type, EditorType::None);
+    EXPECT_EQ(model.data(model.index(1, 3)).toString(), QStringLiteral("22"));
+    EXPECT_EQ(model.BeginEdit(1, 0).type, EditorType::None);
+    EXPECT_EQ(model.BeginEdit(2, 1).type, EditorType::None);
+}
+
+TEST_F(DirectoryTableModelTest, OperationTypeCellIsAListOfTheConfigurationsTypes) {
+    WriteDirectory(Operations, QStringLiteral("1;3;a;1;2\r\n2;9;b;1;2\r\n"));
+    model.Open(Operations);
+    Editor e = model.BeginEdit(0, 2);
+    ASSERT_EQ(e.type, EditorType::TypeList);
+    EXPECT_EQ(e.choices, (QStringList{QStringLiteral("Приемка"), QStringLiteral("Отгрузка"),
+                                      QStringLiteral("Инвентаризация")}));
+    EXPECT_EQ(e.currentChoice, 2);
+    e = model.BeginEdit(1, 2);  // "!НЕ ОПРЕДЕЛЕНО!" is not a choice
+    EXPECT_EQ(e.currentChoice, 0);
+    model.CommitCell(e.choices[1], true, false);
+    EXPECT_EQ(model.BeginEdit(0, 4).alignment, Qt::AlignRight);
+    EXPECT_EQ(model.BeginEdit(0, 3).alignment, Qt::AlignLeft);
+    EXPECT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Operations)), QByteArray("1;3;a;1;2\r\n2;2;b;1;2\r\n"));
+}
+
+TEST_F(DirectoryTableModelTest, SaveAndCloseFlows) {
+    WriteDirectory(Executors, QStringLiteral("1;a;1\r\n"));
+    model.Open(Executors);
+    EXPECT_TRUE(model.RequestClose());  // not modified: no question
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+
+    EXPECT_TRUE(model.setData(model.index(0, 2), QStringLiteral("Иванов")));
+    EXPECT_TRUE(model.IsModified());
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_TRUE(model.RequestClose());  // discards
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Сохранить последние изменения?")});
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)), QByteArray("1;a;1\r\n"));
+
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.RequestClose());
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)), Cp1251(QStringLiteral("1;Иванов;1\r\n")));
+    EXPECT_FALSE(model.IsModified());
+
+    // The explicit save reports either way and keeps the table modified on failure.
+    prompt.Clear();
+    model.setData(model.index(0, 2), QStringLiteral("Петров"));
+    EXPECT_TRUE(model.Save());
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Information);
+
+    SetProjectPath(dir.File("gone/x.kxc"));
+    WriteFileBytes(dir.File("gone"), "a file where the folder should be");
+    WriteFileBytes(dir.File("plain"), "x");
+    model.OpenFile(Executors, dir.File("plain/x.ux4"));
+    model.AddRow();
+    prompt.Clear();
+    EXPECT_FALSE(model.Save());
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Не удалось сохранить справочник!")});
+    EXPECT_TRUE(model.IsModified());
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_FALSE(model.RequestClose());
+    EXPECT_EQ(prompt.Texts().value(1), QStringLiteral("Ошибка! Не удалось сохранить!"));
+    EXPECT_EQ(prompt.Messages().value(1).icon, PromptIcon::Error);
+}
+
+TEST_F(DirectoryTableModelTest, ImportThroughTheModel) {
+    WriteDirectory(Addresses, QStringLiteral("1;a;1\r\n"));
+    model.Open(Addresses);
+    dir.Write("in.csv", Cp1251(QStringLiteral("5,Склад,55\r\n")));
+    prompt.QueueFileName(dir.File("in.csv"));
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.ImportCsvFile());
+    ASSERT_EQ(prompt.FileRequests().size(), 1);
+    EXPECT_EQ(prompt.FileRequests()[0].filter, QStringLiteral("Текстовые Файлы csv *.csv)|*.csv|"));
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), QStringLiteral("Склад"));
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(model.HighestId(), 5);
+    prompt.Clear();
+    EXPECT_FALSE(model.ImportCsvFile());  // cancelled: nothing happens
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_EQ(model.rowCount(), 1);
+}
+
+TEST_F(DirectoryTableModelTest, JournalViewRefusesEveryChange) {
+    WriteDirectory(JournalView, QStringLiteral("4600;1;1;2;3;4;Т1;01.01.2024 10:00;\r\n"));
+    ASSERT_TRUE(model.Open(JournalView, false));
+    EXPECT_EQ(model.Caption(), QStringLiteral("Журнал (просмотр)"));
+    EXPECT_EQ(model.columnCount(), 10);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Штрихкод"));
+    EXPECT_TRUE(model.IsReadOnly());
+    EXPECT_FALSE(model.CanAddRow());
+    EXPECT_FALSE(model.CanDeleteRow());
+    EXPECT_FALSE(model.CanImport());
+    EXPECT_FALSE(model.CanSave());
+    EXPECT_TRUE(model.CanClear());
+
+    EXPECT_EQ(model.AddRow(), -1);
+    model.SetSelectedRow(0);
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Ignored);
+    EXPECT_FALSE(model.setData(model.index(0, 1), QStringLiteral("x")));
+    EXPECT_FALSE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+    EXPECT_EQ(model.BeginEdit(0, 1).type, EditorType::None);
+    EXPECT_EQ(model.CommitCell(QStringLiteral("x"), true, true).type, EditorType::None);
+    EXPECT_FALSE(model.Save());
+    EXPECT_FALSE(model.ImportCsvFrom(PathOf(JournalView)));
+    EXPECT_TRUE(model.RequestClose());
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("4600"));
+    EXPECT_FALSE(model.IsModified());
+
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.Clear());
+    EXPECT_TRUE(QFile::exists(PathOf(JournalView)));
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.Clear());
+    EXPECT_EQ(prompt.Texts().value(1), QStringLiteral("Вы уверены, что хотите удалить файл журнала?"));
+    EXPECT_EQ(prompt.Messages().value(1).caption, QStringLiteral("Внимание"));
+    EXPECT_EQ(prompt.Messages().value(1).icon, PromptIcon::Warning);
+    EXPECT_FALSE(QFile::exists(PathOf(JournalView)));
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.RowCountValue(), 0);
+    EXPECT_FALSE(model.IsModified());
+
+    ASSERT_FALSE(model.Open(JournalView, true));  // the file is gone
+    EXPECT_EQ(model.columnCount(), 11);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("id"));
+}
+
+}  // namespace

@@ -1,0 +1,356 @@
+// Reading a directory file into a table, writing it back and importing CSV.
+
+#include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryFiles.h"
+#include "directories/DirectoryTable.h"
+
+#include "FakeOperationTypes.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDamaged = QStringLiteral("Ошибка!\nФайл поврежден или содержит неправильные данные!");
+
+class DirectoryTableTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetProjectPath(QString()); }
+
+    // Writes `text` (UTF-8 here, Windows-1251 on disk) and loads it.
+    bool Load(DirectoryTable& table, const QString& text, bool showError = true) {
+        dir.Write("d.txt", Cp1251(text));
+        return LoadDirectoryFile(table, dir.File("d.txt"), showError, QStringLiteral(";"));
+    }
+    QByteArray SaveBytes(DirectoryTable& table) {
+        EXPECT_TRUE(SaveDirectoryFile(table, dir.File("out.txt")));
+        return dir.Read("out.txt");
+    }
+
+    CTestDir dir;
+    CFakeOperationTypes types;
+    CRecordingPrompt prompt;
+    CScopedPrompt scoped{prompt};
+};
+
+TEST_F(DirectoryTableTest, OperationsShowTheTypeNameAndWriteTheTypeId) {
+    DirectoryTable table(Operations, &types);
+    ASSERT_TRUE(Load(table, QStringLiteral("1;2;Отгрузка со склада;1;4600000000012;\r\n")));
+    ASSERT_EQ(table.RowCount(), 1);
+    EXPECT_EQ(table.Cell(0, 1), QStringLiteral("1"));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Отгрузка"));
+    EXPECT_EQ(table.Cell(0, 3), QStringLiteral("Отгрузка со склада"));
+    EXPECT_EQ(table.Cell(0, 6), QString());
+    QString line;
+    ASSERT_TRUE(BuildRowText(table, 0, &line));
+    EXPECT_EQ(line, QStringLiteral("1;2;Отгрузка со склада;1;4600000000012"));
+    EXPECT_EQ(SaveBytes(table), Cp1251(QStringLiteral("1;2;Отгрузка со склада;1;4600000000012\r\n")));
+}
+
+TEST_F(DirectoryTableTest, UnknownOperationTypeIsShownUndefinedAndWrittenEmpty) {
+    DirectoryTable table(Operations, &types);
+    ASSERT_TRUE(Load(table, QStringLiteral("7;99;Странная;1;123;1\r\n")));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("!НЕ ОПРЕДЕЛЕНО!"));
+    EXPECT_EQ(SaveBytes(table), Cp1251(QStringLiteral("7;;Странная;1;123;1\r\n")));
+    EXPECT_EQ(table.highestId, 7);
+}
+
+TEST_F(DirectoryTableTest, EmptyLastFieldKeepsItsSeparatorExceptForTheModeColumns) {
+    DirectoryTable executors(Executors, &types);
+    ASSERT_TRUE(Load(executors, QStringLiteral("12;Иванов;\r\n")));
+    EXPECT_EQ(SaveBytes(executors), Cp1251(QStringLiteral("12;Иванов;\r\n")));
+
+    DirectoryTable documents(Documents, &types);
+    ASSERT_TRUE(Load(documents, QStringLiteral("12;;;\r\n")));
+    QString line;
+    ASSERT_TRUE(BuildRowText(documents, 0, &line));
+    EXPECT_EQ(line, QStringLiteral("12;;;"));
+
+    DirectoryTable wares(Wares, &types);
+    ASSERT_TRUE(Load(wares, QStringLiteral("A1;Хлеб;460;\r\nA2;Соль;461;1\r\n")));
+    EXPECT_EQ(SaveBytes(wares), Cp1251(QStringLiteral("A1;Хлеб;460\r\nA2;Соль;461;1\r\n")));
+}
+
+TEST_F(DirectoryTableTest, ATwoFieldLineFailsTheWholeLoad) {
+    DirectoryTable table(Executors, &types);
+    EXPECT_FALSE(Load(table, QStringLiteral("1;Иванов;111\r\n2;Петров\r\n3;Сидоров;333\r\n")));
+    EXPECT_EQ(table.RowCount(), 0);
+    EXPECT_EQ(prompt.Texts(), QStringList{kDamaged});
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("KXLoader"));
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+
+    prompt.Clear();
+    EXPECT_FALSE(Load(table, QStringLiteral("1;a;b\r\n\r\n"), false));  // an empty line
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_EQ(table.RowCount(), 0);
+}
+
+TEST_F(DirectoryTableTest, EightFieldsAddNumberedColumnsAndAreSavedWhole) {
+    DirectoryTable table(Addresses, &types);
+    ASSERT_TRUE(Load(table, QStringLiteral("5;Склад;222;a;;c;d;e\r\n")));
+    ASSERT_EQ(table.ColumnCount(), 9);
+    for (int c = 4; c <= 8; ++c) {
+        EXPECT_EQ(table.Columns()[c].title, QStringLiteral("Поле #%1").arg(c));
+        EXPECT_EQ(table.Columns()[c].Width(1000), 100);
+        EXPECT_EQ(table.Columns()[c].align, ColumnAlign::Left);
+    }
+    EXPECT_EQ(table.widestRow, 8);
+    EXPECT_EQ(table.Cell(0, 8), QStringLiteral("e"));
+    EXPECT_EQ(SaveBytes(table), Cp1251(QStringLiteral("5;Склад;222;a;;c;d;e\r\n")));
+}
+
+TEST_F(DirectoryTableTest, FailedLoadTakesItsAddedColumnsAway) {
+    DirectoryTable table(Addresses, &types);
+    EXPECT_FALSE(Load(table, QStringLiteral("5;Склад;222;a;b\r\n6;x\r\n"), false));
+    EXPECT_EQ(table.ColumnCount(), 4);
+}
+
+TEST_F(DirectoryTableTest, HighestIdIsTheLargestLeadingNumberAndNeverLowered) {
+    DirectoryTable table(Documents, &types);
+    ASSERT_TRUE(Load(table, QStringLiteral("10;a;b;c\r\n3;d;e;f\r\n")));
+    EXPECT_EQ(table.highestId, 10);
+    ASSERT_TRUE(Load(table, QStringLiteral(" +12abc;a;b;c\r\nxyz;d;e;f\r\n-4;g;h;i\r\n")));
+    EXPECT_EQ(table.highestId, 12);
+    ASSERT_TRUE(Load(table, QStringLiteral("99999999999;a;b;c\r\n")));
+    EXPECT_EQ(table.highestId, INT_MAX);
+
+    DirectoryTable wares(Wares, &types);  // wares are not numbered
+    ASSERT_TRUE(Load(wares, QStringLiteral("500;a;b\r\n")));
+    EXPECT_EQ(wares.highestId, 0);
+}
+
+TEST_F(DirectoryTableTest, FieldsAreTrimmedOfSpacesButOperationIdsAreNot) {
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(Load(table, QStringLiteral(" 1 ; Иванов \t; 55 \r\n")));
+    EXPECT_EQ(table.Cell(0, 1), QStringLiteral("1"));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Иванов \t"));
+    EXPECT_EQ(table.Cell(0, 3), QStringLiteral("55"));
+
+    DirectoryTable ops(Operations, &types);
+    ASSERT_TRUE(Load(ops, QStringLiteral(" 4 ;1; Имя ;1;2\r\n")));
+    EXPECT_EQ(ops.Cell(0, 1), QStringLiteral(" 4 "));
+    EXPECT_EQ(ops.Cell(0, 3), QStringLiteral("Имя"));
+    EXPECT_EQ(ops.highestId, 4);
+}
+
+TEST_F(DirectoryTableTest, ALongPhysicalLineIsReadAsTwo) {
+    DirectoryTable table(Wares, &types);
+    const QString first = QStringLiteral("A;Б;") + QString(1019, QChar(u'Ж'));  // 1023 bytes
+    ASSERT_TRUE(Load(table, first + QStringLiteral("Ж;x;y;z\r\n")));
+    ASSERT_EQ(table.RowCount(), 2);
+    EXPECT_EQ(table.Cell(0, 3).size(), 1019);
+    EXPECT_EQ(table.Cell(1, 1), QStringLiteral("Ж"));
+    EXPECT_EQ(table.Cell(1, 4), QStringLiteral("z"));
+    EXPECT_FALSE(Load(table, first + QStringLiteral("ЖЖ;x\r\n"), false));
+    EXPECT_EQ(table.RowCount(), 0);
+}
+
+TEST_F(DirectoryTableTest, LoadingNeedsTheConfigurationAndAKnownKind) {
+    DirectoryTable noNames(Executors, nullptr);
+    EXPECT_FALSE(Load(noNames, QStringLiteral("1;a;b\r\n"), false));
+    DirectoryTable bad(8, &types);
+    EXPECT_FALSE(Load(bad, QStringLiteral("1;a;b\r\n"), false));
+    DirectoryTable journal(JournalView, &types, true);
+    ASSERT_TRUE(Load(journal, QStringLiteral("7;4600;1;1;2;3;4;Т1;01.01.2024 10:00;\r\n")));
+    EXPECT_EQ(journal.Cell(0, 2), QStringLiteral("4600"));
+    EXPECT_FALSE(SaveDirectoryFile(journal, dir.File("j.txt")));
+    EXPECT_FALSE(QFile::exists(dir.File("j.txt")));
+}
+
+TEST_F(DirectoryTableTest, BuildRowTextFailsOutsideTheRowsAndWithoutDataColumns) {
+    DirectoryTable table(Executors, &types);
+    table.AppendRow({QStringLiteral("1"), QStringLiteral("a"), QString()});
+    QString line;
+    EXPECT_TRUE(BuildRowText(table, 0, &line));
+    EXPECT_FALSE(BuildRowText(table, 1, &line));
+    EXPECT_FALSE(BuildRowText(table, -1, &line));
+    table.SetColumns({DirectoryColumn{}});
+    EXPECT_FALSE(BuildRowText(table, 0, &line));
+    DirectoryTable ops(Operations, &types);
+    ops.AppendRow({QStringLiteral("1"), QStringLiteral("Приемка"), QStringLiteral("x")});
+    ops.SetColumns(ops.Columns().mid(0, 3));  // only two data columns
+    EXPECT_FALSE(BuildRowText(ops, 0, &line));
+}
+
+TEST_F(DirectoryTableTest, EmptyTableIsSavedAsAnEmptyFileAndTheFolderIsMade) {
+    DirectoryTable table(Executors, &types);
+    table.modified = true;
+    const QString path = dir.File("files/sub/x_authors.ux4");
+    ASSERT_TRUE(SaveDirectoryFile(table, path));
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_FALSE(table.modified);
+    EXPECT_FALSE(SaveDirectoryFile(table, QString()));
+    EXPECT_FALSE(SaveDirectoryFile(table, dir.Path()));  // a folder
+}
+
+TEST_F(DirectoryTableTest, TextTheCodePageCannotHoldIsKeptUntilTheSave) {
+    DirectoryTable table(Executors, &types);
+    table.AppendRow({QStringLiteral("1"), QStringLiteral("Чай 茶"), QString()});
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Чай 茶"));
+    EXPECT_EQ(SaveBytes(table), Cp1251(QStringLiteral("1;Чай ?;\r\n")));
+}
+
+TEST_F(DirectoryTableTest, ConfiguredCodePageIsUsedForReadingAndWriting) {
+    ASSERT_TRUE(SetDirectoryCodePage(QStringLiteral("cp866")));
+    const QByteArray bytes = DirectoryCodec().Encode(QStringLiteral("1;Склад;Ё\r\n"));
+    dir.Write("866.txt", bytes);
+    DirectoryTable table(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, dir.File("866.txt"), true));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Склад"));
+    EXPECT_EQ(SaveBytes(table), bytes);
+    EXPECT_FALSE(SetDirectoryCodePage(QStringLiteral("utf-16")));  // not ASCII-compatible
+    EXPECT_TRUE(DirectoryCodec().IsWindows1251());
+    EXPECT_FALSE(SetDirectoryCodePage(QStringLiteral("no-such-code-page")));
+    EXPECT_TRUE(SetDirectoryCodePage(QString()));
+    EXPECT_TRUE(DirectoryCodec().IsWindows1251());
+}
+
+// ---------------------------------------------------------------------------
+// Byte-exact round trips
+
+struct RoundTrip {
+    int kind;
+    const char* text;
+};
+
+TEST_F(DirectoryTableTest, WellFormedFilesOfEveryKindRoundTripByteForByte) {
+    const QString longName(1017, QChar(u'Я'));  // "1;" + name + ";12" = 1022 bytes
+    const RoundTrip cases[] = {
+        {Operations, "1;1;Приемка;1;2000000000015\r\n2;3;Инвентаризация;1;;1\r\n"
+                     "3;2;;-1;2000000000039;0\r\n"},
+        {Executors, "1;Иванов Иван Иванович;2100000000012\r\n2;Стажер;\r\n3;;\r\n"},
+        {Addresses, "1;Зона А, стеллаж 1;2200000000011\r\n2;Экспедиция;\r\n"},
+        {Documents, "1;Приходная №101;Поставщик ООО \"Ромашка\";23\r\n2;Опись;;\r\n3;;;\r\n"},
+        {Wares, "Т00001;Молоко 3,2% 1 л;4601234567893\r\nТ00002;Яблоки, кг;4601;1\r\n"},
+        {WareDetails, "4610000000019;Т00001;12;Коробка 12 шт\r\n4610000000026;Т00002;6;\r\n"},
+        {DocumentPlan, "1;Т00001;10;1;Проверить срок\r\n1;Т00002;5;2;\r\n"},
+    };
+    for (const RoundTrip& c : cases) {
+        const QByteArray bytes = Cp1251(QString::fromUtf8(c.text));
+        dir.Write("in.txt", bytes);
+        DirectoryTable table(c.kind, &types);
+        ASSERT_TRUE(LoadDirectoryFile(table, dir.File("in.txt"), true)) << c.kind;
+        EXPECT_EQ(SaveBytes(table), bytes) << c.kind;
+    }
+    const QByteArray longest = Cp1251(QStringLiteral("1;") + longName + QStringLiteral(";12\r\n"));
+    ASSERT_EQ(longest.size(), 1024);  // 1022 bytes and the line end
+    dir.Write("long.txt", longest + longest);
+    DirectoryTable table(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, dir.File("long.txt"), true));
+    EXPECT_EQ(table.RowCount(), 2);
+    EXPECT_EQ(SaveBytes(table), longest + longest);
+}
+
+TEST_F(DirectoryTableTest, EveryByteOfTheCodePageSurvivesARoundTrip) {
+    QByteArray name;
+    for (int b = 0x20; b <= 0xFF; ++b)
+        if (b != ';') name.append(char(b));
+    const QByteArray bytes = "1;x" + name + "x;2\r\n";
+    dir.Write("in.txt", bytes);
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, dir.File("in.txt"), true));
+    EXPECT_EQ(SaveBytes(table), bytes);
+}
+
+TEST_F(DirectoryTableTest, DemoProjectFilesRoundTrip) {
+    const QString folder = QStringLiteral(KX_SOURCE_DIR "/data/demo/files/");
+    const char* names[] = {"demo_opers.ux3", "demo_authors.ux4", "demo_address.ux5",
+                           "demo_ndocs.ux6", "demo_wares.ux7", "demo_waresl2.ux8",
+                           "demo_ndocsplan.ux9"};
+    for (int kind = 0; kind < kDirectoryKindCount; ++kind) {
+        const QByteArray bytes = ReadFileBytes(folder + QString::fromLatin1(names[kind]));
+        ASSERT_FALSE(bytes.isEmpty()) << names[kind];
+        DirectoryTable table(kind, &types);
+        ASSERT_TRUE(LoadDirectoryFile(table, folder + QString::fromLatin1(names[kind]), true));
+        EXPECT_GT(table.RowCount(), 0);
+        EXPECT_GE(table.widestRow, 3);
+        EXPECT_EQ(SaveBytes(table), bytes) << names[kind];
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CSV import
+
+class CsvImportTest : public DirectoryTableTest {
+protected:
+    void SetUp() override {
+        SetProjectPath(dir.File("shop.kxc"));
+        QDir().mkpath(dir.File("files"));
+        DirectoryPath(Executors, &ownPath);
+        own = Cp1251(QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
+        WriteFileBytes(ownPath, own);
+    }
+    QString ownPath;
+    QByteArray own;
+};
+
+TEST_F(CsvImportTest, SemicolonFileImportsAtOnce) {
+    DirectoryTable table(Executors, &types);
+    dir.Write("in.csv", Cp1251(QStringLiteral("7;Сидоров;777\r\n")));
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    EXPECT_TRUE(table.modified);
+    EXPECT_EQ(table.RowCount(), 1);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Импорт произведен успешно!")});
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Information);
+    EXPECT_EQ(ReadFileBytes(ownPath), own);
+}
+
+TEST_F(CsvImportTest, CommaFileImportsAfterYesAndReachesTheFileOnlyOnSave) {
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+    dir.Write("in.csv", Cp1251(QStringLiteral("7,Сидоров,777\r\n8,Кузнецова,\r\n")));
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0].text,
+              QStringLiteral("Не удалось импортировать файл используя станратный формат!\r\n"
+                             "Попытаться импортировать с использованием разделителя 'запятая'?"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Внимание"));
+    EXPECT_EQ(messages[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
+    EXPECT_EQ(messages[1].text, QStringLiteral("Импорт произведен успешно!"));
+    EXPECT_TRUE(table.modified);
+    EXPECT_EQ(table.RowCount(), 2);
+    EXPECT_EQ(table.Cell(1, 2), QStringLiteral("Кузнецова"));
+    EXPECT_EQ(ReadFileBytes(ownPath), own);  // untouched until saved
+    ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
+    EXPECT_EQ(ReadFileBytes(ownPath), Cp1251(QStringLiteral("7;Сидоров;777\r\n8;Кузнецова;\r\n")));
+}
+
+TEST_F(CsvImportTest, FailedImportReloadsTheFileAndKeepsTheModifiedFlag) {
+    for (bool modifiedBefore : {false, true}) {
+        prompt.Clear();
+        DirectoryTable table(Executors, &types);
+        ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+        table.AppendRow({QStringLiteral("3"), QStringLiteral("несохраненный"), QString()});
+        table.modified = modifiedBefore;
+        dir.Write("in.csv", Cp1251(QStringLiteral("50;Номер;1\r\n60,ломаный\r\n")));
+        prompt.QueueAnswer(AnswerYes);
+        EXPECT_FALSE(ImportCsv(table, dir.File("in.csv")));
+        EXPECT_EQ(table.modified, modifiedBefore);
+        EXPECT_EQ(table.RowCount(), 2);  // the file's rows, the unsaved one is gone
+        EXPECT_EQ(table.Cell(1, 2), QStringLiteral("Петров"));
+        EXPECT_EQ(table.highestId, 50);  // IDs of the rejected file still count
+        EXPECT_EQ(prompt.Texts().last(),
+                  QStringLiteral("Ошибка! Файл повреджен или содержит неправильные данные!\n"
+                                 "Импорт не произведен!\n"));
+        EXPECT_EQ(ReadFileBytes(ownPath), own);
+    }
+}
+
+TEST_F(CsvImportTest, AnsweringNoLeavesTheFileAsItWas) {
+    DirectoryTable table(Executors, &types);
+    dir.Write("in.csv", Cp1251(QStringLiteral("7,Сидоров,777\r\n")));
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(ImportCsv(table, dir.File("in.csv")));
+    EXPECT_EQ(prompt.Texts().size(), 2);
+    EXPECT_EQ(table.RowCount(), 2);
+    EXPECT_FALSE(table.modified);
+
+    DirectoryTable journal(JournalView, &types);
+    EXPECT_FALSE(ImportCsv(journal, dir.File("in.csv")));  // never imported
+}
+
+}  // namespace
