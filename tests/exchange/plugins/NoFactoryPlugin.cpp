@@ -1,2 +1,9 @@
 // A library that loads but does not export the component factory.
-extern "C" __attribute__((visibility("default"))) int KxSomethingElse() { return 42; }
+
+#ifdef _WIN32
+#define KX_TEST_EXPORT __declspec(dllexport)
+#else
+#define KX_TEST_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" KX_TEST_EXPORT int KxSomethingElse() { return 42; }

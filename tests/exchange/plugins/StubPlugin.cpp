@@ -1,5 +1,12 @@
 // A minimal working component: answers the identity questions and counts its
 // objects, so the registry can be tested end to end through a real library.
+
+#ifdef _WIN32
+#define KX_TEST_EXPORT __declspec(dllexport)
+#else
+#define KX_TEST_EXPORT __attribute__((visibility("default")))
+#endif
+
 #include "exchange/ParlinkComponent.h"
 
 #include <atomic>
@@ -38,12 +45,12 @@ private:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) IParlinkX2* KxCreateParlinkX2(int interfaceVersion) {
+extern "C" KX_TEST_EXPORT IParlinkX2* KxCreateParlinkX2(int interfaceVersion) {
     g_lastVersion = interfaceVersion;
     if (interfaceVersion != kParlinkInterfaceVersion) return nullptr;
     ++g_created;
     return new CStubParlink;
 }
 
-extern "C" __attribute__((visibility("default"))) int KxStubCreated() { return g_created; }
-extern "C" __attribute__((visibility("default"))) int KxStubReleased() { return g_released; }
+extern "C" KX_TEST_EXPORT int KxStubCreated() { return g_created; }
+extern "C" KX_TEST_EXPORT int KxStubReleased() { return g_released; }
