@@ -1,6 +1,7 @@
 #include "app/KXConfigApp.h"
 
 #include "app/ReportFile.h"
+#include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
@@ -19,6 +20,7 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
     ProgramFolder = Paths.programFolder;
     SetProgramFolder(ProgramFolder);
     Settings = CExchangeSettings::Read(Paths);
+    SetDirectoryCodePage(Settings.directoryCodePage);  // unknown names keep Windows-1251
     ResultCode = 0;
     ReportFilePath.clear();
     DiagnosticText.clear();

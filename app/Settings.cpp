@@ -21,6 +21,9 @@ CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
     s.overwriteJournal = Profile::ReadInt(paths.loaderSettings, section,
                                           QStringLiteral("OverwriteJournal"), 1);
     s.setEdit = Profile::ReadInt(paths.configSettings, section, QStringLiteral("setedit"), 0);
+    s.directoryCodePage = Profile::ReadString(paths.loaderSettings, section,
+                                              QStringLiteral("DirectoryCodePage"),
+                                              QStringLiteral("windows-1251"));
     return s;
 }
 

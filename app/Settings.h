@@ -1,6 +1,7 @@
 #pragma once
 // The program's settings: two profile files in the program folder.
-//   kxloader.ini [kxloader.exe]: port (COM1), config (empty), OverwriteJournal (1)
+//   kxloader.ini [kxloader.exe]: port (COM1), config (empty), OverwriteJournal (1),
+//                                DirectoryCodePage (windows-1251)
 //   kxconfig.ini [kxloader.exe]: setedit (0)
 
 #include <QString>
@@ -20,6 +21,8 @@ struct CExchangeSettings {
     QString config;
     int overwriteJournal = 1;
     int setEdit = 0;
+    // Code page of the directory, journal and CSV files.
+    QString directoryCodePage = QStringLiteral("windows-1251");
 
     static CExchangeSettings Read(const CSettingsPaths& paths);
 };
