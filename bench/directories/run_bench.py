@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Figures for large wares directories: the directory table model against
+Python's csv module and the sqlite3 shell's .import on the same rows.
+
+Usage: bench/directories/run_bench.py [build-dir] [line counts...]
+       (defaults: build-dirs, 100000 1000000)
+Prints figures only; nothing here is a pass/fail test.
+"""
+import filecmp
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--generate" else os.path.join(ROOT, "build-dirs")
+if not os.path.isabs(BUILD):
+    BUILD = os.path.join(ROOT, BUILD)
+COUNTS = [int(a) for a in sys.argv[2:] if a.isdigit()] or [100_000, 1_000_000]
+PROGRAM = os.path.join(BUILD, "bin", "kx_bench_directories")
+
+WORDS = ["Молоко", "Кефир", "Сыр", "Хлеб", "Крупа", "Масло", "Сок", "Чай", "Конфеты", "Яблоки",
+         "Сметана", "Творог", "Колбаса", "Печенье", "Вода"]
+MAKERS = ["Вкусное", "Домик", "Луговое", "Сибирь", "Южное", "Ферма", "Заречье", "Север"]
+
+
+def generate(path, lines):
+    """Wares lines of about 45 bytes: code;Cyrillic name;EAN-13, CR LF, Windows-1251."""
+    rnd = random.Random(lines)
+    out = []
+    for i in range(lines):
+        name = f"{rnd.choice(WORDS)} {rnd.choice(MAKERS)} {rnd.randrange(1, 999)} г"
+        out.append(f"Т{i:07d};{name};46{rnd.randrange(10**11):011d}\r\n")
+    data = "".join(out).encode("cp1251")
+    with open(path, "wb") as f:
+        f.write(data)
+    with open(path + ".utf8", "wb") as f:
+        f.write(data.decode("cp1251").encode("utf-8"))
+
+
+def run(cmd, stdin_text=None):
+    """Runs one process; returns (seconds, its own peak RSS in MB, stdout, stderr)."""
+    with tempfile.TemporaryFile("w+") as fin, tempfile.TemporaryFile("w+") as fout, \
+            tempfile.TemporaryFile("w+") as ferr:
+        if stdin_text:
+            fin.write(stdin_text)
+            fin.seek(0)
+        start = time.perf_counter()
+        proc = subprocess.Popen(cmd, stdin=fin, stdout=fout, stderr=ferr, text=True)
+        _, status, usage = os.wait4(proc.pid, 0)
+        seconds = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        fout.seek(0)
+        ferr.seek(0)
+        out, err = fout.read(), ferr.read()
+    if proc.returncode != 0:
+        sys.exit(f"{cmd[0]} failed: {err}")
+    return seconds, usage.ru_maxrss / 1024.0, out, err
+
+
+def keyvalues(text):
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+PY_CSV = ("import csv,sys\n"
+          "with open(sys.argv[1], encoding='cp1251', newline='') as f:\n"
+          "    rows = list(csv.reader(f, delimiter=';'))\n"
+          "print(len(rows))\n")
+
+
+def main():
+    if not os.path.exists(PROGRAM):
+        sys.exit(f"build it first: cmake --build {BUILD} --target kx_bench_directories")
+    with tempfile.TemporaryDirectory(prefix="kx_bench_") as tmp:
+        for lines in COUNTS:
+            path = os.path.join(tmp, f"bench_wares_{lines}.ux7")
+            # Generated in a child process: a child's peak memory counts the
+            # parent's memory at the time it was started, so the parent stays small.
+            subprocess.run([sys.executable, __file__, "--generate", path, str(lines)], check=True)
+            size_mb = os.path.getsize(path) / 2**20
+            print(f"== {lines} lines, {size_mb:.1f} MB ({os.path.getsize(path) / lines:.1f} bytes a line)")
+
+            # Each measurement in a fresh process, so that its peak memory is its own.
+            load_s_process, _, out, _ = run([PROGRAM, "load", path])
+            load = keyvalues(out)
+            _, _, out, _ = run([PROGRAM, "save", path, path + ".saved"])
+            save = keyvalues(out)
+            same = filecmp.cmp(path, path + ".saved", shallow=False)
+            _, _, out, _ = run([PROGRAM, "count", path])
+            count = keyvalues(out)
+
+            py_s, py_peak, out, _ = run([sys.executable, "-c", PY_CSV, path])
+            sql = ("CREATE TABLE wares(code TEXT, name TEXT, barcode TEXT);\n"
+                   ".mode csv\n.separator ;\n"
+                   f".import '{path}.utf8' wares\n"
+                   "SELECT count(*) FROM wares;\n")
+            sq_s, sq_peak, sq_out, sq_err = run(["sqlite3", ":memory:"], sql)
+            sq_rows = sq_out.strip().splitlines()[-1] if sq_out.strip() else "?"
+
+            load_s = float(load["load_ms"]) / 1000
+            peak = float(load["peak_rss_mb"])
+            print(f"  model load           {load_s:8.3f} s   rows {load['rows']}, "
+                  f"process {load_s_process:.3f} s, "
+                  f"peak RSS {peak:.1f} MB ({peak / size_mb:.2f}x file; "
+                  f"{float(load['baseline_rss_mb']):.1f} MB before loading), "
+                  f"row store {float(load['store_mb']):.1f} MB")
+            print(f"  view 1000 rows       {float(load['view_1000_rows_ms']):8.3f} ms  (cells decoded on demand)")
+            print(f"  model save           {float(save['save_ms']) / 1000:8.3f} s   "
+                  f"{float(save['save_mb_per_s']):.0f} MB/s, byte-identical: {same}")
+            print(f"  CountLines           {float(count['countlines_ms']):8.3f} ms  "
+                  f"(result {count['countlines_result']}); full line pass "
+                  f"{float(count['fullpass_ms']):.1f} ms")
+            print(f"  python csv read      {py_s:8.3f} s   peak RSS {py_peak:.1f} MB "
+                  f"-> model load is {py_s / load_s:.1f}x faster")
+            print(f"  sqlite3 .import      {sq_s:8.3f} s   peak RSS {sq_peak:.1f} MB, rows {sq_rows} "
+                  f"-> model load is {sq_s / load_s:.1f}x faster")
+            if sq_err.strip():
+                print("  sqlite3 said:", sq_err.strip().splitlines()[0])
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--generate":
+        generate(sys.argv[2], int(sys.argv[3]))
+    else:
+        main()
