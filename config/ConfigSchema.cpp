@@ -1,0 +1,270 @@
+// The project tables, the rows of a new configuration, the walks that fill in
+// parameter values from the template's defaults, and the small lookups.
+
+#include "config/ConfigInternal.h"
+#include "config/ConfigModel.h"
+
+using namespace SQLite3;
+using namespace ConfigInternal;
+using ConfigSql::Format;
+
+namespace ConfigInternal {
+
+void RequireColumns(const CSQLiteTable& table, int count, const QString& tableName) {
+    if (table.ColCount >= count || table.RowCount == 0) return;
+    throw CSQLiteException(
+        -1,
+        QStringLiteral("Таблица %1 шаблона содержит %2 столбцов, нужно не меньше %3.")
+            .arg(tableName)
+            .arg(table.ColCount)
+            .arg(count),
+        QStringLiteral("SELECT * FROM ") + tableName);
+}
+
+}  // namespace ConfigInternal
+
+namespace {
+
+struct MenuPointName {
+    int id;
+    const char16_t* name;
+};
+
+// Inserted in this order (7 before 6): the order the terminal has always had.
+constexpr MenuPointName kChoiceNames[] = {
+    {1, u"Операции"},   {2, u"Исполнители"}, {3, u"Адреса"},      {4, u"Документы"},
+    {5, u"Товары"},     {7, u"Информация"},  {6, u"Журнал"},      {8, u"Настройки"},
+    {9, u"Удаление шк"}, {10, u"Отчет факт/план"},
+};
+
+// Point 9 is not on the default menu.
+constexpr int kDefaultMenu[] = {1, 2, 3, 4, 5, 6, 7, 8, 10};
+
+const QString kInsertValue = QStringLiteral(
+    "INSERT INTO ParamsValue(OperTypeID, place_id, param_id, value) VALUES('%s', '%s', '%s', '%s')");
+
+}  // namespace
+
+CConfigModel::CConfigModel() = default;
+
+CConfigModel::~CConfigModel() {
+    try {
+        Close();
+    } catch (...) {
+        // Closing at the end of the run must never throw out of a destructor.
+    }
+}
+
+bool CConfigModel::IsLibraryLoaded() const {
+    return m_template.IsLibraryLoaded() && m_working.IsLibraryLoaded();
+}
+
+bool CConfigModel::CreateSchema() {
+    m_working.Exec(QStringLiteral(
+        "CREATE TABLE ParamsValue(OperTypeID INTEGER, place_id VARCHAR, param_id VARCHAR, value VARCHAR)"));
+    m_working.Exec(QStringLiteral("CREATE TABLE SortOrderOperTypes(n INTEGER, OperType VARCHAR)"));
+    CreateWorkingIndex();
+    if (!InsertGlobalDefaults(QStringLiteral("nodes_root"))) return false;
+
+    m_working.Exec(QStringLiteral("CREATE TABLE ChoiceNames(point_id VARCHAR, point_name VARCHAR)"));
+    for (const MenuPointName& point : kChoiceNames) {
+        m_working.Exec(Format(u"INSERT INTO ChoiceNames(point_id, point_name) VALUES(%i, '%s')",
+                              {QString::number(point.id), QString::fromUtf16(point.name)}));
+    }
+
+    m_working.Exec(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS m_mainmenu(id INTEGER,name VARCHAR(50),target VARCHAR(20))"));
+    for (int id : kDefaultMenu) {
+        QString name;
+        GetChoiceName(id, &name);
+        const QString sql =
+            id == 8 ? Format(u"INSERT INTO m_mainmenu(id, name, target) VALUES(%i, '%s', 'm_configmenu')",
+                             {QString::number(id), name})
+                    : Format(u"INSERT INTO m_mainmenu(id, name, target) VALUES(%i, '%s', '')",
+                             {QString::number(id), name});
+        m_working.Exec(sql);
+    }
+    return true;
+}
+
+void CConfigModel::CreateWorkingIndex() {
+    // Every value lookup asks for one (place_id, param_id); without an index
+    // each is a scan of the whole table, which makes building the tree of a
+    // large configuration quadratic. Within equal keys the index keeps the
+    // table's row order, so "the first matching row" stays the same row. The
+    // index lives in the working copy only: saving copies tables, not indexes.
+    try {
+        m_working.Exec(QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS kx_ParamsValue_place_param ON ParamsValue(place_id, param_id)"));
+    } catch (const CSQLiteException&) {
+        // Only a matter of speed.
+    }
+}
+
+void CConfigModel::EnsureDefaultValues(const QString& listTable, const QString& operTypeId) {
+    if (listTable.isEmpty()) return;
+    if (listTable == kOperationList && operTypeId == kNull) return;
+    try {
+        const CSQLiteTable params = Query(m_template, Format(u"SELECT * FROM %s", {listTable}));
+        RequireColumns(params, 6, listTable);
+        for (const QStringList& row : params.Rows) {
+            const QString defaultValue = row[3];
+            const QString paramId = row[5];
+            const CSQLiteTable existing = Query(
+                m_working,
+                Format(u"SELECT value FROM ParamsValue WHERE OperTypeID = '%s' AND place_id = '%s' AND param_id = '%s'",
+                       {operTypeId, listTable, paramId}));
+            if (existing.RowCount == 0) {
+                m_working.Exec(Format(kInsertValue, {operTypeId, listTable, paramId, defaultValue}));
+                m_modified = true;
+            }
+        }
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+    }
+}
+
+bool CConfigModel::InsertDefaultValues(const QString& listTable, const QString& operTypeId) {
+    try {
+        const CSQLiteTable params = Query(m_template, Format(u"SELECT * FROM %s", {listTable}));
+        RequireColumns(params, 6, listTable);
+        for (const QStringList& row : params.Rows)
+            m_working.Exec(Format(kInsertValue, {operTypeId, listTable, row[5], row[3]}));
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::InsertOperationDefaults(const QString& nodeTable, const QString& operTypeId) {
+    CSQLiteTable nodes;
+    try {
+        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+    for (const QStringList& row : nodes.Rows) {
+        const QString listTable = Cell(row, 2);
+        if (!listTable.isEmpty() && !InsertDefaultValues(listTable, operTypeId)) return false;
+    }
+    for (const QStringList& row : nodes.Rows) {
+        const QString children = Cell(row, 1);
+        if (!children.isEmpty() && !InsertOperationDefaults(children, operTypeId)) return false;
+    }
+    return true;
+}
+
+bool CConfigModel::InsertGlobalDefaults(const QString& nodeTable) {
+    CSQLiteTable nodes;
+    try {
+        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+    for (const QStringList& row : nodes.Rows) {
+        const QString listTable = Cell(row, 2);
+        if (!listTable.isEmpty() && Cell(row, 0) != kOperationNode &&
+            !InsertDefaultValues(listTable, kNull))
+            return false;
+    }
+    for (const QStringList& row : nodes.Rows) {
+        const QString children = Cell(row, 1);
+        if (Cell(row, 0) != kOperationNode && !children.isEmpty() && !InsertGlobalDefaults(children))
+            return false;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ lookups
+
+bool CConfigModel::IsUploadJournalIdOn() {
+    try {
+        const CSQLiteTable t = Query(
+            m_working,
+            QStringLiteral("SELECT value FROM ParamsValue WHERE place_id = 'listparams_options' AND "
+                           "param_id = 'p_upload_journal_id'"));
+        return t.RowCount > 0 && ConfigSql::ToInt(t.Rows[0][0]) != 0;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::FillOperationTypeCombo(IComboBox& combo, const QString& currentName) {
+    try {
+        const CSQLiteTable t = Query(
+            m_working,
+            QStringLiteral("SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                           "param_id = 'oper_type'"));
+        int selected = 0;
+        for (int i = 0; i < t.RowCount; ++i) {
+            combo.AddItem(t.Rows[i][0]);
+            if (t.Rows[i][0] == currentName) selected = i;
+        }
+        combo.SetCurrentIndex(selected);
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
+    try {
+        const CSQLiteTable t = Query(
+            m_working,
+            Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                   u"param_id = 'oper_type' AND OperTypeID = '%s'",
+                   {id}));
+        if (t.RowCount == 0) return false;
+        if (name) *name = t.Rows[0][0];
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
+    try {
+        const CSQLiteTable t = Query(
+            m_working,
+            Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                   u"param_id = 'oper_type' AND value = '%s'",
+                   {name}));
+        if (t.RowCount == 0) return false;
+        if (id) *id = t.Rows[0][0];
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::GetChoiceName(int point, QString* name) {
+    try {
+        const CSQLiteTable t = Query(
+            m_working, Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}));
+        if (t.RowCount == 0) return false;
+        if (name) *name = t.Rows[0][0];
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::SetChoiceName(int point, const QString& name) {
+    try {
+        m_working.Exec(Format(u"UPDATE ChoiceNames SET point_name = '%s' WHERE point_id = %i",
+                              {name, QString::number(point)}));
+        m_modified = true;
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}

@@ -1,0 +1,161 @@
+// A new configuration's rows, the default walks and the small lookups.
+
+#include "tests/config/ConfigTestSupport.h"
+
+using namespace SQLite3;
+
+using Schema = ConfigFixture;
+
+TEST_F(Schema, NewConfigurationHasExactlyTheDefaultRows) {
+    CSQLiteConnection& db = model.Working();
+    EXPECT_EQ(Rows(db, "SELECT point_id, point_name FROM ChoiceNames"),
+              QStringList({"1|Операции", "2|Исполнители", "3|Адреса", "4|Документы", "5|Товары", "7|Информация",
+                           "6|Журнал", "8|Настройки", "9|Удаление шк", "10|Отчет факт/план"}));
+    EXPECT_EQ(Rows(db, "SELECT id, name, target FROM m_mainmenu"),
+              QStringList({"1|Операции|", "2|Исполнители|", "3|Адреса|", "4|Документы|", "5|Товары|", "6|Журнал|",
+                           "7|Информация|", "8|Настройки|m_configmenu", "10|Отчет факт/план|"}));
+    EXPECT_EQ(Scalar(db, "SELECT count(*) FROM SortOrderOperTypes"), "0");
+    // One NULL row per global parameter, none for the "__OPERATION" subtree.
+    EXPECT_EQ(Rows(db, "SELECT OperTypeID, place_id, param_id, value FROM ParamsValue"),
+              QStringList({"NULL|listparams_options|p_name|Терминал 1",
+                           "NULL|listparams_options|p_upload_journal_id|0",
+                           "NULL|listparams_options|p_timeout|30",
+                           "NULL|listparams_options|p_welcome|Привет\nмир",
+                           "NULL|listparams_options|p_folder|\\Storage\\KX\\",
+                           "NULL|listparams_options|p_odd|5",
+                           "NULL|listparams_journal|p_journal_size|1000",
+                           "NULL|listparams_sound|p_volume|2"}));
+    EXPECT_FALSE(model.IsModified());
+    // The project file holds the same rows, without the working copy's index.
+    CSQLiteConnection project;
+    project.OpenConnection(projectPath);
+    EXPECT_EQ(Scalar(project, "SELECT count(*) FROM ParamsValue"), QString::number(kSmallGlobalParams));
+    EXPECT_EQ(Scalar(project, "SELECT count(*) FROM sqlite_master WHERE type = 'index'"), "0");
+    EXPECT_EQ(Scalar(project, "SELECT count(*) FROM ChoiceNames"), "10");
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(Schema, UploadJournalIdIsOnOnlyForANonZeroNumber) {
+    CSQLiteConnection& db = model.Working();
+    const QString set = "UPDATE ParamsValue SET value = '%1' WHERE param_id = 'p_upload_journal_id'";
+    EXPECT_FALSE(model.IsUploadJournalIdOn());  // default "0"
+    db.Exec(set.arg(""));
+    EXPECT_FALSE(model.IsUploadJournalIdOn());
+    db.Exec(set.arg("abc"));
+    EXPECT_FALSE(model.IsUploadJournalIdOn());
+    db.Exec(set.arg("1"));
+    EXPECT_TRUE(model.IsUploadJournalIdOn());
+    db.Exec(set.arg(" 2x"));
+    EXPECT_TRUE(model.IsUploadJournalIdOn());
+    db.Exec("DELETE FROM ParamsValue WHERE param_id = 'p_upload_journal_id'");
+    EXPECT_FALSE(model.IsUploadJournalIdOn());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(Schema, EnsureDefaultValuesAddsOnlyWhatIsMissingAndMarksModified) {
+    CSQLiteConnection& db = model.Working();
+    db.Exec("UPDATE ParamsValue SET value = 'Склад' WHERE param_id = 'p_name'");
+    db.Exec("DELETE FROM ParamsValue WHERE param_id = 'p_timeout'");
+    model.EnsureDefaultValues("listparams_options", "NULL");
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(Value("NULL", "listparams_options", "p_name"), "Склад");
+    EXPECT_EQ(Value("NULL", "listparams_options", "p_timeout"), "30");
+    EXPECT_EQ(Scalar(db, "SELECT count(*) FROM ParamsValue"), QString::number(kSmallGlobalParams));
+
+    CConfigModel again;  // nothing missing: not modified
+    ASSERT_TRUE(again.OpenTemplate(templatePath));
+    ASSERT_TRUE(again.Open(projectPath));
+    again.EnsureDefaultValues("listparams_options", "NULL");
+    EXPECT_FALSE(again.IsModified());
+}
+
+TEST_F(Schema, EnsureDefaultValuesSkipsTheOperationPageAtGlobalLevelAndEmptyTables) {
+    model.EnsureDefaultValues("listparams_operation", "NULL");
+    model.EnsureDefaultValues("", "NULL");
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(Scalar(model.Working(), "SELECT count(*) FROM ParamsValue"), QString::number(kSmallGlobalParams));
+    model.EnsureDefaultValues("listparams_operation", "4");
+    EXPECT_EQ(Scalar(model.Working(), "SELECT count(*) FROM ParamsValue WHERE OperTypeID = '4'"), "3");
+}
+
+TEST_F(Schema, WalksReportAMissingTemplateTableAndStop) {
+    model.Template().Exec("DROP TABLE listparams_oper_qty");
+    EXPECT_FALSE(model.InsertOperationDefaults("nodes_operation", "7"));
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Error SQLite.[]");
+    EXPECT_TRUE(prompt.Texts()[0].contains("listparams_oper_qty"));
+    // The first level went in before the failure.
+    EXPECT_EQ(Scalar(model.Working(), "SELECT count(*) FROM ParamsValue WHERE OperTypeID = '7'"), "4");
+
+    prompt.Clear();
+    model.EnsureDefaultValues("listparams_oper_qty", "7");
+    EXPECT_EQ(prompt.Messages().size(), 1);
+}
+
+TEST_F(Schema, AListTableWithoutTheDefaultColumnsIsRefusedNotReadPastItsEnd) {
+    model.Template().Exec("CREATE TABLE listparams_short(name VARCHAR, type VARCHAR)");
+    model.Template().Exec("INSERT INTO listparams_short VALUES('a', 'text')");
+    EXPECT_FALSE(model.InsertDefaultValues("listparams_short", "NULL"));
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].contains("listparams_short"));
+}
+
+TEST_F(Schema, OperationTypeNameLookupsBothWays) {
+    const QString id = AddType("Приемка");
+    QString name, back;
+    EXPECT_TRUE(model.GetOperationTypeName(id, &name));
+    EXPECT_EQ(name, "Приемка");
+    EXPECT_TRUE(model.GetOperationTypeId("Приемка", &back));
+    EXPECT_EQ(back, id);
+    name = "untouched";
+    EXPECT_FALSE(model.GetOperationTypeName("99", &name));
+    EXPECT_EQ(name, "untouched");
+    EXPECT_FALSE(model.GetOperationTypeId("Нет такого", &back));
+
+    IOperationTypeNames& names = model;  // what the directory code sees
+    EXPECT_TRUE(names.GetOperationTypeName(id, &name));
+}
+
+TEST_F(Schema, ApostrophesInNamesAndChoiceNamesAreStoredExactly) {
+    const QString id = AddType("Склад 'А'");
+    QString name, back;
+    EXPECT_TRUE(model.GetOperationTypeName(id, &name));
+    EXPECT_EQ(name, "Склад 'А'");
+    EXPECT_TRUE(model.GetOperationTypeId("Склад 'А'", &back));
+    EXPECT_EQ(back, id);
+    EXPECT_TRUE(model.SetChoiceName(2, "O'Brien"));
+    QString choice;
+    EXPECT_TRUE(model.GetChoiceName(2, &choice));
+    EXPECT_EQ(choice, "O'Brien");
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(Schema, ChoiceNameOfAMissingPointLeavesTheTextAndSetMarksModified) {
+    QString name = "before";
+    EXPECT_FALSE(model.GetChoiceName(42, &name));
+    EXPECT_EQ(name, "before");
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_TRUE(model.SetChoiceName(1, "Операции склада"));
+    EXPECT_TRUE(model.IsModified());
+}
+
+TEST_F(Schema, OperationTypeComboSelectsTheLastEqualNameOrTheFirst) {
+    AddType("Приемка");
+    AddType("Отгрузка");
+    CComboItems combo;
+    EXPECT_TRUE(model.FillOperationTypeCombo(combo, "Отгрузка"));
+    EXPECT_EQ(combo.items, QStringList({"Приемка", "Отгрузка"}));
+    EXPECT_EQ(combo.current, 1);
+    combo.Clear();
+    EXPECT_TRUE(model.FillOperationTypeCombo(combo, "Нет такого"));
+    EXPECT_EQ(combo.current, 0);
+}
+
+TEST_F(Schema, LookupsOnABrokenWorkingCopyShowTheErrorAndAnswerNo) {
+    model.Working().Exec("DROP TABLE ChoiceNames");
+    QString name;
+    EXPECT_FALSE(model.GetChoiceName(1, &name));
+    EXPECT_FALSE(model.SetChoiceName(1, "x"));
+    EXPECT_EQ(prompt.Messages().size(), 2);
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+}
