@@ -1,0 +1,338 @@
+// Projects: the template, the project file and its working copy, and the
+// user-level create / open / start-up load / save / save-as.
+
+#include "config/ConfigInternal.h"
+#include "config/ConfigModel.h"
+#include "directories/DirectoryFiles.h"
+#include "platform/ProfileFile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Prompt.h"
+#include "platform/TempFiles.h"
+#include "storage/CopyTables.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace SQLite3;
+using namespace ConfigInternal;
+
+namespace {
+
+const QString kCaptionError = QStringLiteral("Ошибка!");
+const QString kCaptionLoader = QStringLiteral("Конфигуратор прошивки");
+const QString kNotOpen = QStringLiteral("Не открыта конфигурация!");
+const QString kTemplateName = QStringLiteral("KXConfigFMT.db");
+
+FileDialogRequest ProjectDialog(const QString& title) {
+    FileDialogRequest request;
+    request.title = title;
+    request.filter = QStringLiteral("Конфигурация (*.kxc)| *.kxc|");
+    request.defaultExt = QStringLiteral("kxc");  // the prompt interface takes it without "*."
+    // The program asks its own question about an existing file.
+    request.overwritePrompt = false;
+    return request;
+}
+
+// The folder of the project's reference directories, beside the project file.
+// One spelling, "files", everywhere: the file system may tell case apart.
+void CreateProjectFolder(const QString& projectPath) {
+    const QString folder = QFileInfo(projectPath).absolutePath() + QStringLiteral("/files");
+    QDir().mkpath(folder);
+}
+
+bool AskOverwrite() {
+    return Prompt().Message(
+               QStringLiteral("Конфигурация с таким именем в этой директории уже существует!\nВы уверены, "
+                              "что хотите продолжить и удалить данные того проекта?"),
+               QStringLiteral("Внимание!"), PromptIcon::Warning, PromptButtons::YesNo) == AnswerYes;
+}
+
+bool SameFile(const QString& a, const QString& b) {
+    const QFileInfo fa(a), fb(b);
+    const QString ca = fa.canonicalFilePath(), cb = fb.canonicalFilePath();
+    return !ca.isEmpty() && ca == cb;
+}
+
+}  // namespace
+
+bool CConfigModel::IsConfigurationOpen() const { return m_working.IsOpen() && !m_projectPath.isEmpty(); }
+
+QString CConfigModel::TemplateLocation() const {
+    return m_templateLocation.isEmpty() ? ProgramFolder() + kTemplateName : m_templateLocation;
+}
+
+bool CConfigModel::RequireConfiguration() {
+    if (IsConfigurationOpen()) return true;
+    Prompt().Warning(kNotOpen, kCaptionError);
+    return false;
+}
+
+void CConfigModel::RememberProject(const QString& path) {
+    Profile::WriteString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+                         QStringLiteral("config"), path);
+}
+
+void CConfigModel::ForgetProject() {
+    m_projectPath.clear();
+    SetProjectPath(QString());
+}
+
+bool CConfigModel::OpenTemplate(const QString& path) {
+    if (!QFileInfo(path).isFile()) return false;
+    if (m_template.IsOpen()) m_template.CloseConnection();
+    m_templatePath = path;
+    m_template.OpenConnection(path);
+    m_template.SetSynchronous(0);
+    return true;
+}
+
+bool CConfigModel::Create(const QString& path) {
+    Close();
+    m_projectPath = path;
+    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        m_projectPath.clear();
+        return false;
+    }
+    m_workingPath = CreateKxTempFile();
+    if (m_workingPath.isEmpty()) {
+        m_projectPath.clear();
+        return false;
+    }
+    m_working.OpenConnection(m_workingPath);
+    m_working.SetSynchronous(0);
+    if (!CreateSchema()) {
+        Close();
+        return false;
+    }
+    m_project.OpenConnection(path);
+    m_project.SetSynchronous(0);
+    if (!CopyAllTables(m_working, m_project)) {
+        // The error has been shown; a project that was never written is not open.
+        Close();
+        QFile::remove(path);
+        return false;
+    }
+    m_modified = false;
+    return true;
+}
+
+bool CConfigModel::Open(const QString& path) {
+    if (!QFileInfo(path).isFile()) return false;
+    // A model holds one project at a time.
+    Close();
+    m_projectPath = path;
+    m_workingPath = CreateKxTempFile();
+    if (m_workingPath.isEmpty()) {
+        m_projectPath.clear();
+        return false;
+    }
+    m_project.OpenConnection(path);
+    m_project.SetSynchronous(0);
+    m_working.OpenConnection(m_workingPath);
+    m_working.SetSynchronous(0);
+    // A file that is not a database, or a database that is not a configuration,
+    // must not open as an empty configuration that a later save would write over.
+    if (!CopyAllTables(m_project, m_working) ||
+        Query(m_working, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                        "name IN ('ParamsValue', 'SortOrderOperTypes')"))
+                .Rows[0][0] != QLatin1String("2")) {
+        Close();
+        return false;
+    }
+    CreateWorkingIndex();
+    m_modified = false;
+    return true;
+}
+
+bool CConfigModel::Save() {
+    if (!CopyAllTables(m_working, m_project)) return false;  // shown; the project file is as it was
+    m_modified = false;
+    return true;
+}
+
+bool CConfigModel::SaveAs(const QString& path) {
+    const QString previous = m_projectPath;
+    m_projectPath = path;
+    if (m_project.IsOpen()) m_project.CloseConnection();
+    bool saved = false;
+    try {
+        m_project.OpenConnection(path);
+        m_project.SetSynchronous(0);
+        saved = Save();
+    } catch (const CSQLiteException&) {
+        saved = false;
+        if (m_project.IsOpen()) m_project.CloseConnection();
+        m_projectPath = previous;
+        m_project.OpenConnection(previous);
+        m_project.SetSynchronous(0);
+        throw;
+    }
+    if (!saved) {
+        // The new file could not be written: stay with the previous project file.
+        m_project.CloseConnection();
+        m_projectPath = previous;
+        m_project.OpenConnection(previous);
+        m_project.SetSynchronous(0);
+    }
+    return saved;
+}
+
+void CConfigModel::Close() {
+    if (m_project.IsOpen()) m_project.CloseConnection();
+    if (m_working.IsOpen()) m_working.CloseConnection();
+    if (!m_workingPath.isEmpty()) {
+        RemoveFileQuietly(m_workingPath);
+        // The library's rollback journal, if a crash left one.
+        RemoveFileQuietly(m_workingPath + QStringLiteral("-journal"));
+        m_workingPath.clear();
+    }
+    m_projectPath.clear();
+    m_modified = false;
+    m_editContext = ParamEditContext();
+}
+
+// --------------------------------------------------------------- user level
+
+bool CConfigModel::CreateConfigFile() {
+    try {
+        const QString path = Prompt().SaveFileName(ProjectDialog(QStringLiteral("Создание конфигурации...")));
+        if (path.isEmpty()) return false;
+        if (QFileInfo::exists(path) && !AskOverwrite()) return false;
+        if (IsConfigurationOpen()) {
+            Close();
+            ForgetProject();
+        }
+        CreateProjectFolder(path);
+        if (!Create(path)) {
+            ForgetProject();
+            Prompt().Warning(QStringLiteral("Не удалось создать файл конфигурации! Проверьте, возможно файл "
+                                            "занят другим процессом.\n\nПриложение будет закрыто!"),
+                             kCaptionError);
+            return false;
+        }
+        SetProjectPath(path);
+        RememberProject(path);
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QStringLiteral("CreateConfigFile"));
+        Close();
+        ForgetProject();
+        return false;
+    }
+}
+
+bool CConfigModel::OpenConfigFile() {
+    try {
+        const QString path = Prompt().OpenFileName(ProjectDialog(QStringLiteral("Открытие проекта...")));
+        if (path.isEmpty()) return false;
+        if (!QFileInfo(path).isFile()) {
+            Prompt().Error(QStringLiteral("Файл не найден!"), kCaptionError);
+            return false;
+        }
+        if (IsConfigurationOpen()) {
+            Close();
+            ForgetProject();
+        }
+        CreateProjectFolder(path);
+        if (Open(path)) {
+            SetProjectPath(path);
+            RememberProject(path);
+            return true;
+        }
+        ForgetProject();
+        Prompt().Error(QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!"), kCaptionLoader);
+        return false;
+    } catch (const CSQLiteException& e) {
+        e.Show(QStringLiteral("OpenConfigFile"));
+        Close();
+        ForgetProject();
+        return false;
+    }
+}
+
+bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
+    if (closeResult) *closeResult = 0;
+    try {
+        const QString remembered =
+            Profile::ReadString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+                                QStringLiteral("config"));
+        if (!IsLibraryLoaded()) {
+            Prompt().Error(QStringLiteral("SQLite: Неудачная инициализация библиотеки!\n\nПриложение будет закрыто!"),
+                           kCaptionError);
+            if (closeResult) *closeResult = 3;
+            return false;
+        }
+        if (!OpenTemplate(TemplateLocation())) {
+            Prompt().Error(QStringLiteral("Не найден необходимый файл KXConfigFMT.db!\nБудет произведен выход из "
+                                          "приложения!"),
+                           kCaptionError);
+            if (closeResult) *closeResult = 2;
+            return false;
+        }
+        if (remembered.isEmpty()) return false;
+        CreateProjectFolder(remembered);
+        if (Open(remembered)) {
+            SetProjectPath(remembered);
+            return true;
+        }
+        ForgetProject();
+        Prompt().Error(QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!\nФайл не найден: %1").arg(remembered),
+                       kCaptionLoader);
+        return false;
+    } catch (const CSQLiteException& e) {
+        e.Show(QStringLiteral("LoadConfigFileFMT"));
+        Close();
+        ForgetProject();
+        if (closeResult) *closeResult = 2;
+        return false;
+    }
+}
+
+bool CConfigModel::SaveConfiguration() {
+    if (!RequireConfiguration()) return false;
+    try {
+        return Save();
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
+bool CConfigModel::OnSaveAsProject(QString* configuratorTitle) {
+    if (!RequireConfiguration()) return false;
+    try {
+        const QString path = Prompt().SaveFileName(ProjectDialog(QStringLiteral("Сохранение конфигурации...")));
+        if (path.isEmpty()) return false;
+        if (QFileInfo::exists(path) && !AskOverwrite()) return false;
+
+        const DirectoryFiles old = CurrentDirectoryFiles();
+        QStringList oldFiles;
+        oldFiles << old.journalFile;
+        for (const QString& file : old.directories) oldFiles << file;
+
+        if (!SaveAs(path)) return false;
+        if (configuratorTitle) *configuratorTitle = QStringLiteral("%1 - KXConfig конфигуратор").arg(path);
+        SetProjectPath(path);
+        CreateProjectFolder(path);
+
+        const DirectoryFiles now = CurrentDirectoryFiles();
+        QStringList newFiles;
+        newFiles << now.journalFile;
+        for (const QString& file : now.directories) newFiles << file;
+        for (int i = 0; i < oldFiles.size(); ++i) {
+            const QString& from = oldFiles[i];
+            const QString& to = newFiles[i];
+            if (from.isEmpty() || !QFileInfo(from).isFile()) continue;  // nothing to carry over
+            // Saving under the same name: removing the target would remove the source.
+            if (SameFile(from, to)) continue;
+            QFile::remove(to);
+            QFile::copy(from, to);
+        }
+        RememberProject(path);
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QStringLiteral("OnSaveAsProject"));
+        return false;
+    }
+}

@@ -1,0 +1,372 @@
+// Projects: create, open, the start-up load, save, save as, and that only a
+// save ever touches the project file.
+
+#include "tests/config/ConfigTestSupport.h"
+
+#include "platform/ProfileFile.h"
+#include "storage/CopyTables.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace SQLite3;
+
+namespace {
+
+QString Remembered(const CTestDir& dir) {
+    return Profile::ReadString(dir.File("kxloader.ini"), "kxloader.exe", "config");
+}
+
+}  // namespace
+
+using Projects = ConfigFixture;
+
+TEST_F(Projects, EditsStayInTheWorkingCopyUntilSaved) {
+    const QString id = AddType("Приемка");
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(ProjectValue(id, "listparams_operation", "oper_type"), "");
+    ASSERT_TRUE(model.Save());
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(ProjectValue(id, "listparams_operation", "oper_type"), "Приемка");
+}
+
+TEST_F(Projects, CreateOverAnExistingFileAfterYesStartsAfresh) {
+    AddType("Старая");
+    ASSERT_TRUE(model.Save());
+    SetProjectPath(projectPath);
+    WriteFileBytes(dir.File("other.txt"), "x");
+
+    prompt.QueueFileName(projectPath);
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(model.CreateConfigFile());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text,
+              "Конфигурация с таким именем в этой директории уже существует!\nВы уверены, что хотите продолжить и "
+              "удалить данные того проекта?");
+    EXPECT_EQ(prompt.Messages()[0].caption, "Внимание!");
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNo);
+    ASSERT_EQ(prompt.FileRequests().size(), 1);
+    EXPECT_EQ(prompt.FileRequests()[0].title, "Создание конфигурации...");
+
+    CSQLiteConnection project;
+    project.OpenConnection(projectPath);
+    EXPECT_EQ(Scalar(project, "SELECT count(*) FROM SortOrderOperTypes"), "0");
+    EXPECT_EQ(Scalar(project, "SELECT count(*) FROM ParamsValue"), QString::number(kSmallGlobalParams));
+    EXPECT_EQ(Remembered(dir), projectPath);
+    EXPECT_EQ(CurrentDirectoryFiles().projectPath, projectPath);
+    EXPECT_TRUE(QFileInfo(dir.File("files")).isDir());
+}
+
+TEST_F(Projects, CreateOverAnExistingFileAfterNoChangesNothing) {
+    AddType("Старая");
+    ASSERT_TRUE(model.Save());
+    prompt.QueueFileName(projectPath);
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.CreateConfigFile());
+    EXPECT_TRUE(model.IsConfigurationOpen());
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Старая");
+}
+
+TEST_F(Projects, CreateThatCannotReplaceTheFileLeavesNoConfigurationOpen) {
+    // A folder where the project file should go cannot be deleted as a file.
+    const QString blocked = dir.File("blocked.kxc");
+    QDir().mkpath(blocked + "/inside");
+    prompt.QueueFileName(blocked);
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_FALSE(model.CreateConfigFile());
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    EXPECT_EQ(prompt.Messages()[1].text,
+              "Не удалось создать файл конфигурации! Проверьте, возможно файл занят другим процессом.\n\n"
+              "Приложение будет закрыто!");
+    EXPECT_EQ(prompt.Messages()[1].caption, "Ошибка!");
+    EXPECT_EQ(prompt.Messages()[1].icon, PromptIcon::Warning);
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
+}
+
+TEST_F(Projects, CancelledDialogsDoNothing) {
+    EXPECT_FALSE(model.CreateConfigFile());
+    EXPECT_FALSE(model.OpenConfigFile());
+    EXPECT_TRUE(model.IsConfigurationOpen());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(Projects, OpeningAVanishedFileKeepsTheCurrentConfiguration) {
+    prompt.QueueFileName(dir.File("gone.kxc"));
+    EXPECT_FALSE(model.OpenConfigFile());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text, "Файл не найден!");
+    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(model.IsConfigurationOpen());
+    EXPECT_EQ(model.ProjectPath(), projectPath);
+}
+
+TEST_F(Projects, OpenConfigFileSwitchesProjectsAndRemembersThePath) {
+    CConfigModel other;
+    ASSERT_TRUE(other.OpenTemplate(templatePath));
+    const QString otherPath = dir.File("sub/other.kxc");
+    QDir().mkpath(dir.File("sub"));
+    ASSERT_TRUE(other.Create(otherPath));
+    QString id;
+    other.AddOperationType("Отгрузка", &id);
+    ASSERT_TRUE(other.Save());
+    other.Close();
+
+    const QString oldWorking = model.WorkingPath();
+    prompt.QueueFileName(otherPath);
+    ASSERT_TRUE(model.OpenConfigFile());
+    EXPECT_FALSE(QFileInfo::exists(oldWorking));  // the previous working copy is gone
+    EXPECT_EQ(model.ProjectPath(), otherPath);
+    EXPECT_EQ(CurrentDirectoryFiles().directories[Operations], dir.File("sub/files/other_opers.ux3"));
+    EXPECT_TRUE(QFileInfo(dir.File("sub/files")).isDir());
+    EXPECT_EQ(Remembered(dir), otherPath);
+    QString name;
+    EXPECT_TRUE(model.GetOperationTypeName(id, &name));
+    EXPECT_EQ(name, "Отгрузка");
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(prompt.FileRequests()[0].title, "Открытие проекта...");
+}
+
+TEST_F(Projects, AFileThatIsNotAConfigurationDoesNotOpen) {
+    const QString junk = dir.File("junk.kxc");
+    WriteFileBytes(junk, QByteArray(4096, 'x'));
+    prompt.QueueFileName(junk);
+    EXPECT_FALSE(model.OpenConfigFile());
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Error SQLite.[OpenConfigFile]");
+    EXPECT_TRUE(prompt.Texts()[0].contains("file is not a database"));
+    EXPECT_EQ(ReadFileBytes(junk), QByteArray(4096, 'x'));
+
+    prompt.Clear();
+    const QString empty = dir.File("empty.kxc");  // an empty database, no tables
+    WriteFileBytes(empty, QByteArray());
+    prompt.QueueFileName(empty);
+    EXPECT_FALSE(model.OpenConfigFile());
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!"}));
+    EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+}
+
+TEST_F(Projects, CloseDeletesTheWorkingFile) {
+    const QString working = model.WorkingPath();
+    EXPECT_TRUE(working.contains("kx_"));
+    EXPECT_TRUE(QFileInfo::exists(working));
+    model.Close();
+    EXPECT_FALSE(QFileInfo::exists(working));
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    EXPECT_TRUE(model.IsTemplateOpen());
+}
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = ProgramFolder();
+        SetProgramFolder(dir.Path() + "/");
+        SetProjectPath(QString());
+    }
+    void TearDown() override {
+        SetProjectPath(QString());
+        SetProgramFolder(previous);
+    }
+    CTestDir dir;
+    CRecordingPrompt prompt;
+    CScopedPrompt scope{prompt};
+    QString previous;
+};
+
+TEST_F(StartUp, WithoutRememberedPathOnlyTheTemplateOpens) {
+    WriteSmallTemplate(dir.File("KXConfigFMT.db"));
+    CConfigModel model;
+    int closeResult = -1;
+    EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
+    EXPECT_EQ(closeResult, 0);
+    EXPECT_TRUE(model.IsTemplateOpen());
+    EXPECT_EQ(model.TemplatePath(), dir.File("KXConfigFMT.db"));
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(StartUp, AMissingTemplateClosesTheMainWindowWithResult2) {
+    CConfigModel model;
+    int closeResult = -1;
+    EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
+    EXPECT_EQ(closeResult, 2);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text,
+              "Не найден необходимый файл KXConfigFMT.db!\nБудет произведен выход из приложения!");
+    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+}
+
+TEST_F(StartUp, TheRememberedProjectOpens) {
+    WriteSmallTemplate(dir.File("KXConfigFMT.db"));
+    const QString path = dir.File("shop.kxc");
+    {
+        CConfigModel maker;
+        ASSERT_TRUE(maker.OpenTemplate(dir.File("KXConfigFMT.db")));
+        ASSERT_TRUE(maker.Create(path));
+    }
+    Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
+    CConfigModel model;
+    int closeResult = -1;
+    EXPECT_TRUE(model.LoadConfigFileFMT(&closeResult));
+    EXPECT_EQ(closeResult, 0);
+    EXPECT_TRUE(model.IsConfigurationOpen());
+    EXPECT_EQ(CurrentDirectoryFiles().projectPath, path);
+    EXPECT_TRUE(QFileInfo(dir.File("files")).isDir());
+}
+
+TEST_F(StartUp, ARememberedProjectThatVanishedIsReportedWithItsPath) {
+    WriteSmallTemplate(dir.File("KXConfigFMT.db"));
+    const QString path = dir.File("gone.kxc");
+    Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
+    CConfigModel model;
+    int closeResult = -1;
+    EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
+    EXPECT_EQ(closeResult, 0);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text, "Ошибка! Не удалось загрузить конфигурацию!\nФайл не найден: " + path);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
+    EXPECT_FALSE(model.IsConfigurationOpen());
+    EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
+}
+
+TEST_F(Projects, SaveAsCopiesTheEightFilesAndCreatesTheFilesFolder) {
+    const DirectoryFiles old = CurrentDirectoryFiles();
+    QStringList oldFiles{old.journalFile};
+    for (const QString& f : old.directories) oldFiles << f;
+    for (int i = 0; i < oldFiles.size(); ++i)
+        if (i != 3) WriteFileBytes(oldFiles[i], "line " + QByteArray::number(i) + "\r\n");  // one missing
+    WriteFileBytes(old.infoFile, "info");
+    AddType("Приемка");
+
+    const QString target = dir.File("copy/new.kxc");
+    QDir().mkpath(dir.File("copy"));
+    prompt.QueueFileName(target);
+    QString title;
+    ASSERT_TRUE(model.OnSaveAsProject(&title));
+    EXPECT_EQ(title, target + " - KXConfig конфигуратор");
+    EXPECT_EQ(prompt.FileRequests()[0].title, "Сохранение конфигурации...");
+    EXPECT_EQ(model.ProjectPath(), target);
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(Remembered(dir), target);
+
+    const DirectoryFiles now = CurrentDirectoryFiles();
+    EXPECT_EQ(now.filesFolder, dir.File("copy/files/"));
+    EXPECT_TRUE(QFileInfo(now.filesFolder).isDir());
+    QStringList newFiles{now.journalFile};
+    for (const QString& f : now.directories) newFiles << f;
+    EXPECT_EQ(newFiles[1], dir.File("copy/files/new_opers.ux3"));
+    for (int i = 0; i < newFiles.size(); ++i) {
+        if (i == 3)
+            EXPECT_FALSE(QFileInfo::exists(newFiles[i]));
+        else
+            EXPECT_EQ(ReadFileBytes(newFiles[i]), "line " + QByteArray::number(i) + "\r\n") << newFiles[i].toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(now.infoFile));  // the info table belongs to the terminal, not the project
+    // The new file holds the configuration; the old one was never saved.
+    CSQLiteConnection saved;
+    saved.OpenConnection(target);
+    EXPECT_EQ(Scalar(saved, "SELECT value FROM ParamsValue WHERE param_id = 'oper_type'"), "Приемка");
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "");
+    // Later saves go to the new file.
+    model.SetChoiceName(1, "Новое имя");
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(Scalar(saved, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Новое имя");
+}
+
+TEST_F(Projects, SaveAsUnderTheSameNameKeepsTheDirectoryFiles) {
+    const QString ops = CurrentDirectoryFiles().directories[Operations];
+    WriteFileBytes(ops, "1;1;Приемка;1;;\r\n");
+    prompt.QueueFileName(projectPath);
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(model.OnSaveAsProject());
+    EXPECT_EQ(ReadFileBytes(ops), "1;1;Приемка;1;;\r\n");
+}
+
+TEST_F(Projects, SaveAndSaveAsWithoutAConfigurationAreRefused) {
+    model.Close();
+    EXPECT_FALSE(model.SaveConfiguration());
+    EXPECT_FALSE(model.OnSaveAsProject());
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    EXPECT_EQ(prompt.Messages()[0].text, "Не открыта конфигурация!");
+    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(prompt.FileRequests().isEmpty());
+}
+
+// ------------------------------------------------------------ failed saves
+
+TEST_F(Projects, ASaveThatFailsHalfwayLeavesTheProjectFileAsItWas) {
+    const QString id = AddType("Приемка");
+    ASSERT_TRUE(model.Save());
+    const QByteArray before = ReadFileBytes(projectPath);
+
+    model.SetChoiceName(1, "Изменено");
+    QString newId;
+    model.AddOperationType("Отгрузка", &newId);
+    {
+        // Another program put a view where the menu table was: the copy gets as
+        // far as that table and fails there.
+        CSQLiteConnection other;
+        other.OpenConnection(projectPath);
+        other.Exec("DROP TABLE m_mainmenu");
+        other.Exec("CREATE VIEW m_mainmenu AS SELECT 1 AS id");
+    }
+    const QByteArray broken = ReadFileBytes(projectPath);
+    EXPECT_FALSE(model.Save());
+    EXPECT_TRUE(model.IsModified());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Error SQLite.[]");
+    EXPECT_EQ(ReadFileBytes(projectPath), broken);
+    EXPECT_EQ(ProjectValue(newId, "listparams_operation", "oper_type"), "");
+    EXPECT_EQ(ProjectValue(id, "listparams_operation", "oper_type"), "Приемка");
+    EXPECT_NE(before, QByteArray());
+}
+
+TEST_F(Projects, ASaveIntoALockedProjectFileFailsAndChangesNothing) {
+    AddType("Приемка");
+    ASSERT_TRUE(model.Save());
+    const QByteArray before = ReadFileBytes(projectPath);
+    AddType("Отгрузка");
+
+    CSQLiteConnection other;
+    other.OpenConnection(projectPath);
+    other.Exec("BEGIN EXCLUSIVE");  // another program holds the file
+    EXPECT_FALSE(model.SaveConfiguration());
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(prompt.Messages().size(), 1);
+    other.Exec("ROLLBACK");
+    EXPECT_EQ(ReadFileBytes(projectPath), before);
+
+    // Once the file is free again the same save goes through.
+    prompt.Clear();
+    EXPECT_TRUE(model.SaveConfiguration());
+    EXPECT_EQ(ProjectValue("2", "listparams_operation", "oper_type"), "Отгрузка");
+}
+
+TEST_F(Projects, ASaveAsThatFailsStaysWithThePreviousProjectFile) {
+    AddType("Приемка");
+    const QString target = dir.File("locked.kxc");
+    CSQLiteConnection other;
+    other.OpenConnection(target);
+    other.Exec("CREATE TABLE x(a)");
+    other.Exec("BEGIN EXCLUSIVE");
+    const QString before = CurrentDirectoryFiles().projectPath;
+
+    prompt.QueueFileName(target);
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_FALSE(model.OnSaveAsProject());
+    other.Exec("ROLLBACK");
+    EXPECT_EQ(model.ProjectPath(), projectPath);
+    EXPECT_EQ(CurrentDirectoryFiles().projectPath, before);
+    EXPECT_NE(Remembered(dir), target);
+    EXPECT_TRUE(model.IsModified());
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Приемка");
+    EXPECT_EQ(Scalar(other, "SELECT count(*) FROM sqlite_master WHERE name = 'ParamsValue'"), "0");
+}
