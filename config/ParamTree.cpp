@@ -1,0 +1,94 @@
+// The parameter tree: the template's page tree with one subtree per operation
+// type where the template has its "__OPERATION" node.
+
+#include "config/ConfigInternal.h"
+#include "config/ConfigModel.h"
+
+using namespace SQLite3;
+using namespace ConfigInternal;
+using ConfigSql::Format;
+
+namespace {
+
+const QString kOperationTypesInOrder = QStringLiteral(
+    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
+    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
+
+QStandardItem* AppendItem(QStandardItem* parent, const QString& text, const ParamNodeInfo& info) {
+    auto* item = new QStandardItem(text);
+    item->setEditable(false);
+    CParamTree::SetInfo(item, info);
+    parent->appendRow(item);
+    return item;
+}
+
+}  // namespace
+
+bool CConfigModel::RebuildParamTree(CParamTree& tree) {
+    tree.Clear();
+    m_editContext = ParamEditContext();
+    try {
+        return BuildParamTree(tree, tree.Root(), QStringLiteral("nodes_root"), kNull, kNull);
+    } catch (const CSQLiteException&) {
+        // Already shown by the level that failed; the tree keeps what was built.
+        return false;
+    }
+}
+
+bool CConfigModel::BuildParamTree(CParamTree& tree, QStandardItem* parent, const QString& nodeTable,
+                                  const QString& operationName, const QString& operTypeId) {
+    try {
+        const CSQLiteTable nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+        for (const QStringList& row : nodes.Rows) {
+            const QString name = Cell(row, 0);
+            const QString children = Cell(row, 1);
+            const QString listTable = Cell(row, 2);
+            const QString caption = Cell(row, 3);
+            if (name == kOperationNode) {
+                const CSQLiteTable types = Query(m_working, kOperationTypesInOrder);
+                for (const QStringList& type : types.Rows) {
+                    const QString& id = type[0];
+                    const QString& typeName = type[1];
+                    QStandardItem* item = AppendItem(parent, QStringLiteral("%1 (%2)").arg(typeName, id),
+                                                     {nodeTable, caption, listTable, typeName, id});
+                    EnsureDefaultValues(listTable, id);
+                    if (!BuildParamTree(tree, item, children, typeName, id)) return false;
+                }
+                continue;
+            }
+            QStandardItem* item =
+                AppendItem(parent, name, {nodeTable, caption, listTable, operationName, operTypeId});
+            EnsureDefaultValues(listTable, operTypeId);
+            if (!children.isEmpty() && !BuildParamTree(tree, item, children, operationName, operTypeId))
+                return false;
+        }
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        throw;
+    }
+}
+
+void CConfigModel::ShowNodeCaption(ITextBox& captionBox, const QStandardItem* item) {
+    ParamNodeInfo info;
+    CParamTree::Info(item, &info);
+    captionBox.SetText(info.caption);
+}
+
+void CConfigModel::SelectOperationItem(CParamTree& tree, const QString& operTypeId) {
+    for (QStandardItem* item : tree.AllItems()) {
+        ParamNodeInfo info;
+        if (CParamTree::Info(item, &info) && info.operationTypeId == operTypeId &&
+            info.listTable == kOperationList) {
+            tree.Select(item);
+            return;
+        }
+    }
+    tree.Select(nullptr);
+}
+
+bool CConfigModel::IsOperationItem(const QStandardItem* item) {
+    ParamNodeInfo info;
+    if (!CParamTree::Info(item, &info)) return false;
+    return info.operationTypeId != kNull && info.listTable == kOperationList;
+}
