@@ -1,0 +1,203 @@
+// The terminal menu: the two lists, the moves, saving, cancelling and renaming.
+
+#include "tests/config/ConfigTestSupport.h"
+
+#include "config/MenuEditor.h"
+
+using namespace SQLite3;
+
+namespace {
+
+QStringList Entries(const QStandardItemModel& list) {
+    QStringList out;
+    for (int r = 0; r < list.rowCount(); ++r)
+        out << QString::number(CMenuEditor::EntryId(list.item(r))) + ":" + list.item(r)->text();
+    return out;
+}
+
+const QString kSep = "-----------------";
+
+}  // namespace
+
+class Menu : public ConfigFixture {
+protected:
+    QStringList Stored() { return Rows(model.Working(), "SELECT id, name, target FROM m_mainmenu"); }
+    int RowOf(const QStandardItemModel& list, int id) {
+        for (int r = 0; r < list.rowCount(); ++r)
+            if (CMenuEditor::EntryId(list.item(r)) == id) return r;
+        return -1;
+    }
+};
+
+TEST_F(Menu, ANewConfigurationOpensWithPointNineOnOffer) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep, "9:Удаление шк"}));
+    EXPECT_EQ(Entries(*editor.Menu()),
+              QStringList({"1:Операции", "2:Исполнители", "3:Адреса", "4:Документы", "5:Товары", "6:Журнал",
+                           "7:Информация", "8:Настройки", "10:Отчет факт/план"}));
+    EXPECT_FALSE(editor.Changed());
+}
+
+TEST_F(Menu, APointMissingFromTheMenuIsOfferedInTheFixedOrder) {
+    model.Working().Exec("DELETE FROM m_mainmenu WHERE id IN (6, 2)");
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep, "2:Исполнители", "6:Журнал", "9:Удаление шк"}));
+    model.Working().Exec("DELETE FROM m_mainmenu WHERE id IN (7, 8)");
+    ASSERT_TRUE(editor.Load());
+    // "Журнал" comes after "Настройки" and before "Удаление шк".
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep, "2:Исполнители", "7:Информация",
+                                                         "8:Настройки", "6:Журнал", "9:Удаление шк"}));
+}
+
+TEST_F(Menu, NamesShownComeFromChoiceNamesNotFromTheMenuTable) {
+    model.Working().Exec("UPDATE m_mainmenu SET name = 'старое' WHERE id = 3");
+    model.SetChoiceName(3, "Ячейки");
+    model.SetChoiceName(9, "Удалить ШК");
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    EXPECT_EQ(editor.Menu()->item(2)->text(), "Ячейки");
+    EXPECT_EQ(editor.Available()->item(1)->text(), "Удалить ШК");
+}
+
+TEST_F(Menu, TwoSeparatorsAreSavedAsIdZeroRows) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.SelectAvailable(0);
+    editor.AddSelected();
+    editor.SelectAvailable(0);
+    editor.AddSelected();
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep, "9:Удаление шк"}));
+    EXPECT_TRUE(editor.Changed());
+    ASSERT_TRUE(editor.SaveAndClose());
+    const QStringList stored = Stored();
+    ASSERT_EQ(stored.size(), 11);
+    EXPECT_EQ(stored[7], "8|Настройки|m_configmenu");
+    EXPECT_EQ(stored[9], "0|" + kSep + "|");
+    EXPECT_EQ(stored[10], "0|" + kSep + "|");
+    EXPECT_TRUE(model.IsModified());
+}
+
+TEST_F(Menu, MovesAndTheirEdges) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.SelectAvailable(1);
+    editor.AddSelected();  // point 9 to the end
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep}));
+    EXPECT_EQ(Entries(*editor.Menu()).last(), "9:Удаление шк");
+
+    editor.SelectMenu(0);
+    editor.MoveUp();  // already first: nothing
+    EXPECT_EQ(editor.SelectedMenu(), 0);
+    editor.MoveDown();
+    EXPECT_EQ(editor.SelectedMenu(), 1);
+    EXPECT_EQ(Entries(*editor.Menu()).mid(0, 2), QStringList({"2:Исполнители", "1:Операции"}));
+    editor.SelectMenu(editor.Menu()->rowCount() - 1);
+    editor.MoveDown();  // already last: nothing
+    EXPECT_EQ(Entries(*editor.Menu()).last(), "9:Удаление шк");
+
+    editor.SelectMenu(RowOf(*editor.Menu(), 4));
+    editor.RemoveSelected();
+    EXPECT_EQ(Entries(*editor.Available()).last(), "4:Документы");
+    editor.SelectMenu(-1);
+    editor.RemoveSelected();  // no selection: nothing
+    EXPECT_EQ(editor.Menu()->rowCount(), 9);
+
+    editor.SelectAvailable(0);
+    editor.AddSelected();  // a separator on the menu ...
+    editor.RemoveAll();    // ... is dropped, the points go back in menu order
+    EXPECT_EQ(editor.Menu()->rowCount(), 0);
+    EXPECT_EQ(Entries(*editor.Available()),
+              QStringList({"0:" + kSep, "4:Документы", "2:Исполнители", "1:Операции", "3:Адреса", "5:Товары",
+                           "6:Журнал", "7:Информация", "8:Настройки", "10:Отчет факт/план", "9:Удаление шк"}));
+
+    editor.AddAll();
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep}));
+    EXPECT_EQ(editor.Menu()->rowCount(), 11);
+    EXPECT_EQ(Entries(*editor.Menu())[0], "0:" + kSep);
+}
+
+TEST_F(Menu, RemovingEverythingAndSavingEmptiesTheMenu) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.RemoveAll();
+    ASSERT_TRUE(editor.SaveAndClose());
+    EXPECT_TRUE(Stored().isEmpty());
+}
+
+TEST_F(Menu, CancelWritesNothingAndSaveWithoutMovesWritesNothing) {
+    const QStringList before = Stored();
+    {
+        CMenuEditor editor(model);
+        ASSERT_TRUE(editor.Load());
+        editor.RemoveAll();
+        editor.AddAll();
+        // "Отмена": the editor goes away without saving.
+    }
+    EXPECT_EQ(Stored(), before);
+    EXPECT_FALSE(model.IsModified());
+
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    ASSERT_TRUE(editor.SaveAndClose());
+    EXPECT_EQ(Stored(), before);
+    EXPECT_FALSE(model.IsModified());
+}
+
+TEST_F(Menu, RenameIsStoredInBothTables) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.SelectMenu(RowOf(*editor.Menu(), 2));
+    editor.RemoveSelected();  // point 2 now on offer
+
+    prompt.QueueAnswer(AnswerOk);
+    bool ran = false;
+    ASSERT_TRUE(editor.Rename([&] {
+        ran = true;
+        CMenuAliases aliases(model);
+        aliases.Load();
+        EXPECT_EQ(aliases.names[1], "Исполнители");
+        EXPECT_EQ(CMenuAliases::Label(1), "Исполнители:");
+        aliases.names[1] = "Кладовщики";
+        aliases.names[0] = "O'Brien";
+        return aliases.Apply();
+    }));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(prompt.Messages()[0].text,
+              "Для редактирования имен нужно подтвердить составленное меню.\nСохранить новое меню?");
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(Entries(*editor.Available()), QStringList({"0:" + kSep, "2:Кладовщики", "9:Удаление шк"}));
+    EXPECT_EQ(editor.Menu()->item(0)->text(), "O'Brien");
+    QString name;
+    model.GetChoiceName(2, &name);
+    EXPECT_EQ(name, "Кладовщики");
+    EXPECT_EQ(Stored()[0], "1|O'Brien|");
+    EXPECT_EQ(Stored().size(), 8);  // the menu as confirmed, without point 2
+
+    // Putting point 2 back shows and stores the new name.
+    editor.SelectAvailable(1);
+    editor.AddSelected();
+    ASSERT_TRUE(editor.SaveAndClose());
+    EXPECT_EQ(Stored().last(), "2|Кладовщики|");
+}
+
+TEST_F(Menu, RenameCancelledAtTheQuestionSavesNothing) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.RemoveAll();
+    prompt.QueueAnswer(AnswerCancel);
+    bool ran = false;
+    EXPECT_FALSE(editor.Rename([&] { return ran = true; }));
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(Stored().size(), 9);
+}
+
+TEST_F(Menu, RenameWindowCancelledStillKeepsTheConfirmedMenu) {
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.RemoveAll();
+    prompt.QueueAnswer(AnswerOk);
+    EXPECT_TRUE(editor.Rename([] { return false; }));
+    EXPECT_TRUE(Stored().isEmpty());
+}
