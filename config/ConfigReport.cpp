@@ -1,0 +1,132 @@
+// The printable configuration report: every page with every value, the pages
+// of the operation types once per type, as Windows-1251 text with CR LF.
+
+#include "config/ConfigInternal.h"
+#include "config/ConfigModel.h"
+#include "directories/DirectoryFiles.h"
+#include "platform/CodePage.h"
+#include "platform/Prompt.h"
+
+using namespace SQLite3;
+using namespace ConfigInternal;
+using ConfigSql::Format;
+
+namespace {
+
+const QString kOperationTypesInOrder = QStringLiteral(
+    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
+    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
+
+// The line breaks inside a multi-line value become CR LF like every other line end.
+QString WithCrLf(const QString& text) {
+    QString out;
+    out.reserve(text.size() + 8);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\n') && (i == 0 || text[i - 1] != QLatin1Char('\r')))
+            out += QLatin1String("\r\n");
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool CConfigModel::OnPrintConfiguration() {
+    if (!RequireConfiguration()) return false;
+    const QString path = CurrentDirectoryFiles().filesFolder + QStringLiteral("configuration.txt");
+    switch (WriteConfigurationReport(path)) {
+    case PrintResult::Done: return true;
+    case PrintResult::WalkFailed: return false;  // the database error has been shown
+    case PrintResult::CannotCreate:
+        Prompt().Warning(QStringLiteral("Не удалось создать файл отчета!\nВозможно файл открыт другим приложением."),
+                         QStringLiteral("Ошибка!"));
+        return false;
+    }
+    return false;
+}
+
+bool CConfigModel::PrintConfiguration(const QString& path) {
+    return WriteConfigurationReport(path) == PrintResult::Done;
+}
+
+CConfigModel::PrintResult CConfigModel::WriteConfigurationReport(const QString& path) {
+    m_report = std::make_unique<QFile>(path);
+    if (!m_report->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_report.reset();
+        return PrintResult::CannotCreate;
+    }
+    bool walked = true;
+    try {
+        WriteReportLine(QStringLiteral("Распечатка конфигурации: %1\r\n").arg(m_projectPath), 0);
+        PrintNodes(QStringLiteral("nodes_root"), kNull, kNull, 0);
+    } catch (const CSQLiteException&) {
+        // Shown by every level it passed. An incomplete report is not shown as
+        // if it were the configuration.
+        walked = false;
+    }
+    const bool written = m_report->error() == QFileDevice::NoError;
+    m_report->close();
+    m_report.reset();
+    if (!walked) return PrintResult::WalkFailed;
+    if (!written) return PrintResult::CannotCreate;
+    Prompt().OpenInViewer(path);
+    return PrintResult::Done;
+}
+
+void CConfigModel::WriteReportLine(const QString& text, int level) {
+    if (!m_report) return;
+    QByteArray bytes;
+    bytes.reserve(text.size() + 2 * level + 2);
+    bytes.fill(' ', 2 * qMax(level, 0));
+    CodePage::AppendWindows1251(WithCrLf(text), bytes);
+    bytes += "\r\n";
+    m_report->write(bytes);
+}
+
+bool CConfigModel::PrintNodes(const QString& nodeTable, const QString& operationName, const QString& operTypeId,
+                              int level) {
+    try {
+        const CSQLiteTable nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+        for (const QStringList& row : nodes.Rows) {
+            const QString name = Cell(row, 0);
+            const QString children = Cell(row, 1);
+            const QString listTable = Cell(row, 2);
+            if (name == kOperationNode) {
+                const CSQLiteTable types = Query(m_working, kOperationTypesInOrder);
+                for (const QStringList& type : types.Rows) {
+                    WriteReportLine(QStringLiteral("Операция: %1").arg(type[1]), level);
+                    if (!children.isEmpty()) PrintNodes(children, type[1], type[0], level + 1);
+                }
+                continue;
+            }
+            WriteReportLine(name, level);
+            if (!listTable.isEmpty()) {
+                const CSQLiteTable params =
+                    Query(m_template, Format(u"SELECT name, param_id, type, source_data FROM %s", {listTable}));
+                for (const QStringList& p : params.Rows) {
+                    QString value;
+                    if (!ReadParamValue(listTable, p[1], operTypeId, &value)) continue;
+                    const QString& type = p[2];
+                    if (type == QLatin1String("text") || type == QLatin1String("multiline text") ||
+                        type == QLatin1String("integer") || type == QLatin1String("path")) {
+                        WriteReportLine(QStringLiteral("%1: %2").arg(p[0], value), level);
+                    } else if (type == QLatin1String("combobox")) {
+                        const CSQLiteTable choice = Query(
+                            m_template, Format(u"SELECT name FROM %s WHERE id = %s", {p[3], ConfigSql::Number(value)}));
+                        if (choice.RowCount > 0)
+                            WriteReportLine(QStringLiteral("%1: %2").arg(p[0], choice.Rows[0][0]), level);
+                        else
+                            WriteReportLine(QStringLiteral("%1: ???").arg(p[0]), level);
+                    }
+                }
+            }
+            if (!children.isEmpty()) PrintNodes(children, operationName, operTypeId, level + 1);
+        }
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        throw;
+    }
+}
