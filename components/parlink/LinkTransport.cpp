@@ -32,15 +32,14 @@ public:
     }
     void Write(const QByteArray& bytes) override {
         if (!m_port.isOpen()) return;
+        // Written by the next wait, which writes only when the device takes
+        // bytes (an explicit flush on a full line reports EAGAIN as an error).
         m_port.write(bytes);
-        m_port.flush();
-        Check();
     }
     qint64 PendingWrite() const override { return m_port.bytesToWrite(); }
     QByteArray Wait(int ms) override {
         if (!m_port.isOpen() || m_broken) return QByteArray();
         if (m_port.bytesAvailable() == 0) {
-            if (m_port.bytesToWrite() > 0) m_port.flush();
             m_port.waitForReadyRead(ms);
             Check();
         }

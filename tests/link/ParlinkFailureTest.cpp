@@ -1,0 +1,159 @@
+// A lost or noisy link: no call hangs, a lost link fails within seconds and
+// frees the port, a damaged frame is sent again and never stored wrong.
+
+#include "tests/link/LinkTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+QString WareLine(int i) {
+    return QStringLiteral("%1;Товар номер %2;шт;%3;460%4").arg(i).arg(i).arg(i % 10).arg(i, 10, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+class ParlinkFailures : public CLinkFixture {};
+
+TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("002"));
+    link->SendCommand(QStringLiteral("151"));
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(link->SendData(WareLine(i)), 1);
+    ASSERT_TRUE(link->WaitLink(15000)) << qPrintable(link->Session()->FailureText());
+    terminal.Kill();
+    QElapsedTimer timer;
+    timer.start();
+    int status = 1;
+    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    if (status == 1) status = link->EndData();
+    if (status == 1) status = link->SendCommand(QStringLiteral("003"));
+    QString answer;
+    if (status == 1) status = link->Receive(&answer);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(link->ClosePort(), 1);
+    EXPECT_LT(timer.elapsed(), 5000);
+    // Nothing of the broken load became current.
+    EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
+}
+
+TEST_F(ParlinkFailures, TerminalKilledDuringAJournalFailsWithinSeconds) {
+    QByteArray journal;
+    for (int i = 0; i < 20000; ++i) journal += Cp1251(WareLine(i)) + "\r\n";
+    state.Write(QStringLiteral("journal.txt"), journal);
+    // Slow enough that the journal is still on its way when the terminal dies.
+    StartTerminal({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200")});
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("021"));
+    QString answer;
+    int lines = 0;
+    while (lines < 20 && link->Receive(&answer) == 1)
+        if (!answer.isEmpty()) ++lines;
+    ASSERT_EQ(lines, 20);
+    terminal.Kill();
+    QElapsedTimer timer;
+    timer.start();
+    int status = 1;
+    bool ended = false;
+    while (status == 1) {
+        status = link->Receive(&answer);
+        if (status == 1 && !answer.isEmpty() && answer[0] == QChar(0x0004)) ended = true;
+        if (ended) break;
+    }
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(link->ClosePort(), 1);
+}
+
+TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("002"));
+    link->SendCommand(QStringLiteral("111"));
+    QElapsedTimer timer;
+    timer.start();
+    int status = 1;
+    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    if (status == 1) status = link->WaitLink(15000);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(link->ClosePort(), 1);
+    link.reset();
+
+    // The line is free again and the terminal, healthy now, answers.
+    QFile::remove(state.File(QStringLiteral("scenario.ini")));
+    auto again = NewLink();
+    ASSERT_TRUE(Connect(*again));
+    again->SendCommand(QStringLiteral("998"));
+    EXPECT_EQ(ReceiveAnswer(*again), QStringLiteral("1;Готов к обмену"));
+    again->ClosePort();
+    EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/opers.ux3"))));
+}
+
+TEST_F(ParlinkFailures, PowerOffInTheMiddleFailsTheCallNotTheProgram) {
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=4\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("002"));
+    link->SendCommand(QStringLiteral("121"));
+    QElapsedTimer timer;
+    timer.start();
+    int status = 1;
+    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(terminal.WaitForExit(10000));
+    EXPECT_EQ(terminal.ExitCode(), 3);
+    EXPECT_EQ(link->ClosePort(), 1);
+}
+
+TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
+    QByteArray journal;
+    QStringList expected;
+    for (int i = 0; i < 3000; ++i) {
+        journal += Cp1251(WareLine(i)) + "\r\n";
+        expected << WareLine(i);
+    }
+    state.Write(QStringLiteral("journal.txt"), journal);
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageSentFrame=3\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("021"));
+    bool ended = false;
+    EXPECT_EQ(ReceiveLines(*link, &ended), expected);
+    EXPECT_TRUE(ended);
+    ASSERT_NE(link->Session(), nullptr);
+    EXPECT_GE(link->Session()->Stats().damagedFrames, 1u);
+    link->ClosePort();
+}
+
+TEST_F(ParlinkFailures, DamagedFrameToTheTerminalIsSentAgain) {
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageReceivedFrame=4\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("002"));
+    link->SendCommand(QStringLiteral("131"));
+    QByteArray expected;
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(link->SendData(WareLine(i)), 1);
+        expected += Cp1251(WareLine(i)) + "\r\n";
+    }
+    link->EndData();
+    link->SendCommand(QStringLiteral("003"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("SYNC"));
+    EXPECT_GE(link->Session()->Stats().dataFramesResent, 1u);
+    link->SendCommand(QStringLiteral("004"));
+    link->ClosePort();
+    EXPECT_EQ(StateFile(QStringLiteral("directories/address.ux5")), expected);
+}

@@ -1,0 +1,275 @@
+// The component against the emulated terminal over a pseudo-terminal.
+
+#include "tests/link/LinkTestSupport.h"
+
+#include "platform/CodePage.h"
+#include "platform/ProfileFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QChar kEnd(0x0004);
+
+QByteArray JournalBytes(const QStringList& lines) {
+    QByteArray bytes;
+    for (const QString& l : lines) bytes += Cp1251(l) + "\r\n";
+    return bytes;
+}
+
+}  // namespace
+
+class ParlinkOverPty : public CLinkFixture {};
+
+TEST_F(ParlinkOverPty, AnswersIdentityOfTheDefaultTerminal) {
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    ASSERT_EQ(link->SendCommand(QStringLiteral("--s")), 1);
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
+    ASSERT_EQ(link->SendCommand(QStringLiteral("--h")), 1);
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
+    EXPECT_FALSE(link->GetComponentVersion().isEmpty());
+    EXPECT_FALSE(link->GetProtocolVersion().isEmpty());
+    EXPECT_EQ(link->ClosePort(), 1);
+}
+
+TEST_F(ParlinkOverPty, IdentityComesFromTerminalIniAndScenario) {
+    Profile::WriteString(state.File(QStringLiteral("terminal.ini")), QStringLiteral("terminal"),
+                         QStringLiteral("Program"), QStringLiteral("Склад"));
+    Profile::WriteString(state.File(QStringLiteral("terminal.ini")), QStringLiteral("terminal"),
+                         QStringLiteral("DeviceID"), QStringLiteral("123"));
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nProgramVersion=4.3.4\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("--s"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Склад;4.3.4"));
+    link->SendCommand(QStringLiteral("--h"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;123"));
+    link->ClosePort();
+}
+
+TEST_F(ParlinkOverPty, CarriesEveryTextExactlyBothWays) {
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    QString longText;
+    for (int i = 0; i < 3000; ++i) longText += QChar(i % 7 == 0 ? u';' : i % 5 == 0 ? u'Ж' : u'a' + i % 26);
+    const QStringList texts = {QString(),
+                               QStringLiteral(";"),
+                               QStringLiteral("a;b;;"),
+                               QStringLiteral("\r"),
+                               QStringLiteral("\n"),
+                               QStringLiteral("line\r\nnext\n"),
+                               QString(kEnd),
+                               QString(kEnd) + QStringLiteral("after the marker"),
+                               QStringLiteral("Привет; мир — «ёлка»\r\n"),
+                               QString(QChar(0xD800)) + QStringLiteral("lone surrogate"),
+                               QStringLiteral("\U0001F600 outside the basic plane"),
+                               QString(QChar(0)) + QStringLiteral("nul inside"),
+                               longText};
+    ASSERT_EQ(link->SendCommand(QStringLiteral("ECH")), 1);
+    for (const QString& t : texts) ASSERT_EQ(link->SendData(t), 1);
+    for (const QString& t : texts) {
+        QString answer = QStringLiteral("<untouched>");
+        ASSERT_EQ(link->Receive(&answer), 1);
+        EXPECT_EQ(answer, t);
+        EXPECT_EQ(answer.isNull(), false);
+    }
+    // Nothing left: the terminal says so with an empty answer.
+    QString rest = QStringLiteral("x");
+    EXPECT_EQ(link->Receive(&rest), 1);
+    EXPECT_TRUE(rest.isEmpty());
+    link->ClosePort();
+}
+
+TEST_F(ParlinkOverPty, UploadedRecordsAreStoredOnlyAfterTheCommit) {
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=400\n");
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    const QString r450 = QString(450, QChar(u'Щ'));
+    const QString r400 = QString(400, QChar(u'z'));
+    const QStringList records = {QStringLiteral("1;Товар;шт;1"), r450, r400, QStringLiteral("2;x;;")};
+    link->SendCommand(QStringLiteral("303"));
+    link->SendData(QStringLiteral("20240131235959"));
+    link->SendCommand(QStringLiteral("002"));
+    ASSERT_EQ(link->SendCommand(QStringLiteral("151")), 1);
+    for (const QString& r : records)
+        for (qsizetype off = 0; off <= r.size(); off += 200) ASSERT_EQ(link->SendData(r.mid(off, 200)), 1);
+    link->EndData();
+    ASSERT_EQ(link->SendCommand(QStringLiteral("003")), 1);
+    // While the terminal works the answers are empty, then "SYNC".
+    QString answer;
+    int empty = 0;
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(link->Receive(&answer), 1);
+        if (!answer.isEmpty()) break;
+        if (i == 0) {
+            EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
+        }
+        ++empty;
+        QThread::msleep(20);
+    }
+    EXPECT_EQ(answer, QStringLiteral("SYNC"));
+    EXPECT_GT(empty, 0);
+    link->SendCommand(QStringLiteral("004"));
+    EXPECT_EQ(link->ClosePort(), 1);
+    QByteArray expected;
+    for (const QString& r : records) expected += Cp1251(r) + "\r\n";
+    EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), expected);
+    EXPECT_EQ(Profile::ReadString(state.File(QStringLiteral("terminal.ini")), QStringLiteral("clock"),
+                                  QStringLiteral("Stamp")),
+              QStringLiteral("20240131235959"));
+}
+
+TEST_F(ParlinkOverPty, RollbackAndClosingWithoutCommitKeepTheOldDirectory) {
+    QDir(state.Path()).mkpath(QStringLiteral("directories"));
+    state.Write(QStringLiteral("directories/opers.ux3"), "old\r\n");
+    StartTerminal();
+    for (const bool rollback : {true, false}) {
+        auto link = NewLink();
+        ASSERT_TRUE(Connect(*link));
+        link->SendCommand(QStringLiteral("002"));
+        link->SendCommand(QStringLiteral("111"));
+        link->SendData(QStringLiteral("new"));
+        link->EndData();
+        if (rollback) link->SendCommand(QStringLiteral("ROL"));
+        ASSERT_TRUE(link->WaitLink(15000));
+        EXPECT_EQ(link->ClosePort(), 1);
+    }
+    // A later session sees the old file and the emulator left no staging behind.
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->ClosePort();
+    EXPECT_EQ(StateFile(QStringLiteral("directories/opers.ux3")), QByteArray("old\r\n"));
+    EXPECT_TRUE(QDir(state.File(QStringLiteral(".staging"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
+    state.Write(QStringLiteral("journal.txt"),
+                JournalBytes({QStringLiteral("4600001;1;5;7;3;10;Молоко;20240101 10:00:00;"),
+                              QStringLiteral("4600002;2;6;7;3;11;Хлеб;20240101 10:01:00;x"),
+                              QStringLiteral("4600003;1;5;8;4;10;Молоко;20240101 10:02:00;")}));
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("020"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    link->SendCommand(QStringLiteral("021"));
+    bool ended = false;
+    QStringList lines = ReceiveLines(*link, &ended);
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1], QStringLiteral("4600002;2;6;7;3;11;Хлеб;20240101 10:01:00;x"));
+
+    link->SendCommand(QStringLiteral("401"));
+    link->SendData(QStringLiteral("5"));
+    link->SendCommand(QStringLiteral("408"));
+    link->SendData(QStringLiteral("Молоко"));
+    ASSERT_TRUE(link->WaitLink(15000));
+    link->SendCommand(QStringLiteral("020"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    link->SendCommand(QStringLiteral("031"));
+    lines = ReceiveLines(*link, &ended);
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("1;4600001;1;5;7;3;10;Молоко;20240101 10:00:00;"),
+                                  QStringLiteral("3;4600003;1;5;8;4;10;Молоко;20240101 10:02:00;")}));
+    link->ClosePort();
+
+    // Filters stay on the terminal until "40R".
+    link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("020"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    link->SendCommand(QStringLiteral("40R"));
+    link->SendCommand(QStringLiteral("020"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    link->SendCommand(QStringLiteral("001"));
+    link->SendCommand(QStringLiteral("020"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0"));
+    link->ClosePort();
+    EXPECT_TRUE(StateFile(QStringLiteral("journal.txt")).isEmpty());
+}
+
+TEST_F(ParlinkOverPty, WaitLinkFailsWhenNobodyAnswersOnTheLine) {
+    // A pseudo-terminal with nobody serving its master side.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    termios t{};
+    tcgetattr(master, &t);
+    cfmakeraw(&t);
+    tcsetattr(master, TCSANOW, &t);
+    const QString slave = QString::fromLocal8Bit(ptsname(master));
+    auto link = NewLink();
+    ASSERT_EQ(link->OpenPort(slave), 1);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link->WaitLink(400), 0);
+    EXPECT_GE(timer.elapsed(), 350);
+    EXPECT_LT(timer.elapsed(), 5000);
+    // Nothing can be received from a silent line either, and it does not hang.
+    QString answer;
+    EXPECT_EQ(link->Receive(&answer), 0);
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_EQ(link->ClosePort(), 1);
+    ::close(master);
+}
+
+TEST_F(ParlinkOverPty, OpenPortFailsForAMissingDevice) {
+    auto link = NewLink();
+    EXPECT_EQ(link->OpenPort(QStringLiteral("/dev/kx-no-such-port")), 0);
+    EXPECT_EQ(link->SendCommand(QStringLiteral("998")), 0);
+    EXPECT_EQ(link->WaitLink(100), 0);
+    EXPECT_EQ(link->ClosePort(), 0);
+}
+
+TEST_F(ParlinkOverPty, ServesSessionAfterSessionAndStopsCleanly) {
+    StartTerminal();
+    for (int i = 0; i < 5; ++i) {
+        auto link = NewLink();
+        ASSERT_TRUE(Connect(*link)) << "session " << i;
+        link->SendCommand(QStringLiteral("998"));
+        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+        link->ClosePort();
+    }
+    EXPECT_EQ(terminal.Stop(), 0);
+    EXPECT_EQ(CommandLog().count(QStringLiteral("S begin")), 5);
+}
+
+TEST_F(ParlinkOverPty, NotReadyScenarioAnswersWithItsText) {
+    state.Write(QStringLiteral("scenario.ini"), Cp1251(QStringLiteral("[scenario]\n")) +
+                                                    QStringLiteral("NotReady=Идет инвентаризация\n").toUtf8());
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("998"));
+    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0;Идет инвентаризация"));
+    link->ClosePort();
+}
+
+TEST_F(ParlinkOverPty, LocalSocketFormWorksLikeTheSerialLine) {
+    const QString name = QStringLiteral("kx-link-test-%1").arg(QCoreApplication::applicationPid());
+    StartTerminal({QStringLiteral("--listen"), name});
+    EXPECT_EQ(terminal.Port(), QStringLiteral("local:") + name);
+    for (int i = 0; i < 2; ++i) {
+        auto link = NewLink();
+        ASSERT_TRUE(Connect(*link));
+        link->SendCommand(QStringLiteral("--s"));
+        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
+        link->ClosePort();
+    }
+    terminal.Stop();
+    auto link = NewLink();
+    EXPECT_EQ(link->OpenPort(QStringLiteral("local:") + name), 0);
+}

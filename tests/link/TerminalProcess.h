@@ -1,0 +1,37 @@
+#pragma once
+// Starts the terminal emulator (kxterminal from the program folder) for one
+// test, waits for its "port:" line and stops it at the end.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class CTerminalProcess {
+public:
+    CTerminalProcess() = default;
+    ~CTerminalProcess();
+    CTerminalProcess(const CTerminalProcess&) = delete;
+    CTerminalProcess& operator=(const CTerminalProcess&) = delete;
+
+    // `args` besides --state: "--pty" (default), "--listen NAME", "--baud N".
+    bool Start(const QString& stateDir, const QStringList& args = {QStringLiteral("--pty")},
+               int timeoutMs = 30000);
+    QString Port() const { return m_port; }
+    qint64 Pid() const { return m_process.processId(); }
+    bool Running() const { return m_process.state() != QProcess::NotRunning; }
+    // SIGTERM and wait; the exit code, -1 when it had to be killed.
+    int Stop(int timeoutMs = 10000);
+    // SIGKILL: the terminal vanishes without a word.
+    void Kill();
+    bool WaitForExit(int timeoutMs);
+    int ExitCode() const { return m_process.exitCode(); }
+    QString Diagnostics();
+
+private:
+    QProcess m_process;
+    QString m_port;
+    QByteArray m_stdout;
+};
+
+// Makes sure a QCoreApplication exists (for QProcess and QLocalSocket).
+void EnsureQtApplication();

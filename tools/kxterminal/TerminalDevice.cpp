@@ -1,0 +1,450 @@
+#include "tools/kxterminal/TerminalDevice.h"
+
+#include "components/parlink/LinkCrc.h"
+#include "platform/CodePage.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace {
+
+const QString kEndMarker = QString(QChar(0x0004));
+
+bool IsOneOf(const QString& code, std::initializer_list<const char*> codes) {
+    for (const char* c : codes)
+        if (code == QLatin1String(c)) return true;
+    return false;
+}
+
+// Moves `from` over `to`, replacing it in one step where the system can.
+bool MoveOver(const QString& from, const QString& to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) return true;
+    QFile::remove(to);
+    return QFile::rename(from, to);
+}
+
+// A remote path such as "\Application\Orvane\mainbase.db" as a path below
+// the files folder; empty when it would leave that folder.
+QString SafeRelativePath(const QString& remote) {
+    QString p = remote;
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QStringList parts;
+    for (const QString& part : p.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String(".") || part == QLatin1String("..") || part.contains(QLatin1Char(':')))
+            return QString();
+        parts << part;
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
+}  // namespace
+
+struct CTerminalDevice::Stream {
+    QList<QByteArray> lines;
+    QList<int> numbers;  // record numbers to put first, or empty
+    qsizetype next = 0;
+    qsizetype count = 0;  // lines to send before the end marker
+};
+
+struct CTerminalDevice::Load {
+    QString staging;
+    QList<QPair<QString, QString>> files;  // target (relative), staged path
+    QFile current;
+    QString piece;
+    QByteArray buffer;
+    bool failed = false;
+    bool awaitingSync = false;
+};
+
+struct CTerminalDevice::Transfer {
+    QString remote;
+    QString target;
+    QFile file;
+    qint64 size = 0;
+    std::uint32_t crc = 0;
+    QString error;
+};
+
+CTerminalDevice::CTerminalDevice(CTerminalState& state) : m_state(state) {
+    m_scenario = m_state.Scenario();
+}
+
+CTerminalDevice::~CTerminalDevice() {
+    DiscardLoad();
+    DiscardTransfer();
+}
+
+void CTerminalDevice::BeginSession() {
+    m_scenario = m_state.Scenario();
+    m_state.Log(QStringLiteral("S begin"));
+}
+
+void CTerminalDevice::EndSession() {
+    if (m_load) m_state.Log(QStringLiteral("L discarded"));
+    DiscardLoad();
+    DiscardTransfer();
+    m_stream.reset();
+    m_held.clear();
+    m_context = Context::None;
+    m_syncAt = -1;
+    m_state.Log(QStringLiteral("S end"));
+}
+
+void CTerminalDevice::Handle(Link::Message message) { m_held.push_back(std::move(message)); }
+
+std::int64_t CTerminalDevice::NextTimer() const {
+    return m_syncAt >= 0 ? m_syncAt : std::numeric_limits<std::int64_t>::max();
+}
+
+void CTerminalDevice::Answer(QByteArray& out, const QString& text, bool* urgent) {
+    Link::AppendTextMessage(out, Link::MessageType::Answer, text);
+    *urgent = true;
+}
+
+void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent) {
+    if (m_syncAt >= 0 && now >= m_syncAt) {
+        m_syncAt = -1;
+        if (CommitLoad())
+            Answer(out, QStringLiteral("SYNC"), urgent);
+        else
+            Answer(out, QStringLiteral("REJECT;99;Ошибка записи справочников"), urgent);
+    }
+    for (;;) {
+        if (m_stream) {
+            Stream& s = *m_stream;
+            QString text;
+            while (s.next < s.count && out.size() < budget) {
+                text.clear();
+                if (!s.numbers.isEmpty()) {
+                    text += QString::number(s.numbers[s.next]);
+                    text += QLatin1Char(';');
+                }
+                text += CodePage::FromWindows1251(s.lines[s.next]);
+                Link::AppendTextMessage(out, Link::MessageType::Answer, text);
+                ++s.next;
+            }
+            if (s.next < s.count) return;
+            Answer(out, kEndMarker, urgent);
+            m_stream.reset();
+        }
+        if (m_held.empty() || out.size() >= budget) return;
+        const Link::Message m = std::move(m_held.front());
+        m_held.pop_front();
+        Process(m, now, out, urgent);
+    }
+}
+
+void CTerminalDevice::Process(const Link::Message& m, std::int64_t now, QByteArray& out, bool* urgent) {
+    switch (m.type) {
+    case Link::MessageType::Command:
+        m_state.Log(QStringLiteral("C ") + m.text);
+        OnCommand(m.text, now, out, urgent);
+        break;
+    case Link::MessageType::Data:
+        if (m_context != Context::Records && m_context != Context::FileChunk && m_context != Context::Echo)
+            m_state.Log(QStringLiteral("D ") + m.text);
+        OnData(m.text, out, urgent);
+        break;
+    case Link::MessageType::EndData:
+        m_state.Log(QStringLiteral("E"));
+        if (m_context == Context::Records) CloseDirectory();
+        m_context = Context::None;
+        break;
+    case Link::MessageType::Ping:
+        Link::AppendIdMessage(out, Link::MessageType::Pong, m.id);
+        *urgent = true;
+        break;
+    case Link::MessageType::Poll:
+        Link::AppendIdMessage(out, Link::MessageType::PollReply, m.id);
+        *urgent = true;
+        break;
+    case Link::MessageType::Bye:
+        m_state.Log(QStringLiteral("S bye"));
+        if (m_load) m_state.Log(QStringLiteral("L discarded"));
+        DiscardLoad();
+        DiscardTransfer();
+        m_context = Context::None;
+        m_syncAt = -1;
+        break;
+    default:
+        break;
+    }
+}
+
+void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArray& out, bool* urgent) {
+    if (m_context == Context::Records && !CTerminalState::DirectoryFile(code).isEmpty()) CloseDirectory();
+    const Context previous = m_context;
+    m_context = Context::None;
+    m_contextCode = code;
+    if (code == QLatin1String("--s")) {
+        const CTerminalIdentity id = m_state.Identity();
+        const QString version = m_scenario.programVersion.isEmpty() ? id.version : m_scenario.programVersion;
+        Answer(out, id.program + QLatin1Char(';') + version, urgent);
+    } else if (code == QLatin1String("--h")) {
+        const CTerminalIdentity id = m_state.Identity();
+        Answer(out, id.model + QLatin1Char(';') + id.terminal + QLatin1Char(';') + id.deviceId, urgent);
+    } else if (code == QLatin1String("998")) {
+        Answer(out, m_scenario.notReady ? QStringLiteral("0;") + m_scenario.notReadyText
+                                        : QStringLiteral("1;Готов к обмену"),
+               urgent);
+    } else if (code == QLatin1String("999")) {
+        // Exchange mode: nothing to answer.
+    } else if (code == QLatin1String("303")) {
+        m_context = Context::Stamp;
+    } else if (code == QLatin1String("020")) {
+        const CJournalFilter filter = m_state.Filter();
+        int count = 0;
+        for (const CJournalLine& l : m_state.Journal())
+            if (filter.Matches(l.text)) ++count;
+        Answer(out, QString::number(count), urgent);
+    } else if (code == QLatin1String("021") || code == QLatin1String("031")) {
+        StartJournal(code == QLatin1String("031"));
+    } else if (code == QLatin1String("001")) {
+        m_state.ClearJournal();
+    } else if (IsOneOf(code, {"881", "883", "885", "887"})) {
+        m_context = Context::Current;
+    } else if (IsOneOf(code, {"401", "403", "405", "407", "408", "409"})) {
+        m_context = Context::Filter;
+    } else if (code == QLatin1String("40R")) {
+        m_state.ResetFilter();
+    } else if (code == QLatin1String("002")) {
+        BeginLoad();
+    } else if (!CTerminalState::DirectoryFile(code).isEmpty()) {
+        OpenDirectory(code);
+    } else if (code == QLatin1String("003")) {
+        FinishLoad(now, out, urgent);
+    } else if (code == QLatin1String("004")) {
+        if (m_load) m_state.Log(QStringLiteral("L discarded"));
+        DiscardLoad();
+        m_syncAt = -1;
+    } else if (code == QLatin1String("ROL")) {
+        if (m_load) m_state.Log(QStringLiteral("L rolled back"));
+        DiscardLoad();
+        m_syncAt = -1;
+    } else if (code == QLatin1String("1F2")) {
+        StartInfo();
+    } else if (code == QLatin1String("FPB")) {
+        DiscardTransfer();
+        m_context = Context::FilePath;
+    } else if (code == QLatin1String("FPE")) {
+        m_context = Context::FileEnd;
+    } else if (code == QLatin1String("FPA")) {
+        DiscardTransfer();
+    } else if (code == QLatin1String("ECH")) {
+        // Link check: every data text that follows comes back unchanged.
+        m_context = Context::Echo;
+    } else {
+        m_context = previous == Context::Records ? Context::Records : Context::None;
+        m_state.Log(QStringLiteral("? unknown command"));
+    }
+}
+
+void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent) {
+    switch (m_context) {
+    case Context::Stamp:
+        m_state.SetClockStamp(text);
+        m_context = Context::None;
+        break;
+    case Context::Filter:
+        m_state.SetFilter(m_contextCode, text);
+        m_context = Context::None;
+        break;
+    case Context::Current:
+        m_state.SetCurrentValue(m_contextCode, text);
+        m_context = Context::None;
+        break;
+    case Context::Records: {
+        Load& load = *m_load;
+        load.piece += text;
+        if (text.size() < kRecordPiece) {
+            load.buffer.clear();
+            CodePage::AppendWindows1251(load.piece, load.buffer);
+            load.buffer.append("\r\n", 2);
+            if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
+            load.piece.clear();
+        }
+        break;
+    }
+    case Context::FilePath: {
+        m_transfer = std::make_unique<Transfer>();
+        m_transfer->remote = text;
+        const QString relative = SafeRelativePath(text);
+        if (relative.isEmpty()) {
+            m_transfer->error = QStringLiteral("Недопустимое имя файла");
+        } else {
+            m_transfer->target = m_state.Path(QStringLiteral("files/") + relative);
+            QDir().mkpath(QFileInfo(m_transfer->target).absolutePath());
+            m_transfer->file.setFileName(m_transfer->target + QStringLiteral(".part"));
+            if (!m_transfer->file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                m_transfer->error = QStringLiteral("Не удается создать файл");
+        }
+        m_context = Context::FileChunk;
+        break;
+    }
+    case Context::FileChunk: {
+        if (!m_transfer || !m_transfer->error.isEmpty()) break;
+        auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) {
+            m_transfer->error = QStringLiteral("Искаженные данные файла");
+            break;
+        }
+        const QByteArray& bytes = *decoded;
+        if (m_transfer->file.write(bytes) != bytes.size()) m_transfer->error = QStringLiteral("Ошибка записи файла");
+        m_transfer->crc = Link::Crc32(bytes.constData(), static_cast<size_t>(bytes.size()), m_transfer->crc);
+        m_transfer->size += bytes.size();
+        break;
+    }
+    case Context::FileEnd:
+        FinishTransfer(text, out, urgent);
+        m_context = Context::None;
+        break;
+    case Context::Echo:
+        Answer(out, text, urgent);
+        break;
+    case Context::None:
+        m_state.Log(QStringLiteral("? data without command"));
+        break;
+    }
+}
+
+void CTerminalDevice::StartJournal(bool withNumbers) {
+    const CJournalFilter filter = m_state.Filter();
+    auto s = std::make_unique<Stream>();
+    for (const CJournalLine& l : m_state.Journal()) {
+        if (!filter.Matches(l.text)) continue;
+        s->lines.append(l.text);
+        if (withNumbers) s->numbers.append(l.number);
+    }
+    s->count = s->lines.size();
+    if (m_scenario.journalLimit >= 0 && m_scenario.journalLimit < s->count) s->count = m_scenario.journalLimit;
+    m_stream = std::move(s);
+}
+
+void CTerminalDevice::StartInfo() {
+    auto s = std::make_unique<Stream>();
+    s->lines = m_state.InfoLines();
+    s->count = s->lines.size();
+    m_stream = std::move(s);
+}
+
+void CTerminalDevice::BeginLoad() {
+    DiscardLoad();
+    m_load = std::make_unique<Load>();
+    m_load->staging = m_state.Path(QStringLiteral(".staging/load%1").arg(++m_loadCounter));
+    QDir(m_load->staging).removeRecursively();
+    if (!QDir().mkpath(m_load->staging)) m_load->failed = true;
+}
+
+void CTerminalDevice::OpenDirectory(const QString& command) {
+    if (!m_load) BeginLoad();
+    CloseDirectory();
+    const QString target = CTerminalState::DirectoryFile(command);
+    // A directory sent twice in one load: the later copy wins.
+    QString staged = m_load->staging + QLatin1Char('/') + command;
+    for (qsizetype i = 0; i < m_load->files.size(); ++i)
+        if (m_load->files[i].first == target) m_load->files.removeAt(i--);
+    m_load->files.append({target, staged});
+    m_load->current.setFileName(staged);
+    if (!m_load->current.open(QIODevice::WriteOnly | QIODevice::Truncate)) m_load->failed = true;
+    m_load->piece.clear();
+    m_context = Context::Records;
+}
+
+void CTerminalDevice::CloseDirectory() {
+    if (!m_load || !m_load->current.isOpen()) return;
+    if (!m_load->piece.isEmpty()) {
+        // A record cut short by the end of its block is still a record.
+        m_load->buffer.clear();
+        CodePage::AppendWindows1251(m_load->piece, m_load->buffer);
+        m_load->buffer.append("\r\n", 2);
+        m_load->current.write(m_load->buffer);
+        m_load->piece.clear();
+    }
+    if (!m_load->current.flush()) m_load->failed = true;
+    m_load->current.close();
+}
+
+void CTerminalDevice::FinishLoad(std::int64_t now, QByteArray& out, bool* urgent) {
+    CloseDirectory();
+    if (!m_load) {
+        Answer(out, QStringLiteral("SYNC"), urgent);
+        return;
+    }
+    if (m_scenario.reject) {
+        m_state.Log(QStringLiteral("L rejected"));
+        DiscardLoad();
+        Answer(out, QStringLiteral("REJECT;%1;%2").arg(m_scenario.rejectNumber).arg(m_scenario.rejectText), urgent);
+        return;
+    }
+    m_load->awaitingSync = true;
+    if (m_scenario.withholdSync) return;
+    if (m_scenario.syncDelayMs > 0) {
+        m_syncAt = now + m_scenario.syncDelayMs;
+        return;
+    }
+    if (CommitLoad())
+        Answer(out, QStringLiteral("SYNC"), urgent);
+    else
+        Answer(out, QStringLiteral("REJECT;99;Ошибка записи справочников"), urgent);
+}
+
+bool CTerminalDevice::CommitLoad() {
+    if (!m_load) return true;
+    CloseDirectory();
+    bool ok = !m_load->failed;
+    if (ok) {
+        QStringList names;
+        for (const auto& f : m_load->files) {
+            const QString target = m_state.Path(f.first);
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            if (!MoveOver(f.second, target)) ok = false;
+            names << f.first;
+        }
+        m_state.Log(QStringLiteral("L committed ") + names.join(QLatin1Char(' ')));
+    }
+    QDir(m_load->staging).removeRecursively();
+    m_load.reset();
+    return ok;
+}
+
+void CTerminalDevice::DiscardLoad() {
+    if (!m_load) return;
+    if (m_load->current.isOpen()) m_load->current.close();
+    QDir(m_load->staging).removeRecursively();
+    m_load.reset();
+}
+
+void CTerminalDevice::FinishTransfer(const QString& sizeAndCrc, QByteArray& out, bool* urgent) {
+    if (!m_transfer) {
+        Answer(out, QStringLiteral("ERR;1;Нет передаваемого файла"), urgent);
+        return;
+    }
+    Transfer& t = *m_transfer;
+    const QStringList parts = sizeAndCrc.split(QLatin1Char(';'));
+    bool sizeOk = false;
+    bool crcOk = false;
+    const qint64 size = parts.value(0).toLongLong(&sizeOk);
+    const std::uint32_t crc = parts.value(1).toUInt(&crcOk, 16);
+    if (t.error.isEmpty() && (!sizeOk || !crcOk || size != t.size || crc != t.crc))
+        t.error = QStringLiteral("Файл искажен при передаче");
+    if (t.file.isOpen() && !t.file.flush()) t.error = QStringLiteral("Ошибка записи файла");
+    t.file.close();
+    if (t.error.isEmpty() && !MoveOver(t.file.fileName(), t.target)) t.error = QStringLiteral("Ошибка записи файла");
+    if (t.error.isEmpty()) {
+        m_state.Log(QStringLiteral("F stored ") + t.remote);
+        Answer(out, QStringLiteral("OK;%1").arg(t.size), urgent);
+    } else {
+        m_state.Log(QStringLiteral("F failed ") + t.remote);
+        Answer(out, QStringLiteral("ERR;2;") + t.error, urgent);
+    }
+    DiscardTransfer();
+}
+
+void CTerminalDevice::DiscardTransfer() {
+    if (!m_transfer) return;
+    if (m_transfer->file.isOpen()) m_transfer->file.close();
+    if (!m_transfer->file.fileName().isEmpty()) QFile::remove(m_transfer->file.fileName());
+    m_transfer.reset();
+}

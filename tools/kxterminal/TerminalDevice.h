@@ -1,0 +1,77 @@
+#pragma once
+// What the emulated terminal does with the program's messages: the command
+// set of the exchange (identity, readiness, journal and filters, current
+// values, directory upload transaction, info table) and the file transfer.
+// Answers are link messages appended to an output buffer; long answer
+// streams (journal, info table) are produced piece by piece as the link
+// takes them, and the messages behind such a stream wait their turn, so the
+// order of answers always follows the order of commands.
+
+#include "components/parlink/LinkMessage.h"
+#include "tools/kxterminal/TerminalState.h"
+
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+class CTerminalDevice {
+public:
+    // The length of the record pieces the program sends; a shorter piece
+    // (possibly empty) ends a record.
+    static constexpr int kRecordPiece = 200;
+
+    explicit CTerminalDevice(CTerminalState& state);
+    ~CTerminalDevice();
+
+    // A new session begins: reads the scenario afresh.
+    void BeginSession();
+    // The session ended (goodbye, new session, line lost): an unfinished load
+    // or file transfer is discarded.
+    void EndSession();
+    const CScenario& Scenario() const { return m_scenario; }
+
+    void Handle(Link::Message message);
+    // Works off held messages, timers and running answer streams, appending
+    // at most about `budget` bytes of answers to `out`. `urgent` turns true
+    // when something in `out` is awaited by the program.
+    void Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent);
+    // The time of the next timer (delayed synchronisation); INT64_MAX none.
+    std::int64_t NextTimer() const;
+    bool Busy() const { return !m_held.empty() || m_stream != nullptr; }
+
+private:
+    enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo };
+    struct Stream;
+    struct Load;
+    struct Transfer;
+
+    void Process(const Link::Message& m, std::int64_t now, QByteArray& out, bool* urgent);
+    void OnCommand(const QString& code, std::int64_t now, QByteArray& out, bool* urgent);
+    void OnData(const QString& text, QByteArray& out, bool* urgent);
+    void Answer(QByteArray& out, const QString& text, bool* urgent);
+
+    void StartJournal(bool withNumbers);
+    void StartInfo();
+    void BeginLoad();
+    void OpenDirectory(const QString& command);
+    void CloseDirectory();
+    void FinishLoad(std::int64_t now, QByteArray& out, bool* urgent);
+    bool CommitLoad();
+    void DiscardLoad();
+    void FinishTransfer(const QString& sizeAndCrc, QByteArray& out, bool* urgent);
+    void DiscardTransfer();
+
+    CTerminalState& m_state;
+    CScenario m_scenario;
+    std::deque<Link::Message> m_held;
+    std::unique_ptr<Stream> m_stream;
+    std::unique_ptr<Load> m_load;
+    std::unique_ptr<Transfer> m_transfer;
+    Context m_context = Context::None;
+    QString m_contextCode;
+    std::int64_t m_syncAt = -1;
+    int m_loadCounter = 0;
+};

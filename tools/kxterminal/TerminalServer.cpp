@@ -1,0 +1,158 @@
+#include "tools/kxterminal/TerminalServer.h"
+
+#include "components/parlink/LinkEndpoint.h"
+#include "components/parlink/LinkMessage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <limits>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Answers are produced ahead of the line by at most this much.
+constexpr qsizetype kAnswerAhead = 64 * 1024;
+// Frames are produced only when the bytes waiting for the line are fewer.
+constexpr qsizetype kWriteAhead = 4096;
+
+}  // namespace
+
+CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud)
+    : m_line(line), m_state(state), m_baud(baud) {}
+
+int CTerminalServer::Run(int stopFd) {
+    Link::EndpointConfig config;
+    // Nobody may be listening between sessions: stop repeating after a while
+    // and resume when the program is heard again.
+    config.maxSilentTimeouts = 6;
+    Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
+    Link::CMessageParser parser;
+    CTerminalDevice device(m_state);
+    CPacer readPacer(m_baud);
+    CPacer writePacer(m_baud);
+    QByteArray pending;  // bytes for the line not written yet
+    QByteArray answers;
+    std::vector<char> buffer(65536);
+    bool inSession = false;
+
+    auto endSession = [&] {
+        if (inSession) device.EndSession();
+        inSession = false;
+        parser.Clear();
+        pending.clear();
+    };
+
+    for (;;) {
+        std::int64_t now = NowMs();
+        // Answers, then frames.
+        if (inSession) {
+            const qsizetype room = kAnswerAhead - endpoint.UnframedBytes();
+            if (room > 0) {
+                bool urgent = false;
+                answers.clear();
+                device.Pump(now, answers, room, &urgent);
+                if (!answers.isEmpty()) endpoint.Queue(answers, urgent);
+            }
+        }
+        if (pending.size() < kWriteAhead) endpoint.Produce(now, pending);
+
+        const int fd = m_line.DataFd();
+        if (fd < 0) pending.clear();
+        if (fd >= 0 && !pending.isEmpty()) {
+            const qint64 allow = std::min<qint64>(writePacer.Allowance(now), pending.size());
+            if (allow > 0) {
+                const ssize_t n = ::write(fd, pending.constData(), static_cast<size_t>(allow));
+                if (n > 0) {
+                    writePacer.Consume(n);
+                    pending.remove(0, n);
+                } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+                    m_line.Disconnect();
+                    endSession();
+                }
+            }
+        }
+
+        // What to wait for, and how long.
+        std::int64_t wake = std::min(endpoint.NextDeadline(now), device.NextTimer());
+        if (inSession && device.Busy() && endpoint.UnframedBytes() < kAnswerAhead) wake = now;
+        const qint64 readAllow = readPacer.Allowance(now);
+        bool wantRead = fd >= 0;
+        if (wantRead && readAllow <= 0) {
+            wantRead = false;
+            wake = std::min(wake, readPacer.NextAllowanceMs(now));
+        }
+        bool wantWrite = fd >= 0 && !pending.isEmpty();
+        if (wantWrite && writePacer.Allowance(now) <= 0) {
+            wantWrite = false;
+            wake = std::min(wake, writePacer.NextAllowanceMs(now));
+        }
+        int timeout = 1000;
+        if (wake <= now)
+            timeout = 0;
+        else if (wake - now < timeout)
+            timeout = static_cast<int>(wake - now);
+
+        pollfd fds[3];
+        int count = 0;
+        fds[count++] = {stopFd, POLLIN, 0};
+        const int listenIndex = m_line.ListenFd() >= 0 ? count : -1;
+        if (listenIndex >= 0) fds[count++] = {m_line.ListenFd(), POLLIN, 0};
+        const int dataIndex = fd >= 0 ? count : -1;
+        if (dataIndex >= 0)
+            fds[count++] = {fd, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0};
+        const int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
+        if (ready < 0 && errno != EINTR) return 1;
+        if (ready > 0 && fds[0].revents) return 0;
+        now = NowMs();
+
+        if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) {
+            if (m_line.Accept()) endSession();
+            continue;
+        }
+        if (dataIndex < 0 || ready <= 0) continue;
+        const short ev = fds[dataIndex].revents;
+        if (!(ev & (POLLIN | POLLHUP | POLLERR))) continue;
+        const qint64 want = std::min<qint64>(readPacer.Allowance(now), static_cast<qint64>(buffer.size()));
+        if (want <= 0) continue;
+        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(want));
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)) {
+            // The program closed its socket.
+            m_line.Disconnect();
+            endSession();
+            continue;
+        }
+        if (n <= 0) continue;
+        readPacer.Consume(n);
+        endpoint.Feed(buffer.data(), n, now);
+        if (endpoint.TakeNewSession()) {
+            endSession();
+            device.BeginSession();
+            inSession = true;
+            const CScenario& s = device.Scenario();
+            endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame);
+        }
+        const CScenario& s = device.Scenario();
+        if (inSession && s.exitAfterFrames > 0 && endpoint.ReceivedDataFrames() >= s.exitAfterFrames) {
+            // A terminal switched off in the middle: no goodbye, no cleanup.
+            m_state.Log(QStringLiteral("S power off"));
+            ::_exit(3);
+        }
+        const QByteArray stream = endpoint.TakeReceived();
+        if (!inSession || stream.isEmpty()) continue;
+        parser.Feed(stream);
+        Link::Message m;
+        while (parser.Next(&m)) device.Handle(std::move(m));
+        if (parser.Failed()) {
+            m_state.Log(QStringLiteral("? garbled stream"));
+            parser.Clear();
+        }
+    }
+}

@@ -1,0 +1,225 @@
+#include "tools/kxterminal/TerminalState.h"
+
+#include "platform/CodePage.h"
+#include "platform/ProfileFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <memory>
+
+namespace {
+
+const QString kMissing = QStringLiteral("\x01");
+
+QString Read(const QString& file, const char* section, const char* key) {
+    return Profile::ReadString(file, QLatin1String(section), QLatin1String(key), kMissing);
+}
+
+QList<QByteArray> NonEmptyLines(const QByteArray& bytes) {
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0) end = bytes.size();
+        qsizetype stop = end;
+        if (stop > start && bytes[stop - 1] == '\r') --stop;
+        if (stop > start) lines.append(bytes.mid(start, stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class CTerminalState::CLogFile {
+public:
+    explicit CLogFile(const QString& path) : m_file(path) {}
+    void Append(const QString& line) {
+        if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+        m_file.write(line.toUtf8());
+        m_file.write("\n");
+        m_file.flush();
+    }
+
+private:
+    QFile m_file;
+};
+
+int LeadingInt(QByteArrayView text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long long value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + (text[i++] - '0');
+        if (value > 0x7FFFFFFF) return 0;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) return false;
+    out.write(bytes);
+    return out.commit();
+}
+
+CScenario CScenario::Load(const QString& file) {
+    CScenario s;
+    if (!QFile::exists(file)) return s;
+    auto text = [&](const char* key, bool* present) {
+        const QString v = Read(file, "scenario", key);
+        *present = v != kMissing;
+        return *present ? v : QString();
+    };
+    auto number = [&](const char* key, int def) {
+        return Profile::ReadInt(file, QStringLiteral("scenario"), QLatin1String(key), def);
+    };
+    s.notReadyText = text("NotReady", &s.notReady);
+    bool hasNumber = false;
+    const QString rejectNumber = text("RejectNumber", &hasNumber);
+    bool hasText = false;
+    s.rejectText = text("RejectText", &hasText);
+    s.reject = hasNumber || hasText;
+    s.rejectNumber = LeadingInt(rejectNumber.toLatin1());
+    s.syncDelayMs = number("SyncDelayMs", 0);
+    s.withholdSync = number("WithholdSync", 0) != 0;
+    s.journalLimit = number("JournalLimit", -1);
+    bool hasVersion = false;
+    s.programVersion = text("ProgramVersion", &hasVersion);
+    s.dropAfterFrames = number("DropAfterFrames", 0);
+    s.exitAfterFrames = number("ExitAfterFrames", 0);
+    s.damageSentFrame = number("DamageSentFrame", 0);
+    s.damageReceivedFrame = number("DamageReceivedFrame", 0);
+    return s;
+}
+
+bool CJournalFilter::Any() const {
+    return operation || executor || address || document || !ware.isEmpty() || !barcode.isEmpty();
+}
+
+bool CJournalFilter::Matches(const QByteArray& line) const {
+    if (!Any()) return true;
+    // barcode; quantity; operation; executor; address; document; ware; date/time; special
+    QByteArrayView fields[9];
+    qsizetype start = 0;
+    for (int i = 0; i < 9; ++i) {
+        if (start > line.size()) break;
+        qsizetype end = line.indexOf(';', start);
+        if (end < 0 || i == 8) end = line.size();
+        fields[i] = QByteArrayView(line).sliced(start, end - start);
+        start = end + 1;
+    }
+    if (operation && LeadingInt(fields[2]) != operation) return false;
+    if (executor && LeadingInt(fields[3]) != executor) return false;
+    if (address && LeadingInt(fields[4]) != address) return false;
+    if (document && LeadingInt(fields[5]) != document) return false;
+    if (!ware.isEmpty() && CodePage::FromWindows1251(fields[6].toByteArray()) != ware) return false;
+    if (!barcode.isEmpty() && CodePage::FromWindows1251(fields[0].toByteArray()) != barcode) return false;
+    return true;
+}
+
+CTerminalState::CTerminalState(const QString& folder)
+    : m_folder(QDir(folder).absolutePath()),
+      m_log(std::make_shared<CLogFile>(QDir(folder).absoluteFilePath(QStringLiteral("commands.log")))) {}
+
+QString CTerminalState::Path(const QString& name) const { return m_folder + QLatin1Char('/') + name; }
+
+bool CTerminalState::EnsureFolders() const {
+    QDir dir(m_folder);
+    return dir.mkpath(QStringLiteral(".")) && dir.mkpath(QStringLiteral("directories"));
+}
+
+CTerminalIdentity CTerminalState::Identity() const {
+    const QString ini = IniPath();
+    auto get = [&](const char* key, const char* def) {
+        return Profile::ReadString(ini, QStringLiteral("terminal"), QLatin1String(key), QString::fromUtf8(def));
+    };
+    CTerminalIdentity id;
+    id.program = get("Program", "Orvane");
+    id.version = get("Version", "4.4.0");
+    id.model = get("Model", "KX");
+    id.terminal = get("Terminal", "KX-T100 emulator");
+    id.deviceId = get("DeviceID", "KXE0000001");
+    return id;
+}
+
+CScenario CTerminalState::Scenario() const { return CScenario::Load(Path(QStringLiteral("scenario.ini"))); }
+
+QList<CJournalLine> CTerminalState::Journal() const {
+    const QList<QByteArray> lines = NonEmptyLines(ReadAll(Path(QStringLiteral("journal.txt"))));
+    QList<CJournalLine> journal;
+    journal.reserve(lines.size());
+    int number = 0;
+    for (const QByteArray& l : lines) journal.append({++number, l});
+    return journal;
+}
+
+bool CTerminalState::ClearJournal() const { return ReplaceFile(Path(QStringLiteral("journal.txt")), QByteArray()); }
+
+QList<QByteArray> CTerminalState::InfoLines() const { return NonEmptyLines(ReadAll(Path(QStringLiteral("info.txt")))); }
+
+CJournalFilter CTerminalState::Filter() const {
+    const QString ini = IniPath();
+    const QString s = QStringLiteral("filters");
+    CJournalFilter f;
+    f.operation = Profile::ReadInt(ini, s, QStringLiteral("Operation"), 0);
+    f.executor = Profile::ReadInt(ini, s, QStringLiteral("Executor"), 0);
+    f.address = Profile::ReadInt(ini, s, QStringLiteral("Address"), 0);
+    f.document = Profile::ReadInt(ini, s, QStringLiteral("Document"), 0);
+    f.ware = Profile::ReadString(ini, s, QStringLiteral("Ware"));
+    f.barcode = Profile::ReadString(ini, s, QStringLiteral("Barcode"));
+    return f;
+}
+
+void CTerminalState::SetFilter(const QString& code, const QString& value) const {
+    static const QList<QPair<QString, QString>> keys = {
+        {QStringLiteral("401"), QStringLiteral("Operation")}, {QStringLiteral("403"), QStringLiteral("Executor")},
+        {QStringLiteral("405"), QStringLiteral("Address")},   {QStringLiteral("407"), QStringLiteral("Document")},
+        {QStringLiteral("408"), QStringLiteral("Ware")},      {QStringLiteral("409"), QStringLiteral("Barcode")}};
+    for (const auto& k : keys)
+        if (k.first == code) Profile::WriteString(IniPath(), QStringLiteral("filters"), k.second, value);
+}
+
+void CTerminalState::ResetFilter() const {
+    for (const char* key : {"Operation", "Executor", "Address", "Document", "Ware", "Barcode"})
+        Profile::WriteString(IniPath(), QStringLiteral("filters"), QLatin1String(key), QString());
+}
+
+void CTerminalState::SetCurrentValue(const QString& code, const QString& value) const {
+    const char* key = code == QLatin1String("881")   ? "Operation"
+                      : code == QLatin1String("883") ? "Executor"
+                      : code == QLatin1String("885") ? "Address"
+                      : code == QLatin1String("887") ? "Document"
+                                                      : nullptr;
+    if (key) Profile::WriteString(IniPath(), QStringLiteral("current"), QLatin1String(key), value);
+}
+
+void CTerminalState::SetClockStamp(const QString& stamp) const {
+    Profile::WriteString(IniPath(), QStringLiteral("clock"), QStringLiteral("Stamp"), stamp);
+}
+
+QString CTerminalState::DirectoryFile(const QString& command) {
+    static const QList<QPair<QString, QString>> files = {
+        {QStringLiteral("111"), QStringLiteral("directories/opers.ux3")},
+        {QStringLiteral("121"), QStringLiteral("directories/authors.ux4")},
+        {QStringLiteral("131"), QStringLiteral("directories/address.ux5")},
+        {QStringLiteral("141"), QStringLiteral("directories/ndocs.ux6")},
+        {QStringLiteral("151"), QStringLiteral("directories/wares.ux7")},
+        {QStringLiteral("161"), QStringLiteral("directories/waresl2.ux8")},
+        {QStringLiteral("171"), QStringLiteral("directories/ndocsplan.ux9")},
+        {QStringLiteral("1F1"), QStringLiteral("info.txt")}};
+    for (const auto& f : files)
+        if (f.first == command) return f.second;
+    return QString();
+}
+
+void CTerminalState::Log(const QString& line) { m_log->Append(line); }

@@ -1,0 +1,106 @@
+#pragma once
+// The emulated terminal's state folder (see docs/link-protocol.md):
+//
+//   terminal.ini    identity, journal filters, current values, last time stamp
+//   scenario.ini    optional behaviours for tests and demonstrations
+//   journal.txt     the scans it serves, one a line (Windows-1251, CR LF)
+//   info.txt        the info table it serves and receives
+//   directories/    the directories received, one file each (Windows-1251, CR LF)
+//   files/          files received by the file transfer, under their remote path
+//   commands.log    every command received, for tests and demonstrations
+//
+// Files are replaced whole (written under a temporary name, then renamed), so
+// a reader never sees half of one.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+struct CTerminalIdentity {
+    QString program;
+    QString version;
+    QString model;  // first field of the "--h" answer
+    QString terminal;
+    QString deviceId;
+};
+
+struct CScenario {
+    bool notReady = false;
+    QString notReadyText;
+    bool reject = false;
+    int rejectNumber = 0;
+    QString rejectText;
+    int syncDelayMs = 0;
+    bool withholdSync = false;
+    int journalLimit = -1;  // lines served before the end marker; -1 all
+    QString programVersion;  // replaces the identity's version when set
+    int dropAfterFrames = 0;
+    int exitAfterFrames = 0;
+    int damageSentFrame = 0;
+    int damageReceivedFrame = 0;
+
+    static CScenario Load(const QString& file);
+};
+
+struct CJournalFilter {
+    int operation = 0;
+    int executor = 0;
+    int address = 0;
+    int document = 0;
+    QString ware;
+    QString barcode;
+
+    bool Any() const;
+    // `line`: a journal line in Windows-1251 without record number.
+    bool Matches(const QByteArray& line) const;
+};
+
+struct CJournalLine {
+    int number = 0;  // 1-based position in journal.txt
+    QByteArray text;  // Windows-1251, no line end
+};
+
+class CTerminalState {
+public:
+    explicit CTerminalState(const QString& folder);
+
+    QString Folder() const { return m_folder; }
+    QString Path(const QString& name) const;
+    bool EnsureFolders() const;
+
+    CTerminalIdentity Identity() const;
+    CScenario Scenario() const;
+
+    QList<CJournalLine> Journal() const;
+    bool ClearJournal() const;
+    QList<QByteArray> InfoLines() const;
+
+    CJournalFilter Filter() const;
+    // `code`: "401", "403", "405", "407", "408" or "409".
+    void SetFilter(const QString& code, const QString& value) const;
+    void ResetFilter() const;
+    // `code`: "881", "883", "885" or "887".
+    void SetCurrentValue(const QString& code, const QString& value) const;
+    void SetClockStamp(const QString& stamp) const;
+
+    // The file a directory command's records go to, relative to the folder;
+    // empty for a command that is not a directory.
+    static QString DirectoryFile(const QString& command);
+
+    // Appends a line to commands.log.
+    void Log(const QString& line);
+
+private:
+    QString IniPath() const { return Path(QStringLiteral("terminal.ini")); }
+
+    QString m_folder;
+    class CLogFile;
+    std::shared_ptr<CLogFile> m_log;
+};
+
+// Replaces `path` with `bytes` through a temporary file and a rename.
+bool ReplaceFile(const QString& path, const QByteArray& bytes);
+// The leading decimal integer of a text (blanks before it allowed), 0 without one.
+int LeadingInt(QByteArrayView text);
