@@ -3,7 +3,7 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
-#include "platform/CodePage.h"
+#include "directories/DirectoryCodePage.h"
 #include "platform/Prompt.h"
 
 #include <QFile>
@@ -235,11 +235,12 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
         file.setFileName(operationsFile);
         if (operationsFile.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
         // The directory files are single-byte text of the directory code page.
+        const CodePage::CCodec codec = DirectoryCodec();
         char buffer[1024];
         for (;;) {
             const qint64 length = file.readLine(buffer, sizeof buffer);
             if (length <= 0) break;
-            const QString line = CodePage::FromWindows1251(buffer, length);
+            const QString line = codec.Decode(buffer, length);
             const QStringList fields = line.split(QLatin1Char(';'));
             if (fields.size() < 4) {
                 file.close();
