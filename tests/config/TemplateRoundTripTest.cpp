@@ -201,3 +201,35 @@ TEST_F(RoundTrip, EveryValueSurvivesSaveAndReopen) {
     EXPECT_TRUE(report.contains(Cp1251("    Наибольшее количество: 250\r\n")));
     EXPECT_TRUE(report.contains(Cp1251("Выгружать ID записей журнала: Да\r\n")));
 }
+
+TEST(DemoProject, OpensWithItsOperationTypesAndDirectory) {
+    CTestDir dir;
+    CRecordingPrompt prompt;
+    CScopedPrompt scope(prompt);
+    const QString demo = QStringLiteral(KX_PROGRAM_DIR "/demo/demo.kxc");
+    ASSERT_TRUE(QFile::exists(demo));
+    const QString templatePath = dir.File("KXConfigFMT.db");
+    ASSERT_TRUE(QFile::copy(kBuiltTemplate, templatePath));
+
+    CConfigModel model;
+    ASSERT_TRUE(model.OpenTemplate(templatePath));
+    ASSERT_TRUE(model.Open(demo));
+    CParamTree tree;
+    ASSERT_TRUE(model.RebuildParamTree(tree));
+    EXPECT_FALSE(model.IsModified());
+    QStringList types;
+    for (int r = 0; r < tree.Root()->rowCount(); ++r)
+        if (CConfigModel::IsOperationItem(tree.Root()->child(r))) types << tree.Root()->child(r)->text();
+    EXPECT_EQ(types, QStringList({"Приемка (1)", "Отгрузка (2)", "Инвентаризация (3)"}));
+
+    // With the demo's operations directory the operation choice shows its name.
+    const QString operations = QStringLiteral(KX_PROGRAM_DIR "/demo/files/demo_opers.ux3");
+    if (QFile::exists(operations)) {
+        EXPECT_TRUE(model.MakeTableComboSourceOperations(operations));
+        QStandardItemModel list;
+        ASSERT_TRUE(model.ShowParamList(list, tree.Root()->child(2)));
+        EXPECT_FALSE(ListValues(list)[2].isEmpty());
+    }
+    EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join("\n").toStdString();
+    model.Close();
+}
