@@ -106,6 +106,8 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
         progress->SetStageText(Text(step.stageText));
     }
 
+    static const CodePage::CCodec infoCodec(QString::fromLatin1(CodePage::kWindows1251));
+    const CodePage::CCodec& codec = item == UploadInfo ? infoCodec : selection.codec;
     CUploadFileReader reader;
     if (!reader.Open(ItemPath(item))) {
         link.SendCommand(QStringLiteral("ROL"));
@@ -129,7 +131,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
             return session.Fail(step.readCode, Text(step.cannotRead));
         }
         if (read == CUploadFileReader::EndOfFile) continue;
-        const QString record = selection.codec.Decode(StripLineEnd(bytes));
+        const QString record = codec.Decode(StripLineEnd(bytes));
         if (record.isEmpty()) continue;
         if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
             reader.Close();

@@ -2,6 +2,7 @@
 // Uploading reference directories (and the info table) to the terminal, and
 // downloading the terminal's info table into the info file.
 
+#include "directories/DirectoryCodePage.h"
 #include "exchange/ExchangeProgress.h"
 #include "exchange/ParlinkComponent.h"
 #include "platform/CodePage.h"
@@ -34,8 +35,10 @@ public:
     IExchangeProgress* progressWindow = nullptr;  // none from the command line
     // The terminal's message when it rejected the last upload, else empty.
     QString DiagnosticText;
-    // Code page of the directory files (the info file is always read with it too).
-    CodePage::CCodec codec;
+    // Code page of the directory files: the program's directory code page when
+    // the selection is made. The info file is always Windows-1251, as the
+    // info download writes it.
+    CodePage::CCodec codec = DirectoryCodec();
 
     void Select(int item, bool on = true);
     bool IsSelected(int item) const;

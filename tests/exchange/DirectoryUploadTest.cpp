@@ -105,14 +105,25 @@ TEST_F(DirectoryUploadTest, FilesAreReadInTheirCodePage) {
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("131"), QStringList({"5;Склад №1;2000005"}));
 
-    // Another code page is a setting of the selection.
+    // Another code page is a setting of the selection; the info file stays
+    // Windows-1251 whatever it is.
     WriteDirectory(Addresses, QString("6;Склад;1\r\n").toUtf8());
+    WriteFileBytes(CurrentDirectoryFiles().infoFile, Cp1251("Склад;Главный\r\n"));
     fake.Reset();
     fake.AnswerAfter("003", {"SYNC"});
     selection.codec = CodePage::CCodec("utf-8");
     selection.Select(UploadAddresses);
+    selection.Select(UploadInfo);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("131"), QStringList({"6;Склад;1"}));
+    EXPECT_EQ(Records("1F1"), QStringList({"Склад;Главный"}));
+
+    // A new selection takes the program's directory code page.
+    ASSERT_TRUE(SetDirectoryCodePage("cp866"));
+    UploadSelection later;
+    SetDirectoryCodePage(QString());
+    EXPECT_EQ(later.codec.Encode(u"Склад"), CodePage::CCodec("cp866").Encode(u"Склад"));
+    EXPECT_TRUE(UploadSelection().codec.IsWindows1251());
 }
 
 TEST_F(DirectoryUploadTest, PhysicalLineLongerThan1023BytesGoesAsSeveralRecords) {
