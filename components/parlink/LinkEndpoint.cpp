@@ -96,6 +96,7 @@ bool CLinkEndpoint::TakeNewSession() {
 }
 
 void CLinkEndpoint::Feed(const char* data, qsizetype size, std::int64_t now) {
+    m_stats.wireBytesReceived += static_cast<std::uint64_t>(size);
     m_decoder.Feed(data, size);
     Frame frame;
     for (;;) {
@@ -173,6 +174,7 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
         ProcessAck(frame.ack, now);
         if (frame.seq == m_recvNext) {
             m_received.append(frame.payload);
+            m_stats.streamBytesReceived += static_cast<std::uint64_t>(frame.payload.size());
             ++m_recvNext;
             m_ackDue = true;
         } else if (Ahead(frame.seq, m_recvNext) <= 32768) {
@@ -217,6 +219,7 @@ void CLinkEndpoint::ProcessAck(std::uint16_t ack, std::int64_t now) {
         m_unacked.pop_front();
     }
     m_sendBase = ack;
+    m_stats.dataFramesAcked += static_cast<std::uint64_t>(advance);
     m_nextTransmit = m_nextTransmit > static_cast<std::size_t>(advance) ? m_nextTransmit - advance : 0;
     m_timerStart = now;
     m_timeouts = 0;

@@ -46,6 +46,9 @@ struct EndpointStats {
     std::uint64_t streamBytesSent = 0;  // first transmissions only
     std::uint64_t dataFramesSent = 0;
     std::uint64_t dataFramesResent = 0;
+    std::uint64_t dataFramesAcked = 0;
+    std::uint64_t wireBytesReceived = 0;
+    std::uint64_t streamBytesReceived = 0;  // delivered in order
     std::uint64_t framesReceived = 0;
     std::uint64_t damagedFrames = 0;
     std::uint64_t duplicateFrames = 0;

@@ -182,11 +182,13 @@ bool CLinkSession::Receive(QString* answer) {
     m_outboxUrgent = true;
     m_pollIssued = id;
     // Bounded by the link time-out (handled by the I/O thread) and by the
-    // answer time-out, which restarts whenever anything arrives.
+    // answer time-out, which restarts whenever the terminal makes progress:
+    // on a slow line the request may wait behind many records still on
+    // their way.
     for (;;) {
-        const std::uint64_t seen = m_messagesIn;
+        const std::uint64_t seen = m_progress;
         const bool done = WaitFor(lock, NowMs() + m_settings.answerTimeoutMs, [&] {
-            return !m_answers.empty() || m_lastPollReply >= id || m_failed || m_messagesIn != seen;
+            return !m_answers.empty() || m_lastPollReply >= id || m_failed || m_progress != seen;
         });
         if (!m_answers.empty()) return take();
         if (m_lastPollReply >= id) {
@@ -279,8 +281,9 @@ void CLinkSession::IoMain() {
 
         std::lock_guard guard(m_lock);
         bool changed = !arrived.empty();
+        if (endpoint.Stats().dataFramesAcked != m_stats.dataFramesAcked) ++m_progress;
         for (Link::Message& m : arrived) {
-            ++m_messagesIn;
+            ++m_progress;
             switch (m.type) {
             case Link::MessageType::Answer:
                 m_answerBytes += m.text.size() * 2;

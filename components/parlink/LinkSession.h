@@ -93,7 +93,7 @@ private:
     QString m_failure;
     std::deque<QString> m_answers;
     qsizetype m_answerBytes = 0;
-    std::uint64_t m_messagesIn = 0;
+    std::uint64_t m_progress = 0;  // messages received or our frames acknowledged
     std::uint32_t m_lastPong = 0;
     std::uint32_t m_lastPollReply = 0;
     std::uint32_t m_pollIssued = 0;
