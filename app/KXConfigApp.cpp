@@ -1,5 +1,6 @@
 #include "app/KXConfigApp.h"
 
+#include "app/ConfigModelCommandLine.h"
 #include "app/ReportFile.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
@@ -31,6 +32,7 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
         return false;
     }
     if (m_commandLine) m_commandLine(*this, arguments);
+    else RunCommandLineOnConfigModel(*this, arguments);
     return false;
 }
 

@@ -1,0 +1,307 @@
+#include "app/CommandLine.h"
+
+#include "app/KXConfigApp.h"
+#include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryFiles.h"
+#include "exchange/DirectoryUpload.h"
+#include "exchange/ExchangeCodes.h"
+#include "exchange/TerminalSession.h"
+#include "platform/Prompt.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kSyntaxError = 100;
+constexpr int kUnknownSwitch = 105;
+constexpr int kConfigurationNotOpened = 150;
+
+// The word after `index`, or an empty word past the end of the list.
+QString Next(const QStringList& arguments, int index) {
+    return index + 1 < arguments.size() ? arguments[index + 1] : QString();
+}
+bool HasNext(const QStringList& arguments, int index) { return index + 1 < arguments.size(); }
+
+// The project's files folder, created when it is missing. An empty project
+// path names no folder at all: nothing is created then.
+void CreateFilesFolder(const QString& projectPath) {
+    if (projectPath.isEmpty()) return;
+    const QFileInfo project(projectPath);
+    QDir().mkpath(QDir(project.absolutePath()).filePath(QStringLiteral("files")));
+}
+
+class CBatch {
+public:
+    CBatch(CKXConfigApp& app, ICommandLineConfiguration& configuration, const QStringList& arguments)
+        : m_app(app), m_configuration(configuration), m_args(arguments) {
+        m_journal.showMessages = false;
+        m_journal.caption.clear();
+        m_upload.showMessages = false;
+        m_upload.caption.clear();
+        m_upload.codec = DirectoryCodec();
+    }
+
+    void Run() {
+        CreateFilesFolder(m_app.Settings.config);
+        SetProjectPath(m_app.Settings.config);
+        m_filesFolder = CurrentDirectoryFiles().filesFolder;
+        m_app.ResultCode = 0;
+        if (!m_configuration.LoadConfigFileFMT()) {
+            m_app.ResultCode = kConfigurationNotOpened;
+            return;
+        }
+        bool helpShown = false;
+        for (int i = 1; i < m_args.size() && m_app.ResultCode == 0; ++i) {
+            if (!Process(i)) {
+                helpShown = true;
+                break;
+            }
+        }
+        if (!helpShown && m_app.ResultCode == 0 && m_upload.SelectedCount() > 0) {
+            m_upload.showMessages = false;
+            m_app.ResultCode = UploadDirectories(m_upload, m_app.Settings.port);
+            m_app.DiagnosticText = m_upload.DiagnosticText;
+        }
+    }
+
+private:
+    QString FilesPath(const QString& name) const { return m_filesFolder + name; }
+    const QString& Port() const { return m_app.Settings.port; }
+
+    // Processes the switch at `i` (moving `i` past its arguments). False after
+    // the help, which ends the batch.
+    bool Process(int& i) {
+        const QString word = m_args[i];
+        if (word == QLatin1String("/h") || word == QLatin1String("/?")) {
+            Prompt().Info(CommandLineHelpText(), QString::fromUtf8(kHelpCaption));
+            return false;
+        }
+        if (word == QLatin1String("/f")) return Filters(i), true;
+        if (word == QLatin1String("/j")) return Journal(i, QStringLiteral("journal.txt"), false), true;
+        if (word == QLatin1String("/n")) return Journal(i, QStringLiteral("j_count.txt"), true), true;
+        if (word == QLatin1String("/i")) return TerminalInformation(i), true;
+        if (word == QLatin1String("/c")) {
+            m_app.ResultCode = m_journal.ClearJournal(Port());
+            return true;
+        }
+        if (word == QLatin1String("/o")) return MarkOne(i, Operations), true;
+        if (word == QLatin1String("/e")) return MarkOne(i, Executors), true;
+        if (word == QLatin1String("/a")) return MarkOne(i, Addresses), true;
+        if (word == QLatin1String("/d")) return MarkPair(i, Documents, DocumentPlan), true;
+        if (word == QLatin1String("/w")) return MarkPair(i, Wares, WareDetails), true;
+        if (word == QLatin1String("/q")) return InfoTable(i), true;
+        if (word == QLatin1String("/s")) return CurrentValuesSwitch(i), true;
+        if (word == QLatin1String("/x")) return Report(i), true;
+        m_app.ResultCode = kUnknownSwitch;
+        return true;
+    }
+
+    void Filters(int& i) {
+        FilterSet filters;
+        const QString next = Next(m_args, i);
+        if (!next.isEmpty() && !LooksLikeSwitch(next) && !ParseFilterWords(i, m_args, filters)) {
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        m_app.ResultCode = m_journal.ApplyFilters(Port(), filters);
+    }
+
+    // /j and /n: [file] ["filter:" words]. For /n a "filter:" right after the
+    // switch is the file name, so filters need a file name before them.
+    void Journal(int& i, const QString& defaultName, bool countOnly) {
+        static const QString kFilterWord = QStringLiteral("filter:");
+        FilterSet filters;
+        QString name = defaultName;
+        const QString next = Next(m_args, i);
+        const bool nameGiven = !next.isEmpty() && !LooksLikeSwitch(next) &&
+                               (countOnly || next != kFilterWord);
+        if (nameGiven) {
+            name = next;
+            ++i;
+        }
+        if (HasNext(m_args, i)) {
+            const QString after = Next(m_args, i);
+            if (after == kFilterWord) {
+                ++i;
+                if (!ParseFilterWords(i, m_args, filters)) {
+                    m_app.ResultCode = kSyntaxError;
+                    return;
+                }
+            } else if (!LooksLikeSwitch(after)) {
+                m_app.ResultCode = kSyntaxError;
+                return;
+            }
+        }
+        SetJournalFilePath(FilesPath(name));
+        m_app.ResultCode = m_journal.DownloadJournal(Port(), m_configuration.IsUploadJournalIdOn(),
+                                                     countOnly, filters,
+                                                     m_app.Settings.overwriteJournal != 0);
+    }
+
+    void TerminalInformation(int& i) {
+        TerminalSession session;
+        session.showMessages = false;
+        const int code = session.ConnectTerminal(Port());
+        if (code != ExchangeCode::kOk) {
+            m_app.ResultCode = code;
+            return;
+        }
+        QString name = QStringLiteral("id_term.txt");
+        const QString next = Next(m_args, i);
+        if (!next.isEmpty() && !LooksLikeSwitch(next)) {
+            name = next;
+            ++i;
+        }
+        const QString text = TerminalInfoText(session.info);
+        if (!WriteTextFile(FilesPath(name), text, TextFileMode::Replace)) {
+            m_app.ResultCode = ExchangeCode::kTerminalFileNotCreated;
+            return;
+        }
+        m_app.ResultCode = ExchangeCode::kOk;
+    }
+
+    void MarkOne(int& i, DirectoryKind kind) {
+        if (!HasNext(m_args, i)) {  // never read past the argument list
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        m_upload.Select(kind);
+        SetDirectoryFilePath(kind, FilesPath(m_args[++i]));
+    }
+
+    void MarkPair(int& i, DirectoryKind first, DirectoryKind second) {
+        QString name1, name2;
+        const int count = ParseFileNames(i, m_args, &name1, &name2);
+        if (count == 0) {
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        m_upload.Select(first);
+        SetDirectoryFilePath(first, FilesPath(name1));
+        if (count == 2) {
+            m_upload.Select(second);
+            SetDirectoryFilePath(second, FilesPath(name2));
+        }
+    }
+
+    void InfoTable(int& i) {
+        if (!HasNext(m_args, i)) {
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        const QString name = m_args[++i];
+        if (!name.isEmpty()) SetInfoFilePath(FilesPath(name));
+        const QString option = Next(m_args, i);
+        if (option == QLatin1String("-s")) {
+            ++i;
+            m_upload.Select(UploadInfo);
+            return;
+        }
+        const bool download = option == QLatin1String("-r") || !HasNext(m_args, i) ||
+                              LooksLikeSwitch(option);
+        if (!download) {
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        if (option == QLatin1String("-r")) ++i;
+        // The one command-line exchange that shows its error boxes.
+        m_upload.showMessages = true;
+        m_app.ResultCode = DownloadInfoTable(m_upload, Port());
+        m_upload.showMessages = false;
+    }
+
+    void CurrentValuesSwitch(int& i) {
+        FilterSet words;
+        FilterWordsGiven given;
+        if (!ParseFilterWords(i, m_args, words, &given)) {
+            m_app.ResultCode = kSyntaxError;
+            return;
+        }
+        CurrentValues values;
+        if (given.operation) values.operation = words.operationId;
+        if (given.executor) values.executor = words.executorId;
+        if (given.address) values.address = words.addressId;
+        if (given.document) values.document = words.documentId;
+        m_app.ResultCode = m_journal.SetCurrentValues(Port(), values);
+    }
+
+    void Report(int& i) {
+        QString name = QStringLiteral("errors.txt");
+        const QString next = Next(m_args, i);
+        if (!next.isEmpty() && !LooksLikeSwitch(next)) {
+            name = next;
+            ++i;
+        }
+        m_app.ReportFilePath = FilesPath(name);
+    }
+
+    CKXConfigApp& m_app;
+    ICommandLineConfiguration& m_configuration;
+    const QStringList& m_args;
+    QString m_filesFolder;
+    JournalExchange m_journal;
+    UploadSelection m_upload;
+};
+
+}  // namespace
+
+bool LooksLikeSwitch(const QString& word) { return word.startsWith(QLatin1Char('/')); }
+
+bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters,
+                      FilterWordsGiven* given) {
+    FilterWordsGiven seen;
+    for (;;) {
+        const QString word = Next(arguments, index);
+        ++index;
+        if (word.isEmpty()) return false;
+        const QString value = word.mid(2);
+        switch (word[0].unicode()) {
+        case 'o': filters.operationId = LeadingInteger(value), seen.operation = true; break;
+        case 'e': filters.executorId = LeadingInteger(value), seen.executor = true; break;
+        case 'a': filters.addressId = LeadingInteger(value), seen.address = true; break;
+        case 'd': filters.documentId = LeadingInteger(value), seen.document = true; break;
+        case 'w': filters.ware = value, seen.ware = true; break;
+        case 'b': filters.barcode = value, seen.barcode = true; break;
+        default: return false;
+        }
+        filters.anySet = true;
+        if (given) *given = seen;
+        if (!HasNext(arguments, index) || LooksLikeSwitch(Next(arguments, index))) return true;
+    }
+}
+
+int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second) {
+    if (!HasNext(arguments, index)) return 0;
+    *first = arguments[++index];
+    if (!HasNext(arguments, index) || LooksLikeSwitch(Next(arguments, index))) return 1;
+    *second = arguments[++index];
+    return 2;
+}
+
+QString CommandLineHelpText() {
+    return QStringLiteral(
+        "/j filename - выгрузка журнала в указанный файл\n"
+        "/n filename - получить количество строк в журнале в файл\n"
+        "/i filename - получить информацию о терминале в файл\n"
+        "/c - очистка журнала\n"
+        "/o filename - загрузка справочника операций\n"
+        "/e filename - загрузка справочника исполнителей\n"
+        "/a filename - загрузка справочника адресов\n"
+        "/d filename [filename] - загрузка справочника накладных (шапка) [вместе с деталями]\n"
+        "/w filename filename - загрузка справочников товаров (шапка) и товаров (детали)\n"
+        "/q filename -r -s - -r - выгрузка из терминала таблицы info. -s - загрузка в терминал таблицы info\n"
+        "/s o = ID - установка текущий операции по ID на терминале\n"
+        "/s e = ID - установка текущиего пользователя по ID на терминале\n"
+        "/s a = ID - установка текущего адреса по ID на терминале\n"
+        "/s d = ID - установка текущего документа по ID на терминале\n"
+        "/f [filters] - установка/сброс фильтров\n"
+        "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n");
+}
+
+void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,
+                    const QStringList& arguments) {
+    CBatch batch(app, configuration, arguments);
+    batch.Run();
+}

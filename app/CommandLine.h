@@ -1,0 +1,57 @@
+#pragma once
+// The command-line batch: kxloader /x /j journal.txt filter: o=3 /o ops.txt ...
+// Switches are processed left to right against the remembered project; the
+// run stops at the first switch that fails and leaves one result code (the
+// process exit code, and the report file line when /x came first).
+
+#include "exchange/JournalExchange.h"
+
+#include <QString>
+#include <QStringList>
+
+class CKXConfigApp;
+
+// What the batch needs of the configuration.
+class ICommandLineConfiguration {
+public:
+    virtual ~ICommandLineConfiguration() = default;
+    // Opens the template and the remembered project; false when either fails
+    // (its messages go to standard error).
+    virtual bool LoadConfigFileFMT() = 0;
+    virtual bool IsUploadJournalIdOn() = 0;
+};
+
+// Which fields of a FilterSet the words named (the /s switch sends only those).
+struct FilterWordsGiven {
+    bool operation = false;
+    bool executor = false;
+    bool address = false;
+    bool document = false;
+    bool ware = false;
+    bool barcode = false;
+};
+
+// Reads filter words starting after `index` ("o=3", "e=7", "a=1", "d=12",
+// "w=TEXT", "b=TEXT"; the second character is skipped whatever it is) until
+// the list ends or the next word looks like a switch. Leaves `index` on the
+// last word read. False on a word with another first letter, an empty word,
+// or no word at all.
+bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters,
+                      FilterWordsGiven* given = nullptr);
+
+// The first name is the next word whatever it is; a second name follows unless
+// the list ends or the word after looks like a switch. Leaves `index` on the
+// last name. Returns 1 or 2, or 0 when there is no next word at all.
+int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second);
+
+// A word looks like a switch when it starts with '/'.
+bool LooksLikeSwitch(const QString& word);
+
+// The help text of /h and /?.
+QString CommandLineHelpText();
+inline constexpr const char* kHelpCaption = "Справка по параметрам командной строки";
+
+// Runs the whole batch of `arguments` (the program path first) and leaves the
+// result in app.ResultCode (and app.ReportFilePath / app.DiagnosticText).
+void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,
+                    const QStringList& arguments);

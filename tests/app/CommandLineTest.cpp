@@ -1,0 +1,296 @@
+// The command-line batch against the scripted fake component: which switches
+// reach the terminal, in what order, and which result code the run leaves.
+
+#include "app/CommandLine.h"
+#include "app/KXConfigApp.h"
+#include "directories/DirectoryFiles.h"
+#include "tests/exchange/FakeParlink.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CFakeConfiguration : public ICommandLineConfiguration {
+public:
+    bool LoadConfigFileFMT() override {
+        ++loads;
+        return loadSucceeds;
+    }
+    bool IsUploadJournalIdOn() override { return journalIdOn; }
+    bool loadSucceeds = true;
+    bool journalIdOn = false;
+    int loads = 0;
+};
+
+TEST(ParseFilterWords, LettersFieldsAndTheirEnd) {
+    const QStringList args{"kxloader", "/f", "o=3", "e=07", "a=x", "d=12z", "w=Молоко 1л", "b=46", "/x"};
+    int index = 1;
+    FilterSet f;
+    FilterWordsGiven given;
+    ASSERT_TRUE(ParseFilterWords(index, args, f, &given));
+    EXPECT_EQ(index, 7);  // stops on the last word before the switch
+    EXPECT_TRUE(f.anySet);
+    EXPECT_EQ(f.operationId, 3);
+    EXPECT_EQ(f.executorId, 7);
+    EXPECT_EQ(f.addressId, 0);  // no digits
+    EXPECT_EQ(f.documentId, 12);
+    EXPECT_EQ(f.ware, "Молоко 1л");
+    EXPECT_EQ(f.barcode, "46");
+    EXPECT_TRUE(given.operation && given.executor && given.address && given.document);
+}
+
+TEST(ParseFilterWords, FailuresOnBadWordsAndOnNothing) {
+    FilterSet f;
+    int index = 1;
+    EXPECT_FALSE(ParseFilterWords(index, {"k", "/s", "o", "=", "3"}, f));  // "=" is no field
+    index = 1;
+    EXPECT_FALSE(ParseFilterWords(index, {"k", "/s"}, f));  // nothing after the switch
+    index = 1;
+    EXPECT_FALSE(ParseFilterWords(index, {"k", "/s", "x=1"}, f));
+    index = 1;
+    EXPECT_FALSE(ParseFilterWords(index, {"k", "/s", ""}, f));
+    index = 1;
+    FilterSet g;
+    FilterWordsGiven given;
+    ASSERT_TRUE(ParseFilterWords(index, {"k", "/s", "O=5", "e=7"}, g, &given) == false);
+    // Letters are case-sensitive: "O" fails before anything is set.
+}
+
+TEST(ParseFileNames, OneOrTwoNames) {
+    QString a, b;
+    int index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/d", "docs.txt", "/x"}, &a, &b), 1);
+    EXPECT_EQ(a, "docs.txt");
+    EXPECT_EQ(index, 2);
+    index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/w", "w.txt", "d.txt", "/o"}, &a, &b), 2);
+    EXPECT_EQ(b, "d.txt");
+    EXPECT_EQ(index, 3);
+    index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/w", "/looks-like-switch"}, &a, &b), 1);  // taken whatever it is
+    index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/w"}, &a, &b), 0);
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app.ProgramFolderOverride = dir.Path();
+        app.SetCommandLineRunner([this](CKXConfigApp& a, const QStringList& args) {
+            RunCommandLine(a, configuration, args);
+        });
+        ASSERT_TRUE(dir.Write("kxloader.ini",
+                              ("[kxloader.exe]\nport=COM4\nconfig=" + dir.File("shop.kxc") + "\n").toUtf8()));
+        ASSERT_TRUE(QDir(dir.Path()).mkpath("files"));
+        ResetFake();
+    }
+    // A terminal that is ready, new enough for filters and confirms uploads.
+    void ResetFake() {
+        fake.Reset();
+        fake.AnswerAfter("998", {"1;Готов"});
+        fake.AnswerAfter("--s", {"Orvane;4.4.0"});
+        fake.AnswerAfter("--h", {"X;T1;123;"});
+        fake.AnswerAfter("003", {"SYNC"});
+    }
+    void TearDown() override { SetProjectPath(QString()); }
+
+    int Run(QStringList args) {
+        args.prepend("kxloader");
+        app.InitInstance(args);
+        return app.ExitInstance();
+    }
+    QString Files(const QString& name) const { return dir.File("files/" + name); }
+    bool WireHas(const QString& entry) const { return fake.Wire().contains(entry); }
+
+    CTestDir dir;
+    CRecordingPrompt prompt;
+    CScopedPrompt promptScope{prompt};
+    CFakeClock clock;
+    CScopedClock clockScope{clock};
+    CFakeParlink fake;
+    CScopedParlinkProvider providerScope{fake};
+    CFakeConfiguration configuration;
+    CKXConfigApp app;
+};
+
+TEST_F(CommandLine, ConfigurationThatCannotBeOpenedEndsWith150BeforeAnySwitch) {
+    configuration.loadSucceeds = false;
+    EXPECT_EQ(Run({"/x", "/h"}), 150);
+    EXPECT_TRUE(app.ReportFilePath.isEmpty());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+    EXPECT_TRUE(fake.log.isEmpty());
+}
+
+TEST_F(CommandLine, EmptyConfigCreatesNoFolderAnywhere) {
+    ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nconfig=\n"));
+    configuration.loadSucceeds = false;  // the model opens nothing without a path
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir(dir.Path()).mkpath("cwd"));
+    ASSERT_TRUE(QDir::setCurrent(dir.File("cwd")));
+    EXPECT_EQ(Run({"/h"}), 150);
+    QDir::setCurrent(cwd);
+    EXPECT_TRUE(QDir(dir.File("cwd")).isEmpty());
+    EXPECT_TRUE(prompt.Messages().isEmpty());  // not even the help
+}
+
+TEST_F(CommandLine, ReportOnlyWhenXComesBeforeTheFailure) {
+    fake.FailCall("OpenPort(COM4)");
+    EXPECT_EQ(Run({"/x", "/j"}), 3);
+    EXPECT_EQ(ReadFileBytes(Files("errors.txt")), Cp1251("3;Ошибка открытия порта;\r\n"));
+
+    QFile::remove(Files("errors.txt"));
+    ResetFake();
+    fake.FailCall("OpenPort(COM4)");
+    EXPECT_EQ(Run({"/j", "/x"}), 3);
+    EXPECT_FALSE(QFile::exists(Files("errors.txt")));
+}
+
+TEST_F(CommandLine, XAloneWritesNoErrorsAndTheFilesFolderIsMade) {
+    EXPECT_EQ(Run({"/x"}), 0);
+    EXPECT_EQ(ReadFileBytes(Files("errors.txt")), Cp1251("0;Нет ошибок;\r\n"));
+    EXPECT_TRUE(fake.log.isEmpty());
+}
+
+TEST_F(CommandLine, UploadsHappenOnlyAtTheEndOfASuccessfulBatch) {
+    ASSERT_TRUE(WriteFileBytes(Files("ops.txt"), Cp1251("1;1;Приемка;1;\r\n")));
+    fake.FailCall("OpenPort(COM4)");
+    EXPECT_EQ(Run({"/o", "ops.txt", "/j"}), 3);
+    EXPECT_FALSE(WireHas("SendCommand(111)"));
+
+    ResetFake();
+    prompt.Clear();
+    EXPECT_EQ(Run({"/o", "ops.txt", "/h"}), 0);
+    EXPECT_TRUE(fake.log.isEmpty());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Справка по параметрам командной строки");
+    EXPECT_TRUE(prompt.Messages()[0].text.startsWith("/j filename - выгрузка журнала"));
+    EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 16);
+
+    ResetFake();
+    EXPECT_EQ(Run({"/o", "ops.txt"}), 0);
+    EXPECT_TRUE(WireHas("SendCommand(111)"));
+    EXPECT_TRUE(WireHas("SendData(1;1;Приемка;1;)")) << fake.Wire().join("\n").toStdString();
+    EXPECT_TRUE(fake.Balanced());
+}
+
+TEST_F(CommandLine, FiltersResetOrSet) {
+    EXPECT_EQ(Run({"/f"}), 0);
+    EXPECT_TRUE(WireHas("SendCommand(40R)"));
+    EXPECT_FALSE(WireHas("SendCommand(401)"));
+
+    ResetFake();
+    EXPECT_EQ(Run({"/f", "o=3", "b=123"}), 0);
+    const QStringList wire = fake.Wire();
+    const int at401 = static_cast<int>(wire.indexOf("SendCommand(401)"));
+    ASSERT_GE(at401, 0);
+    EXPECT_EQ(wire.value(at401 + 1), "SendData(3)");
+    const int at409 = static_cast<int>(wire.indexOf("SendCommand(409)"));
+    ASSERT_GE(at409, 0);
+    EXPECT_EQ(wire.value(at409 + 1), "SendData(123)");
+    EXPECT_FALSE(WireHas("SendCommand(403)"));
+}
+
+TEST_F(CommandLine, JournalAndCountFileNamesAndFilters) {
+    fake.AnswerAfter("020", {"2"});
+    fake.AnswerAfter("021", {"46;1;3;1;1;1;W;2026;", "47;1;3;1;1;1;W;2026;", QString(QChar(4))});
+    EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 0);
+    EXPECT_TRUE(QFile::exists(Files("journal.txt")));
+    EXPECT_TRUE(WireHas("SendCommand(401)"));
+
+    ResetFake();
+    fake.AnswerAfter("020", {"2"});
+    fake.AnswerAfter("021", {"46;1;3;2;1;1;W;2026;", "47;1;3;2;1;1;W;2026;", QString(QChar(4))});
+    EXPECT_EQ(Run({"/j", "mine.txt", "filter:", "e=2"}), 0);
+    EXPECT_EQ(ReadFileBytes(Files("mine.txt")), "46;1;3;2;1;1;W;2026;\r\n47;1;3;2;1;1;W;2026;\r\n");
+    EXPECT_TRUE(WireHas("SendCommand(403)"));
+
+    ResetFake();
+    EXPECT_EQ(Run({"/n", "filter:", "o=3"}), 100);
+    EXPECT_TRUE(fake.log.isEmpty());
+
+    ResetFake();
+    fake.AnswerAfter("020", {"57"});
+    EXPECT_EQ(Run({"/n", "c.txt", "filter:", "o=3"}), 0);
+    EXPECT_EQ(ReadFileBytes(Files("c.txt")), "57");
+
+    ResetFake();
+    EXPECT_EQ(Run({"/j", "a.txt", "stray"}), 100);
+    EXPECT_EQ(Run({"/j", "filter:"}), 100);  // the parser meets an empty word
+}
+
+TEST_F(CommandLine, JournalAloneUsesTheDefaultNameAndTheIdOption) {
+    configuration.journalIdOn = true;
+    fake.AnswerAfter("020", {"1"});
+    fake.AnswerAfter("031", {"1;46;1;3;1;1;1;W;2026;", QString(QChar(4))});
+    EXPECT_EQ(Run({"/j"}), 0);
+    EXPECT_TRUE(WireHas("SendCommand(031)"));
+    EXPECT_EQ(ReadFileBytes(Files("journal.txt")), "1;46;1;3;1;1;1;W;2026;\r\n");
+}
+
+TEST_F(CommandLine, CurrentValuesSendOnlyTheGivenWords) {
+    EXPECT_EQ(Run({"/s", "o", "=", "3"}), 100);
+    EXPECT_TRUE(fake.log.isEmpty());
+    EXPECT_EQ(Run({"/s"}), 100);
+
+    EXPECT_EQ(Run({"/s", "o=3", "e=7"}), 0);
+    const QStringList wire = fake.Wire();
+    EXPECT_TRUE(wire.contains("SendCommand(881)"));
+    EXPECT_TRUE(wire.contains("SendCommand(883)"));
+    EXPECT_FALSE(wire.contains("SendCommand(885)"));
+    EXPECT_FALSE(wire.contains("SendCommand(887)"));
+    EXPECT_TRUE(wire.contains("SendData(7)"));
+}
+
+TEST_F(CommandLine, InfoTableDownloadOrUploadAtTheEnd) {
+    fake.AnswerAfter("1F2", {"a;1", QString(QChar(4))});
+    EXPECT_EQ(Run({"/q", "inf.txt"}), 0);
+    EXPECT_TRUE(WireHas("SendCommand(1F2)"));
+    EXPECT_EQ(ReadFileBytes(Files("inf.txt")), "a;1\r\n");
+
+    ResetFake();
+    fake.AnswerAfter("1F2", {"b;2", QString(QChar(4))});
+    EXPECT_EQ(Run({"/q", "inf2.txt", "/x"}), 0);
+    EXPECT_EQ(ReadFileBytes(Files("inf2.txt")), "b;2\r\n");
+    EXPECT_TRUE(QFile::exists(Files("errors.txt")));
+
+    ResetFake();
+    ASSERT_TRUE(WriteFileBytes(Files("up.txt"), "x;1;2\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Files("e.txt"), Cp1251("1;Иванов;\r\n")));
+    EXPECT_EQ(Run({"/q", "up.txt", "-s", "/e", "e.txt"}), 0);
+    EXPECT_FALSE(WireHas("SendCommand(1F2)"));
+    EXPECT_TRUE(WireHas("SendCommand(1F1)"));
+    EXPECT_TRUE(WireHas("SendCommand(121)"));
+
+    ResetFake();
+    EXPECT_EQ(Run({"/q"}), 100);
+    EXPECT_EQ(Run({"/q", "f.txt", "-z"}), 100);
+    EXPECT_TRUE(fake.log.isEmpty());
+}
+
+TEST_F(CommandLine, SyntaxAndUnknownSwitches) {
+    EXPECT_EQ(Run({"/J"}), 105);
+    EXPECT_EQ(Run({"stray"}), 105);
+    EXPECT_EQ(Run({"/o"}), 100);  // never read past the argument list
+    EXPECT_EQ(Run({"/d"}), 100);
+    EXPECT_TRUE(fake.log.isEmpty());
+}
+
+TEST_F(CommandLine, TerminalInformationFile) {
+    EXPECT_EQ(Run({"/i"}), 0);
+    EXPECT_EQ(ReadFileBytes(Files("id_term.txt")),
+              Cp1251("Программа: Orvane\r\nВерсия программы: 4.4.0\r\n\r\nТерминал: T1\r\nDeviceID: 123\r\n\r\n"
+                     "Версия parlink.dll: 2.1\r\nВерсия протокола parlink: 7"));
+    EXPECT_EQ(Run({"/i", "no/such/folder/x.txt"}), 11);
+}
+
+TEST_F(CommandLine, RejectionLeavesItsNumberAndTextInTheReport) {
+    ASSERT_TRUE(WriteFileBytes(Files("ops.txt"), Cp1251("1;1;Приемка;1;\r\n")));
+    fake.AnswerAfter("003", {"ERR;3;Нет товара"});
+    EXPECT_EQ(Run({"/x", "/o", "ops.txt"}), 203);
+    EXPECT_EQ(ReadFileBytes(Files("errors.txt")), Cp1251("203;Неизвестный код ошибки;Нет товара\r\n"));
+}
+
+}  // namespace
