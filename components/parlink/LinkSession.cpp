@@ -33,14 +33,16 @@ CLinkSettings CLinkSettings::Load(const QString& settingsFile) {
     CLinkSettings s;
     if (settingsFile.isEmpty()) return s;
     const QString section = QStringLiteral("link");
+    // A value that is not a positive number keeps the default.
     auto get = [&](const char* key, int def, int lo, int hi) {
-        return std::clamp(Profile::ReadInt(settingsFile, section, QLatin1String(key), def), lo, hi);
+        const int v = Profile::ReadInt(settingsFile, section, QLatin1String(key), def);
+        return v <= 0 ? def : std::clamp(v, lo, hi);
     };
     s.baudRate = get("BaudRate", s.baudRate, 50, 4000000);
     s.linkTimeoutMs = get("LinkTimeoutMs", s.linkTimeoutMs, 200, 600000);
     s.answerTimeoutMs = get("AnswerTimeoutMs", s.answerTimeoutMs, 200, 600000);
     s.connectTimeoutMs = get("ConnectTimeoutMs", s.connectTimeoutMs, 50, 600000);
-    s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 0, 600000);
+    s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 1, 600000);
     s.endpoint.maxPayload = get("FramePayload", s.endpoint.maxPayload, 16, Link::kMaxFramePayload);
     s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
     return s;

@@ -1,0 +1,227 @@
+// The emulated terminal's command set, driven in-process message by message.
+
+#include "components/parlink/LinkCrc.h"
+#include "components/parlink/LinkMessage.h"
+#include "tests/support/TestSupport.h"
+#include "tools/kxterminal/TerminalDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+using Link::Message;
+using Link::MessageType;
+
+namespace {
+
+class TerminalDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_state = std::make_unique<CTerminalState>(dir.Path());
+        ASSERT_TRUE(m_state->EnsureFolders());
+    }
+    CTerminalDevice& Device() {
+        if (!m_device) {
+            m_device = std::make_unique<CTerminalDevice>(*m_state);
+            m_device->BeginSession();
+        }
+        return *m_device;
+    }
+    void Command(const QString& c) { Device().Handle({MessageType::Command, c, 0}); }
+    void Data(const QString& d) { Device().Handle({MessageType::Data, d, 0}); }
+    void End() { Device().Handle({MessageType::EndData, QString(), 0}); }
+    void Poll(std::uint32_t id) { Device().Handle({MessageType::Poll, QString(), id}); }
+    // Everything the terminal says until now (answers as texts, poll replies as "#id").
+    QStringList Said(std::int64_t now = 0) {
+        QByteArray out;
+        bool urgent = false;
+        do {
+            out.clear();
+            Device().Pump(now, out, 1 << 20, &urgent);
+            m_parser.Feed(out);
+        } while (!out.isEmpty());
+        QStringList said;
+        Message m;
+        while (m_parser.Next(&m))
+            said << (m.type == MessageType::Answer ? m.text : QStringLiteral("#%1").arg(m.id));
+        return said;
+    }
+    void Upload(const QString& command, const QStringList& records) {
+        Command(command);
+        for (const QString& r : records)
+            for (qsizetype off = 0; off <= r.size(); off += 200) Data(r.mid(off, 200));
+        End();
+    }
+
+    CTestDir dir;
+    std::unique_ptr<CTerminalState> m_state;
+    std::unique_ptr<CTerminalDevice> m_device;
+    Link::CMessageParser m_parser;
+};
+
+const QString kEnd = QString(QChar(0x0004));
+
+}  // namespace
+
+TEST_F(TerminalDevice, RecordsArePutTogetherFromTheirPieces) {
+    const QString r199(199, QChar(u'a')), r200(200, QChar(u'б')), r401(401, QChar(u'c'));
+    Command(QStringLiteral("002"));
+    Upload(QStringLiteral("171"), {r199, r200, r401, QStringLiteral("1;2;3")});
+    Command(QStringLiteral("003"));
+    EXPECT_EQ(Said(), QStringList{QStringLiteral("SYNC")});
+    EXPECT_EQ(dir.Read(QStringLiteral("directories/ndocsplan.ux9")),
+              Cp1251(r199) + "\r\n" + Cp1251(r200) + "\r\n" + Cp1251(r401) + "\r\n" + "1;2;3\r\n");
+}
+
+TEST_F(TerminalDevice, RejectedLoadStoresNothingAndAnswersNumberAndText) {
+    dir.Write(QStringLiteral("scenario.ini"), QStringLiteral("[scenario]\nRejectNumber=7\nRejectText=Нет места\n").toUtf8());
+    Command(QStringLiteral("002"));
+    Upload(QStringLiteral("111"), {QStringLiteral("1;op")});
+    Command(QStringLiteral("003"));
+    EXPECT_EQ(Said(), QStringList{QStringLiteral("REJECT;7;Нет места")});
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("directories/opers.ux3"))));
+    EXPECT_TRUE(QDir(dir.File(QStringLiteral(".staging"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST_F(TerminalDevice, DelayedSynchronisationAnswersEmptyPollsMeanwhile) {
+    dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=1000\n");
+    Command(QStringLiteral("002"));
+    Upload(QStringLiteral("121"), {QStringLiteral("5;Иванов")});
+    Command(QStringLiteral("003"));
+    Poll(1);
+    EXPECT_EQ(Said(100), QStringList{QStringLiteral("#1")});
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("directories/authors.ux4"))));
+    EXPECT_EQ(Device().NextTimer(), 1100);  // from the moment "003" was handled
+    Poll(2);
+    EXPECT_EQ(Said(1099), QStringList{QStringLiteral("#2")});
+    Poll(3);
+    EXPECT_EQ(Said(1100), (QStringList{QStringLiteral("SYNC"), QStringLiteral("#3")}));
+    EXPECT_EQ(dir.Read(QStringLiteral("directories/authors.ux4")), Cp1251(QStringLiteral("5;Иванов\r\n")));
+}
+
+TEST_F(TerminalDevice, WithheldSynchronisationDiscardsTheLoadAtTheEndOfTheSession) {
+    dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nWithholdSync=1\n");
+    Command(QStringLiteral("002"));
+    Upload(QStringLiteral("131"), {QStringLiteral("1;A")});
+    Command(QStringLiteral("003"));
+    Poll(1);
+    EXPECT_EQ(Said(600000), QStringList{QStringLiteral("#1")});
+    Device().EndSession();
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("directories/address.ux5"))));
+}
+
+TEST_F(TerminalDevice, JournalFiltersCompareIdsAsNumbersAndTextsExactly) {
+    dir.Write(QStringLiteral("journal.txt"),
+              Cp1251(QStringLiteral("111;1;05;2;3;4;Сыр;d;\r\n"
+                                    "222;1;5;2;3;4;сыр;d;\r\n"
+                                    "\r\n"
+                                    "333;1;6;2;3;4;Сыр;d;\r\n"
+                                    "111;1;5;9;3;4;Сыр;d;s;with;semicolons\r\n")));
+    Command(QStringLiteral("401"));
+    Data(QStringLiteral("5"));
+    Command(QStringLiteral("408"));
+    Data(QStringLiteral("Сыр"));
+    Command(QStringLiteral("020"));
+    Command(QStringLiteral("031"));
+    EXPECT_EQ(Said(), (QStringList{QStringLiteral("2"), QStringLiteral("1;111;1;05;2;3;4;Сыр;d;"),
+                                   QStringLiteral("4;111;1;5;9;3;4;Сыр;d;s;with;semicolons"), kEnd}));
+    Command(QStringLiteral("409"));
+    Data(QStringLiteral("111"));
+    Command(QStringLiteral("403"));
+    Data(QStringLiteral("9"));
+    Command(QStringLiteral("021"));
+    EXPECT_EQ(Said(), (QStringList{QStringLiteral("111;1;5;9;3;4;Сыр;d;s;with;semicolons"), kEnd}));
+    Command(QStringLiteral("40R"));
+    Command(QStringLiteral("020"));
+    EXPECT_EQ(Said(), QStringList{QStringLiteral("4")});
+}
+
+TEST_F(TerminalDevice, ShortJournalScenarioEndsEarlyButAnnouncesAll) {
+    QByteArray journal;
+    for (int i = 1; i <= 10; ++i) journal += QByteArray::number(i) + ";1;1;1;1;1;w;d;\r\n";
+    dir.Write(QStringLiteral("journal.txt"), journal);
+    dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nJournalLimit=9\n");
+    Command(QStringLiteral("020"));
+    Command(QStringLiteral("021"));
+    const QStringList said = Said();
+    ASSERT_EQ(said.size(), 11);
+    EXPECT_EQ(said.first(), QStringLiteral("10"));
+    EXPECT_EQ(said.last(), kEnd);
+}
+
+TEST_F(TerminalDevice, AnswersKeepTheOrderOfCommandsBehindALongStream) {
+    QByteArray journal;
+    for (int i = 0; i < 5000; ++i) journal += "4600;1;1;1;1;1;w;d;\r\n";
+    dir.Write(QStringLiteral("journal.txt"), journal);
+    Command(QStringLiteral("021"));
+    Poll(9);
+    Command(QStringLiteral("--s"));
+    // Pump with a small budget, as the link takes the answers bit by bit.
+    QStringList said;
+    QByteArray out;
+    bool urgent = false;
+    for (int i = 0; i < 100000 && said.size() < 5003; ++i) {
+        out.clear();
+        Device().Pump(0, out, 512, &urgent);
+        m_parser.Feed(out);
+        Message m;
+        while (m_parser.Next(&m)) said << (m.type == MessageType::Answer ? m.text : QStringLiteral("#%1").arg(m.id));
+    }
+    ASSERT_EQ(said.size(), 5003);
+    EXPECT_EQ(said[4999], QStringLiteral("4600;1;1;1;1;1;w;d;"));
+    EXPECT_EQ(said[5000], kEnd);
+    EXPECT_EQ(said[5001], QStringLiteral("#9"));
+    EXPECT_EQ(said[5002], QStringLiteral("Orvane;4.4.0"));
+}
+
+TEST_F(TerminalDevice, FileTransferStoresTheFileOnlyWhenItArrivedWhole) {
+    const QByteArray content = QByteArray("SQLite format 3\0binary\xff\x00\x01", 25).repeated(100);
+    const QString b64 = QString::fromLatin1(content.toBase64());
+    const auto crc = Link::Crc32(content.constData(), static_cast<size_t>(content.size()));
+    auto send = [&](const QString& remote, const QString& sizeCrc) {
+        Command(QStringLiteral("FPB"));
+        Data(remote);
+        for (qsizetype off = 0; off < b64.size(); off += 200) Data(b64.mid(off, 200));
+        Command(QStringLiteral("FPE"));
+        Data(sizeCrc);
+        return Said();
+    };
+    const QString good = QStringLiteral("%1;%2").arg(content.size()).arg(crc, 8, 16, QLatin1Char('0'));
+    EXPECT_EQ(send(QStringLiteral("\\Application\\Orvane\\mainbase.db"), good),
+              QStringList{QStringLiteral("OK;%1").arg(content.size())});
+    EXPECT_EQ(dir.Read(QStringLiteral("files/Application/Orvane/mainbase.db")), content);
+
+    const QString bad = QStringLiteral("%1;%2").arg(content.size()).arg(crc ^ 1, 8, 16, QLatin1Char('0'));
+    const QStringList damaged = send(QStringLiteral("\\Application\\other.db"), bad);
+    ASSERT_EQ(damaged.size(), 1);
+    EXPECT_TRUE(damaged[0].startsWith(QLatin1String("ERR;")));
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("files/Application/other.db"))));
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("files/Application/other.db.part"))));
+
+    const QStringList escaped = send(QStringLiteral("\\..\\..\\outside.db"), good);
+    ASSERT_EQ(escaped.size(), 1);
+    EXPECT_TRUE(escaped[0].startsWith(QLatin1String("ERR;")));
+    EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("../outside.db"))));
+}
+
+TEST_F(TerminalDevice, CurrentValuesStampAndClearGoToTheStateFolder) {
+    dir.Write(QStringLiteral("journal.txt"), "1;1;1;1;1;1;w;d;\r\n");
+    Command(QStringLiteral("881"));
+    Data(QStringLiteral("12"));
+    Command(QStringLiteral("887"));
+    Data(QStringLiteral("-1"));
+    Command(QStringLiteral("303"));
+    Data(QStringLiteral("20250102030405"));
+    Command(QStringLiteral("001"));
+    Data(QStringLiteral("stray data"));
+    EXPECT_TRUE(Said().isEmpty());
+    const QString ini = QString::fromUtf8(dir.Read(QStringLiteral("terminal.ini")));
+    EXPECT_TRUE(ini.contains(QLatin1String("Operation=12")));
+    EXPECT_TRUE(ini.contains(QLatin1String("Document=-1")));
+    EXPECT_TRUE(ini.contains(QLatin1String("Stamp=20250102030405")));
+    EXPECT_TRUE(dir.Read(QStringLiteral("journal.txt")).isEmpty());
+    const QString log = QString::fromUtf8(dir.Read(QStringLiteral("commands.log")));
+    EXPECT_TRUE(log.contains(QLatin1String("C 881\nD 12\n")));
+    EXPECT_TRUE(log.contains(QLatin1String("? data without command")));
+}
