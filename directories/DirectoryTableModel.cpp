@@ -62,7 +62,7 @@ QVariant CDirectoryTableModel::data(const QModelIndex& index, int role) const {
     case Qt::EditRole:
         return m_table.Cell(index.row(), index.column());
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(ColumnAlignment(index.column()) | Qt::AlignVCenter);
+        return static_cast<int>(ColumnAlignment(index.column()) | Qt::AlignVCenter);
     default:
         return QVariant();
     }
@@ -73,7 +73,7 @@ QVariant CDirectoryTableModel::headerData(int section, Qt::Orientation orientati
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) return m_table.Columns()[section].title;
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(ColumnAlignment(section) | Qt::AlignVCenter);
+        return static_cast<int>(ColumnAlignment(section) | Qt::AlignVCenter);
     return QVariant();
 }
 

@@ -56,6 +56,8 @@ TEST_F(DirectoryTableModelTest, OpeningShowsTheFileWithCaptionColumnsAndCounts) 
     EXPECT_EQ(model.data(model.index(1, 0)).toString(), QString());
     EXPECT_EQ(model.ColumnAlignment(1), Qt::AlignRight);
     EXPECT_EQ(model.ColumnAlignment(2), Qt::AlignLeft);
+    EXPECT_TRUE(model.data(model.index(0, 1), Qt::TextAlignmentRole).toInt() & Qt::AlignRight);
+    EXPECT_TRUE(model.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignLeft);
     EXPECT_EQ(model.ColumnWidth(0, 1000), 0);
     EXPECT_EQ(model.ColumnWidth(3, 1000), 178);  // 1000 / 5.6
     EXPECT_EQ(model.ColumnWidth(6, 1000), 120);
