@@ -253,6 +253,10 @@ void CLinkSession::IoMain() {
                 endpoint.Queue(taken, m_outboxUrgent);
                 taken.clear();
                 m_outboxUrgent = false;
+                // In the same step as the outbox empties: a caller waiting for
+                // everything to be delivered must not see an empty outbox and
+                // an old "all acknowledged" together.
+                m_drained = false;
                 m_changed.notify_all();
             }
             throttled = m_answerBytes > kInboxLimit;

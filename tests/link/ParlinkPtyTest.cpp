@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QThread>
 
 #include <fcntl.h>
@@ -236,15 +237,18 @@ TEST_F(ParlinkOverPty, OpenPortFailsForAMissingDevice) {
 
 TEST_F(ParlinkOverPty, ServesSessionAfterSessionAndStopsCleanly) {
     StartTerminal();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 10; ++i) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link)) << "session " << i;
         link->SendCommand(QStringLiteral("998"));
         EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+        // The last command before closing reaches the terminal before the port goes.
+        link->SendCommand(QStringLiteral("004"));
         link->ClosePort();
+        EXPECT_TRUE(CommandLog().endsWith(QLatin1String("C 998\nC 004\nS bye\n"))) << "session " << i;
     }
     EXPECT_EQ(terminal.Stop(), 0);
-    EXPECT_EQ(CommandLog().count(QStringLiteral("S begin")), 5);
+    EXPECT_EQ(CommandLog().count(QStringLiteral("S begin")), 10);
 }
 
 TEST_F(ParlinkOverPty, NotReadyScenarioAnswersWithItsText) {
@@ -272,4 +276,22 @@ TEST_F(ParlinkOverPty, LocalSocketFormWorksLikeTheSerialLine) {
     terminal.Stop();
     auto link = NewLink();
     EXPECT_EQ(link->OpenPort(QStringLiteral("local:") + name), 0);
+}
+
+TEST(ParlinkPlugin, FactoryIsRegisteredAndChecksTheInterfaceVersion) {
+    const QString ini = QStringLiteral(KX_PROGRAM_DIR "/components.ini");
+    const QString library = Profile::ReadString(ini, QLatin1String(kParlinkProgId), QStringLiteral("library"));
+    ASSERT_FALSE(library.isEmpty());
+    QLibrary plugin(QStringLiteral(KX_PROGRAM_DIR "/") + library);
+    ASSERT_TRUE(plugin.load()) << qPrintable(plugin.errorString());
+    auto create = reinterpret_cast<KxCreateParlinkX2Fn>(plugin.resolve(kParlinkFactorySymbol));
+    ASSERT_NE(create, nullptr);
+    EXPECT_EQ(create(kParlinkInterfaceVersion + 1), nullptr);
+    IParlinkX2* link = create(kParlinkInterfaceVersion);
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->GetComponentVersion(), QStringLiteral("1.0.0"));
+    EXPECT_EQ(link->OpenPort(QStringLiteral("local:kx-nobody-listens-here")), 0);
+    link->Release();
+    // Only the factory is exported; the protocol's own symbols stay inside.
+    EXPECT_EQ(plugin.resolve("_ZN4Link5Crc32EPKvmj"), nullptr);
 }
