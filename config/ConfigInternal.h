@@ -21,11 +21,33 @@ inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString
     return table;
 }
 
+// Runs a query for its first row only (every lookup of the model uses the first
+// matching row): stops stepping there instead of reading every match. False
+// when there is no row. Raises like the statement class does.
+bool QueryFirstRow(SQLite3::CSQLiteConnection& db, const QString& sql, QStringList* row);
+
 // A cell by position; the empty text for a missing one, so a template table
 // with fewer columns than expected reads as empty cells instead of failing.
 inline QString Cell(const QStringList& row, int column) {
     return column < row.size() ? row[column] : QString(QLatin1String(""));
 }
+
+// Groups the statements of one operation into one transaction on a
+// connection, so a walk over thousands of values takes the file lock once
+// instead of once a statement. Does nothing when a transaction is already open
+// (an operation inside another). What ran before a failure is kept, exactly as
+// with one statement at a time.
+class CStatementBatch {
+public:
+    explicit CStatementBatch(SQLite3::CSQLiteConnection& db);
+    ~CStatementBatch();
+    CStatementBatch(const CStatementBatch&) = delete;
+    CStatementBatch& operator=(const CStatementBatch&) = delete;
+
+private:
+    SQLite3::CSQLiteConnection& m_db;
+    bool m_began = false;
+};
 
 // Raises when a template table lacks the columns the default walks read by
 // position (default_value at 3, param_id at 5).

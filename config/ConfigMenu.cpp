@@ -47,6 +47,7 @@ bool CConfigModel::FillMenuLists(QStandardItemModel& available, QStandardItemMod
 
 bool CConfigModel::SaveMenu(const QStandardItemModel& menu) {
     try {
+        CStatementBatch batch(m_working);
         m_working.Exec(QStringLiteral("DELETE FROM m_mainmenu"));
         for (int r = 0; r < menu.rowCount(); ++r) {
             const QStandardItem* entry = menu.item(r);

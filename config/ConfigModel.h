@@ -144,6 +144,7 @@ private:
     PrintResult WriteConfigurationReport(const QString& path);
     bool RequireConfiguration();
     void CreateWorkingIndex();
+    void OpenWorking();
     void RememberProject(const QString& path);
     void ForgetProject();
     int NewOperationTypeId();

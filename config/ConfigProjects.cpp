@@ -78,6 +78,17 @@ void CConfigModel::ForgetProject() {
     SetProjectPath(QString());
 }
 
+void CConfigModel::OpenWorking() {
+    m_working.OpenConnection(m_workingPath);
+    m_working.SetSynchronous(0);
+    // The working copy is this process's own temporary file: no other program
+    // reads it, and a crash loses it whatever its journal. So it keeps its lock
+    // for the whole session and its rollback journal in memory, instead of
+    // taking a file lock and writing a journal file for every statement.
+    m_working.Exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE"));
+    Query(m_working, QStringLiteral("PRAGMA journal_mode = MEMORY"));
+}
+
 bool CConfigModel::OpenTemplate(const QString& path) {
     if (!QFileInfo(path).isFile()) return false;
     if (m_template.IsOpen()) m_template.CloseConnection();
@@ -99,8 +110,7 @@ bool CConfigModel::Create(const QString& path) {
         m_projectPath.clear();
         return false;
     }
-    m_working.OpenConnection(m_workingPath);
-    m_working.SetSynchronous(0);
+    OpenWorking();
     if (!CreateSchema()) {
         Close();
         return false;
@@ -129,8 +139,7 @@ bool CConfigModel::Open(const QString& path) {
     }
     m_project.OpenConnection(path);
     m_project.SetSynchronous(0);
-    m_working.OpenConnection(m_workingPath);
-    m_working.SetSynchronous(0);
+    OpenWorking();
     // A file that is not a database, or a database that is not a configuration,
     // must not open as an empty configuration that a later save would write over.
     if (!CopyAllTables(m_project, m_working) ||

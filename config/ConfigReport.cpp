@@ -59,6 +59,8 @@ CConfigModel::PrintResult CConfigModel::WriteConfigurationReport(const QString& 
     }
     bool walked = true;
     try {
+        CStatementBatch templateBatch(m_template);
+        CStatementBatch batch(m_working);
         WriteReportLine(QStringLiteral("Распечатка конфигурации: %1\r\n").arg(m_projectPath), 0);
         PrintNodes(QStringLiteral("nodes_root"), kNull, kNull, 0);
     } catch (const CSQLiteException&) {
@@ -113,10 +115,11 @@ bool CConfigModel::PrintNodes(const QString& nodeTable, const QString& operation
                         type == QLatin1String("integer") || type == QLatin1String("path")) {
                         WriteReportLine(QStringLiteral("%1: %2").arg(p[0], value), level);
                     } else if (type == QLatin1String("combobox")) {
-                        const CSQLiteTable choice = Query(
-                            m_template, Format(u"SELECT name FROM %s WHERE id = %s", {p[3], ConfigSql::Number(value)}));
-                        if (choice.RowCount > 0)
-                            WriteReportLine(QStringLiteral("%1: %2").arg(p[0], choice.Rows[0][0]), level);
+                        QStringList choice;
+                        if (QueryFirstRow(m_template,
+                                          Format(u"SELECT name FROM %s WHERE id = %s", {p[3], ConfigSql::Number(value)}),
+                                          &choice))
+                            WriteReportLine(QStringLiteral("%1: %2").arg(p[0], choice[0]), level);
                         else
                             WriteReportLine(QStringLiteral("%1: ???").arg(p[0]), level);
                     }

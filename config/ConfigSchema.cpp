@@ -8,7 +8,68 @@ using namespace SQLite3;
 using namespace ConfigInternal;
 using ConfigSql::Format;
 
+#include <sqlite3.h>
+
 namespace ConfigInternal {
+
+bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) {
+    std::unique_lock lock(db.Lock());
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare16_v2(db.Handle(), sql.utf16(), -1, &stmt, nullptr);
+    if (rc != SQLITE_OK || !stmt) {
+        const QString message = rc != SQLITE_OK ? db.ErrorMessage() : QStringLiteral("Empty SQL statement");
+        lock.unlock();
+        throw CSQLiteException(rc != SQLITE_OK ? rc : SQLITE_MISUSE, message,
+                               QStringLiteral("Constructor: Create statement"));
+    }
+    rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW && row) {
+        row->clear();
+        const int columns = sqlite3_column_count(stmt);
+        for (int c = 0; c < columns; ++c) {
+            const void* text = sqlite3_column_text16(stmt, c);
+            row->append(text ? QString::fromUtf16(static_cast<const char16_t*>(text)) : QString(QLatin1String("")));
+        }
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        const QString message = db.ErrorMessage();
+        sqlite3_finalize(stmt);
+        lock.unlock();
+        throw CSQLiteException(rc, message, QStringLiteral("StepAll(&table)"));
+    }
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_ROW;
+}
+
+CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
+    if (!db.IsOpen()) return;
+    bool autocommit = false;
+    {
+        std::lock_guard guard(db.Lock());
+        autocommit = sqlite3_get_autocommit(db.Handle()) != 0;
+    }
+    if (!autocommit) return;
+    try {
+        db.Exec(QStringLiteral("BEGIN"));
+        m_began = true;
+    } catch (const CSQLiteException&) {
+        // Then every statement runs on its own, only slower.
+    }
+}
+
+CStatementBatch::~CStatementBatch() {
+    if (!m_began) return;
+    try {
+        m_db.Exec(QStringLiteral("COMMIT"));
+    } catch (const CSQLiteException&) {
+        // The library has ended the transaction itself (a full disk, an I/O
+        // error): nothing is left to keep.
+        try {
+            m_db.Exec(QStringLiteral("ROLLBACK"));
+        } catch (const CSQLiteException&) {
+        }
+    }
+}
 
 void RequireColumns(const CSQLiteTable& table, int count, const QString& tableName) {
     if (table.ColCount >= count || table.RowCount == 0) return;
@@ -60,6 +121,8 @@ bool CConfigModel::IsLibraryLoaded() const {
 }
 
 bool CConfigModel::CreateSchema() {
+    CStatementBatch templateBatch(m_template);
+    CStatementBatch batch(m_working);
     m_working.Exec(QStringLiteral(
         "CREATE TABLE ParamsValue(OperTypeID INTEGER, place_id VARCHAR, param_id VARCHAR, value VARCHAR)"));
     m_working.Exec(QStringLiteral("CREATE TABLE SortOrderOperTypes(n INTEGER, OperType VARCHAR)"));
@@ -88,14 +151,13 @@ bool CConfigModel::CreateSchema() {
 }
 
 void CConfigModel::CreateWorkingIndex() {
-    // Every value lookup asks for one (place_id, param_id); without an index
-    // each is a scan of the whole table, which makes building the tree of a
-    // large configuration quadratic. Within equal keys the index keeps the
-    // table's row order, so "the first matching row" stays the same row. The
-    // index lives in the working copy only: saving copies tables, not indexes.
+    // Every value lookup asks for one (place_id, param_id[, OperTypeID]);
+    // without an index each is a scan of the whole table, which makes building
+    // the tree of a large configuration quadratic. The index lives in the
+    // working copy only: saving copies tables, not indexes.
     try {
-        m_working.Exec(QStringLiteral(
-            "CREATE INDEX IF NOT EXISTS kx_ParamsValue_place_param ON ParamsValue(place_id, param_id)"));
+        m_working.Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS kx_ParamsValue_lookup ON "
+                                      "ParamsValue(place_id, param_id, OperTypeID)"));
     } catch (const CSQLiteException&) {
         // Only a matter of speed.
     }
@@ -110,11 +172,12 @@ void CConfigModel::EnsureDefaultValues(const QString& listTable, const QString& 
         for (const QStringList& row : params.Rows) {
             const QString defaultValue = row[3];
             const QString paramId = row[5];
-            const CSQLiteTable existing = Query(
+            const bool exists = QueryFirstRow(
                 m_working,
                 Format(u"SELECT value FROM ParamsValue WHERE OperTypeID = '%s' AND place_id = '%s' AND param_id = '%s'",
-                       {operTypeId, listTable, paramId}));
-            if (existing.RowCount == 0) {
+                       {operTypeId, listTable, paramId}),
+                nullptr);
+            if (!exists) {
                 m_working.Exec(Format(kInsertValue, {operTypeId, listTable, paramId, defaultValue}));
                 m_modified = true;
             }
@@ -182,11 +245,12 @@ bool CConfigModel::InsertGlobalDefaults(const QString& nodeTable) {
 
 bool CConfigModel::IsUploadJournalIdOn() {
     try {
-        const CSQLiteTable t = Query(
-            m_working,
-            QStringLiteral("SELECT value FROM ParamsValue WHERE place_id = 'listparams_options' AND "
-                           "param_id = 'p_upload_journal_id'"));
-        return t.RowCount > 0 && ConfigSql::ToInt(t.Rows[0][0]) != 0;
+        QStringList row;
+        return QueryFirstRow(m_working,
+                             QStringLiteral("SELECT value FROM ParamsValue WHERE place_id = 'listparams_options' AND "
+                                            "param_id = 'p_upload_journal_id'"),
+                             &row) &&
+               ConfigSql::ToInt(row[0]) != 0;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return false;
@@ -214,13 +278,14 @@ bool CConfigModel::FillOperationTypeCombo(IComboBox& combo, const QString& curre
 
 bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
     try {
-        const CSQLiteTable t = Query(
-            m_working,
-            Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                   u"param_id = 'oper_type' AND OperTypeID = '%s'",
-                   {id}));
-        if (t.RowCount == 0) return false;
-        if (name) *name = t.Rows[0][0];
+        QStringList row;
+        if (!QueryFirstRow(m_working,
+                           Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                                  u"param_id = 'oper_type' AND OperTypeID = '%s'",
+                                  {id}),
+                           &row))
+            return false;
+        if (name) *name = row[0];
         return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
@@ -230,13 +295,14 @@ bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
 
 bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
     try {
-        const CSQLiteTable t = Query(
-            m_working,
-            Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                   u"param_id = 'oper_type' AND value = '%s'",
-                   {name}));
-        if (t.RowCount == 0) return false;
-        if (id) *id = t.Rows[0][0];
+        QStringList row;
+        if (!QueryFirstRow(m_working,
+                           Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                                  u"param_id = 'oper_type' AND value = '%s'",
+                                  {name}),
+                           &row))
+            return false;
+        if (id) *id = row[0];
         return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
@@ -246,10 +312,12 @@ bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
 
 bool CConfigModel::GetChoiceName(int point, QString* name) {
     try {
-        const CSQLiteTable t = Query(
-            m_working, Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}));
-        if (t.RowCount == 0) return false;
-        if (name) *name = t.Rows[0][0];
+        QStringList row;
+        if (!QueryFirstRow(m_working,
+                           Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}),
+                           &row))
+            return false;
+        if (name) *name = row[0];
         return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());

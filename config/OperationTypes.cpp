@@ -29,11 +29,13 @@ QString OperTypeIdOf(const QStandardItem* item) {
 int CConfigModel::CheckOperationTypeName(const QString& name) {
     if (name == kNull) return 2;
     try {
-        const CSQLiteTable t = Query(
-            m_working, Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                              u"param_id = 'oper_type' AND value = '%s'",
-                              {name}));
-        return t.RowCount > 0 ? 1 : 0;
+        return QueryFirstRow(m_working,
+                             Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                                    u"param_id = 'oper_type' AND value = '%s'",
+                                    {name}),
+                             nullptr)
+                   ? 1
+                   : 0;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return 10;
@@ -56,6 +58,8 @@ int CConfigModel::NewOperationTypePosition() {
 
 bool CConfigModel::AddOperationType(const QString& name, QString* id) {
     try {
+        CStatementBatch templateBatch(m_template);
+        CStatementBatch batch(m_working);
         const QString newId = QString::number(NewOperationTypeId());
         if (id) *id = newId;
         const int position = NewOperationTypePosition();
@@ -89,6 +93,7 @@ bool CConfigModel::CopyOperationType(CParamTree& tree, QStandardItem* item, cons
     }
     const QString source = OperTypeIdOf(item);
     try {
+        CStatementBatch batch(m_working);
         const QString newId = QString::number(NewOperationTypeId());
         if (id) *id = newId;
         m_working.Exec(Format(u"INSERT INTO ParamsValue SELECT '%s', pv.place_id, pv.param_id, pv.value FROM "
@@ -194,6 +199,7 @@ bool CConfigModel::LoadPageDefaults(QStandardItem* item) {
     }
     if (info.listTable.isEmpty()) return true;
     try {
+        CStatementBatch batch(m_working);
         const CSQLiteTable params =
             Query(m_template, Format(u"SELECT default_value, param_id FROM %s", {info.listTable}));
         for (const QStringList& row : params.Rows) {

@@ -28,6 +28,8 @@ bool CConfigModel::RebuildParamTree(CParamTree& tree) {
     tree.Clear();
     m_editContext = ParamEditContext();
     try {
+        CStatementBatch templateBatch(m_template);
+        CStatementBatch batch(m_working);
         return BuildParamTree(tree, tree.Root(), QStringLiteral("nodes_root"), kNull, kNull);
     } catch (const CSQLiteException&) {
         // Already shown by the level that failed; the tree keeps what was built.

@@ -41,21 +41,26 @@ bool CConfigModel::ReadParamValue(const QString& listTable, const QString& param
                                   QString* value) {
     if (value) value->clear();
     try {
-        const CSQLiteTable any = Query(
-            m_working, Format(u"SELECT OperTypeID, value FROM ParamsValue WHERE param_id = '%s' AND place_id = '%s'",
-                              {paramId, listTable}));
-        if (any.RowCount == 0) return false;
-        if (any.Rows[0][0] == kNull) {
+        QStringList first;
+        if (!QueryFirstRow(
+                m_working,
+                Format(u"SELECT OperTypeID, value FROM ParamsValue WHERE param_id = '%s' AND place_id = '%s'",
+                       {paramId, listTable}),
+                &first))
+            return false;
+        if (first[0] == kNull) {
             // A global parameter: the same value whatever type asks.
-            if (value) *value = any.Rows[0][1];
+            if (value) *value = first[1];
             return true;
         }
-        const CSQLiteTable own = Query(
-            m_working, Format(u"SELECT OperTypeID, value FROM ParamsValue WHERE param_id = '%s' AND place_id = '%s' "
-                              u"AND OperTypeID = '%s'",
-                              {paramId, listTable, operTypeId}));
-        if (own.RowCount == 0) return false;
-        if (value) *value = own.Rows[0][1];
+        QStringList own;
+        if (!QueryFirstRow(m_working,
+                           Format(u"SELECT OperTypeID, value FROM ParamsValue WHERE param_id = '%s' AND place_id = '%s' "
+                                  u"AND OperTypeID = '%s'",
+                                  {paramId, listTable, operTypeId}),
+                           &own))
+            return false;
+        if (value) *value = own[1];
         return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
@@ -70,6 +75,8 @@ bool CConfigModel::ShowParamList(QStandardItemModel& list, const QStandardItem* 
     if (list.columnCount() < 2) list.setColumnCount(2);
     if (info.listTable.isEmpty()) return true;
     try {
+        CStatementBatch templateBatch(m_template);
+        CStatementBatch batch(m_working);
         const CSQLiteTable params =
             Query(m_template, Format(u"SELECT name, param_id, type, source_data FROM %s", {info.listTable}));
         for (int i = 0; i < params.RowCount; ++i) {
@@ -82,9 +89,10 @@ bool CConfigModel::ShowParamList(QStandardItemModel& list, const QStandardItem* 
                 if (IsPlainType(type)) {
                     shown = value;
                 } else if (type == QLatin1String("combobox")) {
-                    const CSQLiteTable choice = Query(
-                        m_template, Format(u"SELECT name FROM %s WHERE id = %s", {row[3], Number(value)}));
-                    if (choice.RowCount > 0) shown = choice.Rows[0][0];
+                    QStringList choice;
+                    if (QueryFirstRow(m_template, Format(u"SELECT name FROM %s WHERE id = %s", {row[3], Number(value)}),
+                                      &choice))
+                        shown = choice[0];
                 }
             }
             SetCell(list, i, 1, shown);
@@ -234,6 +242,7 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
 
         file.setFileName(operationsFile);
         if (operationsFile.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+        CStatementBatch batch(m_template);
         // The directory files are single-byte text of the directory code page.
         const CodePage::CCodec codec = DirectoryCodec();
         char buffer[1024];

@@ -66,6 +66,19 @@ TEST_F(OperationTypes, AddWritesEveryValueOfTheTypeWithItsName) {
     EXPECT_EQ(Value(id, "listparams_oper_control", "p_msg"), "Ошибка");
 }
 
+TEST_F(OperationTypes, AnAddThatFailsHalfwayKeepsWhatWasWrittenAndStillRebuilds) {
+    model.Template().Exec("DROP TABLE listparams_oper_qty");
+    QString id;
+    EXPECT_TRUE(model.AddOperationType("Приемка", &id));
+    EXPECT_EQ(id, "1");
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].contains("listparams_oper_qty"));
+    EXPECT_EQ(Order(), QStringList({"1|1"}));
+    EXPECT_EQ(Value(id, "listparams_operation", "oper_type"), "Приемка");
+    EXPECT_EQ(Value(id, "listparams_oper_control", "p_msg"), "Ошибка");
+    EXPECT_TRUE(model.IsModified());
+}
+
 TEST_F(OperationTypes, NamesAreCheckedExactly) {
     AddType("Приемка");
     EXPECT_EQ(model.CheckOperationTypeName("Приемка"), 1);
