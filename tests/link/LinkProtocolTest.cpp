@@ -297,3 +297,14 @@ TEST(LinkEndpoints, ResponderStopsRepeatingToAnAbsentProgram) {
     EXPECT_LE(sim.terminal.Stats().timeouts, 4u);
     EXPECT_LT(sent, 5u * 5000u + 1000u);
 }
+
+TEST(LinkFrames, DocumentedExampleFrameIsWhatTheCodeSends) {
+    // docs/link-protocol.md, "An example exchange": "998" and a poll in one frame.
+    QByteArray stream;
+    AppendTextMessage(stream, MessageType::Command, QStringLiteral("998"));
+    AppendIdMessage(stream, MessageType::Poll, 2);
+    QByteArray wire;
+    AppendFrame(wire, FrameType::Data, 0x4D, 1, 1, stream.constData(), static_cast<int>(stream.size()));
+    EXPECT_EQ(wire.toHex(' ').toUpper(),
+              QByteArray("4B 58 44 4D 01 00 01 00 0B 00 CA 6C 43 03 39 39 38 51 04 02 00 00 00 F0 5D 77 85"));
+}
