@@ -48,6 +48,11 @@ CLinkSettings CLinkSettings::Load(const QString& settingsFile) {
     return s;
 }
 
+int CLinkSettings::EffectiveLinkTimeoutMs() const {
+    const double frameMs = (endpoint.maxPayload + Link::kFrameOverhead) * 10.0 * 1000.0 / std::max(1, baudRate);
+    return std::max(linkTimeoutMs, static_cast<int>(2 * frameMs) + 1000);
+}
+
 class CLinkSession::CIoThread final : public QThread {
 public:
     explicit CIoThread(CLinkSession* session) : m_session(session) {}
@@ -241,6 +246,7 @@ void CLinkSession::IoMain() {
     std::vector<Link::Message> arrived;
     std::int64_t needSince = -1;
     bool throttled = false;
+    const int linkTimeoutMs = m_settings.EffectiveLinkTimeoutMs();
 
     for (;;) {
         std::int64_t now = NowMs();
@@ -314,7 +320,7 @@ void CLinkSession::IoMain() {
         if (owed && !throttled) {
             if (needSince < 0) needSince = now;
             const std::int64_t since = std::max(needSince, endpoint.LastPeerFrameMs());
-            if (now - since > m_settings.linkTimeoutMs)
+            if (now - since > linkTimeoutMs)
                 FailLocked(QStringLiteral("the terminal does not answer"));
         } else {
             needSince = -1;

@@ -38,6 +38,11 @@ struct CLinkSettings {
     // defaults above: BaudRate, LinkTimeoutMs, AnswerTimeoutMs, ConnectTimeoutMs,
     // CloseTimeoutMs, FramePayload, Window.
     static CLinkSettings Load(const QString& settingsFile);
+
+    // The link time-out used: never shorter than the time two full frames
+    // take on the line at BaudRate plus a second, so a slow line is not
+    // mistaken for a dead one.
+    int EffectiveLinkTimeoutMs() const;
 };
 
 class CLinkSession {

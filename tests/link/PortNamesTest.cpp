@@ -47,4 +47,13 @@ TEST(PortNames, LinkSettingsAreReadAndBounded) {
     EXPECT_EQ(s.endpoint.window, 256);
     EXPECT_EQ(s.endpoint.maxPayload, CLinkSettings().endpoint.maxPayload);  // not a number: default
     EXPECT_EQ(s.answerTimeoutMs, CLinkSettings().answerTimeoutMs);
+    EXPECT_EQ(s.EffectiveLinkTimeoutMs(), 1500);
+}
+
+TEST(PortNames, SlowLinesGetALongerLinkTimeout) {
+    CLinkSettings s;
+    s.baudRate = 2400;  // a full frame takes more than 4 s on the line
+    EXPECT_GT(s.EffectiveLinkTimeoutMs(), 9000);
+    s.baudRate = 115200;
+    EXPECT_EQ(s.EffectiveLinkTimeoutMs(), s.linkTimeoutMs);
 }
