@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the program and runs its main job on the shipped defaults: the
-# template, the demo project (build/bin/demo/demo.kxc) and an emulated terminal.
+# template, a copy of the demo project (build/bin/demo/demo.kxc) and an emulated terminal.
 #   scripts/run.sh          with a display: the main window on the demo project
 #                           without one: a printed command-line round
 #   scripts/run.sh --cli    the command-line round even with a display
@@ -8,8 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build
 BIN="$PWD/build/bin"
-DEMO="$BIN/demo"
 INI="$BIN/kxloader.ini"
+
+# A fresh copy of the demo project, so the shipped one stays as built.
+DEMO="$PWD/build/demo-run"
+rm -rf "$DEMO" && mkdir -p "$DEMO/files"
+cp "$BIN/demo/demo.kxc" "$DEMO/"
+cp "$BIN"/demo/files/demo_* "$BIN/demo/files/info.txt" "$DEMO/files/"
 
 # The terminal emulator on a pseudo-terminal, serving a copy of the demo state.
 STATE="$PWD/build/demo-terminal"
