@@ -1,0 +1,213 @@
+// The upload flow with a fake updater: the command line, the port fallback,
+// the exit code, the temporary file, the messages; the win.ini key.
+
+#include "exchange/ConfigUpload.h"
+#include "exchange/RunProcess.h"
+#include "exchange/TerminalDatabase.h"
+#include "platform/ProfileFile.h"
+#include "platform/ProgramFolder.h"
+#include "tests/cfgupload/CfgUploadSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+class UploadFlow : public UploadFixture {
+protected:
+    void SetUp() override {
+        UploadFixture::SetUp();
+        programFolder = dir.File(QStringLiteral("program")) + QLatin1Char('/');
+        QDir().mkpath(programFolder);
+        SetProgramFolder(programFolder);
+        SetWinIniPath(dir.File(QStringLiteral("config/win.ini")));
+        OpenProject(QStringLiteral("projects/shop.kxc"));
+        WriteOperations(QStringLiteral("1;1;Приемка;1;200\r\n2;2;Отгрузка;1;201;1\r\n"));
+    }
+    void TearDown() override {
+        SetWinIniPath(QString());
+        UploadFixture::TearDown();
+    }
+    QStringList UpdaterArgs() const {
+        return QString::fromUtf8(ReadFileBytes(programFolder + QStringLiteral("args.txt")))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QString LoaderSettings() const { return programFolder + QStringLiteral("kxloader.ini"); }
+
+    QString programFolder;
+};
+
+TEST_F(UploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
+    WriteFakeUpdater(programFolder, 0);
+    const QStringList before = KxTempFiles();
+    CConfigUploadFlow flow(model, QStringLiteral("COM3"));
+    EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+    EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join(QLatin1Char('\n')).toStdString();
+
+    const QString updater = programFolder + QStringLiteral("kxupdate_pc");
+    EXPECT_EQ(flow.CommandLine(), QStringLiteral("\"%1\" /p COM3 /u %2 \\Application\\Orvane\\mainbase.db")
+                                      .arg(updater, flow.DatabaseFile()));
+    EXPECT_EQ(UpdaterArgs(), (QStringList{QStringLiteral("/p"), QStringLiteral("COM3"), QStringLiteral("/u"),
+                                          flow.DatabaseFile(),
+                                          QStringLiteral("\\Application\\Orvane\\mainbase.db")}));
+    EXPECT_TRUE(QFileInfo(flow.DatabaseFile()).fileName().startsWith(QLatin1String("kx_")));
+    EXPECT_EQ(QFileInfo(flow.DatabaseFile()).absolutePath(), dir.File(QStringLiteral("tmp")));
+    EXPECT_EQ(before.size(), 1);  // the working copy
+    EXPECT_FALSE(QFile::exists(flow.DatabaseFile()));
+    EXPECT_EQ(KxTempFiles(), before);
+
+    // What the updater was given was the whole terminal database.
+    SQLite3::CSQLiteConnection received;
+    received.OpenConnection(programFolder + QStringLiteral("received.db"));
+    EXPECT_EQ(TableRows(received, QStringLiteral("ps_kxconfig_info")), QStringList{QStringLiteral("1|project_name|shop")});
+    EXPECT_EQ(TableRows(received, QStringLiteral("operations")),
+              (QStringList{QStringLiteral("1|1|Приемка|1|200|"), QStringLiteral("2|2|Отгрузка|1|201|1")}));
+    EXPECT_EQ(TableRows(received, QStringLiteral("ParamsValue")), TableRows(model.Working(), QStringLiteral("ParamsValue")));
+}
+
+TEST_F(UploadFlow, ExitCodeThreeIsReportedAndTheDatabaseStillDeleted) {
+    WriteFakeUpdater(programFolder, 3);
+    const QStringList before = KxTempFiles();
+    EXPECT_EQ(LoadConfigurationToTerminal(model, QStringLiteral("USB")), ConfigUploadResult::kFailed);
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Ошибка обновления: 3"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Ошибка!"));
+    EXPECT_EQ(messages[0].buttons, PromptButtons::Ok);
+    EXPECT_EQ(messages[1].text, QStringLiteral("Конфигурация не была обновлена\nна терминале!"));
+    EXPECT_EQ(messages[1].caption, QStringLiteral("Конфигуратор прошивки"));
+    EXPECT_EQ(messages[1].icon, PromptIcon::Warning);
+    EXPECT_EQ(KxTempFiles(), before);
+    // The updater got the port as typed (it maps "USB" itself) and a file that existed then.
+    ASSERT_EQ(UpdaterArgs().size(), 5);
+    EXPECT_EQ(UpdaterArgs()[1], QStringLiteral("USB"));
+    EXPECT_TRUE(QFile::exists(programFolder + QStringLiteral("received.db")));
+    // The port went to win.ini before the load.
+    EXPECT_EQ(Profile::ReadString(WinIniPath(), QStringLiteral("ZQR"), QStringLiteral("Parlink")), QStringLiteral("USB"));
+}
+
+TEST_F(UploadFlow, SuccessfulLoadSaysSo) {
+    WriteFakeUpdater(programFolder, 0);
+    EXPECT_EQ(LoadConfigurationToTerminal(model, QStringLiteral("COM2")), ConfigUploadResult::kLoaded);
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Загрузка новой конфигурации\nзавершена успешно!"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Конфигуратор прошивки"));
+    EXPECT_EQ(messages[0].icon, PromptIcon::Information);
+}
+
+TEST_F(UploadFlow, AnEmptyPortFallsBackToTheSettingsThenToCom1) {
+    WriteFakeUpdater(programFolder, 0);
+    {
+        CConfigUploadFlow flow(model, QString());
+        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+        EXPECT_EQ(flow.Port(), QStringLiteral("COM1"));  // no settings file
+        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM1"));
+    }
+    ASSERT_TRUE(Profile::WriteString(LoaderSettings(), QStringLiteral("kxloader.exe"), QStringLiteral("port"),
+                                     QStringLiteral("COM7")));
+    {
+        CConfigUploadFlow flow(model, QString());
+        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM7"));
+    }
+    {
+        // Another settings file, as a caller may choose.
+        const QString other = dir.File(QStringLiteral("other.ini"));
+        ASSERT_TRUE(Profile::WriteString(other, QStringLiteral("kxloader.exe"), QStringLiteral("port"),
+                                         QStringLiteral("COM5")));
+        CConfigUploadFlow flow(model, QString());
+        flow.SetSettingsFile(other);
+        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM5"));
+    }
+    {
+        // A port given by the window wins over the settings.
+        CConfigUploadFlow flow(model, QStringLiteral("COM4"));
+        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM4"));
+    }
+}
+
+TEST_F(UploadFlow, DuplicateOperationIdsEndWith103WithoutRunningTheUpdater) {
+    WriteFakeUpdater(programFolder, 0);
+    WriteOperations(QStringLiteral("5;1;A;1;200\r\n5;1;B;1;201\r\n"));
+    const QStringList before = KxTempFiles();
+    EXPECT_EQ(LoadConfigurationToTerminal(model, QStringLiteral("COM1")), ConfigUploadResult::kNotBuilt);
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Error SQLite.[]"));
+    EXPECT_TRUE(messages[0].text.contains(QLatin1String("UNIQUE")));
+    EXPECT_EQ(messages[1].text, QStringLiteral("Конфигурация не была обновлена\nна терминале!"));
+    EXPECT_FALSE(QFile::exists(programFolder + QStringLiteral("args.txt")));
+    EXPECT_EQ(KxTempFiles(), before);
+}
+
+TEST_F(UploadFlow, AnUpdaterThatCannotBeStartedFailsTheLoad) {
+    // No kxupdate_pc in the program folder.
+    const QStringList before = KxTempFiles();
+    CConfigUploadFlow flow(model, QStringLiteral("COM1"));
+    EXPECT_EQ(flow.Run(), ConfigUploadResult::kFailed);
+    const auto messages = prompt.Messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text,
+              QStringLiteral("Error! Cannot execute: %1!").arg(programFolder + QStringLiteral("kxupdate_pc")));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Ошибка!"));
+    EXPECT_EQ(KxTempFiles(), before);
+
+    // A file that is there but cannot run is the same.
+    prompt.Clear();
+    ASSERT_TRUE(WriteFileBytes(programFolder + QStringLiteral("kxupdate_pc"), "not a program"));
+    EXPECT_EQ(flow.Run(), ConfigUploadResult::kFailed);
+    EXPECT_EQ(prompt.Texts().size(), 1);
+    EXPECT_TRUE(prompt.Texts().value(0).startsWith(QLatin1String("Error! Cannot execute: ")));
+}
+
+TEST_F(UploadFlow, AnUpdaterKilledBySignalIsAFailure) {
+    const QString script = programFolder + QStringLiteral("kxupdate_pc");
+    ASSERT_TRUE(WriteFileBytes(script, "#!/bin/sh\nkill -9 $$\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    CConfigUploadFlow flow(model, QStringLiteral("COM1"));
+    EXPECT_EQ(flow.Run(), ConfigUploadResult::kFailed);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Ошибка обновления: -1")});
+}
+
+TEST(RunProcessTest, CommandLineWordsAndExitCode) {
+    EnsureQtApplication();
+    EXPECT_EQ(CommandLineArguments(QStringLiteral("\"C:\\Program Files\\kx\\kxupdate_pc.exe\" /p COM1 /u "
+                                                  "C:\\tmp\\kx_1.tmp \\Application\\Orvane\\mainbase.db")),
+              (QStringList{QStringLiteral("/p"), QStringLiteral("COM1"), QStringLiteral("/u"),
+                           QStringLiteral("C:\\tmp\\kx_1.tmp"), QStringLiteral("\\Application\\Orvane\\mainbase.db")}));
+    CRecordingPrompt prompt;
+    CScopedPrompt scope(prompt);
+    int exitCode = -100;
+    EXPECT_EQ(RunProcess(QStringLiteral("/bin/sh"), QStringLiteral("\"/bin/sh\" -c \"exit 42\""), true, &exitCode), 0);
+    EXPECT_EQ(exitCode, 42);
+    exitCode = -100;
+    EXPECT_EQ(RunProcess(QStringLiteral("/nonexistent/updater"), QStringLiteral("\"/nonexistent/updater\" /p X"), true,
+                         &exitCode),
+              -1);
+    EXPECT_EQ(exitCode, -100);  // nothing stored
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Error! Cannot execute: /nonexistent/updater!")});
+}
+
+TEST(WinIni, TheParlinkPortGoesToTheUsersConfigurationFolder) {
+    CTestDir dir;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.File(QStringLiteral("xdg"))));
+    SetWinIniPath(QString());
+    EXPECT_EQ(WinIniPath(), dir.File(QStringLiteral("xdg/win.ini")));
+    ASSERT_TRUE(QDir().mkpath(dir.File(QStringLiteral("xdg"))));
+    ASSERT_TRUE(dir.Write(QStringLiteral("xdg/win.ini"), "[other]\r\nkey=kept\r\n"));
+    ASSERT_TRUE(WriteParlinkPort(QStringLiteral("COM5")));
+    ASSERT_TRUE(WriteParlinkPort(QStringLiteral("USB")));
+    EXPECT_EQ(Profile::ReadString(WinIniPath(), QStringLiteral("ZQR"), QStringLiteral("Parlink")), QStringLiteral("USB"));
+    EXPECT_EQ(Profile::ReadString(WinIniPath(), QStringLiteral("other"), QStringLiteral("key")), QStringLiteral("kept"));
+    if (previous.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", previous);
+}
+
+}  // namespace
