@@ -77,6 +77,11 @@ TerminalDatabaseSource TerminalDatabaseSourceOf(CConfigModel& model) {
 }
 
 bool BuildTerminalDatabase(const TerminalDatabaseSource& source, QString* path, int startOperationId) {
+    // Checked before anything is deleted.
+    if (source.working == nullptr || !source.working->IsOpen()) {
+        Prompt().Warning(QStringLiteral("Не открыта конфигурация!"), kCaptionError);
+        return false;
+    }
     if (path->isEmpty()) {
         *path = CreateKxTempFile();
         if (path->isEmpty()) {
@@ -96,10 +101,6 @@ bool BuildTerminalDatabase(const TerminalDatabaseSource& source, QString* path, 
         SQLite3::CSQLiteConnection db;
         db.OpenConnection(*path);
         db.SetSynchronous(0);
-        if (source.working == nullptr || !source.working->IsOpen()) {
-            throw SQLite3::CSQLiteException(-1, QStringLiteral("Не открыта конфигурация!"),
-                                            QStringLiteral("BuildTerminalDatabase"));
-        }
         // A terminal database without the configuration is worse than none:
         // the copy's failure (already shown) fails the build.
         if (!SQLite3::CopyAllTables(*source.working, db)) return false;

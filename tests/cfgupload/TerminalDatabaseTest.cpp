@@ -140,6 +140,14 @@ TEST_F(TerminalDatabase, AnExistingFileIsReplacedAndOneThatCannotBeIsReported) {
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/inside")).isDir());
 }
 
+TEST_F(TerminalDatabase, WithoutAConfigurationNothingIsTouched) {
+    ASSERT_TRUE(dir.Write(QStringLiteral("keep.db"), "precious"));
+    QString path = dir.File(QStringLiteral("keep.db"));
+    EXPECT_FALSE(BuildTerminalDatabase(model, &path, -1));
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Не открыта конфигурация!")});
+    EXPECT_EQ(dir.Read(QStringLiteral("keep.db")), QByteArray("precious"));
+}
+
 TEST_F(TerminalDatabase, ValidationWarnsOnceAboutTheFirstLineWithoutFiveFields) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral("1;1;A;1;200\r\n2;1;B;1;201;0\r\n"));

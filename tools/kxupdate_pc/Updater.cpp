@@ -27,26 +27,30 @@ bool ParseUpdaterArguments(const QStringList& arguments, UpdaterArguments* resul
     bool havePort = false;
     bool haveFile = false;
     QStringList* target = nullptr;
+    const auto fail = [error](const QString& why) {
+        *error = why;
+        return false;
+    };
     for (const QString& word : arguments) {
         if (IsSwitch(word, u'p')) {
-            if (havePort) return *error = QStringLiteral("/p given twice"), false;
+            if (havePort) return fail(QStringLiteral("/p given twice"));
             havePort = true;
             target = &portWords;
         } else if (IsSwitch(word, u'u')) {
-            if (haveFile) return *error = QStringLiteral("/u given twice"), false;
+            if (haveFile) return fail(QStringLiteral("/u given twice"));
             haveFile = true;
             target = &fileWords;
         } else if (IsAnySwitch(word)) {
-            return *error = QStringLiteral("unknown switch ") + word, false;
+            return fail(QStringLiteral("unknown switch ") + word);
         } else if (!target) {
-            return *error = QStringLiteral("unexpected word ") + word, false;
+            return fail(QStringLiteral("unexpected word ") + word);
         } else {
             target->append(word);
         }
     }
-    if (!havePort || portWords.isEmpty()) return *error = QStringLiteral("no port (/p PORT)"), false;
+    if (!havePort || portWords.isEmpty()) return fail(QStringLiteral("no port (/p PORT)"));
     if (!haveFile || fileWords.size() < 2)
-        return *error = QStringLiteral("no file and remote path (/u FILE REMOTE)"), false;
+        return fail(QStringLiteral("no file and remote path (/u FILE REMOTE)"));
     result->port = portWords.join(QLatin1Char(' '));
     result->remote = fileWords.takeLast();
     result->file = fileWords.join(QLatin1Char(' '));
