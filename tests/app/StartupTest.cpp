@@ -1,8 +1,6 @@
 #include "app/KXConfigApp.h"
 #include "tests/support/TestSupport.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -82,21 +80,6 @@ TEST_F(Startup, ExitWritesTheReportOnlyWhenAsked) {
     quiet.SetCommandLineRunner([](CKXConfigApp&, const QStringList&) {});
     quiet.InitInstance({"kxloader", "/c"});
     EXPECT_EQ(quiet.ExitInstance(), 0);
-}
-
-// Without a remembered project nothing can be exchanged: 150, and /x does not
-// take effect either.
-TEST(KxLoaderProgram, CommandLineModeRunsWithoutAnyDisplay) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process.setProcessEnvironment(env);
-    process.start(QString(KX_PROGRAM_DIR) + "/kxloader", {"/x"});
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 150) << process.readAllStandardError().toStdString();
 }
 
 }  // namespace
