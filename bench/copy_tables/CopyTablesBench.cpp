@@ -71,7 +71,9 @@ void CopyWithoutTransaction(CSQLiteConnection& src, CSQLiteConnection& dst) {
     }
 }
 
-double TimeOurs(const QString& src, const QString& dst) {
+// Times `copy` from `src` into a new database at `dst`.
+double TimeCopy(const QString& src, const QString& dst,
+                const std::function<void(CSQLiteConnection&, CSQLiteConnection&)>& copy) {
     QFile::remove(dst);
     CSQLiteConnection s, d;
     s.OpenConnection(src);
@@ -80,20 +82,7 @@ double TimeOurs(const QString& src, const QString& dst) {
     d.SetSynchronous(0);
     QElapsedTimer timer;
     timer.start();
-    CopyAllTablesOrThrow(s, d);
-    return timer.nsecsElapsed() / 1e9;
-}
-
-double TimeWithoutTransaction(const QString& src, const QString& dst) {
-    QFile::remove(dst);
-    CSQLiteConnection s, d;
-    s.OpenConnection(src);
-    d.OpenConnection(dst);
-    s.SetSynchronous(0);
-    d.SetSynchronous(0);
-    QElapsedTimer timer;
-    timer.start();
-    CopyWithoutTransaction(s, d);
+    copy(s, d);
     return timer.nsecsElapsed() / 1e9;
 }
 
@@ -121,9 +110,9 @@ int main(int argc, char* argv[]) {
     const QString src = dir.filePath("source.kxc");
     MakeSource(src, rows);
 
-    const double ours = Best(5, [&] { return TimeOurs(src, dir.filePath("ours.kxc")); });
+    const double ours = Best(5, [&] { return TimeCopy(src, dir.filePath("ours.kxc"), CopyAllTablesOrThrow); });
     const double dump = Best(5, [&] { return TimeDumpRoundTrip(src, dir.filePath("dump.kxc")); });
-    const double plain = Best(2, [&] { return TimeWithoutTransaction(src, dir.filePath("plain.kxc")); });
+    const double plain = Best(2, [&] { return TimeCopy(src, dir.filePath("plain.kxc"), CopyWithoutTransaction); });
 
     std::printf("copy of a configuration with %d ParamsValue rows (best of runs)\n", rows);
     std::printf("  CopyAllTables (one transaction, bound values): %8.1f ms\n", ours * 1000);
