@@ -36,9 +36,11 @@ FileDialogRequest ProjectDialog(const QString& title) {
 
 // The folder of the project's reference directories, beside the project file.
 // One spelling, "files", everywhere: the file system may tell case apart.
+// Only beside an existing folder: a remembered project on a vanished drive
+// must not bring its folders back to life.
 void CreateProjectFolder(const QString& projectPath) {
-    const QString folder = QFileInfo(projectPath).absolutePath() + QStringLiteral("/files");
-    QDir().mkpath(folder);
+    const QDir folder = QFileInfo(projectPath).absoluteDir();
+    if (folder.exists()) folder.mkdir(QStringLiteral("files"));
 }
 
 bool AskOverwrite() {

@@ -175,7 +175,8 @@ void CConfigModel::FillParamCombo(IComboBox& combo, const QString& sourceTable, 
 bool CConfigModel::CommitParamValue(const QString& text) {
     const ParamEditContext context = m_editContext;
     if (!context.tree || !context.list || !context.item.isValid()) return false;
-    QStandardItem* item = context.tree->Model()->itemFromIndex(context.item);
+    const auto* treeModel = qobject_cast<const QStandardItemModel*>(context.item.model());
+    QStandardItem* item = treeModel ? treeModel->itemFromIndex(context.item) : nullptr;
     ParamNodeInfo info;
     if (!CParamTree::Info(item, &info)) return false;
     try {

@@ -8,6 +8,7 @@
 #include <QItemSelectionModel>
 #include <QMetaType>
 #include <QPersistentModelIndex>
+#include <QPointer>
 #include <QStandardItemModel>
 #include <QString>
 #include <QStringList>
@@ -126,10 +127,11 @@ struct ParamEditRequest {
     CComboItems combo;   // the choices of a combo box and the selected one
 };
 
-// The row being edited: committed values go there.
+// The row being edited: committed values go there. A list or tree that has
+// gone away in the meantime is noticed, never written to.
 struct ParamEditContext {
     CParamTree* tree = nullptr;
-    QStandardItemModel* list = nullptr;
+    QPointer<QStandardItemModel> list;
     int row = -1;
     QPersistentModelIndex item;
 };

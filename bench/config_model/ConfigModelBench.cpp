@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     };
     figures("indexed");
     if (withoutIndex) {
-        model.Working().Exec("DROP INDEX kx_ParamsValue_place_param");
+        model.Working().Exec("DROP INDEX IF EXISTS kx_ParamsValue_lookup");
         figures("no index");
     }
     model.Close();

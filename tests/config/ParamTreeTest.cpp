@@ -5,6 +5,8 @@
 
 #include "platform/CodePage.h"
 
+#include <memory>
+
 using namespace SQLite3;
 
 class ParamTree : public ConfigFixture {
@@ -228,6 +230,18 @@ TEST_F(ParamTree, ACommitAfterTheTreeWasRebuiltIsIgnored) {
     ParamEditRequest request;
     ASSERT_TRUE(model.BeginParamEdit(tree, list, 0, page, &help, &request));
     ASSERT_TRUE(model.RebuildParamTree(tree));
+    EXPECT_FALSE(model.CommitParamValue("late"));
+    EXPECT_EQ(Value("NULL", "listparams_options", "p_name"), "Терминал 1");
+}
+
+TEST_F(ParamTree, ACommitAfterTheListWentAwayIsIgnored) {
+    ASSERT_TRUE(model.RebuildParamTree(tree));
+    QStandardItem* page = Page("Общие");
+    auto shortLived = std::make_unique<QStandardItemModel>();
+    model.ShowParamList(*shortLived, page);
+    ParamEditRequest request;
+    ASSERT_TRUE(model.BeginParamEdit(tree, *shortLived, 0, page, &help, &request));
+    shortLived.reset();
     EXPECT_FALSE(model.CommitParamValue("late"));
     EXPECT_EQ(Value("NULL", "listparams_options", "p_name"), "Терминал 1");
 }

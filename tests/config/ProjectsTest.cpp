@@ -222,7 +222,7 @@ TEST_F(StartUp, TheRememberedProjectOpens) {
 
 TEST_F(StartUp, ARememberedProjectThatVanishedIsReportedWithItsPath) {
     WriteSmallTemplate(dir.File("KXConfigFMT.db"));
-    const QString path = dir.File("gone.kxc");
+    const QString path = dir.File("usb/gone.kxc");  // the whole folder is gone
     Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
     CConfigModel model;
     int closeResult = -1;
@@ -233,6 +233,7 @@ TEST_F(StartUp, ARememberedProjectThatVanishedIsReportedWithItsPath) {
     EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
     EXPECT_FALSE(model.IsConfigurationOpen());
     EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dir.File("usb")));
 }
 
 TEST_F(Projects, SaveAsCopiesTheEightFilesAndCreatesTheFilesFolder) {
