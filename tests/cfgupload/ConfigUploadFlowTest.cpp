@@ -14,7 +14,7 @@
 
 namespace {
 
-class UploadFlow : public UploadFixture {
+class CfgUploadFlow : public UploadFixture {
 protected:
     void SetUp() override {
         UploadFixture::SetUp();
@@ -38,7 +38,7 @@ protected:
     QString programFolder;
 };
 
-TEST_F(UploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
+TEST_F(CfgUploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
     WriteFakeUpdater(programFolder, 0);
     const QStringList before = KxTempFiles();
     CConfigUploadFlow flow(model, QStringLiteral("COM3"));
@@ -66,7 +66,7 @@ TEST_F(UploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
     EXPECT_EQ(TableRows(received, QStringLiteral("ParamsValue")), TableRows(model.Working(), QStringLiteral("ParamsValue")));
 }
 
-TEST_F(UploadFlow, ExitCodeThreeIsReportedAndTheDatabaseStillDeleted) {
+TEST_F(CfgUploadFlow, ExitCodeThreeIsReportedAndTheDatabaseStillDeleted) {
     WriteFakeUpdater(programFolder, 3);
     const QStringList before = KxTempFiles();
     EXPECT_EQ(LoadConfigurationToTerminal(model, QStringLiteral("USB")), ConfigUploadResult::kFailed);
@@ -87,7 +87,7 @@ TEST_F(UploadFlow, ExitCodeThreeIsReportedAndTheDatabaseStillDeleted) {
     EXPECT_EQ(Profile::ReadString(WinIniPath(), QStringLiteral("ZQR"), QStringLiteral("Parlink")), QStringLiteral("USB"));
 }
 
-TEST_F(UploadFlow, SuccessfulLoadSaysSo) {
+TEST_F(CfgUploadFlow, SuccessfulLoadSaysSo) {
     WriteFakeUpdater(programFolder, 0);
     EXPECT_EQ(LoadConfigurationToTerminal(model, QStringLiteral("COM2")), ConfigUploadResult::kLoaded);
     const auto messages = prompt.Messages();
@@ -97,7 +97,7 @@ TEST_F(UploadFlow, SuccessfulLoadSaysSo) {
     EXPECT_EQ(messages[0].icon, PromptIcon::Information);
 }
 
-TEST_F(UploadFlow, AnEmptyPortFallsBackToTheSettingsThenToCom1) {
+TEST_F(CfgUploadFlow, AnEmptyPortFallsBackToTheSettingsThenToCom1) {
     WriteFakeUpdater(programFolder, 0);
     {
         CConfigUploadFlow flow(model, QString());
@@ -130,7 +130,7 @@ TEST_F(UploadFlow, AnEmptyPortFallsBackToTheSettingsThenToCom1) {
     }
 }
 
-TEST_F(UploadFlow, DuplicateOperationIdsEndWith103WithoutRunningTheUpdater) {
+TEST_F(CfgUploadFlow, DuplicateOperationIdsEndWith103WithoutRunningTheUpdater) {
     WriteFakeUpdater(programFolder, 0);
     WriteOperations(QStringLiteral("5;1;A;1;200\r\n5;1;B;1;201\r\n"));
     const QStringList before = KxTempFiles();
@@ -144,7 +144,7 @@ TEST_F(UploadFlow, DuplicateOperationIdsEndWith103WithoutRunningTheUpdater) {
     EXPECT_EQ(KxTempFiles(), before);
 }
 
-TEST_F(UploadFlow, AnUpdaterThatCannotBeStartedFailsTheLoad) {
+TEST_F(CfgUploadFlow, AnUpdaterThatCannotBeStartedFailsTheLoad) {
     // No kxupdate_pc in the program folder.
     const QStringList before = KxTempFiles();
     CConfigUploadFlow flow(model, QStringLiteral("COM1"));
@@ -164,7 +164,7 @@ TEST_F(UploadFlow, AnUpdaterThatCannotBeStartedFailsTheLoad) {
     EXPECT_TRUE(prompt.Texts().value(0).startsWith(QLatin1String("Error! Cannot execute: ")));
 }
 
-TEST_F(UploadFlow, AnUpdaterKilledBySignalIsAFailure) {
+TEST_F(CfgUploadFlow, AnUpdaterKilledBySignalIsAFailure) {
     const QString script = programFolder + QStringLiteral("kxupdate_pc");
     ASSERT_TRUE(WriteFileBytes(script, "#!/bin/sh\nkill -9 $$\n"));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -173,7 +173,7 @@ TEST_F(UploadFlow, AnUpdaterKilledBySignalIsAFailure) {
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Ошибка обновления: -1")});
 }
 
-TEST(RunProcessTest, CommandLineWordsAndExitCode) {
+TEST(CfgUploadRunProcess, CommandLineWordsAndExitCode) {
     EnsureQtApplication();
     EXPECT_EQ(CommandLineArguments(QStringLiteral("\"C:\\Program Files\\kx\\kxupdate_pc.exe\" /p COM1 /u "
                                                   "C:\\tmp\\kx_1.tmp \\Application\\Orvane\\mainbase.db")),
@@ -192,7 +192,7 @@ TEST(RunProcessTest, CommandLineWordsAndExitCode) {
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Error! Cannot execute: /nonexistent/updater!")});
 }
 
-TEST(WinIni, TheParlinkPortGoesToTheUsersConfigurationFolder) {
+TEST(CfgUploadWinIni, TheParlinkPortGoesToTheUsersConfigurationFolder) {
     CTestDir dir;
     const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.File(QStringLiteral("xdg"))));

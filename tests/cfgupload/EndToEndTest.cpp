@@ -19,7 +19,7 @@ namespace {
 const QString kProgramFolder = QStringLiteral(KX_PROGRAM_DIR "/");
 const QString kStored = QStringLiteral("files/Application/Orvane/mainbase.db");
 
-class EndToEnd : public UploadFixture {
+class CfgUploadEndToEnd : public UploadFixture {
 protected:
     void SetUp() override {
         UploadFixture::SetUp();
@@ -48,7 +48,7 @@ protected:
     QString state;
 };
 
-TEST_F(EndToEnd, TheDemoConfigurationArrivesWholeOnTheTerminal) {
+TEST_F(CfgUploadEndToEnd, TheDemoConfigurationArrivesWholeOnTheTerminal) {
     // The demo project with its own files folder, as a user has it.
     OpenProject(QStringLiteral("demo/demo.kxc"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(KX_PROGRAM_DIR "/demo/files/demo_opers.ux3"), OperationsFile()));
@@ -83,7 +83,7 @@ TEST_F(EndToEnd, TheDemoConfigurationArrivesWholeOnTheTerminal) {
     EXPECT_FALSE(QFile::exists(stored + QStringLiteral(".part")));
 }
 
-TEST_F(EndToEnd, TheCheckShowsTheTerminalsIdentity) {
+TEST_F(CfgUploadEndToEnd, TheCheckShowsTheTerminalsIdentity) {
     TerminalInfo info;
     EXPECT_EQ(CheckTerminalConnection(terminal.Port(), &info), 0);
     const auto messages = prompt.Messages();
@@ -101,7 +101,7 @@ TEST_F(EndToEnd, TheCheckShowsTheTerminalsIdentity) {
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Ошибка! Не удается открыть порт!")});
 }
 
-TEST_F(EndToEnd, TheUpdatersExitCodes) {
+TEST_F(CfgUploadEndToEnd, TheUpdatersExitCodes) {
     ASSERT_TRUE(dir.Write(QStringLiteral("file.db"), QByteArray("SQLite format 3\0 and more", 25)));
     const QString file = dir.File(QStringLiteral("file.db"));
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-class TerminalDatabase : public UploadFixture {
+class CfgUploadDatabase : public UploadFixture {
 protected:
     // Builds into `path` (a new temporary file when empty); the built file is
     // then open in `built`.
@@ -34,7 +34,7 @@ protected:
     QString temporary;
 };
 
-TEST_F(TerminalDatabase, HoldsTheWholeConfigurationAndTheThreeTablesOfTheTerminal) {
+TEST_F(CfgUploadDatabase, HoldsTheWholeConfigurationAndTheThreeTablesOfTheTerminal) {
     OpenProject(QStringLiteral("shop.v1/Склад 1.kxc"));
     WriteOperations(QStringLiteral("1;1;Приемка;1;2000000000015\r\n"));
     const QStringList before = KxTempFiles();
@@ -68,7 +68,7 @@ TEST_F(TerminalDatabase, HoldsTheWholeConfigurationAndTheThreeTablesOfTheTermina
                   "multiplier INTEGER,oper_barcode VARCHAR(40),popup_advinfo_mode TEXT DEFAULT \"\")")});
 }
 
-TEST_F(TerminalDatabase, StartOperationAndAProjectNameWithAnApostrophe) {
+TEST_F(CfgUploadDatabase, StartOperationAndAProjectNameWithAnApostrophe) {
     OpenProject(QStringLiteral("O'Brien's.kxc"));
     QString path = dir.File(QStringLiteral("out.db"));
     ASSERT_TRUE(Build(&path, 7));
@@ -77,7 +77,7 @@ TEST_F(TerminalDatabase, StartOperationAndAProjectNameWithAnApostrophe) {
     EXPECT_EQ(TableRows(built, QStringLiteral("ps_engine_vars")), QStringList{QStringLiteral("1|7|-1|-1|-1|")});
 }
 
-TEST_F(TerminalDatabase, OperationsLinesBecomeRowsWithTheirBindings) {
+TEST_F(CfgUploadDatabase, OperationsLinesBecomeRowsWithTheirBindings) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral(
         "1;2;Приемка;1;200\r\n"              // five fields: no pop-up mode (NULL)
@@ -101,7 +101,7 @@ TEST_F(TerminalDatabase, OperationsLinesBecomeRowsWithTheirBindings) {
     EXPECT_TRUE(prompt.Messages().isEmpty());
 }
 
-TEST_F(TerminalDatabase, DuplicateOperationIdsFailWithTheDatabaseError) {
+TEST_F(CfgUploadDatabase, DuplicateOperationIdsFailWithTheDatabaseError) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral("1;1;A;1;200\r\n1;1;B;1;201\r\n"));
     QString path = dir.File(QStringLiteral("out.db"));
@@ -113,7 +113,7 @@ TEST_F(TerminalDatabase, DuplicateOperationIdsFailWithTheDatabaseError) {
     EXPECT_TRUE(messages[0].text.contains(QLatin1String("UNIQUE"))) << messages[0].text.toStdString();
 }
 
-TEST_F(TerminalDatabase, MissingOperationsFileGivesAnEmptyTableAndNoWarning) {
+TEST_F(CfgUploadDatabase, MissingOperationsFileGivesAnEmptyTableAndNoWarning) {
     OpenProject(QStringLiteral("p.kxc"));
     ASSERT_FALSE(QFile::exists(OperationsFile()));
     EXPECT_TRUE(ValidateOperationsDirectory());
@@ -124,7 +124,7 @@ TEST_F(TerminalDatabase, MissingOperationsFileGivesAnEmptyTableAndNoWarning) {
     EXPECT_TRUE(prompt.Messages().isEmpty());
 }
 
-TEST_F(TerminalDatabase, AnExistingFileIsReplacedAndOneThatCannotBeIsReported) {
+TEST_F(CfgUploadDatabase, AnExistingFileIsReplacedAndOneThatCannotBeIsReported) {
     OpenProject(QStringLiteral("p.kxc"));
     QString path = dir.File(QStringLiteral("old.db"));
     ASSERT_TRUE(dir.Write(QStringLiteral("old.db"), "not a database at all"));
@@ -140,7 +140,7 @@ TEST_F(TerminalDatabase, AnExistingFileIsReplacedAndOneThatCannotBeIsReported) {
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/inside")).isDir());
 }
 
-TEST_F(TerminalDatabase, WithoutAConfigurationNothingIsTouched) {
+TEST_F(CfgUploadDatabase, WithoutAConfigurationNothingIsTouched) {
     ASSERT_TRUE(dir.Write(QStringLiteral("keep.db"), "precious"));
     QString path = dir.File(QStringLiteral("keep.db"));
     EXPECT_FALSE(BuildTerminalDatabase(model, &path, -1));
@@ -148,7 +148,7 @@ TEST_F(TerminalDatabase, WithoutAConfigurationNothingIsTouched) {
     EXPECT_EQ(dir.Read(QStringLiteral("keep.db")), QByteArray("precious"));
 }
 
-TEST_F(TerminalDatabase, ValidationWarnsOnceAboutTheFirstLineWithoutFiveFields) {
+TEST_F(CfgUploadDatabase, ValidationWarnsOnceAboutTheFirstLineWithoutFiveFields) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral("1;1;A;1;200\r\n2;1;B;1;201;0\r\n"));
     EXPECT_TRUE(ValidateOperationsDirectory());
@@ -170,7 +170,7 @@ TEST_F(TerminalDatabase, ValidationWarnsOnceAboutTheFirstLineWithoutFiveFields) 
               (QStringList{QStringLiteral("1"), QStringLiteral("4")}));
 }
 
-TEST_F(TerminalDatabase, ExportWritesTheSameDatabaseIntoTheChosenFile) {
+TEST_F(CfgUploadDatabase, ExportWritesTheSameDatabaseIntoTheChosenFile) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral("1;1;Приемка;1;200\r\n2;2;Отгрузка;1;201;1\r\n"));
     const QString chosen = dir.File(QStringLiteral("export/p.kxc_db"));
@@ -202,7 +202,7 @@ TEST_F(TerminalDatabase, ExportWritesTheSameDatabaseIntoTheChosenFile) {
     EXPECT_EQ(TableRows(exported, QStringLiteral("operations")).size(), 2);
 }
 
-TEST_F(TerminalDatabase, ExportCancelledFailedOrWithoutConfiguration) {
+TEST_F(CfgUploadDatabase, ExportCancelledFailedOrWithoutConfiguration) {
     // No configuration.
     EXPECT_FALSE(ExportConfiguration(model));
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Не открыта конфигурация!")});

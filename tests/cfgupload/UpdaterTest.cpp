@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(UpdaterArgumentsTest, TheCallOfTheConfiguratorAndItsVariants) {
+TEST(CfgUploadUpdaterArguments, TheCallOfTheConfiguratorAndItsVariants) {
     UpdaterArguments a;
     QString error;
     ASSERT_TRUE(ParseUpdaterArguments({"/p", "COM3", "/u", "/tmp/kx_1.tmp", "\\Application\\Orvane\\mainbase.db"}, &a,
@@ -43,7 +43,7 @@ TEST(UpdaterArgumentsTest, TheCallOfTheConfiguratorAndItsVariants) {
     }
 }
 
-class Updater : public ::testing::Test {
+class CfgUploadUpdater : public ::testing::Test {
 protected:
     void SetUp() override {
         content.resize(2 * kUpdaterChunkBytes + 1000);
@@ -70,7 +70,7 @@ protected:
     QString log;
 };
 
-TEST_F(Updater, SendsTheFileInBase64PiecesWithItsSizeAndChecksum) {
+TEST_F(CfgUploadUpdater, SendsTheFileInBase64PiecesWithItsSizeAndChecksum) {
     EXPECT_EQ(Run(), UpdaterExit::kOk) << log.toStdString();
     const QStringList wire = link.Wire();
     ASSERT_GE(wire.size(), 9);
@@ -92,7 +92,7 @@ TEST_F(Updater, SendsTheFileInBase64PiecesWithItsSizeAndChecksum) {
     EXPECT_EQ(link.Count(QStringLiteral("SendCommand(FPA)")), 0);
 }
 
-TEST_F(Updater, UsbIsTheTerminalsUsbDeviceAndAnEmptyFileStillGoes) {
+TEST_F(CfgUploadUpdater, UsbIsTheTerminalsUsbDeviceAndAnEmptyFileStillGoes) {
     args.port = QStringLiteral("USB");
     ASSERT_TRUE(dir.Write(QStringLiteral("empty"), QByteArray()));
     args.file = dir.File(QStringLiteral("empty"));
@@ -102,7 +102,7 @@ TEST_F(Updater, UsbIsTheTerminalsUsbDeviceAndAnEmptyFileStillGoes) {
     EXPECT_TRUE(link.Wire().contains(QStringLiteral("SendData(0;00000000)")));
 }
 
-TEST_F(Updater, TheTerminalsAnswerDecides) {
+TEST_F(CfgUploadUpdater, TheTerminalsAnswerDecides) {
     link.AnswerAfter(QStringLiteral("FPE"), {QStringLiteral("ERR;2;Файл искажен при передаче")});
     EXPECT_EQ(Run(), UpdaterExit::kRefused);
     EXPECT_TRUE(log.contains(QStringLiteral("Файл искажен при передаче")));
@@ -118,7 +118,7 @@ TEST_F(Updater, TheTerminalsAnswerDecides) {
     EXPECT_TRUE(link.Balanced());
 }
 
-TEST_F(Updater, EmptyAnswersAreWaitedForOnlyABoundedTime) {
+TEST_F(CfgUploadUpdater, EmptyAnswersAreWaitedForOnlyABoundedTime) {
     link.AnswerAfter(QStringLiteral("FPE"), {QString(), QString(), QStringLiteral("OK;%1").arg(content.size())});
     EXPECT_EQ(Run(), UpdaterExit::kOk);
     EXPECT_EQ(link.Count(QStringLiteral("Receive")), 3);
@@ -132,7 +132,7 @@ TEST_F(Updater, EmptyAnswersAreWaitedForOnlyABoundedTime) {
     EXPECT_TRUE(link.Balanced());
 }
 
-TEST_F(Updater, EveryFailureHasItsCodeAndLeavesNothingOpen) {
+TEST_F(CfgUploadUpdater, EveryFailureHasItsCodeAndLeavesNothingOpen) {
     struct Case {
         const char* call;
         int occurrence;
@@ -163,7 +163,7 @@ TEST_F(Updater, EveryFailureHasItsCodeAndLeavesNothingOpen) {
     }
 }
 
-TEST_F(Updater, AFileThatCannotBeReadStopsBeforeTheLink) {
+TEST_F(CfgUploadUpdater, AFileThatCannotBeReadStopsBeforeTheLink) {
     args.file = dir.File(QStringLiteral("missing.db"));
     EXPECT_EQ(Run(), UpdaterExit::kFileUnreadable);
     args.file = dir.Path();  // a folder
