@@ -61,6 +61,9 @@ public:
     bool FillOperationTypeCombo(IComboBox& combo, const QString& currentName);
     bool GetOperationTypeName(const QString& id, QString* name) override;
     bool GetOperationTypeId(const QString& name, QString* id) override;
+    // Every operation type name in the order the type list of the directory
+    // editor shows them.
+    QStringList GetOperationTypeNameList() override;
     bool GetChoiceName(int point, QString* name);
     bool SetChoiceName(int point, const QString& name);
 

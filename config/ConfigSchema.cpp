@@ -276,6 +276,12 @@ bool CConfigModel::FillOperationTypeCombo(IComboBox& combo, const QString& curre
     }
 }
 
+QStringList CConfigModel::GetOperationTypeNameList() {
+    CComboItems names;
+    FillOperationTypeCombo(names, QString());
+    return names.items;
+}
+
 bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
     try {
         QStringList row;

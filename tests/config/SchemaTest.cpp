@@ -149,6 +149,10 @@ TEST_F(Schema, OperationTypeComboSelectsTheLastEqualNameOrTheFirst) {
     combo.Clear();
     EXPECT_TRUE(model.FillOperationTypeCombo(combo, "Нет такого"));
     EXPECT_EQ(combo.current, 0);
+
+    // The directory editor's type list asks through the directory interface.
+    IOperationTypeNames& names = model;
+    EXPECT_EQ(names.GetOperationTypeNameList(), QStringList({"Приемка", "Отгрузка"}));
 }
 
 TEST_F(Schema, LookupsOnABrokenWorkingCopyShowTheErrorAndAnswerNo) {
