@@ -3,7 +3,7 @@
 Python's csv module and the sqlite3 shell's .import on the same rows.
 
 Usage: bench/directories/run_bench.py [build-dir] [line counts...]
-       (defaults: build-dirs, 100000 1000000)
+       (defaults: build, 100000 1000000)
 Prints figures only; nothing here is a pass/fail test.
 """
 import filecmp
@@ -15,11 +15,11 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--generate" else os.path.join(ROOT, "build-dirs")
+BUILD = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--generate" else os.path.join(ROOT, "build")
 if not os.path.isabs(BUILD):
     BUILD = os.path.join(ROOT, BUILD)
 COUNTS = [int(a) for a in sys.argv[2:] if a.isdigit()] or [100_000, 1_000_000]
-PROGRAM = os.path.join(BUILD, "bin", "kx_bench_directories")
+PROGRAM = os.path.join(BUILD, "bench-bin", "kx_bench_directories")
 
 WORDS = ["Молоко", "Кефир", "Сыр", "Хлеб", "Крупа", "Масло", "Сок", "Чай", "Конфеты", "Яблоки",
          "Сметана", "Творог", "Колбаса", "Печенье", "Вода"]
