@@ -154,6 +154,8 @@ private:
     int NewOperationTypePosition();
     bool MoveOperationType(CParamTree& tree, QStandardItem* item, QString* id, bool up);
     bool AfterOperationTypeChange(CParamTree& tree, bool done, const QString& id);
+    // CheckOperationTypeName with its messages: true when `name` is free.
+    bool AcceptOperationTypeName(const QString& name);
 
     SQLite3::CSQLiteConnection m_working;
     SQLite3::CSQLiteConnection m_template;

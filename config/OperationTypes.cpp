@@ -226,19 +226,23 @@ bool CConfigModel::AfterOperationTypeChange(CParamTree& tree, bool done, const Q
     return true;
 }
 
+bool CConfigModel::AcceptOperationTypeName(const QString& name) {
+    switch (CheckOperationTypeName(name)) {
+    case 0: return true;
+    case 1:
+        Prompt().Warning(QStringLiteral("Тип операции с таким именем уже существует!"), kCaptionError);
+        return false;
+    case 2: Prompt().Warning(QStringLiteral("Зарезервированное имя!"), kCaptionError); return false;
+    default: return false;  // the lookup failed and has shown why
+    }
+}
+
 bool CConfigModel::OnAddOperationType(CParamTree& tree, const NameInput& input) {
     if (!RequireConfiguration()) return false;
     QString name;
     if (!input || !input(QStringLiteral("Новый тип операции"), QStringLiteral("Введите название:"), &name))
         return false;
-    switch (CheckOperationTypeName(name)) {
-    case 0: break;
-    case 1:
-        Prompt().Warning(QStringLiteral("Тип операции с таким именем уже существует!"), kCaptionError);
-        return false;
-    case 2: Prompt().Warning(QStringLiteral("Зарезервированное имя!"), kCaptionError); return false;
-    default: return false;
-    }
+    if (!AcceptOperationTypeName(name)) return false;
     QString id;
     return AfterOperationTypeChange(tree, AddOperationType(name, &id), id);
 }
@@ -255,14 +259,7 @@ bool CConfigModel::OnCopyOperationType(CParamTree& tree, const NameInput& input)
     if (!input ||
         !input(QStringLiteral("Новый тип операции (копирование)"), QStringLiteral("Введите название:"), &name))
         return false;
-    switch (CheckOperationTypeName(name)) {
-    case 0: break;
-    case 1:
-        Prompt().Warning(QStringLiteral("Тип операции с таким именем уже существует!"), kCaptionError);
-        return false;
-    case 2: Prompt().Warning(QStringLiteral("Зарезервированное имя!"), kCaptionError); return false;
-    default: return false;
-    }
+    if (!AcceptOperationTypeName(name)) return false;
     QString id;
     return AfterOperationTypeChange(tree, CopyOperationType(tree, item, name, &id), id);
 }

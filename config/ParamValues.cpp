@@ -192,15 +192,7 @@ bool CConfigModel::CommitParamValue(const QString& text) {
             // Renaming an operation type: the name must stay unique and may not
             // be the reserved one, or the directories could no longer tell the
             // types apart.
-            if (text != info.operationName) {
-                const int check = CheckOperationTypeName(text);
-                if (check == 1)
-                    Prompt().Warning(QStringLiteral("Тип операции с таким именем уже существует!"),
-                                     QStringLiteral("Ошибка!"));
-                else if (check == 2)
-                    Prompt().Warning(QStringLiteral("Зарезервированное имя!"), QStringLiteral("Ошибка!"));
-                if (check != 0) return false;
-            }
+            if (text != info.operationName && !AcceptOperationTypeName(text)) return false;
             m_working.Exec(Format(u"UPDATE ParamsValue SET value = '%s' WHERE OperTypeID = '%s' AND place_id = "
                                   u"'listparams_operation' AND param_id = 'oper_type'",
                                   {text, info.operationTypeId}));
