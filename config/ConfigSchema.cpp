@@ -42,13 +42,7 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
 }
 
 CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
-    if (!db.IsOpen()) return;
-    bool autocommit = false;
-    {
-        std::lock_guard guard(db.Lock());
-        autocommit = sqlite3_get_autocommit(db.Handle()) != 0;
-    }
-    if (!autocommit) return;
+    if (!db.IsOpen() || db.InTransaction()) return;
     try {
         db.Exec(QStringLiteral("BEGIN"));
         m_began = true;
