@@ -12,6 +12,14 @@ CSettingsPaths CSettingsPaths::ForProgramFolder(const QString& programFolder) {
     return paths;
 }
 
+CSettingsPaths CSettingsPaths::ForLayout(const CInstallLayout& layout) {
+    CSettingsPaths paths;
+    paths.programFolder = layout.programFolder;
+    paths.loaderSettings = layout.loaderSettings;
+    paths.configSettings = layout.configSettings;
+    return paths;
+}
+
 CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
     const QString section = QString::fromLatin1(kSettingsSection);
     CExchangeSettings s;

@@ -45,7 +45,8 @@ public:
     const QString& ProjectPath() const { return m_projectPath; }
     const QString& WorkingPath() const { return m_workingPath; }
     const QString& TemplatePath() const { return m_templatePath; }
-    // The template LoadConfigFileFMT opens; empty: KXConfigFMT.db in the program folder.
+    // The template LoadConfigFileFMT opens; empty: the template of the install
+    // layout (KXConfigFMT.db in the program folder when portable).
     void SetTemplateLocation(const QString& path) { m_templateLocation = path; }
     QString TemplateLocation() const;
     // The exporter of the terminal database and the tests read the working copy.

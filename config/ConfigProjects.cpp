@@ -5,7 +5,7 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
+#include "platform/InstallLayout.h"
 #include "platform/Prompt.h"
 #include "platform/TempFiles.h"
 #include "storage/CopyTables.h"
@@ -22,7 +22,6 @@ namespace {
 const QString kCaptionError = QStringLiteral("Ошибка!");
 const QString kCaptionLoader = QStringLiteral("Конфигуратор прошивки");
 const QString kNotOpen = QStringLiteral("Не открыта конфигурация!");
-const QString kTemplateName = QStringLiteral("KXConfigFMT.db");
 
 FileDialogRequest ProjectDialog(const QString& title) {
     FileDialogRequest request;
@@ -61,7 +60,7 @@ bool SameFile(const QString& a, const QString& b) {
 bool CConfigModel::IsConfigurationOpen() const { return m_working.IsOpen() && !m_projectPath.isEmpty(); }
 
 QString CConfigModel::TemplateLocation() const {
-    return m_templateLocation.isEmpty() ? ProgramFolder() + kTemplateName : m_templateLocation;
+    return m_templateLocation.isEmpty() ? TemplateFile() : m_templateLocation;
 }
 
 bool CConfigModel::RequireConfiguration() {
@@ -71,7 +70,7 @@ bool CConfigModel::RequireConfiguration() {
 }
 
 void CConfigModel::RememberProject(const QString& path) {
-    Profile::WriteString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+    Profile::WriteString(LoaderSettingsFile(), QStringLiteral("kxloader.exe"),
                          QStringLiteral("config"), path);
 }
 
@@ -285,7 +284,7 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
     if (closeResult) *closeResult = 0;
     try {
         const QString remembered =
-            Profile::ReadString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+            Profile::ReadString(LoaderSettingsFile(), QStringLiteral("kxloader.exe"),
                                 QStringLiteral("config"));
         if (!IsLibraryLoaded()) {
             Prompt().Error(QStringLiteral("SQLite: Неудачная инициализация библиотеки!\n\nПриложение будет закрыто!"),

@@ -2,7 +2,7 @@
 
 #include "exchange/ExchangeCodes.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
+#include "platform/InstallLayout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,7 +38,7 @@ QString RegisteredComponentLibrary(const QString& programFolder) {
 }
 
 bool CRegistryParlinkProvider::FindComponent() {
-    m_library = RegisteredComponentLibrary(ProgramFolder());
+    m_library = RegisteredComponentLibrary(ComponentFolder());
     return !m_library.isEmpty();
 }
 
