@@ -13,7 +13,9 @@ InformationSwitch FindInformationSwitch(const QStringList& arguments) {
 }
 
 QString VersionText() {
+    // The same numbers the about box shows: the build number only when set.
     QString text = QStringLiteral("kxloader (KXConfig) %1").arg(QStringLiteral(KX_VERSION_TEXT));
+    if (KX_VERSION_BUILD != 0) text += QStringLiteral(".%1").arg(KX_VERSION_BUILD);
     const QString special = QStringLiteral(KX_VERSION_SPECIAL_BUILD);
     if (!special.isEmpty()) text += QLatin1Char(' ') + special;
     return text + QLatin1Char('\n');

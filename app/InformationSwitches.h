@@ -13,7 +13,8 @@ enum class InformationSwitch { None, Help, Version };
 // The first --help or --version among the arguments after the program name.
 InformationSwitch FindInformationSwitch(const QStringList& arguments);
 
-// "kxloader (KXConfig) 1.0.0", with the special-build text when there is one.
+// "kxloader (KXConfig) 1.0.0" (1.0.0.N with a build number), with the
+// special-build text when there is one.
 QString VersionText();
 // Usage, the switches of /h, and where this installation keeps its files.
 QString UsageText(const CInstallLayout& layout);

@@ -178,8 +178,9 @@ TEST_F(Installed, HelpAndVersionNeedNoSettings) {
     const RunResult version = Run({"--version"});
     EXPECT_EQ(version.code, 0);
     const QString special = KX_VERSION_SPECIAL_BUILD;
-    EXPECT_EQ(version.out,
-              QString("kxloader (KXConfig) %1%2\n").arg(KX_VERSION_TEXT, special.isEmpty() ? "" : " " + special));
+    EXPECT_EQ(version.out, QString("kxloader (KXConfig) %1%2%3\n")
+                               .arg(KX_VERSION_TEXT, KX_VERSION_BUILD ? QString(".%1").arg(KX_VERSION_BUILD) : "",
+                                    special.isEmpty() ? "" : " " + special));
     EXPECT_TRUE(version.err.isEmpty()) << version.err.toStdString();
 
     const RunResult help = Run({"--help"});
