@@ -1,0 +1,20 @@
+#include "ui/config/DialogUnits.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+
+CDialogUnits::CDialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    // The average width over the 52 Latin letters, as dialog units are defined.
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    m_baseX = qMax(1, (metrics.horizontalAdvance(letters) / 26 + 1) / 2);
+    m_baseY = qMax(1, metrics.height());
+}
+
+QFont ConfiguratorFont(const QFont& requested) {
+    if (QFontDatabase::hasFamily(requested.family())) return requested;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    if (requested.pointSizeF() > 0) font.setPointSizeF(requested.pointSizeF());
+    return font;
+}
