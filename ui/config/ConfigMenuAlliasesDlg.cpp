@@ -27,20 +27,9 @@ CConfigMenuAlliasesDlg::CConfigMenuAlliasesDlg(CConfigModel& model, const QFont&
         m_boxes[i] = box;
     }
 
-    auto* yes = new QPushButton(QStringLiteral("Да"), this);
-    yes->setObjectName(QStringLiteral("id1"));
-    yes->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("id2"));
-    cancel->setAutoDefault(false);
+    QPushButton* yes = nullptr;
+    QHBoxLayout* buttons = YesCancelButtons(this, du, &yes);
     connect(yes, &QPushButton::clicked, this, &CConfigMenuAlliasesDlg::OnYes);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    for (QPushButton* button : {yes, cancel}) {
-        button->setMinimumSize(du.Size(50, 14));
-        buttons->addWidget(button);
-    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(du.X(7), du.Y(7), du.X(7), du.Y(7));

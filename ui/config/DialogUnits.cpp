@@ -1,8 +1,10 @@
 #include "ui/config/DialogUnits.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
+#include <QDialog>
 #include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QPushButton>
 
 CDialogUnits::CDialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
@@ -17,4 +19,22 @@ QFont ConfiguratorFont(const QFont& requested) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     if (requested.pointSizeF() > 0) font.setPointSizeF(requested.pointSizeF());
     return font;
+}
+
+QHBoxLayout* YesCancelButtons(QDialog* dialog, const CDialogUnits& units, QPushButton** yes) {
+    auto* accept = new QPushButton(QStringLiteral("Да"), dialog);
+    accept->setObjectName(QStringLiteral("id1"));
+    accept->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Отмена"), dialog);
+    cancel->setObjectName(QStringLiteral("id2"));
+    cancel->setAutoDefault(false);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    for (QPushButton* button : {accept, cancel}) {
+        button->setMinimumSize(units.Size(50, 14));
+        row->addWidget(button);
+    }
+    if (yes) *yes = accept;
+    return row;
 }

@@ -3,6 +3,7 @@
 // their layouts were drawn in: a horizontal unit is a quarter of the font's
 // average character width, a vertical unit an eighth of its height. Layouts
 // built with these sizes keep their proportions on any font and screen.
+// Also the font and the button row the configurator's dialogs share.
 
 #include <QFont>
 #include <QSize>
@@ -19,6 +20,14 @@ private:
     int m_baseX = 0;
     int m_baseY = 0;
 };
+
+class QDialog;
+class QHBoxLayout;
+class QPushButton;
+
+// The right-aligned "Да" (default, id 1) and "Отмена" (id 2) buttons of a
+// small dialog; "Отмена" rejects, "Да" is for the caller to connect.
+QHBoxLayout* YesCancelButtons(QDialog* dialog, const CDialogUnits& units, QPushButton** yes);
 
 // The configurator's font: the given one when the desktop has its family
 // ("Tahoma" on a Windows desktop), otherwise the desktop's own sans font at

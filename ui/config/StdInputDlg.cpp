@@ -29,14 +29,9 @@ CStdInputDlg::CStdInputDlg(const QString& title, const QString& prompt, const QS
     m_edit->setMinimumWidth(du.X(160));
     label->setBuddy(m_edit);
 
-    auto* yes = new QPushButton(QStringLiteral("Да"), this);
-    yes->setObjectName(QStringLiteral("id1"));
-    yes->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("id2"));
-    cancel->setAutoDefault(false);
+    QPushButton* yes = nullptr;
+    QHBoxLayout* buttons = YesCancelButtons(this, du, &yes);
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* grid = new QGridLayout(this);
     grid->setHorizontalSpacing(du.X(7));
@@ -45,12 +40,6 @@ CStdInputDlg::CStdInputDlg(const QString& title, const QString& prompt, const QS
     grid->addWidget(picture, 0, 0, 2, 1, Qt::AlignTop);
     grid->addWidget(label, 0, 1);
     grid->addWidget(m_edit, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    for (QPushButton* button : {yes, cancel}) {
-        button->setMinimumSize(du.Size(50, 14));
-        buttons->addWidget(button);
-    }
     grid->addLayout(buttons, 2, 0, 1, 2);
     m_edit->setFocus();
 }
