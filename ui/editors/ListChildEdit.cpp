@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextDocument>
@@ -115,4 +116,14 @@ void CListChildEdit::insertFromMimeData(const QMimeData* source) {
         return;
     }
     QPlainTextEdit::insertFromMimeData(source);
+}
+
+// Text composed by an input method is typing too.
+void CListChildEdit::inputMethodEvent(QInputMethodEvent* event) {
+    if (!Accepts(event->commitString())) {
+        Refuse();
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(event);
 }

@@ -36,6 +36,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     bool Accepts(const QString& typed) const;
