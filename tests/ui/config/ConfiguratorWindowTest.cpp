@@ -4,6 +4,8 @@
 
 #include "tests/ui/config/ConfiguratorFixture.h"
 #include "ui/config/StdInputDlg.h"
+#include "ui/main/AboutDlg.h"
+#include "ui/main/FileVersionInfo.h"
 #include "ui/editors/DoubleBufferTreeCtrl.h"
 #include "ui/editors/ListChildEdit.h"
 
@@ -42,6 +44,16 @@ TEST_F(Configurator, OpensOnTheProjectAndLeavesWithOneQuestionWhenNothingChanged
     // The operation choices come from the project's own operations file.
     EXPECT_EQ(ProjectScalar(templatePath, "SELECT name FROM combosource_operations WHERE id = 4"), "Списание брака");
     EXPECT_TRUE(prompt.Messages().isEmpty());
+
+    // "Помощь" → "О конфигураторе": the about box with the program version.
+    QString version;
+    WhenModal<CAboutDlg>([&version](CAboutDlg* about) {
+        version = about->findChild<QLabel*>("versionText")->text();
+        about->accept();
+    });
+    Trigger("id32791");
+    EXPECT_EQ(version, CFileVersionInfo().VersionText());
+    ASSERT_TRUE(Reactivate());
 
     QTest::keyClick(window.get(), Qt::Key_Escape);  // answered No
     EXPECT_TRUE(window->isVisible());
@@ -106,6 +118,11 @@ TEST_F(Configurator, SaveAsShowsTheNewPathAndSaveClearsTheChanges) {
     EXPECT_FALSE(model.IsModified());
     EXPECT_EQ(ProjectScalar(target, "SELECT value FROM ParamsValue WHERE param_id = 'p_terminal_name'"), "Копия");
     EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join('\n').toStdString();
+
+    // Without an open configuration the terminal menu cannot be edited.
+    model.Close();
+    Trigger("id32771");
+    EXPECT_EQ(prompt.Texts(), QStringList({"Не открыта конфигурация!"}));
 }
 
 TEST_F(Configurator, OperationTypeButtonsAskForANameAndDefaultsRefreshTheList) {
