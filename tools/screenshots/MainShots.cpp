@@ -7,6 +7,7 @@
 #include "tools/screenshots/Screenshots.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/exchange/LoadConfigToTerminalDlg.h"
+#include "ui/exchange/TransferAnimation.h"
 #include "ui/exchange/UploadingDirDlg.h"
 #include "ui/main/DirsDlg.h"
 
@@ -92,5 +93,9 @@ KX_SCREENSHOT(config_upload) {
     CConfigModel model;
     if (!model.LoadConfigFileFMT()) return false;
     CLoadConfigToTerminalDlg upload(model, QStringLiteral("COM1"));
+    // A page half-way, as while the updater works.
+    auto* animation = upload.findChild<CTransferAnimation*>();
+    animation->Play();
+    for (int i = 0; i < 300 && animation->Frame() != 6; ++i) Wait(5);
     return context.Save(&upload, QStringLiteral("config_upload"));
 }

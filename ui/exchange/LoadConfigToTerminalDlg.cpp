@@ -26,10 +26,12 @@ CLoadConfigToTerminalDlg::CLoadConfigToTerminalDlg(CConfigModel& model, const QS
     top->addWidget(m_animation);
     auto* right = new QVBoxLayout;
     m_progress = MakeProgressBar(this, QStringLiteral("progress"));
+    m_progress->setMinimumWidth(160);
     right->addWidget(m_progress);
     auto* load = new QPushButton(QStringLiteral("Загрузка"), this);
     load->setObjectName(QStringLiteral("loadButton"));
     right->addWidget(load);
+    right->addStretch(1);
     top->addLayout(right, 1);
     layout->addLayout(top);
 

@@ -16,7 +16,7 @@ public:
     bool IsPlaying() const { return m_timer.isActive(); }
     int Frame() const { return m_frame; }
 
-    QSize sizeHint() const override { return {96, 64}; }
+    QSize sizeHint() const override { return {200, 72}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

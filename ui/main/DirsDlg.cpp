@@ -162,7 +162,7 @@ void CDirsDlg::BuildControls() {
     m_upload->setEnabled(false);
     connect(m_upload, &QPushButton::clicked, this, &CDirsDlg::OnUploadDirectories);
     grid->addWidget(m_upload, line, 2);
-    middle->addWidget(directories, 3);
+    middle->addWidget(directories, 3, Qt::AlignTop);
 
     auto* right = new QVBoxLayout;
     middle->addLayout(right, 2);
@@ -232,7 +232,8 @@ void CDirsDlg::BuildControls() {
     bottom->addWidget(exit);
     layout->addLayout(bottom);
 
-    resize(DialogUnits(QFontMetrics(m_font), 351, 291).expandedTo(sizeHint()));
+    // The width of the dialog units; the height the controls need.
+    resize(qMax(DialogUnits(QFontMetrics(m_font), 351, 291).width(), sizeHint().width()), sizeHint().height());
 }
 
 void CDirsDlg::showEvent(QShowEvent* event) {
