@@ -67,10 +67,14 @@ TEST_F(ExchangeWindows, ThreeChosenDirectoriesReachTheTerminalByteForByte) {
     for (int id : {1018, 1025, 1028}) Click(id);
 
     QList<QPair<int, int>> lower;  // value, range end of the lower bar
+    int upperRange = 0;            // the largest range of the upper bar
     bool refusedToClose = false;
     const auto shown = OnShow<CUploadingDirDlg>([&](CUploadingDirDlg* upload) {
         auto* bar = upload->findChild<QProgressBar*>(QStringLiteral("id1025"));
         QObject::connect(bar, &QProgressBar::valueChanged, [&lower, bar](int v) { lower << qMakePair(v, bar->maximum()); });
+        auto* upper = upload->findChild<QProgressBar*>(QStringLiteral("id1026"));
+        QObject::connect(upper, &QProgressBar::valueChanged,
+                         [&upperRange, upper](int) { upperRange = qMax(upperRange, upper->maximum()); });
         QTimer::singleShot(0, upload, [&refusedToClose, upload] {
             QTest::keyClick(upload, Qt::Key_Escape);
             upload->close();
@@ -82,6 +86,7 @@ TEST_F(ExchangeWindows, ThreeChosenDirectoriesReachTheTerminalByteForByte) {
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Справочники загружены успешно!")});
     ASSERT_GE(lower.size(), 3);
     EXPECT_EQ(lower.mid(0, 3), (QList<QPair<int, int>>{{1, 4}, {2, 4}, {3, 4}}));
+    EXPECT_EQ(upperRange, 100);
     EXPECT_EQ(Stored("directories/opers.ux3"), operations);
     EXPECT_EQ(Stored("directories/authors.ux4"), Lines(40));
     EXPECT_EQ(Stored("directories/wares.ux7"), Lines(300, 1000));
@@ -126,12 +131,18 @@ TEST_F(ExchangeWindows, NothingChosenEndsTheUploadWindowWithoutTheTerminal) {
     EXPECT_TRUE(prompt.Texts().isEmpty());
 }
 
-TEST_F(ExchangeWindows, TheJournalIsDownloadedAndShownInTheViewer) {
+TEST_F(ExchangeWindows, TheCheckShowsTheTerminalAndTheJournalIsDownloadedAndShownInTheViewer) {
     const QString first = QStringLiteral("4600001;1;5;7;3;10;Молоко;20240101 10:00:00;");
     const QString second = QStringLiteral("4600002;2;6;7;3;11;Хлеб;20240101 10:01:00;x");
     ASSERT_TRUE(state.Write(QStringLiteral("journal.txt"), Cp1251(first + "\r\n" + second + "\r\n")));
     StartTerminal();
     OpenMainWindow();
+    Click(1020);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Сведения о терминале"));
+    EXPECT_TRUE(prompt.Messages()[0].text.contains(QStringLiteral("\nDeviceID: KXE0000001\n")));
+    prompt.Clear();
+
     Click(1013);
     const QString file = CurrentDirectoryFiles().journalFile;
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Журнал выгружен в %1!").arg(file)});

@@ -191,6 +191,22 @@ TEST_F(MainWindow, LoadingTheConfigurationWithoutOperationsOpensNothing) {
     EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
 }
 
+TEST_F(MainWindow, PrintOpensTheReportAndExportWritesTheTerminalDatabase) {
+    RememberProject();
+    Open();
+    Click(1023);
+    const QString report = dir.File(QStringLiteral("demo/files/configuration.txt"));
+    EXPECT_EQ(prompt.ViewerPaths(), QStringList{report});
+    EXPECT_TRUE(ReadFileBytes(report).startsWith(Cp1251(QStringLiteral("Распечатка конфигурации: ") + project)));
+
+    const QString exported = dir.File(QStringLiteral("demo.kxc_db"));
+    prompt.QueueFileName(exported);
+    Click(1004);
+    EXPECT_EQ(prompt.FileRequests().last().initialName, project + QStringLiteral("_db"));
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("БД конфигурации экспортирована успешно.")});
+    EXPECT_TRUE(ReadFileBytes(exported).startsWith("SQLite format 3"));
+}
+
 TEST_F(MainWindow, EnterEscapeAndExitAllAskBeforeLeavingThenSaveThePortAndDropTheWorkingCopy) {
     RememberProject();
     Open();
