@@ -4,6 +4,7 @@
 //   kx_bench_main_window editor WARES_FILE   the directory editor on a wares file
 // Prints "key=value" lines for run_bench.py.
 
+#include "bench/BenchMemory.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
@@ -21,8 +22,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -31,18 +30,6 @@ public:
     bool GetOperationTypeName(const QString&, QString*) override { return false; }
     bool GetOperationTypeId(const QString&, QString*) override { return false; }
 };
-
-// The high-water mark of this process's own memory.
-double PeakRssMb() {
-    double kb = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f))
-            if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atof(line + 6);
-        std::fclose(f);
-    }
-    return kb / 1024.0;
-}
 
 double Ms(const QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
 
