@@ -71,14 +71,14 @@ const QString kSection = QString::fromLatin1(kSettingsSection);
 constexpr int kLeaveResult = 2;
 
 // The directory rows in screen order: kind, check box, label, edit button.
-struct RowSpec {
+struct DirectoryRowIds {
     int kind;
     int checkId;
     int labelId;
     int editId;
     const char* label;
 };
-constexpr RowSpec kRowSpecs[] = {
+constexpr DirectoryRowIds kDirectoryRowIdss[] = {
     {Operations, 1018, 1032, 1002, "Операции"},
     {Executors, 1025, 1033, 1005, "Исполнители"},
     {Addresses, 1026, 1034, 1006, "Адреса"},
@@ -134,20 +134,20 @@ void CDirsDlg::BuildControls() {
     auto* directories = new QGroupBox(QStringLiteral("Справочники"), this);
     auto* grid = new QGridLayout(directories);
     int line = 0;
-    for (const RowSpec& spec : kRowSpecs) {
-        Row& row = m_rows[static_cast<size_t>(spec.kind)];
-        row.kind = spec.kind;
+    for (const DirectoryRowIds& ids : kDirectoryRowIdss) {
+        Row& row = m_rows[static_cast<size_t>(ids.kind)];
+        row.kind = ids.kind;
         row.check = new QCheckBox(directories);
-        row.check->setObjectName(Id(spec.checkId));
+        row.check->setObjectName(Id(ids.checkId));
         row.check->setEnabled(false);
-        row.label = new QLabel(QString::fromUtf8(spec.label), directories);
-        row.label->setObjectName(Id(spec.labelId));
+        row.label = new QLabel(QString::fromUtf8(ids.label), directories);
+        row.label->setObjectName(Id(ids.labelId));
         row.label->setBuddy(row.check);
-        row.edit = Button(directories, QStringLiteral("Создать"), spec.editId);
+        row.edit = Button(directories, QStringLiteral("Создать"), ids.editId);
         grid->addWidget(row.check, line, 0);
         grid->addWidget(row.label, line, 1);
         grid->addWidget(row.edit, line, 2);
-        const int kind = spec.kind;
+        const int kind = ids.kind;
         connect(row.check, &QCheckBox::clicked, this, &CDirsDlg::UpdateChoice);
         connect(row.edit, &QPushButton::clicked, this, [this, kind] { OnEditDirectory(kind); });
         ++line;
