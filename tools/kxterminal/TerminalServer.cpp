@@ -25,14 +25,15 @@ constexpr qsizetype kWriteAhead = 4096;
 
 }  // namespace
 
-CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud)
-    : m_line(line), m_state(state), m_baud(baud) {}
+CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion)
+    : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion) {}
 
 int CTerminalServer::Run(int stopFd) {
     Link::EndpointConfig config;
     // Nobody may be listening between sessions: stop repeating after a while
     // and resume when the program is heard again.
     config.maxSilentTimeouts = 6;
+    config.capabilities.maxVersion = static_cast<std::uint8_t>(m_protocolVersion < 2 ? 1 : Link::kProtocolVersion);
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -134,10 +135,22 @@ int CTerminalServer::Run(int stopFd) {
         endpoint.Feed(buffer.data(), n, now);
         if (endpoint.TakeNewSession()) {
             endSession();
-            device.BeginSession();
+            const Link::TextCoding coding = endpoint.Features().codePage == Link::kCodePageWindows1251
+                                                ? Link::TextCoding::Windows1251
+                                                : Link::TextCoding::Utf8;
+            parser.SetTextCoding(coding);
+            device.BeginSession(coding);
             inSession = true;
             const CScenario& s = device.Scenario();
-            endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame);
+            endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame, s.corruptSentStream);
+        }
+        if (inSession && endpoint.StreamFailed()) {
+            // What came after this point cannot be trusted: the session ends
+            // here (an unfinished load is dropped) and the terminal stays
+            // silent until the program starts a new one.
+            m_state.Log(QStringLiteral("? corrupt stream"));
+            endSession();
+            continue;
         }
         const CScenario& s = device.Scenario();
         if (inSession && s.exitAfterFrames > 0 && endpoint.ReceivedDataFrames() >= s.exitAfterFrames) {
