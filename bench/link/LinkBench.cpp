@@ -7,7 +7,9 @@
 //   - CPU time of the program and of the emulator per megabyte of stored
 //     records (Windows-1251 with CR LF, as the files keep them);
 //   - with the emulator paced to 115,200 baud: stored bytes per second, and
-//     the wire's payload share of the line's 11,520 bytes per second.
+//     the wire's payload share of the line's 11,520 bytes per second; the
+//     updater's file transfer of the template database (an SQLite file like
+//     the terminal's own database).
 //
 //   link_bench [--records N] [--journal N] [--baud-records N] [--baud-records-v1 N]
 //   link_bench --long-upload N     only the paced upload of N wares records
@@ -17,6 +19,7 @@
 #include "bench/link/BenchRecords.h"
 #include "components/parlink/ParlinkX2.h"
 #include "platform/CodePage.h"
+#include "tools/kxupdate_pc/Updater.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -245,8 +248,35 @@ void PrintPaced(const char* what, const RunResult& r) {
     PrintFigure(v + QStringLiteral("payload share of 11520 bytes/s"), 100.0 * (r.payload / r.seconds) / 11520.0, "%",
                 "(payload = record text in UTF-8)");
     PrintFigure(v + QStringLiteral("wire share of 11520 bytes/s"), 100.0 * (r.wire / r.seconds) / 11520.0, "%");
+    // Repeats in the records' direction: the program's for an upload, the
+    // terminal's (seen as duplicates and frames beyond a gap) for a journal.
+    const bool upload = QLatin1String(what) != QLatin1String("journal");
     PrintFigure(v + QStringLiteral("frames sent again"),
-                static_cast<double>(r.stats.dataFramesResent), "frames");
+                static_cast<double>(upload ? r.stats.dataFramesResent
+                                           : r.stats.duplicateFrames + r.stats.outOfOrderFrames),
+                "frames");
+}
+
+// The configuration updater's transfer of one file, as kxupdate_pc sends it.
+RunResult FileTransfer(const CEmulator& emulator, const QString& path) {
+    RunResult r;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return r;
+    const QByteArray content = file.readAll();
+    r.stored = content.size();
+    CParlinkX2 link{QString()};
+    if (!Connect(link, emulator.Port())) return r;
+    QElapsedTimer t;
+    t.start();
+    QString log;
+    r.ok = SendFileOverLink(link, content, QStringLiteral("\\Application\\Orvane\\mainbase.db"), &log) ==
+           UpdaterExit::kOk;
+    r.seconds = t.elapsed() / 1000.0;
+    if (!r.ok) std::fprintf(stderr, "file transfer failed: %s\n", qPrintable(log));
+    if (link.Session()) r.wire = static_cast<qint64>(link.Session()->Stats().wireBytesSent);
+    r.version = link.GetProtocolVersion().toInt();
+    link.ClosePort();
+    return r;
 }
 
 QStringList WareLines(int count) {
@@ -324,6 +354,13 @@ int main(int argc, char** argv) {
         const RunResult j = Journal(emulator, count);
         allOk &= j.ok;
         PrintPaced("journal", j);
+        const RunResult f = FileTransfer(emulator, QStringLiteral(KX_PROGRAM_DIR "/KXConfigFMT.db"));
+        allOk &= f.ok;
+        const QString v = QStringLiteral("115200 v%1 file transfer: ").arg(f.version);
+        PrintFigure(v + QStringLiteral("KXConfigFMT.db bytes"), static_cast<double>(f.stored), "bytes", f.ok ? "" : "FAILED");
+        PrintFigure(v + QStringLiteral("seconds"), f.seconds, "s");
+        PrintFigure(v + QStringLiteral("wire bytes per file byte"), static_cast<double>(f.wire) / static_cast<double>(f.stored), "",
+                    "(base64 text in the link's data messages)");
     }
     return allOk ? 0 : 1;
 }

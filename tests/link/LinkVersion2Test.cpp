@@ -279,3 +279,46 @@ TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {
     EXPECT_EQ(got, notFitting);
     EXPECT_FALSE(utf8Only.Failed());
 }
+
+TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
+    // docs/link-protocol.md, "Example (version 2)".
+    const QByteArray hello = QByteArray::fromHex("4B58484D000000000A00587D4D3C2B1A02010101E304AB4F4608");
+    const QByteArray fromProgram = QByteArray::fromHex(
+        "4B58444D0000000015 00A27F060FF16870F028B52FFD0038300000500401000000 34F12A02"
+        "4B58444D01000100 1400877F0B0E6D203CA3580000C30339393851040200000 02FE572AA");
+    const QByteArray fromTerminal = QByteArray::fromHex(
+        "4B58684D000000000800 52604D3C2B1A0201E30497CFCD44"
+        "4B58444D0000010015001609060FD25AA3EE28B52FFD0038300000470401000000 72BBBA75"
+        "4B58444D010002002100 3B1E181BE57A7BCFC00000C110313BC3EEF2EEE220EA20EEE1ECE5EDF3520402000000 9D46B3C8");
+
+    CLinkEndpoint program(CLinkEndpoint::Role::Initiator);
+    program.StartSession(0x1A2B3C4D, 0);
+    QByteArray wire;
+    program.Produce(0, wire);
+    EXPECT_EQ(wire, hello);
+    program.Feed(fromTerminal.constData(), fromTerminal.size(), 1);
+    ASSERT_TRUE(program.Established());
+    ASSERT_FALSE(program.StreamFailed());
+    CMessageParser parser;
+    parser.SetTextCoding(TextCoding::Windows1251);
+    parser.Feed(program.TakeReceived());
+    QList<Message> got;
+    Message m;
+    while (parser.Next(&m)) got << m;
+    ASSERT_EQ(got.size(), 3);
+    EXPECT_EQ(got[0].type, MessageType::Pong);
+    EXPECT_EQ(got[0].id, 1u);
+    EXPECT_EQ(got[1].type, MessageType::Answer);
+    EXPECT_EQ(got[1].text, QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(got[2].type, MessageType::PollReply);
+    EXPECT_EQ(got[2].id, 2u);
+
+    CLinkEndpoint terminal(CLinkEndpoint::Role::Responder);
+    terminal.Feed(hello.constData(), hello.size(), 0);
+    EXPECT_TRUE(terminal.TakeNewSession());
+    QByteArray answer;
+    terminal.Produce(0, answer);
+    EXPECT_EQ(answer, fromTerminal.left(24));
+    terminal.Feed(fromProgram.constData(), fromProgram.size(), 1);
+    EXPECT_EQ(terminal.TakeReceived(), QByteArray::fromHex("500401000000 C303393938510402000000"));
+}
