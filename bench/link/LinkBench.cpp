@@ -11,7 +11,7 @@
 //     updater's file transfer of the template database (an SQLite file like
 //     the terminal's own database).
 //
-//   link_bench [--records N] [--journal N] [--baud-records N] [--baud-records-v1 N]
+//   link_bench [--records N] [--journal N] [--rounds N] [--baud-records N] [--baud-records-v1 N]
 //   link_bench --long-upload N     only the paced upload of N wares records
 //                                  (1,000,000: the long run, about a quarter
 //                                  of an hour)
@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -307,9 +308,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int records = 100000;
     int journalLines = 100000;
-    int baudRecords = 20000;
+    int baudRecords = 30000;
     int baudRecordsV1 = 1500;
     int longUpload = 0;
+    int rounds = 3;
     QStringList longExtra;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
@@ -318,26 +320,37 @@ int main(int argc, char** argv) {
         if (args[i] == QLatin1String("--baud-records")) baudRecords = args[i + 1].toInt();
         if (args[i] == QLatin1String("--baud-records-v1")) baudRecordsV1 = args[i + 1].toInt();
         if (args[i] == QLatin1String("--long-upload")) longUpload = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--rounds")) rounds = std::max(1, args[i + 1].toInt());
         if (args[i] == QLatin1String("--long-protocol")) longExtra = {QStringLiteral("--protocol"), args[i + 1]};
     }
     if (longUpload > 0) return LongUpload(longUpload, longExtra);
     bool allOk = true;
     const QStringList lines = WareLines(records);
 
-    std::printf("link over a pseudo-terminal (kxterminal), through the component, unpaced\n");
-    for (const char* protocol : {"1", "2"}) {
-        QTemporaryDir state;
-        CEmulator emulator;
-        if (!emulator.Start(state.path(), {QStringLiteral("--protocol"), QLatin1String(protocol)})) {
-            std::fprintf(stderr, "cannot start kxterminal\n");
-            return 1;
+    // Other work on the machine disturbs short runs: the protocols take turns
+    // and the best round of each counts.
+    std::printf("link over a pseudo-terminal (kxterminal), through the component, unpaced; best of %d rounds\n",
+                rounds);
+    RunResult best[2][2];  // [version - 1][upload, journal]
+    for (int round = 0; round < rounds; ++round) {
+        for (const char* protocol : {"1", "2"}) {
+            QTemporaryDir state;
+            CEmulator emulator;
+            if (!emulator.Start(state.path(), {QStringLiteral("--protocol"), QLatin1String(protocol)})) {
+                std::fprintf(stderr, "cannot start kxterminal\n");
+                return 1;
+            }
+            const RunResult runs[2] = {Upload(emulator, records, lines), Journal(emulator, journalLines)};
+            for (int kind = 0; kind < 2; ++kind) {
+                allOk &= runs[kind].ok;
+                RunResult& b = best[protocol[0] - '1'][kind];
+                if (b.seconds == 0 || runs[kind].seconds < b.seconds) b = runs[kind];
+            }
         }
-        const RunResult up = Upload(emulator, records, lines);
-        allOk &= up.ok;
-        PrintUnpaced("upload", up);
-        const RunResult j = Journal(emulator, journalLines);
-        allOk &= j.ok;
-        PrintUnpaced("journal", j);
+    }
+    for (const auto& version : best) {
+        PrintUnpaced("upload", version[0]);
+        PrintUnpaced("journal", version[1]);
     }
 
     std::printf("\nlink paced to 115200 baud (10 bits a byte: 11520 bytes/s each way)\n");

@@ -67,6 +67,7 @@ int CTerminalServer::Run(int stopFd) {
 
         const int fd = m_line.DataFd();
         if (fd < 0) pending.clear();
+        if (pending.isEmpty()) writePacer.Idle(now);
         if (fd >= 0 && !pending.isEmpty()) {
             const qint64 allow = std::min<qint64>(writePacer.Allowance(now), pending.size());
             if (allow > 0) {
@@ -118,8 +119,9 @@ int CTerminalServer::Run(int stopFd) {
             if (m_line.Accept()) endSession();
             continue;
         }
-        if (dataIndex < 0 || ready <= 0) continue;
-        const short ev = fds[dataIndex].revents;
+        if (dataIndex < 0) continue;
+        const short ev = ready > 0 ? fds[dataIndex].revents : 0;
+        if (wantRead && !(ev & POLLIN)) readPacer.Idle(now);
         if (!(ev & (POLLIN | POLLHUP | POLLERR))) continue;
         const qint64 want = std::min<qint64>(readPacer.Allowance(now), static_cast<qint64>(buffer.size()));
         if (want <= 0) continue;
