@@ -1,19 +1,12 @@
 #include "components/parlink/LinkCompression.h"
 
 #include "components/parlink/LinkCrc.h"
+#include "components/parlink/LinkLeb128.h"
 
 #include <zstd.h>
 
 namespace Link {
 namespace {
-
-void AppendLeb128(QByteArray& out, std::uint32_t n) {
-    while (n >= 0x80) {
-        out.append(static_cast<char>(0x80 | (n & 0x7F)));
-        n >>= 7;
-    }
-    out.append(static_cast<char>(n));
-}
 
 // Reads a LEB128 number of at most three bytes (enough for a unit's sizes).
 // 0: more bytes needed; -1: malformed; otherwise the bytes used.

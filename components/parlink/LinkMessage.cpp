@@ -1,5 +1,6 @@
 #include "components/parlink/LinkMessage.h"
 
+#include "components/parlink/LinkLeb128.h"
 #include "platform/CodePage.h"
 
 #include <cstring>
@@ -85,14 +86,6 @@ QString DecodeText(const char* data, qsizetype size) {
 
 namespace {
 
-void AppendLength(QByteArray& out, std::uint32_t n) {
-    while (n >= 0x80) {
-        out.append(static_cast<char>(0x80 | (n & 0x7F)));
-        n >>= 7;
-    }
-    out.append(static_cast<char>(n));
-}
-
 // True when every character of `text` has its own byte in `encoded` (the
 // converter writes '?' for what the page lacks, one '?' for a surrogate pair).
 bool FitsCodePage(QStringView text, const QByteArray& encoded) {
@@ -128,13 +121,13 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, T
     }
     AppendText(body, text);
     stream.append(static_cast<char>(type));
-    AppendLength(stream, static_cast<std::uint32_t>(body.size()));
+    AppendLeb128(stream, static_cast<std::uint32_t>(body.size()));
     stream.append(body);
 }
 
 void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size) {
     stream.append(static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag));
-    AppendLength(stream, static_cast<std::uint32_t>(size));
+    AppendLeb128(stream, static_cast<std::uint32_t>(size));
     stream.append(bytes, size);
 }
 
