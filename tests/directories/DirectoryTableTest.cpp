@@ -331,6 +331,35 @@ TEST_F(DirectoryTableTest, Utf8FilesAreReadAsUtf8AndWrittenBackInTheirEncoding) 
     EXPECT_EQ(SaveBytes(table), ambiguous);
 }
 
+TEST_F(DirectoryTableTest, Utf8CheckTakesWellFormedTextOnlyInAnyPieces) {
+    struct Case {
+        QByteArray bytes;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {QStringLiteral("Ёж №5 € 😀 ж").toUtf8(), true},
+        {"plain ASCII", false},                 // no multi-byte sequence: not taken as UTF-8
+        {"\xC0\x80", false},                     // overlong
+        {"\xE0\x80\xAF", false},                 // overlong
+        {"\xED\xA0\x80", false},                 // a surrogate
+        {"\xF4\x90\x80\x80", false},             // above U+10FFFF
+        {"\xD0\x96\xD0", false},                 // cut at the end
+        {Cp1251(QStringLiteral("Жук")), false},  // two Windows-1251 letters in a row
+    };
+    for (const Case& c : cases) {
+        // Whole, and cut into pieces at every position.
+        CUtf8Check whole;
+        whole.Feed(c.bytes);
+        EXPECT_EQ(whole.IsMultiByteUtf8(), c.utf8) << c.bytes.toHex().constData();
+        for (qsizetype cut = 1; cut < c.bytes.size(); ++cut) {
+            CUtf8Check pieces;
+            pieces.Feed(QByteArrayView(c.bytes).first(cut));
+            pieces.Feed(QByteArrayView(c.bytes).sliced(cut));
+            EXPECT_EQ(pieces.IsMultiByteUtf8(), c.utf8) << c.bytes.toHex().constData() << " " << cut;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // CSV import
 
