@@ -17,7 +17,10 @@ struct CSettingsPaths {
     QString loaderSettings;  // kxloader.ini
     QString configSettings;  // kxconfig.ini
 
-    // The portable layout: both files in `programFolder`.
+    // The settings of the program in `programFolder`: those of the install
+    // layout in use (CurrentInstallLayout) when it is that folder's, so the
+    // windows follow an installed program and KXLOADER_INI; else both files
+    // in the folder.
     static CSettingsPaths ForProgramFolder(const QString& programFolder);
     static CSettingsPaths ForLayout(const CInstallLayout& layout);
 };

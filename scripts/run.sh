@@ -35,6 +35,8 @@ port=$PORT
 config=$DEMO/demo.kxc
 OverwriteJournal=1
 INI
+# Every button of the main window available, "Создать" and "Редактор" included.
+printf '[kxloader.exe]\nsetedit=1\n' >"$BIN/kxconfig.ini"
 echo "Settings: $INI (port=$PORT, config=$DEMO/demo.kxc)"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${1:-}" != "--cli" ]; then
