@@ -75,7 +75,7 @@ batch() {
   step "$what"
   echo "\$ $(quoted "$PROGRAM/kxloader" "$@")"
   set +e; "$PROGRAM/kxloader" "$@"; local code=$?; set -e
-  echo "   exit code $code"
+  echo "   exit status $code"
   [ -f "$DEMO/files/errors.txt" ] && show errors.txt
   return 0
 }
