@@ -42,12 +42,16 @@ public:
           m_progress(stderr, CConsoleTransferProgress::StandardErrorIsTerminal()) {
         m_journal.showMessages = false;
         m_journal.caption.clear();
-        m_journal.transferProgress = &m_progress;
         m_journal.filterResetMarker = FilterResetMarkerFile(app.Paths.loaderSettings);
         m_upload.showMessages = false;
         m_upload.caption.clear();
         m_upload.codec = DirectoryCodec();
-        m_upload.transferProgress = &m_progress;
+        // Without a terminal to show it on, the upload need not count its
+        // records first.
+        if (m_progress.Shown()) {
+            m_journal.transferProgress = &m_progress;
+            m_upload.transferProgress = &m_progress;
+        }
     }
 
     void Run() {

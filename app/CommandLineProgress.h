@@ -15,8 +15,10 @@ public:
     CConsoleTransferProgress(std::FILE* stream, bool enabled) : m_stream(stream), m_enabled(enabled) {}
     ~CConsoleTransferProgress() override { Finish(); }
 
-    // A progress on standard error, shown when it is a terminal.
+    // Whether standard error is a terminal (the progress is then shown).
     static bool StandardErrorIsTerminal();
+    // Whether this progress draws anything at all.
+    bool Shown() const { return m_enabled; }
 
     void Begin(const QString& what, qint64 total) override;
     void Advance(qint64 done) override;
