@@ -111,7 +111,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
     const CodePage::CCodec& codec = item == UploadInfo ? infoCodec : selection.codec;
     const QString path = ItemPath(item);
     CUploadFileReader reader;
-    if (!reader.Open(path)) {
+    if (!reader.Open(path, codec)) {
         link.SendCommand(QStringLiteral("ROL"));
         return session.Fail(step.openCode, Text(step.cannotOpen),
                             QStringLiteral("cannot open the file %1: %2")
@@ -137,7 +137,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
                                 QStringLiteral("cannot read the file %1: %2").arg(path, why));
         }
         if (read == CUploadFileReader::EndOfFile) continue;
-        const QString record = codec.Decode(StripLineEnd(bytes));
+        const QString record = reader.Codec().Decode(StripLineEnd(bytes));
         if (record.isEmpty()) continue;
         if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
             reader.Close();

@@ -54,6 +54,8 @@ config=$DEMO/demo.kxc
 OverwriteJournal=1
 INI
 sed 's/^/   /' "$INI"
+# Every button of the main window available, "Создать" and "Редактор" included.
+printf '[kxloader.exe]\nsetedit=1\n' >"$PROGRAM/kxconfig.ini"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${1:-}" != "--cli" ]; then
   step "Opening the main window on the demo project (close it to end the demo)"

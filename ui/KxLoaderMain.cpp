@@ -3,8 +3,8 @@
 
 #include "app/KXConfigApp.h"
 #include "platform/ConsolePrompt.h"
-#include "ui/PlaceholderMainWindow.h"
 #include "ui/QtPrompt.h"
+#include "ui/main/DirsDlg.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -26,7 +26,11 @@ int main(int argc, char* argv[]) {
     }
 
     CKXConfigApp app;
-    app.SetInteractiveRunner(RunPlaceholderMainWindow);
+    app.SetInteractiveRunner([](CKXConfigApp&) {
+        // The main window runs modally until the user leaves.
+        CDirsDlg window(QApplication::font());
+        window.exec();
+    });
     // Arguments are taken from Qt, which decodes them with the system's locale.
     app.InitInstance(QCoreApplication::arguments());
     const int exitCode = app.ExitInstance();

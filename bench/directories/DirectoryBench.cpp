@@ -5,6 +5,7 @@
 //   kx_bench_directories count FILE        the summary count and a full line pass
 // Prints "key=value" lines for run_bench.py.
 
+#include "bench/BenchMemory.h"
 #include "directories/DirectorySummary.h"
 #include "directories/DirectoryTableModel.h"
 #include "directories/LineReader.h"
@@ -25,24 +26,6 @@ public:
     bool GetOperationTypeName(const QString&, QString*) override { return false; }
     bool GetOperationTypeId(const QString&, QString*) override { return false; }
 };
-
-// The high-water mark of this program's own memory (VmHWM starts afresh at
-// exec, unlike ru_maxrss, which keeps the parent's figure).
-double PeakRssMb() {
-    double kb = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f))
-            if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atof(line + 6);
-        std::fclose(f);
-    }
-    if (kb == 0) {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        kb = static_cast<double>(usage.ru_maxrss);
-    }
-    return kb / 1024.0;
-}
 
 double CurrentRssMb() {
     long pages = 0, resident = 0;

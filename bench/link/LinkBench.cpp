@@ -1,15 +1,25 @@
 // Figures of the link over a pseudo-terminal, driven through the component
-// the way the exchange routines drive it:
-//   - records per second uploading a 100,000-line wares directory;
-//   - lines per second downloading a 100,000-line journal;
-//   - wire bytes per payload byte in both directions;
-//   - with the emulator paced to 115,200 baud: payload bytes per second as a
-//     share of the line's 11,520 bytes per second.
+// the way the exchange routines drive it, against the emulator speaking the
+// first protocol version (plain UTF-8 stream) and the second (compressed,
+// texts in Windows-1251):
+//   - records per second uploading a wares directory, lines per second
+//     downloading a journal, unpaced;
+//   - CPU time of the program and of the emulator per megabyte of stored
+//     records (Windows-1251 with CR LF, as the files keep them);
+//   - with the emulator paced to 115,200 baud: stored bytes per second, and
+//     the wire's payload share of the line's 11,520 bytes per second; the
+//     updater's file transfer of the template database (an SQLite file like
+//     the terminal's own database).
 //
-//   link_bench [--records N] [--journal N] [--baud-bytes N]
+//   link_bench [--records N] [--journal N] [--rounds N] [--baud-records N] [--baud-records-v1 N]
+//   link_bench --long-upload N     only the paced upload of N wares records
+//                                  (1,000,000: the long run, about a quarter
+//                                  of an hour)
 
+#include "bench/link/BenchRecords.h"
 #include "components/parlink/ParlinkX2.h"
 #include "platform/CodePage.h"
+#include "tools/kxupdate_pc/Updater.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,13 +30,17 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
 class CEmulator {
 public:
     bool Start(const QString& state, const QStringList& extra) {
+        m_state = state;
         m_process.setProgram(QStringLiteral(KX_PROGRAM_DIR "/kxterminal"));
         m_process.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--pty")} + extra);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -51,39 +65,38 @@ public:
         m_process.waitForFinished(5000);
     }
     QString Port() const { return m_port; }
+    QString State() const { return m_state; }
+    qint64 Pid() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
     QString m_port;
+    QString m_state;
 };
-
-QString WareLine(int i) {
-    return QStringLiteral("%1;460%2;Товар номер %3, упаковка %4 шт;шт;%5.%6")
-        .arg(i)
-        .arg(i, 10, 10, QLatin1Char('0'))
-        .arg(i)
-        .arg(i % 24 + 1)
-        .arg(i % 1000)
-        .arg(i % 100, 2, 10, QLatin1Char('0'));
-}
-
-QString JournalLine(int i) {
-    return QStringLiteral("460%1;%2;%3;%4;%5;%6;Товар %7;20240115 12:%8:%9;")
-        .arg(i, 10, 10, QLatin1Char('0'))
-        .arg(i % 7 + 1)
-        .arg(i % 5 + 1)
-        .arg(i % 3 + 1)
-        .arg(i % 11 + 1)
-        .arg(i % 13 + 1)
-        .arg(i)
-        .arg(i % 60, 2, 10, QLatin1Char('0'))
-        .arg(i % 59, 2, 10, QLatin1Char('0'));
-}
 
 qint64 Utf8Size(const QString& s) {
     qint64 n = 0;
     for (QChar c : s) n += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : 3;
     return n;
+}
+
+// CPU seconds (user + system) of this process and of another one.
+double OwnCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpuSeconds(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name (which may hold blanks): state is 3rd, utime 14th, stime 15th.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return 0;
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
 }
 
 bool Connect(CParlinkX2& link, const QString& port) {
@@ -92,7 +105,7 @@ bool Connect(CParlinkX2& link, const QString& port) {
 
 bool WaitSync(CParlinkX2& link) {
     QString answer;
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 10000000; ++i) {
         if (link.Receive(&answer) != 1) return false;
         if (answer == QLatin1String("SYNC")) return true;
         if (!answer.isEmpty()) return false;
@@ -101,20 +114,30 @@ bool WaitSync(CParlinkX2& link) {
     return false;
 }
 
-struct UploadResult {
+struct RunResult {
     bool ok = false;
+    int version = 0;      // the protocol version the session ran
+    int records = 0;
     double seconds = 0;
-    qint64 payload = 0;  // text bytes as carried (UTF-8)
-    qint64 file = 0;     // bytes stored by the terminal (Windows-1251, CR LF)
+    qint64 payload = 0;   // record text in UTF-8
+    qint64 stored = 0;    // bytes of the stored file (Windows-1251, CR LF)
+    qint64 wire = 0;      // bytes on the line in the records' direction
+    double programCpu = 0;
+    double terminalCpu = 0;
     Link::EndpointStats stats;
 };
 
 // Sends `count` ware records the way the directory upload does (pieces of
-// 200 characters) and waits for the terminal's commit.
-UploadResult Upload(const QString& port, int count) {
-    UploadResult r;
+// 200 characters) and waits for the terminal's commit. With `lines` given the
+// records are taken from it (made beforehand, so that the CPU time is the
+// link's); otherwise made as they go.
+RunResult Upload(const CEmulator& emulator, int count, const QStringList& lines = {}) {
+    RunResult r;
+    r.records = count;
     CParlinkX2 link{QString()};
-    if (!Connect(link, port)) return r;
+    if (!Connect(link, emulator.Port())) return r;
+    const double cpu0 = OwnCpuSeconds();
+    const double term0 = ProcessCpuSeconds(emulator.Pid());
     QElapsedTimer t;
     t.start();
     link.SendCommand(QStringLiteral("303"));
@@ -122,9 +145,8 @@ UploadResult Upload(const QString& port, int count) {
     link.SendCommand(QStringLiteral("002"));
     link.SendCommand(QStringLiteral("151"));
     for (int i = 0; i < count; ++i) {
-        const QString line = WareLine(i);
+        const QString line = i < lines.size() ? lines[i] : BenchWareLine(i);
         r.payload += Utf8Size(line);
-        r.file += CodePage::ToWindows1251(line).size() + 2;
         for (qsizetype off = 0; off <= line.size(); off += 200)
             if (link.SendData(line.mid(off, 200)) != 1) return r;
     }
@@ -132,37 +154,46 @@ UploadResult Upload(const QString& port, int count) {
     link.SendCommand(QStringLiteral("003"));
     r.ok = WaitSync(link);
     r.seconds = t.elapsed() / 1000.0;
+    r.programCpu = OwnCpuSeconds() - cpu0;
+    r.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
     if (link.Session()) {
         r.stats = link.Session()->Stats();
+        r.wire = static_cast<qint64>(r.stats.wireBytesSent);
         if (!r.ok) std::fprintf(stderr, "upload failed: %s\n", qPrintable(link.Session()->FailureText()));
     }
+    r.version = link.GetProtocolVersion().toInt();
     link.SendCommand(QStringLiteral("004"));
     link.ClosePort();
+    QFile stored(emulator.State() + QStringLiteral("/directories/wares.ux7"));
+    r.stored = stored.size();
+    qint64 expected = 0;
+    for (int i = 0; i < count; ++i)
+        expected += CodePage::ToWindows1251(i < lines.size() ? lines[i] : BenchWareLine(i)).size() + 2;
+    if (r.stored != expected) {
+        std::printf("upload: stored file has %lld bytes, expected %lld\n", static_cast<long long>(r.stored),
+                    static_cast<long long>(expected));
+        r.ok = false;
+    }
     return r;
 }
 
-struct JournalResult {
-    bool ok = false;
-    int lines = 0;
-    double seconds = 0;
-    qint64 payload = 0;
-    Link::EndpointStats stats;
-};
-
 // Serves `count` journal lines and downloads them as the journal routine does.
-JournalResult Journal(const QString& port, const QString& stateDir, int count) {
-    JournalResult r;
+RunResult Journal(const CEmulator& emulator, int count) {
+    RunResult r;
     QByteArray journal;
     for (int i = 0; i < count; ++i) {
-        const QString line = JournalLine(i);
+        const QString line = BenchJournalLine(i);
         r.payload += Utf8Size(line);
         journal += CodePage::ToWindows1251(line) + "\r\n";
     }
-    QFile jf(stateDir + QStringLiteral("/journal.txt"));
+    r.stored = journal.size();
+    QFile jf(emulator.State() + QStringLiteral("/journal.txt"));
     if (!jf.open(QIODevice::WriteOnly) || jf.write(journal) != journal.size()) return r;
     jf.close();
     CParlinkX2 link{QString()};
-    if (!Connect(link, port)) return r;
+    if (!Connect(link, emulator.Port())) return r;
+    const double cpu0 = OwnCpuSeconds();
+    const double term0 = ProcessCpuSeconds(emulator.Pid());
     QElapsedTimer t;
     t.start();
     link.SendCommand(QStringLiteral("020"));
@@ -176,18 +207,99 @@ JournalResult Journal(const QString& port, const QString& stateDir, int count) {
             ended = true;
             break;
         }
-        if (!answer.isEmpty()) ++r.lines;
+        if (!answer.isEmpty()) ++r.records;
     }
     r.seconds = t.elapsed() / 1000.0;
-    if (link.Session()) r.stats = link.Session()->Stats();
+    r.programCpu = OwnCpuSeconds() - cpu0;
+    r.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    if (link.Session()) {
+        r.stats = link.Session()->Stats();
+        r.wire = static_cast<qint64>(r.stats.wireBytesReceived);
+    }
+    r.version = link.GetProtocolVersion().toInt();
     link.SendCommand(QStringLiteral("004"));
     link.ClosePort();
-    r.ok = ended && r.lines == count && announced == count;
+    r.ok = ended && r.records == count && announced == count;
     return r;
 }
 
-void PrintFigure(const char* name, double value, const char* unit, const char* note = "") {
-    std::printf("%-46s %12.2f %-10s %s\n", name, value, unit, note);
+void PrintFigure(const QString& name, double value, const char* unit, const char* note = "") {
+    std::printf("%-52s %12.2f %-10s %s\n", qPrintable(name), value, unit, note);
+}
+
+// The figures of an unpaced run.
+void PrintUnpaced(const char* what, const RunResult& r) {
+    const QString v = QStringLiteral("v%1 %2: ").arg(r.version).arg(QLatin1String(what));
+    const double mb = static_cast<double>(r.stored) / 1e6;
+    PrintFigure(v + QStringLiteral("records"), r.records, "records", r.ok ? "" : "FAILED");
+    PrintFigure(v + QStringLiteral("records per second"), r.records / r.seconds, "rec/s", "(target >= 20000)");
+    PrintFigure(v + QStringLiteral("stored MB per second"), mb / r.seconds, "MB/s");
+    PrintFigure(v + QStringLiteral("wire bytes per stored byte"), static_cast<double>(r.wire) / static_cast<double>(r.stored),
+                "");
+    PrintFigure(v + QStringLiteral("program CPU per stored MB"), 1000.0 * r.programCpu / mb, "ms");
+    PrintFigure(v + QStringLiteral("emulator CPU per stored MB"), 1000.0 * r.terminalCpu / mb, "ms");
+}
+
+void PrintPaced(const char* what, const RunResult& r) {
+    const QString v = QStringLiteral("115200 v%1 %2: ").arg(r.version).arg(QLatin1String(what));
+    PrintFigure(v + QStringLiteral("records"), r.records, "records", r.ok ? "" : "FAILED");
+    PrintFigure(v + QStringLiteral("stored file bytes per second"), r.stored / r.seconds, "B/s",
+                "(Windows-1251 with CR LF; v2 target >= 23040)");
+    PrintFigure(v + QStringLiteral("records per second"), r.records / r.seconds, "rec/s");
+    PrintFigure(v + QStringLiteral("payload share of 11520 bytes/s"), 100.0 * (r.payload / r.seconds) / 11520.0, "%",
+                "(payload = record text in UTF-8)");
+    PrintFigure(v + QStringLiteral("wire share of 11520 bytes/s"), 100.0 * (r.wire / r.seconds) / 11520.0, "%");
+    // Repeats in the records' direction: the program's for an upload, the
+    // terminal's (seen as duplicates and frames beyond a gap) for a journal.
+    const bool upload = QLatin1String(what) != QLatin1String("journal");
+    PrintFigure(v + QStringLiteral("frames sent again"),
+                static_cast<double>(upload ? r.stats.dataFramesResent
+                                           : r.stats.duplicateFrames + r.stats.outOfOrderFrames),
+                "frames");
+}
+
+// The configuration updater's transfer of one file, as kxupdate_pc sends it.
+RunResult FileTransfer(const CEmulator& emulator, const QString& path) {
+    RunResult r;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return r;
+    const QByteArray content = file.readAll();
+    r.stored = content.size();
+    CParlinkX2 link{QString()};
+    if (!Connect(link, emulator.Port())) return r;
+    QElapsedTimer t;
+    t.start();
+    QString log;
+    r.ok = SendFileOverLink(link, content, QStringLiteral("\\Application\\Orvane\\mainbase.db"), &log) ==
+           UpdaterExit::kOk;
+    r.seconds = t.elapsed() / 1000.0;
+    if (!r.ok) std::fprintf(stderr, "file transfer failed: %s\n", qPrintable(log));
+    if (link.Session()) r.wire = static_cast<qint64>(link.Session()->Stats().wireBytesSent);
+    r.version = link.GetProtocolVersion().toInt();
+    link.ClosePort();
+    return r;
+}
+
+QStringList WareLines(int count) {
+    QStringList lines;
+    lines.reserve(count);
+    for (int i = 0; i < count; ++i) lines << BenchWareLine(i);
+    return lines;
+}
+
+int LongUpload(int count, const QStringList& extra) {
+    QTemporaryDir state;
+    CEmulator emulator;
+    if (!emulator.Start(state.path(), QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} + extra))
+        return 1;
+    std::printf("paced upload of %d wares records at 115200 baud\n", count);
+    std::fflush(stdout);
+    const RunResult r = Upload(emulator, count);
+    PrintPaced("long upload", r);
+    PrintFigure(QStringLiteral("115200 v%1 long upload: stored MB").arg(r.version), r.stored / 1e6, "MB");
+    PrintFigure(QStringLiteral("115200 v%1 long upload: minutes").arg(r.version), r.seconds / 60.0, "min",
+                "(target <= 30 for 1,000,000 records)");
+    return r.ok ? 0 : 1;
 }
 
 }  // namespace
@@ -196,75 +308,72 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int records = 100000;
     int journalLines = 100000;
-    int baudRecords = 1500;
+    int baudRecords = 30000;
+    int baudRecordsV1 = 1500;
+    int longUpload = 0;
+    int rounds = 3;
+    QStringList longExtra;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--records")) records = args[i + 1].toInt();
         if (args[i] == QLatin1String("--journal")) journalLines = args[i + 1].toInt();
         if (args[i] == QLatin1String("--baud-records")) baudRecords = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--baud-records-v1")) baudRecordsV1 = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--long-upload")) longUpload = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--rounds")) rounds = std::max(1, args[i + 1].toInt());
+        if (args[i] == QLatin1String("--long-protocol")) longExtra = {QStringLiteral("--protocol"), args[i + 1]};
     }
-    QTemporaryDir state;
+    if (longUpload > 0) return LongUpload(longUpload, longExtra);
     bool allOk = true;
+    const QStringList lines = WareLines(records);
 
-    std::printf("link over a pseudo-terminal (kxterminal), through the component\n");
-    {
-        CEmulator emulator;
-        if (!emulator.Start(state.path(), {})) {
-            std::fprintf(stderr, "cannot start kxterminal\n");
-            return 1;
+    // Other work on the machine disturbs short runs: the protocols take turns
+    // and the best round of each counts.
+    std::printf("link over a pseudo-terminal (kxterminal), through the component, unpaced; best of %d rounds\n",
+                rounds);
+    RunResult best[2][2];  // [version - 1][upload, journal]
+    for (int round = 0; round < rounds; ++round) {
+        for (const char* protocol : {"1", "2"}) {
+            QTemporaryDir state;
+            CEmulator emulator;
+            if (!emulator.Start(state.path(), {QStringLiteral("--protocol"), QLatin1String(protocol)})) {
+                std::fprintf(stderr, "cannot start kxterminal\n");
+                return 1;
+            }
+            const RunResult runs[2] = {Upload(emulator, records, lines), Journal(emulator, journalLines)};
+            for (int kind = 0; kind < 2; ++kind) {
+                allOk &= runs[kind].ok;
+                RunResult& b = best[protocol[0] - '1'][kind];
+                if (b.seconds == 0 || runs[kind].seconds < b.seconds) b = runs[kind];
+            }
         }
-        const UploadResult up = Upload(emulator.Port(), records);
-        allOk &= up.ok;
-        PrintFigure("upload: wares records", records, "records", up.ok ? "" : "FAILED");
-        PrintFigure("upload: records per second", records / up.seconds, "rec/s", "(target >= 20000)");
-        PrintFigure("upload: payload MB per second", up.payload / up.seconds / 1e6, "MB/s");
-        PrintFigure("upload: wire bytes per payload byte",
-                    static_cast<double>(up.stats.wireBytesSent) / static_cast<double>(up.payload), "",
-                    "(payload = record text in UTF-8)");
-        PrintFigure("upload: frames sent again", static_cast<double>(up.stats.dataFramesResent), "frames");
-        const QByteArray stored = [&] {
-            QFile f(state.filePath(QStringLiteral("directories/wares.ux7")));
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
-        if (stored.size() != up.file) {
-            std::printf("upload: stored file has %lld bytes, expected %lld\n", static_cast<long long>(stored.size()),
-                        static_cast<long long>(up.file));
-            allOk = false;
-        }
-
-        const JournalResult j = Journal(emulator.Port(), state.path(), journalLines);
-        allOk &= j.ok;
-        PrintFigure("journal: lines", j.lines, "lines", j.ok ? "" : "FAILED");
-        PrintFigure("journal: lines per second", j.lines / j.seconds, "lines/s", "(target >= 20000)");
-        PrintFigure("journal: wire bytes per payload byte",
-                    static_cast<double>(j.stats.wireBytesReceived) / static_cast<double>(j.payload), "");
+    }
+    for (const auto& version : best) {
+        PrintUnpaced("upload", version[0]);
+        PrintUnpaced("journal", version[1]);
     }
 
     std::printf("\nlink paced to 115200 baud (10 bits a byte: 11520 bytes/s each way)\n");
-    {
-        QTemporaryDir slowState;
+    for (const char* protocol : {"1", "2"}) {
+        const int count = protocol[0] == '1' ? baudRecordsV1 : baudRecords;
+        QTemporaryDir state;
         CEmulator emulator;
-        if (!emulator.Start(slowState.path(), {QStringLiteral("--baud"), QStringLiteral("115200")})) return 1;
-        const UploadResult up = Upload(emulator.Port(), baudRecords);
+        if (!emulator.Start(state.path(), {QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--protocol"),
+                                           QLatin1String(protocol)}))
+            return 1;
+        const RunResult up = Upload(emulator, count);
         allOk &= up.ok;
-        const double rate = up.payload / up.seconds;
-        PrintFigure("115200: records", baudRecords, "records", up.ok ? "" : "FAILED");
-        PrintFigure("115200: payload bytes per second", rate, "B/s", "(payload = record text in UTF-8)");
-        PrintFigure("115200: share of 11520 bytes/s", 100.0 * rate / 11520.0, "%", "(target >= 85)");
-        PrintFigure("115200: stored file bytes per second", up.file / up.seconds, "B/s",
-                    "(Windows-1251 with CR LF, as the terminal keeps them)");
-        PrintFigure("115200: wire bytes per payload byte",
-                    static_cast<double>(up.stats.wireBytesSent) / static_cast<double>(up.payload), "");
-        PrintFigure("115200: frames sent again", static_cast<double>(up.stats.dataFramesResent), "frames");
-
-        const JournalResult j = Journal(emulator.Port(), slowState.path(), baudRecords);
+        PrintPaced("upload", up);
+        const RunResult j = Journal(emulator, count);
         allOk &= j.ok;
-        const double jrate = j.payload / j.seconds;
-        PrintFigure("115200: journal lines per second", j.lines / j.seconds, "lines/s", j.ok ? "" : "FAILED");
-        PrintFigure("115200: journal payload bytes per second", jrate, "B/s");
-        PrintFigure("115200: journal share of 11520 bytes/s", 100.0 * jrate / 11520.0, "%", "(target >= 85)");
-        PrintFigure("115200: journal wire bytes per payload byte",
-                    static_cast<double>(j.stats.wireBytesReceived) / static_cast<double>(j.payload), "");
+        PrintPaced("journal", j);
+        const RunResult f = FileTransfer(emulator, QStringLiteral(KX_PROGRAM_DIR "/KXConfigFMT.db"));
+        allOk &= f.ok;
+        const QString v = QStringLiteral("115200 v%1 file transfer: ").arg(f.version);
+        PrintFigure(v + QStringLiteral("KXConfigFMT.db bytes"), static_cast<double>(f.stored), "bytes", f.ok ? "" : "FAILED");
+        PrintFigure(v + QStringLiteral("seconds"), f.seconds, "s");
+        PrintFigure(v + QStringLiteral("wire bytes per file byte"), static_cast<double>(f.wire) / static_cast<double>(f.stored), "",
+                    "(base64 text in the link's data messages)");
     }
     return allOk ? 0 : 1;
 }

@@ -17,13 +17,6 @@ std::uint8_t TagOf(std::uint32_t nonce) {
     return tag ? tag : 0x5A;
 }
 
-std::uint32_t NonceOf(const QByteArray& payload) {
-    if (payload.size() < 4) return 0;
-    std::uint32_t n = 0;
-    for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(payload[i])) << (8 * i);
-    return n;
-}
-
 }  // namespace
 
 CLinkEndpoint::CLinkEndpoint(Role role, const EndpointConfig& config)
@@ -44,8 +37,15 @@ void CLinkEndpoint::ResetSession(std::uint32_t nonce) {
     m_tag = TagOf(nonce);
     m_established = false;
     m_helloAnswerDue = false;
+    m_features = SessionFeatures();
+    m_helloAnswer.clear();
+    m_streamFailed = false;
+    m_packer.reset();
+    m_unpacker.reset();
     m_out.clear();
     m_outPos = 0;
+    m_packed.clear();
+    m_packedPos = 0;
     m_urgent = false;
     m_unacked.clear();
     m_nextTransmit = 0;
@@ -68,10 +68,35 @@ void CLinkEndpoint::ResetSession(std::uint32_t nonce) {
     m_deaf = false;
 }
 
-void CLinkEndpoint::SetFaults(int deafAfter, int damageSent, int damageReceived) {
+void CLinkEndpoint::SetFaults(int deafAfter, int damageSent, int damageReceived, int corruptSent) {
     m_deafAfter = std::max(0, deafAfter);
     m_damageSent = std::max(0, damageSent);
     m_damageReceived = std::max(0, damageReceived);
+    m_corruptSent = std::max(0, corruptSent);
+}
+
+void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
+    m_features = features;
+    if (features.compression == Compression::Zstd) {
+        m_packer = std::make_unique<CStreamPacker>();
+        m_unpacker = std::make_unique<CStreamUnpacker>();
+    }
+}
+
+void CLinkEndpoint::Deliver(const QByteArray& payload) {
+    if (!m_unpacker) {
+        m_received.append(payload);
+        m_stats.plainBytesReceived += static_cast<std::uint64_t>(payload.size());
+        return;
+    }
+    const qsizetype before = m_received.size();
+    if (!m_unpacker->Feed(payload.constData(), payload.size(), m_received)) {
+        // Whatever the peer sends from here on cannot be trusted: go silent
+        // and let the session end.
+        m_streamFailed = true;
+        m_deaf = true;
+    }
+    m_stats.plainBytesReceived += static_cast<std::uint64_t>(m_received.size() - before);
 }
 
 void CLinkEndpoint::Queue(const QByteArray& bytes, bool urgent) {
@@ -126,12 +151,14 @@ void CLinkEndpoint::RequestNak(std::int64_t now) {
 void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
     ++m_stats.framesReceived;
     if (m_role == Role::Responder && frame.type == FrameType::Hello) {
-        const std::uint32_t nonce = NonceOf(frame.payload);
-        if (nonce == 0) return;
-        if (nonce != m_nonce || !m_established) {
-            ResetSession(nonce);
+        HelloOffer offer;
+        if (!ParseHello(frame.payload, &offer)) return;
+        if (offer.nonce != m_nonce || !m_established) {
+            ResetSession(offer.nonce);
             m_established = true;
             m_newSession = true;
+            BeginFeatures(ChooseFeatures(offer, m_cfg.capabilities));
+            m_helloAnswer = HelloAnswerPayload(m_nonce, m_features);
         }
         m_helloAnswerDue = true;
         m_lastPeerMs = now;
@@ -143,14 +170,21 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
         return;
     }
     if (m_role == Role::Initiator && frame.type == FrameType::HelloAnswer) {
-        if (NonceOf(frame.payload) != m_nonce) {
+        std::uint32_t nonce = 0;
+        SessionFeatures chosen;
+        const bool sound = ParseHelloAnswer(frame.payload, m_cfg.capabilities, &nonce, &chosen);
+        if (nonce != m_nonce) {
             ++m_stats.foreignFrames;
             return;
         }
+        // An answer choosing what was not offered is not acted on: the
+        // session stays unanswered and the caller's time-out reports it.
+        if (!sound) return;
         m_lastPeerMs = now;
         if (!m_established) {
             m_established = true;
             m_timerStart = now;
+            BeginFeatures(chosen);
         }
         return;
     }
@@ -173,10 +207,11 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
         }
         ProcessAck(frame.ack, now);
         if (frame.seq == m_recvNext) {
-            m_received.append(frame.payload);
             m_stats.streamBytesReceived += static_cast<std::uint64_t>(frame.payload.size());
             ++m_recvNext;
             m_ackDue = true;
+            Deliver(frame.payload);
+            if (m_streamFailed) return;
         } else if (Ahead(frame.seq, m_recvNext) <= 32768) {
             // Already had it: the peer missed our acknowledgement.
             ++m_stats.duplicateFrames;
@@ -237,32 +272,55 @@ void CLinkEndpoint::ProcessAck(std::uint16_t ack, std::int64_t now) {
         m_rto = std::clamp(static_cast<int>(m_srtt + 4 * m_rttvar) + 50, m_cfg.minRtoMs, m_cfg.maxRtoMs);
 }
 
-QByteArray CLinkEndpoint::HelloPayload() const {
-    QByteArray p;
-    for (int i = 0; i < 4; ++i) p.append(static_cast<char>((m_nonce >> (8 * i)) & 0xFF));
-    p.append(static_cast<char>(kProtocolVersion));
-    return p;
-}
-
 void CLinkEndpoint::EmitControl(QByteArray& wire, FrameType type, const QByteArray& payload) {
     const qsizetype before = wire.size();
     AppendFrame(wire, type, m_tag, 0, m_recvNext, payload.constData(), static_cast<int>(payload.size()));
     m_stats.wireBytesSent += static_cast<std::uint64_t>(wire.size() - before);
 }
 
+bool CLinkEndpoint::CanPack() const {
+    if (!m_packer || PlainPending() == 0) return false;
+    // About a window of packed bytes ahead of the line is enough; the rest
+    // stays plain, where the sender's flow control sees it.
+    if (PackedPending() >= static_cast<qsizetype>(m_cfg.window) * m_cfg.maxPayload) return false;
+    // A short unit costs ratio: only when a short frame would be sent anyway.
+    return PlainPending() >= kUnitPlain || (ShortFrameAllowed() && PackedPending() == 0) || m_urgent;
+}
+
+void CLinkEndpoint::Pack() {
+    if (m_outPos > 0 && m_outPos == m_out.size()) {
+        m_out.clear();
+        m_outPos = 0;
+    }
+    if (m_packedPos > 65536 && m_packedPos > m_packed.size() / 2) {
+        m_packed.remove(0, m_packedPos);
+        m_packedPos = 0;
+    }
+    while (CanPack()) {
+        const qsizetype size = std::min<qsizetype>(PlainPending(), kUnitPlain);
+        if (!m_packer->Seal(m_out.constData() + m_outPos, size, m_packed)) {
+            // Out of memory: nothing sensible can follow on this session.
+            m_deaf = true;
+            return;
+        }
+        m_outPos += size;
+        m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
+    }
+}
+
 bool CLinkEndpoint::CanCutFrame() const {
-    const qsizetype unframed = UnframedBytes();
+    const qsizetype unframed = m_packer ? PackedPending() : PlainPending();
     if (unframed == 0 || static_cast<int>(m_unacked.size()) >= m_cfg.window) return false;
     // Short frames only when asked for, or when nothing else is on its way
     // (a frame in flight will bring an acknowledgement soon, and meanwhile
     // more bytes may fill the next frame).
-    return unframed >= m_cfg.maxPayload || m_urgent || m_unacked.empty();
+    return unframed >= m_cfg.maxPayload || ShortFrameAllowed();
 }
 
 void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
     if (m_role == Role::Initiator && m_nonce != 0 && !m_established) {
         if (now >= m_helloDue) {
-            EmitControl(wire, FrameType::Hello, HelloPayload());
+            EmitControl(wire, FrameType::Hello, HelloPayload(m_nonce, m_cfg.capabilities));
             m_helloDue = now + m_helloInterval;
             m_helloInterval = std::min(1000, m_helloInterval * 2);
         }
@@ -270,7 +328,7 @@ void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
     }
     if (m_role == Role::Responder && m_helloAnswerDue) {
         m_helloAnswerDue = false;
-        EmitControl(wire, FrameType::HelloAnswer, HelloPayload());
+        EmitControl(wire, FrameType::HelloAnswer, m_helloAnswer);
     }
     if (m_deaf || !m_established) return;
 
@@ -287,18 +345,25 @@ void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
         m_timerStart = now;
     }
 
+    Pack();
+    QByteArray& source = m_packer ? m_packed : m_out;
+    qsizetype& sourcePos = m_packer ? m_packedPos : m_outPos;
     while (CanCutFrame()) {
-        const int size = static_cast<int>(std::min<qsizetype>(UnframedBytes(), m_cfg.maxPayload));
+        const int size = static_cast<int>(std::min<qsizetype>(source.size() - sourcePos, m_cfg.maxPayload));
         SentFrame f;
         f.seq = m_nextSeq++;
-        f.payload = m_out.mid(m_outPos, size);
-        m_outPos += size;
+        f.payload = source.mid(sourcePos, size);
+        if (!m_packer) m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
+        sourcePos += size;
         m_unacked.push_back(std::move(f));
+        if (m_packer && PackedPending() < m_cfg.maxPayload) Pack();
     }
     if (UnframedBytes() == 0) {
         m_urgent = false;
         m_out.clear();
         m_outPos = 0;
+        m_packed.clear();
+        m_packedPos = 0;
     }
 
     if (!m_stalled) {
@@ -314,6 +379,14 @@ void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
                 ++m_stats.dataFramesSent;
                 m_stats.streamBytesSent += static_cast<std::uint64_t>(f.payload.size());
                 ++m_sentDataFrames;
+                if (m_corruptSent > 0 && m_sentDataFrames == m_corruptSent && !f.payload.isEmpty()) {
+                    // The payload changes before the frame is made: every check
+                    // of the line holds, and so does every repeat of the frame.
+                    f.payload[f.payload.size() / 2] = static_cast<char>(f.payload[f.payload.size() / 2] ^ 0x5A);
+                    wire.truncate(before);
+                    AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, f.payload.constData(),
+                                static_cast<int>(f.payload.size()));
+                }
                 if (m_damageSent > 0 && m_sentDataFrames == m_damageSent) {
                     // Flip one bit after the check sum was made.
                     wire[before + kFrameHeaderSize + (f.payload.isEmpty() ? 0 : f.payload.size() / 2)] ^= 0x20;
@@ -341,7 +414,7 @@ std::int64_t CLinkEndpoint::NextDeadline(std::int64_t now) const {
     if (m_role == Role::Initiator && m_nonce != 0 && !m_established) return m_helloDue;
     if (m_helloAnswerDue) return now;
     if (m_deaf || !m_established) return kNever;
-    if (m_ackDue || m_nakDue || CanCutFrame()) return now;
+    if (m_ackDue || m_nakDue || CanCutFrame() || CanPack()) return now;
     if (!m_stalled && m_nextTransmit < m_unacked.size()) return now;
     if (!m_stalled && m_nextTransmit > 0) return m_timerStart + m_rto;
     return kNever;

@@ -16,17 +16,24 @@
 // a fresh random nonce; the responder (the terminal) answers each HELLO and
 // starts afresh whenever the nonce is new. Frames of other sessions are
 // ignored (their tag differs).
+//
+// The HELLO exchange also settles the session's features (LinkHello.h). With
+// compression agreed, the queued stream is sealed into compressed units
+// (LinkCompression.h) just before it is cut into frames, and the frames
+// received in order are unpacked before they are handed on; repeats send the
+// frames as first made.
 
+#include "components/parlink/LinkCompression.h"
 #include "components/parlink/LinkFrame.h"
+#include "components/parlink/LinkHello.h"
 
 #include <QByteArray>
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 
 namespace Link {
-
-inline constexpr std::uint8_t kProtocolVersion = 1;
 
 struct EndpointConfig {
     int maxPayload = 1024;  // bytes of stream per data frame
@@ -39,16 +46,20 @@ struct EndpointConfig {
     // Consecutive time-outs after which retransmission stops until the peer is
     // heard again (the terminal must not flood a line nobody listens to); -1: never.
     int maxSilentTimeouts = -1;
+    // What this end offers (initiator) or accepts (responder).
+    LinkCapabilities capabilities;
 };
 
 struct EndpointStats {
     std::uint64_t wireBytesSent = 0;
     std::uint64_t streamBytesSent = 0;  // first transmissions only
+    std::uint64_t plainBytesSent = 0;   // the stream before compression, as queued and framed
     std::uint64_t dataFramesSent = 0;
     std::uint64_t dataFramesResent = 0;
     std::uint64_t dataFramesAcked = 0;
     std::uint64_t wireBytesReceived = 0;
     std::uint64_t streamBytesReceived = 0;  // delivered in order
+    std::uint64_t plainBytesReceived = 0;   // after decompression
     std::uint64_t framesReceived = 0;
     std::uint64_t damagedFrames = 0;
     std::uint64_t duplicateFrames = 0;
@@ -69,13 +80,19 @@ public:
     void StartSession(std::uint32_t nonce, std::int64_t now);
     bool Established() const { return m_established; }
     std::uint32_t SessionNonce() const { return m_nonce; }
+    // What the session uses; meaningful once established.
+    const SessionFeatures& Features() const { return m_features; }
+    // The peer's compressed stream turned out corrupt: nothing more of this
+    // session is delivered, and the endpoint falls silent (a responder until
+    // a new session); the session must end.
+    bool StreamFailed() const { return m_streamFailed; }
 
     // Appends bytes to the outgoing stream. `urgent` bytes are framed at once
     // even when that makes a short frame (requests that wait for an answer);
     // other bytes wait until a frame fills or nothing is in flight.
     void Queue(const QByteArray& bytes, bool urgent);
-    // Bytes queued but not yet put into a frame.
-    qsizetype UnframedBytes() const { return m_out.size() - m_outPos; }
+    // Bytes queued but not yet put into a frame (plain and packed).
+    qsizetype UnframedBytes() const { return PlainPending() + PackedPending(); }
     // Everything queued has been acknowledged by the peer.
     bool AllAcknowledged() const { return UnframedBytes() == 0 && m_unacked.empty(); }
     int FramesInFlight() const { return static_cast<int>(m_unacked.size()); }
@@ -100,12 +117,14 @@ public:
     const EndpointStats& Stats() const { return m_stats; }
     int RetransmissionTimeoutMs() const { return m_rto; }
 
-    // Fault injection for the terminal emulator; data frames of a session
-    // are counted from 1, 0 disables: after receiving `deafAfter` data frames
-    // the endpoint hears and sends nothing until a new session; the
-    // `damageSent`-th data frame sent goes out damaged once; the
-    // `damageReceived`-th data frame received is taken as damaged.
-    void SetFaults(int deafAfter, int damageSent, int damageReceived);
+    // Fault injection for the terminal emulator and the tests; data frames of
+    // a session are counted from 1, 0 disables: after receiving `deafAfter`
+    // data frames the endpoint hears and sends nothing until a new session;
+    // the `damageSent`-th data frame sent goes out damaged once; the
+    // `damageReceived`-th data frame received is taken as damaged; the
+    // `corruptSent`-th data frame sent has a byte of its payload changed
+    // before its check sums are made (a stream the line checks cannot catch).
+    void SetFaults(int deafAfter, int damageSent, int damageReceived, int corruptSent = 0);
     bool Deaf() const { return m_deaf; }
     int ReceivedDataFrames() const { return m_receivedDataFrames; }
 
@@ -123,8 +142,14 @@ private:
     void ProcessAck(std::uint16_t ack, std::int64_t now);
     void RequestNak(std::int64_t now);
     void EmitControl(QByteArray& wire, FrameType type, const QByteArray& payload = QByteArray());
+    void BeginFeatures(const SessionFeatures& features);
+    void Deliver(const QByteArray& payload);
+    qsizetype PlainPending() const { return m_out.size() - m_outPos; }
+    qsizetype PackedPending() const { return m_packed.size() - m_packedPos; }
+    bool ShortFrameAllowed() const { return m_urgent || m_unacked.empty(); }
+    bool CanPack() const;
+    void Pack();
     bool CanCutFrame() const;
-    QByteArray HelloPayload() const;
 
     Role m_role;
     EndpointConfig m_cfg;
@@ -137,10 +162,16 @@ private:
     int m_helloInterval = 0;
     bool m_helloAnswerDue = false;
     bool m_newSession = false;
+    SessionFeatures m_features;
+    QByteArray m_helloAnswer;  // responder: the answer to this session's HELLO
+    bool m_streamFailed = false;
 
-    // Sending side.
+    // Sending side: the plain stream, and with compression its sealed units.
     QByteArray m_out;
     qsizetype m_outPos = 0;
+    std::unique_ptr<CStreamPacker> m_packer;
+    QByteArray m_packed;
+    qsizetype m_packedPos = 0;
     bool m_urgent = false;
     std::deque<SentFrame> m_unacked;
     std::size_t m_nextTransmit = 0;  // index into m_unacked of the next frame to (re)send
@@ -162,12 +193,14 @@ private:
     std::int64_t m_lastNakMs = -1;
     std::uint16_t m_lastNakFor = 0;
     QByteArray m_received;
+    std::unique_ptr<CStreamUnpacker> m_unpacker;
     std::int64_t m_lastPeerMs = -1;
 
     // Faults.
     int m_deafAfter = 0;
     int m_damageSent = 0;
     int m_damageReceived = 0;
+    int m_corruptSent = 0;
     int m_receivedDataFrames = 0;
     int m_sentDataFrames = 0;
     bool m_deaf = false;

@@ -1,5 +1,10 @@
 #include "components/parlink/LinkMessage.h"
 
+#include "components/parlink/LinkLeb128.h"
+#include "platform/CodePage.h"
+
+#include <cstring>
+
 namespace Link {
 
 bool IsTextMessage(MessageType type) {
@@ -81,19 +86,24 @@ QString DecodeText(const char* data, qsizetype size) {
 
 namespace {
 
-void AppendLength(QByteArray& out, std::uint32_t n) {
-    while (n >= 0x80) {
-        out.append(static_cast<char>(0x80 | (n & 0x7F)));
-        n >>= 7;
+// True when every character of `text` has its own byte in `encoded` (the
+// converter writes '?' for what the page lacks, one '?' for a surrogate pair).
+bool FitsCodePage(QStringView text, const QByteArray& encoded) {
+    if (encoded.size() != text.size()) return false;
+    const char* p = encoded.constData();
+    const char* end = p + encoded.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '?', static_cast<size_t>(end - p)))) != nullptr) {
+        if (text[p - encoded.constData()] != u'?') return false;
+        ++p;
     }
-    out.append(static_cast<char>(n));
+    return true;
 }
 
 }  // namespace
 
-void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text) {
-    stream.append(static_cast<char>(type));
+void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, TextCoding coding) {
     if (text.isEmpty()) {
+        stream.append(static_cast<char>(type));
         stream.append('\0');
         return;
     }
@@ -101,9 +111,24 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text) {
     // known after encoding.
     thread_local QByteArray body;
     body.clear();
+    if (coding == TextCoding::Windows1251) {
+        CodePage::AppendWindows1251(text, body);
+        if (FitsCodePage(text, body)) {
+            AppendWindows1251Message(stream, type, body.constData(), body.size());
+            return;
+        }
+        body.clear();
+    }
     AppendText(body, text);
-    AppendLength(stream, static_cast<std::uint32_t>(body.size()));
+    stream.append(static_cast<char>(type));
+    AppendLeb128(stream, static_cast<std::uint32_t>(body.size()));
     stream.append(body);
+}
+
+void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size) {
+    stream.append(static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag));
+    AppendLeb128(stream, static_cast<std::uint32_t>(size));
+    stream.append(bytes, size);
 }
 
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id) {
@@ -155,10 +180,20 @@ bool CMessageParser::Next(Message* message) {
             return false;
         }
         if (static_cast<std::uint64_t>(avail - i) < length) return false;
-        const auto type = static_cast<MessageType>(p[0]);
         const char* body = reinterpret_cast<const char*>(p + i);
         const auto size = static_cast<qsizetype>(length);
         m_pos += i + size;
+        if ((p[0] & kCodePageTypeFlag) != 0) {
+            const auto type = static_cast<MessageType>(p[0] & ~kCodePageTypeFlag);
+            if (m_coding == TextCoding::Windows1251 && IsTextMessage(type)) {
+                message->type = type;
+                message->text = CodePage::FromWindows1251(body, size);
+                message->id = 0;
+                return true;
+            }
+            continue;  // not agreed for this session: an unknown kind
+        }
+        const auto type = static_cast<MessageType>(p[0]);
         if (IsTextMessage(type)) {
             message->type = type;
             message->text = DecodeText(body, size);

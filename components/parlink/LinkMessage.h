@@ -6,7 +6,11 @@
 // Text bodies are the UTF-16 text in generalised UTF-8: every code unit
 // sequence, lone surrogates included, turns into bytes and back unchanged, so
 // any text the program sends or receives (';', CR, LF, U+0004, Cyrillic, the
-// empty text) arrives exactly. Id bodies are 4 bytes, little-endian.
+// empty text) arrives exactly. Where both ends agreed on a single-byte code
+// page (version 2), a text every character of which that page holds goes in
+// it instead, with bit 7 of the type set ('D' | 0x80); the choice is made per
+// message, so a text the page cannot hold still arrives exactly.
+// Id bodies are 4 bytes, little-endian.
 // A message may span frames; a frame may hold many messages.
 
 #include <QByteArray>
@@ -31,6 +35,15 @@ enum class MessageType : std::uint8_t {
     PollReply = 'R',  // id: no answer was pending when the Poll was handled
 };
 
+// Bit 7 of a text message's type: the body is in the session's code page.
+inline constexpr std::uint8_t kCodePageTypeFlag = 0x80;
+
+// How texts may be written in a session.
+enum class TextCoding : std::uint8_t {
+    Utf8,         // always
+    Windows1251,  // for each text that fits, UTF-8 for the others
+};
+
 struct Message {
     MessageType type = MessageType::Answer;
     QString text;
@@ -44,13 +57,20 @@ bool IsIdMessage(MessageType type);
 void AppendText(QByteArray& out, QStringView text);
 QString DecodeText(const char* data, qsizetype size);
 
-void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text);
+void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text,
+                       TextCoding coding = TextCoding::Utf8);
+// A text already in Windows-1251 (every byte is a character of the page), as
+// the terminal keeps its files; only for a session that agreed on the page.
+void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size);
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id);
 void AppendEmptyMessage(QByteArray& stream, MessageType type);
 
 // Cuts messages out of the received stream.
 class CMessageParser {
 public:
+    // The code page agreed for the session; without one, code-page texts are
+    // an unknown kind (skipped).
+    void SetTextCoding(TextCoding coding) { m_coding = coding; }
     void Feed(const QByteArray& bytes);
     // False when no complete message is buffered. Unknown message types are
     // skipped (a newer peer may send more kinds); a malformed length or id
@@ -63,6 +83,7 @@ private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_failed = false;
+    TextCoding m_coding = TextCoding::Utf8;
 };
 
 }  // namespace Link

@@ -45,6 +45,8 @@ CLinkSettings CLinkSettings::Load(const QString& settingsFile) {
     s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 1, 600000);
     s.endpoint.maxPayload = get("FramePayload", s.endpoint.maxPayload, 16, Link::kMaxFramePayload);
     s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
+    s.endpoint.capabilities.maxVersion =
+        static_cast<std::uint8_t>(get("ProtocolVersion", s.endpoint.capabilities.maxVersion, 1, Link::kProtocolVersion));
     return s;
 }
 
@@ -83,6 +85,9 @@ bool CLinkSession::Open(const CPortTarget& target, QString* error) {
         m_lastPong = m_lastPollReply = m_pollIssued = m_nextId = 0;
         m_drained = true;
         m_stats = {};
+        m_features = Link::SessionFeatures();
+        m_features.version = 0;
+        m_coding = Link::TextCoding::Utf8;
     }
     m_thread = std::make_unique<CIoThread>(this);
     m_thread->start();
@@ -140,6 +145,11 @@ Link::EndpointStats CLinkSession::Stats() const {
     return m_stats;
 }
 
+Link::SessionFeatures CLinkSession::Features() const {
+    std::lock_guard guard(m_lock);
+    return m_features;
+}
+
 void CLinkSession::FailLocked(const QString& why) {
     if (m_failed) return;
     m_failed = true;
@@ -162,7 +172,7 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
     if (type == Link::MessageType::EndData)
         Link::AppendEmptyMessage(m_outbox, type);
     else
-        Link::AppendTextMessage(m_outbox, type, text);
+        Link::AppendTextMessage(m_outbox, type, text, m_coding);
     // Commands are short and usually followed by a wait: frame them at once.
     if (type != Link::MessageType::Data) m_outboxUrgent = true;
     if (m_outbox.size() > kOutboxLimit) {
@@ -246,6 +256,7 @@ void CLinkSession::IoMain() {
     std::vector<Link::Message> arrived;
     std::int64_t needSince = -1;
     bool throttled = false;
+    bool established = false;
     const int linkTimeoutMs = m_settings.EffectiveLinkTimeoutMs();
 
     for (;;) {
@@ -283,6 +294,17 @@ void CLinkSession::IoMain() {
             input = transport->Wait(waitMs);
         now = NowMs();
         if (!input.isEmpty()) endpoint.Feed(input.constData(), input.size(), now);
+        if (!established && endpoint.Established()) {
+            established = true;
+            const Link::SessionFeatures features = endpoint.Features();
+            const Link::TextCoding coding = features.codePage == Link::kCodePageWindows1251
+                                                ? Link::TextCoding::Windows1251
+                                                : Link::TextCoding::Utf8;
+            parser.SetTextCoding(coding);
+            std::lock_guard guard(m_lock);
+            m_features = features;
+            m_coding = coding;
+        }
         const QByteArray stream = endpoint.TakeReceived();
         arrived.clear();
         if (!stream.isEmpty()) {
@@ -311,7 +333,7 @@ void CLinkSession::IoMain() {
                 break;
             }
         }
-        if (parser.Failed()) FailLocked(QStringLiteral("garbled data from the terminal"));
+        if (parser.Failed() || endpoint.StreamFailed()) FailLocked(QStringLiteral("garbled data from the terminal"));
         if (transport->Broken())
             FailLocked(QStringLiteral("the port failed: %1").arg(transport->ErrorText()));
         // Is the terminal silent while it owes us something?

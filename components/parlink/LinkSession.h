@@ -36,7 +36,8 @@ struct CLinkSettings {
 
     // Section [link] of the component's settings file; missing keys keep the
     // defaults above: BaudRate, LinkTimeoutMs, AnswerTimeoutMs, ConnectTimeoutMs,
-    // CloseTimeoutMs, FramePayload, Window.
+    // CloseTimeoutMs, FramePayload, Window, and ProtocolVersion (the highest
+    // version offered to the terminal: 2, or 1 to keep a session to version 1).
     static CLinkSettings Load(const QString& settingsFile);
 
     // The link time-out used: never shorter than the time two full frames
@@ -70,6 +71,8 @@ public:
     bool Failed() const;
     QString FailureText() const;
     Link::EndpointStats Stats() const;
+    // What the terminal agreed to; version 0 until it answered.
+    Link::SessionFeatures Features() const;
 
 private:
     class CIoThread;
@@ -105,4 +108,8 @@ private:
     std::uint32_t m_nextId = 0;
     bool m_drained = true;
     Link::EndpointStats m_stats;
+    Link::SessionFeatures m_features;
+    // Texts queued before the terminal answered go in UTF-8, which every
+    // version reads; later ones in the agreed code page where they fit.
+    Link::TextCoding m_coding = Link::TextCoding::Utf8;
 };

@@ -47,7 +47,13 @@ int CParlinkX2::EndData() { return m_session && m_session->EndData() ? 1 : 0; }
 
 QString CParlinkX2::GetComponentVersion() { return QString::fromLatin1(kParlinkComponentVersion); }
 
-QString CParlinkX2::GetProtocolVersion() { return QString::fromLatin1(kParlinkProtocolVersion); }
+QString CParlinkX2::GetProtocolVersion() {
+    // The version agreed with the terminal once it answered (an older
+    // terminal keeps a session to version 1); before that the highest offered.
+    const int agreed = m_session ? m_session->Features().version : 0;
+    if (agreed > 0) return QString::number(agreed);
+    return QString::number(CLinkSettings::Load(m_settingsFile).endpoint.capabilities.maxVersion);
+}
 
 int CParlinkX2::WaitLink(int timeoutMs) {
     return m_session && m_session->WaitLink(timeoutMs) ? 1 : 0;

@@ -9,7 +9,6 @@
 #include <memory>
 
 inline constexpr const char* kParlinkComponentVersion = "1.0.0";
-inline constexpr const char* kParlinkProtocolVersion = "1";
 
 class CParlinkX2 final : public IParlinkX2 {
 public:

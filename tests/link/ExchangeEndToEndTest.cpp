@@ -77,7 +77,7 @@ TEST_F(ExchangeEndToEnd, TerminalInformationThroughThePlugin) {
     EXPECT_EQ(session.info.terminal, QStringLiteral("KX-T100 emulator"));
     EXPECT_EQ(session.info.deviceId, QStringLiteral("KXE0000001"));
     EXPECT_EQ(session.info.componentVersion, QStringLiteral("1.0.0"));
-    EXPECT_EQ(session.info.protocolVersion, QStringLiteral("1"));
+    EXPECT_EQ(session.info.protocolVersion, QStringLiteral("2"));
 }
 
 TEST_F(ExchangeEndToEnd, UploadOfAllDirectoriesAndTheInfoTableArrivesByteExact) {
@@ -301,4 +301,18 @@ TEST_F(ExchangeEndToEnd, DamagedFramesAreSentAgainInBothDirections) {
     journal.showMessages = false;
     ASSERT_EQ(journal.DownloadJournal(terminal.Port(), false, false, FilterSet(), true), 0);
     EXPECT_EQ(ReadFileBytes(JournalFile()), Lines(journalLines));
+}
+
+TEST_F(ExchangeEndToEnd, CorruptCompressedJournalGivesCode4AndKeepsNoWrongLine) {
+    QStringList lines;
+    for (int i = 0; i < 20000; ++i) lines << QStringLiteral("46%1;1;5;7;3;10;Товар;20240101 10:00:00;").arg(i, 8, 10, QLatin1Char('0'));
+    state.Write(QStringLiteral("journal.txt"), Lines(lines));
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nCorruptSentStream=5\n");
+    StartTerminal();
+    JournalExchange journal;
+    journal.showMessages = false;
+    EXPECT_EQ(journal.DownloadJournal(terminal.Port(), false, false, FilterSet(), true), ExchangeCode::kNoAnswer);
+    const QByteArray got = ReadFileBytes(JournalFile());
+    EXPECT_LT(got.count('\n'), 20000);
+    EXPECT_TRUE(Lines(lines).startsWith(got));
 }

@@ -5,14 +5,13 @@
 #include "components/parlink/LinkEndpoint.h"
 #include "components/parlink/LinkFrame.h"
 #include "components/parlink/LinkMessage.h"
+#include "tests/link/LinkLineSimulation.h"
 
 #include <gtest/gtest.h>
 
 #include <QList>
 #include <QStringList>
 
-#include <deque>
-#include <random>
 
 using namespace Link;
 
@@ -120,95 +119,6 @@ TEST(LinkMessages, MalformedIdBodyStopsTheParser) {
     EXPECT_FALSE(p.Next(&m));
     EXPECT_TRUE(p.Failed());
 }
-
-namespace {
-
-// Two endpoints joined by a simulated line; time is simulated in ms.
-class CLineSimulation {
-public:
-    struct Faults {
-        double dropChunk = 0;  // a whole write is lost
-        double flipBit = 0;    // one bit of a write is flipped
-        double cutChunk = 0;   // a write loses its tail
-        int latencyMs = 2;
-    };
-
-    explicit CLineSimulation(unsigned seed, Faults faults, EndpointConfig config = {})
-        : m_rng(seed), m_faults(faults), program(CLinkEndpoint::Role::Initiator, config),
-          terminal(CLinkEndpoint::Role::Responder, config) {}
-
-    // Runs until both streams are delivered or `limitMs` of simulated time pass.
-    bool Run(const QByteArray& up, const QByteArray& down, int limitMs) {
-        program.StartSession(0xA1B2C3D4, m_now);
-        program.Queue(up, false);
-        bool downQueued = false;
-        for (; m_now < limitMs; ++m_now) {
-            QByteArray w;
-            program.Produce(m_now, w);
-            Send(m_toTerminal, w);
-            w.clear();
-            terminal.Produce(m_now, w);
-            Send(m_toProgram, w);
-            Deliver(m_toTerminal, terminal);
-            Deliver(m_toProgram, program);
-            if (terminal.TakeNewSession()) {
-                ++newSessions;
-                if (!downQueued) terminal.Queue(down, false);
-                downQueued = true;
-            }
-            gotUp += terminal.TakeReceived();
-            gotDown += program.TakeReceived();
-            maxInFlight = std::max({maxInFlight, program.FramesInFlight(), terminal.FramesInFlight()});
-            if (gotUp.size() >= up.size() && gotDown.size() >= down.size() && program.AllAcknowledged() &&
-                terminal.AllAcknowledged())
-                return true;
-        }
-        return false;
-    }
-
-    std::int64_t m_now = 0;
-    std::mt19937 m_rng;
-    Faults m_faults;
-    CLinkEndpoint program;
-    CLinkEndpoint terminal;
-    QByteArray gotUp;
-    QByteArray gotDown;
-    int newSessions = 0;
-    int maxInFlight = 0;
-
-private:
-    struct Chunk {
-        std::int64_t due;
-        QByteArray bytes;
-    };
-    bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(m_rng) < p; }
-    void Send(std::deque<Chunk>& line, QByteArray bytes) {
-        if (bytes.isEmpty() || Chance(m_faults.dropChunk)) return;
-        if (Chance(m_faults.flipBit)) {
-            const auto at = std::uniform_int_distribution<qsizetype>(0, bytes.size() - 1)(m_rng);
-            bytes[at] = static_cast<char>(bytes[at] ^ (1 << (at % 8)));
-        }
-        if (Chance(m_faults.cutChunk)) bytes.truncate(std::uniform_int_distribution<qsizetype>(0, bytes.size() - 1)(m_rng));
-        line.push_back({m_now + m_faults.latencyMs, bytes});
-    }
-    void Deliver(std::deque<Chunk>& line, CLinkEndpoint& to) {
-        while (!line.empty() && line.front().due <= m_now) {
-            to.Feed(line.front().bytes.constData(), line.front().bytes.size(), m_now);
-            line.pop_front();
-        }
-    }
-    std::deque<Chunk> m_toTerminal;
-    std::deque<Chunk> m_toProgram;
-};
-
-QByteArray Pattern(int size, unsigned seed) {
-    std::mt19937 rng(seed);
-    QByteArray b(size, Qt::Uninitialized);
-    for (char& c : b) c = static_cast<char>(rng());
-    return b;
-}
-
-}  // namespace
 
 TEST(LinkEndpoints, CleanLineDeliversBothWaysWithoutRepeats) {
     CLineSimulation sim(1, {});

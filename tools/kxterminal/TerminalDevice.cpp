@@ -76,7 +76,8 @@ CTerminalDevice::~CTerminalDevice() {
     DiscardTransfer();
 }
 
-void CTerminalDevice::BeginSession() {
+void CTerminalDevice::BeginSession(Link::TextCoding coding) {
+    m_coding = coding;
     m_scenario = m_state.Scenario();
     m_state.Log(QStringLiteral("S begin"));
 }
@@ -99,7 +100,7 @@ std::int64_t CTerminalDevice::NextTimer() const {
 }
 
 void CTerminalDevice::Answer(QByteArray& out, const QString& text, bool* urgent) {
-    Link::AppendTextMessage(out, Link::MessageType::Answer, text);
+    Link::AppendTextMessage(out, Link::MessageType::Answer, text, m_coding);
     *urgent = true;
 }
 
@@ -115,7 +116,20 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
         if (m_stream) {
             Stream& s = *m_stream;
             QString text;
+            QByteArray bytes;
             while (s.next < s.count && out.size() < budget) {
+                if (m_coding == Link::TextCoding::Windows1251) {
+                    // The lines are kept in the agreed code page: sent as they are.
+                    bytes.clear();
+                    if (!s.numbers.isEmpty()) {
+                        bytes += QByteArray::number(s.numbers[s.next]);
+                        bytes += ';';
+                    }
+                    bytes += s.lines[s.next];
+                    Link::AppendWindows1251Message(out, Link::MessageType::Answer, bytes.constData(), bytes.size());
+                    ++s.next;
+                    continue;
+                }
                 text.clear();
                 if (!s.numbers.isEmpty()) {
                     text += QString::number(s.numbers[s.next]);

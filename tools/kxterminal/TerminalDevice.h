@@ -26,8 +26,9 @@ public:
     explicit CTerminalDevice(CTerminalState& state);
     ~CTerminalDevice();
 
-    // A new session begins: reads the scenario afresh.
-    void BeginSession();
+    // A new session begins: reads the scenario afresh. `coding`: how the
+    // session agreed to carry texts.
+    void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8);
     // The session ended (goodbye, new session, line lost): an unfinished load
     // or file transfer is discarded.
     void EndSession();
@@ -74,4 +75,5 @@ private:
     QString m_contextCode;
     std::int64_t m_syncAt = -1;
     int m_loadCounter = 0;
+    Link::TextCoding m_coding = Link::TextCoding::Utf8;
 };

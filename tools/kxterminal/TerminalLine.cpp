@@ -135,16 +135,26 @@ std::unique_ptr<CTerminalLine> CTerminalLine::Listen(const QString& name, QStrin
 CPacer::CPacer(int baud) {
     if (baud > 0) {
         m_rate = baud / 10.0 / 1000.0;
-        // About 10 ms of line time may pass at once, at least one byte.
-        m_burst = std::max(1.0, m_rate * 10.0);
+        // About 50 ms of line time may pass at once, at least one byte: a
+        // real port's driver and UART keep sending while the process waits for
+        // the processor, so a late wake-up on a busy machine must not cost
+        // line time; over a run the rate stays the line's.
+        m_burst = std::max(1.0, m_rate * 50.0);
+        m_idleBurst = std::max(1.0, m_rate * 10.0);
     }
+}
+
+void CPacer::Idle(std::int64_t nowMs) {
+    if (!Enabled()) return;
+    Allowance(nowMs);
+    m_tokens = std::min(m_tokens, m_idleBurst);
 }
 
 qint64 CPacer::Allowance(std::int64_t nowMs) {
     if (!Enabled()) return std::numeric_limits<qint64>::max();
     if (m_last < 0) {
         m_last = nowMs;
-        m_tokens = m_burst;
+        m_tokens = m_idleBurst;
     }
     m_tokens = std::min(m_burst, m_tokens + (nowMs - m_last) * m_rate);
     m_last = nowMs;

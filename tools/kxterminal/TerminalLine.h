@@ -40,10 +40,14 @@ public:
     void Consume(qint64 bytes);
     // When at least one byte may pass again.
     std::int64_t NextAllowanceMs(std::int64_t nowMs) const;
+    // Nothing waits for the line now: an idle line saves up no more than a
+    // short burst (the catch-up allowance is for time lost while busy).
+    void Idle(std::int64_t nowMs);
 
 private:
     double m_rate = 0;  // bytes per ms
     double m_burst = 0;
+    double m_idleBurst = 0;
     double m_tokens = 0;
     std::int64_t m_last = -1;
 };

@@ -25,14 +25,15 @@ constexpr qsizetype kWriteAhead = 4096;
 
 }  // namespace
 
-CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud)
-    : m_line(line), m_state(state), m_baud(baud) {}
+CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion)
+    : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion) {}
 
 int CTerminalServer::Run(int stopFd) {
     Link::EndpointConfig config;
     // Nobody may be listening between sessions: stop repeating after a while
     // and resume when the program is heard again.
     config.maxSilentTimeouts = 6;
+    config.capabilities.maxVersion = static_cast<std::uint8_t>(m_protocolVersion < 2 ? 1 : Link::kProtocolVersion);
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -66,6 +67,7 @@ int CTerminalServer::Run(int stopFd) {
 
         const int fd = m_line.DataFd();
         if (fd < 0) pending.clear();
+        if (pending.isEmpty()) writePacer.Idle(now);
         if (fd >= 0 && !pending.isEmpty()) {
             const qint64 allow = std::min<qint64>(writePacer.Allowance(now), pending.size());
             if (allow > 0) {
@@ -117,8 +119,9 @@ int CTerminalServer::Run(int stopFd) {
             if (m_line.Accept()) endSession();
             continue;
         }
-        if (dataIndex < 0 || ready <= 0) continue;
-        const short ev = fds[dataIndex].revents;
+        if (dataIndex < 0) continue;
+        const short ev = ready > 0 ? fds[dataIndex].revents : 0;
+        if (wantRead && !(ev & POLLIN)) readPacer.Idle(now);
         if (!(ev & (POLLIN | POLLHUP | POLLERR))) continue;
         const qint64 want = std::min<qint64>(readPacer.Allowance(now), static_cast<qint64>(buffer.size()));
         if (want <= 0) continue;
@@ -134,10 +137,22 @@ int CTerminalServer::Run(int stopFd) {
         endpoint.Feed(buffer.data(), n, now);
         if (endpoint.TakeNewSession()) {
             endSession();
-            device.BeginSession();
+            const Link::TextCoding coding = endpoint.Features().codePage == Link::kCodePageWindows1251
+                                                ? Link::TextCoding::Windows1251
+                                                : Link::TextCoding::Utf8;
+            parser.SetTextCoding(coding);
+            device.BeginSession(coding);
             inSession = true;
             const CScenario& s = device.Scenario();
-            endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame);
+            endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame, s.corruptSentStream);
+        }
+        if (inSession && endpoint.StreamFailed()) {
+            // What came after this point cannot be trusted: the session ends
+            // here (an unfinished load is dropped) and the terminal stays
+            // silent until the program starts a new one.
+            m_state.Log(QStringLiteral("? corrupt stream"));
+            endSession();
+            continue;
         }
         const CScenario& s = device.Scenario();
         if (inSession && s.exitAfterFrames > 0 && endpoint.ReceivedDataFrames() >= s.exitAfterFrames) {

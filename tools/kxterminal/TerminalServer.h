@@ -9,7 +9,8 @@
 
 class CTerminalServer {
 public:
-    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud);
+    // `protocolVersion`: the highest link protocol version it speaks (1 or 2).
+    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion = 2);
     // Serves session after session; returns when `stopFd` becomes readable.
     int Run(int stopFd);
 
@@ -17,4 +18,5 @@ private:
     CTerminalLine& m_line;
     CTerminalState& m_state;
     int m_baud;
+    int m_protocolVersion;
 };

@@ -99,6 +99,7 @@ CScenario CScenario::Load(const QString& file) {
     s.exitAfterFrames = number("ExitAfterFrames", 0);
     s.damageSentFrame = number("DamageSentFrame", 0);
     s.damageReceivedFrame = number("DamageReceivedFrame", 0);
+    s.corruptSentStream = number("CorruptSentStream", 0);
     return s;
 }
 

@@ -40,6 +40,7 @@ struct CScenario {
     int exitAfterFrames = 0;
     int damageSentFrame = 0;
     int damageReceivedFrame = 0;
+    int corruptSentStream = 0;  // data frame whose payload goes out wrong with sound check sums
 
     static CScenario Load(const QString& file);
 };

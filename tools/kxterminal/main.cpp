@@ -1,7 +1,7 @@
 // kxterminal: an emulated terminal on the far side of the link, for tests,
 // demonstrations and training.
 //
-//   kxterminal --state DIR [--pty | --listen NAME] [--baud N]
+//   kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]
 //
 // Prints "port: NAME" when ready (the name to give the program as its port)
 // and serves session after session until SIGTERM or SIGINT.
@@ -28,7 +28,7 @@ void OnStopSignal(int) {
 
 int Usage(const char* why) {
     std::fprintf(stderr, "kxterminal: %s\n", why);
-    std::fprintf(stderr, "usage: kxterminal --state DIR [--pty | --listen NAME] [--baud N]\n");
+    std::fprintf(stderr, "usage: kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]\n");
     return 2;
 }
 
@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     QString stateDir;
     QString listenName;
     int baud = 0;
+    int protocol = 2;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--state") && i + 1 < args.size()) {
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
             bool ok = false;
             baud = args[++i].toInt(&ok);
             if (!ok || baud < 0) return Usage("bad --baud value");
+        } else if (a == QLatin1String("--protocol") && i + 1 < args.size()) {
+            // 1: a terminal of the first protocol version (no compression, texts in UTF-8).
+            bool ok = false;
+            protocol = args[++i].toInt(&ok);
+            if (!ok || protocol < 1 || protocol > 2) return Usage("bad --protocol value (1 or 2)");
         } else {
             return Usage("unknown argument");
         }
@@ -79,7 +85,7 @@ int main(int argc, char** argv) {
     std::printf("port: %s\n", qPrintable(line->PortName()));
     std::fflush(stdout);
 
-    CTerminalServer server(*line, state, baud);
+    CTerminalServer server(*line, state, baud, protocol);
     const int rc = server.Run(g_stopPipe[0]);
     line.reset();
     return rc;

@@ -1,0 +1,85 @@
+#pragma once
+// The compressed stream of one direction of a version-2 session. The sender's
+// message stream goes through one zstd compressor for the whole session, cut
+// into sealed units:
+//
+//   unit := plain size P (LEB128, 1..65536) | packed size C (LEB128)
+//           | CRC-32 of the P plain bytes (4, little-endian) | C packed bytes
+//
+// The compressor is flushed at the end of every unit, so a unit's packed
+// bytes decode to all of its plain bytes without waiting for more; it is never
+// reset inside a session, so later units refer back to earlier ones (that is
+// where the ratio on repetitive records comes from). The receiver hands on a
+// unit's plain bytes only after their CRC holds: a stream that decodes to
+// anything but what was sent stops before a wrong byte reaches a message.
+//
+// Units are made before the send window, so a repeated frame carries the same
+// bytes; a unit may span frames and a frame may hold many units.
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <memory>
+
+struct ZSTD_CCtx_s;
+struct ZSTD_DCtx_s;
+
+namespace Link {
+
+inline constexpr int kMaxUnitPlain = 65536;
+// Plain bytes the sender puts into a unit when it has plenty to send: large
+// enough for a good ratio, small enough that the receiver gets on with it.
+inline constexpr int kUnitPlain = 16384;
+// The compressor's window: 128 KiB, which also bounds the receiver's memory.
+inline constexpr int kZstdWindowLog = 17;
+inline constexpr int kZstdLevel = 1;
+
+class CStreamPacker {
+public:
+    CStreamPacker();
+    ~CStreamPacker();
+    CStreamPacker(const CStreamPacker&) = delete;
+    CStreamPacker& operator=(const CStreamPacker&) = delete;
+
+    // Appends one unit holding `size` (1..kMaxUnitPlain) plain bytes to `out`.
+    // False only when the compressor fails (out of memory).
+    bool Seal(const char* plain, qsizetype size, QByteArray& out);
+
+private:
+    struct Free {
+        void operator()(ZSTD_CCtx_s* c) const;
+    };
+    std::unique_ptr<ZSTD_CCtx_s, Free> m_ctx;
+    QByteArray m_scratch;
+};
+
+class CStreamUnpacker {
+public:
+    CStreamUnpacker();
+    ~CStreamUnpacker();
+    CStreamUnpacker(const CStreamUnpacker&) = delete;
+    CStreamUnpacker& operator=(const CStreamUnpacker&) = delete;
+
+    // Takes the next bytes of the stream in any pieces; appends the plain
+    // bytes of every unit completed and checked to `plain`. False, for good,
+    // once the stream is found corrupt (bad header, undecodable bytes, a
+    // size or CRC that does not match).
+    bool Feed(const char* data, qsizetype size, QByteArray& plain);
+    bool Failed() const { return m_failed; }
+    // Bytes received that do not yet make a whole unit.
+    qsizetype Buffered() const { return m_buffer.size() - m_pos; }
+
+private:
+    bool DecodeUnit(const char* packed, qsizetype packedSize, qsizetype plainSize, std::uint32_t crc,
+                    QByteArray& plain);
+
+    struct Free {
+        void operator()(ZSTD_DCtx_s* d) const;
+    };
+    std::unique_ptr<ZSTD_DCtx_s, Free> m_ctx;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    bool m_failed = false;
+};
+
+}  // namespace Link

@@ -1,0 +1,70 @@
+#pragma once
+// What the two ends of a session agree on in the HELLO exchange.
+//
+// The program's HELLO states the highest protocol version it speaks and, from
+// version 2 on, what it offers: compression methods and single-byte code
+// pages for texts. The terminal answers with its choice: the lower of the two
+// versions and, for version 2, one method (or none) and one code page (or
+// none). A version-1 peer reads only the nonce and the version and answers
+// with version 1; the session then runs exactly as version 1 does.
+//
+//   HELLO          nonce (4) | version (1) | [M (1) | M method ids (1 each) | K (1) | K code pages (2 each)]
+//   hello answer   nonce (4) | version (1) | [method id (1) | code page (2)]
+//
+// The bracketed parts are present from version 2 on; numbers little-endian;
+// bytes after the known fields are ignored (room for later versions).
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace Link {
+
+// The highest version this code speaks.
+inline constexpr std::uint8_t kProtocolVersion = 2;
+
+enum class Compression : std::uint8_t {
+    None = 0,
+    Zstd = 1,  // one zstd stream a direction for the whole session, in sealed units
+};
+
+// Windows code page numbers; 0: texts only in UTF-8.
+inline constexpr std::uint16_t kNoCodePage = 0;
+inline constexpr std::uint16_t kCodePageWindows1251 = 1251;
+
+// What an end is able and willing to use.
+struct LinkCapabilities {
+    std::uint8_t maxVersion = kProtocolVersion;
+    bool compression = true;
+    bool codePage = true;
+};
+
+// What a session uses; version 1 implies neither compression nor a code page.
+struct SessionFeatures {
+    std::uint8_t version = 1;
+    Compression compression = Compression::None;
+    std::uint16_t codePage = kNoCodePage;
+};
+
+struct HelloOffer {
+    std::uint32_t nonce = 0;
+    std::uint8_t version = 1;
+    bool zstd = false;
+    bool windows1251 = false;
+};
+
+QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own);
+// False when the payload is too short or carries no nonce; unknown methods
+// and code pages in the offer are passed over.
+bool ParseHello(const QByteArray& payload, HelloOffer* offer);
+// The responder's choice for an offer.
+SessionFeatures ChooseFeatures(const HelloOffer& offer, const LinkCapabilities& own);
+
+QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen);
+// False when the payload is too short or chooses what `own` did not offer (a
+// version above ours, an unknown method or code page): such an answer is not
+// to be trusted.
+bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, std::uint32_t* nonce,
+                      SessionFeatures* chosen);
+
+}  // namespace Link

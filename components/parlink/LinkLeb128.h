@@ -1,0 +1,19 @@
+#pragma once
+// Unsigned LEB128, the length encoding of the link's messages and units:
+// seven bits a byte, least significant first, bit 7 set on all but the last.
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace Link {
+
+inline void AppendLeb128(QByteArray& out, std::uint32_t n) {
+    while (n >= 0x80) {
+        out.append(static_cast<char>(0x80 | (n & 0x7F)));
+        n >>= 7;
+    }
+    out.append(static_cast<char>(n));
+}
+
+}  // namespace Link

@@ -1,0 +1,324 @@
+// The second protocol version in-process: what the HELLO exchange settles,
+// version-1 peers seeing exactly the first version's bytes, compressed units,
+// texts in the agreed code page, and compressed sessions over a bad line.
+
+#include "components/parlink/LinkCompression.h"
+#include "components/parlink/LinkHello.h"
+#include "components/parlink/LinkMessage.h"
+#include "platform/CodePage.h"
+#include "tests/link/LinkLineSimulation.h"
+
+#include <gtest/gtest.h>
+
+#include <QList>
+#include <QStringList>
+
+using namespace Link;
+
+namespace {
+
+EndpointConfig Speaking(int version, bool compression = true, bool codePage = true) {
+    EndpointConfig c;
+    c.capabilities.maxVersion = static_cast<std::uint8_t>(version);
+    c.capabilities.compression = compression;
+    c.capabilities.codePage = codePage;
+    return c;
+}
+
+// The message stream of a wares upload and of a journal download.
+QByteArray UploadStream(int records, TextCoding coding) {
+    QByteArray s;
+    AppendTextMessage(s, MessageType::Command, QStringLiteral("151"), coding);
+    for (int i = 0; i < records; ++i)
+        AppendTextMessage(s, MessageType::Data,
+                          QStringLiteral("%1;460%2;Товар номер %3, упаковка %4 шт;шт;%5.50")
+                              .arg(i).arg(i, 10, 10, QLatin1Char('0')).arg(i).arg(i % 24 + 1).arg(i % 1000),
+                          coding);
+    AppendEmptyMessage(s, MessageType::EndData);
+    return s;
+}
+
+QByteArray JournalStream(int lines, TextCoding coding) {
+    QByteArray s;
+    for (int i = 0; i < lines; ++i)
+        AppendTextMessage(s, MessageType::Answer,
+                          QStringLiteral("460%1;%2;5;7;3;10;Молоко %3;20240101 10:%4:00;")
+                              .arg(i, 10, 10, QLatin1Char('0')).arg(i % 7 + 1).arg(i).arg(i % 60, 2, 10, QLatin1Char('0')),
+                          coding);
+    return s;
+}
+
+QList<Frame> FramesOf(const QByteArray& wire) {
+    CFrameDecoder d;
+    d.Feed(wire.constData(), wire.size());
+    QList<Frame> frames;
+    Frame f;
+    while (d.Next(&f) == CFrameDecoder::Result::Frame) frames << f;
+    return frames;
+}
+
+QByteArray Encoded(const QList<Frame>& frames) {
+    QByteArray b;
+    for (const Frame& f : frames) AppendFrame(b, f);
+    return b;
+}
+
+}  // namespace
+
+TEST(LinkHello, BothEndsSettleOnWhatBothSpeak) {
+    struct Case {
+        const char* name;
+        EndpointConfig program;
+        EndpointConfig terminal;
+        int version;
+        Compression compression;
+        std::uint16_t codePage;
+    };
+    const Case cases[] = {
+        {"both version 2", Speaking(2), Speaking(2), 2, Compression::Zstd, kCodePageWindows1251},
+        {"terminal of version 1", Speaking(2), Speaking(1), 1, Compression::None, kNoCodePage},
+        {"program of version 1", Speaking(1), Speaking(2), 1, Compression::None, kNoCodePage},
+        {"program offers no compression", Speaking(2, false), Speaking(2), 2, Compression::None, kCodePageWindows1251},
+        {"terminal takes no code page", Speaking(2), Speaking(2, true, false), 2, Compression::Zstd, kNoCodePage},
+    };
+    for (const Case& c : cases) {
+        CLineSimulation sim(7, {}, c.program, c.terminal);
+        ASSERT_TRUE(sim.Run(QByteArray("x"), QByteArray("y"), 10000)) << c.name;
+        for (const CLinkEndpoint* end : {&sim.program, &sim.terminal}) {
+            EXPECT_EQ(end->Features().version, c.version) << c.name;
+            EXPECT_EQ(end->Features().compression, c.compression) << c.name;
+            EXPECT_EQ(end->Features().codePage, c.codePage) << c.name;
+        }
+    }
+
+    // The first version's HELLO (nonce and version only) and its answer.
+    HelloOffer offer;
+    ASSERT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a01"), &offer));
+    EXPECT_EQ(offer.nonce, 0x1A2B3C4Du);
+    const SessionFeatures chosen = ChooseFeatures(offer, LinkCapabilities());
+    EXPECT_EQ(chosen.version, 1);
+    EXPECT_EQ(HelloAnswerPayload(offer.nonce, chosen), QByteArray::fromHex("4d3c2b1a01"));
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e304"));
+    // Cut offers are read as far as they go; a HELLO without a nonce is none.
+    for (int n = 5; n < 10; ++n) EXPECT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a02010101e304").left(n), &offer));
+    EXPECT_FALSE(ParseHello(QByteArray::fromHex("00000000020101"), &offer));
+
+    // An answer choosing what was not offered is not trusted.
+    std::uint32_t nonce = 0;
+    SessionFeatures answer;
+    LinkCapabilities plain;
+    plain.compression = false;
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e304"), plain, &nonce, &answer));
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0203e304"), LinkCapabilities(), &nonce, &answer));
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a030000000"), LinkCapabilities(), &nonce, &answer));
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201"), LinkCapabilities(), &nonce, &answer));
+    EXPECT_TRUE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e304"), LinkCapabilities(), &nonce, &answer));
+    EXPECT_EQ(answer.compression, Compression::Zstd);
+}
+
+TEST(LinkVersions, AVersionOnePeerSeesTheFirstVersionsBytesUnchanged) {
+    const QByteArray up = UploadStream(3000, TextCoding::Utf8);
+    const QByteArray down = JournalStream(2000, TextCoding::Utf8);
+    CLineSimulation today(11, {}, Speaking(1), Speaking(1));
+    ASSERT_TRUE(today.Run(up, down, 60000));
+    const QList<Frame> todayUp = FramesOf(today.wireUp);
+    ASSERT_GT(todayUp.size(), 50);
+    ASSERT_EQ(todayUp.front().type, FrameType::Hello);
+
+    // A program of version 2 and a terminal of version 1: the terminal's
+    // bytes are the same, and so are the program's but for its HELLO offer.
+    CLineSimulation newProgram(11, {}, Speaking(2), Speaking(1));
+    ASSERT_TRUE(newProgram.Run(up, down, 60000));
+    EXPECT_EQ(newProgram.wireDown, today.wireDown);
+    QList<Frame> newUp = FramesOf(newProgram.wireUp);
+    ASSERT_EQ(newUp.size(), todayUp.size());
+    EXPECT_EQ(newUp.front().payload, HelloPayload(0xA1B2C3D4, LinkCapabilities()));
+    EXPECT_EQ(Encoded(newUp.mid(1)), Encoded(todayUp.mid(1)));
+    EXPECT_EQ(newProgram.gotUp, up);
+    EXPECT_EQ(newProgram.gotDown, down);
+
+    // A program of version 1 and a terminal of version 2: all bytes the same.
+    CLineSimulation newTerminal(11, {}, Speaking(1), Speaking(2));
+    ASSERT_TRUE(newTerminal.Run(up, down, 60000));
+    EXPECT_EQ(newTerminal.wireUp, today.wireUp);
+    EXPECT_EQ(newTerminal.wireDown, today.wireDown);
+}
+
+TEST(LinkVersions, CompressedStreamsCarryFarFewerBytesAndSurviveABadLine) {
+    const QByteArray up = UploadStream(20000, TextCoding::Windows1251);
+    const QByteArray down = JournalStream(10000, TextCoding::Windows1251);
+    CLineSimulation clean(21, {});
+    ASSERT_TRUE(clean.Run(up, down, 120000));
+    ASSERT_EQ(clean.program.Features().compression, Compression::Zstd);
+    EXPECT_EQ(clean.gotUp, up);
+    EXPECT_EQ(clean.gotDown, down);
+    EXPECT_EQ(clean.program.Stats().plainBytesSent, static_cast<std::uint64_t>(up.size()));
+    EXPECT_LT(clean.wireUp.size() * 5, up.size());
+    EXPECT_LT(clean.wireDown.size() * 3, down.size());
+
+    // Lost, damaged and cut writes: the repeats carry the compressed bytes as
+    // first sent, and the streams still arrive exactly.
+    std::uint64_t repeats = 0;
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        CLineSimulation::Faults faults;
+        faults.dropChunk = 0.1;
+        faults.flipBit = 0.1;
+        faults.cutChunk = 0.05;
+        faults.latencyMs = 1 + static_cast<int>(seed % 4);
+        CLineSimulation sim(seed, faults);
+        ASSERT_TRUE(sim.Run(up.left(150000), down.left(100000), 900000)) << "seed " << seed;
+        EXPECT_EQ(sim.gotUp, up.left(150000)) << "seed " << seed;
+        EXPECT_EQ(sim.gotDown, down.left(100000)) << "seed " << seed;
+        EXPECT_FALSE(sim.program.StreamFailed() || sim.terminal.StreamFailed()) << "seed " << seed;
+        repeats += sim.program.Stats().dataFramesResent + sim.terminal.Stats().dataFramesResent;
+    }
+    EXPECT_GT(repeats, 0u);
+}
+
+TEST(LinkVersions, ACorruptCompressedStreamIsNeverDeliveredAndSilencesTheReceiver) {
+    const QByteArray up = UploadStream(20000, TextCoding::Windows1251);
+    CLineSimulation sim(31, {});
+    sim.program.SetFaults(0, 0, 0, 3);  // the third data frame: wrong payload, sound check sums
+    EXPECT_FALSE(sim.Run(up, QByteArray(), 20000));
+    EXPECT_TRUE(sim.terminal.StreamFailed());
+    EXPECT_LT(sim.gotUp.size(), up.size());
+    EXPECT_TRUE(up.startsWith(sim.gotUp));
+    QByteArray nothing;
+    sim.terminal.Produce(sim.m_now + 10000, nothing);
+    EXPECT_TRUE(nothing.isEmpty());
+}
+
+TEST(LinkCompression, UnitsDecodeInAnyPiecesAndACorruptStreamStopsAtTheLastSoundUnit) {
+    std::mt19937 rng(5);
+    CStreamPacker packer;
+    QByteArray plain;
+    QByteArray packed;
+    QList<qsizetype> unitEnds;  // plain and packed positions after each unit
+    QList<qsizetype> packedEnds;
+    const QByteArray text = JournalStream(3000, TextCoding::Windows1251);
+    for (const int size : {1, 7, kUnitPlain, kMaxUnitPlain, 300, 40000, 2, kUnitPlain}) {
+        // Text for the ratio, random bytes for the incompressible case.
+        const QByteArray piece = size == 40000 ? Pattern(size, 9) : text.mid(plain.size() % 100000, size);
+        ASSERT_TRUE(packer.Seal(piece.constData(), piece.size(), packed));
+        plain += piece;
+        unitEnds << plain.size();
+        packedEnds << packed.size();
+    }
+    EXPECT_LT(packed.size(), plain.size());
+    {
+        CStreamUnpacker unpacker;
+        QByteArray got;
+        for (qsizetype at = 0; at < packed.size();) {
+            const qsizetype n = std::uniform_int_distribution<qsizetype>(1, 3000)(rng);
+            ASSERT_TRUE(unpacker.Feed(packed.constData() + at, std::min(n, packed.size() - at), got));
+            at += n;
+        }
+        EXPECT_EQ(got, plain);
+        EXPECT_EQ(unpacker.Buffered(), 0);
+    }
+    // One byte changed anywhere in the sizes, the check sum or the packed
+    // bytes of the fourth unit: the units before it arrive, nothing after.
+    const qsizetype from = packedEnds[2];
+    const qsizetype to = packedEnds[3];
+    int failed = 0;
+    for (qsizetype at = from; at < to; at += std::max<qsizetype>(1, (to - from) / 97)) {
+        QByteArray bad = packed;
+        bad[at] = static_cast<char>(bad[at] ^ (1 << (at % 8)));
+        CStreamUnpacker unpacker;
+        QByteArray got;
+        unpacker.Feed(bad.constData(), bad.size(), got);
+        EXPECT_EQ(got, plain.left(unitEnds[2])) << "byte " << at;
+        if (unpacker.Failed()) ++failed;
+        // A longer packed size may leave it waiting for bytes that never come.
+        EXPECT_TRUE(unpacker.Failed() || at - from < 4) << "byte " << at;
+    }
+    EXPECT_GT(failed, 90);
+    // Sizes beyond the bounds fail at once instead of waiting.
+    CStreamUnpacker unpacker;
+    QByteArray got;
+    EXPECT_FALSE(unpacker.Feed("\x81\x80\x04\x01", 4, got));  // 65537 plain bytes
+    EXPECT_TRUE(got.isEmpty());
+}
+
+TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {
+    const QStringList fitting = {QStringLiteral("998"), QStringLiteral("Справочник; «ёж» №5 €"), QStringLiteral("?"),
+                                 QStringLiteral("a?b"), QString(QChar(0)) + QChar(4) + QStringLiteral("\r\n"),
+                                 QString(QChar(0x98))};
+    const QStringList notFitting = {QStringLiteral("漢字"), QStringLiteral("Ā"), QStringLiteral("?\U0001F600"),
+                                    QString(QChar(0xD800)), QStringLiteral("ok ") + QChar(0x2603)};
+    QByteArray stream;
+    QList<std::uint8_t> types;
+    for (const QStringList* list : {&fitting, &notFitting}) {
+        for (const QString& t : *list) {
+            const qsizetype at = stream.size();
+            AppendTextMessage(stream, MessageType::Data, t, TextCoding::Windows1251);
+            types << static_cast<std::uint8_t>(stream[at]);
+        }
+    }
+    for (qsizetype i = 0; i < types.size(); ++i)
+        EXPECT_EQ(types[i], i < fitting.size() ? ('D' | kCodePageTypeFlag) : 'D') << "text " << i;
+    // Body bytes of a code-page text are the file's bytes.
+    QByteArray one;
+    AppendTextMessage(one, MessageType::Answer, QStringLiteral("Ёж"), TextCoding::Windows1251);
+    EXPECT_EQ(one, QByteArray("\xC1\x02") + CodePage::ToWindows1251(QStringLiteral("Ёж")));
+
+    CMessageParser agreed;
+    agreed.SetTextCoding(TextCoding::Windows1251);
+    CMessageParser utf8Only;
+    for (qsizetype i = 0; i < stream.size(); i += 5) {
+        agreed.Feed(stream.mid(i, 5));
+        utf8Only.Feed(stream.mid(i, 5));
+    }
+    QStringList got;
+    Message m;
+    while (agreed.Next(&m)) got << m.text;
+    EXPECT_EQ(got, fitting + notFitting);
+    // A session that agreed on no code page skips such messages as unknown.
+    got.clear();
+    while (utf8Only.Next(&m)) got << m.text;
+    EXPECT_EQ(got, notFitting);
+    EXPECT_FALSE(utf8Only.Failed());
+}
+
+TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
+    // docs/link-protocol.md, "Example (version 2)".
+    const QByteArray hello = QByteArray::fromHex("4B58484D000000000A00587D4D3C2B1A02010101E304AB4F4608");
+    const QByteArray fromProgram = QByteArray::fromHex(
+        "4B58444D0000000015 00A27F060FF16870F028B52FFD0038300000500401000000 34F12A02"
+        "4B58444D01000100 1400877F0B0E6D203CA3580000C30339393851040200000 02FE572AA");
+    const QByteArray fromTerminal = QByteArray::fromHex(
+        "4B58684D000000000800 52604D3C2B1A0201E30497CFCD44"
+        "4B58444D0000010015001609060FD25AA3EE28B52FFD0038300000470401000000 72BBBA75"
+        "4B58444D010002002100 3B1E181BE57A7BCFC00000C110313BC3EEF2EEE220EA20EEE1ECE5EDF3520402000000 9D46B3C8");
+
+    CLinkEndpoint program(CLinkEndpoint::Role::Initiator);
+    program.StartSession(0x1A2B3C4D, 0);
+    QByteArray wire;
+    program.Produce(0, wire);
+    EXPECT_EQ(wire, hello);
+    program.Feed(fromTerminal.constData(), fromTerminal.size(), 1);
+    ASSERT_TRUE(program.Established());
+    ASSERT_FALSE(program.StreamFailed());
+    CMessageParser parser;
+    parser.SetTextCoding(TextCoding::Windows1251);
+    parser.Feed(program.TakeReceived());
+    QList<Message> got;
+    Message m;
+    while (parser.Next(&m)) got << m;
+    ASSERT_EQ(got.size(), 3);
+    EXPECT_EQ(got[0].type, MessageType::Pong);
+    EXPECT_EQ(got[0].id, 1u);
+    EXPECT_EQ(got[1].type, MessageType::Answer);
+    EXPECT_EQ(got[1].text, QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(got[2].type, MessageType::PollReply);
+    EXPECT_EQ(got[2].id, 2u);
+
+    CLinkEndpoint terminal(CLinkEndpoint::Role::Responder);
+    terminal.Feed(hello.constData(), hello.size(), 0);
+    EXPECT_TRUE(terminal.TakeNewSession());
+    QByteArray answer;
+    terminal.Produce(0, answer);
+    EXPECT_EQ(answer, fromTerminal.left(24));
+    terminal.Feed(fromProgram.constData(), fromProgram.size(), 1);
+    EXPECT_EQ(terminal.TakeReceived(), QByteArray::fromHex("500401000000 C303393938510402000000"));
+}

@@ -1,0 +1,216 @@
+// The exchange windows driven from the main window against the emulated
+// terminal on a pseudo-terminal: the directory upload with its progress
+// window, the journal download and its view, the configuration upload
+// through its windows and the updater, and a terminal that dies mid-upload.
+
+#include "directories/DirectoryFiles.h"
+#include "exchange/ConfigUpload.h"
+#include "platform/ProfileFile.h"
+#include "storage/SQLite3.h"
+#include "tests/link/TerminalProcess.h"
+#include "tests/ui/main/UiFixture.h"
+#include "ui/directories/EditDirGridDlg.h"
+#include "ui/exchange/LoadConfigToTerminalDlg.h"
+#include "ui/exchange/LoadingConfigToTerminalDlg.h"
+#include "ui/exchange/TransferAnimation.h"
+#include "ui/exchange/UploadingDirDlg.h"
+#include "ui/main/DirsDlg.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+class ExchangeWindows : public CUiFixture {
+protected:
+    void StartTerminal(const QByteArray& scenario = {}) {
+        if (!scenario.isEmpty()) {
+            ASSERT_TRUE(state.Write(QStringLiteral("scenario.ini"), scenario));
+        }
+        ASSERT_TRUE(terminal.Start(state.Path())) << qPrintable(terminal.Diagnostics());
+        WriteLoaderSetting(QStringLiteral("port"), terminal.Port());
+        RememberProject();
+        SetProjectPath(project);
+    }
+    void OpenMainWindow() {
+        window = std::make_unique<CDirsDlg>(QFont(QStringLiteral("Tahoma"), 10));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void Click(int id) const {
+        QTest::mouseClick(window->findChild<QAbstractButton*>(QStringLiteral("id%1").arg(id)), Qt::LeftButton);
+    }
+    QByteArray Stored(const char* file) const { return state.Read(QString::fromLatin1(file)); }
+
+    CTestDir state;
+    CTerminalProcess terminal;
+    std::unique_ptr<CDirsDlg> window;
+};
+
+}  // namespace
+
+TEST_F(ExchangeWindows, ThreeChosenDirectoriesReachTheTerminalByteForByte) {
+    StartTerminal();
+    const QByteArray operations = Cp1251(QStringLiteral("1;1;Приемка;1;2000000000015\r\n2;2;Отгрузка;-1;\r\n"));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Operations), operations));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Executors), Lines(40)));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Wares), Lines(300, 1000)));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Addresses), Lines(5)));  // not chosen
+    OpenMainWindow();
+    for (int id : {1018, 1025, 1028}) Click(id);
+
+    QList<QPair<int, int>> lower;  // value, range end of the lower bar
+    int upperRange = 0;            // the largest range of the upper bar
+    bool refusedToClose = false;
+    const auto shown = OnShow<CUploadingDirDlg>([&](CUploadingDirDlg* upload) {
+        auto* bar = upload->findChild<QProgressBar*>(QStringLiteral("id1025"));
+        QObject::connect(bar, &QProgressBar::valueChanged, [&lower, bar](int v) { lower << qMakePair(v, bar->maximum()); });
+        auto* upper = upload->findChild<QProgressBar*>(QStringLiteral("id1026"));
+        QObject::connect(upper, &QProgressBar::valueChanged,
+                         [&upperRange, upper](int) { upperRange = qMax(upperRange, upper->maximum()); });
+        QTimer::singleShot(0, upload, [&refusedToClose, upload] {
+            QTest::keyClick(upload, Qt::Key_Escape);
+            upload->close();
+            refusedToClose = upload->IsWorking() && upload->isVisible();
+        });
+    });
+    Click(1010);
+    EXPECT_TRUE(refusedToClose);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Справочники загружены успешно!")});
+    ASSERT_GE(lower.size(), 3);
+    EXPECT_EQ(lower.mid(0, 3), (QList<QPair<int, int>>{{1, 4}, {2, 4}, {3, 4}}));
+    EXPECT_EQ(upperRange, 100);
+    EXPECT_EQ(Stored("directories/opers.ux3"), operations);
+    EXPECT_EQ(Stored("directories/authors.ux4"), Lines(40));
+    EXPECT_EQ(Stored("directories/wares.ux7"), Lines(300, 1000));
+    EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/address.ux5"))));
+    EXPECT_EQ(LoaderSetting(QStringLiteral("port")), terminal.Port());
+}
+
+TEST_F(ExchangeWindows, ATerminalThatDiesDuringTheUploadEndsTheWindowWithItsMessage) {
+    StartTerminal("[scenario]\nSyncDelayMs=60000\n");
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Executors), Lines(3)));
+    OpenMainWindow();
+    Click(1025);
+
+    bool responsive = false;
+    int result = -1;
+    const auto shown = OnShow<CUploadingDirDlg>([&](CUploadingDirDlg* upload) {
+        QObject::connect(upload, &QDialog::finished, [&result](int r) { result = r; });
+        auto* status = upload->findChild<QLabel*>(QStringLiteral("id1033"));
+        QTimer::singleShot(0, upload, [&, status] {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return status->text() == QStringLiteral("Синхронизация"); }, 30000));
+            // The exchange waits on its own thread: timers still fire here.
+            QElapsedTimer clock;
+            clock.start();
+            bool fired = false;
+            QTimer::singleShot(20, [&fired] { fired = true; });
+            responsive = QTest::qWaitFor([&] { return fired; }, 2000) && clock.elapsed() < 2000;
+            terminal.Kill();
+        });
+    });
+    Click(1010);
+    EXPECT_TRUE(responsive);
+    EXPECT_EQ(result, CUploadingDirDlg::Failed);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text, QStringLiteral("Ошибка обмена! Ошибка синхронизации!"));
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("KXLoader"));
+}
+
+TEST_F(ExchangeWindows, NothingChosenEndsTheUploadWindowWithoutTheTerminal) {
+    CUploadingDirDlg upload;
+    upload.SetPort(dir.File(QStringLiteral("no-such-port")));
+    EXPECT_EQ(upload.exec(), CUploadingDirDlg::NothingChosen);
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+}
+
+TEST_F(ExchangeWindows, TheCheckShowsTheTerminalAndTheJournalIsDownloadedAndShownInTheViewer) {
+    const QString first = QStringLiteral("4600001;1;5;7;3;10;Молоко;20240101 10:00:00;");
+    const QString second = QStringLiteral("4600002;2;6;7;3;11;Хлеб;20240101 10:01:00;x");
+    ASSERT_TRUE(state.Write(QStringLiteral("journal.txt"), Cp1251(first + "\r\n" + second + "\r\n")));
+    StartTerminal();
+    OpenMainWindow();
+    Click(1020);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Сведения о терминале"));
+    EXPECT_TRUE(prompt.Messages()[0].text.contains(QStringLiteral("\nDeviceID: KXE0000001\n")));
+    prompt.Clear();
+
+    Click(1013);
+    const QString file = CurrentDirectoryFiles().journalFile;
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Журнал выгружен в %1!").arg(file)});
+    // The demo configuration asks for the terminal's record numbers.
+    EXPECT_EQ(ReadFileBytes(file), Cp1251("1;" + first + "\r\n2;" + second + "\r\n"));
+
+    int rows = -1;
+    QString secondWare;
+    EXPECT_TRUE(DriveModal([&] { Click(1017); },
+                           [&](QWidget* w) {
+                               auto* viewer = qobject_cast<CEditDirGridDlg*>(w);
+                               rows = viewer->RowCount();
+                               secondWare = viewer->Model().headerData(8, Qt::Horizontal).toString() + '=' +
+                                            viewer->Model().Table().Cell(1, 8);
+                               viewer->reject();
+                           },
+                           window.get()));
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(secondWare, QStringLiteral("Товар=Хлеб"));
+}
+
+TEST_F(ExchangeWindows, TheConfigurationGoesThroughTheUploadWindowsAndTheUpdater) {
+    StartTerminal();
+    // A line with too few fields: the window warns as it opens, the load goes on.
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Operations),
+                               ReadFileBytes(QStringLiteral(KX_PROGRAM_DIR "/demo/files/demo_opers.ux3")) +
+                                   Cp1251(QStringLiteral("9;1;Без множителя\r\n"))));
+    OpenMainWindow();
+
+    bool animated = false;
+    const auto waitShown = OnShow<CLoadingConfigToTerminalDlg>([&](CLoadingConfigToTerminalDlg* wait) {
+        auto* upload = qobject_cast<CLoadConfigToTerminalDlg*>(wait->parentWidget());
+        animated = upload && upload->findChild<CTransferAnimation*>()->IsPlaying();
+    });
+    QStringList shownOnOpening;
+    EXPECT_TRUE(DriveModal([&] { Click(1016); },
+                           [&](QWidget* w) {
+                               auto* upload = qobject_cast<CLoadConfigToTerminalDlg*>(w);
+                               ASSERT_NE(upload, nullptr);
+                               EXPECT_EQ(upload->Port(), terminal.Port());
+                               EXPECT_TRUE(QTest::qWaitFor([&] { return !prompt.Texts().isEmpty(); }, 5000));
+                               shownOnOpening = prompt.Texts();
+                               prompt.Clear();
+                               upload->findChild<QPushButton*>(QStringLiteral("checkButton"))->click();
+                               upload->findChild<QPushButton*>(QStringLiteral("loadButton"))->click();
+                               upload->reject();
+                           },
+                           window.get()));
+    EXPECT_EQ(shownOnOpening,
+              QStringList{QStringLiteral("Справочник операций содержит неправильного формата данные!")});
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Сведения о терминале"));
+    EXPECT_TRUE(prompt.Messages()[0].text.contains(QStringLiteral("Серийный номер: KXE0000001")));
+    EXPECT_EQ(prompt.Messages()[1].text, QStringLiteral("Загрузка новой конфигурации\nзавершена успешно!"));
+    EXPECT_TRUE(animated);
+    EXPECT_EQ(Profile::ReadString(WinIniPath(), QStringLiteral("ZQR"), QStringLiteral("Parlink")), terminal.Port());
+
+    // The terminal holds a database with the project's name and operations.
+    const QString stored = state.File(QStringLiteral("files/Application/Orvane/mainbase.db"));
+    ASSERT_TRUE(QFile::exists(stored));
+    SQLite3::CSQLiteConnection db;
+    db.OpenConnection(stored);
+    const auto query = [&db](const char* sql) {
+        SQLite3::CSQLiteStatement statement(db, QString::fromLatin1(sql));
+        SQLite3::CSQLiteTable table;
+        statement.StepAll(&table);
+        return table.Rows.isEmpty() ? QString() : table.Rows[0][0];
+    };
+    EXPECT_EQ(query("SELECT group_concat(value) FROM ps_kxconfig_info"), QStringLiteral("demo"));
+    EXPECT_EQ(query("SELECT count(*) FROM operations"), QStringLiteral("6"));
+}

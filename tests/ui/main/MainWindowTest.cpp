@@ -1,0 +1,235 @@
+// The main window on a copy of the demo project: its opening with the
+// settings, the directory rows and their counts, the choice of directories,
+// the folder watcher, the guards of its buttons and the way out.
+
+#include "directories/DirectoryFiles.h"
+#include "tests/ui/main/UiFixture.h"
+#include "ui/directories/EditDirGridDlg.h"
+#include "ui/main/DirsDlg.h"
+#include "ui/main/FileVersionInfo.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+class MainWindow : public CUiFixture {
+protected:
+    // Opens the main window on the remembered project (or none).
+    void Open() {
+        window = std::make_unique<CDirsDlg>(QFont(QStringLiteral("Tahoma"), 10));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    template <typename T = QWidget>
+    T* Find(int id) const {
+        T* widget = window->findChild<T*>(QStringLiteral("id%1").arg(id));
+        EXPECT_NE(widget, nullptr) << id;
+        return widget;
+    }
+    QString Label(int id) const { return Find<QLabel>(id)->text(); }
+    void Click(int id) const { QTest::mouseClick(Find<QAbstractButton>(id), Qt::LeftButton); }
+
+    std::unique_ptr<CDirsDlg> window;
+};
+
+// Check box ids of the seven directories by kind.
+constexpr int kCheck[] = {1018, 1025, 1026, 1019, 1028, 1030, 1031};
+
+}  // namespace
+
+TEST_F(MainWindow, OpensWithItsSettingsAndShowsTheCountsOfTheDirectoryFiles) {
+    RememberProject();
+    WriteLoaderSetting(QStringLiteral("port"), QStringLiteral("typed-by-hand"));
+    WriteLoaderSetting(QStringLiteral("OverwriteJournal"), QStringLiteral("0"));
+    WriteConfigSetting(QStringLiteral("setedit"), QStringLiteral("1"));
+    SetProjectPath(project);
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Operations), Lines(12)));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Wares), Lines(1500)));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Executors), QByteArray()));
+    Open();
+
+    EXPECT_EQ(window->windowTitle(),
+              QStringLiteral("Программа обмена данными KXLoader (ver: %1)").arg(CFileVersionInfo().VersionText()));
+    EXPECT_EQ(Find<QLabel>(1021)->toolTip(), project);
+    // A port that is not in the list stays in the edit field.
+    EXPECT_EQ(Find<QComboBox>(1029)->currentText(), QStringLiteral("typed-by-hand"));
+    EXPECT_EQ(Find<QComboBox>(1029)->findText(QStringLiteral("typed-by-hand")), -1);
+    EXPECT_EQ(Find<QComboBox>(1029)->itemText(Find<QComboBox>(1029)->count() - 1), QStringLiteral("ActiveSync"));
+    EXPECT_FALSE(Find<QCheckBox>(1024)->isChecked());
+    EXPECT_EQ(LoaderSetting(QStringLiteral("OverwriteJournal")), QStringLiteral("0"));
+    EXPECT_TRUE(Find<QPushButton>(1022)->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(1014)->isEnabled());
+
+    EXPECT_EQ(Label(1032), QStringLiteral("Операции   (12)"));
+    EXPECT_EQ(Find<QPushButton>(1002)->text(), QStringLiteral("Редакт."));
+    EXPECT_TRUE(Find<QCheckBox>(1018)->isEnabled());
+    EXPECT_EQ(Label(1035), QStringLiteral("Товары   (>1000)"));
+    // Empty and missing files alike.
+    for (int id : {1033, 1034}) EXPECT_EQ(Label(id), Label(id).section(QLatin1Char(' '), 0, 0));
+    EXPECT_EQ(Find<QPushButton>(1005)->text(), QStringLiteral("Создать"));
+    EXPECT_FALSE(Find<QCheckBox>(1025)->isEnabled());
+
+    // The editor counts the whole file; closing it shows the exact count.
+    EXPECT_TRUE(DriveModal([&] { Click(1009); },
+                           [](QWidget* editor) {
+                               EXPECT_EQ(qobject_cast<CEditDirGridDlg*>(editor)->RowCount(), 1500);
+                               QTest::mouseClick(editor->findChild<QPushButton*>("id2"), Qt::LeftButton);
+                           },
+                           window.get()));
+    EXPECT_EQ(Label(1035), QStringLiteral("Товары   (1500)"));
+
+    // Rows added in the editor and thrown away on closing are not counted.
+    prompt.QueueAnswer(AnswerNo);  // "Сохранить последние изменения?"
+    EXPECT_TRUE(DriveModal([&] { Click(1002); },
+                           [](QWidget* editor) {
+                               QTest::mouseClick(editor->findChild<QPushButton*>("id1004"), Qt::LeftButton);
+                               QTest::mouseClick(editor->findChild<QPushButton*>("id2"), Qt::LeftButton);
+                           },
+                           window.get()));
+    EXPECT_EQ(Label(1032), QStringLiteral("Операции   (12)"));
+    EXPECT_EQ(ReadFileBytes(DirectoryFile(Operations)), Lines(12));
+}
+
+TEST_F(MainWindow, SelectAllFollowsTheDirectoryBoxesAndChoosesEveryEnabledOne) {
+    RememberProject();
+    SetProjectPath(project);
+    for (int kind : {Operations, Executors, Addresses, Documents, Wares})
+        ASSERT_TRUE(WriteFileBytes(DirectoryFile(kind), Lines(3)));
+    Open();
+    auto* all = Find<QCheckBox>(1043);
+    auto* upload = Find<QPushButton>(1010);
+    EXPECT_EQ(all->checkState(), Qt::Unchecked);
+    EXPECT_FALSE(upload->isEnabled());
+
+    Click(kCheck[Executors]);
+    Click(kCheck[Wares]);
+    EXPECT_EQ(all->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(upload->isEnabled());
+
+    Click(1043);
+    EXPECT_EQ(all->checkState(), Qt::Checked);
+    for (int kind = 0; kind < 7; ++kind)
+        EXPECT_EQ(Find<QCheckBox>(kCheck[kind])->isChecked(), kind <= Wares) << kind;
+
+    Click(1043);
+    EXPECT_EQ(all->checkState(), Qt::Unchecked);
+    for (int kind = 0; kind < 7; ++kind) EXPECT_FALSE(Find<QCheckBox>(kCheck[kind])->isChecked()) << kind;
+    EXPECT_FALSE(upload->isEnabled());
+
+    // Emptied from outside: the chosen box goes off and the choice follows.
+    Click(kCheck[Addresses]);
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Addresses), QByteArray()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Find<QCheckBox>(kCheck[Addresses])->isEnabled(); }, 3000));
+    EXPECT_FALSE(Find<QCheckBox>(kCheck[Addresses])->isChecked());
+    EXPECT_EQ(all->checkState(), Qt::Unchecked);
+    EXPECT_FALSE(upload->isEnabled());
+}
+
+TEST_F(MainWindow, AnOutsideWriteUpdatesTheCountAndTheWatcherFollowsAnotherProject) {
+    RememberProject();
+    SetProjectPath(project);
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Documents), Lines(2)));
+    Open();
+    EXPECT_EQ(Label(1037), QStringLiteral("Документы   (2)"));
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Documents), Lines(7)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label(1037) == QStringLiteral("Документы   (7)"); }, 3000));
+    // About half a second on an idle machine; the bound leaves room for load.
+    EXPECT_LT(clock.elapsed(), 2500);
+
+    // "Установить" another project: the rows and the watcher follow it.
+    ASSERT_TRUE(QDir().mkpath(dir.File(QStringLiteral("other/files"))));
+    const QString other = dir.File(QStringLiteral("other/shop.kxc"));
+    ASSERT_TRUE(QFile::copy(project, other));
+    prompt.QueueFileName(other);
+    Click(1015);
+    EXPECT_EQ(Find<QLabel>(1021)->toolTip(), other);
+    EXPECT_EQ(Label(1037), QStringLiteral("Документы"));
+    EXPECT_EQ(window->Watcher().Folder(), dir.File(QStringLiteral("other/files/")));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Documents), Lines(4)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label(1037) == QStringLiteral("Документы   (4)"); }, 3000));
+}
+
+TEST_F(MainWindow, WithoutAProjectTheProjectButtonsOnlyComplainAndTheWatcherStartsWithTheFirstProject) {
+    Open();
+    EXPECT_TRUE(Find<QLabel>(1021)->toolTip().isEmpty());
+    EXPECT_FALSE(window->Watcher().IsRunning());
+    for (int id : {1002, 1017, 1013, 1016, 1023}) {
+        prompt.Clear();
+        Click(id);
+        EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Не открыта конфигурация!")}) << id;
+    }
+    EXPECT_EQ(prompt.Messages().last().caption, QStringLiteral("Ошибка!"));
+
+    prompt.QueueFileName(project);
+    Click(1015);
+    EXPECT_TRUE(window->Watcher().IsRunning());
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Addresses), Lines(5)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label(1034) == QStringLiteral("Адреса   (5)"); }, 3000));
+}
+
+TEST_F(MainWindow, LoadingTheConfigurationWithoutOperationsOpensNothing) {
+    RememberProject();
+    SetProjectPath(project);
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Executors), Lines(2)));
+    Open();
+    prompt.Clear();
+    Click(1016);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text,
+              QStringLiteral("Нельзя загружать конфигурацию без справочника операций!\nСоздайте справочник операций!"));
+    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Внимание"));
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+}
+
+TEST_F(MainWindow, PrintOpensTheReportAndExportWritesTheTerminalDatabase) {
+    RememberProject();
+    Open();
+    Click(1023);
+    const QString report = dir.File(QStringLiteral("demo/files/configuration.txt"));
+    EXPECT_EQ(prompt.ViewerPaths(), QStringList{report});
+    EXPECT_TRUE(ReadFileBytes(report).startsWith(Cp1251(QStringLiteral("Распечатка конфигурации: ") + project)));
+
+    const QString exported = dir.File(QStringLiteral("demo.kxc_db"));
+    prompt.QueueFileName(exported);
+    Click(1004);
+    EXPECT_EQ(prompt.FileRequests().last().initialName, project + QStringLiteral("_db"));
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("БД конфигурации экспортирована успешно.")});
+    EXPECT_TRUE(ReadFileBytes(exported).startsWith("SQLite format 3"));
+}
+
+TEST_F(MainWindow, EnterEscapeAndExitAllAskBeforeLeavingThenSaveThePortAndDropTheWorkingCopy) {
+    RememberProject();
+    Open();
+    const QString working = window->Model().WorkingPath();
+    ASSERT_TRUE(QFile::exists(working));
+    auto* port = Find<QComboBox>(1029);
+    port->setFocus();
+    port->lineEdit()->selectAll();
+    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/ttyX9"));
+
+    // Enter in the port field presses no button: the question, and No stays.
+    prompt.QueueAnswer(AnswerNo);
+    QTest::keyClick(port->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(prompt.Texts(), QStringList(2, QStringLiteral("Вы уверены, что хотите выйти из приложения?")));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(QFile::exists(working));
+    EXPECT_NE(LoaderSetting(QStringLiteral("port")), QStringLiteral("/dev/ttyX9"));
+
+    prompt.QueueAnswer(AnswerYes);
+    QTest::keyClick(port->lineEdit(), Qt::Key_Enter);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), 2);
+    EXPECT_FALSE(QFile::exists(working));
+    EXPECT_EQ(LoaderSetting(QStringLiteral("port")), QStringLiteral("/dev/ttyX9"));
+}

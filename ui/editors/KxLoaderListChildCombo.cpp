@@ -1,0 +1,41 @@
+#include "ui/editors/KxLoaderListChildCombo.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+
+CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCell commit, const QStringList& items, int current,
+                                                 QWidget* parent)
+    : QComboBox(parent), m_commit(std::move(commit)) {
+    setObjectName(QStringLiteral("id103"));
+    setEditable(false);
+    addItems(items);
+    setCurrentIndex(current);
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { m_changed = true; });
+}
+
+bool CKxLoaderListChildCombo::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            // Stored now; only a later choice is a change again.
+            m_changed = false;
+            m_commit(currentText(), true, true);
+            return true;
+        }
+    }
+    return QComboBox::event(event);
+}
+
+void CKxLoaderListChildCombo::CommitPending() {
+    if (m_done || !m_changed) return;
+    m_changed = false;
+    m_commit(currentText(), true, false);
+}
+
+void CKxLoaderListChildCombo::focusOutEvent(QFocusEvent* event) {
+    QComboBox::focusOutEvent(event);
+    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) return;
+    CommitPending();
+    m_done = true;
+    deleteLater();
+}

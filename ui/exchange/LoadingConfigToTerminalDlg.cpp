@@ -1,0 +1,35 @@
+#include "ui/exchange/LoadingConfigToTerminalDlg.h"
+
+#include "ui/exchange/ExchangeUi.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+CLoadingConfigToTerminalDlg::CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port,
+                                                         int startOperationId, QWidget* parent)
+    : CWorkerDlg(parent), m_flow(model, port, startOperationId) {
+    setObjectName(QStringLiteral("CLoadingConfigToTerminalDlg"));
+    setWindowTitle(QStringLiteral("Сообщение"));
+    auto* layout = new QVBoxLayout(this);
+    auto* text = new QLabel(QStringLiteral("Подождите идет загрузка..."), this);
+    text->setObjectName(QStringLiteral("waitText"));
+    text->setMinimumWidth(260);
+    text->setAlignment(Qt::AlignCenter);
+    layout->addWidget(text);
+    layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignCenter);
+}
+
+void CLoadingConfigToTerminalDlg::showEvent(QShowEvent* event) {
+    CWorkerDlg::showEvent(event);
+    if (m_started) return;
+    m_started = true;
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    QTimer::singleShot(100, this, [this] {
+        setCursor(Qt::WaitCursor);
+        StartWork([this](IExchangeProgress&) { return m_flow.Run(); });
+    });
+}

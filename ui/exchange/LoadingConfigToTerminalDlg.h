@@ -1,0 +1,30 @@
+#pragma once
+// The wait window of the configuration upload: "Подождите идет загрузка...".
+// 100 ms after it is shown it builds the terminal database and hands it to
+// the updater (CConfigUploadFlow) on a worker thread, so it keeps repainting
+// while the updater runs, and ends with the flow's result: 1 loaded,
+// 2 the updater failed or could not be started, 103 the database could not
+// be built.
+
+#include "exchange/ConfigUpload.h"
+#include "ui/exchange/WorkerDlg.h"
+
+class CConfigModel;
+
+class CLoadingConfigToTerminalDlg : public CWorkerDlg {
+    Q_OBJECT
+public:
+    CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port, int startOperationId = -1,
+                                QWidget* parent = nullptr);
+
+    // The flow the window runs (its program folder and settings file can be
+    // pointed elsewhere before the window is shown).
+    CConfigUploadFlow& Flow() { return m_flow; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    CConfigUploadFlow m_flow;
+    bool m_started = false;
+};

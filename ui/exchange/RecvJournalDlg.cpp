@@ -1,0 +1,45 @@
+#include "ui/exchange/RecvJournalDlg.h"
+
+#include "exchange/JournalExchange.h"
+#include "ui/exchange/ExchangeUi.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+CRecvJournalDlg::CRecvJournalDlg(const QString& programName, bool journalIdOn, bool overwrite,
+                                 QWidget* parent)
+    : CWorkerDlg(parent), m_programName(programName), m_journalIdOn(journalIdOn), m_overwrite(overwrite) {
+    setObjectName(QStringLiteral("CRecvJournalDlg"));
+    setWindowTitle(QStringLiteral("Выгрузка журнала"));
+    auto* layout = new QVBoxLayout(this);
+    m_bar = MakeProgressBar(this, QStringLiteral("id1025"));
+    m_bar->setMinimumWidth(320);
+    layout->addWidget(m_bar);
+    layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignRight);
+}
+
+void CRecvJournalDlg::showEvent(QShowEvent* event) {
+    CWorkerDlg::showEvent(event);
+    if (m_started) return;
+    m_started = true;
+    QTimer::singleShot(100, this, &CRecvJournalDlg::StartDownload);
+}
+
+void CRecvJournalDlg::StartDownload() {
+    setCursor(Qt::WaitCursor);
+    StartWork([this](IExchangeProgress& progress) {
+        JournalExchange journal;
+        journal.caption = m_programName;
+        journal.progressWindow = &progress;
+        const int code = journal.DownloadJournal(PortOrSetting(QString()), m_journalIdOn, false, FilterSet(),
+                                                 m_overwrite);
+        return code == 0 ? Downloaded : Failed;
+    });
+}
+
+void CRecvJournalDlg::OnItemRange(int count) { ResetBar(m_bar, count); }
+void CRecvJournalDlg::OnStepItem() { StepBar(m_bar); }
+void CRecvJournalDlg::OnWorkFinished(int) { unsetCursor(); }

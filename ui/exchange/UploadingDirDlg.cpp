@@ -1,0 +1,65 @@
+#include "ui/exchange/UploadingDirDlg.h"
+
+#include "exchange/DirectoryUpload.h"
+#include "ui/exchange/ExchangeUi.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+// The upload items of the seven choice flags, in the flags' order.
+constexpr int kChoiceItems[7] = {UploadOperations, UploadExecutors, UploadAddresses, UploadDocuments,
+                                 UploadWares,      UploadWareDetails, UploadDocumentPlan};
+}  // namespace
+
+CUploadingDirDlg::CUploadingDirDlg(QWidget* parent) : CWorkerDlg(parent) {
+    setObjectName(QStringLiteral("CUploadingDirDlg"));
+    setWindowTitle(QStringLiteral("Загрузка справочников"));
+    auto* layout = new QVBoxLayout(this);
+    m_status = new QLabel(QStringLiteral("Установка соединения..."), this);
+    m_status->setObjectName(QStringLiteral("id1033"));
+    m_status->setMinimumWidth(320);
+    layout->addWidget(m_status);
+    m_upper = MakeProgressBar(this, QStringLiteral("id1026"));
+    layout->addWidget(m_upper);
+    m_lower = MakeProgressBar(this, QStringLiteral("id1025"));
+    layout->addWidget(m_lower);
+    layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignRight);
+}
+
+void CUploadingDirDlg::Choose(int item, bool chosen) {
+    if (item >= 0 && item < static_cast<int>(m_chosen.size())) m_chosen[static_cast<size_t>(item)] = chosen;
+}
+
+void CUploadingDirDlg::showEvent(QShowEvent* event) {
+    CWorkerDlg::showEvent(event);
+    if (m_started) return;
+    m_started = true;
+    repaint();
+    StartWork([this](IExchangeProgress& progress) { return Upload(progress); });
+}
+
+int CUploadingDirDlg::Upload(IExchangeProgress& progress) {
+    const QString port = PortOrSetting(m_port);
+    UploadSelection selection;
+    selection.caption = QStringLiteral("KXLoader");
+    for (size_t i = 0; i < m_chosen.size(); ++i)
+        if (m_chosen[i]) selection.Select(kChoiceItems[i]);
+    const int count = selection.SelectedCount();
+    if (count == 0) return NothingChosen;
+    // One step per directory and one for the synchronisation.
+    progress.SetStageRange(count + 1);
+    selection.progressWindow = &progress;
+    return UploadDirectories(selection, port) == 0 ? Uploaded : Failed;
+}
+
+void CUploadingDirDlg::OnItemRange(int count) { ResetBar(m_upper, count); }
+void CUploadingDirDlg::OnStepItem() { StepBar(m_upper); }
+void CUploadingDirDlg::OnStageRange(int count) { ResetBar(m_lower, count); }
+void CUploadingDirDlg::OnStepStage() { StepBar(m_lower); }
+void CUploadingDirDlg::OnStageText(const QString& text) {
+    m_status->setText(text);
+    m_status->repaint();
+}

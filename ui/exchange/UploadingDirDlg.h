@@ -1,0 +1,47 @@
+#pragma once
+// "Загрузка справочников": uploads the chosen directories to the terminal on
+// a worker thread and shows its progress: the upper bar (one directory's
+// records), the lower bar (the directories) and the stage text. Ends with 1
+// (uploaded), 2 (failed; the upload has shown its own message) or 103
+// (nothing chosen; the terminal was not contacted).
+
+#include "ui/exchange/WorkerDlg.h"
+
+#include <QString>
+
+#include <array>
+
+class QLabel;
+class QProgressBar;
+
+class CUploadingDirDlg : public CWorkerDlg {
+    Q_OBJECT
+public:
+    enum Result { Uploaded = 1, Failed = 2, NothingChosen = 103 };
+
+    explicit CUploadingDirDlg(QWidget* parent = nullptr);
+
+    // The port; empty (the default) reads "port" from kxloader.ini.
+    void SetPort(const QString& port) { m_port = port; }
+    // The choice flags in upload order: operations, executors, addresses,
+    // documents, wares, ware details, document plan.
+    void Choose(int item, bool chosen = true);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void OnItemRange(int count) override;
+    void OnStepItem() override;
+    void OnStageRange(int count) override;
+    void OnStepStage() override;
+    void OnStageText(const QString& text) override;
+
+private:
+    int Upload(IExchangeProgress& progress);
+
+    QString m_port;
+    std::array<bool, 7> m_chosen{};
+    bool m_started = false;
+    QProgressBar* m_upper = nullptr;
+    QProgressBar* m_lower = nullptr;
+    QLabel* m_status = nullptr;
+};
