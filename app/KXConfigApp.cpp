@@ -3,6 +3,7 @@
 #include "app/ConfigModelCommandLine.h"
 #include "app/InformationSwitches.h"
 #include "app/ReportFile.h"
+#include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
 
@@ -57,5 +58,5 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
 
 int CKXConfigApp::ExitInstance() {
     if (!ReportFilePath.isEmpty()) WriteReportFile(ReportFilePath, ResultCode, DiagnosticText);
-    return ResultCode;
+    return ProcessExitStatus(ResultCode);
 }
