@@ -78,7 +78,7 @@ struct DirectoryRowIds {
     int editId;
     const char* label;
 };
-constexpr DirectoryRowIds kDirectoryRowIdss[] = {
+constexpr DirectoryRowIds kDirectoryRowIds[] = {
     {Operations, 1018, 1032, 1002, "Операции"},
     {Executors, 1025, 1033, 1005, "Исполнители"},
     {Addresses, 1026, 1034, 1006, "Адреса"},
@@ -134,7 +134,7 @@ void CDirsDlg::BuildControls() {
     auto* directories = new QGroupBox(QStringLiteral("Справочники"), this);
     auto* grid = new QGridLayout(directories);
     int line = 0;
-    for (const DirectoryRowIds& ids : kDirectoryRowIdss) {
+    for (const DirectoryRowIds& ids : kDirectoryRowIds) {
         Row& row = m_rows[static_cast<size_t>(ids.kind)];
         row.kind = ids.kind;
         row.check = new QCheckBox(directories);
