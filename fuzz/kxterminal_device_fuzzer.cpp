@@ -27,6 +27,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QList>
 
 #include <limits>
@@ -219,16 +220,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto take = [&]() -> const QString* { return answer < texts.size() ? &texts[answer++] : nullptr; };
         int counted = -1;
         bool echo = false;
+        // A file transfer: "FPB", its remote path, its Base64 pieces, "FPE".
+        enum { NoTransfer, Path, Pieces } transfer = NoTransfer;
+        QString remote;
+        QByteArray sent;
+        bool sentWhole = true;
+        QHash<QString, QByteArray> stored;  // remote path below files/ -> bytes of the last OK
         for (const Message& m : script.messages) {
             if (m.type == MessageType::Data) {
                 if (echo) take();
+                if (transfer == Path) {
+                    remote = m.text;
+                    transfer = Pieces;
+                } else if (transfer == Pieces) {
+                    const auto bytes = QByteArray::fromBase64Encoding(m.text.toLatin1(),
+                                                                      QByteArray::AbortOnBase64DecodingErrors);
+                    if (bytes) sent += *bytes;
+                    else sentWhole = false;
+                }
                 continue;
             }
             if (m.type != MessageType::Command) continue;
             const QString& c = m.text;
             echo = c == QLatin1String("ECH");
-            if (c == QLatin1String("--s") || c == QLatin1String("--h") || c == QLatin1String("998") ||
-                c == QLatin1String("003") || c == QLatin1String("FPE")) {
+            if (c == QLatin1String("FPB")) {
+                transfer = Path;
+                sent.clear();
+                sentWhole = true;
+            } else {
+                if (c == QLatin1String("FPE") && transfer == Pieces) {
+                    const QString* answer = take();
+                    if (answer && answer->startsWith(QLatin1String("OK;"))) {
+                        KX_FUZZ_CHECK(sentWhole && answer->mid(3).toLongLong() == sent.size(),
+                                      QStringLiteral("transfer of %1 bytes answered %2").arg(sent.size()).arg(*answer));
+                        QString relative = remote;
+                        relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
+                        stored[relative.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'))] = sent;
+                    }
+                } else if (c == QLatin1String("FPE")) {
+                    take();
+                }
+                transfer = NoTransfer;
+            }
+            if (c == QLatin1String("FPB") || c == QLatin1String("FPE")) {
+                // handled above
+            } else if (c == QLatin1String("--s") || c == QLatin1String("--h") || c == QLatin1String("998") ||
+                c == QLatin1String("003")) {
                 take();
             } else if (c == QLatin1String("020")) {
                 const QString* count = take();
@@ -245,6 +282,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } else if (c == QLatin1String("001") || c.startsWith(QLatin1String("40"))) {
                 counted = -1;  // the journal or its filters change
             }
+        }
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QFile file(state.Path(QStringLiteral("files/") + it.key()));
+            KX_FUZZ_CHECK(file.open(QIODevice::ReadOnly) && file.readAll() == it.value(),
+                          QStringLiteral("the file %1 answered OK is not what was sent").arg(it.key()));
         }
     }
 
