@@ -1,7 +1,7 @@
 #include "directories/DirectoryTable.h"
 
+#include "directories/CellText.h"
 #include "directories/DirectoryCodePage.h"
-#include "directories/DirectoryFiles.h"
 #include "directories/LineReader.h"
 #include "platform/Prompt.h"
 
@@ -18,7 +18,7 @@
 // DirectoryTable
 
 DirectoryTable::DirectoryTable(int kind, IOperationTypeNames* names, bool journalIdOn)
-    : m_names(names), m_codec(DirectoryCodec()) {
+    : m_names(names), m_encoding{DirectoryCodec(), false} {
     SetKind(kind, journalIdOn);
 }
 
@@ -32,26 +32,35 @@ void DirectoryTable::SetKind(int kind, bool journalIdOn) {
 
 QString DirectoryTable::Cell(int row, int column) const {
     if (row < 0 || row >= RowCount() || column < 1) return QString();
-    return m_rows.Cell(row, column - 1, m_codec);
+    return m_rows.Cell(row, column - 1, Codec());
 }
 
 QStringList DirectoryTable::RowCells(int row) const {
     QStringList cells;
     if (row < 0 || row >= RowCount()) return cells;
-    cells = m_rows.Cells(row, m_codec);
+    cells = m_rows.Cells(row, Codec());
     while (cells.size() < DataColumnCount()) cells.append(QString());
     return cells;
 }
 
-void DirectoryTable::SetCell(int row, int column, const QString& text) {
+void DirectoryTable::SetCell(int row, int column, const QString& text, bool* replaced) {
+    if (replaced) *replaced = false;
     if (row < 0 || row >= RowCount() || column < 1) return;
-    QStringList cells = m_rows.Cells(row, m_codec);
-    while (cells.size() < column) cells.append(QString());
-    cells[column - 1] = text;
-    m_rows.SetText(row, cells, m_codec);
+    m_rows.SetCellText(row, column - 1, CleanCellText(text, replaced), Codec());
 }
 
-void DirectoryTable::AppendRow(const QStringList& cells) { m_rows.AppendText(cells, m_codec); }
+void DirectoryTable::AppendRow(const QStringList& cells, bool* replaced) {
+    bool any = false;
+    QStringList clean;
+    clean.reserve(cells.size());
+    for (const QString& cell : cells) {
+        bool changed = false;
+        clean.append(CleanCellText(cell, &changed));
+        any = any || changed;
+    }
+    if (replaced) *replaced = any;
+    m_rows.AppendText(clean, Codec());
+}
 
 void DirectoryTable::AppendEmptyRow() { m_rows.AppendEncoded(nullptr, 0); }
 
@@ -62,6 +71,20 @@ bool DirectoryTable::RemoveRow(int row) {
 }
 
 void DirectoryTable::ClearRows() { m_rows.Clear(); }
+
+DirectoryTable::Contents DirectoryTable::TakeContents() {
+    Contents contents{m_columns, std::move(m_rows), m_encoding, widestRow, modified};
+    m_rows = CDirectoryRowStore();
+    return contents;
+}
+
+void DirectoryTable::RestoreContents(Contents&& contents) {
+    m_columns = std::move(contents.columns);
+    m_rows = std::move(contents.rows);
+    m_encoding = contents.encoding;
+    widestRow = contents.widestRow;
+    modified = contents.modified;
+}
 
 // ---------------------------------------------------------------------------
 // Parsing
@@ -120,23 +143,21 @@ bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fi
     const qsizetype count =
         fields.size() < qsizetype(CDirectoryRowStore::kMaxCells) ? fields.size()
                                                                  : CDirectoryRowStore::kMaxCells;
-    const CodePage::CCodec& codec = table.Codec();
-
     EnsureColumns(table, count);
     if (kind == Operations) {
-        QStringList cells;
-        cells.reserve(count);
-        cells << codec.Decode(fields[0].data(), fields[0].size());
+        // The fields keep their file bytes; only the type column holds a text
+        // of our own (the type's name), kept as UTF-16 so that it needs no
+        // code page and the encoding may still be decided after the last line.
         QString name;
         if (!table.OperationTypeNames()->GetOperationTypeName(
-                codec.Decode(fields[1].data(), fields[1].size()), &name))
+                table.Codec().Decode(fields[1].data(), fields[1].size()), &name))
             name = QString::fromUtf8(kUndefinedOperationType);
-        cells << name;
-        for (qsizetype i = 2; i < count; ++i) {
-            const QByteArrayView f = Trim(fields[i]);
-            cells << codec.Decode(f.data(), f.size());
-        }
-        table.Rows().AppendText(cells, codec);
+        QVarLengthArray<CDirectoryRowStore::StoredCell, 16> cells;
+        cells.append({fields[0], false});
+        cells.append({QByteArrayView(reinterpret_cast<const char*>(name.utf16()), name.size() * 2),
+                      true});
+        for (qsizetype i = 2; i < count; ++i) cells.append({Trim(fields[i]), false});
+        table.Rows().AppendCells(cells.data(), static_cast<int>(cells.size()));
     } else {
         QVarLengthArray<QByteArrayView, 16> cells;
         for (qsizetype i = 0; i < count; ++i) cells.append(Trim(fields[i]));
@@ -153,7 +174,7 @@ bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fi
 bool ParseRow(DirectoryTable& table, int row, const QStringList& fields) {
     QList<QByteArray> encoded;
     encoded.reserve(fields.size());
-    for (const QString& f : fields) encoded.append(table.Codec().Encode(f));
+    for (const QString& f : fields) encoded.append(table.Codec().Encode(CleanCellText(f)));
     QList<QByteArrayView> views;
     views.reserve(encoded.size());
     for (const QByteArray& b : encoded) views.append(QByteArrayView(b));
@@ -163,21 +184,46 @@ bool ParseRow(DirectoryTable& table, int row, const QStringList& fields) {
 // ---------------------------------------------------------------------------
 // Loading
 
-bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
-                       const QString& separator) {
-    table.ClearRows();
-    table.SetCodec(DirectoryCodec());
-    CDirectoryLineReader reader;
-    if (!reader.Open(path)) return false;
+namespace {
 
-    const char sep = separator.isEmpty() ? ';' : char(separator.at(0).unicode() & 0x7F);
+enum class LoadOutcome { Loaded, NotOpened, Damaged };
+
+// Reads the file into the table. `cleanCells` applies the cell rule to every
+// field (imports); a directory file is read as it stands, so that its rows
+// keep their bytes. `replaced` is set when the rule changed a field.
+LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool cleanCells,
+                      bool* replaced) {
+    table.ClearRows();
+    const CodePage::CCodec setting = DirectoryCodec();
+    table.SetEncoding({setting, false});
+    CDirectoryLineReader reader;
+    if (!reader.Open(path)) return LoadOutcome::NotOpened;
+
     // Columns added by the lines of a load that fails are taken away again, or
     // the next save would write their empty fields into every line.
     const QList<DirectoryColumn> columnsBefore = table.Columns();
+    const bool checkUtf8 = ChecksForUtf8(setting);
+    CUtf8Check utf8;
+    bool bom = false;
+    bool first = true;
+    QByteArray scratch;
     QVarLengthArray<QByteArrayView, 32> fields;
     QByteArrayView line;
     bool ok = true;
     while (reader.ReadLine(&line)) {
+        if (first) {
+            first = false;
+            if (line.startsWith(QByteArrayView(kUtf8Bom, kUtf8BomBytes))) {
+                // Rows keep their bytes, so the table is UTF-8 from the start.
+                bom = true;
+                line = line.sliced(kUtf8BomBytes);
+                table.SetEncoding(ChooseFileEncoding(setting, true, utf8));
+            }
+        }
+        if (checkUtf8 && !bom && utf8.StillValid()) {
+            utf8.Feed(line);
+            if (reader.LastLineHadEnd()) utf8.Feed("\n");
+        }
         // The line's text ends at a NUL byte, as it always did for C strings.
         if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
             line = line.first(static_cast<const char*>(nul) - line.data());
@@ -191,6 +237,8 @@ bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showErro
             if (!hit) break;
             p = stop + 1;
         }
+        if (cleanCells && CleanFieldBytes(fields.data(), fields.size(), scratch) && replaced)
+            *replaced = true;
         if (!ParseRow(table, table.RowCount(),
                       std::span<const QByteArrayView>(fields.data(), fields.size()))) {
             ok = false;
@@ -202,13 +250,31 @@ bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showErro
     if (!ok) {
         table.ClearRows();
         table.SetColumns(columnsBefore);
-        if (showError)
-            Prompt().Message(QString::fromUtf8(DirectoryText::kDamaged),
-                             QString::fromUtf8(DirectoryText::kCaption), PromptIcon::Warning,
-                             PromptButtons::Ok);
-        return false;
+        table.SetEncoding({setting, false});
+        return LoadOutcome::Damaged;
     }
-    return true;
+    // The rows hold the file's bytes; the encoding says how to show and write them.
+    table.SetEncoding(ChooseFileEncoding(setting, bom, utf8));
+    return LoadOutcome::Loaded;
+}
+
+void ShowDamaged() {
+    Prompt().Message(QString::fromUtf8(DirectoryText::kDamaged),
+                     QString::fromUtf8(DirectoryText::kCaption), PromptIcon::Warning,
+                     PromptButtons::Ok);
+}
+
+char SeparatorByte(const QString& separator) {
+    return separator.isEmpty() ? ';' : char(separator.at(0).unicode() & 0x7F);
+}
+
+}  // namespace
+
+bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
+                       const QString& separator) {
+    const LoadOutcome outcome = LoadLines(table, path, SeparatorByte(separator), false, nullptr);
+    if (outcome == LoadOutcome::Damaged && showError) ShowDamaged();
+    return outcome == LoadOutcome::Loaded;
 }
 
 // ---------------------------------------------------------------------------
@@ -276,8 +342,11 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
 
     // Written beside the file and renamed over it at the end, so a failure
-    // part-way (full disk, lost share) leaves the previous file whole.
+    // part-way (full disk, lost share) leaves the previous file whole. A folder
+    // that lets nobody make a file in it, but holds a file the user may write,
+    // gets the file written in place: nothing forbids that save.
     QSaveFile file(path);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) return false;
 
     const CodePage::CCodec& codec = table.Codec();
@@ -287,6 +356,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     constexpr qsizetype kFlushBytes = 1 << 20;
     QByteArray out;
     out.reserve(kFlushBytes + 4096);
+    if (table.Encoding().bom) out.append(kUtf8Bom, kUtf8BomBytes);
     for (int row = 0;; ++row) {
         const int last = LastLineColumn(table, row);
         if (last == 0) break;
@@ -321,30 +391,38 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
 bool ImportCsv(DirectoryTable& table, const QString& path) {
     if (!IsDirectoryFileKind(table.Kind())) return false;  // the journal is never imported
     const QString caption = QString::fromUtf8(DirectoryText::kCaption);
-    const bool wasModified = table.modified;
 
-    table.ClearRows();
-    bool imported = LoadDirectoryFile(table, path, false, QStringLiteral(";"));
+    // What the table is now, put back whole when the import fails: the unsaved
+    // edits, the columns and the modified flag must survive a bad file.
+    DirectoryTable::Contents before = table.TakeContents();
+    bool replaced = false;
+    bool imported = LoadLines(table, path, ';', true, &replaced) == LoadOutcome::Loaded;
     if (!imported) {
         const int answer = Prompt().Message(QString::fromUtf8(DirectoryText::kImportAskComma),
                                             QString::fromUtf8(DirectoryText::kImportAskCaption),
                                             PromptIcon::Warning, PromptButtons::YesNo);
-        if (answer == AnswerYes) imported = LoadDirectoryFile(table, path, false, QStringLiteral(","));
+        if (answer == AnswerYes) {
+            replaced = false;
+            imported = LoadLines(table, path, ',', true, &replaced) == LoadOutcome::Loaded;
+        }
     }
     if (imported) {
+        // The rows are in the CSV file's encoding; the directory file keeps its own.
+        if (!(table.Encoding() == before.encoding))
+            table.Rows().Recode(table.Codec(), before.encoding.codec);
+        table.SetEncoding(before.encoding);
         table.modified = true;
         Prompt().Message(QString::fromUtf8(DirectoryText::kImportOk), caption,
                          PromptIcon::Information, PromptButtons::Ok);
+        if (replaced)
+            Prompt().Message(QString::fromUtf8(DirectoryText::kCellTextReplaced), caption,
+                             PromptIcon::Information, PromptButtons::Ok);
         return true;
     }
 
-    // Show the directory's own file again; the edits before the import are gone
-    // but the file on disk was never touched.
-    table.ClearRows();
-    QString own;
-    DirectoryPath(table.Kind(), &own);
-    LoadDirectoryFile(table, own, true, QStringLiteral(";"));
-    table.modified = wasModified;
+    // The IDs met in the rejected file still count for the highest ID (the next
+    // added row gets a number above them), as they always did.
+    table.RestoreContents(std::move(before));
     Prompt().Message(QString::fromUtf8(DirectoryText::kImportFailed), caption,
                      PromptIcon::Warning, PromptButtons::Ok);
     return false;

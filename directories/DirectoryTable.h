@@ -3,11 +3,13 @@
 // that read it from its file, write it back and import a CSV file into it.
 //
 // File format: single-byte text in the directory code page (DirectoryCodec),
-// one row a line, fields separated by ';' (no header, no quoting: a field
-// never contains the separator), every line ended by CR LF. A line needs at
-// least 3 fields. For Operations the second field is the operation type ID,
-// shown in the table as the type's name.
+// or UTF-8 where the file is (DirectoryEncoding.h), one row a line, fields
+// separated by ';' (no header, no quoting: a field never contains the
+// separator, CellText.h), every line ended by CR LF. A line needs at least 3
+// fields. For Operations the second field is the operation type ID, shown in
+// the table as the type's name.
 
+#include "directories/DirectoryEncoding.h"
 #include "directories/DirectoryKind.h"
 #include "directories/OperationTypeNames.h"
 #include "directories/RowStore.h"
@@ -47,8 +49,10 @@ public:
     // The text of a cell; empty for column 0 and for cells the row lacks.
     QString Cell(int row, int column) const;
     QStringList RowCells(int row) const;  // columns 1..N
-    void SetCell(int row, int column, const QString& text);
-    void AppendRow(const QStringList& cells);  // columns 1.. in order
+    // Cells take texts through the cell rule (CleanCellText); `replaced` tells
+    // whether it changed anything. Only the cell set is re-encoded.
+    void SetCell(int row, int column, const QString& text, bool* replaced = nullptr);
+    void AppendRow(const QStringList& cells, bool* replaced = nullptr);  // columns 1.. in order
     void AppendEmptyRow();
     bool RemoveRow(int row);
     void ClearRows();
@@ -57,10 +61,23 @@ public:
     IOperationTypeNames* OperationTypeNames() const { return m_names; }
     void SetOperationTypeNames(IOperationTypeNames* names) { m_names = names; }
 
-    // The code page of the file the rows came from (the process-wide one at
-    // load time).
-    const CodePage::CCodec& Codec() const { return m_codec; }
-    void SetCodec(const CodePage::CCodec& codec) { m_codec = codec; }
+    // The encoding of the file the rows came from (the process-wide code page
+    // at load time, or UTF-8 for a UTF-8 file); the save writes it back.
+    const CodePage::CCodec& Codec() const { return m_encoding.codec; }
+    const DirectoryFileEncoding& Encoding() const { return m_encoding; }
+    void SetEncoding(const DirectoryFileEncoding& encoding) { m_encoding = encoding; }
+
+    // Everything the rows and their shape are, moved out and put back whole
+    // (a failed import leaves the table exactly as it was).
+    struct Contents {
+        QList<DirectoryColumn> columns;
+        CDirectoryRowStore rows;
+        DirectoryFileEncoding encoding;
+        int widestRow = -1;
+        bool modified = false;
+    };
+    Contents TakeContents();  // leaves no rows
+    void RestoreContents(Contents&& contents);
 
     int highestId = 0;   // the largest value seen in the ID column (kinds 0..3)
     int widestRow = -1;  // the largest number of fields in a loaded line
@@ -74,7 +91,7 @@ private:
     QList<DirectoryColumn> m_columns;
     CDirectoryRowStore m_rows;
     IOperationTypeNames* m_names = nullptr;
-    CodePage::CCodec m_codec;
+    DirectoryFileEncoding m_encoding;
 };
 
 // The integer of a text's leading decimal digits after optional white space
@@ -82,17 +99,19 @@ private:
 int LeadingInt(QByteArrayView text);
 int LeadingInt(const QString& text);
 
-// Parses the fields of one line (in the table's code page) into a new last
+// Parses the fields of one line (file bytes, kept as they are) into a new last
 // row; `row` is the index that row gets (the row count). False when the table
 // has no operation type names, there are 2 fields or fewer, or the kind is not
 // a directory kind. Adds "Поле #n" columns for fields beyond the columns.
 bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fields);
+// The same for texts, which go through the cell rule first.
 bool ParseRow(DirectoryTable& table, int row, const QStringList& fields);
 
-// Replaces the rows by the lines of the file. A file that cannot be opened
-// gives false and an empty table without a message; a line of 2 fields or
-// fewer (or a read error) empties the table, shows the damage message when
-// `showError` is set, and gives false. `separator` is ";" or ",".
+// Replaces the rows by the lines of the file and sets the table's encoding to
+// the file's (DetectFileEncoding's rule). A file that cannot be opened gives
+// false and an empty table without a message; a line of 2 fields or fewer (or
+// a read error) empties the table, shows the damage message when `showError`
+// is set, and gives false. `separator` is ";" or ",".
 bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
                        const QString& separator = QStringLiteral(";"));
 
@@ -100,15 +119,20 @@ bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showErro
 // exist or the table has no data columns (Operations: fewer than 3).
 bool BuildRowText(const DirectoryTable& table, int row, QString* text);
 
-// Writes every row, ";"-separated, CR LF after each line (an empty table gives
-// an empty file). The file is replaced only when everything was written; the
-// files folder is created when missing. False for JournalView, an empty path
-// or any write failure; clears the modified flag on success.
+// Writes every row, ";"-separated, CR LF after each line, in the table's
+// encoding (the byte-order mark first when the file had one; otherwise an
+// empty table gives an empty file). The file is replaced only when everything
+// was written; where its folder does not let a new file be made beside it, it
+// is written in place instead. The files folder is created when missing.
+// False for JournalView, an empty path or any write failure; clears the
+// modified flag on success.
 bool SaveDirectoryFile(DirectoryTable& table, const QString& path);
 
 // Imports a CSV file (";", or "," after the user agrees) into the table,
-// asking and reporting through the prompt. On failure the table is reloaded
-// from the directory's own file and keeps its modified flag.
+// asking and reporting through the prompt. Texts go through the cell rule
+// (the user is told when it replaced something); the rows take the table's
+// encoding whatever the CSV file's was. On failure the table is put back as it
+// was: rows, columns, encoding, modified flag.
 bool ImportCsv(DirectoryTable& table, const QString& path);
 
 // Messages of the directory code.

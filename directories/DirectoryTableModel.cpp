@@ -1,10 +1,15 @@
 #include "directories/DirectoryTableModel.h"
 
+#include "directories/CellText.h"
 #include "directories/DirectoryFiles.h"
+#include "directories/FileBackup.h"
 #include "platform/Prompt.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <climits>
 
 namespace {
 QString T(const char* text) { return QString::fromUtf8(text); }
@@ -34,6 +39,9 @@ bool CDirectoryTableModel::OpenFile(int kind, const QString& path, bool journalI
     m_selectedRow = -1;
     m_editRow = m_editColumn = -1;
     const bool loaded = IsDirectoryKind(kind) && LoadDirectoryFile(m_table, path, true);
+    // A file that is there but gave no table (damaged, unreadable) must not be
+    // wiped unasked by the next save: it may hold a million wares.
+    m_damaged = !loaded && IsDirectoryFileKind(kind) && QFileInfo(path).isFile();
     endResetModel();
     m_dataColumns = m_table.widestRow;
     m_rowCount = m_table.RowCount();
@@ -82,6 +90,10 @@ Qt::ItemFlags CDirectoryTableModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (!IsReadOnly() && index.column() >= 1) f |= Qt::ItemIsEditable;
     return f;
+}
+
+QString CDirectoryTableModel::DamagedFileCopyPath() const {
+    return m_damaged ? FreeBackupPath(m_path) : QString();
 }
 
 bool CDirectoryTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -142,12 +154,18 @@ int CDirectoryTableModel::AddRow() {
     if (IsReadOnly()) return -1;
     const int row = m_table.RowCount();
     QStringList cells;
+    bool noFreeId = false;
     if (IsNumbered()) {
-        // The next number after the highest ID; the highest ID itself moves
-        // only through loading, typing and clearing.
-        const qint64 next = qint64(m_table.highestId) + 1;
-        if (next <= INT_MAX) m_table.highestId = static_cast<int>(next);
-        cells << QString::number(next);
+        // The next number after the highest ID. There is none above the 32-bit
+        // limit: the terminal reads no larger ID, and handing out the limit
+        // again would make duplicates.
+        if (m_table.highestId < INT_MAX) {
+            ++m_table.highestId;
+            cells << QString::number(m_table.highestId);
+        } else {
+            cells << QString();
+            noFreeId = true;
+        }
     }
     if (m_table.Kind() == Operations) {
         while (cells.size() < 3) cells << QString();
@@ -160,6 +178,9 @@ int CDirectoryTableModel::AddRow() {
     m_selectedRow = row;
     RefreshCounts();
     emit rowSelected(row);
+    if (noFreeId)
+        Prompt().Message(T(DirectoryEditorText::kNoFreeId), T(DirectoryEditorText::kCaption),
+                         PromptIcon::Warning, PromptButtons::Ok);
     return row;
 }
 
@@ -188,7 +209,7 @@ bool CDirectoryTableModel::Clear() {
     if (IsReadOnly()) {
         const int answer = Prompt().Message(T(DirectoryEditorText::kAskDeleteJournal),
                                             T(DirectoryEditorText::kAskDeleteJournalCaption),
-                                            PromptIcon::Warning, PromptButtons::YesNo);
+                                            PromptIcon::Warning, PromptButtons::YesNoDefaultNo);
         if (answer != AnswerYes) return false;
         // A journal that stays on disk must not look deleted.
         if (!m_path.isEmpty() && QFileInfo::exists(m_path) && !QFile::remove(m_path)) {
@@ -232,30 +253,55 @@ bool CDirectoryTableModel::ImportCsvFile() {
 bool CDirectoryTableModel::ImportCsvFrom(const QString& path) {
     if (IsReadOnly()) return false;
     const bool wasModified = m_table.modified;
+    const int selectedBefore = m_selectedRow;
     beginResetModel();
-    m_selectedRow = -1;
     m_editRow = m_editColumn = -1;
     const bool imported = ImportCsv(m_table, path);
+    m_selectedRow = imported ? -1 : selectedBefore;  // a failed import changed nothing
     endResetModel();
     if (m_table.modified != wasModified) emit modifiedChanged(m_table.modified);
     RefreshCounts();
     return imported;
 }
 
-bool CDirectoryTableModel::Save() {
-    if (IsReadOnly()) return false;
+CDirectoryTableModel::SaveOutcome CDirectoryTableModel::SaveToFile() {
+    // A file that could not be read is replaced only when the user says so,
+    // and only once its bytes are safe in a copy beside it.
+    if (m_damaged && QFileInfo(m_path).isFile()) {
+        const QString copy = FreeBackupPath(m_path);
+        const int answer = Prompt().Message(
+            T(DirectoryEditorText::kAskOverwriteDamaged)
+                .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(copy)),
+            T(DirectoryEditorText::kCaption), PromptIcon::Warning, PromptButtons::YesNoDefaultNo);
+        if (answer != AnswerYes) return SaveOutcome::NotSaved;
+        if (!MakeBackupCopy(m_path, copy)) {
+            Prompt().Message(
+                T(DirectoryEditorText::kDamagedCopyFailed).arg(QDir::toNativeSeparators(copy)),
+                T(DirectoryEditorText::kCaption), PromptIcon::Error, PromptButtons::Ok);
+            return SaveOutcome::NotSaved;
+        }
+    }
+    const bool wasModified = m_table.modified;
     const bool saved = SaveDirectoryFile(m_table, m_path);
     m_dataColumns = m_table.DataColumnCount();
-    if (saved) {
-        SetModified(false);
+    if (!saved) return SaveOutcome::Failed;
+    m_damaged = false;  // the file now holds this table
+    m_table.modified = wasModified;  // so that SetModified tells the window
+    SetModified(false);
+    return SaveOutcome::Saved;
+}
+
+bool CDirectoryTableModel::Save() {
+    if (IsReadOnly()) return false;
+    const SaveOutcome outcome = SaveToFile();
+    if (outcome == SaveOutcome::Saved)
         Prompt().Message(T(DirectoryEditorText::kSaved), T(DirectoryEditorText::kCaption),
                          PromptIcon::Information, PromptButtons::Ok);
-    } else {
+    else if (outcome == SaveOutcome::Failed)
         Prompt().Message(T(DirectoryEditorText::kSaveFailed), T(DirectoryEditorText::kCaption),
                          PromptIcon::Warning, PromptButtons::Ok);
-    }
     RefreshCounts();
-    return saved;
+    return outcome == SaveOutcome::Saved;
 }
 
 bool CDirectoryTableModel::RequestClose() {
@@ -264,16 +310,13 @@ bool CDirectoryTableModel::RequestClose() {
                                         T(DirectoryEditorText::kCaption), PromptIcon::Question,
                                         PromptButtons::YesNo);
     if (answer != AnswerYes) return true;
-    const bool saved = SaveDirectoryFile(m_table, m_path);
-    m_dataColumns = m_table.DataColumnCount();
+    const SaveOutcome outcome = SaveToFile();
     m_rowCount = m_table.RowCount();
-    if (!saved) {
+    if (outcome == SaveOutcome::Failed)
         Prompt().Message(T(DirectoryEditorText::kCloseSaveFailed), T(DirectoryEditorText::kCaption),
                          PromptIcon::Error, PromptButtons::Ok);
-        return false;
-    }
-    SetModified(false);
-    return true;
+    // Declined over a damaged file: the edits stay open rather than vanish.
+    return outcome == SaveOutcome::Saved;
 }
 
 // ---------------------------------------------------------------------------
@@ -313,7 +356,8 @@ CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString&
         column >= m_table.ColumnCount())
         return CellEditor();
     if (commit) {
-        m_table.SetCell(row, column, text);
+        bool replaced = false;
+        m_table.SetCell(row, column, text, &replaced);
         const QModelIndex cell = index(row, column);
         emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
         SetModified(true);
@@ -321,6 +365,9 @@ CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString&
             const int id = LeadingInt(text);
             if (id > m_table.highestId) m_table.highestId = id;
         }
+        if (replaced)
+            Prompt().Message(T(DirectoryText::kCellTextReplaced), T(DirectoryEditorText::kCaption),
+                             PromptIcon::Information, PromptButtons::Ok);
     }
     if (!advance) return CellEditor();
     if (column < m_table.ColumnCount() - 1) return BeginEdit(row, column + 1);

@@ -1,10 +1,11 @@
 #pragma once
 // One directory as a Qt table model with the editor's rules: numbering of new
 // rows, the highest-ID rule of typed IDs, the order in which Tab moves through
-// the cells, the modified flag, the read-only journal view, and the question
-// and message flows of adding, deleting, clearing, importing, saving and
-// closing (asked through the process-wide prompt). The editor window only puts
-// a view, the in-place editors and the buttons on it.
+// the cells, the modified flag, the read-only journal view, what a cell may
+// hold (CellText.h), the protection of a file that could not be read, and the
+// question and message flows of adding, deleting, clearing, importing, saving
+// and closing (asked through the process-wide prompt). The editor window only
+// puts a view, the in-place editors and the buttons on it.
 //
 // Model columns are the table's columns: column 0 is the dummy column (width
 // 0, never data), data columns are 1..N. Rows are decoded only when shown, so
@@ -24,7 +25,7 @@ public:
     // Sets the kind (0..6 or JournalView) and its columns, loads the kind's
     // directory file (the journal file for JournalView) with the damage
     // message on, and clears the modified flag. False when the file is
-    // missing or damaged (the table is then empty).
+    // missing or damaged (the table is then empty; see IsDamaged).
     bool Open(int kind, bool journalIdOn = false);
     // The same on a given file (tests, other tools).
     bool OpenFile(int kind, const QString& path, bool journalIdOn = false);
@@ -34,6 +35,12 @@ public:
     bool IsReadOnly() const { return m_table.Kind() == JournalView; }
     // The file the table is loaded from and saved to.
     QString FilePath() const { return m_path; }
+    // The file is there but could not be read (damaged, or not readable): the
+    // table is empty, and the first save over the file asks first (default
+    // No) and keeps the file's bytes in a copy beside it (DamagedFileCopyPath).
+    bool IsDamaged() const { return m_damaged; }
+    // The name that copy would get now ("<file>.bak", or the next free one).
+    QString DamagedFileCopyPath() const;
 
     // --- Model -----------------------------------------------------------
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -42,7 +49,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Commits a text into a cell with the rules of CommitCell (no advance).
+    // Commits a text into a cell with the rules of CommitCell (no advance); a
+    // paste into a cell comes this way too.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
     // --- Layout for the view ---------------------------------------------
@@ -71,6 +79,8 @@ public:
 
     // --- Commands --------------------------------------------------------
     // Appends a numbered row and selects it; its index, or -1 in JournalView.
+    // When the highest ID is already the largest there is (2147483647) the new
+    // row's ID is left empty for the user to fill, and the user is told why.
     int AddRow();
     enum class DeleteResult { Ignored, Declined, Deleted, Failed };
     // Asks, then deletes the selected row (the row at the same index is
@@ -78,12 +88,15 @@ public:
     DeleteResult DeleteSelectedRow();
     // Asks, then removes every row; in JournalView deletes the journal file.
     bool Clear();
-    // Asks for a CSV file and imports it; false when cancelled or failed.
+    // Asks for a CSV file and imports it; false when cancelled or failed (a
+    // failed import leaves the table as it was).
     bool ImportCsvFile();
     bool ImportCsvFrom(const QString& path);
-    // Saves to the directory file and reports the outcome.
+    // Saves to the directory file and reports the outcome. Over a damaged file
+    // it asks first; No saves nothing and shows nothing more.
     bool Save();
-    // The close flow: true when the window may close.
+    // The close flow: true when the window may close (not after a save that
+    // failed or was declined over a damaged file).
     bool RequestClose();
 
     // --- In-place editing ------------------------------------------------
@@ -102,8 +115,9 @@ public:
     CellEditor BeginEdit(int row, int column);
     // Called by the editor of the remembered cell: with `commit` puts the text
     // into the cell (raising the highest ID for column 1 of the numbered
-    // kinds); with `advance` returns the editor of the next cell (the next
-    // column, or column 1 of the next row; type None after the last cell).
+    // kinds; ';' and line breaks are replaced, and the user told so); with
+    // `advance` returns the editor of the next cell (the next column, or
+    // column 1 of the next row; type None after the last cell).
     CellEditor CommitCell(const QString& text, bool commit, bool advance);
     int EditingRow() const { return m_editRow; }
     int EditingColumn() const { return m_editColumn; }
@@ -116,12 +130,15 @@ signals:
     void rowSelected(int row);
 
 private:
+    enum class SaveOutcome { Saved, Failed, NotSaved };  // NotSaved: declined or already reported
+    SaveOutcome SaveToFile();
     void SetModified(bool modified);
     void RefreshCounts();
     bool IsNumbered() const;  // kinds that number new rows and track the highest ID
 
     DirectoryTable m_table;
     QString m_path;
+    bool m_damaged = false;
     int m_rowCount = -1;
     int m_dataColumns = -1;
     int m_selectedRow = -1;
@@ -142,5 +159,14 @@ inline constexpr const char* kSaveFailed = "Не удалось сохранит
 inline constexpr const char* kAskSaveOnClose = "Сохранить последние изменения?";
 inline constexpr const char* kCloseSaveFailed = "Ошибка! Не удалось сохранить!";
 inline constexpr const char* kCsvFilter = "Текстовые Файлы csv *.csv)|*.csv|";
+inline constexpr const char* kAskOverwriteDamaged =
+    "Файл справочника не удалось прочитать:\n%1\n"
+    "При сохранении он будет заменен данными таблицы. Прежнее содержимое файла будет "
+    "сохранено в копии:\n%2\nСохранить?";
+inline constexpr const char* kDamagedCopyFailed =
+    "Ошибка! Не удалось сохранить копию файла справочника:\n%1\nСправочник не сохранен!";
+inline constexpr const char* kNoFreeId =
+    "ID новой строки не присвоен: наибольший ID (2147483647) уже занят.\n"
+    "Введите ID новой строки вручную.";
 inline constexpr const char* kCsvDefaultExt = "csv";
 }  // namespace DirectoryEditorText

@@ -39,15 +39,30 @@ const char* GetVarInt(const char* p, quint32* v) {
     return p;
 }
 
+inline quint32 Header(const CDirectoryRowStore::StoredCell& cell) {
+    return (static_cast<quint32>(cell.bytes.size()) << 1) | (cell.utf16 ? 1u : 0u);
+}
+
 QString FromUtf16Bytes(QByteArrayView bytes) {
     QString text(bytes.size() / 2, Qt::Uninitialized);
     if (!text.isEmpty()) std::memcpy(text.data(), bytes.data(), size_t(text.size()) * 2);
     return text;
 }
 
+// The stored form of one text: the code page's bytes when they give the text
+// back, the text's UTF-16 otherwise. `bytes` owns what the cell points at.
+CDirectoryRowStore::StoredCell EncodeCell(const QString& text, const CodePage::CCodec& codec,
+                                          QByteArray& bytes) {
+    bytes = codec.Encode(text);
+    if (codec.Decode(bytes) == text) return {QByteArrayView(bytes), false};
+    bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    return {QByteArrayView(bytes), true};
+}
+
 }  // namespace
 
 char* CDirectoryRowStore::Allocate(qsizetype bytes, RowRef* ref) {
+    // A new chunk never moves the old ones: views into them stay valid.
     if (m_chunks.empty() || m_chunks.back().capacity - m_chunks.back().used < bytes) {
         Chunk chunk;
         chunk.capacity = bytes > kChunkBytes ? bytes : kChunkBytes;
@@ -63,95 +78,96 @@ char* CDirectoryRowStore::Allocate(qsizetype bytes, RowRef* ref) {
     return p;
 }
 
-CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const QByteArrayView* cells, int count,
-                                                     quint16 flags) {
+CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, int count) {
     if (count > kMaxCells) count = kMaxCells;
     // Trailing empty cells read the same as missing ones: do not store them.
-    while (count > 0 && cells[count - 1].isEmpty()) --count;
+    while (count > 0 && cells[count - 1].bytes.isEmpty()) --count;
     qsizetype bytes = 0;
-    for (int i = 0; i < count; ++i)
-        bytes += VarIntSize(static_cast<quint32>(cells[i].size())) + cells[i].size();
-    RowRef ref{0, 0, 0, static_cast<quint16>(count), flags};
+    for (int i = 0; i < count; ++i) bytes += VarIntSize(Header(cells[i])) + cells[i].bytes.size();
+    RowRef ref{0, 0, 0, static_cast<quint32>(count)};
     if (bytes == 0) return ref;
     char* p = Allocate(bytes, &ref);
     for (int i = 0; i < count; ++i) {
-        p = PutVarInt(p, static_cast<quint32>(cells[i].size()));
-        if (!cells[i].isEmpty()) {
-            std::memcpy(p, cells[i].data(), static_cast<size_t>(cells[i].size()));
-            p += cells[i].size();
+        p = PutVarInt(p, Header(cells[i]));
+        if (!cells[i].bytes.isEmpty()) {
+            std::memcpy(p, cells[i].bytes.data(), static_cast<size_t>(cells[i].bytes.size()));
+            p += cells[i].bytes.size();
         }
     }
     return ref;
 }
 
 void CDirectoryRowStore::AppendEncoded(const QByteArrayView* cells, int count) {
-    m_rows.append(Store(cells, count, 0));
+    QVarLengthArray<StoredCell, 16> stored;
+    for (int i = 0; i < count; ++i) stored.append({cells[i], false});
+    m_rows.append(Store(stored.data(), static_cast<int>(stored.size())));
 }
 
-namespace {
-
-// Encodes the cells when the code page holds every character; otherwise
-// leaves `utf16` set and the cells as UTF-16 bytes.
-void EncodeRow(const QStringList& cells, const CodePage::CCodec& codec,
-               QList<QByteArray>& encoded, bool* utf16) {
-    *utf16 = false;
-    encoded.clear();
-    encoded.reserve(cells.size());
-    for (const QString& cell : cells) {
-        QByteArray bytes = codec.Encode(cell);
-        if (!*utf16 && codec.Decode(bytes) != cell) *utf16 = true;
-        encoded.append(std::move(bytes));
-    }
-    if (*utf16) {
-        for (int i = 0; i < cells.size(); ++i)
-            encoded[i] = QByteArray(reinterpret_cast<const char*>(cells[i].utf16()),
-                                    cells[i].size() * 2);
-    }
+void CDirectoryRowStore::AppendCells(const StoredCell* cells, int count) {
+    m_rows.append(Store(cells, count));
 }
-
-}  // namespace
 
 void CDirectoryRowStore::AppendText(const QStringList& cells, const CodePage::CCodec& codec) {
-    QList<QByteArray> encoded;
-    bool utf16 = false;
-    EncodeRow(cells, codec, encoded, &utf16);
-    QVarLengthArray<QByteArrayView, 16> views;
-    for (const QByteArray& b : encoded) views.append(QByteArrayView(b));
-    m_rows.append(Store(views.data(), static_cast<int>(views.size()), utf16 ? kUtf16 : 0));
+    QVarLengthArray<QByteArray, 16> bytes(cells.size());
+    QVarLengthArray<StoredCell, 16> stored;
+    for (qsizetype i = 0; i < cells.size(); ++i) stored.append(EncodeCell(cells[i], codec, bytes[i]));
+    m_rows.append(Store(stored.data(), static_cast<int>(stored.size())));
 }
 
-void CDirectoryRowStore::SetText(int row, const QStringList& cells, const CodePage::CCodec& codec) {
-    QList<QByteArray> encoded;
-    bool utf16 = false;
-    EncodeRow(cells, codec, encoded, &utf16);
-    QVarLengthArray<QByteArrayView, 16> views;
-    for (const QByteArray& b : encoded) views.append(QByteArrayView(b));
+void CDirectoryRowStore::SetCellText(int row, int cell, const QString& text,
+                                     const CodePage::CCodec& codec) {
+    if (cell < 0 || cell >= kMaxCells) return;
+    const int count = qMax(static_cast<int>(m_rows[row].cells), cell + 1);
+    QVarLengthArray<StoredCell, 16> stored;
+    for (int i = 0; i < count; ++i) stored.append(CellAt(row, i));
+    QByteArray bytes;
+    stored[cell] = EncodeCell(text, codec, bytes);
     m_garbage += m_rows[row].size;
-    m_rows[row] = Store(views.data(), static_cast<int>(views.size()), utf16 ? kUtf16 : 0);
+    m_rows[row] = Store(stored.data(), count);
 }
 
-QByteArrayView CDirectoryRowStore::CellBytes(int row, int cell) const {
+void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CCodec& to) {
+    CDirectoryRowStore recoded;
+    recoded.Reserve(Count());
+    QVarLengthArray<QByteArray, 16> bytes;
+    QVarLengthArray<StoredCell, 16> stored;
+    for (int row = 0; row < Count(); ++row) {
+        const int count = static_cast<int>(m_rows[row].cells);
+        bytes.resize(count);
+        stored.clear();
+        for (int i = 0; i < count; ++i) {
+            const StoredCell cell = CellAt(row, i);
+            stored.append(cell.utf16 ? cell
+                                     : EncodeCell(from.Decode(cell.bytes.data(), cell.bytes.size()),
+                                                  to, bytes[i]));
+        }
+        recoded.AppendCells(stored.data(), count);
+    }
+    *this = std::move(recoded);
+}
+
+CDirectoryRowStore::StoredCell CDirectoryRowStore::CellAt(int row, int cell) const {
     const RowRef& ref = m_rows[row];
-    if (cell < 0 || cell >= ref.cells) return {};
+    if (cell < 0 || cell >= static_cast<int>(ref.cells)) return {};
     const char* p = m_chunks[ref.chunk].data.get() + ref.offset;
-    quint32 length = 0;
+    quint32 header = 0;
     for (int i = 0;; ++i) {
-        p = GetVarInt(p, &length);
-        if (i == cell) return QByteArrayView(p, length);
-        p += length;
+        p = GetVarInt(p, &header);
+        if (i == cell) return {QByteArrayView(p, header >> 1), (header & 1) != 0};
+        p += header >> 1;
     }
 }
 
 QString CDirectoryRowStore::Cell(int row, int cell, const CodePage::CCodec& codec) const {
-    const QByteArrayView bytes = CellBytes(row, cell);
-    if (bytes.isEmpty()) return QString();
-    if (m_rows[row].flags & kUtf16) return FromUtf16Bytes(bytes);
-    return codec.Decode(bytes.data(), bytes.size());
+    const StoredCell stored = CellAt(row, cell);
+    if (stored.bytes.isEmpty()) return QString();
+    if (stored.utf16) return FromUtf16Bytes(stored.bytes);
+    return codec.Decode(stored.bytes.data(), stored.bytes.size());
 }
 
 QStringList CDirectoryRowStore::Cells(int row, const CodePage::CCodec& codec) const {
     QStringList cells;
-    const int count = m_rows[row].cells;
+    const int count = static_cast<int>(m_rows[row].cells);
     cells.reserve(count);
     for (int i = 0; i < count; ++i) cells.append(Cell(row, i, codec));
     return cells;
@@ -159,12 +175,12 @@ QStringList CDirectoryRowStore::Cells(int row, const CodePage::CCodec& codec) co
 
 void CDirectoryRowStore::AppendCellEncoded(int row, int cell, const CodePage::CCodec& codec,
                                            QByteArray& out) const {
-    const QByteArrayView bytes = CellBytes(row, cell);
-    if (bytes.isEmpty()) return;
-    if (m_rows[row].flags & kUtf16)
-        codec.AppendEncoded(FromUtf16Bytes(bytes), out);
+    const StoredCell stored = CellAt(row, cell);
+    if (stored.bytes.isEmpty()) return;
+    if (stored.utf16)
+        codec.AppendEncoded(FromUtf16Bytes(stored.bytes), out);
     else
-        out.append(bytes.data(), bytes.size());
+        out.append(stored.bytes.data(), stored.bytes.size());
 }
 
 void CDirectoryRowStore::Remove(int row) {

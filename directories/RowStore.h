@@ -1,11 +1,13 @@
 #pragma once
 // The rows of a directory table, held compactly: a wares directory of a
 // million lines must fit in less memory than twice its file. Each row is one
-// run of bytes in a chunked arena: for each cell a length (LEB128) followed by
-// the cell's bytes. A row loaded from a file keeps the file's bytes in its code
-// page (no conversion until a cell is shown); a row holding a character the
-// code page cannot represent (typed by the user) is kept as UTF-16 instead, so
-// nothing typed is lost before the save converts it. Cells are decoded on
+// run of bytes in a chunked arena: for each cell a header (LEB128 of the
+// length times two, plus one for a UTF-16 cell) followed by the cell's bytes.
+// A cell loaded from a file keeps the file's bytes exactly, valid in its code
+// page or not (no conversion until the cell is shown, and none on the save);
+// a cell holding a character the code page cannot represent (typed by the
+// user) is kept as UTF-16 instead, so nothing typed is lost before the save
+// converts it. Editing one cell re-encodes that cell only. Cells are decoded on
 // demand; nothing is allocated per cell.
 
 #include "platform/CodePage.h"
@@ -26,19 +28,28 @@ public:
     CDirectoryRowStore(CDirectoryRowStore&&) = default;
     CDirectoryRowStore& operator=(CDirectoryRowStore&&) = default;
 
+    // One cell as stored: bytes in the table's code page, or UTF-16 text.
+    struct StoredCell {
+        QByteArrayView bytes;
+        bool utf16 = false;
+    };
+
     int Count() const { return static_cast<int>(m_rows.size()); }
     // Number of cells stored for the row; cells beyond it are empty.
     int CellCount(int row) const { return m_rows[row].cells; }
-    // True when the row holds bytes in the table's code page.
-    bool IsEncoded(int row) const { return !(m_rows[row].flags & kUtf16); }
 
     // Appends a row of cells already in the code page.
     void AppendEncoded(const QByteArrayView* cells, int count);
-    // Appends a row of texts; kept encoded when the code page holds every
-    // character, as UTF-16 otherwise.
+    // Appends a row of cells, each in the code page or UTF-16.
+    void AppendCells(const StoredCell* cells, int count);
+    // Appends a row of texts; each cell is kept encoded when the code page
+    // holds every character of it, as UTF-16 otherwise.
     void AppendText(const QStringList& cells, const CodePage::CCodec& codec);
-    // Replaces a row.
-    void SetText(int row, const QStringList& cells, const CodePage::CCodec& codec);
+    // Replaces one cell (0-based) of a row, the others keep their bytes.
+    void SetCellText(int row, int cell, const QString& text, const CodePage::CCodec& codec);
+    // Converts every encoded cell from one code page to another (a cell the
+    // new code page cannot hold becomes UTF-16).
+    void Recode(const CodePage::CCodec& from, const CodePage::CCodec& to);
 
     // Cell `cell` (0-based) of a row as text; empty beyond the row's cells.
     QString Cell(int row, int cell, const CodePage::CCodec& codec) const;
@@ -56,13 +67,11 @@ public:
     static constexpr int kMaxCells = 0xFFFF;
 
 private:
-    static constexpr quint16 kUtf16 = 1;
     struct RowRef {
         quint32 chunk;
         quint32 offset;
         quint32 size;
-        quint16 cells;
-        quint16 flags;
+        quint32 cells;
     };
     struct Chunk {
         std::unique_ptr<char[]> data;
@@ -71,9 +80,8 @@ private:
     };
 
     char* Allocate(qsizetype bytes, RowRef* ref);
-    RowRef Store(const QByteArrayView* cells, int count, quint16 flags);
-    // The bytes of one cell of a row.
-    QByteArrayView CellBytes(int row, int cell) const;
+    RowRef Store(const StoredCell* cells, int count);
+    StoredCell CellAt(int row, int cell) const;
 
     std::vector<Chunk> m_chunks;
     QList<RowRef> m_rows;

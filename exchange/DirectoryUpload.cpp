@@ -109,7 +109,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
     static const CodePage::CCodec infoCodec(QString::fromLatin1(CodePage::kWindows1251));
     const CodePage::CCodec& codec = item == UploadInfo ? infoCodec : selection.codec;
     CUploadFileReader reader;
-    if (!reader.Open(ItemPath(item))) {
+    if (!reader.Open(ItemPath(item), codec)) {
         link.SendCommand(QStringLiteral("ROL"));
         return session.Fail(step.openCode, Text(step.cannotOpen));
     }
@@ -131,7 +131,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
             return session.Fail(step.readCode, Text(step.cannotRead));
         }
         if (read == CUploadFileReader::EndOfFile) continue;
-        const QString record = codec.Decode(StripLineEnd(bytes));
+        const QString record = reader.Codec().Decode(StripLineEnd(bytes));
         if (record.isEmpty()) continue;
         if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
             reader.Close();

@@ -36,8 +36,9 @@ public:
     // The terminal's message when it rejected the last upload, else empty.
     QString DiagnosticText;
     // Code page of the directory files: the program's directory code page when
-    // the selection is made. The info file is always Windows-1251, as the
-    // info download writes it.
+    // the selection is made. The info file is Windows-1251, as the info
+    // download writes it. A file found to be UTF-8 is read as UTF-8 either way
+    // (DirectoryEncoding.h).
     CodePage::CCodec codec = DirectoryCodec();
 
     void Select(int item, bool on = true);

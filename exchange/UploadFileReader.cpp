@@ -4,15 +4,19 @@ namespace {
 constexpr qsizetype kBufferBytes = 64 * 1024;
 }
 
-bool CUploadFileReader::Open(const QString& path) {
+bool CUploadFileReader::Open(const QString& path, const CodePage::CCodec& setting) {
     m_file.close();
     m_buffer.clear();
     m_pos = 0;
     m_hitEnd = false;
     m_failed = false;
+    m_encoding = {setting, false};
     if (path.isEmpty()) return false;
     m_file.setFileName(path);
-    return m_file.open(QIODevice::ReadOnly);
+    if (!m_file.open(QIODevice::ReadOnly)) return false;
+    m_encoding = DetectFileEncoding(path, setting);
+    if (m_encoding.bom && !m_file.seek(kUtf8BomBytes)) m_failed = true;
+    return true;
 }
 
 bool CUploadFileReader::Fill() {

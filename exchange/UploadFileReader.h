@@ -2,7 +2,12 @@
 // Reads a directory or info file the way the upload always has: as text-mode
 // lines of at most 1023 bytes each, CR LF read as LF. A longer physical line
 // comes back in several parts, each sent as a record of its own, as the
-// terminal has always received it.
+// terminal has always received it. The file's encoding follows the directory
+// files' rule (DirectoryEncoding.h): a UTF-8 file is read as UTF-8, and its
+// byte-order mark is not part of the first line.
+
+#include "directories/DirectoryEncoding.h"
+#include "platform/CodePage.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -13,7 +18,11 @@ public:
     static constexpr qsizetype kMaxLineBytes = 1023;
     enum Result { Line, EndOfFile, ReadError };
 
-    bool Open(const QString& path);
+    // Opens the file and decides its encoding from the configured code page
+    // (which reads the whole file once when that needs checking).
+    bool Open(const QString& path, const CodePage::CCodec& setting);
+    // The code page to decode the lines with.
+    const CodePage::CCodec& Codec() const { return m_encoding.codec; }
     // The next line with its LF (when one was reached), at most kMaxLineBytes
     // bytes. EndOfFile when nothing was left to read.
     Result Next(QByteArray* line);
@@ -26,6 +35,7 @@ private:
     bool Fill();
 
     QFile m_file;
+    DirectoryFileEncoding m_encoding;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_hitEnd = false;

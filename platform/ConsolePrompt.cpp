@@ -12,7 +12,8 @@ int CConsolePrompt::Message(const QString& text, const QString& caption, PromptI
     switch (buttons) {
     case PromptButtons::Ok: return AnswerOk;
     case PromptButtons::OkCancel: return AnswerCancel;
-    case PromptButtons::YesNo: return AnswerNo;
+    case PromptButtons::YesNo:
+    case PromptButtons::YesNoDefaultNo: return AnswerNo;
     case PromptButtons::YesNoCancel: return AnswerCancel;
     }
     return AnswerCancel;

@@ -33,7 +33,8 @@ QMessageBox::StandardButtons ToQtButtons(PromptButtons buttons) {
     switch (buttons) {
     case PromptButtons::Ok: return QMessageBox::Ok;
     case PromptButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case PromptButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case PromptButtons::YesNo:
+    case PromptButtons::YesNoDefaultNo: return QMessageBox::Yes | QMessageBox::No;
     case PromptButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
@@ -66,6 +67,7 @@ int CQtPrompt::Message(const QString& text, const QString& caption, PromptIcon i
                        PromptButtons buttons) {
     return OnUiThread([&] {
         QMessageBox box(ToQtIcon(icon), caption, text, ToQtButtons(buttons));
+        if (buttons == PromptButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
         return FromQtButton(box.exec());
     });
 }

@@ -7,6 +7,7 @@
 // Usage: bench_config_model [operation types] [repeats] [--no-index]
 // (--no-index adds the same figures without the index; they take minutes.)
 
+#include "bench/support/LargeConfiguration.h"
 #include "config/ConfigModel.h"
 #include "platform/Prompt.h"
 #include "storage/SQLite3.h"
@@ -15,100 +16,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
-#include <vector>
 
-namespace {
-
-constexpr int kPagesPerType = 10;      // the type's own page and nine below it
-constexpr int kParamsPerPage = 20;     // 200 parameters per type
-constexpr int kGlobalPages = 5;        // 100 global parameters
-
-const char* const kTypes[] = {"text", "integer", "multiline text", "path", "combobox"};
-
-void WriteTemplate(const QString& path) {
-    SQLite3::CSQLiteConnection db;
-    db.OpenConnection(path);
-    db.SetSynchronous(0);
-    db.Exec("BEGIN");
-    const QString nodeColumns = "(name VARCHAR, table_nodes VARCHAR, table_listparams VARCHAR, caption VARCHAR)";
-    const QString listColumns =
-        "(name VARCHAR, type VARCHAR, source_data VARCHAR, default_value VARCHAR, param_help_text VARCHAR, "
-        "param_id VARCHAR)";
-    db.Exec("CREATE TABLE combosource_choice(id INTEGER, name VARCHAR)");
-    for (int i = 0; i < 10; ++i)
-        db.Exec(QString("INSERT INTO combosource_choice VALUES(%1, 'Вариант %1')").arg(i));
-    db.Exec("CREATE TABLE combosource_operations(id INTEGER, name VARCHAR)");
-    db.Exec("INSERT INTO combosource_operations VALUES(0, '')");
-
-    auto listTable = [&](const QString& name, bool operation) {
-        db.Exec("CREATE TABLE " + name + listColumns);
-        for (int p = 0; p < kParamsPerPage; ++p) {
-            const bool nameParam = operation && p == 0;
-            const QString type = nameParam ? "text" : kTypes[p % 5];
-            const QString source = type == "combobox" ? "combosource_choice" : "";
-            const QString def = nameParam ? "Операция" : type == "combobox" ? QString::number(p % 10)
-                                                                              : QString("Значение %1").arg(p);
-            const QString id = nameParam ? "oper_type" : QString("p_%1_%2").arg(name).arg(p);
-            db.Exec(QString("INSERT INTO %1 VALUES('Параметр %2', '%3', '%4', '%5', 'Подсказка %2', '%6')")
-                        .arg(name).arg(p).arg(type, source, def, id));
-        }
-    };
-
-    db.Exec("CREATE TABLE nodes_root" + nodeColumns);
-    for (int g = 0; g < kGlobalPages; ++g) {
-        const QString list = QString("listparams_global%1").arg(g);
-        listTable(list, false);
-        db.Exec(QString("INSERT INTO nodes_root VALUES('Общая страница %1', '', '%2', 'Описание')").arg(g).arg(list));
-    }
-    db.Exec("INSERT INTO nodes_root VALUES('__OPERATION', 'nodes_operation', 'listparams_operation', 'Тип')");
-    listTable("listparams_operation", true);
-    // Nine pages below each type: three pages, each with two sub-pages.
-    db.Exec("CREATE TABLE nodes_operation" + nodeColumns);
-    int page = 1;
-    for (int i = 0; i < 3; ++i) {
-        const QString list = QString("listparams_oper%1").arg(page++);
-        const QString children = QString("nodes_oper_sub%1").arg(i);
-        listTable(list, false);
-        db.Exec(QString("INSERT INTO nodes_operation VALUES('Страница %1', '%2', '%3', 'Описание')")
-                    .arg(i).arg(children, list));
-        db.Exec("CREATE TABLE " + children + nodeColumns);
-        for (int j = 0; j < 2; ++j) {
-            const QString sub = QString("listparams_oper%1").arg(page++);
-            listTable(sub, false);
-            db.Exec(QString("INSERT INTO %1 VALUES('Подстраница %2', '', '%3', 'Описание')").arg(children).arg(j).arg(sub));
-        }
-    }
-    db.Exec("COMMIT");
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Best(int repeats, const std::function<void()>& work) {
-    double best = 1e9;
-    for (int i = 0; i < repeats; ++i) best = std::min(best, Seconds(work));
-    return best;
-}
-
-// Says nothing and opens nothing: the figures are the only output.
-class CSilentPrompt : public IPrompt {
-public:
-    int Message(const QString& text, const QString&, PromptIcon, PromptButtons) override {
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-        return AnswerOk;
-    }
-    QString OpenFileName(const FileDialogRequest&) override { return QString(); }
-    QString SaveFileName(const FileDialogRequest&) override { return QString(); }
-    void OpenInViewer(const QString&) override {}
-};
-
-}  // namespace
+using namespace Bench;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -119,16 +29,12 @@ int main(int argc, char** argv) {
     CScopedPrompt scope(silent);
     QTemporaryDir dir;
     const QString templatePath = dir.filePath("KXConfigFMT.db");
-    WriteTemplate(templatePath);
+    WriteLargeTemplate(templatePath);
 
     CConfigModel model;
     model.OpenTemplate(templatePath);
     const double create = Seconds([&] {
-        model.Create(dir.filePath("big.kxc"));
-        for (int t = 0; t < types; ++t) {
-            QString id;
-            model.AddOperationType(QString("Операция %1").arg(t + 1), &id);
-        }
+        CreateLargeConfiguration(model, dir.filePath("big.kxc"), types);
     });
     SQLite3::CSQLiteTable count;
     {

@@ -85,6 +85,9 @@ def main():
             # Each measurement in a fresh process, so that its peak memory is its own.
             load_s_process, _, out, _ = run([PROGRAM, "load", path])
             load = keyvalues(out)
+            # The same rows in UTF-8: the whole file is checked before it counts as UTF-8.
+            _, _, out, _ = run([PROGRAM, "load", path + ".utf8"])
+            load_utf8 = keyvalues(out)
             _, _, out, _ = run([PROGRAM, "save", path, path + ".saved"])
             save = keyvalues(out)
             same = filecmp.cmp(path, path + ".saved", shallow=False)
@@ -106,6 +109,9 @@ def main():
                   f"peak RSS {peak:.1f} MB ({peak / size_mb:.2f}x file; "
                   f"{float(load['baseline_rss_mb']):.1f} MB before loading), "
                   f"row store {float(load['store_mb']):.1f} MB")
+            print(f"  model load, UTF-8    {float(load_utf8['load_ms']) / 1000:8.3f} s   "
+                  f"({os.path.getsize(path + '.utf8') / 2**20:.1f} MB file), "
+                  f"peak RSS {float(load_utf8['peak_rss_mb']):.1f} MB")
             print(f"  view 1000 rows       {float(load['view_1000_rows_ms']):8.3f} ms  (cells decoded on demand)")
             print(f"  model save           {float(save['save_ms']) / 1000:8.3f} s   "
                   f"{float(save['save_mb_per_s']):.0f} MB/s, byte-identical: {same}")

@@ -8,9 +8,14 @@
 #include "FakeOperationTypes.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -106,6 +111,43 @@ TEST(DirectoryBadInputTest, ASaveThatCannotCreateItsFileChangesNothing) {
     EXPECT_FALSE(SaveDirectoryFile(table, dir.File("plain/x.ux4")));
     EXPECT_TRUE(table.modified);
     EXPECT_EQ(ReadFileBytes(dir.File("plain")), before);
+}
+
+// Runs `save` as a user to whom folder permissions apply. Root ignores them,
+// so under root the save runs in a child process as "nobody".
+template <typename Save>
+bool SaveWithoutRootRights(Save save) {
+    if (geteuid() != 0) return save();
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+        _exit(save() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(DirectoryBadInputTest, AWritableFileInAFolderThatTakesNoNewFilesIsSavedInPlace) {
+    CTestDir dir;
+    CFakeOperationTypes types;
+    const QString folder = dir.File("files");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/shop_authors.ux4";
+    ASSERT_TRUE(WriteFileBytes(path, "1;a;111\r\n"));
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, path, true));
+    table.SetCell(0, 2, QStringLiteral("Иванов"));
+
+    ASSERT_EQ(chmod(QFile::encodeName(dir.Path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0666), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const bool saved = SaveWithoutRootRights([&] { return SaveDirectoryFile(table, path); });
+    chmod(QFile::encodeName(folder).constData(), 0755);
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(ReadFileBytes(path), Cp1251(QStringLiteral("1;Иванов;111\r\n")));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"shop_authors.ux4"});
 }
 
 }  // namespace

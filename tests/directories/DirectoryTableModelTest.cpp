@@ -77,8 +77,10 @@ TEST_F(DirectoryTableModelTest, DamagedFileOpensEmptyWithTheMessageAndSavesEmpty
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_FALSE(model.CanDeleteRow());
     EXPECT_FALSE(model.CanClear());
+    prompt.QueueAnswer(AnswerYes);  // replace the damaged file
     EXPECT_TRUE(model.Save());
     EXPECT_EQ(ReadFileBytes(PathOf(Addresses)), QByteArray());
+    EXPECT_EQ(ReadFileBytes(PathOf(Addresses) + ".bak"), Cp1251(QStringLiteral("1;Зона;1\r\n2;Склад\r\n")));
     EXPECT_EQ(model.DataColumnCountValue(), 3);
 }
 
@@ -273,6 +275,161 @@ TEST_F(DirectoryTableModelTest, ImportThroughTheModel) {
     EXPECT_EQ(model.rowCount(), 1);
 }
 
+// ---------------------------------------------------------------------------
+// Nothing typed or stored is lost or silently changed
+
+TEST_F(DirectoryTableModelTest, SeparatorAndLineBreaksInACellNeverMoveAFieldOrBreakTheLine) {
+    const QString replacedNotice = QStringLiteral(
+        "Символ ';' и переводы строки в справочнике не допускаются: ';' заменен на ',', "
+        "перевод строки - на пробел.");
+    WriteDirectory(Executors, QStringLiteral("1;Петров;111\r\n2;Сидоров;222\r\n"));
+    ASSERT_TRUE(model.Open(Executors));
+    // Typed in the in-place editor, and pasted into a cell (setData).
+    model.BeginEdit(0, 2);
+    model.CommitCell(QStringLiteral("Иванов; мл."), true, false);
+    EXPECT_EQ(prompt.Texts(), QStringList{replacedNotice});
+    EXPECT_EQ(prompt.Messages().value(0).caption, QStringLiteral("KXLoader"));
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), QStringLiteral("Иванов, мл."));
+    EXPECT_TRUE(model.setData(model.index(1, 2), QStringLiteral("Сидоров\r\nстарший\nсклад\r")));
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)),
+              Cp1251(QStringLiteral("1;Иванов, мл.;111\r\n2;Сидоров старший склад ;222\r\n")));
+    prompt.Clear();
+    ASSERT_TRUE(model.Open(Executors));
+    EXPECT_EQ(model.columnCount(), 4);  // no "Поле #4"
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("111"));
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+
+    // A comma-separated import whose field holds ';'.
+    dir.Write("in.csv", Cp1251(QStringLiteral("5,Иванов; мл.,555\r\n6,Кузнецов,666\r\n")));
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(model.ImportCsvFrom(dir.File("in.csv")));
+    EXPECT_EQ(prompt.Texts().mid(1),
+              (QStringList{QStringLiteral("Импорт произведен успешно!"), replacedNotice}));
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)),
+              Cp1251(QStringLiteral("5;Иванов, мл.;555\r\n6;Кузнецов;666\r\n")));
+    ASSERT_TRUE(model.Open(Executors));
+    EXPECT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("555"));
+}
+
+TEST_F(DirectoryTableModelTest, ADamagedFileSurvivesTheNextSaveInACopyBesideIt) {
+    // Many good wares and one line too short: the table opens empty.
+    QByteArray wares;
+    for (int i = 0; i < 5000; ++i) wares += "W" + QByteArray::number(i) + ";Ware;46" + QByteArray::number(i) + "\r\n";
+    const QByteArray damaged = wares + "W-broken;\r\n" + wares;
+    WriteFileBytes(PathOf(Wares), damaged);
+    EXPECT_FALSE(model.Open(Wares));
+    EXPECT_TRUE(model.IsDamaged());
+    EXPECT_EQ(model.rowCount(), 0);
+    const QString copy = PathOf(Wares) + ".bak";
+    EXPECT_EQ(model.DamagedFileCopyPath(), copy);
+
+    model.AddRow();
+    model.setData(model.index(0, 1), QStringLiteral("N1"));
+    prompt.Clear();
+    EXPECT_FALSE(model.Save());  // the question's default is No
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    const auto question = prompt.Messages()[0];
+    EXPECT_EQ(question.buttons, PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(question.caption, QStringLiteral("KXLoader"));
+    EXPECT_TRUE(question.text.contains(QDir::toNativeSeparators(copy))) << question.text.toStdString();
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), damaged);
+    EXPECT_FALSE(QFile::exists(copy));
+    EXPECT_TRUE(model.IsModified());
+    // Closing: Yes to saving, No to replacing the damaged file keeps the window open.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.RequestClose());
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), damaged);
+
+    // Yes: the damaged bytes are kept beside the file, then it is replaced.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(copy), damaged);
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), QByteArray("N1;;\r\n"));
+    EXPECT_FALSE(model.IsDamaged());
+    EXPECT_EQ(prompt.Texts().value(1), QStringLiteral("Данные сохранены успешно!"));
+    prompt.Clear();
+    model.setData(model.index(0, 2), QStringLiteral("Хлеб"));
+    EXPECT_TRUE(model.Save());  // the file is ours now: no question
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+
+    // A line too long is damage too; an earlier copy is never replaced.
+    WriteFileBytes(PathOf(Wares), "A;" + QByteArray(1500, 'x') + ";1\r\n");
+    EXPECT_FALSE(model.Open(Wares));
+    EXPECT_TRUE(model.IsDamaged());
+    EXPECT_EQ(model.DamagedFileCopyPath(), PathOf(Wares) + ".2.bak");
+    // A file that is simply missing is no damage.
+    QFile::remove(PathOf(Executors));
+    EXPECT_FALSE(model.Open(Executors));
+    EXPECT_FALSE(model.IsDamaged());
+}
+
+TEST_F(DirectoryTableModelTest, AFailedImportLeavesTheTableExactlyAsItWas) {
+    WriteDirectory(Addresses, QStringLiteral("1;Зона;1\r\n"));
+    ASSERT_TRUE(model.Open(Addresses));
+    // An earlier import brought two more fields, then the user edited a row.
+    dir.Write("wide.csv", Cp1251(QStringLiteral("7;Склад;77;a;b\r\n8;Цех;88;c;d\r\n")));
+    ASSERT_TRUE(model.ImportCsvFrom(dir.File("wide.csv")));
+    model.setData(model.index(1, 2), QStringLiteral("Цех №2"));
+    model.SetSelectedRow(1);
+    ASSERT_EQ(model.columnCount(), 6);
+
+    dir.Write("bad.csv", Cp1251(QStringLiteral("9;Ангар\r\n")));
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.ImportCsvFrom(dir.File("bad.csv")));
+    EXPECT_EQ(prompt.Texts().last(),
+              QStringLiteral("Ошибка! Файл повреджен или содержит неправильные данные!\n"
+                             "Импорт не произведен!\n"));
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.columnCount(), 6);
+    EXPECT_EQ(model.data(model.index(1, 2)).toString(), QStringLiteral("Цех №2"));
+    EXPECT_EQ(model.data(model.index(1, 5)).toString(), QStringLiteral("d"));
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(model.SelectedRow(), 1);
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Addresses)),
+              Cp1251(QStringLiteral("7;Склад;77;a;b\r\n8;Цех №2;88;c;d\r\n")));
+
+    // Unmodified before, unmodified after; a failed comma pass changes nothing either.
+    dir.Write("bad2.csv", Cp1251(QStringLiteral("9,Ангар\r\n")));
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_FALSE(model.ImportCsvFrom(dir.File("bad2.csv")));
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.columnCount(), 6);
+}
+
+TEST_F(DirectoryTableModelTest, NoRowIsNumberedBeyondTheLargestId) {
+    WriteDirectory(Executors, QStringLiteral("2147483646;Иванов;1\r\n"));
+    ASSERT_TRUE(model.Open(Executors));
+    model.AddRow();
+    EXPECT_EQ(model.data(model.index(1, 1)).toString(), QStringLiteral("2147483647"));
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    for (int row : {2, 3}) {
+        prompt.Clear();
+        EXPECT_EQ(model.AddRow(), row);
+        EXPECT_EQ(model.data(model.index(row, 1)).toString(), QString());  // for the user to fill
+        EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral(
+                                      "ID новой строки не присвоен: наибольший ID (2147483647) уже "
+                                      "занят.\nВведите ID новой строки вручную.")});
+        EXPECT_EQ(prompt.Messages().value(0).icon, PromptIcon::Warning);
+    }
+    EXPECT_EQ(model.HighestId(), 2147483647);
+    // The user fills one in; clearing the directory starts from 1 again.
+    model.setData(model.index(2, 1), QStringLiteral("17"));
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), QStringLiteral("17"));
+    prompt.QueueAnswer(AnswerYes);
+    model.Clear();
+    model.AddRow();
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("1"));
+}
+
 TEST_F(DirectoryTableModelTest, JournalViewRefusesEveryChange) {
     WriteDirectory(JournalView, QStringLiteral("4600;1;1;2;3;4;Т1;01.01.2024 10:00;\r\n"));
     ASSERT_TRUE(model.Open(JournalView, false));
@@ -303,6 +460,7 @@ TEST_F(DirectoryTableModelTest, JournalViewRefusesEveryChange) {
 
     prompt.QueueAnswer(AnswerNo);
     EXPECT_FALSE(model.Clear());
+    EXPECT_EQ(prompt.Messages().value(0).buttons, PromptButtons::YesNoDefaultNo);
     EXPECT_TRUE(QFile::exists(PathOf(JournalView)));
     prompt.QueueAnswer(AnswerYes);
     EXPECT_TRUE(model.Clear());

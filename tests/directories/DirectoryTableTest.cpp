@@ -3,6 +3,7 @@
 #include "directories/DirectoryCodePage.h"
 #include "directories/DirectoryFiles.h"
 #include "directories/DirectoryTable.h"
+#include "directories/DirectoryTableModel.h"
 
 #include "FakeOperationTypes.h"
 #include "tests/support/TestSupport.h"
@@ -269,6 +270,96 @@ TEST_F(DirectoryTableTest, DemoProjectFilesRoundTrip) {
     }
 }
 
+TEST_F(DirectoryTableTest, WithUtf8CellsNotEditedKeepTheirFileBytes) {
+    // Windows-1251 bytes are not UTF-8: shown as replacement characters, but
+    // written back as they were unless their own cell is edited.
+    ASSERT_TRUE(SetDirectoryCodePage(QStringLiteral("utf-8")));
+    const QByteArray legacy = Cp1251(QStringLiteral("Приемка"));
+    const QByteArray ops = "1;2;" + legacy + ";1;46001\r\n";
+    dir.Write("ops.txt", ops);
+    DirectoryTable operations(Operations, &types);
+    ASSERT_TRUE(LoadDirectoryFile(operations, dir.File("ops.txt"), true));
+    EXPECT_EQ(operations.Cell(0, 2), QStringLiteral("Отгрузка"));
+    EXPECT_EQ(SaveBytes(operations), ops);
+
+    const QByteArray executors = "1;" + legacy + ";" + Cp1251(QStringLiteral("Склад")) + "\r\n";
+    dir.Write("ex.txt", executors);
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, dir.File("ex.txt"), true));
+    EXPECT_TRUE(table.Cell(0, 2).contains(QChar::ReplacementCharacter));
+    table.SetCell(0, 3, QStringLiteral("Цех"));
+    EXPECT_EQ(SaveBytes(table), "1;" + legacy + ";" + QStringLiteral("Цех").toUtf8() + "\r\n");
+    SetDirectoryCodePage(QString());
+}
+
+TEST_F(DirectoryTableTest, Utf8FilesAreReadAsUtf8AndWrittenBackInTheirEncoding) {
+    ASSERT_TRUE(DirectoryCodec().IsWindows1251());
+    const QString text = QStringLiteral("Т1;Молоко «Луговое»;4601\r\nТ2;Чай;4602;1\r\n");
+    const QByteArray withBom = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    for (const QByteArray& bytes : {withBom, text.toUtf8()}) {
+        dir.Write("w.ux7", bytes);
+        DirectoryTable table(Wares, &types);
+        ASSERT_TRUE(LoadDirectoryFile(table, dir.File("w.ux7"), true));
+        EXPECT_EQ(table.Cell(0, 1), QStringLiteral("Т1"));  // no mark in the first field
+        EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Молоко «Луговое»"));
+        EXPECT_EQ(SaveBytes(table), bytes);
+        // An edit is written in the file's encoding, the mark kept.
+        table.SetCell(1, 2, QStringLiteral("Чай зеленый"));
+        EXPECT_EQ(SaveBytes(table), QByteArray(bytes).replace("Чай", "Чай зеленый"));
+    }
+    // Through the editor's model as well.
+    dir.Write("w.ux7", withBom);
+    CDirectoryTableModel model(&types);
+    ASSERT_TRUE(model.OpenFile(Wares, dir.File("w.ux7")));
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("Т1"));
+    EXPECT_EQ(model.data(model.index(1, 2)).toString(), QStringLiteral("Чай"));
+
+    // Windows-1251 text stays Windows-1251, byte for byte, edits included.
+    dir.Write("w.ux7", Cp1251(text));
+    DirectoryTable legacy(Wares, &types);
+    ASSERT_TRUE(LoadDirectoryFile(legacy, dir.File("w.ux7"), true));
+    legacy.SetCell(1, 2, QStringLiteral("Чай зеленый"));
+    EXPECT_EQ(SaveBytes(legacy), Cp1251(text).replace(Cp1251(QStringLiteral("Чай")),
+                                                       Cp1251(QStringLiteral("Чай зеленый"))));
+    // The ambiguity: a short Windows-1251 text that is valid UTF-8 ("Рё" is the
+    // UTF-8 of "и") is read as UTF-8, and still written back unchanged.
+    const QByteArray ambiguous = Cp1251(QStringLiteral("1;Рё;2\r\n"));
+    dir.Write("a.txt", ambiguous);
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, dir.File("a.txt"), true));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("и"));
+    EXPECT_EQ(SaveBytes(table), ambiguous);
+}
+
+TEST_F(DirectoryTableTest, Utf8CheckTakesWellFormedTextOnlyInAnyPieces) {
+    struct Case {
+        QByteArray bytes;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {QStringLiteral("Ёж №5 € 😀 ж").toUtf8(), true},
+        {"plain ASCII", false},                 // no multi-byte sequence: not taken as UTF-8
+        {"\xC0\x80", false},                     // overlong
+        {"\xE0\x80\xAF", false},                 // overlong
+        {"\xED\xA0\x80", false},                 // a surrogate
+        {"\xF4\x90\x80\x80", false},             // above U+10FFFF
+        {"\xD0\x96\xD0", false},                 // cut at the end
+        {Cp1251(QStringLiteral("Жук")), false},  // two Windows-1251 letters in a row
+    };
+    for (const Case& c : cases) {
+        // Whole, and cut into pieces at every position.
+        CUtf8Check whole;
+        whole.Feed(c.bytes);
+        EXPECT_EQ(whole.IsMultiByteUtf8(), c.utf8) << c.bytes.toHex().constData();
+        for (qsizetype cut = 1; cut < c.bytes.size(); ++cut) {
+            CUtf8Check pieces;
+            pieces.Feed(QByteArrayView(c.bytes).first(cut));
+            pieces.Feed(QByteArrayView(c.bytes).sliced(cut));
+            EXPECT_EQ(pieces.IsMultiByteUtf8(), c.utf8) << c.bytes.toHex().constData() << " " << cut;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // CSV import
 
@@ -319,7 +410,7 @@ TEST_F(CsvImportTest, CommaFileImportsAfterYesAndReachesTheFileOnlyOnSave) {
     EXPECT_EQ(ReadFileBytes(ownPath), Cp1251(QStringLiteral("7;Сидоров;777\r\n8;Кузнецова;\r\n")));
 }
 
-TEST_F(CsvImportTest, FailedImportReloadsTheFileAndKeepsTheModifiedFlag) {
+TEST_F(CsvImportTest, FailedImportKeepsTheUnsavedRowsAndTheModifiedFlag) {
     for (bool modifiedBefore : {false, true}) {
         prompt.Clear();
         DirectoryTable table(Executors, &types);
@@ -330,8 +421,8 @@ TEST_F(CsvImportTest, FailedImportReloadsTheFileAndKeepsTheModifiedFlag) {
         prompt.QueueAnswer(AnswerYes);
         EXPECT_FALSE(ImportCsv(table, dir.File("in.csv")));
         EXPECT_EQ(table.modified, modifiedBefore);
-        EXPECT_EQ(table.RowCount(), 2);  // the file's rows, the unsaved one is gone
-        EXPECT_EQ(table.Cell(1, 2), QStringLiteral("Петров"));
+        EXPECT_EQ(table.RowCount(), 3);  // the table as it was, the unsaved row too
+        EXPECT_EQ(table.Cell(2, 2), QStringLiteral("несохраненный"));
         EXPECT_EQ(table.highestId, 50);  // IDs of the rejected file still count
         EXPECT_EQ(prompt.Texts().last(),
                   QStringLiteral("Ошибка! Файл повреджен или содержит неправильные данные!\n"
@@ -340,13 +431,34 @@ TEST_F(CsvImportTest, FailedImportReloadsTheFileAndKeepsTheModifiedFlag) {
     }
 }
 
+TEST_F(CsvImportTest, ImportedRowsTakeTheDirectoryFilesEncoding) {
+    // A UTF-8 CSV (with its mark) into a Windows-1251 directory...
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+    dir.Write("in.csv", "\xEF\xBB\xBF" + QStringLiteral("7;Сидоров;777\r\n").toUtf8());
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    EXPECT_EQ(table.Cell(0, 1), QStringLiteral("7"));
+    EXPECT_EQ(table.Cell(0, 2), QStringLiteral("Сидоров"));
+    ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
+    EXPECT_EQ(ReadFileBytes(ownPath), Cp1251(QStringLiteral("7;Сидоров;777\r\n")));
+
+    // ...and a Windows-1251 CSV into a UTF-8 directory, which stays UTF-8.
+    const QByteArray utf8 = QStringLiteral("1;Иванов;111\r\n").toUtf8();
+    WriteFileBytes(ownPath, utf8);
+    ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+    dir.Write("in.csv", Cp1251(QStringLiteral("8;Кузнецова;888\r\n")));
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
+    EXPECT_EQ(ReadFileBytes(ownPath), QStringLiteral("8;Кузнецова;888\r\n").toUtf8());
+}
+
 TEST_F(CsvImportTest, AnsweringNoLeavesTheFileAsItWas) {
     DirectoryTable table(Executors, &types);
     dir.Write("in.csv", Cp1251(QStringLiteral("7,Сидоров,777\r\n")));
     prompt.QueueAnswer(AnswerNo);
     EXPECT_FALSE(ImportCsv(table, dir.File("in.csv")));
     EXPECT_EQ(prompt.Texts().size(), 2);
-    EXPECT_EQ(table.RowCount(), 2);
+    EXPECT_EQ(table.RowCount(), 0);  // as it was before the import
     EXPECT_FALSE(table.modified);
 
     DirectoryTable journal(JournalView, &types);

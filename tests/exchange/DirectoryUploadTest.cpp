@@ -126,6 +126,24 @@ TEST_F(DirectoryUploadTest, FilesAreReadInTheirCodePage) {
     EXPECT_TRUE(UploadSelection().codec.IsWindows1251());
 }
 
+TEST_F(DirectoryUploadTest, Utf8FilesAreSentAsTheirTextWithTheWindows1251Setting) {
+    // Made on Linux: UTF-8 with the byte-order mark, UTF-8 without it; beside
+    // them a Windows-1251 file and a Windows-1251 info file as ever.
+    WriteDirectory(Wares, "\xEF\xBB\xBF" + QString("Т1;Молоко «Луговое»;4601\r\nТ2;Чай;4602\r\n").toUtf8());
+    WriteDirectory(Executors, QString("1;Иванов;111\r\n").toUtf8());
+    WriteDirectory(Addresses, Cp1251("5;Склад №1;2000005\r\n"));
+    WriteInfo(QString("Склад;Главный\n").toUtf8());
+    fake.AnswerAfter("003", {"SYNC"});
+    UploadSelection selection;
+    ASSERT_TRUE(selection.codec.IsWindows1251());
+    for (int item : {UploadWares, UploadExecutors, UploadAddresses, UploadInfo}) selection.Select(item);
+    ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
+    EXPECT_EQ(Records("151"), QStringList({"Т1;Молоко «Луговое»;4601", "Т2;Чай;4602"}));
+    EXPECT_EQ(Records("121"), QStringList({"1;Иванов;111"}));
+    EXPECT_EQ(Records("131"), QStringList({"5;Склад №1;2000005"}));
+    EXPECT_EQ(Records("1F1"), QStringList({"Склад;Главный"}));
+}
+
 TEST_F(DirectoryUploadTest, PhysicalLineLongerThan1023BytesGoesAsSeveralRecords) {
     const QByteArray line = QByteArray(1023, 'x') + QByteArray(477, 'y');
     WriteDirectory(Documents, line + "\r\n" + QByteArray(1023, 'z') + "\r\n");

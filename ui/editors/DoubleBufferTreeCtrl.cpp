@@ -1,0 +1,36 @@
+#include "ui/editors/DoubleBufferTreeCtrl.h"
+
+#include <QEvent>
+#include <QHeaderView>
+
+CDoubleBufferTreeCtrl::CDoubleBufferTreeCtrl(QWidget* parent) : QTreeView(parent) {
+    setHeaderHidden(true);
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setExpandsOnDoubleClick(true);
+}
+
+void CDoubleBufferTreeCtrl::SetSelectionColouring(bool on) {
+    m_selectionColouring = on;
+    ApplyColouring();
+}
+
+void CDoubleBufferTreeCtrl::ApplyColouring() {
+    QPalette colours = palette();
+    const QPalette::ColorGroup unfocused = m_selectionColouring ? QPalette::Active : QPalette::Inactive;
+    const QPalette standard = QPalette();
+    // The inactive group takes the active highlight (or its own again when off).
+    colours.setColor(QPalette::Inactive, QPalette::Highlight, standard.color(unfocused, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     standard.color(unfocused, QPalette::HighlightedText));
+    setPalette(colours);
+}
+
+void CDoubleBufferTreeCtrl::changeEvent(QEvent* event) {
+    QTreeView::changeEvent(event);
+    // A new desktop palette brings new highlight colours.
+    if (event->type() == QEvent::ApplicationPaletteChange && m_selectionColouring) ApplyColouring();
+}
