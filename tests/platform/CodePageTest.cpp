@@ -20,6 +20,11 @@ TEST(CodePage, EveryByteRoundTrips) {
 
 TEST(CodePage, UnmappableCharactersBecomeQuestionMarks) {
     EXPECT_EQ(CodePage::ToWindows1251(u"a中b😀c"), QByteArray("a?b?c"));
+    // In every other code page too, never a control byte of the converter's
+    // own (0x1A, 0x7F: a text-mode reader may stop there); NULs stay NULs.
+    const QString text = QStringLiteral("a€Жb😀z") + QChar(0) + QChar(0xFFFD) + QLatin1Char('q');
+    EXPECT_EQ(CodePage::CCodec("cp866").Encode(text), QByteArray("a?\x86" "b?z\0?q", 9));
+    EXPECT_EQ(CodePage::CCodec("koi8-r").Encode(text), QByteArray("a?\xF6" "b?z\0?q", 9));
 }
 
 TEST(CodePage, ConfigurableCodecFallsBackTo1251AndSpeaksOthers) {
