@@ -132,7 +132,11 @@ void CCodec::AppendEncoded(QStringView text, QByteArray& out) const {
 
 QString CCodec::Decode(const char* data, qsizetype size) const {
     if (m_is1251) return FromWindows1251(data, size);
-    QStringDecoder dec(m_name.toLatin1().constData(), QStringConverter::Flag::Stateless);
+    // Every piece (a line, a cell) is decoded on its own: a byte-order mark at
+    // its start is a character of the text (the file's own mark is dealt with
+    // before), not something to drop.
+    QStringDecoder dec(m_name.toLatin1().constData(),
+                       QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return dec.decode(QByteArrayView(data, size));
 }
 

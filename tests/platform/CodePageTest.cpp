@@ -34,6 +34,9 @@ TEST(CodePage, ConfigurableCodecFallsBackTo1251AndSpeaksOthers) {
     EXPECT_FALSE(utf8.IsWindows1251());
     EXPECT_EQ(utf8.Encode(u"Я"), QByteArray("\xD0\xAF"));
     EXPECT_EQ(utf8.Decode(QByteArray("\xD0\xAF")), QString("Я"));
+    // A line or cell decoded on its own keeps a leading U+FEFF: it is text
+    // there, not the file's byte-order mark.
+    EXPECT_EQ(utf8.Decode(QByteArray("\xEF\xBB\xBFx")), QString(QChar(0xFEFF)) + QLatin1Char('x'));
 }
 
 TEST(TextFile, LinesEndInCrLfAndAppendAppends) {

@@ -1,0 +1,150 @@
+// A directory file from the program's files folder to the terminal's store:
+// the upload's reader and its records (exchange/) through an in-process link
+// into kxterminal's command handling, which stores the load.
+//
+// Input: which directory (the seven and the info table), the code page
+// setting, then the file's bytes.
+//
+// The upload must end with the terminal's confirmation, and the terminal's
+// stored file must hold every character of the file's lines in order, as
+// Windows-1251 holds them, line ends aside: no line lost, doubled, cut
+// wrongly or garbled between the file and the terminal, whatever its length,
+// its line ends and its encoding.
+
+#include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryEncoding.h"
+#include "directories/DirectoryFiles.h"
+#include "exchange/ComponentRegistry.h"
+#include "exchange/DirectoryUpload.h"
+#include "fuzz/FuzzSupport.h"
+#include "tools/kxterminal/TerminalDevice.h"
+#include "tools/kxterminal/TerminalState.h"
+
+#include <QDir>
+#include <QList>
+
+namespace {
+
+using Link::Message;
+using Link::MessageType;
+
+// The component as a direct line to an emulated terminal in this process.
+class CDeviceParlink : public IParlinkX2, public IParlinkProvider {
+public:
+    explicit CDeviceParlink(CTerminalDevice& device) : m_device(device) {}
+
+    bool FindComponent() override { return true; }
+    IParlinkX2* CreateObject() override { return this; }
+
+    int OpenPort(const QString&) override {
+        m_device.BeginSession();
+        return 1;
+    }
+    int ClosePort() override {
+        m_device.Handle({MessageType::Bye, QString(), 0});
+        Pump();
+        m_device.EndSession();
+        return 1;
+    }
+    int SendCommand(const QString& command) override { return Put(MessageType::Command, command); }
+    int SendData(const QString& data) override { return Put(MessageType::Data, data); }
+    int EndData() override { return Put(MessageType::EndData, QString()); }
+    int Receive(QString* answer) override {
+        Pump();
+        answer->clear();
+        if (!m_answers.isEmpty()) *answer = m_answers.takeFirst();
+        return 1;
+    }
+    QString GetComponentVersion() override { return QStringLiteral("fuzz"); }
+    QString GetProtocolVersion() override { return QStringLiteral("2"); }
+    int WaitLink(int) override { return 1; }
+    void Release() override {}
+
+private:
+    int Put(MessageType type, const QString& text) {
+        m_device.Handle({type, text, 0});
+        Pump();
+        return 1;
+    }
+    void Pump() {
+        QByteArray out;
+        bool urgent = false;
+        do {
+            out.clear();
+            m_device.Pump(m_now, out, 1 << 16, &urgent);
+            m_parser.Feed(out);
+        } while (!out.isEmpty());
+        Message m;
+        while (m_parser.Next(&m))
+            if (m.type == MessageType::Answer) m_answers << m.text;
+        m_now += 50;
+    }
+
+    CTerminalDevice& m_device;
+    Link::CMessageParser m_parser;
+    QStringList m_answers;
+    std::int64_t m_now = 0;
+};
+
+QByteArray WithoutLineEnds(QByteArray bytes) {
+    bytes.replace('\r', QByteArray());
+    bytes.replace('\n', QByteArray());
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    FuzzInit(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const int item = data[0] % kUploadItemCount;
+    static const char* const kPages[] = {"windows-1251", "utf-8", "cp866", "koi8-r"};
+    SetDirectoryCodePage(QString::fromLatin1(kPages[(data[0] >> 3) % 4]));
+    const QByteArray file(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+
+    static CFuzzPrompt prompt;
+    static CScopedPrompt scopedPrompt(prompt);
+    static CFuzzClock clock;
+    static CScopedClock scopedClock(clock);
+
+    ClearScratch();
+    SetProjectPath(ScratchPath(QStringLiteral("project/demo.kxc")));
+    QDir().mkpath(ScratchPath(QStringLiteral("project/files")));
+    const DirectoryFiles files = CurrentDirectoryFiles();
+    const QString path = item == UploadInfo ? files.infoFile : files.directories[item];
+    WriteScratchFile(path, file);
+
+    CTerminalState state(ScratchPath(QStringLiteral("terminal")));
+    state.EnsureFolders();
+    CTerminalDevice device(state);
+    CDeviceParlink link(device);
+    CScopedParlinkProvider provider(link);
+
+    UploadSelection selection;
+    selection.showMessages = false;
+    selection.Select(item);
+    const int result = UploadDirectories(selection, QStringLiteral("COM1"));
+    KX_FUZZ_CHECK(result == 0, QStringLiteral("the upload ended with %1").arg(result));
+
+    static const char* const kStored[] = {"directories/opers.ux3", "directories/authors.ux4",
+                                          "directories/address.ux5", "directories/ndocs.ux6",
+                                          "directories/wares.ux7", "directories/waresl2.ux8",
+                                          "directories/ndocsplan.ux9", "info.txt"};
+    const QByteArray stored = ReadScratchFile(state.Path(QString::fromLatin1(kStored[item])));
+
+    // The file's text as the upload reads it (the info table is Windows-1251
+    // unless it is UTF-8), in Windows-1251 as the terminal keeps it.
+    const CodePage::CCodec setting = item == UploadInfo ? CodePage::CCodec() : DirectoryCodec();
+    const DirectoryFileEncoding encoding = DetectFileEncoding(path, setting);
+    const QByteArray body = encoding.bom ? file.mid(kUtf8BomBytes) : file;
+    const QByteArray expected = WithoutLineEnds(CodePage::ToWindows1251(encoding.codec.Decode(body)));
+    KX_FUZZ_CHECK(WithoutLineEnds(stored) == expected,
+                  QStringLiteral("%1 in %2: the terminal stored %3, the file holds %4")
+                      .arg(QString::fromLatin1(kStored[item]), encoding.codec.Name(), HexPreview(WithoutLineEnds(stored)),
+                           HexPreview(expected)));
+    return 0;
+}
