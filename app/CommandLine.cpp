@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "app/CommandLineProgress.h"
 #include "app/KXConfigApp.h"
+#include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "directories/DirectoryFiles.h"
 #include "exchange/DirectoryUpload.h"
@@ -10,6 +12,7 @@
 #include "platform/TextFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -35,12 +38,20 @@ void CreateFilesFolder(const QString& projectPath) {
 class CBatch {
 public:
     CBatch(CKXConfigApp& app, ICommandLineConfiguration& configuration, const QStringList& arguments)
-        : m_app(app), m_configuration(configuration), m_args(arguments) {
+        : m_app(app), m_configuration(configuration), m_args(arguments),
+          m_progress(stderr, CConsoleTransferProgress::StandardErrorIsTerminal()) {
         m_journal.showMessages = false;
         m_journal.caption.clear();
+        m_journal.filterResetMarker = FilterResetMarkerFile(app.Paths.loaderSettings);
         m_upload.showMessages = false;
         m_upload.caption.clear();
         m_upload.codec = DirectoryCodec();
+        // Without a terminal to show it on, the upload need not count its
+        // records first.
+        if (m_progress.Shown()) {
+            m_journal.transferProgress = &m_progress;
+            m_upload.transferProgress = &m_progress;
+        }
     }
 
     void Run() {
@@ -63,12 +74,38 @@ public:
             m_upload.showMessages = false;
             m_app.ResultCode = UploadDirectories(m_upload, m_app.Settings.port);
             m_app.DiagnosticText = m_upload.DiagnosticText;
+            Took(m_upload.FailureDetail);
         }
+        if (m_app.ResultCode != 0) ReportFailure();
     }
 
 private:
     QString FilesPath(const QString& name) const { return m_filesFolder + name; }
     const QString& Port() const { return m_app.Settings.port; }
+
+    // After an exchange: its progress line goes, and its failure detail is
+    // the one to report when it failed.
+    void Took(const QString& failureDetail) {
+        m_progress.Finish();
+        if (m_app.ResultCode != 0) m_failureDetail = failureDetail;
+    }
+    void Fail(int code, const QString& detail) {
+        m_app.ResultCode = code;
+        m_failureDetail = detail;
+    }
+
+    // One line on standard error for a person: the code, its text and what
+    // to look at. The report file keeps its own exact line. A configuration
+    // that could not be opened has already said why.
+    void ReportFailure() const {
+        if (m_app.ResultCode == kConfigurationNotOpened) return;
+        const int code = m_app.ResultCode;
+        QString line = QStringLiteral("%1 %2").arg(code).arg(ResultCodeText(code));
+        if (!m_failureDetail.isEmpty()) line += QStringLiteral(": ") + m_failureDetail;
+        if (ProcessExitStatus(code) != code)
+            line += QStringLiteral(" (exit status %1 stands for every code above 255)").arg(ProcessExitStatus(code));
+        Prompt().Error(line, QStringLiteral("kxloader"));
+    }
 
     // Processes the switch at `i` (moving `i` past its arguments). False after
     // the help, which ends the batch.
@@ -84,6 +121,7 @@ private:
         if (word == QLatin1String("/i")) return TerminalInformation(i), true;
         if (word == QLatin1String("/c")) {
             m_app.ResultCode = m_journal.ClearJournal(Port());
+            Took(m_journal.failureDetail);
             return true;
         }
         if (word == QLatin1String("/o")) return MarkOne(i, Operations), true;
@@ -94,7 +132,11 @@ private:
         if (word == QLatin1String("/q")) return InfoTable(i), true;
         if (word == QLatin1String("/s")) return CurrentValuesSwitch(i), true;
         if (word == QLatin1String("/x")) return Report(i), true;
-        m_app.ResultCode = kUnknownSwitch;
+        Fail(kUnknownSwitch, LooksLikeSwitch(word)
+                                 ? QStringLiteral("unknown switch \"%1\" (switches are case-sensitive; /h lists them)")
+                                       .arg(word)
+                                 : QStringLiteral("\"%1\" is no switch (every switch starts with /; /h lists them)")
+                                       .arg(word));
         return true;
     }
 
@@ -102,10 +144,11 @@ private:
         FilterSet filters;
         const QString next = Next(m_args, i);
         if (!next.isEmpty() && !LooksLikeSwitch(next) && !ParseFilterWords(i, m_args, filters)) {
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, BadFilterWords(QStringLiteral("/f")));
             return;
         }
         m_app.ResultCode = m_journal.ApplyFilters(Port(), filters);
+        Took(m_journal.failureDetail);
     }
 
     // /j and /n: [file] ["filter:" words]. For /n a "filter:" right after the
@@ -126,11 +169,12 @@ private:
             if (after == kFilterWord) {
                 ++i;
                 if (!ParseFilterWords(i, m_args, filters)) {
-                    m_app.ResultCode = kSyntaxError;
+                    Fail(kSyntaxError, BadFilterWords(QStringLiteral("filter:")));
                     return;
                 }
             } else if (!LooksLikeSwitch(after)) {
-                m_app.ResultCode = kSyntaxError;
+                Fail(kSyntaxError,
+                     QStringLiteral("\"%1\" after the journal's file name is neither filter: nor a switch").arg(after));
                 return;
             }
         }
@@ -138,6 +182,7 @@ private:
         m_app.ResultCode = m_journal.DownloadJournal(Port(), m_configuration.IsUploadJournalIdOn(),
                                                      countOnly, filters,
                                                      m_app.Settings.overwriteJournal != 0);
+        Took(m_journal.failureDetail);
     }
 
     void TerminalInformation(int& i) {
@@ -145,7 +190,7 @@ private:
         session.showMessages = false;
         const int code = session.ConnectTerminal(Port());
         if (code != ExchangeCode::kOk) {
-            m_app.ResultCode = code;
+            Fail(code, session.failureDetail);
             return;
         }
         QString name = QStringLiteral("id_term.txt");
@@ -154,9 +199,14 @@ private:
             name = next;
             ++i;
         }
-        const QString text = TerminalInfoText(session.info);
-        if (!WriteTextFile(FilesPath(name), text, TextFileMode::Replace)) {
-            m_app.ResultCode = ExchangeCode::kTerminalFileNotCreated;
+        const QString path = FilesPath(name);
+        QFile file(path);
+        const QByteArray bytes = ToCrLf(CodePage::CCodec().Encode(TerminalInfoText(session.info)));
+        const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                             file.write(bytes) == bytes.size() && file.flush();
+        if (!written) {
+            Fail(ExchangeCode::kTerminalFileNotCreated,
+                 QStringLiteral("cannot write the file %1: %2").arg(path, file.errorString()));
             return;
         }
         m_app.ResultCode = ExchangeCode::kOk;
@@ -164,7 +214,7 @@ private:
 
     void MarkOne(int& i, DirectoryKind kind) {
         if (!HasNext(m_args, i)) {  // never read past the argument list
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
             return;
         }
         m_upload.Select(kind);
@@ -175,7 +225,7 @@ private:
         QString name1, name2;
         const int count = ParseFileNames(i, m_args, &name1, &name2);
         if (count == 0) {
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
             return;
         }
         m_upload.Select(first);
@@ -188,7 +238,7 @@ private:
 
     void InfoTable(int& i) {
         if (!HasNext(m_args, i)) {
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, QStringLiteral("/q needs a file name"));
             return;
         }
         const QString name = m_args[++i];
@@ -202,7 +252,7 @@ private:
         const bool download = option == QLatin1String("-r") || !HasNext(m_args, i) ||
                               LooksLikeSwitch(option);
         if (!download) {
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, QStringLiteral("/q %1 takes -r or -s, not \"%2\"").arg(name, option));
             return;
         }
         if (option == QLatin1String("-r")) ++i;
@@ -210,13 +260,14 @@ private:
         m_upload.showMessages = true;
         m_app.ResultCode = DownloadInfoTable(m_upload, Port());
         m_upload.showMessages = false;
+        Took(m_upload.FailureDetail);
     }
 
     void CurrentValuesSwitch(int& i) {
         FilterSet words;
         FilterWordsGiven given;
         if (!ParseFilterWords(i, m_args, words, &given)) {
-            m_app.ResultCode = kSyntaxError;
+            Fail(kSyntaxError, BadFilterWords(QStringLiteral("/s")));
             return;
         }
         CurrentValues values;
@@ -225,6 +276,7 @@ private:
         if (given.address) values.address = words.addressId;
         if (given.document) values.document = words.documentId;
         m_app.ResultCode = m_journal.SetCurrentValues(Port(), values);
+        Took(m_journal.failureDetail);
     }
 
     void Report(int& i) {
@@ -237,10 +289,18 @@ private:
         m_app.ReportFilePath = FilesPath(name);
     }
 
+    static QString BadFilterWords(const QString& after) {
+        return QStringLiteral("%1 needs words such as o=3 e=7 a=1 d=12 w=TEXT b=TEXT, each one argument "
+                              "without blanks")
+            .arg(after);
+    }
+
     CKXConfigApp& m_app;
     ICommandLineConfiguration& m_configuration;
     const QStringList& m_args;
+    CConsoleTransferProgress m_progress;
     QString m_filesFolder;
+    QString m_failureDetail;
     JournalExchange m_journal;
     UploadSelection m_upload;
 };
@@ -248,6 +308,10 @@ private:
 }  // namespace
 
 bool LooksLikeSwitch(const QString& word) { return word.startsWith(QLatin1Char('/')); }
+
+QString FilterResetMarkerFile(const QString& loaderSettings) {
+    return loaderSettings.isEmpty() ? QString() : loaderSettings + QStringLiteral(".filter-reset");
+}
 
 bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters,
                       FilterWordsGiven* given) {

@@ -47,11 +47,18 @@ int ParseFileNames(int& index, const QStringList& arguments, QString* first, QSt
 // A word looks like a switch when it starts with '/'.
 bool LooksLikeSwitch(const QString& word);
 
+// Where a journal filter reset that could not be sent is remembered: beside
+// the loader settings, so every settings file (every terminal) has its own.
+QString FilterResetMarkerFile(const QString& loaderSettings);
+
 // The help text of /h and /?.
 QString CommandLineHelpText();
 inline constexpr const char* kHelpCaption = "Справка по параметрам командной строки";
 
 // Runs the whole batch of `arguments` (the program path first) and leaves the
-// result in app.ResultCode (and app.ReportFilePath / app.DiagnosticText).
+// result in app.ResultCode (and app.ReportFilePath / app.DiagnosticText). A
+// failure also leaves one line on standard error (through the prompt, caption
+// "kxloader") that says what to look at; long transfers show their progress
+// there when it is a terminal.
 void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,
                     const QStringList& arguments);

@@ -2,6 +2,7 @@
 
 #include "app/ConfigModelCommandLine.h"
 #include "app/ReportFile.h"
+#include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
 
@@ -38,5 +39,5 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
 
 int CKXConfigApp::ExitInstance() {
     if (!ReportFilePath.isEmpty()) WriteReportFile(ReportFilePath, ResultCode, DiagnosticText);
-    return ResultCode;
+    return ProcessExitStatus(ResultCode);
 }

@@ -31,7 +31,8 @@ public:
     // `arguments` holds the program path first. Always returns false: no
     // message loop of its own follows.
     bool InitInstance(const QStringList& arguments);
-    // Writes the report file when one was asked for; returns ResultCode.
+    // Writes the report file when one was asked for; returns the process exit
+    // status of ResultCode (ProcessExitStatus: the code itself up to 255).
     int ExitInstance();
 
     // Process-wide values of the run.

@@ -51,3 +51,7 @@ QString ResultCodeText(int code) {
 QString FormatReportLine(int code, const QString& diagnosticText) {
     return QStringLiteral("%1;%2;%3\n").arg(QString::number(code), ResultCodeText(code), diagnosticText);
 }
+
+int ProcessExitStatus(int resultCode) {
+    return resultCode >= 0 && resultCode <= 255 ? resultCode : kExitStatusForCodesAbove255;
+}

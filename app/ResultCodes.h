@@ -10,3 +10,11 @@ QString ResultCodeText(int code);
 
 // "%i;%s;%s\n": code, its text, the diagnostic text, nothing escaped.
 QString FormatReportLine(int code, const QString& diagnosticText);
+
+// A process exit status holds 0-255 only, and a caller reads it: every code
+// that fits is its own exit status; every code above 255 (a terminal
+// rejection with number 56 or more) exits with this one status, which no code
+// has, so no failure ever reads as success or as another failure. The report
+// file keeps the exact code.
+inline constexpr int kExitStatusForCodesAbove255 = 199;
+int ProcessExitStatus(int resultCode);

@@ -1,6 +1,7 @@
 #include "exchange/ComponentRegistry.h"
 
 #include "exchange/ExchangeCodes.h"
+#include "exchange/LibraryImage.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 
@@ -9,15 +10,22 @@
 #include <QLibrary>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 CParlinkHolder& CParlinkHolder::operator=(CParlinkHolder&& other) noexcept {
     if (this != &other) {
         Reset();
         m_object = other.m_object;
+        m_problems = std::move(other.m_problems);
         other.m_object = nullptr;
     }
     return *this;
+}
+
+PortOpenProblem CParlinkHolder::OpenPortProblem(const QString& port) const {
+    if (!m_object || !m_problems) return {};
+    return m_problems(*m_object, port);
 }
 
 void CParlinkHolder::Reset() {
@@ -38,8 +46,15 @@ QString RegisteredComponentLibrary(const QString& programFolder) {
 }
 
 bool CRegistryParlinkProvider::FindComponent() {
+    m_failure.clear();
     m_library = RegisteredComponentLibrary(ProgramFolder());
-    return !m_library.isEmpty();
+    if (m_library.isEmpty()) {
+        m_failure = QStringLiteral("no [%1] entry with %2= in %3")
+                        .arg(QLatin1String(kParlinkProgId), QLatin1String(kComponentLibraryKey),
+                             QDir(ProgramFolder()).filePath(QString::fromLatin1(kComponentRegistryFile)));
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -50,20 +65,44 @@ namespace {
 // process loads one or two libraries at most.
 std::mutex g_libraryLock;
 
-KxCreateParlinkX2Fn ResolveFactory(const QString& libraryPath) {
+struct LibraryEntryPoints {
+    KxCreateParlinkX2Fn factory = nullptr;
+    KxParlinkOpenPortProblemFn openPortProblem = nullptr;
+};
+
+LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) {
     std::lock_guard guard(g_libraryLock);
+    if (!IsWholeLibraryImage(libraryPath, why)) return {};
     QLibrary library(libraryPath);
-    if (!library.load()) return nullptr;
-    return reinterpret_cast<KxCreateParlinkX2Fn>(library.resolve(kParlinkFactorySymbol));
+    if (!library.load()) {
+        *why = library.errorString();
+        return {};
+    }
+    LibraryEntryPoints entryPoints;
+    entryPoints.factory = reinterpret_cast<KxCreateParlinkX2Fn>(library.resolve(kParlinkFactorySymbol));
+    if (!entryPoints.factory) *why = QStringLiteral("it has no %1").arg(QLatin1String(kParlinkFactorySymbol));
+    entryPoints.openPortProblem =
+        reinterpret_cast<KxParlinkOpenPortProblemFn>(library.resolve(kParlinkOpenPortProblemSymbol));
+    return entryPoints;
 }
 
 }  // namespace
 
 IParlinkX2* CRegistryParlinkProvider::CreateObject() {
     if (m_library.isEmpty() && !FindComponent()) return nullptr;
-    const KxCreateParlinkX2Fn factory = ResolveFactory(m_library);
-    if (!factory) return nullptr;
-    return factory(kParlinkInterfaceVersion);
+    QString why;
+    const LibraryEntryPoints entryPoints = ResolveEntryPoints(m_library, &why);
+    m_problemFunction = entryPoints.openPortProblem;
+    IParlinkX2* object = entryPoints.factory ? entryPoints.factory(kParlinkInterfaceVersion) : nullptr;
+    if (entryPoints.factory && !object) why = QStringLiteral("its factory made no object");
+    if (!object) m_failure = QStringLiteral("%1: %2").arg(m_library, why);
+    return object;
+}
+
+PortOpenProblem CRegistryParlinkProvider::OpenPortProblem(IParlinkX2& object, const QString& port) {
+    PortOpenProblem problem;
+    if (m_problemFunction) m_problemFunction(&object, port, &problem.device, &problem.reason);
+    return problem;
 }
 
 namespace {
@@ -79,12 +118,25 @@ CScopedParlinkProvider::CScopedParlinkProvider(IParlinkProvider& provider)
 
 CScopedParlinkProvider::~CScopedParlinkProvider() { SetParlinkProvider(m_previous); }
 
-int CreateParlinkComponent(CParlinkHolder* holder) {
+int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     holder->Reset();
-    CRegistryParlinkProvider registry;
-    IParlinkProvider* installed = g_provider.load();
-    IParlinkProvider& provider = installed ? *installed : registry;
-    if (!provider.FindComponent()) return ExchangeCode::kComponentNotRegistered;
-    *holder = CParlinkHolder(provider.CreateObject());
-    return *holder ? ExchangeCode::kOk : ExchangeCode::kComponentNotCreated;
+    // The provider stays with the holder: the library that made the object is
+    // the one to ask why a port did not open. An installed provider belongs
+    // to whoever installed it.
+    std::shared_ptr<IParlinkProvider> provider;
+    if (IParlinkProvider* installed = g_provider.load())
+        provider = std::shared_ptr<IParlinkProvider>(installed, [](IParlinkProvider*) {});
+    else
+        provider = std::make_shared<CRegistryParlinkProvider>();
+    const auto fail = [&](int code) {
+        if (why) *why = provider->FailureReason();
+        return code;
+    };
+    if (!provider->FindComponent()) return fail(ExchangeCode::kComponentNotRegistered);
+    IParlinkX2* object = provider->CreateObject();
+    if (!object) return fail(ExchangeCode::kComponentNotCreated);
+    *holder = CParlinkHolder(object, [provider](IParlinkX2& o, const QString& port) {
+        return provider->OpenPortProblem(o, port);
+    });
+    return ExchangeCode::kOk;
 }

@@ -6,24 +6,43 @@
 //     library=libparlink.so        ; relative to the program folder, or absolute
 //
 // No file, section or key: the component is not registered (result code 1).
-// A library that cannot be loaded, has no KxCreateParlinkX2 or whose factory
-// returns nothing: the object cannot be created (result code 2).
+// A library that is damaged or cannot be loaded, has no KxCreateParlinkX2 or
+// whose factory returns nothing: the object cannot be created (result code 2).
 // Tests install an in-process provider instead (CScopedParlinkProvider).
+//
+// A library may also export KxParlinkOpenPortProblem (ParlinkComponent.h),
+// which tells why its last OpenPort failed; the holder offers it as
+// OpenPortProblem.
 
 #include "exchange/ParlinkComponent.h"
 
 #include <QString>
 
+#include <functional>
+
 inline constexpr const char* kComponentRegistryFile = "components.ini";
 inline constexpr const char* kComponentLibraryKey = "library";
+
+// Why a port did not open: the device the port name stands for (empty when
+// the component does not say) and the system's reason.
+struct PortOpenProblem {
+    QString device;
+    QString reason;
+};
 
 // Owns one component object and gives it back with Release() when it goes.
 class CParlinkHolder {
 public:
+    using ProblemSource = std::function<PortOpenProblem(IParlinkX2& object, const QString& port)>;
+
     CParlinkHolder() = default;
-    explicit CParlinkHolder(IParlinkX2* object) : m_object(object) {}
+    explicit CParlinkHolder(IParlinkX2* object, ProblemSource problems = {})
+        : m_object(object), m_problems(std::move(problems)) {}
     ~CParlinkHolder() { Reset(); }
-    CParlinkHolder(CParlinkHolder&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
+    CParlinkHolder(CParlinkHolder&& other) noexcept
+        : m_object(other.m_object), m_problems(std::move(other.m_problems)) {
+        other.m_object = nullptr;
+    }
     CParlinkHolder& operator=(CParlinkHolder&& other) noexcept;
     CParlinkHolder(const CParlinkHolder&) = delete;
     CParlinkHolder& operator=(const CParlinkHolder&) = delete;
@@ -34,8 +53,13 @@ public:
     explicit operator bool() const { return m_object != nullptr; }
     void Reset();  // releases the object now
 
+    // Why the last OpenPort of the object failed, as far as its component
+    // can tell (empty fields when it cannot).
+    PortOpenProblem OpenPortProblem(const QString& port) const;
+
 private:
     IParlinkX2* m_object = nullptr;
+    ProblemSource m_problems;
 };
 
 // Where component objects come from: the registry file and plugin libraries,
@@ -47,6 +71,13 @@ public:
     virtual bool FindComponent() = 0;
     // Makes a new object; null when it cannot be made.
     virtual IParlinkX2* CreateObject() = 0;
+    // After a failed FindComponent or CreateObject: what went wrong, for a
+    // person to act on (the file to edit or to replace). Empty when unknown.
+    virtual QString FailureReason() const { return QString(); }
+    // Why the last OpenPort of `object` (made by this provider) failed.
+    virtual PortOpenProblem OpenPortProblem(IParlinkX2& /*object*/, const QString& /*port*/) {
+        return {};
+    }
 };
 
 // The library named in components.ini of `programFolder` (resolved to an
@@ -58,16 +89,20 @@ class CRegistryParlinkProvider : public IParlinkProvider {
 public:
     bool FindComponent() override;
     IParlinkX2* CreateObject() override;
+    QString FailureReason() const override { return m_failure; }
+    PortOpenProblem OpenPortProblem(IParlinkX2& object, const QString& port) override;
 
 private:
     QString m_library;
+    QString m_failure;
+    KxParlinkOpenPortProblemFn m_problemFunction = nullptr;
 };
 
 // The provider the exchange routines use: an installed test provider, else a
 // registry provider.
 // Returns ExchangeCode::kOk with the object in `holder`, kComponentNotRegistered
-// or kComponentNotCreated.
-int CreateParlinkComponent(CParlinkHolder* holder);
+// or kComponentNotCreated; on failure `why` (when given) says what to fix.
+int CreateParlinkComponent(CParlinkHolder* holder, QString* why = nullptr);
 
 // Installs `provider` for this process (nullptr: back to the registry file).
 void SetParlinkProvider(IParlinkProvider* provider);

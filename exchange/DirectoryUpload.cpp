@@ -96,9 +96,10 @@ QString ItemPath(int item) {
 }
 
 // Uploads one directory; 0 or the code to end the whole upload with (the
-// message is shown and the session closed by the caller's Fail).
+// message is shown and the session closed by the caller's Fail). `sent`
+// counts the records of the whole upload.
 int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangeProgress* progress,
-              int item) {
+              int item, qint64& sent) {
     const UploadStep& step = kUploadSteps[item];
     IParlinkX2& link = session.Link();
     if (progress) {
@@ -108,10 +109,13 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
 
     static const CodePage::CCodec infoCodec(QString::fromLatin1(CodePage::kWindows1251));
     const CodePage::CCodec& codec = item == UploadInfo ? infoCodec : selection.codec;
+    const QString path = ItemPath(item);
     CUploadFileReader reader;
-    if (!reader.Open(ItemPath(item), codec)) {
+    if (!reader.Open(path, codec)) {
         link.SendCommand(QStringLiteral("ROL"));
-        return session.Fail(step.openCode, Text(step.cannotOpen));
+        return session.Fail(step.openCode, Text(step.cannotOpen),
+                            QStringLiteral("cannot open the file %1: %2")
+                                .arg(path.isEmpty() ? QStringLiteral("(no name)") : path, reader.ErrorString()));
     }
     const QString command = QString::fromLatin1(step.command);
     if (!ParlinkSucceeded(link.SendCommand(command))) {
@@ -126,17 +130,25 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
         if (progress) progress->StepItem();
         const CUploadFileReader::Result read = reader.Next(&bytes);
         if (read == CUploadFileReader::ReadError) {
+            const QString why = reader.ErrorString();
             reader.Close();
             link.SendCommand(QStringLiteral("ROL"));
-            return session.Fail(step.readCode, Text(step.cannotRead));
+            return session.Fail(step.readCode, Text(step.cannotRead),
+                                QStringLiteral("cannot read the file %1: %2").arg(path, why));
         }
         if (read == CUploadFileReader::EndOfFile) continue;
         const QString record = reader.Codec().Decode(StripLineEnd(bytes));
         if (record.isEmpty()) continue;
         if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
             reader.Close();
-            return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed));
+            return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed),
+                                QStringLiteral("%1 (port %2; %3 record(s) sent, stopped in %4)")
+                                    .arg(Text(step.sendFailed), session.Port())
+                                    .arg(sent)
+                                    .arg(path));
         }
+        ++sent;
+        if (selection.transferProgress) selection.transferProgress->Advance(sent);
     }
     link.EndData();
     reader.Close();
@@ -157,7 +169,10 @@ int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeP
         for (int poll = 0; poll < kSyncPollsPerRound; ++poll) {
             if (progress) progress->StepItem();
             if (round == kSyncRounds - 1 && poll == kSyncPollsPerRound - 1)
-                return session.Fail(ExchangeCode::kSyncTimeout, syncFailed);
+                return session.Fail(ExchangeCode::kSyncTimeout, syncFailed,
+                                    QStringLiteral("the terminal on the port %1 neither confirmed nor rejected "
+                                                   "the upload in time")
+                                        .arg(session.Port()));
             Clock().SleepMs(kSyncPollMs);
             QString answer;
             if (!ParlinkSucceeded(link.Receive(&answer)))
@@ -169,12 +184,24 @@ int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeP
             // any run of ';', CR and LF.
             const QStringList tokens =
                 answer.split(QRegularExpression(QStringLiteral("[;\\r\\n]+")), Qt::SkipEmptyParts);
-            if (tokens.size() < 2) return session.End(ExchangeCode::kBadSyncAnswer);
+            const QString garbled =
+                QStringLiteral("the terminal answered the upload with \"%1\", which is neither a confirmation "
+                               "nor a rejection")
+                    .arg(answer);
+            if (tokens.size() < 2) {
+                session.SetFailureDetail(garbled);
+                return session.End(ExchangeCode::kBadSyncAnswer);
+            }
             // A negative number would turn the rejection into "no error" or
             // another code of its own; it can only be a garbled answer.
             const int number = LeadingInteger(tokens[1]);
-            if (number < 0) return session.End(ExchangeCode::kBadSyncAnswer);
+            if (number < 0) {
+                session.SetFailureDetail(garbled);
+                return session.End(ExchangeCode::kBadSyncAnswer);
+            }
             selection.DiagnosticText = tokens.size() > 2 ? tokens[2] : QString();
+            session.SetFailureDetail(QStringLiteral("the terminal rejected the upload with number %1: %2")
+                                         .arg(tokens[1], selection.DiagnosticText));
             session.Close();
             session.ShowWarning(
                 QStringLiteral("%1\nЗагрузка справочников отменена!").arg(selection.DiagnosticText));
@@ -208,7 +235,7 @@ int UploadDirectories(UploadSelection& selection, const QString& port) {
                                    QStringLiteral("Ошибка! Терминал не отвечает! (порт %1)").arg(port)};
     const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
 
-    CParlinkSession session(selection.showMessages, selection.caption);
+    CParlinkSession session(selection.showMessages, selection.caption, &selection.FailureDetail);
     if (const int opened = session.Open(port, messages); opened != ExchangeCode::kOk) return opened;
     IParlinkX2& link = session.Link();
 
@@ -220,15 +247,23 @@ int UploadDirectories(UploadSelection& selection, const QString& port) {
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("002"))))
         return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
 
+    if (selection.transferProgress) {
+        qint64 total = 0;
+        for (int item = 0; item < kUploadItemCount; ++item)
+            if (selection.IsSelected(item)) total += CountRecordLines(ItemPath(item));
+        selection.transferProgress->Begin(QStringLiteral("upload"), total);
+    }
     // Later passes pick up a directory that was selected again while the
     // upload ran.
+    qint64 sent = 0;
     for (int pass = 0; pass < kUploadPasses; ++pass) {
         for (int item = 0; item < kUploadItemCount; ++item) {
             if (!selection.Take(item)) continue;
-            if (const int sent = UploadOne(session, selection, progress, item); sent != ExchangeCode::kOk)
-                return sent;
+            if (const int code = UploadOne(session, selection, progress, item, sent); code != ExchangeCode::kOk)
+                return code;
         }
     }
+    if (selection.transferProgress) selection.transferProgress->Finish();
 
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("003"))))
         return session.Fail(ExchangeCode::kNoAnswer,

@@ -35,6 +35,12 @@ public:
     IExchangeProgress* progressWindow = nullptr;  // none from the command line
     // The terminal's message when it rejected the last upload, else empty.
     QString DiagnosticText;
+    // After a failure: one line a person can act on (port, file, the
+    // terminal's words).
+    QString FailureDetail;
+    // Records sent of all selected files (or info records received), shown
+    // whatever showMessages says; none by default.
+    ITransferProgress* transferProgress = nullptr;
     // Code page of the directory files: the program's directory code page when
     // the selection is made. The info file is Windows-1251, as the info
     // download writes it. A file found to be UTF-8 is read as UTF-8 either way

@@ -25,3 +25,18 @@ inline constexpr int kSetStageRange = 1027;
 inline constexpr int kStepStage = 1028;
 inline constexpr int kSetStageText = 1029;
 }  // namespace ProgressMessage
+
+// Progress of a long transfer counted in records, for a console that shows
+// records done of the total, the rate and the time left (the command line on
+// a terminal). Unlike the window notifications it is independent of the
+// show-messages flag: it never asks anything of a person.
+class ITransferProgress {
+public:
+    virtual ~ITransferProgress() = default;
+    // A transfer starts: `total` records are expected (0 when not known).
+    virtual void Begin(const QString& what, qint64 total) = 0;
+    // `done` records have gone (or arrived) so far.
+    virtual void Advance(qint64 done) = 0;
+    // The transfer ended, well or not.
+    virtual void Finish() = 0;
+};

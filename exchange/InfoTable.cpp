@@ -2,18 +2,23 @@
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
+#include "exchange/StagedDownload.h"
 #include "exchange/TerminalSession.h"
-#include "platform/TextFile.h"
 
 namespace {
 constexpr QChar kEndOfStream = QChar(0x0004);
+
+// What became of the info file and the records of a failed download.
+QString KeptNote(const QString& target, const QString& kept, qint64 records) {
+    return KeptFilesNote(target, kept, records, QStringLiteral("record(s)"));
 }
+}  // namespace
 
 int DownloadInfoTable(UploadSelection& selection, const QString& port) {
     const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
     const QString cannotCreate = QStringLiteral("Не удается открыть файл таблицы информации на запись!");
 
-    CParlinkSession session(selection.showMessages, selection.caption);
+    CParlinkSession session(selection.showMessages, selection.caption, &selection.FailureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
     IParlinkX2& link = session.Link();
@@ -24,31 +29,42 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
         return session.Fail(ExchangeCode::kNoAnswer,
                             QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
 
-    // The info file is Windows-1251 whatever the directory files use.
-    CTextFileWriter file;
-    if (!file.Open(CurrentDirectoryFiles().infoFile, TextFileMode::Replace,
-                   CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
-        return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate);
+    // The info file is Windows-1251 whatever the directory files use. The
+    // records go beside it first: the file is replaced only by a whole table.
+    const QString target = CurrentDirectoryFiles().infoFile;
+    CStagedDownload file;
+    if (!file.Open(target, TextFileMode::Replace, CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
+        return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate, CannotWriteDetail(target, file.ErrorString()));
 
-    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("1F2")))) {
-        file.Close();
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 1F2!"));
-    }
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("1F2"))))
+        return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 1F2!"));
+    ITransferProgress* progress = selection.transferProgress;
+    if (progress) progress->Begin(QStringLiteral("info table"), 0);
+    qint64 received = 0;
     for (;;) {
         QString answer;
         if (!ParlinkSucceeded(link.Receive(&answer))) {
-            file.Close();
-            return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена!"));
+            const QString detail = QStringLiteral("the link on the port %1 failed after %2 info record(s)")
+                                       .arg(port)
+                                       .arg(received) +
+                                   KeptNote(target, file.Abandon(), received);
+            return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена!"), detail);
         }
         if (answer.startsWith(kEndOfStream)) break;
         // Every record is written whole, however long; a record the disk did
         // not take is reported instead of being lost silently.
         if (!file.Write(answer + QLatin1Char('\n'))) {
-            file.Close();
-            return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate);
+            const QString why = file.ErrorString();
+            return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
+                                CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));
         }
+        ++received;
+        if (progress) progress->Advance(received);
     }
-    if (!file.Close()) return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate);
+    if (!file.Commit()) {
+        const QString why = file.ErrorString();
+        return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
+                            CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));
+    }
     return session.End(ExchangeCode::kOk);
 }

@@ -3,11 +3,13 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
+#include "exchange/StagedDownload.h"
 #include "exchange/TerminalSession.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <array>
@@ -57,6 +59,7 @@ bool FirmwareSupportsFilters(const QString& programVersion) {
 
 int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
     auto fail = [this](const char* message) {
+        failureDetail = QString::fromUtf8(message);
         if (showMessages) Prompt().Error(QString::fromUtf8(message), caption);
         return ExchangeCode::kNoAnswer;
     };
@@ -64,8 +67,13 @@ int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
         link.SendCommand(QStringLiteral("--s"));
         QString answer;
         link.Receive(&answer);
-        if (!FirmwareSupportsFilters(AnswerField(SplitAnswer(answer), 2)))
+        const QString version = AnswerField(SplitAnswer(answer), 2);
+        if (!FirmwareSupportsFilters(version)) {
+            failureDetail = QStringLiteral("the terminal's program \"%1\" is older than 4.3.5, which "
+                                           "journal filters need")
+                                .arg(version);
             return ExchangeCode::kFirmwareTooOld;
+        }
         firmwareChecked = true;
     }
     if (filters && filters->anySet) {
@@ -84,13 +92,70 @@ int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
     return ExchangeCode::kOk;
 }
 
+namespace {
+
+// The port a remembered reset belongs to; empty when none is remembered.
+QString PendingFilterResetPort(const QString& marker) {
+    if (marker.isEmpty()) return QString();
+    QFile file(marker);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+
+// What became of the journal file and the lines of a failed download.
+QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) {
+    return KeptFilesNote(target, kept, lines, QStringLiteral("line(s)"));
+}
+
+}  // namespace
+
+void JournalExchange::ForgetPendingFilterReset() {
+    if (!filterResetMarker.isEmpty()) QFile::remove(filterResetMarker);
+}
+
+int JournalExchange::SendPendingFilterReset(CParlinkSession& session, const QString& port) {
+    const QString pending = PendingFilterResetPort(filterResetMarker);
+    if (pending.isEmpty() || pending != port.trimmed()) return ExchangeCode::kOk;
+    if (!ParlinkSucceeded(session.Link().SendCommand(QStringLiteral("40R"))))
+        return session.Fail(ExchangeCode::kNoAnswer,
+                            QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 40R!"),
+                            QStringLiteral("the journal filters left by an earlier failed download could not "
+                                           "be reset on the port %1 (command 40R); the exchange was not run")
+                                .arg(port));
+    ForgetPendingFilterReset();
+    return ExchangeCode::kOk;
+}
+
+void JournalExchange::RememberFilterReset(const QString& port) {
+    if (filterResetMarker.isEmpty()) return;
+    WriteTextFile(filterResetMarker, port.trimmed() + QLatin1Char('\n'), TextFileMode::Replace,
+                  CodePage::CCodec(QStringLiteral("UTF-8")));
+}
+
+bool JournalExchange::ResetFiltersOrRemember(IParlinkX2& link, const QString& port) {
+    if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R")))) return true;
+    RememberFilterReset(port);
+    return false;
+}
+
 int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
                                      const FilterSet& filters, bool overwrite) {
     IExchangeProgress* progress = showMessages ? progressWindow : nullptr;
-    CParlinkSession session(showMessages, caption);
+    CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
+    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
     IParlinkX2& link = session.Link();
+
+    // Once filters may be on the terminal, every way out resets them: a
+    // failed filtered download must not leave a filter behind for the next
+    // plain download or clear. The reset of a failure is quiet (its failure
+    // is the one to report); one the link no longer takes is remembered.
+    bool filtersSent = false;
+    const auto fail = [&](int code, const QString& message, const QString& detail = QString()) {
+        if (filtersSent) ResetFiltersOrRemember(link, port);
+        return session.Fail(code, message, detail);
+    };
 
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("998"))))
         return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
@@ -101,6 +166,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         // "<ready flag>;<text>": a missing text is shown as an empty warning.
         const QStringList fields = SplitAnswer(answer);
         if (LeadingInteger(AnswerField(fields, 1)) != 1) {
+            session.SetFailureDetail(QStringLiteral("the terminal on the port %1 is not ready: %2")
+                                         .arg(port, AnswerField(fields, 2)));
             session.Close();
             session.ShowWarning(AnswerField(fields, 2));
             return ExchangeCode::kTerminalNotReady;
@@ -120,92 +187,139 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     Clock().SleepMs(400);
 
     if (filters.anySet) {
-        if (const int sent = SendFilters(link, &filters); sent != ExchangeCode::kOk) return session.End(sent);
+        const int sent = SendFilters(link, &filters);
+        // Too old a program takes no filter at all; any other outcome may
+        // have left some of them set.
+        filtersSent = sent != ExchangeCode::kFirmwareTooOld;
+        if (sent != ExchangeCode::kOk) {
+            if (filtersSent) {
+                failureDetail += QStringLiteral(" (port %1)").arg(port);
+                ResetFiltersOrRemember(link, port);
+            }
+            return session.End(sent);
+        }
     }
 
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("020"))))
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Ошибка отправлении команды 020!"));
+        return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Ошибка отправлении команды 020!"));
     answer.clear();
     if (!ParlinkSucceeded(link.Receive(&answer)))
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"));
+        return fail(ExchangeCode::kNoAnswer,
+                    QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"));
     const int announced = LeadingInteger(answer);
     if (announced == 0) {
+        if (filtersSent) ResetFiltersOrRemember(link, port);
+        session.SetFailureDetail(filters.anySet
+                                     ? QStringLiteral("no journal lines on the terminal match the filters")
+                                     : QStringLiteral("the terminal's journal is empty"));
         session.Close();
         session.ShowWarning(QStringLiteral("Ошибка! В терминале нет данных!"));
         return ExchangeCode::kJournalEmpty;
     }
 
     const QString cannotOpen = QStringLiteral("Не могу открыть файл на запись журнала!");
-    CTextFileWriter file;
-    if (!file.Open(CurrentDirectoryFiles().journalFile,
-                   overwrite ? TextFileMode::Replace : TextFileMode::Append,
+    const QString target = CurrentDirectoryFiles().journalFile;
+    CStagedDownload file;
+    if (!file.Open(target, overwrite ? TextFileMode::Replace : TextFileMode::Append,
                    CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
-        return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen);
+        return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
+                    CannotWriteDetail(target, file.ErrorString()));
 
     if (countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
-        const bool written = file.WriteRaw(QByteArray::number(announced));
-        if (!file.Close() || !written) return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen);
-        if (filters.anySet) SendFilters(link, nullptr);
+        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit())
+            return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
+                        CannotWriteDetail(target, file.ErrorString()) +
+                            KeptLinesNote(target, file.Abandon(), 1));
+        if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
         return session.End(ExchangeCode::kOk);
     }
 
-    if (!ParlinkSucceeded(link.SendCommand(journalIdOn ? QStringLiteral("031") : QStringLiteral("021")))) {
-        file.Close();
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 021!"));
-    }
+    if (!ParlinkSucceeded(link.SendCommand(journalIdOn ? QStringLiteral("031") : QStringLiteral("021"))))
+        return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 021!"));
     if (progress) progress->SetItemRange(announced);
+    if (transferProgress) transferProgress->Begin(QStringLiteral("journal"), announced);
 
+    int received = 0;
     int written = 0;
     for (;;) {
         QString line;
         if (!ParlinkSucceeded(link.Receive(&line))) {
-            file.Close();
-            return session.Fail(ExchangeCode::kNoAnswer,
-                                QStringLiteral("Ошибка обмена! Команда построчное получение журнала"));
+            const QString kept = file.Abandon();
+            return fail(ExchangeCode::kNoAnswer,
+                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
+                        QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
+                                .arg(port)
+                                .arg(received)
+                                .arg(announced) +
+                            KeptLinesNote(target, kept, received));
         }
         if (line.startsWith(kEndOfStream)) break;
+        ++received;
         // Only a line the file took counts, so a full disk shows up as a
         // short journal instead of passing silently.
         if (file.Write(line + QLatin1Char('\n'))) ++written;
         if (progress) progress->StepItem();
+        if (transferProgress) transferProgress->Advance(received);
     }
-    if (!file.Close()) written = 0;
 
     int result = ExchangeCode::kOk;
-    if (written != announced) {
-        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+    if (written != received) {
+        // The disk refused lines: the target keeps what it had.
+        const QString why = file.ErrorString();
+        session.SetFailureDetail(CannotWriteDetail(target, why) +
+                                 KeptLinesNote(target, file.Abandon(), written));
+        result = ExchangeCode::kJournalShort;
+    } else if (!file.Commit()) {
+        session.SetFailureDetail(CannotWriteDetail(target, file.ErrorString()) +
+                                 KeptLinesNote(target, file.Abandon(), written));
+        result = ExchangeCode::kJournalShort;
+    } else if (written != announced) {
+        // The terminal ended the stream early: what it sent is the journal
+        // as it was downloaded (the lines are in the target).
+        session.SetFailureDetail(QStringLiteral("the terminal announced %1 journal lines but sent %2")
+                                     .arg(announced)
+                                     .arg(written));
         result = ExchangeCode::kJournalShort;
     }
-    if (filters.anySet) SendFilters(link, nullptr);
+    if (result != ExchangeCode::kOk)
+        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+    if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
     link.SendCommand(QStringLiteral("004"));
     return session.End(result);
 }
 
 int JournalExchange::ApplyFilters(const QString& port, const FilterSet& filters) {
-    CParlinkSession session(showMessages, caption);
+    CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
-    return session.End(SendFilters(session.Link(), &filters));
+    // A reset is itself what a remembered reset would send.
+    if (filters.anySet) {
+        if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
+    }
+    const int result = SendFilters(session.Link(), &filters);
+    // The filters now on the terminal are the ones asked for.
+    if (result == ExchangeCode::kOk) ForgetPendingFilterReset();
+    if (result == ExchangeCode::kNoAnswer) failureDetail += QStringLiteral(" (port %1)").arg(port);
+    return session.End(result);
 }
 
 int JournalExchange::ClearJournal(const QString& port) {
-    CParlinkSession session(showMessages, caption);
+    CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
+    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
     if (!ParlinkSucceeded(session.Link().SendCommand(QStringLiteral("001"))))
         return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
     return session.End(ExchangeCode::kOk);
 }
 
 int JournalExchange::SetCurrentValues(const QString& port, const CurrentValues& values) {
-    CParlinkSession session(showMessages, caption);
+    CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
+    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
     IParlinkX2& link = session.Link();
     const std::pair<const char*, const std::optional<int>*> steps[] = {
         {"881", &values.operation}, {"883", &values.executor}, {"885", &values.address}, {"887", &values.document}};

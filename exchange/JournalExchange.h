@@ -37,7 +37,18 @@ public:
     bool showMessages = true;    // error boxes and progress notifications
     QString caption;             // caption of the error boxes
     IExchangeProgress* progressWindow = nullptr;  // only SetItemRange/StepItem are used
+    ITransferProgress* transferProgress = nullptr;  // journal lines received, whatever showMessages says
     bool firmwareChecked = false;  // the terminal's program is known to be new enough
+    // After a failure: one line a person can act on (port, file, the
+    // terminal's words).
+    QString failureDetail;
+    // Where a filter reset that could not be sent is remembered (empty: not
+    // remembered). A filtered download sets filters on the terminal and
+    // resets them at its end; when it fails and the link no longer answers,
+    // the port is written here, and the next exchange of this kind on that
+    // port sends the reset first, so no plain download or clear ever runs
+    // under filters nobody asked for.
+    QString filterResetMarker;
 
     // Downloads the journal into the DirectoryFiles journal path (replacing it
     // when `overwrite`, else appending), or with `countOnly` writes only the
@@ -53,6 +64,16 @@ public:
     int ClearJournal(const QString& port);
     // Returns 0-4.
     int SetCurrentValues(const QString& port, const CurrentValues& values);
+
+private:
+    // After the opening: sends the reset remembered for `port`, if any.
+    // 0, or 4 when the terminal did not take it (the reset stays remembered).
+    int SendPendingFilterReset(class CParlinkSession& session, const QString& port);
+    // Resets the filters this object has set, without a message; remembers
+    // the reset when the terminal does not take it. True when sent.
+    bool ResetFiltersOrRemember(IParlinkX2& link, const QString& port);
+    void RememberFilterReset(const QString& port);
+    void ForgetPendingFilterReset();
 };
 
 // The terminal's program version "major.minor.build[.x]" is new enough for

@@ -12,7 +12,12 @@
 // which returns a new object (or null when it cannot make one, or when
 // `interfaceVersion` is not kParlinkInterfaceVersion). The object is given
 // back with Release(), never with delete, so that it is freed by the library
-// that made it.
+// that made it. A plugin may also export
+//     extern "C" void KxParlinkOpenPortProblem(IParlinkX2* object, const QString& port,
+//                                              QString* device, QString* reason);
+// which tells, for an object of its own whose OpenPort(port) just failed,
+// the device the name stood for and the system's reason, so that a person
+// can be told what to fix.
 
 #include <QString>
 
@@ -46,8 +51,12 @@ protected:
     virtual ~IParlinkX2() = default;
 };
 
+inline constexpr const char* kParlinkOpenPortProblemSymbol = "KxParlinkOpenPortProblem";
+
 extern "C" {
 using KxCreateParlinkX2Fn = IParlinkX2* (*)(int interfaceVersion);
+using KxParlinkOpenPortProblemFn = void (*)(IParlinkX2* object, const QString& port, QString* device,
+                                            QString* reason);
 }
 
 inline bool ParlinkSucceeded(int status) { return status >= 1; }

@@ -4,6 +4,8 @@
 #include "exchange/TerminalSession.h"
 #include "platform/Prompt.h"
 
+#include <QFileInfo>
+
 OpeningMessages StandardOpeningMessages() {
     return {QStringLiteral("Ошибка! Не могу найти компоненту Parlink"),
             QStringLiteral("Ошибка! Не могу создать Parlink обьект!"),
@@ -11,20 +13,48 @@ OpeningMessages StandardOpeningMessages() {
             QStringLiteral("Ошибка! Терминал не отвечает!")};
 }
 
+QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem) {
+    QString detail = QStringLiteral("cannot open the port %1").arg(port);
+    if (!problem.device.isEmpty() && problem.device != port) detail += QStringLiteral(" (%1)").arg(problem.device);
+    if (!problem.reason.isEmpty()) detail += QStringLiteral(": ") + problem.reason;
+    const QFileInfo device(problem.device);
+    if (problem.device.startsWith(QLatin1Char('/')) && device.exists() && !(device.isReadable() && device.isWritable()))
+        detail += QStringLiteral(" - serial ports belong to the group \"dialout\": "
+                                 "sudo usermod -aG dialout $USER, then log in again");
+    return detail;
+}
+
 int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) {
     Close();
-    const int created = CreateParlinkComponent(&m_object);
-    if (created == ExchangeCode::kComponentNotRegistered) return Fail(created, messages.notRegistered);
-    if (created != ExchangeCode::kOk) return Fail(created, messages.notCreated);
+    m_port = port;
+    QString why;
+    const int created = CreateParlinkComponent(&m_object, &why);
+    const QString component = QString::fromLatin1(kParlinkProgId);
+    if (created == ExchangeCode::kComponentNotRegistered)
+        return Fail(created, messages.notRegistered,
+                    QStringLiteral("the link component %1 is not registered: %2").arg(component, why));
+    if (created != ExchangeCode::kOk)
+        return Fail(created, messages.notCreated,
+                    QStringLiteral("the link component %1 cannot be created: %2").arg(component, why));
 
-    if (!ParlinkSucceeded(m_object->OpenPort(ComponentPortName(port))))
-        return Fail(ExchangeCode::kPortNotOpened, messages.portNotOpened);
+    const QString componentPort = ComponentPortName(port);
+    if (!ParlinkSucceeded(m_object->OpenPort(componentPort))) {
+        const QString detail = PortOpenFailureDetail(port, m_object.OpenPortProblem(componentPort));
+        return Fail(ExchangeCode::kPortNotOpened, messages.portNotOpened, detail);
+    }
     m_portOpen = true;
     // A terminal that does not answer still leaves an open port behind: it is
     // closed like on every later failure.
     if (!ParlinkSucceeded(m_object->WaitLink(kOpenWaitLinkMs)))
-        return Fail(ExchangeCode::kNoAnswer, messages.noAnswer);
+        return Fail(ExchangeCode::kNoAnswer, messages.noAnswer,
+                    QStringLiteral("no terminal answers on the port %1 (is it switched on, "
+                                   "in its cradle, and is this its port?)")
+                        .arg(port));
     return ExchangeCode::kOk;
+}
+
+void CParlinkSession::SetFailureDetail(const QString& detail) {
+    if (m_failureDetail) *m_failureDetail = detail;
 }
 
 void CParlinkSession::ShowError(const QString& message) const {
@@ -35,7 +65,9 @@ void CParlinkSession::ShowWarning(const QString& message) const {
     if (m_showMessages) Prompt().Warning(message, m_caption);
 }
 
-int CParlinkSession::Fail(int code, const QString& message) {
+int CParlinkSession::Fail(int code, const QString& message, const QString& detail) {
+    SetFailureDetail(!detail.isEmpty() ? detail
+                                       : QStringLiteral("%1 (port %2)").arg(message.trimmed(), m_port));
     // Close first: a message box may stay up for a long time, and the port
     // should not be held while the user reads it.
     Close();

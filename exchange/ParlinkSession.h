@@ -22,8 +22,13 @@ inline constexpr int kOpenWaitLinkMs = 3000;
 
 class CParlinkSession {
 public:
-    CParlinkSession(bool showMessages, const QString& caption)
-        : m_showMessages(showMessages), m_caption(caption) {}
+    // `failureDetail` (optional) receives, on failure, one line a person can
+    // act on: the port and the system's reason, the file, the terminal's own
+    // words. It is shown on the command line, where no message box appears.
+    CParlinkSession(bool showMessages, const QString& caption, QString* failureDetail = nullptr)
+        : m_showMessages(showMessages), m_caption(caption), m_failureDetail(failureDetail) {
+        if (m_failureDetail) m_failureDetail->clear();
+    }
     ~CParlinkSession() { Close(); }
     CParlinkSession(const CParlinkSession&) = delete;
     CParlinkSession& operator=(const CParlinkSession&) = delete;
@@ -36,10 +41,14 @@ public:
     IParlinkX2& Link() { return *m_object; }
 
     // Shows `message` as an error (when messages are on), closes the session
-    // and returns `code`.
-    int Fail(int code, const QString& message);
+    // and returns `code`. The failure detail is `detail`, or the message with
+    // the port when no detail is given.
+    int Fail(int code, const QString& message, const QString& detail = QString());
     // Closes the session and returns `code` without a message.
     int End(int code);
+    // Sets the failure detail of a failure that ends with End or a warning.
+    void SetFailureDetail(const QString& detail);
+    const QString& Port() const { return m_port; }
     void ShowError(const QString& message) const;
     void ShowWarning(const QString& message) const;
     bool ShowsMessages() const { return m_showMessages; }
@@ -50,6 +59,13 @@ public:
 private:
     bool m_showMessages;
     QString m_caption;
+    QString* m_failureDetail;
+    QString m_port;
     CParlinkHolder m_object;
     bool m_portOpen = false;
 };
+
+// "cannot open the port COM1 (/dev/ttyS0): Permission denied - ..." from what
+// the component could tell; a device that exists but may not be opened gets
+// the hint of the group that owns serial ports.
+QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem);

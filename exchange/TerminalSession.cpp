@@ -79,7 +79,7 @@ int TerminalSession::ConnectTerminal(const QString& port) {
     const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
     const QString exchangeError = QStringLiteral("Ошибка обмена!");
 
-    CParlinkSession session(showMessages, caption);
+    CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, messages); opened != ExchangeCode::kOk) return opened;
     IParlinkX2& link = session.Link();
 

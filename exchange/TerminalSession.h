@@ -23,6 +23,8 @@ public:
     bool showMessages = true;              // error boxes on failure
     QString caption = QStringLiteral("KXLoader");
     TerminalInfo info;
+    // After a failure: one line a person can act on (the port, the reason).
+    QString failureDetail;
 
     // Opens a session on `port`, asks "--s" and "--h", reads the component's
     // versions and closes. Returns 0, or 1-4 (ExchangeCodes.h).

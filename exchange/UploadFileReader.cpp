@@ -62,3 +62,22 @@ QByteArray StripLineEnd(QByteArray line) {
     if (line.endsWith('\r')) line.chop(1);
     return line;
 }
+
+qint64 CountRecordLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    qint64 lines = 0;
+    bool lineHasText = false;
+    QByteArray chunk;
+    while (!(chunk = file.read(kBufferBytes)).isEmpty()) {
+        for (const char c : std::as_const(chunk)) {
+            if (c == '\n') {
+                if (lineHasText) ++lines;
+                lineHasText = false;
+            } else if (c != '\r') {
+                lineHasText = true;
+            }
+        }
+    }
+    return lines + (lineHasText ? 1 : 0);
+}

@@ -30,6 +30,8 @@ public:
     // indicator: set only by a read that met the end).
     bool HitEnd() const { return m_hitEnd; }
     void Close() { m_file.close(); }
+    // The system's reason of the last failed Open or read.
+    QString ErrorString() const { return m_file.errorString(); }
 
 private:
     bool Fill();
@@ -41,6 +43,11 @@ private:
     bool m_hitEnd = false;
     bool m_failed = false;
 };
+
+// How many lines of `path` hold anything besides their line end: the records
+// an upload of the file sends (a line longer than the read limit counts once).
+// 0 when the file cannot be read.
+qint64 CountRecordLines(const QString& path);
 
 // The record text of a line read by CUploadFileReader: the line end (LF, CR LF
 // or a trailing CR) removed, so no record ever carries one.

@@ -1,6 +1,8 @@
-// The plugin's only export: the factory the component registry looks up.
+// The plugin's exports: the factory the component registry looks up, and the
+// reason of a failed OpenPort for the person who has to fix it.
 
 #include "components/parlink/ParlinkX2.h"
+#include "components/parlink/PortNames.h"
 
 #ifdef _WIN32
 #define KX_PLUGIN_EXPORT __declspec(dllexport)
@@ -8,8 +10,23 @@
 #define KX_PLUGIN_EXPORT __attribute__((visibility("default")))
 #endif
 
+namespace {
+QString SettingsFile() {
+    const QString folder = ParlinkLibraryFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("parlink.ini");
+}
+}  // namespace
+
 extern "C" KX_PLUGIN_EXPORT IParlinkX2* KxCreateParlinkX2(int interfaceVersion) {
     if (interfaceVersion != kParlinkInterfaceVersion) return nullptr;
-    const QString folder = ParlinkLibraryFolder();
-    return new CParlinkX2(folder.isEmpty() ? QString() : folder + QStringLiteral("parlink.ini"));
+    return new CParlinkX2(SettingsFile());
+}
+
+// `object` was made by KxCreateParlinkX2 above (the registry only asks the
+// library that made it).
+extern "C" KX_PLUGIN_EXPORT void KxParlinkOpenPortProblem(IParlinkX2* object, const QString& port,
+                                                          QString* device, QString* reason) {
+    const CPortTarget target = ResolvePortName(port, SettingsFile());
+    if (device) *device = target.address;
+    if (reason && object) *reason = static_cast<CParlinkX2*>(object)->LastError();
 }

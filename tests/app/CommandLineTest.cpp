@@ -221,6 +221,48 @@ TEST_F(CommandLine, JournalAndCountFileNamesAndFilters) {
     EXPECT_EQ(Run({"/j", "filter:"}), 100);  // the parser meets an empty word
 }
 
+TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
+    const QString marker = FilterResetMarkerFile(dir.File("kxloader.ini"));
+    const auto journal = [this] {
+        fake.AnswerAfter("020", {"3"});
+        fake.AnswerAfter("021", {"1;a", "2;b", "3;c", QString(QChar(4))});
+    };
+    // The link drops a line mid-journal but still answers: the same run resets.
+    journal();
+    fake.FailCall("Receive", 3 + 2);  // "998", "--s" and "020" answered, then the second line
+    EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 4);
+    QStringList wire = fake.Wire();
+    EXPECT_EQ(wire.mid(wire.indexOf("SendCommand(401)"), 2), QStringList({"SendCommand(401)", "SendData(3)"}));
+    EXPECT_EQ(wire.mid(wire.size() - 2), QStringList({"SendCommand(40R)", "ClosePort"}));
+    EXPECT_FALSE(QFile::exists(marker));
+
+    // The link is gone for good: the reset is remembered beside the settings
+    // and sent before the next plain download, which then sees the whole journal.
+    ResetFake();
+    journal();
+    fake.FailCall("Receive", 3 + 2);
+    fake.FailCall("SendCommand(40R)");
+    EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 4);
+    EXPECT_TRUE(QFile::exists(marker));
+    ResetFake();
+    journal();
+    EXPECT_EQ(Run({"/j"}), 0);
+    wire = fake.Wire();
+    EXPECT_EQ(wire.mid(2, 2), QStringList({"SendCommand(40R)", "SendCommand(998)"}));
+    EXPECT_FALSE(QFile::exists(marker));
+    ResetFake();
+    EXPECT_EQ(Run({"/c"}), 0);
+    EXPECT_FALSE(WireHas("SendCommand(40R)"));  // sent once, then forgotten
+
+    // /f sets filters on purpose: they stay until asked otherwise.
+    ResetFake();
+    EXPECT_EQ(Run({"/f", "e=2"}), 0);
+    ResetFake();
+    journal();
+    EXPECT_EQ(Run({"/j"}), 0);
+    EXPECT_FALSE(WireHas("SendCommand(40R)"));
+}
+
 TEST_F(CommandLine, JournalAloneUsesTheDefaultNameAndTheIdOption) {
     configuration.journalIdOn = true;
     fake.AnswerAfter("020", {"1"});

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace {
@@ -76,19 +78,35 @@ protected:
     }
 
     // Runs kxloader with `args`; the exit code, -1 when it did not end.
-    int Run(const QStringList& args) {
+    // With `stderrTerminal` (the master side of a pseudo-terminal) standard
+    // error goes to that terminal and `err` holds what it showed.
+    int Run(const QStringList& args, int stderrTerminal = -1) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
         process.setProcessEnvironment(env);
+        if (stderrTerminal >= 0) process.setStandardErrorFile(QString::fromLocal8Bit(ptsname(stderrTerminal)));
+        QByteArray shown;
+        const auto drain = [&] {
+            char buffer[4096];
+            ssize_t got;
+            while (stderrTerminal >= 0 && (got = ::read(stderrTerminal, buffer, sizeof buffer)) > 0)
+                shown.append(buffer, got);
+        };
         process.start(program + "/kxloader", args);
-        if (!process.waitForFinished(60000)) {
+        bool finished = false;
+        for (int waited = 0; !finished && waited < 60000; waited += 50) {
+            finished = process.waitForFinished(50);
+            drain();
+        }
+        if (!finished) {
             process.kill();
             process.waitForFinished();
             return -1;
         }
+        drain();
         out = QString::fromUtf8(process.readAllStandardOutput());
-        err = QString::fromUtf8(process.readAllStandardError());
+        err = QString::fromUtf8(stderrTerminal >= 0 ? shown : process.readAllStandardError());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
@@ -117,7 +135,9 @@ TEST_F(Cli, ReportAndExitCodeWithoutATerminal) {
     QFile::remove(Files("errors.txt"));
     EXPECT_EQ(Run({"/j", "/x"}), 3);
     EXPECT_FALSE(QFile::exists(Files("errors.txt")));
-    EXPECT_TRUE(err.isEmpty()) << err.toStdString();  // silent: no boxes in this mode
+    // No message box in this mode, but one line that names the port and the reason.
+    EXPECT_EQ(err, "kxloader: 3 Ошибка открытия порта: cannot open the port " + dir.File("no-such-device") +
+                       ": No such file or directory\n");
 
     EXPECT_EQ(Run({"/x"}), 0);
     EXPECT_EQ(Report(), Cp1251("0;Нет ошибок;\r\n"));
@@ -153,7 +173,13 @@ TEST_F(Cli, UploadAtTheEndOnlyWhenEverythingBeforeSucceeded) {
     EXPECT_TRUE(Received().isEmpty());
 
     ASSERT_TRUE(QFile::remove(state + "/scenario.ini"));
+    EXPECT_EQ(Run({"/o", "demo_opers.ux3", "/w", "wares.ux7", "demo_waresl2.ux8"}), 23);
+    EXPECT_EQ(err, "kxloader: 23 Ошибка открытия файла товаров: cannot open the file " + Files("wares.ux7") +
+                       ": No such file or directory\n");
+    EXPECT_TRUE(Received().isEmpty());
+
     EXPECT_EQ(Run({"/x", "/o", "demo_opers.ux3", "/w", "demo_wares.ux7", "demo_waresl2.ux8"}), 0);
+    EXPECT_TRUE(err.isEmpty()) << err.toStdString();
     EXPECT_EQ(Report(), Cp1251("0;Нет ошибок;\r\n"));
     EXPECT_EQ(Received(), QStringList({"opers.ux3", "wares.ux7", "waresl2.ux8"}));
     EXPECT_EQ(ReadFileBytes(state + "/directories/wares.ux7"), ReadFileBytes(Files("demo_wares.ux7")));
@@ -169,6 +195,51 @@ TEST_F(Cli, RejectionsGiveTwoHundredPlusTheirNumber) {
     Scenario("Reject=1\nRejectNumber=0\nRejectText=Формат\n");
     EXPECT_EQ(Run({"/x", "/a", "demo_address.ux5"}), 200);
     EXPECT_EQ(Report(), Cp1251("200;Ошибка в формате справочника;Формат\r\n"));
+}
+
+TEST_F(Cli, CodesAbove255ExitWithAStatusOfTheirOwnAndKeepTheirNumberInTheReport) {
+    UseTerminal();
+    struct Case {
+        int number;
+        const char* report;
+    };
+    for (const Case& c : {Case{56, "256;Неизвестный код ошибки;Склад закрыт\r\n"},
+                          Case{57, "257;Неизвестный код ошибки;Склад закрыт\r\n"},
+                          Case{112, "312;Неизвестный код ошибки;Склад закрыт\r\n"}}) {
+        SCOPED_TRACE(c.number);
+        Scenario(QStringLiteral("Reject=1\nRejectNumber=%1\nRejectText=Склад закрыт\n").arg(c.number));
+        // Never 0 (success), never another code's number (1 is "not registered").
+        EXPECT_EQ(Run({"/x", "/e", "demo_authors.ux4"}), 199);
+        EXPECT_EQ(Report(), Cp1251(c.report));
+        EXPECT_TRUE(err.contains("the terminal rejected the upload with number " + QString::number(c.number) +
+                                 ": Склад закрыт"))
+            << err.toStdString();
+    }
+    // 255 itself still fits: rejection 55 exits with 255.
+    Scenario("Reject=1\nRejectNumber=55\nRejectText=x\n");
+    EXPECT_EQ(Run({"/e", "demo_authors.ux4"}), 255);
+}
+
+TEST_F(Cli, ProgressOnlyWhenStandardErrorIsATerminal) {
+    UseTerminal();
+    EXPECT_EQ(Run({"/j"}), 0);
+    EXPECT_TRUE(err.isEmpty()) << err.toStdString();  // a pipe: a log stays clean
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(Run({"/j"}, master), 0);
+    EXPECT_TRUE(err.contains("journal: 0 of 4 records")) << err.toStdString();
+    EXPECT_TRUE(err.endsWith("\r\x1b[K")) << err.toStdString();  // erased at the end
+    EXPECT_FALSE(err.contains('\n'));
+
+    // A failure is erased first, then told on a line of its own.
+    WriteSettings(dir.File("no-such-device"), project);
+    EXPECT_EQ(Run({"/j"}, master), 3);
+    EXPECT_TRUE(err.startsWith("kxloader: 3 ")) << err.toStdString();
+    ::close(master);
 }
 
 TEST_F(Cli, FiltersAndCurrentValues) {
@@ -259,6 +330,14 @@ TEST_F(Cli, ComponentMissingOrBroken) {
     ASSERT_TRUE(WriteFileBytes(program + "/components.ini", "[KXC.ParlinkX2]\nlibrary=KXConfigFMT.db\n"));
     EXPECT_EQ(Run({"/x", "/i"}), 2);
     EXPECT_EQ(Report(), Cp1251("2;Ошибка создания объекта Parlink;\r\n"));
+
+    // A library cut short in copying fails the same way instead of killing the program.
+    const QByteArray library = ReadFileBytes(kBin + "/libparlink.so");
+    ASSERT_TRUE(WriteFileBytes(program + "/cut.so", library.left(20000)));
+    ASSERT_TRUE(WriteFileBytes(program + "/components.ini", "[KXC.ParlinkX2]\nlibrary=cut.so\n"));
+    EXPECT_EQ(Run({"/x", "/i"}), 2);
+    EXPECT_EQ(Report(), Cp1251("2;Ошибка создания объекта Parlink;\r\n"));
+    EXPECT_TRUE(err.contains(program + "/cut.so: the library is damaged")) << err.toStdString();
 }
 
 }  // namespace

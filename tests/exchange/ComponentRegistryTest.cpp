@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
@@ -81,6 +82,23 @@ TEST_F(ComponentRegistryTest, NotCreatedWhenLibraryMissingBrokenWithoutFactoryOr
         prompt.Clear();
         EXPECT_EQ(Connect(true), 2);
         EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удается создать Parlink обьект!"}));
+    }
+}
+
+TEST_F(ComponentRegistryTest, HalfCopiedLinkLibraryIsNotCreatedInsteadOfKillingTheProgram) {
+    const QByteArray whole = ReadFileBytes(QString::fromUtf8(KX_PARLINK_LIBRARY));
+    ASSERT_GT(whole.size(), 40000);
+    for (const qsizetype size : {qsizetype(1000), qsizetype(20000), whole.size() / 2}) {
+        SCOPED_TRACE(size);
+        const QString name = QStringLiteral("cut%1/libparlink.so").arg(size);
+        ASSERT_TRUE(QDir(dir.Path()).mkpath(QFileInfo(dir.File(name)).path()));
+        ASSERT_TRUE(WriteFileBytes(dir.File(name), whole.left(size)));
+        WriteRegistry("[KXC.ParlinkX2]\nlibrary=" + name.toUtf8() + "\n");
+        CParlinkHolder holder;
+        QString why;
+        EXPECT_EQ(CreateParlinkComponent(&holder, &why), ExchangeCode::kComponentNotCreated);
+        EXPECT_FALSE(holder);
+        EXPECT_TRUE(why.contains(dir.File(name)) && why.contains("damaged")) << why.toStdString();
     }
 }
 

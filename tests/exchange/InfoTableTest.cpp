@@ -96,14 +96,24 @@ TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {
         },
         QString());
 
-    // A failure part-way keeps what was received.
+    // A failure part-way leaves the good info file as it was and keeps what
+    // was received beside it; the next complete table replaces it.
+    ASSERT_TRUE(WriteFileBytes(InfoPath(), "good;1\r\ngood;2\r\ngood;3\r\n"));
     fake.Reset();
     fake.AnswerAfter("1F2", {"r1", "r2", QString(kEnd)});
     fake.FailCall("Receive", 3);
     UploadSelection selection;
     selection.showMessages = false;
     EXPECT_EQ(DownloadInfoTable(selection, "COM1"), 4);
-    EXPECT_EQ(ReadFileBytes(InfoPath()), "r1\r\nr2\r\n");
+    EXPECT_EQ(ReadFileBytes(InfoPath()), "good;1\r\ngood;2\r\ngood;3\r\n");
+    EXPECT_EQ(ReadFileBytes(InfoPath() + ".partial"), "r1\r\nr2\r\n");
+    EXPECT_TRUE(selection.FailureDetail.contains(InfoPath() + ".partial")) << selection.FailureDetail.toStdString();
+
+    fake.Reset();
+    fake.AnswerAfter("1F2", {"r1", "r2", "r3", QString(kEnd)});
+    EXPECT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    EXPECT_EQ(ReadFileBytes(InfoPath()), "r1\r\nr2\r\nr3\r\n");
+    EXPECT_FALSE(QFile::exists(InfoPath() + ".partial"));
 }
 
 TEST_F(InfoTableTest, InfoFileThatCannotBeCreatedGives69BeforeAsking) {

@@ -158,6 +158,38 @@ TEST_F(JournalExchangeTest, ShortJournalGives12AndKeepsTheLinesReceived) {
     EXPECT_TRUE(prompt.Messages().isEmpty());
 }
 
+TEST_F(JournalExchangeTest, CutDownloadLeavesTheJournalAsItWasAndKeepsTheLinesReceivedBesideIt) {
+    const QByteArray complete = "1;4600001;1\r\n2;4600002;1\r\n";
+    QStringList lines;
+    QByteArray all;
+    for (int i = 3; i <= 7; ++i) {
+        lines << QString("%1;460000%1;1").arg(i);
+        all += QString("%1;460000%1;1\r\n").arg(i).toLatin1();
+    }
+    const QString partial = JournalPath() + ".partial";
+    journal.showMessages = false;
+    for (const bool overwrite : {true, false}) {
+        SCOPED_TRACE(overwrite ? "OverwriteJournal=1" : "OverwriteJournal=0");
+        ASSERT_TRUE(WriteFileBytes(JournalPath(), complete));
+        fake.Reset();
+        Script(fake, lines);
+        fake.FailCall("Receive", 2 + 4);  // the "998" and "020" answers, then the fourth line
+        EXPECT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), overwrite), ExchangeCode::kNoAnswer);
+        EXPECT_EQ(ReadFileBytes(JournalPath()), complete);
+        EXPECT_EQ(ReadFileBytes(partial), all.left(all.indexOf("6;")));
+        EXPECT_TRUE(journal.failureDetail.contains("3 of 5")) << journal.failureDetail.toStdString();
+        EXPECT_TRUE(journal.failureDetail.contains(partial)) << journal.failureDetail.toStdString();
+
+        // The retry takes the whole journal once: no scan twice, nothing left beside.
+        fake.Reset();
+        Script(fake, lines);
+        ASSERT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), overwrite), 0);
+        EXPECT_EQ(ReadFileBytes(JournalPath()), overwrite ? all : complete + all);
+        EXPECT_FALSE(QFile::exists(partial));
+        EXPECT_TRUE(journal.failureDetail.isEmpty());
+    }
+}
+
 TEST_F(JournalExchangeTest, LongLinesAreWrittenWholeNeverCut) {
     const QString longLine = "4600001;" + QString(3000, QChar(0x0416));  // 'Ж', one byte each in 1251
     Script(fake, {longLine, "short;1;2"});

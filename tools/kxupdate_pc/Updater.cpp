@@ -3,6 +3,7 @@
 #include "components/parlink/LinkCrc.h"
 #include "exchange/ComponentRegistry.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/ParlinkSession.h"
 #include "exchange/TerminalSession.h"
 #include "platform/Clock.h"
 
@@ -115,17 +116,19 @@ int RunUpdater(const UpdaterArguments& arguments, QString* log) {
     file.close();
 
     CParlinkHolder link;
-    switch (CreateParlinkComponent(&link)) {
+    QString why;
+    switch (CreateParlinkComponent(&link, &why)) {
     case ExchangeCode::kOk: break;
     case ExchangeCode::kComponentNotRegistered:
-        *log = QStringLiteral("the link component %1 is not registered").arg(QLatin1String(kParlinkProgId));
+        *log = QStringLiteral("the link component %1 is not registered: %2").arg(QLatin1String(kParlinkProgId), why);
         return UpdaterExit::kComponentNotRegistered;
     default:
-        *log = QStringLiteral("the link component %1 cannot be created").arg(QLatin1String(kParlinkProgId));
+        *log = QStringLiteral("the link component %1 cannot be created: %2").arg(QLatin1String(kParlinkProgId), why);
         return UpdaterExit::kComponentNotCreated;
     }
-    if (!ParlinkSucceeded(link->OpenPort(ComponentPortName(arguments.port)))) {
-        *log = QStringLiteral("cannot open the port %1").arg(arguments.port);
+    const QString componentPort = ComponentPortName(arguments.port);
+    if (!ParlinkSucceeded(link->OpenPort(componentPort))) {
+        *log = PortOpenFailureDetail(arguments.port, link.OpenPortProblem(componentPort));
         return UpdaterExit::kPortNotOpened;
     }
     int code = UpdaterExit::kNoAnswer;
