@@ -16,6 +16,7 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/ComponentRegistry.h"
 #include "exchange/DirectoryUpload.h"
+#include "fuzz/FuzzDeviceParlink.h"
 #include "fuzz/FuzzSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"
 #include "tools/kxterminal/TerminalState.h"
@@ -24,67 +25,6 @@
 #include <QList>
 
 namespace {
-
-using Link::Message;
-using Link::MessageType;
-
-// The component as a direct line to an emulated terminal in this process.
-class CDeviceParlink : public IParlinkX2, public IParlinkProvider {
-public:
-    explicit CDeviceParlink(CTerminalDevice& device) : m_device(device) {}
-
-    bool FindComponent() override { return true; }
-    IParlinkX2* CreateObject() override { return this; }
-
-    int OpenPort(const QString&) override {
-        m_device.BeginSession();
-        return 1;
-    }
-    int ClosePort() override {
-        m_device.Handle({MessageType::Bye, QString(), 0});
-        Pump();
-        m_device.EndSession();
-        return 1;
-    }
-    int SendCommand(const QString& command) override { return Put(MessageType::Command, command); }
-    int SendData(const QString& data) override { return Put(MessageType::Data, data); }
-    int EndData() override { return Put(MessageType::EndData, QString()); }
-    int Receive(QString* answer) override {
-        Pump();
-        answer->clear();
-        if (!m_answers.isEmpty()) *answer = m_answers.takeFirst();
-        return 1;
-    }
-    QString GetComponentVersion() override { return QStringLiteral("fuzz"); }
-    QString GetProtocolVersion() override { return QStringLiteral("2"); }
-    int WaitLink(int) override { return 1; }
-    void Release() override {}
-
-private:
-    int Put(MessageType type, const QString& text) {
-        m_device.Handle({type, text, 0});
-        Pump();
-        return 1;
-    }
-    void Pump() {
-        QByteArray out;
-        bool urgent = false;
-        do {
-            out.clear();
-            m_device.Pump(m_now, out, 1 << 16, &urgent);
-            m_parser.Feed(out);
-        } while (!out.isEmpty());
-        Message m;
-        while (m_parser.Next(&m))
-            if (m.type == MessageType::Answer) m_answers << m.text;
-        m_now += 50;
-    }
-
-    CTerminalDevice& m_device;
-    Link::CMessageParser m_parser;
-    QStringList m_answers;
-    std::int64_t m_now = 0;
-};
 
 QByteArray WithoutLineEnds(QByteArray bytes) {
     bytes.replace('\r', QByteArray());
@@ -108,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static CFuzzPrompt prompt;
     static CScopedPrompt scopedPrompt(prompt);
+    prompt.texts.clear();
     static CFuzzClock clock;
     static CScopedClock scopedClock(clock);
 

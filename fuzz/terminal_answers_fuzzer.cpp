@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static CFuzzPrompt prompt;
     static CScopedPrompt scopedPrompt(prompt);
+    prompt.texts.clear();
     static CFuzzClock clock;
     static CScopedClock scopedClock(clock);
     ClearScratch();

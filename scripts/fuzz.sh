@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh --time 600 link_frames profile_file
 #                                        the named targets, 600 s each
 #   scripts/fuzz.sh --ci                 every target for a few seconds over its
-#                                        seed corpus, keeping nothing (CI)
+#                                        seed corpus (CI; keeps only crashes)
 #   scripts/fuzz.sh --build              only build
 #
 # What a run finds is kept in fuzz-findings/<target>/ (not in git):
@@ -63,14 +63,15 @@ for t in "${TARGETS[@]}"; do
   mkdir -p "$seeds"
   args=(-timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
   [ -f "fuzz/dict/$t.dict" ] && args+=("-dict=fuzz/dict/$t.dict")
+  found="fuzz-findings/$t"
+  mkdir -p "$found/corpus" "$found/crashes"
   if [ "$MODE" = ci ]; then
-    # New inputs and crashes of a CI run go to a scratch folder; the log
-    # shows a crash's input as hex (libFuzzer prints it).
-    mkdir -p "$SCRATCH/$t/corpus" "$SCRATCH/$t/crashes"
-    args+=(-max_total_time="$CI_TIME" -artifact_prefix="$SCRATCH/$t/crashes/" "$SCRATCH/$t/corpus" "$seeds")
+    # The inputs a CI run adds go to a scratch folder (the next run starts
+    # from the seeds again); a crash is kept like any other, and the log shows
+    # its input in Base64.
+    mkdir -p "$SCRATCH/$t/corpus"
+    args+=(-max_total_time="$CI_TIME" -artifact_prefix="$found/crashes/" "$SCRATCH/$t/corpus" "$seeds")
   else
-    found="fuzz-findings/$t"
-    mkdir -p "$found/corpus" "$found/crashes"
     args+=(-max_total_time="$TIME" -artifact_prefix="$found/crashes/" "$found/corpus" "$seeds")
   fi
   echo "== $t"
@@ -96,6 +97,6 @@ printf '%-22s %12s %10s   %s\n' target executions "exec/s" result
 printf '%s\n' "${summary[@]}"
 if ((${#failed[@]})); then
   echo "Failed: ${failed[*]}"
-  [ "$MODE" = ci ] || echo "Inputs are in fuzz-findings/<target>/crashes/; replay one with $BUILD_DIR/fuzz-bin/fuzz_<target> <file>"
+  echo "Inputs are in fuzz-findings/<target>/crashes/; replay one with $BUILD_DIR/fuzz-bin/fuzz_<target> <file>"
   exit 1
 fi
