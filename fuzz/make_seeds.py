@@ -116,9 +116,11 @@ def directory_seeds():
     for name, path in DEMO_FILES.items():
         kind = KINDS[name]
         text = head(path, 25)
-        # directory_file: kind | journal ID option 0x08 | comma 0x10 | code page << 5
-        write("directory_file", f"{name}-1251", bytes([kind]) + text)
-        write("directory_file", f"{name}-utf8", bytes([kind | 1 << 5]) + "\ufeff".encode() + text.decode("cp1251").encode())
+        # directory_file: kind | journal ID option 0x08 | comma 0x10 | code page << 5,
+        # then typing (0x80 | column << 4 | row), then the file (its last bytes are typed)
+        write("directory_file", f"{name}-1251", bytes([kind, 0]) + text)
+        write("directory_file", f"{name}-utf8", bytes([kind | 1 << 5, 0]) + "\ufeff".encode() + text.decode("cp1251").encode())
+        write("directory_file", f"{name}-typed", bytes([kind, 0x80 | 1 << 4 | 1]) + text + "Сыр; 2,5%".encode())
         # csv_import: kind | Yes 0x08 | edit 0x10 | code page << 5
         write("csv_import", f"{name}-semicolon", bytes([kind | 0x10]) + text)
         write("csv_import", f"{name}-comma", bytes([kind | 0x08]) + text.replace(b";", b","))
@@ -127,11 +129,11 @@ def directory_seeds():
         write("directory_upload", f"{name}-utf8", bytes([kind | 1 << 3]) + text.decode("cp1251").encode())
     write("directory_upload", "info", bytes([7]) + (DEMO / "files" / "info.txt").read_bytes())
     journal = (DEMO / "terminal" / "journal.txt").read_bytes()
-    write("directory_file", "journal-with-ids", bytes([7 | 0x08]) + b"1;" + journal.replace(b"\r\n", b"\r\n2;", 1))
-    write("directory_file", "journal", bytes([7]) + journal)
+    write("directory_file", "journal-with-ids", bytes([7 | 0x08, 0]) + b"1;" + journal.replace(b"\r\n", b"\r\n2;", 1))
+    write("directory_file", "journal", bytes([7, 0]) + journal)
     # Cases of the tests: a line cut at 1023 bytes, a NUL, a line of two fields.
-    write("directory_file", "long-line", bytes([2]) + b"5;" + b"x" * 1500 + b";y\r\n")
-    write("directory_file", "nul-and-short", bytes([1]) + b"1;a\x00;b;c\r\n2;b\r\n")
+    write("directory_file", "long-line", bytes([2, 0]) + b"5;" + b"x" * 1500 + b";y\r\n")
+    write("directory_file", "nul-and-short", bytes([1, 0]) + b"1;a\x00;b;c\r\n2;b\r\n")
     write("csv_import", "comma-with-semicolon", bytes([2 | 0x08]) + "7,Склад;2,200\r\n".encode("cp1251"))
     write("directory_upload", "long-utf8-line", bytes([4]) + b"a" * 1022 + "Яблоко;4601\r\n".encode())
     # directory_lines: setting (line limit, filler) | file
