@@ -26,7 +26,7 @@ void RemoveScratch() {
 
 }  // namespace
 
-void FuzzInit(int* argc, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (!g_app) g_app = new QCoreApplication(*argc, *argv);
     if (!g_scratch) {
         // Millions of small files are written: a memory file system keeps the
@@ -42,6 +42,7 @@ void FuzzInit(int* argc, char*** argv) {
         g_scratchPath = QFile::encodeName(g_scratch->path()).toStdString();
         std::atexit(RemoveScratch);
     }
+    return 0;
 }
 
 QString ScratchPath(const QString& name) { return g_scratch->filePath(name); }
@@ -80,6 +81,32 @@ QString HexPreview(const QByteArray& bytes, int limit) {
     QString hex = QString::fromLatin1(bytes.left(limit).toHex(' '));
     if (bytes.size() > limit) hex += QStringLiteral(" ... (%1 bytes)").arg(bytes.size());
     return hex;
+}
+
+CFuzzPrompt& QuietPlatform() {
+    static CFuzzPrompt prompt;
+    static CScopedPrompt scopedPrompt(prompt);
+    static CFuzzClock clock;
+    static CScopedClock scopedClock(clock);
+    prompt.texts.clear();
+    prompt.answers.clear();
+    return prompt;
+}
+
+CutStream SplitCutStream(const std::uint8_t* data, std::size_t size, int largest) {
+    CutStream cut;
+    if (size == 0) return cut;
+    const std::size_t tail = size > 9 ? 8 : 0;
+    cut.stream = QByteArray(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1 - tail));
+    FuzzedDataProvider fdp(data + size - tail, tail);
+    cut.pieces = ConsumePieces(fdp, largest);
+    return cut;
+}
+
+QList<int> ConsumePieces(FuzzedDataProvider& fdp, int largest) {
+    QList<int> pieces;
+    while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, largest);
+    return pieces;
 }
 
 int CFuzzPrompt::Message(const QString& text, const QString&, PromptIcon, PromptButtons buttons) {

@@ -8,6 +8,8 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -15,8 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Called from LLVMFuzzerInitialize of every target.
-void FuzzInit(int* argc, char*** argv);
+// Every target gets this file's LLVMFuzzerInitialize: the application and the
+// scratch folder exist before the first input.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 // A folder of this process, empty at start, for the files a target reads and
 // writes; `name` below it.
@@ -63,3 +66,20 @@ public:
 private:
     std::int64_t m_now = 1'000'000;
 };
+
+// Installs (once) a CFuzzPrompt and a CFuzzClock for the code under test;
+// returns the prompt with its texts and answers cleared.
+CFuzzPrompt& QuietPlatform();
+
+// Up to eight piece sizes (1..largest) from the input: how a stream is cut
+// on its way (how the reads of a port happen to fall).
+QList<int> ConsumePieces(FuzzedDataProvider& fdp, int largest);
+
+// The raw input of the stream targets: after the first byte (the mode) the
+// stream, then - when there is enough of it - eight bytes at the end that say
+// in pieces of which sizes (1..largest) the stream arrives.
+struct CutStream {
+    QByteArray stream;
+    QList<int> pieces;
+};
+CutStream SplitCutStream(const std::uint8_t* data, std::size_t size, int largest);

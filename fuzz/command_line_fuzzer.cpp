@@ -37,11 +37,6 @@ bool Documented(int code) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 4000) return 0;
     QStringList arguments{QStringLiteral("kxloader")};
@@ -54,11 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const QString& word : arguments)
         if (word.contains(QLatin1String(".."))) return 0;
 
-    static CFuzzPrompt prompt;
-    static CScopedPrompt scopedPrompt(prompt);
-    prompt.texts.clear();
-    static CFuzzClock clock;
-    static CScopedClock scopedClock(clock);
+    QuietPlatform();
     ClearScratch();
     const QString root = ScratchPath(QString());
     QDir().mkpath(ScratchPath(QStringLiteral("program")));

@@ -50,11 +50,6 @@ QString BeyondTheFile(const QByteArray& bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QString path = ScratchPath(QStringLiteral("libparlink.so"));

@@ -35,13 +35,6 @@ QByteArray OwnFile(int kind) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    SetProjectPath(ScratchPath(QStringLiteral("project/demo.kxc")));
-    QDir().mkpath(ScratchPath(QStringLiteral("project/files")));
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const int kind = FuzzDirectoryKind(data[0]) == JournalView ? Executors : FuzzDirectoryKind(data[0]);
@@ -51,9 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray csv(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
     static CFuzzOperationTypes types;
-    static CFuzzPrompt prompt;
-    static CScopedPrompt scoped(prompt);
-    prompt.texts.clear();
+    CFuzzPrompt& prompt = QuietPlatform();
+    static const bool project = [] {
+        SetProjectPath(ScratchPath(QStringLiteral("project/demo.kxc")));
+        return QDir().mkpath(ScratchPath(QStringLiteral("project/files")));
+    }();
+    KX_FUZZ_CHECK(project, QStringLiteral("no files folder"));
     prompt.answers = {yes ? AnswerYes : AnswerNo};
 
     QString own;

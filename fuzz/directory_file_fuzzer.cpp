@@ -24,11 +24,6 @@
 
 #include <algorithm>
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
     const int kind = FuzzDirectoryKind(data[0]);
@@ -39,9 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char*>(data + 2), static_cast<qsizetype>(size - 2));
 
     static CFuzzOperationTypes types;
-    static CFuzzPrompt prompt;
-    static CScopedPrompt scoped(prompt);
-    prompt.texts.clear();
+    CFuzzPrompt& prompt = QuietPlatform();
 
     const QString original = ScratchPath(QStringLiteral("d_opers.ux3"));
     const QString saved = ScratchPath(QStringLiteral("saved.ux3"));

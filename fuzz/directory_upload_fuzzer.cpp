@@ -34,11 +34,6 @@ QByteArray WithoutLineEnds(QByteArray bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const int item = data[0] % kUploadItemCount;
@@ -46,11 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SetDirectoryCodePage(QString::fromLatin1(kPages[(data[0] >> 3) % 4]));
     const QByteArray file(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
-    static CFuzzPrompt prompt;
-    static CScopedPrompt scopedPrompt(prompt);
-    prompt.texts.clear();
-    static CFuzzClock clock;
-    static CScopedClock scopedClock(clock);
+    QuietPlatform();
 
     ClearScratch();
     SetProjectPath(ScratchPath(QStringLiteral("project/demo.kxc")));

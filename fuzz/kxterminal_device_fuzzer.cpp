@@ -125,11 +125,6 @@ QString Describe(const QString& text) { return HexPreview(text.toUtf8(), 40); }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 200000) return 0;
     const Script script = ReadScript(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));

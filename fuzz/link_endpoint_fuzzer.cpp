@@ -238,10 +238,6 @@ void Session(FuzzedDataProvider& fdp) {
         const bool done = RealCount(atTerminal) == sentToTerminal.size() && RealCount(atProgram) == answers.size() &&
                           program.AllAcknowledged() && terminal.AllAcknowledged() && terminalReady;
         if (done) break;
-        if (getenv("KX_TRACE") && steps % 1 == 0 && steps < 400)
-            fprintf(stderr, "t=%lld prog est=%d unacked=%d unframed=%lld | term est=%d unacked=%d unframed=%lld deaf=%d\n",
-                    (long long)now, program.Established(), program.FramesInFlight(), (long long)program.UnframedBytes(),
-                    terminal.Established(), terminal.FramesInFlight(), (long long)terminal.UnframedBytes(), terminal.Deaf());
         KX_FUZZ_CHECK(now < kGiveUpMs && ++steps < 200000,
                       QStringLiteral("not delivered after %1 ms: %2 of %3 to the terminal, %4 of %5 to the program")
                           .arg(now)
@@ -417,11 +413,6 @@ void RawFrames(FuzzedDataProvider& fdp) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

@@ -78,9 +78,7 @@ void CompareDecodings(const QList<Decoded>& expected, const QList<Decoded>& got,
                                                      .arg(Describe(expected[i]), Describe(got[i])));
 }
 
-void RawStream(const QByteArray& wire, FuzzedDataProvider& fdp) {
-    QList<int> pieces;
-    while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, 40);
+void RawStream(const QByteArray& wire, const QList<int>& pieces) {
     std::uint64_t skippedWhole = 0, skippedPieces = 0, skippedBytes = 0;
     const QList<Decoded> whole = Decode(wire, {}, &skippedWhole);
     CompareDecodings(whole, Decode(wire, pieces, &skippedPieces), QStringLiteral("fed in pieces"));
@@ -138,27 +136,18 @@ void BuiltStream(FuzzedDataProvider& fdp) {
         Link::AppendFrame(last, FrameType::Data, 1, 2, 3, "abc", 3);
         wire += last.left(fdp.ConsumeIntegralInRange<int>(0, static_cast<int>(last.size()) - 1));
     }
-    QList<int> pieces;
-    while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, 5000);
+    const QList<int> pieces = ConsumePieces(fdp, 5000);
     CompareDecodings(expected, Decode(wire, {}, nullptr), QStringLiteral("built stream at once"));
     CompareDecodings(expected, Decode(wire, pieces, nullptr), QStringLiteral("built stream in pieces"));
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     if ((data[0] & 1) == 0) {
-        // Raw: the line's bytes first, then how to cut them (from the end).
-        FuzzedDataProvider tail(data + 1, size - 1);
-        const size_t cut = size > 9 ? 8 : 0;
-        FuzzedDataProvider pieces(data + size - cut, cut);
-        RawStream(QByteArray(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1 - cut)), pieces);
+        const CutStream raw = SplitCutStream(data, size, 40);
+        RawStream(raw.stream, raw.pieces);
         return 0;
     }
     FuzzedDataProvider fdp(data + 1, size - 1);

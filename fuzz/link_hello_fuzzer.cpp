@@ -63,11 +63,6 @@ void CheckChoiceWithinOffer(const HelloOffer& offer, const LinkCapabilities& own
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider fdp(data, size);
     const LinkCapabilities program = AnyCapabilities(fdp);

@@ -78,15 +78,9 @@ void Compare(const Parsed& expected, const Parsed& got, const QString& what) {
                           .arg(Describe(got.messages[i]), Describe(expected.messages[i])));
 }
 
-QList<int> Pieces(FuzzedDataProvider& fdp, int largest) {
-    QList<int> pieces;
-    while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, largest);
-    return pieces;
-}
-
-void RawStream(const QByteArray& stream, TextCoding coding, FuzzedDataProvider& cut) {
+void RawStream(const QByteArray& stream, TextCoding coding, const QList<int>& pieces) {
     const Parsed whole = Parse(stream, coding, {});
-    Compare(whole, Parse(stream, coding, Pieces(cut, 16)), QStringLiteral("in pieces"));
+    Compare(whole, Parse(stream, coding, pieces), QStringLiteral("in pieces"));
     Compare(whole, Parse(stream, coding, {1}), QStringLiteral("byte by byte"));
 }
 
@@ -161,26 +155,19 @@ void BuiltStream(FuzzedDataProvider& fdp) {
         }
         expected.messages.append(m);
     }
-    const QList<int> pieces = Pieces(fdp, 700);
+    const QList<int> pieces = ConsumePieces(fdp, 700);
     Compare(expected, Parse(stream, coding, {}), QStringLiteral("built stream at once"));
     Compare(expected, Parse(stream, coding, pieces), QStringLiteral("built stream in pieces"));
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     if ((data[0] & 1) == 0) {
         const TextCoding coding = (data[0] & 2) ? TextCoding::Windows1251 : TextCoding::Utf8;
-        const size_t cut = size > 9 ? 8 : 0;
-        FuzzedDataProvider pieces(data + size - cut, cut);
-        RawStream(QByteArray(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1 - cut)), coding,
-                  pieces);
+        const CutStream raw = SplitCutStream(data, size, 16);
+        RawStream(raw.stream, coding, raw.pieces);
         return 0;
     }
     FuzzedDataProvider fdp(data + 1, size - 1);

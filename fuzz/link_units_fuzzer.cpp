@@ -53,15 +53,9 @@ Unpacked Unpack(const QByteArray& stream, const QList<int>& pieces) {
     return out;
 }
 
-QList<int> Pieces(FuzzedDataProvider& fdp, int largest) {
-    QList<int> pieces;
-    while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, largest);
-    return pieces;
-}
-
-void RawStream(const QByteArray& stream, FuzzedDataProvider& cut) {
+void RawStream(const QByteArray& stream, const QList<int>& cut) {
     const Unpacked whole = Unpack(stream, {});
-    const Unpacked pieces = Unpack(stream, Pieces(cut, 64));
+    const Unpacked pieces = Unpack(stream, cut);
     KX_FUZZ_CHECK(whole.failed == pieces.failed && whole.plain == pieces.plain,
                   QStringLiteral("at once: %1 bytes, failed %2; in pieces: %3 bytes, failed %4")
                       .arg(whole.plain.size())
@@ -85,7 +79,7 @@ void BuiltStream(FuzzedDataProvider& fdp) {
         KX_FUZZ_CHECK(packer.Seal(chunk.constData(), chunk.size(), stream), QStringLiteral("Seal failed"));
         plain += chunk;
     }
-    const QList<int> pieces = Pieces(fdp, 9000);
+    const QList<int> pieces = ConsumePieces(fdp, 9000);
     const Unpacked whole = Unpack(stream, {});
     KX_FUZZ_CHECK(!whole.failed && whole.plain == plain,
                   QStringLiteral("sound stream: %1 of %2 plain bytes, failed %3")
@@ -111,17 +105,11 @@ void BuiltStream(FuzzedDataProvider& fdp) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     if ((data[0] & 1) == 0) {
-        const size_t cut = size > 9 ? 8 : 0;
-        FuzzedDataProvider pieces(data + size - cut, cut);
-        RawStream(QByteArray(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1 - cut)), pieces);
+        const CutStream raw = SplitCutStream(data, size, 64);
+        RawStream(raw.stream, raw.pieces);
         return 0;
     }
     FuzzedDataProvider fdp(data + 1, size - 1);

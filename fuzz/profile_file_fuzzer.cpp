@@ -82,11 +82,6 @@ QString Show(const QString& s) { return HexPreview(s.toUtf8(), 48); }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider fdp(data, size);
     const QString ini = ScratchPath(QStringLiteral("kxloader.ini"));

@@ -89,11 +89,6 @@ void CheckLinesKept(const QString& path, const QStringList& received, const QStr
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    FuzzInit(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider fdp(data, size);
     const int routine = fdp.ConsumeIntegralInRange(0, 5);
@@ -103,11 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool journalIdOn = fdp.ConsumeBool();
     const bool withFilters = fdp.ConsumeBool();
 
-    static CFuzzPrompt prompt;
-    static CScopedPrompt scopedPrompt(prompt);
-    prompt.texts.clear();
-    static CFuzzClock clock;
-    static CScopedClock scopedClock(clock);
+    QuietPlatform();
     ClearScratch();
     SetProjectPath(ScratchPath(QStringLiteral("project/demo.kxc")));
     QDir().mkpath(ScratchPath(QStringLiteral("project/files")));
