@@ -1,10 +1,13 @@
 #include "app/KXConfigApp.h"
 
 #include "app/ConfigModelCommandLine.h"
+#include "app/InformationSwitches.h"
 #include "app/ReportFile.h"
 #include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
+
+#include <cstdio>
 
 namespace {
 CKXConfigApp* g_app = nullptr;
@@ -18,16 +21,32 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
     const QString argv0 = arguments.isEmpty() ? QString() : arguments.first();
     ProgramFolder = ProgramFolderOverride.isEmpty() ? ResolveProgramFolder(argv0)
                                                     : ProgramFolderOverride;
-    Paths = CSettingsPaths::ForProgramFolder(ProgramFolder);
-    ProgramFolder = Paths.programFolder;
     SetProgramFolder(ProgramFolder);
-    Settings = CExchangeSettings::Read(Paths);
-    SetDirectoryCodePage(Settings.directoryCodePage);  // unknown names keep Windows-1251
+    ProgramFolder = ::ProgramFolder();
+    Layout = CInstallLayout::Resolve(ProgramFolder, Environment);
+    SetInstallLayout(Layout);
+    Paths = CSettingsPaths::ForLayout(Layout);
     ResultCode = 0;
     ReportFilePath.clear();
     DiagnosticText.clear();
 
     Mode = DecideRunMode(static_cast<int>(arguments.size()));
+    // Before anything is read or made: they must work with no settings at all.
+    if (Mode == RunMode::CommandLine) {
+        if (const InformationSwitch which = FindInformationSwitch(arguments); which != InformationSwitch::None) {
+            PrintInformation(which, Layout);
+            return false;
+        }
+    }
+    QString error;
+    if (!Layout.PrepareUserFiles(&error)) {
+        // The start-up load then reports the missing template in the system's words.
+        const QByteArray line = "kxloader: " + error.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    }
+    Settings = CExchangeSettings::Read(Paths);
+    SetDirectoryCodePage(Settings.directoryCodePage);  // unknown names keep Windows-1251
+
     if (Mode == RunMode::Interactive) {
         if (m_interactive) m_interactive(*this);
         return false;

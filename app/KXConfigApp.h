@@ -1,11 +1,14 @@
 #pragma once
-// The application object: fixes the program folder and the settings files,
-// reads the exchange settings and runs either the interactive main window or
-// the command-line batch. ExitInstance writes the report file and yields the
-// process exit code.
+// The application object: fixes the program folder, the install layout and
+// the settings files, reads the exchange settings and runs either the
+// interactive main window or the command-line batch (or answers --help and
+// --version). ExitInstance writes the report file and yields the process exit
+// code.
 
 #include "app/Settings.h"
+#include "platform/InstallLayout.h"
 
+#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <functional>
@@ -37,6 +40,7 @@ public:
 
     // Process-wide values of the run.
     QString ProgramFolder;       // absolute, ends with '/'
+    CInstallLayout Layout;       // portable or installed, with every file's place
     CSettingsPaths Paths;
     CExchangeSettings Settings;
     RunMode Mode = RunMode::Interactive;
@@ -46,6 +50,8 @@ public:
 
     // Set before InitInstance to use another program folder (tests).
     QString ProgramFolderOverride;
+    // What the layout reads: KXLOADER_INI and the XDG folders (tests set their own).
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
 
 private:
     InteractiveRunner m_interactive;

@@ -2,13 +2,27 @@
 
 #include "platform/ProfileFile.h"
 
+#include <QDir>
+
 CSettingsPaths CSettingsPaths::ForProgramFolder(const QString& programFolder) {
     CSettingsPaths paths;
     paths.programFolder = programFolder;
     if (!paths.programFolder.isEmpty() && !paths.programFolder.endsWith(QLatin1Char('/')))
         paths.programFolder += QLatin1Char('/');
+    if (!paths.programFolder.isEmpty()) {
+        const CInstallLayout layout = CurrentInstallLayout();
+        if (QDir::cleanPath(layout.programFolder) == QDir::cleanPath(paths.programFolder)) return ForLayout(layout);
+    }
     paths.loaderSettings = paths.programFolder + QStringLiteral("kxloader.ini");
     paths.configSettings = paths.programFolder + QStringLiteral("kxconfig.ini");
+    return paths;
+}
+
+CSettingsPaths CSettingsPaths::ForLayout(const CInstallLayout& layout) {
+    CSettingsPaths paths;
+    paths.programFolder = layout.programFolder;
+    paths.loaderSettings = layout.loaderSettings;
+    paths.configSettings = layout.configSettings;
     return paths;
 }
 

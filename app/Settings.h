@@ -1,8 +1,12 @@
 #pragma once
-// The program's settings: two profile files in the program folder.
+// The program's settings: two profile files, in the program folder when it is
+// portable or in the user's configuration folder when it is installed
+// (platform/InstallLayout.h); KXLOADER_INI names another kxloader.ini.
 //   kxloader.ini [kxloader.exe]: port (COM1), config (empty), OverwriteJournal (1),
 //                                DirectoryCodePage (windows-1251)
 //   kxconfig.ini [kxloader.exe]: setedit (0)
+
+#include "platform/InstallLayout.h"
 
 #include <QString>
 
@@ -10,10 +14,15 @@ inline constexpr const char* kSettingsSection = "kxloader.exe";
 
 struct CSettingsPaths {
     QString programFolder;   // absolute, ends with '/'
-    QString loaderSettings;  // <program folder>kxloader.ini
-    QString configSettings;  // <program folder>kxconfig.ini
+    QString loaderSettings;  // kxloader.ini
+    QString configSettings;  // kxconfig.ini
 
+    // The settings of the program in `programFolder`: those of the install
+    // layout in use (CurrentInstallLayout) when it is that folder's, so the
+    // windows follow an installed program and KXLOADER_INI; else both files
+    // in the folder.
     static CSettingsPaths ForProgramFolder(const QString& programFolder);
+    static CSettingsPaths ForLayout(const CInstallLayout& layout);
 };
 
 struct CExchangeSettings {

@@ -21,6 +21,14 @@
 
 #include <memory>
 
+// Whether the project file at the project path is still the file the
+// project connection has open.
+enum class ProjectFileState {
+    InPlace,   // the same file (or no project open)
+    Missing,   // nothing at the path any more: deleted, renamed or moved away
+    Replaced,  // another file now stands at the path
+};
+
 class CConfigModel : public IOperationTypeNames {
 public:
     CConfigModel();
@@ -37,7 +45,8 @@ public:
     const QString& ProjectPath() const { return m_projectPath; }
     const QString& WorkingPath() const { return m_workingPath; }
     const QString& TemplatePath() const { return m_templatePath; }
-    // The template LoadConfigFileFMT opens; empty: KXConfigFMT.db in the program folder.
+    // The template LoadConfigFileFMT opens; empty: the template of the install
+    // layout (KXConfigFMT.db in the program folder when portable).
     void SetTemplateLocation(const QString& path) { m_templateLocation = path; }
     QString TemplateLocation() const;
     // The exporter of the terminal database and the tests read the working copy.
@@ -78,6 +87,9 @@ public:
     // previous project file stays the project file.
     bool SaveAs(const QString& path);
     void Close();
+    // Another program may delete, rename or replace the project file while it
+    // is open; saving then cannot reach the path.
+    ProjectFileState CheckProjectFile();
 
     // User-level operations: they ask through the prompt and show every failure.
     bool CreateConfigFile();
@@ -86,8 +98,13 @@ public:
     // else the result it must close with (3: no database library, 2: no template
     // or a failure).
     bool LoadConfigFileFMT(int* closeResult = nullptr);
-    // The configurator's "Сохранить".
-    bool SaveConfiguration();
+    // The configurator's "Сохранить". When the project file is no longer at
+    // its path (CheckProjectFile) it asks, through the prompt, whether to save
+    // into another file, and on Yes runs "Сохранить как" with the old path
+    // proposed; `configuratorTitle` then receives the new window title (it
+    // stays untouched unless the project was saved under another name). False
+    // when nothing was saved.
+    bool SaveConfiguration(QString* configuratorTitle = nullptr);
     // The configurator's "Сохранить как"; `configuratorTitle` receives the new
     // window title.
     bool OnSaveAsProject(QString* configuratorTitle = nullptr);
@@ -146,6 +163,12 @@ private:
     enum class PrintResult { Done, CannotCreate, WalkFailed };
     PrintResult WriteConfigurationReport(const QString& path);
     bool RequireConfiguration();
+    // Open; `quiet` turns every failure into false without a message (the
+    // start-up load reports an unopenable project with its own message).
+    bool OpenProject(const QString& path, bool quiet);
+    bool AskSaveElsewhere(ProjectFileState state);
+    bool SaveAsWithDialog(QString* configuratorTitle, const QString& initialName);
+    void ReturnToProjectFile(const QString& previous);
     void CreateWorkingIndex();
     void OpenWorking();
     void RememberProject(const QString& path);

@@ -5,7 +5,7 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
+#include "platform/InstallLayout.h"
 #include "platform/Prompt.h"
 #include "platform/TempFiles.h"
 #include "storage/CopyTables.h"
@@ -22,7 +22,6 @@ namespace {
 const QString kCaptionError = QStringLiteral("Ошибка!");
 const QString kCaptionLoader = QStringLiteral("Конфигуратор прошивки");
 const QString kNotOpen = QStringLiteral("Не открыта конфигурация!");
-const QString kTemplateName = QStringLiteral("KXConfigFMT.db");
 
 FileDialogRequest ProjectDialog(const QString& title) {
     FileDialogRequest request;
@@ -61,7 +60,7 @@ bool SameFile(const QString& a, const QString& b) {
 bool CConfigModel::IsConfigurationOpen() const { return m_working.IsOpen() && !m_projectPath.isEmpty(); }
 
 QString CConfigModel::TemplateLocation() const {
-    return m_templateLocation.isEmpty() ? ProgramFolder() + kTemplateName : m_templateLocation;
+    return m_templateLocation.isEmpty() ? TemplateFile() : m_templateLocation;
 }
 
 bool CConfigModel::RequireConfiguration() {
@@ -71,7 +70,7 @@ bool CConfigModel::RequireConfiguration() {
 }
 
 void CConfigModel::RememberProject(const QString& path) {
-    Profile::WriteString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+    Profile::WriteString(LoaderSettingsFile(), QStringLiteral("kxloader.exe"),
                          QStringLiteral("config"), path);
 }
 
@@ -129,7 +128,9 @@ bool CConfigModel::Create(const QString& path) {
     return true;
 }
 
-bool CConfigModel::Open(const QString& path) {
+bool CConfigModel::Open(const QString& path) { return OpenProject(path, false); }
+
+bool CConfigModel::OpenProject(const QString& path, bool quiet) {
     if (!QFileInfo(path).isFile()) return false;
     // A model holds one project at a time.
     Close();
@@ -139,21 +140,36 @@ bool CConfigModel::Open(const QString& path) {
         m_projectPath.clear();
         return false;
     }
-    m_project.OpenConnection(path);
-    m_project.SetSynchronous(0);
-    OpenWorking();
-    // A file that is not a database, or a database that is not a configuration,
-    // must not open as an empty configuration that a later save would write over.
-    if (!CopyAllTables(m_project, m_working) ||
-        Query(m_working, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                                        "name IN ('ParamsValue', 'SortOrderOperTypes')"))
-                .Rows[0][0] != QLatin1String("2")) {
+    try {
+        m_project.OpenConnection(path);
+        m_project.SetSynchronous(0);
+        OpenWorking();
+        bool copied = true;
+        if (quiet) CopyAllTablesOrThrow(m_project, m_working);
+        else copied = CopyAllTables(m_project, m_working);
+        // A file that is not a database, or a database that is not a
+        // configuration, must not open as an empty configuration that a later
+        // save would write over.
+        if (!copied ||
+            Query(m_working, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                            "name IN ('ParamsValue', 'SortOrderOperTypes')"))
+                    .Rows[0][0] != QLatin1String("2")) {
+            Close();
+            return false;
+        }
+    } catch (const CSQLiteException&) {
         Close();
-        return false;
+        if (quiet) return false;
+        throw;
     }
     CreateWorkingIndex();
     m_modified = false;
     return true;
+}
+
+ProjectFileState CConfigModel::CheckProjectFile() {
+    if (!IsConfigurationOpen() || (m_project.IsOpen() && !m_project.HasFileMoved())) return ProjectFileState::InPlace;
+    return QFileInfo::exists(m_projectPath) ? ProjectFileState::Replaced : ProjectFileState::Missing;
 }
 
 bool CConfigModel::Save() {
@@ -172,21 +188,23 @@ bool CConfigModel::SaveAs(const QString& path) {
         m_project.SetSynchronous(0);
         saved = Save();
     } catch (const CSQLiteException&) {
-        saved = false;
-        if (m_project.IsOpen()) m_project.CloseConnection();
-        m_projectPath = previous;
-        m_project.OpenConnection(previous);
-        m_project.SetSynchronous(0);
+        ReturnToProjectFile(previous);
         throw;
     }
-    if (!saved) {
-        // The new file could not be written: stay with the previous project file.
-        m_project.CloseConnection();
-        m_projectPath = previous;
-        m_project.OpenConnection(previous);
-        m_project.SetSynchronous(0);
-    }
+    // The new file could not be written: stay with the previous project file.
+    if (!saved) ReturnToProjectFile(previous);
     return saved;
+}
+
+void CConfigModel::ReturnToProjectFile(const QString& previous) {
+    if (m_project.IsOpen()) m_project.CloseConnection();
+    m_projectPath = previous;
+    // A previous file that another program removed is not brought back as an
+    // empty database: the project stays without its file until it is saved
+    // under some name (CheckProjectFile reports it missing).
+    if (!QFileInfo::exists(previous)) return;
+    m_project.OpenConnection(previous);
+    m_project.SetSynchronous(0);
 }
 
 void CConfigModel::Close() {
@@ -266,7 +284,7 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
     if (closeResult) *closeResult = 0;
     try {
         const QString remembered =
-            Profile::ReadString(ProgramFolder() + QStringLiteral("kxloader.ini"), QStringLiteral("kxloader.exe"),
+            Profile::ReadString(LoaderSettingsFile(), QStringLiteral("kxloader.exe"),
                                 QStringLiteral("config"));
         if (!IsLibraryLoaded()) {
             Prompt().Error(QStringLiteral("SQLite: Неудачная инициализация библиотеки!\n\nПриложение будет закрыто!"),
@@ -283,7 +301,10 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
         }
         if (remembered.isEmpty()) return false;
         CreateProjectFolder(remembered);
-        if (Open(remembered)) {
+        // A damaged file (not a database, cut short) is a project that cannot
+        // be opened like a missing one: the program starts without it, and the
+        // user can open or create another instead of being shut out.
+        if (OpenProject(remembered, true)) {
             SetProjectPath(remembered);
             return true;
         }
@@ -300,9 +321,18 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
     }
 }
 
-bool CConfigModel::SaveConfiguration() {
+bool CConfigModel::SaveConfiguration(QString* configuratorTitle) {
     if (!RequireConfiguration()) return false;
     try {
+        // Another program deleted, renamed or replaced the file: the open
+        // connection would write into the orphaned file or fail with "attempt
+        // to write a readonly database" on every try. Say what happened and
+        // offer another file instead.
+        const ProjectFileState state = CheckProjectFile();
+        if (state != ProjectFileState::InPlace) {
+            if (!AskSaveElsewhere(state)) return false;
+            return SaveAsWithDialog(configuratorTitle, m_projectPath);
+        }
         return Save();
     } catch (const CSQLiteException& e) {
         e.Show(QString());
@@ -310,10 +340,27 @@ bool CConfigModel::SaveConfiguration() {
     }
 }
 
+bool CConfigModel::AskSaveElsewhere(ProjectFileState state) {
+    const QString what = state == ProjectFileState::Missing
+                             ? QStringLiteral("Файл конфигурации не найден: он удален, переименован или перемещен "
+                                              "другой программой.")
+                             : QStringLiteral("Файл конфигурации заменен другим файлом.");
+    return Prompt().Message(what + QStringLiteral("\n%1\n\nСохранить конфигурацию в другой файл (\"Сохранить "
+                                                  "как\")?")
+                                       .arg(m_projectPath),
+                            QStringLiteral("Внимание!"), PromptIcon::Warning, PromptButtons::YesNo) == AnswerYes;
+}
+
 bool CConfigModel::OnSaveAsProject(QString* configuratorTitle) {
     if (!RequireConfiguration()) return false;
+    return SaveAsWithDialog(configuratorTitle, QString());
+}
+
+bool CConfigModel::SaveAsWithDialog(QString* configuratorTitle, const QString& initialName) {
     try {
-        const QString path = Prompt().SaveFileName(ProjectDialog(QStringLiteral("Сохранение конфигурации...")));
+        FileDialogRequest request = ProjectDialog(QStringLiteral("Сохранение конфигурации..."));
+        request.initialName = initialName;
+        const QString path = Prompt().SaveFileName(request);
         if (path.isEmpty()) return false;
         if (QFileInfo::exists(path) && !AskOverwrite()) return false;
 

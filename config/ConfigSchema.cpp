@@ -42,13 +42,7 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
 }
 
 CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
-    if (!db.IsOpen()) return;
-    bool autocommit = false;
-    {
-        std::lock_guard guard(db.Lock());
-        autocommit = sqlite3_get_autocommit(db.Handle()) != 0;
-    }
-    if (!autocommit) return;
+    if (!db.IsOpen() || db.InTransaction()) return;
     try {
         db.Exec(QStringLiteral("BEGIN"));
         m_began = true;
@@ -153,11 +147,22 @@ bool CConfigModel::CreateSchema() {
 void CConfigModel::CreateWorkingIndex() {
     // Every value lookup asks for one (place_id, param_id[, OperTypeID]);
     // without an index each is a scan of the whole table, which makes building
-    // the tree of a large configuration quadratic. The index lives in the
+    // the tree of a large configuration quadratic. The indexes live in the
     // working copy only: saving copies tables, not indexes.
+    //
+    // A lookup takes the first matching row, and the working copy must answer
+    // as the project file does, in stored row order. An index hands out rows
+    // of equal keys in stored order but orders the rest by its columns, and
+    // integer type ids sort before the text "NULL". So each lookup must find
+    // an index whose columns it fixes completely: (place_id, param_id) for
+    // the lookups without a type, and (OperTypeID, place_id, param_id) for
+    // those with one - with the type first, a lookup without a type cannot
+    // use that index and come back in type order.
     try {
-        m_working.Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS kx_ParamsValue_lookup ON "
-                                      "ParamsValue(place_id, param_id, OperTypeID)"));
+        m_working.Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS kx_ParamsValue_param ON "
+                                      "ParamsValue(place_id, param_id)"));
+        m_working.Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS kx_ParamsValue_typed ON "
+                                      "ParamsValue(OperTypeID, place_id, param_id)"));
     } catch (const CSQLiteException&) {
         // Only a matter of speed.
     }

@@ -4,6 +4,7 @@
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
 #include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryEncoding.h"
 #include "platform/Prompt.h"
 
 #include <QFile>
@@ -236,13 +237,18 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
         file.setFileName(operationsFile);
         if (operationsFile.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
         CStatementBatch batch(m_template);
-        // The directory files are single-byte text of the directory code page.
-        const CodePage::CCodec codec = DirectoryCodec();
+        // The directory files are single-byte text of the directory code page,
+        // or UTF-8 when made so on Linux: the editor's rule decides.
+        const DirectoryFileEncoding encoding = DetectFileEncoding(operationsFile, DirectoryCodec());
         char buffer[1024];
+        bool first = true;
         for (;;) {
             const qint64 length = file.readLine(buffer, sizeof buffer);
             if (length <= 0) break;
-            const QString line = codec.Decode(buffer, length);
+            QByteArrayView bytes(buffer, length);
+            if (first) bytes = WithoutBom(bytes, encoding);
+            first = false;
+            const QString line = encoding.codec.Decode(bytes.data(), bytes.size());
             const QStringList fields = line.split(QLatin1Char(';'));
             if (fields.size() < 4) {
                 file.close();

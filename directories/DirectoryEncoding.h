@@ -58,6 +58,14 @@ DirectoryFileEncoding ChooseFileEncoding(const CodePage::CCodec& setting, bool b
 // Whether the configured code page asks for the UTF-8 check of the bytes.
 inline bool ChecksForUtf8(const CodePage::CCodec& setting) { return setting.IsWindows1251(); }
 
+// The bytes of a file's first line without the byte-order mark, when the file
+// has one; for readers that take the file line by line from its start.
+inline QByteArrayView WithoutBom(QByteArrayView firstLine, const DirectoryFileEncoding& encoding) {
+    if (encoding.bom && firstLine.startsWith(QByteArrayView(kUtf8Bom, kUtf8BomBytes)))
+        return firstLine.sliced(kUtf8BomBytes);
+    return firstLine;
+}
+
 // Reads the whole file to decide (for readers that must know before their
 // first line, like the upload). A file that cannot be read is in the setting.
 DirectoryFileEncoding DetectFileEncoding(const QString& path, const CodePage::CCodec& setting);

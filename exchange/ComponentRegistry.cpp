@@ -3,7 +3,7 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/LibraryImage.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
+#include "platform/InstallLayout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,11 +47,11 @@ QString RegisteredComponentLibrary(const QString& programFolder) {
 
 bool CRegistryParlinkProvider::FindComponent() {
     m_failure.clear();
-    m_library = RegisteredComponentLibrary(ProgramFolder());
+    m_library = RegisteredComponentLibrary(ComponentFolder());
     if (m_library.isEmpty()) {
         m_failure = QStringLiteral("no [%1] entry with %2= in %3")
                         .arg(QLatin1String(kParlinkProgId), QLatin1String(kComponentLibraryKey),
-                             QDir(ProgramFolder()).filePath(QString::fromLatin1(kComponentRegistryFile)));
+                             QDir(ComponentFolder()).filePath(QString::fromLatin1(kComponentRegistryFile)));
         return false;
     }
     return true;

@@ -84,7 +84,8 @@ public:
 // absolute path); empty when the file, the section or the key is missing.
 QString RegisteredComponentLibrary(const QString& programFolder);
 
-// The provider over components.ini in ProgramFolder().
+// The provider over components.ini in ComponentFolder(): the program folder,
+// or <prefix>/lib/kxconfig in an installed tree.
 class CRegistryParlinkProvider : public IParlinkProvider {
 public:
     bool FindComponent() override;

@@ -4,6 +4,7 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
+#include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
@@ -64,7 +65,7 @@ CConfigUploadFlow::CConfigUploadFlow(CConfigModel& model, const QString& port, i
 QString CConfigUploadFlow::EffectivePort() const {
     if (!m_port.isEmpty()) return m_port;
     const QString settings =
-        m_settingsFile.isEmpty() ? QDir(ProgramFolder()).filePath(QStringLiteral("kxloader.ini")) : m_settingsFile;
+        m_settingsFile.isEmpty() ? LoaderSettingsFile() : m_settingsFile;
     const QString port =
         Profile::ReadString(settings, QStringLiteral("kxloader.exe"), QStringLiteral("port"), QStringLiteral("COM1"));
     // An empty value would leave the updater without a port.

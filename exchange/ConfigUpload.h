@@ -39,7 +39,7 @@ public:
     CConfigUploadFlow(CConfigModel& model, const QString& port, int startOperationId = -1);
 
     // The settings file whose "port" (section "kxloader.exe") stands in for an
-    // empty port; default: kxloader.ini in the program folder.
+    // empty port; default: the kxloader.ini in use (LoaderSettingsFile()).
     void SetSettingsFile(const QString& file) { m_settingsFile = file; }
     // Where the updater lies; default: the program folder.
     void SetProgramFolder(const QString& folder) { m_programFolder = folder; }

@@ -2,6 +2,7 @@
 
 #include "config/ConfigModel.h"
 #include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryEncoding.h"
 #include "directories/DirectoryFiles.h"
 #include "directories/LineReader.h"
 #include "exchange/TerminalSession.h"
@@ -46,12 +47,17 @@ void InsertOperations(SQLite3::CSQLiteConnection& db, const QString& operationsF
     SQLite3::CSQLiteStatement insert(db, QString::fromUtf8(kInsertOperation));
     CDirectoryLineReader reader(CDirectoryLineReader::kDirectoryLineBytes);
     if (!reader.Open(operationsFile)) return;
-    const CodePage::CCodec codec = DirectoryCodec();
+    // The operations file may have been made on Linux in UTF-8: the same
+    // rule as the editor and the upload decides how to read it.
+    const DirectoryFileEncoding encoding = DetectFileEncoding(operationsFile, DirectoryCodec());
     QByteArrayView line;
+    bool first = true;
     while (reader.ReadLine(&line)) {
+        if (first) line = WithoutBom(line, encoding);
+        first = false;
         if (line.isEmpty()) continue;
         const QStringList fields =
-            codec.Decode(line.data(), line.size()).split(QLatin1Char(';'), Qt::KeepEmptyParts);
+            encoding.codec.Decode(line.data(), line.size()).split(QLatin1Char(';'), Qt::KeepEmptyParts);
         if (fields.size() < kOperationFields) continue;
         insert.BindInt(1, LeadingInteger(fields[0]));
         insert.BindText(2, fields[1]);

@@ -33,6 +33,33 @@ void CopyOneTable(CSQLiteConnection& source, CSQLiteConnection& destination,
     }
 }
 
+// Keeps one read transaction open on the source for the whole copy, so that
+// a save another program commits meanwhile is seen either entirely or not at
+// all: without it every table is read in a transaction of its own and a copy
+// can mix two saves. A source already inside a transaction is left as it is.
+class CReadTransaction {
+public:
+    explicit CReadTransaction(CSQLiteConnection& db) : m_db(db) {
+        if (m_db.InTransaction()) return;
+        m_db.Exec(QStringLiteral("BEGIN"));
+        m_began = true;
+    }
+    ~CReadTransaction() {
+        if (!m_began) return;
+        try {
+            m_db.Exec(QStringLiteral("ROLLBACK"));  // nothing was written: only the read lock ends
+        } catch (const CSQLiteException&) {
+            // The library has already ended it.
+        }
+    }
+    CReadTransaction(const CReadTransaction&) = delete;
+    CReadTransaction& operator=(const CReadTransaction&) = delete;
+
+private:
+    CSQLiteConnection& m_db;
+    bool m_began = false;
+};
+
 }  // namespace
 
 QString QuoteIdentifier(const QString& name) {
@@ -42,6 +69,7 @@ QString QuoteIdentifier(const QString& name) {
 }
 
 void CopyAllTablesOrThrow(CSQLiteConnection& source, CSQLiteConnection& destination) {
+    CReadTransaction snapshot(source);
     CSQLiteTable tables;
     {
         CSQLiteStatement list(source,
@@ -50,7 +78,11 @@ void CopyAllTablesOrThrow(CSQLiteConnection& source, CSQLiteConnection& destinat
     }
     if (tables.RowCount == 0) return;
 
-    destination.Exec(QStringLiteral("BEGIN"));
+    // The write lock is taken at once: a transaction that first reads and
+    // only later asks for the write lock can find another program's save
+    // waiting for its read lock, and one of the two then fails at once
+    // instead of waiting its turn.
+    destination.Exec(QStringLiteral("BEGIN IMMEDIATE"));
     try {
         for (const QStringList& table : tables.Rows) {
             // The library's own bookkeeping tables (sqlite_sequence, ...) are

@@ -86,9 +86,26 @@ void CSQLiteConnection::OpenConnection(const QString& path) {
         lock.unlock();
         throw CSQLiteException(rc, message, QStringLiteral("OpenConnection"));
     }
+    // Two program instances may work on one project: a statement that finds
+    // the file held by the other waits for it instead of failing at once.
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     m_db = db;
     lock.unlock();
     m_open = true;
+}
+
+bool CSQLiteConnection::InTransaction() {
+    if (!m_open) return false;
+    std::lock_guard guard(m_lock);
+    return sqlite3_get_autocommit(m_db) == 0;
+}
+
+bool CSQLiteConnection::HasFileMoved() {
+    if (!m_open) return false;
+    std::lock_guard guard(m_lock);
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK) return false;
+    return moved != 0;
 }
 
 void CSQLiteConnection::CloseConnection() {

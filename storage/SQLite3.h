@@ -53,6 +53,10 @@ struct CSQLiteTable {
     }
 };
 
+// How long a statement waits for another connection or program that holds
+// the database file before it fails with "database is locked".
+inline constexpr int kBusyTimeoutMs = 3000;
+
 class CSQLiteConnection {
 public:
     // The library is linked into the program; the name is kept for callers
@@ -66,6 +70,12 @@ public:
     void OpenConnection(const QString& path);
     void CloseConnection();
     bool IsOpen() const { return m_open; }
+    // Inside a transaction begun on this connection (BEGIN without its end).
+    bool InTransaction();
+    // The file this connection has open is no longer the file at its path:
+    // deleted, renamed or replaced by another program since it was opened.
+    // Writing then only goes into the orphaned file (or fails), never to the path.
+    bool HasFileMoved();
     // Prepares, steps once, resets and finalizes one statement.
     void Exec(const QString& sql);
     // 0 OFF, 1 NORMAL, 2 FULL; anything else does nothing.

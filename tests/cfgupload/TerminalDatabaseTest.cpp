@@ -101,6 +101,20 @@ TEST_F(CfgUploadDatabase, OperationsLinesBecomeRowsWithTheirBindings) {
     EXPECT_TRUE(prompt.Messages().isEmpty());
 }
 
+TEST_F(CfgUploadDatabase, AUtf8OperationsFileGivesItsNamesAndFirstIdAsTheEditorReadsThem) {
+    // Made on Linux: UTF-8 with a byte-order mark, which must not hide the first ID.
+    OpenProject(QStringLiteral("p.kxc"));
+    ASSERT_TRUE(WriteFileBytes(OperationsFile(),
+                               QByteArray("\xEF\xBB\xBF") + QStringLiteral("4;1;Приёмка;1;200\r\n"
+                                                                           "5;2;Отгрузка;1;201\r\n").toUtf8()));
+    QString path = dir.File(QStringLiteral("out.db"));
+    ASSERT_TRUE(Build(&path));
+    EXPECT_EQ(Operations(), (QStringList{
+                                QStringLiteral("4|integer|1|Приёмка|1|integer|200|NULL"),
+                                QStringLiteral("5|integer|2|Отгрузка|1|integer|201|NULL"),
+                            }));
+}
+
 TEST_F(CfgUploadDatabase, DuplicateOperationIdsFailWithTheDatabaseError) {
     OpenProject(QStringLiteral("p.kxc"));
     WriteOperations(QStringLiteral("1;1;A;1;200\r\n1;1;B;1;201\r\n"));

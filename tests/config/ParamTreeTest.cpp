@@ -275,6 +275,14 @@ TEST_F(ParamTree, TheOperationsComboSourceIsBuiltFromTheDirectoryFile) {
     EXPECT_TRUE(prompt.Messages().isEmpty());
 }
 
+TEST_F(ParamTree, TheOperationsComboSourceReadsAUtf8FileAsTheEditorDoes) {
+    const QString file = dir.File("files/shop_opers.ux3");
+    WriteFileBytes(file, QByteArray("\xEF\xBB\xBF") + QString("7;1;Приёмка;1;;\r\n8;2;Отгрузка;1;;\r\n").toUtf8());
+    EXPECT_TRUE(model.MakeTableComboSourceOperations(file));
+    EXPECT_EQ(Rows(model.Template(), "SELECT id, name FROM combosource_operations"),
+              QStringList({"0|", "7|Приёмка", "8|Отгрузка"}));
+}
+
 TEST_F(ParamTree, ADamagedOperationsFileStopsWithItsMessage) {
     const QString file = dir.File("files/shop_opers.ux3");
     WriteFileBytes(file, Cp1251("10;1;Приемка;1\r\n20;2;\r\n30;3;Отгрузка;1\r\n"));

@@ -7,6 +7,7 @@
 #include "storage/CopyTables.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace SQLite3;
@@ -236,6 +237,38 @@ TEST_F(StartUp, ARememberedProjectThatVanishedIsReportedWithItsPath) {
     EXPECT_FALSE(QFileInfo::exists(dir.File("usb")));
 }
 
+TEST_F(StartUp, ADamagedRememberedProjectStartsWithoutAConfiguration) {
+    WriteSmallTemplate(dir.File("KXConfigFMT.db"));
+    // Not a database at all, and a project cut short after its first page.
+    const QString junk = dir.File("junk.kxc");
+    ASSERT_TRUE(WriteFileBytes(junk, QByteArray(4096, 'x')));
+    const QString cut = dir.File("cut.kxc");
+    {
+        CConfigModel maker;
+        ASSERT_TRUE(maker.OpenTemplate(dir.File("KXConfigFMT.db")));
+        ASSERT_TRUE(maker.Create(cut));
+    }
+    QFile file(cut);
+    ASSERT_TRUE(file.resize(1024));
+    for (const QString& path : {junk, cut}) {
+        prompt.Clear();
+        const QByteArray bytes = ReadFileBytes(path);
+        Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
+        CConfigModel model;
+        int closeResult = -1;
+        EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
+        EXPECT_EQ(closeResult, 0) << path.toStdString();  // the main window stays open
+        EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\nФайл не найден: " + path}));
+        ASSERT_EQ(prompt.Messages().size(), 1);
+        EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
+        EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+        EXPECT_TRUE(model.IsTemplateOpen());
+        EXPECT_FALSE(model.IsConfigurationOpen());
+        EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
+        EXPECT_EQ(ReadFileBytes(path), bytes);
+    }
+}
+
 TEST_F(Projects, SaveAsCopiesTheEightFilesAndCreatesTheFilesFolder) {
     const DirectoryFiles old = CurrentDirectoryFiles();
     QStringList oldFiles{old.journalFile};
@@ -370,4 +403,65 @@ TEST_F(Projects, ASaveAsThatFailsStaysWithThePreviousProjectFile) {
     ASSERT_TRUE(model.Save());
     EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Приемка");
     EXPECT_EQ(Scalar(other, "SELECT count(*) FROM sqlite_master WHERE name = 'ParamsValue'"), "0");
+}
+
+// ------------------------------------------- a project file that went away
+
+TEST_F(Projects, ASaveAfterTheProjectFileWentAwayOffersSaveAs) {
+    const QString id = AddType("Приемка");
+    const QString question = "\n" + projectPath + "\n\nСохранить конфигурацию в другой файл (\"Сохранить как\")?";
+
+    // Renamed by another program: the renamed file is left as it was.
+    const QString renamed = dir.File("renamed.kxc");
+    ASSERT_TRUE(QFile::rename(projectPath, renamed));
+    const QByteArray renamedBytes = ReadFileBytes(renamed);
+    prompt.QueueAnswer(AnswerNo);
+    QString title;
+    EXPECT_FALSE(model.SaveConfiguration(&title));
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text,
+              "Файл конфигурации не найден: он удален, переименован или перемещен другой программой." + question);
+    EXPECT_EQ(prompt.Messages()[0].caption, "Внимание!");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(ReadFileBytes(renamed), renamedBytes);
+    EXPECT_FALSE(QFileInfo::exists(projectPath));
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_TRUE(title.isEmpty());
+
+    // Another file put in its place: not written over without asking.
+    ASSERT_TRUE(QFile::copy(renamed, projectPath));
+    const QByteArray replacement = ReadFileBytes(projectPath);
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerNo);
+    EXPECT_FALSE(model.SaveConfiguration(&title));
+    EXPECT_EQ(prompt.Texts(), QStringList({"Файл конфигурации заменен другим файлом." + question}));
+    EXPECT_EQ(ReadFileBytes(projectPath), replacement);
+    EXPECT_TRUE(model.IsModified());
+
+    // Deleted: "Сохранить как" under a new name makes that file the project.
+    ASSERT_TRUE(QFile::remove(projectPath));
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    const QString moved = dir.File("moved.kxc");
+    prompt.QueueFileName(moved);
+    EXPECT_TRUE(model.SaveConfiguration(&title));
+    ASSERT_EQ(prompt.FileRequests().size(), 1);
+    EXPECT_EQ(prompt.FileRequests()[0].title, "Сохранение конфигурации...");
+    EXPECT_EQ(prompt.FileRequests()[0].initialName, projectPath);
+    EXPECT_EQ(title, moved + " - KXConfig конфигуратор");
+    EXPECT_EQ(model.ProjectPath(), moved);
+    EXPECT_EQ(Remembered(dir), moved);
+    EXPECT_FALSE(model.IsModified());
+    CSQLiteConnection saved;
+    saved.OpenConnection(moved);
+    EXPECT_EQ(Scalar(saved, "SELECT value FROM ParamsValue WHERE OperTypeID = '" + id + "' AND param_id = 'oper_type'"),
+              "Приемка");
+
+    // The new file is the project now: the next save goes there without a word.
+    prompt.Clear();
+    model.SetChoiceName(1, "Приход");
+    EXPECT_TRUE(model.SaveConfiguration(&title));
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+    EXPECT_EQ(Scalar(saved, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Приход");
 }

@@ -163,3 +163,35 @@ TEST_F(Schema, LookupsOnABrokenWorkingCopyShowTheErrorAndAnswerNo) {
     EXPECT_EQ(prompt.Messages().size(), 2);
     EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
 }
+
+TEST_F(Schema, FirstRowLookupsOnTheWorkingCopyFollowTheStoredRowOrder) {
+    // Rows in an order an older program or a hand edit may leave: a global row
+    // before type rows of the same parameter, and the later type's name first.
+    AddType("Приемка");
+    AddType("Отгрузка");
+    ASSERT_TRUE(model.Save());
+    model.Close();
+    CSQLiteConnection project;
+    project.OpenConnection(projectPath);
+    project.Exec("DELETE FROM ParamsValue WHERE param_id IN ('p_name', 'p_upload_journal_id', 'oper_type')");
+    for (const char* row : {"'NULL', 'listparams_options', 'p_name', 'GLOBAL'",
+                            "'2', 'listparams_options', 'p_name', 'T2'",
+                            "'1', 'listparams_options', 'p_name', 'T1'",
+                            "'NULL', 'listparams_options', 'p_upload_journal_id', '0'",
+                            "'1', 'listparams_options', 'p_upload_journal_id', '1'",
+                            "'2', 'listparams_operation', 'oper_type', 'Отгрузка'",
+                            "'1', 'listparams_operation', 'oper_type', 'Приемка'"})
+        project.Exec(QString("INSERT INTO ParamsValue(OperTypeID, place_id, param_id, value) VALUES(%1)").arg(row));
+    // What the saved file answers, where rows come in stored order.
+    ASSERT_EQ(Rows(project, "SELECT OperTypeID, value FROM ParamsValue WHERE param_id = 'p_name' AND "
+                            "place_id = 'listparams_options'"),
+              QStringList({"NULL|GLOBAL", "2|T2", "1|T1"}));
+
+    ASSERT_TRUE(model.Open(projectPath));
+    QString value;
+    ASSERT_TRUE(model.ReadParamValue("listparams_options", "p_name", "2", &value));
+    EXPECT_EQ(value, "GLOBAL");  // the first stored row is global
+    EXPECT_FALSE(model.IsUploadJournalIdOn());  // its first stored row is "0"
+    EXPECT_EQ(model.GetOperationTypeNameList(), QStringList({"Отгрузка", "Приемка"}));
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}

@@ -405,7 +405,10 @@ void CKXConfigDlg::OnLoadPageDefaults() {
 void CKXConfigDlg::OnSave() {
     FinishParamEdit();
     CWaitCursor wait;
-    m_model.SaveConfiguration();
+    // A project file that went away is saved under a new name ("Сохранить
+    // как", after the model's question): the title then names the new file.
+    QString title;
+    if (m_model.SaveConfiguration(&title) && !title.isEmpty()) setWindowTitle(title);
 }
 
 void CKXConfigDlg::OnSaveAs() {
