@@ -215,50 +215,64 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto take = [&]() -> const QString* { return answer < texts.size() ? &texts[answer++] : nullptr; };
         int counted = -1;
         bool echo = false;
-        // A file transfer: "FPB", its remote path, its Base64 pieces, "FPE".
-        enum { NoTransfer, Path, Pieces } transfer = NoTransfer;
+        // A file transfer: "FPB", its remote path, its Base64 pieces, "FPE"
+        // and its size and CRC, answered once that last data arrives. Another
+        // command ends the pieces, not the transfer: "FPE" may still follow.
+        enum { Other, Path, Pieces, End } context = Other;
+        bool transfer = false;
         QString remote;
         QByteArray sent;
         bool sentWhole = true;
         QHash<QString, QByteArray> stored;  // remote path below files/ -> bytes of the last OK
         for (const Message& m : script.messages) {
+            if (m.type == MessageType::EndData || m.type == MessageType::Bye) {
+                echo = false;
+                context = Other;
+                if (m.type == MessageType::Bye) transfer = false;
+                continue;
+            }
             if (m.type == MessageType::Data) {
                 if (echo) take();
-                if (transfer == Path) {
+                if (context == Path) {
+                    transfer = true;
                     remote = m.text;
-                    transfer = Pieces;
-                } else if (transfer == Pieces) {
+                    sent.clear();
+                    sentWhole = true;
+                    context = Pieces;
+                } else if (context == Pieces) {
                     const auto bytes = QByteArray::fromBase64Encoding(m.text.toLatin1(),
                                                                       QByteArray::AbortOnBase64DecodingErrors);
                     if (bytes) sent += *bytes;
                     else sentWhole = false;
-                }
-                continue;
-            }
-            if (m.type != MessageType::Command) continue;
-            const QString& c = m.text;
-            echo = c == QLatin1String("ECH");
-            if (c == QLatin1String("FPB")) {
-                transfer = Path;
-                sent.clear();
-                sentWhole = true;
-            } else {
-                if (c == QLatin1String("FPE") && transfer == Pieces) {
+                } else if (context == End) {
                     const QString* answer = take();
-                    if (answer && answer->startsWith(QLatin1String("OK;"))) {
+                    KX_FUZZ_CHECK(answer != nullptr, QStringLiteral("no answer to the end of a transfer"));
+                    if (transfer && answer->startsWith(QLatin1String("OK;"))) {
                         KX_FUZZ_CHECK(sentWhole && answer->mid(3).toLongLong() == sent.size(),
                                       QStringLiteral("transfer of %1 bytes answered %2").arg(sent.size()).arg(*answer));
                         QString relative = remote;
                         relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
                         stored[relative.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'))] = sent;
                     }
-                } else if (c == QLatin1String("FPE")) {
-                    take();
+                    transfer = false;
+                    context = Other;
                 }
-                transfer = NoTransfer;
+                continue;
             }
-            if (c == QLatin1String("FPB") || c == QLatin1String("FPE")) {
-                // handled above
+            if (m.type != MessageType::Command) continue;
+            const QString& c = m.text;
+            echo = c == QLatin1String("ECH");
+            context = Other;
+            if (c == QLatin1String("FPB")) {
+                transfer = false;
+                context = Path;
+            } else if (c == QLatin1String("FPE")) {
+                context = End;
+            } else if (c == QLatin1String("FPA")) {
+                transfer = false;
+            }
+            if (c == QLatin1String("FPB") || c == QLatin1String("FPE") || c == QLatin1String("FPA")) {
+                // above
             } else if (c == QLatin1String("--s") || c == QLatin1String("--h") || c == QLatin1String("998") ||
                 c == QLatin1String("003")) {
                 take();

@@ -221,6 +221,12 @@ def kxterminal_seeds(log):
     write("kxterminal_device", "file-transfer", (
         "C FPB\nD \\\\Application\\\\Orvane\\\\mainbase.db\n"
         f"D {__import__('base64').b64encode(data).decode()}\nC FPE\nD {len(data)};{zlib.crc32(data):08x}\nQ 2\n").encode())
+    # "FPE" is answered when its size and CRC arrive, not before: another
+    # command in between is answered first.
+    write("kxterminal_device", "file-transfer-end-after-a-command", (
+        "C FPB\nD files\\a.db\n"
+        f"D {__import__('base64').b64encode(data).decode()}\nC FPE\nC 998\nC FPE\nD {len(data)};{zlib.crc32(data):08x}\n"
+        "C 020\nC 031\n" + jlines).encode())
     write("kxterminal_device", "scenario", "S RejectNumber=7\nS RejectText=Нет места\nC 002\nC 121\nD 1;Иванов;1\nE\nC 003\n".encode())
 
 
