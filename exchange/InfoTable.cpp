@@ -53,7 +53,7 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
         if (answer.startsWith(kEndOfStream)) break;
         // Every record is written whole, however long; a record the disk did
         // not take is reported instead of being lost silently.
-        if (!file.Write(answer + QLatin1Char('\n'))) {
+        if (!file.WriteRecord(answer)) {
             const QString why = file.ErrorString();
             return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
                                 CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));

@@ -207,6 +207,12 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return fail(ExchangeCode::kNoAnswer,
                     QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"));
     const int announced = LeadingInteger(answer);
+    // A count below zero is no count: a garbled answer, not a journal to
+    // write down (the count file would say "-2" and the run succeed).
+    if (announced < 0)
+        return fail(ExchangeCode::kNoAnswer,
+                    QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"),
+                    QStringLiteral("the terminal on the port %1 answered the line count with \"%2\"").arg(port, answer));
     if (announced == 0) {
         if (filtersSent) ResetFiltersOrRemember(link, port);
         session.SetFailureDetail(filters.anySet
@@ -259,7 +265,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         ++received;
         // Only a line the file took counts, so a full disk shows up as a
         // short journal instead of passing silently.
-        if (file.Write(line + QLatin1Char('\n'))) ++written;
+        if (file.WriteRecord(line)) ++written;
         if (progress) progress->StepItem();
         if (transferProgress) transferProgress->Advance(received);
     }

@@ -62,6 +62,17 @@ bool CStagedDownload::Open(const QString& target, TextFileMode mode, const CodeP
 
 bool CStagedDownload::Write(QStringView text) { return WriteRaw(ToCrLf(m_codec.Encode(text))); }
 
+bool CStagedDownload::WriteRecord(const QString& record) {
+    // One record, one line: a line break inside a record (a garbled answer)
+    // would turn it into two lines, which the journal view shows as two rows
+    // and an upload of the file sends back as two records.
+    QString line = record;
+    line.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return Write(line + QLatin1Char('\n'));
+}
+
 bool CStagedDownload::WriteRaw(const QByteArray& bytes) {
     if (!m_staging.isOpen() || m_writeFailed) return false;
     if (m_staging.write(bytes) != bytes.size()) {

@@ -24,6 +24,9 @@ public:
     bool Open(const QString& target, TextFileMode mode, const CodePage::CCodec& codec);
     // Writes `text` in the code page, "\n" as CR LF.
     bool Write(QStringView text);
+    // Writes one received record as one line ("\n" after it); a line break
+    // inside the record becomes a space.
+    bool WriteRecord(const QString& record);
     // Writes bytes as they stand.
     bool WriteRaw(const QByteArray& bytes);
     // Replaces the target with what was written (Replace) or appends it

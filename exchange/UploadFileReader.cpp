@@ -2,12 +2,30 @@
 
 namespace {
 constexpr qsizetype kBufferBytes = 64 * 1024;
+
+bool IsUtf8(const CodePage::CCodec& codec) {
+    return codec.Name() == QLatin1String("utf-8") || codec.Name() == QLatin1String("utf8");
 }
+
+// How many bytes at the end of `bytes` begin a UTF-8 character that is not
+// complete there (0 when the last character is whole, or not UTF-8 at all).
+qsizetype IncompleteUtf8Tail(const QByteArray& bytes) {
+    for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const auto b = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        const qsizetype length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+        return length > back ? back : 0;
+    }
+    return 0;
+}
+
+}  // namespace
 
 bool CUploadFileReader::Open(const QString& path, const CodePage::CCodec& setting) {
     m_file.close();
     m_buffer.clear();
     m_pos = 0;
+    m_carry.clear();
     m_hitEnd = false;
     m_failed = false;
     m_encoding = {setting, false};
@@ -35,7 +53,8 @@ bool CUploadFileReader::Fill() {
 }
 
 CUploadFileReader::Result CUploadFileReader::Next(QByteArray* line) {
-    line->clear();
+    *line = m_carry;
+    m_carry.clear();
     if (m_failed) return ReadError;
     while (line->size() < kMaxLineBytes) {
         if (m_pos >= m_buffer.size()) {
@@ -53,6 +72,16 @@ CUploadFileReader::Result CUploadFileReader::Next(QByteArray* line) {
         }
         line->append(c);
         if (c == '\n') return Line;
+    }
+    // A line cut at the limit in a UTF-8 file is cut before a character that
+    // would be split in two: the character begins the next part, so that
+    // neither part turns it into garbage.
+    if (line->size() >= kMaxLineBytes && IsUtf8(m_encoding.codec)) {
+        const qsizetype tail = IncompleteUtf8Tail(*line);
+        if (tail > 0 && tail < line->size()) {
+            m_carry = line->right(tail);
+            line->chop(tail);
+        }
     }
     return line->isEmpty() ? EndOfFile : Line;
 }

@@ -24,7 +24,9 @@ public:
     // The code page to decode the lines with.
     const CodePage::CCodec& Codec() const { return m_encoding.codec; }
     // The next line with its LF (when one was reached), at most kMaxLineBytes
-    // bytes. EndOfFile when nothing was left to read.
+    // bytes; in a UTF-8 file a line cut at that length ends before a character
+    // the cut would split (it begins the next line). EndOfFile when nothing
+    // was left to read.
     Result Next(QByteArray* line);
     // A read has reached the end of the file (the C library's end-of-file
     // indicator: set only by a read that met the end).
@@ -40,6 +42,7 @@ private:
     DirectoryFileEncoding m_encoding;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    QByteArray m_carry;  // the start of a character cut off the last line
     bool m_hitEnd = false;
     bool m_failed = false;
 };

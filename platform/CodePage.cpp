@@ -111,13 +111,32 @@ void CCodec::AppendEncoded(QStringView text, QByteArray& out) const {
         AppendWindows1251(text, out);
         return;
     }
-    QStringEncoder enc(m_name.toLatin1().constData(), QStringConverter::Flag::Stateless);
-    out += enc.encode(text);
+    // What the page cannot hold becomes '?', as with Windows-1251: Qt's
+    // converters would write 0x1A or 0x7F, control bytes that a text-mode
+    // reader on the terminal's side may take for the end of the file. They are
+    // asked for a NUL instead, which cannot be mistaken for one of the text's
+    // own NULs: those are written between the parts.
+    QStringEncoder enc(m_name.toLatin1().constData(),
+                       QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInvalidToNull);
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype nul = text.indexOf(QChar(0), start);
+        QByteArray part = enc.encode(text.sliced(start, (nul < 0 ? text.size() : nul) - start));
+        part.replace('\0', '?');
+        out += part;
+        if (nul < 0) return;
+        out += '\0';
+        start = nul + 1;
+    }
 }
 
 QString CCodec::Decode(const char* data, qsizetype size) const {
     if (m_is1251) return FromWindows1251(data, size);
-    QStringDecoder dec(m_name.toLatin1().constData(), QStringConverter::Flag::Stateless);
+    // Every piece (a line, a cell) is decoded on its own: a byte-order mark at
+    // its start is a character of the text (the file's own mark is dealt with
+    // before), not something to drop.
+    QStringDecoder dec(m_name.toLatin1().constData(),
+                       QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return dec.decode(QByteArrayView(data, size));
 }
 

@@ -1,6 +1,7 @@
 #include "platform/ProfileFile.h"
 
 #include <QFile>
+#include <QList>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -9,18 +10,19 @@ namespace {
 
 constexpr int kValueLimit = 1023;
 
-QStringList ReadLines(const QString& file, bool* exists = nullptr) {
+// The file's lines as the file holds them, without their line ends (CR LF
+// or LF) and without a byte order mark. Lines are decoded only to find
+// sections and keys, so a line a write does not touch keeps its bytes,
+// whatever their encoding.
+QList<QByteArray> ReadLines(const QString& file) {
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (exists) *exists = false;
-        return {};
-    }
-    if (exists) *exists = true;
-    QString text = QString::fromUtf8(f.readAll());
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QByteArray bytes = f.readAll();
+    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
+    QList<QByteArray> lines = bytes.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r')) line.chop(1);
     return lines;
 }
 
@@ -36,6 +38,8 @@ QString SectionName(const QString& line) {
 
 bool IsSection(const QString& line) { return !SectionName(line).isNull(); }
 
+QString Text(const QByteArray& line) { return QString::fromUtf8(line); }
+
 bool SplitKeyValue(const QString& line, QString* key, QString* value) {
     const QString t = line.trimmed();
     if (t.startsWith(QLatin1Char(';'))) return false;
@@ -49,9 +53,9 @@ bool SplitKeyValue(const QString& line, QString* key, QString* value) {
 bool Same(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 bool Find(const QString& file, const QString& section, const QString& key, QString* value) {
-    const QStringList lines = ReadLines(file);
     bool inSection = false;
-    for (const QString& line : lines) {
+    for (const QByteArray& bytes : ReadLines(file)) {
+        const QString line = Text(bytes);
         if (IsSection(line)) {
             inSection = Same(SectionName(line), section);
             continue;
@@ -83,24 +87,33 @@ int ReadInt(const QString& file, const QString& section, const QString& key, int
         negative = value[i] == QLatin1Char('-');
         ++i;
     }
+    // Saturated at the ends of the int range; the most negative int has no
+    // positive counterpart, so the magnitude may go one beyond INT_MAX.
+    const long long limit = negative ? 0x80000000LL : 0x7fffffffLL;
     long long n = 0;
     for (; i < value.size() && value[i].isDigit() && value[i].unicode() < 128; ++i) {
         n = n * 10 + (value[i].unicode() - '0');
-        if (n > 0x7fffffffLL) n = 0x7fffffffLL;
+        if (n > limit) n = limit;
     }
     return static_cast<int>(negative ? -n : n);
 }
 
 bool WriteString(const QString& file, const QString& section, const QString& key,
                  const QString& value) {
-    QStringList lines = ReadLines(file);
-    const QString entry = key + QLatin1Char('=') + value;
+    // Values are kept verbatim, one line each: a line break would end the
+    // value there and turn the rest into lines of their own (another key,
+    // another section). Such a value cannot be kept; the file stays as it is.
+    for (const QString* text : {&section, &key, &value})
+        if (text->contains(QLatin1Char('\n')) || text->contains(QLatin1Char('\r'))) return false;
+    QList<QByteArray> lines = ReadLines(file);
+    const QByteArray entry = (key + QLatin1Char('=') + value).toUtf8();
     int sectionStart = -1;  // index of the header line
     int sectionEnd = -1;    // one past the last non-blank line of the section
     for (int i = 0; i < lines.size(); ++i) {
-        if (IsSection(lines[i])) {
+        const QString line = Text(lines[i]);
+        if (IsSection(line)) {
             if (sectionStart >= 0) break;
-            if (Same(SectionName(lines[i]), section)) {
+            if (Same(SectionName(line), section)) {
                 sectionStart = i;
                 sectionEnd = i + 1;
             }
@@ -108,21 +121,21 @@ bool WriteString(const QString& file, const QString& section, const QString& key
         }
         if (sectionStart < 0) continue;
         QString k, v;
-        if (SplitKeyValue(lines[i], &k, &v) && Same(k, key)) {
+        if (SplitKeyValue(line, &k, &v) && Same(k, key)) {
             lines[i] = entry;
             sectionEnd = -2;  // replaced
             break;
         }
-        if (!lines[i].trimmed().isEmpty()) sectionEnd = i + 1;
+        if (!line.trimmed().isEmpty()) sectionEnd = i + 1;
     }
     if (sectionStart < 0) {
-        lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
+        lines << (QLatin1Char('[') + section + QLatin1Char(']')).toUtf8() << entry;
     } else if (sectionEnd >= 0) {
         lines.insert(sectionEnd, entry);
     }
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly)) return false;
-    const QByteArray bytes = (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
+    const QByteArray bytes = lines.join("\r\n") + "\r\n";
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         return false;

@@ -5,18 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev sqlite3
-          libgtest-dev libgmock-dev libbenchmark-dev python3 libzstd-dev zlib1g-dev)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-packages.sh
 
 BUILD_DIR="${1:-build}"; shift || true
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test.
-#   scripts/test.sh             normal build in build/
+#   scripts/test.sh             normal build in build/, then every fuzz target
+#                               for a few seconds over its seed corpus (clang
+#                               tree in build-fuzz/, scripts/fuzz.sh --ci)
 #   scripts/test.sh --sanitize  AddressSanitizer + UBSan build in build-asan/
+# KX_SKIP_FUZZ=1 leaves the fuzz targets out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--sanitize" ]; then
@@ -16,5 +19,8 @@ else
 fi
 # The tests start with no display: the command-line mode must not need one.
 unset DISPLAY WAYLAND_DISPLAY || true
-cd "$BUILD_DIR"
-ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@"
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" --timeout 300 "$@")
+# A crash or a failed property of any parser of outside data fails the run too.
+if [ "$BUILD_DIR" = build ] && [ "${KX_SKIP_FUZZ:-0}" != 1 ]; then
+  scripts/fuzz.sh --ci
+fi

@@ -163,6 +163,18 @@ TEST_F(DirectoryUploadTest, PhysicalLineLongerThan1023BytesGoesAsSeveralRecords)
     EXPECT_EQ(pieces, expected);
 }
 
+TEST_F(DirectoryUploadTest, ALongUtf8LineIsCutBetweenCharacters) {
+    // 1022 bytes, then a two-byte letter across the 1023-byte limit: the
+    // letter goes whole with the second part instead of as two garbled halves.
+    const QString line = QString(1022, QLatin1Char('a')) + QStringLiteral("Яблоко;4601");
+    WriteDirectory(Wares, "\xEF\xBB\xBF" + line.toUtf8() + "\r\n");
+    fake.AnswerAfter("003", {"SYNC"});
+    UploadSelection selection;
+    selection.Select(UploadWares);
+    ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
+    EXPECT_EQ(Records("151").join(QString()), line);
+}
+
 TEST_F(DirectoryUploadTest, MissingWaresFileSendsRollbackAndGives23) {
     WriteDirectory(Operations, "1;1;Приход;1;;\r\n");
     UploadSelection selection;

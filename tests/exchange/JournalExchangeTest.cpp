@@ -136,6 +136,27 @@ TEST_F(JournalExchangeTest, CountOnlyWritesTheNumberWithoutLineEnd) {
     EXPECT_EQ(ReadFileBytes(JournalPath()), "57");
 }
 
+TEST_F(JournalExchangeTest, GarbledCountOrLinesNeverPassAsAJournal) {
+    // A count below zero is no count: the exchange fails with 4 and the
+    // count file keeps what it had.
+    SetJournalFilePath(FilesFolder() + "j_count.txt");
+    ASSERT_TRUE(WriteFileBytes(JournalPath(), "57"));
+    Script(fake, {}, 0);
+    fake.AnswerAfter("020", {"-2"});
+    journal.showMessages = false;
+    EXPECT_EQ(journal.DownloadJournal("COM1", false, true, FilterSet(), true), ExchangeCode::kNoAnswer);
+    EXPECT_EQ(ReadFileBytes(JournalPath()), "57");
+    EXPECT_TRUE(fake.Balanced());
+
+    // A line break inside a journal line does not make two lines of it.
+    SetJournalFilePath(FilesFolder() + "journal.txt");
+    fake.Reset();
+    Script(fake, {"4600001;1;5;7;9;11;Молоко\r\n2,5%;20240101120000;", "4600002;2;5;7;9;11;\n;;"});
+    ASSERT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), true), 0);
+    EXPECT_EQ(ReadFileBytes(JournalPath()), Cp1251("4600001;1;5;7;9;11;Молоко 2,5%;20240101120000;\r\n"
+                                                   "4600002;2;5;7;9;11; ;;\r\n"));
+}
+
 TEST_F(JournalExchangeTest, ShortJournalGives12AndKeepsTheLinesReceived) {
     QStringList lines;
     for (int i = 1; i <= 9; ++i) lines << QString("46000%1;1;1").arg(i);

@@ -137,6 +137,25 @@ TEST_F(TerminalDevice, JournalFiltersCompareIdsAsNumbersAndTextsExactly) {
     EXPECT_EQ(Said(), QStringList{QStringLiteral("4")});
 }
 
+TEST_F(TerminalDevice, TextFiltersAreKeptExactlyAndNeverReachTheIdentity) {
+    dir.Write(QStringLiteral("journal.txt"), Cp1251(QStringLiteral("111;1;5;2;3;4; Сыр;d;\r\n"
+                                                                   "222;1;5;2;3;4;Сыр;d;\r\n")));
+    // Blanks around a ware are part of it.
+    Command(QStringLiteral("408"));
+    Data(QStringLiteral(" Сыр"));
+    Command(QStringLiteral("021"));
+    EXPECT_EQ(Said(), (QStringList{QStringLiteral("111;1;5;2;3;4; Сыр;d;"), kEnd}));
+    // A barcode with line breaks matches no journal line and stays a barcode:
+    // it does not become a section of the terminal's settings.
+    Command(QStringLiteral("40R"));
+    Command(QStringLiteral("409"));
+    Data(QStringLiteral("111\n[terminal]\nProgram=Чужой\r\\"));
+    Command(QStringLiteral("020"));
+    Command(QStringLiteral("--s"));
+    EXPECT_EQ(Said(), (QStringList{QStringLiteral("0"), QStringLiteral("Orvane;4.4.0")}));
+    EXPECT_EQ(m_state->Filter().barcode, QStringLiteral("111\n[terminal]\nProgram=Чужой\r\\"));
+}
+
 TEST_F(TerminalDevice, ShortJournalScenarioEndsEarlyButAnnouncesAll) {
     QByteArray journal;
     for (int i = 1; i <= 10; ++i) journal += QByteArray::number(i) + ";1;1;1;1;1;w;d;\r\n";

@@ -20,6 +20,11 @@ TEST(CodePage, EveryByteRoundTrips) {
 
 TEST(CodePage, UnmappableCharactersBecomeQuestionMarks) {
     EXPECT_EQ(CodePage::ToWindows1251(u"a中b😀c"), QByteArray("a?b?c"));
+    // In every other code page too, never a control byte of the converter's
+    // own (0x1A, 0x7F: a text-mode reader may stop there); NULs stay NULs.
+    const QString text = QStringLiteral("a€Жb😀z") + QChar(0) + QChar(0xFFFD) + QLatin1Char('q');
+    EXPECT_EQ(CodePage::CCodec("cp866").Encode(text), QByteArray("a?\x86" "b?z\0?q", 9));
+    EXPECT_EQ(CodePage::CCodec("koi8-r").Encode(text), QByteArray("a?\xF6" "b?z\0?q", 9));
 }
 
 TEST(CodePage, ConfigurableCodecFallsBackTo1251AndSpeaksOthers) {
@@ -29,6 +34,9 @@ TEST(CodePage, ConfigurableCodecFallsBackTo1251AndSpeaksOthers) {
     EXPECT_FALSE(utf8.IsWindows1251());
     EXPECT_EQ(utf8.Encode(u"Я"), QByteArray("\xD0\xAF"));
     EXPECT_EQ(utf8.Decode(QByteArray("\xD0\xAF")), QString("Я"));
+    // A line or cell decoded on its own keeps a leading U+FEFF: it is text
+    // there, not the file's byte-order mark.
+    EXPECT_EQ(utf8.Decode(QByteArray("\xEF\xBB\xBFx")), QString(QChar(0xFEFF)) + QLatin1Char('x'));
 }
 
 TEST(TextFile, LinesEndInCrLfAndAppendAppends) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 TEST(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
@@ -51,13 +53,37 @@ TEST(ProfileFile, ValuesAreVerbatim) {
 
 TEST(ProfileFile, IntegerReadingTakesLeadingDigits) {
     CTestDir dir;
-    ASSERT_TRUE(dir.Write("i.ini", "[s]\na=12abc\nb=abc\nc=-4\nd=\n"));
+    ASSERT_TRUE(dir.Write("i.ini", "[s]\na=12abc\nb=abc\nc=-4\nd=\nmin=-2147483648\nbig=-99999999999\n"));
     const QString ini = dir.File("i.ini");
     EXPECT_EQ(Profile::ReadInt(ini, "s", "a", 9), 12);
     EXPECT_EQ(Profile::ReadInt(ini, "s", "b", 9), 0);
     EXPECT_EQ(Profile::ReadInt(ini, "s", "c", 9), -4);
     EXPECT_EQ(Profile::ReadInt(ini, "s", "d", 9), 0);
     EXPECT_EQ(Profile::ReadInt(ini, "s", "e", 9), 9);
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "min", 9), INT_MIN);  // every int written as "%i" reads back
+    EXPECT_EQ(Profile::ReadInt(ini, "s", "big", 9), INT_MIN);
+}
+
+TEST(ProfileFile, AWriteTouchesOnlyItsOwnLine) {
+    CTestDir dir;
+    // A settings file carried over from Windows: its project path is in
+    // Windows-1251, and a comment holds a stray byte.
+    const QByteArray windowsPath = "config=D:\\\xCF\xF0\xEE\xE5\xEA\xF2\xFB\\shop.kxc";
+    const QByteArray original = "[kxloader.exe]\r\n" + windowsPath + "\r\n; \xFF\r\n[link]\r\nWindow=16\r\n";
+    ASSERT_TRUE(dir.Write("k.ini", original));
+    const QString ini = dir.File("k.ini");
+    ASSERT_TRUE(Profile::WriteString(ini, "kxloader.exe", "port", "COM2"));
+    EXPECT_EQ(dir.Read("k.ini"), "[kxloader.exe]\r\n" + windowsPath + "\r\n; \xFF\r\nport=COM2\r\n[link]\r\nWindow=16\r\n");
+
+    // A value with a line break would break the file into lines of its own
+    // (here a second [link] section ahead of the real one): it is refused and
+    // the file stays as it was.
+    const QByteArray before = dir.Read("k.ini");
+    EXPECT_FALSE(Profile::WriteString(ini, "kxloader.exe", "config", "/home/a\n[link]\nWindow=1"));
+    EXPECT_FALSE(Profile::WriteString(ini, "kxloader.exe", "port", "COM3\r"));
+    EXPECT_EQ(dir.Read("k.ini"), before);
+    EXPECT_EQ(Profile::ReadInt(ini, "link", "Window", 0), 16);
+    EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "port"), "COM2");
 }
 
 TEST(ProfileFile, WriteIntoAnUnwritableFolderFails) {

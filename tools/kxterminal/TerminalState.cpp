@@ -31,6 +31,32 @@ QList<QByteArray> NonEmptyLines(const QByteArray& bytes) {
     return lines;
 }
 
+// Ware and barcode filters are texts the terminal compares exactly, but a
+// profile value loses its surrounding blanks and holds one line: they are
+// written between double quotes with \\, CR and LF escaped. A value without
+// quotes (a state folder written by hand) is taken as it stands.
+QString QuotedFilterText(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString FilterText(const QString& stored) {
+    if (stored.size() < 2 || !stored.startsWith(QLatin1Char('"')) || !stored.endsWith(QLatin1Char('"'))) return stored;
+    QString text;
+    for (qsizetype i = 1; i + 1 < stored.size(); ++i) {
+        QChar c = stored[i];
+        if (c == QLatin1Char('\\') && i + 2 < stored.size()) {
+            const QChar e = stored[++i];
+            c = e == QLatin1Char('r') ? QChar('\r') : e == QLatin1Char('n') ? QChar('\n') : e;
+        }
+        text += c;
+    }
+    return text;
+}
+
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -176,8 +202,8 @@ CJournalFilter CTerminalState::Filter() const {
     f.executor = Profile::ReadInt(ini, s, QStringLiteral("Executor"), 0);
     f.address = Profile::ReadInt(ini, s, QStringLiteral("Address"), 0);
     f.document = Profile::ReadInt(ini, s, QStringLiteral("Document"), 0);
-    f.ware = Profile::ReadString(ini, s, QStringLiteral("Ware"));
-    f.barcode = Profile::ReadString(ini, s, QStringLiteral("Barcode"));
+    f.ware = FilterText(Profile::ReadString(ini, s, QStringLiteral("Ware")));
+    f.barcode = FilterText(Profile::ReadString(ini, s, QStringLiteral("Barcode")));
     return f;
 }
 
@@ -186,8 +212,11 @@ void CTerminalState::SetFilter(const QString& code, const QString& value) const 
         {QStringLiteral("401"), QStringLiteral("Operation")}, {QStringLiteral("403"), QStringLiteral("Executor")},
         {QStringLiteral("405"), QStringLiteral("Address")},   {QStringLiteral("407"), QStringLiteral("Document")},
         {QStringLiteral("408"), QStringLiteral("Ware")},      {QStringLiteral("409"), QStringLiteral("Barcode")}};
-    for (const auto& k : keys)
-        if (k.first == code) Profile::WriteString(IniPath(), QStringLiteral("filters"), k.second, value);
+    for (const auto& k : keys) {
+        if (k.first != code) continue;
+        const bool text = k.second == QLatin1String("Ware") || k.second == QLatin1String("Barcode");
+        Profile::WriteString(IniPath(), QStringLiteral("filters"), k.second, text ? QuotedFilterText(value) : value);
+    }
 }
 
 void CTerminalState::ResetFilter() const {
