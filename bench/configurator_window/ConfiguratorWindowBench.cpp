@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
         aloneCpu = std::min(aloneCpu, CpuSeconds([&] { wall = Seconds([&] { model.RebuildParamTree(tree); }); }));
         alone = std::min(alone, wall);
     }
-    std::printf("%-52s %8.3f s  (processor time %.3f s)\n", "  of which the model builds the tree", alone, aloneCpu);
+    std::printf("%-52s %8.3f s  (processor time %.3f s)\n", "  the same tree built by the model alone", alone, aloneCpu);
 
     CKXConfigDlg window(model, font);
     window.open();
