@@ -31,7 +31,7 @@ while (($#)); do
   esac
 done
 
-scripts/install-packages.sh clang libclang-rt-14-dev llvm-14
+scripts/install-packages.sh clang libclang-rt-dev llvm
 
 BUILD_DIR=build-fuzz
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
