@@ -30,7 +30,9 @@ public:
     // Opens the link on a port name: "COM1".."COM8", "\\.\WCEUSBSH001",
     // "ActiveSync", a device path, or a transport form of the component's own.
     virtual int OpenPort(const QString& port) = 0;
-    // Ends the session.
+    // Ends the session and closes the port (always, whatever the status).
+    // Success only when the terminal confirmed that it carried out every
+    // command sent and heard the end of the session.
     virtual int ClosePort() = 0;
     // A command: three-character codes such as "998", "111", "40R", or "--s".
     virtual int SendCommand(const QString& command) = 0;
@@ -42,7 +44,8 @@ public:
     virtual int EndData() = 0;
     virtual QString GetComponentVersion() = 0;
     virtual QString GetProtocolVersion() = 0;
-    // Succeeds when the terminal answers on the open link within the time-out.
+    // Succeeds when the terminal answers on the open link within the
+    // time-out, having carried out every command sent before.
     virtual int WaitLink(int timeoutMs) = 0;
     // Frees the object (the session's port should be closed first).
     virtual void Release() = 0;

@@ -109,17 +109,31 @@ bool CLinkSession::IsOpen() const {
     return m_open;
 }
 
-void CLinkSession::Close() {
-    if (!m_thread) return;
+bool CLinkSession::Close() {
+    if (!m_thread) return false;
+    bool confirmed = false;
     {
         std::unique_lock lock(m_lock);
-        if (m_open && !m_failed) {
+        // Before the terminal answered the HELLO nothing was carried out and
+        // nobody would confirm anything.
+        if (m_open && !m_failed && m_features.version > 0) {
+            // The pong says every command before it was carried out; the
+            // acknowledgement of the goodbye, that the terminal heard the end.
+            const std::uint32_t id = ++m_nextId;
+            Link::AppendIdMessage(m_outbox, Link::MessageType::Ping, id);
             Link::AppendEmptyMessage(m_outbox, Link::MessageType::Bye);
             m_outboxUrgent = true;
-            // The last commands ("004", "ROL") must reach the terminal before
-            // the port goes; a dead link ends this wait through its time-out.
-            WaitFor(lock, NowMs() + m_settings.closeTimeoutMs,
-                    [&] { return m_failed || (m_drained && m_outbox.isEmpty()); });
+            const auto done = [&] { return m_failed || (m_lastPong >= id && m_drained && m_outbox.isEmpty()); };
+            // Bounded by the link time-out (a silent terminal) and by the
+            // close time-out, which restarts whenever the terminal makes
+            // progress: on a slow line much may still be on its way.
+            for (;;) {
+                const std::uint64_t seen = m_progress;
+                const bool finished = WaitFor(lock, NowMs() + m_settings.closeTimeoutMs,
+                                              [&] { return done() || m_progress != seen; });
+                if (done() || !finished) break;
+            }
+            confirmed = !m_failed && m_lastPong >= id && m_drained && m_outbox.isEmpty();
         }
         m_stop = true;
     }
@@ -128,6 +142,7 @@ void CLinkSession::Close() {
     m_thread.reset();
     std::lock_guard guard(m_lock);
     m_open = false;
+    return confirmed;
 }
 
 bool CLinkSession::Failed() const {

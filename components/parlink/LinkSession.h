@@ -31,7 +31,7 @@ struct CLinkSettings {
     int linkTimeoutMs = 3000;     // silence of a terminal that owes us frames
     int answerTimeoutMs = 10000;  // no answer at all to a Receive
     int connectTimeoutMs = 2000;  // local socket connection
-    int closeTimeoutMs = 5000;    // waiting for the last acknowledgements on close
+    int closeTimeoutMs = 5000;    // waiting on close for the terminal's confirmation, without progress
     Link::EndpointConfig endpoint;
 
     // Section [link] of the component's settings file; missing keys keep the
@@ -55,8 +55,12 @@ public:
 
     // Opens the port and starts the session (the terminal is not asked yet).
     bool Open(const CPortTarget& target, QString* error = nullptr);
-    // Delivers what is queued (bounded wait), says goodbye, closes the port.
-    void Close();
+    // Says goodbye and closes the port. True only when the terminal confirmed
+    // the session's end: it answered a ping sent after everything queued
+    // (so it has carried out every command) and acknowledged every frame,
+    // the goodbye included. The wait ends without progress from the terminal
+    // after `closeTimeoutMs`, at once when the link is lost.
+    bool Close();
     bool IsOpen() const;
 
     bool SendCommand(const QString& command) { return Queue(Link::MessageType::Command, command); }

@@ -25,9 +25,11 @@ int CParlinkX2::OpenPort(const QString& port) {
 
 int CParlinkX2::ClosePort() {
     if (!m_session) return 0;
-    m_session->Close();
+    const bool confirmed = m_session->Close();
+    if (!confirmed) m_lastError = m_session->Failed() ? m_session->FailureText()
+                                                      : QStringLiteral("the terminal did not confirm the end of the session");
     m_session.reset();
-    return 1;
+    return confirmed ? 1 : 0;
 }
 
 int CParlinkX2::SendCommand(const QString& command) {

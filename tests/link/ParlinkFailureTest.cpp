@@ -35,7 +35,8 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
     if (status == 1) status = link->Receive(&answer);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(link->ClosePort(), 1);
+    // The port closes, but an end the terminal never heard is no confirmed end.
+    EXPECT_EQ(link->ClosePort(), 0);
     EXPECT_LT(timer.elapsed(), 5000);
     // Nothing of the broken load became current.
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
@@ -68,7 +69,8 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAJournalFailsWithinSeconds) {
     EXPECT_FALSE(ended);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(link->ClosePort(), 1);
+    // The port closes, but an end the terminal never heard is no confirmed end.
+    EXPECT_EQ(link->ClosePort(), 0);
 }
 
 TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
@@ -85,7 +87,8 @@ TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
     if (status == 1) status = link->WaitLink(15000);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(link->ClosePort(), 1);
+    // The port closes, but an end the terminal never heard is no confirmed end.
+    EXPECT_EQ(link->ClosePort(), 0);
     link.reset();
 
     // The line is free again and the terminal, healthy now, answers.
@@ -113,7 +116,49 @@ TEST_F(ParlinkFailures, PowerOffInTheMiddleFailsTheCallNotTheProgram) {
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(terminal.WaitForExit(10000));
     EXPECT_EQ(terminal.ExitCode(), 3);
+    // The port closes, but an end the terminal never heard is no confirmed end.
+    EXPECT_EQ(link->ClosePort(), 0);
+}
+
+TEST_F(ParlinkFailures, ClosePortConfirmsOnlyWhatTheTerminalCarriedOut) {
+    const QByteArray journal = Cp1251(WareLine(1)) + "\r\n" + Cp1251(WareLine(2)) + "\r\n";
+    state.Write(QStringLiteral("journal.txt"), journal);
+    // Healthy: once ClosePort says 1, the command has been carried out.
+    StartTerminal();
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    ASSERT_EQ(link->SendCommand(QStringLiteral("001")), 1);
     EXPECT_EQ(link->ClosePort(), 1);
+    EXPECT_TRUE(StateFile(QStringLiteral("journal.txt")).isEmpty());
+    terminal.Stop();
+
+    // Switched off as the command arrives: the command was only queued.
+    state.Write(QStringLiteral("journal.txt"), journal);
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=2\n");
+    StartTerminal();
+    link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
+    EXPECT_EQ(link->ClosePort(), 0);
+    EXPECT_TRUE(terminal.WaitForExit(10000));
+    EXPECT_EQ(StateFile(QStringLiteral("journal.txt")), journal);
+
+    // Hung in the command: the line acknowledges every frame, but the
+    // terminal never says it carried the command out. That is no
+    // confirmation either, and the wait is bounded.
+    settings.Write(QStringLiteral("parlink.ini"), "[link]\nCloseTimeoutMs=1500\n");
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nHoldAtCommand=001\n");
+    StartTerminal();
+    link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link->ClosePort(), 0);
+    EXPECT_GE(timer.elapsed(), 1400);
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_TRUE(CommandLog().contains(QStringLiteral("C 001\nS hold")));
+    EXPECT_EQ(StateFile(QStringLiteral("journal.txt")), journal);
 }
 
 TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {

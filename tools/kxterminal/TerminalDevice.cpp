@@ -90,6 +90,7 @@ void CTerminalDevice::EndSession() {
     m_held.clear();
     m_context = Context::None;
     m_syncAt = -1;
+    m_holding = false;
     m_state.Log(QStringLiteral("S end"));
 }
 
@@ -105,6 +106,7 @@ void CTerminalDevice::Answer(QByteArray& out, const QString& text, bool* urgent)
 }
 
 void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent) {
+    if (m_holding) return;
     if (m_syncAt >= 0 && now >= m_syncAt) {
         m_syncAt = -1;
         if (CommitLoad())
@@ -146,6 +148,15 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
         if (m_held.empty() || out.size() >= budget) return;
         const Link::Message m = std::move(m_held.front());
         m_held.pop_front();
+        if (m.type == Link::MessageType::Command && !m_scenario.holdAtCommand.isEmpty() &&
+            m.text == m_scenario.holdAtCommand) {
+            // Hung here, as a terminal that stopped in the middle of a
+            // command: a test kills the program at this known point.
+            m_state.Log(QStringLiteral("C ") + m.text);
+            m_state.Log(QStringLiteral("S hold"));
+            m_holding = true;
+            return;
+        }
         Process(m, now, out, urgent);
     }
 }

@@ -41,7 +41,7 @@ public:
     void Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent);
     // The time of the next timer (delayed synchronisation); INT64_MAX none.
     std::int64_t NextTimer() const;
-    bool Busy() const { return !m_held.empty() || m_stream != nullptr; }
+    bool Busy() const { return !m_holding && (!m_held.empty() || m_stream != nullptr); }
 
 private:
     enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo };
@@ -76,4 +76,5 @@ private:
     std::int64_t m_syncAt = -1;
     int m_loadCounter = 0;
     Link::TextCoding m_coding = Link::TextCoding::Utf8;
+    bool m_holding = false;  // hung at the scenario's HoldAtCommand until the session ends
 };

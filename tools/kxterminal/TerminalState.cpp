@@ -126,6 +126,8 @@ CScenario CScenario::Load(const QString& file) {
     s.damageSentFrame = number("DamageSentFrame", 0);
     s.damageReceivedFrame = number("DamageReceivedFrame", 0);
     s.corruptSentStream = number("CorruptSentStream", 0);
+    bool hasHold = false;
+    s.holdAtCommand = text("HoldAtCommand", &hasHold).trimmed();
     return s;
 }
 

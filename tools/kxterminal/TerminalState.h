@@ -41,6 +41,10 @@ struct CScenario {
     int damageSentFrame = 0;
     int damageReceivedFrame = 0;
     int corruptSentStream = 0;  // data frame whose payload goes out wrong with sound check sums
+    // A command at which the terminal hangs: it is logged with "S hold" after
+    // it, and nothing from it on is carried out or answered in the session
+    // (the line still acknowledges frames). Empty: none.
+    QString holdAtCommand;
 
     static CScenario Load(const QString& file);
 };
