@@ -6,6 +6,7 @@
 #include "exchange/TerminalSession.h"
 #include "exchange/UploadFileReader.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -90,6 +91,24 @@ constexpr int kSynchronised = -1;
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
+// Why an info record cannot make the way to the terminal and back intact
+// (the info download gives back exactly what the terminal keeps); empty
+// when it can. The end marker alone would end the download there, and the
+// terminal and the info file keep Windows-1251.
+QString InfoRecordProblem(const QString& record) {
+    if (record == QString(QChar(0x0004)))
+        return QStringLiteral("it is the character U+0004 alone, which the terminal sends as the end of the table");
+    if (CodePage::FromWindows1251(CodePage::ToWindows1251(record)) == record) return QString();
+    for (const char32_t c : record.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        if (CodePage::FromWindows1251(CodePage::ToWindows1251(one)) != one)
+            return QStringLiteral("it holds the character U+%1, which Windows-1251 (the terminal's code page) "
+                                  "cannot hold")
+                .arg(QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    }
+    return QStringLiteral("it holds a character Windows-1251 cannot hold");
+}
+
 QString ItemPath(int item) {
     const DirectoryFiles files = CurrentDirectoryFiles();
     return item == UploadInfo ? files.infoFile : files.directories[item];
@@ -126,6 +145,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
     if (progress) progress->SetItemRange(100);
 
     QByteArray bytes;
+    qint64 records = 0;
     while (!reader.HitEnd()) {
         if (progress) progress->StepItem();
         const CUploadFileReader::Result read = reader.Next(&bytes);
@@ -139,6 +159,20 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
         if (read == CUploadFileReader::EndOfFile) continue;
         const QString record = reader.Codec().Decode(StripLineEnd(bytes));
         if (record.isEmpty()) continue;
+        ++records;
+        if (item == UploadInfo) {
+            // Refused here rather than lost on the way back: the load is
+            // rolled back, nothing of it becomes current.
+            if (const QString problem = InfoRecordProblem(record); !problem.isEmpty()) {
+                reader.Close();
+                link.SendCommand(QStringLiteral("ROL"));
+                return session.Fail(step.readCode, Text(step.cannotRead),
+                                    QStringLiteral("record %1 of the file %2 cannot be uploaded: %3; nothing was "
+                                                   "uploaded")
+                                        .arg(records)
+                                        .arg(path, problem));
+            }
+        }
         if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
             reader.Close();
             return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed),
@@ -150,8 +184,11 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
         ++sent;
         if (selection.transferProgress) selection.transferProgress->Advance(sent);
     }
-    link.EndData();
     reader.Close();
+    if (!ParlinkSucceeded(link.EndData()))
+        return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed),
+                            QStringLiteral("%1 (port %2; the link failed at the end of %3)")
+                                .arg(Text(step.sendFailed), session.Port(), path));
     return ExchangeCode::kOk;
 }
 
@@ -278,6 +315,8 @@ int UploadDirectories(UploadSelection& selection, const QString& port) {
         }
         Clock().SleepMs(kFinishPauseMs);
     }
-    link.SendCommand(QStringLiteral("004"));
+    // The load is stored; the exchange counts as ended once the terminal
+    // confirmed its end (End turns an unconfirmed end into 4).
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("004")))) return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
     return session.End(ExchangeCode::kOk);
 }

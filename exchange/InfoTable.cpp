@@ -50,7 +50,9 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
                                    KeptNote(target, file.Abandon(), received);
             return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена!"), detail);
         }
-        if (answer.startsWith(kEndOfStream)) break;
+        // The end marker is a whole answer of its own; a record may begin
+        // with the same character.
+        if (answer == kEndOfStream) break;
         // Every record is written whole, however long; a record the disk did
         // not take is reported instead of being lost silently.
         if (!file.WriteRecord(answer)) {
@@ -61,10 +63,19 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
         ++received;
         if (progress) progress->Advance(received);
     }
+    // The table replaces the file only once the terminal confirmed the end
+    // of the session; until then the old file stays as it was.
+    if (!session.Close()) {
+        session.SetFailureDetail(
+            QStringLiteral("the terminal on the port %1 did not confirm the end of the info table download").arg(port) +
+            KeptNote(target, file.Abandon(), received));
+        session.ShowError(noAnswer);
+        return ExchangeCode::kNoAnswer;
+    }
     if (!file.Commit()) {
         const QString why = file.ErrorString();
         return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
                             CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));
     }
-    return session.End(ExchangeCode::kOk);
+    return ExchangeCode::kOk;
 }

@@ -2,6 +2,7 @@
 
 #include "directories/DirectoryFiles.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/FilterResetNote.h"
 #include "exchange/ParlinkSession.h"
 #include "exchange/StagedDownload.h"
 #include "exchange/TerminalSession.h"
@@ -9,7 +10,6 @@
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <array>
@@ -57,50 +57,59 @@ bool FirmwareSupportsFilters(const QString& programVersion) {
     return true;
 }
 
+int JournalExchange::CheckFirmware(IParlinkX2& link) {
+    if (firmwareChecked) return ExchangeCode::kOk;
+    // A lost link is a lost link, not an old program: without an answer
+    // there is no version to judge.
+    const auto lost = [this](const QString& message) {
+        failureDetail = message;
+        if (showMessages) Prompt().Error(message, caption);
+        return ExchangeCode::kNoAnswer;
+    };
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("--s")))) return lost(NoAnswerText());
+    QString answer;
+    if (!ParlinkSucceeded(link.Receive(&answer))) return lost(QStringLiteral("Ошибка обмена!"));
+    const QString version = AnswerField(SplitAnswer(answer), 2);
+    if (!FirmwareSupportsFilters(version)) {
+        failureDetail = QStringLiteral("the terminal's program \"%1\" is older than 4.3.5, which "
+                                       "journal filters need")
+                            .arg(version);
+        return ExchangeCode::kFirmwareTooOld;
+    }
+    firmwareChecked = true;
+    return ExchangeCode::kOk;
+}
+
 int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
     auto fail = [this](const char* message) {
         failureDetail = QString::fromUtf8(message);
         if (showMessages) Prompt().Error(QString::fromUtf8(message), caption);
         return ExchangeCode::kNoAnswer;
     };
-    if (!firmwareChecked) {
-        link.SendCommand(QStringLiteral("--s"));
-        QString answer;
-        link.Receive(&answer);
-        const QString version = AnswerField(SplitAnswer(answer), 2);
-        if (!FirmwareSupportsFilters(version)) {
-            failureDetail = QStringLiteral("the terminal's program \"%1\" is older than 4.3.5, which "
-                                           "journal filters need")
-                                .arg(version);
-            return ExchangeCode::kFirmwareTooOld;
-        }
-        firmwareChecked = true;
-    }
+    if (const int checked = CheckFirmware(link); checked != ExchangeCode::kOk) return checked;
+    // Sending only queues: the filters count as set (or reset) once the
+    // terminal answered the link check behind them.
     if (filters && filters->anySet) {
         const std::array<QString, 6> values = FilterValues(*filters);
+        const char* lastSent = nullptr;
         for (size_t i = 0; i < values.size(); ++i) {
             if (values[i].isEmpty()) continue;
             if (!ParlinkSucceeded(link.SendCommand(QString::fromLatin1(kFilterSteps[i].command))))
                 return fail(kFilterSteps[i].commandFailed);
             if (!ParlinkSucceeded(link.SendData(values[i]))) return fail(kFilterSteps[i].valueFailed);
+            lastSent = kFilterSteps[i].valueFailed;
         }
-        link.WaitLink(kFilterWaitLinkMs);
+        if (!ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
+            return fail(lastSent ? lastSent : "Ошибка обмена! Терминал не отвечает!");
         return ExchangeCode::kOk;
     }
-    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))))
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) ||
+        !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
         return fail("Ошибка обмена! Терминал не отвечает на команду 40R!");
     return ExchangeCode::kOk;
 }
 
 namespace {
-
-// The port a remembered reset belongs to; empty when none is remembered.
-QString PendingFilterResetPort(const QString& marker) {
-    if (marker.isEmpty()) return QString();
-    QFile file(marker);
-    if (!file.open(QIODevice::ReadOnly)) return QString();
-    return QString::fromUtf8(file.readAll()).trimmed();
-}
 
 // What became of the journal file and the lines of a failed download.
 QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) {
@@ -109,33 +118,26 @@ QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) 
 
 }  // namespace
 
-void JournalExchange::ForgetPendingFilterReset() {
-    if (!filterResetMarker.isEmpty()) QFile::remove(filterResetMarker);
+void JournalExchange::ForgetFilterReset(const QString& port) { CFilterResetNote(filterResetMarker).Remove(port); }
+
+void JournalExchange::ResetFiltersQuietly(IParlinkX2& link, const QString& port) {
+    if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) &&
+        ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
+        ForgetFilterReset(port);
 }
 
 int JournalExchange::SendPendingFilterReset(CParlinkSession& session, const QString& port) {
-    const QString pending = PendingFilterResetPort(filterResetMarker);
-    if (pending.isEmpty() || pending != port.trimmed()) return ExchangeCode::kOk;
-    if (!ParlinkSucceeded(session.Link().SendCommand(QStringLiteral("40R"))))
+    if (!CFilterResetNote(filterResetMarker).Pending(port)) return ExchangeCode::kOk;
+    IParlinkX2& link = session.Link();
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) ||
+        !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
         return session.Fail(ExchangeCode::kNoAnswer,
                             QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 40R!"),
-                            QStringLiteral("the journal filters left by an earlier failed download could not "
+                            QStringLiteral("the journal filters left by an earlier filtered download could not "
                                            "be reset on the port %1 (command 40R); the exchange was not run")
                                 .arg(port));
-    ForgetPendingFilterReset();
+    ForgetFilterReset(port);
     return ExchangeCode::kOk;
-}
-
-void JournalExchange::RememberFilterReset(const QString& port) {
-    if (filterResetMarker.isEmpty()) return;
-    WriteTextFile(filterResetMarker, port.trimmed() + QLatin1Char('\n'), TextFileMode::Replace,
-                  CodePage::CCodec(QStringLiteral("UTF-8")));
-}
-
-bool JournalExchange::ResetFiltersOrRemember(IParlinkX2& link, const QString& port) {
-    if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R")))) return true;
-    RememberFilterReset(port);
-    return false;
 }
 
 int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
@@ -150,10 +152,10 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     // Once filters may be on the terminal, every way out resets them: a
     // failed filtered download must not leave a filter behind for the next
     // plain download or clear. The reset of a failure is quiet (its failure
-    // is the one to report); one the link no longer takes is remembered.
+    // is the one to report); one the terminal does not confirm stays noted.
     bool filtersSent = false;
     const auto fail = [&](int code, const QString& message, const QString& detail = QString()) {
-        if (filtersSent) ResetFiltersOrRemember(link, port);
+        if (filtersSent) ResetFiltersQuietly(link, port);
         return session.Fail(code, message, detail);
     };
 
@@ -186,17 +188,27 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                             QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
     Clock().SleepMs(400);
 
+    const QString cannotOpen = QStringLiteral("Не могу открыть файл на запись журнала!");
     if (filters.anySet) {
-        const int sent = SendFilters(link, &filters);
-        // Too old a program takes no filter at all; any other outcome may
-        // have left some of them set.
-        filtersSent = sent != ExchangeCode::kFirmwareTooOld;
-        if (sent != ExchangeCode::kOk) {
-            if (filtersSent) {
-                failureDetail += QStringLiteral(" (port %1)").arg(port);
-                ResetFiltersOrRemember(link, port);
-            }
-            return session.End(sent);
+        // Too old a program takes no filter at all: nothing to note then.
+        if (const int checked = CheckFirmware(link); checked != ExchangeCode::kOk) {
+            if (checked == ExchangeCode::kNoAnswer) failureDetail += QStringLiteral(" (port %1)").arg(port);
+            return session.End(checked);
+        }
+        // Write-ahead: the port is noted before the first filter goes, so a
+        // run killed anywhere from here on leaves the reset owed.
+        QString why;
+        const CFilterResetNote note(filterResetMarker);
+        if (!note.Add(port, &why))
+            return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
+                                QStringLiteral("cannot write %1: %2; the filters were not sent")
+                                    .arg(note.Path(), why));
+        filtersSent = true;
+        if (const int sent = SendFilters(link, &filters); sent != ExchangeCode::kOk) {
+            failureDetail += QStringLiteral(" (port %1)").arg(port);
+            ResetFiltersQuietly(link, port);
+            session.Close();
+            return sent;
         }
     }
 
@@ -214,7 +226,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                     QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"),
                     QStringLiteral("the terminal on the port %1 answered the line count with \"%2\"").arg(port, answer));
     if (announced == 0) {
-        if (filtersSent) ResetFiltersOrRemember(link, port);
+        if (filtersSent) ResetFiltersQuietly(link, port);
         session.SetFailureDetail(filters.anySet
                                      ? QStringLiteral("no journal lines on the terminal match the filters")
                                      : QStringLiteral("the terminal's journal is empty"));
@@ -223,7 +235,6 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return ExchangeCode::kJournalEmpty;
     }
 
-    const QString cannotOpen = QStringLiteral("Не могу открыть файл на запись журнала!");
     const QString target = CurrentDirectoryFiles().journalFile;
     CStagedDownload file;
     if (!file.Open(target, overwrite ? TextFileMode::Replace : TextFileMode::Append,
@@ -231,15 +242,43 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
                     CannotWriteDetail(target, file.ErrorString()));
 
+    // What arrived counts as downloaded only once the terminal confirmed the
+    // end of the exchange (its filters reset, the end heard). Until then it
+    // stays beside the target: a retry takes it again instead of appending
+    // it twice, and a journal cleared after a success was really downloaded.
+    // 0, or 4 with its message shown and the lines kept beside the target.
+    const auto endExchange = [&](bool sendEnd, qint64 kept) {
+        int reset = ExchangeCode::kOk;
+        if (filtersSent) {
+            reset = SendFilters(link, nullptr);  // shows its own message
+            if (reset == ExchangeCode::kOk) ForgetFilterReset(port);
+        }
+        const bool endSent =
+            !sendEnd || (reset == ExchangeCode::kOk && ParlinkSucceeded(link.SendCommand(QStringLiteral("004"))));
+        const bool closed = session.Close();
+        if (reset == ExchangeCode::kOk && endSent && closed) return ExchangeCode::kOk;
+        const QString why =
+            reset != ExchangeCode::kOk
+                ? failureDetail + QStringLiteral(" (port %1)").arg(port)
+                : QStringLiteral("the terminal on the port %1 did not confirm the end of the journal download")
+                      .arg(port);
+        session.SetFailureDetail(why + KeptLinesNote(target, file.Abandon(), kept));
+        if (reset == ExchangeCode::kOk) session.ShowError(NoAnswerText());
+        return ExchangeCode::kNoAnswer;
+    };
+
     if (countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
-        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit())
+        if (!file.WriteRaw(QByteArray::number(announced)))
             return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                        CannotWriteDetail(target, file.ErrorString()) +
-                            KeptLinesNote(target, file.Abandon(), 1));
-        if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
-        return session.End(ExchangeCode::kOk);
+                        CannotWriteDetail(target, file.ErrorString()) + KeptLinesNote(target, file.Abandon(), 0));
+        if (const int ended = endExchange(false, 1); ended != ExchangeCode::kOk) return ended;
+        if (!file.Commit())
+            return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
+                                CannotWriteDetail(target, file.ErrorString()) +
+                                    KeptLinesNote(target, file.Abandon(), 1));
+        return ExchangeCode::kOk;
     }
 
     if (!ParlinkSucceeded(link.SendCommand(journalIdOn ? QStringLiteral("031") : QStringLiteral("021"))))
@@ -261,7 +300,9 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                                 .arg(announced) +
                             KeptLinesNote(target, kept, received));
         }
-        if (line.startsWith(kEndOfStream)) break;
+        // The end marker is a whole answer of its own; a line may begin with
+        // the same character.
+        if (line == kEndOfStream) break;
         ++received;
         // Only a line the file took counts, so a full disk shows up as a
         // short journal instead of passing silently.
@@ -270,14 +311,20 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         if (transferProgress) transferProgress->Advance(received);
     }
 
-    int result = ExchangeCode::kOk;
     if (written != received) {
-        // The disk refused lines: the target keeps what it had.
+        // The disk refused lines: the target keeps what it had, and that is
+        // the failure to report whatever the end of the session brings.
         const QString why = file.ErrorString();
-        session.SetFailureDetail(CannotWriteDetail(target, why) +
-                                 KeptLinesNote(target, file.Abandon(), written));
-        result = ExchangeCode::kJournalShort;
-    } else if (!file.Commit()) {
+        if (filtersSent) ResetFiltersQuietly(link, port);
+        link.SendCommand(QStringLiteral("004"));
+        session.Close();
+        session.SetFailureDetail(CannotWriteDetail(target, why) + KeptLinesNote(target, file.Abandon(), written));
+        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+        return ExchangeCode::kJournalShort;
+    }
+    if (const int ended = endExchange(true, written); ended != ExchangeCode::kOk) return ended;
+    int result = ExchangeCode::kOk;
+    if (!file.Commit()) {
         session.SetFailureDetail(CannotWriteDetail(target, file.ErrorString()) +
                                  KeptLinesNote(target, file.Abandon(), written));
         result = ExchangeCode::kJournalShort;
@@ -291,22 +338,26 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     }
     if (result != ExchangeCode::kOk)
         session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
-    if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
-    link.SendCommand(QStringLiteral("004"));
-    return session.End(result);
+    return result;
 }
 
 int JournalExchange::ApplyFilters(const QString& port, const FilterSet& filters) {
     CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
-    // A reset is itself what a remembered reset would send.
+    // A reset is itself what a noted reset would send. A reset asked for is
+    // owed until the terminal confirmed it: a run that fails or is killed on
+    // the way leaves it for the next exchange. (Should the note not be
+    // writable, the reset is still sent; its result tells.)
     if (filters.anySet) {
         if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
+    } else {
+        CFilterResetNote(filterResetMarker).Add(port);
     }
     const int result = SendFilters(session.Link(), &filters);
-    // The filters now on the terminal are the ones asked for.
-    if (result == ExchangeCode::kOk) ForgetPendingFilterReset();
+    // The filters now on the terminal are the ones asked for; a program too
+    // old for filters holds none.
+    if (result == ExchangeCode::kOk || result == ExchangeCode::kFirmwareTooOld) ForgetFilterReset(port);
     if (result == ExchangeCode::kNoAnswer) failureDetail += QStringLiteral(" (port %1)").arg(port);
     return session.End(result);
 }
@@ -318,6 +369,7 @@ int JournalExchange::ClearJournal(const QString& port) {
     if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
     if (!ParlinkSucceeded(session.Link().SendCommand(QStringLiteral("001"))))
         return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
+    // Cleared only when the terminal confirms it carried the command out.
     return session.End(ExchangeCode::kOk);
 }
 
@@ -331,10 +383,9 @@ int JournalExchange::SetCurrentValues(const QString& port, const CurrentValues& 
         {"881", &values.operation}, {"883", &values.executor}, {"885", &values.address}, {"887", &values.document}};
     for (const auto& [command, value] : steps) {
         if (!value->has_value()) continue;
-        if (!ParlinkSucceeded(link.SendCommand(QString::fromLatin1(command))))
-            return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
-        link.SendData(QString::number(**value));
-        if (!ParlinkSucceeded(link.WaitLink(kCurrentValueWaitLinkMs)))
+        if (!ParlinkSucceeded(link.SendCommand(QString::fromLatin1(command))) ||
+            !ParlinkSucceeded(link.SendData(QString::number(**value))) ||
+            !ParlinkSucceeded(link.WaitLink(kCurrentValueWaitLinkMs)))
             return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
     }
     return session.End(ExchangeCode::kOk);

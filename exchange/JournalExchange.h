@@ -42,12 +42,13 @@ public:
     // After a failure: one line a person can act on (port, file, the
     // terminal's words).
     QString failureDetail;
-    // Where a filter reset that could not be sent is remembered (empty: not
-    // remembered). A filtered download sets filters on the terminal and
-    // resets them at its end; when it fails and the link no longer answers,
-    // the port is written here, and the next exchange of this kind on that
-    // port sends the reset first, so no plain download or clear ever runs
-    // under filters nobody asked for.
+    // The note of filter resets still owed (CFilterResetNote; empty: none
+    // kept). A filtered download notes its port before it sends the filters
+    // and drops it only once the terminal confirmed their reset; a reset
+    // asked for by ApplyFilters is noted the same way. The next exchange of
+    // this kind on a noted port resets the filters first, so no plain
+    // download or clear ever runs under filters nobody asked for, even after
+    // a killed run.
     QString filterResetMarker;
 
     // Downloads the journal into the DirectoryFiles journal path (replacing it
@@ -56,7 +57,8 @@ public:
     int DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
                         const FilterSet& filters, bool overwrite);
     // On an open link: sets the filters of `filters` when any is set, else
-    // resets all filters ("40R"). Returns 0, 4 or 57.
+    // resets all filters ("40R"); 0 only when the terminal confirmed them (it
+    // answered the link check sent after them). Returns 0, 4 or 57.
     int SendFilters(IParlinkX2& link, const FilterSet* filters);
     // A session of its own around SendFilters. Returns 0-4 or 57.
     int ApplyFilters(const QString& port, const FilterSet& filters);
@@ -66,14 +68,16 @@ public:
     int SetCurrentValues(const QString& port, const CurrentValues& values);
 
 private:
-    // After the opening: sends the reset remembered for `port`, if any.
-    // 0, or 4 when the terminal did not take it (the reset stays remembered).
+    // Asks the terminal's program version unless it passed before: 0, 57
+    // when it is older than 4.3.5, 4 when the link fails on the way.
+    int CheckFirmware(IParlinkX2& link);
+    // After the opening: sends the reset noted for `port`, if any. 0, or 4
+    // when the terminal did not confirm it (the note stays).
     int SendPendingFilterReset(class CParlinkSession& session, const QString& port);
-    // Resets the filters this object has set, without a message; remembers
-    // the reset when the terminal does not take it. True when sent.
-    bool ResetFiltersOrRemember(IParlinkX2& link, const QString& port);
-    void RememberFilterReset(const QString& port);
-    void ForgetPendingFilterReset();
+    // A quiet reset of the filters a failed download set; the note of `port`
+    // goes once the terminal confirmed it.
+    void ResetFiltersQuietly(IParlinkX2& link, const QString& port);
+    void ForgetFilterReset(const QString& port);
 };
 
 // The terminal's program version "major.minor.build[.x]" is new enough for

@@ -26,6 +26,7 @@ QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& proble
 
 int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) {
     Close();
+    m_endConfirmed = false;
     m_port = port;
     QString why;
     const int created = CreateParlinkComponent(&m_object, &why);
@@ -76,12 +77,17 @@ int CParlinkSession::Fail(int code, const QString& message, const QString& detai
 }
 
 int CParlinkSession::End(int code) {
-    Close();
-    return code;
+    if (Close() || code != ExchangeCode::kOk) return code;
+    SetFailureDetail(QStringLiteral("the terminal on the port %1 did not confirm the end of the exchange; "
+                                    "what was sent last may not have been carried out")
+                         .arg(m_port));
+    ShowError(QStringLiteral("Ошибка обмена! Терминал не отвечает!"));
+    return ExchangeCode::kNoAnswer;
 }
 
-void CParlinkSession::Close() {
-    if (m_portOpen && m_object) m_object->ClosePort();
+bool CParlinkSession::Close() {
+    if (m_portOpen && m_object) m_endConfirmed = ParlinkSucceeded(m_object->ClosePort());
     m_portOpen = false;
     m_object.Reset();
+    return m_endConfirmed;
 }

@@ -44,7 +44,10 @@ public:
     // and returns `code`. The failure detail is `detail`, or the message with
     // the port when no detail is given.
     int Fail(int code, const QString& message, const QString& detail = QString());
-    // Closes the session and returns `code` without a message.
+    // Closes the session and returns `code` without a message; but a session
+    // that was to end with 0 and whose end the terminal did not confirm ends
+    // with 4 and "Ошибка обмена! Терминал не отвечает!": what was sent last
+    // may not have been carried out.
     int End(int code);
     // Sets the failure detail of a failure that ends with End or a warning.
     void SetFailureDetail(const QString& detail);
@@ -54,7 +57,9 @@ public:
     bool ShowsMessages() const { return m_showMessages; }
 
     // Closes the port if it is open and releases the object; safe to repeat.
-    void Close();
+    // True when the terminal confirmed the end of the session (every command
+    // carried out, the end heard); false when it did not or no port was open.
+    bool Close();
 
 private:
     bool m_showMessages;
@@ -63,6 +68,7 @@ private:
     QString m_port;
     CParlinkHolder m_object;
     bool m_portOpen = false;
+    bool m_endConfirmed = false;
 };
 
 // "cannot open the port COM1 (/dev/ttyS0): Permission denied - ..." from what

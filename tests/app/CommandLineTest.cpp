@@ -233,7 +233,7 @@ TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
     EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 4);
     QStringList wire = fake.Wire();
     EXPECT_EQ(wire.mid(wire.indexOf("SendCommand(401)"), 2), QStringList({"SendCommand(401)", "SendData(3)"}));
-    EXPECT_EQ(wire.mid(wire.size() - 2), QStringList({"SendCommand(40R)", "ClosePort"}));
+    EXPECT_EQ(wire.mid(wire.size() - 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "ClosePort"}));
     EXPECT_FALSE(QFile::exists(marker));
 
     // The link is gone for good: the reset is remembered beside the settings
@@ -248,7 +248,7 @@ TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
     journal();
     EXPECT_EQ(Run({"/j"}), 0);
     wire = fake.Wire();
-    EXPECT_EQ(wire.mid(2, 2), QStringList({"SendCommand(40R)", "SendCommand(998)"}));
+    EXPECT_EQ(wire.mid(2, 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
     EXPECT_FALSE(QFile::exists(marker));
     ResetFake();
     EXPECT_EQ(Run({"/c"}), 0);
@@ -261,6 +261,54 @@ TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
     journal();
     EXPECT_EQ(Run({"/j"}), 0);
     EXPECT_FALSE(WireHas("SendCommand(40R)"));
+}
+
+TEST_F(CommandLine, FilteredDownloadNotesItsResetBeforeTheFiltersAndDropsItOnlyOnceConfirmed) {
+    // What a kill -9 at a call leaves on disk is what was there when the
+    // call was made: for every call, the note as it stood then.
+    const QString marker = FilterResetMarkerFile(dir.File("kxloader.ini"));
+    const auto journal = [this] {
+        fake.AnswerAfter("020", {"2"});
+        fake.AnswerAfter("021", {"1;a", "2;b", QString(QChar(4))});
+    };
+    QStringList noted;
+    QByteArray noteAt020;
+    const auto watch = [&] {
+        fake.onCall = [&](const QString& entry) {
+            if (QFile::exists(marker)) noted << entry;
+            if (entry == "SendCommand(020)") noteAt020 = ReadFileBytes(marker);
+        };
+    };
+    journal();
+    watch();
+    EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 0);
+    const QStringList wire = fake.Wire();
+    const qsizetype from = wire.indexOf("SendCommand(401)");
+    const qsizetype reset = wire.indexOf("SendCommand(40R)");
+    ASSERT_GE(from, 0);
+    ASSERT_GT(reset, from);
+    ASSERT_EQ(wire.value(reset + 1), "WaitLink(15000)");
+    // From the first filter to the confirmation of their reset, and no longer.
+    EXPECT_EQ(noted, wire.mid(from, reset + 2 - from));
+    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(noteAt020, "COM4\n");
+
+    // Killed between "401" and "40R": the note is what it was then. The next
+    // plain download resets the filters before anything else.
+    ASSERT_TRUE(WriteFileBytes(marker, noteAt020));
+    ResetFake();
+    journal();
+    EXPECT_EQ(Run({"/j"}), 0);
+    EXPECT_EQ(fake.Wire().mid(2, 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
+    EXPECT_FALSE(QFile::exists(marker));
+
+    // A reset that was only queued is not done: the note stays for the next run.
+    ASSERT_TRUE(WriteFileBytes(marker, noteAt020));
+    ResetFake();
+    fake.FailCall("WaitLink(15000)");
+    EXPECT_EQ(Run({"/c"}), 4);
+    EXPECT_FALSE(WireHas("SendCommand(001)"));
+    EXPECT_EQ(ReadFileBytes(marker), "COM4\n");
 }
 
 TEST_F(CommandLine, JournalAloneUsesTheDefaultNameAndTheIdOption) {

@@ -368,13 +368,15 @@ TEST_F(DirectoryUploadTest, EveryFailingStepGivesItsCodeAndMessage) {
             {"SendCommand(002)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"SendCommand(111)", 1, 4, "Ошибка обмена! Ошибка отправлении команды 111!"},
             {"SendData*", 2, 4, "Ошибка обмена! Ошибка в отправлении справочника операций!"},
-            {"EndData", 1, 0, nullptr},
+            {"EndData", 1, 4, "Ошибка обмена! Ошибка в отправлении справочника операций!"},
             {"SendCommand(1F1)", 1, 4, "Ошибка обмена! Ошибка отправлении команды 1F1!"},
             {"SendData*", 3, 4, "Ошибка обмена! Ошибка в отправлении таблицы информация!"},
             {"SendCommand(003)", 1, 4, "Ошибка обмена! Ошибка отправлении команды 003!"},
             {"Receive", 1, 4, "Ошибка обмена! Ошибка синхронизации!"},
             {"Receive", 2, 4, "Ошибка обмена! Ошибка синхронизации!"},
-            {"SendCommand(004)", 1, 0, nullptr},
+            // Stored is not yet ended: the end of the session must be confirmed too.
+            {"SendCommand(004)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
         };
     CheckFailures(
         cases, [](CFakeParlink& f) { f.AnswerAfter("003", {"", "SYNC"}); },

@@ -9,6 +9,7 @@ void CFakeParlink::FailCall(const QString& entry, int occurrence) {
 bool CFakeParlink::Call(const QString& entry) {
     log << entry;
     logTimes << Clock().NowMs();
+    if (onCall) onCall(entry);
     bool ok = true;
     for (Failure& failure : m_failures) {
         const bool matches = failure.entry.endsWith(QLatin1Char('*'))
@@ -35,10 +36,12 @@ int CFakeParlink::OpenPort(const QString& port) {
 }
 
 int CFakeParlink::ClosePort() {
-    Call(QStringLiteral("ClosePort"));
+    // The port is closed whatever the status says; a failure means the
+    // terminal did not confirm the end of the session.
+    const bool ok = Call(QStringLiteral("ClosePort"));
     ++closes;
     portOpen = false;
-    return 1;
+    return ok ? 1 : 0;
 }
 
 int CFakeParlink::SendCommand(const QString& command) {

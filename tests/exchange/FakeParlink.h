@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 
 class CFakeParlink : public IParlinkX2, public IParlinkProvider {
 public:
@@ -31,6 +32,9 @@ public:
     // fail (status 0, or no component / no object for "Find" / "Create"). An
     // entry ending in '*' matches every log entry with that prefix.
     void FailCall(const QString& entry, int occurrence = 1);
+    // Called with every log entry as the call is made (before it answers):
+    // a test looks at the disk there as a kill at that call would leave it.
+    std::function<void(const QString& entry)> onCall;
     QString componentVersion = QStringLiteral("2.1");
     QString protocolVersion = QStringLiteral("7");
 

@@ -16,7 +16,7 @@ protected:
 
 TEST_F(InfoTableTest, DownloadWritesRecordsInWindows1251WithCrLfAndNoClosingCommand) {
     ASSERT_TRUE(WriteFileBytes(InfoPath(), "previous content\r\n"));
-    fake.AnswerAfter("1F2", {"Склад;Главный", "", "key;value\r\nsecond\rthird", QString(kEnd) + "trailing"});
+    fake.AnswerAfter("1F2", {"Склад;Главный", "", "key;value\r\nsecond\rthird", QString(kEnd)});
     UploadSelection selection;  // the command line's: messages on, no caption
     ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
     const QStringList wire = fake.Wire();
@@ -76,6 +76,51 @@ TEST_F(InfoTableTest, DownloadedTableUploadsBackLineByLine) {
             records << e.mid(9).chopped(1);
     EXPECT_EQ(records, QStringList({"Склад;Главный", "key;value"}));
     EXPECT_EQ(fake.Count("SendCommand(1F1)"), 1);
+}
+
+TEST_F(InfoTableTest, OnlyTheWholeEndMarkerEndsTheTableAndARecordItWouldEndIsNeverUploaded) {
+    // A record may begin with the marker's character; the table ends only at
+    // an answer that is the marker and nothing else.
+    const QString startsWithMarker = QString(kEnd) + "Смена;2";
+    fake.AnswerAfter("1F2", {"Склад;1", startsWithMarker, "x;3", QString(kEnd) + QString(kEnd), QString(kEnd)});
+    UploadSelection selection;
+    selection.showMessages = false;
+    ASSERT_EQ(DownloadInfoTable(selection, "COM1"), 0);
+    EXPECT_EQ(ReadFileBytes(InfoPath()), Cp1251("Склад;1\r\n\x04Смена;2\r\nx;3\r\n\x04\x04\r\n"));
+    EXPECT_EQ(fake.Count("Receive"), 5);
+
+    // Uploaded again, every record makes the way back.
+    fake.Reset();
+    fake.AnswerAfter("003", {"SYNC"});
+    selection.Select(UploadInfo);
+    ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
+    EXPECT_EQ(fake.Count("SendData(" + startsWithMarker + ")"), 1);
+
+    // A record that is the marker alone, or holds a character the terminal's
+    // code page cannot keep, would not come back as it went: its upload is
+    // refused before it is sent, and the load is rolled back.
+    struct Case {
+        QByteArray file;
+        const char* why;
+    };
+    for (const Case& c : {Case{"a;1\r\n\x04\r\nb;2\r\n", "record 2 of the file"},
+                          Case{"a;1\r\n\xe6\xbc\xa2\xe5\xad\x97;2\r\n", "U+6F22"}}) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(WriteFileBytes(InfoPath(), c.file));
+        fake.Reset();
+        prompt.Clear();
+        fake.AnswerAfter("003", {"SYNC"});
+        UploadSelection upload;
+        upload.caption = "KXLoader";
+        upload.Select(UploadInfo);
+        EXPECT_EQ(UploadDirectories(upload, "COM1"), ExchangeCode::kReadInfo);
+        EXPECT_EQ(prompt.Texts(), QStringList({"Внимание! Не могу прочитать строку из файла справочника info!\n"}));
+        EXPECT_TRUE(upload.FailureDetail.contains(c.why)) << upload.FailureDetail.toStdString();
+        EXPECT_EQ(fake.Count("SendData(a;1)"), 1);
+        EXPECT_EQ(fake.Wire().mid(fake.Wire().size() - 2), QStringList({"SendCommand(ROL)", "ClosePort"}));
+        EXPECT_EQ(fake.Count("SendCommand(003)"), 0);
+        EXPECT_TRUE(fake.Balanced());
+    }
 }
 
 TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {

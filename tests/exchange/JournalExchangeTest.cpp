@@ -238,7 +238,7 @@ TEST_F(JournalExchangeTest, FilteredDownloadSetsFiltersBefore020AndResetsThemAft
               QStringList({"SendCommand(998)", "Receive", "SendCommand(999)", "SendCommand(303)", "SendData(<stamp>)",
                            "SendCommand(--s)", "Receive", "SendCommand(401)", "SendData(3)", "WaitLink(15000)",
                            "SendCommand(020)", "Receive", "SendCommand(021)", "Receive", "Receive",
-                           "SendCommand(40R)", "SendCommand(004)", "ClosePort"}));
+                           "SendCommand(40R)", "WaitLink(15000)", "SendCommand(004)", "ClosePort"}));
     EXPECT_TRUE(journal.firmwareChecked);
 
     // Count only with filters resets them too; the version is not asked again.
@@ -246,7 +246,7 @@ TEST_F(JournalExchangeTest, FilteredDownloadSetsFiltersBefore020AndResetsThemAft
     Script(fake, {}, 4);
     ASSERT_EQ(journal.DownloadJournal("COM1", false, true, filters, true), 0);
     EXPECT_EQ(fake.Count("SendCommand(--s)"), 0);
-    EXPECT_EQ(Exchange().mid(Exchange().size() - 2), QStringList({"SendCommand(40R)", "ClosePort"}));
+    EXPECT_EQ(Exchange().mid(Exchange().size() - 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "ClosePort"}));
 }
 
 TEST_F(JournalExchangeTest, AllFiltersInTableOrderWithTheirValues) {
@@ -266,11 +266,11 @@ TEST_F(JournalExchangeTest, AllFiltersInTableOrderWithTheirValues) {
                                        "WaitLink(15000)", "ClosePort"}));
     fake.Reset();
     ASSERT_EQ(journal.ApplyFilters("COM1", FilterSet()), 0);
-    EXPECT_EQ(Exchange(), QStringList({"SendCommand(40R)", "ClosePort"}));
-    // The filter wait's own status is not examined.
+    EXPECT_EQ(Exchange(), QStringList({"SendCommand(40R)", "WaitLink(15000)", "ClosePort"}));
+    // Sent is not set: filters the terminal did not confirm are a failure.
     fake.Reset();
     fake.FailCall("WaitLink(15000)");
-    EXPECT_EQ(journal.ApplyFilters("COM1", some), 0);
+    EXPECT_EQ(journal.ApplyFilters("COM1", some), ExchangeCode::kNoAnswer);
 }
 
 TEST_F(JournalExchangeTest, ProgramVersionGateIsAskedOncePerObject) {
@@ -344,22 +344,26 @@ TEST_F(JournalExchangeTest, DownloadFailureTable) {
             {"SendCommand(999)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303!"},
             {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"},
-            // The version question's statuses are not examined: no answer
-            // means no version, which is too old.
-            {"SendCommand(--s)", 1, 57, nullptr},
-            {"Receive", 2, 57, nullptr},
+            // A link lost at the version question is a lost link, not an
+            // old program.
+            {"SendCommand(--s)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"Receive", 2, 4, "Ошибка обмена!"},
             {"SendCommand(401)", 1, 4, "Ошибка обмена! Команда фильтр по операции"},
             {"SendData(3)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 401!"},
             {"SendCommand(408)", 1, 4, "Ошибка обмена! Команда фильтр по товару"},
             {"SendData(W1)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 408!"},
-            {"WaitLink(15000)", 1, 0, nullptr},
+            // Filters the terminal did not confirm, a reset it did not
+            // confirm, an end it did not confirm: all the link error.
+            {"WaitLink(15000)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 408!"},
             {"SendCommand(020)", 1, 4, "Ошибка обмена! Ошибка отправлении команды 020!"},
             {"Receive", 3, 4, "Ошибка обмена! Команда запроса кол-ва строк в журнале"},
             {"SendCommand(021)", 1, 4, "Ошибка обмена! Ошибка в отправлении команды 021!"},
             {"Receive", 4, 4, "Ошибка обмена! Команда построчное получение журнала"},
             {"Receive", 5, 4, "Ошибка обмена! Команда построчное получение журнала"},
-            {"SendCommand(40R)", 1, 0, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
-            {"SendCommand(004)", 1, 0, nullptr},
+            {"SendCommand(40R)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
+            {"WaitLink(15000)", 2, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
+            {"SendCommand(004)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
         };
     CheckFailures(
         cases, [](CFakeParlink& f) { Script(f, {"a;1;b"}); },
@@ -381,7 +385,8 @@ TEST_F(JournalExchangeTest, FiltersFailureTable) {
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
                         "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!") +
         std::vector<FailureCase>{
-            {"Receive", 1, 57, nullptr},
+            {"SendCommand(--s)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"Receive", 1, 4, "Ошибка обмена!"},
             {"SendCommand(403)", 1, 4, "Ошибка обмена! Команда фильтр по исполнителю"},
             {"SendData(43)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 403!"},
             {"SendCommand(405)", 1, 4, "Ошибка обмена! Команда фильтр по адресу"},
@@ -390,7 +395,8 @@ TEST_F(JournalExchangeTest, FiltersFailureTable) {
             {"SendData(47)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 407!"},
             {"SendCommand(409)", 1, 4, "Ошибка обмена! Команда фильтр по ш/к"},
             {"SendData(b49)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 409!"},
-            {"WaitLink(15000)", 1, 0, nullptr},
+            {"WaitLink(15000)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 409!"},
+            {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
         };
     CheckFailures(
         cases, [](CFakeParlink& f) { f.AnswerAfter("--s", {"Orvane;4.4.0"}); },
@@ -402,9 +408,11 @@ TEST_F(JournalExchangeTest, FiltersFailureTable) {
         },
         "Журнал");
 
-    // The reset has its own text.
+    // The reset has its own text, also when it is sent but not confirmed.
     CheckFailures(
-        {{"SendCommand(40R)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"}},
+        {{"SendCommand(40R)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
+         {"WaitLink(15000)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
+         {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"}},
         [](CFakeParlink& f) { f.AnswerAfter("--s", {"Orvane;4.4.0"}); },
         [](bool show) {
             JournalExchange exchange;
@@ -420,7 +428,9 @@ TEST_F(JournalExchangeTest, ClearAndCurrentValuesFailureTables) {
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
                         "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!");
     CheckFailures(
-        opening + std::vector<FailureCase>{{"SendCommand(001)", 1, 4, "Ошибка обмена! Терминал не отвечает!"}},
+        // A clear counts only when the terminal confirmed it carried it out.
+        opening + std::vector<FailureCase>{{"SendCommand(001)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+                                           {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"}},
         [](CFakeParlink&) {},
         [](bool show) {
             JournalExchange exchange;
@@ -434,8 +444,9 @@ TEST_F(JournalExchangeTest, ClearAndCurrentValuesFailureTables) {
                                                                          {"SendCommand(883)", 1, 4, noAnswer},
                                                                          {"SendCommand(885)", 1, 4, noAnswer},
                                                                          {"SendCommand(887)", 1, 4, noAnswer}};
-    values.push_back({"SendData(2)", 1, 0, nullptr});  // the value's status is not examined
+    values.push_back({"SendData(2)", 1, 4, noAnswer});
     for (int i = 1; i <= 4; ++i) values.push_back({"WaitLink(1000)", i, 4, "Ошибка обмена! Терминал не отвечает!"});
+    values.push_back({"ClosePort", 1, 4, noAnswer});
     CheckFailures(
         values, [](CFakeParlink&) {},
         [](bool show) {

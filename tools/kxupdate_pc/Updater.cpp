@@ -136,6 +136,10 @@ int RunUpdater(const UpdaterArguments& arguments, QString* log) {
         *log = QStringLiteral("the terminal does not answer on %1").arg(arguments.port);
     else
         code = SendFileOverLink(*link, content, arguments.remote, log);
-    link->ClosePort();
+    // The session counts as ended only when the terminal confirmed it.
+    if (!ParlinkSucceeded(link->ClosePort()) && code == UpdaterExit::kOk) {
+        *log += QStringLiteral(", but the terminal on %1 did not confirm the end of the session").arg(arguments.port);
+        code = UpdaterExit::kNoAnswer;
+    }
     return code;
 }
