@@ -3,6 +3,7 @@
 // kxterminal on a pseudo-terminal. No display is set for these runs.
 
 #include "platform/CodePage.h"
+#include "platform/ProfileFile.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -15,7 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -80,11 +87,14 @@ protected:
     // Runs kxloader with `args`; the exit code, -1 when it did not end.
     // With `stderrTerminal` (the master side of a pseudo-terminal) standard
     // error goes to that terminal and `err` holds what it showed.
-    int Run(const QStringList& args, int stderrTerminal = -1) {
-        QProcess process;
+    static QProcessEnvironment RunEnvironment() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
-        process.setProcessEnvironment(env);
+        return env;
+    }
+    int Run(const QStringList& args, int stderrTerminal = -1) {
+        QProcess process;
+        process.setProcessEnvironment(RunEnvironment());
         if (stderrTerminal >= 0) process.setStandardErrorFile(QString::fromLocal8Bit(ptsname(stderrTerminal)));
         QByteArray shown;
         const auto drain = [&] {
@@ -338,6 +348,233 @@ TEST_F(Cli, ComponentMissingOrBroken) {
     EXPECT_EQ(Run({"/x", "/i"}), 2);
     EXPECT_EQ(Report(), Cp1251("2;Ошибка создания объекта Parlink;\r\n"));
     EXPECT_TRUE(err.contains(program + "/cut.so: the library is damaged")) << err.toStdString();
+}
+
+// The terminal's state after commands it may or may not have carried out. It
+// listens on a local socket of a fixed name, so it can be switched off and on
+// again between runs and keep its port (a noted filter reset belongs to a port).
+class CliTerminalState : public Cli {
+protected:
+    void SetUp() override {
+        Cli::SetUp();
+        socket = dir.File("t.sock");
+        // Long link time-outs: a run the emulator holds waits for the test's kill.
+        QFile::remove(program + "/parlink.ini");
+        ASSERT_TRUE(WriteFileBytes(program + "/parlink.ini",
+                                   "[link]\nLinkTimeoutMs=60000\nAnswerTimeoutMs=60000\nCloseTimeoutMs=60000\n"));
+        WriteSettings("local:" + socket, project, 0);
+        // 2,000 scans with real EAN-13 barcodes; a third of them on operation 3.
+        QRandomGenerator random(20261208);
+        for (int i = 0; i < 2000; ++i) {
+            QString code = QString::number(460) + QString::number(random.bounded(100000000, 999999999));
+            int sum = 0;
+            for (int d = 0; d < 12; ++d) sum += (code[d].unicode() - '0') * (d % 2 ? 3 : 1);
+            code += QString::number((10 - sum % 10) % 10);
+            scans << QStringLiteral("%1;%2;%3;%4;%5;%6;Т%7;08.12.2026 %8:%9:00;")
+                         .arg(code)
+                         .arg(1 + random.bounded(24))
+                         .arg(i % 3 + 1)
+                         .arg(1 + i % 4)
+                         .arg(1 + i % 5)
+                         .arg(1 + i % 7)
+                         .arg(random.bounded(1, 99999), 5, 10, QLatin1Char('0'))
+                         .arg(8 + i / 240, 2, 10, QLatin1Char('0'))
+                         .arg(i / 4 % 60, 2, 10, QLatin1Char('0'));
+        }
+        ResetTerminal();
+    }
+    void TearDown() override {
+        if (device) device->Stop();
+    }
+
+    QByteArray TerminalJournal() const {
+        QByteArray bytes;
+        for (const QString& scan : scans) bytes += Cp1251(scan) + "\r\n";
+        return bytes;
+    }
+    // The PC's journal file as a download of the whole journal writes it (the
+    // demo project asks for record numbers).
+    QByteArray WholeDownload() const {
+        QByteArray bytes;
+        for (int i = 0; i < scans.size(); ++i) bytes += QByteArray::number(i + 1) + ";" + Cp1251(scans[i]) + "\r\n";
+        return bytes;
+    }
+    // All scans on the terminal, no filter, no note, no journal on the PC.
+    void ResetTerminal() {
+        ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", TerminalJournal()));
+        QFile::remove(state + "/terminal.ini");
+        QFile::remove(Marker());
+        QFile::remove(Files("journal.txt"));
+        QFile::remove(Files("journal.txt.partial"));
+    }
+    void SwitchOn(const QString& scenario = QString()) {
+        if (device) device->Stop();
+        if (scenario.isEmpty())
+            QFile::remove(state + "/scenario.ini");
+        else
+            Scenario(scenario + "\n");
+        device = std::make_unique<CTerminalProcess>();
+        ASSERT_TRUE(device->Start(state, {"--listen", socket})) << device->Diagnostics().toStdString();
+        MarkCommands();
+    }
+    QString Marker() const { return program + "/kxloader.ini.filter-reset"; }
+    QString TerminalFilter(const char* key) const {
+        return Profile::ReadString(state + "/terminal.ini", "filters", QLatin1String(key));
+    }
+    bool AnyTerminalFilter() const {
+        for (const char* key : {"Operation", "Executor", "Address", "Document", "Ware", "Barcode"})
+            if (!TerminalFilter(key).isEmpty()) return true;
+        return false;
+    }
+    bool SwitchedOff() const { return Commands().contains("S power off"); }
+    QByteArray LinkErrorReport() const { return Cp1251("4;Ошибка обмена - терминал не отвечает;\r\n"); }
+
+    QString socket;
+    QStringList scans;
+    std::unique_ptr<CTerminalProcess> device;
+};
+
+TEST_F(CliTerminalState, SwitchedOffAsACommandArrivesIsTheLinkErrorAndNothingIsCountedThatWasNotDone) {
+    // ExitAfterFrames=K: the terminal goes off as the K-th data frame of the
+    // session arrives, before it carries out anything in it (frame 1 is the
+    // link check of the opening). Whatever the framing, a run that succeeds
+    // left the terminal in the state it asked for, and a run the terminal
+    // went off in is the link error, never 0 and never "too old" (57).
+    struct Case {
+        const char* name;
+        QStringList args;
+        std::function<void()> arrange;
+        std::function<bool()> done;  // the terminal is in the state the run asked for
+    };
+    const std::vector<Case> cases = {
+        {"clear", {"/c"}, [] {}, [&] { return ReadFileBytes(state + "/journal.txt").isEmpty(); }},
+        {"filter reset", {"/f"},
+         [&] { Profile::WriteString(state + "/terminal.ini", "filters", "Operation", "3"); },
+         [&] { return !AnyTerminalFilter(); }},
+        {"filter set", {"/f", "e=4"}, [] {}, [&] { return TerminalFilter("Executor") == "4"; }},
+        // A reset noted by an earlier run, with its filter still on the terminal.
+        {"noted reset", {"/n"},
+         [&] {
+             Profile::WriteString(state + "/terminal.ini", "filters", "Operation", "3");
+             ASSERT_TRUE(WriteFileBytes(Marker(), ("local:" + socket + "\n").toUtf8()));
+         },
+         [&] { return !AnyTerminalFilter() && ReadFileBytes(Files("j_count.txt")) == "2000"; }},
+    };
+    for (int frames = 1; frames <= 3; ++frames) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", ExitAfterFrames=" << frames);
+            ResetTerminal();
+            QFile::remove(Files("j_count.txt"));
+            c.arrange();
+            SwitchOn(QStringLiteral("[scenario]\nExitAfterFrames=%1").arg(frames));
+            const int code = Run(QStringList{"/x"} + c.args);
+            const bool off = SwitchedOff();
+            if (code == 0) EXPECT_TRUE(c.done());
+            if (off) {
+                EXPECT_EQ(code, 4) << err.toStdString();
+                EXPECT_EQ(Report(), LinkErrorReport());
+            }
+            // The frame after the link check always holds the command (or the
+            // version question before it): never carried out.
+            if (frames == 2) {
+                EXPECT_TRUE(off);
+                EXPECT_FALSE(c.done());
+            }
+            // A filter left from a download stays noted until its reset is confirmed.
+            if (QString(c.name) == "noted reset" && AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
+        }
+    }
+    // The noted reset stayed: the next plain download resets first and gets
+    // every scan, not the third under the filter.
+    ResetTerminal();
+    Profile::WriteString(state + "/terminal.ini", "filters", "Operation", "3");
+    ASSERT_TRUE(WriteFileBytes(Marker(), ("local:" + socket + "\n").toUtf8()));
+    SwitchOn("[scenario]\nExitAfterFrames=2");
+    EXPECT_EQ(Run({"/x", "/j"}), 4);
+    EXPECT_TRUE(QFile::exists(Marker()));
+    SwitchOn();
+    EXPECT_EQ(Run({"/x", "/j"}), 0) << err.toStdString();
+    EXPECT_EQ(ReadFileBytes(Files("journal.txt")), WholeDownload());
+    EXPECT_FALSE(QFile::exists(Marker()));
+    EXPECT_FALSE(AnyTerminalFilter());
+}
+
+TEST_F(CliTerminalState, LostLinkDuringAFilteredDownloadIsTheLinkErrorWhereverItHappens) {
+    // The frames of a filtered /n: the link check, "998" and its poll, "999",
+    // "303", the stamp, the version question and its poll, the filter, ...
+    // (pauses keep most of them apart). Wherever the terminal goes off, the
+    // run says 4, and the count file is untouched.
+    for (int frames = 3; frames <= 9; ++frames) {
+        SCOPED_TRACE(::testing::Message() << "ExitAfterFrames=" << frames);
+        ResetTerminal();
+        ASSERT_TRUE(WriteFileBytes(Files("j_count.txt"), "17"));
+        SwitchOn(QStringLiteral("[scenario]\nExitAfterFrames=%1").arg(frames));
+        const int code = Run({"/x", "/n", "j_count.txt", "filter:", "o=3"});
+        if (SwitchedOff()) {
+            EXPECT_EQ(code, 4) << err.toStdString();
+            EXPECT_EQ(Report(), LinkErrorReport());
+            EXPECT_EQ(ReadFileBytes(Files("j_count.txt")), "17");
+        } else {
+            EXPECT_EQ(code, 0) << err.toStdString();
+            EXPECT_EQ(ReadFileBytes(Files("j_count.txt")), "17666");
+        }
+        if (AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
+    }
+}
+
+TEST_F(CliTerminalState, KilledFilteredDownloadLeavesItsResetNotedAndNoScanIsLost) {
+    // kxloader is killed by its process id while the terminal holds at a
+    // command of a filtered download: from the first filter to its end.
+    for (const char* at : {"401", "020", "031", "40R", "004"}) {
+        SCOPED_TRACE(at);
+        ResetTerminal();
+        SwitchOn(QStringLiteral("[scenario]\nHoldAtCommand=%1").arg(QLatin1String(at)));
+        QProcess loader;
+        loader.setProcessEnvironment(RunEnvironment());
+        loader.start(program + "/kxloader", {"/x", "/j", "filter:", "o=3"});
+        ASSERT_TRUE(loader.waitForStarted(30000));
+        QDeadlineTimer deadline(60000);
+        while (!Commands().contains("S hold") && !deadline.hasExpired() && loader.state() == QProcess::Running)
+            QThread::msleep(10);
+        ASSERT_TRUE(Commands().contains("S hold")) << Commands().join('\n').toStdString();
+        ::kill(static_cast<pid_t>(loader.processId()), SIGKILL);
+        ASSERT_TRUE(loader.waitForFinished(30000));
+
+        // Nothing counts as downloaded, and a filter still on the terminal is noted.
+        EXPECT_FALSE(QFile::exists(Files("journal.txt")));
+        if (AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
+        if (QString(at) != "004") EXPECT_TRUE(QFile::exists(Marker()));
+
+        // The next plain download takes every scan; a clear after it loses nothing.
+        SwitchOn();
+        EXPECT_EQ(Run({"/x", "/j"}), 0) << err.toStdString();
+        EXPECT_EQ(ReadFileBytes(Files("journal.txt")), WholeDownload());
+        EXPECT_FALSE(QFile::exists(Marker()));
+        EXPECT_FALSE(AnyTerminalFilter());
+        EXPECT_EQ(Run({"/x", "/c"}), 0) << err.toStdString();
+        EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
+    }
+}
+
+TEST_F(CliTerminalState, InfoRecordBeginningWithTheEndCharacterComesBackAndOneThatCannotIsRefused) {
+    const QByteArray table = Cp1251("Склад;Центральный\r\n\x04Смена;1\r\nДата;08.12.2026\r\nКасса;3\r\n");
+    ASSERT_TRUE(WriteFileBytes(state + "/info.txt", table));
+    SwitchOn();
+    EXPECT_EQ(Run({"/x", "/q", "back.txt", "-r"}), 0) << err.toStdString();
+    EXPECT_EQ(ReadFileBytes(Files("back.txt")), table);
+
+    // Sent back, the table arrives as it was.
+    ASSERT_TRUE(WriteFileBytes(state + "/info.txt", ""));
+    EXPECT_EQ(Run({"/x", "/q", "back.txt", "-s"}), 0) << err.toStdString();
+    EXPECT_EQ(ReadFileBytes(state + "/info.txt"), table);
+
+    // A record that is the end character alone would end the table on its
+    // way back: its upload is refused and the terminal keeps its table.
+    ASSERT_TRUE(WriteFileBytes(Files("bad.txt"), "a;1\r\n\x04\r\nb;2\r\n"));
+    EXPECT_EQ(Run({"/x", "/q", "bad.txt", "-s"}), 40);
+    EXPECT_EQ(Report(), Cp1251("40;Ошибка чтения файла информационной таблицы;\r\n"));
+    EXPECT_TRUE(err.contains("record 2 of the file " + Files("bad.txt") + " cannot be uploaded")) << err.toStdString();
+    EXPECT_EQ(ReadFileBytes(state + "/info.txt"), table);
 }
 
 }  // namespace
