@@ -342,17 +342,17 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
 }
 
 int JournalExchange::ApplyFilters(const QString& port, const FilterSet& filters) {
+    // A reset asked for is owed from the moment it is asked for until the
+    // terminal confirmed it: a run that fails anywhere, or is killed, leaves
+    // it for the next exchange on the port. (Should the note not be
+    // writable, the reset is still sent; its result tells.)
+    if (!filters.anySet) CFilterResetNote(filterResetMarker).Add(port);
     CParlinkSession session(showMessages, caption, &failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
-    // A reset is itself what a noted reset would send. A reset asked for is
-    // owed until the terminal confirmed it: a run that fails or is killed on
-    // the way leaves it for the next exchange. (Should the note not be
-    // writable, the reset is still sent; its result tells.)
+    // A reset is itself what a noted reset would send.
     if (filters.anySet) {
         if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
-    } else {
-        CFilterResetNote(filterResetMarker).Add(port);
     }
     const int result = SendFilters(session.Link(), &filters);
     // The filters now on the terminal are the ones asked for; a program too

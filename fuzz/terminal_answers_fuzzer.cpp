@@ -63,7 +63,7 @@ QList<QByteArray> FileLines(const QString& path) {
 QStringList Streamed(QStringList answers) {
     QStringList lines;
     for (const QString& a : answers) {
-        if (a.startsWith(QChar(0x0004))) break;
+        if (a == QChar(0x0004)) break;  // the whole answer; a record may begin with it
         lines << a;
     }
     return lines;
