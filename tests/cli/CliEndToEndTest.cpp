@@ -469,7 +469,9 @@ TEST_F(CliTerminalState, SwitchedOffAsACommandArrivesIsTheLinkErrorAndNothingIsC
             SwitchOn(QStringLiteral("[scenario]\nExitAfterFrames=%1").arg(frames));
             const int code = Run(QStringList{"/x"} + c.args);
             const bool off = SwitchedOff();
-            if (code == 0) EXPECT_TRUE(c.done());
+            if (code == 0) {
+                EXPECT_TRUE(c.done());
+            }
             if (off) {
                 EXPECT_EQ(code, 4) << err.toStdString();
                 EXPECT_EQ(Report(), LinkErrorReport());
@@ -481,7 +483,9 @@ TEST_F(CliTerminalState, SwitchedOffAsACommandArrivesIsTheLinkErrorAndNothingIsC
                 EXPECT_FALSE(c.done());
             }
             // A filter left from a download stays noted until its reset is confirmed.
-            if (QString(c.name) == "noted reset" && AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
+            if (QString(c.name) == "noted reset" && AnyTerminalFilter()) {
+                EXPECT_TRUE(QFile::exists(Marker()));
+            }
         }
     }
     // The noted reset stayed: the next plain download resets first and gets
@@ -518,7 +522,9 @@ TEST_F(CliTerminalState, LostLinkDuringAFilteredDownloadIsTheLinkErrorWhereverIt
             EXPECT_EQ(code, 0) << err.toStdString();
             EXPECT_EQ(ReadFileBytes(Files("j_count.txt")), "17666");
         }
-        if (AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
+        if (AnyTerminalFilter()) {
+            EXPECT_TRUE(QFile::exists(Marker()));
+        }
     }
 }
 
@@ -542,8 +548,12 @@ TEST_F(CliTerminalState, KilledFilteredDownloadLeavesItsResetNotedAndNoScanIsLos
 
         // Nothing counts as downloaded, and a filter still on the terminal is noted.
         EXPECT_FALSE(QFile::exists(Files("journal.txt")));
-        if (AnyTerminalFilter()) EXPECT_TRUE(QFile::exists(Marker()));
-        if (QString(at) != "004") EXPECT_TRUE(QFile::exists(Marker()));
+        if (AnyTerminalFilter()) {
+            EXPECT_TRUE(QFile::exists(Marker()));
+        }
+        if (QString(at) != "004") {
+            EXPECT_TRUE(QFile::exists(Marker()));
+        }
 
         // The next plain download takes every scan; a clear after it loses nothing.
         SwitchOn();
