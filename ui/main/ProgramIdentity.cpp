@@ -2,7 +2,12 @@
 
 #include <QGuiApplication>
 
+// The icon lives in kx_ui, a static library: its resource registers itself only
+// when asked, the linker would drop an initializer nobody calls.
+static void InitProgramResources() { Q_INIT_RESOURCE(program); }
+
 QIcon ProgramIcon() {
+    InitProgramResources();
     return QIcon::fromTheme(QString::fromLatin1(kDesktopEntryName), QIcon(QStringLiteral(":/kxconfig/kxconfig.svg")));
 }
 
