@@ -102,11 +102,6 @@ QString PendingFilterResetPort(const QString& marker) {
     return QString::fromUtf8(file.readAll()).trimmed();
 }
 
-// What became of the journal file and the lines of a failed download.
-QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) {
-    return KeptFilesNote(target, kept, lines, QStringLiteral("line(s)"));
-}
-
 }  // namespace
 
 void JournalExchange::ForgetPendingFilterReset() {
@@ -226,18 +221,17 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     const QString cannotOpen = QStringLiteral("Не могу открыть файл на запись журнала!");
     const QString target = CurrentDirectoryFiles().journalFile;
     CStagedDownload file;
+    const QString lines = QStringLiteral("line(s)");
     if (!file.Open(target, overwrite ? TextFileMode::Replace : TextFileMode::Append,
                    CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
-        return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                    CannotWriteDetail(target, file.ErrorString()));
+        return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen, file.CannotWriteDetail());
 
     if (countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
-        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit())
+        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit(busyFileWaitMs))
             return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                        CannotWriteDetail(target, file.ErrorString()) +
-                            KeptLinesNote(target, file.Abandon(), 1));
+                        file.CannotWriteDetail() + file.KeptNote(1, lines));
         if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
         return session.End(ExchangeCode::kOk);
     }
@@ -252,14 +246,13 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     for (;;) {
         QString line;
         if (!ParlinkSucceeded(link.Receive(&line))) {
-            const QString kept = file.Abandon();
-            return fail(ExchangeCode::kNoAnswer,
-                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
-                        QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
-                                .arg(port)
-                                .arg(received)
-                                .arg(announced) +
-                            KeptLinesNote(target, kept, received));
+            const QString detail = QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
+                                       .arg(port)
+                                       .arg(received)
+                                       .arg(announced) +
+                                   file.KeptNote(received, lines);
+            return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
+                        detail);
         }
         if (line.startsWith(kEndOfStream)) break;
         ++received;
@@ -273,14 +266,13 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     int result = ExchangeCode::kOk;
     if (written != received) {
         // The disk refused lines: the target keeps what it had.
-        const QString why = file.ErrorString();
-        session.SetFailureDetail(CannotWriteDetail(target, why) +
-                                 KeptLinesNote(target, file.Abandon(), written));
+        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
         result = ExchangeCode::kJournalShort;
-    } else if (!file.Commit()) {
-        session.SetFailureDetail(CannotWriteDetail(target, file.ErrorString()) +
-                                 KeptLinesNote(target, file.Abandon(), written));
-        result = ExchangeCode::kJournalShort;
+    } else if (!file.Commit(busyFileWaitMs)) {
+        // Another run kept the file for longer than we wait: the file's own
+        // error; a disk that refused the lines: fewer lines than announced.
+        result = file.Busy() ? ExchangeCode::kJournalFileNotCreated : ExchangeCode::kJournalShort;
+        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
     } else if (written != announced) {
         // The terminal ended the stream early: what it sent is the journal
         // as it was downloaded (the lines are in the target).
@@ -289,7 +281,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                                      .arg(written));
         result = ExchangeCode::kJournalShort;
     }
-    if (result != ExchangeCode::kOk)
+    if (result == ExchangeCode::kJournalFileNotCreated) session.ShowError(cannotOpen);
+    else if (result != ExchangeCode::kOk)
         session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
     if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
     link.SendCommand(QStringLiteral("004"));

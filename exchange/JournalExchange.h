@@ -5,6 +5,7 @@
 
 #include "exchange/ExchangeProgress.h"
 #include "exchange/ParlinkComponent.h"
+#include "exchange/StagedDownload.h"
 
 #include <QString>
 
@@ -49,6 +50,8 @@ public:
     // port sends the reset first, so no plain download or clear ever runs
     // under filters nobody asked for.
     QString filterResetMarker;
+    // How long a download waits for another run writing the same file.
+    int busyFileWaitMs = kDefaultBusyFileWaitMs;
 
     // Downloads the journal into the DirectoryFiles journal path (replacing it
     // when `overwrite`, else appending), or with `countOnly` writes only the
