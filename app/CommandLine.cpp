@@ -345,13 +345,9 @@ private:
         if (!NamedPath(name, &path)) return;
         m_app.ReportFilePath = path;
         // Should this run be killed before its end, an earlier run's report
-        // must not stand there as if it were this one's.
-        QString problem;
-        if (!RemoveOldReport(path, &problem))
-            Prompt().Warning(QStringLiteral("the old report %1 cannot be removed (%2); it is replaced at the end of "
-                                            "the run")
-                                 .arg(path, problem),
-                             QStringLiteral("kxloader"));
+        // must not stand there as if it were this one's. One that cannot be
+        // removed now is dealt with (and told of) at the end.
+        RemoveOldReport(path);
     }
 
     static QString BadFilterWords(const QString& after) {

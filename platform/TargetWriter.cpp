@@ -91,6 +91,7 @@ bool CTargetWriter::Open(const QString& target) {
     m_failed = false;
     m_busy = false;
     m_intact = true;
+    m_stagingFailed = false;
     m_errorPath.clear();
     m_errorReason.clear();
     if (target.isEmpty() || !IsUsableLocalName(target))
@@ -131,17 +132,24 @@ bool CTargetWriter::Open(const QString& target) {
     return true;
 }
 
+bool CTargetWriter::StagingFailed() {
+    m_stagingFailed = true;
+    // Beside the target the disk is the target's: the user knows that name,
+    // not the staging file's. In the temporary folder it is another disk.
+    return Fail(m_where == Where::Beside ? m_real : m_staging.Path(), m_staging.Reason());
+}
+
 bool CTargetWriter::FlushBuffer() {
     if (m_buffer.isEmpty()) return !m_failed;
     const bool written = m_staging.Write(m_buffer);
     m_buffer.clear();
-    return written || Fail(m_staging);
+    return written || StagingFailed();
 }
 
 bool CTargetWriter::Write(const char* data, qint64 size) {
     if (m_where == Where::None || m_failed) return false;
     m_written += size;
-    if (m_where == Where::Direct) return m_staging.Write(data, size) || Fail(m_staging);
+    if (m_where == Where::Direct) return m_staging.Write(data, size) || StagingFailed();
     m_buffer.append(data, size);
     return m_buffer.size() < kBufferBytes || FlushBuffer();
 }
@@ -331,7 +339,8 @@ QString CTargetWriter::Abandon(const QString& keepAs) {
     // An in-place change not yet put back: its owner's files stay together
     // for the next start, which puts the old bytes back.
     if (!m_intact) return staged;
-    if (m_written == 0) {
+    // Nothing arrived, or only what a refusing disk took: nothing to keep.
+    if (m_written == 0 || m_stagingFailed) {
         if (where == Where::InPlace) ReleaseKxTempFile(staged);
         else RemoveLocalFile(staged);
         return QString();

@@ -63,6 +63,7 @@ private:
     bool Fail(const QString& path, const QString& reason);
     bool Fail(const CSystemFile& file) { return Fail(file.Path(), file.Reason()); }
     bool FlushBuffer();
+    bool StagingFailed();
     bool OpenStagingBeside(int* error);
     bool CommitBeside(Mode mode);
     bool CommitInPlace(Mode mode);
@@ -82,6 +83,7 @@ private:
     bool m_failed = false;
     bool m_busy = false;
     bool m_intact = true;
+    bool m_stagingFailed = false;
     QString m_errorPath;
     QString m_errorReason;
 };

@@ -126,6 +126,7 @@ CScenario CScenario::Load(const QString& file) {
     s.damageSentFrame = number("DamageSentFrame", 0);
     s.damageReceivedFrame = number("DamageReceivedFrame", 0);
     s.corruptSentStream = number("CorruptSentStream", 0);
+    s.holdJournalAfter = number("HoldJournalAfter", -1);
     return s;
 }
 

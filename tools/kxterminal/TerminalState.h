@@ -41,6 +41,7 @@ struct CScenario {
     int damageSentFrame = 0;
     int damageReceivedFrame = 0;
     int corruptSentStream = 0;  // data frame whose payload goes out wrong with sound check sums
+    int holdJournalAfter = -1;  // journal lines sent before the stream waits for a "release" file
 
     static CScenario Load(const QString& file);
 };
