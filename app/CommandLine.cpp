@@ -151,8 +151,8 @@ private:
     // Processes the switch at `i` (moving `i` past its arguments). False after
     // the help, which ends the batch.
     bool Process(int& i) {
-        const QString word = i < m_switchesEnd ? m_args[i] : QString();
-        if (word.isEmpty()) {
+        const QString word = m_args[i];
+        if (i >= m_switchesEnd) {
             Fail(kUnknownSwitch, QStringLiteral("\"%1\" is no switch (after -- every word is a file name of the "
                                                 "switch before it; /h lists the switches)")
                                      .arg(m_args[i]));
