@@ -12,7 +12,6 @@
 #include "platform/FileLock.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
-#include "platform/SystemFile.h"
 #include "platform/TargetWriter.h"
 #include "platform/TextFile.h"
 
@@ -20,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
 
 namespace {
 
@@ -40,15 +38,6 @@ void CreateFilesFolder(const QString& projectPath) {
     if (projectPath.isEmpty()) return;
     const QFileInfo project(projectPath);
     QDir().mkpath(QDir(project.absolutePath()).filePath(QStringLiteral("files")));
-}
-
-// The staging files that killed runs left in `folder` (platform/TargetWriter.h).
-void RemoveStaleStagingFilesIn(const QString& folder) {
-    if (folder.isEmpty()) return;
-    for (const QString& name : ListLocalFolder(folder, QStringLiteral("."), QStringLiteral(".kxtmp"))) {
-        CSystemFile file;
-        if (file.Open(folder + name, O_RDONLY) && file.Lock()) RemoveLocalFile(folder + name);
-    }
 }
 
 class CBatch {
@@ -85,6 +74,7 @@ public:
             m_app.ResultCode = kConfigurationNotOpened;
             return;
         }
+        // What killed runs left beside the files they were writing.
         RemoveStaleStagingFilesIn(m_filesFolder);
         bool helpShown = false;
         for (int i = 1; i < m_args.size() && m_app.ResultCode == 0; ++i) {

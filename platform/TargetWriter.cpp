@@ -367,14 +367,21 @@ bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, 
     return written;
 }
 
-int RemoveStaleStagingFiles(const QString& target) {
-    const QString folder = FolderOf(target);
+namespace {
+int RemoveStaleStaging(const QString& folder, const QString& prefix) {
     int removed = 0;
-    for (const QString& name : ListLocalFolder(folder, StagingPrefix(target), kStagingSuffix)) {
+    for (const QString& name : ListLocalFolder(folder, prefix, kStagingSuffix)) {
         CSystemFile file;
         const QString path = folder + QLatin1Char('/') + name;
         // Locked: its writer still runs.
         if (file.Open(path, O_RDONLY) && file.Lock() && RemoveLocalFile(path)) ++removed;
     }
     return removed;
+}
+}  // namespace
+
+int RemoveStaleStagingFiles(const QString& target) { return RemoveStaleStaging(FolderOf(target), StagingPrefix(target)); }
+
+int RemoveStaleStagingFilesIn(const QString& folder) {
+    return folder.isEmpty() ? 0 : RemoveStaleStaging(folder, QStringLiteral("."));
 }

@@ -95,3 +95,5 @@ bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, 
 // Removes the staging files of `target` that runs no longer living left
 // beside it. Returns how many.
 int RemoveStaleStagingFiles(const QString& target);
+// The same for every target in `folder`.
+int RemoveStaleStagingFilesIn(const QString& folder);
