@@ -118,7 +118,7 @@ bool CSystemFile::Resize(qint64 size) {
     return result == 0 || Fail();
 }
 
-bool CSystemFile::Sync() { return ::fsync(m_fd) == 0 || Fail(); }
+bool CSystemFile::Sync() { return ::fdatasync(m_fd) == 0 || Fail(); }
 
 bool CSystemFile::SetPermissions(mode_t mode) { return ::fchmod(m_fd, mode & 07777) == 0 || Fail(); }
 

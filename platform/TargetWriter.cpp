@@ -150,6 +150,9 @@ bool CTargetWriter::Write(const char* data, qint64 size) {
     if (m_where == Where::None || m_failed) return false;
     m_written += size;
     if (m_where == Where::Direct) return m_staging.Write(data, size) || StagingFailed();
+    // Large pieces go straight to the file, small ones (journal lines) are
+    // gathered first.
+    if (m_buffer.isEmpty() && size >= kBufferBytes) return m_staging.Write(data, size) || StagingFailed();
     m_buffer.append(data, size);
     return m_buffer.size() < kBufferBytes || FlushBuffer();
 }
