@@ -2,18 +2,23 @@
 
 #include "app/CommandLineProgress.h"
 #include "app/KXConfigApp.h"
+#include "app/ReportFile.h"
 #include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "directories/DirectoryFiles.h"
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/TerminalSession.h"
+#include "platform/FileLock.h"
+#include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
+#include "platform/TargetWriter.h"
 #include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
 
 namespace {
 
@@ -40,6 +45,12 @@ public:
     CBatch(CKXConfigApp& app, ICommandLineConfiguration& configuration, const QStringList& arguments)
         : m_app(app), m_configuration(configuration), m_args(arguments),
           m_progress(stderr, CConsoleTransferProgress::StandardErrorIsTerminal()) {
+        m_switchesEnd = TakeEndOfSwitches(m_args);
+        // Another run waiting for a file this one writes names it so.
+        SetLockHolderDescription(QStringLiteral("settings %1, port %2").arg(app.Paths.loaderSettings, app.Settings.port));
+        const int busyFileWaitMs = app.Settings.busyFileWait * 1000;
+        m_journal.busyFileWaitMs = busyFileWaitMs;
+        m_upload.busyFileWaitMs = busyFileWaitMs;
         m_journal.showMessages = false;
         m_journal.caption.clear();
         m_journal.filterResetMarker = FilterResetMarkerFile(app.Paths.loaderSettings);
@@ -63,6 +74,8 @@ public:
             m_app.ResultCode = kConfigurationNotOpened;
             return;
         }
+        // What killed runs left beside the files they were writing.
+        RemoveStaleStagingFilesIn(m_filesFolder);
         bool helpShown = false;
         for (int i = 1; i < m_args.size() && m_app.ResultCode == 0; ++i) {
             if (!Process(i)) {
@@ -80,7 +93,25 @@ public:
     }
 
 private:
-    QString FilesPath(const QString& name) const { return m_filesFolder + name; }
+    // A name is relative to the files folder unless it is an absolute path.
+    QString FilesPath(const QString& name) const {
+        return name.startsWith(QLatin1Char('/')) ? name : m_filesFolder + name;
+    }
+    // The path of the file name `name`; a name no file can have is refused
+    // with 100, never changed into another one.
+    bool NamedPath(const QString& name, QString* path) {
+        if (!IsUsableLocalName(name)) {
+            Fail(kSyntaxError, QStringLiteral("the file name \"%1\" cannot be used: no file can have it")
+                                   .arg(PrintableLocalName(name)));
+            return false;
+        }
+        *path = FilesPath(name);
+        return true;
+    }
+    // The word after `i` is there and is a switch (never after "--").
+    bool NextIsSwitch(int i) const {
+        return i + 1 < m_switchesEnd && HasNext(m_args, i) && LooksLikeSwitch(m_args[i + 1]);
+    }
     const QString& Port() const { return m_app.Settings.port; }
 
     // After an exchange: its progress line goes, and its failure detail is
@@ -111,6 +142,12 @@ private:
     // the help, which ends the batch.
     bool Process(int& i) {
         const QString word = m_args[i];
+        if (i >= m_switchesEnd) {
+            Fail(kUnknownSwitch, QStringLiteral("\"%1\" is no switch (after -- every word is a file name of the "
+                                                "switch before it; /h lists the switches)")
+                                     .arg(m_args[i]));
+            return true;
+        }
         if (word == QLatin1String("/h") || word == QLatin1String("/?")) {
             Prompt().Info(CommandLineHelpText(), QString::fromUtf8(kHelpCaption));
             return false;
@@ -143,7 +180,7 @@ private:
     void Filters(int& i) {
         FilterSet filters;
         const QString next = Next(m_args, i);
-        if (!next.isEmpty() && !LooksLikeSwitch(next) && !ParseFilterWords(i, m_args, filters)) {
+        if (!next.isEmpty() && !NextIsSwitch(i) && !ParseFilterWords(i, m_args, filters, nullptr, m_switchesEnd)) {
             Fail(kSyntaxError, BadFilterWords(QStringLiteral("/f")));
             return;
         }
@@ -158,27 +195,29 @@ private:
         FilterSet filters;
         QString name = defaultName;
         const QString next = Next(m_args, i);
-        const bool nameGiven = !next.isEmpty() && !LooksLikeSwitch(next) &&
-                               (countOnly || next != kFilterWord);
+        const bool nameGiven = !next.isEmpty() && !NextIsSwitch(i) &&
+                               (countOnly || next != kFilterWord || i + 1 >= m_switchesEnd);
         if (nameGiven) {
             name = next;
             ++i;
         }
         if (HasNext(m_args, i)) {
             const QString after = Next(m_args, i);
-            if (after == kFilterWord) {
+            if (after == kFilterWord && i + 1 < m_switchesEnd) {
                 ++i;
-                if (!ParseFilterWords(i, m_args, filters)) {
+                if (!ParseFilterWords(i, m_args, filters, nullptr, m_switchesEnd)) {
                     Fail(kSyntaxError, BadFilterWords(QStringLiteral("filter:")));
                     return;
                 }
-            } else if (!LooksLikeSwitch(after)) {
+            } else if (!NextIsSwitch(i)) {
                 Fail(kSyntaxError,
                      QStringLiteral("\"%1\" after the journal's file name is neither filter: nor a switch").arg(after));
                 return;
             }
         }
-        SetJournalFilePath(FilesPath(name));
+        QString path;
+        if (!NamedPath(name, &path)) return;
+        SetJournalFilePath(path);
         m_app.ResultCode = m_journal.DownloadJournal(Port(), m_configuration.IsUploadJournalIdOn(),
                                                      countOnly, filters,
                                                      m_app.Settings.overwriteJournal != 0);
@@ -195,18 +234,17 @@ private:
         }
         QString name = QStringLiteral("id_term.txt");
         const QString next = Next(m_args, i);
-        if (!next.isEmpty() && !LooksLikeSwitch(next)) {
+        if (!next.isEmpty() && !NextIsSwitch(i)) {
             name = next;
             ++i;
         }
-        const QString path = FilesPath(name);
-        QFile file(path);
+        QString path;
+        if (!NamedPath(name, &path)) return;
+        // Replaced whole: a kill leaves the old text or the new one.
         const QByteArray bytes = ToCrLf(CodePage::CCodec().Encode(TerminalInfoText(session.info)));
-        const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                             file.write(bytes) == bytes.size() && file.flush();
-        if (!written) {
-            Fail(ExchangeCode::kTerminalFileNotCreated,
-                 QStringLiteral("cannot write the file %1: %2").arg(path, file.errorString()));
+        QString error;
+        if (!WriteFileWhole(path, bytes, m_app.Settings.busyFileWait * 1000, &error)) {
+            Fail(ExchangeCode::kTerminalFileNotCreated, QStringLiteral("cannot write the file %1").arg(error));
             return;
         }
         m_app.ResultCode = ExchangeCode::kOk;
@@ -217,22 +255,26 @@ private:
             Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
             return;
         }
+        QString path;
+        if (!NamedPath(m_args[++i], &path)) return;
         m_upload.Select(kind);
-        SetDirectoryFilePath(kind, FilesPath(m_args[++i]));
+        SetDirectoryFilePath(kind, path);
     }
 
     void MarkPair(int& i, DirectoryKind first, DirectoryKind second) {
         QString name1, name2;
-        const int count = ParseFileNames(i, m_args, &name1, &name2);
+        const int count = ParseFileNames(i, m_args, &name1, &name2, m_switchesEnd);
         if (count == 0) {
             Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
             return;
         }
+        QString path1, path2;
+        if (!NamedPath(name1, &path1) || (count == 2 && !NamedPath(name2, &path2))) return;
         m_upload.Select(first);
-        SetDirectoryFilePath(first, FilesPath(name1));
+        SetDirectoryFilePath(first, path1);
         if (count == 2) {
             m_upload.Select(second);
-            SetDirectoryFilePath(second, FilesPath(name2));
+            SetDirectoryFilePath(second, path2);
         }
     }
 
@@ -242,15 +284,18 @@ private:
             return;
         }
         const QString name = m_args[++i];
-        if (!name.isEmpty()) SetInfoFilePath(FilesPath(name));
+        QString path;
+        if (!name.isEmpty()) {
+            if (!NamedPath(name, &path)) return;
+            SetInfoFilePath(path);
+        }
         const QString option = Next(m_args, i);
         if (option == QLatin1String("-s")) {
             ++i;
             m_upload.Select(UploadInfo);
             return;
         }
-        const bool download = option == QLatin1String("-r") || !HasNext(m_args, i) ||
-                              LooksLikeSwitch(option);
+        const bool download = option == QLatin1String("-r") || !HasNext(m_args, i) || NextIsSwitch(i);
         if (!download) {
             Fail(kSyntaxError, QStringLiteral("/q %1 takes -r or -s, not \"%2\"").arg(name, option));
             return;
@@ -266,7 +311,7 @@ private:
     void CurrentValuesSwitch(int& i) {
         FilterSet words;
         FilterWordsGiven given;
-        if (!ParseFilterWords(i, m_args, words, &given)) {
+        if (!ParseFilterWords(i, m_args, words, &given, m_switchesEnd)) {
             Fail(kSyntaxError, BadFilterWords(QStringLiteral("/s")));
             return;
         }
@@ -282,11 +327,17 @@ private:
     void Report(int& i) {
         QString name = QStringLiteral("errors.txt");
         const QString next = Next(m_args, i);
-        if (!next.isEmpty() && !LooksLikeSwitch(next)) {
+        if (!next.isEmpty() && !NextIsSwitch(i)) {
             name = next;
             ++i;
         }
-        m_app.ReportFilePath = FilesPath(name);
+        QString path;
+        if (!NamedPath(name, &path)) return;
+        m_app.ReportFilePath = path;
+        // Should this run be killed before its end, an earlier run's report
+        // must not stand there as if it were this one's. One that cannot be
+        // removed now is dealt with (and told of) at the end.
+        RemoveOldReport(path);
     }
 
     static QString BadFilterWords(const QString& after) {
@@ -297,7 +348,8 @@ private:
 
     CKXConfigApp& m_app;
     ICommandLineConfiguration& m_configuration;
-    const QStringList& m_args;
+    QStringList m_args;
+    int m_switchesEnd = kNoSwitchesEnd;
     CConsoleTransferProgress m_progress;
     QString m_filesFolder;
     QString m_failureDetail;
@@ -307,14 +359,30 @@ private:
 
 }  // namespace
 
-bool LooksLikeSwitch(const QString& word) { return word.startsWith(QLatin1Char('/')); }
+bool IsKnownSwitch(const QString& word) {
+    static const QStringList kSwitches{"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e",
+                                       "/a", "/d", "/w", "/q", "/s", "/f", "/x"};
+    return kSwitches.contains(word);
+}
+
+bool LooksLikeSwitch(const QString& word) {
+    if (!word.startsWith(QLatin1Char('/'))) return false;
+    return IsKnownSwitch(word) || word.indexOf(QLatin1Char('/'), 1) < 0;
+}
+
+int TakeEndOfSwitches(QStringList& arguments) {
+    const qsizetype at = arguments.indexOf(QStringLiteral("--"), 1);
+    if (at < 0) return kNoSwitchesEnd;
+    arguments.removeAt(at);
+    return static_cast<int>(at);
+}
 
 QString FilterResetMarkerFile(const QString& loaderSettings) {
     return loaderSettings.isEmpty() ? QString() : loaderSettings + QStringLiteral(".filter-reset");
 }
 
-bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters,
-                      FilterWordsGiven* given) {
+bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters, FilterWordsGiven* given,
+                      int switchesEnd) {
     FilterWordsGiven seen;
     for (;;) {
         const QString word = Next(arguments, index);
@@ -332,14 +400,15 @@ bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filte
         }
         filters.anySet = true;
         if (given) *given = seen;
-        if (!HasNext(arguments, index) || LooksLikeSwitch(Next(arguments, index))) return true;
+        if (!HasNext(arguments, index) || (index + 1 < switchesEnd && LooksLikeSwitch(Next(arguments, index))))
+            return true;
     }
 }
 
-int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second) {
+int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second, int switchesEnd) {
     if (!HasNext(arguments, index)) return 0;
     *first = arguments[++index];
-    if (!HasNext(arguments, index) || LooksLikeSwitch(Next(arguments, index))) return 1;
+    if (!HasNext(arguments, index) || (index + 1 < switchesEnd && LooksLikeSwitch(Next(arguments, index)))) return 1;
     *second = arguments[++index];
     return 2;
 }

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 class CKXConfigApp;
 
 // What the batch needs of the configuration.
@@ -31,21 +33,33 @@ struct FilterWordsGiven {
     bool barcode = false;
 };
 
+// Words from index `switchesEnd` on came after "--": none of them is a switch.
+inline constexpr int kNoSwitchesEnd = std::numeric_limits<int>::max();
+
 // Reads filter words starting after `index` ("o=3", "e=7", "a=1", "d=12",
 // "w=TEXT", "b=TEXT"; the second character is skipped whatever it is) until
 // the list ends or the next word looks like a switch. Leaves `index` on the
 // last word read. False on a word with another first letter, an empty word,
 // or no word at all.
 bool ParseFilterWords(int& index, const QStringList& arguments, FilterSet& filters,
-                      FilterWordsGiven* given = nullptr);
+                      FilterWordsGiven* given = nullptr, int switchesEnd = kNoSwitchesEnd);
 
 // The first name is the next word whatever it is; a second name follows unless
 // the list ends or the word after looks like a switch. Leaves `index` on the
 // last name. Returns 1 or 2, or 0 when there is no next word at all.
-int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second);
+int ParseFileNames(int& index, const QStringList& arguments, QString* first, QString* second,
+                   int switchesEnd = kNoSwitchesEnd);
 
-// A word looks like a switch when it starts with '/'.
+// One of the switches of the help: /h /? /j /n /i /c /o /e /a /d /w /q /s /f /x.
+bool IsKnownSwitch(const QString& word);
+// A word looks like a switch when it starts with '/', unless it names a path
+// on Linux, where every absolute path starts with '/': a word with a second
+// '/' that is no known switch is a file name (/home/u/wares.ux7).
 bool LooksLikeSwitch(const QString& word);
+// "--" ends the switches: every word after it is a name, whatever it looks
+// like. Removes the first "--" after the program name and returns the index
+// the words after it now start at (kNoSwitchesEnd without one).
+int TakeEndOfSwitches(QStringList& arguments);
 
 // Where a journal filter reset that could not be sent is remembered: beside
 // the loader settings, so every settings file (every terminal) has its own.

@@ -6,6 +6,8 @@
 #include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Prompt.h"
+#include "platform/TempFiles.h"
 
 #include <cstdio>
 
@@ -38,6 +40,9 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
             return false;
         }
     }
+    // Working copies and staging files of runs that were killed; a running
+    // instance's files are never touched.
+    RemoveStaleKxTempFiles();
     QString error, notice;
     // A failure is said here with its reason; the start-up load then reports
     // the missing template in the system's words.
@@ -60,6 +65,20 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
 }
 
 int CKXConfigApp::ExitInstance() {
-    if (!ReportFilePath.isEmpty()) WriteReportFile(ReportFilePath, ResultCode, DiagnosticText);
+    QString problem;
+    if (!ReportFilePath.isEmpty() && !WriteReportFile(ReportFilePath, ResultCode, DiagnosticText, &problem)) {
+        // The caller reads the report: a run it cannot read of must not end
+        // with 0, and the person at the console learns why.
+        QString line;
+        if (ResultCode == 0) {
+            ResultCode = kReportNotWritten;
+            line = QStringLiteral("%1 %2: %3 (the run itself ended with 0 %4)")
+                       .arg(ResultCode)
+                       .arg(ResultCodeText(ResultCode), problem, ResultCodeText(0));
+        } else {
+            line = QStringLiteral("%1 (the run ended with %2 %3)").arg(problem).arg(ResultCode).arg(ResultCodeText(ResultCode));
+        }
+        Prompt().Error(line, QStringLiteral("kxloader"));
+    }
     return ProcessExitStatus(ResultCode);
 }

@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 CSettingsPaths CSettingsPaths::ForProgramFolder(const QString& programFolder) {
     CSettingsPaths paths;
     paths.programFolder = programFolder;
@@ -38,6 +40,7 @@ CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
     s.directoryCodePage = Profile::ReadString(paths.loaderSettings, section,
                                               QStringLiteral("DirectoryCodePage"),
                                               QStringLiteral("windows-1251"));
+    s.busyFileWait = std::max(0, Profile::ReadInt(paths.loaderSettings, section, QStringLiteral("BusyFileWait"), 30));
     return s;
 }
 

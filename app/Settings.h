@@ -3,7 +3,7 @@
 // portable or in the user's configuration folder when it is installed
 // (platform/InstallLayout.h); KXLOADER_INI names another kxloader.ini.
 //   kxloader.ini [kxloader.exe]: port (COM1), config (empty), OverwriteJournal (1),
-//                                DirectoryCodePage (windows-1251)
+//                                DirectoryCodePage (windows-1251), BusyFileWait (30)
 //   kxconfig.ini [kxloader.exe]: setedit (0)
 
 #include "platform/InstallLayout.h"
@@ -32,6 +32,9 @@ struct CExchangeSettings {
     int setEdit = 0;
     // Code page of the directory, journal and CSV files.
     QString directoryCodePage = QStringLiteral("windows-1251");
+    // Seconds a download waits for another run writing the same file before
+    // it gives up with the file's error code.
+    int busyFileWait = 30;
 
     static CExchangeSettings Read(const CSettingsPaths& paths);
 };

@@ -211,9 +211,9 @@ void CConfigModel::Close() {
     if (m_project.IsOpen()) m_project.CloseConnection();
     if (m_working.IsOpen()) m_working.CloseConnection();
     if (!m_workingPath.isEmpty()) {
-        RemoveFileQuietly(m_workingPath);
-        // The library's rollback journal, if a crash left one.
-        RemoveFileQuietly(m_workingPath + QStringLiteral("-journal"));
+        // With the library's rollback journal, if a crash left one, and the
+        // lock that tells other runs this copy is in use.
+        ReleaseKxTempFile(m_workingPath);
         m_workingPath.clear();
     }
     m_projectPath.clear();

@@ -1,5 +1,7 @@
 #include "directories/DirectoryEncoding.h"
 
+#include "platform/LocalFileName.h"
+
 #include <QFile>
 
 
@@ -74,8 +76,8 @@ DirectoryFileEncoding ChooseFileEncoding(const CodePage::CCodec& setting, bool b
 }
 
 DirectoryFileEncoding DetectFileEncoding(const QString& path, const CodePage::CCodec& setting) {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {setting, false};
+    QFile file;
+    if (path.isEmpty() || !OpenLocalFile(file, path, QIODevice::ReadOnly)) return {setting, false};
     const QByteArray head = file.read(kUtf8BomBytes);
     const bool bom = head == QByteArrayView(kUtf8Bom, kUtf8BomBytes);
     CUtf8Check check;

@@ -4,11 +4,11 @@
 #include "directories/DirectoryCodePage.h"
 #include "directories/LineReader.h"
 #include "platform/Prompt.h"
+#include "platform/TargetWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QVarLengthArray>
 
 #include <climits>
@@ -333,6 +333,9 @@ bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
     return true;
 }
 
+// A save waits this long for a download writing the same file.
+constexpr int kSaveWaitMs = 10000;
+
 bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     if (table.Kind() == JournalView || !IsDirectoryKind(table.Kind())) return false;
     if (path.isEmpty()) return false;
@@ -342,12 +345,13 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
 
     // Written beside the file and renamed over it at the end, so a failure
-    // part-way (full disk, lost share) leaves the previous file whole. A folder
-    // that lets nobody make a file in it, but holds a file the user may write,
-    // gets the file written in place: nothing forbids that save.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    // part-way (full disk, lost share, a kill) leaves the previous file whole.
+    // A folder that lets nobody make a file in it, but holds a file the user
+    // may write, gets the file written in place: with the space reserved
+    // first and the old bytes kept until the new ones are whole
+    // (platform/TargetWriter.h).
+    CTargetWriter file;
+    if (!file.Open(path)) return false;
 
     const CodePage::CCodec& codec = table.Codec();
     const CDirectoryRowStore& rows = table.Rows();
@@ -369,18 +373,12 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
         }
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
-            if (file.write(out) != out.size()) {
-                file.cancelWriting();
-                return false;
-            }
+            if (!file.Write(out)) return false;
             out.resize(0);
         }
     }
-    if (!out.isEmpty() && file.write(out) != out.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) return false;
+    if (!out.isEmpty() && !file.Write(out)) return false;
+    if (!file.Commit(CTargetWriter::Mode::Replace, kSaveWaitMs)) return false;
     table.modified = false;
     return true;
 }

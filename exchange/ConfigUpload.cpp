@@ -83,7 +83,7 @@ int CConfigUploadFlow::Run() {
     m_databaseFile.clear();
     if (!BuildTerminalDatabase(m_model, &m_databaseFile, m_startOperationId)) {
         // A half-built database is of no use to anybody.
-        RemoveFileQuietly(m_databaseFile);
+        ReleaseKxTempFile(m_databaseFile);
         return ConfigUploadResult::kNotBuilt;
     }
     const QString updater =
@@ -92,7 +92,7 @@ int CConfigUploadFlow::Run() {
     m_commandLine = UpdaterCommandLine(updater, m_usedPort, m_databaseFile);
     int exitCode = -1;
     const int started = RunProcess(updater, m_commandLine, true, &exitCode);
-    RemoveFileQuietly(m_databaseFile);
+    ReleaseKxTempFile(m_databaseFile);
     if (started != 0) return ConfigUploadResult::kFailed;  // "Error! Cannot execute" was shown
     m_exitCode = exitCode;
     if (exitCode != 0) {

@@ -5,6 +5,7 @@
 #include "directories/DirectoryCodePage.h"
 #include "exchange/ExchangeProgress.h"
 #include "exchange/ParlinkComponent.h"
+#include "exchange/StagedDownload.h"
 #include "platform/CodePage.h"
 
 #include <QString>
@@ -46,6 +47,8 @@ public:
     // download writes it. A file found to be UTF-8 is read as UTF-8 either way
     // (DirectoryEncoding.h).
     CodePage::CCodec codec = DirectoryCodec();
+    // How long the info download waits for another run writing the same file.
+    int busyFileWaitMs = kDefaultBusyFileWaitMs;
 
     void Select(int item, bool on = true);
     bool IsSelected(int item) const;

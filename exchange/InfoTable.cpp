@@ -7,11 +7,6 @@
 
 namespace {
 constexpr QChar kEndOfStream = QChar(0x0004);
-
-// What became of the info file and the records of a failed download.
-QString KeptNote(const QString& target, const QString& kept, qint64 records) {
-    return KeptFilesNote(target, kept, records, QStringLiteral("record(s)"));
-}
 }  // namespace
 
 int DownloadInfoTable(UploadSelection& selection, const QString& port) {
@@ -33,8 +28,9 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
     // records go beside it first: the file is replaced only by a whole table.
     const QString target = CurrentDirectoryFiles().infoFile;
     CStagedDownload file;
+    const QString records = QStringLiteral("record(s)");
     if (!file.Open(target, TextFileMode::Replace, CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
-        return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate, CannotWriteDetail(target, file.ErrorString()));
+        return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate, file.CannotWriteDetail());
 
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("1F2"))))
         return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 1F2!"));
@@ -47,7 +43,7 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
             const QString detail = QStringLiteral("the link on the port %1 failed after %2 info record(s)")
                                        .arg(port)
                                        .arg(received) +
-                                   KeptNote(target, file.Abandon(), received);
+                                   file.KeptNote(received, records);
             return session.Fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена!"), detail);
         }
         // The end marker is a whole answer of its own; a record may begin
@@ -55,11 +51,9 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
         if (answer == kEndOfStream) break;
         // Every record is written whole, however long; a record the disk did
         // not take is reported instead of being lost silently.
-        if (!file.WriteRecord(answer)) {
-            const QString why = file.ErrorString();
+        if (!file.WriteRecord(answer))
             return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
-                                CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));
-        }
+                                file.CannotWriteDetail() + file.KeptNote(received, records));
         ++received;
         if (progress) progress->Advance(received);
     }
@@ -68,14 +62,12 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
     if (!session.Close()) {
         session.SetFailureDetail(
             QStringLiteral("the terminal on the port %1 did not confirm the end of the info table download").arg(port) +
-            KeptNote(target, file.Abandon(), received));
+            file.KeptNote(received, records));
         session.ShowError(noAnswer);
         return ExchangeCode::kNoAnswer;
     }
-    if (!file.Commit()) {
-        const QString why = file.ErrorString();
+    if (!file.Commit(selection.busyFileWaitMs))
         return session.Fail(ExchangeCode::kInfoFileNotCreated, cannotCreate,
-                            CannotWriteDetail(target, why) + KeptNote(target, file.Abandon(), received));
-    }
+                            file.CannotWriteDetail() + file.KeptNote(received, records));
     return ExchangeCode::kOk;
 }

@@ -109,15 +109,6 @@ int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
     return ExchangeCode::kOk;
 }
 
-namespace {
-
-// What became of the journal file and the lines of a failed download.
-QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) {
-    return KeptFilesNote(target, kept, lines, QStringLiteral("line(s)"));
-}
-
-}  // namespace
-
 void JournalExchange::ForgetFilterReset(const QString& port) { CFilterResetNote(filterResetMarker).Remove(port); }
 
 void JournalExchange::ResetFiltersQuietly(IParlinkX2& link, const QString& port) {
@@ -237,10 +228,10 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
 
     const QString target = CurrentDirectoryFiles().journalFile;
     CStagedDownload file;
+    const QString lines = QStringLiteral("line(s)");
     if (!file.Open(target, overwrite ? TextFileMode::Replace : TextFileMode::Append,
                    CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
-        return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                    CannotWriteDetail(target, file.ErrorString()));
+        return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen, file.CannotWriteDetail());
 
     // What arrived counts as downloaded only once the terminal confirmed the
     // end of the exchange (its filters reset, the end heard). Until then it
@@ -262,7 +253,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                 ? failureDetail + QStringLiteral(" (port %1)").arg(port)
                 : QStringLiteral("the terminal on the port %1 did not confirm the end of the journal download")
                       .arg(port);
-        session.SetFailureDetail(why + KeptLinesNote(target, file.Abandon(), kept));
+        session.SetFailureDetail(why + file.KeptNote(kept, lines));
         if (reset == ExchangeCode::kOk) session.ShowError(NoAnswerText());
         return ExchangeCode::kNoAnswer;
     };
@@ -272,12 +263,11 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         // follow each other directly.
         if (!file.WriteRaw(QByteArray::number(announced)))
             return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                        CannotWriteDetail(target, file.ErrorString()) + KeptLinesNote(target, file.Abandon(), 0));
+                        file.CannotWriteDetail() + file.KeptNote(0, lines));
         if (const int ended = endExchange(false, 1); ended != ExchangeCode::kOk) return ended;
-        if (!file.Commit())
+        if (!file.Commit(busyFileWaitMs))
             return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                                CannotWriteDetail(target, file.ErrorString()) +
-                                    KeptLinesNote(target, file.Abandon(), 1));
+                                file.CannotWriteDetail() + file.KeptNote(1, lines));
         return ExchangeCode::kOk;
     }
 
@@ -291,14 +281,13 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     for (;;) {
         QString line;
         if (!ParlinkSucceeded(link.Receive(&line))) {
-            const QString kept = file.Abandon();
-            return fail(ExchangeCode::kNoAnswer,
-                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
-                        QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
-                                .arg(port)
-                                .arg(received)
-                                .arg(announced) +
-                            KeptLinesNote(target, kept, received));
+            const QString detail = QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
+                                       .arg(port)
+                                       .arg(received)
+                                       .arg(announced) +
+                                   file.KeptNote(received, lines);
+            return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
+                        detail);
         }
         // The end marker is a whole answer of its own; a line may begin with
         // the same character.
@@ -314,20 +303,20 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     if (written != received) {
         // The disk refused lines: the target keeps what it had, and that is
         // the failure to report whatever the end of the session brings.
-        const QString why = file.ErrorString();
         if (filtersSent) ResetFiltersQuietly(link, port);
         link.SendCommand(QStringLiteral("004"));
         session.Close();
-        session.SetFailureDetail(CannotWriteDetail(target, why) + KeptLinesNote(target, file.Abandon(), written));
+        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
         session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
         return ExchangeCode::kJournalShort;
     }
     if (const int ended = endExchange(true, written); ended != ExchangeCode::kOk) return ended;
     int result = ExchangeCode::kOk;
-    if (!file.Commit()) {
-        session.SetFailureDetail(CannotWriteDetail(target, file.ErrorString()) +
-                                 KeptLinesNote(target, file.Abandon(), written));
-        result = ExchangeCode::kJournalShort;
+    if (!file.Commit(busyFileWaitMs)) {
+        // Another run kept the file for longer than we wait: the file's own
+        // error; a disk that refused the lines: fewer lines than announced.
+        result = file.Busy() ? ExchangeCode::kJournalFileNotCreated : ExchangeCode::kJournalShort;
+        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
     } else if (written != announced) {
         // The terminal ended the stream early: what it sent is the journal
         // as it was downloaded (the lines are in the target).
@@ -336,7 +325,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                                      .arg(written));
         result = ExchangeCode::kJournalShort;
     }
-    if (result != ExchangeCode::kOk)
+    if (result == ExchangeCode::kJournalFileNotCreated) session.ShowError(cannotOpen);
+    else if (result != ExchangeCode::kOk)
         session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
     return result;
 }

@@ -5,6 +5,7 @@
 
 #include "exchange/ExchangeProgress.h"
 #include "exchange/ParlinkComponent.h"
+#include "exchange/StagedDownload.h"
 
 #include <QString>
 
@@ -50,6 +51,8 @@ public:
     // download or clear ever runs under filters nobody asked for, even after
     // a killed run.
     QString filterResetMarker;
+    // How long a download waits for another run writing the same file.
+    int busyFileWaitMs = kDefaultBusyFileWaitMs;
 
     // Downloads the journal into the DirectoryFiles journal path (replacing it
     // when `overwrite`, else appending), or with `countOnly` writes only the

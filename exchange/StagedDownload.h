@@ -1,15 +1,22 @@
 #pragma once
 // A download into a file the user keeps (the journal, the count file, the info
-// table). What arrives goes into "<target>.partial" beside the target; only a
-// download that succeeded replaces the target or is appended to it. A failed
-// one leaves the target byte for byte as it was and keeps the lines received
-// in the .partial file, for a person to look at.
+// table). What arrives goes into a staging file of this run's own beside the
+// target; only a download that succeeded replaces the target or is appended
+// to it, under the target's lock, so two runs never mix their lines and a
+// kill at any instant leaves the old file or the whole new one
+// (platform/TargetWriter.h). A failed download leaves the target byte for byte
+// as it was and keeps the lines received in "<target>.partial", for a person
+// to look at.
 
 #include "platform/CodePage.h"
+#include "platform/TargetWriter.h"
 #include "platform/TextFile.h"
 
-#include <QFile>
 #include <QString>
+
+// How long a download waits for another run that is writing the same file
+// before it gives up with the file's error (the setting "BusyFileWait").
+inline constexpr int kDefaultBusyFileWaitMs = 30000;
 
 class CStagedDownload {
 public:
@@ -18,9 +25,8 @@ public:
     CStagedDownload(const CStagedDownload&) = delete;
     CStagedDownload& operator=(const CStagedDownload&) = delete;
 
-    // Starts the staging file (a leftover one from an earlier failure is
-    // replaced). False when neither it nor the target can be written; the
-    // reason is in ErrorString().
+    // Starts the staging file. False when the target cannot be written; the
+    // file and the reason are in CannotWriteDetail().
     bool Open(const QString& target, TextFileMode mode, const CodePage::CCodec& codec);
     // Writes `text` in the code page, "\n" as CR LF.
     bool Write(QStringView text);
@@ -29,30 +35,28 @@ public:
     bool WriteRecord(const QString& record);
     // Writes bytes as they stand.
     bool WriteRaw(const QByteArray& bytes);
-    // Replaces the target with what was written (Replace) or appends it
-    // (Append), then removes the staging file. False when the target could
-    // not be written: it is then as it was and the staging file is kept.
-    bool Commit();
-    // Ends a failed download: the target is untouched. Returns the staging
-    // file that keeps what arrived, or an empty text when nothing arrived
-    // (the empty staging file is removed).
+    // Replaces the target with what was written, or appends it, waiting up
+    // to `waitMs` for another run writing the same target; then removes the
+    // .partial of an earlier failure. False: the target is as it was
+    // (Busy() when another run kept it).
+    bool Commit(int waitMs = kDefaultBusyFileWaitMs);
+    // Ends a failed download: the target is untouched. Returns the file that
+    // keeps what arrived, or an empty text when nothing arrived.
     QString Abandon();
 
-    const QString& Target() const { return m_target; }
-    QString StagingPath() const { return m_staging.fileName(); }
-    QString ErrorString() const { return m_error; }
+    const QString& Target() const { return m_writer.Target(); }
+    bool Busy() const { return m_writer.Busy(); }
+    // "cannot write the file F: reason", F being the file that failed.
+    QString CannotWriteDetail() const;
+    // Ends the download (Abandon) and says what became of the target and of
+    // the `count` `items` received: "; T left as it was, the N line(s)
+    // received are in P".
+    QString KeptNote(qint64 count, const QString& items);
 
 private:
-    bool Fail(const QFileDevice& file);
-    bool ReplaceTarget();
-    bool AppendToTarget();
-
-    QString m_target;
     TextFileMode m_mode = TextFileMode::Replace;
     CodePage::CCodec m_codec;
-    QFile m_staging;
-    bool m_writeFailed = false;
-    QString m_error;
+    CTargetWriter m_writer;
 };
 
 // The name a failed download's lines are kept under: "<target>.partial".
@@ -60,6 +64,3 @@ QString PartialFileName(const QString& target);
 
 // For the failure detail of a download: "cannot write the file F: reason".
 QString CannotWriteDetail(const QString& path, const QString& reason);
-// "; F left as it was, the N <items> received are in P" (no second part when
-// nothing was kept).
-QString KeptFilesNote(const QString& target, const QString& kept, qint64 count, const QString& items);

@@ -1,5 +1,7 @@
 #include "exchange/UploadFileReader.h"
 
+#include "platform/LocalFileName.h"
+
 namespace {
 constexpr qsizetype kBufferBytes = 64 * 1024;
 
@@ -29,9 +31,10 @@ bool CUploadFileReader::Open(const QString& path, const CodePage::CCodec& settin
     m_hitEnd = false;
     m_failed = false;
     m_encoding = {setting, false};
+    m_openError.clear();
     if (path.isEmpty()) return false;
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadOnly)) return false;
+    // A name a script gave in Windows-1251 bytes is opened by those bytes.
+    if (!OpenLocalFile(m_file, path, QIODevice::ReadOnly, &m_openError)) return false;
     m_encoding = DetectFileEncoding(path, setting);
     if (m_encoding.bom && !m_file.seek(kUtf8BomBytes)) m_failed = true;
     return true;
@@ -93,8 +96,8 @@ QByteArray StripLineEnd(QByteArray line) {
 }
 
 qint64 CountRecordLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return 0;
+    QFile file;
+    if (!OpenLocalFile(file, path, QIODevice::ReadOnly)) return 0;
     qint64 lines = 0;
     bool lineHasText = false;
     QByteArray chunk;

@@ -33,12 +33,13 @@ public:
     bool HitEnd() const { return m_hitEnd; }
     void Close() { m_file.close(); }
     // The system's reason of the last failed Open or read.
-    QString ErrorString() const { return m_file.errorString(); }
+    QString ErrorString() const { return m_file.isOpen() ? m_file.errorString() : m_openError; }
 
 private:
     bool Fill();
 
     QFile m_file;
+    QString m_openError;
     DirectoryFileEncoding m_encoding;
     QByteArray m_buffer;
     qsizetype m_pos = 0;

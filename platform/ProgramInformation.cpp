@@ -4,6 +4,7 @@
 
 InformationSwitch FindInformationSwitch(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--")) break;  // names follow, whatever they look like
         if (arguments[i] == QLatin1String("--help")) return InformationSwitch::Help;
         if (arguments[i] == QLatin1String("--version")) return InformationSwitch::Version;
     }

@@ -9,7 +9,8 @@
 
 enum class InformationSwitch { None, Help, Version };
 
-// The first --help or --version among the arguments after the program name.
+// The first --help or --version among the arguments after the program name
+// (and before a "--", after which every word is a file name).
 InformationSwitch FindInformationSwitch(const QStringList& arguments);
 
 // "<program> (KXConfig) 1.0.0" (1.0.0.N with a build number), with the

@@ -3,6 +3,7 @@
 
 #include "app/KXConfigApp.h"
 #include "platform/ConsolePrompt.h"
+#include "platform/LocalFileName.h"
 #include "ui/QtPrompt.h"
 #include "ui/main/DirsDlg.h"
 #include "ui/main/ProgramIdentity.h"
@@ -33,8 +34,9 @@ int main(int argc, char* argv[]) {
         CDirsDlg window(QApplication::font());
         window.exec();
     });
-    // Arguments are taken from Qt, which decodes them with the system's locale.
-    app.InitInstance(QCoreApplication::arguments());
+    // The arguments as given: Qt would turn every byte of a file name that is
+    // not UTF-8 (a Windows-1251 name from a script) into U+FFFD.
+    app.InitInstance(DecodeArguments(argc, argv));
     const int exitCode = app.ExitInstance();
     SetPrompt(nullptr);
     return exitCode;

@@ -75,6 +75,24 @@ TEST(ParseFileNames, OneOrTwoNames) {
     EXPECT_EQ(ParseFileNames(index, {"k", "/w"}, &a, &b), 0);
 }
 
+TEST(CommandLineWords, AbsolutePathsAreNamesAndDoubleDashEndsTheSwitches) {
+    for (const char* word : {"/x", "/?", "/J", "/zz"}) EXPECT_TRUE(LooksLikeSwitch(word)) << word;
+    for (const char* word : {"/home/u/wares.ux7", "//server/x", "/tmp/", "wares.ux7"}) EXPECT_FALSE(LooksLikeSwitch(word)) << word;
+    QString first, second;
+    int index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/w", "/home/u/wares.ux7", "/home/u/waresl2.ux8", "/x"}, &first, &second), 2);
+    EXPECT_EQ(second, "/home/u/waresl2.ux8");
+
+    QStringList args{"k", "/j", "--", "/x", "--"};
+    EXPECT_EQ(TakeEndOfSwitches(args), 2);
+    EXPECT_EQ(args, QStringList({"k", "/j", "/x", "--"}));
+    index = 1;
+    EXPECT_EQ(ParseFileNames(index, {"k", "/d", "a", "/x"}, &first, &second, 3), 2);  // "/x" after "--"
+    EXPECT_EQ(second, "/x");
+    QStringList none{"k", "/j"};
+    EXPECT_EQ(TakeEndOfSwitches(none), kNoSwitchesEnd);
+}
+
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -366,6 +384,20 @@ TEST_F(CommandLine, SyntaxAndUnknownSwitches) {
     EXPECT_EQ(Run({"/o"}), 100);  // never read past the argument list
     EXPECT_EQ(Run({"/d"}), 100);
     EXPECT_TRUE(fake.log.isEmpty());
+}
+
+TEST_F(CommandLine, ANameNoFileCanHaveIsRefusedWith100NeverReplaced) {
+    const QString impossible = QStringLiteral("журнал") + QChar(0xD800) + QStringLiteral(".txt");
+    fake.AnswerAfter("020", {"1"});
+    fake.AnswerAfter("021", {"46;1;3;1;1;1;W;2026;", QString(QChar(4))});
+    for (const QStringList& args : {QStringList{"/j", impossible}, QStringList{"/x", impossible},
+                                    QStringList{"/o", impossible}, QStringList{"/w", "w.txt", impossible}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        EXPECT_EQ(Run(args), 100);
+    }
+    EXPECT_FALSE(WireHas("SendCommand(021)"));
+    EXPECT_FALSE(WireHas("SendCommand(111)"));
+    EXPECT_EQ(QDir(dir.File("files")).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(CommandLine, TerminalInformationFile) {

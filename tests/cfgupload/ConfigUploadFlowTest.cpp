@@ -73,6 +73,8 @@ TEST_F(CfgUploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
     EXPECT_EQ(before.size(), 1);  // the working copy
     EXPECT_FALSE(QFile::exists(flow.DatabaseFile()));
     EXPECT_EQ(KxTempFiles(), before);
+    // Its owner lock went with it: only the working copy's is left.
+    EXPECT_EQ(QDir(QDir::tempPath()).entryList({QStringLiteral("kx_*.lock")}, QDir::Files).size(), 1);
 
     // What the updater was given was the whole terminal database.
     SQLite3::CSQLiteConnection received;

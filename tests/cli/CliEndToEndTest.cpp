@@ -1,11 +1,9 @@
-// The command line as a warehouse system uses it: the real kxloader in its own
-// program folder (settings, template, link component), the demo project, and
-// kxterminal on a pseudo-terminal. No display is set for these runs.
+// The command line as a warehouse system uses it (tests/cli/CliFixture.h):
+// exit codes, report, switches, uploads, journal, info table, identity.
 
 #include "platform/CodePage.h"
 #include "platform/ProfileFile.h"
-#include "tests/link/TerminalProcess.h"
-#include "tests/support/TestSupport.h"
+#include "tests/cli/CliFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,116 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString kBin = QStringLiteral(KX_PROGRAM_DIR);
-
-// Puts `name` of the build's program folder into `folder`: a hard link keeps
-// the executable's own path in `folder` (so it finds its settings there).
-bool Place(const QString& name, const QString& folder) {
-    const QString from = kBin + "/" + name;
-    const QString to = folder + "/" + name;
-    if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) return true;
-    return QFile::copy(from, to) && QFile::setPermissions(to, QFileInfo(from).permissions());
-}
-
-// The demo's directory files and its info table, nothing a run left there.
-bool CopyDemoFiles(const QString& from, const QString& to) {
-    QDir().mkpath(to);
-    const QStringList patterns{"demo_*", "info.txt"};
-    for (const QFileInfo& entry : QDir(from).entryInfoList(patterns, QDir::Files))
-        if (!QFile::copy(entry.filePath(), to + "/" + entry.fileName())) return false;
-    return true;
-}
-
-class Cli : public ::testing::Test {
-protected:
-    void SetUp() override {
-        EnsureQtApplication();
-        program = dir.File("bin");
-        project = dir.File("project/demo.kxc");
-        state = dir.File("state");
-        ASSERT_TRUE(QDir().mkpath(program));
-        ASSERT_TRUE(QDir().mkpath(state));
-        for (const char* name : {"kxloader", "libparlink.so", "components.ini", "KXConfigFMT.db"})
-            ASSERT_TRUE(Place(name, program)) << name;
-        if (QFile::exists(kBin + "/parlink.ini")) ASSERT_TRUE(Place("parlink.ini", program));
-        ASSERT_TRUE(QDir().mkpath(dir.File("project")));
-        ASSERT_TRUE(QFile::copy(kBin + "/demo/demo.kxc", project));
-        ASSERT_TRUE(CopyDemoFiles(kBin + "/demo/files", dir.File("project/files")));
-        ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", Cp1251(
-            "4603393792901;12;1;1;1;1;Т00001;08.12.2026 09:14:03;\r\n"
-            "4602587617372;6;3;2;1;1;Т00002;08.12.2026 09:14:41;\r\n"
-            "4608804827692;10;3;1;2;1;Т00003;08.12.2026 09:15:22;\r\n"
-            "4603393792901;24;1;2;2;2;Т00001;08.12.2026 09:31:10;партия\r\n")));
-    }
-
-    void StartTerminal() { ASSERT_TRUE(terminal.Start(state)) << terminal.Diagnostics().toStdString(); }
-
-    void WriteSettings(const QString& port, const QString& config, int overwrite = 1) {
-        ASSERT_TRUE(WriteFileBytes(program + "/kxloader.ini",
-                                   QStringLiteral("[kxloader.exe]\nport=%1\nconfig=%2\nOverwriteJournal=%3\n")
-                                       .arg(port, config)
-                                       .arg(overwrite)
-                                       .toUtf8()));
-    }
-    void UseTerminal() {
-        StartTerminal();
-        WriteSettings(terminal.Port(), project);
-    }
-
-    // Runs kxloader with `args`; the exit code, -1 when it did not end.
-    // With `stderrTerminal` (the master side of a pseudo-terminal) standard
-    // error goes to that terminal and `err` holds what it showed.
-    static QProcessEnvironment RunEnvironment() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
-        return env;
-    }
-    int Run(const QStringList& args, int stderrTerminal = -1) {
-        QProcess process;
-        process.setProcessEnvironment(RunEnvironment());
-        if (stderrTerminal >= 0) process.setStandardErrorFile(QString::fromLocal8Bit(ptsname(stderrTerminal)));
-        QByteArray shown;
-        const auto drain = [&] {
-            char buffer[4096];
-            ssize_t got;
-            while (stderrTerminal >= 0 && (got = ::read(stderrTerminal, buffer, sizeof buffer)) > 0)
-                shown.append(buffer, got);
-        };
-        process.start(program + "/kxloader", args);
-        bool finished = false;
-        for (int waited = 0; !finished && waited < 60000; waited += 50) {
-            finished = process.waitForFinished(50);
-            drain();
-        }
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        drain();
-        out = QString::fromUtf8(process.readAllStandardOutput());
-        err = QString::fromUtf8(stderrTerminal >= 0 ? shown : process.readAllStandardError());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    QString Files(const QString& name) const { return dir.File("project/files/" + name); }
-    QByteArray Report() const { return ReadFileBytes(Files("errors.txt")); }
-    // The commands the terminal logged since the last MarkCommands().
-    QStringList Commands() const {
-        return QString::fromUtf8(ReadFileBytes(state + "/commands.log").mid(commandsMark))
-            .split('\n', Qt::SkipEmptyParts);
-    }
-    void MarkCommands() { commandsMark = ReadFileBytes(state + "/commands.log").size(); }
-    QStringList Received() const { return QDir(state + "/directories").entryList(QDir::Files); }
-    void Scenario(const QString& text) { ASSERT_TRUE(WriteFileBytes(state + "/scenario.ini", ("[scenario]\n" + text).toUtf8())); }
-
-    CTestDir dir;
-    QString program, project, state;
-    CTerminalProcess terminal;
-    QString out, err;
-    qsizetype commandsMark = 0;
-};
 
 TEST_F(Cli, ReportAndExitCodeWithoutATerminal) {
     WriteSettings(dir.File("no-such-device"), project);
@@ -332,6 +220,7 @@ TEST_F(Cli, TerminalInformationFile) {
 }
 
 TEST_F(Cli, ComponentMissingOrBroken) {
+    const QString kBin = ProgramBinFolder();
     UseTerminal();
     ASSERT_TRUE(QFile::remove(program + "/components.ini"));
     EXPECT_EQ(Run({"/x", "/i"}), 1);
@@ -536,7 +425,7 @@ TEST_F(CliTerminalState, KilledFilteredDownloadLeavesItsResetNotedAndNoScanIsLos
         ResetTerminal();
         SwitchOn(QStringLiteral("[scenario]\nHoldAtCommand=%1").arg(QLatin1String(at)));
         QProcess loader;
-        loader.setProcessEnvironment(RunEnvironment());
+        loader.setProcessEnvironment(Environment());
         loader.start(program + "/kxloader", {"/x", "/j", "filter:", "o=3"});
         ASSERT_TRUE(loader.waitForStarted(30000));
         QDeadlineTimer deadline(60000);

@@ -6,12 +6,16 @@
 #include "directories/DirectoryTable.h"
 
 #include "FakeOperationTypes.h"
+#include "platform/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -148,6 +152,46 @@ TEST(DirectoryBadInputTest, AWritableFileInAFolderThatTakesNoNewFilesIsSavedInPl
     EXPECT_TRUE(saved);
     EXPECT_EQ(ReadFileBytes(path), Cp1251(QStringLiteral("1;Иванов;111\r\n")));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"shop_authors.ux4"});
+}
+
+TEST(DirectoryBadInputTest, AnInPlaceSaveKilledHalfwayIsPutBackAtTheNextStart) {
+    CTestDir dir;
+    CFakeOperationTypes types;
+    const QString folder = dir.File("files");
+    const QString temporary = dir.File("tmp");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    const QString path = folder + "/shop_authors.ux4";
+    QByteArray before;
+    for (int i = 1; i <= 3000; ++i) before += QByteArray::number(i) + ";Executor " + QByteArray::number(i) + ";11\r\n";
+    ASSERT_TRUE(WriteFileBytes(path, before));
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, path, true));
+    for (int row = 0; row < 3000; ++row) table.SetCell(row, 2, QStringLiteral("Исполнитель"));
+
+    ASSERT_EQ(chmod(QFile::encodeName(dir.Path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(temporary).constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0666), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    // The save stops itself halfway through writing the file in place and is
+    // killed there, as a user's kill -9 or a crash would end it.
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("KX_TEST_PAUSE_AT", "replace:half", 1);
+        setenv("TMPDIR", QFile::encodeName(temporary).constData(), 1);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        SaveDirectoryFile(table, path);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    chmod(QFile::encodeName(folder).constData(), 0755);
+    EXPECT_NE(ReadFileBytes(path), before);  // torn until the next start
+    EXPECT_EQ(RemoveStaleKxTempFiles(temporary), 1);
+    EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 }  // namespace

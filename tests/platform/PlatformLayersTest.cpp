@@ -54,9 +54,13 @@ TEST(TempFiles, UniqueKxFilesExistUntilRemoved) {
     EXPECT_TRUE(QFileInfo::exists(a));
     EXPECT_EQ(QFileInfo(a).size(), 0);
     EXPECT_TRUE(RemoveFileQuietly(a));
-    EXPECT_TRUE(RemoveFileQuietly(b));
     EXPECT_FALSE(QFileInfo::exists(a));
     EXPECT_TRUE(RemoveFileQuietly(a));  // already gone
+    // Released with their owner locks.
+    ReleaseKxTempFile(a);
+    ReleaseKxTempFile(b);
+    EXPECT_FALSE(QFileInfo::exists(b));
+    EXPECT_FALSE(QFileInfo::exists(KxTempCompanion(b, "lock")));
     EXPECT_TRUE(CreateKxTempFile("/no/such/folder").isEmpty());
 }
 

@@ -11,6 +11,7 @@
 namespace {
 
 const QString kEndMarker = QString(QChar(0x0004));
+constexpr std::int64_t kHoldCheckMs = 20;
 
 bool IsOneOf(const QString& code, std::initializer_list<const char*> codes) {
     for (const char* c : codes)
@@ -46,6 +47,7 @@ struct CTerminalDevice::Stream {
     QList<int> numbers;  // record numbers to put first, or empty
     qsizetype next = 0;
     qsizetype count = 0;  // lines to send before the end marker
+    bool journal = false;  // a journal, which HoldJournalAfter may hold
 };
 
 struct CTerminalDevice::Load {
@@ -87,17 +89,36 @@ void CTerminalDevice::EndSession() {
     DiscardLoad();
     DiscardTransfer();
     m_stream.reset();
+    m_holding = false;
     m_held.clear();
     m_context = Context::None;
     m_syncAt = -1;
-    m_holding = false;
+    m_hung = false;
     m_state.Log(QStringLiteral("S end"));
 }
 
 void CTerminalDevice::Handle(Link::Message message) { m_held.push_back(std::move(message)); }
 
 std::int64_t CTerminalDevice::NextTimer() const {
-    return m_syncAt >= 0 ? m_syncAt : std::numeric_limits<std::int64_t>::max();
+    std::int64_t next = m_syncAt >= 0 ? m_syncAt : std::numeric_limits<std::int64_t>::max();
+    if (m_holding) next = std::min(next, m_holdCheckAt);
+    return next;
+}
+
+bool CTerminalDevice::HoldJournal(std::int64_t now) {
+    const int after = m_scenario.holdJournalAfter;
+    if (after < 0 || !m_stream->journal || m_stream->next != after) return false;
+    // The tester sees that the program is in the middle of a download, does
+    // what it wants (a second run, a kill) and lets it go on.
+    if (QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
+        m_holding = false;
+        m_stream->journal = false;
+        return false;
+    }
+    if (!m_holding) m_state.Log(QStringLiteral("J held after %1").arg(after));
+    m_holding = true;
+    m_holdCheckAt = now + kHoldCheckMs;
+    return true;
 }
 
 void CTerminalDevice::Answer(QByteArray& out, const QString& text, bool* urgent) {
@@ -106,7 +127,7 @@ void CTerminalDevice::Answer(QByteArray& out, const QString& text, bool* urgent)
 }
 
 void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent) {
-    if (m_holding) return;
+    if (m_hung) return;
     if (m_syncAt >= 0 && now >= m_syncAt) {
         m_syncAt = -1;
         if (CommitLoad())
@@ -120,6 +141,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
             QString text;
             QByteArray bytes;
             while (s.next < s.count && out.size() < budget) {
+                if (HoldJournal(now)) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
                     bytes.clear();
@@ -154,7 +176,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
             // command: a test kills the program at this known point.
             m_state.Log(QStringLiteral("C ") + m.text);
             m_state.Log(QStringLiteral("S hold"));
-            m_holding = true;
+            m_hung = true;
             return;
         }
         Process(m, now, out, urgent);
@@ -343,6 +365,7 @@ void CTerminalDevice::StartJournal(bool withNumbers) {
         if (withNumbers) s->numbers.append(l.number);
     }
     s->count = s->lines.size();
+    s->journal = true;
     if (m_scenario.journalLimit >= 0 && m_scenario.journalLimit < s->count) s->count = m_scenario.journalLimit;
     m_stream = std::move(s);
 }

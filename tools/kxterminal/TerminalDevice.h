@@ -41,7 +41,7 @@ public:
     void Pump(std::int64_t now, QByteArray& out, qsizetype budget, bool* urgent);
     // The time of the next timer (delayed synchronisation); INT64_MAX none.
     std::int64_t NextTimer() const;
-    bool Busy() const { return !m_holding && (!m_held.empty() || m_stream != nullptr); }
+    bool Busy() const { return !m_hung && (!m_held.empty() || (m_stream != nullptr && !m_holding)); }
 
 private:
     enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo };
@@ -64,6 +64,8 @@ private:
     void DiscardLoad();
     void FinishTransfer(const QString& sizeAndCrc, QByteArray& out, bool* urgent);
     void DiscardTransfer();
+    // HoldJournalAfter: true while the journal stream waits for "release".
+    bool HoldJournal(std::int64_t now);
 
     CTerminalState& m_state;
     CScenario m_scenario;
@@ -74,7 +76,10 @@ private:
     Context m_context = Context::None;
     QString m_contextCode;
     std::int64_t m_syncAt = -1;
+    // A journal held by HoldJournalAfter: looked at again at this time.
+    bool m_holding = false;
+    std::int64_t m_holdCheckAt = -1;
     int m_loadCounter = 0;
     Link::TextCoding m_coding = Link::TextCoding::Utf8;
-    bool m_holding = false;  // hung at the scenario's HoldAtCommand until the session ends
+    bool m_hung = false;  // hung at the scenario's HoldAtCommand until the session ends
 };

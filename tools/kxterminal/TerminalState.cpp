@@ -128,6 +128,7 @@ CScenario CScenario::Load(const QString& file) {
     s.corruptSentStream = number("CorruptSentStream", 0);
     bool hasHold = false;
     s.holdAtCommand = text("HoldAtCommand", &hasHold).trimmed();
+    s.holdJournalAfter = number("HoldJournalAfter", -1);
     return s;
 }
 

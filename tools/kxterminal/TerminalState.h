@@ -45,6 +45,7 @@ struct CScenario {
     // it, and nothing from it on is carried out or answered in the session
     // (the line still acknowledges frames). Empty: none.
     QString holdAtCommand;
+    int holdJournalAfter = -1;  // journal lines sent before the stream waits for a "release" file
 
     static CScenario Load(const QString& file);
 };

@@ -1,0 +1,167 @@
+#include "tests/cli/CliFixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+// Puts `name` of the build's program folder into `folder`: a hard link keeps
+// the executable's own path in `folder` (so it finds its settings there).
+bool Place(const QString& name, const QString& folder) {
+    const QString from = ProgramBinFolder() + "/" + name;
+    const QString to = folder + "/" + name;
+    if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) return true;
+    return QFile::copy(from, to) && QFile::setPermissions(to, QFileInfo(from).permissions());
+}
+
+// The demo's directory files and its info table, nothing a run left there.
+bool CopyDemoFiles(const QString& from, const QString& to) {
+    QDir().mkpath(to);
+    const QStringList patterns{"demo_*", "info.txt"};
+    for (const QFileInfo& entry : QDir(from).entryInfoList(patterns, QDir::Files))
+        if (!QFile::copy(entry.filePath(), to + "/" + entry.fileName())) return false;
+    return true;
+}
+
+// The state letter of /proc/<pid>/stat ('T' stopped), 0 when it is gone.
+char ProcessState(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && close + 2 < text.size() ? text[close + 2] : 0;
+}
+
+}  // namespace
+
+QString ProgramBinFolder() { return QStringLiteral(KX_PROGRAM_DIR); }
+
+CKxloaderRun::~CKxloaderRun() {
+    if (m_process.state() != QProcess::NotRunning) Kill();
+}
+
+bool CKxloaderRun::Start(const QString& program, const QStringList& args, QProcessEnvironment environment) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    m_process.setProcessEnvironment(environment);
+    m_process.start(program, args);
+    return m_process.waitForStarted(30000);
+}
+
+bool CKxloaderRun::WaitStopped(int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const char state = ProcessState(Pid());
+        if (state == 'T' || state == 't') return true;
+        if (state == 0 || state == 'Z' || m_process.state() == QProcess::NotRunning) return false;
+        m_process.waitForFinished(5);  // also reads its output, so it never blocks on a full pipe
+    }
+    return false;
+}
+
+void CKxloaderRun::Kill() {
+    ::kill(static_cast<pid_t>(Pid()), SIGKILL);
+    Finish();
+}
+
+void CKxloaderRun::Continue() { ::kill(static_cast<pid_t>(Pid()), SIGCONT); }
+
+int CKxloaderRun::Finish(int timeoutMs) {
+    const bool finished = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+    m_out += QString::fromUtf8(m_process.readAllStandardOutput());
+    m_err += QString::fromUtf8(m_process.readAllStandardError());
+    if (!finished) {
+        m_process.kill();
+        m_process.waitForFinished();
+        return -1;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+void Cli::SetUp() {
+    EnsureQtApplication();
+    program = dir.File("bin");
+    project = dir.File("project/demo.kxc");
+    state = dir.File("state");
+    ASSERT_TRUE(QDir().mkpath(program));
+    ASSERT_TRUE(QDir().mkpath(state));
+    for (const char* name : {"kxloader", "libparlink.so", "components.ini", "KXConfigFMT.db"})
+        ASSERT_TRUE(Place(name, program)) << name;
+    if (QFile::exists(ProgramBinFolder() + "/parlink.ini")) ASSERT_TRUE(Place("parlink.ini", program));
+    ASSERT_TRUE(QDir().mkpath(dir.File("project")));
+    ASSERT_TRUE(QFile::copy(ProgramBinFolder() + "/demo/demo.kxc", project));
+    ASSERT_TRUE(CopyDemoFiles(ProgramBinFolder() + "/demo/files", dir.File("project/files")));
+    ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", Cp1251(
+        "4603393792901;12;1;1;1;1;Т00001;08.12.2026 09:14:03;\r\n"
+        "4602587617372;6;3;2;1;1;Т00002;08.12.2026 09:14:41;\r\n"
+        "4608804827692;10;3;1;2;1;Т00003;08.12.2026 09:15:22;\r\n"
+        "4603393792901;24;1;2;2;2;Т00001;08.12.2026 09:31:10;партия\r\n")));
+}
+
+void Cli::WriteSettings(const QString& port, const QString& config, int overwrite) {
+    ASSERT_TRUE(WriteFileBytes(program + "/kxloader.ini",
+                               QStringLiteral("[kxloader.exe]\nport=%1\nconfig=%2\nOverwriteJournal=%3\n")
+                                   .arg(port, config)
+                                   .arg(overwrite)
+                                   .toUtf8()));
+}
+
+QProcessEnvironment Cli::Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    return env;
+}
+
+int Cli::Run(const QStringList& args, int stderrTerminal) {
+    QProcess process;
+    process.setProcessEnvironment(Environment());
+    if (stderrTerminal >= 0) process.setStandardErrorFile(QString::fromLocal8Bit(ptsname(stderrTerminal)));
+    QByteArray shown;
+    const auto drain = [&] {
+        char buffer[4096];
+        ssize_t got;
+        while (stderrTerminal >= 0 && (got = ::read(stderrTerminal, buffer, sizeof buffer)) > 0)
+            shown.append(buffer, got);
+    };
+    process.start(program + "/kxloader", args);
+    bool finished = false;
+    for (int waited = 0; !finished && waited < 60000; waited += 50) {
+        finished = process.waitForFinished(50);
+        drain();
+    }
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    drain();
+    out = QString::fromUtf8(process.readAllStandardOutput());
+    err = QString::fromUtf8(stderrTerminal >= 0 ? shown : process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int Cli::RunProgram(const QString& programPath, const QStringList& args, const QProcessEnvironment& environment) {
+    CKxloaderRun run;
+    if (!run.Start(programPath, args, environment)) return -1;
+    const int code = run.Finish();
+    out = run.Out();
+    err = run.Err();
+    return code;
+}
+
+QStringList Cli::Commands() const {
+    return QString::fromUtf8(ReadFileBytes(state + "/commands.log").mid(commandsMark)).split('\n', Qt::SkipEmptyParts);
+}
+
+void Cli::MarkCommands() { commandsMark = ReadFileBytes(state + "/commands.log").size(); }
+
+QStringList Cli::Received() const { return QDir(state + "/directories").entryList(QDir::Files); }
+
+void Cli::Scenario(const QString& text) {
+    ASSERT_TRUE(WriteFileBytes(state + "/scenario.ini", ("[scenario]\n" + text).toUtf8()));
+}
