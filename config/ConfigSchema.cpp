@@ -10,6 +10,8 @@ using ConfigSql::Format;
 
 #include <sqlite3.h>
 
+#include <exception>
+
 namespace ConfigInternal {
 
 bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) {
@@ -41,7 +43,7 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
     return rc == SQLITE_ROW;
 }
 
-CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
+CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db), m_uncaught(std::uncaught_exceptions()) {
     if (!db.IsOpen() || db.InTransaction()) return;
     try {
         db.Exec(QStringLiteral("BEGIN"));
@@ -53,6 +55,14 @@ CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
 
 CStatementBatch::~CStatementBatch() {
     if (!m_began) return;
+    if (std::uncaught_exceptions() > m_uncaught) {
+        try {
+            m_db.Exec(QStringLiteral("ROLLBACK"));
+        } catch (const CSQLiteException&) {
+            // The library has rolled back on its own.
+        }
+        return;
+    }
     try {
         m_db.Exec(QStringLiteral("COMMIT"));
     } catch (const CSQLiteException&) {
