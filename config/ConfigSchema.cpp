@@ -3,6 +3,7 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
+#include "config/ProjectTables.h"
 
 using namespace SQLite3;
 using namespace ConfigInternal;
@@ -127,20 +128,18 @@ bool CConfigModel::IsLibraryLoaded() const {
 bool CConfigModel::CreateSchema() {
     CStatementBatch templateBatch(m_template);
     CStatementBatch batch(m_working);
-    m_working.Exec(QStringLiteral(
-        "CREATE TABLE ParamsValue(OperTypeID INTEGER, place_id VARCHAR, param_id VARCHAR, value VARCHAR)"));
-    m_working.Exec(QStringLiteral("CREATE TABLE SortOrderOperTypes(n INTEGER, OperType VARCHAR)"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("ParamsValue")).createSql);
+    m_working.Exec(ProjectTables::Table(QStringLiteral("SortOrderOperTypes")).createSql);
     CreateWorkingIndex();
     if (!InsertGlobalDefaults(QStringLiteral("nodes_root"))) return false;
 
-    m_working.Exec(QStringLiteral("CREATE TABLE ChoiceNames(point_id VARCHAR, point_name VARCHAR)"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("ChoiceNames")).createSql);
     for (const MenuPointName& point : kChoiceNames) {
         m_working.Exec(Format(u"INSERT INTO ChoiceNames(point_id, point_name) VALUES(%i, '%s')",
                               {QString::number(point.id), QString::fromUtf16(point.name)}));
     }
 
-    m_working.Exec(QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS m_mainmenu(id INTEGER,name VARCHAR(50),target VARCHAR(20))"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("m_mainmenu")).createSql);
     for (int id : kDefaultMenu) {
         QString name;
         GetChoiceName(id, &name);
