@@ -38,12 +38,10 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
             return false;
         }
     }
-    QString error;
-    if (!Layout.PrepareUserFiles(&error)) {
-        // The start-up load then reports the missing template in the system's words.
-        const QByteArray line = "kxloader: " + error.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    }
+    // The command line makes the user's folders and template copy only once
+    // its project has opened (RunCommandLineOnConfigModel): a run that ends
+    // with 150, or /h without a configuration, leaves the disk as it was.
+    if (Mode == RunMode::Interactive) PrepareInstalledUserFiles(Layout);
     Settings = CExchangeSettings::Read(Paths);
     SetDirectoryCodePage(Settings.directoryCodePage);  // unknown names keep Windows-1251
 
