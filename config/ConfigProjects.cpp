@@ -293,9 +293,14 @@ SaveResult CConfigModel::SaveProject(SaveMode mode) {
                     return SaveResult::ChangedByOther;
                 }
             }
-            ProjectTables::Write(ProjectTables::Read(m_working), m_project);
-            // What the file holds now, read back: the mark of this save.
-            const QByteArray saved = ProjectTables::Read(m_project).digest;
+            const ProjectTables::CProjectData written = ProjectTables::Read(m_working);
+            ProjectTables::Write(written, m_project);
+            // What the file holds now, the mark of this save: the tables just
+            // written read back exactly as they were read here (same table
+            // definitions on both sides); read from the file only when it
+            // keeps a table of its own that the working copy lacks.
+            const QByteArray saved =
+                written.present.contains(false) ? ProjectTables::Read(m_project).digest : written.digest;
             m_project.Exec(QStringLiteral("COMMIT"));
             m_savedDigest = saved;
         } catch (const CSQLiteException&) {

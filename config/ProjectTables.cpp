@@ -62,19 +62,27 @@ bool ReadTable(CSQLiteConnection& db, const CTableDef& def, CSQLiteTable* rows) 
 }
 
 void AddToDigest(QCryptographicHash& hash, const CTableDef& def, const CSQLiteTable* rows) {
-    hash.addData(def.name.toUtf8());
+    QByteArray bytes = def.name.toUtf8();
     if (!rows) {
-        hash.addData(QByteArrayView("\0absent", 7));
+        hash.addData(bytes.append(QByteArrayView("\0absent", 7)));
         return;
     }
-    hash.addData(QByteArray::number(rows->RowCount) + ':');
+    // Every value as its length and its UTF-16 units, so no two different
+    // tables give the same bytes; one buffer, hashed at once.
+    qsizetype size = bytes.size() + 8;
+    for (const QStringList& row : rows->Rows)
+        for (const QString& value : row) size += 4 + value.size() * 2;
+    bytes.reserve(size);
+    const auto append = [&bytes](qint32 number) { bytes.append(reinterpret_cast<const char*>(&number), 4); };
+    append(rows->RowCount);
+    append(rows->ColCount);
     for (const QStringList& row : rows->Rows) {
         for (const QString& value : row) {
-            // Length first, so no two different rows give the same bytes.
-            hash.addData(QByteArray::number(value.size()) + ':');
-            hash.addData(QByteArrayView(reinterpret_cast<const char*>(value.utf16()), value.size() * 2));
+            append(static_cast<qint32>(value.size()));
+            bytes.append(reinterpret_cast<const char*>(value.utf16()), value.size() * 2);
         }
     }
+    hash.addData(bytes);
 }
 
 void WriteTable(CSQLiteConnection& to, const CTableDef& def, const CSQLiteTable& rows) {
@@ -119,7 +127,7 @@ const CTableDef& Table(const QString& name) {
 
 CProjectData Read(CSQLiteConnection& db) {
     CProjectData data;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     for (const CTableDef& def : Tables()) {
         CSQLiteTable rows;
         const bool present = ReadTable(db, def, &rows);
