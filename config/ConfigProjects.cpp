@@ -412,6 +412,8 @@ bool CConfigModel::OpenConfigFile() {
         // whole; a file that is no project leaves it open, and nothing is
         // created beside a file that did not open.
         if (!Open(path)) {
+            // Only a failure after the new file was read closes the old project.
+            if (!IsConfigurationOpen()) ForgetProject();
             Prompt().Error(OpenFailureMessage(path), kCaptionLoader);
             return false;
         }
