@@ -26,8 +26,8 @@ private:
 QString ConfigurationProblemText(CConfigModel& model, const CInstallLayout& layout);
 
 // Installed layout: makes the user's folders and template copy
-// (CInstallLayout::PrepareUserFiles); a copy that fails is said on standard
-// error.
+// (CInstallLayout::PrepareUserFiles); a copy that fails, and a template
+// replaced by a newer shipped one, are said on standard error.
 void PrepareInstalledUserFiles(const CInstallLayout& layout);
 
 // The command-line runner of kxloader: opens the remembered project in its own

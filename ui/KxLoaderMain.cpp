@@ -5,6 +5,7 @@
 #include "platform/ConsolePrompt.h"
 #include "ui/QtPrompt.h"
 #include "ui/main/DirsDlg.h"
+#include "ui/main/ProgramIdentity.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
     if (mode == RunMode::Interactive) {
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
+        SetProgramIdentity(*gui);
         SetPrompt(&qtPrompt);
         qtApp = std::move(gui);
     } else {

@@ -62,7 +62,7 @@ private:
     void ShowProjectPath();
     void FollowProject();
     bool RequireProject();
-    void SavePort();
+    bool SavePort(QString* error = nullptr);
     void UpdateChoice();
     void OnSelectAll();
     void Leave();
