@@ -32,12 +32,13 @@ QString Next(const QStringList& arguments, int index) {
 }
 bool HasNext(const QStringList& arguments, int index) { return index + 1 < arguments.size(); }
 
-// The project's files folder, created when it is missing. An empty project
-// path names no folder at all: nothing is created then.
+// The project's files folder beside the project, created when it is missing.
+// Only for a project that has opened, so only inside a folder that exists:
+// nothing else on the way is made.
 void CreateFilesFolder(const QString& projectPath) {
     if (projectPath.isEmpty()) return;
-    const QFileInfo project(projectPath);
-    QDir().mkpath(QDir(project.absolutePath()).filePath(QStringLiteral("files")));
+    const QDir folder = QFileInfo(projectPath).absoluteDir();
+    if (folder.exists()) folder.mkdir(QStringLiteral("files"));
 }
 
 class CBatch {
@@ -66,14 +67,16 @@ public:
     }
 
     void Run() {
-        CreateFilesFolder(m_app.Settings.config);
         SetProjectPath(m_app.Settings.config);
         m_filesFolder = CurrentDirectoryFiles().filesFolder;
         m_app.ResultCode = 0;
         if (!m_configuration.LoadConfigFileFMT()) {
+            // Nothing has been created: a run that cannot open its project
+            // leaves the disk as it was.
             m_app.ResultCode = kConfigurationNotOpened;
             return;
         }
+        CreateFilesFolder(m_app.Settings.config);
         // What killed runs left beside the files they were writing.
         RemoveStaleStagingFilesIn(m_filesFolder);
         bool helpShown = false;

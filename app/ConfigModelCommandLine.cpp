@@ -4,25 +4,11 @@
 #include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
 
 namespace {
-
-// Why the remembered project could not be opened, in a few words.
-QString ProjectFileFault(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) return QStringLiteral("файл не найден");
-    if (info.isDir()) return QStringLiteral("это папка, а не файл проекта");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("нет прав на чтение файла");
-    static const QByteArray kDatabaseHeader("SQLite format 3\0", 16);
-    if (file.read(kDatabaseHeader.size()) != kDatabaseHeader)
-        return QStringLiteral("файл не является базой данных SQLite (поврежден или это другой файл)");
-    return QStringLiteral("файл поврежден или не является проектом KXConfig");
-}
 
 void WriteError(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -32,9 +18,27 @@ void WriteError(const QString& text) {
 
 }  // namespace
 
+void PrepareInstalledUserFiles(const CInstallLayout& layout) {
+    QString error, notice;
+    // A failure is said here with its reason; the start-up load then reports
+    // the missing template in the system's words.
+    const bool prepared = layout.PrepareUserFiles(&error, &notice);
+    for (const QString& text : {prepared ? QString() : error, notice})
+        if (!text.isEmpty()) WriteError(QStringLiteral("kxloader: %1\n").arg(text));
+}
+
 bool CConfigModelCommandLine::LoadConfigFileFMT() {
-    if (m_model.LoadConfigFileFMT()) return true;
-    WriteError(ConfigurationProblemText(m_model, CurrentInstallLayout()));
+    const CInstallLayout layout = CurrentInstallLayout();
+    // Nothing is made on disk before the project has opened. Until the user
+    // has a copy of the template the shipped one is read in its place: this
+    // mode only reads the template.
+    if (layout.mode == InstallMode::Installed && !QFileInfo(layout.templateFile).isFile())
+        m_model.SetTemplateLocation(layout.shippedTemplate);
+    if (m_model.LoadConfigFileFMT()) {
+        PrepareInstalledUserFiles(layout);
+        return true;
+    }
+    WriteError(ConfigurationProblemText(m_model, layout));
     return false;
 }
 
@@ -58,8 +62,15 @@ QString ConfigurationProblemText(CConfigModel& model, const CInstallLayout& layo
     const QString project = Profile::ReadString(ini, QStringLiteral("kxloader.exe"), QStringLiteral("config"));
     if (project.isEmpty())
         return QStringLiteral("kxloader: конфигурация не задана: укажите путь к файлу проекта (*.kxc) %1\n").arg(where);
-    return QStringLiteral("kxloader: не удалось открыть конфигурацию %1: %2\nkxloader: укажите другой проект %3\n")
-        .arg(project, ProjectFileFault(project), where);
+    const QString reason = model.OpenProblem() != ProjectProblem::None
+                               ? model.OpenProblemText()
+                               : QStringLiteral("файл поврежден или не является проектом KXConfig");
+    // A project another program holds is a good project: waiting, not
+    // replacing it, is the remedy.
+    const QString remedy = model.OpenProblem() == ProjectProblem::Busy
+                               ? QStringLiteral("kxloader: повторите запуск, когда другая программа освободит файл\n")
+                               : QStringLiteral("kxloader: укажите другой проект %1\n").arg(where);
+    return QStringLiteral("kxloader: не удалось открыть конфигурацию %1: %2\n").arg(project, reason) + remedy;
 }
 
 void RunCommandLineOnConfigModel(CKXConfigApp& app, const QStringList& arguments) {

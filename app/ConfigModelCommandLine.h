@@ -10,7 +10,9 @@ class CKXConfigApp;
 class CConfigModelCommandLine : public ICommandLineConfiguration {
 public:
     explicit CConfigModelCommandLine(CConfigModel& model) : m_model(model) {}
-    // On failure also says on standard error why, and which settings file to edit.
+    // On failure also says on standard error why, and which settings file to
+    // edit. Makes the user's folders and template copy only once the project
+    // has opened.
     bool LoadConfigFileFMT() override;
     bool IsUploadJournalIdOn() override { return m_model.IsUploadJournalIdOn(); }
 
@@ -22,6 +24,11 @@ private:
 // project set, a project that cannot be opened), and where to set another one,
 // as lines for standard error.
 QString ConfigurationProblemText(CConfigModel& model, const CInstallLayout& layout);
+
+// Installed layout: makes the user's folders and template copy
+// (CInstallLayout::PrepareUserFiles); a copy that fails, and a template
+// replaced by a newer shipped one, are said on standard error.
+void PrepareInstalledUserFiles(const CInstallLayout& layout);
 
 // The command-line runner of kxloader: opens the remembered project in its own
 // configuration model, runs the batch and closes the project (its working copy

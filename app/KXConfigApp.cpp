@@ -43,15 +43,10 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
     // Working copies and staging files of runs that were killed; a running
     // instance's files are never touched.
     RemoveStaleKxTempFiles();
-    QString error, notice;
-    // A failure is said here with its reason; the start-up load then reports
-    // the missing template in the system's words.
-    const bool prepared = Layout.PrepareUserFiles(&error, &notice);
-    for (const QString& text : {prepared ? QString() : error, notice}) {
-        if (text.isEmpty()) continue;
-        const QByteArray line = "kxloader: " + text.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    }
+    // The command line makes the user's folders and template copy only once
+    // its project has opened (RunCommandLineOnConfigModel): a run that ends
+    // with 150, or /h without a configuration, leaves the disk as it was.
+    if (Mode == RunMode::Interactive) PrepareInstalledUserFiles(Layout);
     Settings = CExchangeSettings::Read(Paths);
     SetDirectoryCodePage(Settings.directoryCodePage);  // unknown names keep Windows-1251
 

@@ -34,9 +34,11 @@ inline QString Cell(const QStringList& row, int column) {
 
 // Groups the statements of one operation into one transaction on a
 // connection, so a walk over thousands of values takes the file lock once
-// instead of once a statement. Does nothing when a transaction is already open
-// (an operation inside another). What ran before a failure is kept, exactly as
-// with one statement at a time.
+// instead of once a statement, and a change of several statements is made
+// whole or not at all: the batch commits when it ends normally and rolls back
+// when it ends by an exception (a failed statement of a menu save, a copy or
+// a deletion leaves the tables as they were). Does nothing when a transaction
+// is already open (an operation inside another: the outer batch decides).
 class CStatementBatch {
 public:
     explicit CStatementBatch(SQLite3::CSQLiteConnection& db);
@@ -47,6 +49,9 @@ public:
 private:
     SQLite3::CSQLiteConnection& m_db;
     bool m_began = false;
+    // Exceptions already in flight when the batch began: more at its end
+    // means it ends by one.
+    int m_uncaught = 0;
 };
 
 // Raises when a template table lacks the columns the default walks read by

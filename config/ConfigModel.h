@@ -29,6 +29,30 @@ enum class ProjectFileState {
     Replaced,  // another file now stands at the path
 };
 
+// Why a project file could not be opened (OpenProblemText says it in words).
+enum class ProjectProblem {
+    None,
+    Missing,      // nothing at the path
+    Folder,       // a folder, not a file
+    Unreadable,   // no right to read it
+    NotDatabase,  // not an SQLite database at all
+    NotProject,   // a database without the project tables
+    Busy,         // another program held it longer than the busy time-out
+    TooSlow,      // could not be read within the open time limit
+    Damaged,      // a database damaged inside
+    Failed,       // any other failure (the library's message says which)
+    WorkingCopy,  // the working copy could not be made in the temporary folder
+};
+
+// A save writes over the project file only while it still holds what this
+// instance opened or last saved, unless told to replace another save.
+enum class SaveMode { KeepOtherSaves, ReplaceOtherSaves };
+enum class SaveResult {
+    Saved,
+    Failed,         // shown; the project file is as it was
+    ChangedByOther  // another program saved the file meanwhile: nothing written, nothing shown
+};
+
 class CConfigModel : public IOperationTypeNames {
 public:
     CConfigModel();
@@ -79,9 +103,24 @@ public:
     // ------------------------------------------------------------ projects
     bool OpenTemplate(const QString& path);
     bool Create(const QString& path);
+    // Reads the project into a new working copy. Only the project tables are
+    // read, as data: nothing the file defines itself runs, and a file that
+    // cannot be read within kOpenTimeLimitMs is refused. A file that does not
+    // open leaves the project that was open as it was (OpenProblem says why).
     bool Open(const QString& path);
-    // Copies the working copy into the project file in one transaction. False
-    // (and `modified` kept) when the copy failed; the project file is then as it was.
+    static constexpr int kOpenTimeLimitMs = 5000;
+    ProjectProblem OpenProblem() const { return m_openProblem; }
+    // Why the last Open failed, in words for the user ("файл занят другой
+    // программой ..."); empty after a successful one.
+    QString OpenProblemText() const;
+    // "Ошибка! Не удалось загрузить конфигурацию!" with the file and the reason.
+    QString OpenFailureMessage(const QString& path) const;
+    // Copies the working copy into the project file in one transaction: the
+    // project tables only, each written anew. With KeepOtherSaves nothing is
+    // written when the file no longer holds what this instance opened or last
+    // saved (another program saved it meanwhile).
+    SaveResult SaveProject(SaveMode mode);
+    // SaveProject(KeepOtherSaves); false (and `modified` kept) when nothing was saved.
     bool Save();
     // Saves into another file, which becomes the project file. On failure the
     // previous project file stays the project file.
@@ -101,9 +140,12 @@ public:
     // The configurator's "Сохранить". When the project file is no longer at
     // its path (CheckProjectFile) it asks, through the prompt, whether to save
     // into another file, and on Yes runs "Сохранить как" with the old path
-    // proposed; `configuratorTitle` then receives the new window title (it
-    // stays untouched unless the project was saved under another name). False
-    // when nothing was saved.
+    // proposed. When another program saved the file since this instance
+    // opened or saved it, it asks whether to replace that save ("Да"), save
+    // under another name ("Нет") or not save ("Отмена"); only "Да" writes over
+    // the other save. `configuratorTitle` receives the new window title when
+    // the project was saved under another name (else it stays untouched).
+    // False when nothing was saved.
     bool SaveConfiguration(QString* configuratorTitle = nullptr);
     // The configurator's "Сохранить как"; `configuratorTitle` receives the new
     // window title.
@@ -163,10 +205,9 @@ private:
     enum class PrintResult { Done, CannotCreate, WalkFailed };
     PrintResult WriteConfigurationReport(const QString& path);
     bool RequireConfiguration();
-    // Open; `quiet` turns every failure into false without a message (the
-    // start-up load reports an unopenable project with its own message).
-    bool OpenProject(const QString& path, bool quiet);
+    bool Refuse(ProjectProblem problem, const QString& detail = QString());
     bool AskSaveElsewhere(ProjectFileState state);
+    int AskOverOtherSave();
     bool SaveAsWithDialog(QString* configuratorTitle, const QString& initialName);
     void ReturnToProjectFile(const QString& previous);
     void CreateWorkingIndex();
@@ -188,6 +229,10 @@ private:
     QString m_templatePath;
     QString m_templateLocation;
     bool m_modified = false;
+    // The project tables' digest as this instance last read or wrote them.
+    QByteArray m_savedDigest;
+    ProjectProblem m_openProblem = ProjectProblem::None;
+    QString m_openProblemDetail;
     ParamEditContext m_editContext;
     std::unique_ptr<QFile> m_report;
 };

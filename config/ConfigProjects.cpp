@@ -3,12 +3,15 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
+#include "config/ProjectTables.h"
 #include "directories/DirectoryFiles.h"
-#include "platform/ProfileFile.h"
+#include "platform/Clock.h"
 #include "platform/InstallLayout.h"
+#include "platform/ProfileFile.h"
 #include "platform/Prompt.h"
 #include "platform/TempFiles.h"
-#include "storage/CopyTables.h"
+
+#include <sqlite3.h>
 
 #include <QDir>
 #include <QFile>
@@ -118,53 +121,150 @@ bool CConfigModel::Create(const QString& path) {
     }
     m_project.OpenConnection(path);
     m_project.SetSynchronous(0);
-    if (!CopyAllTables(m_working, m_project)) {
+    if (SaveProject(SaveMode::ReplaceOtherSaves) != SaveResult::Saved) {
         // The error has been shown; a project that was never written is not open.
         Close();
         QFile::remove(path);
         return false;
     }
+    return true;
+}
+
+bool CConfigModel::Refuse(ProjectProblem problem, const QString& detail) {
+    m_openProblem = problem;
+    m_openProblemDetail = detail;
+    return false;
+}
+
+namespace {
+
+ProjectProblem ProblemOf(const CSQLiteException& e) {
+    if (e.ErrorCode() == ProjectTables::kNotAProject) return ProjectProblem::NotProject;
+    switch (e.ErrorCode() & 0xff) {
+    case SQLITE_NOTADB: return ProjectProblem::NotDatabase;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ProjectProblem::Busy;
+    case SQLITE_INTERRUPT: return ProjectProblem::TooSlow;
+    case SQLITE_CORRUPT: return ProjectProblem::Damaged;
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ProjectProblem::Unreadable;
+    default: return ProjectProblem::Failed;
+    }
+}
+
+// Reads the project tables of the file at `path`. The file is held in one
+// read transaction, so a save another program commits meanwhile is read whole
+// or not at all; a statement still running at `deadline` stops.
+ProjectTables::CProjectData ReadProjectFile(const QString& path, std::int64_t deadline) {
+    CSQLiteConnection project;
+    project.OpenConnection(path);
+    project.SetSynchronous(0);
+    project.DistrustSchema();
+    CStatementDeadline limit(project, deadline);
+    project.Exec(QStringLiteral("BEGIN"));
+    ProjectTables::CProjectData data = ProjectTables::Read(project);
+    project.Exec(QStringLiteral("ROLLBACK"));  // nothing was written: only the read lock ends
+    return data;
+}
+
+// Writes what was read into the new working file at `workingPath`.
+void WriteWorkingFile(const QString& workingPath, const ProjectTables::CProjectData& data, std::int64_t deadline) {
+    CSQLiteConnection working;
+    working.OpenConnection(workingPath);
+    working.SetSynchronous(0);
+    // A copy that fails is thrown away whole: it needs no journal.
+    working.Exec(QStringLiteral("PRAGMA journal_mode = OFF"));
+    CStatementDeadline limit(working, deadline);
+    working.Exec(QStringLiteral("BEGIN"));
+    ProjectTables::Write(data, working);
+    working.Exec(QStringLiteral("COMMIT"));
+}
+
+void RollbackQuietly(CSQLiteConnection& db) {
+    try {
+        if (db.InTransaction()) db.Exec(QStringLiteral("ROLLBACK"));
+    } catch (const CSQLiteException&) {
+        // The library has ended the transaction itself.
+    }
+}
+
+}  // namespace
+
+bool CConfigModel::Open(const QString& path) {
+    m_openProblem = ProjectProblem::None;
+    m_openProblemDetail.clear();
+    const QFileInfo info(path);
+    if (!info.exists()) return Refuse(ProjectProblem::Missing);
+    if (info.isDir()) return Refuse(ProjectProblem::Folder);
+    if (!info.isReadable()) return Refuse(ProjectProblem::Unreadable);
+    // The file is read whole before anything is made: a file that does not
+    // open leaves no trace, not even in the temporary folder.
+    const std::int64_t deadline = Clock().NowMs() + kOpenTimeLimitMs;
+    ProjectTables::CProjectData data;
+    try {
+        data = ReadProjectFile(path, deadline);
+    } catch (const CSQLiteException& e) {
+        return Refuse(ProblemOf(e), e.Message());
+    }
+    const QString staged = CreateKxTempFile();
+    if (staged.isEmpty()) return Refuse(ProjectProblem::WorkingCopy, QStringLiteral("файл не создается"));
+    try {
+        WriteWorkingFile(staged, data, deadline);
+    } catch (const CSQLiteException& e) {
+        RemoveFileQuietly(staged);
+        const ProjectProblem problem = ProblemOf(e);
+        return Refuse(problem == ProjectProblem::TooSlow ? problem : ProjectProblem::WorkingCopy, e.Message());
+    }
+    // Only a file that has been read whole replaces the project that was open.
+    Close();
+    m_projectPath = path;
+    m_workingPath = staged;
+    try {
+        OpenWorking();
+        m_project.OpenConnection(path);
+        m_project.SetSynchronous(0);
+        m_project.DistrustSchema();
+    } catch (const CSQLiteException& e) {
+        Close();
+        return Refuse(ProblemOf(e), e.Message());
+    }
+    CreateWorkingIndex();
+    m_savedDigest = data.digest;
     m_modified = false;
     return true;
 }
 
-bool CConfigModel::Open(const QString& path) { return OpenProject(path, false); }
+QString CConfigModel::OpenProblemText() const {
+    const QString detail = m_openProblemDetail;
+    switch (m_openProblem) {
+    case ProjectProblem::None: return QString();
+    case ProjectProblem::Missing: return QStringLiteral("файл не найден");
+    case ProjectProblem::Folder: return QStringLiteral("это папка, а не файл проекта");
+    case ProjectProblem::Unreadable:
+        return detail.isEmpty() ? QStringLiteral("нет прав на чтение файла")
+                                : QStringLiteral("нет доступа к файлу (%1)").arg(detail);
+    case ProjectProblem::NotDatabase:
+        return QStringLiteral("файл не является базой данных SQLite (поврежден или это другой файл)");
+    case ProjectProblem::NotProject: return QStringLiteral("файл не является проектом KXConfig: %1").arg(detail);
+    case ProjectProblem::Busy:
+        return QStringLiteral("файл занят другой программой и не освободился за %1 с").arg(kBusyTimeoutMs / 1000);
+    case ProjectProblem::TooSlow:
+        return QStringLiteral("файл не удалось прочитать за %1 с: он слишком велик или поврежден")
+            .arg(kOpenTimeLimitMs / 1000);
+    case ProjectProblem::Damaged: return QStringLiteral("файл поврежден (%1)").arg(detail);
+    case ProjectProblem::Failed: return QStringLiteral("ошибка чтения файла (%1)").arg(detail);
+    case ProjectProblem::WorkingCopy:
+        return QStringLiteral("не удалось создать рабочую копию в папке %1 (%2)")
+            .arg(QDir::toNativeSeparators(QDir::tempPath()), detail);
+    }
+    return QString();
+}
 
-bool CConfigModel::OpenProject(const QString& path, bool quiet) {
-    if (!QFileInfo(path).isFile()) return false;
-    // A model holds one project at a time.
-    Close();
-    m_projectPath = path;
-    m_workingPath = CreateKxTempFile();
-    if (m_workingPath.isEmpty()) {
-        m_projectPath.clear();
-        return false;
-    }
-    try {
-        m_project.OpenConnection(path);
-        m_project.SetSynchronous(0);
-        OpenWorking();
-        bool copied = true;
-        if (quiet) CopyAllTablesOrThrow(m_project, m_working);
-        else copied = CopyAllTables(m_project, m_working);
-        // A file that is not a database, or a database that is not a
-        // configuration, must not open as an empty configuration that a later
-        // save would write over.
-        if (!copied ||
-            Query(m_working, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                                            "name IN ('ParamsValue', 'SortOrderOperTypes')"))
-                    .Rows[0][0] != QLatin1String("2")) {
-            Close();
-            return false;
-        }
-    } catch (const CSQLiteException&) {
-        Close();
-        if (quiet) return false;
-        throw;
-    }
-    CreateWorkingIndex();
-    m_modified = false;
-    return true;
+QString CConfigModel::OpenFailureMessage(const QString& path) const {
+    const QString head = QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!\n");
+    if (m_openProblem == ProjectProblem::Missing) return head + QStringLiteral("Файл не найден: %1").arg(path);
+    const QString reason = OpenProblemText();
+    return head + path + QLatin1Char('\n') + reason.left(1).toUpper() + reason.mid(1) + QLatin1Char('.');
 }
 
 ProjectFileState CConfigModel::CheckProjectFile() {
@@ -172,27 +272,73 @@ ProjectFileState CConfigModel::CheckProjectFile() {
     return QFileInfo::exists(m_projectPath) ? ProjectFileState::Replaced : ProjectFileState::Missing;
 }
 
-bool CConfigModel::Save() {
-    if (!CopyAllTables(m_working, m_project)) return false;  // shown; the project file is as it was
+SaveResult CConfigModel::SaveProject(SaveMode mode) {
+    try {
+        // The write lock first: from here no other program can save until
+        // this save has committed or rolled back, so what is compared below
+        // is what is written over.
+        m_project.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            if (mode == SaveMode::KeepOtherSaves) {
+                QByteArray now;
+                try {
+                    now = ProjectTables::Read(m_project).digest;
+                } catch (const CSQLiteException& e) {
+                    // A file that no longer holds the project tables has
+                    // been written by someone else too.
+                    if (e.ErrorCode() != ProjectTables::kNotAProject) throw;
+                }
+                if (now != m_savedDigest) {
+                    RollbackQuietly(m_project);
+                    return SaveResult::ChangedByOther;
+                }
+            }
+            const ProjectTables::CProjectData written = ProjectTables::Read(m_working);
+            ProjectTables::Write(written, m_project);
+            // What the file holds now, the mark of this save: the tables just
+            // written read back exactly as they were read here (same table
+            // definitions on both sides); read from the file only when it
+            // keeps a table of its own that the working copy lacks.
+            const QByteArray saved =
+                written.present.contains(false) ? ProjectTables::Read(m_project).digest : written.digest;
+            m_project.Exec(QStringLiteral("COMMIT"));
+            m_savedDigest = saved;
+        } catch (const CSQLiteException&) {
+            RollbackQuietly(m_project);
+            throw;
+        }
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return SaveResult::Failed;
+    }
     m_modified = false;
-    return true;
+    return SaveResult::Saved;
 }
+
+bool CConfigModel::Save() { return SaveProject(SaveMode::KeepOtherSaves) == SaveResult::Saved; }
 
 bool CConfigModel::SaveAs(const QString& path) {
     const QString previous = m_projectPath;
+    const QByteArray previousDigest = m_savedDigest;
     m_projectPath = path;
     if (m_project.IsOpen()) m_project.CloseConnection();
     bool saved = false;
     try {
         m_project.OpenConnection(path);
         m_project.SetSynchronous(0);
-        saved = Save();
+        m_project.DistrustSchema();
+        // The user chose this file and agreed to write over it.
+        saved = SaveProject(SaveMode::ReplaceOtherSaves) == SaveResult::Saved;
     } catch (const CSQLiteException&) {
         ReturnToProjectFile(previous);
+        m_savedDigest = previousDigest;
         throw;
     }
     // The new file could not be written: stay with the previous project file.
-    if (!saved) ReturnToProjectFile(previous);
+    if (!saved) {
+        ReturnToProjectFile(previous);
+        m_savedDigest = previousDigest;
+    }
     return saved;
 }
 
@@ -205,6 +351,7 @@ void CConfigModel::ReturnToProjectFile(const QString& previous) {
     if (!QFileInfo::exists(previous)) return;
     m_project.OpenConnection(previous);
     m_project.SetSynchronous(0);
+    m_project.DistrustSchema();
 }
 
 void CConfigModel::Close() {
@@ -218,6 +365,7 @@ void CConfigModel::Close() {
     }
     m_projectPath.clear();
     m_modified = false;
+    m_savedDigest.clear();
     m_editContext = ParamEditContext();
 }
 
@@ -232,7 +380,6 @@ bool CConfigModel::CreateConfigFile() {
             Close();
             ForgetProject();
         }
-        CreateProjectFolder(path);
         if (!Create(path)) {
             ForgetProject();
             Prompt().Warning(QStringLiteral("Не удалось создать файл конфигурации! Проверьте, возможно файл "
@@ -240,6 +387,8 @@ bool CConfigModel::CreateConfigFile() {
                              kCaptionError);
             return false;
         }
+        // The folder comes with the project: a creation that failed leaves none.
+        CreateProjectFolder(path);
         SetProjectPath(path);
         RememberProject(path);
         return true;
@@ -255,23 +404,23 @@ bool CConfigModel::OpenConfigFile() {
     try {
         const QString path = Prompt().OpenFileName(ProjectDialog(QStringLiteral("Открытие проекта...")));
         if (path.isEmpty()) return false;
-        if (!QFileInfo(path).isFile()) {
+        if (!QFileInfo::exists(path)) {
             Prompt().Error(QStringLiteral("Файл не найден!"), kCaptionError);
             return false;
         }
-        if (IsConfigurationOpen()) {
-            Close();
-            ForgetProject();
+        // Open replaces the open project only once the new one has been read
+        // whole; a file that is no project leaves it open, and nothing is
+        // created beside a file that did not open.
+        if (!Open(path)) {
+            // Only a failure after the new file was read closes the old project.
+            if (!IsConfigurationOpen()) ForgetProject();
+            Prompt().Error(OpenFailureMessage(path), kCaptionLoader);
+            return false;
         }
         CreateProjectFolder(path);
-        if (Open(path)) {
-            SetProjectPath(path);
-            RememberProject(path);
-            return true;
-        }
-        ForgetProject();
-        Prompt().Error(QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!"), kCaptionLoader);
-        return false;
+        SetProjectPath(path);
+        RememberProject(path);
+        return true;
     } catch (const CSQLiteException& e) {
         e.Show(QStringLiteral("OpenConfigFile"));
         Close();
@@ -300,17 +449,16 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
             return false;
         }
         if (remembered.isEmpty()) return false;
-        CreateProjectFolder(remembered);
-        // A damaged file (not a database, cut short) is a project that cannot
-        // be opened like a missing one: the program starts without it, and the
-        // user can open or create another instead of being shut out.
-        if (OpenProject(remembered, true)) {
+        // A project that cannot be opened (missing, damaged, locked, no
+        // project at all) leaves the program running without one, so the user
+        // can open or create another; and it leaves no folder behind.
+        if (Open(remembered)) {
+            CreateProjectFolder(remembered);
             SetProjectPath(remembered);
             return true;
         }
         ForgetProject();
-        Prompt().Error(QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!\nФайл не найден: %1").arg(remembered),
-                       kCaptionLoader);
+        Prompt().Error(OpenFailureMessage(remembered), kCaptionLoader);
         return false;
     } catch (const CSQLiteException& e) {
         e.Show(QStringLiteral("LoadConfigFileFMT"));
@@ -323,21 +471,37 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
 
 bool CConfigModel::SaveConfiguration(QString* configuratorTitle) {
     if (!RequireConfiguration()) return false;
-    try {
-        // Another program deleted, renamed or replaced the file: the open
-        // connection would write into the orphaned file or fail with "attempt
-        // to write a readonly database" on every try. Say what happened and
-        // offer another file instead.
-        const ProjectFileState state = CheckProjectFile();
-        if (state != ProjectFileState::InPlace) {
-            if (!AskSaveElsewhere(state)) return false;
-            return SaveAsWithDialog(configuratorTitle, m_projectPath);
-        }
-        return Save();
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
+    // Another program deleted, renamed or replaced the file: the open
+    // connection would write into the orphaned file or fail with "attempt to
+    // write a readonly database" on every try. Say what happened and offer
+    // another file instead.
+    const ProjectFileState state = CheckProjectFile();
+    if (state != ProjectFileState::InPlace) {
+        if (!AskSaveElsewhere(state)) return false;
+        return SaveAsWithDialog(configuratorTitle, m_projectPath);
     }
+    switch (SaveProject(SaveMode::KeepOtherSaves)) {
+    case SaveResult::Saved: return true;
+    case SaveResult::Failed: return false;
+    case SaveResult::ChangedByOther: break;
+    }
+    // Another instance (or program) saved the file after this one read it:
+    // writing now would throw that save away without a word.
+    switch (AskOverOtherSave()) {
+    case AnswerYes: return SaveProject(SaveMode::ReplaceOtherSaves) == SaveResult::Saved;
+    case AnswerNo: return SaveAsWithDialog(configuratorTitle, m_projectPath);
+    default: return false;
+    }
+}
+
+int CConfigModel::AskOverOtherSave() {
+    return Prompt().Message(
+        QStringLiteral("Файл конфигурации изменен другой программой после того, как был открыт или сохранен "
+                       "здесь:\n%1\n\nЗаменить его этой конфигурацией? Изменения, сохраненные другой программой, "
+                       "будут потеряны.\n\nДа - заменить файл\nНет - сохранить эту конфигурацию в другой файл "
+                       "(\"Сохранить как\")\nОтмена - ничего не сохранять")
+            .arg(m_projectPath),
+        QStringLiteral("Внимание!"), PromptIcon::Warning, PromptButtons::YesNoCancelDefaultCancel);
 }
 
 bool CConfigModel::AskSaveElsewhere(ProjectFileState state) {

@@ -3,12 +3,15 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
+#include "config/ProjectTables.h"
 
 using namespace SQLite3;
 using namespace ConfigInternal;
 using ConfigSql::Format;
 
 #include <sqlite3.h>
+
+#include <exception>
 
 namespace ConfigInternal {
 
@@ -41,7 +44,7 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
     return rc == SQLITE_ROW;
 }
 
-CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
+CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db), m_uncaught(std::uncaught_exceptions()) {
     if (!db.IsOpen() || db.InTransaction()) return;
     try {
         db.Exec(QStringLiteral("BEGIN"));
@@ -53,6 +56,14 @@ CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db) {
 
 CStatementBatch::~CStatementBatch() {
     if (!m_began) return;
+    if (std::uncaught_exceptions() > m_uncaught) {
+        try {
+            m_db.Exec(QStringLiteral("ROLLBACK"));
+        } catch (const CSQLiteException&) {
+            // The library has rolled back on its own.
+        }
+        return;
+    }
     try {
         m_db.Exec(QStringLiteral("COMMIT"));
     } catch (const CSQLiteException&) {
@@ -117,20 +128,18 @@ bool CConfigModel::IsLibraryLoaded() const {
 bool CConfigModel::CreateSchema() {
     CStatementBatch templateBatch(m_template);
     CStatementBatch batch(m_working);
-    m_working.Exec(QStringLiteral(
-        "CREATE TABLE ParamsValue(OperTypeID INTEGER, place_id VARCHAR, param_id VARCHAR, value VARCHAR)"));
-    m_working.Exec(QStringLiteral("CREATE TABLE SortOrderOperTypes(n INTEGER, OperType VARCHAR)"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("ParamsValue")).createSql);
+    m_working.Exec(ProjectTables::Table(QStringLiteral("SortOrderOperTypes")).createSql);
     CreateWorkingIndex();
     if (!InsertGlobalDefaults(QStringLiteral("nodes_root"))) return false;
 
-    m_working.Exec(QStringLiteral("CREATE TABLE ChoiceNames(point_id VARCHAR, point_name VARCHAR)"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("ChoiceNames")).createSql);
     for (const MenuPointName& point : kChoiceNames) {
         m_working.Exec(Format(u"INSERT INTO ChoiceNames(point_id, point_name) VALUES(%i, '%s')",
                               {QString::number(point.id), QString::fromUtf16(point.name)}));
     }
 
-    m_working.Exec(QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS m_mainmenu(id INTEGER,name VARCHAR(50),target VARCHAR(20))"));
+    m_working.Exec(ProjectTables::Table(QStringLiteral("m_mainmenu")).createSql);
     for (int id : kDefaultMenu) {
         QString name;
         GetChoiceName(id, &name);

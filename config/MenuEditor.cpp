@@ -123,7 +123,9 @@ bool CMenuEditor::Rename(const std::function<bool()>& runRename) {
                                         "новое меню?"),
                          QStringLiteral("Внимание!"), PromptIcon::Question, PromptButtons::OkCancel) != AnswerOk)
         return false;
-    m_model.SaveMenu(m_menu);
+    // A menu that could not be saved stays in the lists as the user made it;
+    // renaming would reload them from the table and lose it.
+    if (!m_model.SaveMenu(m_menu)) return false;
     if (runRename && runRename()) {
         m_model.FillMenuLists(m_available, m_menu);
         m_model.SaveMenu(m_menu);

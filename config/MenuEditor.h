@@ -53,7 +53,7 @@ public:
     // "Редакт.": asks to confirm the menu, saves it, runs the rename window
     // (`runRename` returns true when it ended with OK), then shows the new names
     // and saves the menu again so that m_mainmenu carries them. False when the
-    // user cancelled.
+    // user cancelled or the menu could not be saved (then nothing is renamed).
     bool Rename(const std::function<bool()>& runRename);
 
 private:

@@ -125,6 +125,9 @@ bool CConfigModel::DeleteOperationType(CParamTree& tree, QStandardItem* item) {
         return false;
     const QString operTypeId = OperTypeIdOf(item);
     try {
+        // Both deletions or neither: a type without its values, or values
+        // without their type, would stay in the configuration for good.
+        CStatementBatch batch(m_working);
         m_working.Exec(Format(u"DELETE FROM ParamsValue WHERE OperTypeID = '%s'", {operTypeId}));
         m_working.Exec(Format(u"DELETE FROM SortOrderOperTypes WHERE OperType = '%s'", {operTypeId}));
     } catch (const CSQLiteException& e) {

@@ -17,7 +17,8 @@ int CConsolePrompt::Message(const QString& text, const QString& caption, PromptI
     case PromptButtons::OkCancel: return AnswerCancel;
     case PromptButtons::YesNo:
     case PromptButtons::YesNoDefaultNo: return AnswerNo;
-    case PromptButtons::YesNoCancel: return AnswerCancel;
+    case PromptButtons::YesNoCancel:
+    case PromptButtons::YesNoCancelDefaultCancel: return AnswerCancel;
     }
     return AnswerCancel;
 }

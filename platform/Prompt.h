@@ -11,8 +11,9 @@ enum class PromptIcon { None, Information, Warning, Error, Question };
 
 // Button sets and answers keep the values of the Windows message box, which
 // several callers compare against. YesNoDefaultNo is Yes/No with No as the
-// default button, for questions whose Yes cannot be undone.
-enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoDefaultNo };
+// default button, for questions whose Yes cannot be undone;
+// YesNoCancelDefaultCancel the same with three answers.
+enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoDefaultNo, YesNoCancelDefaultCancel };
 enum PromptAnswer : int { AnswerOk = 1, AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
 
 struct FileDialogRequest {

@@ -1,5 +1,6 @@
 #include "storage/SQLite3.h"
 
+#include "platform/Clock.h"
 #include "platform/Prompt.h"
 
 #include <sqlite3.h>
@@ -153,6 +154,36 @@ void CSQLiteConnection::SetSynchronous(int mode) {
     case 2: Exec(QStringLiteral("PRAGMA synchronous = FULL;")); break;
     default: break;
     }
+}
+
+void CSQLiteConnection::DistrustSchema() {
+    if (!m_open) return;
+    std::lock_guard guard(m_lock);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+}
+
+// ------------------------------------------------------------------ deadline
+
+namespace {
+// How many virtual-machine steps run between two looks at the clock: often
+// enough to stop within milliseconds, rarely enough to cost nothing.
+constexpr int kDeadlineCheckSteps = 1000;
+}  // namespace
+
+CStatementDeadline::CStatementDeadline(CSQLiteConnection& connection, std::int64_t deadlineMs)
+    : m_connection(connection), m_deadlineMs(deadlineMs) {
+    std::lock_guard guard(m_connection.Lock());
+    if (m_connection.Handle()) sqlite3_progress_handler(m_connection.Handle(), kDeadlineCheckSteps, &Expired, this);
+}
+
+CStatementDeadline::~CStatementDeadline() {
+    std::lock_guard guard(m_connection.Lock());
+    if (m_connection.Handle()) sqlite3_progress_handler(m_connection.Handle(), 0, nullptr, nullptr);
+}
+
+int CStatementDeadline::Expired(void* self) {
+    return Clock().NowMs() >= static_cast<CStatementDeadline*>(self)->m_deadlineMs ? 1 : 0;
 }
 
 // ----------------------------------------------------------------- statement

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <mutex>
 
 struct sqlite3;
@@ -80,6 +81,10 @@ public:
     void Exec(const QString& sql);
     // 0 OFF, 1 NORMAL, 2 FULL; anything else does nothing.
     void SetSynchronous(int mode);
+    // For a database that comes from outside (a project someone sent): the
+    // functions its schema names are not run from views or triggers, and
+    // statements cannot write into the library's own structures.
+    void DistrustSchema();
 
     // For the statement class and for code that must call the library directly
     // under the connection's lock.
@@ -119,6 +124,23 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     QString m_sql;
     bool m_prepared = false;
+};
+
+// Stops every statement on a connection that is still running when the
+// process clock (platform/Clock.h) reaches `deadlineMs`: it then fails with
+// SQLITE_INTERRUPT (9). A file that would keep a statement busy without limit
+// is refused instead of hanging the program. Ends with the object.
+class CStatementDeadline {
+public:
+    CStatementDeadline(CSQLiteConnection& connection, std::int64_t deadlineMs);
+    ~CStatementDeadline();
+    CStatementDeadline(const CStatementDeadline&) = delete;
+    CStatementDeadline& operator=(const CStatementDeadline&) = delete;
+
+private:
+    static int Expired(void* self);
+    CSQLiteConnection& m_connection;
+    std::int64_t m_deadlineMs;
 };
 
 // Doubles every apostrophe so that a text can stand between apostrophes in SQL.

@@ -35,7 +35,8 @@ QMessageBox::StandardButtons ToQtButtons(PromptButtons buttons) {
     case PromptButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
     case PromptButtons::YesNo:
     case PromptButtons::YesNoDefaultNo: return QMessageBox::Yes | QMessageBox::No;
-    case PromptButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case PromptButtons::YesNoCancel:
+    case PromptButtons::YesNoCancelDefaultCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
@@ -68,6 +69,7 @@ int CQtPrompt::Message(const QString& text, const QString& caption, PromptIcon i
     return OnUiThread([&] {
         QMessageBox box(ToQtIcon(icon), caption, text, ToQtButtons(buttons));
         if (buttons == PromptButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
+        if (buttons == PromptButtons::YesNoCancelDefaultCancel) box.setDefaultButton(QMessageBox::Cancel);
         return FromQtButton(box.exec());
     });
 }

@@ -8,6 +8,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,29 @@ TEST_F(CommandLine, EmptyConfigCreatesNoFolderAnywhere) {
     QDir::setCurrent(cwd);
     EXPECT_TRUE(QDir(dir.File("cwd")).isEmpty());
     EXPECT_TRUE(prompt.Messages().isEmpty());  // not even the help
+}
+
+TEST_F(CommandLine, ARunThatEndsWith150LeavesTheDiskAsItWas) {
+    // A remembered project on a drive that is gone, and one beside which no
+    // files folder exists yet: neither run may make a folder.
+    QDir(dir.Path()).rmdir("files");
+    QDir(dir.Path()).mkpath("projects");
+    configuration.loadSucceeds = false;
+    const auto listing = [&] {
+        QStringList entries;
+        QDirIterator it(dir.Path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) entries << it.next();
+        entries.sort();
+        return entries;
+    };
+    for (const QString& project : {dir.File("usb/kx/shop.kxc"), dir.File("projects/shop.kxc")}) {
+        ASSERT_TRUE(dir.Write("kxloader.ini", ("[kxloader.exe]\nconfig=" + project + "\n").toUtf8()));
+        const QStringList before = listing();
+        EXPECT_EQ(Run({"/x", "/j"}), 150);
+        EXPECT_EQ(listing(), before) << project.toStdString();
+    }
+    EXPECT_EQ(configuration.loads, 2);
 }
 
 TEST_F(CommandLine, ReportOnlyWhenXComesBeforeTheFailure) {

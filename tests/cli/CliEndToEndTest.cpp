@@ -3,9 +3,12 @@
 
 #include "platform/CodePage.h"
 #include "platform/ProfileFile.h"
+#include "storage/SQLite3.h"
 #include "tests/cli/CliFixture.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -57,6 +60,68 @@ TEST_F(Cli, EmptyOrUnopenableConfigurationEndsWith150BeforeAnySwitch) {
     WriteSettings("COM1", dir.File("gone/missing.kxc"));
     EXPECT_EQ(Run({"/x"}), 150);
     EXPECT_TRUE(err.contains("Конфигуратор прошивки")) << err.toStdString();  // its box goes to stderr
+}
+
+TEST_F(Cli, AProjectThatIsThereButCannotBeOpenedEndsWith150WithItsReasonAndChangesNothing) {
+    // Every file and folder under the test folder, with size and time.
+    const auto listing = [&] {
+        QStringList entries;
+        QDirIterator it(dir.Path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            entries << QString("%1 %2 %3").arg(info.filePath()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+        }
+        entries.sort();
+        return entries.join('\n').toStdString();
+    };
+    tempFolder = dir.File("tmp");
+    ASSERT_TRUE(QDir().mkpath(tempFolder));
+    ASSERT_TRUE(QDir().mkpath(dir.File("shared")));
+    const QString shared = dir.File("shared/demo.kxc");
+    ASSERT_TRUE(QFile::copy(project, shared));
+
+    // Held by another program longer than the busy time-out.
+    WriteSettings("COM1", shared);
+    {
+        SQLite3::CSQLiteConnection other;
+        other.OpenConnection(shared);
+        other.Exec("BEGIN EXCLUSIVE");
+        other.Exec("UPDATE ChoiceNames SET point_name = point_name");
+        const std::string before = listing();
+        EXPECT_EQ(Run({"/x", "/j"}), 150);
+        EXPECT_EQ(listing(), before);
+        other.Exec("ROLLBACK");
+    }
+    EXPECT_FALSE(err.contains("не найден")) << err.toStdString();
+    EXPECT_TRUE(err.contains("kxloader: не удалось открыть конфигурацию " + shared +
+                             ": файл занят другой программой и не освободился за 3 с\n"
+                             "kxloader: повторите запуск, когда другая программа освободит файл\n"))
+        << err.toStdString();
+
+    // Not a database, and a database of another program.
+    const QString junk = dir.File("shared/junk.kxc");
+    ASSERT_TRUE(WriteFileBytes(junk, QByteArray(4096, 'x')));
+    const QString foreign = dir.File("shared/foreign.kxc");
+    {
+        SQLite3::CSQLiteConnection other;
+        other.OpenConnection(foreign);
+        other.Exec("CREATE TABLE orders(id INTEGER)");
+    }
+    const QList<QPair<QString, QString>> cases = {
+        {junk, "файл не является базой данных SQLite (поврежден или это другой файл)"},
+        {foreign, "файл не является проектом KXConfig: в нем нет таблицы ParamsValue"},
+    };
+    for (const auto& [path, reason] : cases) {
+        WriteSettings("COM1", path);
+        const std::string before = listing();
+        EXPECT_EQ(Run({"/x", "/h"}), 150);
+        EXPECT_EQ(listing(), before) << path.toStdString();
+        EXPECT_FALSE(err.contains("не найден")) << err.toStdString();
+        EXPECT_TRUE(err.contains("kxloader: не удалось открыть конфигурацию " + path + ": " + reason + "\n"))
+            << err.toStdString();
+    }
+    EXPECT_TRUE(QDir(tempFolder).isEmpty());
 }
 
 TEST_F(Cli, UploadAtTheEndOnlyWhenEverythingBeforeSucceeded) {

@@ -114,6 +114,7 @@ void Cli::WriteSettings(const QString& port, const QString& config, int overwrit
 QProcessEnvironment Cli::Environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    if (!tempFolder.isEmpty()) env.insert("TMPDIR", tempFolder);
     return env;
 }
 

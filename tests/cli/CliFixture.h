@@ -76,5 +76,6 @@ protected:
     QString program, project, state;
     CTerminalProcess terminal;
     QString out, err;
+    QString tempFolder;  // TMPDIR of the runs when set
     qsizetype commandsMark = 0;
 };

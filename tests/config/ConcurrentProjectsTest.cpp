@@ -1,5 +1,6 @@
 // Two program instances on one project file: one opens while the other saves,
-// or one waits while the other holds the file.
+// one waits while the other holds the file, and neither writes over a save of
+// the other without asking.
 
 #include "tests/config/ConfigTestSupport.h"
 
@@ -75,9 +76,14 @@ TEST_F(ConcurrentProjects, AnOpenDuringAnotherInstancesSavesLoadsOneWholeSave) {
     std::atomic<bool> stop{false};
     std::atomic<int> saves{0}, failedSaves{0};
     std::jthread writer([&] {
+        // Each replaces the other's save on purpose: what is looked at here
+        // is that an open never reads half of one.
+        auto save = [&](CConfigModel& m) {
+            (m.SaveProject(SaveMode::ReplaceOtherSaves) == SaveResult::Saved ? saves : failedSaves)++;
+        };
         while (!stop) {
-            (model.Save() ? saves : failedSaves)++;
-            (single.Save() ? saves : failedSaves)++;
+            save(model);
+            save(single);
         }
     });
 
@@ -127,4 +133,121 @@ TEST_F(ConcurrentProjects, SavesAndOpensWaitForAnotherInstanceInsteadOfFailing) 
     EXPECT_TRUE(second.GetOperationTypeName(id, &name));
     EXPECT_EQ(name, "Приемка");
     EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join("\n").toStdString();
+}
+
+// ------------------------------------------- two instances saving one project
+
+namespace {
+
+const QString kOtherSave = QStringLiteral(
+    "Файл конфигурации изменен другой программой после того, как был открыт или сохранен здесь:\n%1\n\n"
+    "Заменить его этой конфигурацией? Изменения, сохраненные другой программой, будут потеряны.\n\n"
+    "Да - заменить файл\nНет - сохранить эту конфигурацию в другой файл (\"Сохранить как\")\n"
+    "Отмена - ничего не сохранять");
+
+}  // namespace
+
+TEST_F(ConcurrentProjects, ASaveOverAnotherInstancesSaveAsksAndOnlyYesReplacesIt) {
+    ASSERT_TRUE(model.Save());
+    CConfigModel second;  // B, opened after A
+    ASSERT_TRUE(second.OpenTemplate(templatePath));
+    ASSERT_TRUE(second.Open(projectPath));
+    QString id;
+    ASSERT_TRUE(second.AddOperationType("Отгрузка", &id));
+    ASSERT_TRUE(second.SaveConfiguration());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+
+    // A saves its own change: asked; "Отмена" keeps B's save.
+    AddType("Приемка");
+    prompt.QueueAnswer(AnswerCancel);
+    EXPECT_FALSE(model.SaveConfiguration());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].text, kOtherSave.arg(projectPath));
+    EXPECT_EQ(prompt.Messages()[0].caption, "Внимание!");
+    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoCancelDefaultCancel);
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Отгрузка");
+    EXPECT_TRUE(model.IsModified());
+    // The raw save refuses as well, without a word.
+    EXPECT_EQ(model.SaveProject(SaveMode::KeepOtherSaves), SaveResult::ChangedByOther);
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Отгрузка");
+
+    // "Нет": A goes into a file of its own, B's save stays where it is.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerNo);
+    const QString mine = dir.File("mine.kxc");
+    prompt.QueueFileName(mine);
+    QString title;
+    EXPECT_TRUE(model.SaveConfiguration(&title));
+    EXPECT_EQ(title, mine + " - KXConfig конфигуратор");
+    EXPECT_EQ(prompt.FileRequests().size(), 1);
+    EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Отгрузка");
+    {
+        CSQLiteConnection saved;
+        saved.OpenConnection(mine);
+        EXPECT_EQ(Scalar(saved, "SELECT value FROM ParamsValue WHERE param_id = 'oper_type'"), "Приемка");
+    }
+
+    // B and A again on one file; "Да" replaces B's save, and then B is asked.
+    ASSERT_TRUE(model.Open(projectPath));
+    ASSERT_TRUE(second.SetChoiceName(1, "Приход"));
+    ASSERT_TRUE(second.SaveConfiguration());
+    ASSERT_TRUE(model.SetChoiceName(1, "Поступление"));
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.SaveConfiguration());
+    EXPECT_EQ(prompt.Messages().size(), 1);
+    EXPECT_FALSE(model.IsModified());
+    CSQLiteConnection project;
+    project.OpenConnection(projectPath);
+    EXPECT_EQ(Scalar(project, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Поступление");
+    ASSERT_TRUE(second.SetChoiceName(2, "Кладовщики"));
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerCancel);
+    EXPECT_FALSE(second.SaveConfiguration());
+    EXPECT_EQ(prompt.Texts(), QStringList({kOtherSave.arg(projectPath)}));
+    EXPECT_EQ(Scalar(project, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Поступление");
+}
+
+TEST_F(ConcurrentProjects, TwoInstancesSavingAtOnceForManyRoundsLoseNoSave) {
+    // Each instance appends its own marks to one value, reopening the project
+    // whenever the other saved first ("Отмена", then read it again). Every
+    // save reported done must be in the file at the end.
+    ASSERT_TRUE(model.Save());
+    prompt.defaultAnswer = AnswerCancel;
+    constexpr int kRounds = 60;
+    std::atomic<int> asked{0};
+    auto instance = [&](const QString& mark, QStringList* done) {
+        CConfigModel m;
+        if (!m.OpenTemplate(templatePath)) return;
+        for (int round = 0, attempts = 0; round < kRounds && attempts < 50 * kRounds; ++attempts) {
+            if (!OpenProject(m, projectPath)) continue;
+            QString value;
+            m.GetChoiceName(10, &value);
+            const QString next = QString("%1 %2%3").arg(value, mark).arg(round);
+            m.SetChoiceName(10, next);
+            if (m.SaveConfiguration()) {
+                *done << QString("%1%2").arg(mark).arg(round);
+                ++round;
+            } else {
+                ++asked;
+            }
+        }
+    };
+    QStringList doneA, doneB;
+    {
+        std::jthread a(instance, QString("A"), &doneA);
+        std::jthread b(instance, QString("B"), &doneB);
+    }
+    CSQLiteConnection project;
+    project.OpenConnection(projectPath);
+    const QStringList inFile =
+        Scalar(project, "SELECT point_name FROM ChoiceNames WHERE point_id = '10'").split(' ', Qt::SkipEmptyParts);
+    int lost = 0;
+    for (const QString& save : doneA + doneB) lost += inFile.contains(save) ? 0 : 1;
+    EXPECT_EQ(lost, 0) << "of " << doneA.size() + doneB.size() << " saves; asked " << asked.load() << " times";
+    EXPECT_EQ(doneA.size(), kRounds);
+    EXPECT_EQ(doneB.size(), kRounds);
+    for (const CRecordingPrompt::Entry& question : prompt.Messages())
+        EXPECT_EQ(question.text, kOtherSave.arg(projectPath));
 }

@@ -201,3 +201,40 @@ TEST_F(Menu, RenameWindowCancelledStillKeepsTheConfirmedMenu) {
     EXPECT_TRUE(editor.Rename([] { return false; }));
     EXPECT_TRUE(Stored().isEmpty());
 }
+
+TEST_F(Menu, AnInsertThatFailsHalfwayLeavesTheMenuAsItWasAndTheEntriesInTheLists) {
+    const QStringList before = Stored();
+    ASSERT_TRUE(model.Save());
+    // The fifth row cannot be written (as on a full disk): the DELETE and the
+    // four rows before it must not stay.
+    model.Working().Exec("CREATE TRIGGER fail_fifth BEFORE INSERT ON m_mainmenu WHEN NEW.id = 5 "
+                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    editor.SelectMenu(8);  // "Отчет факт/план" to the top
+    for (int i = 0; i < 8; ++i) editor.MoveUp();
+    const QStringList shown = Entries(*editor.Menu());
+    EXPECT_FALSE(editor.SaveAndClose());
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].contains("database or disk is full")) << prompt.Texts()[0].toStdString();
+    EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(Entries(*editor.Menu()), shown);
+    EXPECT_FALSE(model.IsModified());
+
+    // "Редакт." saves first: a save that fails renames nothing and keeps the lists.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerOk);
+    bool renameRan = false;
+    EXPECT_FALSE(editor.Rename([&] { return renameRan = true; }));
+    EXPECT_FALSE(renameRan);
+    EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(Entries(*editor.Menu()), shown);
+
+    // Once the cause is gone the same entries are saved whole.
+    model.Working().Exec("DROP TRIGGER fail_fifth");
+    prompt.Clear();
+    ASSERT_TRUE(editor.SaveAndClose());
+    EXPECT_EQ(Stored().first(), "10|Отчет факт/план|");
+    EXPECT_EQ(Stored().size(), 9);
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}

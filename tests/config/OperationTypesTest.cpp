@@ -168,6 +168,36 @@ TEST_F(OperationTypes, DeleteAsksThenRemovesTheTypeAndItsItem) {
     EXPECT_EQ(tree.AllItems().size(), itemsBefore - 4);  // the type and its three pages
 }
 
+TEST_F(OperationTypes, ACopyOrADeletionThatFailsHalfwayChangesNothing) {
+    const QString source = AddType("Приемка");
+    AddType("Отгрузка");
+    ASSERT_TRUE(model.RebuildParamTree(tree));
+    const QString all = "SELECT * FROM ParamsValue";
+    const QStringList values = Rows(model.Working(), all);
+    const QStringList order = Order();
+
+    // The copy's values are in when its position cannot be written.
+    model.Working().Exec("CREATE TRIGGER fail_position BEFORE INSERT ON SortOrderOperTypes "
+                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    QString copy;
+    EXPECT_FALSE(model.CopyOperationType(tree, TypeItem(source), "Приемка (копия)", &copy));
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].contains("database or disk is full"));
+    EXPECT_EQ(Rows(model.Working(), all), values);
+    EXPECT_EQ(Order(), order);
+    EXPECT_EQ(model.CheckOperationTypeName("Приемка (копия)"), 0);
+
+    // The values are gone when the type's position cannot be deleted.
+    model.Working().Exec("CREATE TRIGGER fail_delete BEFORE DELETE ON SortOrderOperTypes "
+                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_FALSE(model.DeleteOperationType(tree, TypeItem("2")));
+    EXPECT_EQ(Rows(model.Working(), all), values);
+    EXPECT_EQ(Order(), order);
+    EXPECT_NE(FindItem(tree, "Отгрузка (2)"), nullptr);  // the tree still shows what is there
+}
+
 TEST_F(OperationTypes, MovesSwapIdentifiersAcrossGaps) {
     AddType("A");
     AddType("B");

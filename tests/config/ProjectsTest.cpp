@@ -3,10 +3,11 @@
 
 #include "tests/config/ConfigTestSupport.h"
 
+#include "platform/Clock.h"
 #include "platform/ProfileFile.h"
-#include "storage/CopyTables.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -130,26 +131,54 @@ TEST_F(Projects, OpenConfigFileSwitchesProjectsAndRemembersThePath) {
     EXPECT_EQ(prompt.FileRequests()[0].title, "Открытие проекта...");
 }
 
-TEST_F(Projects, AFileThatIsNotAConfigurationDoesNotOpen) {
-    const QString junk = dir.File("junk.kxc");
+TEST_F(Projects, AFileThatIsNotAConfigurationIsRefusedInWordsAndTheOpenProjectStaysOpen) {
+    AddType("Приемка");
+    const QString working = model.WorkingPath();
+    QDir().mkpath(dir.File("mail"));
+    const QString junk = dir.File("mail/junk.kxc");
     WriteFileBytes(junk, QByteArray(4096, 'x'));
     prompt.QueueFileName(junk);
     EXPECT_FALSE(model.OpenConfigFile());
-    EXPECT_FALSE(model.IsConfigurationOpen());
-    ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].caption, "Error SQLite.[OpenConfigFile]");
-    EXPECT_TRUE(prompt.Texts()[0].contains("file is not a database"));
-    EXPECT_EQ(ReadFileBytes(junk), QByteArray(4096, 'x'));
-
-    prompt.Clear();
-    const QString empty = dir.File("empty.kxc");  // an empty database, no tables
-    WriteFileBytes(empty, QByteArray());
-    prompt.QueueFileName(empty);
-    EXPECT_FALSE(model.OpenConfigFile());
-    EXPECT_FALSE(model.IsConfigurationOpen());
-    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!"}));
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + junk +
+                                           "\nФайл не является базой данных SQLite (поврежден или это другой файл)."}));
     EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
     EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_EQ(ReadFileBytes(junk), QByteArray(4096, 'x'));
+    // The project that was open is open as it was, unsaved change and all,
+    // and nothing was created beside the file.
+    EXPECT_TRUE(model.IsConfigurationOpen());
+    EXPECT_EQ(model.ProjectPath(), projectPath);
+    EXPECT_EQ(model.WorkingPath(), working);
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(Value("1", "listparams_operation", "oper_type"), "Приемка");
+    EXPECT_EQ(CurrentDirectoryFiles().projectPath, projectPath);
+    EXPECT_EQ(QDir(dir.File("mail")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"junk.kxc"}));
+
+    // A database that is not a configuration, and a folder: the same, with their reason.
+    const QString empty = dir.File("mail/empty.kxc");
+    {
+        CSQLiteConnection other;
+        other.OpenConnection(empty);
+        other.Exec("CREATE TABLE SortOrderOperTypes(n INTEGER, OperType VARCHAR)");
+    }
+    const QString folder = dir.File("mail/folder.kxc");
+    QDir().mkpath(folder);
+    for (const QString& path : {empty, folder}) {
+        prompt.Clear();
+        prompt.QueueFileName(path);
+        EXPECT_FALSE(model.OpenConfigFile());
+        EXPECT_EQ(model.ProjectPath(), projectPath);
+        EXPECT_TRUE(model.IsModified());
+    }
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + folder +
+                                           "\nЭто папка, а не файл проекта."}));
+    EXPECT_EQ(model.OpenProblemText(), "это папка, а не файл проекта");
+    prompt.Clear();
+    prompt.QueueFileName(empty);
+    EXPECT_FALSE(model.OpenConfigFile());
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + empty +
+                                           "\nФайл не является проектом KXConfig: в нем нет таблицы ParamsValue."}));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("mail/files")));
 }
 
 TEST_F(Projects, CloseDeletesTheWorkingFile) {
@@ -237,20 +266,37 @@ TEST_F(StartUp, ARememberedProjectThatVanishedIsReportedWithItsPath) {
     EXPECT_FALSE(QFileInfo::exists(dir.File("usb")));
 }
 
-TEST_F(StartUp, ADamagedRememberedProjectStartsWithoutAConfiguration) {
+TEST_F(StartUp, AProjectThatIsThereButCannotBeOpenedIsNeverReportedAsNotFound) {
     WriteSmallTemplate(dir.File("KXConfigFMT.db"));
-    // Not a database at all, and a project cut short after its first page.
-    const QString junk = dir.File("junk.kxc");
+    // Not a database at all, a project cut short after its first page, and a
+    // database of another program.
+    QDir().mkpath(dir.File("projects"));
+    const QString junk = dir.File("projects/junk.kxc");
     ASSERT_TRUE(WriteFileBytes(junk, QByteArray(4096, 'x')));
-    const QString cut = dir.File("cut.kxc");
+    const QString cut = dir.File("projects/cut.kxc");
     {
         CConfigModel maker;
         ASSERT_TRUE(maker.OpenTemplate(dir.File("KXConfigFMT.db")));
         ASSERT_TRUE(maker.Create(cut));
+        for (int i = 0; i < 200; ++i) maker.SetChoiceName(1, QString(100, QChar(0x0410 + i % 32)));
+        QString id;
+        for (int i = 0; i < 20; ++i) maker.AddOperationType(QString("Тип %1").arg(i), &id);
+        ASSERT_TRUE(maker.Save());
     }
     QFile file(cut);
-    ASSERT_TRUE(file.resize(1024));
-    for (const QString& path : {junk, cut}) {
+    ASSERT_TRUE(file.resize(4096));
+    const QString foreign = dir.File("projects/foreign.kxc");
+    {
+        CSQLiteConnection other;
+        other.OpenConnection(foreign);
+        other.Exec("CREATE TABLE ParamsValue(a, b)");
+    }
+    const QList<QPair<QString, QString>> cases = {
+        {junk, "Файл не является базой данных SQLite (поврежден или это другой файл)."},
+        {cut, "Файл поврежден (database disk image is malformed)."},
+        {foreign, "Файл не является проектом KXConfig: в таблице ParamsValue нет столбца OperTypeID."},
+    };
+    for (const auto& [path, reason] : cases) {
         prompt.Clear();
         const QByteArray bytes = ReadFileBytes(path);
         Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
@@ -258,7 +304,7 @@ TEST_F(StartUp, ADamagedRememberedProjectStartsWithoutAConfiguration) {
         int closeResult = -1;
         EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
         EXPECT_EQ(closeResult, 0) << path.toStdString();  // the main window stays open
-        EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\nФайл не найден: " + path}));
+        EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + path + "\n" + reason}));
         ASSERT_EQ(prompt.Messages().size(), 1);
         EXPECT_EQ(prompt.Messages()[0].caption, "Конфигуратор прошивки");
         EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
@@ -267,6 +313,42 @@ TEST_F(StartUp, ADamagedRememberedProjectStartsWithoutAConfiguration) {
         EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
         EXPECT_EQ(ReadFileBytes(path), bytes);
     }
+    // Nothing was created beside the files that did not open.
+    EXPECT_EQ(QDir(dir.File("projects")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList({"cut.kxc", "foreign.kxc", "junk.kxc"}));
+}
+
+TEST_F(StartUp, AProjectLockedLongerThanTheBusyTimeOutIsReportedAsBusyAndCreatesNothing) {
+    WriteSmallTemplate(dir.File("KXConfigFMT.db"));
+    QDir().mkpath(dir.File("shared"));
+    const QString path = dir.File("shared/shop.kxc");
+    {
+        CConfigModel maker;
+        ASSERT_TRUE(maker.OpenTemplate(dir.File("KXConfigFMT.db")));
+        ASSERT_TRUE(maker.Create(path));
+    }
+    const QByteArray bytes = ReadFileBytes(path);
+    Profile::WriteString(dir.File("kxloader.ini"), "kxloader.exe", "config", path);
+    CSQLiteConnection other;  // another program in the middle of a long write
+    other.OpenConnection(path);
+    other.Exec("BEGIN EXCLUSIVE");
+    other.Exec("UPDATE ChoiceNames SET point_name = 'x'");
+
+    CConfigModel model;
+    EXPECT_FALSE(model.LoadConfigFileFMT());
+    EXPECT_EQ(model.OpenProblem(), ProjectProblem::Busy);
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + path +
+                                           "\nФайл занят другой программой и не освободился за 3 с."}));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("shared/files")));
+    other.Exec("ROLLBACK");
+    EXPECT_EQ(ReadFileBytes(path), bytes);
+
+    // Free again: the same file opens.
+    prompt.Clear();
+    CConfigModel again;
+    EXPECT_TRUE(again.LoadConfigFileFMT());
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+    EXPECT_TRUE(QFileInfo(dir.File("shared/files")).isDir());
 }
 
 TEST_F(Projects, SaveAsCopiesTheEightFilesAndCreatesTheFilesFolder) {
@@ -352,7 +434,11 @@ TEST_F(Projects, ASaveThatFailsHalfwayLeavesTheProjectFileAsItWas) {
         other.Exec("CREATE VIEW m_mainmenu AS SELECT 1 AS id");
     }
     const QByteArray broken = ReadFileBytes(projectPath);
-    EXPECT_FALSE(model.Save());
+    // That is a change by another program: a plain save stops before writing,
+    // and the user's "replace it" gets as far as the view.
+    EXPECT_EQ(model.SaveProject(SaveMode::KeepOtherSaves), SaveResult::ChangedByOther);
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+    EXPECT_EQ(model.SaveProject(SaveMode::ReplaceOtherSaves), SaveResult::Failed);
     EXPECT_TRUE(model.IsModified());
     ASSERT_EQ(prompt.Messages().size(), 1);
     EXPECT_EQ(prompt.Messages()[0].caption, "Error SQLite.[]");
@@ -464,4 +550,124 @@ TEST_F(Projects, ASaveAfterTheProjectFileWentAwayOffersSaveAs) {
     EXPECT_TRUE(model.SaveConfiguration(&title));
     EXPECT_TRUE(prompt.Messages().isEmpty());
     EXPECT_EQ(Scalar(saved, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Приход");
+}
+
+// ------------------------------------------------- a project sent by anyone
+
+namespace {
+
+// About 216 KB of a project as someone could send it: a real configuration,
+// plus a table of its own whose rows are words, and expressions of its own
+// that run for every row written: a CHECK on that table that takes
+// milliseconds a row, and a CHECK on ParamsValue that fails whenever it runs.
+// The expressions are put into the schema after the rows, as such a file is
+// made, so making it costs nothing.
+void MakeHostileProject(const QString& path, const QString& templatePath) {
+    {
+        CConfigModel maker;
+        ASSERT_TRUE(maker.OpenTemplate(templatePath));
+        ASSERT_TRUE(maker.Create(path));
+        QString id;
+        ASSERT_TRUE(maker.AddOperationType("Приемка", &id));
+        ASSERT_TRUE(maker.Save());
+    }
+    const QStringList words = {"склад", "приемка", "товар", "ячейка", "партия", "накладная", "остаток", "поставщик"};
+    CSQLiteConnection db;
+    db.OpenConnection(path);
+    db.Exec("BEGIN");
+    db.Exec("CREATE TABLE notes(line TEXT)");
+    CSQLiteStatement insert(db, "INSERT INTO notes VALUES(?)");
+    for (int i = 0; i < 1700; ++i) {
+        QStringList line;
+        for (int w = 0; w < 7; ++w) line << words[(i * 7 + w * 3) % words.size()];
+        insert.BindText(1, line.join(' '));
+        insert.StepAll();
+    }
+    db.Exec("COMMIT");
+    db.Exec("PRAGMA writable_schema = ON");
+    db.Exec("UPDATE sqlite_master SET sql = 'CREATE TABLE notes(line TEXT CHECK (length(hex(zeroblob(4000000))) > "
+            "length(line)))' WHERE name = 'notes'");
+    db.Exec("UPDATE sqlite_master SET sql = 'CREATE TABLE ParamsValue(OperTypeID INTEGER, place_id VARCHAR, "
+            "param_id VARCHAR, value VARCHAR CHECK (abs(-9223372036854775807 - 1) > 0))' WHERE name = 'ParamsValue'");
+    db.Exec("PRAGMA writable_schema = OFF");
+}
+
+// Time that runs a second every time anyone looks at it.
+class CRunningClock : public IClock {
+public:
+    std::int64_t NowMs() override { return m_now += 1000; }
+    void SleepMs(int ms) override { m_now += ms; }
+
+private:
+    std::int64_t m_now = 0;
+};
+
+}  // namespace
+
+TEST_F(Projects, AHostileProjectRunsNoneOfItsOwnExpressionsAndOpensAtOnce) {
+    const QString hostile = dir.File("hostile.kxc");
+    MakeHostileProject(hostile, templatePath);
+    EXPECT_GT(QFileInfo(hostile).size(), 200 * 1024);
+    const QByteArray bytes = ReadFileBytes(hostile);
+
+    QElapsedTimer clock;
+    clock.start();
+    prompt.QueueFileName(hostile);
+    ASSERT_TRUE(model.OpenConfigFile()) << prompt.Texts().join('\n').toStdString();
+    // Running the CHECK for every row of its own table took half a minute.
+    EXPECT_LT(clock.elapsed(), CConfigModel::kOpenTimeLimitMs);
+    EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join('\n').toStdString();
+    QString name;
+    EXPECT_TRUE(model.GetOperationTypeName("1", &name));
+    EXPECT_EQ(name, "Приемка");
+    // The working copy holds the project tables in the program's own form, nothing else.
+    EXPECT_EQ(Rows(model.Working(), "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+              QStringList({"ChoiceNames", "ParamsValue", "SortOrderOperTypes", "m_mainmenu"}));
+    EXPECT_FALSE(Scalar(model.Working(), "SELECT sql FROM sqlite_master WHERE name = 'ParamsValue'").contains("CHECK"));
+    EXPECT_EQ(ReadFileBytes(hostile), bytes);
+
+    // Saving writes the project tables in that form; the file's own table stays as it was.
+    model.SetChoiceName(1, "Приход");
+    ASSERT_TRUE(model.Save());
+    CSQLiteConnection saved;
+    saved.OpenConnection(hostile);
+    EXPECT_EQ(Scalar(saved, "SELECT point_name FROM ChoiceNames WHERE point_id = '1'"), "Приход");
+    EXPECT_EQ(Scalar(saved, "SELECT count(*) FROM notes"), "1700");
+    EXPECT_FALSE(Scalar(saved, "SELECT sql FROM sqlite_master WHERE name = 'ParamsValue'").contains("CHECK"));
+}
+
+TEST_F(Projects, AProjectThatCannotBeReadWithinTheTimeLimitIsRefusedWithTheReason) {
+    const QString big = dir.File("big.kxc");
+    {
+        CConfigModel maker;
+        ASSERT_TRUE(maker.OpenTemplate(templatePath));
+        ASSERT_TRUE(maker.Create(big));
+    }
+    {
+        CSQLiteConnection db;
+        db.OpenConnection(big);
+        db.Exec("BEGIN");
+        CSQLiteStatement insert(db, "INSERT INTO ParamsValue VALUES('1', 'listparams_x', ?, 'value')");
+        for (int i = 0; i < 5000; ++i) {
+            insert.BindText(1, QString("p_%1").arg(i));
+            insert.StepAll();
+        }
+        db.Exec("COMMIT");
+    }
+    // The same file opens when time runs as usual ...
+    CConfigModel reader;
+    ASSERT_TRUE(reader.OpenTemplate(templatePath));
+    ASSERT_TRUE(reader.Open(big));
+    reader.Close();
+
+    // ... and is refused when reading it takes longer than the limit.
+    CRunningClock running;
+    CScopedClock scope(running);
+    prompt.QueueFileName(big);
+    EXPECT_FALSE(model.OpenConfigFile());
+    EXPECT_EQ(model.OpenProblem(), ProjectProblem::TooSlow);
+    EXPECT_EQ(prompt.Texts(), QStringList({"Ошибка! Не удалось загрузить конфигурацию!\n" + big +
+                                           "\nФайл не удалось прочитать за 5 с: он слишком велик или поврежден."}));
+    EXPECT_EQ(model.ProjectPath(), projectPath);
+    EXPECT_TRUE(model.IsConfigurationOpen());
 }

@@ -172,7 +172,8 @@ TEST_F(Installed, SettingsAndTemplateLiveInTheUsersFoldersAndTheTreeIsNeverWritt
     EXPECT_EQ(run.code, 150);
     EXPECT_TRUE(run.err.contains("kxloader: конфигурация не задана") && run.err.contains(UserSettings()))
         << run.err.toStdString();
-    EXPECT_EQ(ReadFileBytes(UserTemplate()), ReadFileBytes(prefix + "/share/kxconfig/KXConfigFMT.db"));
+    // A run that ends with 150 makes nothing: no folder, no template copy.
+    EXPECT_TRUE(QDir(home).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 
     // The settings the user writes, an installed demo copy and an emulated
     // terminal: the link component is found in lib/kxconfig.
@@ -185,6 +186,8 @@ TEST_F(Installed, SettingsAndTemplateLiveInTheUsersFoldersAndTheTreeIsNeverWritt
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_EQ(ReadFileBytes(work + "/files/errors.txt"), Cp1251("0;Нет ошибок;\r\n"));
     EXPECT_EQ(ReadFileBytes(dir.File("state/directories/opers.ux3")), ReadFileBytes(work + "/files/demo_opers.ux3"));
+    // The user's template copy comes with the first project that opened.
+    EXPECT_EQ(ReadFileBytes(UserTemplate()), ReadFileBytes(prefix + "/share/kxconfig/KXConfigFMT.db"));
     // The installed updater finds the same component.
     QProcess updater;
     updater.start(prefix + "/bin/kxupdate_pc", {"/p", terminal.Port(), "/u", project, "\\Application\\x.db"});
@@ -229,6 +232,7 @@ TEST_F(Installed, HelpAndVersionNeedNoSettings) {
     EXPECT_EQ(slashH.code, 150);
     EXPECT_TRUE(slashH.out.isEmpty()) << slashH.out.toStdString();
     EXPECT_TRUE(slashH.err.contains(UserSettings())) << slashH.err.toStdString();
+    EXPECT_TRUE(QDir(home).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));  // no template copy
 
     // A project that cannot be opened: the reason and the file to change.
     const QString damaged = dir.File("damaged.kxc");
@@ -240,6 +244,8 @@ TEST_F(Installed, HelpAndVersionNeedNoSettings) {
                                     ": файл не является базой данных SQLite"))
         << broken.err.toStdString();
     EXPECT_TRUE(broken.err.contains("файла настроек " + UserSettings()));
+    EXPECT_FALSE(broken.err.contains("не найден")) << broken.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(UserTemplate()));
 
     // The same in a bare portable program folder.
     const QString portable = dir.File("portable");

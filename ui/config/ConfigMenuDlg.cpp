@@ -1,5 +1,6 @@
 #include "ui/config/ConfigMenuDlg.h"
 
+#include "platform/Prompt.h"
 #include "ui/config/ConfigGlyphs.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
 #include "ui/config/DialogUnits.h"
@@ -112,7 +113,14 @@ void CConfigMenuDlg::OnRename() {
 }
 
 void CConfigMenuDlg::OnSave() {
-    // A failed write has shown its error; the window closes either way.
-    m_editor.SaveAndClose();
+    // A failed write has shown its error and left the menu table as it was:
+    // the window stays with the user's entries, so nothing is lost.
+    if (!m_editor.SaveAndClose()) {
+        Prompt().Warning(QStringLiteral("Меню терминала не сохранено!\nПункты остались в окне: нажмите "
+                                        "\"Сохранить\" еще раз или \"Отмена\", чтобы закрыть окно без "
+                                        "сохранения."),
+                         QStringLiteral("Ошибка!"));
+        return;
+    }
     accept();
 }

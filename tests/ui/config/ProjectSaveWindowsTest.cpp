@@ -1,0 +1,113 @@
+// Saves from the configurator's windows that cannot go as asked: the terminal
+// menu when its table cannot be written, and the configuration when another
+// program saved the project file since it was opened.
+
+#include "tests/ui/config/ConfiguratorFixture.h"
+#include "ui/config/ConfigMenuDlg.h"
+
+#include <QListView>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+// The first cell of a query ("" without a row).
+QString Scalar(SQLite3::CSQLiteConnection& db, const QString& sql) {
+    SQLite3::CSQLiteTable table;
+    SQLite3::CSQLiteStatement(db, sql).StepAll(&table);
+    return table.RowCount > 0 ? table.Rows[0][0] : QString();
+}
+
+QString ProjectScalar(const QString& path, const QString& sql) {
+    SQLite3::CSQLiteConnection project;
+    project.OpenConnection(path);
+    return Scalar(project, sql);
+}
+
+QStringList ListTexts(const QListView* view) {
+    QStringList texts;
+    for (int r = 0; r < view->model()->rowCount(); ++r) texts << view->model()->index(r, 0).data().toString();
+    return texts;
+}
+
+}  // namespace
+
+TEST_F(Configurator, AMenuThatCannotBeSavedKeepsTheMenuWindowOpenWithItsEntries) {
+    OpenWindow();
+    const QString stored = "SELECT group_concat(id || ':' || name, ', ') FROM m_mainmenu";
+    const QString before = Scalar(model.Working(), stored);
+    // Point 9 cannot be written, as on a full disk.
+    model.Working().Exec("CREATE TRIGGER fail_point_9 BEFORE INSERT ON m_mainmenu WHEN NEW.id = 9 "
+                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    bool openAfterFailure = false, closedAfterSave = false;
+    QStringList shownAfterFailure;
+    QString storedAfterFailure;
+    WhenModal<CConfigMenuDlg>([&](CConfigMenuDlg* menu) {
+        // The point not on the menu ("Удаление шк", the last one offered) goes onto it.
+        auto* available = menu->findChild<QListView*>("availableList");
+        available->setFocus();
+        QTest::keyClick(available, Qt::Key_End);
+        QTest::mouseClick(menu->findChild<QToolButton*>("addSelected"), Qt::LeftButton);
+        auto* save = menu->findChild<QPushButton*>("id1");
+        QTest::mouseClick(save, Qt::LeftButton);
+        openAfterFailure = menu->isVisible();
+        shownAfterFailure = ListTexts(menu->findChild<QListView*>("menuList"));
+        storedAfterFailure = Scalar(model.Working(), stored);
+        // The cause gone, the same entries are saved and the window closes.
+        model.Working().Exec("DROP TRIGGER fail_point_9");
+        QTest::mouseClick(save, Qt::LeftButton);
+        closedAfterSave = !menu->isVisible();
+    });
+    Trigger("id32771");
+    EXPECT_TRUE(openAfterFailure);
+    EXPECT_EQ(shownAfterFailure.value(shownAfterFailure.size() - 1), "Удаление шк");
+    EXPECT_EQ(storedAfterFailure, before);
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    EXPECT_TRUE(prompt.Texts()[0].contains("database or disk is full"));
+    EXPECT_EQ(prompt.Texts()[1], "Меню терминала не сохранено!\nПункты остались в окне: нажмите \"Сохранить\" "
+                                 "еще раз или \"Отмена\", чтобы закрыть окно без сохранения.");
+    EXPECT_EQ(prompt.Messages()[1].caption, "Ошибка!");
+    EXPECT_TRUE(closedAfterSave);
+    EXPECT_TRUE(Scalar(model.Working(), stored).endsWith(", 9:Удаление шк"));
+}
+
+TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWindow) {
+    OpenWindow();
+    {
+        CConfigModel other;  // another instance on the same project saves first
+        ASSERT_TRUE(other.OpenTemplate(templatePath));
+        ASSERT_TRUE(other.Open(projectPath));
+        ASSERT_TRUE(other.SetChoiceName(1, "Приход"));
+        ASSERT_TRUE(other.Save());
+    }
+    const QString point = "SELECT point_name FROM ChoiceNames WHERE point_id = '%1'";
+    ASSERT_TRUE(model.SetChoiceName(2, "Кладовщики"));
+
+    // "Сохранить": asked, "Отмена" keeps the other save.
+    prompt.QueueAnswer(AnswerCancel);
+    Trigger("id32786");
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].startsWith("Файл конфигурации изменен другой программой")) << prompt.Texts()[0].toStdString();
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoCancelDefaultCancel);
+    EXPECT_TRUE(model.IsModified());
+    EXPECT_EQ(ProjectScalar(projectPath, point.arg(1)), "Приход");
+
+    // Leaving with "save the changes": the same question; "Отмена" keeps the window.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    prompt.QueueAnswer(AnswerYes);
+    prompt.QueueAnswer(AnswerCancel);
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(prompt.Messages().size(), 3);
+    EXPECT_EQ(ProjectScalar(projectPath, point.arg(1)), "Приход");
+
+    // "Да" replaces it.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(Reactivate());
+    Trigger("id32786");
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(ProjectScalar(projectPath, point.arg(2)), "Кладовщики");
+    EXPECT_NE(ProjectScalar(projectPath, point.arg(1)), "Приход");
+}
