@@ -146,6 +146,42 @@ TEST_F(DirectoryTableTest, ALongPhysicalLineIsReadAsTwo) {
     EXPECT_EQ(table.RowCount(), 0);
 }
 
+TEST_F(DirectoryTableTest, ALineCutAfter1023BytesIsSavedAsALineThatLoadsAgain) {
+    // An address written on one line of 1040 bytes: its first 1023 bytes
+    // (an ID, a name, a long comment) and the rest are read as two rows.
+    const QString cut = QStringLiteral("5;Склад;") + QString(1015, QChar(u'Ж'));  // 1023 bytes
+    const QString rest = QStringLiteral("Ж;Полка 7;4600000000012");
+    DirectoryTable table(Addresses, &types);
+    ASSERT_TRUE(Load(table, cut + rest + QStringLiteral("\r\n")));
+    ASSERT_EQ(table.RowCount(), 2);
+    const QList<QStringList> rows{table.RowCells(0), table.RowCells(1)};
+    // Saved, the first row is a line of the longest length, and loads again as one.
+    const QByteArray saved = SaveBytes(table);
+    EXPECT_EQ(saved, Cp1251(cut + QStringLiteral("\r\n") + rest + QStringLiteral("\r\n")));
+    DirectoryTable reloaded(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(reloaded, dir.File("out.txt"), true));
+    ASSERT_EQ(reloaded.RowCount(), 2);
+    EXPECT_EQ(reloaded.RowCells(0), rows[0]);
+    EXPECT_EQ(reloaded.RowCells(1), rows[1]);
+    EXPECT_EQ(reloaded.DataColumnCount(), 3);
+    EXPECT_EQ(SaveBytes(reloaded), saved);
+
+    // In a UTF-8 file with its mark, a row of the longest length stays one row
+    // wherever it stands, the first line (behind the mark) included.
+    const QByteArray longest = QStringLiteral("6;Склад;").toUtf8() + QByteArray(1010, 'x');
+    ASSERT_EQ(longest.size(), 1023);
+    dir.Write("u.ux5", QByteArray("\xEF\xBB\xBF") + "1;a;b\r\n" + longest + "\r\n");
+    DirectoryTable utf8(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(utf8, dir.File("u.ux5"), true));
+    ASSERT_EQ(utf8.RowCount(), 2);
+    ASSERT_TRUE(utf8.RemoveRow(0));
+    EXPECT_EQ(SaveBytes(utf8), QByteArray("\xEF\xBB\xBF") + longest + "\r\n");
+    ASSERT_TRUE(LoadDirectoryFile(utf8, dir.File("out.txt"), true));
+    ASSERT_EQ(utf8.RowCount(), 1);
+    EXPECT_EQ(utf8.Cell(0, 3), QString(1010, QChar(u'x')));
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+}
+
 TEST_F(DirectoryTableTest, LoadingNeedsTheConfigurationAndAKnownKind) {
     DirectoryTable noNames(Executors, nullptr);
     EXPECT_FALSE(Load(noNames, QStringLiteral("1;a;b\r\n"), false));
