@@ -43,25 +43,6 @@ QStringList DirectoryTable::RowCells(int row) const {
     return cells;
 }
 
-void DirectoryTable::SetCell(int row, int column, const QString& text, bool* replaced) {
-    if (replaced) *replaced = false;
-    if (row < 0 || row >= RowCount() || column < 1) return;
-    m_rows.SetCellText(row, column - 1, CleanCellText(text, replaced), Codec());
-}
-
-void DirectoryTable::AppendRow(const QStringList& cells, bool* replaced) {
-    bool any = false;
-    QStringList clean;
-    clean.reserve(cells.size());
-    for (const QString& cell : cells) {
-        bool changed = false;
-        clean.append(CleanCellText(cell, &changed));
-        any = any || changed;
-    }
-    if (replaced) *replaced = any;
-    m_rows.AppendText(clean, Codec());
-}
-
 void DirectoryTable::AppendEmptyRow() { m_rows.AppendEncoded(nullptr, 0); }
 
 bool DirectoryTable::RemoveRow(int row) {
@@ -313,6 +294,53 @@ private:
     QHash<QString, QString> m_ids;
 };
 
+// Appends the line of a row, up to column `last`, as the save writes it.
+void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
+    const CodePage::CCodec& codec = table.Codec();
+    const bool operations = table.Kind() == Operations;
+    for (int c = 1; c <= last; ++c) {
+        if (c > 1) out.append(';');
+        if (operations && c == 2)
+            codec.AppendEncoded(ids.Id(table.Cell(row, 2)), out);
+        else
+            table.Rows().AppendCellEncoded(row, c - 1, codec, out);
+    }
+}
+
+qsizetype LineBytes(const DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+    const int last = LastLineColumn(table, row);
+    if (last == 0) return 0;
+    scratch.resize(0);
+    AppendRowLine(table, row, last, ids, scratch);
+    return scratch.size();
+}
+
+// Shortens the longest texts of a row (never the operation type, which is a
+// choice) until its line fits; true when it shortened any. Each round takes
+// the excess off the longest text, so the texts only get shorter.
+bool ShortenRowToLine(DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+    const CodePage::CCodec& codec = table.Codec();
+    bool shortened = false;
+    for (;;) {
+        const qsizetype over = LineBytes(table, row, ids, scratch) - kMaxLineBytes;
+        if (over <= 0) return shortened;
+        int longest = 0;
+        qsizetype longestBytes = 0;
+        for (int c = 1; c <= table.DataColumnCount(); ++c) {
+            if (table.Kind() == Operations && c == 2) continue;
+            const qsizetype bytes = codec.Encode(table.Cell(row, c)).size();
+            if (bytes > longestBytes) {
+                longest = c;
+                longestBytes = bytes;
+            }
+        }
+        if (longest == 0) return shortened;  // nothing left that could be shortened
+        const QString kept = FitCellText(table.Cell(row, longest), longestBytes - over, codec);
+        table.Rows().SetCellText(row, longest - 1, kept, codec);
+        shortened = true;
+    }
+}
+
 }  // namespace
 
 bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
@@ -333,6 +361,12 @@ bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
     return true;
 }
 
+qsizetype RowLineBytes(const DirectoryTable& table, int row) {
+    CTypeIdCache ids(table.OperationTypeNames());
+    QByteArray scratch;
+    return LineBytes(table, row, ids, scratch);
+}
+
 bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     if (table.Kind() == JournalView || !IsDirectoryKind(table.Kind())) return false;
     if (path.isEmpty()) return false;
@@ -349,10 +383,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) return false;
 
-    const CodePage::CCodec& codec = table.Codec();
-    const CDirectoryRowStore& rows = table.Rows();
     CTypeIdCache ids(table.OperationTypeNames());
-    const bool operations = table.Kind() == Operations;
     constexpr qsizetype kFlushBytes = 1 << 20;
     QByteArray out;
     out.reserve(kFlushBytes + 4096);
@@ -360,13 +391,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     for (int row = 0;; ++row) {
         const int last = LastLineColumn(table, row);
         if (last == 0) break;
-        for (int c = 1; c <= last; ++c) {
-            if (c > 1) out.append(';');
-            if (operations && c == 2)
-                codec.AppendEncoded(ids.Id(table.Cell(row, 2)), out);
-            else
-                rows.AppendCellEncoded(row, c - 1, codec, out);
-        }
+        AppendRowLine(table, row, last, ids, out);
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
             if (file.write(out) != out.size()) {
@@ -386,6 +411,50 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
 }
 
 // ---------------------------------------------------------------------------
+// The cell rule on the way into the rows
+
+void DirectoryTable::SetCell(int row, int column, const QString& text, CellTextNotes* notes) {
+    if (row < 0 || row >= RowCount() || column < 1) return;
+    bool replaced = false;
+    const QString clean = CleanCellText(text, &replaced);
+    if (notes && replaced) notes->replaced = true;
+    // The type of an operation is a name from a list: it cannot be shortened,
+    // only refused (its ID may be longer than the one it replaces).
+    const bool typeColumn = m_kind == Operations && column == 2;
+    const QString before = typeColumn ? Cell(row, column) : QString();
+    m_rows.SetCellText(row, column - 1, clean, Codec());
+    const qsizetype over = RowLineBytes(*this, row) - kMaxLineBytes;
+    if (over <= 0) return;
+    if (typeColumn) {
+        m_rows.SetCellText(row, column - 1, before, Codec());
+        if (notes) notes->refused = true;
+        return;
+    }
+    const QString kept = FitCellText(clean, Codec().Encode(clean).size() - over, Codec());
+    m_rows.SetCellText(row, column - 1, kept, Codec());
+    if (notes) notes->shortenedTo = static_cast<int>(kept.size());
+}
+
+void DirectoryTable::AppendRow(const QStringList& cells, CellTextNotes* notes) {
+    bool any = false;
+    QStringList clean;
+    clean.reserve(cells.size());
+    for (const QString& cell : cells) {
+        bool changed = false;
+        clean.append(CleanCellText(cell, &changed));
+        any = any || changed;
+    }
+    m_rows.AppendText(clean, Codec());
+    CTypeIdCache ids(m_names);
+    QByteArray scratch;
+    const bool shortened = ShortenRowToLine(*this, RowCount() - 1, ids, scratch);
+    if (notes) {
+        notes->replaced = notes->replaced || any;
+        if (shortened) ++notes->shortenedRows;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // CSV import
 
 bool ImportCsv(DirectoryTable& table, const QString& path) {
@@ -395,15 +464,15 @@ bool ImportCsv(DirectoryTable& table, const QString& path) {
     // What the table is now, put back whole when the import fails: the unsaved
     // edits, the columns and the modified flag must survive a bad file.
     DirectoryTable::Contents before = table.TakeContents();
-    bool replaced = false;
-    bool imported = LoadLines(table, path, ';', true, &replaced) == LoadOutcome::Loaded;
+    CellTextNotes notes;
+    bool imported = LoadLines(table, path, ';', true, &notes.replaced) == LoadOutcome::Loaded;
     if (!imported) {
         const int answer = Prompt().Message(QString::fromUtf8(DirectoryText::kImportAskComma),
                                             QString::fromUtf8(DirectoryText::kImportAskCaption),
                                             PromptIcon::Warning, PromptButtons::YesNo);
         if (answer == AnswerYes) {
-            replaced = false;
-            imported = LoadLines(table, path, ',', true, &replaced) == LoadOutcome::Loaded;
+            notes.replaced = false;
+            imported = LoadLines(table, path, ',', true, &notes.replaced) == LoadOutcome::Loaded;
         }
     }
     if (imported) {
@@ -411,12 +480,16 @@ bool ImportCsv(DirectoryTable& table, const QString& path) {
         if (!(table.Encoding() == before.encoding))
             table.Rows().Recode(table.Codec(), before.encoding.codec);
         table.SetEncoding(before.encoding);
+        // Each CSV line fitted the reader, but a line may grow in the
+        // directory's encoding (Windows-1251 text into a UTF-8 file).
+        CTypeIdCache ids(table.OperationTypeNames());
+        QByteArray scratch;
+        for (int row = 0; row < table.RowCount(); ++row)
+            if (ShortenRowToLine(table, row, ids, scratch)) ++notes.shortenedRows;
         table.modified = true;
         Prompt().Message(QString::fromUtf8(DirectoryText::kImportOk), caption,
                          PromptIcon::Information, PromptButtons::Ok);
-        if (replaced)
-            Prompt().Message(QString::fromUtf8(DirectoryText::kCellTextReplaced), caption,
-                             PromptIcon::Information, PromptButtons::Ok);
+        ShowCellTextNotes(notes);
         return true;
     }
 

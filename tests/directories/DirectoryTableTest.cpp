@@ -488,6 +488,37 @@ TEST_F(CsvImportTest, ImportedRowsTakeTheDirectoryFilesEncoding) {
     EXPECT_EQ(ReadFileBytes(ownPath), QStringLiteral("8;Кузнецова;888\r\n").toUtf8());
 }
 
+TEST_F(CsvImportTest, AWindows1251LineThatGrowsTooLongInAUtf8DirectoryHasItsLongestTextShortened) {
+    // A UTF-8 directory, and a Windows-1251 CSV whose supplier's name is
+    // followed by a run of 400 bullets ("•", one byte there, three in UTF-8):
+    // the imported line would take 1225 bytes in the directory's file.
+    WriteFileBytes(ownPath, QStringLiteral("1;Иванов;111\r\n").toUtf8());
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+    const QString name = QStringLiteral("Поставщик ") + QString(400, QChar(u'•'));
+    dir.Write("in.csv", Cp1251(QStringLiteral("7,") + name + QStringLiteral(",777\r\n8,Кузнецова,888\r\n")));
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    EXPECT_EQ(prompt.Texts().mid(1),
+              (QStringList{QStringLiteral("Импорт произведен успешно!"),
+                           QStringLiteral("Строка справочника не может быть длиннее 1023 байт: в слишком "
+                                          "длинных строках сокращены самые длинные тексты (строк: 1).")}));
+    // The name lost the bullets that did not fit; the ID and barcode stay.
+    const QString kept = QStringLiteral("Поставщик ") + QString(332, QChar(u'•'));
+    EXPECT_EQ(table.RowCells(0), (QStringList{QStringLiteral("7"), kept, QStringLiteral("777")}));
+    EXPECT_EQ(RowLineBytes(table, 0), 1021);
+
+    // Saved and loaded again: the same rows under the same columns.
+    ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
+    DirectoryTable reloaded(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(reloaded, ownPath, true));
+    EXPECT_EQ(reloaded.RowCount(), 2);
+    EXPECT_EQ(reloaded.DataColumnCount(), 3);
+    EXPECT_EQ(reloaded.RowCells(0), table.RowCells(0));
+    EXPECT_EQ(reloaded.RowCells(1), (QStringList{QStringLiteral("8"), QStringLiteral("Кузнецова"),
+                                                 QStringLiteral("888")}));
+}
+
 TEST_F(CsvImportTest, AnsweringNoLeavesTheFileAsItWas) {
     DirectoryTable table(Executors, &types);
     dir.Write("in.csv", Cp1251(QStringLiteral("7,Сидоров,777\r\n")));
