@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // DirectoryTable
@@ -294,7 +295,8 @@ private:
     QHash<QString, QString> m_ids;
 };
 
-// Appends the line of a row, up to column `last`, as the save writes it.
+// Appends the line of a row with every column up to `last`, an empty cell as
+// an empty field.
 void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
     const CodePage::CCodec& codec = table.Codec();
     const bool operations = table.Kind() == Operations;
@@ -307,22 +309,55 @@ void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache&
     }
 }
 
-qsizetype LineBytes(const DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+// The empty fields at the end of a row's full line, after its last stored
+// cell: one ';' each, and they read back the same whether written or not.
+int TrailingEmptyFields(const DirectoryTable& table, int row, int last) {
+    const int cells = table.Rows().CellCount(row);
+    return last > cells ? last - cells : 0;
+}
+
+// Every row is written with every column, except where that line would be
+// longer than the reader takes: then without its trailing empty fields. (A
+// row read from the first 1023 bytes of a longer line, in a table that a line
+// with more fields widened, fits only so.)
+void AppendWrittenLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
+    const qsizetype start = out.size();
+    AppendRowLine(table, row, last, ids, out);
+    if (out.size() - start > kMaxLineBytes) out.chop(TrailingEmptyFields(table, row, last));
+}
+
+// The line with every column, or the line as written (see AppendWrittenLine).
+enum class LineForm { Full, Written };
+
+qsizetype LineBytes(const DirectoryTable& table, int row, LineForm form, CTypeIdCache& ids,
+                    QByteArray& scratch) {
     const int last = LastLineColumn(table, row);
     if (last == 0) return 0;
     scratch.resize(0);
-    AppendRowLine(table, row, last, ids, scratch);
+    if (form == LineForm::Full)
+        AppendRowLine(table, row, last, ids, scratch);
+    else
+        AppendWrittenLine(table, row, last, ids, scratch);
     return scratch.size();
 }
 
+// The form a row's line must keep fitting in through a change: a row written
+// with every column keeps them all (so that no column of the table is lost at
+// the next open), another only its written line.
+LineForm FormToKeep(const DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+    return LineBytes(table, row, LineForm::Full, ids, scratch) <= kMaxLineBytes ? LineForm::Full
+                                                                                : LineForm::Written;
+}
+
 // Shortens the longest texts of a row (never the operation type, which is a
-// choice) until its line fits; true when it shortened any. Each round takes
-// the excess off the longest text, so the texts only get shorter.
-bool ShortenRowToLine(DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+// choice) until its line in `form` fits; true when it shortened any. Each
+// round takes the excess off the longest text, so the texts only get shorter.
+bool ShortenRowToLine(DirectoryTable& table, int row, LineForm form, CTypeIdCache& ids,
+                      QByteArray& scratch) {
     const CodePage::CCodec& codec = table.Codec();
     bool shortened = false;
     for (;;) {
-        const qsizetype over = LineBytes(table, row, ids, scratch) - kMaxLineBytes;
+        const qsizetype over = LineBytes(table, row, form, ids, scratch) - kMaxLineBytes;
         if (over <= 0) return shortened;
         int longest = 0;
         qsizetype longestBytes = 0;
@@ -364,7 +399,7 @@ bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
 qsizetype RowLineBytes(const DirectoryTable& table, int row) {
     CTypeIdCache ids(table.OperationTypeNames());
     QByteArray scratch;
-    return LineBytes(table, row, ids, scratch);
+    return LineBytes(table, row, LineForm::Written, ids, scratch);
 }
 
 bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
@@ -391,7 +426,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     for (int row = 0;; ++row) {
         const int last = LastLineColumn(table, row);
         if (last == 0) break;
-        AppendRowLine(table, row, last, ids, out);
+        AppendWrittenLine(table, row, last, ids, out);
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
             if (file.write(out) != out.size()) {
@@ -418,12 +453,15 @@ void DirectoryTable::SetCell(int row, int column, const QString& text, CellTextN
     bool replaced = false;
     const QString clean = CleanCellText(text, &replaced);
     if (notes && replaced) notes->replaced = true;
+    CTypeIdCache ids(m_names);
+    QByteArray scratch;
+    const LineForm form = FormToKeep(*this, row, ids, scratch);
     // The type of an operation is a name from a list: it cannot be shortened,
     // only refused (its ID may be longer than the one it replaces).
     const bool typeColumn = m_kind == Operations && column == 2;
     const QString before = typeColumn ? Cell(row, column) : QString();
     m_rows.SetCellText(row, column - 1, clean, Codec());
-    const qsizetype over = RowLineBytes(*this, row) - kMaxLineBytes;
+    const qsizetype over = LineBytes(*this, row, form, ids, scratch) - kMaxLineBytes;
     if (over <= 0) return;
     if (typeColumn) {
         m_rows.SetCellText(row, column - 1, before, Codec());
@@ -447,7 +485,7 @@ void DirectoryTable::AppendRow(const QStringList& cells, CellTextNotes* notes) {
     m_rows.AppendText(clean, Codec());
     CTypeIdCache ids(m_names);
     QByteArray scratch;
-    const bool shortened = ShortenRowToLine(*this, RowCount() - 1, ids, scratch);
+    const bool shortened = ShortenRowToLine(*this, RowCount() - 1, LineForm::Written, ids, scratch);
     if (notes) {
         notes->replaced = notes->replaced || any;
         if (shortened) ++notes->shortenedRows;
@@ -476,16 +514,20 @@ bool ImportCsv(DirectoryTable& table, const QString& path) {
         }
     }
     if (imported) {
+        // Each CSV line fitted the reader, but a line may grow in the
+        // directory's encoding (Windows-1251 text into a UTF-8 file): such a
+        // row has its longest texts shortened, in the form it had.
+        CTypeIdCache ids(table.OperationTypeNames());
+        QByteArray scratch;
+        std::vector<LineForm> forms;
+        forms.reserve(static_cast<size_t>(table.RowCount()));
+        for (int row = 0; row < table.RowCount(); ++row) forms.push_back(FormToKeep(table, row, ids, scratch));
         // The rows are in the CSV file's encoding; the directory file keeps its own.
         if (!(table.Encoding() == before.encoding))
             table.Rows().Recode(table.Codec(), before.encoding.codec);
         table.SetEncoding(before.encoding);
-        // Each CSV line fitted the reader, but a line may grow in the
-        // directory's encoding (Windows-1251 text into a UTF-8 file).
-        CTypeIdCache ids(table.OperationTypeNames());
-        QByteArray scratch;
         for (int row = 0; row < table.RowCount(); ++row)
-            if (ShortenRowToLine(table, row, ids, scratch)) ++notes.shortenedRows;
+            if (ShortenRowToLine(table, row, forms[size_t(row)], ids, scratch)) ++notes.shortenedRows;
         table.modified = true;
         Prompt().Message(QString::fromUtf8(DirectoryText::kImportOk), caption,
                          PromptIcon::Information, PromptButtons::Ok);

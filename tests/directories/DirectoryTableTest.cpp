@@ -147,23 +147,28 @@ TEST_F(DirectoryTableTest, ALongPhysicalLineIsReadAsTwo) {
 }
 
 TEST_F(DirectoryTableTest, ALineCutAfter1023BytesIsSavedAsALineThatLoadsAgain) {
-    // An address written on one line of 1040 bytes: its first 1023 bytes
-    // (an ID, a name, a long comment) and the rest are read as two rows.
+    // An address written on one line of 1052 bytes: its first 1023 bytes (an
+    // ID, a name, a long comment) and the rest (four fields) are read as two
+    // rows, and the table gets a fourth column.
     const QString cut = QStringLiteral("5;Склад;") + QString(1015, QChar(u'Ж'));  // 1023 bytes
-    const QString rest = QStringLiteral("Ж;Полка 7;4600000000012");
+    const QString rest = QStringLiteral("Ж;Полка 7;4600000000012;от 2019");
+    const QString shortRow = QStringLiteral("7;Офис;");
     DirectoryTable table(Addresses, &types);
-    ASSERT_TRUE(Load(table, cut + rest + QStringLiteral("\r\n")));
-    ASSERT_EQ(table.RowCount(), 2);
-    const QList<QStringList> rows{table.RowCells(0), table.RowCells(1)};
-    // Saved, the first row is a line of the longest length, and loads again as one.
+    ASSERT_TRUE(Load(table, cut + rest + QStringLiteral("\r\n") + shortRow + QStringLiteral("\r\n")));
+    ASSERT_EQ(table.RowCount(), 3);
+    ASSERT_EQ(table.DataColumnCount(), 4);
+    const QList<QStringList> rows = {table.RowCells(0), table.RowCells(1), table.RowCells(2)};
+    // Saved, the first row is a line of the longest length, without the empty
+    // fourth field that would make it too long; the short row keeps its empty
+    // fields. Each loads again as the same row.
     const QByteArray saved = SaveBytes(table);
-    EXPECT_EQ(saved, Cp1251(cut + QStringLiteral("\r\n") + rest + QStringLiteral("\r\n")));
+    EXPECT_EQ(saved, Cp1251(cut + QStringLiteral("\r\n") + rest + QStringLiteral("\r\n") + shortRow +
+                            QStringLiteral(";\r\n")));
     DirectoryTable reloaded(Addresses, &types);
     ASSERT_TRUE(LoadDirectoryFile(reloaded, dir.File("out.txt"), true));
-    ASSERT_EQ(reloaded.RowCount(), 2);
-    EXPECT_EQ(reloaded.RowCells(0), rows[0]);
-    EXPECT_EQ(reloaded.RowCells(1), rows[1]);
-    EXPECT_EQ(reloaded.DataColumnCount(), 3);
+    ASSERT_EQ(reloaded.RowCount(), 3);
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(reloaded.RowCells(r), rows[r]) << r;
+    EXPECT_EQ(reloaded.DataColumnCount(), 4);
     EXPECT_EQ(SaveBytes(reloaded), saved);
 
     // In a UTF-8 file with its mark, a row of the longest length stays one row
@@ -489,13 +494,15 @@ TEST_F(CsvImportTest, ImportedRowsTakeTheDirectoryFilesEncoding) {
 }
 
 TEST_F(CsvImportTest, AWindows1251LineThatGrowsTooLongInAUtf8DirectoryHasItsLongestTextShortened) {
-    // A UTF-8 directory, and a Windows-1251 CSV whose supplier's name is
-    // followed by a run of 400 bullets ("•", one byte there, three in UTF-8):
-    // the imported line would take 1225 bytes in the directory's file.
+    // A UTF-8 directory, and a Windows-1251 CSV whose supplier's name holds
+    // runs of bullets ("•", one byte there, three in UTF-8): the imported line
+    // would take 1220 bytes in the directory's file. The cut falls right after
+    // a blank, which is left out too (a field is read without it).
     WriteFileBytes(ownPath, QStringLiteral("1;Иванов;111\r\n").toUtf8());
     DirectoryTable table(Executors, &types);
     ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
-    const QString name = QStringLiteral("Поставщик ") + QString(400, QChar(u'•'));
+    const QString name = QStringLiteral("Поставщик ") + QString(332, QChar(u'•')) + QStringLiteral(" ОАО Север ") +
+                         QString(60, QChar(u'•'));
     dir.Write("in.csv", Cp1251(QStringLiteral("7,") + name + QStringLiteral(",777\r\n8,Кузнецова,888\r\n")));
     prompt.QueueAnswer(AnswerYes);
     ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
