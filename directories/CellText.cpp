@@ -86,7 +86,11 @@ QString FitCellText(const QString& text, qsizetype maxBytes, const CodePage::CCo
         else
             tooLong = middle;
     }
-    return text.first(boundary(fits));
+    // A field is read without the blanks at its ends: a cut that ends in
+    // blanks leaves them out, or the text would read back shorter than shown.
+    qsizetype length = boundary(fits);
+    while (length > 0 && text[length - 1] == u' ') --length;
+    return text.first(length);
 }
 
 void ShowCellTextNotes(const CellTextNotes& notes) {

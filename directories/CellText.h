@@ -41,7 +41,8 @@ QString CleanCellText(const QString& text, bool* replaced = nullptr);
 bool CleanFieldBytes(QByteArrayView* fields, qsizetype count, QByteArray& scratch);
 
 // The longest beginning of `text` that takes at most `maxBytes` bytes in
-// `codec`, ending between two characters (never inside a surrogate pair).
+// `codec`, ending between two characters (never inside a surrogate pair),
+// without the blanks a cut leaves at its end (a field is read without them).
 QString FitCellText(const QString& text, qsizetype maxBytes, const CodePage::CCodec& codec);
 
 // What the rule did to the texts on their way into cells.
