@@ -1,5 +1,8 @@
 #include "directories/CellText.h"
 
+#include "directories/DirectoryTable.h"
+#include "platform/Prompt.h"
+
 #include <cstring>
 
 namespace {
@@ -62,4 +65,44 @@ bool CleanFieldBytes(QByteArrayView* fields, qsizetype count, QByteArray& scratc
         fields[i] = QByteArrayView(scratch.constData() + start, fields[i].size());
     }
     return true;
+}
+
+QString FitCellText(const QString& text, qsizetype maxBytes, const CodePage::CCodec& codec) {
+    if (maxBytes <= 0) return QString();
+    if (codec.Encode(text).size() <= maxBytes) return text;
+    // Never between the two halves of a surrogate pair.
+    const auto boundary = [&](qsizetype length) {
+        if (length > 0 && text[length - 1].isHighSurrogate() && text[length].isLowSurrogate()) --length;
+        return length;
+    };
+    // The encoded size grows with the length of the beginning taken: the
+    // longest one that fits lies between `fits` and `tooLong`.
+    qsizetype fits = 0;
+    qsizetype tooLong = text.size();
+    while (tooLong - fits > 1) {
+        const qsizetype middle = fits + (tooLong - fits) / 2;
+        if (codec.Encode(QStringView(text).first(boundary(middle))).size() <= maxBytes)
+            fits = middle;
+        else
+            tooLong = middle;
+    }
+    // A field is read without the blanks at its ends: a cut that ends in
+    // blanks leaves them out, or the text would read back shorter than shown.
+    qsizetype length = boundary(fits);
+    while (length > 0 && text[length - 1] == u' ') --length;
+    return text.first(length);
+}
+
+void ShowCellTextNotes(const CellTextNotes& notes) {
+    const QString caption = QString::fromUtf8(DirectoryText::kCaption);
+    const auto show = [&](const QString& text) {
+        Prompt().Message(text, caption, PromptIcon::Information, PromptButtons::Ok);
+    };
+    const QString limit = QString::number(kMaxLineBytes);
+    if (notes.replaced) show(QString::fromUtf8(DirectoryText::kCellTextReplaced));
+    if (notes.shortenedTo >= 0)
+        show(QString::fromUtf8(DirectoryText::kCellTextShortened).arg(limit).arg(notes.shortenedTo));
+    if (notes.refused) show(QString::fromUtf8(DirectoryText::kCellTextRefused).arg(limit));
+    if (notes.shortenedRows > 0)
+        show(QString::fromUtf8(DirectoryText::kRowsShortened).arg(limit).arg(notes.shortenedRows));
 }

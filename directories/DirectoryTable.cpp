@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // DirectoryTable
@@ -41,25 +42,6 @@ QStringList DirectoryTable::RowCells(int row) const {
     cells = m_rows.Cells(row, Codec());
     while (cells.size() < DataColumnCount()) cells.append(QString());
     return cells;
-}
-
-void DirectoryTable::SetCell(int row, int column, const QString& text, bool* replaced) {
-    if (replaced) *replaced = false;
-    if (row < 0 || row >= RowCount() || column < 1) return;
-    m_rows.SetCellText(row, column - 1, CleanCellText(text, replaced), Codec());
-}
-
-void DirectoryTable::AppendRow(const QStringList& cells, bool* replaced) {
-    bool any = false;
-    QStringList clean;
-    clean.reserve(cells.size());
-    for (const QString& cell : cells) {
-        bool changed = false;
-        clean.append(CleanCellText(cell, &changed));
-        any = any || changed;
-    }
-    if (replaced) *replaced = any;
-    m_rows.AppendText(clean, Codec());
 }
 
 void DirectoryTable::AppendEmptyRow() { m_rows.AppendEncoded(nullptr, 0); }
@@ -313,6 +295,87 @@ private:
     QHash<QString, QString> m_ids;
 };
 
+// Appends the line of a row with every column up to `last`, an empty cell as
+// an empty field.
+void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
+    const CodePage::CCodec& codec = table.Codec();
+    const bool operations = table.Kind() == Operations;
+    for (int c = 1; c <= last; ++c) {
+        if (c > 1) out.append(';');
+        if (operations && c == 2)
+            codec.AppendEncoded(ids.Id(table.Cell(row, 2)), out);
+        else
+            table.Rows().AppendCellEncoded(row, c - 1, codec, out);
+    }
+}
+
+// The empty fields at the end of a row's full line, after its last stored
+// cell: one ';' each, and they read back the same whether written or not.
+int TrailingEmptyFields(const DirectoryTable& table, int row, int last) {
+    const int cells = table.Rows().CellCount(row);
+    return last > cells ? last - cells : 0;
+}
+
+// Every row is written with every column, except where that line would be
+// longer than the reader takes: then without its trailing empty fields. (A
+// row read from the first 1023 bytes of a longer line, in a table that a line
+// with more fields widened, fits only so.)
+void AppendWrittenLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
+    const qsizetype start = out.size();
+    AppendRowLine(table, row, last, ids, out);
+    if (out.size() - start > kMaxLineBytes) out.chop(TrailingEmptyFields(table, row, last));
+}
+
+// The line with every column, or the line as written (see AppendWrittenLine).
+enum class LineForm { Full, Written };
+
+qsizetype LineBytes(const DirectoryTable& table, int row, LineForm form, CTypeIdCache& ids,
+                    QByteArray& scratch) {
+    const int last = LastLineColumn(table, row);
+    if (last == 0) return 0;
+    scratch.resize(0);
+    if (form == LineForm::Full)
+        AppendRowLine(table, row, last, ids, scratch);
+    else
+        AppendWrittenLine(table, row, last, ids, scratch);
+    return scratch.size();
+}
+
+// The form a row's line must keep fitting in through a change: a row written
+// with every column keeps them all (so that no column of the table is lost at
+// the next open), another only its written line.
+LineForm FormToKeep(const DirectoryTable& table, int row, CTypeIdCache& ids, QByteArray& scratch) {
+    return LineBytes(table, row, LineForm::Full, ids, scratch) <= kMaxLineBytes ? LineForm::Full
+                                                                                : LineForm::Written;
+}
+
+// Shortens the longest texts of a row (never the operation type, which is a
+// choice) until its line in `form` fits; true when it shortened any. Each
+// round takes the excess off the longest text, so the texts only get shorter.
+bool ShortenRowToLine(DirectoryTable& table, int row, LineForm form, CTypeIdCache& ids,
+                      QByteArray& scratch) {
+    const CodePage::CCodec& codec = table.Codec();
+    bool shortened = false;
+    for (;;) {
+        const qsizetype over = LineBytes(table, row, form, ids, scratch) - kMaxLineBytes;
+        if (over <= 0) return shortened;
+        int longest = 0;
+        qsizetype longestBytes = 0;
+        for (int c = 1; c <= table.DataColumnCount(); ++c) {
+            if (table.Kind() == Operations && c == 2) continue;
+            const qsizetype bytes = codec.Encode(table.Cell(row, c)).size();
+            if (bytes > longestBytes) {
+                longest = c;
+                longestBytes = bytes;
+            }
+        }
+        if (longest == 0) return shortened;  // nothing left that could be shortened
+        const QString kept = FitCellText(table.Cell(row, longest), longestBytes - over, codec);
+        table.Rows().SetCellText(row, longest - 1, kept, codec);
+        shortened = true;
+    }
+}
+
 }  // namespace
 
 bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
@@ -331,6 +394,12 @@ bool BuildRowText(const DirectoryTable& table, int row, QString* text) {
     }
     if (text) *text = line;
     return true;
+}
+
+qsizetype RowLineBytes(const DirectoryTable& table, int row) {
+    CTypeIdCache ids(table.OperationTypeNames());
+    QByteArray scratch;
+    return LineBytes(table, row, LineForm::Written, ids, scratch);
 }
 
 // A save waits this long for a download writing the same file.
@@ -353,10 +422,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     CTargetWriter file;
     if (!file.Open(path)) return false;
 
-    const CodePage::CCodec& codec = table.Codec();
-    const CDirectoryRowStore& rows = table.Rows();
     CTypeIdCache ids(table.OperationTypeNames());
-    const bool operations = table.Kind() == Operations;
     constexpr qsizetype kFlushBytes = 1 << 20;
     QByteArray out;
     out.reserve(kFlushBytes + 4096);
@@ -364,13 +430,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     for (int row = 0;; ++row) {
         const int last = LastLineColumn(table, row);
         if (last == 0) break;
-        for (int c = 1; c <= last; ++c) {
-            if (c > 1) out.append(';');
-            if (operations && c == 2)
-                codec.AppendEncoded(ids.Id(table.Cell(row, 2)), out);
-            else
-                rows.AppendCellEncoded(row, c - 1, codec, out);
-        }
+        AppendWrittenLine(table, row, last, ids, out);
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
             if (!file.Write(out)) return false;
@@ -384,6 +444,53 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
 }
 
 // ---------------------------------------------------------------------------
+// The cell rule on the way into the rows
+
+void DirectoryTable::SetCell(int row, int column, const QString& text, CellTextNotes* notes) {
+    if (row < 0 || row >= RowCount() || column < 1) return;
+    bool replaced = false;
+    const QString clean = CleanCellText(text, &replaced);
+    if (notes && replaced) notes->replaced = true;
+    CTypeIdCache ids(m_names);
+    QByteArray scratch;
+    const LineForm form = FormToKeep(*this, row, ids, scratch);
+    // The type of an operation is a name from a list: it cannot be shortened,
+    // only refused (its ID may be longer than the one it replaces).
+    const bool typeColumn = m_kind == Operations && column == 2;
+    const QString before = typeColumn ? Cell(row, column) : QString();
+    m_rows.SetCellText(row, column - 1, clean, Codec());
+    const qsizetype over = LineBytes(*this, row, form, ids, scratch) - kMaxLineBytes;
+    if (over <= 0) return;
+    if (typeColumn) {
+        m_rows.SetCellText(row, column - 1, before, Codec());
+        if (notes) notes->refused = true;
+        return;
+    }
+    const QString kept = FitCellText(clean, Codec().Encode(clean).size() - over, Codec());
+    m_rows.SetCellText(row, column - 1, kept, Codec());
+    if (notes) notes->shortenedTo = static_cast<int>(kept.size());
+}
+
+void DirectoryTable::AppendRow(const QStringList& cells, CellTextNotes* notes) {
+    bool any = false;
+    QStringList clean;
+    clean.reserve(cells.size());
+    for (const QString& cell : cells) {
+        bool changed = false;
+        clean.append(CleanCellText(cell, &changed));
+        any = any || changed;
+    }
+    m_rows.AppendText(clean, Codec());
+    CTypeIdCache ids(m_names);
+    QByteArray scratch;
+    const bool shortened = ShortenRowToLine(*this, RowCount() - 1, LineForm::Written, ids, scratch);
+    if (notes) {
+        notes->replaced = notes->replaced || any;
+        if (shortened) ++notes->shortenedRows;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // CSV import
 
 bool ImportCsv(DirectoryTable& table, const QString& path) {
@@ -393,28 +500,36 @@ bool ImportCsv(DirectoryTable& table, const QString& path) {
     // What the table is now, put back whole when the import fails: the unsaved
     // edits, the columns and the modified flag must survive a bad file.
     DirectoryTable::Contents before = table.TakeContents();
-    bool replaced = false;
-    bool imported = LoadLines(table, path, ';', true, &replaced) == LoadOutcome::Loaded;
+    CellTextNotes notes;
+    bool imported = LoadLines(table, path, ';', true, &notes.replaced) == LoadOutcome::Loaded;
     if (!imported) {
         const int answer = Prompt().Message(QString::fromUtf8(DirectoryText::kImportAskComma),
                                             QString::fromUtf8(DirectoryText::kImportAskCaption),
                                             PromptIcon::Warning, PromptButtons::YesNo);
         if (answer == AnswerYes) {
-            replaced = false;
-            imported = LoadLines(table, path, ',', true, &replaced) == LoadOutcome::Loaded;
+            notes.replaced = false;
+            imported = LoadLines(table, path, ',', true, &notes.replaced) == LoadOutcome::Loaded;
         }
     }
     if (imported) {
+        // Each CSV line fitted the reader, but a line may grow in the
+        // directory's encoding (Windows-1251 text into a UTF-8 file): such a
+        // row has its longest texts shortened, in the form it had.
+        CTypeIdCache ids(table.OperationTypeNames());
+        QByteArray scratch;
+        std::vector<LineForm> forms;
+        forms.reserve(static_cast<size_t>(table.RowCount()));
+        for (int row = 0; row < table.RowCount(); ++row) forms.push_back(FormToKeep(table, row, ids, scratch));
         // The rows are in the CSV file's encoding; the directory file keeps its own.
         if (!(table.Encoding() == before.encoding))
             table.Rows().Recode(table.Codec(), before.encoding.codec);
         table.SetEncoding(before.encoding);
+        for (int row = 0; row < table.RowCount(); ++row)
+            if (ShortenRowToLine(table, row, forms[size_t(row)], ids, scratch)) ++notes.shortenedRows;
         table.modified = true;
         Prompt().Message(QString::fromUtf8(DirectoryText::kImportOk), caption,
                          PromptIcon::Information, PromptButtons::Ok);
-        if (replaced)
-            Prompt().Message(QString::fromUtf8(DirectoryText::kCellTextReplaced), caption,
-                             PromptIcon::Information, PromptButtons::Ok);
+        ShowCellTextNotes(notes);
         return true;
     }
 

@@ -9,6 +9,7 @@
 // fields. For Operations the second field is the operation type ID, shown in
 // the table as the type's name.
 
+#include "directories/CellText.h"
 #include "directories/DirectoryEncoding.h"
 #include "directories/DirectoryKind.h"
 #include "directories/OperationTypeNames.h"
@@ -49,10 +50,12 @@ public:
     // The text of a cell; empty for column 0 and for cells the row lacks.
     QString Cell(int row, int column) const;
     QStringList RowCells(int row) const;  // columns 1..N
-    // Cells take texts through the cell rule (CleanCellText); `replaced` tells
-    // whether it changed anything. Only the cell set is re-encoded.
-    void SetCell(int row, int column, const QString& text, bool* replaced = nullptr);
-    void AppendRow(const QStringList& cells, bool* replaced = nullptr);  // columns 1.. in order
+    // Cells take texts through the cell rule (CellText.h): characters replaced,
+    // a text that would make the row's line too long shortened (an operation
+    // type refused); `notes` collects what it changed. Only the cell set is
+    // re-encoded.
+    void SetCell(int row, int column, const QString& text, CellTextNotes* notes = nullptr);
+    void AppendRow(const QStringList& cells, CellTextNotes* notes = nullptr);  // columns 1.. in order
     void AppendEmptyRow();
     bool RemoveRow(int row);
     void ClearRows();
@@ -119,6 +122,11 @@ bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showErro
 // exist or the table has no data columns (Operations: fewer than 3).
 bool BuildRowText(const DirectoryTable& table, int row, QString* text);
 
+// The bytes of a row's line as the save writes it, without its line end (0
+// when the row is not written); never above kMaxLineBytes for a row the cell
+// rule let in.
+qsizetype RowLineBytes(const DirectoryTable& table, int row);
+
 // Writes every row, ";"-separated, CR LF after each line, in the table's
 // encoding (the byte-order mark first when the file had one; otherwise an
 // empty table gives an empty file). The file is replaced only when everything
@@ -130,8 +138,9 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path);
 
 // Imports a CSV file (";", or "," after the user agrees) into the table,
 // asking and reporting through the prompt. Texts go through the cell rule
-// (the user is told when it replaced something); the rows take the table's
-// encoding whatever the CSV file's was. On failure the table is put back as it
+// (the user is told when it changed something); the rows take the table's
+// encoding whatever the CSV file's was, and a row whose line grows too long in
+// it has its longest texts shortened. On failure the table is put back as it
 // was: rows, columns, encoding, modified flag.
 bool ImportCsv(DirectoryTable& table, const QString& path);
 

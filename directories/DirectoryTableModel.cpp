@@ -356,18 +356,17 @@ CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString&
         column >= m_table.ColumnCount())
         return CellEditor();
     if (commit) {
-        bool replaced = false;
-        m_table.SetCell(row, column, text, &replaced);
+        CellTextNotes notes;
+        m_table.SetCell(row, column, text, &notes);
         const QModelIndex cell = index(row, column);
         emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
         SetModified(true);
         if (IsNumbered() && column == 1) {
-            const int id = LeadingInt(text);
+            // The ID as the cell holds it (a text too long is kept shortened).
+            const int id = LeadingInt(m_table.Cell(row, column));
             if (id > m_table.highestId) m_table.highestId = id;
         }
-        if (replaced)
-            Prompt().Message(T(DirectoryText::kCellTextReplaced), T(DirectoryEditorText::kCaption),
-                             PromptIcon::Information, PromptButtons::Ok);
+        ShowCellTextNotes(notes);
     }
     if (!advance) return CellEditor();
     if (column < m_table.ColumnCount() - 1) return BeginEdit(row, column + 1);

@@ -115,7 +115,8 @@ public:
     CellEditor BeginEdit(int row, int column);
     // Called by the editor of the remembered cell: with `commit` puts the text
     // into the cell (raising the highest ID for column 1 of the numbered
-    // kinds; ';' and line breaks are replaced, and the user told so); with
+    // kinds; ';' and line breaks are replaced, a text that would make the
+    // line too long is shortened, and the user told so); with
     // `advance` returns the editor of the next cell (the next column, or
     // column 1 of the next row; type None after the last cell).
     CellEditor CommitCell(const QString& text, bool commit, bool advance);

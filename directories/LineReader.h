@@ -1,11 +1,19 @@
 #pragma once
-// Reads a directory, journal or CSV file line by line in big blocks, the way
-// the terminal-side tools have always read them: one read takes at most
-// `maxLineBytes` bytes counting the line end as one byte (the C library's
-// fgets with a buffer one byte larger), so a longer physical line comes back
-// as several lines. CR LF and a lone LF end a line and are not returned, nor is
-// a CR just before the end of the file, so no line ever carries its line end.
-// Lines are the file's raw bytes in its code page (NUL bytes included).
+// Reads a directory, journal or CSV file line by line in big blocks: a line
+// holds at most `maxLineBytes` bytes before its line end, so a longer physical
+// line comes back as several lines, cut after every `maxLineBytes` bytes (the
+// way the terminal-side tools have always read them). CR LF and a lone LF end a
+// line and are not returned, nor is a CR just before the end of the file, so no
+// line ever carries its line end. Lines are the file's raw bytes in its code
+// page (NUL bytes included).
+//
+// Every line the reader returns reads back as that one line when it is written
+// with a line end: a line end right after `maxLineBytes` bytes ends that line
+// (it is not an empty line of its own), and a UTF-8 byte-order mark at the
+// start of the file does not count against the first line (it is returned with
+// it; the caller knows what to make of it). So the longest line a directory
+// file carries is kDirectoryLineBytes, wherever it stands in the file, and a
+// cut piece of a longer line, saved as a line of its own, stays one line.
 //
 //   CDirectoryLineReader reader;
 //   if (!reader.Open(path)) ...;
@@ -20,7 +28,7 @@
 
 class CDirectoryLineReader {
 public:
-    static constexpr int kDirectoryLineBytes = 1023;  // loading and upload
+    static constexpr int kDirectoryLineBytes = 1023;  // loading and upload: the longest line
     static constexpr int kCountLineBytes = 8191;      // line counting
 
     explicit CDirectoryLineReader(int maxLineBytes = kDirectoryLineBytes);
@@ -51,4 +59,5 @@ private:
     bool m_eof = false;
     bool m_failed = false;
     bool m_lastHadEnd = false;
+    bool m_atStart = true;  // the next line is the file's first
 };

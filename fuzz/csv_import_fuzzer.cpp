@@ -2,14 +2,17 @@
 // with the question about the comma answered either way, into a table that
 // holds the directory's own file with or without unsaved edits.
 //
-// Input: kind, code page, the answer, an edit to make first, then the CSV
+// Input: a byte (kind, the answer, an edit to make first, code page, whether
+// the directory's own file is Windows-1251 rather than UTF-8), then the CSV
 // file's bytes.
 //
 // The directory file on disk is never touched by an import. A failed import
 // leaves the table exactly as it was (rows, columns, encoding, modified
 // flag). An imported table is marked modified, keeps the directory's own
-// encoding, holds no cell with ';', a line break or NUL, and saves to a file
-// that loads back to the same rows: an import never corrupts a directory.
+// encoding, holds no cell with ';', a line break or NUL, and no line longer
+// than the reader takes (the CSV's line may grow in the directory's
+// encoding), and saves to a file that loads back to the same rows: an import
+// never corrupts a directory.
 
 #include "directories/DirectoryCodePage.h"
 #include "directories/DirectoryFiles.h"
@@ -22,15 +25,19 @@
 
 namespace {
 
-// The directory's own file: a few rows of the demo's kind, in Windows-1251.
-QByteArray OwnFile(int kind) {
-    switch (kind) {
-    case Operations: return "1;1;Приемка товара;1;2000000000015;0\r\n2;2;Отгрузка;1;;\r\n";
-    case Wares: return "4600001;Молоко 1л;4600001000012;1\r\n4600002;Хлеб;4600002000019;\r\n";
-    case WareDetails: return "4600001000012;4600001;1;шт\r\n";
-    case DocumentPlan: return "10;4600001;5;1;Полка 3\r\n";
-    default: return "1;Иванов И.И.;2100000000011\r\n7;Склад №2;\r\n";
-    }
+// The directory's own file: a few rows of the kind, in UTF-8 or in
+// Windows-1251 (a Windows-1251 CSV grows into a UTF-8 directory).
+QByteArray OwnFile(int kind, bool utf8) {
+    const auto text = [kind] {
+        switch (kind) {
+        case Operations: return QStringLiteral("1;1;Приемка товара;1;2000000000015;0\r\n2;2;Отгрузка;1;;\r\n");
+        case Wares: return QStringLiteral("4600001;Молоко 1л;4600001000012;1\r\n4600002;Хлеб;4600002000019;\r\n");
+        case WareDetails: return QStringLiteral("4600001000012;4600001;1;шт\r\n");
+        case DocumentPlan: return QStringLiteral("10;4600001;5;1;Полка 3\r\n");
+        default: return QStringLiteral("1;Иванов И.И.;2100000000011\r\n7;Склад №2;\r\n");
+        }
+    }();
+    return utf8 ? text.toUtf8() : CodePage::ToWindows1251(text);
 }
 
 }  // namespace
@@ -41,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool yes = data[0] & 0x08;
     const bool edit = data[0] & 0x10;
     SetDirectoryCodePage(FuzzCodePage(data[0] >> 5));
+    const bool ownUtf8 = !(data[0] & 0x80);
     const QByteArray csv(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
     static CFuzzOperationTypes types;
@@ -54,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QString own;
     DirectoryPath(kind, &own);
-    const QByteArray ownBytes = OwnFile(kind);
+    const QByteArray ownBytes = OwnFile(kind, ownUtf8);
     WriteScratchFile(own, ownBytes);
     const QString csvPath = ScratchPath(QStringLiteral("import.csv"));
     WriteScratchFile(csvPath, csv);
@@ -91,6 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // character the code page has not (and nothing else changed).
     QList<QStringList> expected;
     for (int r = 0; r < table.RowCount(); ++r) {
+        KX_FUZZ_CHECK(RowLineBytes(table, r) <= kMaxLineBytes,
+                      QStringLiteral("row %1 has a line of %2 bytes").arg(r).arg(RowLineBytes(table, r)));
         QStringList held;
         for (const QString& cell : table.RowCells(r)) {
             KX_FUZZ_CHECK(!cell.contains(QLatin1Char(';')) && !cell.contains(QLatin1Char('\n')) &&

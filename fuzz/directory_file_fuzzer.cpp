@@ -7,11 +7,12 @@
 //
 // A file that loads must save, and the saved file must load again to the
 // same rows, columns and encoding (a loaded directory saved and loaded again
-// is the same directory); saving that again must give the same bytes. A text
-// typed into a cell comes back as the file can hold it - ';' and line breaks
-// replaced, blanks around it dropped, '?' for a character the code page lacks
-// - and never moves another field. A file that does not load leaves an empty
-// table with the kind's own columns.
+// is the same directory; a line cut after 1023 bytes included); saving that
+// again must give the same bytes. A text typed into a cell comes back as the
+// file can hold it - ';' and line breaks replaced, shortened (with a message)
+// where the line would grow too long, blanks around it dropped, '?' for a
+// character the code page lacks - and never moves another field. A file that
+// does not load leaves an empty table with the kind's own columns.
 
 #include "directories/CellText.h"
 #include "directories/DirectoryCodePage.h"
@@ -69,8 +70,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The type column of operations takes a type's name from a list, not typing.
         if (kind == Operations && typedColumn == 2) typedColumn = 3;
         const QString text = QString::fromUtf8(bytes.right(16));
-        table.SetCell(typedRow, typedColumn, text);
-        QString held = table.Codec().Decode(table.Codec().Encode(CleanCellText(text)));
+        CellTextNotes notes;
+        table.SetCell(typedRow, typedColumn, text, &notes);
+        // The cell holds the text with ';' and line breaks replaced, or its
+        // beginning when the whole would make the line too long (and the
+        // person is told so); the line always fits.
+        const QString clean = CleanCellText(text);
+        const QString cell = table.Cell(typedRow, typedColumn);
+        KX_FUZZ_CHECK(cell == clean || (notes.shortenedTo == cell.size() && clean.startsWith(cell)),
+                      QStringLiteral("typed %1, the cell holds %2 (kept %3)")
+                          .arg(HexPreview(clean.toUtf8()), HexPreview(cell.toUtf8()))
+                          .arg(notes.shortenedTo));
+        KX_FUZZ_CHECK(RowLineBytes(table, typedRow) <= kMaxLineBytes,
+                      QStringLiteral("a typed row's line of %1 bytes").arg(RowLineBytes(table, typedRow)));
+        QString held = table.Codec().Decode(table.Codec().Encode(cell));
         // Fields are read without the blanks around them (the ID of an
         // operation as it stands).
         if (!(kind == Operations && typedColumn == 1)) {

@@ -121,9 +121,10 @@ def directory_seeds():
         write("directory_file", f"{name}-1251", bytes([kind, 0]) + text)
         write("directory_file", f"{name}-utf8", bytes([kind | 1 << 5, 0]) + "\ufeff".encode() + text.decode("cp1251").encode())
         write("directory_file", f"{name}-typed", bytes([kind, 0x80 | 1 << 4 | 1]) + text + "Сыр; 2,5%".encode())
-        # csv_import: kind | Yes 0x08 | edit 0x10 | code page << 5
+        # csv_import: kind | Yes 0x08 | edit 0x10 | code page << 5 | own file in Windows-1251 0x80
         write("csv_import", f"{name}-semicolon", bytes([kind | 0x10]) + text)
         write("csv_import", f"{name}-comma", bytes([kind | 0x08]) + text.replace(b";", b","))
+        write("csv_import", f"{name}-into-1251", bytes([kind | 0x80]) + text)
         # directory_upload: item | code page << 3
         write("directory_upload", f"{name}-1251", bytes([kind]) + text)
         write("directory_upload", f"{name}-utf8", bytes([kind | 1 << 3]) + text.decode("cp1251").encode())
@@ -135,12 +136,20 @@ def directory_seeds():
     write("directory_file", "long-line", bytes([2, 0]) + b"5;" + b"x" * 1500 + b";y\r\n")
     write("directory_file", "nul-and-short", bytes([1, 0]) + b"1;a\x00;b;c\r\n2;b\r\n")
     write("csv_import", "comma-with-semicolon", bytes([2 | 0x08]) + "7,Склад;2,200\r\n".encode("cp1251"))
+    # Lines of the longest length (1023 bytes), behind a byte-order mark too, and
+    # a Windows-1251 line that grows beyond it in a UTF-8 directory.
+    longest = "5;Склад;".encode("cp1251") + b"x" * 1015
+    write("directory_file", "longest-line", bytes([2, 0]) + longest + b"\r\n" + longest + b"y;z\r\n")
+    write("directory_file", "longest-line-utf8", bytes([2 | 1 << 5, 0x80 | 1 << 4]) + "\ufeff".encode()
+          + "5;Склад;".encode() + b"x" * 1010 + b"\r\n1;a;b\r\n")
+    write("csv_import", "grows-in-utf8", bytes([1]) + "7;Поставщик ".encode("cp1251") + b"\x95" * 400 + b";777\r\n")
     write("directory_upload", "long-utf8-line", bytes([4]) + b"a" * 1022 + "Яблоко;4601\r\n".encode())
     # directory_lines: setting (line limit, filler) | file
     write("directory_lines", "opers", b"\x00" + head(DEMO_FILES["opers"], 10))
     write("directory_lines", "small-limit", b"\x0A" + b"ab\r\r\ncd\nef\r")
     write("directory_lines", "filler-directories", b"\xE0" + head(DEMO_FILES["authors"], 5))
     write("directory_lines", "filler-upload", b"\xF2" + "\ufeffЯ;1\r\n".encode())
+    write("directory_lines", "longest-lines", b"\x00" + "\ufeff".encode() + b"a" * 1023 + b"\r\n" + b"b" * 1023 + b"\n" + b"c" * 1024 + b"\r")
 
 
 # --- the rest -----------------------------------------------------------------

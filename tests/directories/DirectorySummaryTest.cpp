@@ -32,7 +32,9 @@ TEST(DirectorySummaryTest, CountStopsAtOneThousand) {
     EXPECT_EQ(summary.CountLines(), 999);
     dir.Write("w.ux7", Lines(3) + "no line end");
     EXPECT_EQ(summary.CountLines(), 4);
-    dir.Write("w.ux7", QByteArray(8191, 'x') + "\r\n");  // 8191 bytes, then the line end alone
+    dir.Write("w.ux7", QByteArray(8191, 'x') + "\r\n");  // the longest line counted: one
+    EXPECT_EQ(summary.CountLines(), 1);
+    dir.Write("w.ux7", QByteArray(8192, 'x') + "\r\n");  // cut: two
     EXPECT_EQ(summary.CountLines(), 2);
     summary.path.clear();
     EXPECT_EQ(summary.CountLines(), 0);

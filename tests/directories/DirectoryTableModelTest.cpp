@@ -314,6 +314,59 @@ TEST_F(DirectoryTableModelTest, SeparatorAndLineBreaksInACellNeverMoveAFieldOrBr
     EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("555"));
 }
 
+TEST_F(DirectoryTableModelTest, ATextThatWouldMakeItsLineTooLongIsShortenedWhenItEntersTheCell) {
+    const auto shortened = [](int kept) {
+        return QStringLiteral("Строка справочника не может быть длиннее 1023 байт: текст ячейки сокращен "
+                              "(оставлено символов: %1).")
+            .arg(kept);
+    };
+    // A 1100-character name pasted into an executor's row "1;...;111": the
+    // line keeps 1023 bytes, so the name keeps 1017 characters.
+    WriteDirectory(Executors, QStringLiteral("1;Петров;111\r\n2;Сидоров;222\r\n"));
+    ASSERT_TRUE(model.Open(Executors));
+    const QString pasted = QStringLiteral("Иванов ") + QString(1093, QChar(u'Я'));
+    EXPECT_TRUE(model.setData(model.index(0, 2), pasted));
+    EXPECT_EQ(prompt.Texts(), QStringList{shortened(1017)});
+    EXPECT_EQ(prompt.Messages().value(0).caption, QStringLiteral("KXLoader"));
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), pasted.left(1017));
+    // Typed in the editor: the same rule, and an ID too long for its line.
+    model.BeginEdit(1, 1);
+    model.CommitCell(QString(1030, QChar(u'9')), true, false);
+    EXPECT_EQ(prompt.Texts().last(), shortened(1011));  // ";Сидоров;222" leaves 1011 bytes
+    ASSERT_TRUE(model.Save());
+    ASSERT_TRUE(model.Open(Executors));
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), pasted.left(1017));
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("111"));
+    EXPECT_EQ(model.data(model.index(1, 3)).toString(), QStringLiteral("222"));
+
+    // In a UTF-8 file a Cyrillic letter takes two bytes: 508 of them fit.
+    WriteFileBytes(PathOf(Executors), QStringLiteral("1;Петров;111\r\n").toUtf8());
+    ASSERT_TRUE(model.Open(Executors));
+    prompt.Clear();
+    model.BeginEdit(0, 2);
+    model.CommitCell(QString(600, QChar(u'Я')), true, false);
+    EXPECT_EQ(prompt.Texts(), QStringList{shortened(508)});
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Executors)),
+              "1;" + QString(508, QChar(u'Я')).toUtf8() + ";111\r\n");
+
+    // An operation type is a choice: one whose ID would not fit is refused.
+    const QString name(1004, QChar(u'ф'));
+    WriteDirectory(Operations, QStringLiteral("1;;") + name + QStringLiteral(";1;4600000000012\r\n"));  // 1023 bytes
+    ASSERT_TRUE(model.Open(Operations));
+    prompt.Clear();
+    const Editor e = model.BeginEdit(0, 2);
+    model.CommitCell(e.choices[0], true, false);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral(
+                                  "Строка справочника не может быть длиннее 1023 байт: значение ячейки не изменено.")});
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), QStringLiteral("!НЕ ОПРЕДЕЛЕНО!"));
+    ASSERT_TRUE(model.Save());
+    EXPECT_EQ(ReadFileBytes(PathOf(Operations)),
+              Cp1251(QStringLiteral("1;;") + name + QStringLiteral(";1;4600000000012\r\n")));
+}
+
 TEST_F(DirectoryTableModelTest, ADamagedFileSurvivesTheNextSaveInACopyBesideIt) {
     // Many good wares and one line too short: the table opens empty.
     QByteArray wares;

@@ -146,6 +146,47 @@ TEST_F(DirectoryTableTest, ALongPhysicalLineIsReadAsTwo) {
     EXPECT_EQ(table.RowCount(), 0);
 }
 
+TEST_F(DirectoryTableTest, ALineCutAfter1023BytesIsSavedAsALineThatLoadsAgain) {
+    // An address written on one line of 1052 bytes: its first 1023 bytes (an
+    // ID, a name, a long comment) and the rest (four fields) are read as two
+    // rows, and the table gets a fourth column.
+    const QString cut = QStringLiteral("5;Склад;") + QString(1015, QChar(u'Ж'));  // 1023 bytes
+    const QString rest = QStringLiteral("Ж;Полка 7;4600000000012;от 2019");
+    const QString shortRow = QStringLiteral("7;Офис;");
+    DirectoryTable table(Addresses, &types);
+    ASSERT_TRUE(Load(table, cut + rest + QStringLiteral("\r\n") + shortRow + QStringLiteral("\r\n")));
+    ASSERT_EQ(table.RowCount(), 3);
+    ASSERT_EQ(table.DataColumnCount(), 4);
+    const QList<QStringList> rows = {table.RowCells(0), table.RowCells(1), table.RowCells(2)};
+    // Saved, the first row is a line of the longest length, without the empty
+    // fourth field that would make it too long; the short row keeps its empty
+    // fields. Each loads again as the same row.
+    const QByteArray saved = SaveBytes(table);
+    EXPECT_EQ(saved, Cp1251(cut + QStringLiteral("\r\n") + rest + QStringLiteral("\r\n") + shortRow +
+                            QStringLiteral(";\r\n")));
+    DirectoryTable reloaded(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(reloaded, dir.File("out.txt"), true));
+    ASSERT_EQ(reloaded.RowCount(), 3);
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(reloaded.RowCells(r), rows[r]) << r;
+    EXPECT_EQ(reloaded.DataColumnCount(), 4);
+    EXPECT_EQ(SaveBytes(reloaded), saved);
+
+    // In a UTF-8 file with its mark, a row of the longest length stays one row
+    // wherever it stands, the first line (behind the mark) included.
+    const QByteArray longest = QStringLiteral("6;Склад;").toUtf8() + QByteArray(1010, 'x');
+    ASSERT_EQ(longest.size(), 1023);
+    dir.Write("u.ux5", QByteArray("\xEF\xBB\xBF") + "1;a;b\r\n" + longest + "\r\n");
+    DirectoryTable utf8(Addresses, &types);
+    ASSERT_TRUE(LoadDirectoryFile(utf8, dir.File("u.ux5"), true));
+    ASSERT_EQ(utf8.RowCount(), 2);
+    ASSERT_TRUE(utf8.RemoveRow(0));
+    EXPECT_EQ(SaveBytes(utf8), QByteArray("\xEF\xBB\xBF") + longest + "\r\n");
+    ASSERT_TRUE(LoadDirectoryFile(utf8, dir.File("out.txt"), true));
+    ASSERT_EQ(utf8.RowCount(), 1);
+    EXPECT_EQ(utf8.Cell(0, 3), QString(1010, QChar(u'x')));
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+}
+
 TEST_F(DirectoryTableTest, LoadingNeedsTheConfigurationAndAKnownKind) {
     DirectoryTable noNames(Executors, nullptr);
     EXPECT_FALSE(Load(noNames, QStringLiteral("1;a;b\r\n"), false));
@@ -450,6 +491,39 @@ TEST_F(CsvImportTest, ImportedRowsTakeTheDirectoryFilesEncoding) {
     ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
     ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
     EXPECT_EQ(ReadFileBytes(ownPath), QStringLiteral("8;Кузнецова;888\r\n").toUtf8());
+}
+
+TEST_F(CsvImportTest, AWindows1251LineThatGrowsTooLongInAUtf8DirectoryHasItsLongestTextShortened) {
+    // A UTF-8 directory, and a Windows-1251 CSV whose supplier's name holds
+    // runs of bullets ("•", one byte there, three in UTF-8): the imported line
+    // would take 1220 bytes in the directory's file. The cut falls right after
+    // a blank, which is left out too (a field is read without it).
+    WriteFileBytes(ownPath, QStringLiteral("1;Иванов;111\r\n").toUtf8());
+    DirectoryTable table(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(table, ownPath, true));
+    const QString name = QStringLiteral("Поставщик ") + QString(332, QChar(u'•')) + QStringLiteral(" ОАО Север ") +
+                         QString(60, QChar(u'•'));
+    dir.Write("in.csv", Cp1251(QStringLiteral("7,") + name + QStringLiteral(",777\r\n8,Кузнецова,888\r\n")));
+    prompt.QueueAnswer(AnswerYes);
+    ASSERT_TRUE(ImportCsv(table, dir.File("in.csv")));
+    EXPECT_EQ(prompt.Texts().mid(1),
+              (QStringList{QStringLiteral("Импорт произведен успешно!"),
+                           QStringLiteral("Строка справочника не может быть длиннее 1023 байт: в слишком "
+                                          "длинных строках сокращены самые длинные тексты (строк: 1).")}));
+    // The name lost the bullets that did not fit; the ID and barcode stay.
+    const QString kept = QStringLiteral("Поставщик ") + QString(332, QChar(u'•'));
+    EXPECT_EQ(table.RowCells(0), (QStringList{QStringLiteral("7"), kept, QStringLiteral("777")}));
+    EXPECT_EQ(RowLineBytes(table, 0), 1021);
+
+    // Saved and loaded again: the same rows under the same columns.
+    ASSERT_TRUE(SaveDirectoryFile(table, ownPath));
+    DirectoryTable reloaded(Executors, &types);
+    ASSERT_TRUE(LoadDirectoryFile(reloaded, ownPath, true));
+    EXPECT_EQ(reloaded.RowCount(), 2);
+    EXPECT_EQ(reloaded.DataColumnCount(), 3);
+    EXPECT_EQ(reloaded.RowCells(0), table.RowCells(0));
+    EXPECT_EQ(reloaded.RowCells(1), (QStringList{QStringLiteral("8"), QStringLiteral("Кузнецова"),
+                                                 QStringLiteral("888")}));
 }
 
 TEST_F(CsvImportTest, AnsweringNoLeavesTheFileAsItWas) {

@@ -1,5 +1,5 @@
-// Reading directory files line by line: line ends, the per-read byte limit and
-// lines that straddle the reader's blocks.
+// Reading directory files line by line: line ends, the longest line and the
+// cut of a longer one, and lines that straddle the reader's blocks.
 
 #include "directories/LineReader.h"
 
@@ -28,20 +28,36 @@ TEST(LineReaderTest, StripsCrLfLoneLfAndACrAtTheEnd) {
     EXPECT_EQ(ReadAll(dir.File("b.txt")), (QList<QByteArray>{"x;y\rz", "last"}));
 }
 
-TEST(LineReaderTest, OneReadTakesAtMost1023BytesCountingTheLineEndAsOne) {
+TEST(LineReaderTest, ALineHoldsAtMost1023BytesAndALongerOneIsCut) {
     CTestDir dir;
-    const QByteArray fits(1022, 'a');      // 1022 + line end = 1023: one line
-    const QByteArray tooLong(1023, 'b');   // the line end does not fit: cut, then ""
+    const QByteArray fits(1022, 'a');
+    const QByteArray longest(1023, 'b');   // the longest line: its line end ends it
     const QByteArray long1500(1500, 'c');  // 1023 + 477
-    dir.Write("a.txt", fits + "\r\n" + tooLong + "\r\n" + long1500 + "\n" + tooLong);
+    const QByteArray long2046(2046, 'd');  // 1023 + 1023, the second piece ends with the line
+    dir.Write("a.txt", fits + "\r\n" + longest + "\r\n" + longest + "\n" + long1500 + "\n" + long2046 +
+                           "\r\n" + longest + "\r");
     const auto lines = ReadAll(dir.File("a.txt"));
-    ASSERT_EQ(lines.size(), 6);
+    ASSERT_EQ(lines.size(), 8);
     EXPECT_EQ(lines[0], fits);
-    EXPECT_EQ(lines[1], tooLong);
-    EXPECT_EQ(lines[2], QByteArray());
+    EXPECT_EQ(lines[1], longest);  // not a cut piece followed by an empty line
+    EXPECT_EQ(lines[2], longest);
     EXPECT_EQ(lines[3], QByteArray(1023, 'c'));
     EXPECT_EQ(lines[4], QByteArray(477, 'c'));
-    EXPECT_EQ(lines[5], tooLong);  // the last line without a line end fits exactly
+    EXPECT_EQ(lines[5], QByteArray(1023, 'd'));
+    EXPECT_EQ(lines[6], QByteArray(1023, 'd'));
+    EXPECT_EQ(lines[7], longest);  // the last line, a CR before the end of the file
+}
+
+TEST(LineReaderTest, AByteOrderMarkDoesNotCountAgainstTheFirstLine) {
+    CTestDir dir;
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray longest(1023, 'e');
+    dir.Write("mark.txt", bom + longest + "\r\n" + longest + "\r\n");
+    EXPECT_EQ(ReadAll(dir.File("mark.txt")), (QList<QByteArray>{bom + longest, longest}));
+    // Only at the start of the file: elsewhere the same bytes are text.
+    dir.Write("inside.txt", "x\r\n" + bom + longest + "\r\n");
+    EXPECT_EQ(ReadAll(dir.File("inside.txt")),
+              (QList<QByteArray>{"x", bom + QByteArray(1020, 'e'), QByteArray(3, 'e')}));
 }
 
 TEST(LineReaderTest, LinesAcrossBlockBoundariesAndEmptyOrMissingFiles) {
@@ -69,8 +85,9 @@ TEST(LineReaderTest, LinesAcrossBlockBoundariesAndEmptyOrMissingFiles) {
 
 TEST(LineReaderTest, CountingReadsUpTo8191Bytes) {
     CTestDir dir;
-    dir.Write("a.txt", QByteArray(8190, 'a') + "\r\n" + QByteArray(8191, 'b') + "\r\n");
-    EXPECT_EQ(ReadAll(dir.File("a.txt"), CDirectoryLineReader::kCountLineBytes).size(), 3);
+    dir.Write("a.txt", QByteArray(8190, 'a') + "\r\n" + QByteArray(8191, 'b') + "\r\n" +
+                           QByteArray(8192, 'c') + "\r\n");
+    EXPECT_EQ(ReadAll(dir.File("a.txt"), CDirectoryLineReader::kCountLineBytes).size(), 4);
 }
 
 }  // namespace
