@@ -9,6 +9,7 @@
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 
@@ -105,6 +106,15 @@ QString PendingFilterResetPort(const QString& marker) {
 // What became of the journal file and the lines of a failed download.
 QString KeptLinesNote(const QString& target, const QString& kept, qint64 lines) {
     return KeptFilesNote(target, kept, lines, QStringLiteral("line(s)"));
+}
+
+// What the message box adds when a failed download kept the lines that had
+// arrived: where they are, and that the journal file is as it was.
+QString KeptLinesMessage(const QString& kept, qint64 lines) {
+    if (kept.isEmpty()) return QString();
+    return QStringLiteral("\n\nПолученные строки журнала (%1) сохранены в файле:\n%2\nФайл журнала не изменен.")
+        .arg(lines)
+        .arg(QDir::toNativeSeparators(kept));
 }
 
 }  // namespace
@@ -234,10 +244,12 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     if (countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
-        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit())
-            return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                        CannotWriteDetail(target, file.ErrorString()) +
-                            KeptLinesNote(target, file.Abandon(), 1));
+        if (!file.WriteRaw(QByteArray::number(announced)) || !file.Commit()) {
+            const QString why = file.ErrorString();
+            const QString kept = file.Abandon();
+            return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen + KeptLinesMessage(kept, 1),
+                        CannotWriteDetail(target, why) + KeptLinesNote(target, kept, 1));
+        }
         if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
         return session.End(ExchangeCode::kOk);
     }
@@ -254,7 +266,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         if (!ParlinkSucceeded(link.Receive(&line))) {
             const QString kept = file.Abandon();
             return fail(ExchangeCode::kNoAnswer,
-                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
+                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала") +
+                            KeptLinesMessage(kept, received),
                         QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
                                 .arg(port)
                                 .arg(received)
@@ -271,15 +284,17 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     }
 
     int result = ExchangeCode::kOk;
+    QString kept;
     if (written != received) {
         // The disk refused lines: the target keeps what it had.
         const QString why = file.ErrorString();
-        session.SetFailureDetail(CannotWriteDetail(target, why) +
-                                 KeptLinesNote(target, file.Abandon(), written));
+        kept = file.Abandon();
+        session.SetFailureDetail(CannotWriteDetail(target, why) + KeptLinesNote(target, kept, written));
         result = ExchangeCode::kJournalShort;
     } else if (!file.Commit()) {
-        session.SetFailureDetail(CannotWriteDetail(target, file.ErrorString()) +
-                                 KeptLinesNote(target, file.Abandon(), written));
+        const QString why = file.ErrorString();
+        kept = file.Abandon();
+        session.SetFailureDetail(CannotWriteDetail(target, why) + KeptLinesNote(target, kept, written));
         result = ExchangeCode::kJournalShort;
     } else if (written != announced) {
         // The terminal ended the stream early: what it sent is the journal
@@ -290,7 +305,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         result = ExchangeCode::kJournalShort;
     }
     if (result != ExchangeCode::kOk)
-        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!") +
+                          KeptLinesMessage(kept, written));
     if (filtersSent && SendFilters(link, nullptr) != ExchangeCode::kOk) RememberFilterReset(port);
     link.SendCommand(QStringLiteral("004"));
     return session.End(result);

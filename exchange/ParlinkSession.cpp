@@ -13,15 +13,34 @@ OpeningMessages StandardOpeningMessages() {
             QStringLiteral("Ошибка! Терминал не отвечает!")};
 }
 
+namespace {
+
+// A device file that exists but that this user may not open.
+bool IsDeviceWithoutAccess(const QString& device) {
+    const QFileInfo info(device);
+    return device.startsWith(QLatin1Char('/')) && info.exists() && !(info.isReadable() && info.isWritable());
+}
+
+}  // namespace
+
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem) {
     QString detail = QStringLiteral("cannot open the port %1").arg(port);
     if (!problem.device.isEmpty() && problem.device != port) detail += QStringLiteral(" (%1)").arg(problem.device);
     if (!problem.reason.isEmpty()) detail += QStringLiteral(": ") + problem.reason;
-    const QFileInfo device(problem.device);
-    if (problem.device.startsWith(QLatin1Char('/')) && device.exists() && !(device.isReadable() && device.isWritable()))
+    if (IsDeviceWithoutAccess(problem.device))
         detail += QStringLiteral(" - serial ports belong to the group \"dialout\": "
                                  "sudo usermod -aG dialout $USER, then log in again");
     return detail;
+}
+
+QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem) {
+    QString text = QStringLiteral("Порт: %1").arg(port);
+    if (!problem.device.isEmpty() && problem.device != port) text += QStringLiteral(" (%1)").arg(problem.device);
+    if (!problem.reason.isEmpty()) text += QStringLiteral("\nПричина: %1").arg(problem.reason);
+    if (IsDeviceWithoutAccess(problem.device))
+        text += QStringLiteral("\nПоследовательные порты доступны группе dialout: выполните "
+                               "sudo usermod -aG dialout $USER и войдите в систему заново.");
+    return text;
 }
 
 int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) {
@@ -39,8 +58,12 @@ int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) 
 
     const QString componentPort = ComponentPortName(port);
     if (!ParlinkSucceeded(m_object->OpenPort(componentPort))) {
-        const QString detail = PortOpenFailureDetail(port, m_object.OpenPortProblem(componentPort));
-        return Fail(ExchangeCode::kPortNotOpened, messages.portNotOpened, detail);
+        // The box names the port and the system's reason too: "cannot open
+        // the port" alone leaves the user guessing which port and why.
+        const PortOpenProblem problem = m_object.OpenPortProblem(componentPort);
+        return Fail(ExchangeCode::kPortNotOpened,
+                    messages.portNotOpened + QStringLiteral("\n\n") + PortOpenFailureText(port, problem),
+                    PortOpenFailureDetail(port, problem));
     }
     m_portOpen = true;
     // A terminal that does not answer still leaves an open port behind: it is

@@ -69,3 +69,6 @@ private:
 // the component could tell; a device that exists but may not be opened gets
 // the hint of the group that owns serial ports.
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem);
+// The same for the message box, in the program's language: "Порт: COM1
+// (/dev/ttyS0)\nПричина: Permission denied" (and the group hint).
+QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem);
