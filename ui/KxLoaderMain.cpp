@@ -4,6 +4,8 @@
 #include "app/KXConfigApp.h"
 #include "platform/ConsolePrompt.h"
 #include "ui/QtPrompt.h"
+#include "ui/QtTranslations.h"
+#include "ui/common/WindowFit.h"
 #include "ui/main/DirsDlg.h"
 
 #include <QApplication>
@@ -19,6 +21,8 @@ int main(int argc, char* argv[]) {
     if (mode == RunMode::Interactive) {
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
+        InstallQtTranslations();
+        InstallWindowFitting();
         SetPrompt(&qtPrompt);
         qtApp = std::move(gui);
     } else {

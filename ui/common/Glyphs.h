@@ -1,14 +1,16 @@
 #pragma once
-// The pictures of the configurator's small buttons (add, copy, delete, up,
-// down) and of the menu editor's arrows, drawn in the palette's text colour
-// so they follow the desktop's colours and any screen scale.
+// The pictures of the windows' small buttons: add, copy, delete, clear, up,
+// down and the menu editor's arrows, drawn in the colour given (the palette's
+// text colour, or a colour of their own) at every screen scale. One painter
+// for the configurator, its menu editor and the directory editor.
 
 #include <QIcon>
 
-enum class ConfigGlyph {
+enum class Glyph {
     Plus,
     Copy,
     Minus,
+    Clear,        // a minus over a page: empty the whole table
     Up,
     Down,
     Right,        // add the selected entry
@@ -17,4 +19,4 @@ enum class ConfigGlyph {
     DoubleLeft,   // remove all
 };
 
-QIcon ConfigGlyphIcon(ConfigGlyph glyph, const QColor& colour);
+QIcon GlyphIcon(Glyph glyph, const QColor& colour);

@@ -1,8 +1,8 @@
 #include "ui/config/ConfigMenuDlg.h"
 
-#include "ui/config/ConfigGlyphs.h"
+#include "ui/common/Glyphs.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -42,10 +42,10 @@ CConfigMenuDlg::CConfigMenuDlg(CConfigModel& model, const QFont& font, QWidget* 
     for (QListView* view : {m_availableView, m_menuView}) view->setMinimumSize(du.Size(110, 120));
 
     const QColor ink = palette().color(QPalette::ButtonText);
-    auto arrow = [&](const char* name, ConfigGlyph glyph, const QString& tip, void (CMenuEditor::*move)()) {
+    auto arrow = [&](const char* name, Glyph glyph, const QString& tip, void (CMenuEditor::*move)()) {
         auto* button = new QToolButton(this);
         button->setObjectName(QLatin1String(name));
-        button->setIcon(ConfigGlyphIcon(glyph, ink));
+        button->setIcon(GlyphIcon(glyph, ink));
         button->setToolTip(tip);
         button->setAccessibleName(tip);
         button->setFixedSize(du.Size(24, 14));
@@ -54,17 +54,17 @@ CConfigMenuDlg::CConfigMenuDlg(CConfigModel& model, const QFont& font, QWidget* 
     };
     auto* moves = new QVBoxLayout;
     moves->addStretch(1);
-    moves->addWidget(arrow("addSelected", ConfigGlyph::Right, QStringLiteral(">"), &CMenuEditor::AddSelected));
-    moves->addWidget(arrow("addAll", ConfigGlyph::DoubleRight, QStringLiteral(">>"), &CMenuEditor::AddAll));
+    moves->addWidget(arrow("addSelected", Glyph::Right, QStringLiteral(">"), &CMenuEditor::AddSelected));
+    moves->addWidget(arrow("addAll", Glyph::DoubleRight, QStringLiteral(">>"), &CMenuEditor::AddAll));
     moves->addSpacing(du.Y(8));
-    moves->addWidget(arrow("removeSelected", ConfigGlyph::Left, QStringLiteral("<"), &CMenuEditor::RemoveSelected));
-    moves->addWidget(arrow("removeAll", ConfigGlyph::DoubleLeft, QStringLiteral("<<"), &CMenuEditor::RemoveAll));
+    moves->addWidget(arrow("removeSelected", Glyph::Left, QStringLiteral("<"), &CMenuEditor::RemoveSelected));
+    moves->addWidget(arrow("removeAll", Glyph::DoubleLeft, QStringLiteral("<<"), &CMenuEditor::RemoveAll));
     moves->addStretch(1);
 
     auto* order = new QHBoxLayout;
     order->addStretch(1);
-    order->addWidget(arrow("moveUp", ConfigGlyph::Up, QStringLiteral("вверх"), &CMenuEditor::MoveUp));
-    order->addWidget(arrow("moveDown", ConfigGlyph::Down, QStringLiteral("вниз"), &CMenuEditor::MoveDown));
+    order->addWidget(arrow("moveUp", Glyph::Up, QStringLiteral("вверх"), &CMenuEditor::MoveUp));
+    order->addWidget(arrow("moveDown", Glyph::Down, QStringLiteral("вниз"), &CMenuEditor::MoveDown));
     order->addStretch(1);
 
     auto* rename = new QPushButton(QStringLiteral("Редакт."), this);

@@ -3,9 +3,10 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/Prompt.h"
-#include "ui/config/ConfigGlyphs.h"
+#include "ui/common/Glyphs.h"
+#include "ui/common/WaitCursor.h"
 #include "ui/config/ConfigMenuDlg.h"
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 #include "ui/config/ParamEditorPlacement.h"
 #include "ui/config/StdInputDlg.h"
 #include "ui/config/UpDownButon4Tree.h"
@@ -44,14 +45,6 @@ public:
 
 private:
     QPlainTextEdit* m_edit;
-};
-
-class CWaitCursor {
-public:
-    CWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
 QPlainTextEdit* ReadOnlyBox(const char* name, bool scrollBar, QWidget* parent) {
@@ -129,16 +122,16 @@ void CKXConfigDlg::BuildControls() {
     struct SmallButton {
         const char* id;
         const char* text;
-        ConfigGlyph glyph;
+        Glyph glyph;
         void (CKXConfigDlg::*handler)();
         bool upDown;
     };
     const SmallButton small[] = {
-        {"id1004", "+", ConfigGlyph::Plus, &CKXConfigDlg::OnAddOperationType, false},
-        {"id1005", " []()", ConfigGlyph::Copy, &CKXConfigDlg::OnCopyOperationType, false},
-        {"id1008", "-", ConfigGlyph::Minus, &CKXConfigDlg::OnDeleteOperationType, false},
-        {"id1006", "вверх", ConfigGlyph::Up, &CKXConfigDlg::OnMoveUp, true},
-        {"id1009", "вниз", ConfigGlyph::Down, &CKXConfigDlg::OnMoveDown, true},
+        {"id1004", "+", Glyph::Plus, &CKXConfigDlg::OnAddOperationType, false},
+        {"id1005", " []()", Glyph::Copy, &CKXConfigDlg::OnCopyOperationType, false},
+        {"id1008", "-", Glyph::Minus, &CKXConfigDlg::OnDeleteOperationType, false},
+        {"id1006", "вверх", Glyph::Up, &CKXConfigDlg::OnMoveUp, true},
+        {"id1009", "вниз", Glyph::Down, &CKXConfigDlg::OnMoveDown, true},
     };
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(du.X(5));
@@ -146,7 +139,7 @@ void CKXConfigDlg::BuildControls() {
     for (const SmallButton& b : small) {
         QToolButton* button = b.upDown ? new CUpDownButon4Tree(types) : new QToolButton(types);
         button->setObjectName(QLatin1String(b.id));
-        button->setIcon(ConfigGlyphIcon(b.glyph, ink));
+        button->setIcon(GlyphIcon(b.glyph, ink));
         button->setToolTip(QString::fromUtf8(b.text));
         button->setAccessibleName(QString::fromUtf8(b.text));
         button->setFixedSize(du.Size(21, 17));
@@ -198,8 +191,9 @@ void CKXConfigDlg::BuildControls() {
     halves->setSpacing(du.X(3));
     halves->addWidget(types, 156);
     halves->addWidget(params, 369);
+    // Small enough for a small screen at twice the scale; the list scrolls.
     types->setMinimumWidth(du.X(120));
-    params->setMinimumWidth(du.X(200));
+    params->setMinimumWidth(du.X(140));
     outer->addLayout(halves, 1);
 
     auto* status = new QStatusBar(this);

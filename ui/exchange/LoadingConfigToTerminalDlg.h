@@ -14,6 +14,7 @@ class CConfigModel;
 class CLoadingConfigToTerminalDlg : public CWorkerDlg {
     Q_OBJECT
 public:
+    // An empty `port` is the "port" setting (ExchangePort).
     CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port, int startOperationId = -1,
                                 QWidget* parent = nullptr);
 

@@ -63,6 +63,8 @@ private:
     void FollowProject();
     bool RequireProject();
     void SavePort();
+    // Enter in the port field: the typed port is taken (and kept for the next start).
+    void TakePort();
     void UpdateChoice();
     void OnSelectAll();
     void Leave();
