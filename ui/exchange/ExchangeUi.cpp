@@ -28,7 +28,8 @@ void ShowBar(QProgressBar* bar, qint64 value, qint64 total, bool counted) {
     // The text first: whoever watches the value sees the bar whole.
     bar->setTextVisible(counted);
     if (counted) {
-        const QLocale locale;
+        // Figures as the program's Russian texts write them: "128 890".
+        const QLocale locale(QLocale::Russian, QLocale::Russia);
         bar->setFormat(QStringLiteral("%1 из %2").arg(locale.toString(value), locale.toString(total)));
     }
     if (bar->maximum() != range || bar->minimum() != 0) bar->setRange(0, range);
