@@ -132,24 +132,25 @@ def exchange_figures(tmp, wares):
     finally:
         terminal.stop()
 
-    records = int(win["upload_records"])
-    up_s = float(win["upload_seconds"])
-    print(f"  upload of {records:,} wares to the unpaced emulator:")
-    print(f"    command line (kxloader /w)   {cli_up:8.3f} s   processor {cli_up_cpu:6.3f} s")
-    print(f"    window (Загрузка в терминал) {up_s:8.3f} s   processor {float(win['upload_process_cpu_s']):6.3f} s"
-          f"   = {up_s / cli_up:.2f}x the command line")
-    per = 100_000 / max(records, 1)
-    print(f"    window thread processor time {float(win['upload_window_cpu_s']) * per * 1000:8.1f} ms per 100,000 "
-          f"records ({int(win['upload_paints'])} repaints, {int(win['upload_paints']) / up_s:.0f} a second)")
-    lines = int(jw["journal_lines"])
-    j_s = float(jw["journal_seconds"])
-    print(f"  journal download of {lines:,} lines from the unpaced emulator:")
-    print(f"    command line (kxloader /j)   {cli_j:8.3f} s   processor {cli_j_cpu:6.3f} s")
-    print(f"    window (Выгрузка)            {j_s:8.3f} s   processor {float(jw['journal_process_cpu_s']):6.3f} s"
-          f"   = {j_s / cli_j:.2f}x the command line")
-    per = 100_000 / max(lines, 1)
-    print(f"    window thread processor time {float(jw['journal_window_cpu_s']) * per * 1000:8.1f} ms per 100,000 "
-          f"lines ({int(jw['journal_paints'])} repaints, {int(jw['journal_paints']) / j_s:.0f} a second)")
+    side_by_side(f"upload of {int(win['upload_records']):,} wares to the unpaced emulator", "kxloader /w",
+                 "Загрузка в терминал", (cli_up, cli_up_cpu), win, "upload", int(win["upload_records"]), "records")
+    side_by_side(f"journal download of {int(jw['journal_lines']):,} lines from the unpaced emulator", "kxloader /j",
+                 "Выгрузка", (cli_j, cli_j_cpu), jw, "journal", int(jw["journal_lines"]), "lines")
+
+
+def side_by_side(title, cli_name, window_name, cli, window, key, count, items):
+    """The command line's and the window's figures of one exchange, and the
+    window thread's own processor time per 100,000 records."""
+    cli_s, cli_cpu = cli
+    seconds = float(window[f"{key}_seconds"])
+    paints = int(window[f"{key}_paints"])
+    print(f"  {title}:")
+    print(f"    {'command line (' + cli_name + ')':<30}{cli_s:8.3f} s   processor {cli_cpu:6.3f} s")
+    print(f"    {'window (' + window_name + ')':<30}{seconds:8.3f} s   processor {float(window[f'{key}_process_cpu_s']):6.3f} s"
+          f"   = {seconds / cli_s:.2f}x the command line")
+    per = 100_000 / max(count, 1)
+    print(f"    {'window thread processor time':<30}{float(window[f'{key}_window_cpu_s']) * per * 1000:8.1f} ms per "
+          f"100,000 {items} ({paints} repaints, {paints / seconds:.0f} a second)")
 
 
 def main():
