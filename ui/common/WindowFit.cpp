@@ -22,14 +22,6 @@ QScreen* ScreenOf(QWidget* window) {
     return QGuiApplication::primaryScreen();
 }
 
-// The width the title needs in the title bar: its text in a bold face, the
-// window's icon and the three buttons.
-int TitleWidth(const QWidget* window) {
-    QFont font = QApplication::font();
-    font.setBold(true);
-    const QFontMetrics metrics(font);
-    return metrics.horizontalAdvance(window->windowTitle()) + 6 * metrics.height();
-}
 
 class CWindowFitter : public QObject {
 public:
@@ -52,6 +44,13 @@ protected:
 
 }  // namespace
 
+int TitleBarWidth(const QString& title) {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(title) * 5 / 4 + 8 * metrics.height();
+}
+
 void FitWindowToScreen(QWidget* window) {
     const QScreen* screen = ScreenOf(window);
     if (!screen) return;
@@ -61,7 +60,7 @@ void FitWindowToScreen(QWidget* window) {
     const QSize room(qMax(1, area.width() - frame.left() - frame.right()),
                      qMax(1, area.height() - frame.top() - frame.bottom()));
     QSize size = window->size();
-    size.setWidth(qMax(size.width(), qMin(TitleWidth(window), room.width())));
+    size.setWidth(qMax(size.width(), qMin(TitleBarWidth(window->windowTitle()), room.width())));
     size = size.boundedTo(room).expandedTo(window->minimumSize()).boundedTo(window->maximumSize());
     if (size != window->size()) window->resize(size);
 }

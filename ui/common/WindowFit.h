@@ -6,7 +6,14 @@
 // windows' layouts keep their minimum sizes small enough for a small screen
 // at twice the scale, so each can also be made smaller by hand.
 
+class QString;
 class QWidget;
+
+// The width a title bar needs for `title`: window managers draw the text in a
+// bold face somewhat larger than the program's font, beside the window's
+// icon, its three buttons and some padding (about eight lines of text high in
+// all).
+int TitleBarWidth(const QString& title);
 
 // Resizes `window` (before it is shown) to fit its screen.
 void FitWindowToScreen(QWidget* window);

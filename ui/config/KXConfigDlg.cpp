@@ -134,7 +134,7 @@ void CKXConfigDlg::BuildControls() {
         {"id1009", "вниз", Glyph::Down, &CKXConfigDlg::OnMoveDown, true},
     };
     auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(du.X(5));
+    buttons->setSpacing(du.X(2));
     buttons->setContentsMargins(du.X(3), 0, du.X(3), 0);
     for (const SmallButton& b : small) {
         QToolButton* button = b.upDown ? new CUpDownButon4Tree(types) : new QToolButton(types);
@@ -145,7 +145,7 @@ void CKXConfigDlg::BuildControls() {
         button->setFixedSize(du.Size(21, 17));
         button->setIconSize(QSize(qMin(du.X(12), du.Y(12)), qMin(du.X(12), du.Y(12))));
         connect(button, &QToolButton::clicked, this, b.handler);
-        if (b.upDown && buttons->count() == 3) buttons->addSpacing(du.X(15));
+        if (b.upDown && buttons->count() == 3) buttons->addSpacing(du.X(8));
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
