@@ -1,5 +1,6 @@
 #include "ui/config/ConfigMenuDlg.h"
 
+#include "ui/common/Buttons.h"
 #include "ui/common/Glyphs.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
 #include "ui/config/ConfigDialogParts.h"
@@ -67,16 +68,10 @@ CConfigMenuDlg::CConfigMenuDlg(CConfigModel& model, const QFont& font, QWidget* 
     order->addWidget(arrow("moveDown", Glyph::Down, QStringLiteral("вниз"), &CMenuEditor::MoveDown));
     order->addStretch(1);
 
-    auto* rename = new QPushButton(QStringLiteral("Редакт."), this);
-    rename->setObjectName(QStringLiteral("rename"));
-    auto* save = new QPushButton(QStringLiteral("Сохранить"), this);
-    save->setObjectName(QStringLiteral("id1"));
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("id2"));
-    for (QPushButton* button : {rename, save, cancel}) {
-        button->setAutoDefault(false);
-        button->setMinimumSize(du.Size(50, 14));
-    }
+    QPushButton* rename = MakeButton(this, QStringLiteral("Редакт."), QStringLiteral("rename"));
+    QPushButton* save = MakeButton(this, QStringLiteral("Сохранить"), QStringLiteral("id1"));
+    QPushButton* cancel = MakeButton(this, QStringLiteral("Отмена"), QStringLiteral("id2"));
+    for (QPushButton* button : {rename, save, cancel}) button->setMinimumSize(du.Size(50, 14));
     connect(rename, &QPushButton::clicked, this, &CConfigMenuDlg::OnRename);
     connect(save, &QPushButton::clicked, this, &CConfigMenuDlg::OnSave);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -3,6 +3,7 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/Prompt.h"
+#include "ui/common/Buttons.h"
 #include "ui/common/Glyphs.h"
 #include "ui/common/WaitCursor.h"
 #include "ui/config/ConfigMenuDlg.h"
@@ -175,9 +176,7 @@ void CKXConfigDlg::BuildControls() {
     m_help->setFixedHeight(du.Y(66));
     right->addWidget(m_help);
 
-    auto* defaults = new QPushButton(QStringLiteral("Установки по умолчанию"), params);
-    defaults->setObjectName(QStringLiteral("id1007"));
-    defaults->setAutoDefault(false);
+    QPushButton* defaults = MakeButton(params, QStringLiteral("Установки по умолчанию"), QStringLiteral("id1007"));
     defaults->setFixedHeight(du.Y(17));
     defaults->setMinimumWidth(du.X(97));
     connect(defaults, &QPushButton::clicked, this, &CKXConfigDlg::OnLoadPageDefaults);

@@ -26,5 +26,5 @@ void CCheckTerminalDlg::showEvent(QShowEvent* event) {
     if (m_started) return;
     m_started = true;
     setCursor(Qt::BusyCursor);
-    StartWork([this](CWorkerProgress&) { return m_check(); });
+    StartWork([check = m_check](CWorkerProgress&) { return check(); });
 }

@@ -9,6 +9,8 @@
 #include "exchange/ConfigUpload.h"
 #include "ui/exchange/WorkerDlg.h"
 
+#include <memory>
+
 class CConfigModel;
 
 class CLoadingConfigToTerminalDlg : public CWorkerDlg {
@@ -20,12 +22,13 @@ public:
 
     // The flow the window runs (its program folder and settings file can be
     // pointed elsewhere before the window is shown).
-    CConfigUploadFlow& Flow() { return m_flow; }
+    CConfigUploadFlow& Flow() { return *m_flow; }
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    CConfigUploadFlow m_flow;
+    // Shared with the work, which may outlive the window.
+    std::shared_ptr<CConfigUploadFlow> m_flow;
     bool m_started = false;
 };

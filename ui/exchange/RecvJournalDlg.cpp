@@ -31,12 +31,13 @@ void CRecvJournalDlg::showEvent(QShowEvent* event) {
 
 void CRecvJournalDlg::StartDownload() {
     setCursor(Qt::WaitCursor);
-    StartWork([this](CWorkerProgress& progress) {
+    // The work holds copies, never the window, which may go before it ends.
+    StartWork([caption = m_programName, journalIdOn = m_journalIdOn,
+               overwrite = m_overwrite](CWorkerProgress& progress) {
         JournalExchange journal;
-        journal.caption = m_programName;
+        journal.caption = caption;
         journal.progressWindow = &progress;
-        const int code =
-            journal.DownloadJournal(ExchangePort(QString()), m_journalIdOn, false, FilterSet(), m_overwrite);
+        const int code = journal.DownloadJournal(ExchangePort(QString()), journalIdOn, false, FilterSet(), overwrite);
         return code == 0 ? Downloaded : Failed;
     });
 }

@@ -39,15 +39,16 @@ void CUploadingDirDlg::showEvent(QShowEvent* event) {
     if (m_started) return;
     m_started = true;
     repaint();
-    StartWork([this](CWorkerProgress& progress) { return Upload(progress); });
+    StartWork([port = m_port, chosen = m_chosen](CWorkerProgress& progress) {
+        return Upload(progress, ExchangePort(port), chosen);
+    });
 }
 
-int CUploadingDirDlg::Upload(CWorkerProgress& progress) {
-    const QString port = ExchangePort(m_port);
+int CUploadingDirDlg::Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen) {
     UploadSelection selection;
     selection.caption = QStringLiteral("KXLoader");
-    for (size_t i = 0; i < m_chosen.size(); ++i)
-        if (m_chosen[i]) selection.Select(kChoiceItems[i]);
+    for (size_t i = 0; i < chosen.size(); ++i)
+        if (chosen[i]) selection.Select(kChoiceItems[i]);
     const int count = selection.SelectedCount();
     if (count == 0) return NothingChosen;
     // One step per directory and one for the synchronisation.

@@ -33,7 +33,9 @@ protected:
     void ShowProgress(const ExchangeProgressState& state) override;
 
 private:
-    int Upload(CWorkerProgress& progress);
+    // The work on the worker thread: it holds copies of what it needs, never
+    // the window, which may go before the work has ended.
+    static int Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen);
 
     QString m_port;
     std::array<bool, 7> m_chosen{};

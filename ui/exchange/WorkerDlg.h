@@ -69,6 +69,9 @@ protected:
     explicit CWorkerDlg(QWidget* parent);
 
     // Starts `work` on a new thread; its result ends the window (done(result)).
+    // The work must hold copies of what it needs, not the window: a window
+    // destroyed before the work has ended waits for it in this base's
+    // destructor, when the derived window's members are already gone.
     void StartWork(std::function<int(CWorkerProgress&)> work);
 
     // The progress as it stands, on the user-interface thread, at most every
