@@ -40,12 +40,18 @@ bool CConfigModelCommandLine::LoadConfigFileFMT() {
 
 QString ConfigurationProblemText(CConfigModel& model, const CInstallLayout& layout) {
     if (!model.IsTemplateOpen()) {
-        return QStringLiteral("kxloader: не найден шаблон конфигурации %1; %2\n")
-            .arg(model.TemplateLocation(),
-                 layout.mode == InstallMode::Installed
-                     ? QStringLiteral("он копируется из %1 при запуске, переустановите программу")
-                           .arg(layout.shippedTemplate)
-                     : QStringLiteral("он должен лежать в папке программы"));
+        // Reinstalling helps only when the shipped template itself is gone;
+        // a copy the user's folder refused is a matter of that folder (the
+        // line before this one gave the system's reason).
+        QString advice = QStringLiteral("он должен лежать в папке программы");
+        if (layout.mode == InstallMode::Installed)
+            advice = QFileInfo(layout.shippedTemplate).isFile()
+                         ? QStringLiteral("он копируется из %1 в папку %2 при запуске; проверьте, что в эту папку "
+                                          "можно писать")
+                               .arg(layout.shippedTemplate, layout.userDataFolder)
+                         : QStringLiteral("он копируется из %1 при запуске, а там его нет: переустановите программу")
+                               .arg(layout.shippedTemplate);
+        return QStringLiteral("kxloader: не найден шаблон конфигурации %1; %2\n").arg(model.TemplateLocation(), advice);
     }
     const QString ini = layout.loaderSettings;
     const QString where = QStringLiteral("в ключе config раздела [kxloader.exe] файла настроек %1").arg(ini);

@@ -2,24 +2,7 @@
 
 #include "app/CommandLine.h"
 
-#include <cstdio>
-
-InformationSwitch FindInformationSwitch(const QStringList& arguments) {
-    for (int i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--help")) return InformationSwitch::Help;
-        if (arguments[i] == QLatin1String("--version")) return InformationSwitch::Version;
-    }
-    return InformationSwitch::None;
-}
-
-QString VersionText() {
-    // The same numbers the about box shows: the build number only when set.
-    QString text = QStringLiteral("kxloader (KXConfig) %1").arg(QStringLiteral(KX_VERSION_TEXT));
-    if (KX_VERSION_BUILD != 0) text += QStringLiteral(".%1").arg(KX_VERSION_BUILD);
-    const QString special = QStringLiteral(KX_VERSION_SPECIAL_BUILD);
-    if (!special.isEmpty()) text += QLatin1Char(' ') + special;
-    return text + QLatin1Char('\n');
-}
+QString VersionText() { return ProgramVersionLine(QStringLiteral("kxloader")); }
 
 QString UsageText(const CInstallLayout& layout) {
     const bool installed = layout.mode == InstallMode::Installed;
@@ -44,11 +27,10 @@ QString UsageText(const CInstallLayout& layout) {
     text += QStringLiteral(
         "Переменная окружения %1=ФАЙЛ задает другой файл kxloader.ini (например, свой для каждого терминала).\n")
                 .arg(QString::fromLatin1(kLoaderSettingsVariable));
+    text += QStringLiteral("Подробнее: man kxloader (в установленной программе) или docs/command-line.md.\n");
     return text;
 }
 
 void PrintInformation(InformationSwitch which, const CInstallLayout& layout) {
-    const QByteArray bytes = (which == InformationSwitch::Version ? VersionText() : UsageText(layout)).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    PrintToStandardOutput(which == InformationSwitch::Version ? VersionText() : UsageText(layout));
 }

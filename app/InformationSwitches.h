@@ -4,14 +4,10 @@
 // settings, template or project is read, so they work on a fresh installation.
 
 #include "platform/InstallLayout.h"
+#include "platform/ProgramInformation.h"
 
 #include <QString>
 #include <QStringList>
-
-enum class InformationSwitch { None, Help, Version };
-
-// The first --help or --version among the arguments after the program name.
-InformationSwitch FindInformationSwitch(const QStringList& arguments);
 
 // "kxloader (KXConfig) 1.0.0" (1.0.0.N with a build number), with the
 // special-build text when there is one.

@@ -38,10 +38,13 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
             return false;
         }
     }
-    QString error;
-    if (!Layout.PrepareUserFiles(&error)) {
-        // The start-up load then reports the missing template in the system's words.
-        const QByteArray line = "kxloader: " + error.toUtf8() + '\n';
+    QString error, notice;
+    // A failure is said here with its reason; the start-up load then reports
+    // the missing template in the system's words.
+    const bool prepared = Layout.PrepareUserFiles(&error, &notice);
+    for (const QString& text : {prepared ? QString() : error, notice}) {
+        if (text.isEmpty()) continue;
+        const QByteArray line = "kxloader: " + text.toUtf8() + '\n';
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     }
     Settings = CExchangeSettings::Read(Paths);

@@ -41,8 +41,8 @@ CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
     return s;
 }
 
-bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value) {
-    return Profile::WriteString(paths.loaderSettings, QString::fromLatin1(kSettingsSection), key, value);
+bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value, QString* error) {
+    return Profile::WriteString(paths.loaderSettings, QString::fromLatin1(kSettingsSection), key, value, error);
 }
 
 QString ReadPortSetting(const CSettingsPaths& paths) {

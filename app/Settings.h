@@ -48,4 +48,6 @@ QString ReadPortSetting(const CSettingsPaths& paths);
 QString ExchangePort(const QString& given);
 
 // Writers used by the windows and the project commands.
-bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value);
+// False when the file cannot be written, with the system's reason in `error`.
+bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value,
+                        QString* error = nullptr);

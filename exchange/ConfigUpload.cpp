@@ -4,6 +4,7 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
+#include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
@@ -29,6 +30,10 @@ QString WinIniPath() {
         std::lock_guard guard(g_winIniLock);
         if (!g_winIniPath.isEmpty()) return g_winIniPath;
     }
+    // Installed: beside kxloader.ini in the program's own settings folder,
+    // not loose at the top of ~/.config.
+    const CInstallLayout layout = CurrentInstallLayout();
+    if (layout.mode == InstallMode::Installed) return layout.userConfigFolder + QStringLiteral("win.ini");
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
         .filePath(QStringLiteral("win.ini"));
 }

@@ -21,7 +21,9 @@ inline constexpr int kNotBuilt = 103; // the terminal database could not be buil
 
 // The user's win.ini (section "ZQR", key "Parlink" gets the port of the
 // upload window for the link components; nothing here reads it back). It lives
-// in the user's configuration folder; tests point it elsewhere.
+// in the user's configuration folder: ~/.config/kxconfig/ beside kxloader.ini
+// when the program is installed, ~/.config/ when it is portable; tests point it
+// elsewhere.
 QString WinIniPath();
 void SetWinIniPath(const QString& path);  // empty: back to the user's folder
 bool WriteParlinkPort(const QString& port);

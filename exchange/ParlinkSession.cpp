@@ -6,6 +6,13 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 OpeningMessages StandardOpeningMessages() {
     return {QStringLiteral("Ошибка! Не могу найти компоненту Parlink"),
             QStringLiteral("Ошибка! Не могу создать Parlink обьект!"),
@@ -14,20 +21,43 @@ OpeningMessages StandardOpeningMessages() {
 }
 
 namespace {
+const QString kSerialGroup = QStringLiteral("dialout");
 
-// A device file that exists but that this user may not open.
-bool IsDeviceWithoutAccess(const QString& device) {
-    const QFileInfo info(device);
-    return device.startsWith(QLatin1Char('/')) && info.exists() && !(info.isReadable() && info.isWritable());
+// A member who was added but has not logged in again does not hold the group
+// yet: the hint's "then log in again" is the cure then too.
+bool NeedsSerialGroupHint(const DeviceAccess& access) {
+    return access.exists && !access.openable && access.group == kSerialGroup && !access.processInGroup;
 }
 
 }  // namespace
 
+DeviceAccess DeviceAccessOf(const QString& device) {
+    DeviceAccess access;
+    const QFileInfo info(device);
+    access.exists = device.startsWith(QLatin1Char('/')) && info.exists();
+    if (!access.exists) return access;
+    access.openable = info.isReadable() && info.isWritable();
+    access.group = info.group();
+#ifndef _WIN32
+    const gid_t gid = static_cast<gid_t>(info.groupId());
+    access.processInGroup = ::getegid() == gid;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) == count)
+        access.processInGroup = access.processInGroup || std::find(groups.begin(), groups.end(), gid) != groups.end();
+#endif
+    return access;
+}
+
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem) {
+    return PortOpenFailureDetail(port, problem, DeviceAccessOf(problem.device));
+}
+
+QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem, const DeviceAccess& access) {
     QString detail = QStringLiteral("cannot open the port %1").arg(port);
     if (!problem.device.isEmpty() && problem.device != port) detail += QStringLiteral(" (%1)").arg(problem.device);
     if (!problem.reason.isEmpty()) detail += QStringLiteral(": ") + problem.reason;
-    if (IsDeviceWithoutAccess(problem.device))
+    if (NeedsSerialGroupHint(access))
         detail += QStringLiteral(" - serial ports belong to the group \"dialout\": "
                                  "sudo usermod -aG dialout $USER, then log in again");
     return detail;
@@ -37,7 +67,7 @@ QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem)
     QString text = QStringLiteral("Порт: %1").arg(port);
     if (!problem.device.isEmpty() && problem.device != port) text += QStringLiteral(" (%1)").arg(problem.device);
     if (!problem.reason.isEmpty()) text += QStringLiteral("\nПричина: %1").arg(problem.reason);
-    if (IsDeviceWithoutAccess(problem.device))
+    if (NeedsSerialGroupHint(DeviceAccessOf(problem.device)))
         text += QStringLiteral("\nПоследовательные порты доступны группе dialout: выполните "
                                "sudo usermod -aG dialout $USER и войдите в систему заново.");
     return text;

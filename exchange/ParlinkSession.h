@@ -65,10 +65,23 @@ private:
     bool m_portOpen = false;
 };
 
+// What this process may do with a device file, as far as the "dialout" hint
+// needs to know.
+struct DeviceAccess {
+    bool exists = false;
+    bool openable = false;         // readable and writable by this process
+    QString group;                 // the device's owning group
+    bool processInGroup = false;   // this process already holds that group
+};
+DeviceAccess DeviceAccessOf(const QString& device);
+
 // "cannot open the port COM1 (/dev/ttyS0): Permission denied - ..." from what
-// the component could tell; a device that exists but may not be opened gets
-// the hint of the group that owns serial ports.
+// the component could tell. The hint of the serial ports' group ("dialout")
+// comes only where joining it is the cure: a device of that group this
+// process may not open and is not a member of. A pseudo-terminal of another
+// user, or a device of another group, gets none.
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem);
+QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem, const DeviceAccess& access);
 // The same for the message box, in the program's language: "Порт: COM1
 // (/dev/ttyS0)\nПричина: Permission denied" (and the group hint).
 QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem);

@@ -2,12 +2,16 @@
 
 #include "platform/ProgramFolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
+#include <filesystem>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -42,6 +46,10 @@ std::optional<CInstallLayout> g_layout;
 
 }  // namespace
 
+QString UserConfigFolder(const QProcessEnvironment& environment) {
+    return UserFolder(environment, QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral(".config"));
+}
+
 CInstallLayout CInstallLayout::Resolve(const QString& programFolder, const QProcessEnvironment& environment) {
     CInstallLayout layout;
     layout.programFolder = Folder(programFolder);
@@ -63,7 +71,7 @@ CInstallLayout CInstallLayout::Resolve(const QString& programFolder, const QProc
         layout.shippedTemplate = layout.templateFile;
         layout.demoFolder = program + QStringLiteral("demo/");
     } else {
-        layout.userConfigFolder = UserFolder(environment, QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral(".config"));
+        layout.userConfigFolder = UserConfigFolder(environment);
         layout.userDataFolder =
             UserFolder(environment, QStringLiteral("XDG_DATA_HOME"), QStringLiteral(".local/share"));
         layout.loaderSettings = layout.userConfigFolder + kLoaderSettings;
@@ -80,24 +88,110 @@ CInstallLayout CInstallLayout::Resolve(const QString& programFolder, const QProc
     return layout;
 }
 
-bool CInstallLayout::PrepareUserFiles(QString* error) const {
+namespace {
+
+// Beside the user's template copy: the digest of the shipped template it was
+// taken from, so a package upgrade that brings another template is noticed.
+const QString kSourceSuffix = QStringLiteral(".source");
+const QString kOldSuffix = QStringLiteral(".old");
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Digest(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) return {};
+    return hash.result().toHex();
+}
+
+// mkdir -p with the system's reason on failure.
+bool MakeFolder(const QString& folder, QString* error) {
+    std::error_code code;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), code);
+    if (!code) return true;
+    if (error)
+        *error = QStringLiteral("не удалось создать папку %1: %2")
+                     .arg(folder, QString::fromLocal8Bit(code.message().c_str()));
+    return false;
+}
+
+// Writes `bytes` under another name first and renames it into place, so a
+// kill leaves the old file or the new one whole.
+bool WriteWhole(const QString& path, const QByteArray& bytes, QString* reason) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+    *reason = file.errorString();
+    return false;
+}
+
+}  // namespace
+
+bool CInstallLayout::PrepareUserFiles(QString* error, QString* notice) const {
     if (mode != InstallMode::Installed) return true;
-    QDir().mkpath(userConfigFolder);
-    QDir().mkpath(userDataFolder);
-    // Copied once: later runs keep the copy the program has been rewriting.
+    QString reason;
+    if (!MakeFolder(userConfigFolder, error) || !MakeFolder(userDataFolder, error)) return false;
     // A missing shipped template is left for the start-up load to report.
-    if (IsFile(templateFile) || !IsFile(shippedTemplate)) return true;
+    if (!IsFile(shippedTemplate)) return true;
+    const QByteArray shipped = Digest(shippedTemplate);
+    const QString sourceFile = templateFile + kSourceSuffix;
+    const bool haveCopy = IsFile(templateFile);
+    // The copy the program has been rewriting is kept as long as the shipped
+    // template is the one it came from. A copy without a record was made by
+    // an older version of the program, before any upgrade could be told.
+    if (haveCopy && ReadAll(sourceFile).trimmed() == shipped) return true;
+    // An untouched copy of this very template (a run ended between the copy
+    // and its record) needs only the record.
+    const bool replace = haveCopy && Digest(templateFile) != shipped;
+    if (haveCopy && !replace) {
+        WriteWhole(sourceFile, shipped + '\n', &reason);
+        return true;
+    }
+
     // Copied under another name first, so a failed copy never leaves half a
     // template where the next run would take it for a whole one.
     const QString partial = templateFile + QStringLiteral(".part");
     QFile::remove(partial);
-    if (!QFile::copy(shippedTemplate, partial) ||
-        !QFile::setPermissions(partial, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther) ||
-        !QFile::rename(partial, templateFile)) {
+    QFile source(shippedTemplate);
+    if (!source.copy(partial) ||
+        !QFile::setPermissions(partial, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {
+        reason = source.errorString();
         QFile::remove(partial);
-        if (error) *error = QStringLiteral("не удалось скопировать %1 в %2").arg(shippedTemplate, templateFile);
+        if (error)
+            *error = QStringLiteral("не удалось скопировать шаблон %1 в папку %2: %3")
+                         .arg(shippedTemplate, userDataFolder, reason);
         return false;
     }
+    const QString old = templateFile + kOldSuffix;
+    if (replace) {
+        // The previous copy stays beside the new one (a rename: never half of it).
+        QFile::remove(old);
+        QFile previous(templateFile);
+        if (!previous.rename(old)) {
+            QFile::remove(partial);
+            if (error)
+                *error = QStringLiteral("не удалось сохранить прежнюю копию шаблона %1 как %2: %3")
+                             .arg(templateFile, old, previous.errorString());
+            return false;
+        }
+    }
+    QFile copy(partial);
+    if (!copy.rename(templateFile)) {
+        QFile::remove(partial);
+        if (error)
+            *error = QStringLiteral("не удалось записать шаблон %1 в папку %2: %3")
+                         .arg(templateFile, userDataFolder, copy.errorString());
+        return false;
+    }
+    // Without the record the next run would take the copy for an untouched one
+    // and only write the record then: nothing is lost either way.
+    WriteWhole(sourceFile, shipped + '\n', &reason);
+    if (replace && notice)
+        *notice = QStringLiteral("шаблон конфигурации обновлен из %1; прежняя копия сохранена как %2")
+                      .arg(shippedTemplate, old);
     return true;
 }
 

@@ -43,11 +43,19 @@ struct CInstallLayout {
     static CInstallLayout Resolve(const QString& programFolder, const QProcessEnvironment& environment);
 
     // Installed layout: makes the user's folders and copies the shipped
-    // template into the data folder when no copy is there yet. Nothing in the
-    // portable layout. False, with the reason in `error`, when the copy could
-    // not be made.
-    bool PrepareUserFiles(QString* error = nullptr) const;
+    // template into the data folder when no copy is there yet, or when the
+    // shipped template is no longer the one the copy came from (a package
+    // upgrade brought another): the new one is taken and the previous copy kept
+    // beside it as KXConfigFMT.db.old, and `notice` says so (once: the next run
+    // finds the copy current). Nothing in the portable layout. False, with the
+    // folder or file and the system's reason in `error`, when a folder or the
+    // copy could not be made.
+    bool PrepareUserFiles(QString* error = nullptr, QString* notice = nullptr) const;
 };
+
+// The user's own settings folder of the installed layout:
+// $XDG_CONFIG_HOME/kxconfig/ (an absolute value only), else ~/.config/kxconfig/.
+QString UserConfigFolder(const QProcessEnvironment& environment);
 
 // The layout of this process: the one start-up set for the current program
 // folder, else the layout of ProgramFolder() read without the environment.

@@ -78,17 +78,18 @@ QString ReadString(const QString& file, const QString& section, const QString& k
     return value.left(kValueLimit);
 }
 
-int ReadInt(const QString& file, const QString& section, const QString& key, int defaultValue) {
-    QString value;
-    if (!Find(file, section, key, &value)) return defaultValue;
+namespace {
+
+// The leading decimal integer of a value, saturated at the ends of the int range.
+int LeadingInt(const QString& value) {
     int i = 0;
     bool negative = false;
     if (i < value.size() && (value[i] == QLatin1Char('-') || value[i] == QLatin1Char('+'))) {
         negative = value[i] == QLatin1Char('-');
         ++i;
     }
-    // Saturated at the ends of the int range; the most negative int has no
-    // positive counterpart, so the magnitude may go one beyond INT_MAX.
+    // The most negative int has no positive counterpart, so the magnitude may
+    // go one beyond INT_MAX.
     const long long limit = negative ? 0x80000000LL : 0x7fffffffLL;
     long long n = 0;
     for (; i < value.size() && value[i].isDigit() && value[i].unicode() < 128; ++i) {
@@ -98,13 +99,42 @@ int ReadInt(const QString& file, const QString& section, const QString& key, int
     return static_cast<int>(negative ? -n : n);
 }
 
+bool FindLayered(const QStringList& files, const QString& section, const QString& key, QString* value) {
+    for (auto file = files.crbegin(); file != files.crend(); ++file)
+        if (!file->isEmpty() && Find(*file, section, key, value)) return true;
+    return false;
+}
+
+}  // namespace
+
+int ReadInt(const QString& file, const QString& section, const QString& key, int defaultValue) {
+    QString value;
+    return Find(file, section, key, &value) ? LeadingInt(value) : defaultValue;
+}
+
+QString ReadLayeredString(const QStringList& files, const QString& section, const QString& key,
+                          const QString& defaultValue) {
+    QString value;
+    if (!FindLayered(files, section, key, &value)) value = defaultValue;
+    return value.left(kValueLimit);
+}
+
+int ReadLayeredInt(const QStringList& files, const QString& section, const QString& key, int defaultValue) {
+    QString value;
+    return FindLayered(files, section, key, &value) ? LeadingInt(value) : defaultValue;
+}
+
 bool WriteString(const QString& file, const QString& section, const QString& key,
-                 const QString& value) {
+                 const QString& value, QString* error) {
     // Values are kept verbatim, one line each: a line break would end the
     // value there and turn the rest into lines of their own (another key,
     // another section). Such a value cannot be kept; the file stays as it is.
-    for (const QString* text : {&section, &key, &value})
-        if (text->contains(QLatin1Char('\n')) || text->contains(QLatin1Char('\r'))) return false;
+    for (const QString* text : {&section, &key, &value}) {
+        if (text->contains(QLatin1Char('\n')) || text->contains(QLatin1Char('\r'))) {
+            if (error) *error = QStringLiteral("the value holds a line break");
+            return false;
+        }
+    }
     QList<QByteArray> lines = ReadLines(file);
     const QByteArray entry = (key + QLatin1Char('=') + value).toUtf8();
     int sectionStart = -1;  // index of the header line
@@ -134,13 +164,11 @@ bool WriteString(const QString& file, const QString& section, const QString& key
         lines.insert(sectionEnd, entry);
     }
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) return false;
     const QByteArray bytes = lines.join("\r\n") + "\r\n";
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit()) return true;
+    if (error) *error = out.errorString();
+    out.cancelWriting();
+    return false;
 }
 
 }  // namespace Profile

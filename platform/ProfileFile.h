@@ -7,6 +7,7 @@
 // created on first write. Text is UTF-8.
 
 #include <QString>
+#include <QStringList>
 
 namespace Profile {
 
@@ -20,10 +21,18 @@ QString ReadString(const QString& file, const QString& section, const QString& k
 // has no digits, `defaultValue` when the key is missing.
 int ReadInt(const QString& file, const QString& section, const QString& key, int defaultValue);
 
+// Layered settings (the administrator's file, then the user's): the value in
+// the last of `files` that has the key, so a later file overrides the earlier
+// ones key by key; `defaultValue` when none has it.
+QString ReadLayeredString(const QStringList& files, const QString& section, const QString& key,
+                          const QString& defaultValue = QString());
+int ReadLayeredInt(const QStringList& files, const QString& section, const QString& key, int defaultValue);
+
 // Writes `value` under `section`/`key`, replacing the first such key or adding
 // it at the end of the section (a missing section is appended to the file).
-// The file is replaced atomically. Returns false when it cannot be written.
+// The file is replaced atomically. Returns false when it cannot be written,
+// with the system's reason in `error` when one is given.
 bool WriteString(const QString& file, const QString& section, const QString& key,
-                 const QString& value);
+                 const QString& value, QString* error = nullptr);
 
 }  // namespace Profile

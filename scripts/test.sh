@@ -7,6 +7,8 @@
 # KX_SKIP_FUZZ=1 leaves the fuzz targets out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# lintian: the package test checks the built .deb with it.
+scripts/install-packages.sh lintian
 if [ "${1:-}" = "--sanitize" ]; then
   shift
   scripts/setup.sh build-asan -DKX_SANITIZE=ON -DKX_BUILD_BENCH=OFF

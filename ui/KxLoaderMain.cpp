@@ -7,6 +7,7 @@
 #include "ui/QtTranslations.h"
 #include "ui/common/WindowFit.h"
 #include "ui/main/DirsDlg.h"
+#include "ui/main/ProgramIdentity.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ int main(int argc, char* argv[]) {
     if (mode == RunMode::Interactive) {
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
+        SetProgramIdentity(*gui);
         InstallQtTranslations();
         InstallWindowFitting();
         SetPrompt(&qtPrompt);

@@ -134,7 +134,7 @@ struct RunResult {
 RunResult Upload(const CEmulator& emulator, int count, const QStringList& lines = {}) {
     RunResult r;
     r.records = count;
-    CParlinkX2 link{QString()};
+    CParlinkX2 link{QStringList()};
     if (!Connect(link, emulator.Port())) return r;
     const double cpu0 = OwnCpuSeconds();
     const double term0 = ProcessCpuSeconds(emulator.Pid());
@@ -190,7 +190,7 @@ RunResult Journal(const CEmulator& emulator, int count) {
     QFile jf(emulator.State() + QStringLiteral("/journal.txt"));
     if (!jf.open(QIODevice::WriteOnly) || jf.write(journal) != journal.size()) return r;
     jf.close();
-    CParlinkX2 link{QString()};
+    CParlinkX2 link{QStringList()};
     if (!Connect(link, emulator.Port())) return r;
     const double cpu0 = OwnCpuSeconds();
     const double term0 = ProcessCpuSeconds(emulator.Pid());
@@ -265,7 +265,7 @@ RunResult FileTransfer(const CEmulator& emulator, const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) return r;
     const QByteArray content = file.readAll();
     r.stored = content.size();
-    CParlinkX2 link{QString()};
+    CParlinkX2 link{QStringList()};
     if (!Connect(link, emulator.Port())) return r;
     QElapsedTimer t;
     t.start();

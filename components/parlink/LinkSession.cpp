@@ -29,13 +29,12 @@ std::int64_t NowMs() {
 
 }  // namespace
 
-CLinkSettings CLinkSettings::Load(const QString& settingsFile) {
+CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
     CLinkSettings s;
-    if (settingsFile.isEmpty()) return s;
     const QString section = QStringLiteral("link");
     // A value that is not a positive number keeps the default.
     auto get = [&](const char* key, int def, int lo, int hi) {
-        const int v = Profile::ReadInt(settingsFile, section, QLatin1String(key), def);
+        const int v = Profile::ReadLayeredInt(settingsFiles, section, QLatin1String(key), def);
         return v <= 0 ? def : std::clamp(v, lo, hi);
     };
     s.baudRate = get("BaudRate", s.baudRate, 50, 4000000);

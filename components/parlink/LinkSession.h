@@ -34,11 +34,12 @@ struct CLinkSettings {
     int closeTimeoutMs = 5000;    // waiting for the last acknowledgements on close
     Link::EndpointConfig endpoint;
 
-    // Section [link] of the component's settings file; missing keys keep the
+    // Section [link] of the component's settings files (a later file overrides
+    // an earlier one key by key, ParlinkSettingsFiles.h); missing keys keep the
     // defaults above: BaudRate, LinkTimeoutMs, AnswerTimeoutMs, ConnectTimeoutMs,
     // CloseTimeoutMs, FramePayload, Window, and ProtocolVersion (the highest
     // version offered to the terminal: 2, or 1 to keep a session to version 1).
-    static CLinkSettings Load(const QString& settingsFile);
+    static CLinkSettings Load(const QStringList& settingsFiles);
 
     // The link time-out used: never shorter than the time two full frames
     // take on the line at BaudRate plus a second, so a slow line is not

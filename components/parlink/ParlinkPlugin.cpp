@@ -1,6 +1,7 @@
 // The plugin's exports: the factory the component registry looks up, and the
 // reason of a failed OpenPort for the person who has to fix it.
 
+#include "components/parlink/ParlinkSettingsFiles.h"
 #include "components/parlink/ParlinkX2.h"
 #include "components/parlink/PortNames.h"
 
@@ -11,22 +12,21 @@
 #endif
 
 namespace {
-QString SettingsFile() {
-    const QString folder = ParlinkLibraryFolder();
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("parlink.ini");
+QStringList SettingsFiles() {
+    return ParlinkSettingsFiles(ParlinkLibraryFolder(), QProcessEnvironment::systemEnvironment());
 }
 }  // namespace
 
 extern "C" KX_PLUGIN_EXPORT IParlinkX2* KxCreateParlinkX2(int interfaceVersion) {
     if (interfaceVersion != kParlinkInterfaceVersion) return nullptr;
-    return new CParlinkX2(SettingsFile());
+    return new CParlinkX2(SettingsFiles());
 }
 
 // `object` was made by KxCreateParlinkX2 above (the registry only asks the
 // library that made it).
 extern "C" KX_PLUGIN_EXPORT void KxParlinkOpenPortProblem(IParlinkX2* object, const QString& port,
                                                           QString* device, QString* reason) {
-    const CPortTarget target = ResolvePortName(port, SettingsFile());
+    const CPortTarget target = ResolvePortName(port, SettingsFiles());
     if (device) *device = target.address;
     if (reason && object) *reason = static_cast<CParlinkX2*>(object)->LastError();
 }

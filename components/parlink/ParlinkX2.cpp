@@ -6,14 +6,14 @@
 #include <dlfcn.h>
 #endif
 
-CParlinkX2::CParlinkX2(const QString& settingsFile) : m_settingsFile(settingsFile) {}
+CParlinkX2::CParlinkX2(const QStringList& settingsFiles) : m_settingsFiles(settingsFiles) {}
 
 CParlinkX2::~CParlinkX2() = default;
 
 int CParlinkX2::OpenPort(const QString& port) {
     m_session.reset();
-    const CPortTarget target = ResolvePortName(port, m_settingsFile);
-    auto session = std::make_unique<CLinkSession>(CLinkSettings::Load(m_settingsFile));
+    const CPortTarget target = ResolvePortName(port, m_settingsFiles);
+    auto session = std::make_unique<CLinkSession>(CLinkSettings::Load(m_settingsFiles));
     QString error;
     if (!session->Open(target, &error)) {
         m_lastError = error;
@@ -52,7 +52,7 @@ QString CParlinkX2::GetProtocolVersion() {
     // terminal keeps a session to version 1); before that the highest offered.
     const int agreed = m_session ? m_session->Features().version : 0;
     if (agreed > 0) return QString::number(agreed);
-    return QString::number(CLinkSettings::Load(m_settingsFile).endpoint.capabilities.maxVersion);
+    return QString::number(CLinkSettings::Load(m_settingsFiles).endpoint.capabilities.maxVersion);
 }
 
 int CParlinkX2::WaitLink(int timeoutMs) {

@@ -12,8 +12,9 @@ inline constexpr const char* kParlinkComponentVersion = "1.0.0";
 
 class CParlinkX2 final : public IParlinkX2 {
 public:
-    // `settingsFile`: the component's parlink.ini (port names, link time-outs).
-    explicit CParlinkX2(const QString& settingsFile);
+    // `settingsFiles`: the component's parlink.ini files, lowest first
+    // (port names, link time-outs; ParlinkSettingsFiles.h).
+    explicit CParlinkX2(const QStringList& settingsFiles);
     ~CParlinkX2() override;
 
     int OpenPort(const QString& port) override;
@@ -32,7 +33,7 @@ public:
     QString LastError() const { return m_lastError; }
 
 private:
-    QString m_settingsFile;
+    QStringList m_settingsFiles;
     std::unique_ptr<CLinkSession> m_session;
     QString m_lastError;
 };

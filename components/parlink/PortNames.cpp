@@ -38,16 +38,14 @@ QString DefaultPortDevice(const QString& key) {
     return QString();
 }
 
-CPortTarget ResolvePortName(const QString& portName, const QString& settingsFile) {
+CPortTarget ResolvePortName(const QString& portName, const QStringList& settingsFiles) {
     const QString name = portName.trimmed();
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(kLocalPrefix, Qt::CaseInsensitive))
         return Direct(name);
     QString key = name;
     if (key.startsWith(QLatin1String("\\\\.\\"))) key = key.mid(4);
     if (key.isEmpty()) return Direct(name);
-    QString mapped;
-    if (!settingsFile.isEmpty())
-        mapped = Profile::ReadString(settingsFile, QStringLiteral("ports"), key).trimmed();
+    QString mapped = Profile::ReadLayeredString(settingsFiles, QStringLiteral("ports"), key).trimmed();
     if (mapped.isEmpty()) mapped = DefaultPortDevice(key);
     if (mapped.isEmpty()) return Direct(name);
     return Direct(mapped);

@@ -1,9 +1,10 @@
 #pragma once
 // Which device or socket a port name means. The program hands the component
 // Windows names ("COM1".."COM8", "\\.\WCEUSBSH001", "ActiveSync"); they are
-// looked up in the [ports] section of the component's settings file
-// (parlink.ini beside the library), key = the name without a leading "\\.\",
-// compared without regard to case. Without an entry the defaults hold:
+// looked up in the [ports] section of the component's settings files
+// (parlink.ini, ParlinkSettingsFiles.h; a later file overrides an earlier
+// one), key = the name without a leading "\\.\", compared without regard to
+// case. Without an entry the defaults hold:
 //
 //   COMn            /dev/ttyS<n-1>
 //   WCEUSBSH001     /dev/ttyUSB0   (also "USB")
@@ -15,6 +16,7 @@
 // knows the system's own names such as "ttyUSB1").
 
 #include <QString>
+#include <QStringList>
 
 struct CPortTarget {
     enum class Kind { Serial, LocalSocket };
@@ -24,7 +26,7 @@ struct CPortTarget {
     bool operator==(const CPortTarget&) const = default;
 };
 
-CPortTarget ResolvePortName(const QString& portName, const QString& settingsFile);
+CPortTarget ResolvePortName(const QString& portName, const QStringList& settingsFiles);
 
 // The built-in default for a Windows port name; empty when there is none.
 QString DefaultPortDevice(const QString& key);

@@ -4,6 +4,7 @@
 #include "exchange/ConfigUpload.h"
 #include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
+#include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
@@ -37,6 +38,22 @@ protected:
 
     QString programFolder;
 };
+
+TEST_F(CfgUploadFlow, AnInstalledProgramKeepsWinIniBesideItsOwnSettings) {
+    SetWinIniPath(QString());
+    CInstallLayout installed;
+    installed.mode = InstallMode::Installed;
+    installed.programFolder = ProgramFolder();
+    installed.userConfigFolder = dir.File(QStringLiteral("home/.config/kxconfig/"));
+    installed.loaderSettings = installed.userConfigFolder + QStringLiteral("kxloader.ini");
+    SetInstallLayout(installed);
+    const QString winIni = WinIniPath();
+    const bool written = WriteParlinkPort(QStringLiteral("COM5"));
+    SetInstallLayout(CInstallLayout::Resolve(programFolder, QProcessEnvironment()));
+    EXPECT_EQ(winIni, installed.userConfigFolder + QStringLiteral("win.ini"));
+    EXPECT_TRUE(written);
+    EXPECT_EQ(Profile::ReadString(winIni, QStringLiteral("ZQR"), QStringLiteral("Parlink")), QStringLiteral("COM5"));
+}
 
 TEST_F(CfgUploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
     WriteFakeUpdater(programFolder, 0);

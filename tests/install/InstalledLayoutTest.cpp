@@ -1,7 +1,10 @@
 // The program as a package installs it: `cmake --install` into a temporary
 // prefix and run from there with a home folder of its own, the installed tree
-// never written; --help and --version without any settings; two runs at once
-// on two emulated terminals, each with its own settings file.
+// never written; --help and --version of every program without any settings,
+// and their manual pages; the documentation and the desktop entry; the
+// administrator's and the user's link settings; the demo round from the
+// installed demo; two runs at once on two emulated terminals, each with its
+// own settings file.
 
 #include "storage/SQLite3.h"
 #include "tests/link/TerminalProcess.h"
@@ -14,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +47,23 @@ bool CopyFolder(const QString& from, const QString& to) {
             return false;
     }
     return true;
+}
+
+// The text of a gzip-compressed file (manual pages, documents).
+QString Gunzip(const QString& path) {
+    QProcess gzip;
+    gzip.start("gzip", {"-dc", path});
+    if (!gzip.waitForFinished(30000) || gzip.exitCode() != 0) return QString();
+    return QString::fromUtf8(gzip.readAllStandardOutput());
+}
+
+// The options a --help text names: "--state", "-r", "/j", "/?".
+QStringList OptionsOf(const QString& help) {
+    static const QRegularExpression option(R"((?:^|[\s\[|,])(--?[a-z]+|/[a-z?])(?=[\s,.;:)\]|]|$))");
+    QStringList found;
+    for (auto it = option.globalMatch(help); it.hasNext();) found << it.next().captured(1);
+    found.removeDuplicates();
+    return found;
 }
 
 struct RunResult {
@@ -120,6 +141,16 @@ protected:
     }
 
     QString UserSettings() const { return home + "/.config/kxconfig/kxloader.ini"; }
+    QString AdminLinkSettings() const { return prefix + "/etc/kxconfig/parlink.ini"; }
+    // Changes a file of the read-only tree as an administrator would, and
+    // takes the new tree as the one nothing may write afterwards.
+    void WriteAsAdministrator(const QString& file, const QByteArray& bytes) {
+        const QFile::Permissions permissions = QFile::permissions(file);
+        ASSERT_TRUE(QFile::setPermissions(file, permissions | QFile::WriteOwner));
+        ASSERT_TRUE(WriteFileBytes(file, bytes));
+        ASSERT_TRUE(QFile::setPermissions(file, permissions));
+        before = Listing(prefix);
+    }
     QString UserTemplate() const { return home + "/.local/share/kxconfig/KXConfigFMT.db"; }
 
     CTestDir dir;
@@ -221,6 +252,106 @@ TEST_F(Installed, HelpAndVersionNeedNoSettings) {
     EXPECT_TRUE(portableHelp.out.contains(portable + "/kxloader.ini")) << portableHelp.out.toStdString();
     EXPECT_EQ(QDir(portable).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"kxloader"}));
 
+    EXPECT_EQ(Listing(prefix), before);
+}
+
+TEST_F(Installed, EveryProgramAnswersHelpAndVersionAndHasAManualPageThatSaysAsMuch) {
+    for (const QString program : {"kxloader", "kxterminal", "kxupdate_pc"}) {
+        SCOPED_TRACE(program.toStdString());
+        const RunResult version = Run({"--version"}, QString(), prefix + "/bin/" + program);
+        EXPECT_EQ(version.code, 0);
+        EXPECT_TRUE(version.out.startsWith(program + " (KXConfig) " + KX_VERSION_TEXT)) << version.out.toStdString();
+        EXPECT_TRUE(version.err.isEmpty()) << version.err.toStdString();
+        const RunResult help = Run({"--help"}, QString(), prefix + "/bin/" + program);
+        EXPECT_EQ(help.code, 0);
+        EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
+
+        const QString page = Gunzip(prefix + "/share/man/man1/" + program + ".1.gz");
+        ASSERT_TRUE(page.startsWith(".TH " + program.toUpper() + " 1 ")) << page.left(80).toStdString();
+        // Every option --help names, the manual page names too (roff writes "-" as "\-").
+        const QString text = QString(page).replace("\\-", "-");
+        const QStringList options = OptionsOf(help.out);
+        EXPECT_GE(options.size(), 3) << help.out.toStdString();
+        for (const QString& option : options) EXPECT_TRUE(text.contains(option)) << option.toStdString();
+        for (const char* section : {".SH SYNOPSIS", ".SH OPTIONS", ".SH EXIT STATUS", ".SH EXAMPLES", ".SH SEE ALSO"})
+            EXPECT_TRUE(page.contains(section)) << section;
+    }
+    EXPECT_TRUE(Gunzip(prefix + "/share/man/man1/kxloader.1.gz").contains(".SH ENVIRONMENT"));
+    // None of them made or wrote anything.
+    EXPECT_TRUE(QDir(home).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"home", "prefix"}));
+    EXPECT_EQ(Listing(prefix), before);
+}
+
+TEST_F(Installed, TheDocumentationTheAdministratorsSettingsAndTheDesktopEntryAreInPlace) {
+    for (const char* file : {"share/doc/kxconfig/copyright", "share/doc/kxconfig/README.md",
+                             "share/lintian/overrides/kxconfig", "share/kxconfig/demo/terminal/journal.txt"})
+        EXPECT_TRUE(QFileInfo(prefix + "/" + file).isFile()) << file;
+    EXPECT_TRUE(Gunzip(prefix + "/share/doc/kxconfig/changelog.gz").startsWith(QString("kxconfig (%1) ").arg(KX_VERSION_TEXT)));
+    EXPECT_TRUE(Gunzip(prefix + "/share/doc/kxconfig/user-guide.md.gz").contains("## Portable and installed"));
+    EXPECT_TRUE(Gunzip(prefix + "/share/doc/kxconfig/command-line.md.gz").startsWith("# The command line"));
+    EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(prefix + "/share/doc/kxconfig/copyright"))
+                    .startsWith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"));
+    // The administrator's link settings, every line a comment until one is set.
+    const QString admin = QString::fromUtf8(ReadFileBytes(AdminLinkSettings()));
+    EXPECT_TRUE(admin.contains("\n[ports]\n") && admin.contains("\n[link]\n")) << admin.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(prefix + "/lib/kxconfig/parlink.ini"));
+
+    const QString desktop = QString::fromUtf8(ReadFileBytes(prefix + "/share/applications/kxconfig.desktop"));
+    EXPECT_TRUE(desktop.contains("\nStartupWMClass=kxloader\n")) << desktop.toStdString();
+    EXPECT_TRUE(desktop.contains("\nCategories=Utility;\n")) << desktop.toStdString();
+}
+
+TEST_F(Installed, TheUsersLinkSettingsAreReadOverTheAdministratorsKeyByKey) {
+    const QString project = CopyDemo(work);
+    CTerminalProcess terminal;
+    terminal.SetProgram(prefix + "/bin/kxterminal");
+    ASSERT_TRUE(QDir().mkpath(dir.File("state")));
+    ASSERT_TRUE(terminal.Start(dir.File("state"))) << terminal.Diagnostics().toStdString();
+    ASSERT_TRUE(WriteSettings(UserSettings(), "COM8", project));
+
+    // The administrator maps COM8 to the terminal for every user.
+    WriteAsAdministrator(AdminLinkSettings(), QString("[ports]\nCOM8=%1\n[link]\nLinkTimeoutMs=4000\n")
+                                                   .arg(terminal.Port()).toUtf8());
+    RunResult run = Run({"/x", "/i"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(work + "/files/id_term.txt").contains("KX-T100 emulator"));
+
+    // A user's own file changes only the keys it sets.
+    const QString user = home + "/.config/kxconfig/parlink.ini";
+    ASSERT_TRUE(WriteFileBytes(user, "[link]\nWindow=8\n"));
+    run = Run({"/x", "/i"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    ASSERT_TRUE(WriteFileBytes(user, "[ports]\nCOM8=/dev/kx-no-such-device\n"));
+    run = Run({"/x", "/i"});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_TRUE(run.err.contains("cannot open the port COM8 (/dev/kx-no-such-device)")) << run.err.toStdString();
+    EXPECT_EQ(Listing(prefix), before);
+}
+
+TEST_F(Installed, TheDemoRoundOfTheUserGuideRunsFromTheInstalledDemo) {
+    // cp -r /usr/share/kxconfig/demo ~/kxdemo; the installed emulator on its state.
+    const QString demo = home + "/kxdemo";
+    const QString project = CopyDemo(demo);
+    CTerminalProcess terminal;
+    terminal.SetProgram(prefix + "/bin/kxterminal");
+    ASSERT_TRUE(terminal.Start(demo + "/terminal")) << terminal.Diagnostics().toStdString();
+    ASSERT_TRUE(WriteSettings(UserSettings(), terminal.Port(), project));
+
+    EXPECT_EQ(Run({"/x", "/i"}).code, 0);
+    EXPECT_TRUE(ReadFileBytes(demo + "/files/id_term.txt").contains("KX-T100 emulator"));
+    const RunResult upload =
+        Run({"/x", "/o", "demo_opers.ux3", "/e", "demo_authors.ux4", "/w", "demo_wares.ux7", "demo_waresl2.ux8"});
+    EXPECT_EQ(upload.code, 0) << upload.err.toStdString();
+    EXPECT_EQ(QDir(demo + "/terminal/directories").entryList(QDir::Files),
+              QStringList({"authors.ux4", "opers.ux3", "wares.ux7", "waresl2.ux8"}));
+    const int lines = static_cast<int>(ReadFileBytes(prefix + "/share/kxconfig/demo/terminal/journal.txt").count('\n'));
+    EXPECT_GT(lines, 10);
+    EXPECT_EQ(Run({"/x", "/n"}).code, 0);
+    EXPECT_EQ(ReadFileBytes(demo + "/files/j_count.txt"), QByteArray::number(lines));
+    EXPECT_EQ(Run({"/x", "/j"}).code, 0);
+    EXPECT_EQ(ReadFileBytes(demo + "/files/journal.txt").count('\n'), lines);
+    EXPECT_EQ(ReadFileBytes(demo + "/files/errors.txt"), Cp1251("0;Нет ошибок;\r\n"));
     EXPECT_EQ(Listing(prefix), before);
 }
 

@@ -22,7 +22,7 @@ protected:
         ASSERT_TRUE(terminal.Start(state.Path(), args)) << qPrintable(terminal.Diagnostics());
     }
     std::unique_ptr<CParlinkX2> NewLink() const {
-        return std::make_unique<CParlinkX2>(settings.File(QStringLiteral("parlink.ini")));
+        return std::make_unique<CParlinkX2>(QStringList{settings.File(QStringLiteral("parlink.ini"))});
     }
     // Opens the port and waits (generously, the machine may be loaded) for the terminal.
     bool Connect(CParlinkX2& link) const {

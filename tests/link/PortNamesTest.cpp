@@ -1,5 +1,6 @@
 // Port names as the program gives them, mapped to devices and sockets.
 
+#include "components/parlink/ParlinkSettingsFiles.h"
 #include "components/parlink/PortNames.h"
 #include "components/parlink/LinkSession.h"
 #include "tests/support/TestSupport.h"
@@ -14,7 +15,7 @@ CPortTarget Local(const QString& a) { return {CPortTarget::Kind::LocalSocket, a}
 }  // namespace
 
 TEST(PortNames, WindowsNamesHaveDocumentedDefaults) {
-    const QString none;
+    const QStringList none;
     EXPECT_EQ(ResolvePortName(QStringLiteral("COM1"), none), Serial(QStringLiteral("/dev/ttyS0")));
     EXPECT_EQ(ResolvePortName(QStringLiteral("COM8"), none), Serial(QStringLiteral("/dev/ttyS7")));
     EXPECT_EQ(ResolvePortName(QStringLiteral("com3"), none), Serial(QStringLiteral("/dev/ttyS2")));
@@ -28,7 +29,7 @@ TEST(PortNames, WindowsNamesHaveDocumentedDefaults) {
 
 TEST(PortNames, SettingsFileOverridesTheDefaults) {
     CTestDir dir;
-    const QString ini = dir.File(QStringLiteral("parlink.ini"));
+    const QStringList ini{dir.File(QStringLiteral("parlink.ini"))};
     ASSERT_TRUE(dir.Write(QStringLiteral("parlink.ini"),
                           "[ports]\nCOM3=/dev/ttyUSB5\nWCEUSBSH001=local:usb-demo\nActiveSync=\n"));
     EXPECT_EQ(ResolvePortName(QStringLiteral("COM3"), ini), Serial(QStringLiteral("/dev/ttyUSB5")));
@@ -38,11 +39,44 @@ TEST(PortNames, SettingsFileOverridesTheDefaults) {
     EXPECT_EQ(ResolvePortName(QStringLiteral("COM4"), ini), Serial(QStringLiteral("/dev/ttyS3")));
 }
 
+TEST(PortNames, TheUsersFileIsReadOverTheAdministratorsKeyByKey) {
+    CTestDir dir;
+    ASSERT_TRUE(dir.Write(QStringLiteral("etc.ini"),
+                          "[ports]\nCOM1=/dev/ttyUSB3\nCOM2=/dev/ttyUSB4\n[link]\nLinkTimeoutMs=1500\nWindow=8\n"));
+    ASSERT_TRUE(dir.Write(QStringLiteral("user.ini"), "[ports]\nCOM2=local:mine\n[link]\nWindow=4\n"));
+    const QStringList files{dir.File(QStringLiteral("etc.ini")), dir.File(QStringLiteral("user.ini"))};
+    EXPECT_EQ(ResolvePortName(QStringLiteral("COM1"), files), Serial(QStringLiteral("/dev/ttyUSB3")));
+    EXPECT_EQ(ResolvePortName(QStringLiteral("COM2"), files), Local(QStringLiteral("mine")));
+    EXPECT_EQ(ResolvePortName(QStringLiteral("COM3"), files), Serial(QStringLiteral("/dev/ttyS2")));
+    const CLinkSettings s = CLinkSettings::Load(files);
+    EXPECT_EQ(s.linkTimeoutMs, 1500);
+    EXPECT_EQ(s.endpoint.window, 4);
+    // A missing user file leaves the administrator's settings.
+    const QStringList adminOnly{files[0], dir.File(QStringLiteral("missing.ini"))};
+    EXPECT_EQ(ResolvePortName(QStringLiteral("COM2"), adminOnly), Serial(QStringLiteral("/dev/ttyUSB4")));
+    EXPECT_EQ(CLinkSettings::Load(adminOnly).endpoint.window, 8);
+}
+
+TEST(PortNames, SettingsFilesFollowTheLayoutOfTheLibrary) {
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("HOME"), QStringLiteral("/home/anna"));
+    // Portable: beside the library only.
+    EXPECT_EQ(ParlinkSettingsFiles(QStringLiteral("/opt/kx/bin/"), env), QStringList({"/opt/kx/bin/parlink.ini"}));
+    // Installed under /usr: the administrator's in /etc, then the user's.
+    EXPECT_EQ(ParlinkSettingsFiles(QStringLiteral("/usr/lib/kxconfig/"), env),
+              QStringList({"/etc/kxconfig/parlink.ini", "/home/anna/.config/kxconfig/parlink.ini"}));
+    // Any other prefix keeps its own etc/; XDG_CONFIG_HOME moves the user's.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("/srv/cfg"));
+    EXPECT_EQ(ParlinkSettingsFiles(QStringLiteral("/usr/local/lib/kxconfig/"), env),
+              QStringList({"/usr/local/etc/kxconfig/parlink.ini", "/srv/cfg/kxconfig/parlink.ini"}));
+    EXPECT_TRUE(ParlinkSettingsFiles(QString(), env).isEmpty());
+}
+
 TEST(PortNames, LinkSettingsAreReadAndBounded) {
     CTestDir dir;
     ASSERT_TRUE(dir.Write(QStringLiteral("parlink.ini"),
                           "[link]\nLinkTimeoutMs=1500\nWindow=100000\nFramePayload=abc\n"));
-    const CLinkSettings s = CLinkSettings::Load(dir.File(QStringLiteral("parlink.ini")));
+    const CLinkSettings s = CLinkSettings::Load({dir.File(QStringLiteral("parlink.ini"))});
     EXPECT_EQ(s.linkTimeoutMs, 1500);
     EXPECT_EQ(s.endpoint.window, 256);
     EXPECT_EQ(s.endpoint.maxPayload, CLinkSettings().endpoint.maxPayload);  // not a number: default

@@ -19,7 +19,7 @@ bool CTerminalProcess::Start(const QString& stateDir, const QStringList& args, i
     EnsureQtApplication();
     QStringList all{QStringLiteral("--state"), stateDir};
     all += args;
-    m_process.setProgram(QStringLiteral(KX_PROGRAM_DIR "/kxterminal"));
+    m_process.setProgram(m_program);
     m_process.setArguments(all);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs)) return false;

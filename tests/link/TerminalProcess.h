@@ -13,6 +13,8 @@ public:
     CTerminalProcess(const CTerminalProcess&) = delete;
     CTerminalProcess& operator=(const CTerminalProcess&) = delete;
 
+    // Another kxterminal than the build's (an installed one).
+    void SetProgram(const QString& program) { m_program = program; }
     // `args` besides --state: "--pty" (default), "--listen NAME", "--baud N".
     bool Start(const QString& stateDir, const QStringList& args = {QStringLiteral("--pty")},
                int timeoutMs = 30000);
@@ -29,6 +31,7 @@ public:
 
 private:
     QProcess m_process;
+    QString m_program = QStringLiteral(KX_PROGRAM_DIR "/kxterminal");
     QString m_port;
     QByteArray m_stdout;
 };

@@ -86,9 +86,13 @@ TEST(ProfileFile, AWriteTouchesOnlyItsOwnLine) {
     EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "port"), "COM2");
 }
 
-TEST(ProfileFile, WriteIntoAnUnwritableFolderFails) {
+TEST(ProfileFile, AWriteThatFailsSaysWhy) {
     CTestDir dir;
-    EXPECT_FALSE(Profile::WriteString(dir.File("no/such/folder/x.ini"), "s", "k", "v"));
+    QString error;
+    EXPECT_FALSE(Profile::WriteString(dir.File("no/such/folder/x.ini"), "s", "k", "v", &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(Profile::WriteString(dir.File("x.ini"), "s", "k", "two\nlines", &error));
+    EXPECT_EQ(error, "the value holds a line break");
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // demonstrations and training.
 //
 //   kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]
+//   kxterminal --help | --version
 //
 // Prints "port: NAME" when ready (the name to give the program as its port)
 // and serves session after session until SIGTERM or SIGINT.
 
+#include "platform/ProgramInformation.h"
 #include "tools/kxterminal/TerminalServer.h"
 
 #include <QCoreApplication>
@@ -21,6 +23,22 @@ namespace {
 
 int g_stopPipe[2] = {-1, -1};
 
+const char kUsage[] = "usage: kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]\n";
+
+// What --help prints (man kxterminal says more).
+QString HelpText() {
+    return QString::fromLatin1(kUsage) + QStringLiteral(
+        "An emulated barcode terminal for the KXConfig programs: prints \"port: NAME\" when ready\n"
+        "and serves session after session until SIGTERM or SIGINT.\n"
+        "  --state DIR      the state folder (journal.txt, info.txt, terminal.ini, scenario.ini ...)\n"
+        "  --pty            serve on a new pseudo-terminal (default): port: /dev/pts/N\n"
+        "  --listen NAME    serve on a local socket: port: local:NAME\n"
+        "  --baud N         pace the line to N baud\n"
+        "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
+        "  --help, --version\n"
+        "See man kxterminal.\n");
+}
+
 void OnStopSignal(int) {
     const char c = 's';
     [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
@@ -28,7 +46,7 @@ void OnStopSignal(int) {
 
 int Usage(const char* why) {
     std::fprintf(stderr, "kxterminal: %s\n", why);
-    std::fprintf(stderr, "usage: kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -37,6 +55,8 @@ int Usage(const char* why) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
+    // Before the state folder is made or a line opened.
+    if (AnswerInformationSwitch(args, QStringLiteral("kxterminal"), HelpText())) return 0;
     QString stateDir;
     QString listenName;
     int baud = 0;

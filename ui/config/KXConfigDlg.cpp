@@ -29,7 +29,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -63,7 +62,6 @@ CKXConfigDlg::CKXConfigDlg(CConfigModel& model, const QFont& font, QWidget* pare
     : QDialog(parent), m_model(model), m_font(ConfiguratorFont(font)) {
     setObjectName(QStringLiteral("CKXConfigDlg"));
     setWindowTitle(QStringLiteral("KXConfig конфигуратор"));
-    setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     setWindowFlag(Qt::WindowMinMaxButtonsHint, true);
     setSizeGripEnabled(true);
     BuildControls();

@@ -29,7 +29,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -250,7 +249,6 @@ void CDirsDlg::showEvent(QShowEvent* event) {
 void CDirsDlg::Initialize() {
     m_path->SetPath(QString());
     AddAboutToWindowMenu(this);
-    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
     for (Row& row : m_rows) row.baseLabel = row.label->text();
 
     m_port->addItems(PortChoices());
@@ -351,7 +349,7 @@ void CDirsDlg::OnSelectAll() {
 
 QString CDirsDlg::PortText() const { return m_port->currentText(); }
 
-void CDirsDlg::SavePort() { WriteLoaderSetting(Paths(), QStringLiteral("port"), PortText()); }
+bool CDirsDlg::SavePort(QString* error) { return WriteLoaderSetting(Paths(), QStringLiteral("port"), PortText(), error); }
 
 bool CDirsDlg::RequireProject() {
     if (m_model.IsConfigurationOpen()) return true;
@@ -491,7 +489,7 @@ void CDirsDlg::keyPressEvent(QKeyEvent* event) {
 
 void CDirsDlg::TakePort() {
     ShowPort(m_port, PortText());
-    SavePort();
+    ReportPortNotSaved();
 }
 
 void CDirsDlg::reject() { Leave(); }
@@ -501,6 +499,16 @@ void CDirsDlg::Leave() {
                                         kCaptionLoader, PromptIcon::Question, PromptButtons::YesNo);
     if (answer != AnswerYes) return;
     if (m_model.IsConfigurationOpen()) m_model.Close();
-    SavePort();
+    ReportPortNotSaved();
     done(kLeaveResult);
+}
+
+void CDirsDlg::ReportPortNotSaved() {
+    // The port is remembered for the next start; a settings file that cannot
+    // be written must not lose it without a word.
+    QString why;
+    if (!SavePort(&why))
+        Prompt().Warning(QStringLiteral("Не удалось сохранить порт %1 в файле настроек %2: %3")
+                             .arg(PortText(), Paths().loaderSettings, why),
+                         kCaptionLoader);
 }

@@ -62,7 +62,9 @@ private:
     void ShowProjectPath();
     void FollowProject();
     bool RequireProject();
-    void SavePort();
+    bool SavePort(QString* error = nullptr);
+    // Saves the port and says why when the settings file will not take it.
+    void ReportPortNotSaved();
     // Enter in the port field: the typed port is taken (and kept for the next start).
     void TakePort();
     void UpdateChoice();

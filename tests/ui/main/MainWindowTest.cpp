@@ -7,10 +7,13 @@
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/main/DirsDlg.h"
 #include "ui/main/FileVersionInfo.h"
+#include "ui/main/ProgramIdentity.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -246,4 +249,46 @@ TEST_F(MainWindow, EnterInThePortFieldTakesThePortAndElsewhereAsksBeforeLeaving)
     EXPECT_EQ(window->result(), 2);
     EXPECT_FALSE(QFile::exists(working));
     EXPECT_EQ(LoaderSetting(QStringLiteral("port")), QStringLiteral("/dev/ttyX9"));
+}
+
+TEST_F(MainWindow, APortThatCannotBeSavedOnExitIsSaidWithTheReason) {
+    Open();
+    Find<QComboBox>(1029)->setEditText(QStringLiteral("/dev/ttyX9"));
+    // A settings file that cannot be replaced, whoever runs the test: a folder in its place.
+    const QString ini = programFolder + QStringLiteral("kxloader.ini");
+    QFile::remove(ini);
+    ASSERT_TRUE(QDir().mkpath(ini));
+    prompt.QueueAnswer(AnswerYes);
+    Click(2);
+    EXPECT_FALSE(window->isVisible());
+    const QStringList texts = prompt.Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join('|').toStdString();
+    const QString said = QStringLiteral("Не удалось сохранить порт /dev/ttyX9 в файле настроек %1: ").arg(ini);
+    EXPECT_TRUE(texts[1].startsWith(said)) << texts[1].toStdString();
+    EXPECT_GT(texts[1].size(), said.size());  // the system's reason follows
+    EXPECT_EQ(prompt.Messages()[1].icon, PromptIcon::Warning);
+}
+
+TEST_F(MainWindow, TheWindowCarriesTheProgramsIconAndTheClassOfItsDesktopEntry) {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    const QString name = QCoreApplication::applicationName();
+    SetProgramIdentity(*app);
+    const QString windowClass = QCoreApplication::applicationName();
+    const QString desktopName = QGuiApplication::desktopFileName();
+    const QIcon appIcon = QGuiApplication::windowIcon();
+    Open();
+    const QIcon shown = window->windowIcon();
+    QCoreApplication::setApplicationName(name);
+
+    const QString entry = QString::fromUtf8(ReadFileBytes(QStringLiteral(KX_SOURCE_DIR "/data/desktop/kxconfig.desktop")));
+    EXPECT_TRUE(entry.contains(QStringLiteral("\nStartupWMClass=%1\n").arg(windowClass))) << entry.toStdString();
+    EXPECT_EQ(desktopName + QStringLiteral(".desktop"), QStringLiteral("kxconfig.desktop"));
+    // The program's own picture, drawn (the SVG icon engine is there), not a stock one.
+    EXPECT_FALSE(appIcon.pixmap(48).isNull());
+    EXPECT_EQ(shown.cacheKey(), appIcon.cacheKey());
+    const QImage drawn = shown.pixmap(48).toImage();
+    const QImage own = QIcon(QStringLiteral(":/kxconfig/kxconfig.svg")).pixmap(48).toImage();
+    EXPECT_FALSE(own.isNull());
+    EXPECT_EQ(drawn, own);
 }

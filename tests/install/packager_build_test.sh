@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# A packager's build (-DKX_BUILD_TESTS=OFF) configures without Qt Test,
+# GoogleTest or Google Benchmark and has no developers' tools (the screenshot
+# tool, tests, benchmarks) among its targets.
+#   packager_build_test.sh SOURCE_DIR
+set -euo pipefail
+src="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+if ! cmake -S "$src" -B "$work" -G Ninja -DKX_BUILD_TESTS=OFF \
+     -DCMAKE_DISABLE_FIND_PACKAGE_Qt6Test=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >"$work/configure.log" 2>&1; then
+  echo "FAIL: the packager's build does not configure without Qt Test, GoogleTest and Google Benchmark"
+  cat "$work/configure.log"
+  exit 1
+fi
+targets=$(cmake --build "$work" --target help)
+for wanted in kxloader kxterminal kxupdate_pc parlink; do
+  grep -q "^$wanted:" <<<"$targets" || { echo "FAIL: no target $wanted"; exit 1; }
+done
+unwanted=$(grep -E '^(kx_screenshots|[a-z_]*_tests|kx_testsupport|[a-z_]*bench[a-z_]*):' <<<"$targets" || true)
+[ -z "$unwanted" ] || { echo "FAIL: a packager's build has developers' targets:"; echo "$unwanted"; exit 1; }
+echo "the packager's build configures without the test libraries and builds only the product"
