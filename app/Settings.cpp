@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "platform/ProfileFile.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 
@@ -31,8 +32,7 @@ CSettingsPaths CSettingsPaths::ForLayout(const CInstallLayout& layout) {
 CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
     const QString section = QString::fromLatin1(kSettingsSection);
     CExchangeSettings s;
-    s.port = Profile::ReadString(paths.loaderSettings, section, QStringLiteral("port"),
-                                 QStringLiteral("COM1"));
+    s.port = ReadPortSetting(paths);
     s.config = Profile::ReadString(paths.loaderSettings, section, QStringLiteral("config"));
     s.overwriteJournal = Profile::ReadInt(paths.loaderSettings, section,
                                           QStringLiteral("OverwriteJournal"), 1);
@@ -46,4 +46,15 @@ CExchangeSettings CExchangeSettings::Read(const CSettingsPaths& paths) {
 
 bool WriteLoaderSetting(const CSettingsPaths& paths, const QString& key, const QString& value, QString* error) {
     return Profile::WriteString(paths.loaderSettings, QString::fromLatin1(kSettingsSection), key, value, error);
+}
+
+QString ReadPortSetting(const CSettingsPaths& paths) {
+    const QString port = Profile::ReadString(paths.loaderSettings, QString::fromLatin1(kSettingsSection),
+                                             QStringLiteral("port"), QString::fromLatin1(kDefaultPort));
+    return port.isEmpty() ? QString::fromLatin1(kDefaultPort) : port;
+}
+
+QString ExchangePort(const QString& given) {
+    if (!given.isEmpty()) return given;
+    return ReadPortSetting(CSettingsPaths::ForProgramFolder(ProgramFolder()));
 }

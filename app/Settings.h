@@ -11,6 +11,9 @@
 #include <QString>
 
 inline constexpr const char* kSettingsSection = "kxloader.exe";
+// The port an exchange uses when none is set, or when "port" is empty: an
+// empty port names no link at all.
+inline constexpr const char* kDefaultPort = "COM1";
 
 struct CSettingsPaths {
     QString programFolder;   // absolute, ends with '/'
@@ -26,7 +29,7 @@ struct CSettingsPaths {
 };
 
 struct CExchangeSettings {
-    QString port = QStringLiteral("COM1");
+    QString port = QString::fromLatin1(kDefaultPort);
     QString config;
     int overwriteJournal = 1;
     int setEdit = 0;
@@ -38,6 +41,14 @@ struct CExchangeSettings {
 
     static CExchangeSettings Read(const CSettingsPaths& paths);
 };
+
+// The "port" of kxloader.ini: its value, or kDefaultPort when the key is
+// missing or empty. The one reader of the setting: start-up, the main window
+// and the exchange windows all take the port from here.
+QString ReadPortSetting(const CSettingsPaths& paths);
+// The port of an exchange started by a window: `given` (the window's port
+// field) when it is not empty, else the setting of the running program.
+QString ExchangePort(const QString& given);
 
 // Writers used by the windows and the project commands.
 // False when the file cannot be written, with the system's reason in `error`.

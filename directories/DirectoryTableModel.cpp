@@ -373,3 +373,14 @@ CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString&
     if (row < m_table.RowCount() - 1) return BeginEdit(row + 1, 1);
     return CellEditor();  // the last cell: nothing more opens
 }
+
+CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCellAndGoBack(const QString& text, bool commit) {
+    const int row = m_editRow;
+    const int column = m_editColumn;
+    CommitCell(text, commit, false);
+    if (IsReadOnly() || row < 0 || row >= m_table.RowCount() || column < 1 || column >= m_table.ColumnCount())
+        return CellEditor();
+    if (column > 1) return BeginEdit(row, column - 1);
+    if (row > 0) return BeginEdit(row - 1, m_table.ColumnCount() - 1);
+    return CellEditor();  // the first cell: nothing before it
+}

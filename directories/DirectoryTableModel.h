@@ -120,6 +120,10 @@ public:
     // `advance` returns the editor of the next cell (the next column, or
     // column 1 of the next row; type None after the last cell).
     CellEditor CommitCell(const QString& text, bool commit, bool advance);
+    // Shift+Tab: commits as CommitCell does without advancing, then returns
+    // the editor of the cell before (the column to the left, or the last
+    // column of the row above; type None at the first cell).
+    CellEditor CommitCellAndGoBack(const QString& text, bool commit);
     int EditingRow() const { return m_editRow; }
     int EditingColumn() const { return m_editColumn; }
 
@@ -159,7 +163,7 @@ inline constexpr const char* kSaved = "Данные сохранены успе�
 inline constexpr const char* kSaveFailed = "Не удалось сохранить справочник!";
 inline constexpr const char* kAskSaveOnClose = "Сохранить последние изменения?";
 inline constexpr const char* kCloseSaveFailed = "Ошибка! Не удалось сохранить!";
-inline constexpr const char* kCsvFilter = "Текстовые Файлы csv *.csv)|*.csv|";
+inline constexpr const char* kCsvFilter = "Текстовые Файлы csv (*.csv)|*.csv|Все файлы (*)|*|";
 inline constexpr const char* kAskOverwriteDamaged =
     "Файл справочника не удалось прочитать:\n%1\n"
     "При сохранении он будет заменен данными таблицы. Прежнее содержимое файла будет "

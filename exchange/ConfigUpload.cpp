@@ -66,16 +66,6 @@ QString UpdaterCommandLine(const QString& updater, const QString& port, const QS
 CConfigUploadFlow::CConfigUploadFlow(CConfigModel& model, const QString& port, int startOperationId)
     : m_model(model), m_port(port), m_startOperationId(startOperationId) {}
 
-QString CConfigUploadFlow::EffectivePort() const {
-    if (!m_port.isEmpty()) return m_port;
-    const QString settings =
-        m_settingsFile.isEmpty() ? LoaderSettingsFile() : m_settingsFile;
-    const QString port =
-        Profile::ReadString(settings, QStringLiteral("kxloader.exe"), QStringLiteral("port"), QStringLiteral("COM1"));
-    // An empty value would leave the updater without a port.
-    return port.isEmpty() ? QStringLiteral("COM1") : port;
-}
-
 int CConfigUploadFlow::Run() {
     m_usedPort.clear();
     m_commandLine.clear();
@@ -88,7 +78,7 @@ int CConfigUploadFlow::Run() {
     }
     const QString updater =
         UpdaterProgramPath(m_programFolder.isEmpty() ? ProgramFolder() : m_programFolder);
-    m_usedPort = EffectivePort();
+    m_usedPort = m_port;
     m_commandLine = UpdaterCommandLine(updater, m_usedPort, m_databaseFile);
     int exitCode = -1;
     const int started = RunProcess(updater, m_commandLine, true, &exitCode);

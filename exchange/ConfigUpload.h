@@ -38,11 +38,9 @@ QString UpdaterCommandLine(const QString& updater, const QString& port, const QS
 // waited for without a time limit) and ends with its result.
 class CConfigUploadFlow {
 public:
+    // `port` is the port the updater is given, as the caller resolved it (the
+    // windows take an empty port field as the "port" setting, app/Settings.h).
     CConfigUploadFlow(CConfigModel& model, const QString& port, int startOperationId = -1);
-
-    // The settings file whose "port" (section "kxloader.exe") stands in for an
-    // empty port; default: the kxloader.ini in use (LoaderSettingsFile()).
-    void SetSettingsFile(const QString& file) { m_settingsFile = file; }
     // Where the updater lies; default: the program folder.
     void SetProgramFolder(const QString& folder) { m_programFolder = folder; }
 
@@ -57,12 +55,9 @@ public:
     int ExitCode() const { return m_exitCode; }
 
 private:
-    QString EffectivePort() const;
-
     CConfigModel& m_model;
     QString m_port;
     int m_startOperationId;
-    QString m_settingsFile;
     QString m_programFolder;
     QString m_usedPort;
     QString m_commandLine;

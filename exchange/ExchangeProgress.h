@@ -1,9 +1,9 @@
 #pragma once
 // Progress of a running exchange, as the notifications 1025-1029 of the
-// progress windows. The exchange calls them synchronously on its own thread;
-// a window on another thread forwards them with a blocking queued connection,
-// so a text passed to SetStageText stays valid for the whole call. The window
-// must therefore never wait for the exchange on its own thread.
+// progress windows. The exchange calls them on its own thread, once or twice
+// per record, so an implementation must be cheap and must never wait for a
+// window: the windows keep the state these calls leave behind and redraw from
+// it at their own pace (ui/exchange/WorkerDlg.h).
 
 #include <QString>
 

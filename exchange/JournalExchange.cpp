@@ -10,6 +10,7 @@
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <array>
@@ -108,6 +109,19 @@ int JournalExchange::SendFilters(IParlinkX2& link, const FilterSet* filters) {
         return fail("Ошибка обмена! Терминал не отвечает на команду 40R!");
     return ExchangeCode::kOk;
 }
+
+namespace {
+
+// What the message box adds when a failed download kept the lines that had
+// arrived: where they are, and that the journal file is as it was.
+QString KeptLinesMessage(const QString& kept, qint64 lines) {
+    if (kept.isEmpty()) return QString();
+    return QStringLiteral("\n\nПолученные строки журнала (%1) сохранены в файле:\n%2\nФайл журнала не изменен.")
+        .arg(lines)
+        .arg(QDir::toNativeSeparators(kept));
+}
+
+}  // namespace
 
 void JournalExchange::ForgetFilterReset(const QString& port) { CFilterResetNote(filterResetMarker).Remove(port); }
 
@@ -254,20 +268,24 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                 : QStringLiteral("the terminal on the port %1 did not confirm the end of the journal download")
                       .arg(port);
         session.SetFailureDetail(why + file.KeptNote(kept, lines));
-        if (reset == ExchangeCode::kOk) session.ShowError(NoAnswerText());
+        if (reset == ExchangeCode::kOk) session.ShowError(NoAnswerText() + KeptLinesMessage(file.KeptFile(), kept));
         return ExchangeCode::kNoAnswer;
     };
 
     if (countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
-        if (!file.WriteRaw(QByteArray::number(announced)))
-            return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                        file.CannotWriteDetail() + file.KeptNote(0, lines));
+        if (!file.WriteRaw(QByteArray::number(announced))) {
+            const QString note = file.KeptNote(0, lines);
+            return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen, file.CannotWriteDetail() + note);
+        }
         if (const int ended = endExchange(false, 1); ended != ExchangeCode::kOk) return ended;
-        if (!file.Commit(busyFileWaitMs))
-            return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                                file.CannotWriteDetail() + file.KeptNote(1, lines));
+        if (!file.Commit(busyFileWaitMs)) {
+            const QString detail = file.CannotWriteDetail();
+            const QString note = file.KeptNote(1, lines);
+            return session.Fail(ExchangeCode::kJournalFileNotCreated,
+                                cannotOpen + KeptLinesMessage(file.KeptFile(), 1), detail + note);
+        }
         return ExchangeCode::kOk;
     }
 
@@ -281,13 +299,15 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     for (;;) {
         QString line;
         if (!ParlinkSucceeded(link.Receive(&line))) {
-            const QString detail = QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
-                                       .arg(port)
-                                       .arg(received)
-                                       .arg(announced) +
-                                   file.KeptNote(received, lines);
-            return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Команда построчное получение журнала"),
-                        detail);
+            const QString note = file.KeptNote(received, lines);
+            return fail(ExchangeCode::kNoAnswer,
+                        QStringLiteral("Ошибка обмена! Команда построчное получение журнала") +
+                            KeptLinesMessage(file.KeptFile(), received),
+                        QStringLiteral("the link on the port %1 failed after %2 of %3 journal lines")
+                                .arg(port)
+                                .arg(received)
+                                .arg(announced) +
+                            note);
         }
         // The end marker is a whole answer of its own; a line may begin with
         // the same character.
@@ -306,8 +326,10 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         if (filtersSent) ResetFiltersQuietly(link, port);
         link.SendCommand(QStringLiteral("004"));
         session.Close();
-        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
-        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+        const QString detail = file.CannotWriteDetail();
+        session.SetFailureDetail(detail + file.KeptNote(written, lines));
+        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!") +
+                          KeptLinesMessage(file.KeptFile(), written));
         return ExchangeCode::kJournalShort;
     }
     if (const int ended = endExchange(true, written); ended != ExchangeCode::kOk) return ended;
@@ -316,7 +338,8 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         // Another run kept the file for longer than we wait: the file's own
         // error; a disk that refused the lines: fewer lines than announced.
         result = file.Busy() ? ExchangeCode::kJournalFileNotCreated : ExchangeCode::kJournalShort;
-        session.SetFailureDetail(file.CannotWriteDetail() + file.KeptNote(written, lines));
+        const QString detail = file.CannotWriteDetail();
+        session.SetFailureDetail(detail + file.KeptNote(written, lines));
     } else if (written != announced) {
         // The terminal ended the stream early: what it sent is the journal
         // as it was downloaded (the lines are in the target).
@@ -325,9 +348,11 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                                      .arg(written));
         result = ExchangeCode::kJournalShort;
     }
-    if (result == ExchangeCode::kJournalFileNotCreated) session.ShowError(cannotOpen);
+    const QString keptMessage = KeptLinesMessage(file.KeptFile(), written);
+    if (result == ExchangeCode::kJournalFileNotCreated) session.ShowError(cannotOpen + keptMessage);
     else if (result != ExchangeCode::kOk)
-        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!"));
+        session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!") +
+                          keptMessage);
     return result;
 }
 

@@ -22,6 +22,13 @@ OpeningMessages StandardOpeningMessages() {
 
 namespace {
 const QString kSerialGroup = QStringLiteral("dialout");
+
+// A member who was added but has not logged in again does not hold the group
+// yet: the hint's "then log in again" is the cure then too.
+bool NeedsSerialGroupHint(const DeviceAccess& access) {
+    return access.exists && !access.openable && access.group == kSerialGroup && !access.processInGroup;
+}
+
 }  // namespace
 
 DeviceAccess DeviceAccessOf(const QString& device) {
@@ -50,12 +57,20 @@ QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& proble
     QString detail = QStringLiteral("cannot open the port %1").arg(port);
     if (!problem.device.isEmpty() && problem.device != port) detail += QStringLiteral(" (%1)").arg(problem.device);
     if (!problem.reason.isEmpty()) detail += QStringLiteral(": ") + problem.reason;
-    // A member who was added but has not logged in again does not hold the
-    // group yet: the hint's "then log in again" is the cure then too.
-    if (access.exists && !access.openable && access.group == kSerialGroup && !access.processInGroup)
+    if (NeedsSerialGroupHint(access))
         detail += QStringLiteral(" - serial ports belong to the group \"dialout\": "
                                  "sudo usermod -aG dialout $USER, then log in again");
     return detail;
+}
+
+QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem) {
+    QString text = QStringLiteral("Порт: %1").arg(port);
+    if (!problem.device.isEmpty() && problem.device != port) text += QStringLiteral(" (%1)").arg(problem.device);
+    if (!problem.reason.isEmpty()) text += QStringLiteral("\nПричина: %1").arg(problem.reason);
+    if (NeedsSerialGroupHint(DeviceAccessOf(problem.device)))
+        text += QStringLiteral("\nПоследовательные порты доступны группе dialout: выполните "
+                               "sudo usermod -aG dialout $USER и войдите в систему заново.");
+    return text;
 }
 
 int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) {
@@ -74,8 +89,12 @@ int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) 
 
     const QString componentPort = ComponentPortName(port);
     if (!ParlinkSucceeded(m_object->OpenPort(componentPort))) {
-        const QString detail = PortOpenFailureDetail(port, m_object.OpenPortProblem(componentPort));
-        return Fail(ExchangeCode::kPortNotOpened, messages.portNotOpened, detail);
+        // The box names the port and the system's reason too: "cannot open
+        // the port" alone leaves the user guessing which port and why.
+        const PortOpenProblem problem = m_object.OpenPortProblem(componentPort);
+        return Fail(ExchangeCode::kPortNotOpened,
+                    messages.portNotOpened + QStringLiteral("\n\n") + PortOpenFailureText(port, problem),
+                    PortOpenFailureDetail(port, problem));
     }
     m_portOpen = true;
     // A terminal that does not answer still leaves an open port behind: it is

@@ -88,3 +88,6 @@ DeviceAccess DeviceAccessOf(const QString& device);
 // user, or a device of another group, gets none.
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem);
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem, const DeviceAccess& access);
+// The same for the message box, in the program's language: "Порт: COM1
+// (/dev/ttyS0)\nПричина: Permission denied" (and the group hint).
+QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem);

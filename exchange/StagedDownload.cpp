@@ -44,7 +44,10 @@ bool CStagedDownload::Commit(int waitMs) {
     return true;
 }
 
-QString CStagedDownload::Abandon() { return m_writer.Abandon(PartialFileName(Target())); }
+QString CStagedDownload::Abandon() {
+    m_kept = m_writer.Abandon(PartialFileName(Target()));
+    return m_kept;
+}
 
 QString CStagedDownload::CannotWriteDetail() const {
     return ::CannotWriteDetail(m_writer.ErrorPath(), m_writer.ErrorReason());

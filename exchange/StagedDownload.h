@@ -52,11 +52,14 @@ public:
     // the `count` `items` received: "; T left as it was, the N line(s)
     // received are in P".
     QString KeptNote(qint64 count, const QString& items);
+    // The file Abandon() kept what arrived in; empty when nothing was kept.
+    const QString& KeptFile() const { return m_kept; }
 
 private:
     TextFileMode m_mode = TextFileMode::Replace;
     CodePage::CCodec m_codec;
     CTargetWriter m_writer;
+    QString m_kept;
 };
 
 // The name a failed download's lines are kept under: "<target>.partial".

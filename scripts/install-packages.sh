@@ -7,7 +7,7 @@ set -euo pipefail
 # the platform plugins), as the package's Depends say.
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev sqlite3
           libgtest-dev libgmock-dev libbenchmark-dev python3 libzstd-dev zlib1g-dev
-          libqt6svg6 qt6-qpa-plugins "$@")
+          libqt6svg6 qt6-qpa-plugins qt6-translations-l10n "$@")
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,8 @@
 #include "platform/ConsolePrompt.h"
 #include "platform/LocalFileName.h"
 #include "ui/QtPrompt.h"
+#include "ui/QtTranslations.h"
+#include "ui/common/WindowFit.h"
 #include "ui/main/DirsDlg.h"
 #include "ui/main/ProgramIdentity.h"
 
@@ -22,6 +24,8 @@ int main(int argc, char* argv[]) {
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
         SetProgramIdentity(*gui);
+        InstallQtTranslations();
+        InstallWindowFitting();
         SetPrompt(&qtPrompt);
         qtApp = std::move(gui);
     } else {

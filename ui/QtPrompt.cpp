@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -17,6 +18,50 @@ auto OnUiThread(F f) -> decltype(f()) {
     QMetaObject::invokeMethod(qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
 }
+
+bool Owns(const QWidget* owner, const QWidget* window) {
+    for (const QWidget* w = window->parentWidget(); w; w = w->parentWidget())
+        if (w == owner) return true;
+    return false;
+}
+
+// The program's window in front: of the windows shown, one that no other
+// shown window was opened from.
+QWidget* FrontWindow() {
+    QWidget* front = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        if (!w->isVisible() || (type != Qt::Window && type != Qt::Dialog)) continue;
+        if (!front || Owns(front, w)) front = w;
+    }
+    return front;
+}
+
+// Boxes and file dialogs stand over the window that raised them: centred on
+// it, never behind it. While a box that just closed hands the activation
+// back no window is active for a moment; the window in front stands in.
+QWidget* DialogParent() {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return FrontWindow();
+}
+
+// A box asks for a click: the ordinary cursor over it, even while the work
+// that raised it shows the wait cursor.
+class CPointerCursor {
+public:
+    CPointerCursor() : m_over(QGuiApplication::overrideCursor() != nullptr) {
+        if (m_over) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~CPointerCursor() {
+        if (m_over) QGuiApplication::restoreOverrideCursor();
+    }
+    CPointerCursor(const CPointerCursor&) = delete;
+    CPointerCursor& operator=(const CPointerCursor&) = delete;
+
+private:
+    bool m_over;
+};
 
 QMessageBox::Icon ToQtIcon(PromptIcon icon) {
     switch (icon) {
@@ -67,7 +112,8 @@ QString ToQtFilter(const QString& filter) {
 int CQtPrompt::Message(const QString& text, const QString& caption, PromptIcon icon,
                        PromptButtons buttons) {
     return OnUiThread([&] {
-        QMessageBox box(ToQtIcon(icon), caption, text, ToQtButtons(buttons));
+        const CPointerCursor pointer;
+        QMessageBox box(ToQtIcon(icon), caption, text, ToQtButtons(buttons), DialogParent());
         if (buttons == PromptButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
         if (buttons == PromptButtons::YesNoCancelDefaultCancel) box.setDefaultButton(QMessageBox::Cancel);
         return FromQtButton(box.exec());
@@ -76,14 +122,16 @@ int CQtPrompt::Message(const QString& text, const QString& caption, PromptIcon i
 
 QString CQtPrompt::OpenFileName(const FileDialogRequest& request) {
     return OnUiThread([&] {
-        return QFileDialog::getOpenFileName(nullptr, request.title, request.initialName,
+        const CPointerCursor pointer;
+        return QFileDialog::getOpenFileName(DialogParent(), request.title, request.initialName,
                                             ToQtFilter(request.filter));
     });
 }
 
 QString CQtPrompt::SaveFileName(const FileDialogRequest& request) {
     return OnUiThread([&] {
-        QFileDialog dialog(nullptr, request.title, request.initialName, ToQtFilter(request.filter));
+        const CPointerCursor pointer;
+        QFileDialog dialog(DialogParent(), request.title, request.initialName, ToQtFilter(request.filter));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(request.defaultExt);
         if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -93,5 +141,12 @@ QString CQtPrompt::SaveFileName(const FileDialogRequest& request) {
 }
 
 void CQtPrompt::OpenInViewer(const QString& path) {
-    OnUiThread([&] { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+    const bool shown = OnUiThread([&] { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+    // The file is written either way; without a viewer the user must at
+    // least learn where it is.
+    if (!shown)
+        Message(QStringLiteral("Не удалось открыть файл: на компьютере не найдена программа для просмотра "
+                               "текстовых файлов.\nФайл сохранен:\n%1")
+                    .arg(QDir::toNativeSeparators(path)),
+                QStringLiteral("Внимание"), PromptIcon::Information, PromptButtons::Ok);
 }

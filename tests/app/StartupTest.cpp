@@ -1,4 +1,6 @@
 #include "app/KXConfigApp.h"
+#include "app/Settings.h"
+#include "platform/ProgramFolder.h"
 #include "tests/support/TestSupport.h"
 
 
@@ -35,6 +37,29 @@ TEST_F(Startup, ReadsBothSettingsFiles) {
     EXPECT_EQ(app.Settings.config, "/data/Склад.kxc");
     EXPECT_EQ(app.Settings.overwriteJournal, 0);
     EXPECT_EQ(app.Settings.setEdit, 1);
+}
+
+TEST_F(Startup, AnEmptyPortIsTheSettingAndAnEmptySettingIsCom1ForEveryReader) {
+    const CSettingsPaths paths = CSettingsPaths::ForProgramFolder(dir.Path());
+    const QString previous = ProgramFolder();
+    SetProgramFolder(dir.Path() + "/");
+    // No settings file yet.
+    EXPECT_EQ(ReadPortSetting(paths), "COM1");
+    EXPECT_EQ(ExchangePort(QString()), "COM1");
+    // A key without a value names no link: the default, at start-up too.
+    ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nport=\n"));
+    EXPECT_EQ(ReadPortSetting(paths), "COM1");
+    EXPECT_EQ(ExchangePort(QString()), "COM1");
+    CKXConfigApp app;
+    app.ProgramFolderOverride = dir.Path();
+    app.SetInteractiveRunner([](CKXConfigApp&) {});
+    app.InitInstance({"kxloader"});
+    EXPECT_EQ(app.Settings.port, "COM1");
+    // A set port; a port the window gives wins over it.
+    ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nport=/dev/ttyUSB3\n"));
+    EXPECT_EQ(ExchangePort(QString()), "/dev/ttyUSB3");
+    EXPECT_EQ(ExchangePort("COM4"), "COM4");
+    SetProgramFolder(previous);
 }
 
 TEST_F(Startup, AnyArgumentSelectsTheCommandLine) {

@@ -1,4 +1,4 @@
-// The upload flow with a fake updater: the command line, the port fallback,
+// The upload flow with a fake updater: the command line, the port,
 // the exit code, the temporary file, the messages; the win.ini key.
 
 #include "exchange/ConfigUpload.h"
@@ -116,37 +116,14 @@ TEST_F(CfgUploadFlow, SuccessfulLoadSaysSo) {
     EXPECT_EQ(messages[0].icon, PromptIcon::Information);
 }
 
-TEST_F(CfgUploadFlow, AnEmptyPortFallsBackToTheSettingsThenToCom1) {
+TEST_F(CfgUploadFlow, TheUpdaterGetsThePortItWasGivenWhateverTheSettingsSay) {
     WriteFakeUpdater(programFolder, 0);
-    {
-        CConfigUploadFlow flow(model, QString());
-        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
-        EXPECT_EQ(flow.Port(), QStringLiteral("COM1"));  // no settings file
-        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM1"));
-    }
     ASSERT_TRUE(Profile::WriteString(LoaderSettings(), QStringLiteral("kxloader.exe"), QStringLiteral("port"),
                                      QStringLiteral("COM7")));
-    {
-        CConfigUploadFlow flow(model, QString());
-        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
-        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM7"));
-    }
-    {
-        // Another settings file, as a caller may choose.
-        const QString other = dir.File(QStringLiteral("other.ini"));
-        ASSERT_TRUE(Profile::WriteString(other, QStringLiteral("kxloader.exe"), QStringLiteral("port"),
-                                         QStringLiteral("COM5")));
-        CConfigUploadFlow flow(model, QString());
-        flow.SetSettingsFile(other);
-        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
-        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM5"));
-    }
-    {
-        // A port given by the window wins over the settings.
-        CConfigUploadFlow flow(model, QStringLiteral("COM4"));
-        EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
-        EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM4"));
-    }
+    CConfigUploadFlow flow(model, QStringLiteral("COM4"));
+    EXPECT_EQ(flow.Run(), ConfigUploadResult::kLoaded);
+    EXPECT_EQ(flow.Port(), QStringLiteral("COM4"));
+    EXPECT_EQ(UpdaterArgs().value(1), QStringLiteral("COM4"));
 }
 
 TEST_F(CfgUploadFlow, DuplicateOperationIdsEndWith103WithoutRunningTheUpdater) {

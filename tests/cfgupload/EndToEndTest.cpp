@@ -98,7 +98,10 @@ TEST_F(CfgUploadEndToEnd, TheCheckShowsTheTerminalsIdentity) {
     // A port nobody listens on: the session's own message, no identity box.
     prompt.Clear();
     EXPECT_EQ(CheckTerminalConnection(dir.File(QStringLiteral("no-such-port"))), 3);
-    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Ошибка! Не удается открыть порт!")});
+    ASSERT_EQ(prompt.Texts().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].startsWith(QStringLiteral("Ошибка! Не удается открыть порт!\n\nПорт: ") +
+                                            dir.File(QStringLiteral("no-such-port"))))
+        << prompt.Texts()[0].toStdString();
 }
 
 TEST_F(CfgUploadEndToEnd, TheUpdatersExitCodes) {

@@ -264,7 +264,7 @@ TEST_F(DirectoryTableModelTest, ImportThroughTheModel) {
     prompt.QueueAnswer(AnswerYes);
     EXPECT_TRUE(model.ImportCsvFile());
     ASSERT_EQ(prompt.FileRequests().size(), 1);
-    EXPECT_EQ(prompt.FileRequests()[0].filter, QStringLiteral("Текстовые Файлы csv *.csv)|*.csv|"));
+    EXPECT_EQ(prompt.FileRequests()[0].filter, QStringLiteral("Текстовые Файлы csv (*.csv)|*.csv|Все файлы (*)|*|"));
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_EQ(model.data(model.index(0, 2)).toString(), QStringLiteral("Склад"));
     EXPECT_TRUE(model.IsModified());

@@ -361,7 +361,8 @@ TEST_F(DirectoryUploadTest, EveryFailingStepGivesItsCodeAndMessage) {
     WriteInfo("key=value\r\n");
     const auto cases =
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт COM2!", "Ошибка! Терминал не отвечает! (порт COM2)") +
+                        "Ошибка! Не могу открыть порт COM2!"
+                        "\n\nПорт: COM2", "Ошибка! Терминал не отвечает! (порт COM2)") +
         std::vector<FailureCase>{
             {"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"},

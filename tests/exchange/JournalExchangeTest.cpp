@@ -188,6 +188,17 @@ TEST_F(JournalExchangeTest, CutDownloadLeavesTheJournalAsItWasAndKeepsTheLinesRe
         all += QString("%1;460000%1;1\r\n").arg(i).toLatin1();
     }
     const QString partial = JournalPath() + ".partial";
+    {
+        // The message names the file that keeps the lines received.
+        ASSERT_TRUE(WriteFileBytes(JournalPath(), complete));
+        Script(fake, lines);
+        fake.FailCall("Receive", 2 + 4);
+        EXPECT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), true), ExchangeCode::kNoAnswer);
+        EXPECT_EQ(prompt.Texts(), QStringList{"Ошибка обмена! Команда построчное получение журнала\n\n"
+                                              "Полученные строки журнала (3) сохранены в файле:\n" +
+                                              QDir::toNativeSeparators(partial) + "\nФайл журнала не изменен."});
+        QFile::remove(partial);
+    }
     journal.showMessages = false;
     for (const bool overwrite : {true, false}) {
         SCOPED_TRACE(overwrite ? "OverwriteJournal=1" : "OverwriteJournal=0");
@@ -337,7 +348,8 @@ TEST_F(JournalExchangeTest, ClearJournalAndCurrentValues) {
 TEST_F(JournalExchangeTest, DownloadFailureTable) {
     const auto cases =
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!") +
+                        "Ошибка! Не могу открыть порт!"
+                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!") +
         std::vector<FailureCase>{
             {"SendCommand(998)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"Receive", 1, 4, "Ошибка обмена! Команда 998"},
@@ -359,11 +371,12 @@ TEST_F(JournalExchangeTest, DownloadFailureTable) {
             {"Receive", 3, 4, "Ошибка обмена! Команда запроса кол-ва строк в журнале"},
             {"SendCommand(021)", 1, 4, "Ошибка обмена! Ошибка в отправлении команды 021!"},
             {"Receive", 4, 4, "Ошибка обмена! Команда построчное получение журнала"},
-            {"Receive", 5, 4, "Ошибка обмена! Команда построчное получение журнала"},
+            // A line had come: the message goes on to name the file it is kept in.
+            {"Receive", 5, 4, "Ошибка обмена! Команда построчное получение журнала", PromptIcon::Error, true},
             {"SendCommand(40R)", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
             {"WaitLink(15000)", 2, 4, "Ошибка обмена! Терминал не отвечает на команду 40R!"},
-            {"SendCommand(004)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
-            {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"SendCommand(004)", 1, 4, "Ошибка обмена! Терминал не отвечает!", PromptIcon::Error, true},
+            {"ClosePort", 1, 4, "Ошибка обмена! Терминал не отвечает!", PromptIcon::Error, true},
         };
     CheckFailures(
         cases, [](CFakeParlink& f) { Script(f, {"a;1;b"}); },
@@ -383,7 +396,8 @@ TEST_F(JournalExchangeTest, DownloadFailureTable) {
 TEST_F(JournalExchangeTest, FiltersFailureTable) {
     const auto cases =
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!") +
+                        "Ошибка! Не могу открыть порт!"
+                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!") +
         std::vector<FailureCase>{
             {"SendCommand(--s)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"Receive", 1, 4, "Ошибка обмена!"},
@@ -426,7 +440,8 @@ TEST_F(JournalExchangeTest, FiltersFailureTable) {
 TEST_F(JournalExchangeTest, ClearAndCurrentValuesFailureTables) {
     const auto opening =
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!", "Ошибка! Терминал не отвечает!");
+                        "Ошибка! Не могу открыть порт!"
+                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!");
     CheckFailures(
         // A clear counts only when the terminal confirmed it carried it out.
         opening + std::vector<FailureCase>{{"SendCommand(001)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},

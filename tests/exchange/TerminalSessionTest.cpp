@@ -63,7 +63,8 @@ TEST_F(TerminalSessionTest, ShortAnswersLeaveMissingFieldsEmpty) {
 TEST_F(TerminalSessionTest, EveryFailingStepGivesItsCodeAndMessage) {
     const auto cases =
         OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не удается создать Parlink обьект!",
-                        "Ошибка! Не удается открыть порт!", "Ошибка! Терминал не отвечает!") +
+                        "Ошибка! Не удается открыть порт!"
+                        "\n\nПорт: USB", "Ошибка! Терминал не отвечает!") +
         std::vector<FailureCase>{{"SendCommand(--s)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
                                  {"Receive", 1, 4, "Ошибка обмена!"},
                                  {"SendCommand(--h)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},

@@ -7,6 +7,7 @@
 #include "tools/screenshots/Screenshots.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/exchange/LoadConfigToTerminalDlg.h"
+#include "ui/exchange/ExchangeUi.h"
 #include "ui/exchange/TransferAnimation.h"
 #include "ui/exchange/UploadingDirDlg.h"
 #include "ui/main/DirsDlg.h"
@@ -76,15 +77,11 @@ KX_SCREENSHOT(directory_editor) {
 
 KX_SCREENSHOT(upload_progress) {
     // Drawn without being shown, so no upload starts: the state of a window
-    // half-way through the second of three directories.
+    // a third of the way through the wares, the second of three directories.
     CUploadingDirDlg upload;
-    upload.findChild<QLabel*>(QStringLiteral("id1033"))->setText(QStringLiteral("Справочник сотрудников"));
-    auto* upper = upload.findChild<QProgressBar*>(QStringLiteral("id1026"));
-    upper->setRange(0, 100);
-    upper->setValue(60);
-    auto* lower = upload.findChild<QProgressBar*>(QStringLiteral("id1025"));
-    lower->setRange(0, 4);
-    lower->setValue(2);
+    upload.findChild<QLabel*>(QStringLiteral("id1033"))->setText(QStringLiteral("Справочник товаров"));
+    ShowBar(upload.findChild<QProgressBar*>(QStringLiteral("id1026")), 128890, 400040, true);
+    ShowBar(upload.findChild<QProgressBar*>(QStringLiteral("id1025")), 2, 4, false);
     return context.Save(&upload, QStringLiteral("upload_progress"));
 }
 

@@ -1,6 +1,6 @@
 #include "ui/config/ConfigMenuAlliasesDlg.h"
 
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 
 #include <QEvent>
 #include <QFormLayout>

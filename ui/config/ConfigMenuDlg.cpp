@@ -1,9 +1,10 @@
 #include "ui/config/ConfigMenuDlg.h"
 
 #include "platform/Prompt.h"
-#include "ui/config/ConfigGlyphs.h"
+#include "ui/common/Buttons.h"
+#include "ui/common/Glyphs.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -43,10 +44,10 @@ CConfigMenuDlg::CConfigMenuDlg(CConfigModel& model, const QFont& font, QWidget* 
     for (QListView* view : {m_availableView, m_menuView}) view->setMinimumSize(du.Size(110, 120));
 
     const QColor ink = palette().color(QPalette::ButtonText);
-    auto arrow = [&](const char* name, ConfigGlyph glyph, const QString& tip, void (CMenuEditor::*move)()) {
+    auto arrow = [&](const char* name, Glyph glyph, const QString& tip, void (CMenuEditor::*move)()) {
         auto* button = new QToolButton(this);
         button->setObjectName(QLatin1String(name));
-        button->setIcon(ConfigGlyphIcon(glyph, ink));
+        button->setIcon(GlyphIcon(glyph, ink));
         button->setToolTip(tip);
         button->setAccessibleName(tip);
         button->setFixedSize(du.Size(24, 14));
@@ -55,29 +56,23 @@ CConfigMenuDlg::CConfigMenuDlg(CConfigModel& model, const QFont& font, QWidget* 
     };
     auto* moves = new QVBoxLayout;
     moves->addStretch(1);
-    moves->addWidget(arrow("addSelected", ConfigGlyph::Right, QStringLiteral(">"), &CMenuEditor::AddSelected));
-    moves->addWidget(arrow("addAll", ConfigGlyph::DoubleRight, QStringLiteral(">>"), &CMenuEditor::AddAll));
+    moves->addWidget(arrow("addSelected", Glyph::Right, QStringLiteral(">"), &CMenuEditor::AddSelected));
+    moves->addWidget(arrow("addAll", Glyph::DoubleRight, QStringLiteral(">>"), &CMenuEditor::AddAll));
     moves->addSpacing(du.Y(8));
-    moves->addWidget(arrow("removeSelected", ConfigGlyph::Left, QStringLiteral("<"), &CMenuEditor::RemoveSelected));
-    moves->addWidget(arrow("removeAll", ConfigGlyph::DoubleLeft, QStringLiteral("<<"), &CMenuEditor::RemoveAll));
+    moves->addWidget(arrow("removeSelected", Glyph::Left, QStringLiteral("<"), &CMenuEditor::RemoveSelected));
+    moves->addWidget(arrow("removeAll", Glyph::DoubleLeft, QStringLiteral("<<"), &CMenuEditor::RemoveAll));
     moves->addStretch(1);
 
     auto* order = new QHBoxLayout;
     order->addStretch(1);
-    order->addWidget(arrow("moveUp", ConfigGlyph::Up, QStringLiteral("вверх"), &CMenuEditor::MoveUp));
-    order->addWidget(arrow("moveDown", ConfigGlyph::Down, QStringLiteral("вниз"), &CMenuEditor::MoveDown));
+    order->addWidget(arrow("moveUp", Glyph::Up, QStringLiteral("вверх"), &CMenuEditor::MoveUp));
+    order->addWidget(arrow("moveDown", Glyph::Down, QStringLiteral("вниз"), &CMenuEditor::MoveDown));
     order->addStretch(1);
 
-    auto* rename = new QPushButton(QStringLiteral("Редакт."), this);
-    rename->setObjectName(QStringLiteral("rename"));
-    auto* save = new QPushButton(QStringLiteral("Сохранить"), this);
-    save->setObjectName(QStringLiteral("id1"));
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("id2"));
-    for (QPushButton* button : {rename, save, cancel}) {
-        button->setAutoDefault(false);
-        button->setMinimumSize(du.Size(50, 14));
-    }
+    QPushButton* rename = MakeButton(this, QStringLiteral("Редакт."), QStringLiteral("rename"));
+    QPushButton* save = MakeButton(this, QStringLiteral("Сохранить"), QStringLiteral("id1"));
+    QPushButton* cancel = MakeButton(this, QStringLiteral("Отмена"), QStringLiteral("id2"));
+    for (QPushButton* button : {rename, save, cancel}) button->setMinimumSize(du.Size(50, 14));
     connect(rename, &QPushButton::clicked, this, &CConfigMenuDlg::OnRename);
     connect(save, &QPushButton::clicked, this, &CConfigMenuDlg::OnSave);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -3,9 +3,11 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/Prompt.h"
-#include "ui/config/ConfigGlyphs.h"
+#include "ui/common/Buttons.h"
+#include "ui/common/Glyphs.h"
+#include "ui/common/WaitCursor.h"
 #include "ui/config/ConfigMenuDlg.h"
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 #include "ui/config/ParamEditorPlacement.h"
 #include "ui/config/StdInputDlg.h"
 #include "ui/config/UpDownButon4Tree.h"
@@ -43,14 +45,6 @@ public:
 
 private:
     QPlainTextEdit* m_edit;
-};
-
-class CWaitCursor {
-public:
-    CWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
 QPlainTextEdit* ReadOnlyBox(const char* name, bool scrollBar, QWidget* parent) {
@@ -127,30 +121,30 @@ void CKXConfigDlg::BuildControls() {
     struct SmallButton {
         const char* id;
         const char* text;
-        ConfigGlyph glyph;
+        Glyph glyph;
         void (CKXConfigDlg::*handler)();
         bool upDown;
     };
     const SmallButton small[] = {
-        {"id1004", "+", ConfigGlyph::Plus, &CKXConfigDlg::OnAddOperationType, false},
-        {"id1005", " []()", ConfigGlyph::Copy, &CKXConfigDlg::OnCopyOperationType, false},
-        {"id1008", "-", ConfigGlyph::Minus, &CKXConfigDlg::OnDeleteOperationType, false},
-        {"id1006", "вверх", ConfigGlyph::Up, &CKXConfigDlg::OnMoveUp, true},
-        {"id1009", "вниз", ConfigGlyph::Down, &CKXConfigDlg::OnMoveDown, true},
+        {"id1004", "+", Glyph::Plus, &CKXConfigDlg::OnAddOperationType, false},
+        {"id1005", " []()", Glyph::Copy, &CKXConfigDlg::OnCopyOperationType, false},
+        {"id1008", "-", Glyph::Minus, &CKXConfigDlg::OnDeleteOperationType, false},
+        {"id1006", "вверх", Glyph::Up, &CKXConfigDlg::OnMoveUp, true},
+        {"id1009", "вниз", Glyph::Down, &CKXConfigDlg::OnMoveDown, true},
     };
     auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(du.X(5));
+    buttons->setSpacing(du.X(2));
     buttons->setContentsMargins(du.X(3), 0, du.X(3), 0);
     for (const SmallButton& b : small) {
         QToolButton* button = b.upDown ? new CUpDownButon4Tree(types) : new QToolButton(types);
         button->setObjectName(QLatin1String(b.id));
-        button->setIcon(ConfigGlyphIcon(b.glyph, ink));
+        button->setIcon(GlyphIcon(b.glyph, ink));
         button->setToolTip(QString::fromUtf8(b.text));
         button->setAccessibleName(QString::fromUtf8(b.text));
         button->setFixedSize(du.Size(21, 17));
         button->setIconSize(QSize(qMin(du.X(12), du.Y(12)), qMin(du.X(12), du.Y(12))));
         connect(button, &QToolButton::clicked, this, b.handler);
-        if (b.upDown && buttons->count() == 3) buttons->addSpacing(du.X(15));
+        if (b.upDown && buttons->count() == 3) buttons->addSpacing(du.X(8));
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
@@ -180,9 +174,7 @@ void CKXConfigDlg::BuildControls() {
     m_help->setFixedHeight(du.Y(66));
     right->addWidget(m_help);
 
-    auto* defaults = new QPushButton(QStringLiteral("Установки по умолчанию"), params);
-    defaults->setObjectName(QStringLiteral("id1007"));
-    defaults->setAutoDefault(false);
+    QPushButton* defaults = MakeButton(params, QStringLiteral("Установки по умолчанию"), QStringLiteral("id1007"));
     defaults->setFixedHeight(du.Y(17));
     defaults->setMinimumWidth(du.X(97));
     connect(defaults, &QPushButton::clicked, this, &CKXConfigDlg::OnLoadPageDefaults);
@@ -196,8 +188,9 @@ void CKXConfigDlg::BuildControls() {
     halves->setSpacing(du.X(3));
     halves->addWidget(types, 156);
     halves->addWidget(params, 369);
+    // Small enough for a small screen at twice the scale; the list scrolls.
     types->setMinimumWidth(du.X(120));
-    params->setMinimumWidth(du.X(200));
+    params->setMinimumWidth(du.X(140));
     outer->addLayout(halves, 1);
 
     auto* status = new QStatusBar(this);

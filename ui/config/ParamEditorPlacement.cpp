@@ -1,6 +1,5 @@
 #include "ui/config/ParamEditorPlacement.h"
 
-#include "ui/editors/ListChildButton.h"
 #include "ui/editors/ListChildCombo.h"
 #include "ui/editors/ListChildEdit.h"
 
@@ -11,6 +10,7 @@ QRect ParamEditorRect(ParamEditorKind kind, const QRect& cell) {
     switch (kind) {
     case ParamEditorKind::Integer:
     case ParamEditorKind::Text:
+    case ParamEditorKind::PathButton:
         // Inside the cell's grid lines.
         r.setTop(cell.top() + 1);
         r.setLeft(cell.left() + 1);
@@ -23,10 +23,15 @@ QRect ParamEditorRect(ParamEditorKind kind, const QRect& cell) {
         r.setHeight(3 * cell.height() - 2);
         break;
     case ParamEditorKind::Combo: r.translate(0, -2); break;
-    case ParamEditorKind::PathButton: r.setLeft(cell.right() + 1 - 25); break;
     case ParamEditorKind::None: return QRect();
     }
     return r;
+}
+
+bool IsTerminalPath(const QString& value) {
+    // "\Storage Card\KX\": rooted without a drive, as the terminal writes
+    // its paths; "\\server\share" is a network path of this computer.
+    return value.startsWith(QLatin1Char('\\')) && !value.startsWith(QLatin1String("\\\\"));
 }
 
 QWidget* OpenParamEditor(QAbstractItemView& list, const ParamEditRequest& request, const QFont& font,
@@ -54,10 +59,17 @@ QWidget* OpenParamEditor(QAbstractItemView& list, const ParamEditRequest& reques
         editor = combo;
         break;
     }
-    case ParamEditorKind::PathButton:
-        editor = new CListChildButton(hooks.commit, hooks.choosePath, viewport);
-        editor->setFont(font);
+    case ParamEditorKind::PathButton: {
+        // A path is typed like a text; a file dialog of this computer can
+        // only help where the value is a path of this computer.
+        auto* edit = new CListChildEdit(CListChildEdit::Text, hooks.commit, viewport);
+        edit->setFont(font);
+        edit->SetValue(request.value);
+        if (!request.value.isEmpty() && !IsTerminalPath(request.value) && hooks.choosePath)
+            edit->SetChooser(hooks.choosePath);
+        editor = edit;
         break;
+    }
     case ParamEditorKind::None: return nullptr;
     }
     editor->setGeometry(place);

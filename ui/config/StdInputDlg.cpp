@@ -1,6 +1,6 @@
 #include "ui/config/StdInputDlg.h"
 
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,13 +1,16 @@
 #include "ui/directories/EditDirGridDlg.h"
 
+#include "ui/common/Buttons.h"
+#include "ui/common/DialogUnits.h"
+#include "ui/common/Glyphs.h"
+#include "ui/common/WaitCursor.h"
 #include "ui/editors/KxLoaderListChildCombo.h"
 #include "ui/editors/KxLoaderListChildEdit.h"
-#include "ui/main/DialogUnits.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QPainter>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -16,40 +19,15 @@
 
 namespace {
 
-enum class Glyph { Plus, Minus, Clear };
-
-// The pictures of the three small buttons: a plus, a minus, and a minus over
-// a page for clearing the whole directory.
-QIcon GlyphIcon(Glyph glyph, const QColor& ink) {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    if (glyph == Glyph::Clear) {
-        p.setPen(QPen(ink, 1));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(2.5, 1.5, 11, 13));
-    }
-    p.setPen(QPen(glyph == Glyph::Plus ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28), 2.5,
-                  Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(4, 8), QPointF(12, 8));
-    if (glyph == Glyph::Plus) p.drawLine(QPointF(8, 4), QPointF(8, 12));
-    return QIcon(pixmap);
-}
-
-QPushButton* Button(QWidget* parent, const QString& text, const QString& id) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QPushButton* GlyphButton(QWidget* parent, Glyph glyph, const QString& id, const QString& tip) {
-    auto* button = Button(parent, QString(), id);
-    button->setIcon(GlyphIcon(glyph, parent->palette().color(QPalette::WindowText)));
+QPushButton* GlyphButton(QWidget* parent, Glyph glyph, const QColor& colour, const QString& id, const QString& tip) {
+    QPushButton* button = MakeButton(parent, QString(), id);
+    button->setIcon(GlyphIcon(glyph, colour));
     button->setToolTip(tip);
     return button;
 }
+
+const QColor kAddColour(0x2e, 0x7d, 0x32);
+const QColor kRemoveColour(0xc6, 0x28, 0x28);
 
 }  // namespace
 
@@ -73,20 +51,24 @@ CEditDirGridDlg::CEditDirGridDlg(IOperationTypeNames* names, const QFont& font, 
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
     m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    m_view->horizontalHeader()->setStretchLastSection(false);
+    // The last column takes whatever width the window gives the table.
+    m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->horizontalHeader()->setHighlightSections(false);
+    // F2 and Enter open the current cell's editor.
+    m_view->installEventFilter(this);
 
-    m_add = GlyphButton(this, Glyph::Plus, QStringLiteral("id1004"), QStringLiteral("Добавить строку"));
-    m_deleteRow = GlyphButton(this, Glyph::Minus, QStringLiteral("id1008"), QStringLiteral("Удалить строку"));
-    m_clear = GlyphButton(this, Glyph::Clear, QStringLiteral("id1010"), QStringLiteral("Очистить"));
-    auto* clearOld = Button(this, QStringLiteral("Очистить..."), QStringLiteral("id1006"));
+    m_add = GlyphButton(this, Glyph::Plus, kAddColour, QStringLiteral("id1004"), QStringLiteral("Добавить строку"));
+    m_deleteRow =
+        GlyphButton(this, Glyph::Minus, kRemoveColour, QStringLiteral("id1008"), QStringLiteral("Удалить строку"));
+    m_clear = GlyphButton(this, Glyph::Clear, kRemoveColour, QStringLiteral("id1010"), QStringLiteral("Очистить"));
+    QPushButton* clearOld = MakeButton(this, QStringLiteral("Очистить..."), QStringLiteral("id1006"));
     clearOld->setEnabled(false);
     clearOld->hide();
-    auto* excel = Button(this, QStringLiteral("Импорт Excel"), QStringLiteral("id1005"));
+    QPushButton* excel = MakeButton(this, QStringLiteral("Импорт Excel"), QStringLiteral("id1005"));
     excel->hide();
-    m_import = Button(this, QStringLiteral("Импорт csv..."), QStringLiteral("id1002"));
-    m_save = Button(this, QStringLiteral("Сохранить"), QStringLiteral("id1"));
-    auto* close = Button(this, QStringLiteral("Закрыть"), QStringLiteral("id2"));
+    m_import = MakeButton(this, QStringLiteral("Импорт csv..."), QStringLiteral("id1002"));
+    m_save = MakeButton(this, QStringLiteral("Сохранить"), QStringLiteral("id1"));
+    QPushButton* close = MakeButton(this, QStringLiteral("Закрыть"), QStringLiteral("id2"));
 
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {m_add, m_deleteRow, m_clear, clearOld, excel}) buttons->addWidget(b);
@@ -95,40 +77,94 @@ CEditDirGridDlg::CEditDirGridDlg(IOperationTypeNames* names, const QFont& font, 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_view, 1);
     layout->addLayout(buttons);
-    resize(DialogUnits(QFontMetrics(font), 522, 255));
+    resize(CDialogUnits(font).Size(522, 255));
 
     connect(m_add, &QPushButton::clicked, this, &CEditDirGridDlg::AddRow);
     connect(m_deleteRow, &QPushButton::clicked, this, [this] {
+        // Only a row the user chose goes; the focus frame alone chooses none.
+        if (SelectedViewRow() < 0) return;
         // The question comes after the list has been redrawn.
         m_view->viewport()->update();
         QTimer::singleShot(0, this, &CEditDirGridDlg::AskDeleteRow);
     });
     connect(m_clear, &QPushButton::clicked, this, [this] { m_model.Clear(); });
-    connect(m_import, &QPushButton::clicked, this, [this] { m_model.ImportCsvFile(); });
+    connect(m_import, &QPushButton::clicked, this, [this] {
+        CWaitCursor wait;
+        m_model.ImportCsvFile();
+    });
     connect(m_save, &QPushButton::clicked, this, [this] {
+        CWaitCursor wait;
         if (m_model.Save()) m_loaded = true;
     });
     connect(close, &QPushButton::clicked, this, &CEditDirGridDlg::reject);
     connect(m_view, &QTableView::clicked, this,
             [this](const QModelIndex& index) { OpenEditor(m_model.BeginEdit(index.row(), index.column())); });
-    connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (m_followView && current.isValid()) m_model.SetSelectedRow(current.row());
-            });
+    // The selected row is the row the user selected (a click, the arrow keys,
+    // an add), not merely the one with the focus frame: the view puts that
+    // frame on the first row as soon as it gets the focus.
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_followView) m_model.SetSelectedRow(SelectedViewRow());
+        UpdateButtons();
+    });
     connect(&m_model, &CDirectoryTableModel::buttonsChanged, this, &CEditDirGridDlg::UpdateButtons);
     // After an add or a delete the row is selected and the list has the focus.
     connect(&m_model, &CDirectoryTableModel::rowSelected, this, [this](int row) {
         SelectRow(row);
         m_view->setFocus(Qt::OtherFocusReason);
     });
+    // The editor shows what its cell holds once it is stored (a ';' typed
+    // there is stored as ','), before any message about it.
+    connect(&m_model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                auto* edit = qobject_cast<CKxLoaderListChildEdit*>(m_editor.data());
+                const QModelIndex cell = m_editorCell;
+                if (edit && cell.isValid() && cell.row() >= topLeft.row() && cell.row() <= bottomRight.row() &&
+                    cell.column() >= topLeft.column() && cell.column() <= bottomRight.column())
+                    edit->ShowStored(cell.data(Qt::EditRole).toString());
+            });
+    // No editor outlives its row: one whose cell went with a delete, a clear
+    // or an import closes without storing anything; one whose row moved
+    // follows it.
+    for (auto signal : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+        connect(&m_model, signal, this, &CEditDirGridDlg::FollowEditorCell);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &CEditDirGridDlg::FollowEditorCell);
     // An open editor follows its cell when the table scrolls.
-    const auto follow = [this] {
-        if (!m_editor) return;
-        const QModelIndex cell = m_model.index(m_model.EditingRow(), m_model.EditingColumn());
-        if (cell.isValid()) m_editor->setGeometry(m_view->visualRect(cell).adjusted(2, 0, 0, -1));
-    };
-    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, follow);
-    connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, this, follow);
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, &CEditDirGridDlg::FollowEditorCell);
+    connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, this, &CEditDirGridDlg::FollowEditorCell);
+}
+
+int CEditDirGridDlg::SelectedViewRow() const {
+    const QModelIndexList rows = m_view->selectionModel()->selectedRows(1);
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void CEditDirGridDlg::FollowEditorCell() {
+    if (!m_editor) return;
+    const QModelIndex cell = m_editorCell;
+    if (!cell.isValid()) {
+        DiscardEditor();
+        return;
+    }
+    m_editor->setGeometry(m_view->visualRect(cell).adjusted(2, 0, 0, -1));
+}
+
+void CEditDirGridDlg::DiscardEditor() {
+    if (auto* edit = qobject_cast<CKxLoaderListChildEdit*>(m_editor.data())) edit->Discard();
+    else if (auto* combo = qobject_cast<CKxLoaderListChildCombo*>(m_editor.data())) combo->Discard();
+    m_editor = nullptr;
+    m_editorCell = QPersistentModelIndex();
+}
+
+bool CEditDirGridDlg::eventFilter(QObject* object, QEvent* event) {
+    if (object == m_view && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const QModelIndex current = m_view->currentIndex();
+            if (current.isValid()) OpenEditor(m_model.BeginEdit(current.row(), qMax(1, current.column())));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(object, event);
 }
 
 void CEditDirGridDlg::SetKind(int kind, bool journalIdOn) {
@@ -148,7 +184,11 @@ void CEditDirGridDlg::showEvent(QShowEvent* event) {
 void CEditDirGridDlg::Load() {
     const bool journal = m_kind == JournalView;
     setWindowTitle(journal ? QStringLiteral("Журнал (просмотр)") : DirectoryCaption(m_kind));
-    const bool read = m_model.Open(m_kind, m_journalIdOn);
+    bool read = false;
+    {
+        CWaitCursor wait;
+        read = m_model.Open(m_kind, m_journalIdOn);
+    }
     // A missing file is an empty directory; a damaged one was not shown.
     m_loaded = read || !QFileInfo::exists(m_model.FilePath());
     m_import->setEnabled(m_model.CanImport());
@@ -166,7 +206,7 @@ void CEditDirGridDlg::SizeColumns() {
 
 void CEditDirGridDlg::UpdateButtons() {
     m_add->setEnabled(m_model.CanAddRow());
-    m_deleteRow->setEnabled(m_model.CanDeleteRow());
+    m_deleteRow->setEnabled(m_model.CanDeleteRow() && SelectedViewRow() >= 0);
     m_clear->setEnabled(m_model.CanClear());
     // An import may bring columns the table did not have.
     for (int column = 1; column < m_model.columnCount(); ++column)
@@ -181,8 +221,10 @@ void CEditDirGridDlg::OpenEditor(const CDirectoryTableModel::CellEditor& editor)
     m_view->scrollTo(cell);
     SelectRow(row);
     QRect area = m_view->visualRect(cell);
-    auto commit = [this, row, column](const QString& text, bool store, bool advance) {
-        OnCellCommit(row, column, text, store, advance);
+    // Each editor speaks for its own cell, wherever its row has moved since.
+    const QPersistentModelIndex own(cell);
+    auto commit = [this, own](const QString& text, bool store, CellMove move) {
+        OnCellCommit(own, text, store, move);
     };
     QWidget* widget = nullptr;
     if (editor.type == CDirectoryTableModel::EditorType::TypeList) {
@@ -204,16 +246,21 @@ void CEditDirGridDlg::OpenEditor(const CDirectoryTableModel::CellEditor& editor)
     widget->show();
     widget->setFocus(Qt::OtherFocusReason);
     m_editor = widget;
+    m_editorCell = own;
 }
 
-void CEditDirGridDlg::OnCellCommit(int row, int column, const QString& text, bool commit, bool advance) {
+void CEditDirGridDlg::OnCellCommit(const QPersistentModelIndex& cell, const QString& text, bool commit,
+                                   CellMove move) {
+    if (!cell.isValid()) return;  // its row is gone
+    const int row = cell.row(), column = cell.column();
     // The model stores into the cell it last opened an editor on; an editor
     // reporting late speaks for its own cell.
     if (m_model.EditingRow() != row || m_model.EditingColumn() != column) {
         if (m_model.BeginEdit(row, column).type == CDirectoryTableModel::EditorType::None) return;
     }
-    const CDirectoryTableModel::CellEditor next = m_model.CommitCell(text, commit, advance);
-    if (advance) OpenEditor(next);
+    if (move == CellMove::Previous) OpenEditor(m_model.CommitCellAndGoBack(text, commit));
+    else if (move == CellMove::Next) OpenEditor(m_model.CommitCell(text, commit, true));
+    else m_model.CommitCell(text, commit, false);
 }
 
 void CEditDirGridDlg::CommitOpenEditor() {
@@ -247,5 +294,10 @@ void CEditDirGridDlg::reject() {
     // Escape leaves the focus where it is: a change still in the editor is
     // stored before the close question.
     CommitOpenEditor();
-    if (m_model.RequestClose()) QDialog::reject();
+    bool close = false;
+    {
+        CWaitCursor wait;
+        close = m_model.RequestClose();
+    }
+    if (close) QDialog::reject();
 }

@@ -7,9 +7,11 @@
 // scrolls freely: the view never measures its rows.
 
 #include "directories/DirectoryTableModel.h"
+#include "ui/editors/CellMove.h"
 
 #include <QDialog>
 #include <QFont>
+#include <QPersistentModelIndex>
 #include <QPointer>
 
 class QPushButton;
@@ -43,14 +45,21 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
     void Load();
     void SizeColumns();
     void UpdateButtons();
     void OpenEditor(const CDirectoryTableModel::CellEditor& editor);
-    void OnCellCommit(int row, int column, const QString& text, bool commit, bool advance);
+    void OnCellCommit(const QPersistentModelIndex& cell, const QString& text, bool commit, CellMove move);
     void CommitOpenEditor();
+    // The editor over its cell after the table scrolled or rows came and
+    // went; closed without storing when its row is gone.
+    void FollowEditorCell();
+    void DiscardEditor();
+    // The row selected in the view, -1 when none is.
+    int SelectedViewRow() const;
     void AddRow();
     void AskDeleteRow();
     void SelectRow(int row);
@@ -68,4 +77,5 @@ private:
     QPushButton* m_import = nullptr;
     QPushButton* m_save = nullptr;
     QPointer<QWidget> m_editor;
+    QPersistentModelIndex m_editorCell;
 };

@@ -3,7 +3,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCell commit, const QStringList& items, int current,
+CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCellCallback commit, const QStringList& items, int current,
                                                  QWidget* parent)
     : QComboBox(parent), m_commit(std::move(commit)) {
     setObjectName(QStringLiteral("id103"));
@@ -14,12 +14,13 @@ CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCell commit, const QStrin
 }
 
 bool CKxLoaderListChildCombo::event(QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+    if (event->type() == QEvent::KeyPress && !m_done) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
             // Stored now; only a later choice is a change again.
             m_changed = false;
-            m_commit(currentText(), true, true);
+            m_commit(currentText(), true, back ? CellMove::Previous : CellMove::Next);
             return true;
         }
     }
@@ -29,7 +30,13 @@ bool CKxLoaderListChildCombo::event(QEvent* event) {
 void CKxLoaderListChildCombo::CommitPending() {
     if (m_done || !m_changed) return;
     m_changed = false;
-    m_commit(currentText(), true, false);
+    m_commit(currentText(), true, CellMove::Stay);
+}
+
+void CKxLoaderListChildCombo::Discard() {
+    m_done = true;
+    hide();
+    deleteLater();
 }
 
 void CKxLoaderListChildCombo::focusOutEvent(QFocusEvent* event) {

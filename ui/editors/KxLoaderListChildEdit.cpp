@@ -3,7 +3,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-CKxLoaderListChildEdit::CKxLoaderListChildEdit(CommitCell commit, QWidget* parent)
+CKxLoaderListChildEdit::CKxLoaderListChildEdit(CommitCellCallback commit, QWidget* parent)
     : QLineEdit(parent), m_commit(std::move(commit)) {
     setObjectName(QStringLiteral("id101"));
     setFrame(false);
@@ -12,35 +12,54 @@ CKxLoaderListChildEdit::CKxLoaderListChildEdit(CommitCell commit, QWidget* paren
 bool CKxLoaderListChildEdit::event(QEvent* event) {
     // Tab must reach the edit before the window moves the focus with it.
     if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-            Report(true);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backtab || (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier))) {
+            Report(CellMove::Previous);
             return true;
         }
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            Report(false);
+        if (key->key() == Qt::Key_Tab) {
+            Report(CellMove::Next);
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            Report(CellMove::Stay);
             return true;
         }
     }
     return QLineEdit::event(event);
 }
 
-void CKxLoaderListChildEdit::Report(bool advance) {
+void CKxLoaderListChildEdit::Report(CellMove move) {
+    if (m_done) return;
     if (!isModified()) {
-        m_commit(QString(), false, advance);
+        m_commit(QString(), false, move);
         return;
     }
     // The stored text is no longer a change: typing on after Enter (or after
     // Tab in the last cell, where nothing else opens) makes a new change,
     // which leaving the edit then stores as well.
     setModified(false);
-    m_commit(text(), true, advance);
+    m_commit(text(), true, move);
 }
 
 void CKxLoaderListChildEdit::CommitPending() {
     if (m_done || !isModified()) return;
     setModified(false);
-    m_commit(text(), true, false);
+    m_commit(text(), true, CellMove::Stay);
+}
+
+void CKxLoaderListChildEdit::ShowStored(const QString& stored) {
+    if (m_done || isModified() || text() == stored) return;
+    const int cursor = cursorPosition();
+    setText(stored);
+    setCursorPosition(cursor);
+    setModified(false);
+}
+
+void CKxLoaderListChildEdit::Discard() {
+    m_done = true;
+    hide();
+    deleteLater();
 }
 
 void CKxLoaderListChildEdit::focusOutEvent(QFocusEvent* event) {

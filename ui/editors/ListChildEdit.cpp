@@ -7,7 +7,9 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QTextDocument>
+#include <QToolButton>
 
 CListChildEdit::CListChildEdit(int kind, Commit commit, QWidget* parent)
     : QPlainTextEdit(parent), m_kind(kind), m_commit(std::move(commit)) {
@@ -64,6 +66,46 @@ void CListChildEdit::Close() {
     PostListChildClose(this);
 }
 
+void CListChildEdit::SetChooser(std::function<QString()> chooser) {
+    m_chooser = std::move(chooser);
+    if (m_chooserButton) return;
+    auto* button = new QToolButton(this);
+    button->setObjectName(QStringLiteral("id102"));
+    button->setText(QStringLiteral("..."));
+    // Pressing it must not take the focus: that would end the edit.
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::ArrowCursor);
+    connect(button, &QToolButton::clicked, this, &CListChildEdit::Choose);
+    m_chooserButton = button;
+    QResizeEvent resize(size(), size());
+    resizeEvent(&resize);
+}
+
+void CListChildEdit::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    if (!m_chooserButton) return;
+    const int side = qMin(25, height());
+    setViewportMargins(0, 0, side, 0);
+    m_chooserButton->setGeometry(width() - side, 0, side, height());
+}
+
+void CListChildEdit::Choose() {
+    if (m_closing || m_choosing || !m_chooser) return;
+    // The chooser is a modal window: the edit loses the focus to it, which
+    // must not end the edit under the running choice.
+    m_choosing = true;
+    QPointer<CListChildEdit> self(this);
+    const QString path = m_chooser();
+    if (!self) return;
+    m_choosing = false;
+    setFocus(Qt::OtherFocusReason);
+    if (path.isEmpty()) return;
+    // Shown as typed: stored with Enter or on leaving, gone with Escape.
+    setPlainText(path);
+    moveCursor(QTextCursor::End);
+    document()->setModified(true);
+}
+
 void CListChildEdit::keyPressEvent(QKeyEvent* event) {
     if (m_closing) {
         event->accept();
@@ -76,7 +118,8 @@ void CListChildEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && m_kind != MultilineText) {
+    // Enter in a multi-line text starts a new line; Ctrl+Enter keeps the text.
+    if (enter && (m_kind != MultilineText || (event->modifiers() & Qt::ControlModifier))) {
         CommitIfChanged();
         Close();
         event->accept();
@@ -100,7 +143,7 @@ void CListChildEdit::focusOutEvent(QFocusEvent* event) {
     QPlainTextEdit::focusOutEvent(event);
     // The edit's own context menu takes the focus for a moment; that is not
     // leaving the editor.
-    if (event->reason() == Qt::PopupFocusReason || m_closing) return;
+    if (event->reason() == Qt::PopupFocusReason || m_closing || m_choosing) return;
     if (!m_cancelled) CommitIfChanged();
     Close();
 }

@@ -1,28 +1,13 @@
 #include "ui/exchange/ExchangeUi.h"
 
-#include "app/Settings.h"
-#include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
+#include "ui/common/Buttons.h"
 
-#include <QEventLoop>
-#include <QMetaObject>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QWidget>
 
 #include <algorithm>
-#include <thread>
-
-QString PortOrSetting(const QString& port) {
-    if (!port.isEmpty()) return port;
-    const CSettingsPaths paths = CSettingsPaths::ForProgramFolder(ProgramFolder());
-    return Profile::ReadString(paths.loaderSettings, QString::fromLatin1(kSettingsSection),
-                               QStringLiteral("port"), QStringLiteral("COM1"));
-}
-
-void RememberPort(const QString& port) {
-    WriteLoaderSetting(CSettingsPaths::ForProgramFolder(ProgramFolder()), QStringLiteral("port"), port);
-}
+#include <climits>
 
 QProgressBar* MakeProgressBar(QWidget* parent, const QString& objectName) {
     auto* bar = new QProgressBar(parent);
@@ -33,37 +18,26 @@ QProgressBar* MakeProgressBar(QWidget* parent, const QString& objectName) {
     return bar;
 }
 
-void ResetBar(QProgressBar* bar, int n) {
-    // An empty range would turn a Qt bar into a busy indicator.
-    bar->setRange(0, std::clamp(n, 1, 0xFFFF));
-    bar->setValue(0);
-    bar->repaint();
-}
-
-void StepBar(QProgressBar* bar) {
-    bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-    bar->repaint();
+void ShowBar(QProgressBar* bar, qint64 value, qint64 total, bool counted) {
+    total = std::max<qint64>(total, 0);
+    value = std::clamp<qint64>(value, 0, total);
+    // A bar counts in int: larger totals are scaled down, the text keeps the
+    // true figures. An empty range would turn a Qt bar into a busy indicator.
+    const qint64 scale = total > INT_MAX ? total / INT_MAX + 1 : 1;
+    const int range = static_cast<int>(std::max<qint64>(total / scale, 1));
+    // The text first: whoever watches the value sees the bar whole.
+    bar->setTextVisible(counted);
+    if (counted) {
+        // Figures as the program's Russian texts write them: "128 890".
+        const QLocale locale(QLocale::Russian, QLocale::Russia);
+        bar->setFormat(QStringLiteral("%1 из %2").arg(locale.toString(value), locale.toString(total)));
+    }
+    if (bar->maximum() != range || bar->minimum() != 0) bar->setRange(0, range);
+    bar->setValue(static_cast<int>(value / scale));
 }
 
 QPushButton* MakeDisabledCancel(QWidget* parent) {
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), parent);
-    cancel->setObjectName(QStringLiteral("id2"));
+    QPushButton* cancel = MakeButton(parent, QStringLiteral("Отмена"), QStringLiteral("id2"));
     cancel->setEnabled(false);
     return cancel;
-}
-
-int RunResponsive(QWidget* window, const std::function<int()>& work) {
-    QEventLoop loop;
-    int result = 0;
-    window->setEnabled(false);
-    window->setCursor(Qt::WaitCursor);
-    std::thread worker([&] {
-        result = work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    window->unsetCursor();
-    window->setEnabled(true);
-    return result;
 }

@@ -1,32 +1,18 @@
 #pragma once
-// Small pieces the exchange windows share: the port they talk on, their
-// progress bars, and a short exchange run without freezing the window.
+// Small pieces the exchange windows share: their progress bars and the
+// disabled "Отмена" button.
 
-#include <QString>
-
-#include <functional>
+#include <QtGlobal>
 
 class QProgressBar;
 class QPushButton;
 class QWidget;
 
-// `port`, or when it is empty the "port" of kxloader.ini in the program
-// folder (default "COM1").
-QString PortOrSetting(const QString& port);
-// Writes the port into kxloader.ini for the exchange that follows.
-void RememberPort(const QString& port);
-
 // A progress bar without text, named `objectName`, empty.
 QProgressBar* MakeProgressBar(QWidget* parent, const QString& objectName);
-// 0..n (n kept within the 16-bit range the windows always had), position 0.
-void ResetBar(QProgressBar* bar, int n);
-// One step, stopping at the end of the range.
-void StepBar(QProgressBar* bar);
+// `value` of `total` on the bar; with `counted` the bar also reads
+// "12 345 из 100 000" (records of the total), else it shows no text. A total
+// of 0 shows an empty bar rather than a busy one.
+void ShowBar(QProgressBar* bar, qint64 value, qint64 total, bool counted);
 // The "Отмена" button of a window that cannot be cancelled: shown, disabled.
 QPushButton* MakeDisabledCancel(QWidget* parent);
-
-// Runs `work` (a short exchange such as the terminal check) on a worker
-// thread while `window` stays drawn but takes no input, and returns its
-// result. Messages the work shows go through the prompt, which raises them
-// on the user-interface thread.
-int RunResponsive(QWidget* window, const std::function<int()>& work);

@@ -2,6 +2,10 @@
 
 #include "exchange/ConfigUpload.h"
 #include "exchange/TerminalDatabase.h"
+#include "app/Settings.h"
+#include "ui/common/Buttons.h"
+#include "ui/common/PortBox.h"
+#include "ui/exchange/CheckTerminalDlg.h"
 #include "ui/exchange/ExchangeUi.h"
 #include "ui/exchange/LoadingConfigToTerminalDlg.h"
 #include "ui/exchange/TransferAnimation.h"
@@ -28,8 +32,7 @@ CLoadConfigToTerminalDlg::CLoadConfigToTerminalDlg(CConfigModel& model, const QS
     m_progress = MakeProgressBar(this, QStringLiteral("progress"));
     m_progress->setMinimumWidth(160);
     right->addWidget(m_progress);
-    auto* load = new QPushButton(QStringLiteral("Загрузка"), this);
-    load->setObjectName(QStringLiteral("loadButton"));
+    QPushButton* load = MakeButton(this, QStringLiteral("Загрузка"), QStringLiteral("loadButton"));
     right->addWidget(load);
     right->addStretch(1);
     top->addLayout(right, 1);
@@ -40,31 +43,25 @@ CLoadConfigToTerminalDlg::CLoadConfigToTerminalDlg(CConfigModel& model, const QS
     auto* folded = new QGridLayout(m_foldedPart);
     folded->setContentsMargins(0, 0, 0, 0);
     folded->addWidget(new QLabel(QStringLiteral("Порт:"), m_foldedPart), 0, 0);
-    m_port = new QComboBox(m_foldedPart);
-    m_port->setObjectName(QStringLiteral("portCombo"));
-    m_port->setEditable(true);
-    m_port->setInsertPolicy(QComboBox::NoInsert);
-    for (int i = 1; i <= 8; ++i) m_port->addItem(QStringLiteral("COM%1").arg(i));
-    m_port->addItem(QStringLiteral("USB"));
+    QStringList ports;
+    for (int i = 1; i <= 8; ++i) ports << QStringLiteral("COM%1").arg(i);
+    ports << QStringLiteral("USB");
+    m_port = MakePortBox(m_foldedPart, QStringLiteral("portCombo"), ports);
     folded->addWidget(m_port, 0, 1);
-    auto* check = new QPushButton(QStringLiteral("Проверка"), m_foldedPart);
-    check->setObjectName(QStringLiteral("checkButton"));
+    QPushButton* check = MakeButton(m_foldedPart, QStringLiteral("Проверка"), QStringLiteral("checkButton"));
     folded->addWidget(check, 0, 2);
-    auto* close = new QPushButton(QStringLiteral("Закрыть"), m_foldedPart);
-    close->setObjectName(QStringLiteral("closeButton"));
+    QPushButton* close = MakeButton(m_foldedPart, QStringLiteral("Закрыть"), QStringLiteral("closeButton"));
     folded->addWidget(close, 1, 2);
-    auto* expand = new QPushButton(QStringLiteral(">>"), m_foldedPart);
-    expand->setObjectName(QStringLiteral("expandButton"));
+    QPushButton* expand = MakeButton(m_foldedPart, QStringLiteral(">>"), QStringLiteral("expandButton"));
     expand->setEnabled(false);
     expand->hide();
     layout->addWidget(m_foldedPart);
     m_foldedPart->hide();
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The window keeps to what the shown part needs (the folded part is
+    // hidden); it may still be made wider, for its title to fit.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
 
-    const QString shown = PortOrSetting(port);
-    const int index = m_port->findText(shown);
-    if (index >= 0) m_port->setCurrentIndex(index);
-    else m_port->setEditText(shown);
+    ShowPort(m_port, ExchangePort(port));
 
     connect(load, &QPushButton::clicked, this, [this] { Load(); });
     connect(check, &QPushButton::clicked, this, [this] { Check(); });
@@ -102,5 +99,6 @@ int CLoadConfigToTerminalDlg::Load() {
 
 int CLoadConfigToTerminalDlg::Check() {
     const QString port = Port();
-    return RunResponsive(this, [port] { return CheckTerminalConnection(port); });
+    CCheckTerminalDlg check([port] { return CheckTerminalConnection(port); }, this);
+    return check.exec();
 }

@@ -1,5 +1,6 @@
 #include "ui/exchange/LoadingConfigToTerminalDlg.h"
 
+#include "app/Settings.h"
 #include "ui/exchange/ExchangeUi.h"
 
 #include <QLabel>
@@ -10,7 +11,7 @@
 
 CLoadingConfigToTerminalDlg::CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port,
                                                          int startOperationId, QWidget* parent)
-    : CWorkerDlg(parent), m_flow(model, port, startOperationId) {
+    : CWorkerDlg(parent), m_flow(std::make_shared<CConfigUploadFlow>(model, ExchangePort(port), startOperationId)) {
     setObjectName(QStringLiteral("CLoadingConfigToTerminalDlg"));
     setWindowTitle(QStringLiteral("Сообщение"));
     auto* layout = new QVBoxLayout(this);
@@ -30,6 +31,6 @@ void CLoadingConfigToTerminalDlg::showEvent(QShowEvent* event) {
         move(screen->availableGeometry().center() - rect().center());
     QTimer::singleShot(100, this, [this] {
         setCursor(Qt::WaitCursor);
-        StartWork([this](IExchangeProgress&) { return m_flow.Run(); });
+        StartWork([flow = m_flow](CWorkerProgress&) { return flow->Run(); });
     });
 }

@@ -9,22 +9,26 @@
 #include "exchange/ConfigUpload.h"
 #include "ui/exchange/WorkerDlg.h"
 
+#include <memory>
+
 class CConfigModel;
 
 class CLoadingConfigToTerminalDlg : public CWorkerDlg {
     Q_OBJECT
 public:
+    // An empty `port` is the "port" setting (ExchangePort).
     CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port, int startOperationId = -1,
                                 QWidget* parent = nullptr);
 
     // The flow the window runs (its program folder and settings file can be
     // pointed elsewhere before the window is shown).
-    CConfigUploadFlow& Flow() { return m_flow; }
+    CConfigUploadFlow& Flow() { return *m_flow; }
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    CConfigUploadFlow m_flow;
+    // Shared with the work, which may outlive the window.
+    std::shared_ptr<CConfigUploadFlow> m_flow;
     bool m_started = false;
 };

@@ -1,5 +1,6 @@
 #include "ui/exchange/RecvJournalDlg.h"
 
+#include "app/Settings.h"
 #include "exchange/JournalExchange.h"
 #include "ui/exchange/ExchangeUi.h"
 
@@ -30,16 +31,19 @@ void CRecvJournalDlg::showEvent(QShowEvent* event) {
 
 void CRecvJournalDlg::StartDownload() {
     setCursor(Qt::WaitCursor);
-    StartWork([this](IExchangeProgress& progress) {
+    // The work holds copies, never the window, which may go before it ends.
+    StartWork([caption = m_programName, journalIdOn = m_journalIdOn,
+               overwrite = m_overwrite](CWorkerProgress& progress) {
         JournalExchange journal;
-        journal.caption = m_programName;
+        journal.caption = caption;
         journal.progressWindow = &progress;
-        const int code = journal.DownloadJournal(PortOrSetting(QString()), m_journalIdOn, false, FilterSet(),
-                                                 m_overwrite);
+        const int code = journal.DownloadJournal(ExchangePort(QString()), journalIdOn, false, FilterSet(), overwrite);
         return code == 0 ? Downloaded : Failed;
     });
 }
 
-void CRecvJournalDlg::OnItemRange(int count) { ResetBar(m_bar, count); }
-void CRecvJournalDlg::OnStepItem() { StepBar(m_bar); }
+void CRecvJournalDlg::ShowProgress(const ExchangeProgressState& state) {
+    // The range is the line count the terminal announced, one step a line.
+    ShowBar(m_bar, state.itemValue, state.itemRange, state.itemRange > 0);
+}
 void CRecvJournalDlg::OnWorkFinished(int) { unsetCursor(); }

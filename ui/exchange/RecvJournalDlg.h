@@ -1,6 +1,7 @@
 #pragma once
 // "Выгрузка журнала": downloads the terminal's journal into the project's
-// journal file with a progress bar. The download starts 100 ms after the
+// journal file with a progress bar counting the lines received of the lines
+// announced ("12 345 из 100 000"). The download starts 100 ms after the
 // window opened (so it is drawn first) and runs on a worker thread; the
 // window ends with 1 (downloaded) or 2 (failed; the download has shown its
 // own message).
@@ -24,8 +25,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void OnItemRange(int count) override;
-    void OnStepItem() override;
+    void ShowProgress(const ExchangeProgressState& state) override;
     void OnWorkFinished(int result) override;
 
 private:

@@ -1,5 +1,6 @@
 #include "ui/exchange/UploadingDirDlg.h"
 
+#include "app/Settings.h"
 #include "exchange/DirectoryUpload.h"
 #include "ui/exchange/ExchangeUi.h"
 
@@ -38,28 +39,30 @@ void CUploadingDirDlg::showEvent(QShowEvent* event) {
     if (m_started) return;
     m_started = true;
     repaint();
-    StartWork([this](IExchangeProgress& progress) { return Upload(progress); });
+    StartWork([port = m_port, chosen = m_chosen](CWorkerProgress& progress) {
+        return Upload(progress, ExchangePort(port), chosen);
+    });
 }
 
-int CUploadingDirDlg::Upload(IExchangeProgress& progress) {
-    const QString port = PortOrSetting(m_port);
+int CUploadingDirDlg::Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen) {
     UploadSelection selection;
     selection.caption = QStringLiteral("KXLoader");
-    for (size_t i = 0; i < m_chosen.size(); ++i)
-        if (m_chosen[i]) selection.Select(kChoiceItems[i]);
+    for (size_t i = 0; i < chosen.size(); ++i)
+        if (chosen[i]) selection.Select(kChoiceItems[i]);
     const int count = selection.SelectedCount();
     if (count == 0) return NothingChosen;
     // One step per directory and one for the synchronisation.
     progress.SetStageRange(count + 1);
     selection.progressWindow = &progress;
+    selection.transferProgress = &progress;
     return UploadDirectories(selection, port) == 0 ? Uploaded : Failed;
 }
 
-void CUploadingDirDlg::OnItemRange(int count) { ResetBar(m_upper, count); }
-void CUploadingDirDlg::OnStepItem() { StepBar(m_upper); }
-void CUploadingDirDlg::OnStageRange(int count) { ResetBar(m_lower, count); }
-void CUploadingDirDlg::OnStepStage() { StepBar(m_lower); }
-void CUploadingDirDlg::OnStageText(const QString& text) {
-    m_status->setText(text);
-    m_status->repaint();
+void CUploadingDirDlg::ShowProgress(const ExchangeProgressState& state) {
+    if (!state.stageText.isEmpty()) m_status->setText(state.stageText);
+    // While records go the upper bar counts them against the whole upload;
+    // the steps the upload makes per record would only fill it at once.
+    if (state.transferring) ShowBar(m_upper, state.transferDone, state.transferTotal, true);
+    else ShowBar(m_upper, state.itemValue, state.itemRange, false);
+    ShowBar(m_lower, state.stageValue, state.stageRange, false);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // "Загрузка справочников": uploads the chosen directories to the terminal on
-// a worker thread and shows its progress: the upper bar (one directory's
-// records), the lower bar (the directories) and the stage text. Ends with 1
-// (uploaded), 2 (failed; the upload has shown its own message) or 103
+// a worker thread and shows its progress: the upper bar the records sent of
+// all chosen directories ("12 345 из 100 000"; while the terminal confirms,
+// the wait for it), the lower bar the directories, and the stage text. Ends
+// with 1 (uploaded), 2 (failed; the upload has shown its own message) or 103
 // (nothing chosen; the terminal was not contacted).
 
 #include "ui/exchange/WorkerDlg.h"
@@ -29,14 +30,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void OnItemRange(int count) override;
-    void OnStepItem() override;
-    void OnStageRange(int count) override;
-    void OnStepStage() override;
-    void OnStageText(const QString& text) override;
+    void ShowProgress(const ExchangeProgressState& state) override;
 
 private:
-    int Upload(IExchangeProgress& progress);
+    // The work on the worker thread: it holds copies of what it needs, never
+    // the window, which may go before the work has ended.
+    static int Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen);
 
     QString m_port;
     std::array<bool, 7> m_chosen{};

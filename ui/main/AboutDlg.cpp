@@ -29,6 +29,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("id1"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons, 2, 0, 1, 2);
+    // A window widened for its title gives the room to the text, not the icon.
+    layout->setColumnStretch(1, 1);
     setSizeGripEnabled(false);
 }
 

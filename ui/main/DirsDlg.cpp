@@ -7,14 +7,17 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
+#include "ui/common/Buttons.h"
+#include "ui/common/DialogUnits.h"
+#include "ui/common/PortBox.h"
 #include "ui/directories/EditDirGridDlg.h"
+#include "ui/exchange/CheckTerminalDlg.h"
 #include "ui/exchange/ExchangeUi.h"
 #include "ui/exchange/LoadConfigToTerminalDlg.h"
 #include "ui/exchange/RecvJournalDlg.h"
 #include "ui/exchange/UploadingDirDlg.h"
 #include "ui/main/AboutDlg.h"
 #include "ui/main/ConfiguratorLauncher.h"
-#include "ui/main/DialogUnits.h"
 #include "ui/main/FileVersionInfo.h"
 #include "ui/main/SerialPortList.h"
 
@@ -87,15 +90,10 @@ constexpr DirectoryRowIds kDirectoryRowIds[] = {
     {DocumentPlan, 1031, 1038, 1012, "Документы - план"},
 };
 
-QString Id(int id) { return QStringLiteral("id%1").arg(id); }
+QString Id(int id) { return ControlName(id); }
 
-QPushButton* Button(QWidget* parent, const QString& text, int id) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(Id(id));
-    // Enter is handled by the window itself (keyPressEvent).
-    button->setAutoDefault(false);
-    return button;
-}
+// Enter is handled by the window itself (keyPressEvent), never by a default button.
+QPushButton* Button(QWidget* parent, const QString& text, int id) { return MakeButton(parent, text, Id(id)); }
 
 CSettingsPaths Paths() { return CSettingsPaths::ForProgramFolder(ProgramFolder()); }
 
@@ -156,7 +154,8 @@ void CDirsDlg::BuildControls() {
     m_selectAll->setObjectName(Id(1043));
     m_selectAll->setTristate(true);
     connect(m_selectAll, &QCheckBox::clicked, this, &CDirsDlg::OnSelectAll);
-    grid->addWidget(m_selectAll, line, 0, 1, 2);
+    // Only as wide as its text: a click beside the text hits nothing.
+    grid->addWidget(m_selectAll, line, 0, 1, 2, Qt::AlignLeft);
     m_upload = Button(directories, QStringLiteral("Загрузка в терминал"), 1010);
     m_upload->setEnabled(false);
     connect(m_upload, &QPushButton::clicked, this, &CDirsDlg::OnUploadDirectories);
@@ -210,17 +209,18 @@ void CDirsDlg::BuildControls() {
 
     // Connection.
     auto* connection = new QGroupBox(QStringLiteral("Настройки подключения"), this);
-    auto* connectionLayout = new QHBoxLayout(connection);
-    connectionLayout->addWidget(new QLabel(QStringLiteral("Порт:"), connection));
-    m_port = new QComboBox(connection);
-    m_port->setObjectName(Id(1029));
-    m_port->setEditable(true);
-    // A typed port stays in the edit field; the list is the machine's.
-    m_port->setInsertPolicy(QComboBox::NoInsert);
-    connectionLayout->addWidget(m_port, 1);
+    // The port field takes the group's width, "Проверка" the line below, so a
+    // device path shows whole and the window still fits a small screen.
+    auto* connectionLayout = new QGridLayout(connection);
+    auto* portLabel = new QLabel(QStringLiteral("Порт:"), connection);
+    connectionLayout->addWidget(portLabel, 0, 0);
+    m_port = MakePortBox(connection, Id(1029), {});
+    portLabel->setBuddy(m_port);
+    connectionLayout->addWidget(m_port, 0, 1);
+    connectionLayout->setColumnStretch(1, 1);
     auto* check = Button(connection, QStringLiteral("Проверка"), 1020);
     connect(check, &QPushButton::clicked, this, &CDirsDlg::OnCheckTerminal);
-    connectionLayout->addWidget(check);
+    connectionLayout->addWidget(check, 1, 1, Qt::AlignRight);
     right->addWidget(connection);
     right->addStretch(1);
 
@@ -232,7 +232,7 @@ void CDirsDlg::BuildControls() {
     layout->addLayout(bottom);
 
     // The width of the dialog units; the height the controls need.
-    resize(qMax(DialogUnits(QFontMetrics(m_font), 351, 291).width(), sizeHint().width()), sizeHint().height());
+    resize(qMax(CDialogUnits(m_font).Size(351, 291).width(), sizeHint().width()), sizeHint().height());
 }
 
 void CDirsDlg::showEvent(QShowEvent* event) {
@@ -254,8 +254,7 @@ void CDirsDlg::Initialize() {
     m_port->addItems(PortChoices());
 
     const CSettingsPaths paths = Paths();
-    const QString port =
-        Profile::ReadString(paths.loaderSettings, kSection, QStringLiteral("port"), QStringLiteral("COM1"));
+    const QString port = ReadPortSetting(paths);
     const int setEdit = Profile::ReadInt(paths.configSettings, kSection, QStringLiteral("setedit"), 0);
     m_overwriteJournal =
         Profile::ReadInt(paths.loaderSettings, kSection, QStringLiteral("OverwriteJournal"), m_overwriteJournal);
@@ -266,9 +265,7 @@ void CDirsDlg::Initialize() {
         m_create->setEnabled(true);
         m_configurator->setEnabled(true);
     }
-    const int listed = m_port->findText(port, Qt::MatchExactly);
-    if (listed >= 0) m_port->setCurrentIndex(listed);
-    else m_port->setEditText(port);
+    ShowPort(m_port, port);
 
     setWindowTitle(QStringLiteral("Программа обмена данными KXLoader (ver: %1)")
                        .arg(CFileVersionInfo().VersionText()));
@@ -434,14 +431,16 @@ void CDirsDlg::OnCheckTerminal() {
     SavePort();
     const QString port = PortText();
     TerminalInfo info;
-    const int code = RunResponsive(this, [&] {
-        TerminalSession session;
-        session.caption = kCaptionLoader;
-        const int result = session.ConnectTerminal(port);
-        info = session.info;
-        return result;
-    });
-    if (code == 0) Prompt().Info(TerminalInfoText(info), QStringLiteral("Сведения о терминале"));
+    CCheckTerminalDlg check(
+        [&info, port] {
+            TerminalSession session;
+            session.caption = kCaptionLoader;
+            const int result = session.ConnectTerminal(port);
+            info = session.info;
+            return result;
+        },
+        this);
+    if (check.exec() == 0) Prompt().Info(TerminalInfoText(info), QStringLiteral("Сведения о терминале"));
 }
 
 void CDirsDlg::OnConfigurator() {
@@ -474,15 +473,23 @@ void CDirsDlg::OnCreateProject() {
 
 void CDirsDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        // Enter presses the focused button; anywhere else it means leaving,
-        // with the question, never a silent end.
-        auto* button = qobject_cast<QPushButton*>(focusWidget());
-        if (button && button->isVisible() && button->isEnabled()) button->click();
+        // Enter in the port field confirms the port just typed; on a button
+        // it presses the button; anywhere else it means leaving, with the
+        // question, never a silent end.
+        QWidget* focus = focusWidget();
+        auto* button = qobject_cast<QPushButton*>(focus);
+        if (focus && (focus == m_port || m_port->isAncestorOf(focus))) TakePort();
+        else if (button && button->isVisible() && button->isEnabled()) button->click();
         else if (!button) Leave();
         event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void CDirsDlg::TakePort() {
+    ShowPort(m_port, PortText());
+    ReportPortNotSaved();
 }
 
 void CDirsDlg::reject() { Leave(); }
@@ -492,6 +499,11 @@ void CDirsDlg::Leave() {
                                         kCaptionLoader, PromptIcon::Question, PromptButtons::YesNo);
     if (answer != AnswerYes) return;
     if (m_model.IsConfigurationOpen()) m_model.Close();
+    ReportPortNotSaved();
+    done(kLeaveResult);
+}
+
+void CDirsDlg::ReportPortNotSaved() {
     // The port is remembered for the next start; a settings file that cannot
     // be written must not lose it without a word.
     QString why;
@@ -499,5 +511,4 @@ void CDirsDlg::Leave() {
         Prompt().Warning(QStringLiteral("Не удалось сохранить порт %1 в файле настроек %2: %3")
                              .arg(PortText(), Paths().loaderSettings, why),
                          kCaptionLoader);
-    done(kLeaveResult);
 }

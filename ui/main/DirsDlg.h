@@ -63,6 +63,10 @@ private:
     void FollowProject();
     bool RequireProject();
     bool SavePort(QString* error = nullptr);
+    // Saves the port and says why when the settings file will not take it.
+    void ReportPortNotSaved();
+    // Enter in the port field: the typed port is taken (and kept for the next start).
+    void TakePort();
     void UpdateChoice();
     void OnSelectAll();
     void Leave();

@@ -9,7 +9,6 @@
 #include "ui/config/StdInputDlg.h"
 #include "ui/editors/DoubleBufferListCtrl.h"
 #include "ui/editors/DoubleBufferTreeCtrl.h"
-#include "ui/editors/ListChildButton.h"
 #include "ui/editors/ListChildCombo.h"
 #include "ui/editors/ListChildEdit.h"
 
@@ -75,12 +74,12 @@ TEST_F(Configurator, AWholeSessionArrivesInTheProjectFile) {
     ASSERT_TRUE(EditorClosed());
     EXPECT_EQ(TreeView()->currentIndex().data().toString(), "Возврат товара (4)");
 
-    // A path on one of its pages.
+    // A path on one of its pages, typed as the terminal spells it.
     ASSERT_TRUE(ClickPage("Возврат товара (4)/Выгрузка"));
-    prompt.QueueFileName("/srv/kx/returns.txt");
-    auto* path = OpenEditor<CListChildButton>(0);
+    auto* path = OpenEditor<CListChildEdit>(0);
     ASSERT_NE(path, nullptr);
-    QTest::mouseClick(path, Qt::LeftButton);
+    Type(path, "\\SD\\returns.txt");
+    QTest::keyClick(path, Qt::Key_Return);
     ASSERT_TRUE(EditorClosed());
 
     // Up one place, past "Инвентаризация".
@@ -134,7 +133,7 @@ TEST_F(Configurator, AWholeSessionArrivesInTheProjectFile) {
                        "AND param_id <> 'p_export_header' ORDER BY place_id DESC, param_id"),
               QStringList({"oper_type|Возврат товара", "p_oper_code|40", "p_oper_description|Возврат\r\nот покупателя",
                            "p_oper_directory_id|2",
-                           "p_export_file|" + QDir::toNativeSeparators("/srv/kx/returns.txt")}));
+                           "p_export_file|\\SD\\returns.txt"}));
     EXPECT_EQ(Rows(db, "SELECT OperType FROM SortOrderOperTypes ORDER BY n"), QStringList({"1", "2", "4", "3"}));
     EXPECT_EQ(Rows(db, "SELECT point_name FROM ChoiceNames WHERE point_id = 2"), QStringList({"Сотрудники"}));
     const QStringList menu = Rows(db, "SELECT id, name, target FROM m_mainmenu");

@@ -3,11 +3,12 @@
 // Page "Общие настройки": 0 text, 1 and 3 drop-downs, 4 integer, 5 path, 6 multi-line.
 
 #include "tests/ui/config/ConfiguratorFixture.h"
-#include "ui/editors/ListChildButton.h"
 #include "ui/editors/ListChildCombo.h"
 #include "ui/editors/ListChildEdit.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 
@@ -86,6 +87,16 @@ TEST_F(Configurator, MultilineEnterStartsANewLineAndLeavingStoresEveryLine) {
     ClickElsewhere();
     ASSERT_TRUE(EditorClosed());
     EXPECT_EQ(Stored("NULL", kOptions, "p_welcome_text"), "Смена 1\r\nУдачи!");
+
+    // Ctrl+Enter keeps a multi-line text from the keyboard.
+    edit = OpenEditor<CListChildEdit>(6);
+    ASSERT_NE(edit, nullptr);
+    QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Return);
+    Type(edit, "Ok");
+    QTest::keyClick(edit, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(EditorClosed());
+    EXPECT_EQ(Stored("NULL", kOptions, "p_welcome_text"), "Смена 1\r\nУдачи!\r\nOk");
 }
 
 TEST_F(Configurator, DropDownStoresThePositionOnlyAfterAChoice) {
@@ -114,27 +125,52 @@ TEST_F(Configurator, DropDownStoresThePositionOnlyAfterAChoice) {
     EXPECT_EQ(CellText(3), "ДД/ММ/ГГ");
 }
 
-TEST_F(Configurator, PathButtonStoresAChosenPathAndNothingWhenCancelled) {
+TEST_F(Configurator, APathIsTypedAndOnlyAPathOfThisComputerOffersAFileDialog) {
     OpenWindow();
     ASSERT_TRUE(ClickPage("Общие настройки"));
-    auto* button = OpenEditor<CListChildButton>(5);
-    ASSERT_NE(button, nullptr);
+    // "Папка данных" is a folder on the terminal: an edit to type it into,
+    // with no file dialog of this computer.
+    auto* edit = OpenEditor<CListChildEdit>(5);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->toPlainText(), "\\Storage Card\\KX\\");
+    EXPECT_EQ(edit->ChooserButton(), nullptr);
     const QRect cell = ListView()->visualRect(ListView()->model()->index(5, 1));
-    EXPECT_EQ(button->geometry().right(), cell.right());
-    EXPECT_EQ(button->width(), 25);
-    QTest::mouseClick(button, Qt::LeftButton);  // no path queued: cancelled
+    EXPECT_EQ(edit->geometry().right(), cell.right());
+    Type(edit, "\\SD\\KX\\");  // replaces the selected value
+    QTest::keyClick(edit, Qt::Key_Escape);
     ASSERT_TRUE(EditorClosed());
-    EXPECT_EQ(prompt.FileRequests().size(), 1);
-    EXPECT_EQ(prompt.FileRequests()[0].title, "Папка данных");
-    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(Stored("NULL", kOptions, "p_data_folder"), "\\Storage Card\\KX\\");
+    edit = OpenEditor<CListChildEdit>(5);
+    ASSERT_NE(edit, nullptr);
+    Type(edit, "\\SD\\KX\\");
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(EditorClosed());
+    EXPECT_EQ(Stored("NULL", kOptions, "p_data_folder"), "\\SD\\KX\\");
+    EXPECT_EQ(CellText(5), "\\SD\\KX\\");
+    EXPECT_TRUE(prompt.FileRequests().isEmpty());
 
+    // A path of this computer typed there: now "..." helps choose another
+    // one, which shows in the edit and is stored only as typed text is.
+    edit = OpenEditor<CListChildEdit>(5);
+    ASSERT_NE(edit, nullptr);
+    Type(edit, "/home/anna/kx");
+    ClickElsewhere();
+    ASSERT_TRUE(EditorClosed());
+    edit = OpenEditor<CListChildEdit>(5);
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->ChooserButton(), nullptr);
+    QTest::mouseClick(edit->ChooserButton(), Qt::LeftButton);  // cancelled
+    EXPECT_EQ(window->ParamEditor(), edit);
+    ASSERT_EQ(prompt.FileRequests().size(), 1);
+    EXPECT_EQ(prompt.FileRequests()[0].title, "Папка данных");
     prompt.QueueFileName("/media/card/KX/data");
-    button = OpenEditor<CListChildButton>(5);
-    ASSERT_NE(button, nullptr);
-    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(edit->ChooserButton(), Qt::LeftButton);
+    EXPECT_EQ(window->ParamEditor(), edit);
+    EXPECT_EQ(edit->toPlainText(), QDir::toNativeSeparators("/media/card/KX/data"));
+    EXPECT_EQ(Stored("NULL", kOptions, "p_data_folder"), "/home/anna/kx");
+    QTest::keyClick(edit, Qt::Key_Return);
     ASSERT_TRUE(EditorClosed());
     EXPECT_EQ(Stored("NULL", kOptions, "p_data_folder"), QDir::toNativeSeparators("/media/card/KX/data"));
-    EXPECT_EQ(CellText(5), QDir::toNativeSeparators("/media/card/KX/data"));
 }
 
 TEST_F(Configurator, OneEditorAtATimeAndAClickBelowTheRowsOpensNone) {

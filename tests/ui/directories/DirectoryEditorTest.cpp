@@ -5,6 +5,7 @@
 #include "directories/DirectoryFiles.h"
 #include "tests/directories/FakeOperationTypes.h"
 #include "tests/support/TestSupport.h"
+#include "ui/QtPrompt.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/editors/KxLoaderListChildCombo.h"
 #include "ui/editors/KxLoaderListChildEdit.h"
@@ -12,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -180,4 +183,158 @@ TEST_F(DirectoryEditor, EscapeAsksAboutATextStillInTheEditorAndNoKeepsTheFileAsI
     QTest::keyClick(Edit(), Qt::Key_Escape);
     EXPECT_FALSE(editor->isVisible());
     EXPECT_EQ(ReadFileBytes(File(Wares)), Cp1251(QStringLiteral("Т1;Butter;4600000000001\r\n")));
+}
+
+TEST_F(DirectoryEditor, MinusDeletesOnlyARowTheUserChose) {
+    Write(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n3;Касса;33\r\n"));
+    Open(Addresses);
+    // The list has the focus and its focus frame on the first row, but no
+    // row is chosen: "-" has nothing to delete.
+    editor->View()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(editor->View()->currentIndex().isValid());
+    EXPECT_FALSE(Button("id1008")->isEnabled());
+    prompt.QueueAnswer(AnswerYes);
+    QTest::mouseClick(Button("id1008"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_EQ(editor->RowCount(), 3);
+
+    // A click chooses the second row; "-" and Yes delete that one.
+    ClickCell(1, 2);
+    QTest::keyClick(Edit(), Qt::Key_Return);
+    EXPECT_TRUE(Button("id1008")->isEnabled());
+    QTest::mouseClick(Button("id1008"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->RowCount() == 2; }, 3000));
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Будет удалена выбранная строка в таблице!\nПродолжить?")});
+    EXPECT_EQ(Cell(0, 2) + ' ' + Cell(1, 2), QStringLiteral("Склад Касса"));
+}
+
+TEST_F(DirectoryEditor, TheCellEditorShowsWhatWasStoredAndNeverOutlivesItsRow) {
+    Write(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n"));
+    Open(Addresses);
+    ClickCell(1, 2);
+    CKxLoaderListChildEdit* edit = Edit();
+    ASSERT_NE(edit, nullptr);
+    QString shownWithTheMessage;
+    class CLooking : public CRecordingPrompt {
+    public:
+        std::function<void()> onMessage;
+        int Message(const QString& text, const QString& caption, PromptIcon icon, PromptButtons buttons) override {
+            if (onMessage) onMessage();
+            return CRecordingPrompt::Message(text, caption, icon, buttons);
+        }
+    } looking;
+    looking.onMessage = [&] { shownWithTheMessage = edit->text(); };
+    {
+        CScopedPrompt scope(looking);
+        QTest::keyClicks(edit, QStringLiteral("Test;Tab"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    ASSERT_EQ(looking.Messages().size(), 1);  // ';' was replaced, the user is told
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("Test,Tab"));
+    // The editor shows the stored text while the message is up, and after it.
+    EXPECT_EQ(shownWithTheMessage, QStringLiteral("Test,Tab"));
+    ASSERT_EQ(Edit(), edit);
+    EXPECT_EQ(edit->text(), QStringLiteral("Test,Tab"));
+
+    // Its row goes (the whole table is cleared): the editor goes with it and
+    // nothing typed afterwards lands anywhere.
+    QPointer<CKxLoaderListChildEdit> watched(edit);
+    prompt.QueueAnswer(AnswerYes);
+    editor->Model().Clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 3000));
+    EXPECT_EQ(editor->CellEditor(), nullptr);
+    EXPECT_EQ(editor->RowCount(), 0);
+}
+
+TEST_F(DirectoryEditor, TheGridWorksFromTheKeyboard) {
+    Write(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
+    Open(Executors);
+    QTableView* view = editor->View();
+    view->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Right);
+    ASSERT_EQ(view->currentIndex().row(), 1);
+    // F2 opens the current cell's editor.
+    QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_NE(Edit(), nullptr);
+    const int column = editor->Model().EditingColumn();
+    EXPECT_EQ(editor->Model().EditingRow(), 1);
+    EXPECT_EQ(Edit()->text(), Cell(1, column));
+    // Shift+Tab stores and goes back a cell, from the first column to the
+    // last one of the row above.
+    QTest::keyClick(Edit(), Qt::Key_Home);
+    QTest::keyClicks(Edit(), QStringLiteral("X"));
+    QTest::keyClick(Edit(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(Cell(1, column), QStringLiteral("X") + (column == 1 ? QStringLiteral("2") : QStringLiteral("Петров")));
+    ASSERT_NE(Edit(), nullptr);
+    EXPECT_EQ(editor->Model().EditingColumn(), column - 1);
+    if (column - 1 == 1) {
+        QTest::keyClick(Edit(), Qt::Key_Tab, Qt::ShiftModifier);
+        EXPECT_EQ(editor->Model().EditingRow(), 0);
+        EXPECT_EQ(editor->Model().EditingColumn(), 3);
+    }
+    // Enter on the grid opens an editor too.
+    view->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Edit() == nullptr; }, 3000));
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_NE(Edit(), nullptr);
+}
+
+TEST_F(DirectoryEditor, LoadSaveAndImportShowTheWaitCursorAndTheLastColumnTakesTheWidth) {
+    // What the cursor is when the work under way says something.
+    class CCursorWatch : public CRecordingPrompt {
+    public:
+        QList<int> shapes;
+        int Message(const QString& text, const QString& caption, PromptIcon icon, PromptButtons buttons) override {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            shapes << (cursor ? cursor->shape() : -1);
+            return CRecordingPrompt::Message(text, caption, icon, buttons);
+        }
+        QString OpenFileName(const FileDialogRequest& request) override {
+            filters << ToQtFilter(request.filter);
+            return CRecordingPrompt::OpenFileName(request);
+        }
+        QStringList filters;
+    } watch;
+    CScopedPrompt scope(watch);
+
+    // A damaged file says so while it is being loaded.
+    Write(Operations, QStringLiteral("1;2\r\n"));
+    Open(Operations);
+    ASSERT_EQ(watch.Messages().size(), 1);
+    EXPECT_EQ(watch.shapes.value(0), int(Qt::WaitCursor));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    editor->reject();
+
+    Write(Addresses, QStringLiteral("1;Склад;11\r\n"));
+    Open(Addresses);
+    watch.Clear();
+    watch.shapes.clear();
+    QTest::mouseClick(Button("id1004"), Qt::LeftButton);
+    QTest::mouseClick(Button("id1"), Qt::LeftButton);  // "Сохранить"
+    EXPECT_EQ(watch.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    EXPECT_EQ(watch.shapes, QList<int>{int(Qt::WaitCursor)});
+
+    // The import asks for a file with a well-formed filter, then works under
+    // the wait cursor (a file with ',' between the fields asks first).
+    const QString csv = dir.File(QStringLiteral("addresses.csv"));
+    ASSERT_TRUE(WriteFileBytes(csv, Cp1251(QStringLiteral("7,Рампа,77\r\n"))));
+    watch.Clear();
+    watch.shapes.clear();
+    watch.QueueFileName(csv);
+    watch.QueueAnswer(AnswerYes);
+    QTest::mouseClick(Button("id1002"), Qt::LeftButton);
+    EXPECT_EQ(watch.filters, QStringList{QStringLiteral("Текстовые Файлы csv (*.csv);;Все файлы (*)")});
+    ASSERT_FALSE(watch.shapes.isEmpty());
+    EXPECT_EQ(watch.shapes.first(), int(Qt::WaitCursor));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // Wider window, wider last column: it reaches the right edge of the table.
+    QTableView* view = editor->View();
+    const int last = editor->Model().columnCount() - 1;
+    editor->resize(editor->width() + 300, editor->height());
+    QCoreApplication::processEvents();
+    const int right = view->columnViewportPosition(last) + view->columnWidth(last);
+    EXPECT_EQ(right, view->viewport()->width());
 }

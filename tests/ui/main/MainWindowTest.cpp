@@ -210,7 +210,7 @@ TEST_F(MainWindow, PrintOpensTheReportAndExportWritesTheTerminalDatabase) {
     EXPECT_TRUE(ReadFileBytes(exported).startsWith("SQLite format 3"));
 }
 
-TEST_F(MainWindow, EnterEscapeAndExitAllAskBeforeLeavingThenSaveThePortAndDropTheWorkingCopy) {
+TEST_F(MainWindow, EnterInThePortFieldTakesThePortAndElsewhereAsksBeforeLeaving) {
     RememberProject();
     Open();
     const QString working = window->Model().WorkingPath();
@@ -218,19 +218,33 @@ TEST_F(MainWindow, EnterEscapeAndExitAllAskBeforeLeavingThenSaveThePortAndDropTh
     auto* port = Find<QComboBox>(1029);
     port->setFocus();
     port->lineEdit()->selectAll();
-    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/ttyX9"));
+    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/ttyUSB10"));
+    // The field shows a device path whole.
+    EXPECT_GE(port->lineEdit()->width(),
+              port->lineEdit()->fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB10")));
 
-    // Enter in the port field presses no button: the question, and No stays.
-    prompt.QueueAnswer(AnswerNo);
+    // Enter in the port field confirms the port: kept, no question.
     QTest::keyClick(port->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(prompt.Texts().isEmpty());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(LoaderSetting(QStringLiteral("port")), QStringLiteral("/dev/ttyUSB10"));
+    EXPECT_EQ(port->currentText(), QStringLiteral("/dev/ttyUSB10"));
+
+    // Enter elsewhere (not on a button) and Escape ask; No stays.
+    Find<QCheckBox>(1024)->setFocus();
+    prompt.QueueAnswer(AnswerNo);
+    QTest::keyClick(Find<QCheckBox>(1024), Qt::Key_Return);
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(prompt.Texts(), QStringList(2, QStringLiteral("Вы уверены, что хотите выйти из приложения?")));
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(QFile::exists(working));
-    EXPECT_NE(LoaderSetting(QStringLiteral("port")), QStringLiteral("/dev/ttyX9"));
 
+    port->setFocus();
+    port->lineEdit()->selectAll();
+    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/ttyX9"));
+    Find<QCheckBox>(1024)->setFocus();
     prompt.QueueAnswer(AnswerYes);
-    QTest::keyClick(port->lineEdit(), Qt::Key_Enter);
+    QTest::keyClick(Find<QCheckBox>(1024), Qt::Key_Enter);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), 2);
     EXPECT_FALSE(QFile::exists(working));

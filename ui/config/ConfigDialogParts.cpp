@@ -1,18 +1,11 @@
-#include "ui/config/DialogUnits.h"
+#include "ui/config/ConfigDialogParts.h"
 
-#include <QFontDatabase>
+#include "ui/common/Buttons.h"
+
 #include <QDialog>
-#include <QFontMetrics>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPushButton>
-
-CDialogUnits::CDialogUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    // The average width over the 52 Latin letters, as dialog units are defined.
-    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    m_baseX = qMax(1, (metrics.horizontalAdvance(letters) / 26 + 1) / 2);
-    m_baseY = qMax(1, metrics.height());
-}
 
 QFont ConfiguratorFont(const QFont& requested) {
     if (QFontDatabase::hasFamily(requested.family())) return requested;
@@ -22,12 +15,10 @@ QFont ConfiguratorFont(const QFont& requested) {
 }
 
 QHBoxLayout* YesCancelButtons(QDialog* dialog, const CDialogUnits& units, QPushButton** yes) {
-    auto* accept = new QPushButton(QStringLiteral("Да"), dialog);
-    accept->setObjectName(QStringLiteral("id1"));
+    QPushButton* accept = MakeButton(dialog, QStringLiteral("Да"), QStringLiteral("id1"));
+    accept->setAutoDefault(true);
     accept->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Отмена"), dialog);
-    cancel->setObjectName(QStringLiteral("id2"));
-    cancel->setAutoDefault(false);
+    QPushButton* cancel = MakeButton(dialog, QStringLiteral("Отмена"), QStringLiteral("id2"));
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     auto* row = new QHBoxLayout;
     row->addStretch(1);

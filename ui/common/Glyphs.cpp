@@ -1,4 +1,4 @@
-#include "ui/config/ConfigGlyphs.h"
+#include "ui/common/Glyphs.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -23,38 +23,45 @@ QPainterPath Arrow(double x, bool right) {
     return Triangle(QPointF(base, 3), QPointF(x, 8), QPointF(base, 13));
 }
 
-void Draw(QPainter& p, ConfigGlyph glyph, const QColor& colour) {
+void Draw(QPainter& p, Glyph glyph, const QColor& colour) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     p.setBrush(colour);
     switch (glyph) {
-    case ConfigGlyph::Plus:
+    case Glyph::Plus:
         p.drawLine(QPointF(3, 8), QPointF(13, 8));
         p.drawLine(QPointF(8, 3), QPointF(8, 13));
         break;
-    case ConfigGlyph::Minus: p.drawLine(QPointF(3, 8), QPointF(13, 8)); break;
-    case ConfigGlyph::Copy:
+    case Glyph::Minus: p.drawLine(QPointF(3, 8), QPointF(13, 8)); break;
+    case Glyph::Clear:
+        p.setPen(QPen(QColor(0x60, 0x60, 0x60), 1));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(2.5, 1.5, 11, 13));
+        p.setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap));
+        p.drawLine(QPointF(5, 8), QPointF(11, 8));
+        break;
+    case Glyph::Copy:
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(colour, 1.2));
         p.drawRect(QRectF(2.5, 2.5, 8, 9));
         p.drawRect(QRectF(5.5, 5.5, 8, 9));
         break;
-    case ConfigGlyph::Up:
+    case Glyph::Up:
         p.setPen(Qt::NoPen);
         p.drawPath(Triangle(QPointF(2, 12), QPointF(8, 4), QPointF(14, 12)));
         break;
-    case ConfigGlyph::Down:
+    case Glyph::Down:
         p.setPen(Qt::NoPen);
         p.drawPath(Triangle(QPointF(2, 4), QPointF(8, 12), QPointF(14, 4)));
         break;
-    case ConfigGlyph::Right:
-    case ConfigGlyph::Left:
+    case Glyph::Right:
+    case Glyph::Left:
         p.setPen(Qt::NoPen);
-        p.drawPath(Arrow(glyph == ConfigGlyph::Right ? 11 : 5, glyph == ConfigGlyph::Right));
+        p.drawPath(Arrow(glyph == Glyph::Right ? 11 : 5, glyph == Glyph::Right));
         break;
-    case ConfigGlyph::DoubleRight:
-    case ConfigGlyph::DoubleLeft: {
-        const bool right = glyph == ConfigGlyph::DoubleRight;
+    case Glyph::DoubleRight:
+    case Glyph::DoubleLeft: {
+        const bool right = glyph == Glyph::DoubleRight;
         p.setPen(Qt::NoPen);
         p.drawPath(Arrow(right ? 8 : 3, right));
         p.drawPath(Arrow(right ? 14 : 9, right));
@@ -65,7 +72,7 @@ void Draw(QPainter& p, ConfigGlyph glyph, const QColor& colour) {
 
 }  // namespace
 
-QIcon ConfigGlyphIcon(ConfigGlyph glyph, const QColor& colour) {
+QIcon GlyphIcon(Glyph glyph, const QColor& colour) {
     QIcon icon;
     // Two resolutions, so high-density screens get sharp edges.
     for (int scale : {1, 2}) {
