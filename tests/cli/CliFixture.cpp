@@ -92,7 +92,9 @@ void Cli::SetUp() {
     ASSERT_TRUE(QDir().mkpath(state));
     for (const char* name : {"kxloader", "libparlink.so", "components.ini", "KXConfigFMT.db"})
         ASSERT_TRUE(Place(name, program)) << name;
-    if (QFile::exists(ProgramBinFolder() + "/parlink.ini")) ASSERT_TRUE(Place("parlink.ini", program));
+    if (QFile::exists(ProgramBinFolder() + "/parlink.ini")) {
+        ASSERT_TRUE(Place("parlink.ini", program));
+    }
     ASSERT_TRUE(QDir().mkpath(dir.File("project")));
     ASSERT_TRUE(QFile::copy(ProgramBinFolder() + "/demo/demo.kxc", project));
     ASSERT_TRUE(CopyDemoFiles(ProgramBinFolder() + "/demo/files", dir.File("project/files")));

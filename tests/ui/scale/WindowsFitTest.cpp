@@ -121,7 +121,7 @@ TEST_F(WindowsFit, ExchangeWindows) {
     {
         CCheckTerminalDlg check([] { return 0; });
         CheckFits(&check);
-        QTest::qWaitFor([&] { return !check.IsWorking(); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !check.IsWorking(); }));
     }
     {
         CLoadConfigToTerminalDlg load(model, QStringLiteral("COM1"));
