@@ -333,3 +333,24 @@ TEST_F(TcpLink, ReplayedSessionDoesNothing) {
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(CommandLog(), logBefore);
 }
+
+TEST(TcpLinkIpv6, PairsAndRunsASessionOnAnIpv6Address) {
+    EnsureQtApplication();
+    CTestDir state, settings;
+    CTerminalProcess terminal;
+    ASSERT_TRUE(terminal.Start(state.Path(), {QStringLiteral("--listen-tcp"), QStringLiteral("[::1]:0")}))
+        << qPrintable(terminal.Diagnostics());
+    ASSERT_TRUE(terminal.Port().startsWith(QLatin1String("tcp:[::1]:"))) << qPrintable(terminal.Port());
+    const QStringList files{settings.File(QStringLiteral("parlink.ini"))};
+    const CPairOutcome o = PairWithTerminal(terminal.Port(), terminal.PairingCode(), files);
+    ASSERT_EQ(o.result, EPairResult::Paired) << qPrintable(o.text);
+    // The terminal names the computer by its certificate and fingerprint.
+    const QList<CLinkPin> pins = ParseLinkPins(state.Read(QStringLiteral("pins.txt")));
+    ASSERT_EQ(pins.size(), 1);
+    EXPECT_TRUE(pins[0].name.startsWith(QLatin1String("kxconfig-"))) << qPrintable(pins[0].name);
+    EXPECT_TRUE(pins[0].name.endsWith(QLatin1Char('/') + QString::fromLatin1(pins[0].fingerprint.toHex().left(8))));
+    CParlinkX2 link(files);
+    ASSERT_EQ(link.OpenPort(terminal.Port()), 1) << qPrintable(link.LastError());
+    ASSERT_EQ(link.WaitLink(15000), 1);
+    EXPECT_EQ(link.ClosePort(), 1);
+}

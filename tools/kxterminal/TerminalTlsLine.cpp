@@ -187,7 +187,10 @@ private:
         if (m_input.size() < CSpake2::kConfirmationSize) return;
         if (!m_spake->Verify(m_input.left(CSpake2::kConfirmationSize))) return Fail();
         CLinkPin pin;
-        pin.name = m_socket.peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0);
+        // The name says whose it is; the fingerprint's start keeps two
+        // computers of the same name from replacing each other's pins.
+        pin.name = m_socket.peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0).left(64) +
+                   QLatin1Char('/') + QString::fromLatin1(m_peer.toHex().left(8));
         pin.fingerprint = m_peer;
         QString error;
         if (!StoreLinkPin(m_front.Pairing().PinsFile(), pin, &error)) {
