@@ -5,6 +5,7 @@
 #include "components/parlink/PortNames.h"
 #include "components/parlink/Spake2.h"
 #include "components/parlink/TlsIdentity.h"
+#include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>
@@ -92,6 +93,8 @@ TEST(LinkPinFile, KeepsWellFormedLinesAndIsWrittenWholeForTheOwnerOnly) {
 }
 
 TEST(TlsIdentityFile, IsMadeOnceOwnerOnlyAndADamagedOneIsNotReplaced) {
+    // Qt's TLS backend is loaded with the application.
+    EnsureQtApplication();
     CTestDir dir;
     const QString path = dir.File(QStringLiteral("id/identity.pem"));
     CTlsIdentity first, second;

@@ -57,6 +57,9 @@ protected:
         server.listen(QHostAddress::LocalHost, 0);
         m_port.set_value(server.serverPort());
         exec();
+        // A socket deleted with the server says it disconnected: not to its
+        // partner, deleted just before.
+        for (QSslSocket* s : server.findChildren<QSslSocket*>()) QObject::disconnect(s, nullptr, nullptr, nullptr);
     }
 
 private:

@@ -102,7 +102,6 @@ namespace {
 class CTlsPeer final : public QObject {
 public:
     CTlsPeer(qintptr descriptor, CTlsLineFront& front, QObject* parent) : QObject(parent), m_front(front) {
-        m_socket.setParent(this);
         connect(&m_socket, &QSslSocket::sslErrors, this, [this] {
             // Self-signed certificates: the pin decides, not an authority.
             m_socket.ignoreSslErrors();
@@ -127,7 +126,13 @@ public:
         m_socket.setSslConfiguration(LinkTls::Configuration(front.Identity()));
         m_socket.startServerEncryption();
     }
-    ~CTlsPeer() override { CloseBridge(); }
+    ~CTlsPeer() override {
+        // The socket's own end (at the thread's end) signals a disconnect:
+        // it must not reach members already gone.
+        QObject::disconnect(&m_socket, nullptr, this, nullptr);
+        m_socket.abort();
+        CloseBridge();
+    }
 
 private:
     enum class Phase { Handshake, Greeting, Confirming, Bridged, Done };
