@@ -209,7 +209,8 @@ TEST_F(CommandLine, UploadsHappenOnlyAtTheEndOfASuccessfulBatch) {
     ASSERT_EQ(prompt.Messages().size(), 1);
     EXPECT_EQ(prompt.Messages()[0].caption, "Справка по параметрам командной строки");
     EXPECT_TRUE(prompt.Messages()[0].text.startsWith("/j filename - выгрузка журнала"));
-    EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 16);
+    EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 17);
+    EXPECT_TRUE(prompt.Messages()[0].text.endsWith("/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n"));
 
     ResetFake();
     EXPECT_EQ(Run({"/o", "ops.txt"}), 0);
