@@ -357,3 +357,24 @@ TEST(TcpLinkIpv6, PairsAndRunsASessionOnAnIpv6Address) {
     ASSERT_EQ(link.WaitLink(15000), 1);
     EXPECT_EQ(link.ClosePort(), 1);
 }
+
+TEST_F(TcpLink, ConfigurationUpdaterSendsItsFileOverTheNetwork) {
+    // kxupdate_pc in a program folder of its own, with the link component:
+    // its key and pins go beside its parlink.ini there.
+    CTestDir bin;
+    for (const char* name : {"kxupdate_pc", "libparlink.so", "components.ini"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KX_PROGRAM_DIR "/") + QLatin1String(name), bin.File(QLatin1String(name))))
+            << name;
+    const CPairOutcome o = PairWithTerminal(terminal.Port(), terminal.PairingCode(), {bin.File(QStringLiteral("parlink.ini"))});
+    ASSERT_EQ(o.result, EPairResult::Paired) << qPrintable(o.text);
+    QByteArray data;
+    for (int i = 0; i < 20000; ++i) data += QByteArray::number(i * 7919) + (i % 3 ? "," : "\n");
+    ASSERT_TRUE(settings.Write(QStringLiteral("base.db"), data));
+    QProcess updater;
+    updater.start(bin.File(QStringLiteral("kxupdate_pc")),
+                  {QStringLiteral("/p"), terminal.Port(), QStringLiteral("/u"), settings.File(QStringLiteral("base.db")),
+                   QStringLiteral("\\Application\\Orvane\\mainbase.db")});
+    ASSERT_TRUE(updater.waitForFinished(60000));
+    EXPECT_EQ(updater.exitCode(), 0) << updater.readAllStandardError().constData();
+    EXPECT_EQ(state.Read(QStringLiteral("files/Application/Orvane/mainbase.db")), data);
+}
