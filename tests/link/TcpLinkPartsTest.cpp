@@ -88,8 +88,9 @@ TEST(LinkPinFile, KeepsWellFormedLinesAndIsWrittenWholeForTheOwnerOnly) {
     EXPECT_EQ(read[0], (CLinkPin{QStringLiteral("b_b"), QByteArray(32, '\x01')}));
     EXPECT_EQ(read[1], (CLinkPin{QStringLiteral("a:1"), QByteArray(32, '\x02')}));
     EXPECT_EQ(FileMode(path), 0600u);
-    // No temporary file is left beside it.
-    EXPECT_EQ(QDir(dir.File(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    // No temporary file is left beside it, only the (empty) lock file.
+    EXPECT_EQ(QDir(dir.File(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{QStringLiteral("pins.txt"), QStringLiteral("pins.txt.lock")}));
 }
 
 TEST(TlsIdentityFile, IsMadeOnceOwnerOnlyAndADamagedOneIsNotReplaced) {

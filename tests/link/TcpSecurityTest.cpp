@@ -324,6 +324,10 @@ TEST_F(TcpLink, ReplayedSessionDoesNothing) {
     ASSERT_EQ(link->WaitLink(15000), 1);
     ASSERT_EQ(link->ClosePort(), 1);
     EXPECT_TRUE(state.Read(QStringLiteral("journal.txt")).isEmpty());
+    // The terminal notes the session's end once the connection is gone.
+    const QDeadlineTimer ended(15000);
+    while (!CommandLog().contains(QLatin1String("S end")) && !ended.hasExpired()) QThread::msleep(20);
+    ASSERT_TRUE(CommandLog().contains(QLatin1String("S end")));
     const QByteArray recorded = recorder.FromProgram();
     ASSERT_GT(recorded.size(), 200);
 
