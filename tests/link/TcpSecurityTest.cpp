@@ -382,3 +382,27 @@ TEST_F(TcpLink, ConfigurationUpdaterSendsItsFileOverTheNetwork) {
     EXPECT_EQ(updater.exitCode(), 0) << updater.readAllStandardError().constData();
     EXPECT_EQ(state.Read(QStringLiteral("files/Application/Orvane/mainbase.db")), data);
 }
+
+TEST_F(TcpLink, ASilentTerminalEndsTheSessionByTheLinkTimeOut) {
+    PairNow();
+    // The connection stays up, but the terminal stops answering: only the
+    // link protocol's time-out can tell, as on a serial line.
+    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
+    link->SendCommand(QStringLiteral("002"));
+    link->SendCommand(QStringLiteral("111"));
+    QElapsedTimer timer;
+    timer.start();
+    int status = 1;
+    for (int i = 0; status == 1 && i < 1000000; ++i)
+        status = link->SendData(QStringLiteral("%1;0;Операция %1;1;").arg(i));
+    if (status == 1) status = link->WaitLink(15000);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_TRUE(link->Session()->FailureText().contains(QLatin1String("does not answer")))
+        << qPrintable(link->Session()->FailureText());
+    EXPECT_EQ(link->ClosePort(), 0);
+    // Nothing of the unfinished load is stored.
+    EXPECT_FALSE(QFileInfo::exists(state.File(QStringLiteral("directories/opers.ux3"))));
+}
