@@ -30,9 +30,13 @@ qsizetype MaxPacked() { return static_cast<qsizetype>(ZSTD_compressBound(kMaxUni
 void CStreamPacker::Free::operator()(ZSTD_CCtx_s* c) const { ZSTD_freeCCtx(c); }
 void CStreamUnpacker::Free::operator()(ZSTD_DCtx_s* d) const { ZSTD_freeDCtx(d); }
 
-CStreamPacker::CStreamPacker() : m_ctx(ZSTD_createCCtx()) {
+int ZstdLevelForLine(int baudRate) {
+    return baudRate > 0 && baudRate <= kSlowLineBaud ? kZstdSlowLineLevel : kZstdLevel;
+}
+
+CStreamPacker::CStreamPacker(int level) : m_ctx(ZSTD_createCCtx()) {
     if (!m_ctx) return;
-    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, kZstdLevel);
+    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_windowLog, kZstdWindowLog);
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_checksumFlag, 0);
 }
