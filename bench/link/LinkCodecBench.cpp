@@ -64,6 +64,12 @@ Result RunZstd(const QByteArray& plain, int unit, int level) {
     ZSTD_CCtx* c = ZSTD_createCCtx();
     ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 17);
+    // Match tables for the window above level 1, as the link's compressor
+    // has them (LinkCompression.cpp).
+    if (level > 1) {
+        ZSTD_CCtx_setParameter(c, ZSTD_c_hashLog, 18);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_chainLog, 18);
+    }
     QByteArray packed;
     QByteArray buffer(static_cast<qsizetype>(ZSTD_compressBound(static_cast<size_t>(unit)) + 64), Qt::Uninitialized);
     double t0 = CpuSeconds();

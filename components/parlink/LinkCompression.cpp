@@ -38,6 +38,14 @@ CStreamPacker::CStreamPacker(int level) : m_ctx(ZSTD_createCCtx()) {
     if (!m_ctx) return;
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_windowLog, kZstdWindowLog);
+    // The higher levels size their match tables for windows of megabytes
+    // (tens of MB, made and cleared for every session, which slows the start
+    // of many sessions at once); no match reaches further back than the
+    // window here, so tables for the window do as well.
+    if (level > kZstdLevel) {
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_hashLog, kZstdWindowLog + 1);
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_chainLog, kZstdWindowLog + 1);
+    }
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_checksumFlag, 0);
 }
 
