@@ -51,6 +51,8 @@ CStreamPacker::CStreamPacker(int level) : m_ctx(ZSTD_createCCtx()) {
 
 CStreamPacker::~CStreamPacker() = default;
 
+std::size_t CStreamPacker::MemoryBytes() const { return m_ctx ? ZSTD_sizeof_CCtx(m_ctx.get()) : 0; }
+
 bool CStreamPacker::Seal(const char* plain, qsizetype size, QByteArray& out) {
     if (!m_ctx || size <= 0 || size > kMaxUnitPlain) return false;
     if (m_scratch.size() < MaxPacked() + 64) m_scratch.resize(MaxPacked() + 64);

@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -56,6 +57,8 @@ public:
     // Appends one unit holding `size` (1..kMaxUnitPlain) plain bytes to `out`.
     // False only when the compressor fails (out of memory).
     bool Seal(const char* plain, qsizetype size, QByteArray& out);
+    // Bytes the compressor holds (its tables and buffers); one a session.
+    std::size_t MemoryBytes() const;
 
 private:
     struct Free {
