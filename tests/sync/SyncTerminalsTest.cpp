@@ -89,7 +89,10 @@ TEST_F(Sync, EveryTerminalGetsItsOwnFilesAndAFailedOneStopsNoOther) {
     AddTerminal("gamma", 5, "NotReady=Идет инвентаризация");
     AddTerminal("delta", 1200);
 
+    const QByteArray projectBefore = ReadFileBytes(project);
     EXPECT_EQ(SyncAll({"/x", "/i", "/j", "/n", "/w", "demo_wares.ux7", "demo_waresl2.ux8"}), 3);
+    // The runs shared the project and only read it.
+    EXPECT_EQ(ReadFileBytes(project), projectBefore);
 
     // The ones that could, did everything, each into its own files.
     const QByteArray wares = ReadFileBytes(Files("demo_wares.ux7"));
