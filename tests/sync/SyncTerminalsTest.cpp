@@ -6,12 +6,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -174,5 +177,53 @@ TEST_F(Sync, OnAConsoleEachTerminalHasALineRedrawnInPlace) {
     EXPECT_TRUE(text.contains(QRegularExpression("alpha +\\S+ +done 0 Нет ошибок"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QRegularExpression("beta +\\S+ +FAILED 3 Ошибка открытия порта"))) << text.toStdString();
     EXPECT_TRUE(text.contains("beta: kxloader: 3 Ошибка открытия порта")) << text.toStdString();
+    EXPECT_EQ(ReadFileBytes(Files("journal-alpha.txt")), Downloaded(terminals[0].journal));
+}
+
+namespace {
+
+// Waits (bounded) until `done` holds.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+}  // namespace
+
+// The terminals run at once, at most --jobs of them: while the first one's
+// download is held, the second one is served or waits its turn.
+TEST_F(Sync, TerminalsRunAtOnceAndJobsBoundsHowMany) {
+    AddTerminal("alpha", 50, "HoldJournalAfter=10");
+    AddTerminal("beta", 30);
+    ASSERT_TRUE(WriteFileBytes(dir.File("terminals.list"), list.toUtf8()));
+    const QString held = terminals[0].state + "/commands.log";
+    const auto alphaHeld = [&] { return ReadFileBytes(held).contains("J held after 10"); };
+    const auto betaDone = [&] { return QFile::exists(Files("journal-beta.txt")); };
+    const auto release = [&] { return WriteFileBytes(terminals[0].state + "/release", QByteArray()); };
+
+    // One at a time: beta waits while alpha is held.
+    {
+        CKxloaderRun sync;
+        ASSERT_TRUE(sync.Start(program + "/kxsync", {"--jobs", "1", dir.File("terminals.list"), "/j"}, Environment()));
+        ASSERT_TRUE(WaitUntil(alphaHeld));
+        EXPECT_FALSE(WaitUntil(betaDone, 1500));
+        EXPECT_FALSE(QFile::exists(terminals[1].state + "/commands.log"));  // not even a session
+        ASSERT_TRUE(release());
+        EXPECT_EQ(sync.Finish(), 0) << sync.Err().toStdString();
+        EXPECT_TRUE(betaDone());
+    }
+    QFile::remove(terminals[0].state + "/release");
+    QFile::remove(Files("journal-beta.txt"));
+    // By default both at once: beta is done while alpha is still held.
+    CKxloaderRun sync;
+    ASSERT_TRUE(sync.Start(program + "/kxsync", {dir.File("terminals.list"), "/j"}, Environment()));
+    ASSERT_TRUE(WaitUntil([&] { return alphaHeld() && betaDone(); }));
+    ASSERT_TRUE(release());
+    EXPECT_EQ(sync.Finish(), 0) << sync.Err().toStdString();
     EXPECT_EQ(ReadFileBytes(Files("journal-alpha.txt")), Downloaded(terminals[0].journal));
 }
