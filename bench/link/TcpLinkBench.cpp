@@ -2,13 +2,13 @@
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
-// of N realistic wares records (random EAN-13 barcodes, names drawn from a
-// vocabulary, prices) and the download of an N-line journal of realistic
-// scans; stored MB a second and CPU milliseconds per stored MB of the program
+// of N realistic wares records and the download of an N-line journal of
+// realistic scans (BenchRecords.h); stored MB a second and CPU milliseconds per stored MB of the program
 // and of the emulator. Then the TLS session set-up (connect, handshake, pin,
 // greeting: OpenPort) and the pairing time, medians of repeated runs.
 // Prints figures; asserts nothing but that every file arrived whole.
 
+#include "bench/link/BenchRecords.h"
 #include "components/parlink/Pairing.h"
 #include "components/parlink/ParlinkX2.h"
 #include "components/parlink/LinkSession.h"
@@ -19,7 +19,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -30,84 +29,6 @@
 #include <vector>
 
 namespace {
-
-// --- Records shaped like a shop's -------------------------------------------
-
-const char* const kGoods[] = {"Молоко", "Кефир", "Йогурт", "Сыр", "Масло сливочное", "Хлеб", "Батон", "Сок",
-                              "Вода минеральная", "Чай черный", "Кофе молотый", "Сахар", "Соль", "Мука",
-                              "Гречка", "Рис", "Макароны", "Печенье", "Шоколад", "Конфеты", "Колбаса",
-                              "Сосиски", "Курица", "Фарш", "Яйца", "Майонез", "Кетчуп", "Шампунь", "Мыло",
-                              "Зубная паста", "Порошок стиральный", "Губки", "Пакеты", "Салфетки"};
-const char* const kBrands[] = {"Домик в деревне", "Простоквашино", "Веселый молочник", "Ясный луг", "Агуша",
-                               "Красная цена", "Каждый день", "Глобус", "Махеев", "Любятово", "Орловский",
-                               "Черкизово", "Мираторг", "Петелинка", "Nescafe", "Lipton", "Greenfield",
-                               "Alpen Gold", "Milka", "Colgate", "Fairy", "Ariel", "Head&Shoulders"};
-const char* const kSizes[] = {"1 л", "0,5 л", "930 мл", "450 г", "200 г", "1 кг", "2,5 кг", "90 г", "300 г",
-                              "12 шт", "10 шт", "250 мл", "1,5 л", "75 мл", "400 г", "800 г"};
-const char* const kKinds[] = {"", "", "3,2%", "2,5%", "пастеризованное", "классический", "в/с", "нарезка",
-                              "мягкая упаковка", "ст/б", "ж/б", "без сахара", "с ароматом ванили"};
-
-QString Ean13(QRandomGenerator& rng) {
-    // Russian prefix 460-469, 9 random digits, the check digit.
-    QString digits = QStringLiteral("46") + QString::number(rng.bounded(10));
-    for (int i = 0; i < 9; ++i) digits += QString::number(rng.bounded(10));
-    int sum = 0;
-    for (int i = 0; i < 12; ++i) sum += (digits[i].unicode() - '0') * (i % 2 ? 3 : 1);
-    return digits + QString::number((10 - sum % 10) % 10);
-}
-
-template <size_t N>
-QString Pick(QRandomGenerator& rng, const char* const (&words)[N]) {
-    return QString::fromUtf8(words[rng.bounded(static_cast<int>(N))]);
-}
-
-// id;barcode;name;unit;price
-QStringList RealisticWares(int count) {
-    QRandomGenerator rng(20261208);
-    QStringList lines;
-    lines.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        QString name = Pick(rng, kGoods) + QLatin1Char(' ') + Pick(rng, kBrands);
-        const QString kind = Pick(rng, kKinds);
-        if (!kind.isEmpty()) name += QLatin1Char(' ') + kind;
-        name += QLatin1Char(' ') + Pick(rng, kSizes);
-        lines << QStringLiteral("%1;%2;%3;%4;%5.%6")
-                     .arg(i + 1)
-                     .arg(Ean13(rng), name, rng.bounded(8) ? QStringLiteral("шт") : QStringLiteral("кг"))
-                     .arg(rng.bounded(20, 3000))
-                     .arg(rng.bounded(100), 2, 10, QLatin1Char('0'));
-    }
-    return lines;
-}
-
-// barcode;quantity;operation;executor;address;document;ware;date/time;special
-QByteArray RealisticJournal(int count, qint64* payload) {
-    QRandomGenerator rng(8122026);
-    std::vector<QString> barcodes;
-    for (int i = 0; i < 5000; ++i) barcodes.push_back(Ean13(rng));
-    QByteArray out;
-    qint64 seconds = 0;
-    for (int i = 0; i < count; ++i) {
-        seconds += rng.bounded(1, 20);
-        const int ware = rng.bounded(5000);
-        const QString line = QStringLiteral("%1;%2;%3;%4;%5;%6;Т%7;%8.12.2026 %9:%10:%11;%12")
-                                 .arg(barcodes[static_cast<size_t>(ware)])
-                                 .arg(rng.bounded(1, 25))
-                                 .arg(rng.bounded(1, 8))
-                                 .arg(rng.bounded(1, 30))
-                                 .arg(rng.bounded(1, 400))
-                                 .arg(rng.bounded(1, 60))
-                                 .arg(ware + 1, 5, 10, QLatin1Char('0'))
-                                 .arg(1 + (seconds / 86400) % 28, 2, 10, QLatin1Char('0'))
-                                 .arg((seconds / 3600) % 24, 2, 10, QLatin1Char('0'))
-                                 .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
-                                 .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                                 .arg(rng.bounded(20) ? QString() : QStringLiteral("партия %1").arg(rng.bounded(1000)));
-        *payload += line.toUtf8().size();
-        out += CodePage::ToWindows1251(line) + "\r\n";
-    }
-    return out;
-}
 
 // --- Measuring -------------------------------------------------------------
 
@@ -272,9 +193,10 @@ int main(int argc, char** argv) {
         if (args[i] == QLatin1String("--records")) records = std::max(1, args[i + 1].toInt());
 
     std::printf("making %d realistic wares records and journal lines...\n", records);
-    const QStringList wares = RealisticWares(records);
-    qint64 payload = 0;
-    const QByteArray journal = RealisticJournal(records, &payload);
+    CRealisticRecords shop(records);
+    const QStringList wares = shop.Wares();
+    QByteArray journal;
+    for (const QString& line : shop.Journal(records)) journal += CodePage::ToWindows1251(line) + "\r\n";
     std::printf("wares: %d records, journal: %lld stored bytes\n", records, static_cast<long long>(journal.size()));
 
     QTemporaryDir settingsDir;
