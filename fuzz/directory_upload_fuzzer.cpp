@@ -17,6 +17,7 @@
 #include "exchange/ComponentRegistry.h"
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/UploadFileReader.h"
 #include "fuzz/FuzzDeviceParlink.h"
 #include "fuzz/FuzzSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"
@@ -81,9 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // end character alone) is refused before anything is stored.
     if (item == UploadInfo && result == ExchangeCode::kReadInfo) {
         bool cannotComeBack = CodePage::FromWindows1251(CodePage::ToWindows1251(text)) != text;
-        for (const QString& line : text.split(QLatin1Char('\n')))
-            if (line == QString(QChar(0x0004)) || line == QString(QChar(0x0004)) + QLatin1Char('\r'))
-                cannotComeBack = true;
+        // The records as the upload reads them: a line end is CR LF, LF or
+        // a CR before it, so "\x04\r\r\n" is the end character alone.
+        CUploadFileReader reader;
+        if (reader.Open(path, setting)) {
+            QByteArray bytes;
+            while (!reader.HitEnd())
+                if (reader.Next(&bytes) == CUploadFileReader::Line &&
+                    reader.Codec().Decode(StripLineEnd(bytes)) == QString(QChar(0x0004)))
+                    cannotComeBack = true;
+        }
         KX_FUZZ_CHECK(cannotComeBack, QStringLiteral("an info table whose every record can come back was refused"));
         KX_FUZZ_CHECK(!QFileInfo::exists(storedPath), QStringLiteral("a refused info table reached the terminal"));
         return 0;
