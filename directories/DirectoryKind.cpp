@@ -9,11 +9,11 @@ QList<DirectoryColumn> DirectoryColumns(int kind, bool journalIdOn) {
     QList<DirectoryColumn> columns;
     const DirectoryKindInfo* info = FindDirectoryKind(kind);
     if (!info) return columns;
-    for (const DirectoryColumnSpec& spec : info->columns) {
-        if (spec.onlyWithJournalId && !journalIdOn) continue;
-        const double divisor =
-            journalIdOn && spec.widthDivisorWithJournalId > 0.0 ? spec.widthDivisorWithJournalId : spec.widthDivisor;
-        columns.append(DirectoryColumn{QString::fromUtf8(spec.title), spec.align, divisor, spec.fixedWidth});
+    for (const DirectoryColumnEntry& entry : info->columns) {
+        if (entry.onlyWithJournalId && !journalIdOn) continue;
+        const double divisor = journalIdOn && entry.widthDivisorWithJournalId > 0.0 ? entry.widthDivisorWithJournalId
+                                                                                    : entry.widthDivisor;
+        columns.append(DirectoryColumn{QString::fromUtf8(entry.title), entry.align, divisor, entry.fixedWidth});
     }
     return columns;
 }

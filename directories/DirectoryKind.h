@@ -47,7 +47,7 @@ struct DirectoryColumn {
 // right-aligns what is typed (not every right-aligned column is numeric).
 // Only the journal's columns depend on its ID option: a column may exist only
 // with it, and the barcode column is narrower beside it.
-struct DirectoryColumnSpec {
+struct DirectoryColumnEntry {
     const char* title;
     ColumnAlign align;
     double widthDivisor;
@@ -88,7 +88,7 @@ struct DirectoryKindInfo {
     DirectoryKind kind;
     const char* fileSuffix;  // after the project name: "_opers.ux3"
     const char* caption;     // the editor's window caption
-    std::span<const DirectoryColumnSpec> columns;
+    std::span<const DirectoryColumnEntry> columns;
     // Column 1 holds an ID: a new row takes the highest ID so far + 1.
     bool numbered;
     // A last column (1-based) that the line leaves out when it is empty
@@ -109,29 +109,29 @@ namespace DirectoryKindTable {
 constexpr ColumnAlign L = ColumnAlign::Left;
 constexpr ColumnAlign R = ColumnAlign::Right;
 
-inline constexpr DirectoryColumnSpec kOperationsColumns[] = {
+inline constexpr DirectoryColumnEntry kOperationsColumns[] = {
     {"ID операции", R, 9.475, 0, true},  {"Тип операции", L, 5.8}, {"Наименование", L, 5.6},
     {"Множитель", R, 7.5, 0, true},      {"Штрихкод", L, 5.0},     {"Режим доп-инфо", R, 0.0, 120, true}};
-inline constexpr DirectoryColumnSpec kExecutorsColumns[] = {
+inline constexpr DirectoryColumnEntry kExecutorsColumns[] = {
     {"ID исполнителя", R, 7.5, 0, true}, {"Наименование", L, 3.2}, {"Штрихкод", L, 3.2}};
-inline constexpr DirectoryColumnSpec kAddressesColumns[] = {
+inline constexpr DirectoryColumnEntry kAddressesColumns[] = {
     {"ID адреса", R, 7.5, 0, true}, {"Наименование", L, 3.2}, {"Штрихкод", L, 3.2}};
-inline constexpr DirectoryColumnSpec kDocumentsColumns[] = {{"ID документа", R, 7.5, 0, true},
+inline constexpr DirectoryColumnEntry kDocumentsColumns[] = {{"ID документа", R, 7.5, 0, true},
                                                             {"Наименование", L, 3.2},
                                                             {"Комментарий", L, 7.5},
                                                             {"Штрихкод", L, 5.0}};
-inline constexpr DirectoryColumnSpec kWaresColumns[] = {
+inline constexpr DirectoryColumnEntry kWaresColumns[] = {
     {"Код товара", L, 7.0}, {"Наименование", L, 3.5}, {"Штрихкод", L, 3.5}, {"Режим доп-инфо", R, 0.0, 120, true}};
-inline constexpr DirectoryColumnSpec kWareDetailsColumns[] = {{"Штрихкод", L, 4.7},
+inline constexpr DirectoryColumnEntry kWareDetailsColumns[] = {{"Штрихкод", L, 4.7},
                                                               {"Код товара", L, 5.0},
                                                               {"Количество в товаре", R, 5.4, 0, true},
                                                               {"Строковый параметр", L, 5.4}};
-inline constexpr DirectoryColumnSpec kDocumentPlanColumns[] = {{"ID накладной", R, 7.5, 0, true},
+inline constexpr DirectoryColumnEntry kDocumentPlanColumns[] = {{"ID накладной", R, 7.5, 0, true},
                                                                {"Код товара", L, 5.0},
                                                                {"План", R, 7.5, 0, true},
                                                                {"Номер п/п", R, 7.5},
                                                                {"Подсказка", L, 5.0}};
-inline constexpr DirectoryColumnSpec kJournalColumns[] = {
+inline constexpr DirectoryColumnEntry kJournalColumns[] = {
     {"id", L, 9.0, 0, false, true},
     {"Штрихкод", L, 6.3, 0, false, false, 6.0},
     {"Кол-во", R, 15.2},
