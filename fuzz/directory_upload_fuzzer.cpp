@@ -16,12 +16,14 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/ComponentRegistry.h"
 #include "exchange/DirectoryUpload.h"
+#include "exchange/ExchangeCodes.h"
 #include "fuzz/FuzzDeviceParlink.h"
 #include "fuzz/FuzzSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"
 #include "tools/kxterminal/TerminalState.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QList>
 
 namespace {
@@ -60,20 +62,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     selection.showMessages = false;
     selection.Select(item);
     const int result = UploadDirectories(selection, QStringLiteral("COM1"));
-    KX_FUZZ_CHECK(result == 0, QStringLiteral("the upload ended with %1").arg(result));
 
     static const char* const kStored[] = {"directories/opers.ux3", "directories/authors.ux4",
                                           "directories/address.ux5", "directories/ndocs.ux6",
                                           "directories/wares.ux7", "directories/waresl2.ux8",
                                           "directories/ndocsplan.ux9", "info.txt"};
-    const QByteArray stored = ReadScratchFile(state.Path(QString::fromLatin1(kStored[item])));
+    const QString storedPath = state.Path(QString::fromLatin1(kStored[item]));
 
     // The file's text as the upload reads it (the info table is Windows-1251
     // unless it is UTF-8), in Windows-1251 as the terminal keeps it.
     const CodePage::CCodec setting = item == UploadInfo ? CodePage::CCodec() : DirectoryCodec();
     const DirectoryFileEncoding encoding = DetectFileEncoding(path, setting);
     const QByteArray body = encoding.bom ? file.mid(kUtf8BomBytes) : file;
-    const QByteArray expected = WithoutLineEnds(CodePage::ToWindows1251(encoding.codec.Decode(body)));
+    const QString text = encoding.codec.Decode(body);
+
+    // The info table comes back as the terminal keeps it, so a record that
+    // could not make the way back (a character Windows-1251 lacks, or the
+    // end character alone) is refused before anything is stored.
+    if (item == UploadInfo && result == ExchangeCode::kReadInfo) {
+        bool cannotComeBack = CodePage::FromWindows1251(CodePage::ToWindows1251(text)) != text;
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            if (line == QString(QChar(0x0004)) || line == QString(QChar(0x0004)) + QLatin1Char('\r'))
+                cannotComeBack = true;
+        KX_FUZZ_CHECK(cannotComeBack, QStringLiteral("an info table whose every record can come back was refused"));
+        KX_FUZZ_CHECK(!QFileInfo::exists(storedPath), QStringLiteral("a refused info table reached the terminal"));
+        return 0;
+    }
+    KX_FUZZ_CHECK(result == 0, QStringLiteral("the upload ended with %1").arg(result));
+    const QByteArray stored = ReadScratchFile(storedPath);
+    const QByteArray expected = WithoutLineEnds(CodePage::ToWindows1251(text));
     KX_FUZZ_CHECK(WithoutLineEnds(stored) == expected,
                   QStringLiteral("%1 in %2: the terminal stored %3, the file holds %4")
                       .arg(QString::fromLatin1(kStored[item]), encoding.codec.Name(), HexPreview(WithoutLineEnds(stored)),

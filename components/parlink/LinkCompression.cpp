@@ -30,14 +30,28 @@ qsizetype MaxPacked() { return static_cast<qsizetype>(ZSTD_compressBound(kMaxUni
 void CStreamPacker::Free::operator()(ZSTD_CCtx_s* c) const { ZSTD_freeCCtx(c); }
 void CStreamUnpacker::Free::operator()(ZSTD_DCtx_s* d) const { ZSTD_freeDCtx(d); }
 
-CStreamPacker::CStreamPacker() : m_ctx(ZSTD_createCCtx()) {
+int ZstdLevelForLine(int baudRate) {
+    return baudRate > 0 && baudRate <= kSlowLineBaud ? kZstdSlowLineLevel : kZstdLevel;
+}
+
+CStreamPacker::CStreamPacker(int level) : m_ctx(ZSTD_createCCtx()) {
     if (!m_ctx) return;
-    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, kZstdLevel);
+    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_windowLog, kZstdWindowLog);
+    // The higher levels size their match tables for windows of megabytes
+    // (tens of MB, made and cleared for every session, which slows the start
+    // of many sessions at once); no match reaches further back than the
+    // window here, so tables for the window do as well.
+    if (level > kZstdLevel) {
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_hashLog, kZstdWindowLog + 1);
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_chainLog, kZstdWindowLog + 1);
+    }
     ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_checksumFlag, 0);
 }
 
 CStreamPacker::~CStreamPacker() = default;
+
+std::size_t CStreamPacker::MemoryBytes() const { return m_ctx ? ZSTD_sizeof_CCtx(m_ctx.get()) : 0; }
 
 bool CStreamPacker::Seal(const char* plain, qsizetype size, QByteArray& out) {
     if (!m_ctx || size <= 0 || size > kMaxUnitPlain) return false;

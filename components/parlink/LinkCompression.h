@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -32,11 +33,23 @@ inline constexpr int kMaxUnitPlain = 65536;
 inline constexpr int kUnitPlain = 16384;
 // The compressor's window: 128 KiB, which also bounds the receiver's memory.
 inline constexpr int kZstdWindowLog = 17;
+// The sender's level where nothing says the line is slow (a socket, a fast
+// serial line), and the one terminals always use: cheap on their CPU.
 inline constexpr int kZstdLevel = 1;
+// On a serial line of kSlowLineBaud or slower the line, not the PC, is the
+// limit: the program compresses harder there, which costs it CPU it has to
+// spare and the terminal nothing (decoding speed hardly depends on the level,
+// and the window, hence the decoder's memory, stays kZstdWindowLog).
+inline constexpr int kSlowLineBaud = 921600;
+inline constexpr int kZstdSlowLineLevel = 19;
+
+// The program's level for a serial line of `baudRate`; 0: no line speed
+// (a socket), kZstdLevel.
+int ZstdLevelForLine(int baudRate);
 
 class CStreamPacker {
 public:
-    CStreamPacker();
+    explicit CStreamPacker(int level = kZstdLevel);
     ~CStreamPacker();
     CStreamPacker(const CStreamPacker&) = delete;
     CStreamPacker& operator=(const CStreamPacker&) = delete;
@@ -44,6 +57,8 @@ public:
     // Appends one unit holding `size` (1..kMaxUnitPlain) plain bytes to `out`.
     // False only when the compressor fails (out of memory).
     bool Seal(const char* plain, qsizetype size, QByteArray& out);
+    // Bytes the compressor holds (its tables and buffers); one a session.
+    std::size_t MemoryBytes() const;
 
 private:
     struct Free {

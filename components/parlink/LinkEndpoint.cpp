@@ -78,7 +78,7 @@ void CLinkEndpoint::SetFaults(int deafAfter, int damageSent, int damageReceived,
 void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
     m_features = features;
     if (features.compression == Compression::Zstd) {
-        m_packer = std::make_unique<CStreamPacker>();
+        m_packer = std::make_unique<CStreamPacker>(m_cfg.zstdLevel);
         m_unpacker = std::make_unique<CStreamUnpacker>();
     }
 }

@@ -48,6 +48,8 @@ struct EndpointConfig {
     int maxSilentTimeouts = -1;
     // What this end offers (initiator) or accepts (responder).
     LinkCapabilities capabilities;
+    // The level this end compresses its stream with (ZstdLevelForLine).
+    int zstdLevel = kZstdLevel;
 };
 
 struct EndpointStats {

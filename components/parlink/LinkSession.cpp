@@ -260,7 +260,10 @@ void CLinkSession::IoMain() {
     m_changed.notify_all();
     if (!opened) return;
 
-    Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, m_settings.endpoint);
+    Link::EndpointConfig config = m_settings.endpoint;
+    // Only a serial line has a speed to go by.
+    config.zstdLevel = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
+    Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
     std::uint32_t nonce = 0;
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();
     endpoint.StartSession(nonce, NowMs());

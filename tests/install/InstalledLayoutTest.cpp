@@ -159,7 +159,7 @@ protected:
 };
 
 TEST_F(Installed, SettingsAndTemplateLiveInTheUsersFoldersAndTheTreeIsNeverWritten) {
-    for (const char* file : {"bin/kxloader", "bin/kxterminal", "bin/kxupdate_pc", "lib/kxconfig/libparlink.so",
+    for (const char* file : {"bin/kxloader", "bin/kxterminal", "bin/kxupdate_pc", "bin/kxsync", "lib/kxconfig/libparlink.so",
                              "lib/kxconfig/components.ini", "share/kxconfig/KXConfigFMT.db",
                              "share/kxconfig/demo/demo.kxc", "share/kxconfig/demo/files/demo_opers.ux3",
                              "share/icons/hicolor/scalable/apps/kxconfig.svg"})
@@ -262,7 +262,7 @@ TEST_F(Installed, HelpAndVersionNeedNoSettings) {
 }
 
 TEST_F(Installed, EveryProgramAnswersHelpAndVersionAndHasAManualPageThatSaysAsMuch) {
-    for (const QString program : {"kxloader", "kxterminal", "kxupdate_pc"}) {
+    for (const QString program : {"kxloader", "kxterminal", "kxupdate_pc", "kxsync"}) {
         SCOPED_TRACE(program.toStdString());
         const RunResult version = Run({"--version"}, QString(), prefix + "/bin/" + program);
         EXPECT_EQ(version.code, 0);

@@ -15,7 +15,7 @@ if ! cmake -S "$src" -B "$work" -G Ninja -DKX_BUILD_TESTS=OFF \
   exit 1
 fi
 targets=$(cmake --build "$work" --target help)
-for wanted in kxloader kxterminal kxupdate_pc parlink; do
+for wanted in kxloader kxterminal kxupdate_pc kxsync parlink; do
   grep -q "^$wanted:" <<<"$targets" || { echo "FAIL: no target $wanted"; exit 1; }
 done
 unwanted=$(grep -E '^(kx_screenshots|[a-z_]*_tests|kx_testsupport|[a-z_]*bench[a-z_]*):' <<<"$targets" || true)

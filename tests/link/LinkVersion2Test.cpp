@@ -322,3 +322,48 @@ TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
     terminal.Feed(fromProgram.constData(), fromProgram.size(), 1);
     EXPECT_EQ(terminal.TakeReceived(), QByteArray::fromHex("500401000000 C303393938510402000000"));
 }
+
+// The program's level for a slow serial line packs realistic records tighter
+// than the terminals' level, decodes with the same small window, and keeps
+// its compressor small: one is made for every session, and many sessions
+// start at once.
+TEST(LinkCompression, TheSlowLineLevelPacksTighterInTheSameWindowAndStaysSmall) {
+    EXPECT_EQ(ZstdLevelForLine(115200), kZstdSlowLineLevel);
+    EXPECT_EQ(ZstdLevelForLine(kSlowLineBaud), kZstdSlowLineLevel);
+    EXPECT_EQ(ZstdLevelForLine(kSlowLineBaud + 1), kZstdLevel);
+    EXPECT_EQ(ZstdLevelForLine(0), kZstdLevel);  // a socket
+    EXPECT_GT(kZstdSlowLineLevel, kZstdLevel);
+
+    // Wares with random barcodes and names from a vocabulary.
+    QByteArray plain;
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    const QStringList words{"Молоко", "Кефир", "Сыр", "Хлеб", "Чай", "Кофе", "Сок", "Крупа", "Масло", "Печенье"};
+    for (int i = 0; i < 20000; ++i) {
+        QString barcode = QStringLiteral("46");
+        for (int d = 0; d < 11; ++d) barcode += QChar(u'0' + next(10));
+        AppendTextMessage(plain, MessageType::Data,
+                          QStringLiteral("Т%1;%2 %3 %4 г;%5").arg(i).arg(words[next(10)], words[next(10)]).arg(next(2000)).arg(barcode),
+                          TextCoding::Windows1251);
+    }
+    qsizetype packedSize[2] = {0, 0};
+    std::size_t memory[2] = {0, 0};
+    const int levels[2] = {kZstdLevel, kZstdSlowLineLevel};
+    for (int k = 0; k < 2; ++k) {
+        CStreamPacker packer(levels[k]);
+        QByteArray packed;
+        for (qsizetype off = 0; off < plain.size(); off += kUnitPlain)
+            ASSERT_TRUE(packer.Seal(plain.constData() + off, std::min<qsizetype>(kUnitPlain, plain.size() - off), packed));
+        memory[k] = packer.MemoryBytes();
+        packedSize[k] = packed.size();
+        CStreamUnpacker unpacker;  // the terminal's: a window of 128 KiB at most
+        QByteArray back;
+        ASSERT_TRUE(unpacker.Feed(packed.constData(), packed.size(), back)) << levels[k];
+        EXPECT_EQ(back, plain) << levels[k];
+    }
+    EXPECT_LT(packedSize[1] * 100, packedSize[0] * 92) << packedSize[0] << " " << packedSize[1];
+    EXPECT_LT(memory[1], std::size_t{8} << 20) << memory[1];
+}

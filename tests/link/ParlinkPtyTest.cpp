@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLibrary>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <fcntl.h>
@@ -294,4 +295,58 @@ TEST(ParlinkPlugin, FactoryIsRegisteredAndChecksTheInterfaceVersion) {
     link->Release();
     // Only the factory is exported; the protocol's own symbols stay inside.
     EXPECT_EQ(plugin.resolve("_ZN4Link5Crc32EPKvmj"), nullptr);
+}
+
+// The program compresses harder on a slow serial line (the line, not its CPU,
+// is the limit there) and at the terminals' cheap level on a fast line or a
+// socket; the terminal stores the same bytes either way.
+TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheSameBytes) {
+    // Wares as a shop keeps them: random EAN-13 codes, names from a vocabulary.
+    QRandomGenerator random(4242);
+    const QStringList products{"Молоко", "Кефир", "Сыр", "Хлеб", "Чай", "Кофе", "Сок", "Крупа", "Масло", "Печенье"};
+    const QStringList brands{"Агрокомбинат", "Мираторг", "Простоквашино", "Фермерское", "Макфа", "Увелка"};
+    QStringList records;
+    QByteArray expected;
+    for (int i = 0; i < 4000; ++i) {
+        QString code = QStringLiteral("46");
+        for (int d = 0; d < 11; ++d) code += QChar(u'0' + random.bounded(10));
+        records << QStringLiteral("Т%1;%2 %3 г \"%4\";%5")
+                       .arg(i, 6, 10, QLatin1Char('0'))
+                       .arg(products[random.bounded(products.size())])
+                       .arg(random.bounded(50, 2000))
+                       .arg(brands[random.bounded(brands.size())], code);
+        expected += Cp1251(records.last()) + "\r\n";
+    }
+    const auto upload = [&](int baud, const QString& port) -> std::uint64_t {
+        settings.Write(QStringLiteral("parlink.ini"), QStringLiteral("[link]\nBaudRate=%1\n").arg(baud).toUtf8());
+        auto link = NewLink();
+        if (link->OpenPort(port) != 1 || link->WaitLink(15000) != 1) return 0;
+        link->SendCommand(QStringLiteral("303"));
+        link->SendData(QStringLiteral("20240131235959"));
+        link->SendCommand(QStringLiteral("002"));
+        link->SendCommand(QStringLiteral("151"));
+        for (const QString& r : records) link->SendData(r);
+        link->EndData();
+        link->SendCommand(QStringLiteral("003"));
+        const QString answer = ReceiveAnswer(*link, 60000);
+        const std::uint64_t wire = link->Session() ? link->Session()->Stats().wireBytesSent : 0;
+        link->SendCommand(QStringLiteral("004"));
+        link->ClosePort();
+        EXPECT_EQ(answer, QStringLiteral("SYNC")) << baud;
+        EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), expected) << baud;
+        QFile::remove(state.File(QStringLiteral("directories/wares.ux7")));
+        return wire;
+    };
+    StartTerminal();
+    const std::uint64_t slow = upload(115200, terminal.Port());
+    const std::uint64_t fast = upload(1000000, terminal.Port());
+    ASSERT_GT(slow, 0u);
+    ASSERT_GT(fast, 0u);
+    EXPECT_LT(slow * 100, fast * 93) << "115200 baud: " << slow << " wire bytes, 1000000 baud: " << fast;
+    // A socket has no line speed to go by: the cheap level, whatever BaudRate says.
+    terminal.Stop();
+    StartTerminal({QStringLiteral("--listen"), QStringLiteral("kx-level-%1").arg(QCoreApplication::applicationPid())});
+    const std::uint64_t socket = upload(115200, terminal.Port());
+    ASSERT_GT(socket, 0u);
+    EXPECT_GT(socket * 100, fast * 97) << "socket: " << socket << ", serial at 1000000 baud: " << fast;
 }

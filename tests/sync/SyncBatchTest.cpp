@@ -1,0 +1,106 @@
+// What kxsync makes of a terminal list and of one batch for one terminal.
+
+#include "tools/kxsync/PerTerminalBatch.h"
+#include "tools/kxsync/SyncRun.h"
+#include "tools/kxsync/TerminalList.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString ListError(const QByteArray& text) {
+    QList<SyncTerminal> terminals;
+    QString error;
+    EXPECT_FALSE(ParseTerminalList(text, "t.list", &terminals, &error)) << text.toStdString();
+    return error;
+}
+
+}  // namespace
+
+TEST(SyncTerminalList, NamesAndPortsPerLineWithCommentsAndEveryBadLineNamed) {
+    QList<SyncTerminal> terminals;
+    QString error;
+    ASSERT_TRUE(ParseTerminalList("# goods-in\n\ngate1 /dev/ttyUSB0\n  gate_2\ttcp:[::1]:5070  \r\n"
+                                  "   # off for repair: gate3 COM3\nG.4-x local:term4\n",
+                                  "t.list", &terminals, &error))
+        << error.toStdString();
+    ASSERT_EQ(terminals.size(), 3);
+    EXPECT_EQ(terminals[0].name, "gate1");
+    EXPECT_EQ(terminals[0].port, "/dev/ttyUSB0");
+    EXPECT_EQ(terminals[0].line, 3);
+    EXPECT_EQ(terminals[1].name, "gate_2");
+    EXPECT_EQ(terminals[1].port, "tcp:[::1]:5070");
+    EXPECT_EQ(terminals[2].name, "G.4-x");
+    EXPECT_EQ(terminals[2].line, 6);
+
+    // Names that would leave the files folder, hide a file or read as an option.
+    for (const char* name : {"../up", "a/b", ".hidden", "-j", "with space", "\xD0\xB0\xD0\xB1"}) {
+        EXPECT_FALSE(IsUsableTerminalName(QString::fromUtf8(name))) << name;
+    }
+    EXPECT_FALSE(IsUsableTerminalName(QString(65, 'a')));
+    EXPECT_TRUE(IsUsableTerminalName(QString(64, 'a')));
+    EXPECT_TRUE(ListError("ok COM1\n../x COM2\n").startsWith("t.list:2: the terminal name \"../x\" cannot be used"));
+    EXPECT_EQ(ListError("a COM1\nb\n"), "t.list:2: expected a terminal name and a port, found 1 word(s): b");
+    EXPECT_EQ(ListError("a COM1 extra\n"), "t.list:1: expected a terminal name and a port, found 3 word(s): a COM1 extra");
+    EXPECT_TRUE(ListError("Gate COM1\ngate COM2\n").startsWith("t.list:2: the terminal name \"gate\" is in the list twice"));
+    EXPECT_EQ(ListError("a COM1\nb COM1\n"), "t.list:2: the port COM1 is in the list twice");
+    EXPECT_EQ(ListError("# nothing\n\n"), "t.list: no terminal in the list");
+    EXPECT_EQ(ListError("a \xFF\xFE\n"), "t.list: not UTF-8 text");
+}
+
+TEST(SyncBatch, EveryWrittenFileGetsTheTerminalsNameAndEveryUploadedFileIsShared) {
+    EXPECT_EQ(PerTerminalFileName("journal.txt", "g1"), "journal-g1.txt");
+    EXPECT_EQ(PerTerminalFileName("/srv/out.d/j", "g1"), "/srv/out.d/j-g1");
+    EXPECT_EQ(PerTerminalFileName("a.b.txt", "g1"), "a.b-g1.txt");
+    EXPECT_EQ(PerTerminalFileName(".hidden", "g1"), ".hidden-g1");
+
+    const auto of = [](const QStringList& batch) { return PerTerminalArguments(batch, "g1"); };
+    // Defaults are written out, so no run falls back to the shared name.
+    EXPECT_EQ(of({"/x", "/i", "/j", "/n", "/c"}),
+              QStringList({"/x", "errors-g1.txt", "/i", "id_term-g1.txt", "/j", "journal-g1.txt", "/n",
+                           "j_count-g1.txt", "/c"}));
+    EXPECT_EQ(of({"/x", "r.txt", "/i", "id.txt", "/j", "/abs/j.txt", "/n", "c.txt"}),
+              QStringList({"/x", "r-g1.txt", "/i", "id-g1.txt", "/j", "/abs/j-g1.txt", "/n", "c-g1.txt"}));
+    // "filter:" after /j starts the filters; after /n it is the file name.
+    EXPECT_EQ(of({"/j", "filter:", "o=3", "/n", "filter:", "o=3"}),
+              QStringList({"/j", "journal-g1.txt", "filter:", "o=3", "/n", "filter:-g1", "o=3"}));
+    EXPECT_EQ(of({"/j", "t.txt", "filter:", "e=2"}), QStringList({"/j", "t-g1.txt", "filter:", "e=2"}));
+    // Uploads, filters and current values pass as they are.
+    // (/e takes the next word as its name whatever it looks like, so "/x" there is a file.)
+    const QStringList uploads{"/o", "op.txt", "/w", "w.ux7", "w.ux8", "/d", "d.txt", "/e", "/x", "/q", "info.txt",
+                              "-s", "/s", "o=3", "/f", "b=1", "/d", "d.txt", "/j"};
+    EXPECT_EQ(of(uploads), QStringList({"/o", "op.txt", "/w", "w.ux7", "w.ux8", "/d", "d.txt", "/e", "/x", "/q",
+                                        "info.txt", "-s", "/s", "o=3", "/f", "b=1", "/d", "d.txt", "/j",
+                                        "journal-g1.txt"}));
+    // /q downloads unless -s; an empty name means the project's info.txt.
+    EXPECT_EQ(of({"/q", "i.txt", "/q", "i.txt", "-r", "/q", ""}),
+              QStringList({"/q", "i-g1.txt", "/q", "i-g1.txt", "-r", "/q", "info-g1.txt"}));
+    // After "--" every word is a name, whatever it looks like, and "--" stays where it was.
+    EXPECT_EQ(of({"/x", "/j", "--", "/x"}), QStringList({"/x", "errors-g1.txt", "/j", "--", "/x-g1"}));
+    EXPECT_EQ(of({"/j", "--", "filter:"}), QStringList({"/j", "--", "filter:-g1"}));
+    EXPECT_EQ(of({"/j", "--"}), QStringList({"/j", "journal-g1.txt"}));
+    // A path (a second '/') is a name, not a switch.
+    EXPECT_EQ(of({"/j", "/srv/j.txt"}), QStringList({"/j", "/srv/j-g1.txt"}));
+}
+
+TEST(SyncBatch, TheExitStatusIsThatOfTheFirstFailedTerminalInListOrder) {
+    const auto outcome = [](const char* name, int status) {
+        SyncOutcome o;
+        o.terminal.name = name;
+        o.terminal.port = "COM1";
+        o.status = status;
+        return o;
+    };
+    EXPECT_EQ(SyncExitStatus({outcome("a", 0), outcome("b", 0)}), 0);
+    EXPECT_EQ(SyncExitStatus({outcome("a", 0), outcome("b", 55), outcome("c", 3)}), 55);
+    EXPECT_EQ(SyncExitStatus({outcome("a", kSyncNotRun), outcome("b", 3)}), kSyncNotRun);
+    const QString summary = SyncSummary({outcome("a", 0), outcome("bb", 199)});
+    EXPECT_TRUE(summary.contains(QRegularExpression("\nbb +COM1 +199  код больше 255: точный код в файле отчета +0:00\n")))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith("1 of 2 terminal(s) succeeded; exit status 199 (the first failed terminal, bb)\n"))
+        << summary.toStdString();
+}

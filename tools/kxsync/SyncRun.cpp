@@ -1,0 +1,343 @@
+#include "tools/kxsync/SyncRun.h"
+
+#include "app/CommandLineProgress.h"
+#include "app/ResultCodes.h"
+#include "platform/InstallLayout.h"
+#include "tools/kxsync/PerTerminalBatch.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <vector>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kTickMs = 100;
+constexpr int kRedrawMs = 250;
+
+// The text kxloader writes on a console: lines, and a progress line redrawn
+// with "\r\x1b[K". Keeps the finished lines and the progress line as drawn now.
+class CConsoleText {
+public:
+    void Feed(const QByteArray& bytes) {
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            if (c == '\x1b' && i + 2 < bytes.size() && bytes[i + 1] == '[') {
+                i += 2;  // an erase or a cursor move: up to its final letter
+                while (i < bytes.size() && !std::isalpha(static_cast<unsigned char>(bytes[i]))) ++i;
+            } else if (c == '\r') {
+                m_current.clear();
+            } else if (c == '\n') {
+                if (!m_current.isEmpty()) m_lines.append(QString::fromUtf8(m_current));
+                m_current.clear();
+            } else {
+                m_current.append(c);
+            }
+        }
+    }
+    QString Current() const { return QString::fromUtf8(m_current); }
+    QStringList Lines() const {
+        QStringList all = m_lines;
+        // A last line without its end is kept too.
+        if (!m_current.isEmpty()) all.append(QString::fromUtf8(m_current));
+        return all;
+    }
+
+private:
+    QStringList m_lines;
+    QByteArray m_current;
+};
+
+// A pseudo-terminal for the standard error of one run, so kxloader draws its
+// progress; raw, so its lines arrive as written. The parent keeps the slave
+// side open too: what the run wrote last is still there to read after it ended.
+class CPseudoTerminal {
+public:
+    CPseudoTerminal() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0) return;
+        const char* name = ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0 ? ::ptsname(m_master) : nullptr;
+        if (name) m_slave = ::open(name, O_RDWR | O_NOCTTY);
+        if (m_slave < 0) {
+            Close();
+            return;
+        }
+        m_slaveName = QString::fromLocal8Bit(name);
+        termios mode{};
+        if (::tcgetattr(m_slave, &mode) == 0) {
+            ::cfmakeraw(&mode);
+            ::tcsetattr(m_slave, TCSANOW, &mode);
+        }
+        // A wide line, so kxloader's progress is never cut by the terminal.
+        winsize size{};
+        size.ws_col = 200;
+        size.ws_row = 24;
+        ::ioctl(m_slave, TIOCSWINSZ, &size);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~CPseudoTerminal() { Close(); }
+    CPseudoTerminal(const CPseudoTerminal&) = delete;
+    CPseudoTerminal& operator=(const CPseudoTerminal&) = delete;
+
+    bool Open() const { return m_master >= 0; }
+    QString SlaveName() const { return m_slaveName; }
+    QByteArray ReadAvailable() {
+        QByteArray bytes;
+        char buffer[4096];
+        ssize_t got;
+        while (m_master >= 0 && (got = ::read(m_master, buffer, sizeof buffer)) > 0) bytes.append(buffer, got);
+        return bytes;
+    }
+
+private:
+    void Close() {
+        if (m_slave >= 0) ::close(m_slave);
+        if (m_master >= 0) ::close(m_master);
+        m_slave = m_master = -1;
+    }
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slaveName;
+};
+
+struct CRun {
+    SyncOutcome outcome;
+    enum class State { Waiting, Running, Done } state = State::Waiting;
+    std::unique_ptr<QProcess> process;
+    std::unique_ptr<CPseudoTerminal> pty;
+    CConsoleText text;
+    QElapsedTimer clock;
+};
+
+QString StatusText(int status) {
+    if (status == kSyncNotRun) return QStringLiteral("kxloader не запущен");
+    if (status == kExitStatusForCodesAbove255) return QStringLiteral("код больше 255: точный код в файле отчета");
+    return ResultCodeText(status);
+}
+
+int ConsoleWidth(std::FILE* console) {
+    winsize size{};
+    if (::ioctl(::fileno(console), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    return 80;
+}
+
+class CSync {
+public:
+    CSync(const QList<SyncTerminal>& terminals, const SyncOptions& options) : m_options(options) {
+        for (const SyncTerminal& terminal : terminals) {
+            auto run = std::make_unique<CRun>();
+            run->outcome.terminal = terminal;
+            m_runs.push_back(std::move(run));
+        }
+        const int all = static_cast<int>(m_runs.size());
+        m_jobs = options.jobs > 0 ? std::min(options.jobs, kSyncMaxJobs) : std::min(all, kSyncDefaultJobsLimit);
+        m_jobs = std::max(1, m_jobs);
+    }
+
+    QList<SyncOutcome> Run() {
+        QTimer tick;
+        tick.start(kTickMs);
+        QElapsedTimer sinceDraw;
+        sinceDraw.start();
+        for (;;) {
+            StartWaiting();
+            for (auto& run : m_runs)
+                if (run->state == CRun::State::Running) Poll(*run);
+            const bool allDone = std::all_of(m_runs.begin(), m_runs.end(),
+                                             [](const auto& run) { return run->state == CRun::State::Done; });
+            if (m_options.progress && (!m_drawn || allDone || sinceDraw.elapsed() >= kRedrawMs)) {
+                Draw();
+                sinceDraw.restart();
+            }
+            if (allDone) break;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        QList<SyncOutcome> outcomes;
+        for (const auto& run : m_runs) outcomes.append(run->outcome);
+        if (m_options.progress)
+            for (const auto& run : m_runs) PrintFailure(*run);
+        return outcomes;
+    }
+
+private:
+    void StartWaiting() {
+        int running = 0;
+        for (const auto& run : m_runs) running += run->state == CRun::State::Running;
+        for (auto& run : m_runs) {
+            if (running >= m_jobs) break;
+            if (run->state != CRun::State::Waiting) continue;
+            Start(*run);
+            running += run->state == CRun::State::Running;
+        }
+    }
+
+    void Start(CRun& run) {
+        run.clock.start();
+        const QString name = run.outcome.terminal.name;
+        const QString settings = TerminalSettingsFile(m_options.sharedSettings, name);
+        QString error;
+        if (!WriteTerminalSettings(m_options.sharedSettings, settings, run.outcome.terminal.port, &error))
+            return NotRun(run, error);
+        run.process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(kLoaderSettingsVariable), settings);
+        run.process->setProcessEnvironment(environment);
+        run.process->setStandardInputFile(QProcess::nullDevice());
+        run.process->setStandardOutputFile(QProcess::nullDevice());
+        if (m_options.progress) {
+            run.pty = std::make_unique<CPseudoTerminal>();
+            if (run.pty->Open()) run.process->setStandardErrorFile(run.pty->SlaveName());
+            else run.pty.reset();
+        }
+        run.process->start(m_options.loader, PerTerminalArguments(m_options.batch, name));
+        if (!run.process->waitForStarted(30000))
+            return NotRun(run, QStringLiteral("cannot start %1: %2").arg(m_options.loader, run.process->errorString()));
+        run.state = CRun::State::Running;
+    }
+
+    void NotRun(CRun& run, const QString& why) {
+        run.outcome.status = kSyncNotRun;
+        run.outcome.why = why;
+        run.outcome.lines = QStringList{QStringLiteral("kxsync: ") + why};
+        Finish(run);
+    }
+
+    void Poll(CRun& run) {
+        run.text.Feed(run.pty ? run.pty->ReadAvailable() : run.process->readAllStandardError());
+        if (run.process->state() != QProcess::NotRunning) return;
+        run.text.Feed(run.pty ? run.pty->ReadAvailable() : run.process->readAllStandardError());
+        run.outcome.lines = run.text.Lines();
+        if (run.process->exitStatus() == QProcess::NormalExit) {
+            run.outcome.status = run.process->exitCode();
+        } else {
+            run.outcome.status = kSyncNotRun;
+            run.outcome.why = QStringLiteral("kxloader ended by a signal");
+            run.outcome.lines.append(QStringLiteral("kxsync: ") + run.outcome.why);
+        }
+        Finish(run);
+    }
+
+    void Finish(CRun& run) {
+        run.outcome.ms = run.clock.elapsed();
+        run.state = CRun::State::Done;
+        run.pty.reset();
+        run.process.reset();
+        if (!m_options.progress) PrintFailure(run);
+    }
+
+    // A failed run's own lines, each under the terminal's name, so a log
+    // of many terminals still says which one each line is about.
+    void PrintFailure(const CRun& run) const {
+        if (run.outcome.status == 0) return;
+        QString text;
+        for (const QString& line : run.outcome.lines)
+            text += run.outcome.terminal.name + QStringLiteral(": ") + line + QLatin1Char('\n');
+        if (run.outcome.lines.isEmpty())
+            text = QStringLiteral("%1: kxloader ended with %2 %3\n")
+                       .arg(run.outcome.terminal.name)
+                       .arg(run.outcome.status)
+                       .arg(StatusText(run.outcome.status));
+        const QByteArray bytes = text.toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_options.console);
+        std::fflush(m_options.console);
+    }
+
+    QString LineOf(const CRun& run) const {
+        const SyncOutcome& o = run.outcome;
+        QString state;
+        switch (run.state) {
+            case CRun::State::Waiting: state = QStringLiteral("waiting"); break;
+            case CRun::State::Running: {
+                state = QStringLiteral("running %1").arg(FormatDuration(run.clock.elapsed() / 1000));
+                const QString progress = run.text.Current();
+                if (!progress.isEmpty()) state += QStringLiteral("  ") + progress;
+                break;
+            }
+            case CRun::State::Done:
+                state = QStringLiteral("%1 %2 %3  %4")
+                            .arg(o.status == 0 ? QStringLiteral("done") : QStringLiteral("FAILED"))
+                            .arg(o.status)
+                            .arg(StatusText(o.status), FormatDuration(o.ms / 1000));
+                break;
+        }
+        return QStringLiteral("%1  %2  %3").arg(o.terminal.name, -m_nameWidth).arg(o.terminal.port, -m_portWidth).arg(state);
+    }
+
+    void Draw() {
+        if (m_nameWidth == 0)
+            for (const auto& run : m_runs) {
+                m_nameWidth = std::max(m_nameWidth, static_cast<int>(run->outcome.terminal.name.size()));
+                m_portWidth = std::max(m_portWidth, static_cast<int>(run->outcome.terminal.port.size()));
+            }
+        const int width = ConsoleWidth(m_options.console) - 1;  // never wraps: the block's height stays known
+        QByteArray bytes;
+        if (m_drawn) bytes += "\x1b[" + QByteArray::number(static_cast<int>(m_runs.size())) + "A";
+        for (const auto& run : m_runs) bytes += "\r\x1b[K" + LineOf(*run).left(width).toUtf8() + "\n";
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_options.console);
+        std::fflush(m_options.console);
+        m_drawn = true;
+    }
+
+    SyncOptions m_options;
+    std::vector<std::unique_ptr<CRun>> m_runs;
+    int m_jobs = 1;
+    bool m_drawn = false;
+    int m_nameWidth = 0, m_portWidth = 0;
+};
+
+}  // namespace
+
+QList<SyncOutcome> RunSync(const QList<SyncTerminal>& terminals, const SyncOptions& options) {
+    return CSync(terminals, options).Run();
+}
+
+int SyncExitStatus(const QList<SyncOutcome>& outcomes) {
+    for (const SyncOutcome& outcome : outcomes)
+        if (outcome.status != 0) return outcome.status;
+    return 0;
+}
+
+QString SyncSummary(const QList<SyncOutcome>& outcomes) {
+    QList<QStringList> rows{{QStringLiteral("terminal"), QStringLiteral("port"), QStringLiteral("code"),
+                             QStringLiteral("result"), QStringLiteral("time")}};
+    int succeeded = 0;
+    QString firstFailed;
+    for (const SyncOutcome& o : outcomes) {
+        rows.append({o.terminal.name, o.terminal.port, QString::number(o.status), StatusText(o.status),
+                     FormatDuration(o.ms / 1000)});
+        if (o.status == 0) ++succeeded;
+        else if (firstFailed.isEmpty()) firstFailed = o.terminal.name;
+    }
+    QList<int> widths(5, 0);
+    for (const QStringList& row : rows)
+        for (int c = 0; c < 5; ++c) widths[c] = std::max(widths[c], static_cast<int>(row[c].size()));
+    QString text;
+    for (const QStringList& row : rows) {
+        QString line = QStringLiteral("%1  %2  %3  %4  %5")
+                           .arg(row[0], -widths[0])
+                           .arg(row[1], -widths[1])
+                           .arg(row[2], widths[2])
+                           .arg(row[3], -widths[3])
+                           .arg(row[4]);
+        text += line + QLatin1Char('\n');
+    }
+    const int status = SyncExitStatus(outcomes);
+    text += QStringLiteral("%1 of %2 terminal(s) succeeded; exit status %3")
+                .arg(succeeded)
+                .arg(outcomes.size())
+                .arg(status);
+    if (!firstFailed.isEmpty()) text += QStringLiteral(" (the first failed terminal, %1)").arg(firstFailed);
+    return text + QLatin1Char('\n');
+}
