@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/CommandLineProgress.h"
+#include "app/LinkPairing.h"
 #include "app/KXConfigApp.h"
 #include "app/ReportFile.h"
 #include "app/ResultCodes.h"
@@ -178,6 +179,7 @@ private:
         if (word == QLatin1String("/q")) return InfoTable(i), true;
         if (word == QLatin1String("/s")) return CurrentValuesSwitch(i), true;
         if (word == QLatin1String("/x")) return Report(i), true;
+        if (word == QLatin1String("/pair")) return Pair(i), true;
         Fail(kUnknownSwitch, LooksLikeSwitch(word)
                                  ? QStringLiteral("unknown switch \"%1\" (switches are case-sensitive; /h lists them)")
                                        .arg(word)
@@ -231,6 +233,18 @@ private:
                                                      countOnly, filters,
                                                      m_app.Settings.overwriteJournal != 0);
         Took(m_journal.failureDetail);
+    }
+
+    // /pair CODE: pairs with the network terminal at the port, where it stands
+    // in the batch (so "/pair CODE /j" pairs and then downloads).
+    void Pair(int& i) {
+        if (!HasNext(m_args, i) || NextIsSwitch(i)) {
+            Fail(kSyntaxError, QStringLiteral("/pair needs the code the terminal shows"));
+            return;
+        }
+        const CLinkPairingResult r = PairTerminal(Port(), m_args[++i]);
+        if (r.code != 0) Fail(r.code, r.detail);
+        else Prompt().Info(r.detail, QStringLiteral("kxloader"));
     }
 
     void TerminalInformation(int& i) {
@@ -374,7 +388,7 @@ private:
 
 bool IsKnownSwitch(const QString& word) {
     static const QStringList kSwitches = [] {
-        QStringList switches{"/h", "/?", "/j", "/n", "/i", "/c", "/q", "/s", "/f", "/x"};
+        QStringList switches{"/h", "/?", "/j", "/n", "/i", "/c", "/q", "/s", "/f", "/x", "/pair"};
         for (const DirectoryKindInfo& info : kDirectoryKinds)
             if (info.commandLineSwitch) switches << QString::fromLatin1(info.commandLineSwitch);
         return switches;
@@ -447,7 +461,8 @@ QString CommandLineHelpText() {
                "/s a = ID - установка текущего адреса по ID на терминале\n"
                "/s d = ID - установка текущего документа по ID на терминале\n"
                "/f [filters] - установка/сброс фильтров\n"
-               "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n");
+               "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n"
+               "/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n");
 }
 
 void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,

@@ -3,10 +3,11 @@
 # arguments, when they are missing (apt-get, as root or through sudo).
 set -euo pipefail
 
-# libqt6svg6 and qt6-qpa-plugins: what the window needs at run time (its icon,
+# libssl-dev: the network link's keys and pairing (Qt's TLS backend comes with
+# libqt6network6). libqt6svg6 and qt6-qpa-plugins: what the window needs at run time (its icon,
 # the platform plugins), as the package's Depends say.
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libsqlite3-dev sqlite3
-          libgtest-dev libgmock-dev libbenchmark-dev python3 libzstd-dev zlib1g-dev
+          libgtest-dev libgmock-dev libbenchmark-dev python3 libzstd-dev zlib1g-dev libssl-dev
           libqt6svg6 qt6-qpa-plugins qt6-translations-l10n "$@")
 missing=()
 for p in "${PACKAGES[@]}"; do

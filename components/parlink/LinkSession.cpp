@@ -1,5 +1,6 @@
 #include "components/parlink/LinkSession.h"
 
+#include "components/parlink/LinkTls.h"
 #include "components/parlink/LinkTransport.h"
 #include "platform/ProfileFile.h"
 
@@ -31,6 +32,7 @@ std::int64_t NowMs() {
 
 CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
     CLinkSettings s;
+    s.identityFolder = LinkTls::ProgramIdentityFolder(settingsFiles);
     const QString section = QStringLiteral("link");
     // A value that is not a positive number keeps the default.
     auto get = [&](const char* key, int def, int lo, int hi) {
@@ -248,6 +250,7 @@ void CLinkSession::IoMain() {
     CTransportOptions options;
     options.baudRate = m_settings.baudRate;
     options.connectTimeoutMs = m_settings.connectTimeoutMs;
+    options.identityFolder = m_settings.identityFolder;
     auto transport = MakeLinkTransport(m_target, options);
     QString error;
     const bool opened = transport->Open(&error);

@@ -33,6 +33,9 @@ struct CLinkSettings {
     int connectTimeoutMs = 2000;  // local socket connection
     int closeTimeoutMs = 5000;    // waiting on close for the terminal's confirmation, without progress
     Link::EndpointConfig endpoint;
+    // Network ports: where this program keeps its key and pins (the folder
+    // of the user's own settings file); empty without settings files.
+    QString identityFolder;
 
     // Section [link] of the component's settings files (a later file overrides
     // an earlier one key by key, ParlinkSettingsFiles.h); missing keys keep the

@@ -1,5 +1,7 @@
 #include "components/parlink/LinkTransport.h"
 
+#include "components/parlink/TcpTransport.h"
+
 #include <QLocalSocket>
 #include <QSerialPort>
 
@@ -116,6 +118,7 @@ private:
 
 std::unique_ptr<ILinkTransport> MakeLinkTransport(const CPortTarget& target,
                                                   const CTransportOptions& options) {
+    if (target.kind == CPortTarget::Kind::Tcp) return MakeTcpTransport(target, options);
     if (target.kind == CPortTarget::Kind::LocalSocket)
         return std::make_unique<CLocalTransport>(target.address, options);
     return std::make_unique<CSerialTransport>(target.address, options);

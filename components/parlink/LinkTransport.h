@@ -1,7 +1,7 @@
 #pragma once
 // The byte pipes a session runs over: a serial device (a real port or a
-// pseudo-terminal) through QSerialPort, or a local socket through
-// QLocalSocket. Used only from the session's own I/O thread; every wait is
+// pseudo-terminal) through QSerialPort, a local socket through
+// QLocalSocket, or TLS over TCP (TcpTransport.h). Used only from the session's own I/O thread; every wait is
 // bounded, nothing needs an event loop.
 
 #include "components/parlink/PortNames.h"
@@ -30,6 +30,8 @@ public:
 struct CTransportOptions {
     int baudRate = 115200;
     int connectTimeoutMs = 2000;
+    // Network ports: the folder of this program's key and pins (ends with '/').
+    QString identityFolder;
 };
 
 std::unique_ptr<ILinkTransport> MakeLinkTransport(const CPortTarget& target,

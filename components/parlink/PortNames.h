@@ -11,7 +11,9 @@
 //   ActiveSync      /dev/ttyACM0
 //
 // A value or a name of the form "local:NAME" is a local socket (the terminal
-// emulator's --listen NAME); a path beginning with '/' is a device used as it
+// emulator's --listen NAME); "tcp:HOST:PORT" a terminal on the network (host
+// name, IPv4 address or [IPv6 address], TLS with a paired terminal, see
+// TcpTransport.h); a path beginning with '/' is a device used as it
 // stands; any other name is passed to the serial port layer as it stands (it
 // knows the system's own names such as "ttyUSB1").
 
@@ -19,12 +21,23 @@
 #include <QStringList>
 
 struct CPortTarget {
-    enum class Kind { Serial, LocalSocket };
+    enum class Kind { Serial, LocalSocket, Tcp };
     Kind kind = Kind::Serial;
-    QString address;  // device path or name, or local socket name
+    QString address;  // device path or name, local socket name, or TCP host (empty: a malformed tcp: name)
+    quint16 tcpPort = 0;
 
     bool operator==(const CPortTarget&) const = default;
 };
+
+// The parts of a "tcp:HOST:PORT" name (the prefix in any case). HOST: a host
+// name or IPv4 address (letters, digits, '-', '.', '_', at most 253) or an
+// IPv6 address in brackets; PORT: 1..65535 in decimal (0 too when
+// `allowPortZero`, for a server that takes any free port). False for any
+// other text; `host` comes back lower-case and without brackets.
+bool ParseTcpPortName(const QString& name, QString* host, quint16* port, bool allowPortZero = false);
+// The name of a TCP target as pins and messages show it: "host:port",
+// "[v6::addr]:port".
+QString TcpEndpointText(const QString& host, quint16 port);
 
 CPortTarget ResolvePortName(const QString& portName, const QStringList& settingsFiles);
 

@@ -101,7 +101,7 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
     // The directories' switches stand after /c and before /q, in this order
     // and with these words; the rest of the help did not move.
     const QStringList lines = CommandLineHelpText().split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.size(), 17);  // 16 lines, each with its line end
+    ASSERT_EQ(lines.size(), 18);  // 17 lines, each with its line end
     EXPECT_EQ(lines[3], "/c - очистка журнала");
     EXPECT_EQ(lines.mid(4, 5),
               QStringList({"/o filename - загрузка справочника операций",
@@ -111,8 +111,9 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
                            "/w filename filename - загрузка справочников товаров (шапка) и товаров (детали)"}));
     EXPECT_TRUE(lines[9].startsWith("/q filename -r -s - -r - выгрузка из терминала таблицы info."));
     EXPECT_EQ(lines[15], "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)");
-    EXPECT_EQ(lines[16], "");
-    for (const char* word : {"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e", "/a", "/d", "/w", "/q", "/s", "/f", "/x"})
+    EXPECT_TRUE(lines[16].startsWith("/pair code - "));
+    EXPECT_EQ(lines[17], "");
+    for (const char* word : {"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e", "/a", "/d", "/w", "/q", "/s", "/f", "/x", "/pair"})
         EXPECT_TRUE(IsKnownSwitch(word)) << word;
     for (const char* word : {"/O", "/u", "/m", "/", "o"}) EXPECT_FALSE(IsKnownSwitch(word)) << word;
 }
@@ -232,7 +233,8 @@ TEST_F(CommandLine, UploadsHappenOnlyAtTheEndOfASuccessfulBatch) {
     ASSERT_EQ(prompt.Messages().size(), 1);
     EXPECT_EQ(prompt.Messages()[0].caption, "Справка по параметрам командной строки");
     EXPECT_TRUE(prompt.Messages()[0].text.startsWith("/j filename - выгрузка журнала"));
-    EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 16);
+    EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 17);
+    EXPECT_TRUE(prompt.Messages()[0].text.endsWith("/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n"));
 
     ResetFake();
     EXPECT_EQ(Run({"/o", "ops.txt"}), 0);

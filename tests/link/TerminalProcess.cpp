@@ -65,3 +65,18 @@ bool CTerminalProcess::WaitForExit(int timeoutMs) {
 QString CTerminalProcess::Diagnostics() {
     return QString::fromLocal8Bit(m_process.readAllStandardError());
 }
+
+QString CTerminalProcess::PairingCode(const QString& notThis, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        m_stdout += m_process.readAllStandardOutput();
+        for (qsizetype idx = m_stdout.indexOf('\n'); idx >= 0; idx = m_stdout.indexOf('\n')) {
+            const QString line = QString::fromLocal8Bit(m_stdout.left(idx)).trimmed();
+            m_stdout.remove(0, idx + 1);
+            if (line.startsWith(QLatin1String("pairing code: "))) m_code = line.mid(14);
+        }
+        if (!m_code.isEmpty() && m_code != notThis) return m_code;
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) return QString();
+        m_process.waitForReadyRead(static_cast<int>(std::min<qint64>(200, deadline.remainingTime())));
+    }
+}

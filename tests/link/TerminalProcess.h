@@ -19,6 +19,9 @@ public:
     bool Start(const QString& stateDir, const QStringList& args = {QStringLiteral("--pty")},
                int timeoutMs = 30000);
     QString Port() const { return m_port; }
+    // On the network (--listen-tcp): the newest "pairing code:" line printed
+    // so far, waiting up to `timeoutMs` for one newer than `notThis`.
+    QString PairingCode(const QString& notThis = QString(), int timeoutMs = 15000);
     qint64 Pid() const { return m_process.processId(); }
     bool Running() const { return m_process.state() != QProcess::NotRunning; }
     // SIGTERM and wait; the exit code, -1 when it had to be killed.
@@ -33,6 +36,7 @@ private:
     QProcess m_process;
     QString m_program = QStringLiteral(KX_PROGRAM_DIR "/kxterminal");
     QString m_port;
+    QString m_code;
     QByteArray m_stdout;
 };
 

@@ -1,14 +1,16 @@
 // kxterminal: an emulated terminal on the far side of the link, for tests,
 // demonstrations and training.
 //
-//   kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]
+//   kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]
 //   kxterminal --help | --version
 //
-// Prints "port: NAME" when ready (the name to give the program as its port)
+// Prints "port: NAME" when ready (the name to give the program as its port),
+// on the network also "pairing code: NNNNNN" (and again for every new code),
 // and serves session after session until SIGTERM or SIGINT.
 
 #include "platform/ProgramInformation.h"
 #include "tools/kxterminal/TerminalServer.h"
+#include "tools/kxterminal/TerminalTlsLine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,13 +19,15 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
 
-const char kUsage[] = "usage: kxterminal --state DIR [--pty | --listen NAME] [--baud N] [--protocol 1|2]\n";
+const char kUsage[] =
+    "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]\n";
 
 // What --help prints (man kxterminal says more).
 QString HelpText() {
@@ -33,6 +37,8 @@ QString HelpText() {
         "  --state DIR      the state folder (journal.txt, info.txt, terminal.ini, scenario.ini ...)\n"
         "  --pty            serve on a new pseudo-terminal (default): port: /dev/pts/N\n"
         "  --listen NAME    serve on a local socket: port: local:NAME\n"
+        "  --listen-tcp ADDR:PORT  serve paired programs over TLS on the network (port 0: any free one):\n"
+        "                   port: tcp:ADDR:PORT, then pairing code: NNNNNN (the code to pair a computer with)\n"
         "  --baud N         pace the line to N baud\n"
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
         "  --help, --version\n"
@@ -59,6 +65,7 @@ int main(int argc, char** argv) {
     if (AnswerInformationSwitch(args, QStringLiteral("kxterminal"), HelpText())) return 0;
     QString stateDir;
     QString listenName;
+    QString listenTcp;
     int baud = 0;
     int protocol = 2;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -67,8 +74,13 @@ int main(int argc, char** argv) {
             stateDir = args[++i];
         } else if (a == QLatin1String("--listen") && i + 1 < args.size()) {
             listenName = args[++i];
+            listenTcp.clear();
+        } else if (a == QLatin1String("--listen-tcp") && i + 1 < args.size()) {
+            listenTcp = args[++i];
+            listenName.clear();
         } else if (a == QLatin1String("--pty")) {
             listenName.clear();
+            listenTcp.clear();
         } else if (a == QLatin1String("--baud") && i + 1 < args.size()) {
             bool ok = false;
             baud = args[++i].toInt(&ok);
@@ -96,14 +108,39 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QString error;
-    std::unique_ptr<CTerminalLine> line =
-        listenName.isEmpty() ? CTerminalLine::OpenPty(&error) : CTerminalLine::Listen(listenName, &error);
+    // Every new pairing code is shown as it is made (the network thread
+    // makes them), one whole line at a time.
+    std::mutex printLock;
+    CTerminalPairing pairing(stateDir, [&](const QString& code) {
+        std::lock_guard guard(printLock);
+        std::printf("pairing code: %s\n", qPrintable(code));
+        std::fflush(stdout);
+    });
+    std::unique_ptr<CTerminalLine> line;
+    if (!listenTcp.isEmpty())
+        line = CTlsTerminalLine::Listen(listenTcp, pairing, &error);
+    else if (!listenName.isEmpty())
+        line = CTerminalLine::Listen(listenName, &error);
+    else
+        line = CTerminalLine::OpenPty(&error);
     if (!line) {
         std::fprintf(stderr, "kxterminal: cannot open the line: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("port: %s\n", qPrintable(line->PortName()));
-    std::fflush(stdout);
+    {
+        std::lock_guard guard(printLock);
+        std::printf("port: %s\n", qPrintable(line->PortName()));
+        std::fflush(stdout);
+    }
+    // The code is shown once the port is known; a code still good from an
+    // earlier run is shown again.
+    bool renewed = false;
+    const QString code = listenTcp.isEmpty() ? QString() : pairing.CurrentCode(&renewed);
+    if (!code.isEmpty() && !renewed) {
+        std::lock_guard guard(printLock);
+        std::printf("pairing code: %s\n", qPrintable(code));
+        std::fflush(stdout);
+    }
 
     CTerminalServer server(*line, state, baud, protocol);
     const int rc = server.Run(g_stopPipe[0]);

@@ -1,4 +1,5 @@
 #include "ui/main/DirsDlg.h"
+#include "ui/main/PairTerminalDlg.h"
 
 #include "app/Settings.h"
 #include "directories/DirectoryFiles.h"
@@ -204,7 +205,14 @@ void CDirsDlg::BuildControls() {
     connectionLayout->setColumnStretch(1, 1);
     auto* check = Button(connection, QStringLiteral("Проверка"), 1020);
     connect(check, &QPushButton::clicked, this, &CDirsDlg::OnCheckTerminal);
-    connectionLayout->addWidget(check, 1, 1, Qt::AlignRight);
+    auto* pairButton = new QPushButton(QStringLiteral("Сопряжение..."), connection);
+    pairButton->setObjectName(QStringLiteral("pairTerminal"));
+    connect(pairButton, &QPushButton::clicked, this, [this] { CPairTerminalDlg(PortText(), this).exec(); });
+    auto* connectionButtons = new QHBoxLayout;
+    connectionButtons->addStretch(1);
+    connectionButtons->addWidget(pairButton);
+    connectionButtons->addWidget(check);
+    connectionLayout->addLayout(connectionButtons, 1, 1);
     right->addWidget(connection);
     right->addStretch(1);
 

@@ -1,0 +1,244 @@
+// Network link figures: build/bench-bin/link_tcp_bench [--records N]
+//
+// One run of kxterminal on loopback TCP (TLS, paired) and one on a
+// pseudo-terminal, the same records through the component on both: an upload
+// of N realistic wares records and the download of an N-line journal of
+// realistic scans (BenchRecords.h); stored MB a second and CPU milliseconds per stored MB of the program
+// and of the emulator. Then the TLS session set-up (connect, handshake, pin,
+// greeting: OpenPort) and the pairing time, medians of repeated runs.
+// Prints figures; asserts nothing but that every file arrived whole.
+
+#include "bench/link/BenchRecords.h"
+#include "components/parlink/Pairing.h"
+#include "components/parlink/ParlinkX2.h"
+#include "components/parlink/LinkSession.h"
+#include "platform/CodePage.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// --- Measuring -------------------------------------------------------------
+
+double OwnCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpuSeconds(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return 0;
+    return (fields[11].toDouble() + fields[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+class CEmulator {
+public:
+    bool Start(const QStringList& line) {
+        m_process.setProgram(QStringLiteral(KX_PROGRAM_DIR "/kxterminal"));
+        m_process.setArguments(QStringList{QStringLiteral("--state"), m_state.path()} + line);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start();
+        return m_process.waitForStarted(30000) && !(m_port = Line(QByteArrayLiteral("port: "))).isEmpty();
+    }
+    ~CEmulator() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // The next printed line that starts with `prefix`, without it.
+    QString Line(const QByteArray& prefix) {
+        const QDeadlineTimer deadline(30000);
+        while (!deadline.hasExpired()) {
+            const qsizetype idx = m_out.indexOf('\n');
+            if (idx >= 0) {
+                const QByteArray line = m_out.left(idx).trimmed();
+                m_out.remove(0, idx + 1);
+                if (line.startsWith(prefix)) return QString::fromLocal8Bit(line.mid(prefix.size()));
+                continue;
+            }
+            m_process.waitForReadyRead(100);
+            m_out += m_process.readAllStandardOutput();
+        }
+        return QString();
+    }
+    QString Port() const { return m_port; }
+    QString State(const QString& name) const { return m_state.filePath(name); }
+    qint64 Pid() const { return m_process.processId(); }
+
+private:
+    QTemporaryDir m_state;
+    QProcess m_process;
+    QString m_port;
+    QByteArray m_out;
+};
+
+struct Figures {
+    bool ok = false;
+    double seconds = 0, stored = 0, programCpu = 0, terminalCpu = 0;
+    double wire = 0;
+};
+
+bool WaitSync(CParlinkX2& link) {
+    QString answer;
+    for (;;) {
+        if (link.Receive(&answer) != 1) return false;
+        if (answer == QLatin1String("SYNC")) return true;
+        if (!answer.isEmpty()) return false;
+        QThread::msleep(5);
+    }
+}
+
+Figures Upload(CEmulator& emulator, const QStringList& settings, const QStringList& lines) {
+    Figures f;
+    CParlinkX2 link(settings);
+    if (link.OpenPort(emulator.Port()) != 1 || link.WaitLink(30000) != 1) return f;
+    const double cpu0 = OwnCpuSeconds(), term0 = ProcessCpuSeconds(emulator.Pid());
+    QElapsedTimer t;
+    t.start();
+    link.SendCommand(QStringLiteral("002"));
+    link.SendCommand(QStringLiteral("151"));
+    qint64 expected = 0;
+    for (const QString& line : lines) {
+        for (qsizetype off = 0; off <= line.size(); off += 200)
+            if (link.SendData(line.mid(off, 200)) != 1) return f;
+    }
+    link.EndData();
+    link.SendCommand(QStringLiteral("003"));
+    f.ok = WaitSync(link);
+    f.seconds = t.elapsed() / 1000.0;
+    f.programCpu = OwnCpuSeconds() - cpu0;
+    f.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    if (link.Session()) f.wire = static_cast<double>(link.Session()->Stats().wireBytesSent);
+    link.SendCommand(QStringLiteral("004"));
+    link.ClosePort();
+    for (const QString& line : lines) expected += CodePage::ToWindows1251(line).size() + 2;
+    f.stored = static_cast<double>(QFile(emulator.State(QStringLiteral("directories/wares.ux7"))).size());
+    f.ok = f.ok && static_cast<qint64>(f.stored) == expected;
+    return f;
+}
+
+Figures Download(CEmulator& emulator, const QStringList& settings, const QByteArray& journal, int count) {
+    Figures f;
+    QFile file(emulator.State(QStringLiteral("journal.txt")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(journal) != journal.size()) return f;
+    file.close();
+    CParlinkX2 link(settings);
+    if (link.OpenPort(emulator.Port()) != 1 || link.WaitLink(30000) != 1) return f;
+    const double cpu0 = OwnCpuSeconds(), term0 = ProcessCpuSeconds(emulator.Pid());
+    QElapsedTimer t;
+    t.start();
+    link.SendCommand(QStringLiteral("021"));
+    QString answer;
+    QByteArray got;
+    int lines = 0;
+    bool ended = false;
+    while (link.Receive(&answer) == 1) {
+        if (!answer.isEmpty() && answer[0] == QChar(0x0004)) {
+            ended = true;
+            break;
+        }
+        if (answer.isEmpty()) continue;
+        got += CodePage::ToWindows1251(answer) + "\r\n";
+        ++lines;
+    }
+    f.seconds = t.elapsed() / 1000.0;
+    f.programCpu = OwnCpuSeconds() - cpu0;
+    f.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    if (link.Session()) f.wire = static_cast<double>(link.Session()->Stats().wireBytesReceived);
+    link.SendCommand(QStringLiteral("004"));
+    link.ClosePort();
+    f.stored = static_cast<double>(got.size());
+    f.ok = ended && lines == count && got == journal;
+    return f;
+}
+
+void Print(const char* what, const char* line, const Figures& f) {
+    const double mb = f.stored / 1e6;
+    std::printf("%-34s %-5s %s %8.1f s %8.2f MB/s  program %6.1f ms/MB  emulator %6.1f ms/MB  wire/stored %.2f\n",
+                what, line, f.ok ? "ok  " : "FAIL", f.seconds, mb / std::max(f.seconds, 1e-9),
+                f.programCpu * 1000 / std::max(mb, 1e-9), f.terminalCpu * 1000 / std::max(mb, 1e-9),
+                f.wire / std::max(f.stored, 1.0));
+    std::fflush(stdout);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int records = 1000000;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); ++i)
+        if (args[i] == QLatin1String("--records")) records = std::max(1, args[i + 1].toInt());
+
+    std::printf("making %d realistic wares records and journal lines...\n", records);
+    CRealisticRecords shop(records);
+    const QStringList wares = shop.Wares();
+    QByteArray journal;
+    for (const QString& line : shop.Journal(records)) journal += CodePage::ToWindows1251(line) + "\r\n";
+    std::printf("wares: %d records, journal: %lld stored bytes\n", records, static_cast<long long>(journal.size()));
+
+    QTemporaryDir settingsDir;
+    const QStringList settings{settingsDir.filePath(QStringLiteral("parlink.ini"))};
+    CEmulator tcp, pty;
+    if (!tcp.Start({QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")}) || !pty.Start({QStringLiteral("--pty")})) {
+        std::fprintf(stderr, "cannot start kxterminal\n");
+        return 1;
+    }
+
+    // Pairing, repeated: every success uses the code up and shows a new one.
+    std::vector<double> pairing;
+    for (int i = 0; i < 5; ++i) {
+        const QString code = tcp.Line(QByteArrayLiteral("pairing code: "));
+        QElapsedTimer t;
+        t.start();
+        const CPairOutcome o = PairWithTerminal(tcp.Port(), code, settings);
+        pairing.push_back(t.nsecsElapsed() / 1e6);
+        if (o.result != EPairResult::Paired) {
+            std::fprintf(stderr, "pairing failed: %s\n", qPrintable(o.text));
+            return 1;
+        }
+    }
+    // Session set-up: TCP connect, TLS 1.3 handshake, pin check, greeting.
+    std::vector<double> setup, hello;
+    for (int i = 0; i < 20; ++i) {
+        CParlinkX2 link(settings);
+        QElapsedTimer t;
+        t.start();
+        if (link.OpenPort(tcp.Port()) != 1) return 1;
+        setup.push_back(t.nsecsElapsed() / 1e6);
+        if (link.WaitLink(30000) != 1) return 1;
+        hello.push_back(t.nsecsElapsed() / 1e6);
+        link.ClosePort();
+    }
+    std::printf("%-34s %8.1f ms (median of 5)\n", "pairing (TLS + SPAKE2 + pins)", Median(pairing));
+    std::printf("%-34s %8.1f ms (median of 20)\n", "TLS session set-up (OpenPort)", Median(setup));
+    std::printf("%-34s %8.1f ms (median of 20)\n", "... to the first pong (WaitLink)", Median(hello));
+
+    Print("upload of realistic wares", "pty", Upload(pty, settings, wares));
+    Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares));
+    Print("download of a realistic journal", "pty", Download(pty, settings, journal, records));
+    Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records));
+    return 0;
+}

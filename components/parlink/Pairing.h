@@ -1,0 +1,44 @@
+#pragma once
+// Pairing this program with a terminal on the network, once, with the short
+// code the terminal shows. Inside a TLS session (each side presenting its own
+// certificate) the two sides run SPAKE2 (Spake2.h) on the code, bound to both
+// certificates' fingerprints as each side sees them:
+//
+//   program  'K' 'X' 'T' 'P'  pA (65 bytes)
+//   terminal 'S'  pB (65)  confirmation of the terminal (32)   or 'N': no valid code
+//   program  confirmation of the program (32)                  (only when the terminal's holds)
+//   terminal 'K' paired, or 'F'
+//
+// Then the terminal has pinned this program's certificate and this program
+// pins the terminal's under "host:port" (LinkPins.h). A wrong code costs the
+// terminal one of its few attempts; nothing sent lets anyone test codes
+// offline, and a relay that terminates TLS itself makes both confirmations
+// fail.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+enum class EPairResult {
+    Paired,
+    NotNetworkPort,  // the port name is not (and does not map to) tcp:HOST:PORT
+    BadCode,         // not a code of 6 digits
+    NotReached,      // no TLS session (refused, unreachable, not our protocol)
+    NoCode,          // the terminal has no valid code now (expired or used up)
+    WrongCode,       // the code (or the certificates seen) did not match
+    Failed,          // the connection broke or a file could not be written
+};
+
+struct CPairOutcome {
+    EPairResult result = EPairResult::Failed;
+    QString text;             // what happened, for the user
+    QByteArray fingerprint;   // the terminal's certificate, when paired
+};
+
+// The code as typed, without blanks and dashes; empty unless 6 digits.
+QString NormalizePairingCode(const QString& typed);
+
+// Pairs with the terminal at `portName` (resolved through `settingsFiles`
+// like any port; its identity and pins go to the folder of the last one).
+CPairOutcome PairWithTerminal(const QString& portName, const QString& code, const QStringList& settingsFiles,
+                              int timeoutMs = 15000);

@@ -1,0 +1,163 @@
+#include "components/parlink/Spake2.h"
+
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/obj_mac.h>
+#include <openssl/sha.h>
+
+namespace {
+
+// The fixed points M and N of RFC 9382 for P-256 (compressed).
+const char kPointM[] = "02886e2f97ace46e55ba9dd7242579f2993b64e16ef3dcab95afd497333d8fa12f";
+const char kPointN[] = "03d8bbd6c639c62937b04d997f38c3770719c629d7014d49a24b4f98baa1292b49";
+
+template <typename T, void (*F)(T*)>
+struct Deleter {
+    void operator()(T* p) const { F(p); }
+};
+using Group = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
+using Point = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_free>>;
+using Bn = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
+using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
+
+QByteArray Sha256(const QByteArray& data) {
+    QByteArray out(SHA256_DIGEST_LENGTH, '\0');
+    SHA256(reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
+           reinterpret_cast<unsigned char*>(out.data()));
+    return out;
+}
+
+QByteArray Hmac(const QByteArray& key, const QByteArray& data) {
+    QByteArray out(32, '\0');
+    unsigned int size = 32;
+    HMAC(EVP_sha256(), key.constData(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
+         reinterpret_cast<unsigned char*>(out.data()), &size);
+    return out;
+}
+
+// The transcript's length prefix: 8 bytes little-endian.
+void AppendWithLength(QByteArray& to, const QByteArray& part) {
+    quint64 n = static_cast<quint64>(part.size());
+    for (int i = 0; i < 8; ++i, n >>= 8) to.append(static_cast<char>(n & 0xff));
+    to.append(part);
+}
+
+}  // namespace
+
+struct CSpake2::State {
+    Role role;
+    QByteArray identityA, identityB;
+    Group group{EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1)};
+    BnCtx ctx{BN_CTX_new()};
+    Bn w{BN_new()};
+    Bn secret{BN_new()};
+    Point own, pointM, pointN;
+    QByteArray message, peerMessage;
+    QByteArray confirmOwn, confirmPeer;
+    bool ok = false;
+
+    Point Decode(const char* hex) const {
+        Point p(EC_POINT_new(group.get()));
+        if (!p || !EC_POINT_hex2point(group.get(), hex, p.get(), ctx.get())) return nullptr;
+        return p;
+    }
+    QByteArray Encode(const EC_POINT* p) const {
+        QByteArray out(kMessageSize, '\0');
+        const size_t n = EC_POINT_point2oct(group.get(), p, POINT_CONVERSION_UNCOMPRESSED,
+                                            reinterpret_cast<unsigned char*>(out.data()), kMessageSize, ctx.get());
+        return n == kMessageSize ? out : QByteArray();
+    }
+};
+
+CSpake2::CSpake2(Role role, const QByteArray& code, const QByteArray& identityA, const QByteArray& identityB)
+    : m_state(std::make_unique<State>()) {
+    State& s = *m_state;
+    s.role = role;
+    s.identityA = identityA;
+    s.identityB = identityB;
+    if (!s.group || !s.ctx || !s.w || !s.secret) return;
+    s.pointM = s.Decode(kPointM);
+    s.pointN = s.Decode(kPointN);
+    if (!s.pointM || !s.pointN) return;
+    // w: the code hashed and reduced modulo the group order. A slow hash
+    // would only matter against offline guessing, which SPAKE2 prevents.
+    const QByteArray h = Sha256(QByteArrayLiteral("KXConfig link pairing v1\0") + code);
+    Bn wide(BN_bin2bn(reinterpret_cast<const unsigned char*>(h.constData()), static_cast<int>(h.size()), nullptr));
+    const BIGNUM* order = EC_GROUP_get0_order(s.group.get());
+    if (!wide || !BN_nnmod(s.w.get(), wide.get(), order, s.ctx.get())) return;
+    // x (or y) uniformly in [1, order).
+    do {
+        if (!BN_priv_rand_range(s.secret.get(), order)) return;
+    } while (BN_is_zero(s.secret.get()));
+    // pA = x*G + w*M, pB = y*G + w*N.
+    s.own.reset(EC_POINT_new(s.group.get()));
+    const EC_POINT* blind = role == Role::A ? s.pointM.get() : s.pointN.get();
+    if (!s.own || !EC_POINT_mul(s.group.get(), s.own.get(), s.secret.get(), blind, s.w.get(), s.ctx.get())) return;
+    s.message = s.Encode(s.own.get());
+    s.ok = !s.message.isEmpty();
+}
+
+CSpake2::~CSpake2() = default;
+
+QByteArray CSpake2::Message() const { return m_state->ok ? m_state->message : QByteArray(); }
+
+bool CSpake2::Finish(const QByteArray& peerMessage) {
+    State& s = *m_state;
+    if (!s.ok || peerMessage.size() != kMessageSize) return false;
+    s.ok = false;
+    Point peer(EC_POINT_new(s.group.get()));
+    // oct2point checks that the point lies on the curve.
+    if (!peer || !EC_POINT_oct2point(s.group.get(), peer.get(),
+                                     reinterpret_cast<const unsigned char*>(peerMessage.constData()),
+                                     static_cast<size_t>(peerMessage.size()), s.ctx.get()) ||
+        EC_POINT_is_at_infinity(s.group.get(), peer.get()))
+        return false;
+    // K = x * (pB - w*N) for A, y * (pA - w*M) for B.
+    const EC_POINT* peerBlind = s.role == Role::A ? s.pointN.get() : s.pointM.get();
+    Point unblind(EC_POINT_new(s.group.get()));
+    Point shared(EC_POINT_new(s.group.get()));
+    if (!unblind || !shared || !EC_POINT_mul(s.group.get(), unblind.get(), nullptr, peerBlind, s.w.get(), s.ctx.get()) ||
+        !EC_POINT_invert(s.group.get(), unblind.get(), s.ctx.get()) ||
+        !EC_POINT_add(s.group.get(), unblind.get(), peer.get(), unblind.get(), s.ctx.get()) ||
+        !EC_POINT_mul(s.group.get(), shared.get(), nullptr, unblind.get(), s.secret.get(), s.ctx.get()) ||
+        EC_POINT_is_at_infinity(s.group.get(), shared.get()))
+        return false;
+    const QByteArray k = s.Encode(shared.get());
+    if (k.isEmpty()) return false;
+    QByteArray wBytes(32, '\0');
+    if (BN_bn2binpad(s.w.get(), reinterpret_cast<unsigned char*>(wBytes.data()), 32) != 32) return false;
+    const QByteArray& pA = s.role == Role::A ? s.message : peerMessage;
+    const QByteArray& pB = s.role == Role::A ? peerMessage : s.message;
+    QByteArray tt;
+    AppendWithLength(tt, s.identityA);
+    AppendWithLength(tt, s.identityB);
+    AppendWithLength(tt, pA);
+    AppendWithLength(tt, pB);
+    AppendWithLength(tt, k);
+    AppendWithLength(tt, wBytes);
+    const QByteArray hashed = Sha256(tt);
+    const QByteArray ka = hashed.mid(16, 16);
+    // KcA || KcB = HKDF-SHA-256(salt: none, Ka, info "ConfirmationKeys"),
+    // one expand block.
+    const QByteArray prk = Hmac(QByteArray(32, '\0'), ka);
+    const QByteArray okm = Hmac(prk, QByteArrayLiteral("ConfirmationKeys") + '\x01');
+    const QByteArray kcA = okm.left(16), kcB = okm.mid(16, 16);
+    const QByteArray confirmA = Hmac(kcA, tt), confirmB = Hmac(kcB, tt);
+    s.confirmOwn = s.role == Role::A ? confirmA : confirmB;
+    s.confirmPeer = s.role == Role::A ? confirmB : confirmA;
+    s.ok = true;
+    return true;
+}
+
+QByteArray CSpake2::Confirmation() const { return m_state->ok ? m_state->confirmOwn : QByteArray(); }
+
+bool CSpake2::Verify(const QByteArray& peerConfirmation) const {
+    const State& s = *m_state;
+    return s.ok && peerConfirmation.size() == s.confirmPeer.size() &&
+           CRYPTO_memcmp(peerConfirmation.constData(), s.confirmPeer.constData(),
+                         static_cast<size_t>(s.confirmPeer.size())) == 0;
+}

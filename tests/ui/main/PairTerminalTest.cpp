@@ -1,0 +1,78 @@
+// The pairing dialog against the emulator on the network.
+
+#include "components/parlink/Pairing.h"
+#include "tests/link/TerminalProcess.h"
+#include "tests/support/TestSupport.h"
+#include "ui/main/PairTerminalDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+// Runs the event loop until `done` holds or the time is up.
+template <typename F>
+bool ProcessUntil(F done, int timeoutMs = 30000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired()) QTest::qWait(20);
+    return done();
+}
+
+}  // namespace
+
+TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindow) {
+    CTestDir state, settings;
+    CTerminalProcess terminal;
+    ASSERT_TRUE(terminal.Start(state.Path(), {QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")}))
+        << terminal.Diagnostics().toStdString();
+    const QString code = terminal.PairingCode();
+    ASSERT_EQ(code.size(), 6);
+    const QStringList files{settings.File(QStringLiteral("parlink.ini"))};
+    std::atomic<bool> onUiThread{false};
+    auto pair = [&](const QString& port, const QString& typed) {
+        if (QThread::currentThread() == QApplication::instance()->thread()) onUiThread = true;
+        const CPairOutcome o = PairWithTerminal(port, typed, files);
+        return CLinkPairingResult{o.result == EPairResult::Paired ? 0 : 3, o.text};
+    };
+    CPairTerminalDlg dialog(terminal.Port(), nullptr, pair);
+    dialog.show();
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("pairingCode"));
+    auto* button = dialog.findChild<QPushButton*>(QStringLiteral("pair"));
+    auto* result = dialog.findChild<QLabel*>(QStringLiteral("pairingResult"));
+    ASSERT_TRUE(field && button && result);
+    EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("pairingPort"))->text().contains(terminal.Port()));
+
+    const QString wrong = QStringLiteral("%1").arg((code.toInt() + 1) % 1000000, 6, 10, QLatin1Char('0'));
+    QTest::keyClicks(field, wrong);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(button->isEnabled());
+    ASSERT_TRUE(ProcessUntil([&] { return button->isEnabled(); }));
+    EXPECT_TRUE(result->text().startsWith(QStringLiteral("Не удалось"))) << result->text().toStdString();
+    EXPECT_FALSE(dialog.Paired());
+
+    field->clear();
+    QTest::keyClicks(field, code.left(3) + QStringLiteral("-") + code.mid(3));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(ProcessUntil([&] { return dialog.Paired(); }));
+    EXPECT_EQ(result->text(), QStringLiteral("Терминал сопряжён с этим компьютером."));
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(onUiThread);
+    EXPECT_FALSE(ReadFileBytes(settings.File(QStringLiteral("link-pins.txt"))).isEmpty());
+    EXPECT_FALSE(ReadFileBytes(state.File(QStringLiteral("pins.txt"))).isEmpty());
+}
+
+TEST(PairTerminalDialog, SaysThatOnlyNetworkPortsArePaired) {
+    CPairTerminalDlg dialog(QStringLiteral("COM1"), nullptr, [](const QString&, const QString&) {
+        return CLinkPairingResult{100, QStringLiteral("not a network port")};
+    });
+    EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("pairingResult"))->text().contains(QStringLiteral("tcp:")));
+}

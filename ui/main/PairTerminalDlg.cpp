@@ -1,0 +1,76 @@
+#include "ui/main/PairTerminalDlg.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+CPairTerminalDlg::CPairTerminalDlg(const QString& port, QWidget* parent, PairFunction pair)
+    : QDialog(parent), m_port(port), m_pair(std::move(pair)) {
+    setObjectName(QStringLiteral("pairTerminalDialog"));
+    setWindowTitle(QStringLiteral("Сопряжение с терминалом"));
+    auto* layout = new QVBoxLayout(this);
+    auto* where = new QLabel(QStringLiteral("Терминал: %1").arg(port), this);
+    where->setObjectName(QStringLiteral("pairingPort"));
+    layout->addWidget(where);
+    auto* prompt = new QLabel(QStringLiteral("Код сопряжения с экрана терминала (6 цифр):"), this);
+    layout->addWidget(prompt);
+    m_code = new QLineEdit(this);
+    m_code->setObjectName(QStringLiteral("pairingCode"));
+    m_code->setMaxLength(11);
+    prompt->setBuddy(m_code);
+    layout->addWidget(m_code);
+    m_result = new QLabel(this);
+    m_result->setObjectName(QStringLiteral("pairingResult"));
+    m_result->setWordWrap(true);
+    layout->addWidget(m_result);
+    auto* buttons = new QDialogButtonBox(this);
+    m_pairButton = buttons->addButton(QStringLiteral("Сопрячь"), QDialogButtonBox::AcceptRole);
+    m_pairButton->setObjectName(QStringLiteral("pair"));
+    m_pairButton->setDefault(true);
+    QPushButton* close = buttons->addButton(QStringLiteral("Закрыть"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("id2"));
+    layout->addWidget(buttons);
+    connect(m_pairButton, &QPushButton::clicked, this, &CPairTerminalDlg::OnPair);
+    connect(m_code, &QLineEdit::returnPressed, this, &CPairTerminalDlg::OnPair);
+    connect(close, &QPushButton::clicked, this, [this] {
+        // The pairing in flight finishes on its own; its answer then has no window.
+        if (!m_busy) reject();
+    });
+    if (!port.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        m_result->setText(QStringLiteral("Сопряжение нужно только для терминала в сети: укажите порт tcp:адрес:порт."));
+}
+
+void CPairTerminalDlg::OnPair() {
+    if (m_busy) return;
+    m_busy = true;
+    m_pairButton->setEnabled(false);
+    m_code->setEnabled(false);
+    m_result->setText(QStringLiteral("Сопряжение..."));
+    const QString port = m_port, code = m_code->text();
+    const PairFunction pair = m_pair;
+    QPointer<CPairTerminalDlg> self(this);
+    // The network may take seconds: never on the UI thread.
+    QThread* worker = QThread::create([port, code, pair, self] {
+        const CLinkPairingResult result = pair(port, code);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, result] {
+            if (self) self->Finished(result);
+        }, Qt::QueuedConnection);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void CPairTerminalDlg::Finished(const CLinkPairingResult& result) {
+    m_busy = false;
+    m_paired = result.code == 0;
+    m_result->setText(m_paired ? QStringLiteral("Терминал сопряжён с этим компьютером.")
+                               : QStringLiteral("Не удалось: %1").arg(result.detail));
+    m_code->setEnabled(!m_paired);
+    m_pairButton->setEnabled(!m_paired);
+    if (!m_paired) m_code->selectAll();
+}
