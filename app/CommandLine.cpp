@@ -9,8 +9,10 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/InfoTable.h"
 #include "exchange/TerminalSession.h"
 #include "platform/FileLock.h"
+#include "platform/LeadingInteger.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
 #include "platform/TargetWriter.h"
@@ -91,7 +93,7 @@ public:
             m_upload.showMessages = false;
             m_app.ResultCode = UploadDirectories(m_upload, m_app.Settings.port);
             m_app.DiagnosticText = m_upload.DiagnosticText;
-            Took(m_upload.FailureDetail);
+            Took(m_upload.failureDetail);
         }
         if (m_app.ResultCode != 0) ReportFailure();
     }
@@ -117,6 +119,14 @@ private:
         return i + 1 < m_switchesEnd && HasNext(m_args, i) && LooksLikeSwitch(m_args[i + 1]);
     }
     const QString& Port() const { return m_app.Settings.port; }
+    // The file name of a switch whose name may be left out: the next word
+    // when it is no switch (moving `i` past it), else `defaultName`.
+    QString OptionalFileName(int& i, const QString& defaultName) const {
+        const QString next = Next(m_args, i);
+        if (next.isEmpty() || NextIsSwitch(i)) return defaultName;
+        ++i;
+        return next;
+    }
 
     // After an exchange: its progress line goes, and its failure detail is
     // the one to report when it failed.
@@ -165,11 +175,7 @@ private:
             Took(m_journal.failureDetail);
             return true;
         }
-        if (word == QLatin1String("/o")) return MarkOne(i, Operations), true;
-        if (word == QLatin1String("/e")) return MarkOne(i, Executors), true;
-        if (word == QLatin1String("/a")) return MarkOne(i, Addresses), true;
-        if (word == QLatin1String("/d")) return MarkPair(i, Documents, DocumentPlan), true;
-        if (word == QLatin1String("/w")) return MarkPair(i, Wares, WareDetails), true;
+        if (const int kind = KindOfSwitch(word); kind >= 0) return MarkFiles(i, kind), true;
         if (word == QLatin1String("/q")) return InfoTable(i), true;
         if (word == QLatin1String("/s")) return CurrentValuesSwitch(i), true;
         if (word == QLatin1String("/x")) return Report(i), true;
@@ -249,14 +255,8 @@ private:
             Fail(code, session.failureDetail);
             return;
         }
-        QString name = QStringLiteral("id_term.txt");
-        const QString next = Next(m_args, i);
-        if (!next.isEmpty() && !NextIsSwitch(i)) {
-            name = next;
-            ++i;
-        }
         QString path;
-        if (!NamedPath(name, &path)) return;
+        if (!NamedPath(OptionalFileName(i, QStringLiteral("id_term.txt")), &path)) return;
         // Replaced whole: a kill leaves the old text or the new one.
         const QByteArray bytes = ToCrLf(CodePage::CCodec().Encode(TerminalInfoText(session.info)));
         QString error;
@@ -267,18 +267,34 @@ private:
         m_app.ResultCode = ExchangeCode::kOk;
     }
 
-    void MarkOne(int& i, DirectoryKind kind) {
-        if (!HasNext(m_args, i)) {  // never read past the argument list
-            Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
-            return;
-        }
-        QString path;
-        if (!NamedPath(m_args[++i], &path)) return;
-        m_upload.Select(kind);
-        SetDirectoryFilePath(kind, path);
+    // The directory kind whose switch `word` is; -1 for none.
+    static int KindOfSwitch(const QString& word) {
+        for (const DirectoryKindInfo& info : kDirectoryKinds)
+            if (info.commandLineSwitch && word == QLatin1String(info.commandLineSwitch)) return info.kind;
+        return -1;
+    }
+    // The kind whose file is the second file of `kind`'s switch; -1 for none.
+    static int SecondFileKind(int kind) {
+        for (const DirectoryKindInfo& info : kDirectoryKinds)
+            if (info.secondFileOf == kind) return info.kind;
+        return -1;
     }
 
-    void MarkPair(int& i, DirectoryKind first, DirectoryKind second) {
+    // A kind's switch: its file, and the second kind's file where the switch
+    // takes two.
+    void MarkFiles(int& i, int kind) {
+        const int second = SecondFileKind(kind);
+        if (second < 0) {
+            if (!HasNext(m_args, i)) {  // never read past the argument list
+                Fail(kSyntaxError, QStringLiteral("%1 needs a file name").arg(m_args[i]));
+                return;
+            }
+            QString path;
+            if (!NamedPath(m_args[++i], &path)) return;
+            m_upload.Select(kind);
+            SetDirectoryFilePath(kind, path);
+            return;
+        }
         QString name1, name2;
         const int count = ParseFileNames(i, m_args, &name1, &name2, m_switchesEnd);
         if (count == 0) {
@@ -287,8 +303,8 @@ private:
         }
         QString path1, path2;
         if (!NamedPath(name1, &path1) || (count == 2 && !NamedPath(name2, &path2))) return;
-        m_upload.Select(first);
-        SetDirectoryFilePath(first, path1);
+        m_upload.Select(kind);
+        SetDirectoryFilePath(kind, path1);
         if (count == 2) {
             m_upload.Select(second);
             SetDirectoryFilePath(second, path2);
@@ -322,7 +338,7 @@ private:
         m_upload.showMessages = true;
         m_app.ResultCode = DownloadInfoTable(m_upload, Port());
         m_upload.showMessages = false;
-        Took(m_upload.FailureDetail);
+        Took(m_upload.failureDetail);
     }
 
     void CurrentValuesSwitch(int& i) {
@@ -342,14 +358,8 @@ private:
     }
 
     void Report(int& i) {
-        QString name = QStringLiteral("errors.txt");
-        const QString next = Next(m_args, i);
-        if (!next.isEmpty() && !NextIsSwitch(i)) {
-            name = next;
-            ++i;
-        }
         QString path;
-        if (!NamedPath(name, &path)) return;
+        if (!NamedPath(OptionalFileName(i, QStringLiteral("errors.txt")), &path)) return;
         m_app.ReportFilePath = path;
         // Should this run be killed before its end, an earlier run's report
         // must not stand there as if it were this one's. One that cannot be
@@ -377,8 +387,12 @@ private:
 }  // namespace
 
 bool IsKnownSwitch(const QString& word) {
-    static const QStringList kSwitches{"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e",
-                                       "/a", "/d", "/w", "/q", "/s", "/f", "/x", "/pair"};
+    static const QStringList kSwitches = [] {
+        QStringList switches{"/h", "/?", "/j", "/n", "/i", "/c", "/q", "/s", "/f", "/x", "/pair"};
+        for (const DirectoryKindInfo& info : kDirectoryKinds)
+            if (info.commandLineSwitch) switches << QString::fromLatin1(info.commandLineSwitch);
+        return switches;
+    }();
     return kSwitches.contains(word);
 }
 
@@ -431,24 +445,24 @@ int ParseFileNames(int& index, const QStringList& arguments, QString* first, QSt
 }
 
 QString CommandLineHelpText() {
+    QString kinds;
+    for (const DirectoryKindInfo& info : kDirectoryKinds)
+        if (info.commandLineHelp) kinds += QString::fromUtf8(info.commandLineHelp) + QLatin1Char('\n');
     return QStringLiteral(
-        "/j filename - выгрузка журнала в указанный файл\n"
-        "/n filename - получить количество строк в журнале в файл\n"
-        "/i filename - получить информацию о терминале в файл\n"
-        "/c - очистка журнала\n"
-        "/o filename - загрузка справочника операций\n"
-        "/e filename - загрузка справочника исполнителей\n"
-        "/a filename - загрузка справочника адресов\n"
-        "/d filename [filename] - загрузка справочника накладных (шапка) [вместе с деталями]\n"
-        "/w filename filename - загрузка справочников товаров (шапка) и товаров (детали)\n"
-        "/q filename -r -s - -r - выгрузка из терминала таблицы info. -s - загрузка в терминал таблицы info\n"
-        "/s o = ID - установка текущий операции по ID на терминале\n"
-        "/s e = ID - установка текущиего пользователя по ID на терминале\n"
-        "/s a = ID - установка текущего адреса по ID на терминале\n"
-        "/s d = ID - установка текущего документа по ID на терминале\n"
-        "/f [filters] - установка/сброс фильтров\n"
-        "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n"
-        "/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n");
+               "/j filename - выгрузка журнала в указанный файл\n"
+               "/n filename - получить количество строк в журнале в файл\n"
+               "/i filename - получить информацию о терминале в файл\n"
+               "/c - очистка журнала\n") +
+           kinds +
+           QStringLiteral(
+               "/q filename -r -s - -r - выгрузка из терминала таблицы info. -s - загрузка в терминал таблицы info\n"
+               "/s o = ID - установка текущий операции по ID на терминале\n"
+               "/s e = ID - установка текущиего пользователя по ID на терминале\n"
+               "/s a = ID - установка текущего адреса по ID на терминале\n"
+               "/s d = ID - установка текущего документа по ID на терминале\n"
+               "/f [filters] - установка/сброс фильтров\n"
+               "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n"
+               "/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n");
 }
 
 void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,

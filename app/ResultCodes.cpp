@@ -1,45 +1,41 @@
 #include "app/ResultCodes.h"
 
+#include "directories/DirectoryKind.h"
+
 #include <QHash>
 
 namespace {
 const QHash<int, QString>& Texts() {
-    static const QHash<int, QString> texts = {
-        {0, QStringLiteral("Нет ошибок")},
-        {1, QStringLiteral("Компонента Parlink.dll не зарегистрирована")},
-        {2, QStringLiteral("Ошибка создания объекта Parlink")},
-        {3, QStringLiteral("Ошибка открытия порта")},
-        {4, QStringLiteral("Ошибка обмена - терминал не отвечает")},
-        {5, QStringLiteral("Ошибка обмена, таймаут синхронизации 100 сек")},
-        {10, QStringLiteral("Ошибка создания файла журнала")},
-        {11, QStringLiteral("Ошибка создания файла")},
-        {12, QStringLiteral("Ошибка обмена - выгружено штрихкодов меньше заявленного")},
-        {20, QStringLiteral("Ошибка открытия файла")},
-        {21, QStringLiteral("Ошибка открытия файла исполнителей")},
-        {22, QStringLiteral("Ошибка открытия файла адресов")},
-        {23, QStringLiteral("Ошибка открытия файла товаров")},
-        {24, QStringLiteral("Ошибка открытия файла товаров - S/N")},
-        {25, QStringLiteral("Ошибка открытия файла документов")},
-        {26, QStringLiteral("Ошибка открытия файла документов - план")},
-        {30, QStringLiteral("Ошибка чтения файла операций")},
-        {31, QStringLiteral("Ошибка чтения файла исполнителей")},
-        {32, QStringLiteral("Ошибка чтения файла адресов")},
-        {33, QStringLiteral("Ошибка чтения файла товаров")},
-        {34, QStringLiteral("Ошибка чтения файла товаров - S/N")},
-        {35, QStringLiteral("Ошибка чтения файла документов")},
-        {36, QStringLiteral("Ошибка чтения файла документов - план")},
-        {40, QStringLiteral("Ошибка чтения файла информационной таблицы")},
-        {50, QStringLiteral("Ошибка - журнал пуст")},
-        {55, QStringLiteral("Ошибка - терминал не готов")},
-        {57, QStringLiteral("Ошибка - в терминал загружена слишком старая версия прошивки")},
-        {59, QStringLiteral("Ошибка открытия файла информационной таблицы")},
-        {69, QStringLiteral("Ошибка создания файла информационной таблицы")},
-        {100, QStringLiteral("Ошибка в параметрах командной строки KXLoader")},
-        {105, QStringLiteral("Ошибка - неизвестный ключ в параметрах командной строки KXLoader")},
-        {110, QStringLiteral("Ошибка - неправильный формат ответа терминала при синхронизации")},
-        {150, QStringLiteral("Ошибка открытия/чтения конфигурации")},
-        {200, QStringLiteral("Ошибка в формате справочника")},
-    };
+    static const QHash<int, QString> texts = [] {
+        QHash<int, QString> all = {
+            {0, QStringLiteral("Нет ошибок")},
+            {1, QStringLiteral("Компонента Parlink.dll не зарегистрирована")},
+            {2, QStringLiteral("Ошибка создания объекта Parlink")},
+            {3, QStringLiteral("Ошибка открытия порта")},
+            {4, QStringLiteral("Ошибка обмена - терминал не отвечает")},
+            {5, QStringLiteral("Ошибка обмена, таймаут синхронизации 100 сек")},
+            {10, QStringLiteral("Ошибка создания файла журнала")},
+            {11, QStringLiteral("Ошибка создания файла")},
+            {12, QStringLiteral("Ошибка обмена - выгружено штрихкодов меньше заявленного")},
+            {40, QStringLiteral("Ошибка чтения файла информационной таблицы")},
+            {50, QStringLiteral("Ошибка - журнал пуст")},
+            {55, QStringLiteral("Ошибка - терминал не готов")},
+            {57, QStringLiteral("Ошибка - в терминал загружена слишком старая версия прошивки")},
+            {59, QStringLiteral("Ошибка открытия файла информационной таблицы")},
+            {69, QStringLiteral("Ошибка создания файла информационной таблицы")},
+            {100, QStringLiteral("Ошибка в параметрах командной строки KXLoader")},
+            {105, QStringLiteral("Ошибка - неизвестный ключ в параметрах командной строки KXLoader")},
+            {110, QStringLiteral("Ошибка - неправильный формат ответа терминала при синхронизации")},
+            {150, QStringLiteral("Ошибка открытия/чтения конфигурации")},
+            {200, QStringLiteral("Ошибка в формате справочника")},
+        };
+        // Each directory kind's file that cannot be opened or read.
+        for (const DirectoryKindInfo& kind : kDirectoryKinds) {
+            all.insert(kind.upload.openCode, QString::fromUtf8(kind.upload.openCodeText));
+            all.insert(kind.upload.readCode, QString::fromUtf8(kind.upload.readCodeText));
+        }
+        return all;
+    }();
     return texts;
 }
 }  // namespace

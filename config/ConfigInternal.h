@@ -54,6 +54,23 @@ private:
     int m_uncaught = 0;
 };
 
+// The types of a template's parameter, as its "type" column names them.
+// Values of the plain types are stored and shown as they are; a combo box
+// stores the id of its choice in its source table and shows the choice's name.
+enum class ParamType { Text, MultilineText, Integer, Path, Combobox, Unknown };
+ParamType ParseParamType(const QString& type);
+inline bool IsPlainParamType(ParamType type) {
+    return type == ParamType::Text || type == ParamType::MultilineText || type == ParamType::Integer ||
+           type == ParamType::Path;
+}
+
+// The text the stored `value` of a parameter shows as (in the parameter list
+// and in the printed report): the value of a plain type, the name of a combo
+// box's choice looked up in `sourceTable` of the template. False, with an empty
+// text, for an unknown type or a choice the source table does not have.
+bool ShownParamValue(SQLite3::CSQLiteConnection& templateDb, ParamType type, const QString& sourceTable,
+                     const QString& value, QString* shown);
+
 // Raises when a template table lacks the columns the default walks read by
 // position (default_value at 3, param_id at 5).
 void RequireColumns(const SQLite3::CSQLiteTable& table, int count, const QString& tableName);

@@ -3,6 +3,7 @@
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
 #include "config/MenuEditor.h"
+#include "platform/LeadingInteger.h"
 
 using namespace SQLite3;
 using namespace ConfigInternal;
@@ -30,7 +31,7 @@ bool CConfigModel::FillMenuLists(QStandardItemModel& available, QStandardItemMod
         }
         const CSQLiteTable entries = Query(m_working, QStringLiteral("SELECT id, name FROM m_mainmenu"));
         for (const QStringList& row : entries.Rows) {
-            const int id = ConfigSql::ToInt(row[0]);
+            const int id = LeadingInteger(row[0]);
             QString text;
             if (id != 0)
                 GetChoiceName(id, &text);

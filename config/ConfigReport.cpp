@@ -110,19 +110,13 @@ bool CConfigModel::PrintNodes(const QString& nodeTable, const QString& operation
                 for (const QStringList& p : params.Rows) {
                     QString value;
                     if (!ReadParamValue(listTable, p[1], operTypeId, &value)) continue;
-                    const QString& type = p[2];
-                    if (type == QLatin1String("text") || type == QLatin1String("multiline text") ||
-                        type == QLatin1String("integer") || type == QLatin1String("path")) {
-                        WriteReportLine(QStringLiteral("%1: %2").arg(p[0], value), level);
-                    } else if (type == QLatin1String("combobox")) {
-                        QStringList choice;
-                        if (QueryFirstRow(m_template,
-                                          Format(u"SELECT name FROM %s WHERE id = %s", {p[3], ConfigSql::Number(value)}),
-                                          &choice))
-                            WriteReportLine(QStringLiteral("%1: %2").arg(p[0], choice[0]), level);
-                        else
-                            WriteReportLine(QStringLiteral("%1: ???").arg(p[0]), level);
-                    }
+                    // A value of an unknown type is left out; a choice the
+                    // source table lacks is printed as "???".
+                    const ParamType type = ParseParamType(p[2]);
+                    if (type == ParamType::Unknown) continue;
+                    QString shown;
+                    if (!ShownParamValue(m_template, type, p[3], value, &shown)) shown = QStringLiteral("???");
+                    WriteReportLine(QStringLiteral("%1: %2").arg(p[0], shown), level);
                 }
             }
             if (!children.isEmpty()) PrintNodes(children, operationName, operTypeId, level + 1);

@@ -4,6 +4,7 @@
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
 #include "config/ProjectTables.h"
+#include "platform/LeadingInteger.h"
 
 using namespace SQLite3;
 using namespace ConfigInternal;
@@ -264,7 +265,7 @@ bool CConfigModel::IsUploadJournalIdOn() {
                              QStringLiteral("SELECT value FROM ParamsValue WHERE place_id = 'listparams_options' AND "
                                             "param_id = 'p_upload_journal_id'"),
                              &row) &&
-               ConfigSql::ToInt(row[0]) != 0;
+               LeadingInteger(row[0]) != 0;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return false;

@@ -3,12 +3,12 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
+#include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 
 using namespace SQLite3;
 using namespace ConfigInternal;
 using ConfigSql::Format;
-using ConfigSql::ToInt;
 
 namespace {
 
@@ -46,14 +46,14 @@ int CConfigModel::NewOperationTypeId() {
     const CSQLiteTable t = Query(
         m_working, QStringLiteral("SELECT case when(max(OperType)) is null then 1 else "
                                   "max(cast(OperType as INTEGER))+1 end FROM SortOrderOperTypes"));
-    return ToInt(t.Rows[0][0]);
+    return LeadingInteger(t.Rows[0][0]);
 }
 
 int CConfigModel::NewOperationTypePosition() {
     const CSQLiteTable t = Query(
         m_working,
         QStringLiteral("SELECT case when(max(n)) is null then 0 else max(n) end FROM SortOrderOperTypes"));
-    return ToInt(t.Rows[0][0]) + 1;
+    return LeadingInteger(t.Rows[0][0]) + 1;
 }
 
 bool CConfigModel::AddOperationType(const QString& name, QString* id) {
@@ -155,8 +155,8 @@ bool CConfigModel::MoveOperationType(CParamTree& tree, QStandardItem* item, QStr
         const CSQLiteTable cur =
             Query(m_working, Format(u"SELECT n FROM SortOrderOperTypes WHERE OperType = '%s'", {operTypeId}));
         if (cur.RowCount == 0) return false;
-        const int current = ToInt(cur.Rows[0][0]);
-        if (end.RowCount == 0 || current == ToInt(end.Rows[0][0])) {
+        const int current = LeadingInteger(cur.Rows[0][0]);
+        if (end.RowCount == 0 || current == LeadingInteger(end.Rows[0][0])) {
             // Already at that end: nothing to do and nothing to say.
             tree.RequestFocus();
             return false;
@@ -165,7 +165,7 @@ bool CConfigModel::MoveOperationType(CParamTree& tree, QStandardItem* item, QStr
             m_working, up ? Format(u"SELECT max(n) FROM SortOrderOperTypes WHERE n < %i", {QString::number(current)})
                           : Format(u"SELECT min(n) FROM SortOrderOperTypes WHERE n > %i", {QString::number(current)}));
         const QString neighbourText = neighbour.RowCount > 0 ? neighbour.Rows[0][0] : QString();
-        const int next = ToInt(neighbourText);
+        const int next = LeadingInteger(neighbourText);
         const CSQLiteTable other = Query(
             m_working, up ? Format(u"SELECT OperType FROM SortOrderOperTypes WHERE n = %s", {ConfigSql::Number(neighbourText)})
                           : Format(u"SELECT OperType FROM SortOrderOperTypes WHERE n = %i", {QString::number(next)}));

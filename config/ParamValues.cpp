@@ -3,11 +3,10 @@
 
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
-#include "directories/DirectoryCodePage.h"
-#include "directories/DirectoryEncoding.h"
+#include "directories/DirectoryFields.h"
 #include "platform/Prompt.h"
 
-#include <QFile>
+#include <QHash>
 
 using namespace SQLite3;
 using namespace ConfigInternal;
@@ -15,11 +14,6 @@ using ConfigSql::Format;
 using ConfigSql::Number;
 
 namespace {
-
-bool IsPlainType(const QString& type) {
-    return type == QLatin1String("text") || type == QLatin1String("multiline text") ||
-           type == QLatin1String("integer") || type == QLatin1String("path");
-}
 
 // A non-negative decimal index, as a combo box reports its choice.
 bool ParseIndex(const QString& text, int* index) {
@@ -37,6 +31,34 @@ void SetCell(QStandardItemModel& list, int row, int column, const QString& text)
 }
 
 }  // namespace
+
+namespace ConfigInternal {
+
+ParamType ParseParamType(const QString& type) {
+    static const QHash<QString, ParamType> kTypes = {
+        {QStringLiteral("text"), ParamType::Text},       {QStringLiteral("multiline text"), ParamType::MultilineText},
+        {QStringLiteral("integer"), ParamType::Integer}, {QStringLiteral("path"), ParamType::Path},
+        {QStringLiteral("combobox"), ParamType::Combobox}};
+    return kTypes.value(type, ParamType::Unknown);
+}
+
+bool ShownParamValue(CSQLiteConnection& templateDb, ParamType type, const QString& sourceTable,
+                     const QString& value, QString* shown) {
+    shown->clear();
+    if (IsPlainParamType(type)) {
+        *shown = value;
+        return true;
+    }
+    if (type != ParamType::Combobox) return false;
+    QStringList choice;
+    if (!QueryFirstRow(templateDb, Format(u"SELECT name FROM %s WHERE id = %s", {sourceTable, Number(value)}),
+                       &choice))
+        return false;
+    *shown = choice[0];
+    return true;
+}
+
+}  // namespace ConfigInternal
 
 bool CConfigModel::ReadParamValue(const QString& listTable, const QString& paramId, const QString& operTypeId,
                                   QString* value) {
@@ -86,16 +108,8 @@ bool CConfigModel::ShowParamList(QStandardItemModel& list, const QStandardItem* 
             list.insertRow(i);
             SetCell(list, i, 0, row[0]);
             QString value, shown;
-            if (ReadParamValue(info.listTable, row[1], info.operationTypeId, &value)) {
-                if (IsPlainType(type)) {
-                    shown = value;
-                } else if (type == QLatin1String("combobox")) {
-                    QStringList choice;
-                    if (QueryFirstRow(m_template, Format(u"SELECT name FROM %s WHERE id = %s", {row[3], Number(value)}),
-                                      &choice))
-                        shown = choice[0];
-                }
-            }
+            if (ReadParamValue(info.listTable, row[1], info.operationTypeId, &value))
+                ShownParamValue(m_template, ParseParamType(type), row[3], value, &shown);
             SetCell(list, i, 1, shown);
         }
         return true;
@@ -134,22 +148,31 @@ bool CConfigModel::BeginParamEdit(CParamTree& tree, QStandardItemModel& list, in
 
         if (!ReadParamValue(info.listTable, r.paramId, info.operationTypeId, &r.value)) return false;
 
-        if (r.type == QLatin1String("integer") || r.type == QLatin1String("text")) {
-            const bool integer = r.type == QLatin1String("integer");
+        switch (ParseParamType(r.type)) {
+        case ParamType::Integer:
+        case ParamType::Text: {
+            const bool integer = ParseParamType(r.type) == ParamType::Integer;
             r.editor = integer ? ParamEditorKind::Integer : ParamEditorKind::Text;
             r.editKind = integer ? 1 : 3;
             r.controlId = 101;
-        } else if (r.type == QLatin1String("multiline text")) {
+            break;
+        }
+        case ParamType::MultilineText:
             r.editor = ParamEditorKind::MultilineText;
             r.editKind = 4;
             r.controlId = 101;
-        } else if (r.type == QLatin1String("combobox")) {
+            break;
+        case ParamType::Combobox:
             r.editor = ParamEditorKind::Combo;
             r.controlId = 103;
             FillParamCombo(r.combo, r.sourceData, r.value);
-        } else if (r.type == QLatin1String("path")) {
+            break;
+        case ParamType::Path:
             r.editor = ParamEditorKind::PathButton;
             r.controlId = 102;
+            break;
+        case ParamType::Unknown:
+            break;
         }
         return true;
     } catch (const CSQLiteException& e) {
@@ -186,7 +209,7 @@ bool CConfigModel::CommitParamValue(const QString& text) {
                                {info.listTable, QString::number(context.row)}));
         if (params.RowCount == 0) return false;
         const QString paramId = params.Rows[0][1];
-        const QString type = params.Rows[0][2];
+        const ParamType type = ParseParamType(params.Rows[0][2]);
         const QString source = params.Rows[0][3];
 
         if (info.listTable == kOperationList && paramId == kOperTypeParam) {
@@ -202,12 +225,12 @@ bool CConfigModel::CommitParamValue(const QString& text) {
             CParamTree::SetInfo(item, info);
         }
 
-        if (IsPlainType(type)) {
+        if (IsPlainParamType(type)) {
             m_working.Exec(Format(u"UPDATE ParamsValue SET value = '%s' WHERE param_id = '%s' AND place_id = '%s' "
                                   u"AND OperTypeID = '%s'",
                                   {text, paramId, info.listTable, info.operationTypeId}));
             SetCell(*context.list, context.row, 1, text);
-        } else if (type == QLatin1String("combobox")) {
+        } else if (type == ParamType::Combobox) {
             int index = 0;
             if (!ParseIndex(text, &index)) return false;
             const CSQLiteTable choice = Query(
@@ -228,42 +251,32 @@ bool CConfigModel::CommitParamValue(const QString& text) {
 }
 
 bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile) {
-    QFile file;
     try {
         m_template.Exec(QStringLiteral("DROP TABLE IF EXISTS combosource_operations"));
         m_template.Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS combosource_operations(id INTEGER, name VARCHAR(100))"));
         m_template.Exec(QStringLiteral("INSERT INTO combosource_operations(id, name) VALUES('0', '')"));
 
-        file.setFileName(operationsFile);
-        if (operationsFile.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
         CStatementBatch batch(m_template);
-        // The directory files are single-byte text of the directory code page,
-        // or UTF-8 when made so on Linux: the editor's rule decides.
-        const DirectoryFileEncoding encoding = DetectFileEncoding(operationsFile, DirectoryCodec());
-        char buffer[1024];
-        bool first = true;
-        for (;;) {
-            const qint64 length = file.readLine(buffer, sizeof buffer);
-            if (length <= 0) break;
-            QByteArrayView bytes(buffer, length);
-            if (first) bytes = WithoutBom(bytes, encoding);
-            first = false;
-            const QString line = encoding.codec.Decode(bytes.data(), bytes.size());
-            const QStringList fields = line.split(QLatin1Char(';'));
+        // A choice needs the id and the name; a line too short for them
+        // makes the file damaged, and the choices read so far stay.
+        bool damaged = false;
+        const bool opened = ForEachDirectoryLine(operationsFile, [this, &damaged](const QStringList& fields) {
             if (fields.size() < 4) {
-                file.close();
-                Prompt().Warning(
-                    QStringLiteral("Ошибка!\nФайл операций поврежден или содержит неправильные данные!"),
-                    QStringLiteral("KXLoader"));
+                damaged = true;
                 return false;
             }
             m_template.Exec(Format(u"INSERT INTO combosource_operations(id, name) VALUES(%s, '%s')",
                                    {Number(fields[0]), fields[2]}));
+            return true;
+        });
+        if (!opened) return false;
+        if (damaged) {
+            Prompt().Warning(QStringLiteral("Ошибка!\nФайл операций поврежден или содержит неправильные данные!"),
+                             QStringLiteral("KXLoader"));
+            return false;
         }
-        file.close();
         return true;
     } catch (const CSQLiteException& e) {
-        file.close();
         e.Show(QStringLiteral("MakeTableComboSourceOperations"));
         return false;
     }

@@ -18,8 +18,4 @@ QString Format(QStringView sqlTemplate, const QStringList& args);
 // into a syntax error or into SQL of its own.
 QString Number(const QString& value);
 
-// The leading decimal integer of a text (optional blanks and sign), 0 when
-// it has none: how the program has always read numbers out of the database.
-int ToInt(const QString& text);
-
 }  // namespace ConfigSql

@@ -9,17 +9,11 @@ namespace {
 std::mutex g_lock;
 DirectoryFiles g_files;
 
-constexpr const char* kSuffixes[kDirectoryKindCount] = {
-    "_opers.ux3", "_authors.ux4", "_address.ux5", "_ndocs.ux6",
-    "_wares.ux7", "_waresl2.ux8", "_ndocsplan.ux9",
-};
-
 }  // namespace
 
 QString DirectorySuffix(int kind) {
-    if (IsDirectoryFileKind(kind)) return QString::fromLatin1(kSuffixes[kind]);
-    if (kind == JournalView) return QStringLiteral("_journal.txt");
-    return QString();
+    const DirectoryKindInfo* info = FindDirectoryKind(kind);
+    return info ? QString::fromLatin1(info->fileSuffix) : QString();
 }
 
 void SetProjectPath(const QString& projectPath) {

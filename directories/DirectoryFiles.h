@@ -16,7 +16,7 @@ struct DirectoryFiles {
     QString projectPath;   // the .kxc file as given
     QString filesFolder;   // "<folder of the project>/files/" (trailing separator)
     QString filePrefix;    // filesFolder + project name without extension
-    std::array<QString, kDirectoryKindCount> directories;  // by DirectoryKind 0..6
+    std::array<QString, kDirectoryKindCount> directories;  // by DirectoryKind
     QString journalFile;   // filePrefix + "_journal.txt"
     QString infoFile;      // filesFolder + "info.txt"
 };
@@ -31,7 +31,7 @@ void SetProjectPath(const QString& projectPath);
 // The current paths (a copy, safe to keep).
 DirectoryFiles CurrentDirectoryFiles();
 
-// The file of kind 0..6; false and an empty text for any other kind.
+// The file of a directory file kind; false and an empty text for any other kind.
 bool DirectoryPath(int kind, QString* path);
 
 // The command line points single directories or the info table elsewhere.

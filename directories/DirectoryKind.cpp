@@ -1,65 +1,21 @@
 #include "directories/DirectoryKind.h"
 
-namespace {
-
-DirectoryColumn Col(const char* title, ColumnAlign align, double divisor, int fixed = 0) {
-    return DirectoryColumn{QString::fromUtf8(title), align, divisor, fixed};
-}
-
-constexpr ColumnAlign L = ColumnAlign::Left;
-constexpr ColumnAlign R = ColumnAlign::Right;
-
-}  // namespace
-
 QString DirectoryCaption(int kind) {
-    switch (kind) {
-    case Operations: return QStringLiteral("Справочник операций");
-    case Executors: return QStringLiteral("Справочник исполнителей");
-    case Addresses: return QStringLiteral("Справочник адресов");
-    case Documents: return QStringLiteral("Справочник документов");
-    case Wares: return QStringLiteral("Справочник товаров (шапка)");
-    case WareDetails: return QStringLiteral("Справочник товаров (детали)");
-    case DocumentPlan: return QStringLiteral("Справочник документов (детали)");
-    case JournalView: return QStringLiteral("Журнал (просмотр)");
-    default: return QString();
-    }
+    const DirectoryKindInfo* info = FindDirectoryKind(kind);
+    return info ? QString::fromUtf8(info->caption) : QString();
 }
 
 QList<DirectoryColumn> DirectoryColumns(int kind, bool journalIdOn) {
-    switch (kind) {
-    case Operations:
-        return {Col("ID операции", R, 9.475), Col("Тип операции", L, 5.8),
-                Col("Наименование", L, 5.6), Col("Множитель", R, 7.5),
-                Col("Штрихкод", L, 5.0), Col("Режим доп-инфо", R, 0.0, 120)};
-    case Executors:
-        return {Col("ID исполнителя", R, 7.5), Col("Наименование", L, 3.2),
-                Col("Штрихкод", L, 3.2)};
-    case Addresses:
-        return {Col("ID адреса", R, 7.5), Col("Наименование", L, 3.2), Col("Штрихкод", L, 3.2)};
-    case Documents:
-        return {Col("ID документа", R, 7.5), Col("Наименование", L, 3.2),
-                Col("Комментарий", L, 7.5), Col("Штрихкод", L, 5.0)};
-    case Wares:
-        return {Col("Код товара", L, 7.0), Col("Наименование", L, 3.5), Col("Штрихкод", L, 3.5),
-                Col("Режим доп-инфо", R, 0.0, 120)};
-    case WareDetails:
-        return {Col("Штрихкод", L, 4.7), Col("Код товара", L, 5.0),
-                Col("Количество в товаре", R, 5.4), Col("Строковый параметр", L, 5.4)};
-    case DocumentPlan:
-        return {Col("ID накладной", R, 7.5), Col("Код товара", L, 5.0), Col("План", R, 7.5),
-                Col("Номер п/п", R, 7.5), Col("Подсказка", L, 5.0)};
-    case JournalView: {
-        QList<DirectoryColumn> columns;
-        if (journalIdOn) columns << Col("id", L, 9.0);
-        columns << Col("Штрихкод", L, journalIdOn ? 6.0 : 6.3) << Col("Кол-во", R, 15.2)
-                << Col("Операция", L, 7.9) << Col("Исполнитель", L, 9.4) << Col("Адрес", L, 9.4)
-                << Col("Документ", L, 9.4) << Col("Товар", L, 7.5) << Col("Дата/время", L, 5.0)
-                << Col("Спец. поле", L, 5.0);
-        return columns;
+    QList<DirectoryColumn> columns;
+    const DirectoryKindInfo* info = FindDirectoryKind(kind);
+    if (!info) return columns;
+    for (const DirectoryColumnEntry& entry : info->columns) {
+        if (entry.onlyWithJournalId && !journalIdOn) continue;
+        const double divisor = journalIdOn && entry.widthDivisorWithJournalId > 0.0 ? entry.widthDivisorWithJournalId
+                                                                                    : entry.widthDivisor;
+        columns.append(DirectoryColumn{QString::fromUtf8(entry.title), entry.align, divisor, entry.fixedWidth});
     }
-    default:
-        return {};
-    }
+    return columns;
 }
 
 DirectoryColumn ExtraFieldColumn(int columnNumber) {
@@ -68,14 +24,13 @@ DirectoryColumn ExtraFieldColumn(int columnNumber) {
 }
 
 bool IsNumericColumn(int kind, int column) {
-    switch (kind) {
-    case Operations: return column == 1 || column == 4 || column == 6;
-    case Executors:
-    case Addresses:
-    case Documents: return column == 1;
-    case DocumentPlan: return column == 1 || column == 3;
-    case Wares: return column == 4;
-    case WareDetails: return column == 3;
-    default: return false;
-    }
+    // Column 0 is the view's dummy column; the table's columns start at 1.
+    if (!IsDirectoryFileKind(kind) || column < 1) return false;
+    const auto& columns = kDirectoryKinds[kind].columns;
+    return column <= static_cast<int>(columns.size()) && columns[static_cast<size_t>(column - 1)].numeric;
+}
+
+bool IsNumberedKind(int kind) {
+    const DirectoryKindInfo* info = FindDirectoryKind(kind);
+    return info && info->numbered;
 }

@@ -7,7 +7,7 @@
 #include <QString>
 
 struct DirectorySummary {
-    int kind = 0;            // DirectoryKind 0..6; the list is indexed by it
+    int kind = 0;            // DirectoryKind; the list is indexed by it
     QString path;            // the kind's directory file; empty without a project
     qint64 stamp = 0;        // last-modification time (ms since the epoch) when last looked at
     int lineCount = -1;      // -1 until first counted; 1000 means 1000 or more after CountLines
@@ -24,7 +24,7 @@ struct DirectorySummary {
     int CountLines();
 };
 
-// Rebuilds the seven summaries, kinds 0..6 in order, from the current
+// Rebuilds the summaries, one a directory file kind in code order, from the current
 // directory files: counted and stamped.
 void RebuildSummaries(QList<DirectorySummary>& summaries);
 QList<DirectorySummary> RebuildSummaries();

@@ -3,6 +3,7 @@
 #include "directories/CellText.h"
 #include "directories/DirectoryCodePage.h"
 #include "directories/LineReader.h"
+#include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 #include "platform/TargetWriter.h"
 
@@ -83,8 +84,6 @@ QByteArrayView Trim(QByteArrayView field) {
     return field.sliced(begin, end - begin);
 }
 
-inline bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Grows the columns so that data column `lastColumn` exists.
 void EnsureColumns(DirectoryTable& table, qsizetype lastColumn) {
     while (table.ColumnCount() <= lastColumn)
@@ -92,30 +91,6 @@ void EnsureColumns(DirectoryTable& table, qsizetype lastColumn) {
 }
 
 }  // namespace
-
-int LeadingInt(QByteArrayView text) {
-    qsizetype i = 0;
-    while (i < text.size() && IsCSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    qint64 value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > qint64(INT_MAX) + 1) value = qint64(INT_MAX) + 1;  // saturate
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
-
-int LeadingInt(const QString& text) {
-    // Only ASCII digits, signs and spaces matter; anything else ends the number.
-    QByteArray ascii;
-    ascii.reserve(text.size());
-    for (QChar c : text) ascii.append(c.unicode() < 0x80 ? char(c.unicode()) : 'x');
-    return LeadingInt(QByteArrayView(ascii));
-}
 
 bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fields) {
     if (!table.OperationTypeNames() || fields.size() <= 2) return false;
@@ -145,8 +120,8 @@ bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fi
         for (qsizetype i = 0; i < count; ++i) cells.append(Trim(fields[i]));
         table.Rows().AppendEncoded(cells.data(), static_cast<int>(cells.size()));
     }
-    if (kind >= Operations && kind <= Documents) {
-        const int id = LeadingInt(fields[0]);
+    if (IsNumberedKind(kind)) {
+        const int id = LeadingInteger(fields[0]);
         if (id > table.highestId) table.highestId = id;
     }
     if (count > table.widestRow) table.widestRow = static_cast<int>(count);
@@ -272,7 +247,8 @@ int LastLineColumn(const DirectoryTable& table, int row) {
     if (kind == Operations && n < 3) return 0;
     // An empty extra-info mode is left out of the line rather than written empty.
     // Trailing empty cells are not stored, so "empty" is "fewer cells".
-    if ((kind == Operations && n == 6) || (kind == Wares && n == 4))
+    const DirectoryKindInfo* info = FindDirectoryKind(kind);
+    if (info && info->omittedWhenEmptyColumn == n && n > 0)
         if (table.Rows().CellCount(row) < n) return n - 1;
     return n;
 }

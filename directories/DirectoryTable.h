@@ -97,11 +97,6 @@ private:
     DirectoryFileEncoding m_encoding;
 };
 
-// The integer of a text's leading decimal digits after optional white space
-// and sign (0 when there are none), kept within the signed 32-bit range.
-int LeadingInt(QByteArrayView text);
-int LeadingInt(const QString& text);
-
 // Parses the fields of one line (file bytes, kept as they are) into a new last
 // row; `row` is the index that row gets (the row count). False when the table
 // has no operation type names, there are 2 fields or fewer, or the kind is not

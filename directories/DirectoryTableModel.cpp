@@ -3,6 +3,7 @@
 #include "directories/CellText.h"
 #include "directories/DirectoryFiles.h"
 #include "directories/FileBackup.h"
+#include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 
 #include <QDir>
@@ -142,10 +143,7 @@ void CDirectoryTableModel::RefreshCounts() {
     emit buttonsChanged();
 }
 
-bool CDirectoryTableModel::IsNumbered() const {
-    const int kind = m_table.Kind();
-    return kind != Wares && kind != WareDetails && kind != DocumentPlan;
-}
+bool CDirectoryTableModel::IsNumbered() const { return IsNumberedKind(m_table.Kind()); }
 
 // ---------------------------------------------------------------------------
 // Commands
@@ -363,7 +361,7 @@ CDirectoryTableModel::CellEditor CDirectoryTableModel::CommitCell(const QString&
         SetModified(true);
         if (IsNumbered() && column == 1) {
             // The ID as the cell holds it (a text too long is kept shortened).
-            const int id = LeadingInt(m_table.Cell(row, column));
+            const int id = LeadingInteger(m_table.Cell(row, column));
             if (id > m_table.highestId) m_table.highestId = id;
         }
         ShowCellTextNotes(notes);

@@ -22,7 +22,7 @@ public:
     explicit CDirectoryTableModel(IOperationTypeNames* names, QObject* parent = nullptr);
 
     // --- Opening ---------------------------------------------------------
-    // Sets the kind (0..6 or JournalView) and its columns, loads the kind's
+    // Sets the kind (a directory file kind or JournalView) and its columns, loads the kind's
     // directory file (the journal file for JournalView) with the damage
     // message on, and clears the modified flag. False when the file is
     // missing or damaged (the table is then empty; see IsDamaged).

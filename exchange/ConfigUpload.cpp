@@ -2,12 +2,12 @@
 
 #include "config/ConfigModel.h"
 #include "exchange/ExchangeCodes.h"
-#include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
 #include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
+#include "platform/RunProcess.h"
 #include "platform/TempFiles.h"
 
 #include <QDir>

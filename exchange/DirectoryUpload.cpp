@@ -3,10 +3,10 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
-#include "exchange/TerminalSession.h"
 #include "exchange/UploadFileReader.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/LeadingInteger.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -34,52 +34,25 @@ bool UploadSelection::Take(int item) {
 
 namespace {
 
-struct UploadStep {
-    const char* stageText;
-    const char* command;
-    const char* cannotOpen;
-    int openCode;
-    const char* cannotRead;
-    int readCode;
-    const char* sendFailed;
-};
+// The info table goes last, after every directory kind; it is the
+// exchange's own table, so its step is not in the directory kinds' table.
+constexpr DirectoryUploadStep kInfoStep = {
+    "1F1", "Справочник info", "Внимание! Не могу открыть справочник info!\n", ExchangeCode::kOpenInfo, nullptr,
+    "Внимание! Не могу прочитать строку из файла справочника info!\n", ExchangeCode::kReadInfo, nullptr,
+    "Ошибка обмена! Ошибка в отправлении таблицы информация!"};
 
-// In upload order; the index is the UploadItem.
-const UploadStep kUploadSteps[kUploadItemCount] = {
-    {"Справочник операций", "111", "Внимание! Не могу открыть справочник операций!\n",
-     ExchangeCode::kOpenOperations,
-     "Внимание! Не могу прочитать строку из файла справочника операций!\n",
-     ExchangeCode::kReadOperations, "Ошибка обмена! Ошибка в отправлении справочника операций!"},
-    {"Справочник сотрудников", "121", "Внимание! Не могу открыть справочник сотрудников!\n",
-     ExchangeCode::kOpenExecutors,
-     "Внимание! Не могу прочитать строку из файла справочника сотрудников!\n",
-     ExchangeCode::kReadExecutors, "Ошибка обмена! Ошибка в отправлении справочника сотрудников!"},
-    {"Справочник адресов", "131", "Внимание! Не могу открыть справочник адресов!\n",
-     ExchangeCode::kOpenAddresses,
-     "Внимание! Не могу прочитать строку из файла справочника адресов!\n",
-     ExchangeCode::kReadAddresses, "Ошибка обмена! Ошибка в отправлении справочника адресов!"},
-    {"Справочник документов", "141", "Внимание! Не могу открыть справочник документов!\n",
-     ExchangeCode::kOpenDocuments,
-     "Внимание! Не могу прочитать строку из файла справочника документов!\n",
-     ExchangeCode::kReadDocuments, "Ошибка обмена! Ошибка в отправлении справочника документов!"},
-    {"Справочник товаров", "151", "Внимание! Не могу открыть справочник товаров (шапка)!\n",
-     ExchangeCode::kOpenWares,
-     "Внимание! Не могу прочитать строку из файла справочника товаров (шапка)!\n",
-     ExchangeCode::kReadWares, "Ошибка обмена! Ошибка в отправлении справочника товаров (шапка)!"},
-    {"Справочник товаров(детали)", "161", "Внимание! Не могу открыть справочник товаров (детали)!\n",
-     ExchangeCode::kOpenWareDetails,
-     "Внимание! Не могу прочитать строку из файла справочника товаров (детали)!\n",
-     ExchangeCode::kReadWareDetails,
-     "Ошибка обмена! Ошибка в отправлении справочника товаров (детали)!"},
-    {"Справочник документов(детали)", "171",
-     "Внимание! Не могу открыть справочник документов (детали)!\n", ExchangeCode::kOpenDocumentPlan,
-     "Внимание! Не могу прочитать строку из файла справочника документов (детали)!\n",
-     ExchangeCode::kReadDocumentPlan,
-     "Ошибка обмена! Ошибка в отправлении справочника документов (детали)!"},
-    {"Справочник info", "1F1", "Внимание! Не могу открыть справочник info!\n", ExchangeCode::kOpenInfo,
-     "Внимание! Не могу прочитать строку из файла справочника info!\n", ExchangeCode::kReadInfo,
-     "Ошибка обмена! Ошибка в отправлении таблицы информация!"},
-};
+constexpr bool InfoCodesAreItsOwn() {
+    for (const DirectoryKindInfo& kind : kDirectoryKinds)
+        for (const int code : {kind.upload.openCode, kind.upload.readCode})
+            if (code == kInfoStep.openCode || code == kInfoStep.readCode) return false;
+    return true;
+}
+static_assert(InfoCodesAreItsOwn(), "the info table's open/read codes are no directory kind's");
+static_assert(UploadInfo == kDirectoryKindCount, "the info table is uploaded after every directory kind");
+
+const DirectoryUploadStep& Step(int item) {
+    return item == UploadInfo ? kInfoStep : kDirectoryKinds[item].upload;
+}
 
 constexpr int kUploadPasses = 20;
 constexpr int kSyncRounds = 37;
@@ -119,7 +92,7 @@ QString ItemPath(int item) {
 // counts the records of the whole upload.
 int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangeProgress* progress,
               int item, qint64& sent) {
-    const UploadStep& step = kUploadSteps[item];
+    const DirectoryUploadStep& step = Step(item);
     IParlinkX2& link = session.Link();
     if (progress) {
         progress->StepStage();
@@ -138,7 +111,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
     }
     const QString command = QString::fromLatin1(step.command);
     if (!ParlinkSucceeded(link.SendCommand(command))) {
-        if (item == UploadOperations) link.SendCommand(QStringLiteral("ROL"));
+        if (item == Operations) link.SendCommand(QStringLiteral("ROL"));
         return session.Fail(ExchangeCode::kNoAnswer,
                             QStringLiteral("Ошибка обмена! Ошибка отправлении команды %1!").arg(command));
     }
@@ -272,15 +245,11 @@ int UploadDirectories(UploadSelection& selection, const QString& port) {
                                    QStringLiteral("Ошибка! Терминал не отвечает! (порт %1)").arg(port)};
     const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
 
-    CParlinkSession session(selection.showMessages, selection.caption, &selection.FailureDetail);
+    CParlinkSession session(selection.showMessages, selection.caption, &selection.failureDetail);
     if (const int opened = session.Open(port, messages); opened != ExchangeCode::kOk) return opened;
     IParlinkX2& link = session.Link();
 
-    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("303"))))
-        return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
-    if (!ParlinkSucceeded(link.SendData(TerminalTimeStamp())))
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
+    if (const int clock = SendTerminalClock(session, noAnswer); clock != ExchangeCode::kOk) return clock;
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("002"))))
         return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
 

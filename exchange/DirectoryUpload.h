@@ -1,8 +1,8 @@
 #pragma once
-// Uploading reference directories (and the info table) to the terminal, and
-// downloading the terminal's info table into the info file.
+// Uploading reference directories (and the info table) to the terminal.
 
 #include "directories/DirectoryCodePage.h"
+#include "directories/DirectoryKind.h"
 #include "exchange/ExchangeProgress.h"
 #include "exchange/ParlinkComponent.h"
 #include "exchange/StagedDownload.h"
@@ -13,18 +13,10 @@
 #include <array>
 #include <atomic>
 
-// What to upload, in upload order. 0..6 are the DirectoryKind codes.
-enum UploadItem : int {
-    UploadOperations = 0,
-    UploadExecutors = 1,
-    UploadAddresses = 2,
-    UploadDocuments = 3,
-    UploadWares = 4,
-    UploadWareDetails = 5,
-    UploadDocumentPlan = 6,
-    UploadInfo = 7,
-};
-inline constexpr int kUploadItemCount = 8;
+// What to upload, in upload order: every directory file kind by its code
+// (DirectoryKind), then the info table, which is no directory kind.
+inline constexpr int UploadInfo = kDirectoryKindCount;
+inline constexpr int kUploadItemCount = kDirectoryKindCount + 1;
 
 // One upload (a progress window's worker or a command-line run). The flags may
 // be set from another thread while an upload runs: the upload takes a flag that
@@ -38,7 +30,7 @@ public:
     QString DiagnosticText;
     // After a failure: one line a person can act on (port, file, the
     // terminal's words).
-    QString FailureDetail;
+    QString failureDetail;
     // Records sent of all selected files (or info records received), shown
     // whatever showMessages says; none by default.
     ITransferProgress* transferProgress = nullptr;
@@ -71,8 +63,3 @@ int UploadDirectories(UploadSelection& selection, const QString& port);
 inline constexpr int kRecordChunkLength = 200;
 int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
                IExchangeProgress* progress = nullptr);
-
-// Downloads the terminal's info table into the DirectoryFiles info path,
-// replacing it. Uses the selection's show-messages flag and caption.
-// Returns 0, 1-4 or 69.
-int DownloadInfoTable(UploadSelection& selection, const QString& port);

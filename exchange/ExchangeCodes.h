@@ -15,21 +15,9 @@ inline constexpr int kJournalFileNotCreated = 10;
 inline constexpr int kTerminalFileNotCreated = 11;  // /i output file (command line)
 inline constexpr int kJournalShort = 12;           // fewer journal lines than announced
 
-// Directory upload: the file of a directory cannot be opened / read.
-inline constexpr int kOpenOperations = 20;
-inline constexpr int kOpenExecutors = 21;
-inline constexpr int kOpenAddresses = 22;
-inline constexpr int kOpenWares = 23;
-inline constexpr int kOpenWareDetails = 24;
-inline constexpr int kOpenDocuments = 25;
-inline constexpr int kOpenDocumentPlan = 26;
-inline constexpr int kReadOperations = 30;
-inline constexpr int kReadExecutors = 31;
-inline constexpr int kReadAddresses = 32;
-inline constexpr int kReadWares = 33;
-inline constexpr int kReadWareDetails = 34;
-inline constexpr int kReadDocuments = 35;
-inline constexpr int kReadDocumentPlan = 36;
+// Directory upload: a directory's file cannot be opened (20-26) or read
+// (30-36): each kind's two codes stand in its row of the directory kinds'
+// table (directories/DirectoryKind.h). The info table's:
 inline constexpr int kReadInfo = 40;
 inline constexpr int kOpenInfo = 59;
 

@@ -1,9 +1,9 @@
+#include "exchange/InfoTable.h"
+
 #include "directories/DirectoryFiles.h"
-#include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
 #include "exchange/StagedDownload.h"
-#include "exchange/TerminalSession.h"
 
 namespace {
 constexpr QChar kEndOfStream = QChar(0x0004);
@@ -13,16 +13,12 @@ int DownloadInfoTable(UploadSelection& selection, const QString& port) {
     const QString noAnswer = QStringLiteral("Ошибка обмена! Терминал не отвечает!");
     const QString cannotCreate = QStringLiteral("Не удается открыть файл таблицы информации на запись!");
 
-    CParlinkSession session(selection.showMessages, selection.caption, &selection.FailureDetail);
+    CParlinkSession session(selection.showMessages, selection.caption, &selection.failureDetail);
     if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
         return opened;
     IParlinkX2& link = session.Link();
 
-    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("303"))))
-        return session.Fail(ExchangeCode::kNoAnswer, noAnswer);
-    if (!ParlinkSucceeded(link.SendData(TerminalTimeStamp())))
-        return session.Fail(ExchangeCode::kNoAnswer,
-                            QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
+    if (const int clock = SendTerminalClock(session, noAnswer); clock != ExchangeCode::kOk) return clock;
 
     // The info file is Windows-1251 whatever the directory files use. The
     // records go beside it first: the file is replaced only by a whole table.

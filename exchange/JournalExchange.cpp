@@ -5,8 +5,9 @@
 #include "exchange/FilterResetNote.h"
 #include "exchange/ParlinkSession.h"
 #include "exchange/StagedDownload.h"
-#include "exchange/TerminalSession.h"
+#include "exchange/TerminalAnswer.h"
 #include "platform/Clock.h"
+#include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
 

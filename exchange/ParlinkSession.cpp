@@ -1,7 +1,7 @@
 #include "exchange/ParlinkSession.h"
 
 #include "exchange/ExchangeCodes.h"
-#include "exchange/TerminalSession.h"
+#include "exchange/TerminalAnswer.h"
 #include "platform/Prompt.h"
 
 #include <QFileInfo>
@@ -143,4 +143,14 @@ bool CParlinkSession::Close() {
     m_portOpen = false;
     m_object.Reset();
     return m_endConfirmed;
+}
+
+int SendTerminalClock(CParlinkSession& session, const QString& commandFailed) {
+    IParlinkX2& link = session.Link();
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("303"))))
+        return session.Fail(ExchangeCode::kNoAnswer, commandFailed);
+    if (!ParlinkSucceeded(link.SendData(TerminalTimeStamp())))
+        return session.Fail(ExchangeCode::kNoAnswer,
+                            QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 303(2)!"));
+    return ExchangeCode::kOk;
 }

@@ -91,3 +91,8 @@ QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& proble
 // The same for the message box, in the program's language: "Порт: COM1
 // (/dev/ttyS0)\nПричина: Permission denied" (and the group hint).
 QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem);
+
+// Sets the terminal's clock as a load begins: "303", then the time stamp.
+// 0, or 4 after `commandFailed` (the command unanswered) or the stamp's own
+// message.
+int SendTerminalClock(CParlinkSession& session, const QString& commandFailed);

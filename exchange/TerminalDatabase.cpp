@@ -1,11 +1,9 @@
 #include "exchange/TerminalDatabase.h"
 
 #include "config/ConfigModel.h"
-#include "directories/DirectoryCodePage.h"
-#include "directories/DirectoryEncoding.h"
+#include "directories/DirectoryFields.h"
 #include "directories/DirectoryFiles.h"
-#include "directories/LineReader.h"
-#include "exchange/TerminalSession.h"
+#include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 #include "platform/TempFiles.h"
 #include "storage/CopyTables.h"
@@ -45,20 +43,8 @@ void Exec(SQLite3::CSQLiteConnection& db, const char* sql) { db.Exec(QString::fr
 // leaves the table empty.
 void InsertOperations(SQLite3::CSQLiteConnection& db, const QString& operationsFile) {
     SQLite3::CSQLiteStatement insert(db, QString::fromUtf8(kInsertOperation));
-    CDirectoryLineReader reader(CDirectoryLineReader::kDirectoryLineBytes);
-    if (!reader.Open(operationsFile)) return;
-    // The operations file may have been made on Linux in UTF-8: the same
-    // rule as the editor and the upload decides how to read it.
-    const DirectoryFileEncoding encoding = DetectFileEncoding(operationsFile, DirectoryCodec());
-    QByteArrayView line;
-    bool first = true;
-    while (reader.ReadLine(&line)) {
-        if (first) line = WithoutBom(line, encoding);
-        first = false;
-        if (line.isEmpty()) continue;
-        const QStringList fields =
-            encoding.codec.Decode(line.data(), line.size()).split(QLatin1Char(';'), Qt::KeepEmptyParts);
-        if (fields.size() < kOperationFields) continue;
+    ForEachDirectoryLine(operationsFile, [&insert](const QStringList& fields) {
+        if (fields.size() < kOperationFields) return true;  // no operation: left out
         insert.BindInt(1, LeadingInteger(fields[0]));
         insert.BindText(2, fields[1]);
         insert.BindText(3, fields[2]);
@@ -69,7 +55,8 @@ void InsertOperations(SQLite3::CSQLiteConnection& db, const QString& operationsF
         else
             insert.BindNull(6);
         insert.StepAll();
-    }
+        return true;
+    });
 }
 
 }  // namespace
@@ -136,17 +123,16 @@ bool BuildTerminalDatabase(CConfigModel& model, QString* path, int startOperatio
 }
 
 bool ValidateOperationsDirectory(const QString& operationsFile) {
-    CDirectoryLineReader reader(CDirectoryLineReader::kDirectoryLineBytes);
-    if (!reader.Open(operationsFile)) return true;
-    QByteArrayView line;
-    while (reader.ReadLine(&line)) {
-        if (line.count(';') < kOperationFields - 1) {
-            Prompt().Warning(QStringLiteral("Справочник операций содержит неправильного формата данные!"),
-                             kCaptionError);
-            return false;
-        }
-    }
-    return true;
+    // Every line must be an operation the terminal gets (a file that cannot
+    // be opened gives the terminal none, which is no error here).
+    bool whole = true;
+    ForEachDirectoryLine(operationsFile, [&whole](const QStringList& fields) {
+        whole = fields.size() >= kOperationFields;
+        return whole;
+    });
+    if (!whole)
+        Prompt().Warning(QStringLiteral("Справочник операций содержит неправильного формата данные!"), kCaptionError);
+    return whole;
 }
 
 bool ValidateOperationsDirectory() {

@@ -2,52 +2,7 @@
 
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
-
-#include <QDateTime>
-
-#include <climits>
-
-QStringList SplitAnswer(const QString& answer) {
-    if (answer.isEmpty()) return {};
-    return answer.split(QLatin1Char(';'), Qt::KeepEmptyParts);
-}
-
-QString AnswerField(const QStringList& fields, int index) {
-    // A terminal that sends fewer fields than expected leaves the rest empty
-    // rather than failing the whole exchange.
-    return index >= 1 && index <= fields.size() ? fields[index - 1] : QString();
-}
-
-QString ComponentPortName(const QString& port) {
-    if (port == QLatin1String("USB")) return QStringLiteral("\\\\.\\WCEUSBSH001");
-    return port;
-}
-
-int LeadingInteger(QStringView text) {
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' ||
-                               text[i] == u'\r' || text[i] == u'\v' || text[i] == u'\f'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i].unicode() - u'0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
-
-QString TerminalTimeStamp() {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    return QString::asprintf("%4.4d%2.2d%2.2d%2.2d%2.2d%2.2d", d.year(), d.month(), d.day(), t.hour(),
-                             t.minute(), t.second());
-}
+#include "exchange/TerminalAnswer.h"
 
 namespace {
 

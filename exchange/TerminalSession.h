@@ -35,21 +35,3 @@ public:
 QString TerminalInfoText(const TerminalInfo& info);
 // The same with "Серийный номер" for the DeviceID, as the connection check shows it.
 QString TerminalCheckText(const TerminalInfo& info);
-
-// The fields of a terminal answer: split at every ';', the text after the last
-// one included (possibly empty); an answer without ';' is one field, an empty
-// answer has none.
-QStringList SplitAnswer(const QString& answer);
-// Field `index` (1-based) of an answer, empty when the answer has fewer fields.
-QString AnswerField(const QStringList& fields, int index);
-
-// The port name handed to the component: "USB" means the terminal's USB
-// device; every other name is passed as it stands.
-QString ComponentPortName(const QString& port);
-
-// The leading decimal integer of a text (optional blanks and sign first, 0
-// when there are no digits), saturated to the int range.
-int LeadingInteger(QStringView text);
-
-// The local date and time as the 14 digits YYYYMMDDhhmmss the terminal expects.
-QString TerminalTimeStamp();

@@ -3,9 +3,9 @@
 #include "fuzz/FuzzSupport.h"
 
 int FuzzDirectoryKind(std::uint8_t byte) {
-    static constexpr int kKinds[] = {Operations, Executors,   Addresses,    Documents,
-                                     Wares,      WareDetails, DocumentPlan, JournalView};
-    return kKinds[byte % 8];
+    // Every directory file kind, and the journal.
+    const int index = byte % (kDirectoryKindCount + 1);
+    return index < kDirectoryKindCount ? index : int(JournalView);
 }
 
 QString FuzzCodePage(std::uint8_t byte) {

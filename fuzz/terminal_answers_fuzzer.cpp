@@ -20,11 +20,13 @@
 #include "directories/LineReader.h"
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/InfoTable.h"
 #include "exchange/JournalExchange.h"
 #include "exchange/TerminalSession.h"
 #include "fuzz/FuzzParlink.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/CodePage.h"
+#include "platform/LeadingInteger.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -171,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             WriteScratchFile(files.directories[WareDetails], "4600001000012;4600001;1;шт\r\n");
             UploadSelection selection;
             selection.showMessages = false;
-            selection.Select(UploadWareDetails);
+            selection.Select(WareDetails);
             result = UploadDirectories(selection, QStringLiteral("COM1"));
             KX_FUZZ_CHECK(result == 0 || result == 4 || result == 5 || result == 110 || result >= 200 ||
                               (result >= 1 && result <= 3) || result == 24,

@@ -11,13 +11,27 @@ InformationSwitch FindInformationSwitch(const QStringList& arguments) {
     return InformationSwitch::None;
 }
 
+// The version resource of the Windows program packed every part into 8 bits
+// (CFileVersionInfo keeps that packing); a larger part would be shown as
+// another number there, so no build may have one.
+static_assert(KX_VERSION_MAJOR <= 255 && KX_VERSION_MINOR <= 255 && KX_VERSION_PATCH <= 255 &&
+                  KX_VERSION_BUILD <= 255,
+              "every part of the version must fit into 8 bits");
+
+QString FormatVersion(unsigned major, unsigned minor, unsigned patch, unsigned build, const QString& specialBuild) {
+    QString text = build != 0 ? QStringLiteral("%1.%2.%3.%4").arg(major).arg(minor).arg(patch).arg(build)
+                              : QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch);
+    if (!specialBuild.isEmpty()) text += QLatin1Char(' ') + specialBuild;
+    return text;
+}
+
+QString ProgramVersion() {
+    return FormatVersion(KX_VERSION_MAJOR, KX_VERSION_MINOR, KX_VERSION_PATCH, KX_VERSION_BUILD,
+                         QStringLiteral(KX_VERSION_SPECIAL_BUILD));
+}
+
 QString ProgramVersionLine(const QString& program) {
-    // The same numbers the about box shows: the build number only when set.
-    QString text = QStringLiteral("%1 (KXConfig) %2").arg(program, QStringLiteral(KX_VERSION_TEXT));
-    if (KX_VERSION_BUILD != 0) text += QStringLiteral(".%1").arg(KX_VERSION_BUILD);
-    const QString special = QStringLiteral(KX_VERSION_SPECIAL_BUILD);
-    if (!special.isEmpty()) text += QLatin1Char(' ') + special;
-    return text + QLatin1Char('\n');
+    return QStringLiteral("%1 (KXConfig) %2\n").arg(program, ProgramVersion());
 }
 
 void PrintToStandardOutput(const QString& text) {

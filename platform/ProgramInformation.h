@@ -13,8 +13,14 @@ enum class InformationSwitch { None, Help, Version };
 // (and before a "--", after which every word is a file name).
 InformationSwitch FindInformationSwitch(const QStringList& arguments);
 
-// "<program> (KXConfig) 1.0.0" (1.0.0.N with a build number), with the
-// special-build text when there is one, and a line end.
+// The one way a version is written, in captions, the about box and
+// --version alike: "1.2.3", or "1.2.3.4" when the build number is not 0,
+// then a blank and the special-build text when there is one.
+QString FormatVersion(unsigned major, unsigned minor, unsigned patch, unsigned build, const QString& specialBuild);
+// This build's version so written.
+QString ProgramVersion();
+
+// "<program> (KXConfig) " and ProgramVersion(), and a line end.
 QString ProgramVersionLine(const QString& program);
 
 // Writes `text` (UTF-8) to standard output.

@@ -133,7 +133,7 @@ int Upload(const QString& project, const QString& port) {
     UseProgramFolder(folder, project, port);
     SetProjectPath(QFileInfo(project).absoluteFilePath());
     CUploadingDirDlg upload;
-    upload.Choose(UploadWares);
+    upload.Choose(Wares);
     return RunExchangeWindow(upload, "upload", CountLines(CurrentDirectoryFiles().directories[Wares]));
 }
 

@@ -94,6 +94,30 @@ TEST(CommandLineWords, AbsolutePathsAreNamesAndDoubleDashEndsTheSwitches) {
     EXPECT_EQ(TakeEndOfSwitches(none), kNoSwitchesEnd);
 }
 
+// The help lists every switch in its place with the words it has always had,
+// and every switch is known (a known switch after a file name ends
+// that file's list).
+TEST(CommandLineWords, HelpAndKnownSwitches) {
+    // The directories' switches stand after /c and before /q, in this order
+    // and with these words; the rest of the help did not move.
+    const QStringList lines = CommandLineHelpText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 18);  // 17 lines, each with its line end
+    EXPECT_EQ(lines[3], "/c - очистка журнала");
+    EXPECT_EQ(lines.mid(4, 5),
+              QStringList({"/o filename - загрузка справочника операций",
+                           "/e filename - загрузка справочника исполнителей",
+                           "/a filename - загрузка справочника адресов",
+                           "/d filename [filename] - загрузка справочника накладных (шапка) [вместе с деталями]",
+                           "/w filename filename - загрузка справочников товаров (шапка) и товаров (детали)"}));
+    EXPECT_TRUE(lines[9].startsWith("/q filename -r -s - -r - выгрузка из терминала таблицы info."));
+    EXPECT_EQ(lines[15], "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)");
+    EXPECT_TRUE(lines[16].startsWith("/pair code - "));
+    EXPECT_EQ(lines[17], "");
+    for (const char* word : {"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e", "/a", "/d", "/w", "/q", "/s", "/f", "/x", "/pair"})
+        EXPECT_TRUE(IsKnownSwitch(word)) << word;
+    for (const char* word : {"/O", "/u", "/m", "/", "o"}) EXPECT_FALSE(IsKnownSwitch(word)) << word;
+}
+
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {

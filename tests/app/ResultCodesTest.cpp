@@ -1,19 +1,61 @@
 #include "app/ReportFile.h"
 #include "app/ResultCodes.h"
+#include "directories/DirectoryKind.h"
+#include "exchange/ExchangeCodes.h"
 #include "tests/support/TestSupport.h"
+
+#include <QSet>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(ResultCodes, TextsOfKnownAndUnknownCodes) {
-    EXPECT_EQ(ResultCodeText(0), "Нет ошибок");
-    EXPECT_EQ(ResultCodeText(4), "Ошибка обмена - терминал не отвечает");
-    EXPECT_EQ(ResultCodeText(150), "Ошибка открытия/чтения конфигурации");
-    EXPECT_EQ(ResultCodeText(200), "Ошибка в формате справочника");
-    EXPECT_EQ(ResultCodeText(203), "Неизвестный код ошибки");
-    EXPECT_EQ(ResultCodeText(-1), "Неизвестный код ошибки");
-    EXPECT_EQ(ResultCodeText(6), "Неизвестный код ошибки");
+TEST(ResultCodes, EveryCodeARunCanEndWithHasItsOwnText) {
+    const QString unknown = QStringLiteral("Неизвестный код ошибки");
+    QList<int> codes = {ExchangeCode::kOk,
+                        ExchangeCode::kComponentNotRegistered,
+                        ExchangeCode::kComponentNotCreated,
+                        ExchangeCode::kPortNotOpened,
+                        ExchangeCode::kNoAnswer,
+                        ExchangeCode::kSyncTimeout,
+                        ExchangeCode::kJournalFileNotCreated,
+                        ExchangeCode::kTerminalFileNotCreated,
+                        ExchangeCode::kJournalShort,
+                        ExchangeCode::kReadInfo,
+                        ExchangeCode::kOpenInfo,
+                        ExchangeCode::kJournalEmpty,
+                        ExchangeCode::kTerminalNotReady,
+                        ExchangeCode::kFirmwareTooOld,
+                        ExchangeCode::kInfoFileNotCreated,
+                        ExchangeCode::kBadSyncAnswer,
+                        ExchangeCode::kRejectedBase,
+                        100,   // command-line syntax
+                        105,   // unknown switch
+                        150};  // configuration not opened
+    for (const DirectoryKindInfo& kind : kDirectoryKinds) codes << kind.upload.openCode << kind.upload.readCode;
+    QSet<QString> texts;
+    for (int code : codes) {
+        const QString text = ResultCodeText(code);
+        EXPECT_NE(text, unknown) << code;
+        EXPECT_FALSE(text.isEmpty()) << code;
+        texts.insert(text);
+    }
+    // No two codes share a text: a person reading the report tells the
+    // failures apart by it.
+    EXPECT_EQ(texts.size(), codes.size());
+
+    // The texts of a directory's file, as report files have always had them.
+    EXPECT_EQ(ResultCodeText(20), "Ошибка открытия файла");
+    EXPECT_EQ(ResultCodeText(23), "Ошибка открытия файла товаров");
+    EXPECT_EQ(ResultCodeText(26), "Ошибка открытия файла документов - план");
+    EXPECT_EQ(ResultCodeText(30), "Ошибка чтения файла операций");
+    EXPECT_EQ(ResultCodeText(34), "Ошибка чтения файла товаров - S/N");
+    EXPECT_EQ(ResultCodeText(36), "Ошибка чтения файла документов - план");
+    // A terminal rejection has no text of its own; nor has a code no run ends with.
+    EXPECT_EQ(ResultCodeText(203), unknown);
+    EXPECT_EQ(ResultCodeText(-1), unknown);
+    EXPECT_EQ(ResultCodeText(6), unknown);
+    EXPECT_EQ(ResultCodeText(27), unknown);
 }
 
 TEST(ResultCodes, ReportLineIsNotEscaped) {

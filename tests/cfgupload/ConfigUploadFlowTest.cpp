@@ -2,11 +2,11 @@
 // the exit code, the temporary file, the messages; the win.ini key.
 
 #include "exchange/ConfigUpload.h"
-#include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
 #include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RunProcess.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 
 #include <QDir>

@@ -3,10 +3,10 @@
 // stores the database under its remote path in its state folder.
 
 #include "exchange/ConfigUpload.h"
-#include "exchange/RunProcess.h"
 #include "exchange/TerminalDatabase.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RunProcess.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 #include "tools/kxupdate_pc/Updater.h"
 

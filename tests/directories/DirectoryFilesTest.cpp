@@ -48,6 +48,32 @@ TEST_F(DirectoryFilesTest, PathsAreEmptyWithoutAProjectAndOnlyKindsZeroToSixHave
     }
 }
 
+// What each kind's row says, pinned where files on disk, the terminal or the
+// editor's users depend on it.
+TEST(DirectoryKindTest, FilesNumberingAndNumericColumnsOfEveryKind) {
+    const QStringList suffixes = {"_opers.ux3",  "_authors.ux4", "_address.ux5",  "_ndocs.ux6",
+                                  "_wares.ux7",  "_waresl2.ux8", "_ndocsplan.ux9"};
+    ASSERT_EQ(kDirectoryKindCount, suffixes.size());
+    for (int kind = 0; kind < kDirectoryKindCount; ++kind) {
+        EXPECT_EQ(DirectorySuffix(kind), suffixes[kind]) << kind;
+        EXPECT_EQ(QString::fromLatin1(kDirectoryKinds[kind].upload.command),
+                  QStringLiteral("1%1").arg(kind + 1) + QLatin1Char('1')) << kind;
+        // Operations, executors, addresses and documents number their rows.
+        EXPECT_EQ(IsNumberedKind(kind), kind <= Documents) << kind;
+    }
+    EXPECT_FALSE(IsNumberedKind(JournalView));
+    EXPECT_FALSE(IsNumberedKind(7));
+
+    // The in-place editor right-aligns the numeric columns only: the plan's
+    // "Номер п/п" is shown on the right but typed like text.
+    const QList<QList<int>> numeric = {{1, 4, 6}, {1}, {1}, {1}, {4}, {3}, {1, 3}};
+    for (int kind = 0; kind < kDirectoryKindCount; ++kind)
+        for (int column = 0; column <= 8; ++column)
+            EXPECT_EQ(IsNumericColumn(kind, column), numeric[kind].contains(column)) << kind << " " << column;
+    for (int column = 0; column <= 10; ++column) EXPECT_FALSE(IsNumericColumn(JournalView, column));
+    EXPECT_EQ(DirectoryColumns(DocumentPlan)[3].align, ColumnAlign::Right);
+}
+
 TEST(DirectoryKindTest, CaptionsSuffixesAndColumnSets) {
     EXPECT_EQ(DirectoryCaption(Operations), QStringLiteral("Справочник операций"));
     EXPECT_EQ(DirectoryCaption(Wares), QStringLiteral("Справочник товаров (шапка)"));

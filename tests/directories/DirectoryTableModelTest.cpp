@@ -6,6 +6,7 @@
 #include "FakeOperationTypes.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 
 #include <gtest/gtest.h>
@@ -528,6 +529,37 @@ TEST_F(DirectoryTableModelTest, JournalViewRefusesEveryChange) {
     ASSERT_FALSE(model.Open(JournalView, true));  // the file is gone
     EXPECT_EQ(model.columnCount(), 11);
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("id"));
+}
+
+// Qt's own checks of a model (indexes, parents, counts, data roles, every
+// signal's order) while a large wares file is opened, grown, edited, cut and
+// cleared: a view trusts exactly these rules.
+TEST_F(DirectoryTableModelTest, QtsModelChecksHoldOnALargeFileThroughEveryChange) {
+    QByteArray bytes;
+    for (int i = 0; i < 20000; ++i)
+        bytes += Cp1251(QStringLiteral("Т%1;Молоко Луговое %2 г;46%3\r\n")
+                            .arg(i, 7, 10, QLatin1Char('0'))
+                            .arg(i % 997)
+                            .arg(qint64(1000000000) + i * 7919LL, 11, 10, QLatin1Char('0')));
+    WriteFileBytes(PathOf(Wares), bytes);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    ASSERT_TRUE(model.Open(Wares));
+    ASSERT_EQ(model.rowCount(), 20000);
+    EXPECT_EQ(model.AddRow(), 20000);
+    model.BeginEdit(20000, 1);
+    model.CommitCell(QStringLiteral("Т9999999"), true, false);
+    model.SetSelectedRow(5);
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_EQ(model.DeleteSelectedRow(), CDirectoryTableModel::DeleteResult::Deleted);
+    EXPECT_EQ(model.rowCount(), 20000);
+    EXPECT_EQ(model.data(model.index(19999, 1)).toString(), QStringLiteral("Т9999999"));
+    EXPECT_FALSE(model.Open(Executors));  // another kind, no file: other columns, no rows
+    EXPECT_EQ(model.rowCount(), 0);
+    ASSERT_TRUE(model.Open(Wares));
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.Clear());
+    EXPECT_EQ(model.rowCount(), 0);
 }
 
 }  // namespace

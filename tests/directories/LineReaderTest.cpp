@@ -1,6 +1,7 @@
 // Reading directory files line by line: line ends, the longest line and the
 // cut of a longer one, and lines that straddle the reader's blocks.
 
+#include "directories/DirectoryFields.h"
 #include "directories/LineReader.h"
 
 #include "tests/support/TestSupport.h"
@@ -88,6 +89,28 @@ TEST(LineReaderTest, CountingReadsUpTo8191Bytes) {
     dir.Write("a.txt", QByteArray(8190, 'a') + "\r\n" + QByteArray(8191, 'b') + "\r\n" +
                            QByteArray(8192, 'c') + "\r\n");
     EXPECT_EQ(ReadAll(dir.File("a.txt"), CDirectoryLineReader::kCountLineBytes).size(), 4);
+}
+
+// The fields of every line as the editor reads the file: a UTF-8 file with
+// the mark gives its text without the mark, an empty line is one empty field,
+// a line of 1024 bytes is two, and the reading stops when asked.
+TEST(LineReaderTest, FieldsOfEveryLineAsTheEditorReadsThem) {
+    CTestDir dir;
+    const QByteArray longLine = QByteArray(1023, 'a') + "b;c";
+    ASSERT_TRUE(dir.Write("o.ux3", QByteArray("\xEF\xBB\xBF") + QString("7;Приёмка;1\r\n\r\n").toUtf8() + longLine +
+                                       "\r\nstop;here\r\nnever;read\r\n"));
+    QList<QStringList> lines;
+    EXPECT_TRUE(ForEachDirectoryLine(dir.File("o.ux3"), [&lines](const QStringList& fields) {
+        lines << fields;
+        return fields.value(0) != "stop";
+    }));
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], QStringList({"7", "Приёмка", "1"}));
+    EXPECT_EQ(lines[1], QStringList({""}));
+    EXPECT_EQ(lines[2], QStringList({QString(1023, QLatin1Char('a'))}));
+    EXPECT_EQ(lines[3], QStringList({"b", "c"}));
+    EXPECT_EQ(lines[4], QStringList({"stop", "here"}));
+    EXPECT_FALSE(ForEachDirectoryLine(dir.File("none.ux3"), [](const QStringList&) { return true; }));
 }
 
 }  // namespace

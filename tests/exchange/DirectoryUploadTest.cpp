@@ -34,7 +34,7 @@ TEST_F(DirectoryUploadTest, WareDetailsOnlyExactWireLogProgressAndPauses) {
     UploadSelection selection;
     selection.caption = "KXLoader";
     selection.progressWindow = &progress;
-    selection.Select(UploadWareDetails);
+    selection.Select(WareDetails);
 
     ASSERT_EQ(UploadDirectories(selection, "COM2"), 0);
 
@@ -47,7 +47,7 @@ TEST_F(DirectoryUploadTest, WareDetailsOnlyExactWireLogProgressAndPauses) {
                                         "Receive", "Receive", "SendCommand(004)", "ClosePort"}));
     EXPECT_TRUE(fake.Balanced());
     EXPECT_EQ(fake.creations, 1);
-    EXPECT_FALSE(selection.IsSelected(UploadWareDetails));
+    EXPECT_FALSE(selection.IsSelected(WareDetails));
     EXPECT_TRUE(selection.DiagnosticText.isEmpty());
     EXPECT_TRUE(prompt.Messages().isEmpty());
 
@@ -69,7 +69,7 @@ TEST_F(DirectoryUploadTest, RecordsAreCutIntoPiecesOf200WithEmptyLastPieceOnExac
     WriteDirectory(Operations, r450.toLatin1() + "\r\n" + r400.toLatin1() + "\r\n");
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("111"), QStringList({QString(200, 'a'), QString(200, 'b'), QString(50, 'c'),
                                            QString(200, 'd'), QString(200, 'e'), QString()}));
@@ -91,7 +91,7 @@ TEST_F(DirectoryUploadTest, BlankLinesSkippedLineEndsStrippedLastLineWithoutLine
     WriteDirectory(Executors, "1;Ivanov;111\r\n\r\n\n2;Petrov;222\n\r\n3;Sidorov;333");
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
-    selection.Select(UploadExecutors);
+    selection.Select(Executors);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("121"), QStringList({"1;Ivanov;111", "2;Petrov;222", "3;Sidorov;333"}));
     for (const QString& entry : fake.log) EXPECT_FALSE(entry.contains('\r') || entry.contains('\n'));
@@ -101,7 +101,7 @@ TEST_F(DirectoryUploadTest, FilesAreReadInTheirCodePage) {
     WriteDirectory(Addresses, Cp1251("5;Склад №1;2000005\r\n"));
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
-    selection.Select(UploadAddresses);
+    selection.Select(Addresses);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("131"), QStringList({"5;Склад №1;2000005"}));
 
@@ -112,7 +112,7 @@ TEST_F(DirectoryUploadTest, FilesAreReadInTheirCodePage) {
     fake.Reset();
     fake.AnswerAfter("003", {"SYNC"});
     selection.codec = CodePage::CCodec("utf-8");
-    selection.Select(UploadAddresses);
+    selection.Select(Addresses);
     selection.Select(UploadInfo);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("131"), QStringList({"6;Склад;1"}));
@@ -136,7 +136,7 @@ TEST_F(DirectoryUploadTest, Utf8FilesAreSentAsTheirTextWithTheWindows1251Setting
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
     ASSERT_TRUE(selection.codec.IsWindows1251());
-    for (int item : {UploadWares, UploadExecutors, UploadAddresses, UploadInfo}) selection.Select(item);
+    for (int item : {int(Wares), int(Executors), int(Addresses), UploadInfo}) selection.Select(item);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("151"), QStringList({"Т1;Молоко «Луговое»;4601", "Т2;Чай;4602"}));
     EXPECT_EQ(Records("121"), QStringList({"1;Иванов;111"}));
@@ -149,7 +149,7 @@ TEST_F(DirectoryUploadTest, PhysicalLineLongerThan1023BytesGoesAsSeveralRecords)
     WriteDirectory(Documents, line + "\r\n" + QByteArray(1023, 'z') + "\r\n");
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
-    selection.Select(UploadDocuments);
+    selection.Select(Documents);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     // Records are recognised by their pieces: 1023 = 5 x 200 + 23.
     const QStringList pieces = Records("141");
@@ -170,7 +170,7 @@ TEST_F(DirectoryUploadTest, ALongUtf8LineIsCutBetweenCharacters) {
     WriteDirectory(Wares, "\xEF\xBB\xBF" + line.toUtf8() + "\r\n");
     fake.AnswerAfter("003", {"SYNC"});
     UploadSelection selection;
-    selection.Select(UploadWares);
+    selection.Select(Wares);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(Records("151").join(QString()), line);
 }
@@ -179,9 +179,9 @@ TEST_F(DirectoryUploadTest, MissingWaresFileSendsRollbackAndGives23) {
     WriteDirectory(Operations, "1;1;Приход;1;;\r\n");
     UploadSelection selection;
     selection.caption = "KXLoader";
-    selection.Select(UploadOperations);
-    selection.Select(UploadWares);
-    EXPECT_EQ(UploadDirectories(selection, "COM1"), ExchangeCode::kOpenWares);
+    selection.Select(Operations);
+    selection.Select(Wares);
+    EXPECT_EQ(UploadDirectories(selection, "COM1"), 23);  // the wares file cannot be opened
     const QStringList wire = fake.Wire();
     EXPECT_EQ(wire.mid(wire.size() - 3), QStringList({"EndData", "SendCommand(ROL)", "ClosePort"}));
     EXPECT_EQ(prompt.Texts(), QStringList({"Внимание! Не могу открыть справочник товаров (шапка)!\n"}));
@@ -194,13 +194,13 @@ TEST_F(DirectoryUploadTest, RollbackAfterFailedOperationsCommandOnly) {
     WriteDirectory(Executors, "1;Ivanov;1\r\n");
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     fake.FailCall("SendCommand(111)");
     EXPECT_EQ(UploadDirectories(selection, "COM1"), 4);
     EXPECT_EQ(fake.Wire().mid(5), QStringList({"SendCommand(111)", "SendCommand(ROL)", "ClosePort"}));
 
     fake.Reset();
-    selection.Select(UploadExecutors);
+    selection.Select(Executors);
     fake.FailCall("SendCommand(121)");
     EXPECT_EQ(UploadDirectories(selection, "COM1"), 4);
     EXPECT_EQ(fake.Wire().mid(5), QStringList({"SendCommand(121)", "ClosePort"}));
@@ -215,8 +215,8 @@ TEST_F(DirectoryUploadTest, ReadErrorSendsRollbackAndGivesTheReadCode) {
     probe.close();
     SetDirectoryFilePath(Operations, "/proc/self/mem");
     UploadSelection selection;
-    selection.Select(UploadOperations);
-    EXPECT_EQ(UploadDirectories(selection, "COM1"), ExchangeCode::kReadOperations);
+    selection.Select(Operations);
+    EXPECT_EQ(UploadDirectories(selection, "COM1"), 30);  // the operations file cannot be read
     EXPECT_EQ(fake.Wire().mid(5), QStringList({"SendCommand(111)", "SendCommand(ROL)", "ClosePort"}));
     EXPECT_EQ(prompt.Texts(), QStringList({"Внимание! Не могу прочитать строку из файла справочника операций!\n"}));
 }
@@ -247,7 +247,7 @@ TEST_F(DirectoryUploadTest, RejectionsAndMalformedSynchronisationAnswers) {
         UploadSelection selection;
         selection.caption = "KXLoader";
         selection.DiagnosticText = "left over";
-        selection.Select(UploadWares);
+        selection.Select(Wares);
         EXPECT_EQ(UploadDirectories(selection, "COM1"), c.code);
         EXPECT_EQ(selection.DiagnosticText, QString::fromUtf8(c.diagnostic));
         if (c.warning) {
@@ -267,7 +267,7 @@ TEST_F(DirectoryUploadTest, RejectionsAndMalformedSynchronisationAnswers) {
 TEST_F(DirectoryUploadTest, NoSynchronisationTimesOutWith5AfterAllPollsInSimulatedTime) {
     WriteDirectory(Operations, "1;1;Приход;1;;\r\n");
     UploadSelection selection;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     CRecordingProgress progress;
     selection.progressWindow = &progress;
     EXPECT_EQ(UploadDirectories(selection, "COM1"), ExchangeCode::kSyncTimeout);
@@ -286,7 +286,7 @@ TEST_F(DirectoryUploadTest, SilentUploadSendsNoProgressAndSkipsTheClosingPause) 
     UploadSelection selection;
     selection.showMessages = false;
     selection.progressWindow = &progress;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     EXPECT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_TRUE(progress.calls.isEmpty());
     EXPECT_EQ(clock.Elapsed(), 50);
@@ -314,10 +314,10 @@ TEST_F(DirectoryUploadTest, LaterPassesTakeDirectoriesSelectedAgainUpToTwentyPas
     CReselectingProgress progress;
     progress.selection = &selection;
     progress.triggerStage = "Справочник info";
-    progress.reselect = UploadOperations;
+    progress.reselect = Operations;
     progress.remaining = 1;
     selection.progressWindow = &progress;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     selection.Select(UploadInfo);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     QStringList commands;
@@ -330,10 +330,10 @@ TEST_F(DirectoryUploadTest, LaterPassesTakeDirectoriesSelectedAgainUpToTwentyPas
     fake.AnswerAfter("003", {"SYNC"});
     progress.triggerStage = "Справочник операций";
     progress.remaining = 1000;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     ASSERT_EQ(UploadDirectories(selection, "COM1"), 0);
     EXPECT_EQ(fake.Count("SendCommand(111)"), 20);
-    EXPECT_TRUE(selection.IsSelected(UploadOperations));  // set again after the last pass
+    EXPECT_TRUE(selection.IsSelected(Operations));  // set again after the last pass
 }
 
 TEST_F(DirectoryUploadTest, UploadOrderFollowsTheDirectoryTable) {
@@ -385,7 +385,7 @@ TEST_F(DirectoryUploadTest, EveryFailingStepGivesItsCodeAndMessage) {
             UploadSelection selection;
             selection.showMessages = show;
             selection.caption = "KXLoader";
-            selection.Select(UploadOperations);
+            selection.Select(Operations);
             selection.Select(UploadInfo);
             return UploadDirectories(selection, "COM2");
         },
@@ -401,19 +401,19 @@ TEST_F(DirectoryUploadTest, EveryDirectoryHasItsOwnFileCodesAndTexts) {
         const char* sendText;
     };
     const Row rows[] = {
-        {UploadOperations, "111", 20, "Внимание! Не могу открыть справочник операций!\n",
+        {Operations, "111", 20, "Внимание! Не могу открыть справочник операций!\n",
          "Ошибка обмена! Ошибка в отправлении справочника операций!"},
-        {UploadExecutors, "121", 21, "Внимание! Не могу открыть справочник сотрудников!\n",
+        {Executors, "121", 21, "Внимание! Не могу открыть справочник сотрудников!\n",
          "Ошибка обмена! Ошибка в отправлении справочника сотрудников!"},
-        {UploadAddresses, "131", 22, "Внимание! Не могу открыть справочник адресов!\n",
+        {Addresses, "131", 22, "Внимание! Не могу открыть справочник адресов!\n",
          "Ошибка обмена! Ошибка в отправлении справочника адресов!"},
-        {UploadDocuments, "141", 25, "Внимание! Не могу открыть справочник документов!\n",
+        {Documents, "141", 25, "Внимание! Не могу открыть справочник документов!\n",
          "Ошибка обмена! Ошибка в отправлении справочника документов!"},
-        {UploadWares, "151", 23, "Внимание! Не могу открыть справочник товаров (шапка)!\n",
+        {Wares, "151", 23, "Внимание! Не могу открыть справочник товаров (шапка)!\n",
          "Ошибка обмена! Ошибка в отправлении справочника товаров (шапка)!"},
-        {UploadWareDetails, "161", 24, "Внимание! Не могу открыть справочник товаров (детали)!\n",
+        {WareDetails, "161", 24, "Внимание! Не могу открыть справочник товаров (детали)!\n",
          "Ошибка обмена! Ошибка в отправлении справочника товаров (детали)!"},
-        {UploadDocumentPlan, "171", 26, "Внимание! Не могу открыть справочник документов (детали)!\n",
+        {DocumentPlan, "171", 26, "Внимание! Не могу открыть справочник документов (детали)!\n",
          "Ошибка обмена! Ошибка в отправлении справочника документов (детали)!"},
         {UploadInfo, "1F1", 59, "Внимание! Не могу открыть справочник info!\n",
          "Ошибка обмена! Ошибка в отправлении таблицы информация!"},

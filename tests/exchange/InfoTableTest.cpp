@@ -1,5 +1,6 @@
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/InfoTable.h"
 #include "tests/exchange/ExchangeFixture.h"
 
 #include <QFile>
@@ -115,7 +116,7 @@ TEST_F(InfoTableTest, OnlyTheWholeEndMarkerEndsTheTableAndARecordItWouldEndIsNev
         upload.Select(UploadInfo);
         EXPECT_EQ(UploadDirectories(upload, "COM1"), ExchangeCode::kReadInfo);
         EXPECT_EQ(prompt.Texts(), QStringList({"Внимание! Не могу прочитать строку из файла справочника info!\n"}));
-        EXPECT_TRUE(upload.FailureDetail.contains(c.why)) << upload.FailureDetail.toStdString();
+        EXPECT_TRUE(upload.failureDetail.contains(c.why)) << upload.failureDetail.toStdString();
         EXPECT_EQ(fake.Count("SendData(a;1)"), 1);
         EXPECT_EQ(fake.Wire().mid(fake.Wire().size() - 2), QStringList({"SendCommand(ROL)", "ClosePort"}));
         EXPECT_EQ(fake.Count("SendCommand(003)"), 0);
@@ -155,7 +156,7 @@ TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {
     EXPECT_EQ(DownloadInfoTable(selection, "COM1"), 4);
     EXPECT_EQ(ReadFileBytes(InfoPath()), "good;1\r\ngood;2\r\ngood;3\r\n");
     EXPECT_EQ(ReadFileBytes(InfoPath() + ".partial"), "r1\r\nr2\r\n");
-    EXPECT_TRUE(selection.FailureDetail.contains(InfoPath() + ".partial")) << selection.FailureDetail.toStdString();
+    EXPECT_TRUE(selection.failureDetail.contains(InfoPath() + ".partial")) << selection.failureDetail.toStdString();
 
     fake.Reset();
     fake.AnswerAfter("1F2", {"r1", "r2", "r3", QString(kEnd)});

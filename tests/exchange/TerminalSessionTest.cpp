@@ -1,6 +1,9 @@
 #include "exchange/ExchangeCodes.h"
+#include "exchange/TerminalAnswer.h"
 #include "exchange/TerminalSession.h"
 #include "tests/exchange/ExchangeFixture.h"
+
+#include <QDateTime>
 
 namespace {
 
@@ -110,21 +113,19 @@ TEST(AnswerParsing, SplitsAtEverySeparator) {
     EXPECT_EQ(AnswerField({"a"}, 0), "");
 }
 
-TEST(AnswerParsing, LeadingIntegerLikeTheCLibrary) {
-    EXPECT_EQ(LeadingInteger(u"57"), 57);
-    EXPECT_EQ(LeadingInteger(u"  -12abc"), -12);
-    EXPECT_EQ(LeadingInteger(u"+7"), 7);
-    EXPECT_EQ(LeadingInteger(u"abc"), 0);
-    EXPECT_EQ(LeadingInteger(u""), 0);
-    EXPECT_EQ(LeadingInteger(u"99999999999999999999"), INT_MAX);
-    EXPECT_EQ(LeadingInteger(u"-99999999999999999999"), INT_MIN);
-}
-
-TEST(AnswerParsing, TimeStampHasFourteenDigits) {
-    const QString stamp = TerminalTimeStamp();
-    ASSERT_EQ(stamp.size(), 14);
-    for (QChar c : stamp) EXPECT_TRUE(c.isDigit());
-    EXPECT_TRUE(stamp.startsWith("20"));
+TEST(AnswerParsing, TimeStampIsYearMonthDayHourMinuteSecond) {
+    // Every part in its place and two digits wide, so a day and a month
+    // that could pass for each other are told apart.
+    EXPECT_EQ(TerminalTimeStamp(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 4))), "20260307090504");
+    EXPECT_EQ(TerminalTimeStamp(QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58))), "19991231235958");
+    // Without a time given it is the local time now.
+    const QDateTime before = QDateTime::currentDateTime();
+    const QString now = TerminalTimeStamp();
+    const QDateTime after = QDateTime::currentDateTime();
+    const QDateTime read = QDateTime::fromString(now, QStringLiteral("yyyyMMddHHmmss"));
+    ASSERT_TRUE(read.isValid()) << now.toStdString();
+    EXPECT_GE(read, before.addMSecs(-before.time().msec()));
+    EXPECT_LE(read, after);
 }
 
 }  // namespace

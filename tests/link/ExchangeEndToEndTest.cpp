@@ -4,6 +4,7 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/DirectoryUpload.h"
 #include "exchange/ExchangeCodes.h"
+#include "exchange/InfoTable.h"
 #include "exchange/JournalExchange.h"
 #include "exchange/TerminalSession.h"
 #include "platform/ProfileFile.h"
@@ -115,7 +116,7 @@ TEST_F(ExchangeEndToEnd, RejectedUploadGivesTheNumberAndTheTerminalsText) {
     StartTerminal();
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadWares);
+    selection.Select(Wares);
     EXPECT_EQ(UploadDirectories(selection, terminal.Port()), 207);
     EXPECT_EQ(selection.DiagnosticText, QStringLiteral("Нет места в памяти"));
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
@@ -127,7 +128,7 @@ TEST_F(ExchangeEndToEnd, DelayedSynchronisationIsWaitedFor) {
     StartTerminal();
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadOperations);
+    selection.Select(Operations);
     EXPECT_EQ(UploadDirectories(selection, terminal.Port()), 0);
     EXPECT_EQ(StateFile(QStringLiteral("directories/opers.ux3")), Lines({QStringLiteral("1;Приход;1;1;111")}));
 }
@@ -221,7 +222,7 @@ TEST_F(ExchangeEndToEnd, UploadOverALinkThatDropsFailsWithCode4AndFreesThePort) 
     StartTerminal();
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadWares);
+    selection.Select(Wares);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(UploadDirectories(selection, terminal.Port()), ExchangeCode::kNoAnswer);
@@ -242,7 +243,7 @@ TEST_F(ExchangeEndToEnd, TerminalSwitchedOffDuringAnUploadGivesCode4) {
     StartTerminal();
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadAddresses);
+    selection.Select(Addresses);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(UploadDirectories(selection, terminal.Port()), ExchangeCode::kNoAnswer);
@@ -307,7 +308,7 @@ TEST_F(ExchangeEndToEnd, DamagedFramesAreSentAgainInBothDirections) {
     StartTerminal();
     UploadSelection selection;
     selection.showMessages = false;
-    selection.Select(UploadWares);
+    selection.Select(Wares);
     ASSERT_EQ(UploadDirectories(selection, terminal.Port()), 0);
     EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), Lines(wares));
     JournalExchange journal;

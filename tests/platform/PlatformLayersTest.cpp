@@ -87,27 +87,4 @@ TEST(ConsolePrompt, ErrorsGoToStderrInfoToStdoutAndQuestionsNeverBlock) {
     std::fclose(err);
 }
 
-TEST(RecordingPrompt, ScopedInstallAndScriptedAnswers) {
-    CRecordingPrompt recorder;
-    {
-        CScopedPrompt scope(recorder);
-        recorder.QueueAnswer(AnswerYes);
-        EXPECT_TRUE(Prompt().AskYesNo("Сохранить?", "Внимание!"));
-        EXPECT_FALSE(Prompt().AskYesNo("Ещё?", "Внимание!"));  // default answer No
-    }
-    EXPECT_NE(&Prompt(), &recorder);
-    ASSERT_EQ(recorder.Messages().size(), 2);
-    EXPECT_EQ(recorder.Messages()[0].caption, "Внимание!");
-    EXPECT_EQ(recorder.Messages()[0].icon, PromptIcon::Question);
-}
-
-TEST(FakeClock, SleepsMoveTimeWithoutWaiting) {
-    CFakeClock fake;
-    CScopedClock scope(fake);
-    const auto start = Clock().NowMs();
-    for (int i = 0; i < 3700; ++i) Clock().SleepMs(50);
-    EXPECT_EQ(Clock().NowMs() - start, 185000);
-    EXPECT_EQ(fake.Sleeps(), 3700);
-}
-
 }  // namespace

@@ -103,6 +103,7 @@ TEST_F(SQLiteLayer, FailuresCarryFunctionTextCodeAndLibraryMessage) {
     EXPECT_THROW(bind.BindInt(9, 1), CSQLiteException);
     try {
         bind.BindText(0, "x");
+        FAIL() << "a parameter index of 0 was taken";
     } catch (const CSQLiteException& e) {
         EXPECT_EQ(e.Function(), "BindText");
         EXPECT_EQ(e.ErrorCode(), 25);  // range

@@ -4,7 +4,7 @@
 #include "exchange/ComponentRegistry.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"
-#include "exchange/TerminalSession.h"
+#include "exchange/TerminalAnswer.h"
 #include "platform/Clock.h"
 
 #include <QFile>

@@ -9,18 +9,23 @@
 // "OK;<size>" or "ERR;<n>;<text>". The terminal stores the file only when it
 // arrived whole. The exit code tells what happened (UpdaterExit).
 
+#include "exchange/ExchangeCodes.h"
+
 #include <QString>
 #include <QStringList>
 
 class IParlinkX2;
 class QTextStream;
 
+// 0-4 are the exchange's own codes for opening a session and talking on it
+// (the session's result is the exit code as it stands); the rest are the
+// updater's own.
 namespace UpdaterExit {
-inline constexpr int kOk = 0;
-inline constexpr int kComponentNotRegistered = 1;  // no components.ini entry for the link component
-inline constexpr int kComponentNotCreated = 2;     // its library or factory failed
-inline constexpr int kPortNotOpened = 3;
-inline constexpr int kNoAnswer = 4;                // no link, link lost, or an answer that makes no sense
+inline constexpr int kOk = ExchangeCode::kOk;
+inline constexpr int kComponentNotRegistered = ExchangeCode::kComponentNotRegistered;
+inline constexpr int kComponentNotCreated = ExchangeCode::kComponentNotCreated;
+inline constexpr int kPortNotOpened = ExchangeCode::kPortNotOpened;
+inline constexpr int kNoAnswer = ExchangeCode::kNoAnswer;  // also an answer that makes no sense
 inline constexpr int kFileUnreadable = 5;          // the local file cannot be read
 inline constexpr int kRefused = 6;                 // the terminal did not store the file
 inline constexpr int kBadArguments = 9;

@@ -3,17 +3,17 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/Prompt.h"
+#include "ui/common/AboutDlg.h"
 #include "ui/common/Buttons.h"
 #include "ui/common/Glyphs.h"
 #include "ui/common/WaitCursor.h"
-#include "ui/config/ConfigMenuDlg.h"
 #include "ui/config/ConfigDialogParts.h"
+#include "ui/config/ConfigMenuDlg.h"
 #include "ui/config/ParamEditorPlacement.h"
 #include "ui/config/StdInputDlg.h"
 #include "ui/config/UpDownButon4Tree.h"
 #include "ui/editors/DoubleBufferListCtrl.h"
 #include "ui/editors/DoubleBufferTreeCtrl.h"
-#include "ui/main/AboutDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -9,12 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-// The upload items of the seven choice flags, in the flags' order.
-constexpr int kChoiceItems[7] = {UploadOperations, UploadExecutors, UploadAddresses, UploadDocuments,
-                                 UploadWares,      UploadWareDetails, UploadDocumentPlan};
-}  // namespace
-
 CUploadingDirDlg::CUploadingDirDlg(QWidget* parent) : CWorkerDlg(parent) {
     setObjectName(QStringLiteral("CUploadingDirDlg"));
     setWindowTitle(QStringLiteral("Загрузка справочников"));
@@ -30,8 +24,8 @@ CUploadingDirDlg::CUploadingDirDlg(QWidget* parent) : CWorkerDlg(parent) {
     layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignRight);
 }
 
-void CUploadingDirDlg::Choose(int item, bool chosen) {
-    if (item >= 0 && item < static_cast<int>(m_chosen.size())) m_chosen[static_cast<size_t>(item)] = chosen;
+void CUploadingDirDlg::Choose(int kind, bool chosen) {
+    if (kind >= 0 && kind < static_cast<int>(m_chosen.size())) m_chosen[static_cast<size_t>(kind)] = chosen;
 }
 
 void CUploadingDirDlg::showEvent(QShowEvent* event) {
@@ -44,11 +38,11 @@ void CUploadingDirDlg::showEvent(QShowEvent* event) {
     });
 }
 
-int CUploadingDirDlg::Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen) {
+int CUploadingDirDlg::Upload(CWorkerProgress& progress, const QString& port, const ChoiceFlags& chosen) {
     UploadSelection selection;
     selection.caption = QStringLiteral("KXLoader");
-    for (size_t i = 0; i < chosen.size(); ++i)
-        if (chosen[i]) selection.Select(kChoiceItems[i]);
+    for (int kind = 0; kind < kDirectoryKindCount; ++kind)
+        if (chosen[static_cast<size_t>(kind)]) selection.Select(kind);
     const int count = selection.SelectedCount();
     if (count == 0) return NothingChosen;
     // One step per directory and one for the synchronisation.

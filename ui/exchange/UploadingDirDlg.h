@@ -6,6 +6,7 @@
 // with 1 (uploaded), 2 (failed; the upload has shown its own message) or 103
 // (nothing chosen; the terminal was not contacted).
 
+#include "directories/DirectoryKind.h"
 #include "ui/exchange/WorkerDlg.h"
 
 #include <QString>
@@ -24,9 +25,8 @@ public:
 
     // The port; empty (the default) reads "port" from kxloader.ini.
     void SetPort(const QString& port) { m_port = port; }
-    // The choice flags in upload order: operations, executors, addresses,
-    // documents, wares, ware details, document plan.
-    void Choose(int item, bool chosen = true);
+    // Chooses the directory of a kind (DirectoryKind) for the upload.
+    void Choose(int kind, bool chosen = true);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -35,10 +35,11 @@ protected:
 private:
     // The work on the worker thread: it holds copies of what it needs, never
     // the window, which may go before the work has ended.
-    static int Upload(CWorkerProgress& progress, const QString& port, const std::array<bool, 7>& chosen);
+    using ChoiceFlags = std::array<bool, kDirectoryKindCount>;  // by DirectoryKind
+    static int Upload(CWorkerProgress& progress, const QString& port, const ChoiceFlags& chosen);
 
     QString m_port;
-    std::array<bool, 7> m_chosen{};
+    ChoiceFlags m_chosen{};
     bool m_started = false;
     QProgressBar* m_upper = nullptr;
     QProgressBar* m_lower = nullptr;

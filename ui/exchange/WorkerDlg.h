@@ -18,8 +18,8 @@
 #include <mutex>
 #include <thread>
 
-// Where an exchange stands: what the notifications 1025-1029 have made of the
-// two bars and the stage text, and the records of a transfer counted against
+// Where an exchange stands: what its progress calls (IExchangeProgress) have
+// made of the two bars and the stage text, and the records of a transfer counted against
 // its total (ITransferProgress).
 struct ExchangeProgressState {
     int itemRange = 0;

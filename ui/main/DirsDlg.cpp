@@ -8,8 +8,11 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
+#include "platform/SerialPortList.h"
+#include "ui/common/AboutDlg.h"
 #include "ui/common/Buttons.h"
 #include "ui/common/DialogUnits.h"
+#include "ui/common/FileVersionInfo.h"
 #include "ui/common/PortBox.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/exchange/CheckTerminalDlg.h"
@@ -17,10 +20,7 @@
 #include "ui/exchange/LoadConfigToTerminalDlg.h"
 #include "ui/exchange/RecvJournalDlg.h"
 #include "ui/exchange/UploadingDirDlg.h"
-#include "ui/main/AboutDlg.h"
 #include "ui/main/ConfiguratorLauncher.h"
-#include "ui/main/FileVersionInfo.h"
-#include "ui/main/SerialPortList.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,24 +73,6 @@ const QString kSection = QString::fromLatin1(kSettingsSection);
 // "Выход", Escape and the close box end the window as a cancel.
 constexpr int kLeaveResult = 2;
 
-// The directory rows in screen order: kind, check box, label, edit button.
-struct DirectoryRowIds {
-    int kind;
-    int checkId;
-    int labelId;
-    int editId;
-    const char* label;
-};
-constexpr DirectoryRowIds kDirectoryRowIds[] = {
-    {Operations, 1018, 1032, 1002, "Операции"},
-    {Executors, 1025, 1033, 1005, "Исполнители"},
-    {Addresses, 1026, 1034, 1006, "Адреса"},
-    {Wares, 1028, 1035, 1009, "Товары"},
-    {WareDetails, 1030, 1039, 1011, "Товары - S/N"},
-    {Documents, 1019, 1037, 1007, "Документы"},
-    {DocumentPlan, 1031, 1038, 1012, "Документы - план"},
-};
-
 QString Id(int id) { return ControlName(id); }
 
 // Enter is handled by the window itself (keyPressEvent), never by a default button.
@@ -131,10 +113,12 @@ void CDirsDlg::BuildControls() {
     // Directories.
     auto* directories = new QGroupBox(QStringLiteral("Справочники"), this);
     auto* grid = new QGridLayout(directories);
-    int line = 0;
-    for (const DirectoryRowIds& ids : kDirectoryRowIds) {
-        Row& row = m_rows[static_cast<size_t>(ids.kind)];
-        row.kind = ids.kind;
+    // Made in screen order, which is the order of the focus chain.
+    for (int position = 0; position < kDirectoryKindCount; ++position) {
+        const DirectoryKindInfo& info = KindAtMainWindowPosition(position);
+        const MainWindowRow& ids = info.mainWindow;
+        Row& row = m_rows[static_cast<size_t>(info.kind)];
+        row.kind = info.kind;
         row.check = new QCheckBox(directories);
         row.check->setObjectName(Id(ids.checkId));
         row.check->setEnabled(false);
@@ -142,14 +126,14 @@ void CDirsDlg::BuildControls() {
         row.label->setObjectName(Id(ids.labelId));
         row.label->setBuddy(row.check);
         row.edit = Button(directories, QStringLiteral("Создать"), ids.editId);
-        grid->addWidget(row.check, line, 0);
-        grid->addWidget(row.label, line, 1);
-        grid->addWidget(row.edit, line, 2);
-        const int kind = ids.kind;
+        grid->addWidget(row.check, ids.position, 0);
+        grid->addWidget(row.label, ids.position, 1);
+        grid->addWidget(row.edit, ids.position, 2);
+        const int kind = info.kind;
         connect(row.check, &QCheckBox::clicked, this, &CDirsDlg::UpdateChoice);
         connect(row.edit, &QPushButton::clicked, this, [this, kind] { OnEditDirectory(kind); });
-        ++line;
     }
+    const int line = kDirectoryKindCount;
     grid->setColumnStretch(1, 1);
     m_selectAll = new CTriStateButton(QStringLiteral("Выбрать все"), directories);
     m_selectAll->setObjectName(Id(1043));
@@ -397,7 +381,7 @@ void CDirsDlg::OnUploadDirectories() {
     if (!RequireProject()) return;
     SavePort();
     CUploadingDirDlg upload(this);
-    // The window's flags in upload order, which is the kind order 0..6.
+    // The window's flags by kind, the upload order.
     for (int kind = 0; kind < static_cast<int>(m_rows.size()); ++kind)
         upload.Choose(kind, m_rows[static_cast<size_t>(kind)].check->isChecked());
     const int result = upload.exec();

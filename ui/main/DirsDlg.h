@@ -7,8 +7,9 @@
 // window of the program.
 
 #include "config/ConfigModel.h"
+#include "directories/DirectoryKind.h"
 #include "directories/DirectorySummary.h"
-#include "ui/main/FFCNotify.h"
+#include "platform/FFCNotify.h"
 
 #include <QDialog>
 #include <QFont>
@@ -90,7 +91,7 @@ private:
     bool m_initialised = false;
     int m_overwriteJournal = 1;
     QList<DirectorySummary> m_summaries;
-    std::array<Row, 7> m_rows;  // indexed by DirectoryKind 0..6
+    std::array<Row, kDirectoryKindCount> m_rows;  // indexed by DirectoryKind
     CFFCNotify m_watcher;
 
     CPathLabel* m_path = nullptr;

@@ -3,9 +3,9 @@
 // with every question the user was asked.
 
 #include "tests/ui/config/ConfiguratorFixture.h"
+#include "ui/common/AboutDlg.h"
+#include "ui/common/FileVersionInfo.h"
 #include "ui/config/StdInputDlg.h"
-#include "ui/main/AboutDlg.h"
-#include "ui/main/FileVersionInfo.h"
 #include "ui/editors/DoubleBufferTreeCtrl.h"
 #include "ui/editors/ListChildEdit.h"
 

@@ -1,7 +1,8 @@
 // The version text and the about box that shows it.
 
-#include "ui/main/AboutDlg.h"
-#include "ui/main/FileVersionInfo.h"
+#include "platform/ProgramInformation.h"
+#include "ui/common/AboutDlg.h"
+#include "ui/common/FileVersionInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,9 @@ TEST(VersionText, ShowsTheBuildNumberOnlyWhenSetAndAppendsTheSpecialBuild) {
     // Each part keeps its own byte of the packed version.
     EXPECT_EQ(CFileVersionInfo(1, 2, 3, 4, QString()).PackedVersion(), 0x01020304u);
     EXPECT_EQ(CFileVersionInfo(300, 2, 3, 4, QString()).PackedVersion() >> 24, 300u & 0xFF);
+    // The windows and --version show this build's version the same way.
+    EXPECT_EQ(CFileVersionInfo().VersionText(), ProgramVersion());
+    EXPECT_EQ(ProgramVersionLine("kxloader"), "kxloader (KXConfig) " + CFileVersionInfo().VersionText() + "\n");
 }
 
 TEST(AboutBox, OpensFromTheWindowMenuWithTheProgramVersionAndClosesWithOk) {

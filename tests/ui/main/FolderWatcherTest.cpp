@@ -1,8 +1,8 @@
 // The folder watcher: notifications on the user-interface thread, at most
 // one per quiet time however many files change, and its start and stop rules.
 
+#include "platform/FFCNotify.h"
 #include "tests/support/TestSupport.h"
-#include "ui/main/FFCNotify.h"
 
 #include <gtest/gtest.h>
 

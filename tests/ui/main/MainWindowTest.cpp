@@ -4,9 +4,9 @@
 
 #include "directories/DirectoryFiles.h"
 #include "tests/ui/main/UiFixture.h"
+#include "ui/common/FileVersionInfo.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/main/DirsDlg.h"
-#include "ui/main/FileVersionInfo.h"
 #include "ui/main/ProgramIdentity.h"
 
 #include <QCheckBox>
@@ -291,4 +291,30 @@ TEST_F(MainWindow, TheWindowCarriesTheProgramsIconAndTheClassOfItsDesktopEntry) 
     const QImage own = QIcon(QStringLiteral(":/kxconfig/kxconfig.svg")).pixmap(48).toImage();
     EXPECT_FALSE(own.isNull());
     EXPECT_EQ(drawn, own);
+}
+
+// The directory rows stand from the top in the order users know (wares
+// before documents), with their labels, and Tab walks them in that order.
+TEST_F(MainWindow, DirectoryRowsStandAndTakeTheFocusInScreenOrder) {
+    Open();
+    const int checks[] = {1018, 1025, 1026, 1028, 1030, 1019, 1031};
+    const int labels[] = {1032, 1033, 1034, 1035, 1039, 1037, 1038};
+    const int edits[] = {1002, 1005, 1006, 1009, 1011, 1007, 1012};
+    const QStringList texts = {"Операции", "Исполнители", "Адреса", "Товары", "Товары - S/N", "Документы",
+                               "Документы - план"};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(Label(labels[i]), texts[i]) << i;
+        if (i > 0) {
+            EXPECT_GT(Find(checks[i])->y(), Find(checks[i - 1])->y()) << i;
+            EXPECT_GT(Find(edits[i])->y(), Find(edits[i - 1])->y()) << i;
+        }
+    }
+    // The focus chain: each row's check box, then its edit button, row by row.
+    QStringList chain;
+    QWidget* widget = Find(checks[0]);
+    for (int guard = 0; guard < 200 && widget && chain.size() < 14; ++guard, widget = widget->nextInFocusChain())
+        if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QPushButton*>(widget)) chain << widget->objectName();
+    QStringList expected;
+    for (int i = 0; i < 7; ++i) expected << QStringLiteral("id%1").arg(checks[i]) << QStringLiteral("id%1").arg(edits[i]);
+    EXPECT_EQ(chain, expected);
 }

@@ -5,6 +5,7 @@
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFiles.h"
 #include "tests/ui/main/UiFixture.h"
+#include "ui/common/AboutDlg.h"
 #include "ui/common/WindowFit.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
 #include "ui/config/ConfigMenuDlg.h"
@@ -16,7 +17,6 @@
 #include "ui/exchange/LoadingConfigToTerminalDlg.h"
 #include "ui/exchange/RecvJournalDlg.h"
 #include "ui/exchange/UploadingDirDlg.h"
-#include "ui/main/AboutDlg.h"
 #include "ui/main/DirsDlg.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "ui/main/Threading.h"
+#include "platform/Threading.h"
 
 #include <QMetaObject>
 

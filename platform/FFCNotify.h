@@ -5,8 +5,8 @@
 // watch is in place, so no change made after it is missed. A folder that does
 // not exist ends the thread at once.
 
-#include "ui/main/FolderChangeSource.h"
-#include "ui/main/Threading.h"
+#include "platform/FolderChangeSource.h"
+#include "platform/Threading.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ui/main/SerialPortList.h"
+#include "platform/SerialPortList.h"
 
 #include <QSerialPortInfo>
 

@@ -1,4 +1,6 @@
-#include "ui/main/FileVersionInfo.h"
+#include "ui/common/FileVersionInfo.h"
+
+#include "platform/ProgramInformation.h"
 
 #include <QCoreApplication>
 
@@ -22,12 +24,6 @@ CFileVersionInfo::CFileVersionInfo(unsigned major, unsigned minor, unsigned patc
     : m_packed(Pack(major, minor, patch, build)), m_specialBuild(specialBuild) {}
 
 QString CFileVersionInfo::VersionText() const {
-    const unsigned major = (m_packed >> 24) & 0xFF;
-    const unsigned minor = (m_packed >> 16) & 0xFF;
-    const unsigned patch = (m_packed >> 8) & 0xFF;
-    const unsigned build = m_packed & 0xFF;
-    QString text = build != 0 ? QStringLiteral("%1.%2.%3.%4").arg(major).arg(minor).arg(patch).arg(build)
-                              : QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch);
-    if (!m_specialBuild.isEmpty()) text += QLatin1Char(' ') + m_specialBuild;
-    return text;
+    return FormatVersion((m_packed >> 24) & 0xFF, (m_packed >> 16) & 0xFF, (m_packed >> 8) & 0xFF, m_packed & 0xFF,
+                         m_specialBuild);
 }

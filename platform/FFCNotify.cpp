@@ -1,4 +1,4 @@
-#include "ui/main/FFCNotify.h"
+#include "platform/FFCNotify.h"
 
 CFFCNotify::~CFFCNotify() { Stop(); }
 

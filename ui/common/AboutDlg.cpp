@@ -1,6 +1,6 @@
-#include "ui/main/AboutDlg.h"
+#include "ui/common/AboutDlg.h"
 
-#include "ui/main/FileVersionInfo.h"
+#include "ui/common/FileVersionInfo.h"
 
 #include <QAction>
 #include <QDialogButtonBox>

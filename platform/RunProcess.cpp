@@ -1,4 +1,4 @@
-#include "exchange/RunProcess.h"
+#include "platform/RunProcess.h"
 
 #include "platform/Prompt.h"
 

@@ -1,4 +1,4 @@
-#include "ui/main/FolderChangeSource.h"
+#include "platform/FolderChangeSource.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -5,7 +5,7 @@
 // them as they happen; elsewhere the folder is compared with its previous
 // listing four times a second.
 
-#include "ui/main/Threading.h"
+#include "platform/Threading.h"
 
 #include <QString>
 
