@@ -55,9 +55,13 @@ void UseProgramFolder(const QTemporaryDir& folder, const QString& project, const
     QFile::link(built + QStringLiteral("KXConfigFMT.db"), program + QStringLiteral("KXConfigFMT.db"));
     QFile::link(built + QStringLiteral("libparlink.so"), program + QStringLiteral("libparlink.so"));
     QFile components(program + QStringLiteral("components.ini"));
-    if (components.open(QIODevice::WriteOnly))
-        components.write("[KXC.ParlinkX2]\nlibrary=" + QFile::encodeName(built) + "libparlink.so\n");
+    if (components.open(QIODevice::WriteOnly)) components.write("[KXC.ParlinkX2]\nlibrary=libparlink.so\n");
     components.close();
+    // The emulator is unpaced: the link is told it is a fast line, as the
+    // command line's runs beside it are, so both compress alike.
+    QFile link(program + QStringLiteral("parlink.ini"));
+    if (link.open(QIODevice::WriteOnly)) link.write("[link]\nBaudRate=4000000\n");
+    link.close();
     const QString ini = program + QStringLiteral("kxloader.ini");
     Profile::WriteString(ini, QStringLiteral("kxloader.exe"), QStringLiteral("config"),
                          QFileInfo(project).absoluteFilePath());
