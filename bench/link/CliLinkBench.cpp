@@ -10,13 +10,14 @@
 //     with the level a fast line gets (BaudRate=1000000 in parlink.ini; the
 //     emulator still paces to 115,200).
 //
-//   link_cli_bench --terminals T [--lines N] [--jobs J]
+//   link_cli_bench --terminals T [--lines N] [--jobs J] [--tcp]
 //     kxsync against T unpaced emulated terminals, each receiving the same
 //     N-line realistic wares file (default 100,000) and sending back an
 //     N-line journal of its own (/x /w wares.ux7 /j): wall time for all T and
 //     for one alone, the peak memory of the largest kxloader session (each
 //     run under /usr/bin/time) and of an emulator, and every file compared
-//     byte for byte.
+//     byte for byte. With --tcp the terminals listen on loopback TCP and each
+//     is paired first (its pairing is not counted in the times).
 
 #include "bench/link/BenchRecords.h"
 #include "platform/CodePage.h"
@@ -165,7 +166,7 @@ struct CSyncRound {
     bool exact = false;
 };
 
-CSyncRound SyncRound(CInstall& install, int terminals, int lines, const QByteArray& wares, int jobs) {
+CSyncRound SyncRound(CInstall& install, int terminals, int lines, const QByteArray& wares, int jobs, bool tcp) {
     CSyncRound round;
     std::vector<std::unique_ptr<QTemporaryDir>> states;
     std::vector<std::unique_ptr<CTerminalProcess>> emulators;
@@ -178,7 +179,23 @@ CSyncRound SyncRound(CInstall& install, int terminals, int lines, const QByteArr
         journals.push_back(StoredLines(journal));
         WriteBytes(states.back()->path() + "/journal.txt", journals.back());
         emulators.push_back(std::make_unique<CTerminalProcess>());
-        if (!emulators.back()->Start(states.back()->path())) return round;
+        const QStringList listen = tcp ? QStringList{QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")}
+                                       : QStringList{QStringLiteral("--pty")};
+        if (!emulators.back()->Start(states.back()->path(), listen)) return round;
+        if (tcp) {
+            // Each network terminal is paired once, with the code it shows,
+            // before the round (the pins stay for the round's sessions).
+            const QString ini = states.back()->path() + "/pair.ini";
+            WriteBytes(ini, QStringLiteral("[kxloader.exe]\nport=%1\nconfig=%2/demo.kxc\n")
+                                .arg(emulators.back()->Port(), install.Project())
+                                .toUtf8());
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("KXLOADER_INI"), ini);
+            if (install.Run(QStringLiteral("kxloader"), {QStringLiteral("/pair"), emulators.back()->PairingCode()}, env) != 0) {
+                std::printf("t%d: pairing failed\n", t + 1);
+                return round;
+            }
+        }
         list += QStringLiteral("t%1 %2\n").arg(t + 1, 2, 10, QLatin1Char('0')).arg(emulators.back()->Port());
         QFile::remove(install.Files(QStringLiteral("journal-t%1.txt").arg(t + 1, 2, 10, QLatin1Char('0'))));
     }
@@ -210,7 +227,7 @@ CSyncRound SyncRound(CInstall& install, int terminals, int lines, const QByteArr
     return round;
 }
 
-int ManyTerminals(int terminals, int lines, int jobs) {
+int ManyTerminals(int terminals, int lines, int jobs, bool tcp) {
     CInstall install;
     if (!install.Make(true)) return 1;
     // Unpaced pseudo-terminals are fast lines: the link is told so, as it
@@ -221,13 +238,14 @@ int ManyTerminals(int terminals, int lines, int jobs) {
     const QByteArray wares = StoredLines(realistic.Wares());
     WriteBytes(install.Files("wares.ux7"), wares);
     std::printf("kxsync /x /w wares.ux7 /j: each terminal gets the same %d-line realistic wares file (%lld bytes) and "
-                "sends back a %d-line journal; unpaced pseudo-terminals, BaudRate=4000000\n",
-                lines, static_cast<long long>(wares.size()), lines);
+                "sends back a %d-line journal; %s\n",
+                lines, static_cast<long long>(wares.size()), lines,
+                tcp ? "paired terminals on loopback TCP (TLS 1.3)" : "unpaced pseudo-terminals, BaudRate=4000000");
     std::fflush(stdout);
-    const CSyncRound one = SyncRound(install, 1, lines, wares, jobs);
+    const CSyncRound one = SyncRound(install, 1, lines, wares, jobs, tcp);
     std::printf("%-40s %10.1f s %s\n", "one terminal alone: wall time", one.seconds, one.exact ? "" : "FAILED");
     std::fflush(stdout);
-    const CSyncRound all = SyncRound(install, terminals, lines, wares, jobs);
+    const CSyncRound all = SyncRound(install, terminals, lines, wares, jobs, tcp);
     std::printf("%-40s %10.1f s %s\n",
                 qPrintable(QStringLiteral("%1 terminals, --jobs %2: wall time")
                                .arg(terminals)
@@ -247,13 +265,14 @@ int main(int argc, char** argv) {
     int terminals = 0;
     int lines = 100000;
     int jobs = 0;
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool tcp = args.removeAll(QStringLiteral("--tcp")) > 0;
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--records")) records = args[i + 1].toInt();
         if (args[i] == QLatin1String("--terminals")) terminals = args[i + 1].toInt();
         if (args[i] == QLatin1String("--lines")) lines = args[i + 1].toInt();
         if (args[i] == QLatin1String("--jobs")) jobs = args[i + 1].toInt();
     }
-    if (terminals > 0) return ManyTerminals(terminals, lines, jobs);
+    if (terminals > 0) return ManyTerminals(terminals, lines, jobs, tcp);
     return PacedUploads(records);
 }
