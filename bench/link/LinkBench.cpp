@@ -22,6 +22,7 @@
 //                                  synthetic) wares records
 
 #include "bench/link/BenchRecords.h"
+#include "bench/link/BenchCpu.h"
 #include "components/parlink/ParlinkX2.h"
 #include "platform/CodePage.h"
 #include "tools/kxupdate_pc/Updater.h"
@@ -37,7 +38,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -83,25 +83,6 @@ qint64 Utf8Size(const QString& s) {
     qint64 n = 0;
     for (QChar c : s) n += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : 3;
     return n;
-}
-
-// CPU seconds (user + system) of this process and of another one.
-double OwnCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double ProcessCpuSeconds(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name (which may hold blanks): state is 3rd, utime 14th, stime 15th.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) return 0;
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
 }
 
 bool Connect(CParlinkX2& link, const QString& port) {

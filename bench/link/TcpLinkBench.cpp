@@ -9,6 +9,7 @@
 // Prints figures; asserts nothing but that every file arrived whole.
 
 #include "bench/link/BenchRecords.h"
+#include "bench/link/BenchCpu.h"
 #include "components/parlink/Pairing.h"
 #include "components/parlink/ParlinkX2.h"
 #include "components/parlink/LinkSession.h"
@@ -24,29 +25,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 // --- Measuring -------------------------------------------------------------
-
-double OwnCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double ProcessCpuSeconds(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) return 0;
-    return (fields[11].toDouble() + fields[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 class CEmulator {
 public:
