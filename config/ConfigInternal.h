@@ -13,6 +13,11 @@ inline const QString kOperationNode = QStringLiteral("__OPERATION");
 inline const QString kOperationList = QStringLiteral("listparams_operation");
 inline const QString kOperTypeParam = QStringLiteral("oper_type");
 
+// The operation types with their names, in the order the user gave them.
+inline const QString kOperationTypesInOrder = QStringLiteral(
+    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
+    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
+
 // Runs a query and returns its whole result.
 inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql) {
     SQLite3::CSQLiteTable table;
@@ -25,6 +30,10 @@ inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString
 // matching row): stops stepping there instead of reading every match. False
 // when there is no row. Raises like the statement class does.
 bool QueryFirstRow(SQLite3::CSQLiteConnection& db, const QString& sql, QStringList* row);
+
+// The first cell of the first row of a query, into `cell` when given. False
+// when there is no row or the statement failed; a failure is shown to the user.
+bool ShownLookup(SQLite3::CSQLiteConnection& db, const QString& sql, QString* cell);
 
 // A cell by position; the empty text for a missing one, so a template table
 // with fewer columns than expected reads as empty cells instead of failing.

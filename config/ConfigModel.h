@@ -214,8 +214,18 @@ private:
     void OpenWorking();
     void RememberProject(const QString& path);
     void ForgetProject();
+    // The project at `path` is the open one now: its folder beside it, its
+    // name in the windows, and the project the next start opens.
+    void AdoptProject(const QString& path);
+    // A user-level step that failed on a statement: the failure is shown and
+    // no project stays open.
+    void AbandonProject(const SQLite3::CSQLiteException& failure, const QString& step);
     int NewOperationTypeId();
     int NewOperationTypePosition();
+    // Puts the type `id` last in the order the user sees the types in.
+    void AppendToOperationTypeOrder(const QString& id);
+    // A change of the working copy that failed on a statement: shown; false.
+    bool WorkingChangeFailed(const SQLite3::CSQLiteException& failure);
     bool MoveOperationType(CParamTree& tree, QStandardItem* item, QString* id, bool up);
     bool AfterOperationTypeChange(CParamTree& tree, bool done, const QString& id);
     // CheckOperationTypeName with its messages: true when `name` is free.

@@ -13,10 +13,6 @@ using ConfigSql::Format;
 
 namespace {
 
-const QString kOperationTypesInOrder = QStringLiteral(
-    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
-    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
-
 // The line breaks inside a multi-line value become CR LF like every other line end.
 QString WithCrLf(const QString& text) {
     QString out;

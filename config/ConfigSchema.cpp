@@ -45,6 +45,18 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
     return rc == SQLITE_ROW;
 }
 
+bool ShownLookup(CSQLiteConnection& db, const QString& sql, QString* cell) {
+    try {
+        QStringList row;
+        if (!QueryFirstRow(db, sql, &row)) return false;
+        if (cell) *cell = row[0];
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
 CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db), m_uncaught(std::uncaught_exceptions()) {
     if (!db.IsOpen() || db.InTransaction()) return;
     try {
@@ -298,52 +310,24 @@ QStringList CConfigModel::GetOperationTypeNameList() {
 }
 
 bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                                  u"param_id = 'oper_type' AND OperTypeID = '%s'",
-                                  {id}),
-                           &row))
-            return false;
-        if (name) *name = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(m_working,
+                       Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                              u"param_id = 'oper_type' AND OperTypeID = '%s'",
+                              {id}),
+                       name);
 }
 
 bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                                  u"param_id = 'oper_type' AND value = '%s'",
-                                  {name}),
-                           &row))
-            return false;
-        if (id) *id = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(m_working,
+                       Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                              u"param_id = 'oper_type' AND value = '%s'",
+                              {name}),
+                       id);
 }
 
 bool CConfigModel::GetChoiceName(int point, QString* name) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}),
-                           &row))
-            return false;
-        if (name) *name = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(
+        m_working, Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}), name);
 }
 
 bool CConfigModel::SetChoiceName(int point, const QString& name) {

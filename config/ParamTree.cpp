@@ -10,10 +10,6 @@ using ConfigSql::Format;
 
 namespace {
 
-const QString kOperationTypesInOrder = QStringLiteral(
-    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
-    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
-
 QStandardItem* AppendItem(QStandardItem* parent, const QString& text, const ParamNodeInfo& info) {
     auto* item = new QStandardItem(text);
     item->setEditable(false);
