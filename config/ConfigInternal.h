@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace ConfigInternal {
 
 inline const QString kNull = QStringLiteral("NULL");
@@ -30,6 +32,19 @@ inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString
 // matching row): stops stepping there instead of reading every match. False
 // when there is no row. Raises like the statement class does.
 bool QueryFirstRow(SQLite3::CSQLiteConnection& db, const QString& sql, QStringList* row);
+
+// One row of a template's page table: the page, the table of its child
+// pages, the table of its parameters and its caption (the empty text where a
+// column is missing).
+struct TemplateNode {
+    QString name;
+    QString children;
+    QString listTable;
+    QString caption;
+};
+
+// The rows of the page table `nodeTable`. Raises like the statement class does.
+std::vector<TemplateNode> ReadTemplateNodes(SQLite3::CSQLiteConnection& templateDb, const QString& nodeTable);
 
 // The first cell of the first row of a query, into `cell` when given. False
 // when there is no row or the statement failed; a failure is shown to the user.

@@ -20,6 +20,11 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
+
+namespace ConfigInternal {
+struct TemplateNode;
+}
 
 // Whether the project file at the project path is still the file the
 // project connection has open.
@@ -222,6 +227,8 @@ private:
     void AbandonProject(const SQLite3::CSQLiteException& failure, const QString& step);
     int NewOperationTypeId();
     int NewOperationTypePosition();
+    // The page table's rows; false when it cannot be read (shown to the user).
+    bool ReadNodesShown(const QString& nodeTable, std::vector<ConfigInternal::TemplateNode>* nodes);
     // Puts the type `id` last in the order the user sees the types in.
     void AppendToOperationTypeOrder(const QString& id);
     // A change of the working copy that failed on a statement: shown; false.

@@ -45,6 +45,14 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
     return rc == SQLITE_ROW;
 }
 
+std::vector<TemplateNode> ReadTemplateNodes(CSQLiteConnection& templateDb, const QString& nodeTable) {
+    const CSQLiteTable table = Query(templateDb, Format(u"SELECT * FROM %s", {nodeTable}));
+    std::vector<TemplateNode> nodes;
+    nodes.reserve(static_cast<size_t>(table.RowCount));
+    for (const QStringList& row : table.Rows) nodes.push_back({Cell(row, 0), Cell(row, 1), Cell(row, 2), Cell(row, 3)});
+    return nodes;
+}
+
 bool ShownLookup(CSQLiteConnection& db, const QString& sql, QString* cell) {
     try {
         QStringList row;
@@ -228,44 +236,35 @@ bool CConfigModel::InsertDefaultValues(const QString& listTable, const QString& 
 }
 
 bool CConfigModel::InsertOperationDefaults(const QString& nodeTable, const QString& operTypeId) {
-    CSQLiteTable nodes;
-    try {
-        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString listTable = Cell(row, 2);
-        if (!listTable.isEmpty() && !InsertDefaultValues(listTable, operTypeId)) return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString children = Cell(row, 1);
-        if (!children.isEmpty() && !InsertOperationDefaults(children, operTypeId)) return false;
-    }
+    std::vector<TemplateNode> nodes;
+    if (!ReadNodesShown(nodeTable, &nodes)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.listTable.isEmpty() && !InsertDefaultValues(node.listTable, operTypeId)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.children.isEmpty() && !InsertOperationDefaults(node.children, operTypeId)) return false;
     return true;
 }
 
 bool CConfigModel::InsertGlobalDefaults(const QString& nodeTable) {
-    CSQLiteTable nodes;
+    std::vector<TemplateNode> nodes;
+    if (!ReadNodesShown(nodeTable, &nodes)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.listTable.isEmpty() && node.name != kOperationNode && !InsertDefaultValues(node.listTable, kNull))
+            return false;
+    for (const TemplateNode& node : nodes)
+        if (node.name != kOperationNode && !node.children.isEmpty() && !InsertGlobalDefaults(node.children))
+            return false;
+    return true;
+}
+
+bool CConfigModel::ReadNodesShown(const QString& nodeTable, std::vector<TemplateNode>* nodes) {
     try {
-        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+        *nodes = ReadTemplateNodes(m_template, nodeTable);
+        return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return false;
     }
-    for (const QStringList& row : nodes.Rows) {
-        const QString listTable = Cell(row, 2);
-        if (!listTable.isEmpty() && Cell(row, 0) != kOperationNode &&
-            !InsertDefaultValues(listTable, kNull))
-            return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString children = Cell(row, 1);
-        if (Cell(row, 0) != kOperationNode && !children.isEmpty() && !InsertGlobalDefaults(children))
-            return false;
-    }
-    return true;
 }
 
 // ------------------------------------------------------------------ lookups
