@@ -4,6 +4,7 @@
 #include "config/ConfigInternal.h"
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFields.h"
+#include "directories/OperationLine.h"
 #include "platform/Prompt.h"
 
 #include <QHash>
@@ -257,16 +258,16 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
         m_template.Exec(QStringLiteral("INSERT INTO combosource_operations(id, name) VALUES('0', '')"));
 
         CStatementBatch batch(m_template);
-        // A choice needs the id and the name; a line too short for them
-        // makes the file damaged, and the choices read so far stay.
+        // A line too short for a choice makes the file damaged, and the
+        // choices read so far stay.
         bool damaged = false;
         const bool opened = ForEachDirectoryLine(operationsFile, [this, &damaged](const QStringList& fields) {
-            if (fields.size() < 4) {
+            if (fields.size() < OperationLine::kChoiceFields) {
                 damaged = true;
                 return false;
             }
             m_template.Exec(Format(u"INSERT INTO combosource_operations(id, name) VALUES(%s, '%s')",
-                                   {Number(fields[0]), fields[2]}));
+                                   {Number(fields[OperationLine::kId]), fields[OperationLine::kName]}));
             return true;
         });
         if (!opened) return false;

@@ -2,6 +2,7 @@
 
 #include "config/ConfigModel.h"
 #include "directories/DirectoryFields.h"
+#include "directories/OperationLine.h"
 #include "directories/DirectoryFiles.h"
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
@@ -33,10 +34,6 @@ const char* const kInsertOperation =
     "INSERT INTO operations(oper_id, opertype_id, oper_name, multiplier, oper_barcode, popup_advinfo_mode) "
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
 
-// An operations line has five fields (id;type;name;multiplier;barcode) and
-// may have a sixth (the pop-up mode).
-constexpr int kOperationFields = 5;
-
 void Exec(SQLite3::CSQLiteConnection& db, const char* sql) { db.Exec(QString::fromUtf8(sql)); }
 
 // Fills `operations` from the directory file; a file that cannot be opened
@@ -44,14 +41,15 @@ void Exec(SQLite3::CSQLiteConnection& db, const char* sql) { db.Exec(QString::fr
 void InsertOperations(SQLite3::CSQLiteConnection& db, const QString& operationsFile) {
     SQLite3::CSQLiteStatement insert(db, QString::fromUtf8(kInsertOperation));
     ForEachDirectoryLine(operationsFile, [&insert](const QStringList& fields) {
-        if (fields.size() < kOperationFields) return true;  // no operation: left out
-        insert.BindInt(1, LeadingInteger(fields[0]));
-        insert.BindText(2, fields[1]);
-        insert.BindText(3, fields[2]);
-        insert.BindInt(4, LeadingInteger(fields[3]));
-        insert.BindText(5, fields[4]);
-        if (fields.size() > kOperationFields)
-            insert.BindText(6, fields[5]);
+        using namespace OperationLine;
+        if (fields.size() < kTerminalFields) return true;  // no operation: left out
+        insert.BindInt(1, LeadingInteger(fields[kId]));
+        insert.BindText(2, fields[kType]);
+        insert.BindText(3, fields[kName]);
+        insert.BindInt(4, LeadingInteger(fields[kMultiplier]));
+        insert.BindText(5, fields[kBarcode]);
+        if (fields.size() > kPopupMode)
+            insert.BindText(6, fields[kPopupMode]);
         else
             insert.BindNull(6);
         insert.StepAll();
@@ -127,7 +125,7 @@ bool ValidateOperationsDirectory(const QString& operationsFile) {
     // be opened gives the terminal none, which is no error here).
     bool whole = true;
     ForEachDirectoryLine(operationsFile, [&whole](const QStringList& fields) {
-        whole = fields.size() >= kOperationFields;
+        whole = fields.size() >= OperationLine::kTerminalFields;
         return whole;
     });
     if (!whole)
