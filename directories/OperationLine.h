@@ -13,12 +13,8 @@
 
 namespace OperationLine {
 
-inline constexpr int kId = 0;
-inline constexpr int kType = 1;
-inline constexpr int kName = 2;
-inline constexpr int kMultiplier = 3;
-inline constexpr int kBarcode = 4;
-inline constexpr int kPopupMode = 5;
+// The fields by position.
+enum Field : int { kId, kType, kName, kMultiplier, kBarcode, kPopupMode };
 
 // Fields a line needs to be offered in the configurator's choice of operations.
 inline constexpr int kChoiceFields = kName + 2;

@@ -105,12 +105,13 @@ PortOpenProblem CRegistryParlinkProvider::OpenPortProblem(IParlinkX2& object, co
     return problem;
 }
 
-CProcessWide<IParlinkProvider>& ParlinkProviderSlot() {
-    static CProcessWide<IParlinkProvider> slot;
-    return slot;
+namespace {
+constinit CProcessWide<IParlinkProvider> g_provider;
 }
 
-void SetParlinkProvider(IParlinkProvider* provider) { ParlinkProviderSlot().Install(provider); }
+CProcessWide<IParlinkProvider>& ParlinkProviderSlot() { return g_provider; }
+
+void SetParlinkProvider(IParlinkProvider* provider) { g_provider.Install(provider); }
 
 int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     holder->Reset();
@@ -118,7 +119,7 @@ int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     // the one to ask why a port did not open. An installed provider belongs
     // to whoever installed it.
     std::shared_ptr<IParlinkProvider> provider;
-    if (IParlinkProvider* installed = ParlinkProviderSlot().Installed())
+    if (IParlinkProvider* installed = g_provider.Installed())
         provider = std::shared_ptr<IParlinkProvider>(installed, [](IParlinkProvider*) {});
     else
         provider = std::make_shared<CRegistryParlinkProvider>();

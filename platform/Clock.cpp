@@ -13,15 +13,12 @@ void CSystemClock::SleepMs(int ms) {
 }
 
 namespace {
-CSystemClock& SystemDefault() {
-    static CSystemClock clock;
-    return clock;
-}
+constinit CProcessWide<IClock> g_clock;
 }  // namespace
 
-CProcessWide<IClock>& ClockSlot() {
-    static CProcessWide<IClock> slot;
-    return slot;
+CProcessWide<IClock>& ClockSlot() { return g_clock; }
+IClock& Clock() {
+    static CSystemClock system;
+    return g_clock.InstalledOr(system);
 }
-IClock& Clock() { return ClockSlot().InstalledOr(SystemDefault()); }
-void SetClock(IClock* clock) { ClockSlot().Install(clock); }
+void SetClock(IClock* clock) { g_clock.Install(clock); }

@@ -3,15 +3,13 @@
 #include "platform/ConsolePrompt.h"
 
 namespace {
-CConsolePrompt& ConsoleDefault() {
-    static CConsolePrompt console;
-    return console;
-}
+// Until the windows install theirs, questions go to the console.
+constinit CProcessWide<IPrompt> g_prompt;
 }  // namespace
 
-CProcessWide<IPrompt>& PromptSlot() {
-    static CProcessWide<IPrompt> slot;
-    return slot;
+CProcessWide<IPrompt>& PromptSlot() { return g_prompt; }
+IPrompt& Prompt() {
+    static CConsolePrompt console;
+    return g_prompt.InstalledOr(console);
 }
-IPrompt& Prompt() { return PromptSlot().InstalledOr(ConsoleDefault()); }
-void SetPrompt(IPrompt* prompt) { PromptSlot().Install(prompt); }
+void SetPrompt(IPrompt* prompt) { g_prompt.Install(prompt); }
