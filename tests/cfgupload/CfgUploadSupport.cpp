@@ -17,19 +17,6 @@ void EnsureQtApplication() {
     new QCoreApplication(argc, argv);
 }
 
-SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    SQLite3::CSQLiteStatement statement(db, sql);
-    SQLite3::CSQLiteTable table;
-    statement.StepAll(&table);
-    return table;
-}
-
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    QStringList rows;
-    for (const QStringList& row : Query(db, sql).Rows) rows << row.join(QLatin1Char('|'));
-    return rows;
-}
-
 QStringList TableNames(SQLite3::CSQLiteConnection& db) {
     return Rows(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
 }

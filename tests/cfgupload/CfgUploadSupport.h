@@ -4,6 +4,7 @@
 // in a model; fake updaters; the terminal emulator as a child process.
 
 #include "config/ConfigModel.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +15,6 @@
 // Makes sure a QCoreApplication exists (for QProcess).
 void EnsureQtApplication();
 
-SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql);
-// Every row of a query joined as "a|b|c".
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql);
 // The names of the tables of a database, sorted.
 QStringList TableNames(SQLite3::CSQLiteConnection& db);
 // A table's rows as "a|b" texts in rowid order.

@@ -1,4 +1,5 @@
 #include "storage/SQLite3.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,7 @@ protected:
         db.SetSynchronous(0);
         db.Exec("CREATE TABLE t(id INTEGER, name VARCHAR, note VARCHAR)");
     }
-    CSQLiteTable Query(const QString& sql) {
-        CSQLiteTable table;
-        CSQLiteStatement st(db, sql);
-        st.StepAll(&table);
-        return table;
-    }
+    CSQLiteTable Query(const QString& sql) { return ::Query(db, sql); }
     CTestDir dir;
     CSQLiteConnection db;
 };
