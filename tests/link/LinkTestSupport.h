@@ -39,6 +39,11 @@ protected:
         }
         return QStringLiteral("<no answer>");
     }
+    // Sends `command` and receives its answer.
+    static QString Ask(CParlinkX2& link, const QString& command) {
+        if (link.SendCommand(command) != 1) return QStringLiteral("<send failed>");
+        return ReceiveAnswer(link);
+    }
     // Receives a stream of lines up to the end marker.
     static QStringList ReceiveLines(CParlinkX2& link, bool* ended = nullptr) {
         QStringList lines;

@@ -14,7 +14,16 @@ QString WareLine(int i) {
 
 }  // namespace
 
-class ParlinkFailures : public CLinkFixture {};
+class ParlinkFailures : public CLinkFixture {
+protected:
+    // Sends ware lines until a call does not succeed (a lost link makes every
+    // call fail sooner or later): that call's status.
+    static int SendWaresUntilFailure(CParlinkX2& link) {
+        int status = 1;
+        for (int i = 0; status == 1 && i < 1000000; ++i) status = link.SendData(WareLine(i));
+        return status;
+    }
+};
 
 TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
     StartTerminal();
@@ -27,8 +36,7 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
     terminal.Kill();
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     if (status == 1) status = link->EndData();
     if (status == 1) status = link->SendCommand(QStringLiteral("003"));
     QString answer;
@@ -82,8 +90,7 @@ TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
     link->SendCommand(QStringLiteral("111"));
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     if (status == 1) status = link->WaitLink(15000);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
@@ -95,8 +102,7 @@ TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
     QFile::remove(state.File(QStringLiteral("scenario.ini")));
     auto again = NewLink();
     ASSERT_TRUE(Connect(*again));
-    again->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*again), QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(Ask(*again, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
     again->ClosePort();
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/opers.ux3"))));
 }
@@ -110,8 +116,7 @@ TEST_F(ParlinkFailures, PowerOffInTheMiddleFailsTheCallNotTheProgram) {
     link->SendCommand(QStringLiteral("121"));
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(terminal.WaitForExit(10000));
@@ -195,8 +200,7 @@ TEST_F(ParlinkFailures, DamagedFrameToTheTerminalIsSentAgain) {
         expected += Cp1251(WareLine(i)) + "\r\n";
     }
     link->EndData();
-    link->SendCommand(QStringLiteral("003"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("SYNC"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("003")), QStringLiteral("SYNC"));
     EXPECT_GE(link->Session()->Stats().dataFramesResent, 1u);
     link->SendCommand(QStringLiteral("004"));
     link->ClosePort();

@@ -35,10 +35,8 @@ TEST_F(ParlinkOverPty, AnswersIdentityOfTheDefaultTerminal) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    ASSERT_EQ(link->SendCommand(QStringLiteral("--s")), 1);
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
-    ASSERT_EQ(link->SendCommand(QStringLiteral("--h")), 1);
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Orvane;4.4.0"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
     EXPECT_FALSE(link->GetComponentVersion().isEmpty());
     EXPECT_FALSE(link->GetProtocolVersion().isEmpty());
     EXPECT_EQ(link->ClosePort(), 1);
@@ -53,10 +51,8 @@ TEST_F(ParlinkOverPty, IdentityComesFromTerminalIniAndScenario) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("--s"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Склад;4.3.4"));
-    link->SendCommand(QStringLiteral("--h"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;123"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Склад;4.3.4"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;123"));
     link->ClosePort();
 }
 
@@ -165,8 +161,7 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("3"));
     link->SendCommand(QStringLiteral("021"));
     bool ended = false;
     QStringList lines = ReceiveLines(*link, &ended);
@@ -179,8 +174,7 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     link->SendCommand(QStringLiteral("408"));
     link->SendData(QStringLiteral("Молоко"));
     ASSERT_TRUE(link->WaitLink(15000));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
     link->SendCommand(QStringLiteral("031"));
     lines = ReceiveLines(*link, &ended);
     EXPECT_EQ(lines, (QStringList{QStringLiteral("1;4600001;1;5;7;3;10;Молоко;20240101 10:00:00;"),
@@ -190,14 +184,11 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     // Filters stay on the terminal until "40R".
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
     link->SendCommand(QStringLiteral("40R"));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("3"));
     link->SendCommand(QStringLiteral("001"));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("0"));
     link->ClosePort();
     EXPECT_TRUE(StateFile(QStringLiteral("journal.txt")).isEmpty());
 }
@@ -241,8 +232,7 @@ TEST_F(ParlinkOverPty, ServesSessionAfterSessionAndStopsCleanly) {
     for (int i = 0; i < 10; ++i) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link)) << "session " << i;
-        link->SendCommand(QStringLiteral("998"));
-        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+        EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
         // The last command before closing reaches the terminal before the port goes.
         link->SendCommand(QStringLiteral("004"));
         link->ClosePort();
@@ -258,8 +248,7 @@ TEST_F(ParlinkOverPty, NotReadyScenarioAnswersWithItsText) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0;Идет инвентаризация"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("0;Идет инвентаризация"));
     link->ClosePort();
 }
 
@@ -270,8 +259,7 @@ TEST_F(ParlinkOverPty, LocalSocketFormWorksLikeTheSerialLine) {
     for (int i = 0; i < 2; ++i) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link));
-        link->SendCommand(QStringLiteral("--s"));
-        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
+        EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Orvane;4.4.0"));
         link->ClosePort();
     }
     terminal.Stop();

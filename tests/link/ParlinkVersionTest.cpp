@@ -83,8 +83,7 @@ TEST_P(ParlinkVersions, EveryPairingCarriesTheSameTextsAndStoresTheSameBytes) {
     for (const QString& r : records)
         for (qsizetype off = 0; off <= r.size(); off += 200) ASSERT_EQ(link->SendData(r.mid(off, 200)), 1);
     link->EndData();
-    link->SendCommand(QStringLiteral("003"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("SYNC"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("003")), QStringLiteral("SYNC"));
 
     // A journal with record numbers.
     link->SendCommand(QStringLiteral("031"));
@@ -142,8 +141,7 @@ TEST_F(ParlinkCorruptStream, FromTheTerminalEndsTheSessionWithTheLinkErrorAndNoW
     QFile::remove(state.File(QStringLiteral("scenario.ini")));
     auto again = NewLink();
     ASSERT_TRUE(Connect(*again));
-    again->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*again), QStringLiteral("20000"));
+    EXPECT_EQ(Ask(*again, QStringLiteral("020")), QStringLiteral("20000"));
     again->ClosePort();
 }
 
@@ -236,7 +234,6 @@ TEST_F(ParlinkCorruptStream, ToTheTerminalStoresNothingAndTheTerminalFallsSilent
     // A new session is served as usual.
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
     link->ClosePort();
 }
