@@ -29,8 +29,7 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("151"));
+    BeginUpload(*link, QStringLiteral("151"));
     for (int i = 0; i < 2000; ++i) ASSERT_EQ(link->SendData(WareLine(i)), 1);
     ASSERT_TRUE(link->WaitLink(15000)) << qPrintable(link->Session()->FailureText());
     terminal.Kill();
@@ -82,12 +81,10 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAJournalFailsWithinSeconds) {
 }
 
 TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
-    StartTerminal();
+    StartTerminalWith("DropAfterFrames=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("111"));
+    BeginUpload(*link, QStringLiteral("111"));
     QElapsedTimer timer;
     timer.start();
     int status = SendWaresUntilFailure(*link);
@@ -108,12 +105,10 @@ TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
 }
 
 TEST_F(ParlinkFailures, PowerOffInTheMiddleFailsTheCallNotTheProgram) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=4\n");
-    StartTerminal();
+    StartTerminalWith("ExitAfterFrames=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("121"));
+    BeginUpload(*link, QStringLiteral("121"));
     QElapsedTimer timer;
     timer.start();
     int status = SendWaresUntilFailure(*link);
@@ -139,8 +134,7 @@ TEST_F(ParlinkFailures, ClosePortConfirmsOnlyWhatTheTerminalCarriedOut) {
 
     // Switched off as the command arrives: the command was only queued.
     state.Write(QStringLiteral("journal.txt"), journal);
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=2\n");
-    StartTerminal();
+    StartTerminalWith("ExitAfterFrames=2\n");
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
     EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
@@ -152,8 +146,7 @@ TEST_F(ParlinkFailures, ClosePortConfirmsOnlyWhatTheTerminalCarriedOut) {
     // terminal never says it carried the command out. That is no
     // confirmation either, and the wait is bounded.
     settings.Write(QStringLiteral("parlink.ini"), "[link]\nCloseTimeoutMs=1500\n");
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nHoldAtCommand=001\n");
-    StartTerminal();
+    StartTerminalWith("HoldAtCommand=001\n");
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
     EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
@@ -174,8 +167,7 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
         expected << WareLine(i);
     }
     state.Write(QStringLiteral("journal.txt"), journal);
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageSentFrame=3\n");
-    StartTerminal();
+    StartTerminalWith("DamageSentFrame=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));
@@ -188,12 +180,10 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
 }
 
 TEST_F(ParlinkFailures, DamagedFrameToTheTerminalIsSentAgain) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageReceivedFrame=4\n");
-    StartTerminal();
+    StartTerminalWith("DamageReceivedFrame=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("131"));
+    BeginUpload(*link, QStringLiteral("131"));
     QByteArray expected;
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(link->SendData(WareLine(i)), 1);

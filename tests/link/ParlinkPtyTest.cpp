@@ -47,8 +47,7 @@ TEST_F(ParlinkOverPty, IdentityComesFromTerminalIniAndScenario) {
                          QStringLiteral("Program"), QStringLiteral("Склад"));
     Profile::WriteString(state.File(QStringLiteral("terminal.ini")), QStringLiteral("terminal"),
                          QStringLiteral("DeviceID"), QStringLiteral("123"));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nProgramVersion=4.3.4\n");
-    StartTerminal();
+    StartTerminalWith("ProgramVersion=4.3.4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Склад;4.3.4"));
@@ -91,8 +90,7 @@ TEST_F(ParlinkOverPty, CarriesEveryTextExactlyBothWays) {
 }
 
 TEST_F(ParlinkOverPty, UploadedRecordsAreStoredOnlyAfterTheCommit) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=400\n");
-    StartTerminal();
+    StartTerminalWith("SyncDelayMs=400\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     const QString r450 = QString(450, QChar(u'Щ'));
@@ -137,8 +135,7 @@ TEST_F(ParlinkOverPty, RollbackAndClosingWithoutCommitKeepTheOldDirectory) {
     for (const bool rollback : {true, false}) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link));
-        link->SendCommand(QStringLiteral("002"));
-        link->SendCommand(QStringLiteral("111"));
+        BeginUpload(*link, QStringLiteral("111"));
         link->SendData(QStringLiteral("new"));
         link->EndData();
         if (rollback) link->SendCommand(QStringLiteral("ROL"));
@@ -311,8 +308,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         if (link->OpenPort(port) != 1 || link->WaitLink(15000) != 1) return 0;
         link->SendCommand(QStringLiteral("303"));
         link->SendData(QStringLiteral("20240131235959"));
-        link->SendCommand(QStringLiteral("002"));
-        link->SendCommand(QStringLiteral("151"));
+        BeginUpload(*link, QStringLiteral("151"));
         for (const QString& r : records) link->SendData(r);
         link->EndData();
         link->SendCommand(QStringLiteral("003"));

@@ -78,8 +78,7 @@ TEST_P(ParlinkVersions, EveryPairingCarriesTheSameTextsAndStoresTheSameBytes) {
     QStringList records;
     for (int i = 0; i < 5000; ++i) records << WareLine(i);
     records << QString(450, QChar(u'Щ')) << QStringLiteral("7;漢;шт") << QString();
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("151"));
+    BeginUpload(*link, QStringLiteral("151"));
     for (const QString& r : records)
         for (qsizetype off = 0; off <= r.size(); off += 200) ASSERT_EQ(link->SendData(r.mid(off, 200)), 1);
     link->EndData();
@@ -119,8 +118,7 @@ TEST_F(ParlinkCorruptStream, FromTheTerminalEndsTheSessionWithTheLinkErrorAndNoW
     QStringList scans;
     for (int i = 0; i < 20000; ++i) scans << ScanLine(i);
     state.Write(QStringLiteral("journal.txt"), FileOf(scans));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nCorruptSentStream=4\n");
-    StartTerminal();
+    StartTerminalWith("CorruptSentStream=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));

@@ -388,8 +388,7 @@ TEST_F(TcpLink, ASilentTerminalEndsTheSessionByTheLinkTimeOut) {
     state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("111"));
+    BeginUpload(*link, QStringLiteral("111"));
     QElapsedTimer timer;
     timer.start();
     int status = 1;
