@@ -4,6 +4,7 @@
 // in a model; fake updaters; the terminal emulator as a child process.
 
 #include "config/ConfigModel.h"
+#include "tests/link/TerminalProcess.h"
 #include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
@@ -12,8 +13,6 @@
 #include <QProcess>
 #include <QString>
 
-// Makes sure a QCoreApplication exists (for QProcess).
-void EnsureQtApplication();
 
 // The names of the tables of a database, sorted.
 QStringList TableNames(SQLite3::CSQLiteConnection& db);
@@ -47,16 +46,3 @@ protected:
 // one a line, to args.txt, copies the file it was given to received.db and
 // ends with `exitCode`.
 void WriteFakeUpdater(const QString& folder, int exitCode);
-
-// kxterminal from the program folder on a pseudo-terminal.
-class CTerminalEmulator {
-public:
-    ~CTerminalEmulator();
-    bool Start(const QString& stateDir);
-    QString Port() const { return m_port; }
-    void Stop();
-
-private:
-    QProcess m_process;
-    QString m_port;
-};
