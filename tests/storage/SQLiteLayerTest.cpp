@@ -169,10 +169,9 @@ TEST(SQLiteException, DefaultsTextAndShowThroughThePrompt) {
     CScopedPrompt scope(recorder);
     CSQLiteException(1, "no such table: x", "Exec(prepare): SELECT").Show("OpenConfigFile");
     ASSERT_EQ(recorder.Messages().size(), 1);
-    EXPECT_EQ(recorder.Messages()[0].text,
-              "Function: Exec(prepare): SELECT\nErrCode: 1\n\nMessage:\nno such table: x");
-    EXPECT_EQ(recorder.Messages()[0].caption, "Error SQLite.[OpenConfigFile]");
-    EXPECT_EQ(recorder.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(recorder.Messages()[0],
+                          "Function: Exec(prepare): SELECT\nErrCode: 1\n\nMessage:\nno such table: x",
+                          "Error SQLite.[OpenConfigFile]", PromptIcon::Error));
 }
 
 TEST(SQLiteConnection, OpeningANonDatabaseFailsOnFirstUse) {
