@@ -6,12 +6,19 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace ConfigInternal {
 
 inline const QString kNull = QStringLiteral("NULL");
 inline const QString kOperationNode = QStringLiteral("__OPERATION");
 inline const QString kOperationList = QStringLiteral("listparams_operation");
 inline const QString kOperTypeParam = QStringLiteral("oper_type");
+
+// The operation types with their names, in the order the user gave them.
+inline const QString kOperationTypesInOrder = QStringLiteral(
+    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
+    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
 
 // Runs a query and returns its whole result.
 inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql) {
@@ -25,6 +32,23 @@ inline SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString
 // matching row): stops stepping there instead of reading every match. False
 // when there is no row. Raises like the statement class does.
 bool QueryFirstRow(SQLite3::CSQLiteConnection& db, const QString& sql, QStringList* row);
+
+// One row of a template's page table: the page, the table of its child
+// pages, the table of its parameters and its caption (the empty text where a
+// column is missing).
+struct TemplateNode {
+    QString name;
+    QString children;
+    QString listTable;
+    QString caption;
+};
+
+// The rows of the page table `nodeTable`. Raises like the statement class does.
+std::vector<TemplateNode> ReadTemplateNodes(SQLite3::CSQLiteConnection& templateDb, const QString& nodeTable);
+
+// The first cell of the first row of a query, into `cell` when given. False
+// when there is no row or the statement failed; a failure is shown to the user.
+bool ShownLookup(SQLite3::CSQLiteConnection& db, const QString& sql, QString* cell);
 
 // A cell by position; the empty text for a missing one, so a template table
 // with fewer columns than expected reads as empty cells instead of failing.

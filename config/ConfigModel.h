@@ -20,6 +20,11 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
+
+namespace ConfigInternal {
+struct TemplateNode;
+}
 
 // Whether the project file at the project path is still the file the
 // project connection has open.
@@ -214,8 +219,20 @@ private:
     void OpenWorking();
     void RememberProject(const QString& path);
     void ForgetProject();
+    // The project at `path` is the open one now: its folder beside it, its
+    // name in the windows, and the project the next start opens.
+    void AdoptProject(const QString& path);
+    // A user-level step that failed on a statement: the failure is shown and
+    // no project stays open.
+    void AbandonProject(const SQLite3::CSQLiteException& failure, const QString& step);
     int NewOperationTypeId();
     int NewOperationTypePosition();
+    // The page table's rows; false when it cannot be read (shown to the user).
+    bool ReadNodesShown(const QString& nodeTable, std::vector<ConfigInternal::TemplateNode>* nodes);
+    // Puts the type `id` last in the order the user sees the types in.
+    void AppendToOperationTypeOrder(const QString& id);
+    // A change of the working copy that failed on a statement: shown; false.
+    bool WorkingChangeFailed(const SQLite3::CSQLiteException& failure);
     bool MoveOperationType(CParamTree& tree, QStandardItem* item, QString* id, bool up);
     bool AfterOperationTypeChange(CParamTree& tree, bool done, const QString& id);
     // CheckOperationTypeName with its messages: true when `name` is free.

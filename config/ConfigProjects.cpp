@@ -82,6 +82,18 @@ void CConfigModel::ForgetProject() {
     SetProjectPath(QString());
 }
 
+void CConfigModel::AdoptProject(const QString& path) {
+    CreateProjectFolder(path);
+    SetProjectPath(path);
+    RememberProject(path);
+}
+
+void CConfigModel::AbandonProject(const CSQLiteException& failure, const QString& step) {
+    failure.Show(step);
+    Close();
+    ForgetProject();
+}
+
 void CConfigModel::OpenWorking() {
     m_working.OpenConnection(m_workingPath);
     m_working.SetSynchronous(0);
@@ -388,14 +400,10 @@ bool CConfigModel::CreateConfigFile() {
             return false;
         }
         // The folder comes with the project: a creation that failed leaves none.
-        CreateProjectFolder(path);
-        SetProjectPath(path);
-        RememberProject(path);
+        AdoptProject(path);
         return true;
     } catch (const CSQLiteException& e) {
-        e.Show(QStringLiteral("CreateConfigFile"));
-        Close();
-        ForgetProject();
+        AbandonProject(e, QStringLiteral("CreateConfigFile"));
         return false;
     }
 }
@@ -417,14 +425,10 @@ bool CConfigModel::OpenConfigFile() {
             Prompt().Error(OpenFailureMessage(path), kCaptionLoader);
             return false;
         }
-        CreateProjectFolder(path);
-        SetProjectPath(path);
-        RememberProject(path);
+        AdoptProject(path);
         return true;
     } catch (const CSQLiteException& e) {
-        e.Show(QStringLiteral("OpenConfigFile"));
-        Close();
-        ForgetProject();
+        AbandonProject(e, QStringLiteral("OpenConfigFile"));
         return false;
     }
 }
@@ -461,9 +465,7 @@ bool CConfigModel::LoadConfigFileFMT(int* closeResult) {
         Prompt().Error(OpenFailureMessage(remembered), kCaptionLoader);
         return false;
     } catch (const CSQLiteException& e) {
-        e.Show(QStringLiteral("LoadConfigFileFMT"));
-        Close();
-        ForgetProject();
+        AbandonProject(e, QStringLiteral("LoadConfigFileFMT"));
         if (closeResult) *closeResult = 2;
         return false;
     }

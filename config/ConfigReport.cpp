@@ -13,10 +13,6 @@ using ConfigSql::Format;
 
 namespace {
 
-const QString kOperationTypesInOrder = QStringLiteral(
-    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
-    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
-
 // The line breaks inside a multi-line value become CR LF like every other line end.
 QString WithCrLf(const QString& text) {
     QString out;
@@ -90,12 +86,10 @@ void CConfigModel::WriteReportLine(const QString& text, int level) {
 bool CConfigModel::PrintNodes(const QString& nodeTable, const QString& operationName, const QString& operTypeId,
                               int level) {
     try {
-        const CSQLiteTable nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
-        for (const QStringList& row : nodes.Rows) {
-            const QString name = Cell(row, 0);
-            const QString children = Cell(row, 1);
-            const QString listTable = Cell(row, 2);
-            if (name == kOperationNode) {
+        for (const TemplateNode& node : ReadTemplateNodes(m_template, nodeTable)) {
+            const QString& children = node.children;
+            const QString& listTable = node.listTable;
+            if (node.name == kOperationNode) {
                 const CSQLiteTable types = Query(m_working, kOperationTypesInOrder);
                 for (const QStringList& type : types.Rows) {
                     WriteReportLine(QStringLiteral("Операция: %1").arg(type[1]), level);
@@ -103,7 +97,7 @@ bool CConfigModel::PrintNodes(const QString& nodeTable, const QString& operation
                 }
                 continue;
             }
-            WriteReportLine(name, level);
+            WriteReportLine(node.name, level);
             if (!listTable.isEmpty()) {
                 const CSQLiteTable params =
                     Query(m_template, Format(u"SELECT name, param_id, type, source_data FROM %s", {listTable}));

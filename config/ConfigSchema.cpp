@@ -45,6 +45,26 @@ bool QueryFirstRow(CSQLiteConnection& db, const QString& sql, QStringList* row) 
     return rc == SQLITE_ROW;
 }
 
+std::vector<TemplateNode> ReadTemplateNodes(CSQLiteConnection& templateDb, const QString& nodeTable) {
+    const CSQLiteTable table = Query(templateDb, Format(u"SELECT * FROM %s", {nodeTable}));
+    std::vector<TemplateNode> nodes;
+    nodes.reserve(static_cast<size_t>(table.RowCount));
+    for (const QStringList& row : table.Rows) nodes.push_back({Cell(row, 0), Cell(row, 1), Cell(row, 2), Cell(row, 3)});
+    return nodes;
+}
+
+bool ShownLookup(CSQLiteConnection& db, const QString& sql, QString* cell) {
+    try {
+        QStringList row;
+        if (!QueryFirstRow(db, sql, &row)) return false;
+        if (cell) *cell = row[0];
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
+    }
+}
+
 CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db), m_uncaught(std::uncaught_exceptions()) {
     if (!db.IsOpen() || db.InTransaction()) return;
     try {
@@ -216,44 +236,35 @@ bool CConfigModel::InsertDefaultValues(const QString& listTable, const QString& 
 }
 
 bool CConfigModel::InsertOperationDefaults(const QString& nodeTable, const QString& operTypeId) {
-    CSQLiteTable nodes;
-    try {
-        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString listTable = Cell(row, 2);
-        if (!listTable.isEmpty() && !InsertDefaultValues(listTable, operTypeId)) return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString children = Cell(row, 1);
-        if (!children.isEmpty() && !InsertOperationDefaults(children, operTypeId)) return false;
-    }
+    std::vector<TemplateNode> nodes;
+    if (!ReadNodesShown(nodeTable, &nodes)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.listTable.isEmpty() && !InsertDefaultValues(node.listTable, operTypeId)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.children.isEmpty() && !InsertOperationDefaults(node.children, operTypeId)) return false;
     return true;
 }
 
 bool CConfigModel::InsertGlobalDefaults(const QString& nodeTable) {
-    CSQLiteTable nodes;
+    std::vector<TemplateNode> nodes;
+    if (!ReadNodesShown(nodeTable, &nodes)) return false;
+    for (const TemplateNode& node : nodes)
+        if (!node.listTable.isEmpty() && node.name != kOperationNode && !InsertDefaultValues(node.listTable, kNull))
+            return false;
+    for (const TemplateNode& node : nodes)
+        if (node.name != kOperationNode && !node.children.isEmpty() && !InsertGlobalDefaults(node.children))
+            return false;
+    return true;
+}
+
+bool CConfigModel::ReadNodesShown(const QString& nodeTable, std::vector<TemplateNode>* nodes) {
     try {
-        nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
+        *nodes = ReadTemplateNodes(m_template, nodeTable);
+        return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return false;
     }
-    for (const QStringList& row : nodes.Rows) {
-        const QString listTable = Cell(row, 2);
-        if (!listTable.isEmpty() && Cell(row, 0) != kOperationNode &&
-            !InsertDefaultValues(listTable, kNull))
-            return false;
-    }
-    for (const QStringList& row : nodes.Rows) {
-        const QString children = Cell(row, 1);
-        if (Cell(row, 0) != kOperationNode && !children.isEmpty() && !InsertGlobalDefaults(children))
-            return false;
-    }
-    return true;
 }
 
 // ------------------------------------------------------------------ lookups
@@ -298,52 +309,24 @@ QStringList CConfigModel::GetOperationTypeNameList() {
 }
 
 bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                                  u"param_id = 'oper_type' AND OperTypeID = '%s'",
-                                  {id}),
-                           &row))
-            return false;
-        if (name) *name = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(m_working,
+                       Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                              u"param_id = 'oper_type' AND OperTypeID = '%s'",
+                              {id}),
+                       name);
 }
 
 bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                                  u"param_id = 'oper_type' AND value = '%s'",
-                                  {name}),
-                           &row))
-            return false;
-        if (id) *id = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(m_working,
+                       Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                              u"param_id = 'oper_type' AND value = '%s'",
+                              {name}),
+                       id);
 }
 
 bool CConfigModel::GetChoiceName(int point, QString* name) {
-    try {
-        QStringList row;
-        if (!QueryFirstRow(m_working,
-                           Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}),
-                           &row))
-            return false;
-        if (name) *name = row[0];
-        return true;
-    } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        return false;
-    }
+    return ShownLookup(
+        m_working, Format(u"SELECT point_name FROM ChoiceNames WHERE point_id = %i", {QString::number(point)}), name);
 }
 
 bool CConfigModel::SetChoiceName(int point, const QString& name) {

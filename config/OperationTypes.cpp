@@ -62,9 +62,7 @@ bool CConfigModel::AddOperationType(const QString& name, QString* id) {
         CStatementBatch batch(m_working);
         const QString newId = QString::number(NewOperationTypeId());
         if (id) *id = newId;
-        const int position = NewOperationTypePosition();
-        m_working.Exec(Format(u"INSERT INTO SortOrderOperTypes(n, OperType) VALUES(%i, '%s')",
-                              {QString::number(position), newId}));
+        AppendToOperationTypeOrder(newId);
         const CSQLiteTable op = Query(
             m_template, QStringLiteral("SELECT table_nodes, table_listparams FROM nodes_root WHERE name = '__OPERATION'"));
         if (op.RowCount > 0) {
@@ -82,6 +80,18 @@ bool CConfigModel::AddOperationType(const QString& name, QString* id) {
     // Whatever part has been written is in the working copy: the tree must show it.
     m_modified = true;
     return true;
+}
+
+void CConfigModel::AppendToOperationTypeOrder(const QString& id) {
+    m_working.Exec(Format(u"INSERT INTO SortOrderOperTypes(n, OperType) VALUES(%i, '%s')",
+                          {QString::number(NewOperationTypePosition()), id}));
+}
+
+bool CConfigModel::WorkingChangeFailed(const CSQLiteException& failure) {
+    failure.Show(QString());
+    // The tree is drawn again from the working copy, whatever the failed change left there.
+    m_modified = true;
+    return false;
 }
 
 bool CConfigModel::CopyOperationType(CParamTree& tree, QStandardItem* item, const QString& name, QString* id) {
@@ -102,15 +112,11 @@ bool CConfigModel::CopyOperationType(CParamTree& tree, QStandardItem* item, cons
         m_working.Exec(Format(
             u"UPDATE ParamsValue SET value = '%s' WHERE OperTypeID = '%s' AND place_id = '%s' AND param_id = '%s'",
             {name, newId, kOperationList, kOperTypeParam}));
-        const int position = NewOperationTypePosition();
-        m_working.Exec(Format(u"INSERT INTO SortOrderOperTypes(n, OperType) VALUES(%i, '%s')",
-                              {QString::number(position), newId}));
+        AppendToOperationTypeOrder(newId);
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        m_modified = true;
-        return false;
+        return WorkingChangeFailed(e);
     }
 }
 
@@ -131,9 +137,7 @@ bool CConfigModel::DeleteOperationType(CParamTree& tree, QStandardItem* item) {
         m_working.Exec(Format(u"DELETE FROM ParamsValue WHERE OperTypeID = '%s'", {operTypeId}));
         m_working.Exec(Format(u"DELETE FROM SortOrderOperTypes WHERE OperType = '%s'", {operTypeId}));
     } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        m_modified = true;
-        return false;
+        return WorkingChangeFailed(e);
     }
     // The item goes with its children and its record; no item stays selected.
     tree.Select(nullptr);
@@ -179,9 +183,7 @@ bool CConfigModel::MoveOperationType(CParamTree& tree, QStandardItem* item, QStr
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        m_modified = true;
-        return false;
+        return WorkingChangeFailed(e);
     }
 }
 
@@ -213,9 +215,7 @@ bool CConfigModel::LoadPageDefaults(QStandardItem* item) {
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {
-        e.Show(QString());
-        m_modified = true;
-        return false;
+        return WorkingChangeFailed(e);
     }
 }
 

@@ -10,10 +10,6 @@ using ConfigSql::Format;
 
 namespace {
 
-const QString kOperationTypesInOrder = QStringLiteral(
-    "SELECT pv.OperTypeID, pv.value FROM ParamsValue pv JOIN SortOrderOperTypes soo ON pv.OperTypeID = "
-    "soo.OperType WHERE pv.param_id = 'oper_type' ORDER BY soo.n ");
-
 QStandardItem* AppendItem(QStandardItem* parent, const QString& text, const ParamNodeInfo& info) {
     auto* item = new QStandardItem(text);
     item->setEditable(false);
@@ -40,13 +36,11 @@ bool CConfigModel::RebuildParamTree(CParamTree& tree) {
 bool CConfigModel::BuildParamTree(CParamTree& tree, QStandardItem* parent, const QString& nodeTable,
                                   const QString& operationName, const QString& operTypeId) {
     try {
-        const CSQLiteTable nodes = Query(m_template, Format(u"SELECT * FROM %s", {nodeTable}));
-        for (const QStringList& row : nodes.Rows) {
-            const QString name = Cell(row, 0);
-            const QString children = Cell(row, 1);
-            const QString listTable = Cell(row, 2);
-            const QString caption = Cell(row, 3);
-            if (name == kOperationNode) {
+        for (const TemplateNode& node : ReadTemplateNodes(m_template, nodeTable)) {
+            const QString& children = node.children;
+            const QString& listTable = node.listTable;
+            const QString& caption = node.caption;
+            if (node.name == kOperationNode) {
                 const CSQLiteTable types = Query(m_working, kOperationTypesInOrder);
                 for (const QStringList& type : types.Rows) {
                     const QString& id = type[0];
@@ -59,7 +53,7 @@ bool CConfigModel::BuildParamTree(CParamTree& tree, QStandardItem* parent, const
                 continue;
             }
             QStandardItem* item =
-                AppendItem(parent, name, {nodeTable, caption, listTable, operationName, operTypeId});
+                AppendItem(parent, node.name, {nodeTable, caption, listTable, operationName, operTypeId});
             EnsureDefaultValues(listTable, operTypeId);
             if (!children.isEmpty() && !BuildParamTree(tree, item, children, operationName, operTypeId))
                 return false;

@@ -105,18 +105,12 @@ PortOpenProblem CRegistryParlinkProvider::OpenPortProblem(IParlinkX2& object, co
     return problem;
 }
 
-namespace {
-std::atomic<IParlinkProvider*> g_provider{nullptr};
+CProcessWide<IParlinkProvider>& ParlinkProviderSlot() {
+    static CProcessWide<IParlinkProvider> slot;
+    return slot;
 }
 
-void SetParlinkProvider(IParlinkProvider* provider) { g_provider.store(provider); }
-
-CScopedParlinkProvider::CScopedParlinkProvider(IParlinkProvider& provider)
-    : m_previous(g_provider.load()) {
-    SetParlinkProvider(&provider);
-}
-
-CScopedParlinkProvider::~CScopedParlinkProvider() { SetParlinkProvider(m_previous); }
+void SetParlinkProvider(IParlinkProvider* provider) { ParlinkProviderSlot().Install(provider); }
 
 int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     holder->Reset();
@@ -124,7 +118,7 @@ int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     // the one to ask why a port did not open. An installed provider belongs
     // to whoever installed it.
     std::shared_ptr<IParlinkProvider> provider;
-    if (IParlinkProvider* installed = g_provider.load())
+    if (IParlinkProvider* installed = ParlinkProviderSlot().Installed())
         provider = std::shared_ptr<IParlinkProvider>(installed, [](IParlinkProvider*) {});
     else
         provider = std::make_shared<CRegistryParlinkProvider>();

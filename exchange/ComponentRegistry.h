@@ -15,6 +15,7 @@
 // OpenPortProblem.
 
 #include "exchange/ParlinkComponent.h"
+#include "platform/ProcessWide.h"
 
 #include <QString>
 
@@ -108,13 +109,5 @@ int CreateParlinkComponent(CParlinkHolder* holder, QString* why = nullptr);
 // Installs `provider` for this process (nullptr: back to the registry file).
 void SetParlinkProvider(IParlinkProvider* provider);
 
-class CScopedParlinkProvider {
-public:
-    explicit CScopedParlinkProvider(IParlinkProvider& provider);
-    ~CScopedParlinkProvider();
-    CScopedParlinkProvider(const CScopedParlinkProvider&) = delete;
-    CScopedParlinkProvider& operator=(const CScopedParlinkProvider&) = delete;
-
-private:
-    IParlinkProvider* m_previous;
-};
+CProcessWide<IParlinkProvider>& ParlinkProviderSlot();
+using CScopedParlinkProvider = CScopedInstall<IParlinkProvider, ParlinkProviderSlot>;

@@ -1,6 +1,5 @@
 #include "platform/Clock.h"
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -14,18 +13,15 @@ void CSystemClock::SleepMs(int ms) {
 }
 
 namespace {
-std::atomic<IClock*> g_clock{nullptr};
 CSystemClock& SystemDefault() {
     static CSystemClock clock;
     return clock;
 }
 }  // namespace
 
-IClock& Clock() {
-    IClock* c = g_clock.load();
-    return c ? *c : SystemDefault();
+CProcessWide<IClock>& ClockSlot() {
+    static CProcessWide<IClock> slot;
+    return slot;
 }
-void SetClock(IClock* clock) { g_clock.store(clock); }
-
-CScopedClock::CScopedClock(IClock& clock) : m_previous(g_clock.load()) { SetClock(&clock); }
-CScopedClock::~CScopedClock() { SetClock(m_previous); }
+IClock& Clock() { return ClockSlot().InstalledOr(SystemDefault()); }
+void SetClock(IClock* clock) { ClockSlot().Install(clock); }

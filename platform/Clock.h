@@ -2,6 +2,8 @@
 // Every pause and every wait of the exchange code goes through this clock, so
 // that a three-minute time-out is tested in milliseconds with a fake clock.
 
+#include "platform/ProcessWide.h"
+
 #include <cstdint>
 
 class IClock {
@@ -22,13 +24,5 @@ public:
 IClock& Clock();
 void SetClock(IClock* clock);  // nullptr restores the system clock
 
-class CScopedClock {
-public:
-    explicit CScopedClock(IClock& clock);
-    ~CScopedClock();
-    CScopedClock(const CScopedClock&) = delete;
-    CScopedClock& operator=(const CScopedClock&) = delete;
-
-private:
-    IClock* m_previous;
-};
+CProcessWide<IClock>& ClockSlot();
+using CScopedClock = CScopedInstall<IClock, ClockSlot>;

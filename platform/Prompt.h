@@ -5,6 +5,8 @@
 // command-line mode a console one that never blocks, and the tests a recorder
 // that keeps every text and answers from a script.
 
+#include "platform/ProcessWide.h"
+
 #include <QString>
 
 enum class PromptIcon { None, Information, Warning, Error, Question };
@@ -56,13 +58,5 @@ public:
 IPrompt& Prompt();
 void SetPrompt(IPrompt* prompt);  // nullptr restores the console prompt
 
-class CScopedPrompt {
-public:
-    explicit CScopedPrompt(IPrompt& prompt);
-    ~CScopedPrompt();
-    CScopedPrompt(const CScopedPrompt&) = delete;
-    CScopedPrompt& operator=(const CScopedPrompt&) = delete;
-
-private:
-    IPrompt* m_previous;
-};
+CProcessWide<IPrompt>& PromptSlot();
+using CScopedPrompt = CScopedInstall<IPrompt, PromptSlot>;

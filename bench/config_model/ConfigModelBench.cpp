@@ -25,16 +25,10 @@ int main(int argc, char** argv) {
     const int types = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
     const int repeats = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     const bool withoutIndex = argc > 3 && QString(argv[3]) == "--no-index";
-    CSilentPrompt silent;
-    CScopedPrompt scope(silent);
-    QTemporaryDir dir;
-    const QString templatePath = dir.filePath("KXConfigFMT.db");
-    WriteLargeTemplate(templatePath);
-
-    CConfigModel model;
-    model.OpenTemplate(templatePath);
+    CLargeTemplateBench bench;
+    CConfigModel& model = bench.Model();
     const double create = Seconds([&] {
-        CreateLargeConfiguration(model, dir.filePath("big.kxc"), types);
+        CreateLargeConfiguration(model, bench.FilePath("big.kxc"), types);
     });
     SQLite3::CSQLiteTable count;
     {
@@ -62,7 +56,7 @@ int main(int argc, char** argv) {
         const double save = Best(repeats, [&] { model.Save(); });
         std::printf("%-58s %8.3f s  (target <= 0.3 s)\n",
                     QString("[%1] save into the project file").arg(label).toUtf8().constData(), save);
-        const double report = Best(repeats, [&] { model.PrintConfiguration(dir.filePath("configuration.txt")); });
+        const double report = Best(repeats, [&] { model.PrintConfiguration(bench.FilePath("configuration.txt")); });
         std::printf("%-58s %8.3f s\n", QString("[%1] print the report").arg(label).toUtf8().constData(), report);
         QStandardItemModel list;
         const double page = Best(repeats, [&] {

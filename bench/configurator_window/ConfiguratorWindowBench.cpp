@@ -68,14 +68,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int types = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
     const int repeats = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
-    CSilentPrompt silent;
-    CScopedPrompt scope(silent);
-    QTemporaryDir dir;
-    const QString templatePath = dir.filePath("KXConfigFMT.db");
-    WriteLargeTemplate(templatePath);
-    CConfigModel model;
-    model.OpenTemplate(templatePath);
-    const QString project = dir.filePath("big.kxc");
+    CLargeTemplateBench bench;
+    CConfigModel& model = bench.Model();
+    const QString project = bench.FilePath("big.kxc");
     if (!CreateLargeConfiguration(model, project, types) || !model.Save()) {
         std::fprintf(stderr, "cannot create the configuration\n");
         return 1;

@@ -19,6 +19,7 @@
 //     byte for byte. With --tcp the terminals listen on loopback TCP and each
 //     is paired first (its pairing is not counted in the times).
 
+#include "bench/BenchOptions.h"
 #include "bench/link/BenchRecords.h"
 #include "platform/CodePage.h"
 #include "tests/link/TerminalProcess.h"
@@ -261,18 +262,12 @@ int ManyTerminals(int terminals, int lines, int jobs, bool tcp) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int records = 30000;
-    int terminals = 0;
-    int lines = 100000;
-    int jobs = 0;
-    QStringList args = app.arguments();
-    const bool tcp = args.removeAll(QStringLiteral("--tcp")) > 0;
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--records")) records = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--terminals")) terminals = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--lines")) lines = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--jobs")) jobs = args[i + 1].toInt();
-    }
+    const QStringList args = app.arguments();
+    const int records = IntOption(args, QStringLiteral("--records"), 30000);
+    const int terminals = IntOption(args, QStringLiteral("--terminals"), 0);
+    const int lines = IntOption(args, QStringLiteral("--lines"), 100000);
+    const int jobs = IntOption(args, QStringLiteral("--jobs"), 0);
+    const bool tcp = FlagOption(args, QStringLiteral("--tcp"));
     if (terminals > 0) return ManyTerminals(terminals, lines, jobs, tcp);
     return PacedUploads(records);
 }

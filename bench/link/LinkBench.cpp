@@ -21,9 +21,9 @@
 //                                  only the paced upload of N realistic (or
 //                                  synthetic) wares records
 
+#include "bench/BenchOptions.h"
+#include "bench/link/BenchLink.h"
 #include "bench/link/BenchRecords.h"
-#include "bench/link/BenchCpu.h"
-#include "components/parlink/ParlinkX2.h"
 #include "platform/CodePage.h"
 #include "tools/kxupdate_pc/Updater.h"
 
@@ -85,21 +85,6 @@ qint64 Utf8Size(const QString& s) {
     return n;
 }
 
-bool Connect(CParlinkX2& link, const QString& port) {
-    return link.OpenPort(port) == 1 && link.WaitLink(30000) == 1;
-}
-
-bool WaitSync(CParlinkX2& link) {
-    QString answer;
-    for (int i = 0; i < 10000000; ++i) {
-        if (link.Receive(&answer) != 1) return false;
-        if (answer == QLatin1String("SYNC")) return true;
-        if (!answer.isEmpty()) return false;
-        QThread::msleep(5);
-    }
-    return false;
-}
-
 struct RunResult {
     bool ok = false;
     int version = 0;      // the protocol version the session ran
@@ -121,10 +106,7 @@ RunResult Upload(const CEmulator& emulator, int count, const QStringList& lines,
     r.records = count;
     CParlinkX2 link{settings};
     if (!Connect(link, emulator.Port())) return r;
-    const double cpu0 = OwnCpuSeconds();
-    const double term0 = ProcessCpuSeconds(emulator.Pid());
-    QElapsedTimer t;
-    t.start();
+    const CStopwatch watch(emulator.Pid());
     link.SendCommand(QStringLiteral("303"));
     link.SendData(QStringLiteral("20240115120000"));
     link.SendCommand(QStringLiteral("002"));
@@ -132,15 +114,12 @@ RunResult Upload(const CEmulator& emulator, int count, const QStringList& lines,
     for (int i = 0; i < count; ++i) {
         const QString& line = lines[i];
         r.payload += Utf8Size(line);
-        for (qsizetype off = 0; off <= line.size(); off += 200)
-            if (link.SendData(line.mid(off, 200)) != 1) return r;
+        if (!SendRecord(link, line)) return r;
     }
     link.EndData();
     link.SendCommand(QStringLiteral("003"));
     r.ok = WaitSync(link);
-    r.seconds = t.elapsed() / 1000.0;
-    r.programCpu = OwnCpuSeconds() - cpu0;
-    r.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    watch.Stop(r);
     if (link.Session()) {
         r.stats = link.Session()->Stats();
         r.wire = static_cast<qint64>(r.stats.wireBytesSent);
@@ -178,26 +157,14 @@ RunResult Journal(const CEmulator& emulator, const QStringList& lines, const QSt
     jf.close();
     CParlinkX2 link{settings};
     if (!Connect(link, emulator.Port())) return r;
-    const double cpu0 = OwnCpuSeconds();
-    const double term0 = ProcessCpuSeconds(emulator.Pid());
-    QElapsedTimer t;
-    t.start();
+    const CStopwatch watch(emulator.Pid());
     link.SendCommand(QStringLiteral("020"));
     QString answer;
     link.Receive(&answer);
     const int announced = answer.toInt();
     link.SendCommand(QStringLiteral("021"));
-    bool ended = false;
-    while (link.Receive(&answer) == 1) {
-        if (!answer.isEmpty() && answer[0] == QChar(0x0004)) {
-            ended = true;
-            break;
-        }
-        if (!answer.isEmpty()) ++r.records;
-    }
-    r.seconds = t.elapsed() / 1000.0;
-    r.programCpu = OwnCpuSeconds() - cpu0;
-    r.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    const bool ended = ReceiveJournal(link, [&r](const QString&) { ++r.records; });
+    watch.Stop(r);
     if (link.Session()) {
         r.stats = link.Session()->Stats();
         r.wire = static_cast<qint64>(r.stats.wireBytesReceived);
@@ -307,26 +274,17 @@ int LongUpload(int count, const QStringList& extra, bool synthetic) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int records = 100000;
-    int journalLines = 100000;
-    int baudRecords = 30000;
-    int baudRecordsV1 = 1500;
-    int longUpload = 0;
-    int rounds = 3;
-    bool longSynthetic = false;
-    QStringList longExtra;
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--long-synthetic")) longSynthetic = true;
-        if (i + 1 >= args.size()) continue;
-        if (args[i] == QLatin1String("--records")) records = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--journal")) journalLines = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--baud-records")) baudRecords = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--baud-records-v1")) baudRecordsV1 = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--long-upload")) longUpload = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--rounds")) rounds = std::max(1, args[i + 1].toInt());
-        if (args[i] == QLatin1String("--long-protocol")) longExtra = {QStringLiteral("--protocol"), args[i + 1]};
-    }
+    const int records = IntOption(args, QStringLiteral("--records"), 100000);
+    const int journalLines = IntOption(args, QStringLiteral("--journal"), 100000);
+    const int baudRecords = IntOption(args, QStringLiteral("--baud-records"), 30000);
+    const int baudRecordsV1 = IntOption(args, QStringLiteral("--baud-records-v1"), 1500);
+    const int longUpload = IntOption(args, QStringLiteral("--long-upload"), 0);
+    const int rounds = std::max(1, IntOption(args, QStringLiteral("--rounds"), 3));
+    const bool longSynthetic = FlagOption(args, QStringLiteral("--long-synthetic"));
+    const QString longProtocol = TextOption(args, QStringLiteral("--long-protocol"));
+    const QStringList longExtra =
+        longProtocol.isEmpty() ? QStringList() : QStringList{QStringLiteral("--protocol"), longProtocol};
     if (longUpload > 0) return LongUpload(longUpload, longExtra, longSynthetic);
     bool allOk = true;
     const Records kinds[] = {RealisticRecords(records, journalLines), SyntheticRecords(records, journalLines)};

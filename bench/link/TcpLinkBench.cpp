@@ -8,8 +8,9 @@
 // greeting: OpenPort) and the pairing time, medians of repeated runs.
 // Prints figures; asserts nothing but that every file arrived whole.
 
+#include "bench/BenchOptions.h"
+#include "bench/link/BenchLink.h"
 #include "bench/link/BenchRecords.h"
-#include "bench/link/BenchCpu.h"
 #include "components/parlink/Pairing.h"
 #include "components/parlink/ParlinkX2.h"
 #include "components/parlink/LinkSession.h"
@@ -79,36 +80,20 @@ struct Figures {
     double wire = 0;
 };
 
-bool WaitSync(CParlinkX2& link) {
-    QString answer;
-    for (;;) {
-        if (link.Receive(&answer) != 1) return false;
-        if (answer == QLatin1String("SYNC")) return true;
-        if (!answer.isEmpty()) return false;
-        QThread::msleep(5);
-    }
-}
-
 Figures Upload(CEmulator& emulator, const QStringList& settings, const QStringList& lines) {
     Figures f;
     CParlinkX2 link(settings);
-    if (link.OpenPort(emulator.Port()) != 1 || link.WaitLink(30000) != 1) return f;
-    const double cpu0 = OwnCpuSeconds(), term0 = ProcessCpuSeconds(emulator.Pid());
-    QElapsedTimer t;
-    t.start();
+    if (!Connect(link, emulator.Port())) return f;
+    const CStopwatch watch(emulator.Pid());
     link.SendCommand(QStringLiteral("002"));
     link.SendCommand(QStringLiteral("151"));
     qint64 expected = 0;
-    for (const QString& line : lines) {
-        for (qsizetype off = 0; off <= line.size(); off += 200)
-            if (link.SendData(line.mid(off, 200)) != 1) return f;
-    }
+    for (const QString& line : lines)
+        if (!SendRecord(link, line)) return f;
     link.EndData();
     link.SendCommand(QStringLiteral("003"));
     f.ok = WaitSync(link);
-    f.seconds = t.elapsed() / 1000.0;
-    f.programCpu = OwnCpuSeconds() - cpu0;
-    f.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    watch.Stop(f);
     if (link.Session()) f.wire = static_cast<double>(link.Session()->Stats().wireBytesSent);
     link.SendCommand(QStringLiteral("004"));
     link.ClosePort();
@@ -124,27 +109,16 @@ Figures Download(CEmulator& emulator, const QStringList& settings, const QByteAr
     if (!file.open(QIODevice::WriteOnly) || file.write(journal) != journal.size()) return f;
     file.close();
     CParlinkX2 link(settings);
-    if (link.OpenPort(emulator.Port()) != 1 || link.WaitLink(30000) != 1) return f;
-    const double cpu0 = OwnCpuSeconds(), term0 = ProcessCpuSeconds(emulator.Pid());
-    QElapsedTimer t;
-    t.start();
+    if (!Connect(link, emulator.Port())) return f;
+    const CStopwatch watch(emulator.Pid());
     link.SendCommand(QStringLiteral("021"));
-    QString answer;
     QByteArray got;
     int lines = 0;
-    bool ended = false;
-    while (link.Receive(&answer) == 1) {
-        if (!answer.isEmpty() && answer[0] == QChar(0x0004)) {
-            ended = true;
-            break;
-        }
-        if (answer.isEmpty()) continue;
-        got += CodePage::ToWindows1251(answer) + "\r\n";
+    const bool ended = ReceiveJournal(link, [&](const QString& line) {
+        got += CodePage::ToWindows1251(line) + "\r\n";
         ++lines;
-    }
-    f.seconds = t.elapsed() / 1000.0;
-    f.programCpu = OwnCpuSeconds() - cpu0;
-    f.terminalCpu = ProcessCpuSeconds(emulator.Pid()) - term0;
+    });
+    watch.Stop(f);
     if (link.Session()) f.wire = static_cast<double>(link.Session()->Stats().wireBytesReceived);
     link.SendCommand(QStringLiteral("004"));
     link.ClosePort();
@@ -171,10 +145,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int records = 1000000;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); ++i)
-        if (args[i] == QLatin1String("--records")) records = std::max(1, args[i + 1].toInt());
+    const int records = std::max(1, IntOption(app.arguments(), QStringLiteral("--records"), 1000000));
 
     std::printf("making %d realistic wares records and journal lines...\n", records);
     CRealisticRecords shop(records);

@@ -81,6 +81,12 @@ bool CreateLargeConfiguration(CConfigModel& model, const QString& projectPath, i
     return true;
 }
 
+CLargeTemplateBench::CLargeTemplateBench() {
+    const QString templatePath = m_dir.filePath(QStringLiteral("KXConfigFMT.db"));
+    WriteLargeTemplate(templatePath);
+    m_model.OpenTemplate(templatePath);
+}
+
 double Seconds(const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();
     work();

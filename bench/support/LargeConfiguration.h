@@ -3,13 +3,13 @@
 // operation type (ten pages of 20, every parameter type) plus 100 global
 // parameters, the timing helpers and a prompt that opens nothing.
 
+#include "config/ConfigModel.h"
 #include "platform/Prompt.h"
 
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
-
-class CConfigModel;
 
 namespace Bench {
 
@@ -35,6 +35,22 @@ public:
     QString OpenFileName(const FileDialogRequest&) override { return QString(); }
     QString SaveFileName(const FileDialogRequest&) override { return QString(); }
     void OpenInViewer(const QString&) override {}
+};
+
+// What every configuration bench starts from: the silent prompt installed,
+// a temporary folder holding the large template, and a model on it.
+class CLargeTemplateBench {
+public:
+    CLargeTemplateBench();
+    CConfigModel& Model() { return m_model; }
+    // A file of the temporary folder.
+    QString FilePath(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    CSilentPrompt m_silent;
+    CScopedPrompt m_scope{m_silent};
+    QTemporaryDir m_dir;
+    CConfigModel m_model;
 };
 
 }  // namespace Bench

@@ -90,6 +90,7 @@ void CTerminalDevice::EndSession() {
     DiscardTransfer();
     m_stream.reset();
     m_holding = false;
+    m_holdTold = false;
     m_held.clear();
     m_context = Context::None;
     m_syncAt = -1;
@@ -105,17 +106,24 @@ std::int64_t CTerminalDevice::NextTimer() const {
     return next;
 }
 
-bool CTerminalDevice::HoldJournal(std::int64_t now) {
+bool CTerminalDevice::HoldJournal(std::int64_t now, bool answersQueued) {
     const int after = m_scenario.holdJournalAfter;
     if (after < 0 || !m_stream->journal || m_stream->next != after) return false;
     // The tester sees that the program is in the middle of a download, does
     // what it wants (a second run, a kill) and lets it go on.
     if (QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
         m_holding = false;
+        m_holdTold = false;
         m_stream->journal = false;
         return false;
     }
-    if (!m_holding) m_state.Log(QStringLiteral("J held after %1").arg(after));
+    // Told only once the program has acknowledged the lines sent before: a
+    // tester who kills the terminal then knows those lines reached it, and
+    // none of them is left in the line when it goes down.
+    if (!m_holdTold && m_lineDrained && answersQueued) {
+        m_state.Log(QStringLiteral("J held after %1").arg(after));
+        m_holdTold = true;
+    }
     m_holding = true;
     m_holdCheckAt = now + kHoldCheckMs;
     return true;
@@ -141,7 +149,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
             QString text;
             QByteArray bytes;
             while (s.next < s.count && out.size() < budget) {
-                if (HoldJournal(now)) return;
+                if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
                     bytes.clear();

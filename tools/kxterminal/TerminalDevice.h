@@ -42,6 +42,8 @@ public:
     // The time of the next timer (delayed synchronisation); INT64_MAX none.
     std::int64_t NextTimer() const;
     bool Busy() const { return !m_hung && (!m_held.empty() || (m_stream != nullptr && !m_holding)); }
+    // Whether the program has acknowledged everything sent to it so far.
+    void SetLineDrained(bool drained) { m_lineDrained = drained; }
 
 private:
     enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo };
@@ -65,7 +67,8 @@ private:
     void FinishTransfer(const QString& sizeAndCrc, QByteArray& out, bool* urgent);
     void DiscardTransfer();
     // HoldJournalAfter: true while the journal stream waits for "release".
-    bool HoldJournal(std::int64_t now);
+    // `answersQueued`: no answer of this pump is waiting to be queued.
+    bool HoldJournal(std::int64_t now, bool answersQueued);
 
     CTerminalState& m_state;
     CScenario m_scenario;
@@ -78,6 +81,8 @@ private:
     std::int64_t m_syncAt = -1;
     // A journal held by HoldJournalAfter: looked at again at this time.
     bool m_holding = false;
+    bool m_holdTold = false;  // "J held after N" is in the log
+    bool m_lineDrained = false;
     std::int64_t m_holdCheckAt = -1;
     int m_loadCounter = 0;
     Link::TextCoding m_coding = Link::TextCoding::Utf8;

@@ -59,6 +59,7 @@ int CTerminalServer::Run(int stopFd) {
             if (room > 0) {
                 bool urgent = false;
                 answers.clear();
+                device.SetLineDrained(pending.isEmpty() && endpoint.AllAcknowledged());
                 device.Pump(now, answers, room, &urgent);
                 if (!answers.isEmpty()) endpoint.Queue(answers, urgent);
             }

@@ -8,10 +8,9 @@
 #include <QVBoxLayout>
 
 CCheckTerminalDlg::CCheckTerminalDlg(std::function<int()> check, QWidget* parent)
-    : CWorkerDlg(parent), m_check(std::move(check)) {
-    setObjectName(QStringLiteral("CCheckTerminalDlg"));
-    setWindowTitle(QStringLiteral("KXLoader"));
-    auto* layout = new QVBoxLayout(this);
+    : CWorkerDlg(parent, QStringLiteral("CCheckTerminalDlg"), QStringLiteral("KXLoader")),
+      m_check(std::move(check)) {
+    QVBoxLayout* layout = Layout();
     auto* text = new QLabel(QStringLiteral("Проверка связи с терминалом..."), this);
     text->setObjectName(QStringLiteral("waitText"));
     layout->addWidget(text);
@@ -21,10 +20,7 @@ CCheckTerminalDlg::CCheckTerminalDlg(std::function<int()> check, QWidget* parent
     layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignRight);
 }
 
-void CCheckTerminalDlg::showEvent(QShowEvent* event) {
-    CWorkerDlg::showEvent(event);
-    if (m_started) return;
-    m_started = true;
+void CCheckTerminalDlg::OnFirstShown() {
     setCursor(Qt::BusyCursor);
     StartWork([check = m_check](CWorkerProgress&) { return check(); });
 }

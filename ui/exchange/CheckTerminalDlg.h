@@ -15,9 +15,8 @@ public:
     CCheckTerminalDlg(std::function<int()> check, QWidget* parent = nullptr);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void OnFirstShown() override;
 
 private:
     std::function<int()> m_check;
-    bool m_started = false;
 };

@@ -11,10 +11,9 @@
 
 CLoadingConfigToTerminalDlg::CLoadingConfigToTerminalDlg(CConfigModel& model, const QString& port,
                                                          int startOperationId, QWidget* parent)
-    : CWorkerDlg(parent), m_flow(std::make_shared<CConfigUploadFlow>(model, ExchangePort(port), startOperationId)) {
-    setObjectName(QStringLiteral("CLoadingConfigToTerminalDlg"));
-    setWindowTitle(QStringLiteral("Сообщение"));
-    auto* layout = new QVBoxLayout(this);
+    : CWorkerDlg(parent, QStringLiteral("CLoadingConfigToTerminalDlg"), QStringLiteral("Сообщение")),
+      m_flow(std::make_shared<CConfigUploadFlow>(model, ExchangePort(port), startOperationId)) {
+    QVBoxLayout* layout = Layout();
     auto* text = new QLabel(QStringLiteral("Подождите идет загрузка..."), this);
     text->setObjectName(QStringLiteral("waitText"));
     text->setMinimumWidth(260);
@@ -23,10 +22,7 @@ CLoadingConfigToTerminalDlg::CLoadingConfigToTerminalDlg(CConfigModel& model, co
     layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignCenter);
 }
 
-void CLoadingConfigToTerminalDlg::showEvent(QShowEvent* event) {
-    CWorkerDlg::showEvent(event);
-    if (m_started) return;
-    m_started = true;
+void CLoadingConfigToTerminalDlg::OnFirstShown() {
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
     QTimer::singleShot(100, this, [this] {

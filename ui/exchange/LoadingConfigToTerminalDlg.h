@@ -25,10 +25,9 @@ public:
     CConfigUploadFlow& Flow() { return *m_flow; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void OnFirstShown() override;
 
 private:
     // Shared with the work, which may outlive the window.
     std::shared_ptr<CConfigUploadFlow> m_flow;
-    bool m_started = false;
 };

@@ -12,20 +12,18 @@
 
 CRecvJournalDlg::CRecvJournalDlg(const QString& programName, bool journalIdOn, bool overwrite,
                                  QWidget* parent)
-    : CWorkerDlg(parent), m_programName(programName), m_journalIdOn(journalIdOn), m_overwrite(overwrite) {
-    setObjectName(QStringLiteral("CRecvJournalDlg"));
-    setWindowTitle(QStringLiteral("Выгрузка журнала"));
-    auto* layout = new QVBoxLayout(this);
+    : CWorkerDlg(parent, QStringLiteral("CRecvJournalDlg"), QStringLiteral("Выгрузка журнала")),
+      m_programName(programName),
+      m_journalIdOn(journalIdOn),
+      m_overwrite(overwrite) {
+    QVBoxLayout* layout = Layout();
     m_bar = MakeProgressBar(this, QStringLiteral("id1025"));
     m_bar->setMinimumWidth(320);
     layout->addWidget(m_bar);
     layout->addWidget(MakeDisabledCancel(this), 0, Qt::AlignRight);
 }
 
-void CRecvJournalDlg::showEvent(QShowEvent* event) {
-    CWorkerDlg::showEvent(event);
-    if (m_started) return;
-    m_started = true;
+void CRecvJournalDlg::OnFirstShown() {
     QTimer::singleShot(100, this, &CRecvJournalDlg::StartDownload);
 }
 
@@ -44,6 +42,6 @@ void CRecvJournalDlg::StartDownload() {
 
 void CRecvJournalDlg::ShowProgress(const ExchangeProgressState& state) {
     // The range is the line count the terminal announced, one step a line.
-    ShowBar(m_bar, state.itemValue, state.itemRange, state.itemRange > 0);
+    ShowBar(m_bar, state.item.value, state.item.range, state.item.range > 0);
 }
 void CRecvJournalDlg::OnWorkFinished(int) { unsetCursor(); }

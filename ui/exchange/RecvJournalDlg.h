@@ -24,7 +24,7 @@ public:
                     QWidget* parent = nullptr);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void OnFirstShown() override;
     void ShowProgress(const ExchangeProgressState& state) override;
     void OnWorkFinished(int result) override;
 
@@ -34,6 +34,5 @@ private:
     QString m_programName;
     bool m_journalIdOn;
     bool m_overwrite;
-    bool m_started = false;
     QProgressBar* m_bar = nullptr;
 };

@@ -9,10 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CUploadingDirDlg::CUploadingDirDlg(QWidget* parent) : CWorkerDlg(parent) {
-    setObjectName(QStringLiteral("CUploadingDirDlg"));
-    setWindowTitle(QStringLiteral("Загрузка справочников"));
-    auto* layout = new QVBoxLayout(this);
+CUploadingDirDlg::CUploadingDirDlg(QWidget* parent)
+    : CWorkerDlg(parent, QStringLiteral("CUploadingDirDlg"), QStringLiteral("Загрузка справочников")) {
+    QVBoxLayout* layout = Layout();
     m_status = new QLabel(QStringLiteral("Установка соединения..."), this);
     m_status->setObjectName(QStringLiteral("id1033"));
     m_status->setMinimumWidth(320);
@@ -28,10 +27,7 @@ void CUploadingDirDlg::Choose(int kind, bool chosen) {
     if (kind >= 0 && kind < static_cast<int>(m_chosen.size())) m_chosen[static_cast<size_t>(kind)] = chosen;
 }
 
-void CUploadingDirDlg::showEvent(QShowEvent* event) {
-    CWorkerDlg::showEvent(event);
-    if (m_started) return;
-    m_started = true;
+void CUploadingDirDlg::OnFirstShown() {
     repaint();
     StartWork([port = m_port, chosen = m_chosen](CWorkerProgress& progress) {
         return Upload(progress, ExchangePort(port), chosen);
@@ -57,6 +53,6 @@ void CUploadingDirDlg::ShowProgress(const ExchangeProgressState& state) {
     // While records go the upper bar counts them against the whole upload;
     // the steps the upload makes per record would only fill it at once.
     if (state.transferring) ShowBar(m_upper, state.transferDone, state.transferTotal, true);
-    else ShowBar(m_upper, state.itemValue, state.itemRange, false);
-    ShowBar(m_lower, state.stageValue, state.stageRange, false);
+    else ShowBar(m_upper, state.item.value, state.item.range, false);
+    ShowBar(m_lower, state.stage.value, state.stage.range, false);
 }

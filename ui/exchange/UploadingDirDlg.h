@@ -29,7 +29,7 @@ public:
     void Choose(int kind, bool chosen = true);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void OnFirstShown() override;
     void ShowProgress(const ExchangeProgressState& state) override;
 
 private:
@@ -40,7 +40,6 @@ private:
 
     QString m_port;
     ChoiceFlags m_chosen{};
-    bool m_started = false;
     QProgressBar* m_upper = nullptr;
     QProgressBar* m_lower = nullptr;
     QLabel* m_status = nullptr;

@@ -6,56 +6,43 @@
 
 #include <algorithm>
 
+void ExchangeProgressState::Bar::Restart(int count) {
+    range = std::max(count, 0);
+    value = 0;
+}
+
+void ExchangeProgressState::Bar::Step() {
+    if (value < range) ++value;
+}
+
 void CWorkerProgress::SetItemRange(int count) {
-    std::lock_guard guard(m_lock);
-    m_state.itemRange = std::max(count, 0);
-    m_state.itemValue = 0;
-    m_changed = true;
+    Update([count](ExchangeProgressState& s) { s.item.Restart(count); });
 }
-
 void CWorkerProgress::StepItem() {
-    std::lock_guard guard(m_lock);
-    if (m_state.itemValue < m_state.itemRange) ++m_state.itemValue;
-    m_changed = true;
+    Update([](ExchangeProgressState& s) { s.item.Step(); });
 }
-
 void CWorkerProgress::SetStageRange(int count) {
-    std::lock_guard guard(m_lock);
-    m_state.stageRange = std::max(count, 0);
-    m_state.stageValue = 0;
-    m_changed = true;
+    Update([count](ExchangeProgressState& s) { s.stage.Restart(count); });
 }
-
 void CWorkerProgress::StepStage() {
-    std::lock_guard guard(m_lock);
-    if (m_state.stageValue < m_state.stageRange) ++m_state.stageValue;
-    m_changed = true;
+    Update([](ExchangeProgressState& s) { s.stage.Step(); });
 }
-
 void CWorkerProgress::SetStageText(const QString& text) {
-    std::lock_guard guard(m_lock);
-    m_state.stageText = text;
-    m_changed = true;
+    Update([&text](ExchangeProgressState& s) { s.stageText = text; });
 }
 
 void CWorkerProgress::Begin(const QString&, qint64 total) {
-    std::lock_guard guard(m_lock);
-    m_state.transferring = true;
-    m_state.transferTotal = std::max<qint64>(total, 0);
-    m_state.transferDone = 0;
-    m_changed = true;
+    Update([total](ExchangeProgressState& s) {
+        s.transferring = true;
+        s.transferTotal = std::max<qint64>(total, 0);
+        s.transferDone = 0;
+    });
 }
-
 void CWorkerProgress::Advance(qint64 done) {
-    std::lock_guard guard(m_lock);
-    m_state.transferDone = done;
-    m_changed = true;
+    Update([done](ExchangeProgressState& s) { s.transferDone = done; });
 }
-
 void CWorkerProgress::Finish() {
-    std::lock_guard guard(m_lock);
-    m_state.transferring = false;
-    m_changed = true;
+    Update([](ExchangeProgressState& s) { s.transferring = false; });
 }
 
 bool CWorkerProgress::TakeChanged(ExchangeProgressState* state) {
@@ -66,7 +53,10 @@ bool CWorkerProgress::TakeChanged(ExchangeProgressState* state) {
     return true;
 }
 
-CWorkerDlg::CWorkerDlg(QWidget* parent) : QDialog(parent) {
+CWorkerDlg::CWorkerDlg(QWidget* parent, const QString& objectName, const QString& title)
+    : QDialog(parent), m_layout(new QVBoxLayout(this)) {
+    setObjectName(objectName);
+    setWindowTitle(title);
     m_poll.setInterval(kProgressIntervalMs);
     connect(&m_poll, &QTimer::timeout, this, &CWorkerDlg::PollProgress);
 }
@@ -109,6 +99,13 @@ void CWorkerDlg::Finish(int result) {
 
 void CWorkerDlg::reject() {
     if (!m_working) QDialog::reject();
+}
+
+void CWorkerDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_shown) return;
+    m_shown = true;
+    OnFirstShown();
 }
 
 void CWorkerDlg::closeEvent(QCloseEvent* event) {

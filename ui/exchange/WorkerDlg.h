@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <atomic>
 #include <functional>
@@ -22,10 +23,14 @@
 // made of the two bars and the stage text, and the records of a transfer counted against
 // its total (ITransferProgress).
 struct ExchangeProgressState {
-    int itemRange = 0;
-    int itemValue = 0;
-    int stageRange = 0;
-    int stageValue = 0;
+    struct Bar {
+        int range = 0;
+        int value = 0;
+        void Restart(int count);
+        void Step();
+    };
+    Bar item;
+    Bar stage;
     QString stageText;
     bool transferring = false;  // between ITransferProgress::Begin and Finish
     qint64 transferTotal = 0;
@@ -49,6 +54,14 @@ public:
     bool TakeChanged(ExchangeProgressState* state);
 
 private:
+    // Every progress call is one change of the state under the lock.
+    template <class Change>
+    void Update(Change change) {
+        std::lock_guard guard(m_lock);
+        change(m_state);
+        m_changed = true;
+    }
+
     std::mutex m_lock;
     ExchangeProgressState m_state;
     bool m_changed = false;
@@ -66,7 +79,14 @@ public:
     void reject() override;
 
 protected:
-    explicit CWorkerDlg(QWidget* parent);
+    // The window named `objectName` with the caption `title` and a column
+    // layout for the derived window's controls.
+    CWorkerDlg(QWidget* parent, const QString& objectName, const QString& title);
+
+    QVBoxLayout* Layout() const { return m_layout; }
+
+    // Once, when the window is first shown: where the derived window starts its work.
+    virtual void OnFirstShown() = 0;
 
     // Starts `work` on a new thread; its result ends the window (done(result)).
     // The work must hold copies of what it needs, not the window: a window
@@ -80,12 +100,15 @@ protected:
     // Just before the window ends with the worker's result.
     virtual void OnWorkFinished(int) {}
 
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void PollProgress();
     void Finish(int result);
 
+    QVBoxLayout* m_layout;
+    bool m_shown = false;
     CWorkerProgress m_progress;
     QTimer m_poll;
     std::thread m_thread;

@@ -1,0 +1,66 @@
+#pragma once
+// What the link benches do on the component the way the exchange routines
+// do it, and the clock they measure it with.
+
+#include "bench/link/BenchCpu.h"
+#include "components/parlink/ParlinkX2.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+inline bool Connect(CParlinkX2& link, const QString& port) {
+    return link.OpenPort(port) == 1 && link.WaitLink(30000) == 1;
+}
+
+// Waits for the terminal's "SYNC" after a commit; false on anything else.
+inline bool WaitSync(CParlinkX2& link) {
+    QString answer;
+    for (;;) {
+        if (link.Receive(&answer) != 1) return false;
+        if (answer == QLatin1String("SYNC")) return true;
+        if (!answer.isEmpty()) return false;
+        QThread::msleep(5);
+    }
+}
+
+// One record as the directory upload sends it: pieces of 200 characters.
+inline bool SendRecord(CParlinkX2& link, const QString& line) {
+    for (qsizetype off = 0; off <= line.size(); off += 200)
+        if (link.SendData(line.mid(off, 200)) != 1) return false;
+    return true;
+}
+
+// Receives journal lines until the end marker, handing each non-empty line
+// to `take`; true when the end marker came.
+template <class Take>
+bool ReceiveJournal(CParlinkX2& link, Take take) {
+    QString answer;
+    while (link.Receive(&answer) == 1) {
+        if (!answer.isEmpty() && answer[0] == QChar(0x0004)) return true;
+        if (!answer.isEmpty()) take(answer);
+    }
+    return false;
+}
+
+// Wall time and the processor time of this process and of the emulator
+// (`terminalPid`) from construction to Stop().
+class CStopwatch {
+public:
+    explicit CStopwatch(qint64 terminalPid)
+        : m_pid(terminalPid), m_program(OwnCpuSeconds()), m_terminal(ProcessCpuSeconds(terminalPid)) {
+        m_wall.start();
+    }
+    // Into any figures with `seconds`, `programCpu` and `terminalCpu`.
+    template <class Figures>
+    void Stop(Figures& figures) const {
+        figures.seconds = static_cast<double>(m_wall.elapsed()) / 1000.0;
+        figures.programCpu = OwnCpuSeconds() - m_program;
+        figures.terminalCpu = ProcessCpuSeconds(m_pid) - m_terminal;
+    }
+
+private:
+    qint64 m_pid;
+    double m_program;
+    double m_terminal;
+    QElapsedTimer m_wall;
+};
