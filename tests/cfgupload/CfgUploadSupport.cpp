@@ -3,32 +3,9 @@
 #include "directories/DirectoryFiles.h"
 #include "platform/ProgramFolder.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-void EnsureQtApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "cfgupload_tests";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-}
-
-SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    SQLite3::CSQLiteStatement statement(db, sql);
-    SQLite3::CSQLiteTable table;
-    statement.StepAll(&table);
-    return table;
-}
-
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    QStringList rows;
-    for (const QStringList& row : Query(db, sql).Rows) rows << row.join(QLatin1Char('|'));
-    return rows;
-}
 
 QStringList TableNames(SQLite3::CSQLiteConnection& db) {
     return Rows(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
@@ -95,42 +72,4 @@ void WriteFakeUpdater(const QString& folder, int exitCode) {
                             QByteArray::number(exitCode) + "\n";
     ASSERT_TRUE(WriteFileBytes(script, text));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-CTerminalEmulator::~CTerminalEmulator() { Stop(); }
-
-bool CTerminalEmulator::Start(const QString& stateDir) {
-    EnsureQtApplication();
-    m_process.setProgram(QStringLiteral(KX_PROGRAM_DIR "/kxterminal"));
-    m_process.setArguments({QStringLiteral("--state"), stateDir, QStringLiteral("--pty")});
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start();
-    if (!m_process.waitForStarted(30000)) return false;
-    QByteArray out;
-    const QDeadlineTimer deadline(30000);
-    while (!deadline.hasExpired()) {
-        const qsizetype end = out.indexOf('\n');
-        if (end >= 0) {
-            const QString line = QString::fromLocal8Bit(out.left(end)).trimmed();
-            out.remove(0, end + 1);
-            if (line.startsWith(QLatin1String("port: "))) {
-                m_port = line.mid(6);
-                return true;
-            }
-            continue;
-        }
-        if (m_process.state() == QProcess::NotRunning) return false;
-        m_process.waitForReadyRead(200);
-        out += m_process.readAllStandardOutput();
-    }
-    return false;
-}
-
-void CTerminalEmulator::Stop() {
-    if (m_process.state() == QProcess::NotRunning) return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(10000);
-    }
 }

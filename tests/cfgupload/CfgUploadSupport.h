@@ -4,6 +4,8 @@
 // in a model; fake updaters; the terminal emulator as a child process.
 
 #include "config/ConfigModel.h"
+#include "tests/link/TerminalProcess.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +13,7 @@
 #include <QProcess>
 #include <QString>
 
-// Makes sure a QCoreApplication exists (for QProcess).
-void EnsureQtApplication();
 
-SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql);
-// Every row of a query joined as "a|b|c".
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql);
 // The names of the tables of a database, sorted.
 QStringList TableNames(SQLite3::CSQLiteConnection& db);
 // A table's rows as "a|b" texts in rowid order.
@@ -49,16 +46,3 @@ protected:
 // one a line, to args.txt, copies the file it was given to received.db and
 // ends with `exitCode`.
 void WriteFakeUpdater(const QString& folder, int exitCode);
-
-// kxterminal from the program folder on a pseudo-terminal.
-class CTerminalEmulator {
-public:
-    ~CTerminalEmulator();
-    bool Start(const QString& stateDir);
-    QString Port() const { return m_port; }
-    void Stop();
-
-private:
-    QProcess m_process;
-    QString m_port;
-};

@@ -44,7 +44,7 @@ protected:
         return exitCode;
     }
 
-    CTerminalEmulator terminal;
+    CTerminalProcess terminal;
     QString state;
 };
 

@@ -172,9 +172,9 @@ TEST_F(CfgUploadDatabase, ValidationWarnsOnceAboutTheFirstLineWithoutFiveFields)
     EXPECT_FALSE(ValidateOperationsDirectory());
     const auto messages = prompt.Messages();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0].text, QStringLiteral("Справочник операций содержит неправильного формата данные!"));
-    EXPECT_EQ(messages[0].caption, QStringLiteral("Ошибка!"));
-    EXPECT_EQ(messages[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(messages[0],
+                          QStringLiteral("Справочник операций содержит неправильного формата данные!"),
+                          QStringLiteral("Ошибка!"), PromptIcon::Warning));
 
     // The build still goes ahead without the malformed lines.
     prompt.Clear();

@@ -381,6 +381,21 @@ protected:
         return false;
     }
     bool SwitchedOff() const { return Commands().contains("S power off"); }
+    // A filter the terminal still holds is noted, for the next run to reset.
+    void ExpectLeftFilterNoted() const {
+        if (AnyTerminalFilter()) {
+            EXPECT_TRUE(QFile::exists(Marker()));
+        }
+    }
+    // The next plain download (the terminal on, no scenario) resets first if
+    // a reset was noted and takes every scan; nothing stays noted or filtered.
+    void ExpectPlainDownloadTakesEveryScan() {
+        SwitchOn();
+        EXPECT_EQ(Run({"/x", "/j"}), 0) << err.toStdString();
+        EXPECT_EQ(ReadFileBytes(Files("journal.txt")), WholeDownload());
+        EXPECT_FALSE(QFile::exists(Marker()));
+        EXPECT_FALSE(AnyTerminalFilter());
+    }
     QByteArray LinkErrorReport() const { return Cp1251("4;Ошибка обмена - терминал не отвечает;\r\n"); }
 
     QString socket;
@@ -450,11 +465,7 @@ TEST_F(CliTerminalState, SwitchedOffAsACommandArrivesIsTheLinkErrorAndNothingIsC
     SwitchOn("[scenario]\nExitAfterFrames=2");
     EXPECT_EQ(Run({"/x", "/j"}), 4);
     EXPECT_TRUE(QFile::exists(Marker()));
-    SwitchOn();
-    EXPECT_EQ(Run({"/x", "/j"}), 0) << err.toStdString();
-    EXPECT_EQ(ReadFileBytes(Files("journal.txt")), WholeDownload());
-    EXPECT_FALSE(QFile::exists(Marker()));
-    EXPECT_FALSE(AnyTerminalFilter());
+    ExpectPlainDownloadTakesEveryScan();
 }
 
 TEST_F(CliTerminalState, LostLinkDuringAFilteredDownloadIsTheLinkErrorWhereverItHappens) {
@@ -476,9 +487,7 @@ TEST_F(CliTerminalState, LostLinkDuringAFilteredDownloadIsTheLinkErrorWhereverIt
             EXPECT_EQ(code, 0) << err.toStdString();
             EXPECT_EQ(ReadFileBytes(Files("j_count.txt")), "17666");
         }
-        if (AnyTerminalFilter()) {
-            EXPECT_TRUE(QFile::exists(Marker()));
-        }
+        ExpectLeftFilterNoted();
     }
 }
 
@@ -502,19 +511,13 @@ TEST_F(CliTerminalState, KilledFilteredDownloadLeavesItsResetNotedAndNoScanIsLos
 
         // Nothing counts as downloaded, and a filter still on the terminal is noted.
         EXPECT_FALSE(QFile::exists(Files("journal.txt")));
-        if (AnyTerminalFilter()) {
-            EXPECT_TRUE(QFile::exists(Marker()));
-        }
+        ExpectLeftFilterNoted();
         if (QString(at) != "004") {
             EXPECT_TRUE(QFile::exists(Marker()));
         }
 
         // The next plain download takes every scan; a clear after it loses nothing.
-        SwitchOn();
-        EXPECT_EQ(Run({"/x", "/j"}), 0) << err.toStdString();
-        EXPECT_EQ(ReadFileBytes(Files("journal.txt")), WholeDownload());
-        EXPECT_FALSE(QFile::exists(Marker()));
-        EXPECT_FALSE(AnyTerminalFilter());
+        ExpectPlainDownloadTakesEveryScan();
         EXPECT_EQ(Run({"/x", "/c"}), 0) << err.toStdString();
         EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
     }

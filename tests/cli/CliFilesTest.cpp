@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -22,45 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-// `count` journal lines of a terminal, shaped like a warehouse's: EAN-13
-// barcodes, quantities, operation/executor/address/document ids, a ware code
-// and a time; `tag` makes the lines of one terminal its own.
-QByteArray TerminalJournal(int count, int tag) {
-    QRandomGenerator random(static_cast<quint32>(tag * 7919 + count));
-    QString text;
-    for (int i = 0; i < count; ++i) {
-        QString barcode = QStringLiteral("46") + QString::number(random.bounded(1000000000, 2000000000)).mid(0, 10);
-        int sum = 0;
-        for (int d = 0; d < 12; ++d) sum += barcode[d].digitValue() * (d % 2 ? 3 : 1);
-        barcode += QString::number((10 - sum % 10) % 10);
-        text += QStringLiteral("%1;%2;%3;%4;%5;%6;Т%7;08.12.2026 %8:%9:%10;терминал %11\r\n")
-                    .arg(barcode)
-                    .arg(random.bounded(1, 50))
-                    .arg(random.bounded(1, 4))
-                    .arg(random.bounded(1, 6))
-                    .arg(random.bounded(1, 9))
-                    .arg(random.bounded(1, 20))
-                    .arg(random.bounded(1, 99999), 5, 10, QLatin1Char('0'))
-                    .arg(9 + i / 3600, 2, 10, QLatin1Char('0'))
-                    .arg(i / 60 % 60, 2, 10, QLatin1Char('0'))
-                    .arg(i % 60, 2, 10, QLatin1Char('0'))
-                    .arg(tag);
-    }
-    return Cp1251(text);
-}
-
-// What /j writes of `journal`: the demo project has the journal ids on, so
-// every line begins with its record number.
-QByteArray Downloaded(const QByteArray& journal) {
-    QByteArray out;
-    int number = 0;
-    for (const QByteArray& line : journal.split('\n')) {
-        if (line.isEmpty()) continue;
-        out += QByteArray::number(++number) + ';' + line + '\n';
-    }
-    return out;
-}
 
 // Waits until the emulator's log holds `line` (`times` times).
 bool WaitForLog(const QString& log, const QByteArray& line, int times = 1, int timeoutMs = 60000) {

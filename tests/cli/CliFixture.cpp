@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <csignal>
 #include <stdlib.h>
@@ -39,6 +40,40 @@ char ProcessState(qint64 pid) {
 }
 
 }  // namespace
+
+QByteArray TerminalJournal(int count, int tag) {
+    QRandomGenerator random(static_cast<quint32>(tag * 7919 + count));
+    QString text;
+    for (int i = 0; i < count; ++i) {
+        QString barcode = QStringLiteral("46") + QString::number(random.bounded(1000000000, 2000000000)).mid(0, 10);
+        int sum = 0;
+        for (int d = 0; d < 12; ++d) sum += barcode[d].digitValue() * (d % 2 ? 3 : 1);
+        barcode += QString::number((10 - sum % 10) % 10);
+        text += QStringLiteral("%1;%2;%3;%4;%5;%6;Т%7;08.12.2026 %8:%9:%10;терминал %11\r\n")
+                    .arg(barcode)
+                    .arg(random.bounded(1, 50))
+                    .arg(random.bounded(1, 4))
+                    .arg(random.bounded(1, 6))
+                    .arg(random.bounded(1, 9))
+                    .arg(random.bounded(1, 20))
+                    .arg(random.bounded(1, 99999), 5, 10, QLatin1Char('0'))
+                    .arg(9 + i / 3600, 2, 10, QLatin1Char('0'))
+                    .arg(i / 60 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(i % 60, 2, 10, QLatin1Char('0'))
+                    .arg(tag);
+    }
+    return Cp1251(text);
+}
+
+QByteArray Downloaded(const QByteArray& journal) {
+    QByteArray out;
+    int number = 0;
+    for (const QByteArray& line : journal.split('\n')) {
+        if (line.isEmpty()) continue;
+        out += QByteArray::number(++number) + ';' + line + '\n';
+    }
+    return out;
+}
 
 QString ProgramBinFolder() { return QStringLiteral(KX_PROGRAM_DIR); }
 

@@ -16,6 +16,14 @@
 // The build's program folder.
 QString ProgramBinFolder();
 
+// `count` journal lines of a terminal (Windows-1251, CR LF), shaped like a
+// warehouse's: EAN-13 barcodes, quantities, operation/executor/address/document
+// ids, a ware code and a time; `tag` makes the lines of one terminal its own.
+QByteArray TerminalJournal(int count, int tag);
+// What /j writes of a terminal's `journal`: the demo project has the journal
+// ids on, so every line begins with its record number.
+QByteArray Downloaded(const QByteArray& journal);
+
 // One kxloader run started in the background, for the cases that look at it
 // while it runs: stopped at a kill point (KX_TEST_PAUSE_AT, platform/TestHooks.h),
 // killed by its process id, or let go on.

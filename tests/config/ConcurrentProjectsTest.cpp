@@ -162,9 +162,7 @@ TEST_F(ConcurrentProjects, ASaveOverAnotherInstancesSaveAsksAndOnlyYesReplacesIt
     prompt.QueueAnswer(AnswerCancel);
     EXPECT_FALSE(model.SaveConfiguration());
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text, kOtherSave.arg(projectPath));
-    EXPECT_EQ(prompt.Messages()[0].caption, "Внимание!");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0], kOtherSave.arg(projectPath), "Внимание!", PromptIcon::Warning));
     EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoCancelDefaultCancel);
     EXPECT_EQ(ProjectValue("1", "listparams_operation", "oper_type"), "Отгрузка");
     EXPECT_TRUE(model.IsModified());

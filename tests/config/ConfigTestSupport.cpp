@@ -79,24 +79,6 @@ void WriteSmallTemplate(const QString& path) {
     db.CloseConnection();
 }
 
-CSQLiteTable Query(CSQLiteConnection& db, const QString& sql) {
-    CSQLiteTable t;
-    CSQLiteStatement st(db, sql);
-    st.StepAll(&t);
-    return t;
-}
-
-QString Scalar(CSQLiteConnection& db, const QString& sql) {
-    const CSQLiteTable t = Query(db, sql);
-    return t.RowCount > 0 ? t.Rows[0][0] : QString();
-}
-
-QStringList Rows(CSQLiteConnection& db, const QString& sql) {
-    QStringList out;
-    for (const QStringList& row : Query(db, sql).Rows) out << row.join(QLatin1Char('|'));
-    return out;
-}
-
 static void Outline(QStandardItem* parent, int level, QStringList& out) {
     for (int r = 0; r < parent->rowCount(); ++r) {
         QStandardItem* child = parent->child(r);
@@ -127,21 +109,13 @@ QStringList ListValues(const QStandardItemModel& list) {
 }
 
 void ConfigFixture::SetUp() {
-    previousProgramFolder = ProgramFolder();
-    SetProgramFolder(dir.Path() + QStringLiteral("/"));
-    templatePath = dir.File(QStringLiteral("KXConfigFMT.db"));
+    ConfigModelFixture::SetUp();
     WriteSmallTemplate(templatePath);
     ASSERT_TRUE(model.OpenTemplate(templatePath));
     projectPath = dir.File(QStringLiteral("shop.kxc"));
     ASSERT_TRUE(model.Create(projectPath));
     SetProjectPath(projectPath);
     QDir().mkpath(dir.File(QStringLiteral("files")));
-}
-
-void ConfigFixture::TearDown() {
-    model.Close();
-    SetProjectPath(QString());
-    SetProgramFolder(previousProgramFolder);
 }
 
 QString ConfigFixture::AddType(const QString& name) {

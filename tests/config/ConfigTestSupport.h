@@ -4,8 +4,8 @@
 // new project made from it.
 
 #include "config/ConfigModel.h"
-#include "directories/DirectoryFiles.h"
-#include "platform/ProgramFolder.h"
+#include "tests/config/ConfigModelFixture.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,33 +17,18 @@ inline constexpr int kSmallOperationParams = 8;
 
 void WriteSmallTemplate(const QString& path);
 
-SQLite3::CSQLiteTable Query(SQLite3::CSQLiteConnection& db, const QString& sql);
-// The first cell of a query, "" when it returns no row.
-QString Scalar(SQLite3::CSQLiteConnection& db, const QString& sql);
-// Every row of a query joined as "a|b" texts.
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql);
-
 // Texts of the items of a tree, depth-first, indented by two blanks a level.
 QStringList TreeOutline(CParamTree& tree);
 QStandardItem* FindItem(CParamTree& tree, const QString& text);
 // Column 1 (the value) of every row of a parameter list.
 QStringList ListValues(const QStandardItemModel& list);
 
-class ConfigFixture : public ::testing::Test {
+class ConfigFixture : public ConfigModelFixture {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // A new operation type; its identifier.
     QString AddType(const QString& name);
     QString Value(const QString& operTypeId, const QString& place, const QString& param);
     QString ProjectValue(const QString& operTypeId, const QString& place, const QString& param);
-
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt scope{prompt};
-    QString previousProgramFolder;
-    QString templatePath;
-    QString projectPath;
-    CConfigModel model;
 };

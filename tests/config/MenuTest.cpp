@@ -27,6 +27,14 @@ protected:
             if (CMenuEditor::EntryId(list.item(r)) == id) return r;
         return -1;
     }
+    // Answers `answer` to the save question of "Редакт." and checks the rename
+    // is refused; whether its window came all the same.
+    bool RefusedRenameOpenedItsWindow(CMenuEditor& editor, int answer) {
+        prompt.QueueAnswer(answer);
+        bool opened = false;
+        EXPECT_FALSE(editor.Rename([&] { return opened = true; }));
+        return opened;
+    }
 };
 
 TEST_F(Menu, ANewConfigurationOpensWithPointNineOnOffer) {
@@ -186,10 +194,7 @@ TEST_F(Menu, RenameCancelledAtTheQuestionSavesNothing) {
     CMenuEditor editor(model);
     ASSERT_TRUE(editor.Load());
     editor.RemoveAll();
-    prompt.QueueAnswer(AnswerCancel);
-    bool ran = false;
-    EXPECT_FALSE(editor.Rename([&] { return ran = true; }));
-    EXPECT_FALSE(ran);
+    EXPECT_FALSE(RefusedRenameOpenedItsWindow(editor, AnswerCancel));
     EXPECT_EQ(Stored().size(), 9);
 }
 
@@ -223,10 +228,7 @@ TEST_F(Menu, AnInsertThatFailsHalfwayLeavesTheMenuAsItWasAndTheEntriesInTheLists
 
     // "Редакт." saves first: a save that fails renames nothing and keeps the lists.
     prompt.Clear();
-    prompt.QueueAnswer(AnswerOk);
-    bool renameRan = false;
-    EXPECT_FALSE(editor.Rename([&] { return renameRan = true; }));
-    EXPECT_FALSE(renameRan);
+    EXPECT_FALSE(RefusedRenameOpenedItsWindow(editor, AnswerOk));
     EXPECT_EQ(Stored(), before);
     EXPECT_EQ(Entries(*editor.Menu()), shown);
 

@@ -92,9 +92,7 @@ TEST_F(OperationTypes, NamesAreCheckedExactly) {
     EXPECT_FALSE(model.OnAddOperationType(tree, Answer("NULL")));
     ASSERT_EQ(prompt.Messages().size(), 2);
     EXPECT_EQ(prompt.Messages()[0].text, "Тип операции с таким именем уже существует!");
-    EXPECT_EQ(prompt.Messages()[1].text, "Зарезервированное имя!");
-    EXPECT_EQ(prompt.Messages()[1].caption, "Ошибка!");
-    EXPECT_EQ(prompt.Messages()[1].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[1], "Зарезервированное имя!", "Ошибка!", PromptIcon::Warning));
     EXPECT_TRUE(model.OnAddOperationType(tree, Answer("null")));
     EXPECT_EQ(Order().size(), 2);
 }

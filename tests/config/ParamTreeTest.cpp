@@ -288,9 +288,9 @@ TEST_F(ParamTree, ADamagedOperationsFileStopsWithItsMessage) {
     WriteFileBytes(file, Cp1251("10;1;Приемка;1\r\n20;2;\r\n30;3;Отгрузка;1\r\n"));
     EXPECT_FALSE(model.MakeTableComboSourceOperations(file));
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text, "Ошибка!\nФайл операций поврежден или содержит неправильные данные!");
-    EXPECT_EQ(prompt.Messages()[0].caption, "KXLoader");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0],
+                          "Ошибка!\nФайл операций поврежден или содержит неправильные данные!",
+                          "KXLoader", PromptIcon::Warning));
     EXPECT_EQ(Rows(model.Template(), "SELECT id, name FROM combosource_operations"),
               QStringList({"0|", "10|Приемка"}));
 }

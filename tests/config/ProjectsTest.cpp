@@ -79,11 +79,10 @@ TEST_F(Projects, CreateThatCannotReplaceTheFileLeavesNoConfigurationOpen) {
     EXPECT_FALSE(model.IsConfigurationOpen());
     EXPECT_TRUE(CurrentDirectoryFiles().projectPath.isEmpty());
     ASSERT_EQ(prompt.Messages().size(), 2);
-    EXPECT_EQ(prompt.Messages()[1].text,
-              "Не удалось создать файл конфигурации! Проверьте, возможно файл занят другим процессом.\n\n"
-              "Приложение будет закрыто!");
-    EXPECT_EQ(prompt.Messages()[1].caption, "Ошибка!");
-    EXPECT_EQ(prompt.Messages()[1].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[1],
+                          "Не удалось создать файл конфигурации! Проверьте, возможно файл занят другим процессом.\n\n"
+                          "Приложение будет закрыто!",
+                          "Ошибка!", PromptIcon::Warning));
     EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
@@ -98,9 +97,7 @@ TEST_F(Projects, OpeningAVanishedFileKeepsTheCurrentConfiguration) {
     prompt.QueueFileName(dir.File("gone.kxc"));
     EXPECT_FALSE(model.OpenConfigFile());
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text, "Файл не найден!");
-    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0], "Файл не найден!", "Ошибка!", PromptIcon::Error));
     EXPECT_TRUE(model.IsConfigurationOpen());
     EXPECT_EQ(model.ProjectPath(), projectPath);
 }
@@ -226,10 +223,9 @@ TEST_F(StartUp, AMissingTemplateClosesTheMainWindowWithResult2) {
     EXPECT_FALSE(model.LoadConfigFileFMT(&closeResult));
     EXPECT_EQ(closeResult, 2);
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text,
-              "Не найден необходимый файл KXConfigFMT.db!\nБудет произведен выход из приложения!");
-    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0],
+                          "Не найден необходимый файл KXConfigFMT.db!\nБудет произведен выход из приложения!",
+                          "Ошибка!", PromptIcon::Error));
 }
 
 TEST_F(StartUp, TheRememberedProjectOpens) {
@@ -409,9 +405,7 @@ TEST_F(Projects, SaveAndSaveAsWithoutAConfigurationAreRefused) {
     EXPECT_FALSE(model.SaveConfiguration());
     EXPECT_FALSE(model.OnSaveAsProject());
     ASSERT_EQ(prompt.Messages().size(), 2);
-    EXPECT_EQ(prompt.Messages()[0].text, "Не открыта конфигурация!");
-    EXPECT_EQ(prompt.Messages()[0].caption, "Ошибка!");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0], "Не открыта конфигурация!", "Ошибка!", PromptIcon::Warning));
     EXPECT_TRUE(prompt.FileRequests().isEmpty());
 }
 
@@ -505,10 +499,10 @@ TEST_F(Projects, ASaveAfterTheProjectFileWentAwayOffersSaveAs) {
     QString title;
     EXPECT_FALSE(model.SaveConfiguration(&title));
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text,
-              "Файл конфигурации не найден: он удален, переименован или перемещен другой программой." + question);
-    EXPECT_EQ(prompt.Messages()[0].caption, "Внимание!");
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0],
+                          "Файл конфигурации не найден: он удален, переименован или перемещен другой программой." +
+                              question,
+                          "Внимание!", PromptIcon::Warning));
     EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNo);
     EXPECT_EQ(ReadFileBytes(renamed), renamedBytes);
     EXPECT_FALSE(QFileInfo::exists(projectPath));

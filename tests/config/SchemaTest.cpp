@@ -4,7 +4,20 @@
 
 using namespace SQLite3;
 
-using Schema = ConfigFixture;
+class Schema : public ConfigFixture {
+protected:
+    // Adds the type `name` and checks the lookups both ways: its name by its
+    // id, its id by its name. The id.
+    QString AddTypeFoundBothWays(const QString& name) {
+        const QString id = AddType(name);
+        QString found, back;
+        EXPECT_TRUE(model.GetOperationTypeName(id, &found));
+        EXPECT_EQ(found, name);
+        EXPECT_TRUE(model.GetOperationTypeId(name, &back));
+        EXPECT_EQ(back, id);
+        return id;
+    }
+};
 
 TEST_F(Schema, NewConfigurationHasExactlyTheDefaultRows) {
     CSQLiteConnection& db = model.Working();
@@ -101,13 +114,8 @@ TEST_F(Schema, AListTableWithoutTheDefaultColumnsIsRefusedNotReadPastItsEnd) {
 }
 
 TEST_F(Schema, OperationTypeNameLookupsBothWays) {
-    const QString id = AddType("Приемка");
-    QString name, back;
-    EXPECT_TRUE(model.GetOperationTypeName(id, &name));
-    EXPECT_EQ(name, "Приемка");
-    EXPECT_TRUE(model.GetOperationTypeId("Приемка", &back));
-    EXPECT_EQ(back, id);
-    name = "untouched";
+    const QString id = AddTypeFoundBothWays("Приемка");
+    QString name = "untouched", back;
     EXPECT_FALSE(model.GetOperationTypeName("99", &name));
     EXPECT_EQ(name, "untouched");
     EXPECT_FALSE(model.GetOperationTypeId("Нет такого", &back));
@@ -117,12 +125,7 @@ TEST_F(Schema, OperationTypeNameLookupsBothWays) {
 }
 
 TEST_F(Schema, ApostrophesInNamesAndChoiceNamesAreStoredExactly) {
-    const QString id = AddType("Склад 'А'");
-    QString name, back;
-    EXPECT_TRUE(model.GetOperationTypeName(id, &name));
-    EXPECT_EQ(name, "Склад 'А'");
-    EXPECT_TRUE(model.GetOperationTypeId("Склад 'А'", &back));
-    EXPECT_EQ(back, id);
+    AddTypeFoundBothWays("Склад 'А'");
     EXPECT_TRUE(model.SetChoiceName(2, "O'Brien"));
     QString choice;
     EXPECT_TRUE(model.GetChoiceName(2, &choice));

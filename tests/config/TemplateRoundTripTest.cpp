@@ -155,29 +155,39 @@ TEST_F(RoundTrip, EveryValueSurvivesSaveAndReopen) {
     CConfigModel model;
     ASSERT_TRUE(model.OpenTemplate(templatePath));
     ASSERT_TRUE(model.Open(projectPath));
-    auto value = [&](const QString& table, const QString& param, const QString& type) {
-        QString v;
-        EXPECT_TRUE(model.ReadParamValue(table, param, type, &v)) << param.toStdString();
-        return v;
+    // Every value set above, read back from the reopened project.
+    struct Stored {
+        const char* table;
+        const char* param;
+        const char* operTypeId;
+        const char* value;
     };
-    EXPECT_EQ(value("listparams_options", "p_terminal_name", "NULL"), "Терминал O'Brien");
-    EXPECT_EQ(value("listparams_options", "p_upload_journal_id", "NULL"), "1");
+    const Stored stored[] = {
+        {"listparams_options", "p_terminal_name", "NULL", "Терминал O'Brien"},
+        {"listparams_options", "p_upload_journal_id", "NULL", "1"},
+        {"listparams_options", "p_autoexit_minutes", "NULL", "15"},
+        {"listparams_options", "p_data_folder", "NULL", "\\Flash\\KX\\"},
+        {"listparams_options", "p_welcome_text", "NULL", "Склад №1\r\nСмена 'утро'"},
+        {"listparams_scanner", "p_scan_prefix", "NULL", "]C1"},
+        {"listparams_exchange", "p_baud_rate", "NULL", "38400"},
+        {"listparams_operation", "p_oper_code", "1", "101"},
+        {"listparams_operation", "p_oper_code", "3", "101"},  // copied with the type
+        {"listparams_operation", "p_oper_code", "2", "0"},
+        {"listparams_operation", "p_oper_description", "3", "Приемка от поставщика\nпо накладной"},
+        {"listparams_oper_quantity", "p_quantity_mode", "2", "2"},
+        {"listparams_oper_quantity", "p_quantity_mode", "1", "1"},
+        {"listparams_oper_quantity", "p_quantity_max", "2", "250"},
+        {"listparams_oper_control", "p_check_ware", "3", "2"},
+        {"listparams_oper_control", "p_check_ware", "1", "1"},
+        {"listparams_oper_export", "p_export_file", "3", "\\Flash\\out 'A'.txt"},
+    };
+    for (const Stored& row : stored) {
+        SCOPED_TRACE(::testing::Message() << row.param << " of " << row.operTypeId);
+        QString value;
+        EXPECT_TRUE(model.ReadParamValue(row.table, row.param, row.operTypeId, &value));
+        EXPECT_EQ(value, QString::fromUtf8(row.value));
+    }
     EXPECT_TRUE(model.IsUploadJournalIdOn());
-    EXPECT_EQ(value("listparams_options", "p_autoexit_minutes", "NULL"), "15");
-    EXPECT_EQ(value("listparams_options", "p_data_folder", "NULL"), "\\Flash\\KX\\");
-    EXPECT_EQ(value("listparams_options", "p_welcome_text", "NULL"), "Склад №1\r\nСмена 'утро'");
-    EXPECT_EQ(value("listparams_scanner", "p_scan_prefix", "NULL"), "]C1");
-    EXPECT_EQ(value("listparams_exchange", "p_baud_rate", "NULL"), "38400");
-    EXPECT_EQ(value("listparams_operation", "p_oper_code", "1"), "101");
-    EXPECT_EQ(value("listparams_operation", "p_oper_code", "3"), "101");  // copied with the type
-    EXPECT_EQ(value("listparams_operation", "p_oper_code", "2"), "0");
-    EXPECT_EQ(value("listparams_operation", "p_oper_description", "3"), "Приемка от поставщика\nпо накладной");
-    EXPECT_EQ(value("listparams_oper_quantity", "p_quantity_mode", "2"), "2");
-    EXPECT_EQ(value("listparams_oper_quantity", "p_quantity_mode", "1"), "1");
-    EXPECT_EQ(value("listparams_oper_quantity", "p_quantity_max", "2"), "250");
-    EXPECT_EQ(value("listparams_oper_control", "p_check_ware", "3"), "2");
-    EXPECT_EQ(value("listparams_oper_control", "p_check_ware", "1"), "1");
-    EXPECT_EQ(value("listparams_oper_export", "p_export_file", "3"), "\\Flash\\out 'A'.txt");
     QString name;
     EXPECT_TRUE(model.GetOperationTypeName("3", &name));
     EXPECT_EQ(name, "Склад 'Б'");

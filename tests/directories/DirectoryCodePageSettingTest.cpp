@@ -7,34 +7,34 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
-TEST(DirectoryCodePageSettingTest, StartUpAppliesTheKeyAndDefaultsToWindows1251) {
+// Starts the program with `settings` as the [kxloader.exe] section of its
+// kxloader.ini and runs `check` while it is up.
+void StartWith(const QByteArray& settings, const std::function<void(const CKXConfigApp&)>& check) {
     CTestDir dir;
-    {
-        ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nDirectoryCodePage=cp866\n"));
-        CKXConfigApp app;
-        app.ProgramFolderOverride = dir.Path();
-        app.InitInstance({"kxloader"});
+    ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\n" + settings));
+    CKXConfigApp app;
+    app.ProgramFolderOverride = dir.Path();
+    app.InitInstance({"kxloader"});
+    check(app);
+}
+
+TEST(DirectoryCodePageSettingTest, StartUpAppliesTheKeyAndDefaultsToWindows1251) {
+    StartWith("DirectoryCodePage=cp866\n", [](const CKXConfigApp& app) {
         EXPECT_EQ(app.Settings.directoryCodePage, QStringLiteral("cp866"));
         EXPECT_FALSE(DirectoryCodec().IsWindows1251());
         EXPECT_EQ(DirectoryCodec().Decode(QByteArray("\x8f")), QStringLiteral("П"));  // cp866
-    }
-    {
-        ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nport=COM2\n"));
-        CKXConfigApp app;
-        app.ProgramFolderOverride = dir.Path();
-        app.InitInstance({"kxloader"});
+    });
+    StartWith("port=COM2\n", [](const CKXConfigApp& app) {
         EXPECT_EQ(app.Settings.directoryCodePage, QStringLiteral("windows-1251"));
         EXPECT_TRUE(DirectoryCodec().IsWindows1251());
-    }
-    {
-        ASSERT_TRUE(dir.Write("kxloader.ini", "[kxloader.exe]\nDirectoryCodePage=utf-16\n"));
-        CKXConfigApp app;
-        app.ProgramFolderOverride = dir.Path();
-        app.InitInstance({"kxloader"});
+    });
+    StartWith("DirectoryCodePage=utf-16\n", [](const CKXConfigApp&) {
         EXPECT_TRUE(DirectoryCodec().IsWindows1251());  // separators would not be single bytes
-    }
+    });
 }
 
 }  // namespace

@@ -139,9 +139,9 @@ TEST_F(DirectoryTableModelTest, ClearingAsksAndNumbersFromOneAgain) {
     EXPECT_TRUE(model.Clear());
     const auto messages = prompt.Messages();
     ASSERT_EQ(messages.size(), 2);
-    EXPECT_EQ(messages[1].text, QStringLiteral("Будет произведена очистка справочника!\nПродолжить?"));
-    EXPECT_EQ(messages[1].caption, QStringLiteral("KXLoader"));
-    EXPECT_EQ(messages[1].icon, PromptIcon::Question);
+    EXPECT_TRUE(IsMessage(messages[1],
+                          QStringLiteral("Будет произведена очистка справочника!\nПродолжить?"),
+                          QStringLiteral("KXLoader"), PromptIcon::Question));
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.SelectedRow(), -1);
     EXPECT_TRUE(model.IsModified());

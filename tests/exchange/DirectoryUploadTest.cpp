@@ -25,6 +25,16 @@ protected:
                 records << fake.log[i].mid(9).chopped(1);
         return records;
     }
+    // Uploads `item` alone over COM1 with the fake fresh (its call `failing`
+    // made to fail, when one is named) and the prompt emptied; the code.
+    int UploadAlone(int item, const QString& failing = QString()) {
+        fake.Reset();
+        prompt.Clear();
+        if (!failing.isEmpty()) fake.FailCall(failing);
+        UploadSelection selection;
+        selection.Select(item);
+        return UploadDirectories(selection, "COM1");
+    }
 };
 
 TEST_F(DirectoryUploadTest, WareDetailsOnlyExactWireLogProgressAndPauses) {
@@ -393,50 +403,40 @@ TEST_F(DirectoryUploadTest, EveryFailingStepGivesItsCodeAndMessage) {
 }
 
 TEST_F(DirectoryUploadTest, EveryDirectoryHasItsOwnFileCodesAndTexts) {
+    // Both messages name the directory ("справочник операций"); only the
+    // info table is named otherwise once its records are on their way.
     struct Row {
         int item;
         const char* command;
         int openCode;
-        const char* openText;
-        const char* sendText;
+        const char* name;
     };
     const Row rows[] = {
-        {Operations, "111", 20, "Внимание! Не могу открыть справочник операций!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника операций!"},
-        {Executors, "121", 21, "Внимание! Не могу открыть справочник сотрудников!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника сотрудников!"},
-        {Addresses, "131", 22, "Внимание! Не могу открыть справочник адресов!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника адресов!"},
-        {Documents, "141", 25, "Внимание! Не могу открыть справочник документов!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника документов!"},
-        {Wares, "151", 23, "Внимание! Не могу открыть справочник товаров (шапка)!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника товаров (шапка)!"},
-        {WareDetails, "161", 24, "Внимание! Не могу открыть справочник товаров (детали)!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника товаров (детали)!"},
-        {DocumentPlan, "171", 26, "Внимание! Не могу открыть справочник документов (детали)!\n",
-         "Ошибка обмена! Ошибка в отправлении справочника документов (детали)!"},
-        {UploadInfo, "1F1", 59, "Внимание! Не могу открыть справочник info!\n",
-         "Ошибка обмена! Ошибка в отправлении таблицы информация!"},
+        {Operations, "111", 20, "операций"},
+        {Executors, "121", 21, "сотрудников"},
+        {Addresses, "131", 22, "адресов"},
+        {Documents, "141", 25, "документов"},
+        {Wares, "151", 23, "товаров (шапка)"},
+        {WareDetails, "161", 24, "товаров (детали)"},
+        {DocumentPlan, "171", 26, "документов (детали)"},
+        {UploadInfo, "1F1", 59, "info"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
+        const QString name = QString::fromUtf8(row.name);
+        const QString openText = QStringLiteral("Внимание! Не могу открыть справочник %1!\n").arg(name);
+        const QString sendText = row.item == UploadInfo
+            ? QStringLiteral("Ошибка обмена! Ошибка в отправлении таблицы информация!")
+            : QStringLiteral("Ошибка обмена! Ошибка в отправлении справочника %1!").arg(name);
         const QString path = row.item == UploadInfo ? CurrentDirectoryFiles().infoFile : DirectoryFile(row.item);
         QFile::remove(path);
-        fake.Reset();
-        prompt.Clear();
-        UploadSelection selection;
-        selection.Select(row.item);
-        EXPECT_EQ(UploadDirectories(selection, "COM1"), row.openCode);
-        EXPECT_EQ(prompt.Texts(), QStringList({QString::fromUtf8(row.openText)}));
+        EXPECT_EQ(UploadAlone(row.item), row.openCode);
+        EXPECT_EQ(prompt.Texts(), QStringList({openText}));
         EXPECT_EQ(fake.Wire().mid(5), QStringList({"SendCommand(ROL)", "ClosePort"}));
 
         ASSERT_TRUE(WriteFileBytes(path, "a;b;c\r\n"));
-        fake.Reset();
-        prompt.Clear();
-        fake.FailCall("SendData(a;b;c)");
-        selection.Select(row.item);
-        EXPECT_EQ(UploadDirectories(selection, "COM1"), 4);
-        EXPECT_EQ(prompt.Texts(), QStringList({QString::fromUtf8(row.sendText)}));
+        EXPECT_EQ(UploadAlone(row.item, "SendData(a;b;c)"), 4);
+        EXPECT_EQ(prompt.Texts(), QStringList({sendText}));
         EXPECT_EQ(fake.Wire().value(5), QString("SendCommand(%1)").arg(row.command));
         EXPECT_TRUE(fake.Balanced());
     }

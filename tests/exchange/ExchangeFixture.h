@@ -109,6 +109,13 @@ inline std::vector<FailureCase> OpeningFailures(const char* notRegistered, const
             {"WaitLink(3000)", 1, 4, noAnswer}};
 }
 
+// The opening failures with the texts the journal and info routines show, on COM1.
+inline std::vector<FailureCase> OpeningFailuresOnCom1() {
+    return OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
+                           "Ошибка! Не могу открыть порт!"
+                           "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!");
+}
+
 inline std::vector<FailureCase> operator+(std::vector<FailureCase> a, const std::vector<FailureCase>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

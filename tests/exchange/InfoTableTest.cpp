@@ -125,10 +125,7 @@ TEST_F(InfoTableTest, OnlyTheWholeEndMarkerEndsTheTableAndARecordItWouldEndIsNev
 }
 
 TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {
-    const auto cases =
-        OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!"
-                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!") +
+    const auto cases = OpeningFailuresOnCom1() +
         std::vector<FailureCase>{
             {"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"},

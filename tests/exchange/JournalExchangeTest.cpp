@@ -346,10 +346,7 @@ TEST_F(JournalExchangeTest, ClearJournalAndCurrentValues) {
 }
 
 TEST_F(JournalExchangeTest, DownloadFailureTable) {
-    const auto cases =
-        OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!"
-                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!") +
+    const auto cases = OpeningFailuresOnCom1() +
         std::vector<FailureCase>{
             {"SendCommand(998)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"Receive", 1, 4, "Ошибка обмена! Команда 998"},
@@ -394,10 +391,7 @@ TEST_F(JournalExchangeTest, DownloadFailureTable) {
 }
 
 TEST_F(JournalExchangeTest, FiltersFailureTable) {
-    const auto cases =
-        OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!"
-                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!") +
+    const auto cases = OpeningFailuresOnCom1() +
         std::vector<FailureCase>{
             {"SendCommand(--s)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
             {"Receive", 1, 4, "Ошибка обмена!"},
@@ -438,10 +432,7 @@ TEST_F(JournalExchangeTest, FiltersFailureTable) {
 }
 
 TEST_F(JournalExchangeTest, ClearAndCurrentValuesFailureTables) {
-    const auto opening =
-        OpeningFailures("Ошибка! Не могу найти компоненту Parlink", "Ошибка! Не могу создать Parlink обьект!",
-                        "Ошибка! Не могу открыть порт!"
-                        "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!");
+    const auto opening = OpeningFailuresOnCom1();
     CheckFailures(
         // A clear counts only when the terminal confirmed it carried it out.
         opening + std::vector<FailureCase>{{"SendCommand(001)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},

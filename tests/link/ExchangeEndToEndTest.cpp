@@ -60,6 +60,22 @@ protected:
     }
     QString ProjectFile(int kind) const { return CurrentDirectoryFiles().directories[static_cast<size_t>(kind)]; }
     QString JournalFile() const { return CurrentDirectoryFiles().journalFile; }
+    // Writes 5,000 records (`pattern`, the record's number for %1 and %2) as
+    // the project's file of directory `kind` and uploads it alone, silently:
+    // the code, which must come within seconds whatever the line does.
+    int UploadLongDirectory(int kind, const QString& pattern) {
+        QStringList lines;
+        for (int i = 0; i < 5000; ++i) lines << pattern.arg(i).arg(i);
+        EXPECT_TRUE(WriteFileBytes(ProjectFile(kind), Lines(lines)));
+        UploadSelection selection;
+        selection.showMessages = false;
+        selection.Select(kind);
+        QElapsedTimer timer;
+        timer.start();
+        const int code = UploadDirectories(selection, terminal.Port());
+        EXPECT_LT(timer.elapsed(), 5000);
+        return code;
+    }
 
     CTestDir project;
     CRecordingPrompt prompt;
@@ -124,8 +140,7 @@ TEST_F(ExchangeEndToEnd, RejectedUploadGivesTheNumberAndTheTerminalsText) {
 
 TEST_F(ExchangeEndToEnd, DelayedSynchronisationIsWaitedFor) {
     ASSERT_TRUE(WriteFileBytes(ProjectFile(0), Lines({QStringLiteral("1;Приход;1;1;111")})));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=1500\n");
-    StartTerminal();
+    StartTerminalWith("SyncDelayMs=1500\n");
     UploadSelection selection;
     selection.showMessages = false;
     selection.Select(Operations);
@@ -185,8 +200,7 @@ TEST_F(ExchangeEndToEnd, JournalDownloadCountFiltersClearAndCurrentValues) {
 
 TEST_F(ExchangeEndToEnd, TerminalConditionsBecomeTheirCodes) {
     state.Write(QStringLiteral("journal.txt"), Journal());
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nJournalLimit=2\nProgramVersion=4.3.4\n");
-    StartTerminal();
+    StartTerminalWith("JournalLimit=2\nProgramVersion=4.3.4\n");
     JournalExchange journal;
     journal.showMessages = false;
     EXPECT_EQ(journal.DownloadJournal(terminal.Port(), false, false, FilterSet(), true), ExchangeCode::kJournalShort);
@@ -215,18 +229,8 @@ TEST_F(ExchangeEndToEnd, InfoTableDownloadReplacesTheInfoFile) {
 }
 
 TEST_F(ExchangeEndToEnd, UploadOverALinkThatDropsFailsWithCode4AndFreesThePort) {
-    QStringList lines;
-    for (int i = 0; i < 5000; ++i) lines << QStringLiteral("%1;Товар %2;шт").arg(i).arg(i);
-    ASSERT_TRUE(WriteFileBytes(ProjectFile(4), Lines(lines)));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=5\n");
-    StartTerminal();
-    UploadSelection selection;
-    selection.showMessages = false;
-    selection.Select(Wares);
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(UploadDirectories(selection, terminal.Port()), ExchangeCode::kNoAnswer);
-    EXPECT_LT(timer.elapsed(), 5000);
+    StartTerminalWith("DropAfterFrames=5\n");
+    EXPECT_EQ(UploadLongDirectory(Wares, QStringLiteral("%1;Товар %2;шт")), ExchangeCode::kNoAnswer);
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
     // The port was closed: the next session opens it and the terminal answers.
     QFile::remove(state.File(QStringLiteral("scenario.ini")));
@@ -236,18 +240,8 @@ TEST_F(ExchangeEndToEnd, UploadOverALinkThatDropsFailsWithCode4AndFreesThePort) 
 }
 
 TEST_F(ExchangeEndToEnd, TerminalSwitchedOffDuringAnUploadGivesCode4) {
-    QStringList lines;
-    for (int i = 0; i < 5000; ++i) lines << QStringLiteral("%1;Адрес %2").arg(i).arg(i);
-    ASSERT_TRUE(WriteFileBytes(ProjectFile(2), Lines(lines)));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=6\n");
-    StartTerminal();
-    UploadSelection selection;
-    selection.showMessages = false;
-    selection.Select(Addresses);
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(UploadDirectories(selection, terminal.Port()), ExchangeCode::kNoAnswer);
-    EXPECT_LT(timer.elapsed(), 5000);
+    StartTerminalWith("ExitAfterFrames=6\n");
+    EXPECT_EQ(UploadLongDirectory(Addresses, QStringLiteral("%1;Адрес %2")), ExchangeCode::kNoAnswer);
     EXPECT_TRUE(terminal.WaitForExit(10000));
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/address.ux5"))));
 }
@@ -304,8 +298,7 @@ TEST_F(ExchangeEndToEnd, DamagedFramesAreSentAgainInBothDirections) {
     QStringList journalLines;
     for (int i = 0; i < 3000; ++i) journalLines << QStringLiteral("%1;1;5;7;3;10;Товар;d;").arg(i);
     state.Write(QStringLiteral("journal.txt"), Lines(journalLines));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageReceivedFrame=5\nDamageSentFrame=4\n");
-    StartTerminal();
+    StartTerminalWith("DamageReceivedFrame=5\nDamageSentFrame=4\n");
     UploadSelection selection;
     selection.showMessages = false;
     selection.Select(Wares);
@@ -321,8 +314,7 @@ TEST_F(ExchangeEndToEnd, CorruptCompressedJournalGivesCode4AndKeepsNoWrongLine) 
     QStringList lines;
     for (int i = 0; i < 20000; ++i) lines << QStringLiteral("46%1;1;5;7;3;10;Товар;20240101 10:00:00;").arg(i, 8, 10, QLatin1Char('0'));
     state.Write(QStringLiteral("journal.txt"), Lines(lines));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nCorruptSentStream=5\n");
-    StartTerminal();
+    StartTerminalWith("CorruptSentStream=5\n");
     JournalExchange journal;
     journal.showMessages = false;
     EXPECT_EQ(journal.DownloadJournal(terminal.Port(), false, false, FilterSet(), true), ExchangeCode::kNoAnswer);

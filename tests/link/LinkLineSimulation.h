@@ -94,6 +94,17 @@ private:
     std::deque<Chunk> m_toProgram;
 };
 
+// A bad line: writes lost, damaged and cut now and then, the delay going
+// from 1 ms up to `latencySpread` ms with the seed.
+inline CLineSimulation::Faults BadLine(unsigned seed, unsigned latencySpread) {
+    CLineSimulation::Faults faults;
+    faults.dropChunk = 0.1;
+    faults.flipBit = 0.1;
+    faults.cutChunk = 0.05;
+    faults.latencyMs = 1 + static_cast<int>(seed % latencySpread);
+    return faults;
+}
+
 inline QByteArray Pattern(int size, unsigned seed) {
     std::mt19937 rng(seed);
     QByteArray b(size, Qt::Uninitialized);

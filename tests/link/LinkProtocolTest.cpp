@@ -137,12 +137,7 @@ TEST(LinkEndpoints, CleanLineDeliversBothWaysWithoutRepeats) {
 TEST(LinkEndpoints, LossyNoisyLineStillDeliversExactlyAndInOrder) {
     std::uint64_t repeats = 0;
     for (unsigned seed = 1; seed <= 6; ++seed) {
-        CLineSimulation::Faults faults;
-        faults.dropChunk = 0.1;
-        faults.flipBit = 0.1;
-        faults.cutChunk = 0.05;
-        faults.latencyMs = 1 + static_cast<int>(seed % 5);
-        CLineSimulation sim(seed, faults);
+        CLineSimulation sim(seed, BadLine(seed, 5));
         const QByteArray up = Pattern(60000, seed), down = Pattern(40000, seed + 100);
         ASSERT_TRUE(sim.Run(up, down, 600000)) << "seed " << seed;
         EXPECT_EQ(sim.gotUp, up) << "seed " << seed;

@@ -21,6 +21,12 @@ protected:
     void StartTerminal(const QStringList& args = {QStringLiteral("--pty")}) {
         ASSERT_TRUE(terminal.Start(state.Path(), args)) << qPrintable(terminal.Diagnostics());
     }
+    // Starts the emulator on a pseudo-terminal with `scenario` (the lines of
+    // the "[scenario]" section of its scenario.ini).
+    void StartTerminalWith(const char* scenario) {
+        state.Write(QStringLiteral("scenario.ini"), QByteArray("[scenario]\n") + scenario);
+        StartTerminal();
+    }
     std::unique_ptr<CParlinkX2> NewLink() const {
         return std::make_unique<CParlinkX2>(QStringList{settings.File(QStringLiteral("parlink.ini"))});
     }
@@ -38,6 +44,16 @@ protected:
             if (!answer.isEmpty()) return answer;
         }
         return QStringLiteral("<no answer>");
+    }
+    // Begins the upload of a directory: "002", then its `command`.
+    static void BeginUpload(CParlinkX2& link, const QString& command) {
+        link.SendCommand(QStringLiteral("002"));
+        link.SendCommand(command);
+    }
+    // Sends `command` and receives its answer.
+    static QString Ask(CParlinkX2& link, const QString& command) {
+        if (link.SendCommand(command) != 1) return QStringLiteral("<send failed>");
+        return ReceiveAnswer(link);
     }
     // Receives a stream of lines up to the end marker.
     static QStringList ReceiveLines(CParlinkX2& link, bool* ended = nullptr) {

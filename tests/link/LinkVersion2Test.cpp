@@ -160,12 +160,7 @@ TEST(LinkVersions, CompressedStreamsCarryFarFewerBytesAndSurviveABadLine) {
     // first sent, and the streams still arrive exactly.
     std::uint64_t repeats = 0;
     for (unsigned seed = 1; seed <= 5; ++seed) {
-        CLineSimulation::Faults faults;
-        faults.dropChunk = 0.1;
-        faults.flipBit = 0.1;
-        faults.cutChunk = 0.05;
-        faults.latencyMs = 1 + static_cast<int>(seed % 4);
-        CLineSimulation sim(seed, faults);
+        CLineSimulation sim(seed, BadLine(seed, 4));
         ASSERT_TRUE(sim.Run(up.left(150000), down.left(100000), 900000)) << "seed " << seed;
         EXPECT_EQ(sim.gotUp, up.left(150000)) << "seed " << seed;
         EXPECT_EQ(sim.gotDown, down.left(100000)) << "seed " << seed;

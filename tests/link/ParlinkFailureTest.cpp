@@ -14,21 +14,28 @@ QString WareLine(int i) {
 
 }  // namespace
 
-class ParlinkFailures : public CLinkFixture {};
+class ParlinkFailures : public CLinkFixture {
+protected:
+    // Sends ware lines until a call does not succeed (a lost link makes every
+    // call fail sooner or later): that call's status.
+    static int SendWaresUntilFailure(CParlinkX2& link) {
+        int status = 1;
+        for (int i = 0; status == 1 && i < 1000000; ++i) status = link.SendData(WareLine(i));
+        return status;
+    }
+};
 
 TEST_F(ParlinkFailures, TerminalKilledDuringAnUploadFailsWithinSeconds) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("151"));
+    BeginUpload(*link, QStringLiteral("151"));
     for (int i = 0; i < 2000; ++i) ASSERT_EQ(link->SendData(WareLine(i)), 1);
     ASSERT_TRUE(link->WaitLink(15000)) << qPrintable(link->Session()->FailureText());
     terminal.Kill();
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     if (status == 1) status = link->EndData();
     if (status == 1) status = link->SendCommand(QStringLiteral("003"));
     QString answer;
@@ -74,16 +81,13 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAJournalFailsWithinSeconds) {
 }
 
 TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
-    StartTerminal();
+    StartTerminalWith("DropAfterFrames=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("111"));
+    BeginUpload(*link, QStringLiteral("111"));
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     if (status == 1) status = link->WaitLink(15000);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
@@ -95,23 +99,19 @@ TEST_F(ParlinkFailures, DroppedLinkFailsAndThePortCanBeOpenedAgain) {
     QFile::remove(state.File(QStringLiteral("scenario.ini")));
     auto again = NewLink();
     ASSERT_TRUE(Connect(*again));
-    again->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*again), QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(Ask(*again, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
     again->ClosePort();
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/opers.ux3"))));
 }
 
 TEST_F(ParlinkFailures, PowerOffInTheMiddleFailsTheCallNotTheProgram) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=4\n");
-    StartTerminal();
+    StartTerminalWith("ExitAfterFrames=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("121"));
+    BeginUpload(*link, QStringLiteral("121"));
     QElapsedTimer timer;
     timer.start();
-    int status = 1;
-    for (int i = 0; status == 1 && i < 1000000; ++i) status = link->SendData(WareLine(i));
+    int status = SendWaresUntilFailure(*link);
     EXPECT_EQ(status, 0);
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(terminal.WaitForExit(10000));
@@ -134,8 +134,7 @@ TEST_F(ParlinkFailures, ClosePortConfirmsOnlyWhatTheTerminalCarriedOut) {
 
     // Switched off as the command arrives: the command was only queued.
     state.Write(QStringLiteral("journal.txt"), journal);
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nExitAfterFrames=2\n");
-    StartTerminal();
+    StartTerminalWith("ExitAfterFrames=2\n");
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
     EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
@@ -147,8 +146,7 @@ TEST_F(ParlinkFailures, ClosePortConfirmsOnlyWhatTheTerminalCarriedOut) {
     // terminal never says it carried the command out. That is no
     // confirmation either, and the wait is bounded.
     settings.Write(QStringLiteral("parlink.ini"), "[link]\nCloseTimeoutMs=1500\n");
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nHoldAtCommand=001\n");
-    StartTerminal();
+    StartTerminalWith("HoldAtCommand=001\n");
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
     EXPECT_EQ(link->SendCommand(QStringLiteral("001")), 1);
@@ -169,8 +167,7 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
         expected << WareLine(i);
     }
     state.Write(QStringLiteral("journal.txt"), journal);
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageSentFrame=3\n");
-    StartTerminal();
+    StartTerminalWith("DamageSentFrame=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));
@@ -183,20 +180,17 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
 }
 
 TEST_F(ParlinkFailures, DamagedFrameToTheTerminalIsSentAgain) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDamageReceivedFrame=4\n");
-    StartTerminal();
+    StartTerminalWith("DamageReceivedFrame=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("131"));
+    BeginUpload(*link, QStringLiteral("131"));
     QByteArray expected;
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(link->SendData(WareLine(i)), 1);
         expected += Cp1251(WareLine(i)) + "\r\n";
     }
     link->EndData();
-    link->SendCommand(QStringLiteral("003"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("SYNC"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("003")), QStringLiteral("SYNC"));
     EXPECT_GE(link->Session()->Stats().dataFramesResent, 1u);
     link->SendCommand(QStringLiteral("004"));
     link->ClosePort();

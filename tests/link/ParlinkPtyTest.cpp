@@ -35,10 +35,8 @@ TEST_F(ParlinkOverPty, AnswersIdentityOfTheDefaultTerminal) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    ASSERT_EQ(link->SendCommand(QStringLiteral("--s")), 1);
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
-    ASSERT_EQ(link->SendCommand(QStringLiteral("--h")), 1);
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Orvane;4.4.0"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
     EXPECT_FALSE(link->GetComponentVersion().isEmpty());
     EXPECT_FALSE(link->GetProtocolVersion().isEmpty());
     EXPECT_EQ(link->ClosePort(), 1);
@@ -49,14 +47,11 @@ TEST_F(ParlinkOverPty, IdentityComesFromTerminalIniAndScenario) {
                          QStringLiteral("Program"), QStringLiteral("Склад"));
     Profile::WriteString(state.File(QStringLiteral("terminal.ini")), QStringLiteral("terminal"),
                          QStringLiteral("DeviceID"), QStringLiteral("123"));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nProgramVersion=4.3.4\n");
-    StartTerminal();
+    StartTerminalWith("ProgramVersion=4.3.4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("--s"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Склад;4.3.4"));
-    link->SendCommand(QStringLiteral("--h"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;123"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Склад;4.3.4"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;123"));
     link->ClosePort();
 }
 
@@ -95,8 +90,7 @@ TEST_F(ParlinkOverPty, CarriesEveryTextExactlyBothWays) {
 }
 
 TEST_F(ParlinkOverPty, UploadedRecordsAreStoredOnlyAfterTheCommit) {
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=400\n");
-    StartTerminal();
+    StartTerminalWith("SyncDelayMs=400\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     const QString r450 = QString(450, QChar(u'Щ'));
@@ -141,8 +135,7 @@ TEST_F(ParlinkOverPty, RollbackAndClosingWithoutCommitKeepTheOldDirectory) {
     for (const bool rollback : {true, false}) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link));
-        link->SendCommand(QStringLiteral("002"));
-        link->SendCommand(QStringLiteral("111"));
+        BeginUpload(*link, QStringLiteral("111"));
         link->SendData(QStringLiteral("new"));
         link->EndData();
         if (rollback) link->SendCommand(QStringLiteral("ROL"));
@@ -165,8 +158,7 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("3"));
     link->SendCommand(QStringLiteral("021"));
     bool ended = false;
     QStringList lines = ReceiveLines(*link, &ended);
@@ -179,8 +171,7 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     link->SendCommand(QStringLiteral("408"));
     link->SendData(QStringLiteral("Молоко"));
     ASSERT_TRUE(link->WaitLink(15000));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
     link->SendCommand(QStringLiteral("031"));
     lines = ReceiveLines(*link, &ended);
     EXPECT_EQ(lines, (QStringList{QStringLiteral("1;4600001;1;5;7;3;10;Молоко;20240101 10:00:00;"),
@@ -190,14 +181,11 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     // Filters stay on the terminal until "40R".
     link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
     link->SendCommand(QStringLiteral("40R"));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("3"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("3"));
     link->SendCommand(QStringLiteral("001"));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("0"));
     link->ClosePort();
     EXPECT_TRUE(StateFile(QStringLiteral("journal.txt")).isEmpty());
 }
@@ -241,8 +229,7 @@ TEST_F(ParlinkOverPty, ServesSessionAfterSessionAndStopsCleanly) {
     for (int i = 0; i < 10; ++i) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link)) << "session " << i;
-        link->SendCommand(QStringLiteral("998"));
-        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+        EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
         // The last command before closing reaches the terminal before the port goes.
         link->SendCommand(QStringLiteral("004"));
         link->ClosePort();
@@ -258,8 +245,7 @@ TEST_F(ParlinkOverPty, NotReadyScenarioAnswersWithItsText) {
     StartTerminal();
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("0;Идет инвентаризация"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("0;Идет инвентаризация"));
     link->ClosePort();
 }
 
@@ -270,8 +256,7 @@ TEST_F(ParlinkOverPty, LocalSocketFormWorksLikeTheSerialLine) {
     for (int i = 0; i < 2; ++i) {
         auto link = NewLink();
         ASSERT_TRUE(Connect(*link));
-        link->SendCommand(QStringLiteral("--s"));
-        EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("Orvane;4.4.0"));
+        EXPECT_EQ(Ask(*link, QStringLiteral("--s")), QStringLiteral("Orvane;4.4.0"));
         link->ClosePort();
     }
     terminal.Stop();
@@ -323,8 +308,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         if (link->OpenPort(port) != 1 || link->WaitLink(15000) != 1) return 0;
         link->SendCommand(QStringLiteral("303"));
         link->SendData(QStringLiteral("20240131235959"));
-        link->SendCommand(QStringLiteral("002"));
-        link->SendCommand(QStringLiteral("151"));
+        BeginUpload(*link, QStringLiteral("151"));
         for (const QString& r : records) link->SendData(r);
         link->EndData();
         link->SendCommand(QStringLiteral("003"));

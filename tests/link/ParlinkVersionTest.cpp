@@ -78,13 +78,11 @@ TEST_P(ParlinkVersions, EveryPairingCarriesTheSameTextsAndStoresTheSameBytes) {
     QStringList records;
     for (int i = 0; i < 5000; ++i) records << WareLine(i);
     records << QString(450, QChar(u'Щ')) << QStringLiteral("7;漢;шт") << QString();
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("151"));
+    BeginUpload(*link, QStringLiteral("151"));
     for (const QString& r : records)
         for (qsizetype off = 0; off <= r.size(); off += 200) ASSERT_EQ(link->SendData(r.mid(off, 200)), 1);
     link->EndData();
-    link->SendCommand(QStringLiteral("003"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("SYNC"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("003")), QStringLiteral("SYNC"));
 
     // A journal with record numbers.
     link->SendCommand(QStringLiteral("031"));
@@ -120,8 +118,7 @@ TEST_F(ParlinkCorruptStream, FromTheTerminalEndsTheSessionWithTheLinkErrorAndNoW
     QStringList scans;
     for (int i = 0; i < 20000; ++i) scans << ScanLine(i);
     state.Write(QStringLiteral("journal.txt"), FileOf(scans));
-    state.Write(QStringLiteral("scenario.ini"), "[scenario]\nCorruptSentStream=4\n");
-    StartTerminal();
+    StartTerminalWith("CorruptSentStream=4\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));
@@ -142,8 +139,7 @@ TEST_F(ParlinkCorruptStream, FromTheTerminalEndsTheSessionWithTheLinkErrorAndNoW
     QFile::remove(state.File(QStringLiteral("scenario.ini")));
     auto again = NewLink();
     ASSERT_TRUE(Connect(*again));
-    again->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*again), QStringLiteral("20000"));
+    EXPECT_EQ(Ask(*again, QStringLiteral("020")), QStringLiteral("20000"));
     again->ClosePort();
 }
 
@@ -236,7 +232,6 @@ TEST_F(ParlinkCorruptStream, ToTheTerminalStoresNothingAndTheTerminalFallsSilent
     // A new session is served as usual.
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("998"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("1;Готов к обмену"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("998")), QStringLiteral("1;Готов к обмену"));
     link->ClosePort();
 }

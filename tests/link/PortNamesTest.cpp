@@ -12,19 +12,28 @@ namespace {
 CPortTarget Serial(const QString& a) { return {CPortTarget::Kind::Serial, a}; }
 CPortTarget Local(const QString& a) { return {CPortTarget::Kind::LocalSocket, a}; }
 
+// Each name resolves, with the settings `files`, to its target.
+struct Resolved {
+    const char* name;
+    CPortTarget target;
+};
+void ExpectResolved(const QStringList& files, std::initializer_list<Resolved> cases) {
+    for (const Resolved& c : cases) EXPECT_EQ(ResolvePortName(QString::fromUtf8(c.name), files), c.target) << c.name;
+}
+
 }  // namespace
 
 TEST(PortNames, WindowsNamesHaveDocumentedDefaults) {
     const QStringList none;
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM1"), none), Serial(QStringLiteral("/dev/ttyS0")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM8"), none), Serial(QStringLiteral("/dev/ttyS7")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("com3"), none), Serial(QStringLiteral("/dev/ttyS2")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("\\\\.\\WCEUSBSH001"), none), Serial(QStringLiteral("/dev/ttyUSB0")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("ActiveSync"), none), Serial(QStringLiteral("/dev/ttyACM0")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("/dev/pts/7"), none), Serial(QStringLiteral("/dev/pts/7")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("local:demo"), none), Local(QStringLiteral("demo")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("ttyUSB1"), none), Serial(QStringLiteral("ttyUSB1")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM0"), none), Serial(QStringLiteral("COM0")));
+    ExpectResolved(none, {{"COM1", Serial("/dev/ttyS0")},
+                          {"COM8", Serial("/dev/ttyS7")},
+                          {"com3", Serial("/dev/ttyS2")},
+                          {"\\\\.\\WCEUSBSH001", Serial("/dev/ttyUSB0")},
+                          {"ActiveSync", Serial("/dev/ttyACM0")},
+                          {"/dev/pts/7", Serial("/dev/pts/7")},
+                          {"local:demo", Local("demo")},
+                          {"ttyUSB1", Serial("ttyUSB1")},
+                          {"COM0", Serial("COM0")}});
 }
 
 TEST(PortNames, SettingsFileOverridesTheDefaults) {
@@ -32,11 +41,11 @@ TEST(PortNames, SettingsFileOverridesTheDefaults) {
     const QStringList ini{dir.File(QStringLiteral("parlink.ini"))};
     ASSERT_TRUE(dir.Write(QStringLiteral("parlink.ini"),
                           "[ports]\nCOM3=/dev/ttyUSB5\nWCEUSBSH001=local:usb-demo\nActiveSync=\n"));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM3"), ini), Serial(QStringLiteral("/dev/ttyUSB5")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("\\\\.\\WCEUSBSH001"), ini), Local(QStringLiteral("usb-demo")));
+    ExpectResolved(ini, {{"COM3", Serial("/dev/ttyUSB5")},
+                         {"\\\\.\\WCEUSBSH001", Local("usb-demo")}});
     // An empty value keeps the default; other names are untouched.
-    EXPECT_EQ(ResolvePortName(QStringLiteral("ActiveSync"), ini), Serial(QStringLiteral("/dev/ttyACM0")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM4"), ini), Serial(QStringLiteral("/dev/ttyS3")));
+    ExpectResolved(ini, {{"ActiveSync", Serial("/dev/ttyACM0")},
+                         {"COM4", Serial("/dev/ttyS3")}});
 }
 
 TEST(PortNames, TheUsersFileIsReadOverTheAdministratorsKeyByKey) {
@@ -45,9 +54,9 @@ TEST(PortNames, TheUsersFileIsReadOverTheAdministratorsKeyByKey) {
                           "[ports]\nCOM1=/dev/ttyUSB3\nCOM2=/dev/ttyUSB4\n[link]\nLinkTimeoutMs=1500\nWindow=8\n"));
     ASSERT_TRUE(dir.Write(QStringLiteral("user.ini"), "[ports]\nCOM2=local:mine\n[link]\nWindow=4\n"));
     const QStringList files{dir.File(QStringLiteral("etc.ini")), dir.File(QStringLiteral("user.ini"))};
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM1"), files), Serial(QStringLiteral("/dev/ttyUSB3")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM2"), files), Local(QStringLiteral("mine")));
-    EXPECT_EQ(ResolvePortName(QStringLiteral("COM3"), files), Serial(QStringLiteral("/dev/ttyS2")));
+    ExpectResolved(files, {{"COM1", Serial("/dev/ttyUSB3")},
+                           {"COM2", Local("mine")},
+                           {"COM3", Serial("/dev/ttyS2")}});
     const CLinkSettings s = CLinkSettings::Load(files);
     EXPECT_EQ(s.linkTimeoutMs, 1500);
     EXPECT_EQ(s.endpoint.window, 4);

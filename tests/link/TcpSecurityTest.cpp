@@ -203,8 +203,7 @@ TEST_F(TcpLink, PairedSessionRunsTheProtocolAndKeysAreTheOwnersOnly) {
     EXPECT_EQ(pins[0].fingerprint, o.fingerprint);
 
     ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
-    link->SendCommand(QStringLiteral("--h"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;KXE0000001"));
     link->SendCommand(QStringLiteral("021"));
     bool ended = false;
     EXPECT_EQ(ReceiveLines(*link, &ended).size(), 2);
@@ -212,8 +211,7 @@ TEST_F(TcpLink, PairedSessionRunsTheProtocolAndKeysAreTheOwnersOnly) {
     EXPECT_EQ(link->ClosePort(), 1);
     // Two sessions in a row on the same terminal.
     ASSERT_TRUE(Connect(*link));
-    link->SendCommand(QStringLiteral("020"));
-    EXPECT_EQ(ReceiveAnswer(*link), QStringLiteral("2"));
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
     EXPECT_EQ(link->ClosePort(), 1);
 
     // The terminal gone in the middle: the link error, not a hang.
@@ -390,8 +388,7 @@ TEST_F(TcpLink, ASilentTerminalEndsTheSessionByTheLinkTimeOut) {
     state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
-    link->SendCommand(QStringLiteral("002"));
-    link->SendCommand(QStringLiteral("111"));
+    BeginUpload(*link, QStringLiteral("111"));
     QElapsedTimer timer;
     timer.start();
     int status = 1;

@@ -30,6 +30,11 @@ protected:
     }
     void Command(const QString& c) { Device().Handle({MessageType::Command, c, 0}); }
     void Data(const QString& d) { Device().Handle({MessageType::Data, d, 0}); }
+    // A command with the one value it takes (a filter, a current value, the stamp).
+    void Command(const QString& c, const QString& value) {
+        Command(c);
+        Data(value);
+    }
     void End() { Device().Handle({MessageType::EndData, QString(), 0}); }
     void Poll(std::uint32_t id) { Device().Handle({MessageType::Poll, QString(), id}); }
     // Everything the terminal says until now (answers as texts, poll replies as "#id").
@@ -53,6 +58,13 @@ protected:
             for (qsizetype off = 0; off <= r.size(); off += 200) Data(r.mid(off, 200));
         End();
     }
+    // A whole directory load as the program sends it: "002", the upload of
+    // `command`, then "003" to commit it.
+    void Load(const QString& command, const QStringList& records) {
+        Command(QStringLiteral("002"));
+        Upload(command, records);
+        Command(QStringLiteral("003"));
+    }
 
     CTestDir dir;
     std::unique_ptr<CTerminalState> m_state;
@@ -66,9 +78,7 @@ const QString kEnd = QString(QChar(0x0004));
 
 TEST_F(TerminalDevice, RecordsArePutTogetherFromTheirPieces) {
     const QString r199(199, QChar(u'a')), r200(200, QChar(u'б')), r401(401, QChar(u'c'));
-    Command(QStringLiteral("002"));
-    Upload(QStringLiteral("171"), {r199, r200, r401, QStringLiteral("1;2;3")});
-    Command(QStringLiteral("003"));
+    Load(QStringLiteral("171"), {r199, r200, r401, QStringLiteral("1;2;3")});
     EXPECT_EQ(Said(), QStringList{QStringLiteral("SYNC")});
     EXPECT_EQ(dir.Read(QStringLiteral("directories/ndocsplan.ux9")),
               Cp1251(r199) + "\r\n" + Cp1251(r200) + "\r\n" + Cp1251(r401) + "\r\n" + "1;2;3\r\n");
@@ -76,9 +86,7 @@ TEST_F(TerminalDevice, RecordsArePutTogetherFromTheirPieces) {
 
 TEST_F(TerminalDevice, RejectedLoadStoresNothingAndAnswersNumberAndText) {
     dir.Write(QStringLiteral("scenario.ini"), QStringLiteral("[scenario]\nRejectNumber=7\nRejectText=Нет места\n").toUtf8());
-    Command(QStringLiteral("002"));
-    Upload(QStringLiteral("111"), {QStringLiteral("1;op")});
-    Command(QStringLiteral("003"));
+    Load(QStringLiteral("111"), {QStringLiteral("1;op")});
     EXPECT_EQ(Said(), QStringList{QStringLiteral("REJECT;7;Нет места")});
     EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("directories/opers.ux3"))));
     EXPECT_TRUE(QDir(dir.File(QStringLiteral(".staging"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
@@ -86,9 +94,7 @@ TEST_F(TerminalDevice, RejectedLoadStoresNothingAndAnswersNumberAndText) {
 
 TEST_F(TerminalDevice, DelayedSynchronisationAnswersEmptyPollsMeanwhile) {
     dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nSyncDelayMs=1000\n");
-    Command(QStringLiteral("002"));
-    Upload(QStringLiteral("121"), {QStringLiteral("5;Иванов")});
-    Command(QStringLiteral("003"));
+    Load(QStringLiteral("121"), {QStringLiteral("5;Иванов")});
     Poll(1);
     EXPECT_EQ(Said(100), QStringList{QStringLiteral("#1")});
     EXPECT_FALSE(QFile::exists(dir.File(QStringLiteral("directories/authors.ux4"))));
@@ -102,9 +108,7 @@ TEST_F(TerminalDevice, DelayedSynchronisationAnswersEmptyPollsMeanwhile) {
 
 TEST_F(TerminalDevice, WithheldSynchronisationDiscardsTheLoadAtTheEndOfTheSession) {
     dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nWithholdSync=1\n");
-    Command(QStringLiteral("002"));
-    Upload(QStringLiteral("131"), {QStringLiteral("1;A")});
-    Command(QStringLiteral("003"));
+    Load(QStringLiteral("131"), {QStringLiteral("1;A")});
     Poll(1);
     EXPECT_EQ(Said(600000), QStringList{QStringLiteral("#1")});
     Device().EndSession();
@@ -118,18 +122,14 @@ TEST_F(TerminalDevice, JournalFiltersCompareIdsAsNumbersAndTextsExactly) {
                                     "\r\n"
                                     "333;1;6;2;3;4;Сыр;d;\r\n"
                                     "111;1;5;9;3;4;Сыр;d;s;with;semicolons\r\n")));
-    Command(QStringLiteral("401"));
-    Data(QStringLiteral("5"));
-    Command(QStringLiteral("408"));
-    Data(QStringLiteral("Сыр"));
+    Command(QStringLiteral("401"), QStringLiteral("5"));
+    Command(QStringLiteral("408"), QStringLiteral("Сыр"));
     Command(QStringLiteral("020"));
     Command(QStringLiteral("031"));
     EXPECT_EQ(Said(), (QStringList{QStringLiteral("2"), QStringLiteral("1;111;1;05;2;3;4;Сыр;d;"),
                                    QStringLiteral("4;111;1;5;9;3;4;Сыр;d;s;with;semicolons"), kEnd}));
-    Command(QStringLiteral("409"));
-    Data(QStringLiteral("111"));
-    Command(QStringLiteral("403"));
-    Data(QStringLiteral("9"));
+    Command(QStringLiteral("409"), QStringLiteral("111"));
+    Command(QStringLiteral("403"), QStringLiteral("9"));
     Command(QStringLiteral("021"));
     EXPECT_EQ(Said(), (QStringList{QStringLiteral("111;1;5;9;3;4;Сыр;d;s;with;semicolons"), kEnd}));
     Command(QStringLiteral("40R"));
@@ -141,15 +141,13 @@ TEST_F(TerminalDevice, TextFiltersAreKeptExactlyAndNeverReachTheIdentity) {
     dir.Write(QStringLiteral("journal.txt"), Cp1251(QStringLiteral("111;1;5;2;3;4; Сыр;d;\r\n"
                                                                    "222;1;5;2;3;4;Сыр;d;\r\n")));
     // Blanks around a ware are part of it.
-    Command(QStringLiteral("408"));
-    Data(QStringLiteral(" Сыр"));
+    Command(QStringLiteral("408"), QStringLiteral(" Сыр"));
     Command(QStringLiteral("021"));
     EXPECT_EQ(Said(), (QStringList{QStringLiteral("111;1;5;2;3;4; Сыр;d;"), kEnd}));
     // A barcode with line breaks matches no journal line and stays a barcode:
     // it does not become a section of the terminal's settings.
     Command(QStringLiteral("40R"));
-    Command(QStringLiteral("409"));
-    Data(QStringLiteral("111\n[terminal]\nProgram=Чужой\r\\"));
+    Command(QStringLiteral("409"), QStringLiteral("111\n[terminal]\nProgram=Чужой\r\\"));
     Command(QStringLiteral("020"));
     Command(QStringLiteral("--s"));
     EXPECT_EQ(Said(), (QStringList{QStringLiteral("0"), QStringLiteral("Orvane;4.4.0")}));
@@ -199,11 +197,9 @@ TEST_F(TerminalDevice, FileTransferStoresTheFileOnlyWhenItArrivedWhole) {
     const QString b64 = QString::fromLatin1(content.toBase64());
     const auto crc = Link::Crc32(content.constData(), static_cast<size_t>(content.size()));
     auto send = [&](const QString& remote, const QString& sizeCrc) {
-        Command(QStringLiteral("FPB"));
-        Data(remote);
+        Command(QStringLiteral("FPB"), remote);
         for (qsizetype off = 0; off < b64.size(); off += 200) Data(b64.mid(off, 200));
-        Command(QStringLiteral("FPE"));
-        Data(sizeCrc);
+        Command(QStringLiteral("FPE"), sizeCrc);
         return Said();
     };
     const QString good = QStringLiteral("%1;%2").arg(content.size()).arg(crc, 8, 16, QLatin1Char('0'));
@@ -226,12 +222,9 @@ TEST_F(TerminalDevice, FileTransferStoresTheFileOnlyWhenItArrivedWhole) {
 
 TEST_F(TerminalDevice, CurrentValuesStampAndClearGoToTheStateFolder) {
     dir.Write(QStringLiteral("journal.txt"), "1;1;1;1;1;1;w;d;\r\n");
-    Command(QStringLiteral("881"));
-    Data(QStringLiteral("12"));
-    Command(QStringLiteral("887"));
-    Data(QStringLiteral("-1"));
-    Command(QStringLiteral("303"));
-    Data(QStringLiteral("20250102030405"));
+    Command(QStringLiteral("881"), QStringLiteral("12"));
+    Command(QStringLiteral("887"), QStringLiteral("-1"));
+    Command(QStringLiteral("303"), QStringLiteral("20250102030405"));
     Command(QStringLiteral("001"));
     Data(QStringLiteral("stray data"));
     EXPECT_TRUE(Said().isEmpty());

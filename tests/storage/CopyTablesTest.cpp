@@ -1,4 +1,5 @@
 #include "storage/CopyTables.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +15,6 @@ protected:
         dst.OpenConnection(dir.File("dst.db"));
         src.SetSynchronous(0);
         dst.SetSynchronous(0);
-    }
-    static CSQLiteTable Query(CSQLiteConnection& db, const QString& sql) {
-        CSQLiteTable t;
-        CSQLiteStatement st(db, sql);
-        st.StepAll(&t);
-        return t;
     }
     CTestDir dir;
     CRecordingPrompt recorder;
@@ -47,10 +42,8 @@ TEST_F(CopyTables, ReplacesContentsKeepsDestinationOnlyTablesAndTypes) {
     dst.Exec("INSERT INTO only_here VALUES('stays')");
 
     ASSERT_TRUE(CopyAllTables(src, dst));
-    const CSQLiteTable t = Query(dst, "SELECT n, typeof(n), OperType FROM SortOrderOperTypes");
-    ASSERT_EQ(t.RowCount, 2);
-    EXPECT_EQ(t.Rows[0], QStringList({"1", "integer", "2"}));
-    EXPECT_EQ(t.Rows[1], QStringList({"2", "integer", "10"}));
+    EXPECT_EQ(Rows(dst, "SELECT n, typeof(n), OperType FROM SortOrderOperTypes"),
+              QStringList({"1|integer|2", "2|integer|10"}));
     EXPECT_EQ(Query(dst, "SELECT count(*) FROM empty").Rows[0][0], "0");
     EXPECT_EQ(Query(dst, "SELECT a FROM only_here").Rows[0][0], "stays");
     EXPECT_TRUE(recorder.Messages().isEmpty());
@@ -61,10 +54,8 @@ TEST_F(CopyTables, NullArrivesAsEmptyTextAndQuotesAndCyrillicArriveExactly) {
     src.Exec("INSERT INTO ParamsValue VALUES('NULL', 'listparams_operation', 'oper_type', NULL)");
     src.Exec("INSERT INTO ParamsValue VALUES(3, 'listparams_operation', 'oper_type', 'Склад ''А'' O''Brien')");
     ASSERT_TRUE(CopyAllTables(src, dst));
-    const CSQLiteTable t = Query(dst, "SELECT OperTypeID, value, value IS NULL FROM ParamsValue");
-    ASSERT_EQ(t.RowCount, 2);
-    EXPECT_EQ(t.Rows[0], QStringList({"NULL", "", "0"}));
-    EXPECT_EQ(t.Rows[1], QStringList({"3", "Склад 'А' O'Brien", "0"}));
+    EXPECT_EQ(Rows(dst, "SELECT OperTypeID, value, value IS NULL FROM ParamsValue"),
+              QStringList({"NULL||0", "3|Склад 'А' O'Brien|0"}));
 }
 
 TEST_F(CopyTables, FailureHalfWayLeavesDestinationAsItWas) {

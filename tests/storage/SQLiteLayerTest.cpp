@@ -1,4 +1,5 @@
 #include "storage/SQLite3.h"
+#include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,7 @@ protected:
         db.SetSynchronous(0);
         db.Exec("CREATE TABLE t(id INTEGER, name VARCHAR, note VARCHAR)");
     }
-    CSQLiteTable Query(const QString& sql) {
-        CSQLiteTable table;
-        CSQLiteStatement st(db, sql);
-        st.StepAll(&table);
-        return table;
-    }
+    CSQLiteTable Query(const QString& sql) { return ::Query(db, sql); }
     CTestDir dir;
     CSQLiteConnection db;
 };
@@ -173,10 +169,9 @@ TEST(SQLiteException, DefaultsTextAndShowThroughThePrompt) {
     CScopedPrompt scope(recorder);
     CSQLiteException(1, "no such table: x", "Exec(prepare): SELECT").Show("OpenConfigFile");
     ASSERT_EQ(recorder.Messages().size(), 1);
-    EXPECT_EQ(recorder.Messages()[0].text,
-              "Function: Exec(prepare): SELECT\nErrCode: 1\n\nMessage:\nno such table: x");
-    EXPECT_EQ(recorder.Messages()[0].caption, "Error SQLite.[OpenConfigFile]");
-    EXPECT_EQ(recorder.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(recorder.Messages()[0],
+                          "Function: Exec(prepare): SELECT\nErrCode: 1\n\nMessage:\nno such table: x",
+                          "Error SQLite.[OpenConfigFile]", PromptIcon::Error));
 }
 
 TEST(SQLiteConnection, OpeningANonDatabaseFailsOnFirstUse) {

@@ -80,3 +80,13 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes) {
 }
 
 QByteArray Cp1251(const QString& text) { return CodePage::ToWindows1251(text); }
+
+::testing::AssertionResult IsMessage(const CRecordingPrompt::Entry& message, const QString& text,
+                                     const QString& caption, PromptIcon icon) {
+    if (message.text == text && message.caption == caption && message.icon == icon)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "shown: \"" << message.text.toStdString() << "\" under \"" << message.caption.toStdString()
+           << "\" with icon " << static_cast<int>(message.icon) << "\nwanted: \"" << text.toStdString()
+           << "\" under \"" << caption.toStdString() << "\" with icon " << static_cast<int>(icon);
+}

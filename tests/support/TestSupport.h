@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 
@@ -87,3 +89,8 @@ QByteArray ReadFileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
 // Windows-1251 bytes of a UTF-8 literal, for expected file contents.
 QByteArray Cp1251(const QString& text);
+
+// The recorded `message` is `text` under `caption` with `icon` (its buttons
+// are left to the caller); a failure names what was shown instead.
+::testing::AssertionResult IsMessage(const CRecordingPrompt::Entry& message, const QString& text,
+                                     const QString& caption, PromptIcon icon);

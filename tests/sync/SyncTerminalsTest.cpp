@@ -26,28 +26,6 @@ struct CEmulated {
     QByteArray journal;  // Windows-1251, CR LF
 };
 
-QByteArray JournalOf(int terminal, int lines) {
-    QString text;
-    for (int i = 1; i <= lines; ++i)
-        text += QStringLiteral("46%1%2;%3;1;1;1;1;Т%4;08.12.2026 09:%5:00;терминал %6\r\n")
-                    .arg(terminal, 2, 10, QChar('0'))
-                    .arg(i, 9, 10, QChar('0'))
-                    .arg(i)
-                    .arg(i, 5, 10, QChar('0'))
-                    .arg(i % 60, 2, 10, QChar('0'))
-                    .arg(terminal);
-    return Cp1251(text);
-}
-
-// The journal as kxloader writes it for the demo project (record numbers on).
-QByteArray Downloaded(const QByteArray& journal) {
-    QByteArray out;
-    int n = 0;
-    for (const QByteArray& line : journal.split('\n'))
-        if (!line.isEmpty()) out += QByteArray::number(++n) + ";" + line.chopped(1) + "\r\n";
-    return out;
-}
-
 class Sync : public Cli {
 protected:
     void SetUp() override {
@@ -64,7 +42,7 @@ protected:
         t.name = name;
         t.state = dir.File("state-" + name);
         ASSERT_TRUE(QDir().mkpath(t.state));
-        t.journal = JournalOf(static_cast<int>(terminals.size()) + 1, lines);
+        t.journal = TerminalJournal(lines, static_cast<int>(terminals.size()) + 1);
         ASSERT_TRUE(WriteFileBytes(t.state + "/journal.txt", t.journal));
         if (!scenario.isEmpty()) {
             ASSERT_TRUE(WriteFileBytes(t.state + "/scenario.ini", ("[scenario]\n" + scenario + "\n").toUtf8()));

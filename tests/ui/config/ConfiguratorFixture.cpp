@@ -21,10 +21,8 @@ const QString kBin = QStringLiteral(KX_PROGRAM_DIR);
 }  // namespace
 
 void Configurator::SetUp() {
-    previousProgramFolder = ProgramFolder();
-    SetProgramFolder(dir.Path() + QStringLiteral("/"));
+    ConfigModelFixture::SetUp();
     // The window rebuilds a table of the template: it works on its own copy.
-    templatePath = dir.File(QStringLiteral("KXConfigFMT.db"));
     ASSERT_TRUE(QFile::copy(kBin + QStringLiteral("/KXConfigFMT.db"), templatePath));
     QDir().mkpath(dir.File(QStringLiteral("project/files")));
     projectPath = dir.File(QStringLiteral("project/demo.kxc"));
@@ -39,9 +37,7 @@ void Configurator::SetUp() {
 
 void Configurator::TearDown() {
     window.reset();
-    model.Close();
-    SetProjectPath(QString());
-    SetProgramFolder(previousProgramFolder);
+    ConfigModelFixture::TearDown();
 }
 
 void Configurator::OpenWindow() {

@@ -4,8 +4,7 @@
 // user would: click a page in the tree, click a value cell, answer a modal
 // window that opens.
 
-#include "config/ConfigModel.h"
-#include "tests/support/TestSupport.h"
+#include "tests/config/ConfigModelFixture.h"
 #include "ui/config/KXConfigDlg.h"
 #include "ui/editors/DoubleBufferListCtrl.h"
 #include "ui/editors/DoubleBufferTreeCtrl.h"
@@ -19,7 +18,7 @@
 #include <functional>
 #include <memory>
 
-class Configurator : public ::testing::Test {
+class Configurator : public ConfigModelFixture {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -34,6 +33,13 @@ protected:
     // list; false when there is no such page or its list did not come.
     [[nodiscard]] bool ClickPage(const QString& path);
     QModelIndex PageIndex(const QString& path) const;
+    // Opens the window on the page at `path` (a fatal failure when either
+    // does not come).
+    void OpenWindowAt(const QString& path) {
+        OpenWindow();
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_TRUE(ClickPage(path)) << path.toStdString();
+    }
     // Clicks a cell of the parameter list (column 1 by default) and lets the
     // click be handled.
     void ClickRow(int row, int column = 1);
@@ -44,6 +50,14 @@ protected:
         ClickRow(row);
         if (!QTest::qWaitFor([&] { return qobject_cast<T*>(window->ParamEditor()) != nullptr; })) return nullptr;
         return qobject_cast<T*>(window->ParamEditor());
+    }
+    // Opens the window on the page at `path` and there the editor of type T
+    // at `row`; nullptr when any of them did not come.
+    template <class T>
+    T* OpenWindowEditor(const QString& path, int row) {
+        OpenWindowAt(path);
+        if (HasFatalFailure()) return nullptr;
+        return OpenEditor<T>(row);
     }
     // Clicks into the page caption box: the editor loses the focus.
     void ClickElsewhere();
@@ -72,12 +86,5 @@ protected:
         });
     }
 
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt scope{prompt};
-    QString previousProgramFolder;
-    QString templatePath;
-    QString projectPath;
-    CConfigModel model;
     std::unique_ptr<CKXConfigDlg> window;
 };

@@ -3,6 +3,7 @@
 // point 2 renamed, saved and closed; then the project file is opened again with
 // a fresh model and everything must be there.
 
+#include "tests/support/SQLiteQuery.h"
 #include "tests/ui/config/ConfiguratorFixture.h"
 #include "ui/config/ConfigMenuAlliasesDlg.h"
 #include "ui/config/ConfigMenuDlg.h"
@@ -19,14 +20,6 @@
 #include <QToolButton>
 
 namespace {
-
-QStringList Rows(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    SQLite3::CSQLiteTable table;
-    SQLite3::CSQLiteStatement(db, sql).StepAll(&table);
-    QStringList rows;
-    for (const QStringList& row : table.Rows) rows << row.join('|');
-    return rows;
-}
 
 QStringList TypeItems(const QAbstractItemModel* tree) {
     QStringList items;

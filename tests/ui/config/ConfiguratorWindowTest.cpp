@@ -2,6 +2,7 @@
 // save that fails, save-as, the operation-type buttons and the page defaults,
 // with every question the user was asked.
 
+#include "tests/support/SQLiteQuery.h"
 #include "tests/ui/config/ConfiguratorFixture.h"
 #include "ui/common/AboutDlg.h"
 #include "ui/common/FileVersionInfo.h"
@@ -17,14 +18,6 @@ namespace {
 
 const QString kLeave = QStringLiteral("Вы уверены, что хотите выйти из настройки конфигурации?");
 const QString kSaveChanges = QStringLiteral("В конфигурации были сделаны изменения. Сохранить их?");
-
-QString ProjectScalar(const QString& path, const QString& sql) {
-    SQLite3::CSQLiteConnection project;
-    project.OpenConnection(path);
-    SQLite3::CSQLiteTable table;
-    SQLite3::CSQLiteStatement(project, sql).StepAll(&table);
-    return table.RowCount > 0 ? table.Rows[0][0] : QString();
-}
 
 QStringList TopLevelTexts(const QAbstractItemModel* tree) {
     QStringList texts;
@@ -42,7 +35,7 @@ TEST_F(Configurator, OpensOnTheProjectAndLeavesWithOneQuestionWhenNothingChanged
               QStringList({"Общие настройки", "Обмен данными", "Приемка (1)", "Отгрузка (2)", "Инвентаризация (3)",
                            "Журнал", "Безопасность"}));
     // The operation choices come from the project's own operations file.
-    EXPECT_EQ(ProjectScalar(templatePath, "SELECT name FROM combosource_operations WHERE id = 4"), "Списание брака");
+    EXPECT_EQ(Scalar(templatePath, "SELECT name FROM combosource_operations WHERE id = 4"), "Списание брака");
     EXPECT_TRUE(prompt.Messages().isEmpty());
 
     // "Помощь" → "О конфигураторе": the about box with the program version.
@@ -70,9 +63,7 @@ TEST_F(Configurator, OpensOnTheProjectAndLeavesWithOneQuestionWhenNothingChanged
 }
 
 TEST_F(Configurator, AFailedSaveOnLeavingKeepsTheWindowAndAGoodOneClosesIt) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки/Экран"));
-    auto* edit = OpenEditor<CListChildEdit>(3);
+    auto* edit = OpenWindowEditor<CListChildEdit>("Общие настройки/Экран", 3);
     ASSERT_NE(edit, nullptr);
     Type(edit, "Ночная смена");
     // The close box while the editor is open: the typed text is not lost.
@@ -94,7 +85,7 @@ TEST_F(Configurator, AFailedSaveOnLeavingKeepsTheWindowAndAGoodOneClosesIt) {
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(prompt.Texts(), QStringList({kLeave, kSaveChanges}));
-    EXPECT_EQ(ProjectScalar(projectPath, "SELECT value FROM ParamsValue WHERE param_id = 'p_header_text'"),
+    EXPECT_EQ(Scalar(projectPath, "SELECT value FROM ParamsValue WHERE param_id = 'p_header_text'"),
               "Ночная смена");
 }
 
@@ -116,7 +107,7 @@ TEST_F(Configurator, SaveAsShowsTheNewPathAndSaveClearsTheChanges) {
     ASSERT_TRUE(model.IsModified());
     Trigger("id32786");
     EXPECT_FALSE(model.IsModified());
-    EXPECT_EQ(ProjectScalar(target, "SELECT value FROM ParamsValue WHERE param_id = 'p_terminal_name'"), "Копия");
+    EXPECT_EQ(Scalar(target, "SELECT value FROM ParamsValue WHERE param_id = 'p_terminal_name'"), "Копия");
     EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join('\n').toStdString();
 
     // Without an open configuration the terminal menu cannot be edited.

@@ -17,9 +17,7 @@ const QString kOptions = QStringLiteral("listparams_options");
 }
 
 TEST_F(Configurator, IntegerEditTakesDigitsAndMinusOnlyAndEnterStores) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
-    auto* edit = OpenEditor<CListChildEdit>(4);
+    auto* edit = OpenWindowEditor<CListChildEdit>("Общие настройки", 4);
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->toPlainText(), "0");
     EXPECT_EQ(window->findChild<QPlainTextEdit*>("id1001")->toPlainText(),
@@ -41,8 +39,7 @@ TEST_F(Configurator, IntegerEditTakesDigitsAndMinusOnlyAndEnterStores) {
 }
 
 TEST_F(Configurator, TextEditStoresOnLeavingOnlyWhenChangedAndEscapeStoresNothing) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
+    ASSERT_NO_FATAL_FAILURE(OpenWindowAt("Общие настройки"));
 
     // Leaving an unchanged editor stores nothing.
     ASSERT_NE(OpenEditor<CListChildEdit>(0), nullptr);
@@ -71,9 +68,7 @@ TEST_F(Configurator, TextEditStoresOnLeavingOnlyWhenChangedAndEscapeStoresNothin
 }
 
 TEST_F(Configurator, MultilineEnterStartsANewLineAndLeavingStoresEveryLine) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
-    auto* edit = OpenEditor<CListChildEdit>(6);
+    auto* edit = OpenWindowEditor<CListChildEdit>("Общие настройки", 6);
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->toPlainText(), "Добро пожаловать!\nНажмите ENT для входа");
     // Three rows high, over the rows below its own.
@@ -100,9 +95,7 @@ TEST_F(Configurator, MultilineEnterStartsANewLineAndLeavingStoresEveryLine) {
 }
 
 TEST_F(Configurator, DropDownStoresThePositionOnlyAfterAChoice) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
-    auto* combo = OpenEditor<CListChildCombo>(3);
+    auto* combo = OpenWindowEditor<CListChildCombo>("Общие настройки", 3);
     ASSERT_NE(combo, nullptr);
     EXPECT_EQ(combo->count(), 3);
     EXPECT_EQ(combo->currentText(), "ДД.ММ.ГГГГ");
@@ -126,8 +119,7 @@ TEST_F(Configurator, DropDownStoresThePositionOnlyAfterAChoice) {
 }
 
 TEST_F(Configurator, APathIsTypedAndOnlyAPathOfThisComputerOffersAFileDialog) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
+    ASSERT_NO_FATAL_FAILURE(OpenWindowAt("Общие настройки"));
     // "Папка данных" is a folder on the terminal: an edit to type it into,
     // with no file dialog of this computer.
     auto* edit = OpenEditor<CListChildEdit>(5);
@@ -174,9 +166,7 @@ TEST_F(Configurator, APathIsTypedAndOnlyAPathOfThisComputerOffersAFileDialog) {
 }
 
 TEST_F(Configurator, OneEditorAtATimeAndAClickBelowTheRowsOpensNone) {
-    OpenWindow();
-    ASSERT_TRUE(ClickPage("Общие настройки"));
-    auto* first = OpenEditor<CListChildEdit>(0);
+    auto* first = OpenWindowEditor<CListChildEdit>("Общие настройки", 0);
     ASSERT_NE(first, nullptr);
     Type(first, "Терминал 7");
     // Another row: the first editor stores its text and goes, the second opens.

@@ -2,6 +2,7 @@
 // menu when its table cannot be written, and the configuration when another
 // program saved the project file since it was opened.
 
+#include "tests/support/SQLiteQuery.h"
 #include "tests/ui/config/ConfiguratorFixture.h"
 #include "ui/config/ConfigMenuDlg.h"
 
@@ -10,19 +11,6 @@
 #include <QToolButton>
 
 namespace {
-
-// The first cell of a query ("" without a row).
-QString Scalar(SQLite3::CSQLiteConnection& db, const QString& sql) {
-    SQLite3::CSQLiteTable table;
-    SQLite3::CSQLiteStatement(db, sql).StepAll(&table);
-    return table.RowCount > 0 ? table.Rows[0][0] : QString();
-}
-
-QString ProjectScalar(const QString& path, const QString& sql) {
-    SQLite3::CSQLiteConnection project;
-    project.OpenConnection(path);
-    return Scalar(project, sql);
-}
 
 QStringList ListTexts(const QListView* view) {
     QStringList texts;
@@ -90,7 +78,7 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     EXPECT_TRUE(prompt.Texts()[0].startsWith("Файл конфигурации изменен другой программой")) << prompt.Texts()[0].toStdString();
     EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoCancelDefaultCancel);
     EXPECT_TRUE(model.IsModified());
-    EXPECT_EQ(ProjectScalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
 
     // Leaving with "save the changes": the same question; "Отмена" keeps the window.
     prompt.Clear();
@@ -100,7 +88,7 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     window->close();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(prompt.Messages().size(), 3);
-    EXPECT_EQ(ProjectScalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
 
     // "Да" replaces it.
     prompt.Clear();
@@ -108,6 +96,6 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     ASSERT_TRUE(Reactivate());
     Trigger("id32786");
     EXPECT_FALSE(model.IsModified());
-    EXPECT_EQ(ProjectScalar(projectPath, point.arg(2)), "Кладовщики");
-    EXPECT_NE(ProjectScalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, point.arg(2)), "Кладовщики");
+    EXPECT_NE(Scalar(projectPath, point.arg(1)), "Приход");
 }

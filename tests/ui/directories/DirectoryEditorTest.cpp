@@ -35,13 +35,17 @@ protected:
         DirectoryPath(kind, &path);
         return kind == JournalView ? CurrentDirectoryFiles().journalFile : path;
     }
-    void Write(int kind, const QString& text) { ASSERT_TRUE(WriteFileBytes(File(kind), Cp1251(text))); }
     void Open(int kind) {
         editor = std::make_unique<CEditDirGridDlg>(&types, QFont(QStringLiteral("Tahoma"), 10));
         editor->SetKind(kind);
         editor->show();
         QApplication::setActiveWindow(editor.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
+    }
+    // Writes `text` (Windows-1251) as the file of `kind` and opens the editor on it.
+    void OpenOn(int kind, const QString& text) {
+        ASSERT_TRUE(WriteFileBytes(File(kind), Cp1251(text)));
+        Open(kind);
     }
     QString Cell(int row, int column) const { return editor->Model().Table().Cell(row, column); }
     void ClickCell(int row, int column) const {
@@ -51,6 +55,11 @@ protected:
     }
     QPushButton* Button(const char* id) const { return editor->findChild<QPushButton*>(id); }
     CKxLoaderListChildEdit* Edit() const { return qobject_cast<CKxLoaderListChildEdit*>(editor->CellEditor()); }
+    // Clicks the cell; the in-place editor that opened on it, or nullptr.
+    CKxLoaderListChildEdit* EditCell(int row, int column) const {
+        ClickCell(row, column);
+        return Edit();
+    }
 
     CTestDir dir;
     CFakeOperationTypes types;
@@ -62,10 +71,8 @@ protected:
 }  // namespace
 
 TEST_F(DirectoryEditor, EnterStoresAndStaysTabMovesOnLeavingStoresAndNothingTypedIsLost) {
-    Write(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;\r\n"));
-    Open(Executors);
-    ClickCell(0, 2);
-    CKxLoaderListChildEdit* first = Edit();
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;\r\n"));
+    CKxLoaderListChildEdit* first = EditCell(0, 2);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->text(), QStringLiteral("Иванов"));
     EXPECT_EQ(first->selectedText(), QStringLiteral("Иванов"));
@@ -103,8 +110,7 @@ TEST_F(DirectoryEditor, EnterStoresAndStaysTabMovesOnLeavingStoresAndNothingType
 }
 
 TEST_F(DirectoryEditor, TheTypeColumnOffersTheConfigurationsTypeNames) {
-    Write(Operations, QStringLiteral("5;2;Отгрузка товара;1;111\r\n"));
-    Open(Operations);
+    OpenOn(Operations, QStringLiteral("5;2;Отгрузка товара;1;111\r\n"));
     ClickCell(0, 2);
     auto* combo = qobject_cast<CKxLoaderListChildCombo*>(editor->CellEditor());
     ASSERT_NE(combo, nullptr);
@@ -121,8 +127,7 @@ TEST_F(DirectoryEditor, TheTypeColumnOffersTheConfigurationsTypeNames) {
 }
 
 TEST_F(DirectoryEditor, AddedRowsFollowTheHighestIdAndDeleteRemovesTheRowTheUserIsOn) {
-    Write(Executors, QStringLiteral("41;Иванов;1\r\n7;Петров;2\r\n"));
-    Open(Executors);
+    OpenOn(Executors, QStringLiteral("41;Иванов;1\r\n7;Петров;2\r\n"));
     QTest::mouseClick(Button("id1004"), Qt::LeftButton);
     EXPECT_EQ(Cell(2, 1), QStringLiteral("42"));
     EXPECT_EQ(editor->View()->currentIndex().row(), 2);
@@ -145,8 +150,7 @@ TEST_F(DirectoryEditor, AddedRowsFollowTheHighestIdAndDeleteRemovesTheRowTheUser
 
 TEST_F(DirectoryEditor, TheJournalIsReadOnlyAndItsClearButtonDeletesTheFileAfterTheQuestion) {
     const QString journal = QStringLiteral("4600001;1;5;7;3;10;Молоко;20240101 10:00:00;\r\n");
-    Write(JournalView, journal + journal);
-    Open(JournalView);
+    OpenOn(JournalView, journal + journal);
     EXPECT_EQ(editor->windowTitle(), QStringLiteral("Журнал (просмотр)"));
     EXPECT_EQ(editor->RowCount(), 2);
     for (const char* id : {"id1004", "id1008", "id1002", "id1"}) EXPECT_FALSE(Button(id)->isEnabled()) << id;
@@ -166,8 +170,7 @@ TEST_F(DirectoryEditor, TheJournalIsReadOnlyAndItsClearButtonDeletesTheFileAfter
 
 TEST_F(DirectoryEditor, EscapeAsksAboutATextStillInTheEditorAndNoKeepsTheFileAsItWas) {
     const QString wares = QStringLiteral("Т1;Сыр;4600000000001\r\n");
-    Write(Wares, wares);
-    Open(Wares);
+    OpenOn(Wares, wares);
     ClickCell(0, 2);
     QTest::keyClicks(Edit(), QStringLiteral("Butter"));
     prompt.QueueAnswer(AnswerNo);
@@ -186,8 +189,7 @@ TEST_F(DirectoryEditor, EscapeAsksAboutATextStillInTheEditorAndNoKeepsTheFileAsI
 }
 
 TEST_F(DirectoryEditor, MinusDeletesOnlyARowTheUserChose) {
-    Write(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n3;Касса;33\r\n"));
-    Open(Addresses);
+    OpenOn(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n3;Касса;33\r\n"));
     // The list has the focus and its focus frame on the first row, but no
     // row is chosen: "-" has nothing to delete.
     editor->View()->setFocus(Qt::TabFocusReason);
@@ -210,10 +212,8 @@ TEST_F(DirectoryEditor, MinusDeletesOnlyARowTheUserChose) {
 }
 
 TEST_F(DirectoryEditor, TheCellEditorShowsWhatWasStoredAndNeverOutlivesItsRow) {
-    Write(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n"));
-    Open(Addresses);
-    ClickCell(1, 2);
-    CKxLoaderListChildEdit* edit = Edit();
+    OpenOn(Addresses, QStringLiteral("1;Склад;11\r\n2;Зал;22\r\n"));
+    CKxLoaderListChildEdit* edit = EditCell(1, 2);
     ASSERT_NE(edit, nullptr);
     QString shownWithTheMessage;
     class CLooking : public CRecordingPrompt {
@@ -248,8 +248,7 @@ TEST_F(DirectoryEditor, TheCellEditorShowsWhatWasStoredAndNeverOutlivesItsRow) {
 }
 
 TEST_F(DirectoryEditor, TheGridWorksFromTheKeyboard) {
-    Write(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
-    Open(Executors);
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
     QTableView* view = editor->View();
     view->setFocus(Qt::TabFocusReason);
     QTest::keyClick(view, Qt::Key_Down);
@@ -300,15 +299,13 @@ TEST_F(DirectoryEditor, LoadSaveAndImportShowTheWaitCursorAndTheLastColumnTakesT
     CScopedPrompt scope(watch);
 
     // A damaged file says so while it is being loaded.
-    Write(Operations, QStringLiteral("1;2\r\n"));
-    Open(Operations);
+    OpenOn(Operations, QStringLiteral("1;2\r\n"));
     ASSERT_EQ(watch.Messages().size(), 1);
     EXPECT_EQ(watch.shapes.value(0), int(Qt::WaitCursor));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     editor->reject();
 
-    Write(Addresses, QStringLiteral("1;Склад;11\r\n"));
-    Open(Addresses);
+    OpenOn(Addresses, QStringLiteral("1;Склад;11\r\n"));
     watch.Clear();
     watch.shapes.clear();
     QTest::mouseClick(Button("id1004"), Qt::LeftButton);

@@ -145,15 +145,15 @@ TEST_F(ExchangeWindows, TheCheckShowsTheTerminalAndTheJournalIsDownloadedAndShow
 
     int rows = -1;
     QString secondWare;
-    EXPECT_TRUE(DriveModal([&] { Click(1017); },
-                           [&](QWidget* w) {
-                               auto* viewer = qobject_cast<CEditDirGridDlg*>(w);
-                               rows = viewer->RowCount();
-                               secondWare = viewer->Model().headerData(8, Qt::Horizontal).toString() + '=' +
-                                            viewer->Model().Table().Cell(1, 8);
-                               viewer->reject();
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<CEditDirGridDlg>(
+        [&] { Click(1017); },
+        [&](CEditDirGridDlg* viewer) {
+            rows = viewer->RowCount();
+            secondWare = viewer->Model().headerData(8, Qt::Horizontal).toString() + '=' +
+                         viewer->Model().Table().Cell(1, 8);
+            viewer->reject();
+        },
+        window.get()));
     EXPECT_EQ(rows, 2);
     EXPECT_EQ(secondWare, QStringLiteral("Товар=Хлеб"));
 }
@@ -172,19 +172,18 @@ TEST_F(ExchangeWindows, TheConfigurationGoesThroughTheUploadWindowsAndTheUpdater
         animated = upload && upload->findChild<CTransferAnimation*>()->IsPlaying();
     });
     QStringList shownOnOpening;
-    EXPECT_TRUE(DriveModal([&] { Click(1016); },
-                           [&](QWidget* w) {
-                               auto* upload = qobject_cast<CLoadConfigToTerminalDlg*>(w);
-                               ASSERT_NE(upload, nullptr);
-                               EXPECT_EQ(upload->Port(), terminal.Port());
-                               EXPECT_TRUE(QTest::qWaitFor([&] { return !prompt.Texts().isEmpty(); }, 5000));
-                               shownOnOpening = prompt.Texts();
-                               prompt.Clear();
-                               upload->findChild<QPushButton*>(QStringLiteral("checkButton"))->click();
-                               upload->findChild<QPushButton*>(QStringLiteral("loadButton"))->click();
-                               upload->reject();
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<CLoadConfigToTerminalDlg>(
+        [&] { Click(1016); },
+        [&](CLoadConfigToTerminalDlg* upload) {
+            EXPECT_EQ(upload->Port(), terminal.Port());
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !prompt.Texts().isEmpty(); }, 5000));
+            shownOnOpening = prompt.Texts();
+            prompt.Clear();
+            upload->findChild<QPushButton*>(QStringLiteral("checkButton"))->click();
+            upload->findChild<QPushButton*>(QStringLiteral("loadButton"))->click();
+            upload->reject();
+        },
+        window.get()));
     EXPECT_EQ(shownOnOpening,
               QStringList{QStringLiteral("Справочник операций содержит неправильного формата данные!")});
     ASSERT_EQ(prompt.Messages().size(), 2);

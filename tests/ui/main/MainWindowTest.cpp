@@ -79,12 +79,13 @@ TEST_F(MainWindow, OpensWithItsSettingsAndShowsTheCountsOfTheDirectoryFiles) {
     EXPECT_FALSE(Find<QCheckBox>(1025)->isEnabled());
 
     // The editor counts the whole file; closing it shows the exact count.
-    EXPECT_TRUE(DriveModal([&] { Click(1009); },
-                           [](QWidget* editor) {
-                               EXPECT_EQ(qobject_cast<CEditDirGridDlg*>(editor)->RowCount(), 1500);
-                               QTest::mouseClick(editor->findChild<QPushButton*>("id2"), Qt::LeftButton);
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<CEditDirGridDlg>(
+        [&] { Click(1009); },
+        [](CEditDirGridDlg* editor) {
+            EXPECT_EQ(editor->RowCount(), 1500);
+            QTest::mouseClick(editor->findChild<QPushButton*>("id2"), Qt::LeftButton);
+        },
+        window.get()));
     EXPECT_EQ(Label(1035), QStringLiteral("Товары   (1500)"));
 
     // Rows added in the editor and thrown away on closing are not counted.
@@ -188,10 +189,10 @@ TEST_F(MainWindow, LoadingTheConfigurationWithoutOperationsOpensNothing) {
     Click(1016);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text,
-              QStringLiteral("Нельзя загружать конфигурацию без справочника операций!\nСоздайте справочник операций!"));
-    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Внимание"));
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0],
+                          QStringLiteral("Нельзя загружать конфигурацию без справочника операций!\n"
+                                         "Создайте справочник операций!"),
+                          QStringLiteral("Внимание"), PromptIcon::Error));
 }
 
 TEST_F(MainWindow, PrintOpensTheReportAndExportWritesTheTerminalDatabase) {

@@ -28,11 +28,10 @@ TEST_F(CUiFixture, OpeningAFileThatIsNoProjectKeepsTheOpenProjectAndCreatesNothi
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("id1015")), Qt::LeftButton);
 
     ASSERT_EQ(prompt.Messages().size(), 1);
-    EXPECT_EQ(prompt.Messages()[0].text,
-              QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!\n") + junk +
-                  QStringLiteral("\nФайл не является базой данных SQLite (поврежден или это другой файл)."));
-    EXPECT_EQ(prompt.Messages()[0].caption, QStringLiteral("Конфигуратор прошивки"));
-    EXPECT_EQ(prompt.Messages()[0].icon, PromptIcon::Error);
+    EXPECT_TRUE(IsMessage(prompt.Messages()[0],
+                          QStringLiteral("Ошибка! Не удалось загрузить конфигурацию!\n") + junk +
+                              QStringLiteral("\nФайл не является базой данных SQLite (поврежден или это другой файл)."),
+                          QStringLiteral("Конфигуратор прошивки"), PromptIcon::Error));
     EXPECT_EQ(path->toolTip(), project);
     EXPECT_EQ(CurrentDirectoryFiles().projectPath, project);
     EXPECT_EQ(window.Watcher().Folder(), folder);

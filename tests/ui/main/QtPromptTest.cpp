@@ -51,15 +51,14 @@ TEST_F(QtPrompt, BoxesAndFileDialogsStandOverTheirWindowWithRussianButtons) {
 
     QWidget* boxParent = nullptr;
     QStringList buttons;
-    EXPECT_TRUE(DriveModal([&] { QTest::keyClick(window.get(), Qt::Key_Escape); },
-                           [&](QWidget* modal) {
-                               auto* box = qobject_cast<QMessageBox*>(modal);
-                               ASSERT_NE(box, nullptr);
-                               boxParent = box->parentWidget();
-                               for (QAbstractButton* b : box->buttons()) buttons << b->text().remove('&');
-                               box->button(QMessageBox::No)->click();
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<QMessageBox>(
+        [&] { QTest::keyClick(window.get(), Qt::Key_Escape); },
+        [&](QMessageBox* box) {
+            boxParent = box->parentWidget();
+            for (QAbstractButton* b : box->buttons()) buttons << b->text().remove('&');
+            box->button(QMessageBox::No)->click();
+        },
+        window.get()));
     EXPECT_EQ(boxParent, window.get());
     buttons.sort();
     EXPECT_EQ(buttons, QStringList({QStringLiteral("Да"), QStringLiteral("Нет")}));
@@ -67,14 +66,13 @@ TEST_F(QtPrompt, BoxesAndFileDialogsStandOverTheirWindowWithRussianButtons) {
 
     // "Установить" asks for a project file over the main window.
     QWidget* dialogParent = nullptr;
-    EXPECT_TRUE(DriveModal([&] { Click(1015); },
-                           [&](QWidget* modal) {
-                               auto* dialog = qobject_cast<QFileDialog*>(modal);
-                               ASSERT_NE(dialog, nullptr);
-                               dialogParent = dialog->parentWidget();
-                               dialog->reject();
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<QFileDialog>(
+        [&] { Click(1015); },
+        [&](QFileDialog* dialog) {
+            dialogParent = dialog->parentWidget();
+            dialog->reject();
+        },
+        window.get()));
     EXPECT_EQ(dialogParent, window.get());
 
     QCoreApplication::removeTranslator(translator);
@@ -84,14 +82,13 @@ TEST_F(QtPrompt, BoxesAndFileDialogsStandOverTheirWindowWithRussianButtons) {
 TEST_F(QtPrompt, PrintSaysWhereTheReportIsWhenNoViewerCanShowIt) {
     // The offscreen desktop has no program to open text files with.
     QString text;
-    EXPECT_TRUE(DriveModal([&] { Click(1023); },
-                           [&](QWidget* modal) {
-                               auto* box = qobject_cast<QMessageBox*>(modal);
-                               ASSERT_NE(box, nullptr);
-                               text = box->text();
-                               box->accept();
-                           },
-                           window.get()));
+    EXPECT_TRUE(DriveModalOf<QMessageBox>(
+        [&] { Click(1023); },
+        [&](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        },
+        window.get()));
     const QString report = dir.File(QStringLiteral("demo/files/configuration.txt"));
     EXPECT_TRUE(text.contains(QDir::toNativeSeparators(report))) << text.toStdString();
     EXPECT_TRUE(QFile::exists(report));

@@ -65,3 +65,15 @@ std::unique_ptr<CShowWatcher> OnShow(std::function<void(T*)> shown) {
 // than `except` is active, `drive` on it. False when no such window came.
 bool DriveModal(const std::function<void()>& act, const std::function<void(QWidget*)>& drive,
                 QWidget* except = nullptr, int timeoutMs = 20000);
+// The same for a modal window of type T; a window of another type fails the test.
+template <typename T>
+bool DriveModalOf(const std::function<void()>& act, const std::function<void(T*)>& drive, QWidget* except = nullptr) {
+    return DriveModal(
+        act,
+        [&drive](QWidget* modal) {
+            auto* typed = qobject_cast<T*>(modal);
+            ASSERT_NE(typed, nullptr) << "a " << modal->metaObject()->className() << " opened instead";
+            drive(typed);
+        },
+        except);
+}
