@@ -15,6 +15,7 @@
 #include "platform/LeadingInteger.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
+#include "platform/StopSignal.h"
 #include "platform/TargetWriter.h"
 #include "platform/TextFile.h"
 
@@ -57,7 +58,8 @@ public:
         m_upload.busyFileWaitMs = busyFileWaitMs;
         m_journal.showMessages = false;
         m_journal.caption.clear();
-        m_journal.filterResetMarker = FilterResetMarkerFile(app.Paths.loaderSettings);
+        m_journal.recordsFolder = TerminalRecordsFolder();
+        m_journal.legacyFilterResetNote = FilterResetMarkerFile(app.Paths.loaderSettings);
         m_upload.showMessages = false;
         m_upload.caption.clear();
         m_upload.codec = DirectoryCodec();
@@ -143,7 +145,8 @@ private:
     // to look at. The report file keeps its own exact line. A configuration
     // that could not be opened has already said why.
     void ReportFailure() const {
-        if (m_app.ResultCode == kConfigurationNotOpened) return;
+        // A run stopped by a signal says so once, at its end.
+        if (m_app.ResultCode == kConfigurationNotOpened || StopRequested()) return;
         const int code = m_app.ResultCode;
         QString line = QStringLiteral("%1 %2").arg(code).arg(ResultCodeText(code));
         if (!m_failureDetail.isEmpty()) line += QStringLiteral(": ") + m_failureDetail;
@@ -229,9 +232,18 @@ private:
         QString path;
         if (!NamedPath(name, &path)) return;
         SetJournalFilePath(path);
-        m_app.ResultCode = m_journal.DownloadJournal(Port(), m_configuration.IsUploadJournalIdOn(),
-                                                     countOnly, filters,
-                                                     m_app.Settings.overwriteJournal != 0);
+        JournalDownloadOptions options;
+        options.journalIdOn = m_configuration.IsUploadJournalIdOn();
+        options.countOnly = countOnly;
+        options.filters = filters;
+        options.overwrite = m_app.Settings.overwriteJournal != 0;
+        // "/j ... /c": the clear goes in the download's own session, right
+        // after the lines are safely in the file.
+        if (!countOnly && i + 1 < m_switchesEnd && Next(m_args, i) == QLatin1String("/c")) {
+            options.clearAfter = true;
+            ++i;
+        }
+        m_app.ResultCode = m_journal.DownloadJournal(Port(), options);
         Took(m_journal.failureDetail);
     }
 
@@ -360,6 +372,15 @@ private:
     void Report(int& i) {
         QString path;
         if (!NamedPath(OptionalFileName(i, QStringLiteral("errors.txt")), &path)) return;
+        // Another run still running with this report: it is that run's, and
+        // this one leaves it alone (no report of its own either).
+        auto lock = std::make_unique<CFileLock>();
+        QString problem;
+        if (!TakeReportFile(path, *lock, &problem)) {
+            Fail(kReportNotWritten, problem);
+            return;
+        }
+        m_app.ReportLock = std::move(lock);
         m_app.ReportFilePath = path;
         // Should this run be killed before its end, an earlier run's report
         // must not stand there as if it were this one's. One that cannot be

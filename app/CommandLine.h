@@ -63,6 +63,8 @@ int TakeEndOfSwitches(QStringList& arguments);
 
 // Where a journal filter reset that could not be sent is remembered: beside
 // the loader settings, so every settings file (every terminal) has its own.
+// The note of owed filter resets that earlier versions kept beside the
+// settings file (read once more, never written).
 QString FilterResetMarkerFile(const QString& loaderSettings);
 
 // The help text of /h and /?.

@@ -3,6 +3,7 @@
 #include "app/ConfigModelCommandLine.h"
 #include "app/InformationSwitches.h"
 #include "app/ReportFile.h"
+#include "platform/StopSignal.h"
 #include "app/ResultCodes.h"
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
@@ -54,14 +55,31 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
         if (m_interactive) m_interactive(*this);
         return false;
     }
+    // A scheduler's stop (SIGTERM), Ctrl+C or a closed terminal ends the
+    // exchange under way cleanly instead of killing it in the middle.
+    InstallStopSignals();
     if (m_commandLine) m_commandLine(*this, arguments);
     else RunCommandLineOnConfigModel(*this, arguments);
     return false;
 }
 
 int CKXConfigApp::ExitInstance() {
+    if (const int signal = StopSignal(); signal != 0 && Mode == RunMode::CommandLine) {
+        // Nothing after the signal counts as done: no report of a result
+        // (an earlier run's report was removed when /x was read), the
+        // status the shell gives a process ended by the signal.
+        Prompt().Error(QStringLiteral("stopped by %1: the exchange under way was ended and its session closed; "
+                                      "nothing was sent after the signal (the run had reached code %2)")
+                           .arg(QLatin1String(StopSignalName(signal)))
+                           .arg(ResultCode),
+                       QStringLiteral("kxloader"));
+        if (ReportLock) ReportLock->Unlock(true);
+        return 128 + signal;
+    }
     QString problem;
-    if (!ReportFilePath.isEmpty() && !WriteReportFile(ReportFilePath, ResultCode, DiagnosticText, &problem)) {
+    const bool reportLockHeld = ReportLock && ReportLock->IsLocked();
+    if (!ReportFilePath.isEmpty() &&
+        !WriteReportFile(ReportFilePath, ResultCode, DiagnosticText, &problem, reportLockHeld)) {
         // The caller reads the report: a run it cannot read of must not end
         // with 0, and the person at the console learns why.
         QString line;
@@ -75,5 +93,6 @@ int CKXConfigApp::ExitInstance() {
         }
         Prompt().Error(line, QStringLiteral("kxloader"));
     }
+    if (ReportLock) ReportLock->Unlock(true);
     return ProcessExitStatus(ResultCode);
 }

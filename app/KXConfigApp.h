@@ -6,12 +6,14 @@
 // code.
 
 #include "app/Settings.h"
+#include "platform/FileLock.h"
 #include "platform/InstallLayout.h"
 
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 enum class RunMode { Interactive, CommandLine };
 
@@ -47,6 +49,10 @@ public:
     int ResultCode = 0;
     QString ReportFilePath;
     QString DiagnosticText;
+    // Held from /x to the report's writing: another run that names the same
+    // report file while this one runs is refused, so neither run's caller
+    // reads the other's result.
+    std::unique_ptr<CFileLock> ReportLock;
 
     // Set before InitInstance to use another program folder (tests).
     QString ProgramFolderOverride;

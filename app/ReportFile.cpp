@@ -24,12 +24,28 @@ bool RemoveOldReport(const QString& path, QString* problem) {
     return false;
 }
 
-bool WriteReportFile(const QString& path, int code, const QString& diagnosticText, QString* problem) {
+bool TakeReportFile(const QString& path, CFileLock& lock, QString* problem) {
+    switch (lock.LockFile(path + QStringLiteral(".lock"), 0)) {
+    case CFileLock::Outcome::Locked:
+        lock.SetContent(LockHolderLine());
+        return true;
+    case CFileLock::Outcome::Busy:
+        if (problem) *problem = QStringLiteral("the report file %1 belongs to %2, which still runs").arg(path, lock.Holder());
+        return false;
+    case CFileLock::Outcome::Failed:
+        break;
+    }
+    // No lock file can be made there: the report's own writing says why.
+    return true;
+}
+
+bool WriteReportFile(const QString& path, int code, const QString& diagnosticText, QString* problem,
+                     bool lockFileHeld) {
     if (path.isEmpty()) return false;
     // The whole line is kept however long the terminal's message is.
     const QByteArray line = ToCrLf(CodePage::CCodec().Encode(FormatReportLine(code, diagnosticText)));
     QString error;
-    if (WriteFileWhole(path, line, kReportWaitMs, &error)) return true;
+    if (WriteFileWhole(path, line, kReportWaitMs, &error, lockFileHeld)) return true;
     QString removal;
     struct stat status;
     const bool oldOne = LocalStatus(path, &status, false) && S_ISREG(status.st_mode);

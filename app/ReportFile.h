@@ -3,13 +3,22 @@
 // caller reads it as the run's outcome, so it is replaced whole or not at all,
 // and an old report never stays behind looking like this run's.
 
+#include "platform/FileLock.h"
+
 #include <QString>
 
 // Replaces the file with FormatReportLine(code, diagnosticText). False when it
 // cannot be written; the old report is then removed where it can be, and
 // `problem` (when given) says why it was not written and what became of the
 // old one.
-bool WriteReportFile(const QString& path, int code, const QString& diagnosticText, QString* problem = nullptr);
+// With `lockFileHeld` the caller holds "<path>.lock" (TakeReportFile).
+bool WriteReportFile(const QString& path, int code, const QString& diagnosticText, QString* problem = nullptr,
+                     bool lockFileHeld = false);
+
+// Takes the report file for this run, from /x to its end: its lock file
+// ("<path>.lock"), held in `lock`. False with `problem` when another run that
+// still runs has it: that run's report must not be replaced or removed.
+bool TakeReportFile(const QString& path, CFileLock& lock, QString* problem);
 
 // Removes an old report at `path` (a regular file only): a run that is killed
 // before its end then leaves no report rather than an earlier run's. False

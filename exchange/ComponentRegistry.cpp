@@ -18,9 +18,15 @@ CParlinkHolder& CParlinkHolder::operator=(CParlinkHolder&& other) noexcept {
         Reset();
         m_object = other.m_object;
         m_problems = std::move(other.m_problems);
+        m_states = std::move(other.m_states);
         other.m_object = nullptr;
     }
     return *this;
+}
+
+unsigned CParlinkHolder::SessionState() const {
+    if (!m_object || !m_states) return 0;
+    return m_states(*m_object);
 }
 
 PortOpenProblem CParlinkHolder::OpenPortProblem(const QString& port) const {
@@ -68,6 +74,7 @@ std::mutex g_libraryLock;
 struct LibraryEntryPoints {
     KxCreateParlinkX2Fn factory = nullptr;
     KxParlinkOpenPortProblemFn openPortProblem = nullptr;
+    KxParlinkSessionStateFn sessionState = nullptr;
 };
 
 LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) {
@@ -83,6 +90,8 @@ LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) 
     if (!entryPoints.factory) *why = QStringLiteral("it has no %1").arg(QLatin1String(kParlinkFactorySymbol));
     entryPoints.openPortProblem =
         reinterpret_cast<KxParlinkOpenPortProblemFn>(library.resolve(kParlinkOpenPortProblemSymbol));
+    entryPoints.sessionState =
+        reinterpret_cast<KxParlinkSessionStateFn>(library.resolve(kParlinkSessionStateSymbol));
     return entryPoints;
 }
 
@@ -93,6 +102,7 @@ IParlinkX2* CRegistryParlinkProvider::CreateObject() {
     QString why;
     const LibraryEntryPoints entryPoints = ResolveEntryPoints(m_library, &why);
     m_problemFunction = entryPoints.openPortProblem;
+    m_stateFunction = entryPoints.sessionState;
     IParlinkX2* object = entryPoints.factory ? entryPoints.factory(kParlinkInterfaceVersion) : nullptr;
     if (entryPoints.factory && !object) why = QStringLiteral("its factory made no object");
     if (!object) m_failure = QStringLiteral("%1: %2").arg(m_library, why);
@@ -103,6 +113,10 @@ PortOpenProblem CRegistryParlinkProvider::OpenPortProblem(IParlinkX2& object, co
     PortOpenProblem problem;
     if (m_problemFunction) m_problemFunction(&object, port, &problem.device, &problem.reason);
     return problem;
+}
+
+unsigned CRegistryParlinkProvider::SessionState(IParlinkX2& object) {
+    return m_stateFunction ? m_stateFunction(&object) : 0;
 }
 
 namespace {
@@ -130,8 +144,8 @@ int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     if (!provider->FindComponent()) return fail(ExchangeCode::kComponentNotRegistered);
     IParlinkX2* object = provider->CreateObject();
     if (!object) return fail(ExchangeCode::kComponentNotCreated);
-    *holder = CParlinkHolder(object, [provider](IParlinkX2& o, const QString& port) {
-        return provider->OpenPortProblem(o, port);
-    });
+    *holder = CParlinkHolder(
+        object, [provider](IParlinkX2& o, const QString& port) { return provider->OpenPortProblem(o, port); },
+        [provider](IParlinkX2& o) { return provider->SessionState(o); });
     return ExchangeCode::kOk;
 }

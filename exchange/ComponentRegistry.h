@@ -35,13 +35,14 @@ struct PortOpenProblem {
 class CParlinkHolder {
 public:
     using ProblemSource = std::function<PortOpenProblem(IParlinkX2& object, const QString& port)>;
+    using StateSource = std::function<unsigned(IParlinkX2& object)>;
 
     CParlinkHolder() = default;
-    explicit CParlinkHolder(IParlinkX2* object, ProblemSource problems = {})
-        : m_object(object), m_problems(std::move(problems)) {}
+    explicit CParlinkHolder(IParlinkX2* object, ProblemSource problems = {}, StateSource states = {})
+        : m_object(object), m_problems(std::move(problems)), m_states(std::move(states)) {}
     ~CParlinkHolder() { Reset(); }
     CParlinkHolder(CParlinkHolder&& other) noexcept
-        : m_object(other.m_object), m_problems(std::move(other.m_problems)) {
+        : m_object(other.m_object), m_problems(std::move(other.m_problems)), m_states(std::move(other.m_states)) {
         other.m_object = nullptr;
     }
     CParlinkHolder& operator=(CParlinkHolder&& other) noexcept;
@@ -57,10 +58,14 @@ public:
     // Why the last OpenPort of the object failed, as far as its component
     // can tell (empty fields when it cannot).
     PortOpenProblem OpenPortProblem(const QString& port) const;
+    // What the object's open session agreed with the terminal
+    // (kParlinkSession... bits); 0 when its component does not tell.
+    unsigned SessionState() const;
 
 private:
     IParlinkX2* m_object = nullptr;
     ProblemSource m_problems;
+    StateSource m_states;
 };
 
 // Where component objects come from: the registry file and plugin libraries,
@@ -79,6 +84,8 @@ public:
     virtual PortOpenProblem OpenPortProblem(IParlinkX2& /*object*/, const QString& /*port*/) {
         return {};
     }
+    // What the open session of `object` agreed (kParlinkSession... bits).
+    virtual unsigned SessionState(IParlinkX2& /*object*/) { return 0; }
 };
 
 // The library named in components.ini of `programFolder` (resolved to an
@@ -93,11 +100,13 @@ public:
     IParlinkX2* CreateObject() override;
     QString FailureReason() const override { return m_failure; }
     PortOpenProblem OpenPortProblem(IParlinkX2& object, const QString& port) override;
+    unsigned SessionState(IParlinkX2& object) override;
 
 private:
     QString m_library;
     QString m_failure;
     KxParlinkOpenPortProblemFn m_problemFunction = nullptr;
+    KxParlinkSessionStateFn m_stateFunction = nullptr;
 };
 
 // The provider the exchange routines use: an installed test provider, else a

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 void UploadSelection::Select(int item, bool on) {
@@ -174,6 +175,16 @@ int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeP
         progress->StepStage();
         progress->SetStageText(QStringLiteral("Синхронизация"));
     }
+    // The code's text names the wait the program was built with; the detail
+    // says how long this one really was (a slow terminal's empty answers
+    // take their own time on top).
+    const auto started = std::chrono::steady_clock::now();
+    const auto waited = [&] {
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+        return seconds >= 60 ? QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
+                             : QStringLiteral("%1 s").arg(seconds);
+    };
     for (int round = 0; round < kSyncRounds; ++round) {
         if (progress) progress->SetItemRange(100);
         for (int poll = 0; poll < kSyncPollsPerRound; ++poll) {
@@ -181,8 +192,8 @@ int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeP
             if (round == kSyncRounds - 1 && poll == kSyncPollsPerRound - 1)
                 return session.Fail(ExchangeCode::kSyncTimeout, syncFailed,
                                     QStringLiteral("the terminal on the port %1 neither confirmed nor rejected "
-                                                   "the upload in time")
-                                        .arg(session.Port()));
+                                                   "the upload in %2")
+                                        .arg(session.Port(), waited()));
             Clock().SleepMs(kSyncPollMs);
             QString answer;
             if (!ParlinkSucceeded(link.Receive(&answer)))

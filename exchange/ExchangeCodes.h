@@ -11,6 +11,7 @@ inline constexpr int kComponentNotCreated = 2;     // library or factory failed
 inline constexpr int kPortNotOpened = 3;
 inline constexpr int kNoAnswer = 4;                // link check or any later send/receive failed
 inline constexpr int kSyncTimeout = 5;             // no synchronisation answer after an upload
+inline constexpr int kTerminalBusy = 6;            // the terminal serves another program's session
 inline constexpr int kJournalFileNotCreated = 10;
 inline constexpr int kTerminalFileNotCreated = 11;  // /i output file (command line)
 inline constexpr int kJournalShort = 12;           // fewer journal lines than announced

@@ -3,10 +3,12 @@
 #include "directories/DirectoryFiles.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/FilterResetNote.h"
+#include "exchange/TerminalRecords.h"
 #include "exchange/ParlinkSession.h"
 #include "exchange/StagedDownload.h"
 #include "exchange/TerminalAnswer.h"
 #include "platform/Clock.h"
+#include "platform/InstallLayout.h"
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 #include "platform/TextFile.h"
@@ -124,44 +126,99 @@ QString KeptLinesMessage(const QString& kept, qint64 lines) {
 
 }  // namespace
 
-void JournalExchange::ForgetFilterReset(const QString& port) { CFilterResetNote(filterResetMarker).Remove(port); }
-
-void JournalExchange::ResetFiltersQuietly(IParlinkX2& link, const QString& port) {
-    if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) &&
-        ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
-        ForgetFilterReset(port);
+QString TerminalRecordsFolder() {
+    const QString state = StateFolder();
+    return state.isEmpty() ? QString() : state + QStringLiteral("terminals");
 }
 
-int JournalExchange::SendPendingFilterReset(CParlinkSession& session, const QString& port) {
-    if (!CFilterResetNote(filterResetMarker).Pending(port)) return ExchangeCode::kOk;
+void JournalExchange::ForgetFilterReset() { CTerminalRecords(recordsFolder).DropResetOwed(m_terminal); }
+
+void JournalExchange::ResetFiltersQuietly(IParlinkX2& link) {
+    if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) &&
+        ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
+        ForgetFilterReset();
+}
+
+int JournalExchange::OpenTerminal(CParlinkSession& session, const QString& port, bool needIdentity) {
+    m_terminal.clear();
+    session.SetBusyWait(busyFileWaitMs);
+    if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk) return opened;
+    const CTerminalRecords records(recordsFolder);
+    // The identity is asked only when something is kept by it: a terminal
+    // that numbers its scans, filters about to be set, or a reset owed to a
+    // terminal (which may be this one, under another port name).
+    if (!records.Keeps() ||
+        !(needIdentity || session.JournalSequence() || records.AnyResetOwed()))
+        return ExchangeCode::kOk;
+    IParlinkX2& link = session.Link();
+    QString answer;
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("--h"))) || !ParlinkSucceeded(link.Receive(&answer)))
+        return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText(),
+                            QStringLiteral("the terminal on the port %1 did not tell its identity (command --h)")
+                                .arg(port));
+    // "model;terminal;DeviceID"; a terminal without a DeviceID is known by
+    // its port, as well as can be.
+    const QString device = AnswerField(SplitAnswer(answer), 3).trimmed();
+    m_terminal = device.isEmpty() ? QStringLiteral("port:") + port.trimmed() : device;
+    return ExchangeCode::kOk;
+}
+
+int JournalExchange::SendPendingFilterReset(CParlinkSession& session) {
+    const CFilterResetNote legacy(legacyFilterResetNote);
+    const bool legacyOwed = legacy.Pending(session.Port());
+    if (!legacyOwed && (m_terminal.isEmpty() || !CTerminalRecords(recordsFolder).ResetOwed(m_terminal)))
+        return ExchangeCode::kOk;
     IParlinkX2& link = session.Link();
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) ||
         !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs)))
         return session.Fail(ExchangeCode::kNoAnswer,
                             QStringLiteral("Ошибка обмена! Терминал не отвечает на команду 40R!"),
                             QStringLiteral("the journal filters left by an earlier filtered download could not "
-                                           "be reset on the port %1 (command 40R); the exchange was not run")
-                                .arg(port));
-    ForgetFilterReset(port);
+                                           "be reset on the terminal %1 at the port %2 (command 40R); the "
+                                           "exchange was not run")
+                                .arg(m_terminal, session.Port()));
+    ForgetFilterReset();
+    if (legacyOwed) legacy.Remove(session.Port());
     return ExchangeCode::kOk;
 }
 
-int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
-                                     const FilterSet& filters, bool overwrite) {
-    IExchangeProgress* progress = showMessages ? progressWindow : nullptr;
-    CParlinkSession session(showMessages, caption, &failureDetail);
-    if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
-        return opened;
-    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
-    IParlinkX2& link = session.Link();
+int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool countOnly, const FilterSet& filters,
+                                     bool overwrite) {
+    JournalDownloadOptions options;
+    options.journalIdOn = journalIdOn;
+    options.countOnly = countOnly;
+    options.filters = filters;
+    options.overwrite = overwrite;
+    return DownloadJournal(port, options);
+}
 
-    // Once filters may be on the terminal, every way out resets them: a
-    // failed filtered download must not leave a filter behind for the next
-    // plain download or clear. The reset of a failure is quiet (its failure
-    // is the one to report); one the terminal does not confirm stays noted.
+int JournalExchange::DownloadJournal(const QString& port, const JournalDownloadOptions& options) {
+    CParlinkSession session(showMessages, caption, &failureDetail);
+    if (const int opened = OpenTerminal(session, port, options.filters.anySet); opened != ExchangeCode::kOk)
+        return opened;
+    if (const int reset = SendPendingFilterReset(session); reset != ExchangeCode::kOk) return reset;
+    return Download(session, port, options);
+}
+
+int JournalExchange::Download(CParlinkSession& session, const QString& port, const JournalDownloadOptions& options) {
+    IExchangeProgress* progress = showMessages ? progressWindow : nullptr;
+    IParlinkX2& link = session.Link();
+    const FilterSet& filters = options.filters;
+    // A terminal that numbers its scans keeps the truth: a download takes
+    // the scans above the newest one the file holds, the filters it sets
+    // last for the session alone, and a clear names the newest scan it
+    // erases. Without that, the program keeps what it can on its side.
+    const bool numbered = session.JournalSequence() && !m_terminal.isEmpty();
+    const CTerminalRecords records(recordsFolder);
+
+    // Once filters that outlive the session may be on the terminal, every way
+    // out resets them: a failed filtered download must not leave a filter
+    // behind for the next plain download or clear. The reset of a failure is
+    // quiet (its failure is the one to report); one the terminal does not
+    // confirm stays noted.
     bool filtersSent = false;
     const auto fail = [&](int code, const QString& message, const QString& detail = QString()) {
-        if (filtersSent) ResetFiltersQuietly(link, port);
+        if (filtersSent) ResetFiltersQuietly(link);
         return session.Fail(code, message, detail);
     };
 
@@ -201,21 +258,49 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
             if (checked == ExchangeCode::kNoAnswer) failureDetail += QStringLiteral(" (port %1)").arg(port);
             return session.End(checked);
         }
-        // Write-ahead: the port is noted before the first filter goes, so a
-        // run killed anywhere from here on leaves the reset owed.
-        QString why;
-        const CFilterResetNote note(filterResetMarker);
-        if (!note.Add(port, &why))
-            return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
-                                QStringLiteral("cannot write %1: %2; the filters were not sent")
-                                    .arg(note.Path(), why));
-        filtersSent = true;
+        if (numbered) {
+            // The terminal drops these filters itself when the session ends,
+            // however it ends: nothing to note, nothing to reset.
+            if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("40T"))))
+                return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
+        } else {
+            // Write-ahead: the reset is noted before the first filter goes, so a
+            // run killed anywhere from here on leaves it owed.
+            QString why;
+            if (!records.NoteResetOwed(m_terminal, &why))
+                return session.Fail(ExchangeCode::kJournalFileNotCreated, cannotOpen,
+                                    QStringLiteral("cannot write the record of the terminal %1 in %2: %3; the "
+                                                   "filters were not sent")
+                                        .arg(m_terminal, records.Folder(), why));
+            filtersSent = true;
+        }
         if (const int sent = SendFilters(link, &filters); sent != ExchangeCode::kOk) {
             failureDetail += QStringLiteral(" (port %1)").arg(port);
-            ResetFiltersQuietly(link, port);
+            if (filtersSent) ResetFiltersQuietly(link);
             session.Close();
             return sent;
         }
+    }
+
+    const QString target = CurrentDirectoryFiles().journalFile;
+    // The scans this download covers: above what the file holds (appending;
+    // a file replaced holds only what comes now), up to the newest one the
+    // terminal has as the window is set. A scan made after that is the next
+    // download's.
+    qint64 through = 0;
+    if (numbered && !options.countOnly) {
+        const qint64 since = options.overwrite ? 0 : records.CommittedThrough(m_terminal, target);
+        answer.clear();
+        if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("02S"))) ||
+            !ParlinkSucceeded(link.SendData(QString::number(since))) || !ParlinkSucceeded(link.Receive(&answer)))
+            return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"));
+        bool ok = false;
+        through = answer.trimmed().toLongLong(&ok);
+        if (!ok || through < 0)
+            return fail(ExchangeCode::kNoAnswer,
+                        QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"),
+                        QStringLiteral("the terminal on the port %1 answered the journal window with \"%2\"")
+                            .arg(port, answer));
     }
 
     if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("020"))))
@@ -232,7 +317,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                     QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"),
                     QStringLiteral("the terminal on the port %1 answered the line count with \"%2\"").arg(port, answer));
     if (announced == 0) {
-        if (filtersSent) ResetFiltersQuietly(link, port);
+        if (filtersSent) ResetFiltersQuietly(link);
         session.SetFailureDetail(filters.anySet
                                      ? QStringLiteral("no journal lines on the terminal match the filters")
                                      : QStringLiteral("the terminal's journal is empty"));
@@ -241,23 +326,30 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return ExchangeCode::kJournalEmpty;
     }
 
-    const QString target = CurrentDirectoryFiles().journalFile;
     CStagedDownload file;
     const QString lines = QStringLiteral("line(s)");
-    if (!file.Open(target, overwrite ? TextFileMode::Replace : TextFileMode::Append,
+    if (!file.Open(target, options.overwrite ? TextFileMode::Replace : TextFileMode::Append,
                    CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
         return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen, file.CannotWriteDetail());
+    if (numbered && through > 0) {
+        // The scans the file will hold are recorded with the commit that
+        // brings them (written ahead, settled by the file that is there).
+        const QString terminal = m_terminal;
+        file.SetCommitRecord({[records, terminal, target, through](dev_t device, ino_t inode, qint64 size,
+                                                                   QString* error) {
+                                  return records.NoteCommit(terminal, target, through, device, inode, size, error);
+                              },
+                              [records, terminal, target] { records.ConfirmCommit(terminal, target); }});
+    }
 
-    // What arrived counts as downloaded only once the terminal confirmed the
-    // end of the exchange (its filters reset, the end heard). Until then it
-    // stays beside the target: a retry takes it again instead of appending
-    // it twice, and a journal cleared after a success was really downloaded.
-    // 0, or 4 with its message shown and the lines kept beside the target.
+    // The end of the exchange: the filters reset (those that outlive the
+    // session), the end heard. 0, or 4 with its message shown and the lines
+    // kept beside the target.
     const auto endExchange = [&](bool sendEnd, qint64 kept) {
         int reset = ExchangeCode::kOk;
         if (filtersSent) {
             reset = SendFilters(link, nullptr);  // shows its own message
-            if (reset == ExchangeCode::kOk) ForgetFilterReset(port);
+            if (reset == ExchangeCode::kOk) ForgetFilterReset();
         }
         const bool endSent =
             !sendEnd || (reset == ExchangeCode::kOk && ParlinkSucceeded(link.SendCommand(QStringLiteral("004"))));
@@ -273,7 +365,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return ExchangeCode::kNoAnswer;
     };
 
-    if (countOnly) {
+    if (options.countOnly) {
         // The count alone, without a line end: successive appended counts
         // follow each other directly.
         if (!file.WriteRaw(QByteArray::number(announced))) {
@@ -290,7 +382,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
         return ExchangeCode::kOk;
     }
 
-    if (!ParlinkSucceeded(link.SendCommand(journalIdOn ? QStringLiteral("031") : QStringLiteral("021"))))
+    if (!ParlinkSucceeded(link.SendCommand(options.journalIdOn ? QStringLiteral("031") : QStringLiteral("021"))))
         return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Ошибка в отправлении команды 021!"));
     if (progress) progress->SetItemRange(announced);
     if (transferProgress) transferProgress->Begin(QStringLiteral("journal"), announced);
@@ -324,7 +416,7 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
     if (written != received) {
         // The disk refused lines: the target keeps what it had, and that is
         // the failure to report whatever the end of the session brings.
-        if (filtersSent) ResetFiltersQuietly(link, port);
+        if (filtersSent) ResetFiltersQuietly(link);
         link.SendCommand(QStringLiteral("004"));
         session.Close();
         const QString detail = file.CannotWriteDetail();
@@ -333,7 +425,23 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                           KeptLinesMessage(file.KeptFile(), written));
         return ExchangeCode::kJournalShort;
     }
-    if (const int ended = endExchange(true, written); ended != ExchangeCode::kOk) return ended;
+    // A short stream is the journal as the terminal sent it, but not all of
+    // what the window held: the record must not claim the rest.
+    if (written != announced) file.SetCommitRecord({});
+
+    // Without numbered scans, what arrived counts as downloaded only once the
+    // terminal confirmed the end of the exchange (its filters reset, the end
+    // heard): a retry takes it again instead of appending it twice. With
+    // them, the record of the commit already tells a retry what the file
+    // holds, so the lines are committed while the session stays open, and a
+    // clear follows in the same session: nothing made or waited for in
+    // between. A clear without numbered scans empties the whole journal, so
+    // it too follows the commit in the same session, never after waiting for
+    // another run's file outside it.
+    const bool commitInSession = numbered || options.clearAfter;
+    if (!commitInSession) {
+        if (const int ended = endExchange(true, written); ended != ExchangeCode::kOk) return ended;
+    }
     int result = ExchangeCode::kOk;
     if (!file.Commit(busyFileWaitMs)) {
         // Another run kept the file for longer than we wait: the file's own
@@ -349,41 +457,69 @@ int JournalExchange::DownloadJournal(const QString& port, bool journalIdOn, bool
                                      .arg(written));
         result = ExchangeCode::kJournalShort;
     }
+    if (commitInSession) {
+        // Destructive only after durable: the clear goes once the lines and
+        // their record are on disk, and only after a whole download.
+        if (result == ExchangeCode::kOk && options.clearAfter) {
+            const bool sent =
+                numbered ? ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) &&
+                               ParlinkSucceeded(link.SendData(QString::number(through)))
+                         : ParlinkSucceeded(link.SendCommand(QStringLiteral("001")));
+            if (!sent || !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs))) {
+                if (filtersSent) ResetFiltersQuietly(link);
+                return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText(),
+                                    QStringLiteral("the journal is in %1, but the terminal on the port %2 did not "
+                                                   "confirm its clear")
+                                        .arg(target, port));
+            }
+        }
+        const QString saved = failureDetail;
+        const int ended = endExchange(true, 0);
+        if (result != ExchangeCode::kOk) failureDetail = saved;
+        else if (ended != ExchangeCode::kOk) result = ended;
+    }
     const QString keptMessage = KeptLinesMessage(file.KeptFile(), written);
     if (result == ExchangeCode::kJournalFileNotCreated) session.ShowError(cannotOpen + keptMessage);
-    else if (result != ExchangeCode::kOk)
+    else if (result != ExchangeCode::kOk && result != ExchangeCode::kNoAnswer)
         session.ShowError(QStringLiteral("Внимание! Ошибка обмена - выгружено штрихкодов меньше заявленного!") +
                           keptMessage);
     return result;
 }
 
 int JournalExchange::ApplyFilters(const QString& port, const FilterSet& filters) {
-    // A reset asked for is owed from the moment it is asked for until the
-    // terminal confirmed it: a run that fails anywhere, or is killed, leaves
-    // it for the next exchange on the port. (Should the note not be
-    // writable, the reset is still sent; its result tells.)
-    if (!filters.anySet) CFilterResetNote(filterResetMarker).Add(port);
     CParlinkSession session(showMessages, caption, &failureDetail);
-    if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
-        return opened;
+    // A reset asked for is owed from the moment it is asked for until the
+    // terminal confirmed it: a run that fails anywhere after the identity,
+    // or is killed, leaves it for the next exchange with the terminal.
+    if (const int opened = OpenTerminal(session, port, !filters.anySet); opened != ExchangeCode::kOk) return opened;
+    if (!filters.anySet) CTerminalRecords(recordsFolder).NoteResetOwed(m_terminal);
     // A reset is itself what a noted reset would send.
     if (filters.anySet) {
-        if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
+        if (const int reset = SendPendingFilterReset(session); reset != ExchangeCode::kOk) return reset;
     }
     const int result = SendFilters(session.Link(), &filters);
     // The filters now on the terminal are the ones asked for; a program too
     // old for filters holds none.
-    if (result == ExchangeCode::kOk || result == ExchangeCode::kFirmwareTooOld) ForgetFilterReset(port);
+    if (result == ExchangeCode::kOk || result == ExchangeCode::kFirmwareTooOld) ForgetFilterReset();
     if (result == ExchangeCode::kNoAnswer) failureDetail += QStringLiteral(" (port %1)").arg(port);
     return session.End(result);
 }
 
 int JournalExchange::ClearJournal(const QString& port) {
     CParlinkSession session(showMessages, caption, &failureDetail);
-    if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
-        return opened;
-    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
-    if (!ParlinkSucceeded(session.Link().SendCommand(QStringLiteral("001"))))
+    if (const int opened = OpenTerminal(session, port, false); opened != ExchangeCode::kOk) return opened;
+    if (const int reset = SendPendingFilterReset(session); reset != ExchangeCode::kOk) return reset;
+    IParlinkX2& link = session.Link();
+    if (session.JournalSequence() && !m_terminal.isEmpty()) {
+        // Only what this computer holds in a file: a scan made since, or one
+        // whose download never came whole, stays on the terminal.
+        const qint64 through = CTerminalRecords(recordsFolder).NewestCommitted(m_terminal);
+        if (through > 0 && (!ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) ||
+                            !ParlinkSucceeded(link.SendData(QString::number(through)))))
+            return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
+        return session.End(ExchangeCode::kOk);
+    }
+    if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("001"))))
         return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
     // Cleared only when the terminal confirms it carried the command out.
     return session.End(ExchangeCode::kOk);
@@ -391,9 +527,8 @@ int JournalExchange::ClearJournal(const QString& port) {
 
 int JournalExchange::SetCurrentValues(const QString& port, const CurrentValues& values) {
     CParlinkSession session(showMessages, caption, &failureDetail);
-    if (const int opened = session.Open(port, StandardOpeningMessages()); opened != ExchangeCode::kOk)
-        return opened;
-    if (const int reset = SendPendingFilterReset(session, port); reset != ExchangeCode::kOk) return reset;
+    if (const int opened = OpenTerminal(session, port, false); opened != ExchangeCode::kOk) return opened;
+    if (const int reset = SendPendingFilterReset(session); reset != ExchangeCode::kOk) return reset;
     IParlinkX2& link = session.Link();
     const std::pair<const char*, const std::optional<int>*> steps[] = {
         {"881", &values.operation}, {"883", &values.executor}, {"885", &values.address}, {"887", &values.document}};

@@ -31,6 +31,22 @@ struct CurrentValues {
     std::optional<int> document;   // "887"
 };
 
+// What a journal download is asked to do.
+struct JournalDownloadOptions {
+    bool journalIdOn = false;  // lines with their record numbers ("031")
+    bool countOnly = false;    // the announced line count alone
+    FilterSet filters;
+    bool overwrite = true;     // replace the file, else append to it
+    // Clear what was downloaded, in the same session once the lines are
+    // durably in the file (/j followed by /c): nothing made meanwhile is
+    // erased, and no other run's wait can come in between.
+    bool clearAfter = false;
+};
+
+// The folder of the per-terminal records (CTerminalRecords) in the current
+// layout's state folder.
+QString TerminalRecordsFolder();
+
 // One object per owner (the journal window, a command-line run); it may serve
 // several calls and asks the terminal's program version at most once.
 class JournalExchange {
@@ -43,14 +59,20 @@ public:
     // After a failure: one line a person can act on (port, file, the
     // terminal's words).
     QString failureDetail;
-    // The note of filter resets still owed (CFilterResetNote; empty: none
-    // kept). A filtered download notes its port before it sends the filters
-    // and drops it only once the terminal confirmed their reset; a reset
-    // asked for by ApplyFilters is noted the same way. The next exchange of
-    // this kind on a noted port resets the filters first, so no plain
-    // download or clear ever runs under filters nobody asked for, even after
+    // The folder of what is kept per terminal (CTerminalRecords; empty: none
+    // kept): the journal filter reset still owed to a terminal and the scans
+    // each journal file holds. A filtered download of a terminal that keeps
+    // no filters of a session notes the reset before it sends the filters
+    // and drops it only once the terminal confirmed it; a reset asked for by
+    // ApplyFilters is noted the same way. The next exchange with that
+    // terminal, under whatever port name, resets the filters first, so no
+    // plain download or clear runs under filters nobody asked for, even after
     // a killed run.
-    QString filterResetMarker;
+    QString recordsFolder;
+    // The note of resets owed of earlier versions, keyed by the port's
+    // spelling ("<settings file>.filter-reset"): honoured when a session opens
+    // on a port it names, then dropped; never written any more.
+    QString legacyFilterResetNote;
     // How long a download waits for another run writing the same file.
     int busyFileWaitMs = kDefaultBusyFileWaitMs;
 
@@ -59,13 +81,16 @@ public:
     // announced line count there. Returns 0, 1-4, 10, 12, 50, 55 or 57.
     int DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
                         const FilterSet& filters, bool overwrite);
+    // The same with every option; with `clearAfter` also 0-4 of the clear.
+    int DownloadJournal(const QString& port, const JournalDownloadOptions& options);
     // On an open link: sets the filters of `filters` when any is set, else
     // resets all filters ("40R"); 0 only when the terminal confirmed them (it
     // answered the link check sent after them). Returns 0, 4 or 57.
     int SendFilters(IParlinkX2& link, const FilterSet* filters);
     // A session of its own around SendFilters. Returns 0-4 or 57.
     int ApplyFilters(const QString& port, const FilterSet& filters);
-    // Returns 0-4.
+    // Empties the journal; of a terminal that numbers its scans, only the
+    // scans this computer holds in a journal file. Returns 0-4 or 6.
     int ClearJournal(const QString& port);
     // Returns 0-4.
     int SetCurrentValues(const QString& port, const CurrentValues& values);
@@ -74,13 +99,19 @@ private:
     // Asks the terminal's program version unless it passed before: 0, 57
     // when it is older than 4.3.5, 4 when the link fails on the way.
     int CheckFirmware(IParlinkX2& link);
-    // After the opening: sends the reset noted for `port`, if any. 0, or 4
+    // Opens the session and learns whom it is with: the terminal's identity
+    // (its DeviceID, asked when the records need it) keys what is kept.
+    int OpenTerminal(class CParlinkSession& session, const QString& port, bool needIdentity);
+    // After the opening: sends the reset owed to this terminal, if any. 0, or 4
     // when the terminal did not confirm it (the note stays).
-    int SendPendingFilterReset(class CParlinkSession& session, const QString& port);
-    // A quiet reset of the filters a failed download set; the note of `port`
-    // goes once the terminal confirmed it.
-    void ResetFiltersQuietly(IParlinkX2& link, const QString& port);
-    void ForgetFilterReset(const QString& port);
+    int SendPendingFilterReset(class CParlinkSession& session);
+    // A quiet reset of the filters a failed download set; the note goes once
+    // the terminal confirmed it.
+    void ResetFiltersQuietly(IParlinkX2& link);
+    void ForgetFilterReset();
+    int Download(class CParlinkSession& session, const QString& port, const JournalDownloadOptions& options);
+
+    QString m_terminal;  // the identity of the terminal of the session under way
 };
 
 // The terminal's program version "major.minor.build[.x]" is new enough for

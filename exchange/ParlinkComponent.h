@@ -17,7 +17,11 @@
 //                                              QString* device, QString* reason);
 // which tells, for an object of its own whose OpenPort(port) just failed,
 // the device the name stood for and the system's reason, so that a person
-// can be told what to fix.
+// can be told what to fix. And it may export
+//     extern "C" unsigned KxParlinkSessionState(IParlinkX2* object);
+// which tells, for an object of its own with a session open, what the
+// session agreed with the terminal (the kParlinkSession... bits below), and
+// whether the terminal answered that it is busy with another program.
 
 #include <QString>
 
@@ -55,11 +59,18 @@ protected:
 };
 
 inline constexpr const char* kParlinkOpenPortProblemSymbol = "KxParlinkOpenPortProblem";
+inline constexpr const char* kParlinkSessionStateSymbol = "KxParlinkSessionState";
+
+// Bits of KxParlinkSessionState.
+inline constexpr unsigned kParlinkJournalSequence = 0x1;  // scans numbered; window, clear-through, session filters
+inline constexpr unsigned kParlinkOneProgram = 0x2;       // the terminal serves one program at a time
+inline constexpr unsigned kParlinkTerminalBusy = 0x100;   // it answered that another program's session is open
 
 extern "C" {
 using KxCreateParlinkX2Fn = IParlinkX2* (*)(int interfaceVersion);
 using KxParlinkOpenPortProblemFn = void (*)(IParlinkX2* object, const QString& port, QString* device,
                                             QString* reason);
+using KxParlinkSessionStateFn = unsigned (*)(IParlinkX2* object);
 }
 
 inline bool ParlinkSucceeded(int status) { return status >= 1; }

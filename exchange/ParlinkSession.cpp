@@ -2,11 +2,14 @@
 
 #include "exchange/ExchangeCodes.h"
 #include "exchange/TerminalAnswer.h"
+#include "platform/Clock.h"
 #include "platform/Prompt.h"
+#include "platform/StopSignal.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #ifndef _WIN32
@@ -73,6 +76,22 @@ QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem)
     return text;
 }
 
+int CParlinkSession::CStoppableLink::SendCommand(const QString& command) {
+    return StopRequested() ? 0 : m_object->SendCommand(command);
+}
+int CParlinkSession::CStoppableLink::SendData(const QString& data) {
+    return StopRequested() ? 0 : m_object->SendData(data);
+}
+int CParlinkSession::CStoppableLink::Receive(QString* answer) {
+    return StopRequested() ? 0 : m_object->Receive(answer);
+}
+int CParlinkSession::CStoppableLink::EndData() { return StopRequested() ? 0 : m_object->EndData(); }
+int CParlinkSession::CStoppableLink::WaitLink(int timeoutMs) {
+    // A wait already begun runs to its end (bounded by its time-out): a
+    // responsive terminal answers at once, a hung one within it.
+    return StopRequested() ? 0 : m_object->WaitLink(timeoutMs);
+}
+
 int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) {
     Close();
     m_endConfirmed = false;
@@ -88,7 +107,27 @@ int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) 
                     QStringLiteral("the link component %1 cannot be created: %2").arg(component, why));
 
     const QString componentPort = ComponentPortName(port);
-    if (!ParlinkSucceeded(m_object->OpenPort(componentPort))) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto spentMs = [&] {
+        return static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    };
+    const auto busy = [&] {
+        return Fail(ExchangeCode::kTerminalBusy, QStringLiteral("Ошибка! Терминал занят другой программой!"),
+                    QStringLiteral("the terminal on the port %1 is in a session with another program; "
+                                   "waited %2 s for it to end")
+                        .arg(port)
+                        .arg(spentMs() / 1000));
+    };
+    // A port another program holds (a serial port's lock) is a terminal busy
+    // with it: tried again until it is free, a bounded time.
+    bool opened = ParlinkSucceeded(m_object->OpenPort(componentPort));
+    while (!opened && (m_object.SessionState() & kParlinkTerminalBusy) && !StopRequested()) {
+        if (spentMs() >= m_busyWaitMs) return busy();
+        Clock().SleepMs(250);
+        opened = ParlinkSucceeded(m_object->OpenPort(componentPort));
+    }
+    if (!opened) {
         // The box names the port and the system's reason too: "cannot open
         // the port" alone leaves the user guessing which port and why.
         const PortOpenProblem problem = m_object.OpenPortProblem(componentPort);
@@ -99,12 +138,20 @@ int CParlinkSession::Open(const QString& port, const OpeningMessages& messages) 
     m_portOpen = true;
     // A terminal that does not answer still leaves an open port behind: it is
     // closed like on every later failure.
-    if (!ParlinkSucceeded(m_object->WaitLink(kOpenWaitLinkMs)))
+    if (ParlinkSucceeded(m_object->WaitLink(kOpenWaitLinkMs))) return ExchangeCode::kOk;
+    // A terminal in another program's session says so and takes ours once
+    // that one ends: wait for it, a bounded time, never in between.
+    while ((m_object.SessionState() & kParlinkTerminalBusy) && !StopRequested()) {
+        const int left = m_busyWaitMs - spentMs();
+        if (left <= 0) return busy();
+        if (ParlinkSucceeded(m_object->WaitLink(std::min(left, 1000)))) return ExchangeCode::kOk;
+    }
+    {
         return Fail(ExchangeCode::kNoAnswer, messages.noAnswer,
                     QStringLiteral("no terminal answers on the port %1 (is it switched on, "
                                    "in its cradle, and is this its port?)")
                         .arg(port));
-    return ExchangeCode::kOk;
+    }
 }
 
 void CParlinkSession::SetFailureDetail(const QString& detail) {

@@ -19,6 +19,8 @@ struct OpeningMessages {
 OpeningMessages StandardOpeningMessages();
 
 inline constexpr int kOpenWaitLinkMs = 3000;
+// How long an opening waits for a terminal busy with another program.
+inline constexpr int kDefaultBusyTerminalWaitMs = 30000;
 
 class CParlinkSession {
 public:
@@ -38,7 +40,16 @@ public:
     // on failure nothing is left open or unreleased.
     int Open(const QString& port, const OpeningMessages& messages);
 
-    IParlinkX2& Link() { return *m_object; }
+    // The open link. Once a stop signal came (platform/StopSignal.h) it sends
+    // no new command or data and waits for nothing more: every such call
+    // fails, so the routine under way takes its failure path and closes the
+    // session (the goodbye still goes).
+    IParlinkX2& Link() { return m_guard; }
+    // What the open session agreed with the terminal (kParlinkSession... bits).
+    unsigned State() const { return m_object.SessionState(); }
+    bool JournalSequence() const { return (State() & kParlinkJournalSequence) != 0; }
+    // How long Open waits while the terminal answers that it is busy.
+    void SetBusyWait(int ms) { m_busyWaitMs = ms; }
 
     // Shows `message` as an error (when messages are on), closes the session
     // and returns `code`. The failure detail is `detail`, or the message with
@@ -62,13 +73,33 @@ public:
     bool Close();
 
 private:
+    class CStoppableLink final : public IParlinkX2 {
+    public:
+        explicit CStoppableLink(const CParlinkHolder& object) : m_object(object) {}
+        int OpenPort(const QString& port) override { return m_object->OpenPort(port); }
+        int ClosePort() override { return m_object->ClosePort(); }
+        int SendCommand(const QString& command) override;
+        int SendData(const QString& data) override;
+        int Receive(QString* answer) override;
+        int EndData() override;
+        QString GetComponentVersion() override { return m_object->GetComponentVersion(); }
+        QString GetProtocolVersion() override { return m_object->GetProtocolVersion(); }
+        int WaitLink(int timeoutMs) override;
+        void Release() override {}
+
+    private:
+        const CParlinkHolder& m_object;
+    };
+
     bool m_showMessages;
     QString m_caption;
     QString* m_failureDetail;
     QString m_port;
     CParlinkHolder m_object;
+    CStoppableLink m_guard{m_object};
     bool m_portOpen = false;
     bool m_endConfirmed = false;
+    int m_busyWaitMs = kDefaultBusyTerminalWaitMs;
 };
 
 // What this process may do with a device file, as far as the "dialout" hint

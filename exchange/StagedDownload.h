@@ -40,6 +40,8 @@ public:
     // .partial of an earlier failure. False: the target is as it was
     // (Busy() when another run kept it).
     bool Commit(int waitMs = kDefaultBusyFileWaitMs);
+    // A record the commit keeps with the target (CTargetWriter::CommitRecord).
+    void SetCommitRecord(CTargetWriter::CommitRecord record) { m_writer.SetCommitRecord(std::move(record)); }
     // Ends a failed download: the target is untouched. Returns the file that
     // keeps what arrived, or an empty text when nothing arrived.
     QString Abandon();

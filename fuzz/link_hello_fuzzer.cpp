@@ -23,22 +23,28 @@ LinkCapabilities AnyCapabilities(FuzzedDataProvider& fdp) {
     c.maxVersion = fdp.ConsumeIntegralInRange<std::uint8_t>(0, 4);
     c.compression = fdp.ConsumeBool();
     c.codePage = fdp.ConsumeBool();
+    c.journalSequence = fdp.ConsumeBool();
+    c.oneProgram = fdp.ConsumeBool();
     return c;
 }
 
 QString Describe(const SessionFeatures& f) {
-    return QStringLiteral("version %1 compression %2 code page %3")
+    return QStringLiteral("version %1 compression %2 code page %3 sequence %4 one program %5")
         .arg(f.version)
         .arg(static_cast<int>(f.compression))
-        .arg(f.codePage);
+        .arg(f.codePage)
+        .arg(f.journalSequence)
+        .arg(f.oneProgram);
 }
 
 bool Same(const SessionFeatures& a, const SessionFeatures& b) {
-    return a.version == b.version && a.compression == b.compression && a.codePage == b.codePage;
+    return a.version == b.version && a.compression == b.compression && a.codePage == b.codePage &&
+           a.journalSequence == b.journalSequence && a.oneProgram == b.oneProgram;
 }
 
 bool SameOffer(const HelloOffer& a, const HelloOffer& b) {
-    return a.nonce == b.nonce && a.version == b.version && a.zstd == b.zstd && a.windows1251 == b.windows1251;
+    return a.nonce == b.nonce && a.version == b.version && a.zstd == b.zstd && a.windows1251 == b.windows1251 &&
+           a.journalSequence == b.journalSequence && a.oneProgram == b.oneProgram;
 }
 
 // What the program offers with these abilities, as HelloPayload writes it.
@@ -48,6 +54,8 @@ HelloOffer Offered(std::uint32_t nonce, const LinkCapabilities& own) {
     o.version = own.maxVersion < 2 ? 1 : kProtocolVersion;
     o.zstd = o.version >= 2 && own.compression;
     o.windows1251 = o.version >= 2 && own.codePage;
+    o.journalSequence = o.version >= 2 && own.journalSequence;
+    o.oneProgram = o.version >= 2 && own.oneProgram;
     return o;
 }
 
@@ -59,6 +67,9 @@ void CheckChoiceWithinOffer(const HelloOffer& offer, const LinkCapabilities& own
     if (f.compression == Compression::Zstd) KX_FUZZ_CHECK(offer.zstd && own.compression, Describe(f));
     if (f.codePage != kNoCodePage)
         KX_FUZZ_CHECK(f.codePage == kCodePageWindows1251 && offer.windows1251 && own.codePage, Describe(f));
+    // A capability is used only when both listed it.
+    if (f.journalSequence) KX_FUZZ_CHECK(offer.journalSequence && own.journalSequence && f.version >= 2, Describe(f));
+    if (f.oneProgram) KX_FUZZ_CHECK(offer.oneProgram && own.oneProgram && f.version >= 2, Describe(f));
 }
 
 }  // namespace
@@ -82,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         offering.maxVersion = offer.version;
         offering.compression = offer.zstd;
         offering.codePage = offer.windows1251;
+        offering.journalSequence = offer.journalSequence;
+        offering.oneProgram = offer.oneProgram;
         std::uint32_t nonce = 0;
         SessionFeatures read;
         KX_FUZZ_CHECK(ParseHelloAnswer(answer, offering, &nonce, &read) && nonce == offer.nonce && Same(read, chosen),

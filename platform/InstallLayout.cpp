@@ -70,10 +70,12 @@ CInstallLayout CInstallLayout::Resolve(const QString& programFolder, const QProc
         layout.templateFile = program + kTemplate;
         layout.shippedTemplate = layout.templateFile;
         layout.demoFolder = program + QStringLiteral("demo/");
+        layout.stateFolder = program + QStringLiteral("state/");
     } else {
         layout.userConfigFolder = UserConfigFolder(environment);
         layout.userDataFolder =
             UserFolder(environment, QStringLiteral("XDG_DATA_HOME"), QStringLiteral(".local/share"));
+        layout.stateFolder = UserFolder(environment, QStringLiteral("XDG_STATE_HOME"), QStringLiteral(".local/state"));
         layout.loaderSettings = layout.userConfigFolder + kLoaderSettings;
         layout.configSettings = layout.userConfigFolder + kConfigSettings;
         layout.templateFile = layout.userDataFolder + kTemplate;
@@ -212,5 +214,6 @@ void SetInstallLayout(const CInstallLayout& layout) {
 }
 
 QString LoaderSettingsFile() { return CurrentInstallLayout().loaderSettings; }
+QString StateFolder() { return CurrentInstallLayout().stateFolder; }
 QString TemplateFile() { return CurrentInstallLayout().templateFile; }
 QString ComponentFolder() { return CurrentInstallLayout().componentFolder; }

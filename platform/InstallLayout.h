@@ -37,6 +37,11 @@ struct CInstallLayout {
     QString demoFolder;       // the shipped demo project's folder, ends with '/'
     QString userConfigFolder; // installed layout only, ends with '/'
     QString userDataFolder;   // installed layout only, ends with '/'
+    // What the programs keep between runs about the terminals they met (the
+    // scans each journal file holds, resets owed): portable, "state/" in the
+    // program folder; installed, $XDG_STATE_HOME/kxconfig/ (by default
+    // ~/.local/state/kxconfig/). Ends with '/'.
+    QString stateFolder;
 
     // The layout for `programFolder` under `environment` (KXLOADER_INI,
     // XDG_CONFIG_HOME, XDG_DATA_HOME, HOME). Looks at the file system only.
@@ -64,5 +69,6 @@ void SetInstallLayout(const CInstallLayout& layout);
 
 // Shorthands of the current layout.
 QString LoaderSettingsFile();
+QString StateFolder();
 QString TemplateFile();
 QString ComponentFolder();

@@ -209,6 +209,17 @@ bool RenameLocalFile(const QString& from, const QString& to, int* error) {
     return false;
 }
 
+bool SyncFolderOf(const QString& path) {
+    bool usable = false;
+    const QByteArray folder = EncodeLocalName(FolderOf(path), &usable);
+    if (!usable) return false;
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 QStringList ListLocalFolder(const QString& folder, const QString& prefix, const QString& suffix) {
     QStringList names;
     bool usable = false;

@@ -74,6 +74,10 @@ bool LocalStatus(const QString& path, struct stat* status, bool followLinks = tr
 bool RemoveLocalFile(const QString& path);
 // rename(2) of local names; on failure `error` (when given) holds errno.
 bool RenameLocalFile(const QString& from, const QString& to, int* error = nullptr);
+// Makes the folder of `path` durable (its entries, such as a rename just
+// made), so a power cut cannot bring back the old name. False when the
+// system refuses; nothing can be done about that but to say so.
+bool SyncFolderOf(const QString& path);
 // The names in `folder` that begin with `prefix` and end with `suffix`, read
 // as the system has them (any bytes).
 QStringList ListLocalFolder(const QString& folder, const QString& prefix, const QString& suffix);

@@ -167,7 +167,9 @@ bool CTargetWriter::Commit(Mode mode, int waitMs) {
     // Two locks: the lock file beside, which names its holder, and the
     // target itself, which a writer that cannot make the lock file takes too.
     CFileLock beside;
-    switch (beside.LockFile(m_real + QStringLiteral(".lock"), waitMs)) {
+    const CFileLock::Outcome besideLock =
+        m_lockFileHeld ? CFileLock::Outcome::Locked : beside.LockFile(m_real + QStringLiteral(".lock"), waitMs);
+    switch (besideLock) {
     case CFileLock::Outcome::Busy:
         m_busy = true;
         return Fail(m_real, BusyReason(beside.Holder(), waitMs));
@@ -175,7 +177,7 @@ bool CTargetWriter::Commit(Mode mode, int waitMs) {
         if (m_where == Where::Beside) return Fail(m_real, beside.Error());
         break;  // a folder that takes no new files: the lock on the target decides
     case CFileLock::Outcome::Locked:
-        beside.SetContent(LockHolderLine());
+        if (!m_lockFileHeld) beside.SetContent(LockHolderLine());
         break;
     }
     CFileLock self;
@@ -225,6 +227,7 @@ bool CTargetWriter::CommitBeside(Mode mode) {
             Fail(m_staging.ErrorNumber() ? m_staging : combined);
         else if (!combined.SetPermissions(old.st_mode) || !combined.Sync()) Fail(combined);
         PauseAtTestPoint("append:built");
+        if (!m_failed) RecordBefore(combined, old.st_size + m_written);
         int renameError = 0;
         if (!m_failed && !RenameLocalFile(combinedPath, m_real, &renameError))
             Fail(m_real, SystemErrorText(renameError));
@@ -232,16 +235,37 @@ bool CTargetWriter::CommitBeside(Mode mode) {
             RemoveLocalFile(combinedPath);
             return false;
         }
+        // The rename is durable only once the folder is: before anything
+        // counts on it (a clear of what the file now holds).
+        SyncFolderOf(m_real);
         RemoveLocalFile(m_stagingPath);
+        RecordAfter();
         Reset();
         return true;
     }
     if (!m_staging.Sync()) return Fail(m_staging);
     PauseAtTestPoint("replace:built");
+    if (!RecordBefore(m_staging, m_written)) return false;
     int renameError = 0;
     if (!RenameLocalFile(m_stagingPath, m_real, &renameError)) return Fail(m_real, SystemErrorText(renameError));
+    SyncFolderOf(m_real);
+    RecordAfter();
     Reset();
     return true;
+}
+
+bool CTargetWriter::RecordBefore(CSystemFile& file, qint64 size) {
+    if (!m_record.before) return true;
+    struct stat status;
+    if (!file.Status(&status)) return Fail(file);
+    QString error;
+    if (!m_record.before(status.st_dev, status.st_ino, size, &error)) return Fail(m_real, error);
+    PauseAtTestPoint("commit:recorded");
+    return true;
+}
+
+void CTargetWriter::RecordAfter() {
+    if (m_record.after) m_record.after();
 }
 
 bool CTargetWriter::CommitInPlace(Mode mode) {
@@ -249,8 +273,10 @@ bool CTargetWriter::CommitInPlace(Mode mode) {
     if (!target.Open(m_real, O_RDWR)) return Fail(target);
     const qint64 oldSize = target.Size();
     if (oldSize < 0) return Fail(target);
+    if (!RecordBefore(target, mode == Mode::Append ? oldSize + m_written : m_written)) return false;
     const bool done = mode == Mode::Append ? AppendInPlace(target, oldSize) : ReplaceInPlace(target, oldSize);
     if (done) {
+        RecordAfter();
         m_staging.Close();
         ReleaseKxTempFile(m_stagingPath);
         Reset();
@@ -363,8 +389,9 @@ QString CTargetWriter::Abandon(const QString& keepAs) {
     return RenameLocalFile(staged, beside) ? beside : staged;
 }
 
-bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, QString* error) {
+bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, QString* error, bool lockFileHeld) {
     CTargetWriter writer;
+    writer.SetLockFileHeld(lockFileHeld);
     const bool written = writer.Open(target) && writer.Write(bytes) && writer.Commit(CTargetWriter::Mode::Replace, waitMs);
     if (!written && error) *error = writer.Error();
     return written;

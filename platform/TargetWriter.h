@@ -24,9 +24,24 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class CTargetWriter {
 public:
     enum class Mode { Replace, Append };
+
+    // What a commit tells a record kept with the target (the journal's record
+    // of the scans it holds), under the target's locks: just before the new
+    // bytes take its place, which file will then be there (device, inode)
+    // and its size — false stops the commit, the target as it was; and once
+    // they have taken it, durably.
+    struct CommitRecord {
+        std::function<bool(dev_t device, ino_t inode, qint64 size, QString* error)> before;
+        std::function<void()> after;
+    };
+    void SetCommitRecord(CommitRecord record) { m_record = std::move(record); }
+    // The caller holds the target's lock file ("<target>.lock") itself.
+    void SetLockFileHeld(bool held) { m_lockFileHeld = held; }
 
     CTargetWriter() = default;
     ~CTargetWriter() { Abandon(); }
@@ -68,6 +83,9 @@ private:
     bool CommitBeside(Mode mode);
     bool CommitInPlace(Mode mode);
     bool ReplaceInPlace(CSystemFile& target, qint64 oldSize);
+    // The record's "before" for the file `file` of `size` about to be the target.
+    bool RecordBefore(CSystemFile& file, qint64 size);
+    void RecordAfter();
     bool AppendInPlace(CSystemFile& target, qint64 oldSize);
     void Reset();
 
@@ -86,11 +104,15 @@ private:
     bool m_stagingFailed = false;
     QString m_errorPath;
     QString m_errorReason;
+    CommitRecord m_record;
+    bool m_lockFileHeld = false;
 };
 
 // Replaces `target` with `bytes` as above. False: the target is as it was,
 // `error` (when given) says what failed.
-bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, QString* error);
+// With `lockFileHeld` the caller already holds "<target>.lock".
+bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, QString* error,
+                    bool lockFileHeld = false);
 
 // Removes the staging files of `target` that runs no longer living left
 // beside it. Returns how many.

@@ -39,6 +39,8 @@ void CLinkEndpoint::ResetSession(std::uint32_t nonce) {
     m_helloAnswerDue = false;
     m_features = SessionFeatures();
     m_helloAnswer.clear();
+    m_peerBusy = false;
+    m_sessionClosed = false;
     m_streamFailed = false;
     m_packer.reset();
     m_unpacker.reset();
@@ -153,6 +155,12 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
     if (m_role == Role::Responder && frame.type == FrameType::Hello) {
         HelloOffer offer;
         if (!ParseHello(frame.payload, &offer)) return;
+        if (HelloMustWait(offer.nonce, now)) {
+            // Another program while ours is open: it hears "busy" and keeps
+            // asking; the open session goes on untouched.
+            if (m_busyDue.size() < 8) m_busyDue.push_back(offer.nonce);
+            return;
+        }
         if (offer.nonce != m_nonce || !m_established) {
             ResetSession(offer.nonce);
             m_established = true;
@@ -172,14 +180,22 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
     if (m_role == Role::Initiator && frame.type == FrameType::HelloAnswer) {
         std::uint32_t nonce = 0;
         SessionFeatures chosen;
-        const bool sound = ParseHelloAnswer(frame.payload, m_cfg.capabilities, &nonce, &chosen);
+        const HelloAnswerKind kind = ReadHelloAnswer(frame.payload, m_cfg.capabilities, &nonce, &chosen);
         if (nonce != m_nonce) {
             ++m_stats.foreignFrames;
             return;
         }
         // An answer choosing what was not offered is not acted on: the
         // session stays unanswered and the caller's time-out reports it.
-        if (!sound) return;
+        if (kind == HelloAnswerKind::Untrusted) return;
+        if (kind == HelloAnswerKind::Busy) {
+            if (!m_established) {
+                m_peerBusy = true;
+                m_lastBusyMs = now;
+            }
+            return;
+        }
+        m_peerBusy = false;
         m_lastPeerMs = now;
         if (!m_established) {
             m_established = true;
@@ -317,7 +333,33 @@ bool CLinkEndpoint::CanCutFrame() const {
     return unframed >= m_cfg.maxPayload || ShortFrameAllowed();
 }
 
+bool CLinkEndpoint::HelloMustWait(std::uint32_t nonce, std::int64_t now) const {
+    return nonce != m_nonce && m_established && m_features.oneProgram && !m_sessionClosed && !m_deaf &&
+           !m_streamFailed && m_lastPeerMs >= 0 && now - m_lastPeerMs < m_cfg.sessionQuietMs;
+}
+
 void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
+    const qsizetype before = wire.size();
+    while (!m_busyDue.empty()) {
+        const std::uint32_t other = m_busyDue.front();
+        m_busyDue.pop_front();
+        const QByteArray payload = BusyAnswerPayload(other);
+        AppendFrame(wire, FrameType::HelloAnswer, TagOf(other), 0, 0, payload.constData(),
+                    static_cast<int>(payload.size()));
+        ++m_busyAnswersSent;
+    }
+    ProduceFrames(now, wire);
+    // An open one-program session is kept alive while there is nothing to
+    // say: the terminal then knows that its program is still there.
+    if (wire.size() == before && m_role == Role::Initiator && m_established && m_features.oneProgram &&
+        !m_stalled && m_lastSentMs >= 0 && now - m_lastSentMs >= m_cfg.keepAliveMs)
+        EmitControl(wire, FrameType::Ack);
+    if (wire.size() > before) {
+        m_lastSentMs = now;
+    }
+}
+
+void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
     if (m_role == Role::Initiator && m_nonce != 0 && !m_established) {
         if (now >= m_helloDue) {
             EmitControl(wire, FrameType::Hello, HelloPayload(m_nonce, m_cfg.capabilities));
@@ -411,12 +453,15 @@ void CLinkEndpoint::Produce(std::int64_t now, QByteArray& wire) {
 
 std::int64_t CLinkEndpoint::NextDeadline(std::int64_t now) const {
     constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+    if (!m_busyDue.empty()) return now;
     if (m_role == Role::Initiator && m_nonce != 0 && !m_established) return m_helloDue;
     if (m_helloAnswerDue) return now;
     if (m_deaf || !m_established) return kNever;
     if (m_ackDue || m_nakDue || CanCutFrame() || CanPack()) return now;
     if (!m_stalled && m_nextTransmit < m_unacked.size()) return now;
     if (!m_stalled && m_nextTransmit > 0) return m_timerStart + m_rto;
+    if (m_role == Role::Initiator && m_features.oneProgram && m_lastSentMs >= 0)
+        return m_lastSentMs + m_cfg.keepAliveMs;
     return kNever;
 }
 

@@ -50,6 +50,11 @@ struct EndpointConfig {
     LinkCapabilities capabilities;
     // The level this end compresses its stream with (ZstdLevelForLine).
     int zstdLevel = kZstdLevel;
+    // One program at a time (Capability::OneProgram agreed): the initiator
+    // sends a frame at least this often while its session is open, and the
+    // responder takes a session heard within `sessionQuietMs` for open.
+    int keepAliveMs = 1000;
+    int sessionQuietMs = 5000;
 };
 
 struct EndpointStats {
@@ -84,6 +89,18 @@ public:
     std::uint32_t SessionNonce() const { return m_nonce; }
     // What the session uses; meaningful once established.
     const SessionFeatures& Features() const { return m_features; }
+    // Initiator: the terminal answered that it serves another program now
+    // (the HELLO goes on being repeated, so the session begins once it is
+    // free).
+    bool PeerBusy() const { return m_peerBusy; }
+    // When the last busy answer came; -1 never. A terminal that says "busy"
+    // is alive: the wait for it is bounded by the caller, not by silence.
+    std::int64_t LastBusyAnswerMs() const { return m_lastBusyMs; }
+    // Responder: the session ended (goodbye heard, connection gone); the next
+    // HELLO begins a new one at once, even with one program at a time.
+    void CloseSession() { m_sessionClosed = true; }
+    // Responder: HELLOs of other programs answered "busy" so far.
+    std::uint64_t BusyAnswers() const { return m_busyAnswersSent; }
     // The peer's compressed stream turned out corrupt: nothing more of this
     // session is delivered, and the endpoint falls silent (a responder until
     // a new session); the session must end.
@@ -144,6 +161,9 @@ private:
     void ProcessAck(std::uint16_t ack, std::int64_t now);
     void RequestNak(std::int64_t now);
     void EmitControl(QByteArray& wire, FrameType type, const QByteArray& payload = QByteArray());
+    void ProduceFrames(std::int64_t now, QByteArray& wire);
+    // Responder: a HELLO of another nonce while a one-program session is open.
+    bool HelloMustWait(std::uint32_t nonce, std::int64_t now) const;
     void BeginFeatures(const SessionFeatures& features);
     void Deliver(const QByteArray& payload);
     qsizetype PlainPending() const { return m_out.size() - m_outPos; }
@@ -167,6 +187,12 @@ private:
     SessionFeatures m_features;
     QByteArray m_helloAnswer;  // responder: the answer to this session's HELLO
     bool m_streamFailed = false;
+    bool m_peerBusy = false;       // initiator: the last answer said "busy"
+    std::int64_t m_lastBusyMs = -1;
+    bool m_sessionClosed = false;  // responder: the session's end was heard
+    std::deque<std::uint32_t> m_busyDue;  // responder: nonces owed a busy answer
+    std::uint64_t m_busyAnswersSent = 0;
+    std::int64_t m_lastSentMs = -1;  // the last frame this end sent
 
     // Sending side: the plain stream, and with compression its sealed units.
     QByteArray m_out;

@@ -25,6 +25,38 @@ void Put16(QByteArray& b, std::uint16_t v) {
     b.append(static_cast<char>(v >> 8));
 }
 
+// The capability list, left out when empty: a HELLO or answer without
+// capabilities is byte for byte what it was before they existed.
+void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram) {
+    QByteArray ids;
+    if (journalSequence) ids.append(static_cast<char>(Capability::JournalSequence));
+    if (oneProgram) ids.append(static_cast<char>(Capability::OneProgram));
+    if (ids.isEmpty()) return;
+    p.append(static_cast<char>(ids.size()));
+    p.append(ids);
+}
+
+struct CapabilityList {
+    bool journalSequence = false;
+    bool oneProgram = false;
+    bool unknown = false;  // an id this code does not know
+};
+
+// Reads "F | F ids" at `at`; an absent or cut list reads as what it holds.
+CapabilityList ReadCapabilities(const QByteArray& payload, qsizetype at) {
+    CapabilityList list;
+    if (at >= payload.size()) return list;
+    const int count = static_cast<unsigned char>(payload[at++]);
+    for (int i = 0; i < count && at < payload.size(); ++i, ++at) {
+        switch (static_cast<std::uint8_t>(payload[at])) {
+        case static_cast<std::uint8_t>(Capability::JournalSequence): list.journalSequence = true; break;
+        case static_cast<std::uint8_t>(Capability::OneProgram): list.oneProgram = true; break;
+        default: list.unknown = true; break;
+        }
+    }
+    return list;
+}
+
 }  // namespace
 
 QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
@@ -37,6 +69,7 @@ QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
     if (own.compression) p.append(static_cast<char>(Compression::Zstd));
     p.append(static_cast<char>(own.codePage ? 1 : 0));
     if (own.codePage) Put16(p, kCodePageWindows1251);
+    AppendCapabilities(p, own.journalSequence, own.oneProgram);
     return p;
 }
 
@@ -55,8 +88,14 @@ bool ParseHello(const QByteArray& payload, HelloOffer* offer) {
         if (static_cast<std::uint8_t>(payload[at]) == static_cast<std::uint8_t>(Compression::Zstd)) offer->zstd = true;
     if (at >= payload.size()) return true;
     const int pages = static_cast<unsigned char>(payload[at++]);
+    const qsizetype listEnd = at + 2 * pages;
     for (int i = 0; i < pages && at + 1 < payload.size(); ++i, at += 2)
         if (Get16(payload, at) == kCodePageWindows1251) offer->windows1251 = true;
+    if (listEnd >= payload.size()) return true;  // no capability list (or the code pages cut short)
+    at = listEnd;
+    const CapabilityList capabilities = ReadCapabilities(payload, at);
+    offer->journalSequence = capabilities.journalSequence;
+    offer->oneProgram = capabilities.oneProgram;
     return true;
 }
 
@@ -67,6 +106,8 @@ SessionFeatures ChooseFeatures(const HelloOffer& offer, const LinkCapabilities& 
     if (f.version < 2) return f;
     if (offer.zstd && own.compression) f.compression = Compression::Zstd;
     if (offer.windows1251 && own.codePage) f.codePage = kCodePageWindows1251;
+    f.journalSequence = offer.journalSequence && own.journalSequence;
+    f.oneProgram = offer.oneProgram && own.oneProgram;
     return f;
 }
 
@@ -77,7 +118,27 @@ QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen
     if (chosen.version < 2) return p;
     p.append(static_cast<char>(chosen.compression));
     Put16(p, chosen.codePage);
+    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram);
     return p;
+}
+
+QByteArray BusyAnswerPayload(std::uint32_t nonce) {
+    QByteArray p;
+    Put32(p, nonce);
+    p.append(static_cast<char>(kBusyVersion));
+    p.append(static_cast<char>(kBusyReasonSessionOpen));
+    return p;
+}
+
+HelloAnswerKind ReadHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, std::uint32_t* nonce,
+                                SessionFeatures* chosen) {
+    if (payload.size() >= 6 && static_cast<std::uint8_t>(payload[4]) == kBusyVersion && own.oneProgram &&
+        own.maxVersion >= 2) {
+        *chosen = SessionFeatures();
+        *nonce = Get32(payload, 0);
+        return HelloAnswerKind::Busy;
+    }
+    return ParseHelloAnswer(payload, own, nonce, chosen) ? HelloAnswerKind::Accepted : HelloAnswerKind::Untrusted;
 }
 
 bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, std::uint32_t* nonce,
@@ -101,6 +162,12 @@ bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, st
         chosen->codePage = kCodePageWindows1251;
     else if (page != kNoCodePage)
         return false;
+    const CapabilityList capabilities = ReadCapabilities(payload, 8);
+    if (capabilities.unknown || (capabilities.journalSequence && !own.journalSequence) ||
+        (capabilities.oneProgram && !own.oneProgram))
+        return false;
+    chosen->journalSequence = capabilities.journalSequence;
+    chosen->oneProgram = capabilities.oneProgram;
     return true;
 }
 

@@ -8,11 +8,18 @@
 // none). A version-1 peer reads only the nonce and the version and answers
 // with version 1; the session then runs exactly as version 1 does.
 //
-//   HELLO          nonce (4) | version (1) | [M (1) | M method ids (1 each) | K (1) | K code pages (2 each)]
-//   hello answer   nonce (4) | version (1) | [method id (1) | code page (2)]
+//   HELLO          nonce (4) | version (1) | [M (1) | M method ids (1 each) | K (1) | K code pages (2 each)
+//                  | [F (1) | F capability ids (1 each)]]
+//   hello answer   nonce (4) | version (1) | [method id (1) | code page (2) | [F (1) | F capability ids]]
+//   busy answer    nonce (4) | 00 | reason (1): 01 another program's session is open
 //
 // The bracketed parts are present from version 2 on; numbers little-endian;
-// bytes after the known fields are ignored (room for later versions).
+// bytes after the known fields are ignored (room for later versions). The
+// capability list is how a feature beyond compression and code pages is
+// agreed: the program lists what it can do, the terminal answers with the
+// ones it will use, each of them one the program listed. A side that lists
+// nothing (or a terminal that stops reading after the code pages) gets a
+// session exactly as before capabilities existed.
 
 #include <QByteArray>
 
@@ -28,6 +35,22 @@ enum class Compression : std::uint8_t {
     Zstd = 1,  // one zstd stream a direction for the whole session, in sealed units
 };
 
+// Features agreed in the capability list of the HELLO exchange.
+enum class Capability : std::uint8_t {
+    // Every scan carries a number the terminal never reuses; a download names
+    // the numbers it carries and a clear the number it clears through, and
+    // filters a download sets last only for its session (docs/link-protocol.md,
+    // "Journal sequence").
+    JournalSequence = 1,
+    // One program at a time: the program keeps its session alive while idle,
+    // and the terminal answers another program's HELLO with "busy" meanwhile.
+    OneProgram = 2,
+};
+
+// The answer to a HELLO that the terminal cannot serve now.
+inline constexpr std::uint8_t kBusyVersion = 0;
+inline constexpr std::uint8_t kBusyReasonSessionOpen = 1;
+
 // Windows code page numbers; 0: texts only in UTF-8.
 inline constexpr std::uint16_t kNoCodePage = 0;
 inline constexpr std::uint16_t kCodePageWindows1251 = 1251;
@@ -37,6 +60,8 @@ struct LinkCapabilities {
     std::uint8_t maxVersion = kProtocolVersion;
     bool compression = true;
     bool codePage = true;
+    bool journalSequence = true;
+    bool oneProgram = true;
 };
 
 // What a session uses; version 1 implies neither compression nor a code page.
@@ -44,6 +69,8 @@ struct SessionFeatures {
     std::uint8_t version = 1;
     Compression compression = Compression::None;
     std::uint16_t codePage = kNoCodePage;
+    bool journalSequence = false;
+    bool oneProgram = false;
 };
 
 struct HelloOffer {
@@ -51,6 +78,14 @@ struct HelloOffer {
     std::uint8_t version = 1;
     bool zstd = false;
     bool windows1251 = false;
+    bool journalSequence = false;
+    bool oneProgram = false;
+};
+
+enum class HelloAnswerKind {
+    Accepted,   // a session with the features read
+    Busy,       // the terminal serves another program now
+    Untrusted,  // cut short, or chooses what was not offered: not acted on
 };
 
 QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own);
@@ -66,5 +101,10 @@ QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen
 // to be trusted.
 bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, std::uint32_t* nonce,
                       SessionFeatures* chosen);
+// The same, telling a busy answer apart; a busy answer counts only for a
+// program that offered OneProgram (to any other it is untrusted, as before).
+HelloAnswerKind ReadHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, std::uint32_t* nonce,
+                                SessionFeatures* chosen);
+QByteArray BusyAnswerPayload(std::uint32_t nonce);
 
 }  // namespace Link

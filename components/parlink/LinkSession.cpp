@@ -166,6 +166,16 @@ Link::SessionFeatures CLinkSession::Features() const {
     return m_features;
 }
 
+bool CLinkSession::PortInUse() const {
+    std::lock_guard guard(m_lock);
+    return m_portInUse;
+}
+
+bool CLinkSession::PeerBusy() const {
+    std::lock_guard guard(m_lock);
+    return m_peerBusy;
+}
+
 void CLinkSession::FailLocked(const QString& why) {
     if (m_failed) return;
     m_failed = true;
@@ -259,6 +269,7 @@ void CLinkSession::IoMain() {
         m_openDone = true;
         m_open = opened;
         if (!opened) m_failure = error;
+        m_portInUse = !opened && transport->InUse();
     }
     m_changed.notify_all();
     if (!opened) return;
@@ -334,6 +345,7 @@ void CLinkSession::IoMain() {
         }
 
         std::lock_guard guard(m_lock);
+        m_peerBusy = endpoint.PeerBusy();
         bool changed = !arrived.empty();
         if (endpoint.Stats().dataFramesAcked != m_stats.dataFramesAcked) ++m_progress;
         for (Link::Message& m : arrived) {
@@ -361,7 +373,8 @@ void CLinkSession::IoMain() {
                           m_pollIssued > m_lastPollReply;
         if (owed && !throttled) {
             if (needSince < 0) needSince = now;
-            const std::int64_t since = std::max(needSince, endpoint.LastPeerFrameMs());
+            const std::int64_t since =
+                std::max({needSince, endpoint.LastPeerFrameMs(), endpoint.LastBusyAnswerMs()});
             if (now - since > linkTimeoutMs)
                 FailLocked(QStringLiteral("the terminal does not answer"));
         } else {

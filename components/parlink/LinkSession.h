@@ -81,6 +81,11 @@ public:
     Link::EndpointStats Stats() const;
     // What the terminal agreed to; version 0 until it answered.
     Link::SessionFeatures Features() const;
+    // The terminal answered our HELLO with "busy" and has not taken the
+    // session yet (the HELLO goes on being repeated).
+    bool PeerBusy() const;
+    // After a failed Open: the port is another program's now.
+    bool PortInUse() const;
 
 private:
     class CIoThread;
@@ -117,6 +122,8 @@ private:
     bool m_drained = true;
     Link::EndpointStats m_stats;
     Link::SessionFeatures m_features;
+    bool m_peerBusy = false;
+    bool m_portInUse = false;
     // Texts queued before the terminal answered go in UTF-8, which every
     // version reads; later ones in the agreed code page where they fit.
     Link::TextCoding m_coding = Link::TextCoding::Utf8;

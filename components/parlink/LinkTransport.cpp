@@ -2,8 +2,11 @@
 
 #include "components/parlink/TcpTransport.h"
 
+#include <QFile>
 #include <QLocalSocket>
 #include <QSerialPort>
+
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +19,10 @@ public:
         m_port.setPortName(m_device);
         if (!m_port.open(QIODevice::ReadWrite)) {
             if (error) *error = m_port.errorString();
+            // Refused although we may read and write it: another program
+            // holds the port's lock, which is a terminal busy with it.
+            m_inUse = m_port.error() == QSerialPort::PermissionError &&
+                      ::access(QFile::encodeName(m_device).constData(), R_OK | W_OK) == 0;
             return false;
         }
         // Raw 8N1 without flow control; a pseudo-terminal ignores the speed.
@@ -50,7 +57,10 @@ public:
     bool Broken() const override { return m_broken; }
     QString ErrorText() const override { return m_errorText; }
 
+    bool InUse() const override { return m_inUse; }
+
 private:
+    bool m_inUse = false;
     void Check() {
         const auto e = m_port.error();
         if (e == QSerialPort::NoError) return;

@@ -25,6 +25,9 @@ public:
     // The device failed or the peer hung up: nothing more will come.
     virtual bool Broken() const = 0;
     virtual QString ErrorText() const = 0;
+    // After a failed Open: the device is there and ours to use, but another
+    // program has it open now (a serial port's lock).
+    virtual bool InUse() const { return false; }
 };
 
 struct CTransportOptions {

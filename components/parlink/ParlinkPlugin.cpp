@@ -30,3 +30,7 @@ extern "C" KX_PLUGIN_EXPORT void KxParlinkOpenPortProblem(IParlinkX2* object, co
     if (device) *device = target.address;
     if (reason && object) *reason = static_cast<CParlinkX2*>(object)->LastError();
 }
+
+extern "C" KX_PLUGIN_EXPORT unsigned KxParlinkSessionState(IParlinkX2* object) {
+    return object ? static_cast<CParlinkX2*>(object)->SessionState() : 0;
+}

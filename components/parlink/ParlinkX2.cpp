@@ -15,8 +15,10 @@ int CParlinkX2::OpenPort(const QString& port) {
     const CPortTarget target = ResolvePortName(port, m_settingsFiles);
     auto session = std::make_unique<CLinkSession>(CLinkSettings::Load(m_settingsFiles));
     QString error;
+    m_portInUse = false;
     if (!session->Open(target, &error)) {
         m_lastError = error;
+        m_portInUse = session->PortInUse();
         return 0;
     }
     m_session = std::move(session);
@@ -62,6 +64,16 @@ int CParlinkX2::WaitLink(int timeoutMs) {
 }
 
 void CParlinkX2::Release() { delete this; }
+
+unsigned CParlinkX2::SessionState() const {
+    if (!m_session) return m_portInUse ? kParlinkTerminalBusy : 0;
+    const Link::SessionFeatures features = m_session->Features();
+    unsigned state = 0;
+    if (features.journalSequence) state |= kParlinkJournalSequence;
+    if (features.oneProgram) state |= kParlinkOneProgram;
+    if (m_session->PeerBusy() && !m_session->Failed()) state |= kParlinkTerminalBusy;
+    return state;
+}
 
 QString ParlinkLibraryFolder() {
 #ifndef _WIN32

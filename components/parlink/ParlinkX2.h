@@ -31,11 +31,15 @@ public:
     // For diagnostics and the benchmark: the current session (null when closed).
     const CLinkSession* Session() const { return m_session.get(); }
     QString LastError() const { return m_lastError; }
+    // What the open session agreed, and whether the terminal is busy
+    // (kParlinkSession... bits of ParlinkComponent.h); 0 without a session.
+    unsigned SessionState() const;
 
 private:
     QStringList m_settingsFiles;
     std::unique_ptr<CLinkSession> m_session;
     QString m_lastError;
+    bool m_portInUse = false;  // the last OpenPort found the port another program's
 };
 
 // The folder of the library holding this code (with a trailing '/'), where

@@ -98,7 +98,10 @@ TEST(LinkHello, BothEndsSettleOnWhatBothSpeak) {
     const SessionFeatures chosen = ChooseFeatures(offer, LinkCapabilities());
     EXPECT_EQ(chosen.version, 1);
     EXPECT_EQ(HelloAnswerPayload(offer.nonce, chosen), QByteArray::fromHex("4d3c2b1a01"));
-    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e304"));
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e304020102"));
+    LinkCapabilities noCapabilities;
+    noCapabilities.journalSequence = noCapabilities.oneProgram = false;
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, noCapabilities), QByteArray::fromHex("4d3c2b1a02010101e304"));
     // Cut offers are read as far as they go; a HELLO without a nonce is none.
     for (int n = 5; n < 10; ++n) EXPECT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a02010101e304").left(n), &offer));
     EXPECT_FALSE(ParseHello(QByteArray::fromHex("00000000020101"), &offer));
@@ -276,7 +279,11 @@ TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {
 }
 
 TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
-    // docs/link-protocol.md, "Example (version 2)".
+    // docs/link-protocol.md, "Example (version 2)": neither end lists a
+    // capability, so the bytes are those of a version-2 session from before
+    // capabilities existed.
+    EndpointConfig plain;
+    plain.capabilities.journalSequence = plain.capabilities.oneProgram = false;
     const QByteArray hello = QByteArray::fromHex("4B58484D000000000A00587D4D3C2B1A02010101E304AB4F4608");
     const QByteArray fromProgram = QByteArray::fromHex(
         "4B58444D0000000015 00A27F060FF16870F028B52FFD0038300000500401000000 34F12A02"
@@ -286,7 +293,7 @@ TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
         "4B58444D0000010015001609060FD25AA3EE28B52FFD0038300000470401000000 72BBBA75"
         "4B58444D010002002100 3B1E181BE57A7BCFC00000C110313BC3EEF2EEE220EA20EEE1ECE5EDF3520402000000 9D46B3C8");
 
-    CLinkEndpoint program(CLinkEndpoint::Role::Initiator);
+    CLinkEndpoint program(CLinkEndpoint::Role::Initiator, plain);
     program.StartSession(0x1A2B3C4D, 0);
     QByteArray wire;
     program.Produce(0, wire);
@@ -308,6 +315,7 @@ TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
     EXPECT_EQ(got[2].type, MessageType::PollReply);
     EXPECT_EQ(got[2].id, 2u);
 
+    // A terminal that knows capabilities answers a HELLO listing none just so.
     CLinkEndpoint terminal(CLinkEndpoint::Role::Responder);
     terminal.Feed(hello.constData(), hello.size(), 0);
     EXPECT_TRUE(terminal.TakeNewSession());
@@ -361,4 +369,109 @@ TEST(LinkCompression, TheSlowLineLevelPacksTighterInTheSameWindowAndStaysSmall) 
     }
     EXPECT_LT(packedSize[1] * 100, packedSize[0] * 92) << packedSize[0] << " " << packedSize[1];
     EXPECT_LT(memory[1], std::size_t{8} << 20) << memory[1];
+}
+
+// docs/link-protocol.md, "Capabilities" and "One program at a time": the
+// documented frames, what a program that never heard of capabilities makes
+// of them, and a second program kept out while the first one's session is
+// open — however long it stays idle — and let in once it said goodbye.
+TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
+    const QByteArray hello = QByteArray::fromHex("4B58484D000000000D00CFE44D3C2B1A02010101E3040201029C6842CC");
+    const QByteArray answer = QByteArray::fromHex("4B58684D000000000B0001354D3C2B1A0201E304020102769ADE5B");
+    const QByteArray busy = QByteArray::fromHex("4B58684D0000000006005D434D3C2B1A000163EFAD80");
+
+    CLinkEndpoint program(CLinkEndpoint::Role::Initiator);
+    program.StartSession(0x1A2B3C4D, 0);
+    QByteArray wire;
+    program.Produce(0, wire);
+    EXPECT_EQ(wire, hello);
+    CLinkEndpoint terminal(CLinkEndpoint::Role::Responder);
+    terminal.Feed(hello.constData(), hello.size(), 0);
+    ASSERT_TRUE(terminal.TakeNewSession());
+    wire.clear();
+    terminal.Produce(0, wire);
+    EXPECT_EQ(wire, answer);
+    EXPECT_TRUE(terminal.Features().journalSequence && terminal.Features().oneProgram);
+    program.Feed(answer.constData(), answer.size(), 1);
+    ASSERT_TRUE(program.Established());
+    EXPECT_TRUE(program.Features().journalSequence && program.Features().oneProgram);
+
+    // The program keeps its idle session alive: a frame a second.
+    std::int64_t now = 1;
+    for (; now < 20000; now += 100) {
+        QByteArray out;
+        program.Produce(now, out);
+        if (!out.isEmpty()) terminal.Feed(out.constData(), out.size(), now);
+        ASSERT_LE(program.NextDeadline(now), now + 1000);
+    }
+
+    // A second program after 20 s of idleness: "busy", the session untouched.
+    CLinkEndpoint second(CLinkEndpoint::Role::Initiator);
+    second.StartSession(0x1A2B3C4D, now);  // the nonce of the documented frame
+    wire.clear();
+    second.Produce(now, wire);
+    terminal.Feed(wire.constData(), wire.size(), now);
+    EXPECT_FALSE(terminal.TakeNewSession());
+    wire.clear();
+    terminal.Produce(now, wire);
+    EXPECT_EQ(wire, busy);
+    second.Feed(wire.constData(), wire.size(), now);
+    EXPECT_TRUE(second.PeerBusy());
+    EXPECT_FALSE(second.Established());
+    EXPECT_EQ(terminal.BusyAnswers(), 1u);
+
+    // A program that offered nothing of this does not trust a busy answer.
+    EndpointConfig old;
+    old.capabilities.journalSequence = old.capabilities.oneProgram = false;
+    CLinkEndpoint oldProgram(CLinkEndpoint::Role::Initiator, old);
+    oldProgram.StartSession(0x1A2B3C4D, now);
+    oldProgram.Feed(busy.constData(), busy.size(), now);
+    EXPECT_FALSE(oldProgram.PeerBusy());
+    EXPECT_FALSE(oldProgram.Established());
+
+    // The first program said goodbye: the next HELLO is taken at once.
+    terminal.CloseSession();
+    now += 1000;
+    wire.clear();
+    second.Produce(now, wire);
+    terminal.Feed(wire.constData(), wire.size(), now);
+    EXPECT_TRUE(terminal.TakeNewSession());
+    wire.clear();
+    terminal.Produce(now, wire);
+    second.Feed(wire.constData(), wire.size(), now);
+    EXPECT_TRUE(second.Established());
+    EXPECT_FALSE(second.PeerBusy());
+
+    // A program that went silent without a goodbye (killed) holds the
+    // terminal no longer than the quiet time.
+    CLinkEndpoint third(CLinkEndpoint::Role::Initiator);
+    third.StartSession(0x55667788, now + 4000);
+    wire.clear();
+    third.Produce(now + 4000, wire);
+    terminal.Feed(wire.constData(), wire.size(), now + 4000);
+    EXPECT_FALSE(terminal.TakeNewSession());
+    terminal.Feed(wire.constData(), wire.size(), now + 5001);
+    EXPECT_TRUE(terminal.TakeNewSession());
+}
+
+// Answers that list what was not offered, or what this code does not know,
+// are not acted on; an offer's unknown ids are passed over.
+TEST(LinkCapabilities, OnlyWhatWasOfferedIsTaken) {
+    std::uint32_t nonce = 0;
+    SessionFeatures chosen;
+    LinkCapabilities none;
+    none.journalSequence = none.oneProgram = false;
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e3040101"), none, &nonce, &chosen));
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e3040109"), LinkCapabilities(), &nonce, &chosen));
+    ASSERT_TRUE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e3040102"), LinkCapabilities(), &nonce, &chosen));
+    EXPECT_TRUE(chosen.oneProgram);
+    EXPECT_FALSE(chosen.journalSequence);
+    HelloOffer offer;
+    ASSERT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a02010101e304030901ff"), &offer));
+    EXPECT_TRUE(offer.journalSequence);
+    EXPECT_FALSE(offer.oneProgram);
+    // The code pages cut short: no capability list is read from their bytes.
+    ASSERT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a0201010102e304"), &offer));
+    EXPECT_FALSE(offer.journalSequence || offer.oneProgram);
+    EXPECT_EQ(ChooseFeatures(offer, LinkCapabilities()).journalSequence, false);
 }

@@ -3,6 +3,7 @@
 #include "app/CommandLineProgress.h"
 #include "app/ResultCodes.h"
 #include "platform/InstallLayout.h"
+#include "platform/StopSignal.h"
 #include "tools/kxsync/PerTerminalBatch.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -152,7 +154,8 @@ public:
         QElapsedTimer sinceDraw;
         sinceDraw.start();
         for (;;) {
-            StartWaiting();
+            if (StopRequested() && !m_stopped) ForwardStop();
+            if (!m_stopped) StartWaiting();
             for (auto& run : m_runs)
                 if (run->state == CRun::State::Running) Poll(*run);
             const bool allDone = std::all_of(m_runs.begin(), m_runs.end(),
@@ -172,6 +175,20 @@ public:
     }
 
 private:
+    // A stop signal goes on to every kxloader running, which ends its
+    // exchange cleanly; kxsync waits for them all and starts no other.
+    void ForwardStop() {
+        m_stopped = true;
+        const int signal = StopSignal();
+        for (auto& run : m_runs) {
+            if (run->state == CRun::State::Running && run->process)
+                ::kill(static_cast<pid_t>(run->process->processId()), signal);
+            else if (run->state == CRun::State::Waiting)
+                NotRun(*run, QStringLiteral("not started: kxsync was stopped by %1")
+                                 .arg(QLatin1String(StopSignalName(signal))));
+        }
+    }
+
     void StartWaiting() {
         int running = 0;
         for (const auto& run : m_runs) running += run->state == CRun::State::Running;
@@ -221,6 +238,10 @@ private:
         run.outcome.lines = run.text.Lines();
         if (run.process->exitStatus() == QProcess::NormalExit) {
             run.outcome.status = run.process->exitCode();
+        } else if (m_stopped) {
+            // Ended by the signal kxsync passed on: the status a shell gives.
+            run.outcome.status = 128 + StopSignal();
+            run.outcome.why = QStringLiteral("kxloader ended by %1").arg(QLatin1String(StopSignalName(StopSignal())));
         } else {
             run.outcome.status = kSyncNotRun;
             run.outcome.why = QStringLiteral("kxloader ended by a signal");
@@ -295,6 +316,7 @@ private:
     int m_jobs = 1;
     bool m_drawn = false;
     int m_nameWidth = 0, m_portWidth = 0;
+    bool m_stopped = false;
 };
 
 }  // namespace

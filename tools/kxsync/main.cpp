@@ -11,6 +11,7 @@
 
 #include "app/Settings.h"
 #include "platform/InstallLayout.h"
+#include "platform/StopSignal.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/ProgramInformation.h"
@@ -89,9 +90,17 @@ int main(int argc, char** argv) {
     options.progress = ::isatty(::fileno(stderr)) != 0;
     options.console = stderr;
 
+    // SIGTERM, SIGINT, SIGHUP: passed on to the kxloaders running, which
+    // end their exchanges cleanly; kxsync waits for them, then ends.
+    InstallStopSignals();
     const QList<SyncOutcome> outcomes = RunSync(terminals, options);
     const QByteArray summary = SyncSummary(outcomes).toUtf8();
     std::fwrite(summary.constData(), 1, static_cast<size_t>(summary.size()), stdout);
     std::fflush(stdout);
+    if (const int signal = StopSignal(); signal != 0) {
+        std::fprintf(stderr, "kxsync: stopped by %s: every kxloader it had started has ended\n",
+                     StopSignalName(signal));
+        return 128 + signal;
+    }
     return SyncExitStatus(outcomes);
 }

@@ -40,6 +40,17 @@ QString SafeRelativePath(const QString& remote) {
     return parts.join(QLatin1Char('/'));
 }
 
+// The field of a filter command in `filter` ("401" operation ... "409" barcode).
+void SetFilterField(CJournalFilter& filter, const QString& code, const QString& value) {
+    const int id = LeadingInt(value.toLatin1());
+    if (code == QLatin1String("401")) filter.operation = id;
+    else if (code == QLatin1String("403")) filter.executor = id;
+    else if (code == QLatin1String("405")) filter.address = id;
+    else if (code == QLatin1String("407")) filter.document = id;
+    else if (code == QLatin1String("408")) filter.ware = value;
+    else if (code == QLatin1String("409")) filter.barcode = value;
+}
+
 }  // namespace
 
 struct CTerminalDevice::Stream {
@@ -78,8 +89,10 @@ CTerminalDevice::~CTerminalDevice() {
     DiscardTransfer();
 }
 
-void CTerminalDevice::BeginSession(Link::TextCoding coding) {
+void CTerminalDevice::BeginSession(Link::TextCoding coding, bool journalSequence) {
     m_coding = coding;
+    m_journalSequence = journalSequence;
+    m_goodbye = false;
     m_scenario = m_state.Scenario();
     m_state.Log(QStringLiteral("S begin"));
 }
@@ -95,6 +108,9 @@ void CTerminalDevice::EndSession() {
     m_context = Context::None;
     m_syncAt = -1;
     m_hung = false;
+    m_windowSet = false;
+    m_sessionFilters = false;
+    m_sessionFilter = CJournalFilter();
     m_state.Log(QStringLiteral("S end"));
 }
 
@@ -217,6 +233,7 @@ void CTerminalDevice::Process(const Link::Message& m, std::int64_t now, QByteArr
         break;
     case Link::MessageType::Bye:
         m_state.Log(QStringLiteral("S bye"));
+        m_goodbye = true;
         if (m_load) m_state.Log(QStringLiteral("L discarded"));
         DiscardLoad();
         DiscardTransfer();
@@ -249,11 +266,22 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
     } else if (code == QLatin1String("303")) {
         m_context = Context::Stamp;
     } else if (code == QLatin1String("020")) {
-        const CJournalFilter filter = m_state.Filter();
+        const CJournalFilter filter = Filter();
         int count = 0;
-        for (const CJournalLine& l : m_state.Journal())
+        for (const CJournalLine& l : JournalInView())
             if (filter.Matches(l.text)) ++count;
         Answer(out, QString::number(count), urgent);
+    } else if (!m_journalSequence && IsOneOf(code, {"02S", "00S", "40T"})) {
+        m_state.Log(QStringLiteral("? unknown command"));
+    } else if (code == QLatin1String("02S")) {
+        m_context = Context::Window;
+    } else if (code == QLatin1String("00S")) {
+        m_context = Context::ClearThrough;
+    } else if (code == QLatin1String("40T")) {
+        // The filters that follow are this session's own: the kept ones stay
+        // as they are, and these go when the session ends, however it ends.
+        m_sessionFilters = true;
+        m_sessionFilter = CJournalFilter();
     } else if (code == QLatin1String("021") || code == QLatin1String("031")) {
         StartJournal(code == QLatin1String("031"));
     } else if (code == QLatin1String("001")) {
@@ -263,7 +291,10 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
     } else if (IsOneOf(code, {"401", "403", "405", "407", "408", "409"})) {
         m_context = Context::Filter;
     } else if (code == QLatin1String("40R")) {
-        m_state.ResetFilter();
+        if (m_sessionFilters)
+            m_sessionFilter = CJournalFilter();
+        else
+            m_state.ResetFilter();
     } else if (code == QLatin1String("002")) {
         BeginLoad();
     } else if (!CTerminalState::DirectoryFile(code).isEmpty()) {
@@ -303,9 +334,30 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
         m_context = Context::None;
         break;
     case Context::Filter:
-        m_state.SetFilter(m_contextCode, text);
+        if (m_sessionFilters)
+            SetFilterField(m_sessionFilter, m_contextCode, text);
+        else
+            m_state.SetFilter(m_contextCode, text);
         m_context = Context::None;
         break;
+    case Context::Window: {
+        // "02S" N: this session's downloads cover the scans numbered above N
+        // up to the newest one now; the answer is that newest number (0 when
+        // there never was a scan).
+        m_window.after = std::max<qint64>(0, text.trimmed().toLongLong());
+        m_window.through = m_state.NextSequence() - 1;
+        m_windowSet = true;
+        m_context = Context::None;
+        Answer(out, QString::number(m_window.through), urgent);
+        break;
+    }
+    case Context::ClearThrough: {
+        bool ok = false;
+        const qint64 through = text.trimmed().toLongLong(&ok);
+        if (ok && through > 0) m_state.ClearThrough(through);
+        m_context = Context::None;
+        break;
+    }
     case Context::Current:
         m_state.SetCurrentValue(m_contextCode, text);
         m_context = Context::None;
@@ -364,10 +416,19 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
     }
 }
 
+CJournalFilter CTerminalDevice::Filter() const { return m_sessionFilters ? m_sessionFilter : m_state.Filter(); }
+
+QList<CJournalLine> CTerminalDevice::JournalInView() const {
+    QList<CJournalLine> journal = m_state.Journal();
+    if (m_windowSet)
+        journal.removeIf([this](const CJournalLine& l) { return !m_window.Contains(l.sequence); });
+    return journal;
+}
+
 void CTerminalDevice::StartJournal(bool withNumbers) {
-    const CJournalFilter filter = m_state.Filter();
+    const CJournalFilter filter = Filter();
     auto s = std::make_unique<Stream>();
-    for (const CJournalLine& l : m_state.Journal()) {
+    for (const CJournalLine& l : JournalInView()) {
         if (!filter.Matches(l.text)) continue;
         s->lines.append(l.text);
         if (withNumbers) s->numbers.append(l.number);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <memory>
 
 class CTerminalDevice {
@@ -28,7 +29,9 @@ public:
 
     // A new session begins: reads the scenario afresh. `coding`: how the
     // session agreed to carry texts.
-    void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8);
+    // `journalSequence`: the session agreed on numbered scans ("02S", "00S",
+    // "40T" are known only then).
+    void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8, bool journalSequence = false);
     // The session ended (goodbye, new session, line lost): an unfinished load
     // or file transfer is discarded.
     void EndSession();
@@ -44,9 +47,11 @@ public:
     bool Busy() const { return !m_hung && (!m_held.empty() || (m_stream != nullptr && !m_holding)); }
     // Whether the program has acknowledged everything sent to it so far.
     void SetLineDrained(bool drained) { m_lineDrained = drained; }
+    // True once after the program said goodbye: its session is over.
+    bool TakeGoodbye() { return std::exchange(m_goodbye, false); }
 
 private:
-    enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo };
+    enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo, Window, ClearThrough };
     struct Stream;
     struct Load;
     struct Transfer;
@@ -57,6 +62,11 @@ private:
     void Answer(QByteArray& out, const QString& text, bool* urgent);
 
     void StartJournal(bool withNumbers);
+    // The filters that apply now: the session's own after "40T", else the
+    // ones kept in terminal.ini.
+    CJournalFilter Filter() const;
+    // The journal lines a download of this session covers.
+    QList<CJournalLine> JournalInView() const;
     void StartInfo();
     void BeginLoad();
     void OpenDirectory(const QString& command);
@@ -87,4 +97,12 @@ private:
     int m_loadCounter = 0;
     Link::TextCoding m_coding = Link::TextCoding::Utf8;
     bool m_hung = false;  // hung at the scenario's HoldAtCommand until the session ends
+    bool m_goodbye = false;
+    bool m_journalSequence = false;
+    // Journal sequence: the window "02S" set, and the filters of this session
+    // alone ("40T"), both gone when the session ends.
+    bool m_windowSet = false;
+    CJournalWindow m_window;
+    bool m_sessionFilters = false;
+    CJournalFilter m_sessionFilter;
 };

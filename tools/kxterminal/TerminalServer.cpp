@@ -25,8 +25,10 @@ constexpr qsizetype kWriteAhead = 4096;
 
 }  // namespace
 
-CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion)
-    : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion) {}
+CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion,
+                                 bool journalSequence, bool oneProgram)
+    : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion),
+      m_journalSequence(journalSequence), m_oneProgram(oneProgram) {}
 
 int CTerminalServer::Run(int stopFd) {
     Link::EndpointConfig config;
@@ -34,6 +36,8 @@ int CTerminalServer::Run(int stopFd) {
     // and resume when the program is heard again.
     config.maxSilentTimeouts = 6;
     config.capabilities.maxVersion = static_cast<std::uint8_t>(m_protocolVersion < 2 ? 1 : Link::kProtocolVersion);
+    config.capabilities.journalSequence = m_journalSequence;
+    config.capabilities.oneProgram = m_oneProgram;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -47,6 +51,7 @@ int CTerminalServer::Run(int stopFd) {
     auto endSession = [&] {
         if (inSession) device.EndSession();
         inSession = false;
+        endpoint.CloseSession();
         parser.Clear();
         pending.clear();
     };
@@ -62,6 +67,9 @@ int CTerminalServer::Run(int stopFd) {
                 device.SetLineDrained(pending.isEmpty() && endpoint.AllAcknowledged());
                 device.Pump(now, answers, room, &urgent);
                 if (!answers.isEmpty()) endpoint.Queue(answers, urgent);
+                // After its goodbye the program's session is over: another
+                // program may begin one at once.
+                if (device.TakeGoodbye()) endpoint.CloseSession();
             }
         }
         if (pending.size() < kWriteAhead) endpoint.Produce(now, pending);
@@ -142,7 +150,7 @@ int CTerminalServer::Run(int stopFd) {
                                                 ? Link::TextCoding::Windows1251
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
-            device.BeginSession(coding);
+            device.BeginSession(coding, endpoint.Features().journalSequence);
             inSession = true;
             const CScenario& s = device.Scenario();
             endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame, s.corruptSentStream);

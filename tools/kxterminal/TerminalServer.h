@@ -9,8 +9,10 @@
 
 class CTerminalServer {
 public:
-    // `protocolVersion`: the highest link protocol version it speaks (1 or 2).
-    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion = 2);
+    // `protocolVersion`: the highest link protocol version it speaks (1 or 2);
+    // `journalSequence`, `oneProgram`: the capabilities it announces (version 2).
+    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion = 2,
+                    bool journalSequence = true, bool oneProgram = true);
     // Serves session after session; returns when `stopFd` becomes readable.
     int Run(int stopFd);
 
@@ -19,4 +21,6 @@ private:
     CTerminalState& m_state;
     int m_baud;
     int m_protocolVersion;
+    bool m_journalSequence;
+    bool m_oneProgram;
 };

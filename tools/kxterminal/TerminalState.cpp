@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <limits>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +65,31 @@ QString FilterText(const QString& stored) {
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The journal's lock: the emulator, a scanner adding scans (kxterminal
+// --scan) and a clear each hold it while they read or change the journal, so
+// a scan is never half read nor lost to a clear rewriting the file.
+class CJournalLock {
+public:
+    explicit CJournalLock(const QString& path) {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd >= 0) ::flock(m_fd, LOCK_EX);
+    }
+    ~CJournalLock() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    CJournalLock(const CJournalLock&) = delete;
+    CJournalLock& operator=(const CJournalLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray JoinLines(const QList<QByteArray>& lines) {
+    QByteArray bytes;
+    for (const QByteArray& l : lines) bytes += l + "\r\n";
+    return bytes;
 }
 
 }  // namespace
@@ -184,16 +214,87 @@ CTerminalIdentity CTerminalState::Identity() const {
 
 CScenario CTerminalState::Scenario() const { return CScenario::Load(Path(QStringLiteral("scenario.ini"))); }
 
-QList<CJournalLine> CTerminalState::Journal() const {
+namespace {
+
+qint64 FirstSequenceIn(const QString& path) {
+    const qint64 first = ReadAll(path).trimmed().toLongLong();
+    return first > 0 ? first : 1;
+}
+
+}  // namespace
+
+// A clear is written ahead: "journal.clearing" holds the first number and the
+// lines that stay, and is applied (again, after a kill) before anyone reads.
+void CTerminalState::ApplyPendingClear() const {
+    const QString clearing = Path(QStringLiteral("journal.clearing"));
+    if (!QFile::exists(clearing)) return;
+    const QByteArray bytes = ReadAll(clearing);
+    const qsizetype eol = bytes.indexOf('\n');
+    if (eol < 0) {  // cut short: never completed, so never applied
+        QFile::remove(clearing);
+        return;
+    }
+    if (ReplaceFile(Path(QStringLiteral("journal.txt")), bytes.mid(eol + 1)) &&
+        ReplaceFile(Path(QStringLiteral("journal.first")), bytes.left(eol + 1)))
+        QFile::remove(clearing);
+}
+
+QList<CJournalLine> CTerminalState::ReadJournal() const {
+    ApplyPendingClear();
     const QList<QByteArray> lines = NonEmptyLines(ReadAll(Path(QStringLiteral("journal.txt"))));
+    const qint64 first = FirstSequenceIn(Path(QStringLiteral("journal.first")));
     QList<CJournalLine> journal;
     journal.reserve(lines.size());
     int number = 0;
-    for (const QByteArray& l : lines) journal.append({++number, l});
+    for (const QByteArray& l : lines) {
+        ++number;
+        journal.append({number, l, first + number - 1});
+    }
     return journal;
 }
 
-bool CTerminalState::ClearJournal() const { return ReplaceFile(Path(QStringLiteral("journal.txt")), QByteArray()); }
+QList<CJournalLine> CTerminalState::Journal() const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    return ReadJournal();
+}
+
+qint64 CTerminalState::NextSequence() const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    const QList<CJournalLine> journal = ReadJournal();
+    return journal.isEmpty() ? FirstSequenceIn(Path(QStringLiteral("journal.first"))) : journal.last().sequence + 1;
+}
+
+bool CTerminalState::ClearJournal() const { return ClearThrough(std::numeric_limits<qint64>::max()); }
+
+bool CTerminalState::ClearThrough(qint64 through) const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    const QList<CJournalLine> journal = ReadJournal();
+    QList<QByteArray> kept;
+    qint64 first = journal.isEmpty() ? FirstSequenceIn(Path(QStringLiteral("journal.first")))
+                                     : journal.last().sequence + 1;
+    for (const CJournalLine& l : journal) {
+        if (l.sequence <= through) continue;
+        if (kept.isEmpty()) first = l.sequence;
+        kept.append(l.text);
+    }
+    if (kept.size() == journal.size()) return true;
+    if (!ReplaceFile(Path(QStringLiteral("journal.clearing")), QByteArray::number(first) + "\n" + JoinLines(kept)))
+        return false;
+    ApplyPendingClear();
+    return !QFile::exists(Path(QStringLiteral("journal.clearing")));
+}
+
+bool CTerminalState::AppendScans(const QList<QByteArray>& lines) const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    ApplyPendingClear();
+    QFile file(Path(QStringLiteral("journal.txt")));
+    if (!file.open(QIODevice::ReadWrite)) return false;
+    // A journal written by hand may lack its last line end.
+    QByteArray bytes;
+    if (file.size() > 0 && file.seek(file.size() - 1) && file.read(1) != "\n") bytes = "\r\n";
+    bytes += JoinLines(lines);
+    return file.seek(file.size()) && file.write(bytes) == bytes.size() && file.flush();
+}
 
 QList<QByteArray> CTerminalState::InfoLines() const { return NonEmptyLines(ReadAll(Path(QStringLiteral("info.txt")))); }
 

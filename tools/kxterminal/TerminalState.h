@@ -4,6 +4,9 @@
 //   terminal.ini    identity, journal filters, current values, last time stamp
 //   scenario.ini    optional behaviours for tests and demonstrations
 //   journal.txt     the scans it serves, one a line (Windows-1251, CR LF)
+//   journal.first   the sequence number of the first line of journal.txt
+//   journal.clearing  a clear being made: the new first number and the lines kept
+//   journal.lock    held while the journal is read, added to or cleared
 //   info.txt        the info table it serves and receives
 //   directories/    the directories received, one file each (Windows-1251, CR LF)
 //   files/          files received by the file transfer, under their remote path
@@ -66,6 +69,15 @@ struct CJournalFilter {
 struct CJournalLine {
     int number = 0;  // 1-based position in journal.txt
     QByteArray text;  // Windows-1251, no line end
+    qint64 sequence = 0;  // the scan's number, never used again for another scan
+};
+
+// A window of the journal by sequence numbers: the lines numbered above
+// `after` and up to `through`.
+struct CJournalWindow {
+    qint64 after = 0;
+    qint64 through = 0;
+    bool Contains(qint64 sequence) const { return sequence > after && sequence <= through; }
 };
 
 class CTerminalState {
@@ -80,7 +92,17 @@ public:
     CScenario Scenario() const;
 
     QList<CJournalLine> Journal() const;
+    // The number the next scan gets (one above the newest, or the first
+    // number after a clear).
+    qint64 NextSequence() const;
+    // Empties the journal; the numbers go on from where they were.
     bool ClearJournal() const;
+    // Removes the lines numbered up to `through`, keeping every later one.
+    // A kill at any instant leaves the journal before or after the clear,
+    // never renumbered.
+    bool ClearThrough(qint64 through) const;
+    // Appends scans (Windows-1251, no line ends) as a scanner would.
+    bool AppendScans(const QList<QByteArray>& lines) const;
     QList<QByteArray> InfoLines() const;
 
     CJournalFilter Filter() const;
@@ -100,6 +122,8 @@ public:
 
 private:
     QString IniPath() const { return Path(QStringLiteral("terminal.ini")); }
+    void ApplyPendingClear() const;
+    QList<CJournalLine> ReadJournal() const;  // the journal's lock held
 
     QString m_folder;
     class CLogFile;

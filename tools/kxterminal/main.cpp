@@ -2,12 +2,15 @@
 // demonstrations and training.
 //
 //   kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]
+//              [--capabilities LIST]
+//   kxterminal --state DIR --scan LINE [--scan LINE ...]
 //   kxterminal --help | --version
 //
 // Prints "port: NAME" when ready (the name to give the program as its port),
 // on the network also "pairing code: NNNNNN" (and again for every new code),
 // and serves session after session until SIGTERM or SIGINT.
 
+#include "platform/CodePage.h"
 #include "platform/ProgramInformation.h"
 #include "tools/kxterminal/TerminalServer.h"
 #include "tools/kxterminal/TerminalTlsLine.h"
@@ -27,7 +30,9 @@ namespace {
 int g_stopPipe[2] = {-1, -1};
 
 const char kUsage[] =
-    "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]\n";
+    "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]\n"
+    "                  [--capabilities sequence,one-program|none]\n"
+    "       kxterminal --state DIR --scan LINE [--scan LINE ...]\n";
 
 // What --help prints (man kxterminal says more).
 QString HelpText() {
@@ -41,6 +46,10 @@ QString HelpText() {
         "                   port: tcp:ADDR:PORT, then pairing code: NNNNNN (the code to pair a computer with)\n"
         "  --baud N         pace the line to N baud\n"
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
+        "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
+        "                   (numbered scans), one-program (\"busy\" to a second program); none: neither\n"
+        "  --scan LINE      add a scan to the journal as the scanner would, and exit (the emulator\n"
+        "                   may be serving the same state folder meanwhile)\n"
         "  --help, --version\n"
         "See man kxterminal.\n");
 }
@@ -68,6 +77,9 @@ int main(int argc, char** argv) {
     QString listenTcp;
     int baud = 0;
     int protocol = 2;
+    bool journalSequence = true;
+    bool oneProgram = true;
+    QStringList scans;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--state") && i + 1 < args.size()) {
@@ -90,6 +102,15 @@ int main(int argc, char** argv) {
             bool ok = false;
             protocol = args[++i].toInt(&ok);
             if (!ok || protocol < 1 || protocol > 2) return Usage("bad --protocol value (1 or 2)");
+        } else if (a == QLatin1String("--capabilities") && i + 1 < args.size()) {
+            journalSequence = oneProgram = false;
+            for (const QString& name : args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                if (name == QLatin1String("sequence")) journalSequence = true;
+                else if (name == QLatin1String("one-program")) oneProgram = true;
+                else if (name != QLatin1String("none")) return Usage("bad --capabilities value");
+            }
+        } else if (a == QLatin1String("--scan") && i + 1 < args.size()) {
+            scans << args[++i];
         } else {
             return Usage("unknown argument");
         }
@@ -98,6 +119,13 @@ int main(int argc, char** argv) {
 
     CTerminalState state(stateDir);
     if (!state.EnsureFolders()) return Usage("cannot create the state folder");
+    if (!scans.isEmpty()) {
+        QList<QByteArray> lines;
+        for (const QString& scan : scans) lines << CodePage::ToWindows1251(scan);
+        if (state.AppendScans(lines)) return 0;
+        std::fprintf(stderr, "kxterminal: cannot add the scans to %s\n", qPrintable(state.Path("journal.txt")));
+        return 1;
+    }
 
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
     struct sigaction sa{};
@@ -142,7 +170,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    CTerminalServer server(*line, state, baud, protocol);
+    CTerminalServer server(*line, state, baud, protocol, journalSequence, oneProgram);
     const int rc = server.Run(g_stopPipe[0]);
     line.reset();
     return rc;

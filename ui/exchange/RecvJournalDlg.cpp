@@ -35,6 +35,9 @@ void CRecvJournalDlg::StartDownload() {
         JournalExchange journal;
         journal.caption = caption;
         journal.progressWindow = &progress;
+        // The same records as the command line: what each journal file holds
+        // of a terminal, and the resets owed to it.
+        journal.recordsFolder = TerminalRecordsFolder();
         const int code = journal.DownloadJournal(ExchangePort(QString()), journalIdOn, false, FilterSet(), overwrite);
         return code == 0 ? Downloaded : Failed;
     });
