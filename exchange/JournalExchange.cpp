@@ -283,22 +283,26 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
     }
 
     const QString target = CurrentDirectoryFiles().journalFile;
-    // The scans this download covers: above what the file holds (appending;
-    // a file replaced holds only what comes now), up to the newest one the
-    // terminal has as the window is set. A scan made after that is the next
-    // download's.
-    qint64 through = 0;
+    const QString countFailed = QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале");
+    // The scans this download covers: those the file does not hold yet
+    // (appending; a file replaced holds only what comes now), up to the
+    // newest one the terminal has as the window is set. A scan made after
+    // that is the next download's.
+    CNumberRanges held;
+    qint64 oldestKept = 0;
     if (numbered && !options.countOnly) {
-        const qint64 since = options.overwrite ? 0 : records.CommittedThrough(m_terminal, target);
+        if (!options.overwrite) held = records.Held(m_terminal, target);
         answer.clear();
         if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("02S"))) ||
-            !ParlinkSucceeded(link.SendData(QString::number(since))) || !ParlinkSucceeded(link.Receive(&answer)))
-            return fail(ExchangeCode::kNoAnswer, QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"));
-        bool ok = false;
-        through = answer.trimmed().toLongLong(&ok);
-        if (!ok || through < 0)
-            return fail(ExchangeCode::kNoAnswer,
-                        QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"),
+            !ParlinkSucceeded(link.SendData(held.Text())) || !ParlinkSucceeded(link.Receive(&answer)))
+            return fail(ExchangeCode::kNoAnswer, countFailed);
+        // "L;F": the newest scan's number, the oldest one's still kept.
+        const QStringList fields = answer.trimmed().split(QLatin1Char(';'));
+        bool newestRead = false, oldestRead = false;
+        const qint64 newest = fields.value(0).toLongLong(&newestRead);
+        oldestKept = fields.value(1).toLongLong(&oldestRead);
+        if (fields.size() != 2 || !newestRead || !oldestRead || newest < 0 || oldestKept < 1)
+            return fail(ExchangeCode::kNoAnswer, countFailed,
                         QStringLiteral("the terminal on the port %1 answered the journal window with \"%2\"")
                             .arg(port, answer));
     }
@@ -318,6 +322,18 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
                     QStringLiteral("the terminal on the port %1 answered the line count with \"%2\"").arg(port, answer));
     if (announced == 0) {
         if (filtersSent) ResetFiltersQuietly(link);
+        // Nothing new, but what this computer already holds may still be on
+        // the terminal (a clear never confirmed): a clear asked for takes it.
+        if (numbered && options.clearAfter) {
+            const CNumberRanges erase = records.HeldAnywhere(m_terminal);
+            if (!erase.IsEmpty() && (!ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) ||
+                                     !ParlinkSucceeded(link.SendData(erase.Text())) ||
+                                     !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs))))
+                return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText(),
+                                    QStringLiteral("the terminal on the port %1 did not confirm the clear of the "
+                                                   "scans this computer holds")
+                                        .arg(port));
+        }
         session.SetFailureDetail(filters.anySet
                                      ? QStringLiteral("no journal lines on the terminal match the filters")
                                      : QStringLiteral("the terminal's journal is empty"));
@@ -326,21 +342,41 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
         return ExchangeCode::kJournalEmpty;
     }
 
+    // The numbers of the scans coming, in the order they come.
+    CNumberRanges coming;
+    if (numbered && !options.countOnly) {
+        answer.clear();
+        if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("02L"))) || !ParlinkSucceeded(link.Receive(&answer)))
+            return fail(ExchangeCode::kNoAnswer, countFailed);
+        if (!CNumberRanges::Parse(answer.trimmed(), &coming) || coming.Count() != announced)
+            return fail(ExchangeCode::kNoAnswer, countFailed,
+                        QStringLiteral("the terminal on the port %1 announced %2 journal lines but numbered \"%3\"")
+                            .arg(port)
+                            .arg(announced)
+                            .arg(answer.left(200)));
+    }
+
     CStagedDownload file;
     const QString lines = QStringLiteral("line(s)");
     if (!file.Open(target, options.overwrite ? TextFileMode::Replace : TextFileMode::Append,
                    CodePage::CCodec(QString::fromLatin1(CodePage::kWindows1251))))
         return fail(ExchangeCode::kJournalFileNotCreated, cannotOpen, file.CannotWriteDetail());
-    if (numbered && through > 0) {
-        // The scans the file will hold are recorded with the commit that
-        // brings them (written ahead, settled by the file that is there).
-        const QString terminal = m_terminal;
-        file.SetCommitRecord({[records, terminal, target, through](dev_t device, ino_t inode, qint64 size,
-                                                                   QString* error) {
-                                  return records.NoteCommit(terminal, target, through, device, inode, size, error);
+    // The scans the file will hold are recorded with the commit that brings
+    // them (written ahead, settled by the file that is there): what it held,
+    // the first `received` of those coming, and everything older than the
+    // oldest scan still kept (gone from the terminal, so nothing to fetch).
+    const auto recordCommit = [&](qint64 received) {
+        if (!numbered || options.countOnly) return;
+        CNumberRanges after = held;
+        after.Add(coming.First(received));
+        after.FillBelow(oldestKept);
+        file.SetCommitRecord({[records, terminal = m_terminal, target, after](dev_t device, ino_t inode, qint64 size,
+                                                                              QString* error) {
+                                  return records.NoteCommit(terminal, target, after, device, inode, size, error);
                               },
-                              [records, terminal, target] { records.ConfirmCommit(terminal, target); }});
-    }
+                              [records, terminal = m_terminal, target] { records.ConfirmCommit(terminal, target); }});
+    };
+    recordCommit(announced);
 
     // The end of the exchange: the filters reset (those that outlive the
     // session), the end heard. 0, or 4 with its message shown and the lines
@@ -426,8 +462,8 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
         return ExchangeCode::kJournalShort;
     }
     // A short stream is the journal as the terminal sent it, but not all of
-    // what the window held: the record must not claim the rest.
-    if (written != announced) file.SetCommitRecord({});
+    // what the window held: the record claims only what came.
+    if (written != announced) recordCommit(written);
 
     // Without numbered scans, what arrived counts as downloaded only once the
     // terminal confirmed the end of the exchange (its filters reset, the end
@@ -461,9 +497,11 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
         // Destructive only after durable: the clear goes once the lines and
         // their record are on disk, and only after a whole download.
         if (result == ExchangeCode::kOk && options.clearAfter) {
+            // Numbered: the scans this computer holds in any file, this
+            // download's among them, and nothing else.
             const bool sent =
                 numbered ? ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) &&
-                               ParlinkSucceeded(link.SendData(QString::number(through)))
+                               ParlinkSucceeded(link.SendData(records.HeldAnywhere(m_terminal).Text()))
                          : ParlinkSucceeded(link.SendCommand(QStringLiteral("001")));
             if (!sent || !ParlinkSucceeded(link.WaitLink(kFilterWaitLinkMs))) {
                 if (filtersSent) ResetFiltersQuietly(link);
@@ -513,9 +551,9 @@ int JournalExchange::ClearJournal(const QString& port) {
     if (session.JournalSequence() && !m_terminal.isEmpty()) {
         // Only what this computer holds in a file: a scan made since, or one
         // whose download never came whole, stays on the terminal.
-        const qint64 through = CTerminalRecords(recordsFolder).NewestCommitted(m_terminal);
-        if (through > 0 && (!ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) ||
-                            !ParlinkSucceeded(link.SendData(QString::number(through)))))
+        const CNumberRanges erase = CTerminalRecords(recordsFolder).HeldAnywhere(m_terminal);
+        if (!erase.IsEmpty() && (!ParlinkSucceeded(link.SendCommand(QStringLiteral("00S"))) ||
+                                 !ParlinkSucceeded(link.SendData(erase.Text()))))
             return session.Fail(ExchangeCode::kNoAnswer, NoAnswerText());
         return session.End(ExchangeCode::kOk);
     }

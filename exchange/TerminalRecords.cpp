@@ -26,10 +26,15 @@ QString Decoded(const QString& text) { return QUrl::fromPercentEncoding(text.toL
 
 // The record's lines:
 //   reset-owed
-//   journal <through> <file>
-//   pending <through> <device> <inode> <size> <file>
-// numbers in decimal, the file percent-encoded (it may hold blanks or line
-// breaks).
+//   journal <ranges> <file>
+//   pending <ranges> <device> <inode> <size> <file>
+// ranges as "1-500,502" (CNumberRanges), numbers in decimal, the file
+// percent-encoded (it may hold blanks or line breaks).
+CNumberRanges RangesOf(const QByteArray& text) {
+    CNumberRanges ranges;
+    CNumberRanges::Parse(QString::fromLatin1(text), &ranges);
+    return ranges;
+}
 }  // namespace
 
 QString CTerminalRecords::FileKey(const QString& file) {
@@ -87,14 +92,17 @@ CTerminalRecords::Terminal CTerminalRecords::Read(const QString& terminal) const
         if (words.value(0) == "reset-owed") {
             record.resetOwed = true;
         } else if (words.value(0) == "journal" && words.size() == 3) {
-            record.journals.append({Decoded(QString::fromLatin1(words[2])), words[1].toLongLong()});
+            Journal j;
+            j.file = Decoded(QString::fromLatin1(words[2]));
+            j.held = RangesOf(words[1]);
+            record.journals.append(j);
         } else if (words.value(0) == "pending" && words.size() == 6) {
             const QString name = Decoded(QString::fromLatin1(words[5]));
             auto it = std::find_if(record.journals.begin(), record.journals.end(),
                                    [&](const Journal& j) { return j.file == name; });
             if (it == record.journals.end()) it = record.journals.insert(record.journals.end(), {name});
             it->pending = true;
-            it->pendingThrough = words[1].toLongLong();
+            it->pendingHeld = RangesOf(words[1]);
             it->device = static_cast<dev_t>(words[2].toULongLong());
             it->inode = static_cast<ino_t>(words[3].toULongLong());
             it->size = words[4].toLongLong();
@@ -108,9 +116,9 @@ bool CTerminalRecords::Write(const QString& terminal, const Terminal& record, QS
     if (record.resetOwed) bytes += "reset-owed\n";
     for (const Journal& j : record.journals) {
         const QByteArray name = Encoded(j.file).toLatin1();
-        if (j.through > 0) bytes += "journal " + QByteArray::number(j.through) + ' ' + name + '\n';
-        if (j.pending)
-            bytes += "pending " + QByteArray::number(j.pendingThrough) + ' ' +
+        if (!j.held.IsEmpty()) bytes += "journal " + j.held.Text().toLatin1() + ' ' + name + '\n';
+        if (j.pending && !j.pendingHeld.IsEmpty())
+            bytes += "pending " + j.pendingHeld.Text().toLatin1() + ' ' +
                      QByteArray::number(static_cast<qulonglong>(j.device)) + ' ' +
                      QByteArray::number(static_cast<qulonglong>(j.inode)) + ' ' + QByteArray::number(j.size) + ' ' +
                      name + '\n';
@@ -167,7 +175,7 @@ bool CTerminalRecords::Settle(Terminal& record) {
         struct stat status;
         const bool happened = LocalStatus(j.file, &status) && status.st_dev == j.device &&
                               status.st_ino == j.inode && status.st_size == j.size;
-        if (happened) j.through = std::max(j.through, j.pendingThrough);
+        if (happened) j.held = j.pendingHeld;
         j.pending = false;
         any = true;
     }
@@ -209,27 +217,27 @@ bool CTerminalRecords::DropResetOwed(const QString& terminal) const {
         nullptr);
 }
 
-qint64 CTerminalRecords::CommittedThrough(const QString& terminal, const QString& file) const {
-    if (!Keeps()) return 0;
+CNumberRanges CTerminalRecords::Held(const QString& terminal, const QString& file) const {
+    if (!Keeps()) return {};
     Terminal record = Read(terminal);
     Settle(record);
     const QString key = FileKey(file);
     for (const Journal& j : record.journals)
-        if (j.file == key) return j.through;
-    return 0;
+        if (j.file == key) return j.held;
+    return {};
 }
 
-qint64 CTerminalRecords::NewestCommitted(const QString& terminal) const {
-    if (!Keeps()) return 0;
+CNumberRanges CTerminalRecords::HeldAnywhere(const QString& terminal) const {
+    if (!Keeps()) return {};
     Terminal record = Read(terminal);
     Settle(record);
-    qint64 newest = 0;
-    for (const Journal& j : record.journals) newest = std::max(newest, j.through);
-    return newest;
+    CNumberRanges all;
+    for (const Journal& j : record.journals) all.Add(j.held);
+    return all;
 }
 
-bool CTerminalRecords::NoteCommit(const QString& terminal, const QString& file, qint64 through, dev_t device,
-                                  ino_t inode, qint64 size, QString* error) const {
+bool CTerminalRecords::NoteCommit(const QString& terminal, const QString& file, const CNumberRanges& held,
+                                  dev_t device, ino_t inode, qint64 size, QString* error) const {
     const QString key = FileKey(file);
     return Update(
         terminal,
@@ -237,7 +245,7 @@ bool CTerminalRecords::NoteCommit(const QString& terminal, const QString& file, 
             auto it = std::find_if(r.journals.begin(), r.journals.end(), [&](const Journal& j) { return j.file == key; });
             if (it == r.journals.end()) it = r.journals.insert(r.journals.end(), {key});
             it->pending = true;
-            it->pendingThrough = through;
+            it->pendingHeld = held;
             it->device = device;
             it->inode = inode;
             it->size = size;

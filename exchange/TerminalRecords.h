@@ -6,17 +6,19 @@
 //
 //  - the journal filter reset still owed to the terminal (filters a run set
 //    and could not see reset: a run killed in between leaves it noted);
-//  - per journal file, the newest scan number committed to that file, for
-//    terminals that number their scans. The number is written ahead of the
-//    commit that brings the scans (with the file that commit will put in
-//    place: device, inode, size) and confirmed after it, so whatever stops a
-//    run, the record tells exactly whether the file holds those scans.
+//  - per journal file, the numbers of the scans committed to that file (as
+//    ranges), for terminals that number their scans. They are written ahead
+//    of the commit that brings the scans (with the file that commit will put
+//    in place: device, inode, size) and confirmed after it, so whatever stops
+//    a run, the record tells exactly which scans the file holds.
 //
 // One file a terminal in the records folder ("<id>.terminal", the id
 // percent-encoded), replaced whole (a temporary file synced, renamed, the
 // folder synced) under a lock of its own ("<id>.lock"). The folder is the
 // user's own: made 0700, and refused when another user owns it or it is a
 // link.
+
+#include "platform/NumberRanges.h"
 
 #include <QList>
 #include <QString>
@@ -39,15 +41,15 @@ public:
     bool NoteResetOwed(const QString& terminal, QString* error = nullptr) const;
     bool DropResetOwed(const QString& terminal) const;
 
-    // The newest scan number committed to `file` (0: none), an unconfirmed
-    // commit settled by looking at the file.
-    qint64 CommittedThrough(const QString& terminal, const QString& file) const;
-    // The newest scan number committed to any file of this computer.
-    qint64 NewestCommitted(const QString& terminal) const;
-    // Before the commit: `file` will hold the scans through `through` once the
-    // file (device, inode) of `size` bytes is in its place.
-    bool NoteCommit(const QString& terminal, const QString& file, qint64 through, dev_t device, ino_t inode,
-                    qint64 size, QString* error) const;
+    // The scans committed to `file`, an unconfirmed commit settled by
+    // looking at the file.
+    CNumberRanges Held(const QString& terminal, const QString& file) const;
+    // The scans committed to any file of this computer.
+    CNumberRanges HeldAnywhere(const QString& terminal) const;
+    // Before the commit: `file` will hold the scans `held` once the file
+    // (device, inode) of `size` bytes is in its place.
+    bool NoteCommit(const QString& terminal, const QString& file, const CNumberRanges& held, dev_t device,
+                    ino_t inode, qint64 size, QString* error) const;
     // After it: the commit is whole.
     bool ConfirmCommit(const QString& terminal, const QString& file) const;
 
@@ -57,10 +59,10 @@ public:
 private:
     struct Journal {
         QString file;
-        qint64 through = 0;
+        CNumberRanges held;
         // An unconfirmed commit: what the file is once it happened.
         bool pending = false;
-        qint64 pendingThrough = 0;
+        CNumberRanges pendingHeld;
         dev_t device = 0;
         ino_t inode = 0;
         qint64 size = 0;

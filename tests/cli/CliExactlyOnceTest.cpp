@@ -186,6 +186,31 @@ TEST_F(CliOnce, AKilledFilteredRunLeavesNoFilterForAnyLaterRunWhateverItsSetting
     }
 }
 
+TEST_F(CliOnce, AFilteredDownloadLeavesTheScansItLeftOutForTheNextDownloadAndNoClearErasesThem) {
+    UseTerminal();
+    WriteSettings(terminal.Port(), project, 0);
+    // The scans of operation 3 alone, then a clear: only those go.
+    EXPECT_EQ(Run({"/x", "/j", "filter:", "o=3"}), 0) << err.toStdString();
+    QList<QByteArray> operation3, others;
+    for (const QByteArray& line : Lines(journal)) (line.split(';').value(2) == "3" ? operation3 : others) << line;
+    ASSERT_FALSE(operation3.isEmpty());
+    ASSERT_FALSE(others.isEmpty());
+    EXPECT_EQ(ScansOf(ReadFileBytes(Files("journal.txt"))), operation3);
+    EXPECT_EQ(Run({"/x", "/c"}), 0) << err.toStdString();
+    EXPECT_EQ(Lines(ReadFileBytes(state + "/journal.txt")), others);
+    ExpectEachScanOnce();
+
+    // A scan made since, then the plain round: every other scan, once.
+    Scan(TerminalJournal(1, 40));
+    EXPECT_EQ(Run({"/x", "/j", "/c"}), 0) << err.toStdString();
+    EXPECT_EQ(ScansOf(ReadFileBytes(Files("journal.txt"))), operation3 + others + made);
+    EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
+    ExpectEachScanOnce();
+    // Nothing new: the journal is empty, and nothing comes twice.
+    EXPECT_EQ(Run({"/x", "/j", "/c"}), 50) << err.toStdString();
+    ExpectEachScanOnce();
+}
+
 TEST_F(CliOnce, ASecondProgramWaitsForTheTerminalAndNeverComesInBetween) {
     UseTerminal();
     const QString mine = Settings("mine.ini", terminal.Port());

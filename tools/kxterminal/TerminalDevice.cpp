@@ -271,8 +271,15 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
         for (const CJournalLine& l : JournalInView())
             if (filter.Matches(l.text)) ++count;
         Answer(out, QString::number(count), urgent);
-    } else if (!m_journalSequence && IsOneOf(code, {"02S", "00S", "40T"})) {
+    } else if (!m_journalSequence && IsOneOf(code, {"02S", "02L", "00S", "40T"})) {
         m_state.Log(QStringLiteral("? unknown command"));
+    } else if (code == QLatin1String("02L")) {
+        // The numbers of the scans a download now brings, in the order sent.
+        const CJournalFilter filter = Filter();
+        CNumberRanges numbers;
+        for (const CJournalLine& l : JournalInView())
+            if (filter.Matches(l.text)) numbers.Add(l.sequence);
+        Answer(out, numbers.Text(), urgent);
     } else if (code == QLatin1String("02S")) {
         m_context = Context::Window;
     } else if (code == QLatin1String("00S")) {
@@ -341,20 +348,27 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
         m_context = Context::None;
         break;
     case Context::Window: {
-        // "02S" N: this session's downloads cover the scans numbered above N
-        // up to the newest one now; the answer is that newest number (0 when
-        // there never was a scan).
-        m_window.after = std::max<qint64>(0, text.trimmed().toLongLong());
-        m_window.through = m_state.NextSequence() - 1;
-        m_windowSet = true;
+        // "02S" HELD: this session's downloads cover the scans up to the
+        // newest one now that the program does not hold; the answer is that
+        // newest number (0 when there never was a scan) and the oldest one
+        // still kept ("L;F").
+        m_window = CJournalWindow();
+        if (!CNumberRanges::Parse(text.trimmed(), &m_window.held)) {
+            m_state.Log(QStringLiteral("? bad number ranges"));
+            Answer(out, QStringLiteral("ERR;bad number ranges"), urgent);
+        } else {
+            m_window.through = m_state.NextSequence() - 1;
+            m_windowSet = true;
+            Answer(out, QStringLiteral("%1;%2").arg(m_window.through).arg(m_state.FirstSequence()), urgent);
+        }
         m_context = Context::None;
-        Answer(out, QString::number(m_window.through), urgent);
         break;
     }
     case Context::ClearThrough: {
-        bool ok = false;
-        const qint64 through = text.trimmed().toLongLong(&ok);
-        if (ok && through > 0) m_state.ClearThrough(through);
+        // "00S" RANGES: those scans go, every other one stays.
+        CNumberRanges erase;
+        if (CNumberRanges::Parse(text.trimmed(), &erase)) m_state.Clear(erase);
+        else m_state.Log(QStringLiteral("? bad number ranges"));
         m_context = Context::None;
         break;
     }

@@ -216,40 +216,65 @@ CScenario CTerminalState::Scenario() const { return CScenario::Load(Path(QString
 
 namespace {
 
-qint64 FirstSequenceIn(const QString& path) {
-    const qint64 first = ReadAll(path).trimmed().toLongLong();
-    return first > 0 ? first : 1;
-}
+// "journal.numbers": the numbers of the lines of journal.txt, in order, as
+// ranges on its first line (a clear leaves gaps), and on its second the
+// number the first line beyond them has; lines added after them (a scan)
+// count on from there. Missing: the lines are numbered 1, 2, ...
+struct CNumbering {
+    CNumberRanges numbered;
+    qint64 next = 1;
+
+    static CNumbering Read(const QString& path) {
+        CNumbering n;
+        const QList<QByteArray> lines = ReadAll(path).split('\n');
+        CNumberRanges::Parse(QString::fromLatin1(lines.value(0).trimmed()), &n.numbered);
+        const qint64 next = lines.value(1).trimmed().toLongLong();
+        n.next = std::max(next, n.numbered.Last() + 1);
+        return n;
+    }
+    QByteArray Bytes() const { return numbered.Text().toLatin1() + '\n' + QByteArray::number(next) + '\n'; }
+    // The numbers of `count` lines, in order.
+    QList<qint64> Numbers(qsizetype count) const {
+        QList<qint64> numbers;
+        numbers.reserve(count);
+        for (const CNumberRanges::Range& r : numbered.Ranges())
+            for (qint64 n = r.first; n <= r.second && numbers.size() < count; ++n) numbers.append(n);
+        for (qint64 n = next; numbers.size() < count; ++n) numbers.append(n);
+        return numbers;
+    }
+    // The number the next scan gets after `count` lines.
+    qint64 After(qsizetype count) const { return next + std::max<qint64>(0, count - numbered.Count()); }
+};
 
 }  // namespace
 
-// A clear is written ahead: "journal.clearing" holds the first number and the
-// lines that stay, and is applied (again, after a kill) before anyone reads.
+// A clear is written ahead: "journal.clearing" holds the numbering (two
+// lines, as journal.numbers) and the lines that stay, and is applied (again,
+// after a kill) before anyone reads.
 void CTerminalState::ApplyPendingClear() const {
     const QString clearing = Path(QStringLiteral("journal.clearing"));
     if (!QFile::exists(clearing)) return;
     const QByteArray bytes = ReadAll(clearing);
-    const qsizetype eol = bytes.indexOf('\n');
-    if (eol < 0) {  // cut short: never completed, so never applied
+    const qsizetype first = bytes.indexOf('\n');
+    const qsizetype second = first < 0 ? -1 : bytes.indexOf('\n', first + 1);
+    if (second < 0) {  // cut short: never completed, so never applied
         QFile::remove(clearing);
         return;
     }
-    if (ReplaceFile(Path(QStringLiteral("journal.txt")), bytes.mid(eol + 1)) &&
-        ReplaceFile(Path(QStringLiteral("journal.first")), bytes.left(eol + 1)))
+    if (ReplaceFile(Path(QStringLiteral("journal.txt")), bytes.mid(second + 1)) &&
+        ReplaceFile(Path(QStringLiteral("journal.numbers")), bytes.left(second + 1)))
         QFile::remove(clearing);
 }
 
-QList<CJournalLine> CTerminalState::ReadJournal() const {
+QList<CJournalLine> CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
     const QList<QByteArray> lines = NonEmptyLines(ReadAll(Path(QStringLiteral("journal.txt"))));
-    const qint64 first = FirstSequenceIn(Path(QStringLiteral("journal.first")));
+    const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
+    const QList<qint64> numbers = numbering.Numbers(lines.size());
     QList<CJournalLine> journal;
     journal.reserve(lines.size());
-    int number = 0;
-    for (const QByteArray& l : lines) {
-        ++number;
-        journal.append({number, l, first + number - 1});
-    }
+    for (qsizetype i = 0; i < lines.size(); ++i) journal.append({static_cast<int>(i) + 1, lines[i], numbers[i]});
+    if (next) *next = numbering.After(lines.size());
     return journal;
 }
 
@@ -260,26 +285,40 @@ QList<CJournalLine> CTerminalState::Journal() const {
 
 qint64 CTerminalState::NextSequence() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
-    const QList<CJournalLine> journal = ReadJournal();
-    return journal.isEmpty() ? FirstSequenceIn(Path(QStringLiteral("journal.first"))) : journal.last().sequence + 1;
+    qint64 next = 1;
+    ReadJournal(&next);
+    return next;
 }
 
-bool CTerminalState::ClearJournal() const { return ClearThrough(std::numeric_limits<qint64>::max()); }
-
-bool CTerminalState::ClearThrough(qint64 through) const {
+qint64 CTerminalState::FirstSequence() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
-    const QList<CJournalLine> journal = ReadJournal();
+    qint64 next = 1;
+    const QList<CJournalLine> journal = ReadJournal(&next);
+    return journal.isEmpty() ? next : journal.first().sequence;
+}
+
+bool CTerminalState::ClearJournal() const {
+    CNumberRanges all;
+    all.Add(1, std::numeric_limits<qint64>::max() / 2);
+    return Clear(all);
+}
+
+bool CTerminalState::Clear(const CNumberRanges& erase) const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    qint64 next = 1;
+    const QList<CJournalLine> journal = ReadJournal(&next);
+    // The lines that stay keep their numbers; the next scan's number stays
+    // where it was, so no number is ever given twice.
+    CNumbering after;
+    after.next = next;
     QList<QByteArray> kept;
-    qint64 first = journal.isEmpty() ? FirstSequenceIn(Path(QStringLiteral("journal.first")))
-                                     : journal.last().sequence + 1;
     for (const CJournalLine& l : journal) {
-        if (l.sequence <= through) continue;
-        if (kept.isEmpty()) first = l.sequence;
+        if (erase.Contains(l.sequence)) continue;
         kept.append(l.text);
+        after.numbered.Add(l.sequence);
     }
     if (kept.size() == journal.size()) return true;
-    if (!ReplaceFile(Path(QStringLiteral("journal.clearing")), QByteArray::number(first) + "\n" + JoinLines(kept)))
-        return false;
+    if (!ReplaceFile(Path(QStringLiteral("journal.clearing")), after.Bytes() + JoinLines(kept))) return false;
     ApplyPendingClear();
     return !QFile::exists(Path(QStringLiteral("journal.clearing")));
 }

@@ -4,8 +4,9 @@
 //   terminal.ini    identity, journal filters, current values, last time stamp
 //   scenario.ini    optional behaviours for tests and demonstrations
 //   journal.txt     the scans it serves, one a line (Windows-1251, CR LF)
-//   journal.first   the sequence number of the first line of journal.txt
-//   journal.clearing  a clear being made: the new first number and the lines kept
+//   journal.numbers the sequence numbers of the lines of journal.txt, and the
+//                   number the next line beyond them has
+//   journal.clearing  a clear being made: the new numbering and the lines kept
 //   journal.lock    held while the journal is read, added to or cleared
 //   info.txt        the info table it serves and receives
 //   directories/    the directories received, one file each (Windows-1251, CR LF)
@@ -14,6 +15,8 @@
 //
 // Files are replaced whole (written under a temporary name, then renamed), so
 // a reader never sees half of one.
+
+#include "platform/NumberRanges.h"
 
 #include <QByteArray>
 #include <QList>
@@ -72,12 +75,12 @@ struct CJournalLine {
     qint64 sequence = 0;  // the scan's number, never used again for another scan
 };
 
-// A window of the journal by sequence numbers: the lines numbered above
-// `after` and up to `through`.
+// A window of the journal by sequence numbers: the lines numbered up to
+// `through` that the program does not hold yet.
 struct CJournalWindow {
-    qint64 after = 0;
+    CNumberRanges held;
     qint64 through = 0;
-    bool Contains(qint64 sequence) const { return sequence > after && sequence <= through; }
+    bool Contains(qint64 sequence) const { return sequence <= through && !held.Contains(sequence); }
 };
 
 class CTerminalState {
@@ -97,10 +100,12 @@ public:
     qint64 NextSequence() const;
     // Empties the journal; the numbers go on from where they were.
     bool ClearJournal() const;
-    // Removes the lines numbered up to `through`, keeping every later one.
+    // Removes the lines with the numbers `erase`, keeping every other one.
     // A kill at any instant leaves the journal before or after the clear,
     // never renumbered.
-    bool ClearThrough(qint64 through) const;
+    bool Clear(const CNumberRanges& erase) const;
+    // The number of the oldest scan still kept (NextSequence when none).
+    qint64 FirstSequence() const;
     // Appends scans (Windows-1251, no line ends) as a scanner would.
     bool AppendScans(const QList<QByteArray>& lines) const;
     QList<QByteArray> InfoLines() const;
@@ -123,7 +128,8 @@ public:
 private:
     QString IniPath() const { return Path(QStringLiteral("terminal.ini")); }
     void ApplyPendingClear() const;
-    QList<CJournalLine> ReadJournal() const;  // the journal's lock held
+    // The journal's lock held; `next`: the number the next scan gets.
+    QList<CJournalLine> ReadJournal(qint64* next = nullptr) const;
 
     QString m_folder;
     class CLogFile;
