@@ -131,7 +131,9 @@ QString TerminalRecordsFolder() {
     return state.isEmpty() ? QString() : state + QStringLiteral("terminals");
 }
 
-void JournalExchange::ForgetFilterReset() { CTerminalRecords(recordsFolder).DropResetOwed(m_terminal); }
+void JournalExchange::ForgetFilterReset() {
+    if (!m_terminal.isEmpty()) CTerminalRecords(recordsFolder).DropResetOwed(m_terminal);
+}
 
 void JournalExchange::ResetFiltersQuietly(IParlinkX2& link) {
     if (ParlinkSucceeded(link.SendCommand(QStringLiteral("40R"))) &&
@@ -285,16 +287,19 @@ int JournalExchange::Download(CParlinkSession& session, const QString& port, con
     const QString target = CurrentDirectoryFiles().journalFile;
     const QString countFailed = QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале");
     // The scans this download covers: those the file does not hold yet
-    // (appending; a file replaced holds only what comes now), up to the
-    // newest one the terminal has as the window is set. A scan made after
-    // that is the next download's.
+    // (appending; a file replaced gets every scan the terminal keeps), up to
+    // the newest one the terminal has as the window is set. A scan made after
+    // that is the next download's. A replaced file's earlier scans were
+    // delivered too (the user took them with the file): they stay recorded,
+    // so a clear erases them.
     CNumberRanges held;
     qint64 oldestKept = 0;
     if (numbered && !options.countOnly) {
-        if (!options.overwrite) held = records.Held(m_terminal, target);
+        held = records.Held(m_terminal, target);
         answer.clear();
         if (!ParlinkSucceeded(link.SendCommand(QStringLiteral("02S"))) ||
-            !ParlinkSucceeded(link.SendData(held.Text())) || !ParlinkSucceeded(link.Receive(&answer)))
+            !ParlinkSucceeded(link.SendData(options.overwrite ? QString() : held.Text())) ||
+            !ParlinkSucceeded(link.Receive(&answer)))
             return fail(ExchangeCode::kNoAnswer, countFailed);
         // "L;F": the newest scan's number, the oldest one's still kept.
         const QStringList fields = answer.trimmed().split(QLatin1Char(';'));

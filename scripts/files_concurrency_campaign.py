@@ -1,165 +1,201 @@
 #!/usr/bin/env python3
-"""Runs several kxloader downloads into one journal file at once, some of them
-killed at a random moment, and checks that the file never mixes journals.
+"""Several kxloader runs at once on one terminal and one journal file, with
+scans made and clears run meanwhile, some runs killed; then checks that every
+scan is kept exactly once.
 
-    scripts/files_concurrency_campaign.py [build-dir] [--runs N] [--seed S]
+    scripts/files_concurrency_campaign.py [build-dir] [--runs N] [--kinds pty,tcp,local] [--seed S]
 
-Two or three emulated terminals, each with a journal of its own (random
-EAN-13 barcodes), each reached by a kxloader run with a settings file of its
-own (KXLOADER_INI) on one project, download with OverwriteJournal=0 into the
-same journal.txt at the same moment. After every round the PC journal must be
-the old bytes followed by whole downloads, each at most once, in any order;
-a run that ended with 0 must have its download in the file; a run that did
-not must have left no line of its own there. A killed run may or may not have
-landed, but never in part. It prints one table: case, runs, damaged.
+For each line kind (pseudo-terminal, TCP with TLS, local socket) one
+numbered kxterminal serves one state folder, and kxloader runs with one
+program folder, one settings file (OverwriteJournal=0: appending, so a
+doubled scan shows, shipped time-outs) and one project, so every run
+downloads into the same journal.txt (each run writes its own report,
+`/x report-N.txt`, as two runs at once must). A round makes fresh scans, starts
+two or three runs at once (`/j`, `/j /c`, `/c`, a filtered `/j filter: o=3`),
+keeps making scans (`kxterminal --scan`) while they go on, and in some cases
+kills one run (SIGKILL, SIGTERM or SIGINT) at a random moment. Then it
+recovers (`/x /j /c` until 0 or 50, bounded) and the checker
+(campaign_support.Checker) counts every scan ever made across the PC's
+journal file and the terminal's journal.txt: 0 is lost, more than 1 doubled.
+
+A run's exit code is unexpected when it is 0 and the file lacks a scan the
+terminal held when the round began (of operation 3 for the filtered run), or
+a `/j /c` ended 0 and such a scan is still on the terminal; when it is none
+of 0, 4 (the line taken by another run: sockets have no busy answer), 6 (busy
+too long), 50 (nothing to download) or what its kill gives; or when it hung.
+
+It prints one table: line kind, case, rounds, runs, scans lost, scans
+doubled, unexpected exit codes, and the exit codes seen. Exit code 1 when
+any scan is lost or doubled or an exit code was unexpected.
 """
 
 import argparse
-import itertools
-import os
 import random
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
-LINES = 1500
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import campaign_support  # noqa: E402
+from campaign_support import Bench, count_serials  # noqa: E402
+
+SIGNALS = {"KILL": signal.SIGKILL, "TERM": signal.SIGTERM, "INT": signal.SIGINT}
+KILLED_CODE = {"KILL": -9, "TERM": 143, "INT": 130}
+J, JC, C, JF = ["/x", "/j"], ["/x", "/j", "/c"], ["/x", "/c"], ["/x", "/j", "filter:", "o=3"]
+
+CASES = [
+    ("two /j /c at once, scans meanwhile", [JC, JC], False),
+    ("/j, /j /c and /c at once, scans meanwhile", [J, JC, C], False),
+    ("filtered /j, /j /c at once, scans meanwhile", [JF, JC], False),
+    ("two /j /c and a /c, one killed at random, scans meanwhile", [JC, JC, C], True),
+    ("/j, filtered /j, /j /c, one killed at random, scans meanwhile", [J, JF, JC], True),
+]
 
 
-def ean13(rng):
-    digits = "460" + "".join(str(rng.randrange(10)) for _ in range(9))
-    total = sum(int(d) * (3 if i % 2 else 1) for i, d in enumerate(digits))
-    return digits + str((10 - total % 10) % 10)
+class Row:
+    def __init__(self):
+        self.rounds = self.runs = self.lost = self.doubled = self.unexpected = 0
+        self.codes = {}
+        self.notes = []
 
 
-class Terminal:
-    def __init__(self, root, build, name, rng):
-        self.state = root / ("state-" + name)
-        self.state.mkdir()
-        self.socket = str(root / (name + ".sock"))
-        self.ini = root / (name + ".ini")
-        self.build = build
-        lines = ["%s;%d;1;1;1;1;%s%05d;08.12.2026 10:%02d:00;" % (
-            ean13(rng), 1 + rng.randrange(24), name, rng.randrange(99999), i % 60) for i in range(LINES)]
-        self.journal = b"".join(l.encode("cp1251") + b"\r\n" for l in lines)
-        self.download = b"".join(b"%d;" % (i + 1) + l.encode("cp1251") + b"\r\n" for i, l in enumerate(lines))
-        self.process = None
+def one_round(bench, rng, runs_args, kill, row):
+    bench.scenario("")
+    bench.switch_on()
+    bench.scan(rng.randint(40, 160))
+    at_start = set(bench.terminal_serials())
+    of_op3 = {s for s in at_start if bench.ledger.lines[s].split(";")[2] == "3"}
+    bench.mark()
+    problems = []
+    # Each run its own report file (/x FILE): two runs never share one.
+    runs_args = [["/x", "report-%d.txt" % i] + a[1:] for i, a in enumerate(runs_args)]
+    procs = [bench.start(a) for a in runs_args]
+    # Scans made while the runs go on.
+    stop = threading.Event()
 
-    def switch_on(self):
-        (self.state / "journal.txt").write_bytes(self.journal)
-        self.process = subprocess.Popen(
-            [str(self.build / "bin" / "kxterminal"), "--state", str(self.state), "--listen", self.socket],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        assert self.process.stdout.readline().startswith(b"port: ")
-
-    def switch_off(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            self.process.wait(10)
-
-
-def landed_once_in_order(now, before, downloads):
-    """The downloads (indices) that follow `before` in `now`, or None when
-    `now` is anything but `before` and whole downloads, each at most once."""
-    if not now.startswith(before):
-        return None
-    rest = now[len(before):]
-    for count in range(len(downloads) + 1):
-        for order in itertools.permutations(range(len(downloads)), count):
-            if b"".join(downloads[i] for i in order) == rest:
-                return set(order)
-    return None
+    def scanner():
+        made = 0
+        while not stop.is_set() and made < 30:
+            bench.scan(1)
+            made += 1
+    t = threading.Thread(target=scanner)
+    t.start()
+    victim, signame = None, None
+    if kill:
+        victim = rng.randrange(len(procs))
+        signame = rng.choice(list(SIGNALS))
+        time.sleep(rng.uniform(0.0, 2.0))
+        if procs[victim].poll() is None:
+            procs[victim].send_signal(SIGNALS[signame])
+    codes = [bench.finish(p) for p in procs]
+    stop.set()
+    t.join()
+    pc = set(count_serials(bench.pc_journals()))
+    term = set(bench.terminal_serials())
+    bad = False
+    for i, (args, code) in enumerate(zip(runs_args, codes)):
+        key = ("killed %s: %s" % (signame, code)) if i == victim else str(code)
+        row.codes[key] = row.codes.get(key, 0) + 1
+        row.runs += 1
+        allowed = {0, 4, 6, 50} | ({KILLED_CODE[signame]} if i == victim else set())
+        if code == "hang" or code not in allowed:
+            problems.append("%s ended %s" % (" ".join(args), code))
+            bad = True
+        elif code == 0 and "/j" in args:
+            want = of_op3 if "filter:" in args else at_start
+            if want - pc:
+                problems.append("%s ended 0, %d scans not in the file" % (" ".join(args), len(want - pc)))
+                bad = True
+            elif "/c" in args and want & term:
+                problems.append("%s ended 0, %d scans still on the terminal" % (" ".join(args), len(want & term)))
+                bad = True
+    recovery, ok = bench.recover()
+    if not ok or any(c not in (0, 50, 6) for c in recovery):
+        problems.append("recovery codes %s" % recovery)
+        bad = True
+    lost, doubled, unknown = bench.checker.check()
+    row.rounds += 1
+    row.lost += len(lost)
+    row.doubled += len(doubled)
+    row.unexpected += 1 if bad else 0
+    if lost:
+        problems.append("lost serials %s" % lost[:5])
+    if doubled:
+        problems.append("doubled serials %s" % doubled[:5])
+    if unknown:
+        problems.append("unknown serials %s" % unknown[:5])
+    return problems
 
 
 def main():
-    ap = argparse.ArgumentParser()
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("build", nargs="?", default="build")
-    ap.add_argument("--runs", type=int, default=6)
+    ap.add_argument("--runs", type=int, default=6, help="rounds per case and line kind (default 6)")
+    ap.add_argument("--kinds", default="pty,tcp,local")
     ap.add_argument("--seed", type=int, default=1)
-    args = ap.parse_args()
-    build = Path(args.build).resolve()
-    rng = random.Random(args.seed)
+    ap.add_argument("--run-timeout", type=float, default=120,
+                    help="seconds one kxloader run may take; longer counts as hung (default 120)")
+    ap.add_argument("--keep", action="store_true", help="keep the work folder")
+    opts = ap.parse_args()
+    campaign_support.RUN_TIMEOUT = opts.run_timeout
+    started = time.monotonic()
     root = Path(tempfile.mkdtemp(prefix="kx-concurrency-"))
-    try:
-        program = root / "bin"
-        program.mkdir()
-        for name in ("kxloader", "libparlink.so", "components.ini", "KXConfigFMT.db"):
-            os.link(build / "bin" / name, program / name)
-        (program / "parlink.ini").write_text("[link]\nLinkTimeoutMs=60000\nAnswerTimeoutMs=60000\n")
-        files = root / "project" / "files"
-        files.mkdir(parents=True)
-        project = root / "project" / "demo.kxc"
-        shutil.copy(build / "bin" / "demo" / "demo.kxc", project)
-        terminals = [Terminal(root, build, n, rng) for n in ("A", "B", "C")]
-        for t in terminals:
-            t.ini.write_text("[kxloader.exe]\nport=local:%s\nconfig=%s\nOverwriteJournal=0\nBusyFileWait=60\n"
-                             % (t.socket, project))
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        journal = files / "journal.txt"
-        results = []
+    rows = {}
+    errors = []
+    kinds = [k for k in opts.kinds.split(",") if k]
 
-        def case(name, count, kill):
-            damaged, notes, outcomes = 0, [], {}
-            for _ in range(args.runs):
-                used = terminals[:count]
-                before = journal.read_bytes() if journal.exists() else b""
-                for t in used:
-                    t.switch_on()
-                runs = []
-                for t in used:
-                    e = dict(env, KXLOADER_INI=str(t.ini))
-                    runs.append(subprocess.Popen([str(program / "kxloader"), "/x", "/j"], env=e,
-                                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-                killed = set()
-                if kill:
-                    time.sleep(rng.uniform(0.0, 0.6))
-                    victim = rng.randrange(count)
-                    if runs[victim].poll() is None:
-                        os.kill(runs[victim].pid, signal.SIGKILL)
-                        killed.add(victim)
-                codes = [r.wait(180) for r in runs]
-                for i, code in enumerate(codes):
-                    key = "killed" if i in killed else str(code)
-                    outcomes[key] = outcomes.get(key, 0) + 1
-                for t in used:
-                    t.switch_off()
-                now = journal.read_bytes() if journal.exists() else b""
-                landed = landed_once_in_order(now, before, [t.download for t in used])
-                problems = []
-                if landed is None:
-                    problems.append("journal mixed or cut (%d bytes, was %d)" % (len(now), len(before)))
-                else:
-                    for i, code in enumerate(codes):
-                        if i in killed:
-                            continue
-                        if code == 0 and i not in landed:
-                            problems.append("run %d ended 0 but its journal is not in the file" % i)
-                        if code != 0 and i in landed:
-                            problems.append("run %d ended %d but its journal is in the file" % (i, code))
-                if problems:
-                    damaged += 1
-                    notes += problems
-            seen = ", ".join("%s: %d" % kv for kv in sorted(outcomes.items()))
-            results.append((name, args.runs, damaged, seen))
-            print("  %-52s %3d rounds, %d damaged (exit codes %s) %s" % (name, args.runs, damaged, seen, notes[:1]),
-                  flush=True)
+    def body(i, kind):
+        rng = random.Random(opts.seed * 1000 + i)
+        try:
+            bench = Bench(opts.build, root / kind, kind, rng, serial_start=(i + 1) * 10 ** 7)
+            bench.switch_on()
+            for r in range(opts.runs):
+                for name, runs_args, kill in CASES:
+                    row = rows.setdefault((kind, name), Row())
+                    problems = one_round(bench, rng, runs_args, kill, row)
+                    if problems:
+                        if len(row.notes) < 2:
+                            row.notes.append(problems[0])
+                        print("  FAULT %s | %s: %s (folder %s)" % (kind, name, "; ".join(problems), bench.root),
+                              file=sys.stderr, flush=True)
+                print("  %s: %d rounds of each case" % (kind, r + 1), file=sys.stderr, flush=True)
+            bench.switch_off()
+        except Exception as e:
+            errors.append("%s: %r" % (kind, e))
+            print("  ERROR %s: %r" % (kind, e), file=sys.stderr, flush=True)
 
-        case("two /j at once, appending to one journal", 2, False)
-        case("three /j at once, appending to one journal", 3, False)
-        case("two /j at once, one killed at a random moment", 2, True)
-        case("three /j at once, one killed at a random moment", 3, True)
-
-        print("\n| case | rounds | exit codes of the runs | damaged |\n|---|---|---|---|")
-        for name, runs, damaged, seen in results:
-            print("| %s | %d | %s | %d |" % (name, runs, seen, damaged))
-        total = sum(r[2] for r in results)
-        print("\n%d runs, %d damaged" % (sum(r[1] for r in results), total))
-        return 1 if total else 0
-    finally:
+    threads = [threading.Thread(target=body, args=(i, k)) for i, k in enumerate(kinds)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    print("\n| line | case | rounds | runs | scans lost | scans doubled | unexpected exit codes | exit codes seen |")
+    print("|---|---|---|---|---|---|---|---|")
+    tot = [0, 0, 0, 0, 0]
+    for kind in kinds:
+        for name, _, _ in CASES:
+            row = rows.get((kind, name))
+            if not row:
+                continue
+            seen = ", ".join("%s: %d" % kv for kv in sorted(row.codes.items()))
+            print("| %s | %s | %d | %d | %d | %d | %d%s | %s |" % (
+                kind, name, row.rounds, row.runs, row.lost, row.doubled, row.unexpected,
+                " (" + row.notes[0] + ")" if row.notes else "", seen))
+            for j, v in enumerate((row.rounds, row.runs, row.lost, row.doubled, row.unexpected)):
+                tot[j] += v
+    print("| **total** | | %d | %d | %d | %d | %d | |" % tuple(tot))
+    print("\nwall time %.0f s; work folder %s" % (time.monotonic() - started, root))
+    for e in errors:
+        print("bench error: " + e)
+    failed = tot[2] or tot[3] or tot[4] or errors
+    if not failed and not opts.keep:
         shutil.rmtree(root, ignore_errors=True)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

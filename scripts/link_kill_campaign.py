@@ -1,379 +1,625 @@
 #!/usr/bin/env python3
-"""Kills and cuts kxloader's exchanges with the emulated terminal and checks
-that nothing is lost or counted that the terminal did not confirm.
+"""Kills kxloader (and the emulated terminal) inside journal downloads and
+clears, and checks that every scan is kept exactly once.
 
-    scripts/link_kill_campaign.py [build-dir] [--runs N] [--seed S]
+    scripts/link_kill_campaign.py [build-dir] [--runs N] [--old-runs M] [--seed S]
+    scripts/link_kill_campaign.py [build-dir] --break
 
-Each case runs kxloader (the real program, the demo project) against
-kxterminal on a local socket and either kills kxloader by its process id
-(SIGKILL) at an aimed moment - the emulator holds at a command
-(HoldAtCommand) and the kill comes when its log says so - or at a random
-moment, or switches the terminal off as its K-th frame arrives
-(ExitAfterFrames). After every run it checks the terminal's state folder and
-the PC's files, then runs a plain /j and checks that it brings every scan
-still on the terminal. It prints one table: case, runs, damaged.
+The real kxloader (the demo project, OverwriteJournal=0: appending, so a
+doubled scan shows) runs against kxterminal on a pseudo-terminal, a local
+socket and TCP with TLS (paired first), with the shipped time-outs (no
+parlink.ini). Each run makes fresh scans on the terminal (`kxterminal
+--scan`: EAN-13 with a valid check digit and a serial of its own), runs one
+case, then recovers: `/x /j /c` again until it ends 0 or 50 (bounded).
 
-Damage is any of: a terminal journal that is neither whole nor empty; a
-terminal directory or info table that is neither the old nor the new one
-whole; a filter on the terminal that no note remembers after a download; a
-result 0 for a state the terminal does not hold; a switched-off terminal
-reported as anything but 4; a PC journal or info file that is neither the
-old bytes nor the old bytes with one whole download; a recovery /j that
-misses scans or brings one twice.
+Cases (each with SIGKILL, SIGTERM and SIGINT):
+- `/j /c` held at 02S, 020, 02L, 031, 00S or 004 (HoldAtCommand) and killed;
+- held in the middle of the transfer (HoldJournalAfter=K), scans made while
+  it is held, then killed; `/j /c` and `/j` alone;
+- killed at a random moment measured from "C 020" in commands.log, inside
+  the transfer, the commit and the clear (the window is the measured
+  time from 020 to the end of whole runs); `/j /c` in one run, and `/j` then
+  `/c` as two runs with either one killed;
+- a filtered `/j filter: o=3` killed (never batched with /c), then `/c`;
+- the terminal itself killed (held, or at a random moment after 020) and
+  started again on the same state folder (a pty gets a new name: the
+  settings are written again);
+- whole runs while scans are being made.
+
+The checker (campaign_support.Checker) is the ground truth: after each case
+and its recovery, every scan ever made is counted across the PC's journal
+files and the terminal's journal.txt; 0 is lost, more than 1 doubled. An
+exit code is unexpected when it is not what the kill gives (-9, 143, 130),
+or 0 when the PC file did not get the scans the run was to take (or, with
+/c, the terminal still holds them); a hung run counts there too.
+
+Version-1 terminals (`--protocol 1`) and version-2 ones without capabilities
+(`--capabilities none`) have rows of their own outside the total: there a
+kill between the commit and the clear's confirmation may double scans by
+design (the old protocol cannot tell).
+
+`--break` plants faults after a few runs (a PC line written a second time, a
+scan taken off the terminal) and shows that the checker reports them; it
+ends 0 only when it did.
+
+Exit code: 0 when the numbered-terminal rows show no lost or doubled scan
+and no unexpected exit code, 1 otherwise.
 """
 
 import argparse
-import os
 import random
-import shutil
 import signal
-import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
-SCANS = 2000
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import campaign_support  # noqa: E402
+from campaign_support import Bench, wait_until  # noqa: E402
+
+SIGNALS = {"KILL": signal.SIGKILL, "TERM": signal.SIGTERM, "INT": signal.SIGINT}
+EXPECTED_KILLED = {"KILL": -9, "TERM": 143, "INT": 130}
+HOLD_LIMIT = 60  # seconds to wait for a hold the case asked for (a failure limit)
 
 
-def ean13(rng):
-    digits = "460" + "".join(str(rng.randrange(10)) for _ in range(9))
-    total = sum(int(d) * (3 if i % 2 else 1) for i, d in enumerate(digits))
-    return digits + str((10 - total % 10) % 10)
+class Row:
+    def __init__(self):
+        self.runs = self.lost = self.doubled = self.unexpected = 0
+        self.notes = []
+
+    def note(self, text):
+        if len(self.notes) < 3:
+            self.notes.append(text)
 
 
-def journal_lines(rng):
-    lines = []
-    for i in range(SCANS):
-        lines.append("%s;%d;%d;%d;%d;%d;Т%05d;08.12.2026 %02d:%02d:00;" % (
-            ean13(rng), 1 + rng.randrange(24), i % 3 + 1, 1 + i % 4, 1 + i % 5, 1 + i % 7,
-            rng.randrange(1, 99999), 8 + i // 240, i // 4 % 60))
-    return lines
+class Runner:
+    """Runs the cases of one bench and fills its rows."""
 
-
-def cp1251(text):
-    return text.encode("cp1251")
-
-
-class Bench:
-    def __init__(self, build, root, rng):
-        self.bin = Path(build) / "bin"
-        self.root = Path(root)
+    def __init__(self, bench, label, rng, old):
+        self.bench = bench
+        self.label = label
         self.rng = rng
-        self.program = self.root / "bin"
-        self.project = self.root / "project" / "demo.kxc"
-        self.files = self.root / "project" / "files"
-        self.state = self.root / "state"
-        self.socket = str(self.root / "t.sock")
-        self.port = "local:" + self.socket
-        self.terminal = None
-        for d in (self.program, self.files, self.state):
-            d.mkdir(parents=True, exist_ok=True)
-        for name in ("kxloader", "libparlink.so", "components.ini", "KXConfigFMT.db"):
-            os.link(self.bin / name, self.program / name)
-        shutil.copy(self.bin / "demo" / "demo.kxc", self.project)
-        for f in (self.bin / "demo" / "files").iterdir():
-            shutil.copy(f, self.files / f.name)
-        (self.program / "parlink.ini").write_text(
-            "[link]\nLinkTimeoutMs=60000\nAnswerTimeoutMs=60000\nCloseTimeoutMs=60000\n")
-        self.lines = journal_lines(rng)
-        self.terminal_journal = b"".join(cp1251(l) + b"\r\n" for l in self.lines)
-        # The demo project asks for record numbers.
-        self.whole_download = b"".join(b"%d;" % (i + 1) + cp1251(l) + b"\r\n" for i, l in enumerate(self.lines))
-        # A filtered download on operation 3 (the third field), as it arrives whole.
-        self.filtered_download = b"".join(b"%d;" % (i + 1) + cp1251(l) + b"\r\n"
-                                          for i, l in enumerate(self.lines) if l.split(";")[2] == "3")
-        self.settings(overwrite=0)
+        self.old = old
+        self.rows = {}
+        self.log_lines = []
+        self.landings = {}
 
-    def settings(self, overwrite):
-        (self.program / "kxloader.ini").write_text(
-            "[kxloader.exe]\nport=%s\nconfig=%s\nOverwriteJournal=%d\n" % (self.port, self.project, overwrite))
+    def row(self, name):
+        return self.rows.setdefault(name, Row())
 
-    # --- the terminal ---
-    def switch_on(self, scenario="", baud=0):
-        self.switch_off()
-        sc = self.state / "scenario.ini"
-        if scenario:
-            sc.write_text("[scenario]\n" + scenario + "\n")
-        elif sc.exists():
-            sc.unlink()
-        args = [str(self.bin / "kxterminal"), "--state", str(self.state), "--listen", self.socket]
-        if baud:
-            args += ["--baud", str(baud)]
-        self.terminal = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        line = self.terminal.stdout.readline().decode()
-        assert line.startswith("port: "), line
-        self.log_mark = self.log_size()
+    # --- pieces ---
+    def fresh_scans(self, low=40, high=160):
+        self.bench.scan(self.rng.randint(low, high))
 
-    def switch_off(self):
-        if self.terminal and self.terminal.poll() is None:
-            self.terminal.send_signal(signal.SIGTERM)
-            self.terminal.wait(10)
-        self.terminal = None
+    def snapshot(self):
+        """Serials on the terminal and in the PC files now."""
+        b = self.bench
+        term = b.terminal_serials()
+        pc = {}
+        from campaign_support import count_serials
+        pc = count_serials(b.pc_journals())
+        return set(term), set(pc)
 
-    def log_size(self):
-        p = self.state / "commands.log"
-        return p.stat().st_size if p.exists() else 0
+    def filtered_serials(self, serials):
+        """The serials among these whose operation (third field) is 3."""
+        return {s for s in serials if self.bench.ledger.lines[s].split(";")[2] == "3"}
 
-    def log(self):
-        p = self.state / "commands.log"
-        if not p.exists():
-            return ""
-        with open(p, "rb") as f:
-            f.seek(self.log_mark)
-            return f.read().decode("utf-8", "replace")
+    def check_zero(self, args, code, before_term, before_pc, problems, filtered=False):
+        """A run that ended 0 did what it says."""
+        if code != 0:
+            return
+        term, pc = self.snapshot()
+        if "/j" in args:
+            want = self.filtered_serials(before_term) if filtered else before_term
+            missing = want - pc
+            if missing:
+                problems.append("exit 0 but %d scans not in the PC file (%s)" % (len(missing), " ".join(args)))
+                return False
+            if "/c" in args and want & term:
+                problems.append("exit 0 but %d downloaded scans still on the terminal" % len(want & term))
+                return False
+        elif "/c" in args:
+            held = before_pc & before_term
+            if held & term:
+                problems.append("/c exit 0 but %d scans the PC holds still on the terminal" % len(held & term))
+                return False
+        return True
 
-    def reset_terminal(self):
-        (self.state / "journal.txt").write_bytes(self.terminal_journal)
-        for name in ("terminal.ini",):
-            p = self.state / name
-            if p.exists():
-                p.unlink()
-        shutil.rmtree(self.state / "directories", ignore_errors=True)
-        (self.state / "directories").mkdir()
-        (self.state / "info.txt").write_bytes(cp1251("Склад;Старый\r\n"))
-        (self.state / "directories" / "opers.ux3").write_bytes(b"old;opers\r\n")
+    def wait_020(self, p):
+        return wait_until(lambda: "C 020" in self.bench.log() or p.poll() is not None, HOLD_LIMIT, 0.002)
 
-    def filters(self):
-        p = self.state / "terminal.ini"
-        if not p.exists():
-            return {}
-        section, found = None, {}
-        for line in p.read_text("utf-8", "replace").splitlines():
-            line = line.strip()
-            if line.startswith("["):
-                section = line.strip("[]").lower()
-            elif section == "filters" and "=" in line:
-                k, v = line.split("=", 1)
-                if v.strip():
-                    found[k.strip()] = v.strip()
-        return found
+    def landed(self, p):
+        """Notes where a random kill lands: the last command the terminal
+        logged, or "ended" when the run was over first."""
+        if p.poll() is not None:
+            where = "ended before the kill"
+        else:
+            where = "no command yet"
+            for line in self.bench.log().splitlines():
+                if line.startswith("C ") or line.startswith("S bye"):
+                    where = "after " + line
+        self.landings[where] = self.landings.get(where, 0) + 1
 
-    def note(self):
-        p = self.program / "kxloader.ini.filter-reset"
-        return p.exists() and p.read_text().strip() != ""
+    def random_delay(self):
+        w = self.bench.windows
+        window = max(0.05, (sum(w) / len(w)) if w else 0.3)
+        return self.rng.uniform(0.0, window * 1.15)
 
-    # --- kxloader ---
-    def start(self, args):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        return subprocess.Popen([str(self.program / "kxloader")] + args, env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def kill_run(self, args, how, sig, problems, scenario="", hold_text=None, scans_meanwhile=0,
+                 kill_terminal=False):
+        """Starts kxloader with args, waits for the moment (`how`: "hold" -
+        the log says hold_text; "random" - a random time after C 020), makes
+        scans meanwhile when asked, then kills kxloader (or the terminal).
+        Returns the exit code (or None when the moment never came)."""
+        b = self.bench
+        b.release(False)
+        b.scenario(scenario)
+        b.switch_on()
+        b.mark()
+        before_term, before_pc = self.snapshot()
+        p = b.start(args)
+        reached = True
+        if how == "hold":
+            reached = wait_until(lambda: hold_text in b.log() or p.poll() is not None, HOLD_LIMIT)
+            if p.poll() is not None or not reached:
+                problems.append("never held at %s (exit %s)" % (hold_text, p.poll()))
+                reached = False
+        else:
+            self.wait_020(p)
+            time.sleep(self.random_delay())
+            self.landed(p)
+        if scans_meanwhile and p.poll() is None:
+            b.scan(scans_meanwhile)
+        if kill_terminal:
+            b.kill_terminal(signal.SIGKILL)
+            code = b.finish(p)
+        else:
+            if p.poll() is None:
+                p.send_signal(sig)
+            b.release(True)
+            code = b.finish(p)
+        b.release(True)
+        return code, before_term, before_pc, reached
 
-    def run(self, args, timeout=120):
-        p = self.start(args)
-        return p.wait(timeout)
+    def judge_code(self, code, signame, args, before_term, before_pc, problems, filtered=False,
+                   terminal_killed=False):
+        if code == "hang":
+            problems.append("%s hung" % " ".join(args))
+            return False
+        if terminal_killed:
+            expected = (3, 4)
+        else:
+            expected = (EXPECTED_KILLED[signame],)
+        if code == 0:
+            return self.check_zero(args, code, before_term, before_pc, problems, filtered)
+        if code not in expected:
+            problems.append("%s ended %s (expected %s)" % (" ".join(args), code, "/".join(map(str, expected))))
+            return False
+        return True
 
-    def run_killed_at_hold(self, args):
-        p = self.start(args)
-        deadline = time.time() + 60
-        while "S hold" not in self.log() and time.time() < deadline and p.poll() is None:
-            time.sleep(0.005)
-        held = "S hold" in self.log()
-        os.kill(p.pid, signal.SIGKILL)
-        p.wait(30)
-        return held
+    def recover_and_check(self, name, problems, unexpected):
+        b = self.bench
+        codes, ok = b.recover()
+        if not ok or any(c not in (0, 50, 6) for c in codes):
+            problems.append("recovery codes %s" % codes)
+            unexpected = True
+        elif codes[-1] == 0 and b.terminal_serials():
+            problems.append("recovery ended 0 and left %d scans on the terminal" % len(b.terminal_serials()))
+            unexpected = True
+        lost, doubled, unknown = b.checker.check()
+        # One row a case, whatever the signal (the cycle gives each case every signal).
+        r = self.row(name.rsplit(", SIG", 1)[0])
+        r.runs += 1
+        r.lost += len(lost)
+        r.doubled += len(doubled)
+        if unexpected:
+            r.unexpected += 1
+        if lost:
+            problems.append("lost serials %s" % lost[:5])
+        if doubled:
+            problems.append("doubled serials %s" % doubled[:5])
+        if unknown:
+            problems.append("unknown serials %s" % unknown[:5])
+        if problems:
+            r.note(problems[0])
+            self.log_lines.append("%s | %s: %s" % (self.label, name, "; ".join(problems)))
+            print("  FAULT %s | %s: %s (folder %s)" % (self.label, name, "; ".join(problems), b.root),
+                  file=sys.stderr, flush=True)
 
-    def run_killed_after(self, args, delay):
-        p = self.start(args)
-        time.sleep(delay)
-        if p.poll() is None:
-            os.kill(p.pid, signal.SIGKILL)
-        p.wait(30)
-        return p.returncode
+    # --- cases ---
+    def case_hold(self, at, signame, args=("/x", "/j", "/c")):
+        name = "%s held at %s, SIG%s" % (" ".join(args[1:]), at, signame)
+        self.fresh_scans()
+        problems = []
+        code, bt, bp, reached = self.kill_run(list(args), "hold", SIGNALS[signame], problems,
+                                              "HoldAtCommand=" + at, "S hold")
+        ok = reached and self.judge_code(code, signame, args, bt, bp, problems)
+        self.recover_and_check(name, problems, not ok)
+
+    def case_hold_journal(self, signame, args, scans_meanwhile):
+        name = "%s held after K lines%s, SIG%s" % (" ".join(args[1:]), ", scans meanwhile" if scans_meanwhile else "",
+                                                 signame)
+        self.fresh_scans()
+        n = len(self.bench.terminal_serials())
+        k = self.rng.randint(1, max(1, n - 1))
+        problems = []
+        code, bt, bp, reached = self.kill_run(list(args), "hold", SIGNALS[signame], problems,
+                                              "HoldJournalAfter=%d" % k, "J held after %d" % k,
+                                              scans_meanwhile=scans_meanwhile)
+        ok = reached and self.judge_code(code, signame, args, bt, bp, problems)
+        self.recover_and_check(name, problems, not ok)
+
+    def case_random(self, signame, args, scans_meanwhile=0):
+        name = "%s killed at random after 020, SIG%s" % (" ".join(args[1:]), signame)
+        self.fresh_scans()
+        problems = []
+        code, bt, bp, _ = self.kill_run(list(args), "random", SIGNALS[signame], problems,
+                                        scans_meanwhile=scans_meanwhile)
+        ok = self.judge_code(code, signame, args, bt, bp, problems)
+        self.recover_and_check(name, problems, not ok)
+
+    def case_two_runs(self, signame, killed):
+        """/j then /c as two runs; `killed` says which one is killed."""
+        name = "/j then /c, the %s killed at random, SIG%s" % (killed, signame)
+        self.fresh_scans()
+        b = self.bench
+        problems = []
+        ok = True
+        if killed == "/j":
+            code, bt, bp, _ = self.kill_run(["/x", "/j"], "random", SIGNALS[signame], problems)
+            ok = self.judge_code(code, signame, ["/x", "/j"], bt, bp, problems)
+            if self.old and code != 0:
+                # An older terminal's /c empties its journal: a script clears it only after a /j that
+                # ended 0 (kxloader /j && kxloader /c).
+                self.recover_and_check(name, problems, not ok)
+                return
+            b.scenario("")
+            b.mark()
+            bt, bp = self.snapshot()
+            code = b.run(["/x", "/c"])
+            if code != 0:
+                problems.append("/c after the killed /j ended %s" % code)
+                ok = False
+            ok = self.check_zero(["/x", "/c"], code, bt, bp, problems) is not False and ok
+        else:
+            b.scenario("")
+            b.switch_on()
+            b.mark()
+            bt, bp = self.snapshot()
+            code = b.run(["/x", "/j"])
+            if code != 0:
+                problems.append("/j before the killed /c ended %s" % code)
+                ok = False
+            ok = self.check_zero(["/x", "/j"], code, bt, bp, problems) is not False and ok
+            if not self.old:
+                self.bench.scan(self.rng.randint(1, 5))  # made between the two runs: /c keeps them
+            if self.rng.random() < 0.5:
+                code, bt, bp, reached = self.kill_run(["/x", "/c"], "hold", SIGNALS[signame], problems,
+                                                      "HoldAtCommand=" + ("001" if self.old else "00S"), "S hold")
+                ok = reached and ok
+            else:
+                b.scenario("")
+                b.mark()
+                bt, bp = self.snapshot()
+                p = b.start(["/x", "/c"])
+                wait_until(lambda: "S begin" in b.log() or p.poll() is not None, HOLD_LIMIT, 0.002)
+                time.sleep(self.rng.uniform(0.0, 0.15))
+                self.landed(p)
+                if p.poll() is None:
+                    p.send_signal(SIGNALS[signame])
+                code = b.finish(p)
+            ok = self.judge_code(code, signame, ["/x", "/c"], bt, bp, problems) and ok
+        self.recover_and_check(name, problems, not ok)
+
+    def case_filtered(self, how, signame):
+        name = "/j filter: o=3 %s then /c, SIG%s" % (how, signame)
+        self.fresh_scans()
+        args = ["/x", "/j", "filter:", "o=3"]
+        b = self.bench
+        problems = []
+        if how.startswith("held at"):
+            at = how.split()[-1]
+            code, bt, bp, reached = self.kill_run(args, "hold", SIGNALS[signame], problems,
+                                                  "HoldAtCommand=" + at, "S hold")
+        elif how == "held after K lines":
+            n = len(self.filtered_serials(b.terminal_serials()))
+            k = self.rng.randint(1, max(1, n - 1))
+            code, bt, bp, reached = self.kill_run(args, "hold", SIGNALS[signame], problems,
+                                                  "HoldJournalAfter=%d" % k, "J held after %d" % k)
+        else:
+            code, bt, bp, reached = self.kill_run(args, "random", SIGNALS[signame], problems)
+        ok = reached and self.judge_code(code, signame, args, bt, bp, problems, filtered=True)
+        # A clear now erases only what the PC holds: the scans the filter left out stay.
+        b.scenario("")
+        b.mark()
+        bt, bp = self.snapshot()
+        code = b.run(["/x", "/c"])
+        if code not in (0,):
+            problems.append("/c after the filtered /j ended %s" % code)
+            ok = False
+        ok = self.check_zero(["/x", "/c"], code, bt, bp, problems) is not False and ok
+        self.recover_and_check(name, problems, not ok)
+
+    def case_filtered_whole(self):
+        """A whole filtered /j, a scan, /c alone, then the plain round."""
+        name = "/j filter: o=3 whole, a scan, /c, then /j"
+        self.fresh_scans()
+        b = self.bench
+        b.scenario("")
+        b.switch_on()
+        b.mark()
+        problems = []
+        bt, bp = self.snapshot()
+        code = b.run(["/x", "/j", "filter:", "o=3"])
+        ok = code in (0, 50) and self.check_zero(["/x", "/j"], code, bt, bp, problems, filtered=True) is not False
+        if code not in (0, 50):
+            problems.append("filtered /j ended %s" % code)
+        b.scan(2)
+        b.mark()
+        bt, bp = self.snapshot()
+        code = b.run(["/x", "/c"])
+        ok = ok and code == 0 and self.check_zero(["/x", "/c"], code, bt, bp, problems) is not False
+        if code != 0:
+            problems.append("/c ended %s" % code)
+        self.recover_and_check(name, problems, not ok)
+
+    def case_terminal_killed(self, how, args=("/x", "/j", "/c")):
+        name = "%s, the terminal killed %s" % (" ".join(args[1:]), how)
+        self.fresh_scans()
+        problems = []
+        if how.startswith("held at"):
+            code, bt, bp, reached = self.kill_run(list(args), "hold", None, problems,
+                                                  "HoldAtCommand=" + how.split()[-1], "S hold", kill_terminal=True)
+        elif how == "held after K lines":
+            n = len(self.bench.terminal_serials())
+            k = self.rng.randint(1, max(1, n - 1))
+            code, bt, bp, reached = self.kill_run(list(args), "hold", None, problems, "HoldJournalAfter=%d" % k,
+                                                  "J held after %d" % k, kill_terminal=True)
+        else:
+            code, bt, bp, reached = self.kill_run(list(args), "random", None, problems, kill_terminal=True)
+        ok = reached and self.judge_code(code, "KILL", args, bt, bp, problems, terminal_killed=True)
+        self.recover_and_check(name, problems, not ok)
+
+    def case_scans_during(self):
+        """A whole /j /c while scans are being made: those stay or come, once."""
+        name = "/j /c while scans are made"
+        self.fresh_scans()
+        b = self.bench
+        b.scenario("")
+        b.switch_on()
+        b.mark()
+        problems = []
+        p = b.start(["/x", "/j", "/c"])
+        self.wait_020(p)
+        made = 0
+        while p.poll() is None and made < 40:
+            b.scan(1)
+            made += 1
+        code = b.finish(p)
+        ok = code == 0
+        if code != 0:
+            problems.append("/j /c with scans meanwhile ended %s" % code)
+        self.recover_and_check(name, problems, not ok)
+
+    # --- the plan ---
+    def plan(self):
+        """One cycle of cases; the runs go round it."""
+        steps = []
+        holds = ("020", "031", "004") if self.old else ("02S", "020", "02L", "031", "00S", "004")
+        for at in holds:
+            for s in SIGNALS:
+                steps.append(lambda at=at, s=s: self.case_hold(at, s))
+        if self.old:
+            for s in SIGNALS:
+                steps.append(lambda s=s: self.case_hold("001", s))
+        for s in SIGNALS:
+            steps.append(lambda s=s: self.case_hold_journal(s, ("/x", "/j", "/c"), 0 if self.old else 3))
+            steps.append(lambda s=s: self.case_hold_journal(s, ("/x", "/j"), 0 if self.old else 2))
+        for _ in range(2):
+            for s in SIGNALS:
+                steps.append(lambda s=s: self.case_random(s, ("/x", "/j", "/c")))
+                steps.append(lambda s=s: self.case_random(s, ("/x", "/j")))
+                steps.append(lambda s=s: self.case_two_runs(s, "/j"))
+                steps.append(lambda s=s: self.case_two_runs(s, "/c"))
+        if not self.old:
+            for s in SIGNALS:
+                steps.append(lambda s=s: self.case_random(s, ("/x", "/j", "/c"), scans_meanwhile=3))
+            for how, s in (("held at 020", "KILL"), ("held at 031", "INT"), ("held after K lines", "TERM"),
+                           ("held after K lines", "KILL"), ("at random after 020", "KILL"),
+                           ("at random after 020", "INT")):
+                steps.append(lambda how=how, s=s: self.case_filtered(how, s))
+            steps.append(self.case_filtered_whole)
+            steps.append(self.case_scans_during)
+        for how in ("held at 031", "held at 00S", "held at 004", "held after K lines", "at random after 020",
+                    "at random after 020"):
+            if self.old and how == "held at 00S":
+                how = "held at 001"
+            steps.append(lambda how=how: self.case_terminal_killed(how))
+        return steps
+
+    def calibrate(self):
+        b = self.bench
+        for _ in range(2):
+            self.fresh_scans()
+            codes, ok = b.recover()
+            if not ok:
+                raise RuntimeError("%s: the first whole runs failed: %s" % (self.label, codes))
+        b.checker.check()
+
+    def go(self, runs, deadline):
+        self.calibrate()
+        steps = self.plan()
+        self.rng.shuffle(steps)
+        done = 0
+        while done < runs and time.monotonic() < deadline:
+            steps[done % len(steps)]()
+            done += 1
+            if done % 25 == 0:
+                print("  %s: %d runs" % (self.label, done), file=sys.stderr, flush=True)
+        self.bench.switch_off()
 
 
-def check_pc_journal(bench, before, problems, filtered=False):
-    """The PC journal is the old bytes, or the old bytes and one whole download (appending)."""
-    path = bench.files / "journal.txt"
-    now = path.read_bytes() if path.exists() else None
-    if now == before:
-        return
-    if (before or b"") + (bench.filtered_download if filtered else bench.whole_download) == now:
-        return
-    problems.append("PC journal damaged (%s bytes, was %s)" % (len(now or b""), len(before or b"")))
+def print_table(title, runners):
+    print("\n%s\n" % title)
+    print("| line | terminal | case | runs | scans lost | scans doubled | unexpected exit codes |")
+    print("|---|---|---|---|---|---|---|")
+    totals = [0, 0, 0, 0]
+    for r in runners:
+        kind, terminal = r.label.split(" ", 1)
+        for name in sorted(r.rows):
+            row = r.rows[name]
+            print("| %s | %s | %s | %d | %d | %d | %d%s |" % (kind, terminal, name, row.runs, row.lost, row.doubled,
+                                                              row.unexpected,
+                                                              " (" + row.notes[0] + ")" if row.notes else ""))
+            totals[0] += row.runs
+            totals[1] += row.lost
+            totals[2] += row.doubled
+            totals[3] += row.unexpected
+    return totals
 
 
-def check_terminal(bench, problems, filters_allowed=False):
-    j = (bench.state / "journal.txt").read_bytes()
-    if j not in (bench.terminal_journal, b""):
-        problems.append("terminal journal neither whole nor empty (%d bytes)" % len(j))
-    if bench.filters() and not bench.note() and not filters_allowed:
-        problems.append("filters %s on the terminal and no note" % bench.filters())
+def summary(runners):
+    out = []
+    for r in runners:
+        t = [0, 0, 0, 0]
+        for row in r.rows.values():
+            t[0] += row.runs
+            t[1] += row.lost
+            t[2] += row.doubled
+            t[3] += row.unexpected
+        out.append((r.label, t))
+    return out
 
 
-def records(data):
-    """The records of a directory file as the terminal stores them."""
-    return b"".join(l.rstrip(b"\r") + b"\r\n" for l in data.split(b"\n") if l.rstrip(b"\r"))
-
-
-def recover(bench, problems, reset_first=False):
-    """A plain /j after the damage: every scan still on the terminal, once.
-    `reset_first`: filters were set on purpose, the user resets them first."""
-    bench.switch_on()
-    if reset_first and bench.run(["/x", "/f"]) != 0:
-        problems.append("the reset before the recovery failed")
-    before = (bench.files / "journal.txt").read_bytes() if (bench.files / "journal.txt").exists() else b""
-    on_terminal = (bench.state / "journal.txt").read_bytes()
-    code = bench.run(["/x", "/j"])
-    after = (bench.files / "journal.txt").read_bytes() if (bench.files / "journal.txt").exists() else b""
-    if on_terminal == b"":
-        if code != 50:
-            problems.append("recovery /j on an empty journal gave %d" % code)
-        return
-    if code != 0:
-        problems.append("recovery /j gave %d" % code)
-    elif after != before + bench.whole_download:
-        problems.append("recovery /j did not bring every scan once")
-    if bench.filters() or bench.note():
-        problems.append("filters or note left after the recovery")
+def self_check(build, seed):
+    """Plants faults and shows the checker reports them."""
+    rng = random.Random(seed)
+    caught = []
+    with tempfile.TemporaryDirectory(prefix="kx-break-") as root:
+        bench = Bench(build, root, "local", rng)
+        runner = Runner(bench, "local numbered", rng, False)
+        runner.calibrate()
+        runner.case_random("KILL", ("/x", "/j", "/c"))
+        # 1. One line of the PC file written a second time.
+        journal = bench.pc_journals()[0]
+        data = journal.read_bytes()
+        first = data.split(b"\r\n")[0] + b"\r\n"
+        journal.write_bytes(data + first)
+        lost, doubled, _ = bench.checker.check()
+        print("planted: a PC line written twice  -> checker: lost %d, doubled %d" % (len(lost), len(doubled)))
+        caught.append(len(doubled) == 1 and not lost)
+        # 2. One scan taken off the terminal (switched off first).
+        bench.scan(5)
+        bench.switch_off()
+        tj = bench.state / "journal.txt"
+        lines = tj.read_bytes().split(b"\r\n")
+        tj.write_bytes(b"\r\n".join(lines[1:]))
+        lost, doubled, _ = bench.checker.check()
+        print("planted: a scan taken off the terminal -> checker: lost %d, doubled %d" % (len(lost), len(doubled)))
+        caught.append(len(lost) == 1 and not doubled)
+        # 3. A false 0: the claim of a /j checked against a file that lacks a scan.
+        bench.switch_on()
+        bench.scan(5)
+        bt, bp = runner.snapshot()
+        code = bench.run(["/x", "/j"])
+        data = journal.read_bytes().split(b"\r\n")
+        journal.write_bytes(b"\r\n".join(data[:-2] + data[-1:]))  # the last line of the download gone
+        problems = []
+        runner.check_zero(["/x", "/j"], code, bt, bp, problems)
+        print("planted: a /j ended %d, its last line taken off -> %s" % (code, problems or "nothing reported"))
+        caught.append(bool(problems))
+        lost, doubled, _ = bench.checker.check()
+        bench.switch_off()
+    ok = all(caught)
+    print("\nself-check: the checker %s every planted fault" % ("caught" if ok else "MISSED"))
+    return 0 if ok else 1
 
 
 def main():
-    ap = argparse.ArgumentParser()
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("build", nargs="?", default="build")
-    ap.add_argument("--runs", type=int, default=4, help="runs per random case")
+    ap.add_argument("--runs", type=int, default=540,
+                    help="runs with numbered terminals, spread over pty, TCP and local sockets (default 540)")
+    ap.add_argument("--old-runs", type=int, default=60,
+                    help="runs with version-1 and capability-less terminals, rows of their own (default 60)")
+    ap.add_argument("--kinds", default="pty,tcp,local", help="line kinds for the numbered rows")
+    ap.add_argument("--time-limit", type=float, default=3600, help="stop starting runs after this many seconds")
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--run-timeout", type=float, default=120,
+                    help="seconds one kxloader run may take; longer counts as hung (default 120)")
+    ap.add_argument("--break", dest="plant", action="store_true", help="self-check: plant faults, see them caught")
+    ap.add_argument("--keep", action="store_true", help="keep the work folders (printed)")
     opts = ap.parse_args()
-    rng = random.Random(opts.seed)
-    results = []
-    with tempfile.TemporaryDirectory(prefix="kx-campaign-") as root:
-        bench = Bench(opts.build, root, rng)
+    campaign_support.RUN_TIMEOUT = opts.run_timeout
+    if opts.plant:
+        return self_check(opts.build, opts.seed)
+    started = time.monotonic()
+    deadline = started + opts.time_limit
+    root = Path(tempfile.mkdtemp(prefix="kx-campaign-"))
+    kinds = [k for k in opts.kinds.split(",") if k]
+    setups = [(k, "numbered", [], False, opts.runs // len(kinds) + (1 if i < opts.runs % len(kinds) else 0))
+              for i, k in enumerate(kinds)]
+    if opts.old_runs:
+        half = opts.old_runs // 2
+        setups.append(("local", "version 1", ["--protocol", "1"], True, opts.old_runs - half))
+        setups.append(("pty", "version 2 no capabilities", ["--capabilities", "none"], True, half))
+    runners = []
+    threads = []
+    errors = []
+    for i, (kind, terminal, targs, old, runs) in enumerate(setups):
+        rng = random.Random(opts.seed * 1000 + i)
+        bench = Bench(opts.build, root / ("%d-%s" % (i, kind)), kind, rng, targs, serial_start=(i + 1) * 10 ** 7)
+        runner = Runner(bench, "%s %s" % (kind, terminal), rng, old)
+        runners.append(runner)
 
-        def case(name, runs, body):
-            damaged = 0
-            notes = []
-            for i in range(runs):
-                bench.reset_terminal()
-                for p in bench.files.glob("journal.txt*"):
-                    p.unlink()
-                problems = []
-                body(i, problems)
-                if problems:
-                    damaged += 1
-                    notes.append(problems[0])
-            results.append((name, runs, damaged, notes[:1]))
-            print("  %-58s %3d runs, %d damaged %s" % (name, runs, damaged, notes[:1]), file=sys.stderr)
-
-        # 1. Filtered /j killed where the emulator holds.
-        for at in ("401", "020", "031", "40R", "004"):
-            def killed_at(i, problems, at=at):
-                bench.switch_on("HoldAtCommand=" + at)
-                if not bench.run_killed_at_hold(["/x", "/j", "filter:", "o=3"]):
-                    problems.append("never held")
-                check_pc_journal(bench, None, problems, filtered=True)
-                check_terminal(bench, problems)
-                recover(bench, problems)
-            case("filtered /j, kill -9 held at %s" % at, 2, killed_at)
-
-        # 2. Filtered /j and /n killed at a random moment (paced line: the journal takes a while).
-        def filtered_random(i, problems):
-            bench.switch_on(baud=115200)
-            bench.run_killed_after(["/x", "/j", "filter:", "o=3"], rng.uniform(0.0, 3.0))
-            check_pc_journal(bench, None, problems, filtered=True)
-            check_terminal(bench, problems)
-            recover(bench, problems)
-        case("filtered /j, kill -9 at a random moment (115200 baud)", opts.runs * 3, filtered_random)
-
-        def appended_random(i, problems):
-            old = b"1;old;scan\r\n"
-            (bench.files / "journal.txt").write_bytes(old)
-            bench.switch_on(baud=115200)
-            bench.run_killed_after(["/x", "/j"], rng.uniform(0.0, 3.0))
-            check_pc_journal(bench, old, problems)
-            check_terminal(bench, problems)
-            recover(bench, problems)
-        case("plain /j appending, kill -9 at a random moment", opts.runs * 2, appended_random)
-
-        # 3. /c killed where held, and at random.
-        def clear_held(i, problems):
-            bench.switch_on("HoldAtCommand=001")
-            bench.run_killed_at_hold(["/x", "/c"])
-            check_terminal(bench, problems)
-            if (bench.state / "journal.txt").read_bytes() != bench.terminal_journal:
-                problems.append("a held clear emptied the journal")
-            recover(bench, problems)
-        case("/c, kill -9 held at 001", 2, clear_held)
-
-        def clear_random(i, problems):
-            bench.switch_on()
-            bench.run_killed_after(["/x", "/c"], rng.uniform(0.0, 1.5))
-            check_terminal(bench, problems)
-        case("/c, kill -9 at a random moment", opts.runs * 2, clear_random)
-
-        # 4. Filters: /f killed where held.
-        for at, args in (("40R", ["/x", "/f"]), ("403", ["/x", "/f", "e=4"])):
-            def filters_held(i, problems, at=at, args=args):
-                bench.switch_on()
-                bench.run(["/x", "/f", "o=3"])  # filters set on purpose before
-                bench.switch_on("HoldAtCommand=" + at)
-                bench.run_killed_at_hold(args)
-                check_terminal(bench, problems, filters_allowed=True)
-                if args == ["/x", "/f"] and bench.filters() and not bench.note():
-                    problems.append("reset asked for, filters left, no note")
-                recover(bench, problems, reset_first=True)
-            case("/f %s, kill -9 held at %s" % (" ".join(args[2:]) or "(reset)", at), 2, filters_held)
-
-        # 5. Uploads: killed before the commit, after it, at random.
-        def upload(i, problems, hold=None, delay=None):
-            bench.switch_on("HoldAtCommand=" + hold if hold else "")
-            args = ["/x", "/o", "demo_opers.ux3", "/w", "demo_wares.ux7", "demo_waresl2.ux8", "/q", "info.txt", "-s"]
-            if hold:
-                bench.run_killed_at_hold(args)
-            else:
-                bench.run_killed_after(args, delay)
-            opers = (bench.state / "directories" / "opers.ux3").read_bytes()
-            if opers not in (b"old;opers\r\n", records((bench.files / "demo_opers.ux3").read_bytes())):
-                problems.append("terminal opers.ux3 neither old nor new")
-            info = (bench.state / "info.txt").read_bytes()
-            if info not in (cp1251("Склад;Старый\r\n"), records((bench.files / "info.txt").read_bytes())):
-                problems.append("terminal info table neither old nor new")
-            if (info == cp1251("Склад;Старый\r\n")) != (opers == b"old;opers\r\n"):
-                problems.append("one load stored in part")
-            wares = bench.state / "directories" / "wares.ux7"
-            if (opers == b"old;opers\r\n") != (not wares.exists()):
-                problems.append("one load stored in part")
-        for at in ("003", "004"):
-            case("upload /o /w /q -s, kill -9 held at %s" % at, 2, lambda i, p, at=at: upload(i, p, hold=at))
-        case("upload /o /w /q -s, kill -9 at a random moment", opts.runs * 2,
-             lambda i, p: upload(i, p, delay=rng.uniform(0.0, 1.5)))
-
-        # 6. Cuts: the terminal switched off as its K-th frame arrives.
-        def cut(args, done, filters_allowed=False):
-            def body(i, problems):
-                k = i + 1
-                if args[1] == "/f" and len(args) == 2:
-                    bench.switch_on()
-                    bench.run(["/x", "/f", "o=3"])
-                bench.switch_on("ExitAfterFrames=%d" % k)
-                code = bench.run(args)
-                off = "S power off" in bench.log()
-                if off and code != 4:
-                    problems.append("switched off at frame %d, result %d" % (k, code))
-                if code == 0 and not done():
-                    problems.append("result 0 at frame %d, state not reached" % k)
-                check_terminal(bench, problems, filters_allowed)
-                recover(bench, problems, reset_first=filters_allowed)
-            return body
-        case("/c, terminal off at frame 1..8", 8,
-             cut(["/x", "/c"], lambda: (bench.state / "journal.txt").read_bytes() == b""))
-        case("/f (reset), terminal off at frame 1..8", 8,
-             cut(["/x", "/f"], lambda: not bench.filters(), filters_allowed=False))
-        case("/f e=4, terminal off at frame 1..8", 8,
-             cut(["/x", "/f", "e=4"], lambda: bench.filters().get("Executor") == "4", filters_allowed=True))
-        case("filtered /n, terminal off at frame 1..10", 10,
-             cut(["/x", "/n", "c.txt", "filter:", "o=3"], lambda: True))
-        case("filtered /j, terminal off at frame 1..12", 12,
-             cut(["/x", "/j", "filter:", "o=3"], lambda: (bench.files / "journal.txt").exists()))
-        bench.switch_off()
-
-    print("\n| case | runs | damaged |")
-    print("|---|---|---|")
-    for name, runs, damaged, notes in results:
-        print("| %s | %d | %d%s |" % (name, runs, damaged, (" (" + notes[0] + ")") if notes else ""))
-    total = sum(r[1] for r in results)
-    bad = sum(r[2] for r in results)
-    print("\n%d runs, %d damaged" % (total, bad))
-    return 1 if bad else 0
+        def body(runner=runner, runs=runs):
+            try:
+                runner.go(runs, deadline)
+            except Exception as e:  # a bench that broke down is a failure of the campaign
+                errors.append("%s: %r" % (runner.label, e))
+                print("  ERROR %s: %r" % (runner.label, e), file=sys.stderr, flush=True)
+                runner.bench.switch_off()
+        threads.append(threading.Thread(target=body))
+    # The numbered benches run side by side; the old ones after them.
+    numbered = threads[:len(kinds)]
+    for t in numbered:
+        t.start()
+    for t in numbered:
+        t.join()
+    for t in threads[len(kinds):]:
+        t.start()
+    for t in threads[len(kinds):]:
+        t.join()
+    wall = time.monotonic() - started
+    n_numbered = len(kinds)
+    totals = print_table("Numbered terminals (capabilities 01 and 02): the exactly-once rows", runners[:n_numbered])
+    old_totals = print_table("Older terminals (version 1; version 2 without capabilities): outside the total",
+                             runners[n_numbered:]) if runners[n_numbered:] else [0, 0, 0, 0]
+    print("\n| terminals | runs | scans lost | scans doubled | unexpected exit codes |")
+    print("|---|---|---|---|---|")
+    for label, t in summary(runners):
+        print("| %s | %d | %d | %d | %d |" % (label, t[0], t[1], t[2], t[3]))
+    print("| **numbered, total** | %d | %d | %d | %d |" % tuple(totals))
+    print("| older, total (by design may double) | %d | %d | %d | %d |" % tuple(old_totals))
+    for title, group in (("numbered", runners[:n_numbered]), ("older", runners[n_numbered:])):
+        landings = {}
+        for r in group:
+            for k, v in r.landings.items():
+                landings[k] = landings.get(k, 0) + v
+        if landings:
+            print("\nrandom kills (%s terminals), by the last command the terminal logged: %s" % (
+                title, ", ".join("%s: %d" % kv for kv in sorted(landings.items()))))
+    scans = sum(r.bench.ledger.next - (i + 1) * 10 ** 7 for i, r in enumerate(runners))
+    print("\n%d scans made; wall time %.0f s; work folder %s" % (scans, wall, root))
+    for e in errors:
+        print("bench error: " + e)
+    if not opts.keep and not (totals[1] or totals[2] or totals[3] or errors):
+        import shutil
+        shutil.rmtree(root, ignore_errors=True)
+    return 1 if (totals[1] or totals[2] or totals[3] or errors) else 0
 
 
 if __name__ == "__main__":

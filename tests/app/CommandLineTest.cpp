@@ -2,6 +2,7 @@
 // reach the terminal, in what order, and which result code the run leaves.
 
 #include "app/CommandLine.h"
+#include "exchange/TerminalRecords.h"
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
 #include "tests/exchange/FakeParlink.h"
@@ -289,7 +290,9 @@ TEST_F(CommandLine, JournalAndCountFileNamesAndFilters) {
 }
 
 TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
-    const QString marker = FilterResetMarkerFile(dir.File("kxloader.ini"));
+    // The reset owed to the terminal (its DeviceID "123"), kept in the
+    // user's state folder whatever the port or the settings file.
+    const auto owed = [this] { return CTerminalRecords(dir.File("state/terminals")).ResetOwed("123"); };
     const auto journal = [this] {
         fake.AnswerAfter("020", {"3"});
         fake.AnswerAfter("021", {"1;a", "2;b", "3;c", QString(QChar(4))});
@@ -301,22 +304,22 @@ TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
     QStringList wire = fake.Wire();
     EXPECT_EQ(wire.mid(wire.indexOf("SendCommand(401)"), 2), QStringList({"SendCommand(401)", "SendData(3)"}));
     EXPECT_EQ(wire.mid(wire.size() - 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "ClosePort"}));
-    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_FALSE(owed());
 
-    // The link is gone for good: the reset is remembered beside the settings
+    // The link is gone for good: the reset is remembered for the terminal
     // and sent before the next plain download, which then sees the whole journal.
     ResetFake();
     journal();
     fake.FailCall("Receive", 3 + 2);
     fake.FailCall("SendCommand(40R)");
     EXPECT_EQ(Run({"/j", "filter:", "o=3"}), 4);
-    EXPECT_TRUE(QFile::exists(marker));
+    EXPECT_TRUE(owed());
     ResetFake();
     journal();
     EXPECT_EQ(Run({"/j"}), 0);
     wire = fake.Wire();
-    EXPECT_EQ(wire.mid(2, 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
-    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(wire.mid(2, 5), QStringList({"SendCommand(--h)", "Receive", "SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
+    EXPECT_FALSE(owed());
     ResetFake();
     EXPECT_EQ(Run({"/c"}), 0);
     EXPECT_FALSE(WireHas("SendCommand(40R)"));  // sent once, then forgotten
@@ -333,17 +336,20 @@ TEST_F(CommandLine, FailedFilteredDownloadNeverLeavesItsFiltersForThePlainOne) {
 TEST_F(CommandLine, FilteredDownloadNotesItsResetBeforeTheFiltersAndDropsItOnlyOnceConfirmed) {
     // What a kill -9 at a call leaves on disk is what was there when the
     // call was made: for every call, the note as it stood then.
-    const QString marker = FilterResetMarkerFile(dir.File("kxloader.ini"));
+    // The reset owed to the terminal (its DeviceID "123"), kept in the
+    // user's state folder whatever the port or the settings file.
+    const auto owed = [this] { return CTerminalRecords(dir.File("state/terminals")).ResetOwed("123"); };
+    const auto note = [this] { ASSERT_TRUE(CTerminalRecords(dir.File("state/terminals")).NoteResetOwed("123")); };
     const auto journal = [this] {
         fake.AnswerAfter("020", {"2"});
         fake.AnswerAfter("021", {"1;a", "2;b", QString(QChar(4))});
     };
     QStringList noted;
-    QByteArray noteAt020;
+    bool owedAt020 = false;
     const auto watch = [&] {
         fake.onCall = [&](const QString& entry) {
-            if (QFile::exists(marker)) noted << entry;
-            if (entry == "SendCommand(020)") noteAt020 = ReadFileBytes(marker);
+            if (owed()) noted << entry;
+            if (entry == "SendCommand(020)") owedAt020 = owed();
         };
     };
     journal();
@@ -357,25 +363,25 @@ TEST_F(CommandLine, FilteredDownloadNotesItsResetBeforeTheFiltersAndDropsItOnlyO
     ASSERT_EQ(wire.value(reset + 1), "WaitLink(15000)");
     // From the first filter to the confirmation of their reset, and no longer.
     EXPECT_EQ(noted, wire.mid(from, reset + 2 - from));
-    EXPECT_FALSE(QFile::exists(marker));
-    EXPECT_EQ(noteAt020, "COM4\n");
+    EXPECT_FALSE(owed());
+    EXPECT_TRUE(owedAt020);
 
     // Killed between "401" and "40R": the note is what it was then. The next
     // plain download resets the filters before anything else.
-    ASSERT_TRUE(WriteFileBytes(marker, noteAt020));
+    note();
     ResetFake();
     journal();
     EXPECT_EQ(Run({"/j"}), 0);
-    EXPECT_EQ(fake.Wire().mid(2, 3), QStringList({"SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
-    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(fake.Wire().mid(2, 5), QStringList({"SendCommand(--h)", "Receive", "SendCommand(40R)", "WaitLink(15000)", "SendCommand(998)"}));
+    EXPECT_FALSE(owed());
 
     // A reset that was only queued is not done: the note stays for the next run.
-    ASSERT_TRUE(WriteFileBytes(marker, noteAt020));
+    note();
     ResetFake();
     fake.FailCall("WaitLink(15000)");
     EXPECT_EQ(Run({"/c"}), 4);
     EXPECT_FALSE(WireHas("SendCommand(001)"));
-    EXPECT_EQ(ReadFileBytes(marker), "COM4\n");
+    EXPECT_TRUE(owed());
 }
 
 TEST_F(CommandLine, JournalAloneUsesTheDefaultNameAndTheIdOption) {

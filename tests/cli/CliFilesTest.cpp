@@ -139,6 +139,8 @@ TEST_F(CliFiles, AKillWhileAJournalIsAppendedLeavesTheOldJournalAndTheRetryAddsI
     for (const char* point : {"append:half", "append:built"}) {
         SCOPED_TRACE(point);
         ASSERT_TRUE(WriteFileBytes(Files("journal.txt"), old));
+        // A journal file set back by hand: what the program kept of it goes too.
+        ASSERT_TRUE(QDir(program + "/state").removeRecursively());
         CKxloaderRun run;
         ASSERT_TRUE(run.Start(Kxloader(), {"/j"}, EnvironmentWith(QString(), point)));
         ASSERT_TRUE(run.WaitStopped());
@@ -151,6 +153,7 @@ TEST_F(CliFiles, AKillWhileAJournalIsAppendedLeavesTheOldJournalAndTheRetryAddsI
 
     // In the middle of the download itself.
     ASSERT_TRUE(WriteFileBytes(Files("journal.txt"), old));
+    ASSERT_TRUE(QDir(program + "/state").removeRecursively());
     Scenario("HoldJournalAfter=100\n");
     CKxloaderRun run;
     ASSERT_TRUE(run.Start(Kxloader(), {"/j"}, Environment()));

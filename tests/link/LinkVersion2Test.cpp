@@ -396,13 +396,25 @@ TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
     ASSERT_TRUE(program.Established());
     EXPECT_TRUE(program.Features().journalSequence && program.Features().oneProgram);
 
-    // The program keeps its idle session alive: a frame a second.
+    // Another terminal serving one program, whose session has been idle for
+    // a long time: the program keeps it alive, a frame a second.
+    CLinkEndpoint busyTerminal(CLinkEndpoint::Role::Responder);
+    CLinkEndpoint first(CLinkEndpoint::Role::Initiator);
+    first.StartSession(0x55667788, 0);
+    wire.clear();
+    first.Produce(0, wire);
+    busyTerminal.Feed(wire.constData(), wire.size(), 0);
+    ASSERT_TRUE(busyTerminal.TakeNewSession());
+    wire.clear();
+    busyTerminal.Produce(0, wire);
+    first.Feed(wire.constData(), wire.size(), 1);
+    ASSERT_TRUE(first.Established());
     std::int64_t now = 1;
     for (; now < 20000; now += 100) {
         QByteArray out;
-        program.Produce(now, out);
-        if (!out.isEmpty()) terminal.Feed(out.constData(), out.size(), now);
-        ASSERT_LE(program.NextDeadline(now), now + 1000);
+        first.Produce(now, out);
+        if (!out.isEmpty()) busyTerminal.Feed(out.constData(), out.size(), now);
+        ASSERT_LE(first.NextDeadline(now), now + 1000);
     }
 
     // A second program after 20 s of idleness: "busy", the session untouched.
@@ -410,15 +422,15 @@ TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
     second.StartSession(0x1A2B3C4D, now);  // the nonce of the documented frame
     wire.clear();
     second.Produce(now, wire);
-    terminal.Feed(wire.constData(), wire.size(), now);
-    EXPECT_FALSE(terminal.TakeNewSession());
+    busyTerminal.Feed(wire.constData(), wire.size(), now);
+    EXPECT_FALSE(busyTerminal.TakeNewSession());
     wire.clear();
-    terminal.Produce(now, wire);
+    busyTerminal.Produce(now, wire);
     EXPECT_EQ(wire, busy);
     second.Feed(wire.constData(), wire.size(), now);
     EXPECT_TRUE(second.PeerBusy());
     EXPECT_FALSE(second.Established());
-    EXPECT_EQ(terminal.BusyAnswers(), 1u);
+    EXPECT_EQ(busyTerminal.BusyAnswers(), 1u);
 
     // A program that offered nothing of this does not trust a busy answer.
     EndpointConfig old;
@@ -430,28 +442,28 @@ TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
     EXPECT_FALSE(oldProgram.Established());
 
     // The first program said goodbye: the next HELLO is taken at once.
-    terminal.CloseSession();
+    busyTerminal.CloseSession();
     now += 1000;
     wire.clear();
     second.Produce(now, wire);
-    terminal.Feed(wire.constData(), wire.size(), now);
-    EXPECT_TRUE(terminal.TakeNewSession());
+    busyTerminal.Feed(wire.constData(), wire.size(), now);
+    EXPECT_TRUE(busyTerminal.TakeNewSession());
     wire.clear();
-    terminal.Produce(now, wire);
+    busyTerminal.Produce(now, wire);
     second.Feed(wire.constData(), wire.size(), now);
     EXPECT_TRUE(second.Established());
     EXPECT_FALSE(second.PeerBusy());
 
     // A program that went silent without a goodbye (killed) holds the
-    // terminal no longer than the quiet time.
+    // busyTerminal no longer than the quiet time.
     CLinkEndpoint third(CLinkEndpoint::Role::Initiator);
-    third.StartSession(0x55667788, now + 4000);
+    third.StartSession(0x99AABBCC, now + 4000);
     wire.clear();
     third.Produce(now + 4000, wire);
-    terminal.Feed(wire.constData(), wire.size(), now + 4000);
-    EXPECT_FALSE(terminal.TakeNewSession());
-    terminal.Feed(wire.constData(), wire.size(), now + 5001);
-    EXPECT_TRUE(terminal.TakeNewSession());
+    busyTerminal.Feed(wire.constData(), wire.size(), now + 4000);
+    EXPECT_FALSE(busyTerminal.TakeNewSession());
+    busyTerminal.Feed(wire.constData(), wire.size(), now + 5001);
+    EXPECT_TRUE(busyTerminal.TakeNewSession());
 }
 
 // Answers that list what was not offered, or what this code does not know,
