@@ -267,7 +267,7 @@ QString CConfigModel::OpenProblemText() const {
     case ProjectProblem::Failed: return QStringLiteral("ошибка чтения файла (%1)").arg(detail);
     case ProjectProblem::WorkingCopy:
         return QStringLiteral("не удалось создать рабочую копию в папке %1 (%2)")
-            .arg(QDir::toNativeSeparators(QDir::tempPath()), detail);
+            .arg(QDir::toNativeSeparators(KxTempFolderPath()), detail);
     }
     return QString();
 }

@@ -1,0 +1,173 @@
+// Files another local user plants where this program looks (a shared sticky
+// temporary folder, a files folder): records of in-place changes, links and
+// FIFOs named like our lock and staging files, links to journals. None of
+// them makes the program write a file it was not asked to, and none makes it
+// wait. Other users are played by chown to uid 65534 (the tests run as root,
+// which passes every permission check, so ownership is what is tested).
+
+#include "platform/FileLock.h"
+#include "platform/InPlaceChange.h"
+#include "platform/Prompt.h"
+#include "platform/TargetWriter.h"
+#include "platform/TempFiles.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534;
+
+QByteArray Local(const QString& path) { return QFile::encodeName(path); }
+
+mode_t ModeOf(const QString& path) {
+    struct stat status {};
+    return ::lstat(Local(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// Runs `body` in a child that is killed after `seconds` (a wait on a FIFO
+// would otherwise hold the test for ever): its exit code, -1 when it was
+// killed or did not end normally.
+int WithinSeconds(int seconds, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(static_cast<unsigned>(seconds));
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+bool Replace(const QString& target, const QByteArray& bytes, QString* error = nullptr) {
+    CTargetWriter writer;
+    const bool done = writer.Open(target) && writer.Write(bytes) && writer.Commit(CTargetWriter::Mode::Replace, 0);
+    if (error) *error = writer.Error();
+    return done;
+}
+
+// A shared temporary folder (1777) as TMPDIR, no session folder, and a file
+// of this user that a planted record would change.
+class PlantedRecords : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shared = dir.File("tmp");
+        ASSERT_TRUE(QDir().mkpath(shared));
+        ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
+        victim = dir.File("victim.txt");
+        ASSERT_TRUE(WriteFileBytes(victim, precious));
+        runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", Local(shared));
+    }
+    void TearDown() override {
+        qunsetenv("TMPDIR");
+        if (!runtime.isEmpty()) qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+
+    // The files a killed run leaves for a change of the victim: the owner
+    // lock, the copy of the old bytes (here the attacker's) and the record.
+    QString Plant(const QString& folder, const QString& id) {
+        const QString base = folder + "/kx_" + id;
+        struct stat status {};
+        EXPECT_EQ(::stat(Local(victim).constData(), &status), 0);
+        EXPECT_TRUE(WriteFileBytes(base + ".lock", ""));
+        EXPECT_TRUE(WriteFileBytes(base + ".old", attacker));
+        QString error;
+        EXPECT_TRUE(WriteUndoRecord(base + ".undo",
+                                    {victim, status.st_dev, status.st_ino, attacker.size(), base + ".old"}, &error))
+            << qPrintable(error);
+        return base;
+    }
+
+    CTestDir dir;
+    QString shared, victim;
+    QByteArray runtime;
+    const QByteArray precious = "the user's own bytes, which nobody else may choose\n";
+    const QByteArray attacker = "ATTACKER";
+};
+
+TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIsApplied) {
+    ASSERT_EQ(KxTempFolderPath(), shared + QStringLiteral("/kxconfig-%1").arg(geteuid()));
+
+    // Straight in the shared folder, where every user's files used to be: not
+    // looked at.
+    Plant(shared, "AAAAAA");
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+
+    // Our folder's name made first by another user: neither used nor cleared.
+    const QString mine = KxTempFolderPath();
+    ASSERT_TRUE(QFileInfo(mine).isDir());
+    Plant(mine, "BBBBBB");
+    ASSERT_EQ(::chown(Local(mine).constData(), kOtherUser, kOtherUser), 0);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
+    EXPECT_TRUE(CreateKxTempFile().isEmpty());
+    QString problem;
+    EXPECT_FALSE(PrepareKxTempFolder(mine, &problem));
+    EXPECT_TRUE(problem.contains("belongs to another user")) << qPrintable(problem);
+    // Ours, but open to others, or a link to a folder of ours: the same.
+    ASSERT_EQ(::chown(Local(mine).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chmod(Local(mine).constData(), 0733), 0);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
+    ASSERT_EQ(::chmod(Local(mine).constData(), 0700), 0);
+    ASSERT_TRUE(QFile::rename(mine, dir.File("elsewhere")));
+    ASSERT_EQ(::symlink(Local(dir.File("elsewhere")).constData(), Local(mine).constData()), 0);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
+    EXPECT_TRUE(CreateKxTempFile().isEmpty());
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    ASSERT_TRUE(QFile::remove(mine));
+    ASSERT_TRUE(QDir(dir.File("elsewhere")).removeRecursively());
+
+    // Our own folder, made as it must be.
+    ASSERT_TRUE(PrepareKxTempFolder(mine, &problem)) << qPrintable(problem);
+    EXPECT_EQ(ModeOf(mine), 0700u);
+    // A record others could have written, one of another user, or a link
+    // to a record: not read.
+    const QString open = Plant(mine, "CCCCCC");
+    ASSERT_EQ(::chmod(Local(open + ".undo").constData(), 0644), 0);
+    const QString foreign = Plant(mine, "DDDDDD");
+    ASSERT_EQ(::chown(Local(foreign + ".undo").constData(), kOtherUser, kOtherUser), 0);
+    const QString linked = Plant(mine, "EEEEEE");
+    ASSERT_TRUE(QFile::rename(linked + ".undo", dir.File("record")));
+    ASSERT_EQ(::symlink(Local(dir.File("record")).constData(), Local(linked + ".undo").constData()), 0);
+    InPlaceUndo read;
+    EXPECT_FALSE(ReadUndoRecord(open + ".undo", &read));
+    EXPECT_FALSE(ReadUndoRecord(foreign + ".undo", &read));
+    EXPECT_FALSE(ReadUndoRecord(linked + ".undo", &read));
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 3);  // cleared as left-overs, none applied
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+
+    // A sound record about a file now another user's, or about a file that
+    // has since been replaced by another one of the same name: not applied.
+    Plant(mine, "FFFFFF");
+    ASSERT_EQ(::chown(Local(victim).constData(), kOtherUser, kOtherUser), 0);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    ASSERT_EQ(::chown(Local(victim).constData(), geteuid(), getegid()), 0);
+    Plant(mine, "GGGGGG");
+    // (made while the old one still lives, so it cannot get its inode)
+    ASSERT_TRUE(WriteFileBytes(dir.File("new"), precious));
+    ASSERT_EQ(::rename(Local(dir.File("new")).constData(), Local(victim).constData()), 0);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+
+    // What all of this guards: a record of ours about our same file is put
+    // back (here the planted copy's bytes, which shows it was applied).
+    Plant(mine, "HHHHHH");
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
+    EXPECT_EQ(ReadFileBytes(victim), attacker);
+    EXPECT_EQ(QDir(mine).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+}  // namespace
