@@ -170,4 +170,68 @@ TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIs
     EXPECT_EQ(QDir(mine).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+// A files folder with a journal in it, and a file elsewhere that a planted
+// lock file or link would have us write.
+class PlantedLinks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files = dir.File("files");
+        ASSERT_TRUE(QDir().mkpath(files));
+        ASSERT_EQ(::chmod(Local(files).constData(), 0755), 0);
+        journal = files + "/journal.txt";
+        ASSERT_TRUE(WriteFileBytes(journal, "old journal\r\n"));
+        victim = dir.File("etc-file");
+        ASSERT_TRUE(WriteFileBytes(victim, precious));
+        previousMask = ::umask(022);
+    }
+    void TearDown() override { ::umask(previousMask); }
+
+    CTestDir dir;
+    QString files, journal, victim;
+    mode_t previousMask = 0;
+    const QByteArray precious = "root:x:0:0:root:/root:/bin/bash\n";
+};
+
+TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
+    // A link named like the journal's lock file: refused, nothing written
+    // through it, the journal as it was.
+    ASSERT_EQ(::symlink(Local(victim).constData(), Local(journal + ".lock").constData()), 0);
+    QString error;
+    EXPECT_FALSE(Replace(journal, "new journal\r\n", &error));
+    EXPECT_TRUE(error.contains("journal.txt.lock: it is a link")) << qPrintable(error);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    EXPECT_EQ(ReadFileBytes(journal), "old journal\r\n");
+    ASSERT_TRUE(QFile::remove(journal + ".lock"));
+
+    // A FIFO in its place: refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(Local(journal + ".lock").constData(), 0666), 0);
+    EXPECT_EQ(WithinSeconds(10, [&] { return Replace(journal, "new journal\r\n") ? 1 : 0; }), 0);
+    ASSERT_TRUE(QFile::remove(journal + ".lock"));
+
+    // Made by us: 0600 whatever the umask, and the holder line in it.
+    {
+        CFileLock lock;
+        ASSERT_EQ(lock.LockFile(journal + ".lock", 0), CFileLock::Outcome::Locked) << qPrintable(lock.Error());
+        EXPECT_EQ(ModeOf(journal + ".lock"), 0600u);
+        EXPECT_TRUE(lock.SetContent("holder\n"));
+        EXPECT_EQ(ReadFileBytes(journal + ".lock"), "holder\n");
+        lock.Unlock(true);
+    }
+    // Another user's lock file, or one with a second name (a hard link to
+    // the victim): locked, but its bytes are left alone.
+    ASSERT_TRUE(WriteFileBytes(journal + ".lock", "their holder\n"));
+    ASSERT_EQ(::chown(Local(journal + ".lock").constData(), kOtherUser, kOtherUser), 0);
+    {
+        CFileLock lock;
+        ASSERT_EQ(lock.LockFile(journal + ".lock", 0), CFileLock::Outcome::Locked);
+        EXPECT_FALSE(lock.SetContent("holder\n"));
+    }
+    EXPECT_EQ(ReadFileBytes(journal + ".lock"), "their holder\n");
+    ASSERT_TRUE(QFile::remove(journal + ".lock"));
+    ASSERT_EQ(::link(Local(victim).constData(), Local(journal + ".lock").constData()), 0);
+    EXPECT_TRUE(Replace(journal, "new journal\r\n"));
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    EXPECT_EQ(ReadFileBytes(journal), "new journal\r\n");
+}
+
 }  // namespace
