@@ -234,4 +234,73 @@ TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
     EXPECT_EQ(ReadFileBytes(journal), "new journal\r\n");
 }
 
+TEST_F(PlantedLinks, AJournalLinkIsFollowedOnlyWhenItIsTheUsersOwnInAFolderOnlyTheyWrite) {
+    // The user's own link to a journal on a share: written there, the link
+    // stays a link, the staging file lies beside the real file.
+    const QString share = dir.File("share");
+    ASSERT_TRUE(QDir().mkpath(share));
+    ASSERT_TRUE(WriteFileBytes(share + "/journal.txt", "shared journal\r\n"));
+    ASSERT_TRUE(QFile::remove(journal));
+    ASSERT_EQ(::symlink("../share/journal.txt", Local(journal).constData()), 0);
+    {
+        CTargetWriter writer;
+        ASSERT_TRUE(writer.Open(journal)) << qPrintable(writer.Error());
+        EXPECT_EQ(QDir(share).entryList({".journal.txt.*.kxtmp"}, QDir::Files | QDir::Hidden).size(), 1);
+        EXPECT_EQ(QDir(files).entryList({".journal.txt.*.kxtmp"}, QDir::Files | QDir::Hidden).size(), 0);
+        ASSERT_TRUE(writer.Write("new lines\r\n") && writer.Commit(CTargetWriter::Mode::Replace, 0));
+    }
+    EXPECT_EQ(ReadFileBytes(share + "/journal.txt"), "new lines\r\n");
+    EXPECT_TRUE(QFileInfo(journal).isSymLink());
+
+    // A link of another user to a file of root's choosing, the user's own
+    // link in a folder others can write to, and the user's link to another
+    // user's link: each refused, naming the link, the file untouched.
+    ASSERT_TRUE(QFile::remove(journal));
+    ASSERT_EQ(::symlink(Local(victim).constData(), Local(journal).constData()), 0);
+    ASSERT_EQ(::lchown(Local(journal).constData(), kOtherUser, kOtherUser), 0);
+    QString error;
+    EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
+    EXPECT_TRUE(error.contains(journal + ": it is a link of another user")) << qPrintable(error);
+
+    ASSERT_EQ(::lchown(Local(journal).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chmod(Local(files).constData(), 0777), 0);
+    EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
+    EXPECT_TRUE(error.contains("a folder others can write to")) << qPrintable(error);
+    ASSERT_EQ(::chmod(Local(files).constData(), 0755), 0);
+
+    const QString hop = dir.File("their-link");
+    ASSERT_EQ(::symlink(Local(victim).constData(), Local(hop).constData()), 0);
+    ASSERT_EQ(::lchown(Local(hop).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_TRUE(QFile::remove(journal));
+    ASSERT_EQ(::symlink(Local(hop).constData(), Local(journal).constData()), 0);
+    EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
+    EXPECT_TRUE(error.contains("it is a link of another user (" + hop)) << qPrintable(error);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    EXPECT_EQ(QDir(dir.Path()).entryList({".etc-file.*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(PlantedLinks, AFifoNamedLikeAStagingFileOrAsTheTargetIsNeverWaitedOn) {
+    const QString fifo = files + "/.journal.txt.AAAAAA.kxtmp";
+    ASSERT_EQ(::mkfifo(Local(fifo).constData(), 0666), 0);
+    const QString pipe = files + "/report.txt";
+    ASSERT_EQ(::mkfifo(Local(pipe).constData(), 0666), 0);
+    EXPECT_EQ(WithinSeconds(10, [&] {
+                  CRecordingPrompt prompt;
+                  CScopedPrompt scope(prompt);
+                  // The clean-up names the FIFO, leaves it, and the journal
+                  // is written.
+                  if (!Replace(journal, "new journal\r\n") || ReadFileBytes(journal) != "new journal\r\n") return 1;
+                  if (prompt.Texts().size() != 1 || !prompt.Texts()[0].contains(fifo + ": it is no regular file"))
+                      return 2;
+                  // A pipe as the target that nobody reads: refused at once.
+                  QString error;
+                  if (Replace(pipe, "report\r\n", &error) || !error.contains("a pipe nobody reads")) return 3;
+                  return 0;
+              }),
+              0);
+    struct stat status {};
+    ASSERT_EQ(::lstat(Local(fifo).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
 }  // namespace
