@@ -40,7 +40,8 @@ bool IsPrivateFolder(const QString& path, QString* problem) {
         return false;
     }
     if (!S_ISDIR(status.st_mode))
-        *problem = QStringLiteral("%1: it is %2").arg(path, S_ISLNK(status.st_mode) ? QStringLiteral("a link") : QStringLiteral("no folder"));
+        *problem = QStringLiteral("%1: it is %2")
+                       .arg(path, S_ISLNK(status.st_mode) ? QStringLiteral("a link") : QStringLiteral("no folder"));
     else if (status.st_uid != ::geteuid())
         *problem = QStringLiteral("%1: it belongs to another user (%2)").arg(path).arg(status.st_uid);
     else if ((status.st_mode & 07777) != 0700)
@@ -181,8 +182,10 @@ QString KeepKxTempFile(const QString& path, const QString& name) {
 int RemoveStaleKxTempFiles(const QString& folder) {
     const QDir dir(TempFolder(folder));
     // Checked on every use: what is in a folder that is not ours alone is
-    // nobody's word on what to put back.
-    if (!PrepareKxTempFolder(dir.path())) return 0;
+    // nobody's word on what to put back. (None is made just to look in it:
+    // a run that changes nothing leaves the disk as it was.)
+    QString problem;
+    if (!IsPrivateFolder(dir.path(), &problem)) return 0;
     int cleared = 0;
     for (const QString& name :
          dir.entryList({QStringLiteral("kx_*.lock")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
@@ -201,7 +204,8 @@ int RemoveStaleKxTempFiles(const QString& folder) {
 
 int RecoverInPlaceChanges(dev_t device, ino_t inode, const QString& folder) {
     const QDir dir(TempFolder(folder));
-    if (!PrepareKxTempFolder(dir.path())) return 0;
+    QString problem;
+    if (!IsPrivateFolder(dir.path(), &problem)) return 0;
     int recovered = 0;
     for (const QString& name :
          dir.entryList({QStringLiteral("kx_*.undo")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {

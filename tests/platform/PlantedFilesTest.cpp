@@ -108,7 +108,8 @@ TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIs
 
     // Our folder's name made first by another user: neither used nor cleared.
     const QString mine = KxTempFolderPath();
-    ASSERT_TRUE(QFileInfo(mine).isDir());
+    ASSERT_TRUE(QDir().mkdir(mine));
+    ASSERT_EQ(::chmod(Local(mine).constData(), 0700), 0);
     Plant(mine, "BBBBBB");
     ASSERT_EQ(::chown(Local(mine).constData(), kOtherUser, kOtherUser), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
