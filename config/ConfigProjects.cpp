@@ -219,7 +219,13 @@ bool CConfigModel::Open(const QString& path) {
         return Refuse(ProblemOf(e), e.Message());
     }
     const QString staged = CreateKxTempFile();
-    if (staged.isEmpty()) return Refuse(ProjectProblem::WorkingCopy, QStringLiteral("файл не создается"));
+    if (staged.isEmpty()) {
+        // A folder that is not the user's own is the reason worth naming.
+        QString problem;
+        return Refuse(ProjectProblem::WorkingCopy, PrepareKxTempFolder(KxTempFolderPath(), &problem)
+                                                       ? QStringLiteral("файл не создается")
+                                                       : problem);
+    }
     try {
         WriteWorkingFile(staged, data, deadline);
     } catch (const CSQLiteException& e) {

@@ -416,18 +416,21 @@ bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, 
 }
 
 namespace {
-int RemoveStaleStaging(const QString& folder, const QString& prefix) {
+// `tell`: name what is left alone (the writer of that target does; the
+// clean-up of a whole folder at start-up leaves that to it, so nothing is
+// named twice).
+int RemoveStaleStaging(const QString& folder, const QString& prefix, bool tell) {
     int removed = 0;
     for (const QString& name : ListLocalFolder(folder, prefix, kStagingSuffix)) {
         CSystemFile file;
-        const QString path = folder + QLatin1Char('/') + name;
+        const QString path = folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
         // Only a regular file can be a staging file we left. Anything else
         // with such a name (a FIFO, which an open would wait on for ever, a
         // link, a device, a folder) was put there by someone else: it is
         // named and left alone.
         struct stat status;
         if (!file.Open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW)) {
-            if (file.ErrorNumber() == ELOOP)
+            if (tell && file.ErrorNumber() == ELOOP)
                 Prompt().Warning(QStringLiteral("%1: it is a link, not a file this program left; left as it is")
                                      .arg(PrintableLocalName(path)),
                                  QStringLiteral("Внимание!"));
@@ -435,9 +438,11 @@ int RemoveStaleStaging(const QString& folder, const QString& prefix) {
         }
         if (!file.Status(&status)) continue;
         if (!S_ISREG(status.st_mode)) {
-            Prompt().Warning(QStringLiteral("%1: it is no regular file, not a file this program left; left as it is")
-                                 .arg(PrintableLocalName(path)),
-                             QStringLiteral("Внимание!"));
+            if (tell)
+                Prompt().Warning(
+                    QStringLiteral("%1: it is no regular file, not a file this program left; left as it is")
+                        .arg(PrintableLocalName(path)),
+                    QStringLiteral("Внимание!"));
             continue;
         }
         // Locked: its writer still runs.
@@ -447,8 +452,10 @@ int RemoveStaleStaging(const QString& folder, const QString& prefix) {
 }
 }  // namespace
 
-int RemoveStaleStagingFiles(const QString& target) { return RemoveStaleStaging(FolderOf(target), StagingPrefix(target)); }
+int RemoveStaleStagingFiles(const QString& target) {
+    return RemoveStaleStaging(FolderOf(target), StagingPrefix(target), true);
+}
 
 int RemoveStaleStagingFilesIn(const QString& folder) {
-    return folder.isEmpty() ? 0 : RemoveStaleStaging(folder, QStringLiteral("."));
+    return folder.isEmpty() ? 0 : RemoveStaleStaging(folder, QStringLiteral("."), false);
 }
