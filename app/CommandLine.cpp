@@ -324,7 +324,9 @@ private:
     }
 
     void InfoTable(int& i) {
-        if (!HasNext(m_args, i)) {
+        // A switch in the name's place is the next switch, not a file named
+        // like it ("--" lets such a name through).
+        if (!HasNext(m_args, i) || (i + 1 < m_switchesEnd && IsKnownSwitch(m_args[i + 1]))) {
             Fail(kSyntaxError, QStringLiteral("/q needs a file name"));
             return;
         }

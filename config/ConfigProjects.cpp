@@ -219,7 +219,13 @@ bool CConfigModel::Open(const QString& path) {
         return Refuse(ProblemOf(e), e.Message());
     }
     const QString staged = CreateKxTempFile();
-    if (staged.isEmpty()) return Refuse(ProjectProblem::WorkingCopy, QStringLiteral("файл не создается"));
+    if (staged.isEmpty()) {
+        // A folder that is not the user's own is the reason worth naming.
+        QString problem;
+        return Refuse(ProjectProblem::WorkingCopy, PrepareKxTempFolder(KxTempFolderPath(), &problem)
+                                                       ? QStringLiteral("файл не создается")
+                                                       : problem);
+    }
     try {
         WriteWorkingFile(staged, data, deadline);
     } catch (const CSQLiteException& e) {
@@ -267,7 +273,7 @@ QString CConfigModel::OpenProblemText() const {
     case ProjectProblem::Failed: return QStringLiteral("ошибка чтения файла (%1)").arg(detail);
     case ProjectProblem::WorkingCopy:
         return QStringLiteral("не удалось создать рабочую копию в папке %1 (%2)")
-            .arg(QDir::toNativeSeparators(QDir::tempPath()), detail);
+            .arg(QDir::toNativeSeparators(KxTempFolderPath()), detail);
     }
     return QString();
 }

@@ -77,7 +77,7 @@ bool BuildTerminalDatabase(const TerminalDatabaseSource& source, QString* path, 
         *path = CreateKxTempFile();
         if (path->isEmpty()) {
             // No temporary file can be made: say where it was tried.
-            Prompt().Message(QStringLiteral("Ошибка перезаписи файла ") + QDir::toNativeSeparators(QDir::tempPath()),
+            Prompt().Message(QStringLiteral("Ошибка перезаписи файла ") + QDir::toNativeSeparators(KxTempFolderPath()),
                              QString(), PromptIcon::None, PromptButtons::Ok);
             return false;
         }

@@ -60,13 +60,23 @@ CFileLock::Outcome CFileLock::Lock(const QString& path, int waitMs, bool create)
     for (;;) {
         // A lock file is only ever read or written through its descriptor;
         // the data file is opened for reading, or for writing when that is
-        // all its permissions allow.
-        bool opened = m_file.Open(path, create ? O_RDWR | O_CREAT : O_RDONLY, 0666);
+        // all its permissions allow. Never through a link (a link named like
+        // a lock file would lead our holder line into any file) and never
+        // waiting (a FIFO would hold the open until someone writes to it).
+        const int flags = O_NOFOLLOW | O_NONBLOCK;
+        bool opened = m_file.Open(path, flags | (create ? O_RDWR | O_CREAT : O_RDONLY), 0600);
         // Another user's lock file, or a file only writable: a lock needs no
         // particular access.
-        if (!opened && m_file.ErrorNumber() == EACCES) opened = m_file.Open(path, create ? O_RDONLY : O_WRONLY);
+        if (!opened && m_file.ErrorNumber() == EACCES) opened = m_file.Open(path, flags | (create ? O_RDONLY : O_WRONLY));
         if (!opened) {
-            m_error = m_file.Error();
+            m_error = m_file.ErrorNumber() == ELOOP ? QStringLiteral("%1: it is a link, not a lock file").arg(path)
+                                                    : m_file.Error();
+            return Outcome::Failed;
+        }
+        struct stat opened_status;
+        if (!m_file.Status(&opened_status) || !S_ISREG(opened_status.st_mode)) {
+            m_error = m_file.ErrorNumber() ? m_file.Error() : QStringLiteral("%1: it is no regular file").arg(path);
+            m_file.Close();
             return Outcome::Failed;
         }
         if (m_file.Lock()) {
@@ -111,6 +121,11 @@ QByteArray CFileLock::Content() {
 }
 
 bool CFileLock::SetContent(const QByteArray& bytes) {
+    // Only our own lock file with no other name is cut and written: one of
+    // another user (or a hard link to some other file) keeps its bytes.
+    struct stat status;
+    if (!m_file.Status(&status)) return false;
+    if (status.st_uid != ::geteuid() || status.st_nlink != 1) return false;
     return m_file.Resize(0) && m_file.WriteAt(0, bytes.constData(), bytes.size());
 }
 

@@ -22,8 +22,10 @@ public:
     CFileLock(const CFileLock&) = delete;
     CFileLock& operator=(const CFileLock&) = delete;
 
-    // Locks the lock file `path`, creating it when missing. While another
-    // process holds it, tries again for up to `waitMs`, then Busy.
+    // Locks the lock file `path`, creating it when missing (0600). While
+    // another process holds it, tries again for up to `waitMs`, then Busy.
+    // Failed, without opening anything, when `path` is a link; Failed when
+    // it is no regular file (a FIFO, a device, a folder), never waiting on it.
     Outcome LockFile(const QString& path, int waitMs);
     // Locks the existing file `path` itself, neither creating nor changing
     // it. Failed when it does not exist.
@@ -34,6 +36,8 @@ public:
     bool IsLocked() const { return m_file.IsOpen() && m_locked; }
     // The lock file's content (the holder line and anything the holder keeps there).
     QByteArray Content();
+    // Replaces the content; false, leaving the file as it is, unless it is
+    // this user's file with no other name (no hard link).
     bool SetContent(const QByteArray& bytes);
     // Lets go; with `removeFile` the lock file goes first, so nobody takes a
     // lock on a file that is about to disappear (see LockFile).

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +17,16 @@ constexpr char kRecordHeader[] = "kxconfig in-place change 1";
 // Paths go into the record as the hex of their bytes: any name survives.
 QByteArray PathField(const QString& path) { return EncodeLocalName(path).toHex(); }
 QString PathFromField(const QByteArray& field) { return DecodeLocalName(QByteArray::fromHex(field)); }
+
+// A file this process may take as one of its own: a regular file (a FIFO
+// would hold the open, a device is nobody's record) of this user. Opened
+// without following a link and without waiting.
+bool OpenOwnFile(CSystemFile& file, const QString& path, int flags, struct stat* status) {
+    if (!file.Open(path, flags | O_NOFOLLOW | O_NONBLOCK) || !file.Status(status)) return false;
+    if (S_ISREG(status->st_mode) && status->st_uid == ::geteuid()) return true;
+    file.Close();
+    return false;
+}
 
 }  // namespace
 
@@ -28,14 +39,20 @@ bool WriteUndoRecord(const QString& path, const InPlaceUndo& undo, QString* erro
     text += "backup=" + PathField(undo.backup) + '\n';
     CSystemFile file;
     // The record must be whole on disk before the first byte of the change.
-    if (file.Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600) && file.Write(text) && file.Sync()) return true;
+    // Its name is reserved by our temporary file: anything already there was
+    // put there by someone else.
+    if (file.Open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600) && file.Write(text) && file.Sync())
+        return true;
     if (error) *error = file.Error();
     return false;
 }
 
 bool ReadUndoRecord(const QString& path, InPlaceUndo* undo) {
     CSystemFile file;
-    if (!file.Open(path, O_RDONLY)) return false;
+    struct stat status;
+    // Only a record we wrote ourselves is acted on: another user's, or one
+    // anybody else could have changed, may name any file.
+    if (!OpenOwnFile(file, path, O_RDONLY, &status) || (status.st_mode & 07777) != 0600) return false;
     QByteArray text(4096, '\0');
     const qint64 got = file.ReadAt(0, text.data(), text.size());
     if (got <= 0) return false;
@@ -62,10 +79,14 @@ bool ReadUndoRecord(const QString& path, InPlaceUndo* undo) {
     return true;
 }
 
-bool ApplyUndo(const InPlaceUndo& undo, QString* error) {
+bool ApplyUndo(const InPlaceUndo& undo, QString* error, bool onlyOwnTarget) {
     CSystemFile target;
-    if (!target.Open(undo.target, O_RDWR)) {
-        if (target.ErrorNumber() == ENOENT) return true;
+    // The record names the real file, never a link (a link put there since
+    // would lead the old bytes elsewhere).
+    if (!target.Open(undo.target, O_RDWR | O_NOFOLLOW | O_NONBLOCK)) {
+        // Gone, or something that is no file of ours now has the name.
+        if (target.ErrorNumber() == ENOENT || target.ErrorNumber() == ELOOP || target.ErrorNumber() == ENXIO)
+            return true;
         if (error) *error = target.Error();
         return false;
     }
@@ -74,12 +95,16 @@ bool ApplyUndo(const InPlaceUndo& undo, QString* error) {
         if (error) *error = target.Error();
         return false;
     }
-    // Another file now has that name: the change was never made to it.
-    if (status.st_dev != undo.device || status.st_ino != undo.inode) return true;
+    // Another file now has that name: the change was never made to it. A
+    // record left by a run that has ended touches only a file of this user.
+    if (!S_ISREG(status.st_mode) || status.st_dev != undo.device || status.st_ino != undo.inode ||
+        (onlyOwnTarget && status.st_uid != ::geteuid()))
+        return true;
     if (!undo.backup.isEmpty()) {
         CSystemFile backup;
-        if (!backup.Open(undo.backup, O_RDONLY)) {
-            if (error) *error = backup.Error();
+        struct stat kept;
+        if (!OpenOwnFile(backup, undo.backup, O_RDONLY, &kept)) {
+            if (error) *error = backup.ErrorNumber() ? backup.Error() : undo.backup + QStringLiteral(": not a file of ours");
             return false;
         }
         if (!CopyFileBytes(backup, 0, target, 0, undo.size)) {

@@ -9,8 +9,12 @@
 // (RemoveStaleKxTempFiles) or by the next writer of that file
 // (RecoverInPlaceChanges), whichever comes first.
 //
-// Records and copies live in the temporary folder with the owner of the
-// change ("kx_XXXXXX.undo", "kx_XXXXXX.old").
+// Records and copies live in the user's own temporary folder with the owner
+// of the change ("kx_XXXXXX.undo", "kx_XXXXXX.old"; platform/TempFiles.h).
+// Only a record that is a regular file of this user with permissions 0600 is
+// read, and a record left by a run that has ended is applied only to the file
+// it names when that is still the same file (device and inode) and still
+// this user's: a record planted by anyone else changes nothing.
 
 #include <QString>
 
@@ -26,11 +30,15 @@ struct InPlaceUndo {
 
 // Writes the record to `path` and makes it durable.
 bool WriteUndoRecord(const QString& path, const InPlaceUndo& undo, QString* error);
+// False also for a record that is no regular file of this user, or that
+// others could have written (permissions other than 0600).
 bool ReadUndoRecord(const QString& path, InPlaceUndo* undo);
 // Puts the old bytes back. True also when the file is no longer the one the
-// record names (nothing of ours to undo there).
-bool ApplyUndo(const InPlaceUndo& undo, QString* error);
+// record names (nothing of ours to undo there) or, with `onlyOwnTarget`, no
+// longer belongs to this user.
+bool ApplyUndo(const InPlaceUndo& undo, QString* error, bool onlyOwnTarget = false);
 
 // Puts back what runs that no longer live left half done to the file with
-// this device and inode (records in the temporary folder). Returns how many.
+// this device and inode (records in this user's temporary folder). Returns
+// how many.
 int RecoverInPlaceChanges(dev_t device, ino_t inode, const QString& folder = QString());

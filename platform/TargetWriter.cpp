@@ -3,6 +3,7 @@
 #include "platform/FileLock.h"
 #include "platform/InPlaceChange.h"
 #include "platform/LocalFileName.h"
+#include "platform/Prompt.h"
 #include "platform/TempFiles.h"
 #include "platform/TestHooks.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr qint64 kBufferBytes = 64 * 1024;
 constexpr int kCreateAttempts = 100;
+constexpr int kMaxLinkHops = 40;  // as the system gives up (ELOOP)
 const QString kStagingSuffix = QStringLiteral(".kxtmp");
 
 QString StagingPrefix(const QString& real) { return QLatin1Char('.') + NameOf(real) + QLatin1Char('.'); }
@@ -30,7 +32,7 @@ bool CreateStagingFile(const QString& real, CSystemFile& file, QString* path, in
     const QString folder = FolderOf(real);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         const QString candidate = folder + QLatin1Char('/') + StagingPrefix(real) + RandomNamePart() + kStagingSuffix;
-        if (!file.Open(candidate, O_RDWR | O_CREAT | O_EXCL, 0666)) {
+        if (!file.Open(candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666)) {
             if (file.ErrorNumber() == EEXIST) continue;
             *error = file.ErrorNumber();
             return false;
@@ -49,14 +51,50 @@ bool CreateStagingFile(const QString& real, CSystemFile& file, QString* path, in
     return false;
 }
 
+// Whether anyone but this user and root can change what is in `folder`
+// (put a link there, or swap one): a folder of this user writable only by
+// them, or by their own group of one, is not.
+bool OthersCanWrite(const struct stat& folder) {
+    if (folder.st_mode & S_IWOTH) return true;
+    if ((folder.st_mode & S_IWGRP) && (folder.st_uid != ::geteuid() || folder.st_gid != ::getegid())) return true;
+    return (folder.st_mode & S_IWUSR) && folder.st_uid != ::geteuid() && folder.st_uid != 0;
+}
+
 // The file a link points to, as the system resolves it; the path itself
-// when it is no link or leads nowhere.
-QString ResolveLink(const QString& path) {
-    struct stat status;
-    if (!LocalStatus(path, &status, false) || !S_ISLNK(status.st_mode)) return path;
+// when it is no link or leads nowhere. A link is followed only as the system
+// follows one in a shared sticky folder: when it is this user's or root's
+// and lies in a folder nobody else can write to. Anyone else's link (a
+// journal.txt made to point into /etc) would have us replace the file it
+// points to with our bytes. False with the reason in `refusal`.
+bool ResolveLink(const QString& path, QString* real, QString* refusal) {
+    *real = path;
+    QString current = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat link, folder;
+        if (!LocalStatus(current, &link, false) || !S_ISLNK(link.st_mode)) break;
+        const QString where = FolderOf(current);
+        if (link.st_uid != ::geteuid() && link.st_uid != 0) {
+            *refusal = QStringLiteral("it is a link of another user (%1, uid %2), not followed")
+                           .arg(PrintableLocalName(current))
+                           .arg(link.st_uid);
+            return false;
+        }
+        if (!LocalStatus(where, &folder) || OthersCanWrite(folder)) {
+            *refusal = QStringLiteral("it is a link in a folder others can write to (%1), not followed")
+                           .arg(PrintableLocalName(current));
+            return false;
+        }
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(EncodeLocalName(current).constData(), target, sizeof target);
+        if (size <= 0 || size >= static_cast<ssize_t>(sizeof target)) break;
+        const QString next = DecodeLocalName(QByteArrayView(target, qsizetype(size)));
+        current = next.startsWith(QLatin1Char('/')) ? next : where + QLatin1Char('/') + next;
+    }
+    if (current == path) return true;
     char resolved[PATH_MAX];
-    if (!::realpath(EncodeLocalName(path).constData(), resolved)) return path;
-    return DecodeLocalName(QByteArrayView(resolved, qsizetype(std::strlen(resolved))));
+    if (::realpath(EncodeLocalName(path).constData(), resolved))
+        *real = DecodeLocalName(QByteArrayView(resolved, qsizetype(std::strlen(resolved))));
+    return true;
 }
 
 QString BusyReason(const QString& holder, int waitMs) {
@@ -96,14 +134,21 @@ bool CTargetWriter::Open(const QString& target) {
     m_errorReason.clear();
     if (target.isEmpty() || !IsUsableLocalName(target))
         return Fail(PrintableLocalName(target), QStringLiteral("no file can have this name"));
-    m_real = ResolveLink(target);
+    QString refusal;
+    if (!ResolveLink(target, &m_real, &refusal)) return Fail(PrintableLocalName(target), refusal);
     struct stat status;
     const bool exists = LocalStatus(m_real, &status);
     if (exists && S_ISDIR(status.st_mode)) return Fail(m_real, QStringLiteral("it is a folder"));
     if (exists && !S_ISREG(status.st_mode)) {
         // A terminal, a pipe, /dev/stdout: no file to replace, the bytes go
-        // straight there.
-        if (!m_staging.Open(m_real, O_WRONLY | O_APPEND)) return Fail(m_staging);
+        // straight there. Never waited for: a named pipe nobody reads is
+        // refused at once, not held open until someone does.
+        if (!m_staging.Open(m_real, O_WRONLY | O_APPEND | O_NONBLOCK)) {
+            if (m_staging.ErrorNumber() == ENXIO) return Fail(m_real, QStringLiteral("it is a pipe nobody reads"));
+            return Fail(m_staging);
+        }
+        const int flags = ::fcntl(m_staging.Fd(), F_GETFL);
+        if (flags >= 0) ::fcntl(m_staging.Fd(), F_SETFL, flags & ~O_NONBLOCK);
         m_where = Where::Direct;
         return true;
     }
@@ -122,7 +167,7 @@ bool CTargetWriter::Open(const QString& target) {
     if (m_stagingPath.isEmpty())
         return Fail(m_real, QStringLiteral("its folder takes no new files (%1) and no temporary file can be made "
                                            "in %2")
-                                .arg(SystemErrorText(error), QDir::tempPath()));
+                                .arg(SystemErrorText(error), KxTempFolderPath()));
     if (!m_staging.Open(m_stagingPath, O_RDWR)) {
         ReleaseKxTempFile(m_stagingPath);
         m_stagingPath.clear();
@@ -398,20 +443,46 @@ bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, 
 }
 
 namespace {
-int RemoveStaleStaging(const QString& folder, const QString& prefix) {
+// `tell`: name what is left alone (the writer of that target does; the
+// clean-up of a whole folder at start-up leaves that to it, so nothing is
+// named twice).
+int RemoveStaleStaging(const QString& folder, const QString& prefix, bool tell) {
     int removed = 0;
     for (const QString& name : ListLocalFolder(folder, prefix, kStagingSuffix)) {
         CSystemFile file;
-        const QString path = folder + QLatin1Char('/') + name;
+        const QString path = folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+        // Only a regular file can be a staging file we left. Anything else
+        // with such a name (a FIFO, which an open would wait on for ever, a
+        // link, a device, a folder) was put there by someone else: it is
+        // named and left alone.
+        struct stat status;
+        if (!file.Open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW)) {
+            if (tell && file.ErrorNumber() == ELOOP)
+                Prompt().Warning(QStringLiteral("%1: it is a link, not a file this program left; left as it is")
+                                     .arg(PrintableLocalName(path)),
+                                 QStringLiteral("Внимание!"));
+            continue;
+        }
+        if (!file.Status(&status)) continue;
+        if (!S_ISREG(status.st_mode)) {
+            if (tell)
+                Prompt().Warning(
+                    QStringLiteral("%1: it is no regular file, not a file this program left; left as it is")
+                        .arg(PrintableLocalName(path)),
+                    QStringLiteral("Внимание!"));
+            continue;
+        }
         // Locked: its writer still runs.
-        if (file.Open(path, O_RDONLY) && file.Lock() && RemoveLocalFile(path)) ++removed;
+        if (file.Lock() && RemoveLocalFile(path)) ++removed;
     }
     return removed;
 }
 }  // namespace
 
-int RemoveStaleStagingFiles(const QString& target) { return RemoveStaleStaging(FolderOf(target), StagingPrefix(target)); }
+int RemoveStaleStagingFiles(const QString& target) {
+    return RemoveStaleStaging(FolderOf(target), StagingPrefix(target), true);
+}
 
 int RemoveStaleStagingFilesIn(const QString& folder) {
-    return folder.isEmpty() ? 0 : RemoveStaleStaging(folder, QStringLiteral("."));
+    return folder.isEmpty() ? 0 : RemoveStaleStaging(folder, QStringLiteral("."), false);
 }

@@ -115,7 +115,9 @@ bool WriteFileWhole(const QString& target, const QByteArray& bytes, int waitMs, 
                     bool lockFileHeld = false);
 
 // Removes the staging files of `target` that runs no longer living left
-// beside it. Returns how many.
+// beside it. Returns how many. Anything else named like one (a FIFO, a link,
+// a device, a folder) is never opened to wait on nor removed; it is named
+// through the prompt.
 int RemoveStaleStagingFiles(const QString& target);
 // The same for every target in `folder`.
 int RemoveStaleStagingFilesIn(const QString& folder);

@@ -2,6 +2,7 @@
 
 #include "platform/FileLock.h"
 #include "platform/InPlaceChange.h"
+#include "platform/LocalFileName.h"
 #include "platform/SystemFile.h"
 
 #include <QDir>
@@ -15,6 +16,8 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,7 +29,28 @@ constexpr int kCreateAttempts = 100;
 QMutex g_ownersLock;
 std::map<QString, std::unique_ptr<CFileLock>> g_owners;
 
-QString TempFolder(const QString& folder) { return folder.isEmpty() ? QDir::tempPath() : folder; }
+QString TempFolder(const QString& folder) { return folder.isEmpty() ? KxTempFolderPath() : folder; }
+
+// The folder as it must be to hold this user's temporary files: a folder
+// (not a link to one) of this user that nobody else can enter.
+bool IsPrivateFolder(const QString& path, QString* problem) {
+    struct stat status;
+    if (!LocalStatus(path, &status, false)) {
+        *problem = QStringLiteral("%1: %2").arg(path, SystemErrorText(errno));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode))
+        *problem = QStringLiteral("%1: it is %2")
+                       .arg(path, S_ISLNK(status.st_mode) ? QStringLiteral("a link") : QStringLiteral("no folder"));
+    else if (status.st_uid != ::geteuid())
+        *problem = QStringLiteral("%1: it belongs to another user (%2)").arg(path).arg(status.st_uid);
+    else if ((status.st_mode & 07777) != 0700)
+        *problem = QStringLiteral("%1: its permissions are %2, not 0700").arg(path).arg(status.st_mode & 07777, 4, 8,
+                                                                                        QLatin1Char('0'));
+    else
+        return true;
+    return false;
+}
 
 // "<folder>/kx_XXXXXX" of a file "kx_XXXXXX.<anything>".
 QString OwnerBase(const QString& path) {
@@ -52,7 +76,7 @@ bool ClearStaleOwner(const QString& base, CFileLock& lock) {
     const QString record = base + QStringLiteral(".undo");
     if (ReadUndoRecord(record, &undo)) {
         QString error;
-        if (!ApplyUndo(undo, &error)) return false;
+        if (!ApplyUndo(undo, &error, true)) return false;
     }
     RemoveOwnedFiles(base);
     lock.Unlock(true);
@@ -61,14 +85,46 @@ bool ClearStaleOwner(const QString& base, CFileLock& lock) {
 
 }  // namespace
 
+QString KxTempFolderPath() {
+    // The session's own folder where there is one; it is made by the system
+    // for this user alone.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    struct stat status;
+    if (runtime.startsWith('/') && ::lstat(runtime.constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+        status.st_uid == ::geteuid() && (status.st_mode & 077) == 0)
+        return QDir::cleanPath(DecodeLocalName(runtime)) + QStringLiteral("/kxconfig");
+    return QDir::tempPath() + QStringLiteral("/kxconfig-%1").arg(::geteuid());
+}
+
+bool PrepareKxTempFolder(const QString& folder, QString* problem) {
+    QString local;
+    QString& why = problem ? *problem : local;
+    bool usable = false;
+    const QByteArray bytes = EncodeLocalName(folder, &usable);
+    if (!usable || bytes.isEmpty()) {
+        why = QStringLiteral("%1: no folder can have this name").arg(PrintableLocalName(folder));
+        return false;
+    }
+    // Made here: 0700 whatever the umask. Made before: used only as it was
+    // made, never opened up or taken over (in a shared temporary folder
+    // another user may have made it first, to read or plant our files).
+    if (::mkdir(bytes.constData(), 0700) == 0) ::chmod(bytes.constData(), 0700);
+    else if (errno != EEXIST) {
+        why = QStringLiteral("%1: %2").arg(folder, SystemErrorText(errno));
+        return false;
+    }
+    return IsPrivateFolder(folder, &why);
+}
+
 QString CreateKxTempFile(const QString& folder) {
     const QString dir = TempFolder(folder);
+    if (!PrepareKxTempFolder(dir)) return QString();
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         const QString base = QDir(dir).filePath(QStringLiteral("kx_") + RandomNamePart());
         // The owner lock first: a file is never without its owner, so a file
         // without one was made by someone else and is left alone.
         CSystemFile create;
-        if (!create.Open(base + QStringLiteral(".lock"), O_RDWR | O_CREAT | O_EXCL, 0600)) {
+        if (!create.Open(base + QStringLiteral(".lock"), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
             if (create.ErrorNumber() == EEXIST) continue;
             return QString();
         }
@@ -77,7 +133,7 @@ QString CreateKxTempFile(const QString& folder) {
         if (lock->TryLockFile(base + QStringLiteral(".lock")) != CFileLock::Outcome::Locked) continue;
         lock->SetContent(LockHolderLine());
         CSystemFile file;
-        if (!file.Open(base + QStringLiteral(".tmp"), O_RDWR | O_CREAT | O_EXCL, 0600)) {
+        if (!file.Open(base + QStringLiteral(".tmp"), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
             lock->Unlock(true);
             if (file.ErrorNumber() == EEXIST) continue;
             return QString();
@@ -125,8 +181,14 @@ QString KeepKxTempFile(const QString& path, const QString& name) {
 
 int RemoveStaleKxTempFiles(const QString& folder) {
     const QDir dir(TempFolder(folder));
+    // Checked on every use: what is in a folder that is not ours alone is
+    // nobody's word on what to put back. (None is made just to look in it:
+    // a run that changes nothing leaves the disk as it was.)
+    QString problem;
+    if (!IsPrivateFolder(dir.path(), &problem)) return 0;
     int cleared = 0;
-    for (const QString& name : dir.entryList({QStringLiteral("kx_*.lock")}, QDir::Files | QDir::Hidden)) {
+    for (const QString& name :
+         dir.entryList({QStringLiteral("kx_*.lock")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         const QString base = OwnerBase(dir.filePath(name));
         {
             QMutexLocker locker(&g_ownersLock);
@@ -142,8 +204,11 @@ int RemoveStaleKxTempFiles(const QString& folder) {
 
 int RecoverInPlaceChanges(dev_t device, ino_t inode, const QString& folder) {
     const QDir dir(TempFolder(folder));
+    QString problem;
+    if (!IsPrivateFolder(dir.path(), &problem)) return 0;
     int recovered = 0;
-    for (const QString& name : dir.entryList({QStringLiteral("kx_*.undo")}, QDir::Files | QDir::Hidden)) {
+    for (const QString& name :
+         dir.entryList({QStringLiteral("kx_*.undo")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         InPlaceUndo undo;
         if (!ReadUndoRecord(dir.filePath(name), &undo) || undo.device != device || undo.inode != inode) continue;
         const QString base = OwnerBase(dir.filePath(name));

@@ -58,8 +58,11 @@ bool StoreLinkPin(const QString& path, const CLinkPin& pin, QString* error) {
     // or two terminals' sessions) each keep their pin.
     QDir().mkpath(QFileInfo(path).absolutePath());
     CFileLock lock;
-    if (lock.LockFile(path + QStringLiteral(".lock"), 10000) != CFileLock::Outcome::Locked) {
-        if (error) *error = QStringLiteral("%1: busy or cannot be locked").arg(path);
+    // (A link or a FIFO named like the lock file is refused, never followed.)
+    if (const auto outcome = lock.LockFile(path + QStringLiteral(".lock"), 10000); outcome != CFileLock::Outcome::Locked) {
+        if (error)
+            *error = outcome == CFileLock::Outcome::Failed ? lock.Error()
+                                                          : QStringLiteral("%1: busy or cannot be locked").arg(path);
         return false;
     }
     QList<CLinkPin> pins;

@@ -123,15 +123,34 @@ bool WritePrivateFile(const QString& path, const QByteArray& data, QString* erro
 bool LoadOrCreateTlsIdentity(const QString& file, const QString& commonName, CTlsIdentity* identity,
                              QString* error) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        QFile in(file);
-        if (in.open(QIODevice::ReadOnly)) {
-            const QByteArray pem = in.readAll();
+        // Only a key file of this user's own, never through a link: a link or
+        // a file someone else put in the folder would make us present their
+        // key as ours.
+        CSystemFile in;
+        if (in.Open(file, O_RDONLY | O_NOFOLLOW | O_NONBLOCK)) {
+            struct stat status;
+            if (!in.Status(&status)) {
+                if (error) *error = in.Error();
+                return false;
+            }
+            if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+                if (error)
+                    *error = QStringLiteral("%1: not a file of this user (uid %2), not read").arg(file).arg(status.st_uid);
+                return false;
+            }
+            QByteArray pem(static_cast<qsizetype>(qMin<qint64>(status.st_size, 1 << 20)), '\0');
+            const qint64 got = in.ReadAt(0, pem.data(), pem.size());
+            pem.resize(got < 0 ? 0 : got);
             if (ParseIdentity(pem, identity)) return true;
             if (error) *error = QStringLiteral("%1: not a key and certificate (remove it to make a new identity and pair again)").arg(file);
             return false;
         }
-        if (QFileInfo::exists(file)) {
-            if (error) *error = QStringLiteral("%1: %2").arg(file, in.errorString());
+        if (in.ErrorNumber() == ELOOP) {
+            if (error) *error = QStringLiteral("%1: it is a link, not read (remove it to make a new identity and pair again)").arg(file);
+            return false;
+        }
+        if (in.ErrorNumber() != ENOENT) {
+            if (error) *error = in.Error();
             return false;
         }
         const QString folder = QFileInfo(file).absolutePath();

@@ -430,6 +430,15 @@ TEST_F(CommandLine, InfoTableDownloadOrUploadAtTheEnd) {
     ResetFake();
     EXPECT_EQ(Run({"/q"}), 100);
     EXPECT_EQ(Run({"/q", "f.txt", "-z"}), 100);
+    // A switch where the name belongs is the next switch, never a file
+    // named like it at the root (a terminal that would answer is there).
+    fake.AnswerAfter("1F2", {"c;3", QString(QChar(4))});
+    for (const char* word : {"/x", "/i", "/j"}) {
+        EXPECT_EQ(Run({"/q", word}), 100) << word;
+        EXPECT_TRUE(prompt.Texts().join('\n').contains("/q needs a file name")) << word;
+        EXPECT_FALSE(QFileInfo::exists(word)) << word;
+        prompt.Clear();
+    }
     EXPECT_TRUE(fake.log.isEmpty());
 }
 

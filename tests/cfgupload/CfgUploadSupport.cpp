@@ -2,6 +2,7 @@
 
 #include "directories/DirectoryFiles.h"
 #include "platform/ProgramFolder.h"
+#include "platform/TempFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,9 +21,12 @@ void UploadFixture::SetUp() {
     previousProgramFolder = ProgramFolder();
     // A temporary folder of the test's own: the kx_ files it finds there are
     // its own, whatever runs beside it.
+    // (This user's folder in it, not the session's.)
     previousTmpDir = qgetenv("TMPDIR");
+    previousRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
     QDir().mkpath(dir.File(QStringLiteral("tmp")));
     qputenv("TMPDIR", QFile::encodeName(dir.File(QStringLiteral("tmp"))));
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 void UploadFixture::TearDown() {
@@ -33,6 +37,7 @@ void UploadFixture::TearDown() {
         qunsetenv("TMPDIR");
     else
         qputenv("TMPDIR", previousTmpDir);
+    if (!previousRuntimeDir.isNull()) qputenv("XDG_RUNTIME_DIR", previousRuntimeDir);
 }
 
 void UploadFixture::OpenProject(const QString& relativePath) {
@@ -57,7 +62,7 @@ void UploadFixture::WriteOperations(const QString& text) {
 
 QStringList UploadFixture::KxTempFiles() {
     // Each file's owner lock ("kx_XXXXXX.lock") comes and goes with it.
-    QStringList files = QDir(QDir::tempPath()).entryList({QStringLiteral("kx_*")}, QDir::Files, QDir::Name);
+    QStringList files = QDir(KxTempFolderPath()).entryList({QStringLiteral("kx_*")}, QDir::Files, QDir::Name);
     files.removeIf([](const QString& name) { return name.endsWith(QLatin1String(".lock")); });
     return files;
 }

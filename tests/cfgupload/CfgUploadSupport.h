@@ -40,6 +40,7 @@ protected:
     QString projectPath;
     QString previousProgramFolder;
     QByteArray previousTmpDir;
+    QByteArray previousRuntimeDir;
 };
 
 // A program folder with a shell-script updater that writes its arguments,

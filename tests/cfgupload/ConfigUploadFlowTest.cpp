@@ -7,6 +7,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunProcess.h"
+#include "platform/TempFiles.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 
 #include <QDir>
@@ -69,12 +70,12 @@ TEST_F(CfgUploadFlow, SuccessRunsTheUpdaterWithTheBuiltDatabaseAndDeletesIt) {
                                           flow.DatabaseFile(),
                                           QStringLiteral("\\Application\\Orvane\\mainbase.db")}));
     EXPECT_TRUE(QFileInfo(flow.DatabaseFile()).fileName().startsWith(QLatin1String("kx_")));
-    EXPECT_EQ(QFileInfo(flow.DatabaseFile()).absolutePath(), dir.File(QStringLiteral("tmp")));
+    EXPECT_EQ(QFileInfo(flow.DatabaseFile()).absolutePath(), KxTempFolderPath());
     EXPECT_EQ(before.size(), 1);  // the working copy
     EXPECT_FALSE(QFile::exists(flow.DatabaseFile()));
     EXPECT_EQ(KxTempFiles(), before);
     // Its owner lock went with it: only the working copy's is left.
-    EXPECT_EQ(QDir(QDir::tempPath()).entryList({QStringLiteral("kx_*.lock")}, QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(KxTempFolderPath()).entryList({QStringLiteral("kx_*.lock")}, QDir::Files).size(), 1);
 
     // What the updater was given was the whole terminal database.
     SQLite3::CSQLiteConnection received;

@@ -2,6 +2,7 @@
 // the operations table, the checks of that file, the export.
 
 #include "exchange/TerminalDatabase.h"
+#include "platform/TempFiles.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 
 #include <QDir>
@@ -39,8 +40,8 @@ TEST_F(CfgUploadDatabase, HoldsTheWholeConfigurationAndTheThreeTablesOfTheTermin
     WriteOperations(QStringLiteral("1;1;Приемка;1;2000000000015\r\n"));
     const QStringList before = KxTempFiles();
     ASSERT_TRUE(Build(&temporary));
-    // An empty path becomes a new kx_ file in the temporary folder.
-    EXPECT_EQ(QFileInfo(temporary).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    // An empty path becomes a new kx_ file in the user's temporary folder.
+    EXPECT_EQ(QFileInfo(temporary).absolutePath(), QFileInfo(KxTempFolderPath()).absoluteFilePath());
     EXPECT_TRUE(QFileInfo(temporary).fileName().startsWith(QLatin1String("kx_")));
     EXPECT_FALSE(before.contains(QFileInfo(temporary).fileName()));
     EXPECT_TRUE(prompt.Messages().isEmpty()) << prompt.Texts().join(QLatin1Char('\n')).toStdString();

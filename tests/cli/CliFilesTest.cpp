@@ -224,7 +224,7 @@ TEST_F(CliFiles, AFullDiskNeverCostsTheOldJournalAndSaysSo) {
             << err.toStdString();
         EXPECT_FALSE(err.contains("Unknown error")) << err.toStdString();
         EXPECT_EQ(StagingFiles(results), QStringList());
-        EXPECT_EQ(QDir(dir.File("tmp")).entryList({"kx_*"}, QDir::Files), QStringList());
+        EXPECT_EQ(QDir(dir.File("tmp/kxconfig-0")).entryList({"kx_*"}, QDir::Files), QStringList());
     }
 }
 
@@ -310,11 +310,12 @@ TEST_F(CliFiles, AReportThatCannotBeWrittenIsToldAndNeverLooksLikeSuccess) {
 }
 
 TEST_F(CliFiles, KilledRunsLeaveNoWorkingCopiesAndALiveOnesStays) {
-    const QString temporary = dir.File("tmp");
-    ASSERT_TRUE(QDir().mkpath(temporary));
+    // The runs' own folder in TMPDIR.
+    const QString temporary = dir.File(QStringLiteral("tmp/kxconfig-%1").arg(geteuid()));
+    ASSERT_TRUE(QDir().mkpath(dir.File("tmp")));
     const auto copies = [&] { return QDir(temporary).entryList({"kx_*.tmp"}, QDir::Files); };
     QProcessEnvironment env = Environment();
-    env.insert("TMPDIR", temporary);
+    env.insert("TMPDIR", dir.File("tmp"));
     UseTerminal();
     Scenario("HoldJournalAfter=1\n");
 

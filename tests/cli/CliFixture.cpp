@@ -150,7 +150,9 @@ void Cli::WriteSettings(const QString& port, const QString& config, int overwrit
 
 QProcessEnvironment Cli::Environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    // No session folder: the runs' temporary files go to "kxconfig-<uid>"
+    // in TMPDIR, where a test finds them.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"}) env.remove(name);
     if (!tempFolder.isEmpty()) env.insert("TMPDIR", tempFolder);
     return env;
 }

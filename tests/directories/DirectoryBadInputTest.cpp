@@ -172,6 +172,10 @@ TEST(DirectoryBadInputTest, AnInPlaceSaveKilledHalfwayIsPutBackAtTheNextStart) {
     ASSERT_EQ(chmod(QFile::encodeName(dir.Path()).constData(), 0755), 0);
     ASSERT_EQ(chmod(QFile::encodeName(temporary).constData(), 0777), 0);
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0666), 0);
+    // The user whose file it is saves it (a kill's record is put back only
+    // into a file of the user who left it).
+    constexpr uid_t kUser = 65534;
+    if (geteuid() == 0) ASSERT_EQ(chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
     ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
     // The save stops itself halfway through writing the file in place and is
     // killed there, as a user's kill -9 or a crash would end it.
@@ -179,7 +183,8 @@ TEST(DirectoryBadInputTest, AnInPlaceSaveKilledHalfwayIsPutBackAtTheNextStart) {
     if (child == 0) {
         setenv("KX_TEST_PAUSE_AT", "replace:half", 1);
         setenv("TMPDIR", QFile::encodeName(temporary).constData(), 1);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        unsetenv("XDG_RUNTIME_DIR");
+        if (geteuid() == 0 && (setgid(kUser) != 0 || setuid(kUser) != 0)) _exit(3);
         SaveDirectoryFile(table, path);
         _exit(0);
     }
@@ -190,7 +195,16 @@ TEST(DirectoryBadInputTest, AnInPlaceSaveKilledHalfwayIsPutBackAtTheNextStart) {
     waitpid(child, &status, 0);
     chmod(QFile::encodeName(folder).constData(), 0755);
     EXPECT_NE(ReadFileBytes(path), before);  // torn until the next start
-    EXPECT_EQ(RemoveStaleKxTempFiles(temporary), 1);
+    // The next start of that user's program.
+    const pid_t next = fork();
+    if (next == 0) {
+        setenv("TMPDIR", QFile::encodeName(temporary).constData(), 1);
+        unsetenv("XDG_RUNTIME_DIR");
+        if (geteuid() == 0 && (setgid(kUser) != 0 || setuid(kUser) != 0)) _exit(3);
+        _exit(RemoveStaleKxTempFiles() == 1 ? 0 : 1);
+    }
+    ASSERT_EQ(waitpid(next, &status, 0), next);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(ReadFileBytes(path), before);
 }
 

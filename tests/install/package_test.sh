@@ -3,7 +3,10 @@
 # (no error, no warning; where lintian is installed), then dpkg installs it
 # into an empty root and purges it again (as root): an administrator's
 # parlink.ini from the place older versions read moves to the conffile in
-# /etc, and the purge leaves nothing in /usr or /etc.
+# /etc, and the purge leaves nothing in /usr or /etc. A build with the tests'
+# kill points (KX_TEST_HOOKS=ON, as the tests' own build is) must be refused
+# by cpack; its package is then made with the refusal overridden, for the
+# checks alone. A build without them must carry no kill point.
 #   package_test.sh BUILD_DIR        exit 77: nothing could be checked here
 set -euo pipefail
 build="$1"
@@ -11,12 +14,32 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 checked=0
 
-if ! (cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1; then
+cpack_options=()
+hooks=$(sed -n 's/^KX_TEST_HOOKS:BOOL=//p' "$build/CMakeCache.txt")
+if [ "$hooks" = ON ]; then
+  if (cd "$build" && cpack -G DEB -B "$work/refused") >"$work/refused.log" 2>&1; then
+    echo "FAIL: cpack made a package of a build with the tests' kill points"
+    exit 1
+  fi
+  grep -q "KX_TEST_HOOKS=ON" "$work/refused.log" || { echo "FAIL: cpack's refusal does not say why"; cat "$work/refused.log"; exit 1; }
+  echo "cpack refuses a build with the tests' kill points"
+  cpack_options=(-D CPACK_KX_ACCEPT_TEST_HOOKS=ON)
+fi
+if ! (cd "$build" && cpack -G DEB -B "$work/out" "${cpack_options[@]}") >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"
   exit 1
 fi
 deb=$(echo "$work"/out/kxconfig_*.deb)
 echo "built $(basename "$deb")"
+if [ "$hooks" != ON ]; then
+  mkdir "$work/unpacked"
+  dpkg-deb -x "$deb" "$work/unpacked"
+  if grep -l KX_TEST_PAUSE_AT "$work"/unpacked/usr/bin/* "$work"/unpacked/usr/lib/kxconfig/*.so; then
+    echo "FAIL: a packaged program can be stopped through KX_TEST_PAUSE_AT"
+    exit 1
+  fi
+  echo "no packaged program has the tests' kill points"
+fi
 
 if command -v lintian >/dev/null; then
   # Every finding is shown (informational ones too); errors and warnings fail.

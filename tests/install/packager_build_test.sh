@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A packager's build (-DKX_BUILD_TESTS=OFF) configures without Qt Test,
 # GoogleTest or Google Benchmark and has no developers' tools (the screenshot
-# tool, tests, benchmarks) among its targets.
+# tool, tests, benchmarks) among its targets, nor the tests' kill points
+# (which the environment could switch on) in its programs.
 #   packager_build_test.sh SOURCE_DIR
 set -euo pipefail
 src="$1"
@@ -20,4 +21,7 @@ for wanted in kxloader kxterminal kxupdate_pc kxsync parlink; do
 done
 unwanted=$(grep -E '^(kx_screenshots|[a-z_]*_tests|kx_testsupport|[a-z_]*bench[a-z_]*):' <<<"$targets" || true)
 [ -z "$unwanted" ] || { echo "FAIL: a packager's build has developers' targets:"; echo "$unwanted"; exit 1; }
-echo "the packager's build configures without the test libraries and builds only the product"
+grep -q '^KX_TEST_HOOKS:BOOL=OFF$' "$work/CMakeCache.txt" || { echo "FAIL: a packager's build has the tests' kill points"; exit 1; }
+hooked=$(python3 -c 'import json,sys; print(any(e["file"].endswith("/platform/TestHooks.cpp") and "KX_TEST_HOOKS" in e.get("command", "") for e in json.load(open(sys.argv[1]))))' "$work/compile_commands.json")
+[ "$hooked" = False ] || { echo "FAIL: a packager's build compiles platform/TestHooks.cpp with KX_TEST_HOOKS"; exit 1; }
+echo "the packager's build configures without the test libraries and builds only the product, without kill points"

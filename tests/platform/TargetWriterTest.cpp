@@ -100,15 +100,20 @@ protected:
         ASSERT_TRUE(QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOther | QFile::WriteGroup));
         ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                                       QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        // This user's temporary files go to "kxconfig-<uid>" in here.
         qputenv("TMPDIR", temporary.toLocal8Bit());
+        runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
     }
     void TearDown() override {
         qunsetenv("TMPDIR");
+        if (!runtime.isEmpty()) qputenv("XDG_RUNTIME_DIR", runtime);
         QFile::setPermissions(folder, QFile::permissions(folder) | QFile::WriteOwner);
     }
 
     CTestDir dir;
     QString folder, target, temporary;
+    QByteArray runtime;
     const QByteArray old = JournalLines(1, 800);
     const QByteArray fresh = JournalLines(801, 1200);
 };
@@ -211,7 +216,7 @@ TEST_F(InPlace, AFolderThatTakesNoNewFilesIsWrittenInPlace) {
                   return QDir(folder).entryList(QDir::Files | QDir::Hidden) == QStringList{"journal.txt"} ? 0 : 3;
               }),
               0);
-    EXPECT_EQ(QDir(temporary).entryList(QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(KxTempFolderPath()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(InPlace, AKillInTheMiddleIsPutBackAtTheNextStartOrByTheNextWriter) {
@@ -222,9 +227,9 @@ TEST_F(InPlace, AKillInTheMiddleIsPutBackAtTheNextStartOrByTheNextWriter) {
         Commit(target, fresh, CTargetWriter::Mode::Replace);
     }));
     EXPECT_NE(ReadFileBytes(target), old);  // torn until then
-    EXPECT_EQ(RemoveStaleKxTempFiles(temporary), 1);
+    EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
     EXPECT_EQ(ReadFileBytes(target), old);
-    EXPECT_EQ(QDir(temporary).entryList(QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(KxTempFolderPath()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
     // Killed halfway through appending: the next writer of the file cuts it
     // back first, so the retry adds the new lines once.

@@ -79,6 +79,11 @@ TEST(SyncBatch, EveryWrittenFileGetsTheTerminalsNameAndEveryUploadedFileIsShared
     // /q downloads unless -s; an empty name means the project's info.txt.
     EXPECT_EQ(of({"/q", "i.txt", "/q", "i.txt", "-r", "/q", ""}),
               QStringList({"/q", "i-g1.txt", "/q", "i-g1.txt", "-r", "/q", "info-g1.txt"}));
+    // A switch in /q's name place stays a switch (kxloader refuses the /q);
+    // after "--" it is a name.
+    EXPECT_EQ(of({"/q", "/x"}), QStringList({"/q", "/x", "errors-g1.txt"}));
+    EXPECT_EQ(of({"/q", "/i"}), QStringList({"/q", "/i", "id_term-g1.txt"}));
+    EXPECT_EQ(of({"/q", "--", "/x"}), QStringList({"/q", "--", "/x-g1"}));
     // After "--" every word is a name, whatever it looks like, and "--" stays where it was.
     EXPECT_EQ(of({"/x", "/j", "--", "/x"}), QStringList({"/x", "errors-g1.txt", "/j", "--", "/x-g1"}));
     EXPECT_EQ(of({"/j", "--", "filter:"}), QStringList({"/j", "--", "filter:-g1"}));

@@ -84,7 +84,8 @@ private:
     // /q file [-r | -s]: the file is written unless it is uploaded (-s).
     void InfoTable(int& i) {
         const int name = i + 1;
-        if (!Exists(name)) return;  // kxloader says 100 itself
+        // No name, or a switch in its place: kxloader says 100 itself.
+        if (!Exists(name) || (name < m_end && IsKnownSwitch(m_words[name]))) return;
         const bool upload = Exists(name + 1) && m_words[name + 1] == QLatin1String("-s");
         QString word = m_words[name];
         if (!upload) word = PerTerminalFileName(word.isEmpty() ? QStringLiteral("info.txt") : word, m_terminal);

@@ -195,7 +195,12 @@ QString CTerminalState::Path(const QString& name) const { return m_folder + QLat
 
 bool CTerminalState::EnsureFolders() const {
     QDir dir(m_folder);
-    return dir.mkpath(QStringLiteral(".")) && dir.mkpath(QStringLiteral("directories"));
+    // The state holds the terminal's key and its pins: a folder it makes is
+    // the user's alone (0700), whatever the umask.
+    const bool made = !dir.exists();
+    if (!dir.mkpath(QStringLiteral("."))) return false;
+    if (made && !QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) return false;
+    return dir.mkpath(QStringLiteral("directories"));
 }
 
 CTerminalIdentity CTerminalState::Identity() const {

@@ -1,0 +1,90 @@
+// The emulator's state folder holds its key and its pins: it is the user's
+// alone, and files another local user plants there (a link as the key file
+// or as the pins' lock file, a key file of theirs) are never used. Other
+// users are played by chown to uid 65534 (the tests run as root).
+
+#include "components/parlink/LinkPins.h"
+#include "components/parlink/TlsIdentity.h"
+#include "tests/support/TestSupport.h"
+#include "tools/kxterminal/TerminalState.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534;
+
+QByteArray Local(const QString& path) { return QFile::encodeName(path); }
+
+mode_t ModeOf(const QString& path) {
+    struct stat status {};
+    return ::lstat(Local(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+class TerminalStateFiles : public ::testing::Test {
+protected:
+    void SetUp() override { previousMask = ::umask(022); }
+    void TearDown() override { ::umask(previousMask); }
+
+    CTestDir dir;
+    mode_t previousMask = 0;
+};
+
+TEST_F(TerminalStateFiles, AFolderTheEmulatorMakesIsTheUsersAlone) {
+    const CTerminalState state(dir.File("state"));
+    ASSERT_TRUE(state.EnsureFolders());
+    EXPECT_EQ(ModeOf(dir.File("state")), 0700u);
+    EXPECT_TRUE(QFileInfo(dir.File("state/directories")).isDir());
+}
+
+TEST_F(TerminalStateFiles, APlantedKeyFileIsNeverServed) {
+    // Someone else's key, kept where they can reach it.
+    const QString theirs = dir.File("their-identity.pem");
+    CTlsIdentity planted;
+    QString error;
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(theirs, "theirs", &planted, &error)) << qPrintable(error);
+
+    const QString key = dir.File("state/tls-identity.pem");
+    ASSERT_TRUE(CTerminalState(dir.File("state")).EnsureFolders());
+    // A link as the key file: refused, named, not followed.
+    ASSERT_EQ(::symlink(Local(theirs).constData(), Local(key).constData()), 0);
+    CTlsIdentity identity;
+    EXPECT_FALSE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error));
+    EXPECT_TRUE(error.contains(key + ": it is a link")) << qPrintable(error);
+    EXPECT_NE(identity.fingerprint, planted.fingerprint);
+    // Their file itself in its place: not this user's, refused.
+    ASSERT_TRUE(QFile::remove(key));
+    ASSERT_TRUE(QFile::copy(theirs, key));
+    ASSERT_EQ(::chown(Local(key).constData(), kOtherUser, kOtherUser), 0);
+    EXPECT_FALSE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error));
+    EXPECT_TRUE(error.contains("not a file of this user")) << qPrintable(error);
+    EXPECT_NE(identity.fingerprint, planted.fingerprint);
+    // The same file once it is ours: read (what the refusals guard).
+    ASSERT_EQ(::chown(Local(key).constData(), geteuid(), getegid()), 0);
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error)) << qPrintable(error);
+    EXPECT_EQ(identity.fingerprint, planted.fingerprint);
+}
+
+TEST_F(TerminalStateFiles, ThePinsLockIsOursAloneAndNeverALink) {
+    const QString pins = dir.File("state/pins.txt");
+    const CLinkPin pin{"kxconfig-anna@pc1/0123abcd", QByteArray(32, '\x5A')};
+    QString error;
+    ASSERT_TRUE(StoreLinkPin(pins, pin, &error)) << qPrintable(error);
+    EXPECT_EQ(ModeOf(pins + ".lock"), 0600u);
+
+    const QString victim = dir.File("victim");
+    ASSERT_TRUE(WriteFileBytes(victim, "precious\n"));
+    ASSERT_TRUE(QFile::remove(pins + ".lock"));
+    ASSERT_EQ(::symlink(Local(victim).constData(), Local(pins + ".lock").constData()), 0);
+    EXPECT_FALSE(StoreLinkPin(pins, pin, &error));
+    EXPECT_TRUE(error.contains("pins.txt.lock: it is a link")) << qPrintable(error);
+    EXPECT_EQ(ReadFileBytes(victim), "precious\n");
+}
+
+}  // namespace
