@@ -251,6 +251,24 @@ TEST_F(CliOnce, ASecondProgramWaitsForTheTerminalAndNeverComesInBetween) {
     ExpectEachScanOnce();
 }
 
+// Two runs naming one report file: the second, while the first runs, leaves
+// the report alone, so the first one's caller reads the first one's result.
+TEST_F(CliOnce, ARunNeverTakesAReportFileAnotherRunStillUses) {
+    UseTerminal();
+    Scenario("HoldJournalAfter=50\n");
+    CKxloaderRun first;
+    ASSERT_TRUE(first.Start(program + "/kxloader", {"/x", "/j", "/c"}, Environment()));
+    ASSERT_TRUE(WaitForLog(state + "/commands.log", "J held after 50"));
+    EXPECT_EQ(Run({"/x", "/i"}), 11);
+    EXPECT_TRUE(err.contains("belongs to kxloader process " + QString::number(first.Pid()))) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Files("errors.txt")));
+    // The first one fails (the terminal switched off): its report says so.
+    terminal.Kill();
+    EXPECT_EQ(first.Finish(), 4) << first.Err().toStdString();
+    EXPECT_EQ(Report(), Cp1251("4;Ошибка обмена - терминал не отвечает;\r\n"));
+    EXPECT_FALSE(QFile::exists(Files("errors.txt.lock")));
+}
+
 TEST_F(CliOnce, AStopSignalEndsTheSessionSendsNothingMoreAndSaysSo) {
     int round = 0;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {

@@ -205,3 +205,25 @@ TEST_F(Sync, TerminalsRunAtOnceAndJobsBoundsHowMany) {
     EXPECT_EQ(sync.Finish(), 0) << sync.Err().toStdString();
     EXPECT_EQ(ReadFileBytes(Files("journal-alpha.txt")), Downloaded(terminals[0].journal));
 }
+
+// A scheduler stops the round: the signal goes on to the kxloader running,
+// which ends its exchange cleanly (nothing committed, nothing cleared); no
+// other terminal is started; kxsync waits for it and ends with 128 + signal.
+TEST_F(Sync, AStopSignalGoesOnToTheRunningKxloadersAndStartsNoOther) {
+    AddTerminal("alpha", 50, "HoldJournalAfter=10");
+    AddTerminal("beta", 30);
+    ASSERT_TRUE(WriteFileBytes(dir.File("terminals.list"), list.toUtf8()));
+    CKxloaderRun sync;
+    ASSERT_TRUE(sync.Start(program + "/kxsync", {"--jobs", "1", dir.File("terminals.list"), "/j", "/c"}, Environment()));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(terminals[0].state + "/commands.log").contains("J held after 10"); }));
+    // The terminal stays held: the kxloader's wait for the next line ends
+    // with its time-out, and then it sends nothing more.
+    ::kill(static_cast<pid_t>(sync.Pid()), SIGTERM);
+    EXPECT_EQ(sync.Finish(), 128 + SIGTERM) << sync.Err().toStdString();
+    EXPECT_TRUE(sync.Err().contains("kxsync: stopped by SIGTERM")) << sync.Err().toStdString();
+    EXPECT_TRUE(sync.Out().contains("143")) << sync.Out().toStdString();
+    EXPECT_FALSE(QFile::exists(Files("journal-alpha.txt")));
+    EXPECT_EQ(ReadFileBytes(terminals[0].state + "/journal.txt"), terminals[0].journal);
+    EXPECT_FALSE(QFile::exists(terminals[1].state + "/commands.log"));  // never started
+    EXPECT_EQ(ReadFileBytes(terminals[1].state + "/journal.txt"), terminals[1].journal);
+}
