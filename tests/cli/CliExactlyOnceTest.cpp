@@ -24,14 +24,6 @@
 
 namespace {
 
-bool WaitForLog(const QString& log, const QByteArray& line, int times = 1, int timeoutMs = 60000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (ReadFileBytes(log).count(line) >= times) return true;
-        QThread::msleep(10);
-    }
-    return false;
-}
 
 QList<QByteArray> Lines(const QByteArray& bytes) {
     QList<QByteArray> lines;

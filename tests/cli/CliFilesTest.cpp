@@ -22,15 +22,6 @@
 
 namespace {
 
-// Waits until the emulator's log holds `line` (`times` times).
-bool WaitForLog(const QString& log, const QByteArray& line, int times = 1, int timeoutMs = 60000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (ReadFileBytes(log).count(line) >= times) return true;
-        QThread::msleep(10);
-    }
-    return false;
-}
 
 // The files a run leaves beside a target while it writes it.
 QStringList StagingFiles(const QString& folder) {

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -76,6 +77,15 @@ QByteArray Downloaded(const QByteArray& journal) {
 }
 
 QString ProgramBinFolder() { return QStringLiteral(KX_PROGRAM_DIR); }
+
+bool WaitForLog(const QString& log, const QByteArray& line, int times, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (ReadFileBytes(log).count(line) >= times) return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
 
 CKxloaderRun::~CKxloaderRun() {
     if (m_process.state() != QProcess::NotRunning) Kill();

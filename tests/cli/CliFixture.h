@@ -16,6 +16,9 @@
 // The build's program folder.
 QString ProgramBinFolder();
 
+// Waits until the emulator's log `log` holds `line` (`times` times).
+bool WaitForLog(const QString& log, const QByteArray& line, int times = 1, int timeoutMs = 60000);
+
 // `count` journal lines of a terminal (Windows-1251, CR LF), shaped like a
 // warehouse's: EAN-13 barcodes, quantities, operation/executor/address/document
 // ids, a ware code and a time; `tag` makes the lines of one terminal its own.
