@@ -1,6 +1,7 @@
 #include "platform/InstallLayout.h"
 
 #include "platform/ProgramFolder.h"
+#include "platform/SystemFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -125,7 +126,10 @@ bool MakeFolder(const QString& folder, QString* error) {
 // kill leaves the old file or the new one whole.
 bool WriteWhole(const QString& path, const QByteArray& bytes, QString* reason) {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+        SyncFolderOf(path);  // the rename is durable only with its folder
+        return true;
+    }
     *reason = file.errorString();
     return false;
 }

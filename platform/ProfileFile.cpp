@@ -1,5 +1,7 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/SystemFile.h"
+
 #include <QFile>
 #include <QList>
 #include <QSaveFile>
@@ -165,7 +167,12 @@ bool WriteString(const QString& file, const QString& section, const QString& key
     }
     QSaveFile out(file);
     const QByteArray bytes = lines.join("\r\n") + "\r\n";
-    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit()) return true;
+    // The rename counts once the folder is synced too: a power cut must not
+    // bring back the old settings after a run went on with the new ones.
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit()) {
+        SyncFolderOf(file);
+        return true;
+    }
     if (error) *error = out.errorString();
     out.cancelWriting();
     return false;

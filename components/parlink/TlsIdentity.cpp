@@ -117,6 +117,7 @@ bool WritePrivateFile(const QString& path, const QByteArray& data, QString* erro
         if (error) *error = QStringLiteral("%1: %2").arg(path, SystemText(e));
         return false;
     }
+    SyncFolderOf(path);  // a key or pin whose rename a power cut undoes was never stored
     return true;
 }
 
