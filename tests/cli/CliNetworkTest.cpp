@@ -5,13 +5,15 @@
 #include "tests/cli/CliFixture.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 TEST_F(Cli, PairedOverTheNetworkEveryExchangeWorks) {
-    ASSERT_TRUE(terminal.Start(state, {"--listen-tcp", "127.0.0.1:0"})) << terminal.Diagnostics().toStdString();
+    ASSERT_TRUE(terminal.Start(state, {"--listen-tcp", "127.0.0.1:0", "--pairing-window"}))
+        << terminal.Diagnostics().toStdString();
     ASSERT_TRUE(terminal.Port().startsWith("tcp:127.0.0.1:"));
     WriteSettings(terminal.Port(), project);
     const QString code = terminal.PairingCode();
@@ -28,7 +30,11 @@ TEST_F(Cli, PairedOverTheNetworkEveryExchangeWorks) {
     EXPECT_TRUE(err.contains("wrong code")) << err.toStdString();
     EXPECT_TRUE(Commands().isEmpty());
 
-    // Paired, then the identity in the same run.
+    // Paired, then the identity in the same run. (The terminal holds an
+    // attempt back for a while after a wrong one: not what this is about.)
+    QString ini = QString::fromLatin1(ReadFileBytes(state + "/pairing.ini"));
+    ini.replace(QRegularExpression("NotBefore=\\d+"), "NotBefore=0");
+    ASSERT_TRUE(WriteFileBytes(state + "/pairing.ini", ini.toLatin1()));
     EXPECT_EQ(Run({"/x", "/pair", code, "/i"}), 0) << err.toStdString();
     EXPECT_EQ(Report(), Cp1251("0;Нет ошибок;\r\n"));
     EXPECT_TRUE(CodePage::FromWindows1251(ReadFileBytes(Files("id_term.txt"))).contains("DeviceID: KXE0000001"));

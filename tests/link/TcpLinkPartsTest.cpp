@@ -7,6 +7,7 @@
 #include "components/parlink/TlsIdentity.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
+#include "tools/kxterminal/TerminalPairing.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -253,4 +255,82 @@ TEST(Spake2Pairing, AWrongConfirmationIsRefusedWhereverItDiffers) {
     EXPECT_FALSE(a->Verify(good.left(31)));
     EXPECT_FALSE(a->Verify(good + '\0'));
     EXPECT_FALSE(a->Verify(Hex(v.cA)));
+}
+
+namespace {
+
+// The terminal's pairing state on a clock the test moves, with what it shows.
+struct CPairingOnClock {
+    CTestDir dir;
+    qint64 now = 1'800'000'000'000;  // UTC milliseconds
+    QStringList shown;
+    CTerminalPairing pairing{dir.Path(), [this](const QString& line) { shown << line; }, [this] { return now; }};
+};
+
+}  // namespace
+
+TEST(TerminalPairingBounds, AGuesserSucceedsWithUnderAThousandthInAnHour) {
+    // The worst case: someone at the terminal opens pairing again the moment
+    // it closes, and a guesser tries whenever the terminal takes an attempt.
+    CPairingOnClock t;
+    t.pairing.OpenWindow();
+    const qint64 end = t.now + 3600 * 1000;
+    int guesses = 0, windows = 1;
+    double chance = 0;
+    for (; t.now < end; t.now += 250) {
+        if (t.pairing.CurrentCode().isEmpty()) {
+            t.pairing.OpenWindow();
+            ++windows;
+        }
+        CTerminalPairing::CTicket ticket;
+        if (!t.pairing.BeginAttempt(&ticket)) continue;
+        // A guess after k wrong ones on the same code picks one of 10^6 - k.
+        chance += 1.0 / (1e6 - (CTerminalPairing::kMaxAttempts - 1));
+        ++guesses;
+        t.pairing.EndFailedAttempt(ticket);
+    }
+    // From the bounds: at most 9 attempts a window, spaced 2, 4, ... 256 s
+    // (510 s in all) within its 10 minutes.
+    std::printf("pairing bound: %d guesses in %d windows an hour, a chance of %.4f %%\n", guesses, windows, chance * 100);
+    EXPECT_LE(guesses, windows * CTerminalPairing::AttemptsPerWindow());
+    EXPECT_LT(chance, 0.001);
+    EXPECT_LE(guesses, 3600 / 510 * 9 + 9);
+}
+
+TEST(TerminalPairingBounds, PairingStaysClosedAfterItsCodesAreUsedUpUntilAskedAgain) {
+    CPairingOnClock t;
+    CTerminalPairing::CTicket ticket;
+    // Nobody asked: closed.
+    EXPECT_FALSE(t.pairing.BeginAttempt(&ticket));
+    EXPECT_TRUE(t.shown.isEmpty());
+    t.pairing.OpenWindow();
+    int attempts = 0;
+    for (int i = 0; i < 3600; ++i, t.now += 1000) {
+        if (!t.pairing.BeginAttempt(&ticket)) continue;
+        ++attempts;
+        t.pairing.EndFailedAttempt(ticket);
+    }
+    EXPECT_EQ(attempts, CTerminalPairing::AttemptsPerWindow());
+    // Three codes shown, then closed for good.
+    EXPECT_EQ(t.shown.filter(QStringLiteral("pairing code: ")).size(), CTerminalPairing::kMaxCodes);
+    EXPECT_EQ(t.shown.last(), QStringLiteral("pairing closed"));
+    EXPECT_TRUE(t.pairing.CurrentCode().isEmpty());
+    // Asked again: open, with the next attempt soon.
+    t.pairing.OpenWindow();
+    t.now += CTerminalPairing::kFirstDelayMs;
+    EXPECT_TRUE(t.pairing.BeginAttempt(&ticket));
+}
+
+TEST(TerminalPairingBounds, TheFirstSuccessUsesTheCodeUp) {
+    CPairingOnClock t;
+    t.pairing.OpenWindow();
+    CTerminalPairing::CTicket first, second;
+    ASSERT_TRUE(t.pairing.BeginAttempt(&first));
+    t.now += CTerminalPairing::kFirstDelayMs;
+    ASSERT_TRUE(t.pairing.BeginAttempt(&second));
+    EXPECT_EQ(first.code, second.code);
+    EXPECT_TRUE(t.pairing.ClaimSuccess(second));
+    EXPECT_FALSE(t.pairing.ClaimSuccess(first));
+    EXPECT_FALSE(t.pairing.ClaimSuccess(second));
+    EXPECT_TRUE(t.pairing.CurrentCode().isEmpty());
 }

@@ -34,8 +34,8 @@ constexpr qint64 kBridgeLimit = 1024 * 1024;
 // Runs in the front thread: everything Qt about the network.
 class CTlsLineFront final : public QThread {
 public:
-    CTlsLineFront(QHostAddress address, quint16 port, CTerminalPairing& pairing)
-        : m_address(std::move(address)), m_port(port), m_pairing(pairing) {
+    CTlsLineFront(QHostAddress address, quint16 port, CTerminalPairing& pairing, int windowFd)
+        : m_address(std::move(address)), m_port(port), m_pairing(pairing), m_windowFd(windowFd) {
         if (::pipe2(m_notify, O_CLOEXEC | O_NONBLOCK) != 0) m_notify[0] = m_notify[1] = -1;
     }
     ~CTlsLineFront() override {
@@ -54,6 +54,8 @@ public:
         if (port == 0 && error) *error = why;
         return port;
     }
+    // The address listened on (after Start).
+    QHostAddress Address() const { return m_listening; }
     int NotifyFd() const { return m_notify[0]; }
     // The stream of the newest accepted session, -1 when none waits.
     int TakeReady() {
@@ -89,6 +91,8 @@ private:
     QHostAddress m_address;
     quint16 m_port;
     CTerminalPairing& m_pairing;
+    int m_windowFd;
+    QHostAddress m_listening;
     CTlsIdentity m_identity;
     std::promise<std::pair<quint16, QString>> m_started;
     int m_notify[2] = {-1, -1};
@@ -176,10 +180,10 @@ private:
         }
         if (mode != LinkTls::kModePair) return End();
         if (m_input.size() < 4 + CSpake2::kMessageSize) return;
-        QString code;
-        if (!m_front.Pairing().BeginAttempt(&code)) return Refuse(LinkTls::kNoCode);
+        if (!m_front.Pairing().BeginAttempt(&m_ticket)) return Refuse(LinkTls::kNoCode);
         m_attempt = true;
-        m_spake = std::make_unique<CSpake2>(CSpake2::Role::B, code.toLatin1(), m_peer, m_front.Identity().fingerprint);
+        m_spake = std::make_unique<CSpake2>(CSpake2::Role::B, m_ticket.code.toLatin1(), m_peer,
+                                            m_front.Identity().fingerprint);
         const QByteArray share = m_spake->Message();
         if (share.isEmpty() || !m_spake->Finish(m_input.mid(4, CSpake2::kMessageSize))) return Fail();
         m_input.remove(0, 4 + CSpake2::kMessageSize);
@@ -191,6 +195,13 @@ private:
     void Confirm() {
         if (m_input.size() < CSpake2::kConfirmationSize) return;
         if (!m_spake->Verify(m_input.left(CSpake2::kConfirmationSize))) return Fail();
+        // Another attempt on the same code may have succeeded meanwhile: only
+        // the first one pairs.
+        m_attempt = false;
+        if (!m_front.Pairing().ClaimSuccess(m_ticket)) {
+            std::fprintf(stderr, "kxterminal: a pairing attempt came after its code was used up\n");
+            return Refuse(LinkTls::kPairFailed);
+        }
         CLinkPin pin;
         // The name says whose it is; the fingerprint's start keeps two
         // computers of the same name from replacing each other's pins.
@@ -200,16 +211,14 @@ private:
         QString error;
         if (!StoreLinkPin(m_front.Pairing().PinsFile(), pin, &error)) {
             std::fprintf(stderr, "kxterminal: cannot store the pin: %s\n", qPrintable(error));
-            return Fail();
+            return Refuse(LinkTls::kPairFailed);
         }
-        m_attempt = false;
-        m_front.Pairing().EndAttempt(true);
-        std::fprintf(stderr, "kxterminal: paired with %s\n", qPrintable(pin.name));
+        m_front.Pairing().Show(QStringLiteral("paired: %1 %2").arg(pin.name, QString::fromLatin1(m_peer.toHex())));
         Refuse(LinkTls::kAccepted);
     }
 
     void Fail() {
-        if (m_attempt) m_front.Pairing().EndAttempt(false);
+        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
         m_attempt = false;
         std::fprintf(stderr, "kxterminal: a pairing attempt failed\n");
         Refuse(LinkTls::kPairFailed);
@@ -293,7 +302,7 @@ private:
         if (m_ended) return;
         m_ended = true;
         if (m_phase == Phase::Bridged) PumpToDevice();
-        if (m_attempt) m_front.Pairing().EndAttempt(false);
+        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
         m_attempt = false;
         m_phase = Phase::Done;
         CloseBridge();
@@ -308,6 +317,7 @@ private:
     QByteArray m_peer;
     QByteArray m_input;
     std::unique_ptr<CSpake2> m_spake;
+    CTerminalPairing::CTicket m_ticket;
     bool m_attempt = false;
     bool m_ended = false;
     int m_bridge = -1;
@@ -348,6 +358,18 @@ void CTlsLineFront::run() {
         m_started.set_value({0, server.errorString()});
         return;
     }
+    // The person at the terminal asks for pairing (SIGUSR1): a window opens.
+    std::unique_ptr<QSocketNotifier> window;
+    if (m_windowFd >= 0) {
+        window = std::make_unique<QSocketNotifier>(m_windowFd, QSocketNotifier::Read);
+        QObject::connect(window.get(), &QSocketNotifier::activated, window.get(), [this] {
+            char c;
+            bool asked = false;
+            while (::read(m_windowFd, &c, 1) > 0) asked = true;
+            if (asked) m_pairing.OpenWindow();
+        });
+    }
+    m_listening = server.serverAddress();
     m_started.set_value({server.serverPort(), QString()});
     exec();
     server.close();
@@ -359,7 +381,7 @@ CTlsTerminalLine::~CTlsTerminalLine() {
 }
 
 std::unique_ptr<CTlsTerminalLine> CTlsTerminalLine::Listen(const QString& address, CTerminalPairing& pairing,
-                                                           QString* error) {
+                                                           int windowFd, QString* error) {
     QString host;
     quint16 port = 0;
     if (!ParseTcpPortName(QStringLiteral("tcp:") + address, &host, &port, true)) {
@@ -376,10 +398,15 @@ std::unique_ptr<CTlsTerminalLine> CTlsTerminalLine::Listen(const QString& addres
         where = info.addresses().first();
     }
     std::unique_ptr<CTlsTerminalLine> line(new CTlsTerminalLine);
-    line->m_front = std::make_unique<CTlsLineFront>(where, port, pairing);
+    line->m_front = std::make_unique<CTlsLineFront>(where, port, pairing, windowFd);
     const quint16 actual = line->m_front->Start(error);
     if (actual == 0) return nullptr;
-    line->m_portName = QStringLiteral("tcp:") + TcpEndpointText(host, actual);
+    // What was listened on, not as typed: "0:0" is 0.0.0.0 and some port.
+    QHostAddress listening = line->m_front->Address();
+    bool v4 = false;
+    const quint32 ipv4 = listening.toIPv4Address(&v4);
+    if (v4) listening = QHostAddress(ipv4);
+    line->m_portName = QStringLiteral("tcp:") + TcpEndpointText(listening.toString(), actual);
     return line;
 }
 
