@@ -278,9 +278,9 @@ TEST_F(TcpLink, UnpairedProgramsAreRefusedBeforeAnyCommand) {
 
 TEST_F(TcpLink, PlaintextClientGetsNothingOfTheLink) {
     const QByteArray got = RawExchange(QByteArray("KXTL") + kPlainHello + kPlainHello, false);
-    // Not a hello answer, not even the greeting's answer: at most a TLS alert.
-    EXPECT_FALSE(got.contains("KX")) << got.toHex().constData();
-    EXPECT_FALSE(got.startsWith("K"));
+    // Not a hello answer, not even the greeting's answer: a TLS alert
+    // (fatal, protocol_version), then the end.
+    EXPECT_EQ(got.toHex(), QByteArray("15030300020246"));
     EXPECT_FALSE(SessionSeen());
 }
 
@@ -589,7 +589,7 @@ TEST_F(TcpLink, AFrameCutShortByOneConnectionDoesNotReachTheNext) {
 TEST_F(TcpLink, ClientsWithoutTls13OrACertificateGetNothingOfTheLink) {
     const QString code = terminal.PairingCode();
     const CTlsIdentity stranger = NewIdentity(QStringLiteral("stranger"));
-    // TLS 1.2: refused in the handshake.
+    // TLS 1.2: refused in the handshake with an alert, not a bare close.
     {
         QSslSocket s;
         QSslConfiguration c = LinkTls::Configuration(stranger);
@@ -598,6 +598,7 @@ TEST_F(TcpLink, ClientsWithoutTls13OrACertificateGetNothingOfTheLink) {
         s.ignoreSslErrors();
         s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
         EXPECT_FALSE(s.waitForEncrypted(15000));
+        EXPECT_TRUE(s.errorString().contains(QLatin1String("alert"), Qt::CaseInsensitive)) << qPrintable(s.errorString());
     }
     // Without a certificate: the handshake ends, then the connection, before
     // a pairing attempt is even counted.

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,6 +30,62 @@ namespace {
 constexpr int kSetupMs = 15000;
 // Bytes buffered in either direction before the other side is held back.
 constexpr qint64 kBridgeLimit = 1024 * 1024;
+
+// What a client's first bytes say about it, before the TLS library sees them.
+enum class EHello { NeedMore, Tls13, NotTls13, LeaveToTls };
+
+// Looks at the first TLS record: a ClientHello that offers TLS 1.3 (in its
+// supported_versions extension) goes on to the TLS library; plaintext, or a
+// hello of TLS 1.2 or older, is answered here. Qt's TLS socket ends a failed
+// handshake without sending the alert the TLS library made, so a client would
+// see a bare close.
+EHello LookAtHello(const unsigned char* b, qsizetype n) {
+    if (n < 1) return EHello::NeedMore;
+    if (b[0] != 0x16) return EHello::NotTls13;  // not a TLS handshake record
+    if (n < 5) return EHello::NeedMore;
+    const qsizetype record = (qsizetype(b[3]) << 8) | b[4];
+    if (record > 16384 + 256) return EHello::NotTls13;
+    if (n < 5 + record) return EHello::NeedMore;
+    const unsigned char* p = b + 5;
+    const unsigned char* end = p + record;
+    if (record < 4 || p[0] != 0x01) return EHello::NotTls13;  // not a ClientHello
+    const qsizetype hello = (qsizetype(p[1]) << 16) | (qsizetype(p[2]) << 8) | p[3];
+    // A hello spread over several records: the TLS library decides alone.
+    if (hello > record - 4) return EHello::LeaveToTls;
+    end = p + 4 + hello;
+    p += 4 + 2 + 32;  // legacy_version, random
+    const auto skip = [&](int lengthBytes) {
+        if (end - p < lengthBytes) return false;
+        qsizetype len = 0;
+        for (int i = 0; i < lengthBytes; ++i) len = (len << 8) | *p++;
+        if (end - p < len) return false;
+        p += len;
+        return true;
+    };
+    if (p > end || !skip(1) || !skip(2) || !skip(1)) return EHello::LeaveToTls;  // session id, suites, compression
+    if (p == end) return EHello::NotTls13;  // no extensions: TLS 1.2 or older
+    if (end - p < 2) return EHello::LeaveToTls;
+    const unsigned char* extEnd = p + ((qsizetype(p[0]) << 8) | p[1]) + 2;
+    p += 2;
+    if (extEnd > end) return EHello::LeaveToTls;
+    while (extEnd - p >= 4) {
+        const int type = (p[0] << 8) | p[1];
+        const qsizetype len = (qsizetype(p[2]) << 8) | p[3];
+        p += 4;
+        if (extEnd - p < len) return EHello::LeaveToTls;
+        if (type == 0x002b && len >= 1) {  // supported_versions
+            for (qsizetype i = 1; i + 1 < len && i + 1 <= p[0]; i += 2)
+                if (p[i] == 0x03 && p[i + 1] == 0x04) return EHello::Tls13;
+            return EHello::NotTls13;
+        }
+        p += len;
+    }
+    return EHello::NotTls13;
+}
+
+// A fatal protocol_version alert (RFC 8446, 6): what a client that does not
+// speak TLS 1.3 gets before the connection closes.
+constexpr unsigned char kProtocolVersionAlert[] = {0x15, 0x03, 0x03, 0x00, 0x02, 0x02, 0x46};
 
 }  // namespace
 
@@ -123,12 +181,15 @@ public:
             if (m_phase != Phase::Bridged) End();
         });
         m_setup.start(kSetupMs);
-        if (!m_socket.setSocketDescriptor(descriptor)) {
-            End();
-            return;
-        }
-        m_socket.setSslConfiguration(LinkTls::Configuration(front.Identity()));
-        m_socket.startServerEncryption();
+        // The client's first bytes are looked at (not taken) before the TLS
+        // socket gets the connection.
+        m_raw = static_cast<int>(descriptor);
+        m_firstBytes = std::make_unique<QSocketNotifier>(m_raw, QSocketNotifier::Read, this);
+        connect(m_firstBytes.get(), &QSocketNotifier::activated, this, [this] { LookAtFirstBytes(); });
+        m_again.setSingleShot(true);
+        connect(&m_again, &QTimer::timeout, this, [this] {
+            if (m_firstBytes) m_firstBytes->setEnabled(true);
+        });
     }
     ~CTlsPeer() override {
         // The socket's own end (at the thread's end) signals a disconnect:
@@ -136,10 +197,49 @@ public:
         QObject::disconnect(&m_socket, nullptr, this, nullptr);
         m_socket.abort();
         CloseBridge();
+        m_firstBytes.reset();
+        if (m_raw >= 0) ::close(m_raw);
     }
 
 private:
     enum class Phase { Handshake, Greeting, Confirming, Bridged, Done };
+
+    void LookAtFirstBytes() {
+        static constexpr qsizetype kMost = 5 + 16384 + 256;
+        std::vector<unsigned char> buffer(kMost);
+        const ssize_t n = ::recv(m_raw, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) return End();
+        const EHello hello = LookAtHello(buffer.data(), n);
+        if (hello == EHello::NeedMore) {
+            // The bytes stay in the socket, so the notifier would fire again
+            // at once: look again a little later (the set-up time bounds it).
+            m_firstBytes->setEnabled(false);
+            m_again.start(20);
+            return;
+        }
+        m_firstBytes.reset();
+        m_again.stop();
+        if (hello == EHello::NotTls13) {
+            std::fprintf(stderr, "kxterminal: refused a client without TLS 1.3\n");
+            // What it sent is read first: closing on unread bytes would reset
+            // the connection and could lose the alert on the way.
+            char sink[4096];
+            while (::recv(m_raw, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+            }
+            [[maybe_unused]] const ssize_t w =
+                ::send(m_raw, kProtocolVersionAlert, sizeof kProtocolVersionAlert, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::shutdown(m_raw, SHUT_WR);
+            return End();
+        }
+        const int fd = std::exchange(m_raw, -1);
+        if (!m_socket.setSocketDescriptor(fd)) {
+            ::close(fd);
+            return End();
+        }
+        m_socket.setSslConfiguration(LinkTls::Configuration(m_front.Identity()));
+        m_socket.startServerEncryption();
+    }
 
     void OnEncrypted() {
         m_peer = CertificateFingerprint(m_socket.peerCertificate());
@@ -301,6 +401,8 @@ private:
     void End() {
         if (m_ended) return;
         m_ended = true;
+        m_firstBytes.reset();
+        if (m_raw >= 0) ::close(std::exchange(m_raw, -1));
         if (m_phase == Phase::Bridged) PumpToDevice();
         if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
         m_attempt = false;
@@ -313,6 +415,11 @@ private:
     CTlsLineFront& m_front;
     QSslSocket m_socket;
     QTimer m_setup;
+    // Until the client's first bytes show a TLS 1.3 hello, the connection is
+    // this descriptor alone; then the TLS socket owns it.
+    int m_raw = -1;
+    std::unique_ptr<QSocketNotifier> m_firstBytes;
+    QTimer m_again;
     Phase m_phase = Phase::Handshake;
     QByteArray m_peer;
     QByteArray m_input;
