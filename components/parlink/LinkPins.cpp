@@ -56,7 +56,7 @@ bool ReadLinkPins(const QString& path, QList<CLinkPin>* pins, QString* error) {
 bool StoreLinkPin(const QString& path, const CLinkPin& pin, QString* error) {
     // Read, change, write under a lock: two pairings at once (two programs,
     // or two terminals' sessions) each keep their pin.
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    MakePrivateFolder(QFileInfo(path).absolutePath());
     CFileLock lock;
     if (lock.LockFile(path + QStringLiteral(".lock"), 10000) != CFileLock::Outcome::Locked) {
         if (error) *error = QStringLiteral("%1: busy or cannot be locked").arg(path);

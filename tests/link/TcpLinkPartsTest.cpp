@@ -334,3 +334,21 @@ TEST(TerminalPairingBounds, TheFirstSuccessUsesTheCodeUp) {
     EXPECT_FALSE(t.pairing.ClaimSuccess(second));
     EXPECT_TRUE(t.pairing.CurrentCode().isEmpty());
 }
+
+TEST(PairingFiles, FoldersAreTheOwnersOnlyAndAPlantedLinkIsReplacedNotWrittenThrough) {
+    CTestDir dir;
+    QString error;
+    // A folder made for pins is the owner's alone.
+    ASSERT_TRUE(StoreLinkPin(dir.File(QStringLiteral("new/pins.txt")), {QStringLiteral("a:1"), QByteArray(32, '\x01')}, &error))
+        << qPrintable(error);
+    EXPECT_EQ(FileMode(dir.File(QStringLiteral("new"))), 0700u);
+    // A pins file that is a link to someone else's file: pairing stores the
+    // pins in a file of its own and leaves the other file as it was.
+    ASSERT_TRUE(dir.Write(QStringLiteral("victim.txt"), "keep\n"));
+    ASSERT_TRUE(QFile::link(dir.File(QStringLiteral("victim.txt")), dir.File(QStringLiteral("pins.txt"))));
+    ASSERT_TRUE(StoreLinkPin(dir.File(QStringLiteral("pins.txt")), {QStringLiteral("b:2"), QByteArray(32, '\x02')}, &error))
+        << qPrintable(error);
+    EXPECT_EQ(dir.Read(QStringLiteral("victim.txt")), QByteArray("keep\n"));
+    EXPECT_FALSE(QFileInfo(dir.File(QStringLiteral("pins.txt"))).isSymLink());
+    EXPECT_EQ(FileMode(dir.File(QStringLiteral("pins.txt"))), 0600u);
+}

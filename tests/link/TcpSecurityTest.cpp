@@ -664,9 +664,13 @@ TEST_F(TcpLink, AGuesserOnLoopbackGetsFewGuessesAnHour) {
     int tested = 0, refused = 0, windows = 1;
     for (int i = 0; i < 200000 && clock.elapsed() < seconds * 1000; ++i) {
         const EPairResult r = Pair(WrongCode(code)).result;
-        if (r == EPairResult::WrongCode) ++tested;
-        else if (r == EPairResult::NoCode) ++refused;
-        else ADD_FAILURE() << static_cast<int>(r);
+        if (r == EPairResult::WrongCode) {
+            ++tested;
+        } else if (r == EPairResult::NoCode) {
+            ++refused;
+        } else {
+            ADD_FAILURE() << static_cast<int>(r);
+        }
         if (!terminal.WaitForLine(QStringLiteral("pairing closed"), 0).isEmpty()) {
             AskForPairing();
             ++windows;
