@@ -67,6 +67,9 @@ QString CTerminalProcess::Diagnostics() {
 }
 
 void CTerminalProcess::TakeLines() {
+    // Without an event loop the pipe is read only in a wait: look once
+    // without waiting, so a call with no time to wait still sees what came.
+    m_process.waitForReadyRead(0);
     m_stdout += m_process.readAllStandardOutput();
     for (qsizetype idx = m_stdout.indexOf('\n'); idx >= 0; idx = m_stdout.indexOf('\n')) {
         const QString line = QString::fromLocal8Bit(m_stdout.left(idx)).trimmed();
