@@ -247,14 +247,29 @@ private:
         Took(m_journal.failureDetail);
     }
 
-    // /pair CODE: pairs with the network terminal at the port, where it stands
-    // in the batch (so "/pair CODE /j" pairs and then downloads).
+    // /pair -: pairs with the network terminal at the port, where it stands
+    // in the batch (so "/pair - /j" pairs and then downloads), with the code
+    // read from standard input; /pair alone asks for it on a terminal. The
+    // code is not taken from the command line by preference: every local
+    // user can read that (/pair CODE still works).
     void Pair(int& i) {
-        if (!HasNext(m_args, i) || NextIsSwitch(i)) {
-            Fail(kSyntaxError, QStringLiteral("/pair needs the code the terminal shows"));
-            return;
+        QString code;
+        if (HasNext(m_args, i) && !NextIsSwitch(i) && Next(m_args, i) != QLatin1String("-")) {
+            code = m_args[++i];
+        } else {
+            const bool dash = HasNext(m_args, i) && Next(m_args, i) == QLatin1String("-");
+            if (dash) ++i;
+            if (!dash && !StandardInputIsTerminal()) {
+                Fail(kSyntaxError, QStringLiteral("/pair needs the code the terminal shows (/pair - reads it from standard input)"));
+                return;
+            }
+            QString why;
+            if (!ReadPairingCode(dash ? QString() : QStringLiteral("Код сопряжения с экрана терминала: "), &code, &why)) {
+                Fail(kSyntaxError, why);
+                return;
+            }
         }
-        const CLinkPairingResult r = PairTerminal(Port(), m_args[++i]);
+        const CLinkPairingResult r = PairTerminal(Port(), code);
         if (r.code != 0) Fail(r.code, r.detail);
         else Prompt().Info(r.detail, QStringLiteral("kxloader"));
     }
@@ -485,7 +500,9 @@ QString CommandLineHelpText() {
                "/s d = ID - установка текущего документа по ID на терминале\n"
                "/f [filters] - установка/сброс фильтров\n"
                "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)\n"
-               "/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n");
+               "/pair - - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала со "
+               "стандартного ввода (/pair без кода - запрос кода в терминале; /pair code - код в командной строке, "
+               "его видят другие пользователи)\n");
 }
 
 void RunCommandLine(CKXConfigApp& app, ICommandLineConfiguration& configuration,

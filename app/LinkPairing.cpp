@@ -7,6 +7,10 @@
 
 #include <QProcessEnvironment>
 
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
 CLinkPairingResult PairTerminal(const QString& port, const QString& code) {
     // The component's library lies beside its components.ini.
     const QStringList files = ParlinkSettingsFiles(ComponentFolder(), QProcessEnvironment::systemEnvironment());
@@ -26,4 +30,35 @@ CLinkPairingResult PairTerminal(const QString& port, const QString& code) {
         break;
     }
     return r;
+}
+
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+bool ReadPairingCode(const QString& prompt, QString* code, QString* why) {
+    if (!prompt.isEmpty()) {
+        std::fputs(prompt.toLocal8Bit().constData(), stderr);
+        std::fflush(stderr);
+    }
+    // Byte by byte up to the line's end, so nothing after it is taken from a
+    // pipe; a code is short, so a long line is refused rather than read on.
+    constexpr int kMostBytes = 64;
+    QByteArray line;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        if (line.size() >= kMostBytes) {
+            *why = QStringLiteral("the pairing code on standard input is longer than a line of %1 characters").arg(kMostBytes);
+            return false;
+        }
+        line.append(c);
+    }
+    if (line.endsWith('\r')) line.chop(1);
+    if (line.trimmed().isEmpty()) {
+        *why = QStringLiteral("no pairing code on standard input");
+        return false;
+    }
+    *code = QString::fromLocal8Bit(line);
+    return true;
 }

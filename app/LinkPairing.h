@@ -13,3 +13,11 @@ struct CLinkPairingResult {
 };
 
 CLinkPairingResult PairTerminal(const QString& port, const QString& code);
+
+// The code from standard input (kxloader /pair -, or /pair alone on a
+// terminal, after `prompt` on standard error): one line, so the code never
+// stands in the process's command line where every local user can read it.
+// False with `why` when nothing usable came.
+bool ReadPairingCode(const QString& prompt, QString* code, QString* why);
+// Whether standard input is a terminal a person types at.
+bool StandardInputIsTerminal();

@@ -277,20 +277,23 @@ class Bench:
         return self.finish(self.start(args, ini), timeout)
 
     def run_timed(self, args, timeout=None):
-        """Runs to the end; also returns the seconds from "C 020" in the log
-        to the program's exit (None when no 020 came), the window in which
-        random kills are placed."""
+        """Runs to the end; also returns the seconds from "C 020" to "S bye"
+        in the log (None when either did not come while the run lasted): the
+        transfer, the commit and the clear, the window in which random kills
+        are placed."""
         p = self.start(args)
         deadline = time.monotonic() + (RUN_TIMEOUT if timeout is None else timeout)
-        seen = None
+        seen = bye = None
         while p.poll() is None and time.monotonic() < deadline:
-            if seen is None and "C 020" in self.log():
+            log = self.log()
+            if seen is None and "C 020" in log:
                 seen = time.monotonic()
-            time.sleep(0.003)
+            if seen is not None and "S bye" in log:
+                bye = time.monotonic()
+                break
+            time.sleep(0.002)
         code = self.finish(p, max(1, deadline - time.monotonic()))
-        if seen is None and "C 020" in self.log():
-            seen = time.monotonic()
-        return code, (time.monotonic() - seen) if seen is not None else None
+        return code, (bye - seen) if seen is not None and bye is not None else None
 
     def recover(self):
         """Reruns /x /j /c until it ends 0 or 50 (bounded). Returns the list

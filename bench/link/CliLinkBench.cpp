@@ -180,7 +180,8 @@ CSyncRound SyncRound(CInstall& install, int terminals, int lines, const QByteArr
         journals.push_back(StoredLines(journal));
         WriteBytes(states.back()->path() + "/journal.txt", journals.back());
         emulators.push_back(std::make_unique<CTerminalProcess>());
-        const QStringList listen = tcp ? QStringList{QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")}
+        const QStringList listen = tcp ? QStringList{QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0"),
+                                                     QStringLiteral("--pairing-window")}
                                        : QStringList{QStringLiteral("--pty")};
         if (!emulators.back()->Start(states.back()->path(), listen)) return round;
         if (tcp) {

@@ -25,6 +25,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -162,9 +163,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Pairing, repeated: every success uses the code up and shows a new one.
+    // Pairing, repeated: every success uses the code up and closes pairing,
+    // so it is asked for again each time, as a person at the terminal would.
     std::vector<double> pairing;
     for (int i = 0; i < 5; ++i) {
+        ::kill(static_cast<pid_t>(tcp.Pid()), SIGUSR1);
         const QString code = tcp.Line(QByteArrayLiteral("pairing code: "));
         QElapsedTimer t;
         t.start();

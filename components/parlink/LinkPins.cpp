@@ -56,7 +56,7 @@ bool ReadLinkPins(const QString& path, QList<CLinkPin>* pins, QString* error) {
 bool StoreLinkPin(const QString& path, const CLinkPin& pin, QString* error) {
     // Read, change, write under a lock: two pairings at once (two programs,
     // or two terminals' sessions) each keep their pin.
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    MakePrivateFolder(QFileInfo(path).absolutePath());
     CFileLock lock;
     // (A link or a FIFO named like the lock file is refused, never followed.)
     if (const auto outcome = lock.LockFile(path + QStringLiteral(".lock"), 10000); outcome != CFileLock::Outcome::Locked) {

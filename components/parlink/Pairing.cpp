@@ -64,7 +64,8 @@ CPairOutcome PairWithTerminal(const QString& portName, const QString& code, cons
     if (answer[0] == LinkTls::kNoCode) {
         socket.abort();
         return Outcome(EPairResult::NoCode,
-                       QStringLiteral("the terminal at %1 has no valid pairing code now (expired or used up): ask it for a new one").arg(where));
+                       QStringLiteral("the terminal at %1 takes no pairing code now (pairing not opened on it, over, or "
+                                      "a wrong code tried moments ago): open pairing on the terminal, or try again in a minute").arg(where));
     }
     QByteArray reply;
     if (answer[0] != LinkTls::kPairShare ||

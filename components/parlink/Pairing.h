@@ -5,7 +5,7 @@
 // certificates' fingerprints as each side sees them:
 //
 //   program  'K' 'X' 'T' 'P'  pA (65 bytes)
-//   terminal 'S'  pB (65)  confirmation of the terminal (32)   or 'N': no valid code
+//   terminal 'S'  pB (65)  confirmation of the terminal (32)   or 'N': no attempt taken now
 //   program  confirmation of the program (32)                  (only when the terminal's holds)
 //   terminal 'K' paired, or 'F'
 //
@@ -24,7 +24,7 @@ enum class EPairResult {
     NotNetworkPort,  // the port name is not (and does not map to) tcp:HOST:PORT
     BadCode,         // not a code of 6 digits
     NotReached,      // no TLS session (refused, unreachable, not our protocol)
-    NoCode,          // the terminal has no valid code now (expired or used up)
+    NoCode,          // the terminal takes no attempt now (pairing not open, or too soon after the last)
     WrongCode,       // the code (or the certificates seen) did not match
     Failed,          // the connection broke or a file could not be written
 };

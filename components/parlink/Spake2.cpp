@@ -5,7 +5,9 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/kdf.h>
 #include <openssl/obj_mac.h>
+#include <openssl/params.h>
 #include <openssl/sha.h>
 
 namespace {
@@ -22,6 +24,12 @@ using Group = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
 using Point = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_free>>;
 using Bn = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
+using Kdf = std::unique_ptr<EVP_KDF, Deleter<EVP_KDF, EVP_KDF_free>>;
+using KdfCtx = std::unique_ptr<EVP_KDF_CTX, Deleter<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
+
+// The only point form taken from a peer: 0x04 X Y. The compressed and
+// hybrid forms (0x02/0x03, 0x06/0x07) would parse too, but nobody sends them.
+constexpr char kUncompressed = 0x04;
 
 QByteArray Sha256(const QByteArray& data) {
     QByteArray out(SHA256_DIGEST_LENGTH, '\0');
@@ -58,6 +66,7 @@ struct CSpake2::State {
     Point own, pointM, pointN;
     QByteArray message, peerMessage;
     QByteArray confirmOwn, confirmPeer;
+    QByteArray transcript;
     bool ok = false;
 
     Point Decode(const char* hex) const {
@@ -73,8 +82,22 @@ struct CSpake2::State {
     }
 };
 
+CSpake2::CSpake2() : m_state(std::make_unique<State>()) {}
+
 CSpake2::CSpake2(Role role, const QByteArray& code, const QByteArray& identityA, const QByteArray& identityB)
-    : m_state(std::make_unique<State>()) {
+    : CSpake2() {
+    Start(role, identityA, identityB, nullptr, nullptr, code);
+}
+
+std::unique_ptr<CSpake2> CSpake2::WithScalars(Role role, const QByteArray& w, const QByteArray& secret,
+                                              const QByteArray& identityA, const QByteArray& identityB) {
+    std::unique_ptr<CSpake2> side(new CSpake2);
+    side->Start(role, identityA, identityB, &w, &secret, QByteArray());
+    return side;
+}
+
+void CSpake2::Start(Role role, const QByteArray& identityA, const QByteArray& identityB, const QByteArray* w,
+                    const QByteArray* secret, const QByteArray& code) {
     State& s = *m_state;
     s.role = role;
     s.identityA = identityA;
@@ -83,16 +106,27 @@ CSpake2::CSpake2(Role role, const QByteArray& code, const QByteArray& identityA,
     s.pointM = s.Decode(kPointM);
     s.pointN = s.Decode(kPointN);
     if (!s.pointM || !s.pointN) return;
-    // w: the code hashed and reduced modulo the group order. A slow hash
-    // would only matter against offline guessing, which SPAKE2 prevents.
-    const QByteArray h = Sha256(QByteArrayLiteral("KXConfig link pairing v1\0") + code);
-    Bn wide(BN_bin2bn(reinterpret_cast<const unsigned char*>(h.constData()), static_cast<int>(h.size()), nullptr));
     const BIGNUM* order = EC_GROUP_get0_order(s.group.get());
-    if (!wide || !BN_nnmod(s.w.get(), wide.get(), order, s.ctx.get())) return;
-    // x (or y) uniformly in [1, order).
-    do {
-        if (!BN_priv_rand_range(s.secret.get(), order)) return;
-    } while (BN_is_zero(s.secret.get()));
+    const auto toBn = [](const QByteArray& bytes, BIGNUM* to) {
+        return BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<int>(bytes.size()), to) != nullptr;
+    };
+    if (w) {
+        if (!toBn(*w, s.w.get())) return;
+    } else {
+        // w: the code hashed and reduced modulo the group order. A slow hash
+        // would only matter against offline guessing, which SPAKE2 prevents.
+        const QByteArray h = Sha256(QByteArrayLiteral("KXConfig link pairing v1\0") + code);
+        Bn wide(BN_bin2bn(reinterpret_cast<const unsigned char*>(h.constData()), static_cast<int>(h.size()), nullptr));
+        if (!wide || !BN_nnmod(s.w.get(), wide.get(), order, s.ctx.get())) return;
+    }
+    if (secret) {
+        if (!toBn(*secret, s.secret.get())) return;
+    } else {
+        // x (or y) uniformly in [1, order).
+        do {
+            if (!BN_priv_rand_range(s.secret.get(), order)) return;
+        } while (BN_is_zero(s.secret.get()));
+    }
     // pA = x*G + w*M, pB = y*G + w*N.
     s.own.reset(EC_POINT_new(s.group.get()));
     const EC_POINT* blind = role == Role::A ? s.pointM.get() : s.pointN.get();
@@ -107,7 +141,7 @@ QByteArray CSpake2::Message() const { return m_state->ok ? m_state->message : QB
 
 bool CSpake2::Finish(const QByteArray& peerMessage) {
     State& s = *m_state;
-    if (!s.ok || peerMessage.size() != kMessageSize) return false;
+    if (!s.ok || peerMessage.size() != kMessageSize || peerMessage[0] != kUncompressed) return false;
     s.ok = false;
     Point peer(EC_POINT_new(s.group.get()));
     // oct2point checks that the point lies on the curve.
@@ -141,14 +175,14 @@ bool CSpake2::Finish(const QByteArray& peerMessage) {
     AppendWithLength(tt, wBytes);
     const QByteArray hashed = Sha256(tt);
     const QByteArray ka = hashed.mid(16, 16);
-    // KcA || KcB = HKDF-SHA-256(salt: none, Ka, info "ConfirmationKeys"),
-    // one expand block.
-    const QByteArray prk = Hmac(QByteArray(32, '\0'), ka);
-    const QByteArray okm = Hmac(prk, QByteArrayLiteral("ConfirmationKeys") + '\x01');
+    // KcA || KcB = HKDF-SHA-256(salt: none, Ka, info "ConfirmationKeys").
+    const QByteArray okm = Hkdf(ka, QByteArray(), QByteArrayLiteral("ConfirmationKeys"), 32);
+    if (okm.size() != 32) return false;
     const QByteArray kcA = okm.left(16), kcB = okm.mid(16, 16);
     const QByteArray confirmA = Hmac(kcA, tt), confirmB = Hmac(kcB, tt);
     s.confirmOwn = s.role == Role::A ? confirmA : confirmB;
     s.confirmPeer = s.role == Role::A ? confirmB : confirmA;
+    s.transcript = tt;
     s.ok = true;
     return true;
 }
@@ -160,4 +194,29 @@ bool CSpake2::Verify(const QByteArray& peerConfirmation) const {
     return s.ok && peerConfirmation.size() == s.confirmPeer.size() &&
            CRYPTO_memcmp(peerConfirmation.constData(), s.confirmPeer.constData(),
                          static_cast<size_t>(s.confirmPeer.size())) == 0;
+}
+
+QByteArray CSpake2::Transcript() const { return m_state->ok ? m_state->transcript : QByteArray(); }
+
+QByteArray CSpake2::Hkdf(const QByteArray& key, const QByteArray& salt, const QByteArray& info, int size) {
+    Kdf kdf(EVP_KDF_fetch(nullptr, "HKDF", nullptr));
+    if (!kdf || size <= 0) return QByteArray();
+    KdfCtx ctx(EVP_KDF_CTX_new(kdf.get()));
+    if (!ctx) return QByteArray();
+    // OpenSSL's parameters take non-const pointers; it only reads them.
+    QByteArray k = key, sl = salt, in = info;
+    char digest[] = "SHA256";
+    OSSL_PARAM params[5];
+    int n = 0;
+    params[n++] = OSSL_PARAM_construct_utf8_string("digest", digest, 0);
+    params[n++] = OSSL_PARAM_construct_octet_string("key", k.data(), static_cast<size_t>(k.size()));
+    // No salt means a salt of zeros (RFC 5869, 2.2); OpenSSL does that when
+    // none is given.
+    if (!sl.isEmpty()) params[n++] = OSSL_PARAM_construct_octet_string("salt", sl.data(), static_cast<size_t>(sl.size()));
+    params[n++] = OSSL_PARAM_construct_octet_string("info", in.data(), static_cast<size_t>(in.size()));
+    params[n] = OSSL_PARAM_construct_end();
+    QByteArray out(size, '\0');
+    if (EVP_KDF_derive(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), static_cast<size_t>(size), params) != 1)
+        return QByteArray();
+    return out;
 }

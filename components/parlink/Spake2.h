@@ -20,6 +20,11 @@ public:
     static constexpr int kConfirmationSize = 32;  // HMAC-SHA-256
 
     CSpake2(Role role, const QByteArray& code, const QByteArray& identityA, const QByteArray& identityB);
+    // For known-answer tests (RFC 9382's vectors): w and this side's secret
+    // scalar given as 32 bytes big-endian instead of derived from a code and
+    // drawn at random. Nothing else differs from a real run.
+    static std::unique_ptr<CSpake2> WithScalars(Role role, const QByteArray& w, const QByteArray& secret,
+                                                const QByteArray& identityA, const QByteArray& identityB);
     ~CSpake2();
     CSpake2(const CSpake2&) = delete;
     CSpake2& operator=(const CSpake2&) = delete;
@@ -33,8 +38,17 @@ public:
     // constant time). Only after a successful Finish.
     QByteArray Confirmation() const;
     bool Verify(const QByteArray& peerConfirmation) const;
+    // The transcript TT both confirmations are made over (after Finish).
+    QByteArray Transcript() const;
+
+    // HKDF-SHA-256 (RFC 5869) with OpenSSL's KDF; empty on failure.
+    static QByteArray Hkdf(const QByteArray& key, const QByteArray& salt, const QByteArray& info, int size);
 
 private:
+    CSpake2();
+    void Start(Role role, const QByteArray& identityA, const QByteArray& identityB, const QByteArray* w,
+               const QByteArray* secret, const QByteArray& code);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -75,7 +76,7 @@ QString SystemText(int error) { return QString::fromLocal8Bit(std::strerror(erro
 bool WriteTemp(const QString& path, const QByteArray& data, QString* temp, QString* error) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!MakePrivateFolder(folder)) {
         if (error) *error = QStringLiteral("%1: cannot create the folder").arg(folder);
         return false;
     }
@@ -106,6 +107,16 @@ bool WriteTemp(const QString& path, const QByteArray& data, QString* temp, QStri
 QByteArray CertificateFingerprint(const QSslCertificate& certificate) {
     if (certificate.isNull()) return {};
     return certificate.digest(QCryptographicHash::Sha256);
+}
+
+bool MakePrivateFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (info.isDir()) return true;
+    // Keys and pins are nobody else's business, not even their names: a
+    // folder made for them is the owner's alone.
+    const QString parent = info.absolutePath();
+    if (parent != info.absoluteFilePath() && !MakePrivateFolder(parent)) return false;
+    return ::mkdir(QFile::encodeName(info.absoluteFilePath()).constData(), 0700) == 0 || errno == EEXIST;
 }
 
 bool WritePrivateFile(const QString& path, const QByteArray& data, QString* error) {

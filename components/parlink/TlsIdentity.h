@@ -35,3 +35,6 @@ QByteArray CertificateFingerprint(const QSslCertificate& certificate);
 // temporary file in the same folder, synced, renamed over the old one. A kill
 // at any instant leaves the old bytes or the new ones.
 bool WritePrivateFile(const QString& path, const QByteArray& data, QString* error);
+// Makes `folder` and the folders missing on the way to it, each owner-only
+// (0700); true when it is a folder now.
+bool MakePrivateFolder(const QString& folder);

@@ -112,7 +112,8 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
                            "/w filename filename - загрузка справочников товаров (шапка) и товаров (детали)"}));
     EXPECT_TRUE(lines[9].startsWith("/q filename -r -s - -r - выгрузка из терминала таблицы info."));
     EXPECT_EQ(lines[15], "/x [filename] - файл отчета о работе программы (код ошибки, диагностика)");
-    EXPECT_TRUE(lines[16].startsWith("/pair code - "));
+    // The form that keeps the code out of the process list comes first.
+    EXPECT_TRUE(lines[16].startsWith("/pair - - "));
     EXPECT_EQ(lines[17], "");
     for (const char* word : {"/h", "/?", "/j", "/n", "/i", "/c", "/o", "/e", "/a", "/d", "/w", "/q", "/s", "/f", "/x", "/pair"})
         EXPECT_TRUE(IsKnownSwitch(word)) << word;
@@ -235,7 +236,7 @@ TEST_F(CommandLine, UploadsHappenOnlyAtTheEndOfASuccessfulBatch) {
     EXPECT_EQ(prompt.Messages()[0].caption, "Справка по параметрам командной строки");
     EXPECT_TRUE(prompt.Messages()[0].text.startsWith("/j filename - выгрузка журнала"));
     EXPECT_EQ(prompt.Messages()[0].text.count('\n'), 17);
-    EXPECT_TRUE(prompt.Messages()[0].text.endsWith("/pair code - сопряжение с терминалом в сети (порт tcp:адрес:порт) по коду с экрана терминала\n"));
+    EXPECT_TRUE(prompt.Messages()[0].text.endsWith("/pair code - код в командной строке, его видят другие пользователи)\n"));
 
     ResetFake();
     EXPECT_EQ(Run({"/o", "ops.txt"}), 0);

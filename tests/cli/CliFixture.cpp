@@ -178,7 +178,12 @@ int Cli::Run(const QStringList& args, int stderrTerminal) {
         while (stderrTerminal >= 0 && (got = ::read(stderrTerminal, buffer, sizeof buffer)) > 0)
             shown.append(buffer, got);
     };
+    if (!inputFile.isEmpty()) process.setStandardInputFile(inputFile);
     process.start(program + "/kxloader", args);
+    if (inputFile.isEmpty()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
     bool finished = false;
     for (int waited = 0; !finished && waited < 60000; waited += 50) {
         finished = process.waitForFinished(50);

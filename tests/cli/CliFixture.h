@@ -88,5 +88,9 @@ protected:
     CTerminalProcess terminal;
     QString out, err;
     QString tempFolder;  // TMPDIR of the runs when set
+    // What the runs read on standard input (then its end); or, when
+    // `inputFile` is set, that file (a terminal's device) instead.
+    QByteArray input;
+    QString inputFile;
     qsizetype commandsMark = 0;
 };

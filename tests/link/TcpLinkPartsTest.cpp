@@ -7,13 +7,17 @@
 #include "components/parlink/TlsIdentity.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
+#include "tools/kxterminal/TerminalPairing.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QSet>
 #include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -146,4 +150,205 @@ TEST(Spake2Pairing, AgreesOnlyOnTheSameCodeAndTheSameCertificates) {
     CSpake2 side2(CSpake2::Role::B, "123456", a, b);
     EXPECT_FALSE(side2.Finish(one.Message().left(33)));
     EXPECT_FALSE(side2.Verify(QByteArray(32, '\0')));
+}
+
+namespace {
+
+// RFC 9382, Appendix B, the first P-256 vector (A = "server", B = "client").
+struct CSpake2Vector {
+    const char* w = "2ee57912099d31560b3a44b1184b9b4866e904c49d12ac5042c97dca461b1a5f";
+    const char* x = "43dd0fd7215bdcb482879fca3220c6a968e66d70b1356cac18bb26c84a78d729";
+    const char* y = "dcb60106f276b02606d8ef0a328c02e4b629f84f89786af5befb0bc75b6e66be";
+    const char* pA =
+        "04a56fa807caaa53a4d28dbb9853b9815c61a411118a6fe516a8798434751470f9010153ac33d0d5f2047ffdb1a3e42c9b4e6be662766e1eeb4116988ede5f912c";
+    const char* pB =
+        "0406557e482bd03097ad0cbaa5df82115460d951e3451962f1eaf4367a420676d09857ccbc522686c83d1852abfa8ed6e4a1155cf8f1543ceca528afb591a1e0b7";
+    const char* k =
+        "0412af7e89717850671913e6b469ace67bd90a4df8ce45c2af19010175e37eed69f75897996d539356e2fa6a406d528501f907e04d97515fbe83db277b715d3325";
+    const char* hashTT = "0e0672dc86f8e45565d338b0540abe6915bdf72e2b35b5c9e5663168e960a91b";
+    const char* cA = "58ad4aa88e0b60d5061eb6b5dd93e80d9c4f00d127c65b3b35b1b5281fee38f0";
+    const char* cB = "d3e2e547f1ae04f2dbdbf0fc4b79f8ecff2dff314b5d32fe9fcef2fb26dc459b";
+};
+
+QByteArray Hex(const char* text) { return QByteArray::fromHex(text); }
+
+QByteArray WithLength(const QByteArray& part) {
+    QByteArray out;
+    quint64 n = static_cast<quint64>(part.size());
+    for (int i = 0; i < 8; ++i, n >>= 8) out.append(static_cast<char>(n & 0xff));
+    return out + part;
+}
+
+}  // namespace
+
+TEST(Spake2Pairing, ReproducesTheRfc9382P256Vector) {
+    const CSpake2Vector v;
+    const auto a = CSpake2::WithScalars(CSpake2::Role::A, Hex(v.w), Hex(v.x), "server", "client");
+    const auto b = CSpake2::WithScalars(CSpake2::Role::B, Hex(v.w), Hex(v.y), "server", "client");
+    // The shares prove the points M and N and the blinding.
+    EXPECT_EQ(a->Message().toHex(), QByteArray(v.pA));
+    EXPECT_EQ(b->Message().toHex(), QByteArray(v.pB));
+    ASSERT_TRUE(a->Finish(b->Message()));
+    ASSERT_TRUE(b->Finish(a->Message()));
+    // The transcript holds both names, both shares, K and w, each with its
+    // length, in this order.
+    const QByteArray tt = WithLength("server") + WithLength("client") + WithLength(Hex(v.pA)) + WithLength(Hex(v.pB)) +
+                          WithLength(Hex(v.k)) + WithLength(Hex(v.w));
+    EXPECT_EQ(a->Transcript().toHex(), tt.toHex());
+    EXPECT_EQ(b->Transcript().toHex(), tt.toHex());
+    EXPECT_EQ(QCryptographicHash::hash(tt, QCryptographicHash::Sha256).toHex(), QByteArray(v.hashTT));
+    EXPECT_EQ(a->Confirmation().toHex(), QByteArray(v.cA));
+    EXPECT_EQ(b->Confirmation().toHex(), QByteArray(v.cB));
+    EXPECT_TRUE(a->Verify(b->Confirmation()));
+    EXPECT_TRUE(b->Verify(a->Confirmation()));
+}
+
+TEST(Spake2Pairing, ConfirmationKeysAreRfc5869Hkdf) {
+    // RFC 5869, A.1 (with salt and info) and A.3 (neither: the case of the
+    // confirmation keys).
+    const QByteArray ikm(22, '\x0b');
+    EXPECT_EQ(CSpake2::Hkdf(ikm, Hex("000102030405060708090a0b0c"), Hex("f0f1f2f3f4f5f6f7f8f9"), 42).toHex(),
+              QByteArray("3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865"));
+    EXPECT_EQ(CSpake2::Hkdf(ikm, QByteArray(), QByteArray(), 42).toHex(),
+              QByteArray("8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8"));
+}
+
+TEST(Spake2Pairing, RefusesSharesThatAreNotPlainPointsOrCancelTheBlinding) {
+    const CSpake2Vector v;
+    // A share in the hybrid form (0x06/0x07 and both coordinates) names the
+    // same point as the vector's pA, yet only 0x04 is taken.
+    QByteArray hybrid = Hex(v.pA);
+    hybrid[0] = static_cast<char>((hybrid[64] & 1) ? 0x07 : 0x06);
+    const auto b = CSpake2::WithScalars(CSpake2::Role::B, Hex(v.w), Hex(v.y), "server", "client");
+    EXPECT_FALSE(b->Finish(hybrid));
+    const auto b2 = CSpake2::WithScalars(CSpake2::Role::B, Hex(v.w), Hex(v.y), "server", "client");
+    EXPECT_TRUE(b2->Finish(Hex(v.pA)));
+    // A peer that knows w and sends w*M (x = 0) makes pA - w*M the identity:
+    // K would be the identity whatever the terminal's y, known to anyone.
+    const auto cancel = CSpake2::WithScalars(CSpake2::Role::A, Hex(v.w), QByteArray(32, '\0'), "server", "client");
+    ASSERT_EQ(cancel->Message().size(), CSpake2::kMessageSize);
+    const auto b3 = CSpake2::WithScalars(CSpake2::Role::B, Hex(v.w), Hex(v.y), "server", "client");
+    EXPECT_FALSE(b3->Finish(cancel->Message()));
+    EXPECT_TRUE(b3->Confirmation().isEmpty());
+    EXPECT_TRUE(b3->Transcript().isEmpty());
+}
+
+TEST(Spake2Pairing, SecretScalarsAreDrawnFromTheWholeGroup) {
+    // A scalar from a small range repeats within a few dozen runs (16 values:
+    // almost surely within 64); a uniform one over the group never does.
+    QSet<QByteArray> shares;
+    for (int i = 0; i < 64; ++i) shares.insert(CSpake2(CSpake2::Role::A, "123456", "a", "b").Message());
+    EXPECT_EQ(shares.size(), 64);
+}
+
+TEST(Spake2Pairing, AWrongConfirmationIsRefusedWhereverItDiffers) {
+    const CSpake2Vector v;
+    const auto a = CSpake2::WithScalars(CSpake2::Role::A, Hex(v.w), Hex(v.x), "server", "client");
+    ASSERT_TRUE(a->Finish(Hex(v.pB)));
+    const QByteArray good = Hex(v.cB);
+    EXPECT_TRUE(a->Verify(good));
+    for (int i = 0; i < good.size(); ++i) {
+        QByteArray bad = good;
+        bad[i] = static_cast<char>(bad[i] ^ 0x80);
+        EXPECT_FALSE(a->Verify(bad)) << i;
+    }
+    EXPECT_FALSE(a->Verify(good.left(31)));
+    EXPECT_FALSE(a->Verify(good + '\0'));
+    EXPECT_FALSE(a->Verify(Hex(v.cA)));
+}
+
+namespace {
+
+// The terminal's pairing state on a clock the test moves, with what it shows.
+struct CPairingOnClock {
+    CTestDir dir;
+    qint64 now = 1'800'000'000'000;  // UTC milliseconds
+    QStringList shown;
+    CTerminalPairing pairing{dir.Path(), [this](const QString& line) { shown << line; }, [this] { return now; }};
+};
+
+}  // namespace
+
+TEST(TerminalPairingBounds, AGuesserSucceedsWithUnderAThousandthInAnHour) {
+    // The worst case: someone at the terminal opens pairing again the moment
+    // it closes, and a guesser tries whenever the terminal takes an attempt.
+    CPairingOnClock t;
+    t.pairing.OpenWindow();
+    const qint64 end = t.now + 3600 * 1000;
+    int guesses = 0, windows = 1;
+    double chance = 0;
+    for (; t.now < end; t.now += 250) {
+        if (t.pairing.CurrentCode().isEmpty()) {
+            t.pairing.OpenWindow();
+            ++windows;
+        }
+        CTerminalPairing::CTicket ticket;
+        if (!t.pairing.BeginAttempt(&ticket)) continue;
+        // A guess after k wrong ones on the same code picks one of 10^6 - k.
+        chance += 1.0 / (1e6 - (CTerminalPairing::kMaxAttempts - 1));
+        ++guesses;
+        t.pairing.EndFailedAttempt(ticket);
+    }
+    // From the bounds: at most 9 attempts a window, spaced 2, 4, ... 256 s
+    // (510 s in all) within its 10 minutes.
+    std::printf("pairing bound: %d guesses in %d windows an hour, a chance of %.4f %%\n", guesses, windows, chance * 100);
+    EXPECT_LE(guesses, windows * CTerminalPairing::AttemptsPerWindow());
+    EXPECT_LT(chance, 0.001);
+    EXPECT_LE(guesses, 3600 / 510 * 9 + 9);
+}
+
+TEST(TerminalPairingBounds, PairingStaysClosedAfterItsCodesAreUsedUpUntilAskedAgain) {
+    CPairingOnClock t;
+    CTerminalPairing::CTicket ticket;
+    // Nobody asked: closed.
+    EXPECT_FALSE(t.pairing.BeginAttempt(&ticket));
+    EXPECT_TRUE(t.shown.isEmpty());
+    t.pairing.OpenWindow();
+    int attempts = 0;
+    for (int i = 0; i < 3600; ++i, t.now += 1000) {
+        if (!t.pairing.BeginAttempt(&ticket)) continue;
+        ++attempts;
+        t.pairing.EndFailedAttempt(ticket);
+    }
+    EXPECT_EQ(attempts, CTerminalPairing::AttemptsPerWindow());
+    // Three codes shown, then closed for good.
+    EXPECT_EQ(t.shown.filter(QStringLiteral("pairing code: ")).size(), CTerminalPairing::kMaxCodes);
+    EXPECT_EQ(t.shown.last(), QStringLiteral("pairing closed"));
+    EXPECT_TRUE(t.pairing.CurrentCode().isEmpty());
+    // Asked again: open, with the next attempt soon.
+    t.pairing.OpenWindow();
+    t.now += CTerminalPairing::kFirstDelayMs;
+    EXPECT_TRUE(t.pairing.BeginAttempt(&ticket));
+}
+
+TEST(TerminalPairingBounds, TheFirstSuccessUsesTheCodeUp) {
+    CPairingOnClock t;
+    t.pairing.OpenWindow();
+    CTerminalPairing::CTicket first, second;
+    ASSERT_TRUE(t.pairing.BeginAttempt(&first));
+    t.now += CTerminalPairing::kFirstDelayMs;
+    ASSERT_TRUE(t.pairing.BeginAttempt(&second));
+    EXPECT_EQ(first.code, second.code);
+    EXPECT_TRUE(t.pairing.ClaimSuccess(second));
+    EXPECT_FALSE(t.pairing.ClaimSuccess(first));
+    EXPECT_FALSE(t.pairing.ClaimSuccess(second));
+    EXPECT_TRUE(t.pairing.CurrentCode().isEmpty());
+}
+
+TEST(PairingFiles, FoldersAreTheOwnersOnlyAndAPlantedLinkIsReplacedNotWrittenThrough) {
+    CTestDir dir;
+    QString error;
+    // A folder made for pins is the owner's alone.
+    ASSERT_TRUE(StoreLinkPin(dir.File(QStringLiteral("new/pins.txt")), {QStringLiteral("a:1"), QByteArray(32, '\x01')}, &error))
+        << qPrintable(error);
+    EXPECT_EQ(FileMode(dir.File(QStringLiteral("new"))), 0700u);
+    // A pins file that is a link to someone else's file: pairing stores the
+    // pins in a file of its own and leaves the other file as it was.
+    ASSERT_TRUE(dir.Write(QStringLiteral("victim.txt"), "keep\n"));
+    ASSERT_TRUE(QFile::link(dir.File(QStringLiteral("victim.txt")), dir.File(QStringLiteral("pins.txt"))));
+    ASSERT_TRUE(StoreLinkPin(dir.File(QStringLiteral("pins.txt")), {QStringLiteral("b:2"), QByteArray(32, '\x02')}, &error))
+        << qPrintable(error);
+    EXPECT_EQ(dir.Read(QStringLiteral("victim.txt")), QByteArray("keep\n"));
+    EXPECT_FALSE(QFileInfo(dir.File(QStringLiteral("pins.txt"))).isSymLink());
+    EXPECT_EQ(FileMode(dir.File(QStringLiteral("pins.txt"))), 0600u);
 }

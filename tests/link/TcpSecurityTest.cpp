@@ -1,11 +1,14 @@
 // The network link against the emulator on loopback TCP: pairing, and every
 // way in that must be refused before a command reaches the terminal.
 
+#include "components/parlink/LinkCrc.h"
 #include "components/parlink/LinkPins.h"
 #include "components/parlink/LinkTls.h"
 #include "components/parlink/Pairing.h"
+#include "components/parlink/Spake2.h"
 #include "components/parlink/TlsIdentity.h"
 #include "tests/link/LinkTestSupport.h"
+#include "tools/kxterminal/TerminalPairing.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -15,6 +18,13 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <QElapsedTimer>
+#include <QtGlobal>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <sys/stat.h>
@@ -118,7 +128,7 @@ protected:
         CLinkFixture::SetUp();
         state.Write(QStringLiteral("journal.txt"), Cp1251(QStringLiteral("4600000000017;1;1;1;1;1;Хлеб;01.01.2024 10:00:00;\r\n"
                                                                           "4600000000024;2;1;1;1;1;Молоко;01.01.2024 10:01:00;\r\n")));
-        StartTerminal({QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")});
+        StartTerminal({QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pairing-window")});
         ASSERT_TRUE(terminal.Port().startsWith(QLatin1String("tcp:127.0.0.1:")));
         port = static_cast<quint16>(terminal.Port().section(QLatin1Char(':'), 2).toUInt());
         ASSERT_GT(port, 0);
@@ -128,7 +138,10 @@ protected:
         return PairWithTerminal(portName.isEmpty() ? terminal.Port() : portName, code, SettingsFiles());
     }
     void PairNow() {
-        const CPairOutcome o = Pair(terminal.PairingCode());
+        // The code first: it is shown once the terminal has stored it.
+        const QString code = terminal.PairingCode();
+        NoDelay();
+        const CPairOutcome o = Pair(code);
         ASSERT_EQ(o.result, EPairResult::Paired) << qPrintable(o.text);
     }
     // Everything a refused peer must not change: the journal, the directories,
@@ -143,6 +156,30 @@ protected:
         return all;
     }
     bool SessionSeen() const { return CommandLog().contains(QLatin1String("S begin")); }
+    // Lets the next pairing attempt in at once: the delay after a wrong one
+    // is what some tests are not about (the terminal reads the file afresh).
+    void NoDelay() {
+        QString ini = QString::fromLatin1(state.Read(QStringLiteral("pairing.ini")));
+        if (!ini.contains(QLatin1String("NotBefore="))) return;
+        ini.replace(QRegularExpression(QStringLiteral("NotBefore=\\d+")), QStringLiteral("NotBefore=0"));
+        WritePairingState(ini.toLatin1());
+    }
+    // Replaced whole, as the terminal writes it: the end of the last attempt
+    // may still be reading it, and half a file would close pairing.
+    void WritePairingState(const QByteArray& ini) {
+        QString error;
+        ASSERT_TRUE(WritePrivateFile(state.File(QStringLiteral("pairing.ini")), ini, &error)) << qPrintable(error);
+    }
+    // The person at the terminal asks for pairing.
+    void AskForPairing() { ASSERT_EQ(::kill(static_cast<pid_t>(terminal.Pid()), SIGUSR1), 0); }
+    QString WrongCode(const QString& code) const {
+        return QStringLiteral("%1").arg((code.toInt() + 1) % 1000000, 6, 10, QLatin1Char('0'));
+    }
+    // Pairing.ini's counts as the terminal stored them.
+    int PairingValue(const char* key) const {
+        const QRegularExpression re(QStringLiteral("%1=(\\d+)").arg(QLatin1String(key)));
+        return re.match(QString::fromLatin1(state.Read(QStringLiteral("pairing.ini")))).captured(1).toInt();
+    }
     // Connects raw, sends `bytes` and reads whatever comes until the peer closes.
     QByteArray RawExchange(const QByteArray& bytes, bool tls, const CTlsIdentity* identity = nullptr) const {
         QSslSocket s;
@@ -186,8 +223,11 @@ TEST_F(TcpLink, PairedSessionRunsTheProtocolAndKeysAreTheOwnersOnly) {
 
     const CPairOutcome o = Pair(code.left(3) + QStringLiteral(" ") + code.mid(3));
     ASSERT_EQ(o.result, EPairResult::Paired) << qPrintable(o.text);
-    // The code is used up: a new one is shown.
-    EXPECT_NE(terminal.PairingCode(code), code);
+    // The code is used up and pairing closed until asked for again; the
+    // terminal says what it paired.
+    EXPECT_TRUE(terminal.WaitForLine(QStringLiteral("paired: ")).startsWith(QLatin1String("paired: kxconfig-")));
+    NoDelay();
+    EXPECT_EQ(Pair(code).result, EPairResult::NoCode);
     for (const QString& f : {settings.File(QStringLiteral("link-identity.pem")), settings.File(QStringLiteral("link-pins.txt")),
                              state.File(QStringLiteral("tls-identity.pem")), state.File(QStringLiteral("pins.txt")),
                              state.File(QStringLiteral("pairing.ini"))}) {
@@ -228,7 +268,7 @@ TEST_F(TcpLink, PairedSessionRunsTheProtocolAndKeysAreTheOwnersOnly) {
 }
 
 TEST_F(TcpLink, UnpairedProgramsAreRefusedBeforeAnyCommand) {
-    PairNow();
+    ASSERT_NO_FATAL_FAILURE(PairNow());
     const QByteArray before = Snapshot();
     // A program with its own key that never paired: it gets one refusal byte
     // and nothing else, whatever it sends after the greeting.
@@ -247,40 +287,85 @@ TEST_F(TcpLink, UnpairedProgramsAreRefusedBeforeAnyCommand) {
 
 TEST_F(TcpLink, PlaintextClientGetsNothingOfTheLink) {
     const QByteArray got = RawExchange(QByteArray("KXTL") + kPlainHello + kPlainHello, false);
-    // Not a hello answer, not even the greeting's answer: at most a TLS alert.
-    EXPECT_FALSE(got.contains("KX")) << got.toHex().constData();
-    EXPECT_FALSE(got.startsWith("K"));
+    // Not a hello answer, not even the greeting's answer: a TLS alert
+    // (fatal, protocol_version), then the end.
+    EXPECT_EQ(got.toHex(), QByteArray("15030300020246"));
     EXPECT_FALSE(SessionSeen());
 }
 
-TEST_F(TcpLink, WrongExpiredAndUsedUpCodesAreRefused) {
-    const QString code = terminal.PairingCode();
-    const QString wrong = QStringLiteral("%1").arg((code.toInt() + 1) % 1000000, 6, 10, QLatin1Char('0'));
+TEST_F(TcpLink, WrongCodesUseUpCodesAndThenPairingStaysClosedUntilAskedFor) {
+    const QString first = terminal.PairingCode();
     const QByteArray before = Snapshot();
     EXPECT_EQ(Pair(QStringLiteral("12345")).result, EPairResult::BadCode);
-    EXPECT_EQ(Pair(wrong).result, EPairResult::WrongCode);
-    EXPECT_EQ(Pair(wrong).result, EPairResult::WrongCode);
-    EXPECT_EQ(Pair(wrong).result, EPairResult::WrongCode);
-    // Three attempts used the code up: the right one no longer works.
-    const QString renewed = terminal.PairingCode(code);
-    ASSERT_FALSE(renewed.isEmpty());
-    EXPECT_NE(renewed, code);
-    EXPECT_EQ(Pair(code).result, EPairResult::WrongCode);
+    // Three wrong attempts use a code up: the terminal shows the next one,
+    // and the right code of the first no longer works.
+    QString code = first;
+    for (int shown = 1; shown <= 3; ++shown) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            NoDelay();
+            const CPairOutcome o = Pair(attempt == 0 && shown > 1 ? first : WrongCode(code));
+            EXPECT_EQ(o.result, EPairResult::WrongCode) << shown << " " << attempt << " " << qPrintable(o.text);
+        }
+        if (shown < 3) {
+            const QString next = terminal.PairingCode(code);
+            ASSERT_FALSE(next.isEmpty());
+            EXPECT_NE(next, code);
+            code = next;
+        }
+    }
+    // The third code used up: pairing is closed, whatever code is tried.
+    EXPECT_EQ(terminal.WaitForLine(QStringLiteral("pairing closed")), QStringLiteral("pairing closed"));
+    NoDelay();
+    EXPECT_EQ(Pair(code).result, EPairResult::NoCode);
     EXPECT_FALSE(QFileInfo::exists(settings.File(QStringLiteral("link-pins.txt"))));
     EXPECT_EQ(Snapshot(), before);
 
-    // An expired code: the terminal has none to offer and makes a new one.
-    const QString current = terminal.PairingCode();
-    ASSERT_TRUE(state.Write(QStringLiteral("pairing.ini"),
-                            QStringLiteral("[pairing]\nCode=%1\nCreated=1000\nAttempts=0\n").arg(current).toLatin1()));
-    EXPECT_EQ(Pair(current).result, EPairResult::NoCode);
-    const QString fresh = terminal.PairingCode(current);
-    EXPECT_NE(fresh, current);
-    EXPECT_EQ(Snapshot(), before);
-    // The fresh code pairs once; used, it is refused.
+    // Asked for again on the terminal: a new code, good once.
+    AskForPairing();
+    const QString fresh = terminal.PairingCode(code);
+    ASSERT_FALSE(fresh.isEmpty());
+    NoDelay();
     EXPECT_EQ(Pair(fresh).result, EPairResult::Paired);
-    EXPECT_EQ(Pair(fresh).result, EPairResult::WrongCode);
+    NoDelay();
+    EXPECT_EQ(Pair(fresh).result, EPairResult::NoCode);
+
+    // A window that has run out (or one dated in the future) takes nothing.
+    AskForPairing();
+    const QString late = terminal.PairingCode(fresh);
+    ASSERT_FALSE(late.isEmpty());
+    for (const qint64 opened : {qint64(1000), QDateTime::currentSecsSinceEpoch() + 3600}) {
+        WritePairingState(QStringLiteral("[pairing]\nWindow=%1\nCode=%2\nAttempts=0\nCodes=1\nFailures=0\nNotBefore=0\n")
+                              .arg(opened)
+                              .arg(late)
+                              .toLatin1());
+        EXPECT_EQ(Pair(late).result, EPairResult::NoCode) << opened;
+    }
     EXPECT_FALSE(SessionSeen());
+}
+
+TEST_F(TcpLink, EveryAttemptHoldsTheNextOneBackWhateverConnectionItComesOn) {
+    const QString code = terminal.PairingCode();
+    EXPECT_EQ(Pair(WrongCode(code)).result, EPairResult::WrongCode);
+    // At once after it, on a new connection, not even the right code is
+    // taken, and that costs the code nothing.
+    EXPECT_EQ(Pair(code).result, EPairResult::NoCode);
+    EXPECT_EQ(PairingValue("Attempts"), 1);
+    // Each further attempt doubles the wait: 4 s after the second, 8 s after
+    // the third (counted from the attempt's start at the terminal).
+    for (int i = 1; i <= 2; ++i) {
+        NoDelay();
+        const qint64 start = QDateTime::currentMSecsSinceEpoch();
+        EXPECT_EQ(Pair(WrongCode(code)).result, EPairResult::WrongCode);
+        const qint64 end = QDateTime::currentMSecsSinceEpoch();
+        const qint64 wait = CTerminalPairing::kFirstDelayMs << i;
+        const qint64 until = QString::fromLatin1(state.Read(QStringLiteral("pairing.ini")))
+                                 .section(QStringLiteral("NotBefore="), 1)
+                                 .section(QLatin1Char('\r'), 0, 0)
+                                 .toLongLong();
+        EXPECT_GE(until, start + wait) << i;
+        EXPECT_LE(until, end + wait) << i;
+    }
+    EXPECT_EQ(PairingValue("Failures"), 3);
 }
 
 TEST_F(TcpLink, RelayWithItsOwnCertificateIsRefused) {
@@ -294,7 +379,7 @@ TEST_F(TcpLink, RelayWithItsOwnCertificateIsRefused) {
 
     // Paired directly, then led to the relay (a pin for its address copied
     // from the terminal's, as a redirected name would do): refused at open.
-    PairNow();
+    ASSERT_NO_FATAL_FAILURE(PairNow());
     const QByteArray before = Snapshot();
     QList<CLinkPin> pins;
     QString error;
@@ -308,7 +393,7 @@ TEST_F(TcpLink, RelayWithItsOwnCertificateIsRefused) {
 }
 
 TEST_F(TcpLink, ReplayedSessionDoesNothing) {
-    PairNow();
+    ASSERT_NO_FATAL_FAILURE(PairNow());
     // A session recorded on the wire: it clears the journal.
     CTestRelay recorder(CTestRelay::Mode::Forward, port, CTlsIdentity());
     const QString viaRecorder = QStringLiteral("tcp:127.0.0.1:%1").arg(recorder.Start());
@@ -343,7 +428,8 @@ TEST(TcpLinkIpv6, PairsAndRunsASessionOnAnIpv6Address) {
     EnsureQtApplication();
     CTestDir state, settings;
     CTerminalProcess terminal;
-    ASSERT_TRUE(terminal.Start(state.Path(), {QStringLiteral("--listen-tcp"), QStringLiteral("[::1]:0")}))
+    ASSERT_TRUE(terminal.Start(state.Path(), {QStringLiteral("--listen-tcp"), QStringLiteral("[::1]:0"),
+                                              QStringLiteral("--pairing-window")}))
         << qPrintable(terminal.Diagnostics());
     ASSERT_TRUE(terminal.Port().startsWith(QLatin1String("tcp:[::1]:"))) << qPrintable(terminal.Port());
     const QStringList files{settings.File(QStringLiteral("parlink.ini"))};
@@ -382,7 +468,7 @@ TEST_F(TcpLink, ConfigurationUpdaterSendsItsFileOverTheNetwork) {
 }
 
 TEST_F(TcpLink, ASilentTerminalEndsTheSessionByTheLinkTimeOut) {
-    PairNow();
+    ASSERT_NO_FATAL_FAILURE(PairNow());
     // The connection stays up, but the terminal stops answering: only the
     // link protocol's time-out can tell, as on a serial line.
     state.Write(QStringLiteral("scenario.ini"), "[scenario]\nDropAfterFrames=3\n");
@@ -402,4 +488,227 @@ TEST_F(TcpLink, ASilentTerminalEndsTheSessionByTheLinkTimeOut) {
     EXPECT_EQ(link->ClosePort(), 0);
     // Nothing of the unfinished load is stored.
     EXPECT_FALSE(QFileInfo::exists(state.File(QStringLiteral("directories/opers.ux3"))));
+}
+
+namespace {
+
+// A pairing client driven a step at a time, as a second program (or an
+// attacker who learnt the code) would: its share now, its confirmation later.
+class CSteppedPairing {
+public:
+    // Up to the terminal's share and proof; true when that proof holds.
+    bool Start(quint16 port, const CTlsIdentity& identity, const QString& code) {
+        QByteArray terminal;
+        QString why;
+        if (!LinkTls::ConnectClient(m_socket, QStringLiteral("127.0.0.1"), port, identity, 15000, &terminal, &why))
+            return false;
+        m_spake = std::make_unique<CSpake2>(CSpake2::Role::A, code.toLatin1(), identity.fingerprint, terminal);
+        QByteArray answer;
+        if (!LinkTls::WriteAll(m_socket, QByteArray("KXTP") + m_spake->Message(), 15000) ||
+            !LinkTls::ReadExactly(m_socket, 1 + CSpake2::kMessageSize + CSpake2::kConfirmationSize, 15000, &answer))
+            return false;
+        return answer[0] == 'S' && m_spake->Finish(answer.mid(1, CSpake2::kMessageSize)) &&
+               m_spake->Verify(answer.mid(1 + CSpake2::kMessageSize));
+    }
+    // Sends the confirmation; the terminal's one-byte answer.
+    QByteArray Confirm() {
+        QByteArray answer;
+        if (!LinkTls::WriteAll(m_socket, m_spake->Confirmation(), 15000) ||
+            !LinkTls::ReadExactly(m_socket, 1, 15000, &answer))
+            return "<closed>";
+        return answer;
+    }
+
+private:
+    QSslSocket m_socket;
+    std::unique_ptr<CSpake2> m_spake;
+};
+
+}  // namespace
+
+TEST_F(TcpLink, AOneTimeCodePairsOneProgramOnly) {
+    const QString code = terminal.PairingCode();
+    // Someone who has the code too starts first and holds back its proof
+    // while the user pairs.
+    CSteppedPairing other;
+    ASSERT_TRUE(other.Start(port, NewIdentity(QStringLiteral("other")), code));
+    NoDelay();
+    ASSERT_NO_FATAL_FAILURE(PairNow());
+    EXPECT_EQ(other.Confirm(), QByteArray("F"));
+    const QList<CLinkPin> pins = ParseLinkPins(state.Read(QStringLiteral("pins.txt")));
+    ASSERT_EQ(pins.size(), 1);
+    QList<CLinkPin> ours;
+    QString error;
+    ASSERT_TRUE(ReadLinkPins(settings.File(QStringLiteral("link-pins.txt")), &ours, &error));
+    EXPECT_EQ(pins[0].fingerprint, NewIdentity(QStringLiteral("link-identity")).fingerprint);
+    // The terminal lists the one program it paired.
+    EXPECT_TRUE(terminal.WaitForLine(QStringLiteral("paired: ")).contains(QString::fromLatin1(pins[0].fingerprint.toHex())));
+    EXPECT_TRUE(terminal.WaitForLine(QStringLiteral("paired: "), 0).isEmpty());
+
+    // Two programs with the same code at the very same time: one pairs.
+    AskForPairing();
+    const QString fresh = terminal.PairingCode(code);
+    ASSERT_FALSE(fresh.isEmpty());
+    NoDelay();
+    CTestDir a, b;
+    auto first = std::async(std::launch::async, [&] {
+        return PairWithTerminal(terminal.Port(), fresh, {a.File(QStringLiteral("parlink.ini"))}).result;
+    });
+    auto second = std::async(std::launch::async, [&] {
+        return PairWithTerminal(terminal.Port(), fresh, {b.File(QStringLiteral("parlink.ini"))}).result;
+    });
+    const EPairResult r1 = first.get(), r2 = second.get();
+    EXPECT_EQ((r1 == EPairResult::Paired) + (r2 == EPairResult::Paired), 1);
+    EXPECT_EQ(ParseLinkPins(state.Read(QStringLiteral("pins.txt"))).size(), 2);
+}
+
+TEST_F(TcpLink, AFrameCutShortByOneConnectionDoesNotReachTheNext) {
+    ASSERT_NO_FATAL_FAILURE(PairNow());
+    // A paired program sends the start of a long frame and goes: the header
+    // is sound and announces 4,096 bytes that never come.
+    QByteArray header("KXD\x5A", 4);
+    header += QByteArray(4, '\0');
+    header += QByteArray("\x00\x10", 2);
+    const quint16 crc = Link::Crc16(header.constData(), static_cast<std::size_t>(header.size()));
+    header += static_cast<char>(crc & 0xff);
+    header += static_cast<char>(crc >> 8);
+    {
+        QSslSocket s;
+        s.setSslConfiguration(LinkTls::Configuration(NewIdentity(QStringLiteral("link-identity"))));
+        s.ignoreSslErrors();
+        s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        ASSERT_TRUE(s.waitForEncrypted(15000));
+        s.write(QByteArray("KXTL") + header + QByteArray(100, 'x'));
+        QByteArray answer;
+        ASSERT_TRUE(LinkTls::ReadExactly(s, 1, 15000, &answer));
+        ASSERT_EQ(answer, QByteArray("K"));
+        s.disconnectFromHost();
+        if (s.state() != QAbstractSocket::UnconnectedState) s.waitForDisconnected(15000);
+    }
+    // Every session after it runs as if it had never been.
+    for (int run = 0; run < 3; ++run) {
+        auto link = NewLink();
+        ASSERT_TRUE(Connect(*link)) << run << " " << qPrintable(link->LastError());
+        EXPECT_EQ(Ask(*link, QStringLiteral("--h")), QStringLiteral("KX;KX-T100 emulator;KXE0000001")) << run;
+        EXPECT_EQ(link->ClosePort(), 1) << run;
+    }
+}
+
+TEST_F(TcpLink, ClientsWithoutTls13OrACertificateGetNothingOfTheLink) {
+    const QString code = terminal.PairingCode();
+    const CTlsIdentity stranger = NewIdentity(QStringLiteral("stranger"));
+    // TLS 1.2: refused in the handshake with an alert, not a bare close.
+    {
+        QSslSocket s;
+        QSslConfiguration c = LinkTls::Configuration(stranger);
+        c.setProtocol(QSsl::TlsV1_2);
+        s.setSslConfiguration(c);
+        s.ignoreSslErrors();
+        s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        EXPECT_FALSE(s.waitForEncrypted(15000));
+        EXPECT_TRUE(s.errorString().contains(QLatin1String("alert"), Qt::CaseInsensitive)) << qPrintable(s.errorString());
+    }
+    // Without a certificate: the handshake ends, then the connection, before
+    // a pairing attempt is even counted.
+    {
+        QSslSocket s;
+        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+        c.setProtocol(QSsl::TlsV1_3OrLater);
+        c.setPeerVerifyMode(QSslSocket::QueryPeer);
+        s.setSslConfiguration(c);
+        s.ignoreSslErrors();
+        s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        if (s.waitForEncrypted(15000)) {
+            CSpake2 spake(CSpake2::Role::A, code.toLatin1(), "none", "none");
+            s.write(QByteArray("KXTP") + spake.Message());
+            QByteArray got;
+            const QDeadlineTimer deadline(15000);
+            while (!deadline.hasExpired() && s.state() == QAbstractSocket::ConnectedState) {
+                s.waitForReadyRead(200);
+                got += s.readAll();
+            }
+            EXPECT_TRUE(got.isEmpty()) << got.toHex().constData();
+            EXPECT_FALSE(deadline.hasExpired());
+        }
+    }
+    EXPECT_EQ(PairingValue("Attempts"), 0);
+    EXPECT_FALSE(SessionSeen());
+}
+
+TEST_F(TcpLink, HalfOpenConnectionsAreDroppedAndSpendTheirAttempt) {
+    const QString code = terminal.PairingCode();
+    // One stops after the handshake, one after the terminal's share.
+    QSslSocket silent;
+    silent.setSslConfiguration(LinkTls::Configuration(NewIdentity(QStringLiteral("silent"))));
+    silent.ignoreSslErrors();
+    silent.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    ASSERT_TRUE(silent.waitForEncrypted(15000));
+    QElapsedTimer since;
+    since.start();
+    CSteppedPairing halfway;
+    ASSERT_TRUE(halfway.Start(port, NewIdentity(QStringLiteral("halfway")), code));
+    EXPECT_EQ(PairingValue("Attempts"), 1);
+    // Both are dropped after 15 s (the bound: 25 s).
+    const QDeadlineTimer deadline(25000);
+    while (!deadline.hasExpired() && silent.state() == QAbstractSocket::ConnectedState) silent.waitForDisconnected(500);
+    EXPECT_EQ(silent.state(), QAbstractSocket::UnconnectedState);
+    EXPECT_GE(since.elapsed(), 14000);
+    EXPECT_EQ(halfway.Confirm(), QByteArray("<closed>"));
+    EXPECT_EQ(PairingValue("Attempts"), 1);
+    EXPECT_FALSE(SessionSeen());
+}
+
+TEST_F(TcpLink, AGuesserOnLoopbackGetsFewGuessesAnHour) {
+    // A wrong code on a new connection every 50 ms, for a bounded while (20 s;
+    // KX_GUESS_SECONDS=3600 measures a whole hour), while the person at the
+    // terminal opens pairing again as soon as it closes: the worst case.
+    // What counts is how many guesses the terminal tested.
+    const qint64 seconds = qEnvironmentVariableIsSet("KX_GUESS_SECONDS")
+                               ? std::clamp<qint64>(qEnvironmentVariableIntValue("KX_GUESS_SECONDS"), 1, 7200)
+                               : 20;
+    QString code = terminal.PairingCode();
+    QElapsedTimer clock;
+    clock.start();
+    int tested = 0, refused = 0, windows = 1;
+    for (int i = 0; i < 200000 && clock.elapsed() < seconds * 1000; ++i) {
+        const EPairResult r = Pair(WrongCode(code)).result;
+        if (r == EPairResult::WrongCode) {
+            ++tested;
+        } else if (r == EPairResult::NoCode) {
+            ++refused;
+        } else {
+            ADD_FAILURE() << static_cast<int>(r);
+        }
+        if (!terminal.WaitForLine(QStringLiteral("pairing closed"), 0).isEmpty()) {
+            AskForPairing();
+            ++windows;
+        }
+        code = terminal.PairingCode(QString(), 0);
+        if (r != EPairResult::WrongCode) QThread::msleep(50);
+    }
+    const double elapsed = clock.elapsed() / 1000.0;
+    const double perHour = tested * 3600.0 / elapsed;
+    // Each tested guess hits a code of 10^6 at most once.
+    const double chance = perHour / 1e6;
+    std::printf("pairing guesses: %d tested, %d refused, %d windows in %.1f s from loopback: %.0f an hour, "
+                "a chance of %.4f %% an hour\n", tested, refused, windows, elapsed, perHour, chance * 100);
+    std::fflush(stdout);
+    // In 20 s: attempts at 0, 2, 6 and 14 s; the fifth would be at 30 s.
+    if (seconds == 20) EXPECT_LE(tested, 4);
+    EXPECT_GE(tested, 1);
+    EXPECT_LT(chance, 0.001);
+}
+
+TEST(TcpLinkAddress, TheEmulatorPrintsTheAddressItListensOnNotTheOneTyped) {
+    EnsureQtApplication();
+    CTestDir state;
+    CTerminalProcess terminal;
+    ASSERT_TRUE(terminal.Start(state.Path(), {QStringLiteral("--listen-tcp"), QStringLiteral("localhost:0")}))
+        << qPrintable(terminal.Diagnostics());
+    const QString port = terminal.Port();
+    EXPECT_TRUE(port.startsWith(QLatin1String("tcp:127.0.0.1:")) || port.startsWith(QLatin1String("tcp:[::1]:")))
+        << qPrintable(port);
+    EXPECT_GT(port.section(QLatin1Char(':'), -1).toInt(), 0) << qPrintable(port);
+    // Nobody asked for pairing: no code is shown.
+    EXPECT_TRUE(terminal.PairingCode(QString(), 0).isEmpty());
 }

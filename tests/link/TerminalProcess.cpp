@@ -66,15 +66,39 @@ QString CTerminalProcess::Diagnostics() {
     return QString::fromLocal8Bit(m_process.readAllStandardError());
 }
 
+void CTerminalProcess::TakeLines() {
+    // Without an event loop the pipe is read only in a wait: look once
+    // without waiting, so a call with no time to wait still sees what came.
+    m_process.waitForReadyRead(0);
+    m_stdout += m_process.readAllStandardOutput();
+    for (qsizetype idx = m_stdout.indexOf('\n'); idx >= 0; idx = m_stdout.indexOf('\n')) {
+        const QString line = QString::fromLocal8Bit(m_stdout.left(idx)).trimmed();
+        m_stdout.remove(0, idx + 1);
+        m_lines << line;
+        if (line.startsWith(QLatin1String("pairing code: "))) m_code = line.mid(14);
+    }
+}
+
+QStringList CTerminalProcess::Lines() {
+    TakeLines();
+    return m_lines;
+}
+
+QString CTerminalProcess::WaitForLine(const QString& prefix, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        TakeLines();
+        for (; m_seen < m_lines.size(); ++m_seen)
+            if (m_lines[m_seen].startsWith(prefix)) return m_lines[m_seen++];
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) return QString();
+        m_process.waitForReadyRead(static_cast<int>(std::min<qint64>(200, deadline.remainingTime())));
+    }
+}
+
 QString CTerminalProcess::PairingCode(const QString& notThis, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        m_stdout += m_process.readAllStandardOutput();
-        for (qsizetype idx = m_stdout.indexOf('\n'); idx >= 0; idx = m_stdout.indexOf('\n')) {
-            const QString line = QString::fromLocal8Bit(m_stdout.left(idx)).trimmed();
-            m_stdout.remove(0, idx + 1);
-            if (line.startsWith(QLatin1String("pairing code: "))) m_code = line.mid(14);
-        }
+        TakeLines();
         if (!m_code.isEmpty() && m_code != notThis) return m_code;
         if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) return QString();
         m_process.waitForReadyRead(static_cast<int>(std::min<qint64>(200, deadline.remainingTime())));

@@ -22,6 +22,11 @@ public:
     // On the network (--listen-tcp): the newest "pairing code:" line printed
     // so far, waiting up to `timeoutMs` for one newer than `notThis`.
     QString PairingCode(const QString& notThis = QString(), int timeoutMs = 15000);
+    // The next line printed that starts with `prefix` and was not yet
+    // returned by this call, waiting up to `timeoutMs`; empty when none came.
+    QString WaitForLine(const QString& prefix, int timeoutMs = 15000);
+    // Every line printed so far after the port's.
+    QStringList Lines();
     qint64 Pid() const { return m_process.processId(); }
     bool Running() const { return m_process.state() != QProcess::NotRunning; }
     // SIGTERM and wait; the exit code, -1 when it had to be killed.
@@ -38,6 +43,9 @@ private:
     QString m_port;
     QString m_code;
     QByteArray m_stdout;
+    QStringList m_lines;
+    qsizetype m_seen = 0;  // m_lines before this were looked at by WaitForLine
+    void TakeLines();
 };
 
 // Makes sure a QCoreApplication exists (for QProcess and QLocalSocket).

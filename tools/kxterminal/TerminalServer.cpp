@@ -55,6 +55,13 @@ int CTerminalServer::Run(int stopFd) {
         parser.Clear();
         pending.clear();
     };
+    // A connection owns nothing of the one before it: a frame cut short, a
+    // repeat timer or a half-read stream of the last connection would
+    // otherwise garble the next program's sessions.
+    auto endConnection = [&] {
+        endSession();
+        endpoint = Link::CLinkEndpoint(Link::CLinkEndpoint::Role::Responder, config);
+    };
 
     for (;;) {
         std::int64_t now = NowMs();
@@ -86,7 +93,7 @@ int CTerminalServer::Run(int stopFd) {
                     pending.remove(0, n);
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                     m_line.Disconnect();
-                    endSession();
+                    endConnection();
                 }
             }
         }
@@ -125,7 +132,7 @@ int CTerminalServer::Run(int stopFd) {
         now = NowMs();
 
         if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) {
-            if (m_line.Accept()) endSession();
+            if (m_line.Accept()) endConnection();
             continue;
         }
         if (dataIndex < 0) continue;
@@ -138,7 +145,7 @@ int CTerminalServer::Run(int stopFd) {
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)) {
             // The program closed its socket.
             m_line.Disconnect();
-            endSession();
+            endConnection();
             continue;
         }
         if (n <= 0) continue;

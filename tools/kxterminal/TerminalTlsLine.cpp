@@ -20,6 +20,8 @@
 #include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -29,13 +31,69 @@ constexpr int kSetupMs = 15000;
 // Bytes buffered in either direction before the other side is held back.
 constexpr qint64 kBridgeLimit = 1024 * 1024;
 
+// What a client's first bytes say about it, before the TLS library sees them.
+enum class EHello { NeedMore, Tls13, NotTls13, LeaveToTls };
+
+// Looks at the first TLS record: a ClientHello that offers TLS 1.3 (in its
+// supported_versions extension) goes on to the TLS library; plaintext, or a
+// hello of TLS 1.2 or older, is answered here. Qt's TLS socket ends a failed
+// handshake without sending the alert the TLS library made, so a client would
+// see a bare close.
+EHello LookAtHello(const unsigned char* b, qsizetype n) {
+    if (n < 1) return EHello::NeedMore;
+    if (b[0] != 0x16) return EHello::NotTls13;  // not a TLS handshake record
+    if (n < 5) return EHello::NeedMore;
+    const qsizetype record = (qsizetype(b[3]) << 8) | b[4];
+    if (record > 16384 + 256) return EHello::NotTls13;
+    if (n < 5 + record) return EHello::NeedMore;
+    const unsigned char* p = b + 5;
+    const unsigned char* end = p + record;
+    if (record < 4 || p[0] != 0x01) return EHello::NotTls13;  // not a ClientHello
+    const qsizetype hello = (qsizetype(p[1]) << 16) | (qsizetype(p[2]) << 8) | p[3];
+    // A hello spread over several records: the TLS library decides alone.
+    if (hello > record - 4) return EHello::LeaveToTls;
+    end = p + 4 + hello;
+    p += 4 + 2 + 32;  // legacy_version, random
+    const auto skip = [&](int lengthBytes) {
+        if (end - p < lengthBytes) return false;
+        qsizetype len = 0;
+        for (int i = 0; i < lengthBytes; ++i) len = (len << 8) | *p++;
+        if (end - p < len) return false;
+        p += len;
+        return true;
+    };
+    if (p > end || !skip(1) || !skip(2) || !skip(1)) return EHello::LeaveToTls;  // session id, suites, compression
+    if (p == end) return EHello::NotTls13;  // no extensions: TLS 1.2 or older
+    if (end - p < 2) return EHello::LeaveToTls;
+    const unsigned char* extEnd = p + ((qsizetype(p[0]) << 8) | p[1]) + 2;
+    p += 2;
+    if (extEnd > end) return EHello::LeaveToTls;
+    while (extEnd - p >= 4) {
+        const int type = (p[0] << 8) | p[1];
+        const qsizetype len = (qsizetype(p[2]) << 8) | p[3];
+        p += 4;
+        if (extEnd - p < len) return EHello::LeaveToTls;
+        if (type == 0x002b && len >= 1) {  // supported_versions
+            for (qsizetype i = 1; i + 1 < len && i + 1 <= p[0]; i += 2)
+                if (p[i] == 0x03 && p[i + 1] == 0x04) return EHello::Tls13;
+            return EHello::NotTls13;
+        }
+        p += len;
+    }
+    return EHello::NotTls13;
+}
+
+// A fatal protocol_version alert (RFC 8446, 6): what a client that does not
+// speak TLS 1.3 gets before the connection closes.
+constexpr unsigned char kProtocolVersionAlert[] = {0x15, 0x03, 0x03, 0x00, 0x02, 0x02, 0x46};
+
 }  // namespace
 
 // Runs in the front thread: everything Qt about the network.
 class CTlsLineFront final : public QThread {
 public:
-    CTlsLineFront(QHostAddress address, quint16 port, CTerminalPairing& pairing)
-        : m_address(std::move(address)), m_port(port), m_pairing(pairing) {
+    CTlsLineFront(QHostAddress address, quint16 port, CTerminalPairing& pairing, int windowFd)
+        : m_address(std::move(address)), m_port(port), m_pairing(pairing), m_windowFd(windowFd) {
         if (::pipe2(m_notify, O_CLOEXEC | O_NONBLOCK) != 0) m_notify[0] = m_notify[1] = -1;
     }
     ~CTlsLineFront() override {
@@ -54,6 +112,8 @@ public:
         if (port == 0 && error) *error = why;
         return port;
     }
+    // The address listened on (after Start).
+    QHostAddress Address() const { return m_listening; }
     int NotifyFd() const { return m_notify[0]; }
     // The stream of the newest accepted session, -1 when none waits.
     int TakeReady() {
@@ -89,6 +149,8 @@ private:
     QHostAddress m_address;
     quint16 m_port;
     CTerminalPairing& m_pairing;
+    int m_windowFd;
+    QHostAddress m_listening;
     CTlsIdentity m_identity;
     std::promise<std::pair<quint16, QString>> m_started;
     int m_notify[2] = {-1, -1};
@@ -119,12 +181,15 @@ public:
             if (m_phase != Phase::Bridged) End();
         });
         m_setup.start(kSetupMs);
-        if (!m_socket.setSocketDescriptor(descriptor)) {
-            End();
-            return;
-        }
-        m_socket.setSslConfiguration(LinkTls::Configuration(front.Identity()));
-        m_socket.startServerEncryption();
+        // The client's first bytes are looked at (not taken) before the TLS
+        // socket gets the connection.
+        m_raw = static_cast<int>(descriptor);
+        m_firstBytes = std::make_unique<QSocketNotifier>(m_raw, QSocketNotifier::Read, this);
+        connect(m_firstBytes.get(), &QSocketNotifier::activated, this, [this] { LookAtFirstBytes(); });
+        m_again.setSingleShot(true);
+        connect(&m_again, &QTimer::timeout, this, [this] {
+            if (m_firstBytes) m_firstBytes->setEnabled(true);
+        });
     }
     ~CTlsPeer() override {
         // The socket's own end (at the thread's end) signals a disconnect:
@@ -132,10 +197,49 @@ public:
         QObject::disconnect(&m_socket, nullptr, this, nullptr);
         m_socket.abort();
         CloseBridge();
+        m_firstBytes.reset();
+        if (m_raw >= 0) ::close(m_raw);
     }
 
 private:
     enum class Phase { Handshake, Greeting, Confirming, Bridged, Done };
+
+    void LookAtFirstBytes() {
+        static constexpr qsizetype kMost = 5 + 16384 + 256;
+        std::vector<unsigned char> buffer(kMost);
+        const ssize_t n = ::recv(m_raw, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) return End();
+        const EHello hello = LookAtHello(buffer.data(), n);
+        if (hello == EHello::NeedMore) {
+            // The bytes stay in the socket, so the notifier would fire again
+            // at once: look again a little later (the set-up time bounds it).
+            m_firstBytes->setEnabled(false);
+            m_again.start(20);
+            return;
+        }
+        m_firstBytes.reset();
+        m_again.stop();
+        if (hello == EHello::NotTls13) {
+            std::fprintf(stderr, "kxterminal: refused a client without TLS 1.3\n");
+            // What it sent is read first: closing on unread bytes would reset
+            // the connection and could lose the alert on the way.
+            char sink[4096];
+            while (::recv(m_raw, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+            }
+            [[maybe_unused]] const ssize_t w =
+                ::send(m_raw, kProtocolVersionAlert, sizeof kProtocolVersionAlert, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::shutdown(m_raw, SHUT_WR);
+            return End();
+        }
+        const int fd = std::exchange(m_raw, -1);
+        if (!m_socket.setSocketDescriptor(fd)) {
+            ::close(fd);
+            return End();
+        }
+        m_socket.setSslConfiguration(LinkTls::Configuration(m_front.Identity()));
+        m_socket.startServerEncryption();
+    }
 
     void OnEncrypted() {
         m_peer = CertificateFingerprint(m_socket.peerCertificate());
@@ -176,10 +280,10 @@ private:
         }
         if (mode != LinkTls::kModePair) return End();
         if (m_input.size() < 4 + CSpake2::kMessageSize) return;
-        QString code;
-        if (!m_front.Pairing().BeginAttempt(&code)) return Refuse(LinkTls::kNoCode);
+        if (!m_front.Pairing().BeginAttempt(&m_ticket)) return Refuse(LinkTls::kNoCode);
         m_attempt = true;
-        m_spake = std::make_unique<CSpake2>(CSpake2::Role::B, code.toLatin1(), m_peer, m_front.Identity().fingerprint);
+        m_spake = std::make_unique<CSpake2>(CSpake2::Role::B, m_ticket.code.toLatin1(), m_peer,
+                                            m_front.Identity().fingerprint);
         const QByteArray share = m_spake->Message();
         if (share.isEmpty() || !m_spake->Finish(m_input.mid(4, CSpake2::kMessageSize))) return Fail();
         m_input.remove(0, 4 + CSpake2::kMessageSize);
@@ -191,6 +295,13 @@ private:
     void Confirm() {
         if (m_input.size() < CSpake2::kConfirmationSize) return;
         if (!m_spake->Verify(m_input.left(CSpake2::kConfirmationSize))) return Fail();
+        // Another attempt on the same code may have succeeded meanwhile: only
+        // the first one pairs.
+        m_attempt = false;
+        if (!m_front.Pairing().ClaimSuccess(m_ticket)) {
+            std::fprintf(stderr, "kxterminal: a pairing attempt came after its code was used up\n");
+            return Refuse(LinkTls::kPairFailed);
+        }
         CLinkPin pin;
         // The name says whose it is; the fingerprint's start keeps two
         // computers of the same name from replacing each other's pins.
@@ -200,16 +311,14 @@ private:
         QString error;
         if (!StoreLinkPin(m_front.Pairing().PinsFile(), pin, &error)) {
             std::fprintf(stderr, "kxterminal: cannot store the pin: %s\n", qPrintable(error));
-            return Fail();
+            return Refuse(LinkTls::kPairFailed);
         }
-        m_attempt = false;
-        m_front.Pairing().EndAttempt(true);
-        std::fprintf(stderr, "kxterminal: paired with %s\n", qPrintable(pin.name));
+        m_front.Pairing().Show(QStringLiteral("paired: %1 %2").arg(pin.name, QString::fromLatin1(m_peer.toHex())));
         Refuse(LinkTls::kAccepted);
     }
 
     void Fail() {
-        if (m_attempt) m_front.Pairing().EndAttempt(false);
+        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
         m_attempt = false;
         std::fprintf(stderr, "kxterminal: a pairing attempt failed\n");
         Refuse(LinkTls::kPairFailed);
@@ -292,8 +401,10 @@ private:
     void End() {
         if (m_ended) return;
         m_ended = true;
+        m_firstBytes.reset();
+        if (m_raw >= 0) ::close(std::exchange(m_raw, -1));
         if (m_phase == Phase::Bridged) PumpToDevice();
-        if (m_attempt) m_front.Pairing().EndAttempt(false);
+        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
         m_attempt = false;
         m_phase = Phase::Done;
         CloseBridge();
@@ -304,10 +415,16 @@ private:
     CTlsLineFront& m_front;
     QSslSocket m_socket;
     QTimer m_setup;
+    // Until the client's first bytes show a TLS 1.3 hello, the connection is
+    // this descriptor alone; then the TLS socket owns it.
+    int m_raw = -1;
+    std::unique_ptr<QSocketNotifier> m_firstBytes;
+    QTimer m_again;
     Phase m_phase = Phase::Handshake;
     QByteArray m_peer;
     QByteArray m_input;
     std::unique_ptr<CSpake2> m_spake;
+    CTerminalPairing::CTicket m_ticket;
     bool m_attempt = false;
     bool m_ended = false;
     int m_bridge = -1;
@@ -348,6 +465,18 @@ void CTlsLineFront::run() {
         m_started.set_value({0, server.errorString()});
         return;
     }
+    // The person at the terminal asks for pairing (SIGUSR1): a window opens.
+    std::unique_ptr<QSocketNotifier> window;
+    if (m_windowFd >= 0) {
+        window = std::make_unique<QSocketNotifier>(m_windowFd, QSocketNotifier::Read);
+        QObject::connect(window.get(), &QSocketNotifier::activated, window.get(), [this] {
+            char c;
+            bool asked = false;
+            while (::read(m_windowFd, &c, 1) > 0) asked = true;
+            if (asked) m_pairing.OpenWindow();
+        });
+    }
+    m_listening = server.serverAddress();
     m_started.set_value({server.serverPort(), QString()});
     exec();
     server.close();
@@ -359,7 +488,7 @@ CTlsTerminalLine::~CTlsTerminalLine() {
 }
 
 std::unique_ptr<CTlsTerminalLine> CTlsTerminalLine::Listen(const QString& address, CTerminalPairing& pairing,
-                                                           QString* error) {
+                                                           int windowFd, QString* error) {
     QString host;
     quint16 port = 0;
     if (!ParseTcpPortName(QStringLiteral("tcp:") + address, &host, &port, true)) {
@@ -376,10 +505,15 @@ std::unique_ptr<CTlsTerminalLine> CTlsTerminalLine::Listen(const QString& addres
         where = info.addresses().first();
     }
     std::unique_ptr<CTlsTerminalLine> line(new CTlsTerminalLine);
-    line->m_front = std::make_unique<CTlsLineFront>(where, port, pairing);
+    line->m_front = std::make_unique<CTlsLineFront>(where, port, pairing, windowFd);
     const quint16 actual = line->m_front->Start(error);
     if (actual == 0) return nullptr;
-    line->m_portName = QStringLiteral("tcp:") + TcpEndpointText(host, actual);
+    // What was listened on, not as typed: "0:0" is 0.0.0.0 and some port.
+    QHostAddress listening = line->m_front->Address();
+    bool v4 = false;
+    const quint32 ipv4 = listening.toIPv4Address(&v4);
+    if (v4) listening = QHostAddress(ipv4);
+    line->m_portName = QStringLiteral("tcp:") + TcpEndpointText(listening.toString(), actual);
     return line;
 }
 

@@ -18,7 +18,9 @@ public:
     ~CTlsTerminalLine() override;
 
     // `address`: "HOST:PORT" as in a tcp: port name, port 0 for any free one.
-    static std::unique_ptr<CTlsTerminalLine> Listen(const QString& address, CTerminalPairing& pairing,
+    // `windowFd`: readable when the person at the terminal asks for pairing
+    // (-1: never).
+    static std::unique_ptr<CTlsTerminalLine> Listen(const QString& address, CTerminalPairing& pairing, int windowFd,
                                                     QString* error);
 
     int DataFd() const override { return m_conn; }

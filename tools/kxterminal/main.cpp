@@ -1,14 +1,15 @@
 // kxterminal: an emulated terminal on the far side of the link, for tests,
 // demonstrations and training.
 //
-//   kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]
-//              [--capabilities LIST]
+//   kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]
+//              [--baud N] [--protocol 1|2] [--capabilities LIST]
 //   kxterminal --state DIR --scan LINE [--scan LINE ...]
 //   kxterminal --help | --version
 //
 // Prints "port: NAME" when ready (the name to give the program as its port),
-// on the network also "pairing code: NNNNNN" (and again for every new code),
-// and serves session after session until SIGTERM or SIGINT.
+// on the network, while pairing is open (--pairing-window, or SIGUSR1 at any
+// time), also "pairing code: NNNNNN" (and again for every new code), and
+// serves session after session until SIGTERM or SIGINT.
 
 #include "platform/CodePage.h"
 #include "platform/ProgramInformation.h"
@@ -28,10 +29,11 @@
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
+int g_windowPipe[2] = {-1, -1};
 
 const char kUsage[] =
-    "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT] [--baud N] [--protocol 1|2]\n"
-    "                  [--capabilities sequence,one-program|none]\n"
+    "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]\n"
+    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program|none]\n"
     "       kxterminal --state DIR --scan LINE [--scan LINE ...]\n";
 
 // What --help prints (man kxterminal says more).
@@ -43,7 +45,10 @@ QString HelpText() {
         "  --pty            serve on a new pseudo-terminal (default): port: /dev/pts/N\n"
         "  --listen NAME    serve on a local socket: port: local:NAME\n"
         "  --listen-tcp ADDR:PORT  serve paired programs over TLS on the network (port 0: any free one):\n"
-        "                   port: tcp:ADDR:PORT, then pairing code: NNNNNN (the code to pair a computer with)\n"
+        "                   port: tcp:ADDR:PORT\n"
+        "  --pairing-window open pairing at once: pairing code: NNNNNN (the code to pair a computer with);\n"
+        "                   kill -USR1 PID opens it at any time. It stays open 10 minutes, until a\n"
+        "                   computer is paired (paired: NAME) or its codes are used up (pairing closed)\n"
         "  --baud N         pace the line to N baud\n"
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
         "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
@@ -57,6 +62,11 @@ QString HelpText() {
 void OnStopSignal(int) {
     const char c = 's';
     [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
+}
+
+void OnPairingSignal(int) {
+    const char c = 'p';
+    [[maybe_unused]] const ssize_t n = ::write(g_windowPipe[1], &c, 1);
 }
 
 int Usage(const char* why) {
@@ -80,6 +90,7 @@ int main(int argc, char** argv) {
     bool journalSequence = true;
     bool oneProgram = true;
     QStringList scans;
+    bool pairingWindow = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--state") && i + 1 < args.size()) {
@@ -90,6 +101,8 @@ int main(int argc, char** argv) {
         } else if (a == QLatin1String("--listen-tcp") && i + 1 < args.size()) {
             listenTcp = args[++i];
             listenName.clear();
+        } else if (a == QLatin1String("--pairing-window")) {
+            pairingWindow = true;
         } else if (a == QLatin1String("--pty")) {
             listenName.clear();
             listenTcp.clear();
@@ -116,6 +129,7 @@ int main(int argc, char** argv) {
         }
     }
     if (stateDir.isEmpty()) return Usage("--state DIR is required");
+    if (pairingWindow && listenTcp.isEmpty()) return Usage("--pairing-window needs --listen-tcp");
 
     CTerminalState state(stateDir);
     if (!state.EnsureFolders()) return Usage("cannot create the state folder");
@@ -127,26 +141,33 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(g_windowPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 1;
     struct sigaction sa{};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction pair{};
+    pair.sa_handler = listenTcp.isEmpty() ? SIG_IGN : OnPairingSignal;
+    sigemptyset(&pair.sa_mask);
+    pair.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &pair, nullptr);
 
     QString error;
-    // Every new pairing code is shown as it is made (the network thread
-    // makes them), one whole line at a time.
+    // What pairing has to tell the person at the terminal (a new code,
+    // paired, closed) is shown as it happens (in the network thread), one
+    // whole line at a time.
     std::mutex printLock;
-    CTerminalPairing pairing(stateDir, [&](const QString& code) {
+    CTerminalPairing pairing(stateDir, [&](const QString& line) {
         std::lock_guard guard(printLock);
-        std::printf("pairing code: %s\n", qPrintable(code));
+        std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     });
     std::unique_ptr<CTerminalLine> line;
     if (!listenTcp.isEmpty())
-        line = CTlsTerminalLine::Listen(listenTcp, pairing, &error);
+        line = CTlsTerminalLine::Listen(listenTcp, pairing, g_windowPipe[0], &error);
     else if (!listenName.isEmpty())
         line = CTerminalLine::Listen(listenName, &error);
     else
@@ -160,14 +181,13 @@ int main(int argc, char** argv) {
         std::printf("port: %s\n", qPrintable(line->PortName()));
         std::fflush(stdout);
     }
-    // The code is shown once the port is known; a code still good from an
-    // earlier run is shown again.
-    bool renewed = false;
-    const QString code = listenTcp.isEmpty() ? QString() : pairing.CurrentCode(&renewed);
-    if (!code.isEmpty() && !renewed) {
-        std::lock_guard guard(printLock);
-        std::printf("pairing code: %s\n", qPrintable(code));
-        std::fflush(stdout);
+    // The code is shown once the port is known; a window still open from an
+    // earlier run shows its code again.
+    if (pairingWindow) {
+        pairing.OpenWindow();
+    } else if (!listenTcp.isEmpty()) {
+        const QString code = pairing.CurrentCode();
+        if (!code.isEmpty()) pairing.Show(QStringLiteral("pairing code: %1").arg(code));
     }
 
     CTerminalServer server(*line, state, baud, protocol, journalSequence, oneProgram);
