@@ -34,6 +34,10 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
     DiagnosticText.clear();
 
     Mode = DecideRunMode(static_cast<int>(arguments.size()));
+    // A scheduler's stop (SIGTERM), Ctrl+C or a closed terminal ends the
+    // exchange under way cleanly instead of killing it in the middle; caught
+    // from the start, so a signal at any moment of the run is answered alike.
+    if (Mode == RunMode::CommandLine) InstallStopSignals();
     // Before anything is read or made: they must work with no settings at all.
     if (Mode == RunMode::CommandLine) {
         if (const InformationSwitch which = FindInformationSwitch(arguments); which != InformationSwitch::None) {
@@ -55,9 +59,6 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
         if (m_interactive) m_interactive(*this);
         return false;
     }
-    // A scheduler's stop (SIGTERM), Ctrl+C or a closed terminal ends the
-    // exchange under way cleanly instead of killing it in the middle.
-    InstallStopSignals();
     if (m_commandLine) m_commandLine(*this, arguments);
     else RunCommandLineOnConfigModel(*this, arguments);
     return false;
