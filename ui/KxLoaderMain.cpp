@@ -4,6 +4,7 @@
 #include "app/KXConfigApp.h"
 #include "platform/ConsolePrompt.h"
 #include "platform/LocalFileName.h"
+#include "platform/StopSignal.h"
 #include "ui/QtPrompt.h"
 #include "ui/QtTranslations.h"
 #include "ui/common/WindowFit.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+
 #include <QFont>
 
 #include <memory>
@@ -29,6 +31,9 @@ int main(int argc, char* argv[]) {
         SetPrompt(&qtPrompt);
         qtApp = std::move(gui);
     } else {
+        // Caught before anything else starts, so a stop at any moment of a
+        // batch gets the same clean end.
+        InstallStopSignals();
         qtApp = std::make_unique<QCoreApplication>(argc, argv);
     }
 
