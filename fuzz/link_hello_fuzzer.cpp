@@ -102,9 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           .arg(HexPreview(answer), Describe(chosen)));
     }
 
-    // The program's own HELLO, with anything after it, reads as its offer.
+    // The program's own HELLO, with anything after its last field, reads as
+    // its offer. A version-2 HELLO offering no capability ends at the code
+    // pages, and what follows there is read as the capability list: the
+    // junk then follows an empty one.
     const std::uint32_t ourNonce = 0x1A2B3C4D;
-    const QByteArray ours = HelloPayload(ourNonce, program);
+    const auto withAllFields = [](QByteArray payload, std::uint8_t version, bool capabilities) {
+        if (version >= 2 && !capabilities) payload.append('\0');
+        return payload;
+    };
+    const HelloOffer offered = Offered(ourNonce, program);
+    const QByteArray ours = withAllFields(HelloPayload(ourNonce, program), offered.version,
+                                          offered.journalSequence || offered.oneProgram);
     HelloOffer parsed;
     KX_FUZZ_CHECK(ParseHello(ours + junk, &parsed) && SameOffer(parsed, Offered(ourNonce, program)),
                   QStringLiteral("HELLO %1 + %2 not read as its offer").arg(HexPreview(ours), HexPreview(junk)));
@@ -117,7 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SessionFeatures again;
         std::uint32_t nonceAgain = 0;
         // Trailing bytes change nothing once the fields are there.
-        KX_FUZZ_CHECK(ParseHelloAnswer(HelloAnswerPayload(nonce, accepted) + junk, program, &nonceAgain, &again) &&
+        const QByteArray whole = withAllFields(HelloAnswerPayload(nonce, accepted), accepted.version,
+                                               accepted.journalSequence || accepted.oneProgram);
+        KX_FUZZ_CHECK(ParseHelloAnswer(whole + junk, program, &nonceAgain, &again) &&
                           nonceAgain == nonce && Same(again, accepted),
                       Describe(accepted));
     }
