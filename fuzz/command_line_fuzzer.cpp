@@ -48,6 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // as root), so such runs are not made.
     for (const QString& word : arguments)
         if (word.contains(QLatin1String(".."))) return 0;
+    // Nor are runs made with an absolute name: a word beginning with '/'
+    // that is no switch, or any such word after "--" (a file name there),
+    // would be written where it names, outside this run's folders.
+    const qsizetype switchesEnd = arguments.indexOf(QStringLiteral("--"));
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& word = arguments[i];
+        if (word.startsWith(QLatin1Char('/')) && (!IsKnownSwitch(word) || (switchesEnd >= 0 && i > switchesEnd)))
+            return 0;
+    }
 
     QuietPlatform();
     ClearScratch();
