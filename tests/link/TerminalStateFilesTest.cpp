@@ -18,15 +18,6 @@
 
 namespace {
 
-constexpr uid_t kOtherUser = 65534;
-
-QByteArray Local(const QString& path) { return QFile::encodeName(path); }
-
-mode_t ModeOf(const QString& path) {
-    struct stat status {};
-    return ::lstat(Local(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
-
 class TerminalStateFiles : public ::testing::Test {
 protected:
     void SetUp() override { previousMask = ::umask(022); }
@@ -53,7 +44,7 @@ TEST_F(TerminalStateFiles, APlantedKeyFileIsNeverServed) {
     const QString key = dir.File("state/tls-identity.pem");
     ASSERT_TRUE(CTerminalState(dir.File("state")).EnsureFolders());
     // A link as the key file: refused, named, not followed.
-    ASSERT_EQ(::symlink(Local(theirs).constData(), Local(key).constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(theirs).constData(), LocalName(key).constData()), 0);
     CTlsIdentity identity;
     EXPECT_FALSE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error));
     EXPECT_TRUE(error.contains(key + ": it is a link")) << qPrintable(error);
@@ -61,12 +52,12 @@ TEST_F(TerminalStateFiles, APlantedKeyFileIsNeverServed) {
     // Their file itself in its place: not this user's, refused.
     ASSERT_TRUE(QFile::remove(key));
     ASSERT_TRUE(QFile::copy(theirs, key));
-    ASSERT_EQ(::chown(Local(key).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(LocalName(key).constData(), kOtherUser, kOtherUser), 0);
     EXPECT_FALSE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error));
     EXPECT_TRUE(error.contains("not a file of this user")) << qPrintable(error);
     EXPECT_NE(identity.fingerprint, planted.fingerprint);
     // The same file once it is ours: read (what the refusals guard).
-    ASSERT_EQ(::chown(Local(key).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chown(LocalName(key).constData(), geteuid(), getegid()), 0);
     ASSERT_TRUE(LoadOrCreateTlsIdentity(key, "kxterminal", &identity, &error)) << qPrintable(error);
     EXPECT_EQ(identity.fingerprint, planted.fingerprint);
 }
@@ -81,7 +72,7 @@ TEST_F(TerminalStateFiles, ThePinsLockIsOursAloneAndNeverALink) {
     const QString victim = dir.File("victim");
     ASSERT_TRUE(WriteFileBytes(victim, "precious\n"));
     ASSERT_TRUE(QFile::remove(pins + ".lock"));
-    ASSERT_EQ(::symlink(Local(victim).constData(), Local(pins + ".lock").constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(victim).constData(), LocalName(pins + ".lock").constData()), 0);
     EXPECT_FALSE(StoreLinkPin(pins, pin, &error));
     EXPECT_TRUE(error.contains("pins.txt.lock: it is a link")) << qPrintable(error);
     EXPECT_EQ(ReadFileBytes(victim), "precious\n");

@@ -26,15 +26,6 @@
 
 namespace {
 
-constexpr uid_t kOtherUser = 65534;
-
-QByteArray Local(const QString& path) { return QFile::encodeName(path); }
-
-mode_t ModeOf(const QString& path) {
-    struct stat status {};
-    return ::lstat(Local(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
-
 // Runs `body` in a child that is killed after `seconds` (a wait on a FIFO
 // would otherwise hold the test for ever): its exit code, -1 when it was
 // killed or did not end normally.
@@ -63,12 +54,12 @@ protected:
     void SetUp() override {
         shared = dir.File("tmp");
         ASSERT_TRUE(QDir().mkpath(shared));
-        ASSERT_EQ(::chmod(Local(shared).constData(), 01777), 0);
+        ASSERT_EQ(::chmod(LocalName(shared).constData(), 01777), 0);
         victim = dir.File("victim.txt");
         ASSERT_TRUE(WriteFileBytes(victim, precious));
         runtime = qgetenv("XDG_RUNTIME_DIR");
         qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", Local(shared));
+        qputenv("TMPDIR", LocalName(shared));
     }
     void TearDown() override {
         qunsetenv("TMPDIR");
@@ -80,7 +71,7 @@ protected:
     QString Plant(const QString& folder, const QString& id) {
         const QString base = folder + "/kx_" + id;
         struct stat status {};
-        EXPECT_EQ(::stat(Local(victim).constData(), &status), 0);
+        EXPECT_EQ(::stat(LocalName(victim).constData(), &status), 0);
         EXPECT_TRUE(WriteFileBytes(base + ".lock", ""));
         EXPECT_TRUE(WriteFileBytes(base + ".old", attacker));
         QString error;
@@ -109,21 +100,21 @@ TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIs
     // Our folder's name made first by another user: neither used nor cleared.
     const QString mine = KxTempFolderPath();
     ASSERT_TRUE(QDir().mkdir(mine));
-    ASSERT_EQ(::chmod(Local(mine).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(LocalName(mine).constData(), 0700), 0);
     Plant(mine, "BBBBBB");
-    ASSERT_EQ(::chown(Local(mine).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(LocalName(mine).constData(), kOtherUser, kOtherUser), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
     EXPECT_TRUE(CreateKxTempFile().isEmpty());
     QString problem;
     EXPECT_FALSE(PrepareKxTempFolder(mine, &problem));
     EXPECT_TRUE(problem.contains("belongs to another user")) << qPrintable(problem);
     // Ours, but open to others, or a link to a folder of ours: the same.
-    ASSERT_EQ(::chown(Local(mine).constData(), geteuid(), getegid()), 0);
-    ASSERT_EQ(::chmod(Local(mine).constData(), 0733), 0);
+    ASSERT_EQ(::chown(LocalName(mine).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chmod(LocalName(mine).constData(), 0733), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
-    ASSERT_EQ(::chmod(Local(mine).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(LocalName(mine).constData(), 0700), 0);
     ASSERT_TRUE(QFile::rename(mine, dir.File("elsewhere")));
-    ASSERT_EQ(::symlink(Local(dir.File("elsewhere")).constData(), Local(mine).constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(dir.File("elsewhere")).constData(), LocalName(mine).constData()), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 0);
     EXPECT_TRUE(CreateKxTempFile().isEmpty());
     EXPECT_EQ(ReadFileBytes(victim), precious);
@@ -136,12 +127,12 @@ TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIs
     // A record others could have written, one of another user, or a link
     // to a record: not read.
     const QString open = Plant(mine, "CCCCCC");
-    ASSERT_EQ(::chmod(Local(open + ".undo").constData(), 0644), 0);
+    ASSERT_EQ(::chmod(LocalName(open + ".undo").constData(), 0644), 0);
     const QString foreign = Plant(mine, "DDDDDD");
-    ASSERT_EQ(::chown(Local(foreign + ".undo").constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(LocalName(foreign + ".undo").constData(), kOtherUser, kOtherUser), 0);
     const QString linked = Plant(mine, "EEEEEE");
     ASSERT_TRUE(QFile::rename(linked + ".undo", dir.File("record")));
-    ASSERT_EQ(::symlink(Local(dir.File("record")).constData(), Local(linked + ".undo").constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(dir.File("record")).constData(), LocalName(linked + ".undo").constData()), 0);
     InPlaceUndo read;
     EXPECT_FALSE(ReadUndoRecord(open + ".undo", &read));
     EXPECT_FALSE(ReadUndoRecord(foreign + ".undo", &read));
@@ -152,14 +143,14 @@ TEST_F(PlantedRecords, OnlyARecordOfThisUserInTheirOwnFolderAboutTheirSameFileIs
     // A sound record about a file now another user's, or about a file that
     // has since been replaced by another one of the same name: not applied.
     Plant(mine, "FFFFFF");
-    ASSERT_EQ(::chown(Local(victim).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(LocalName(victim).constData(), kOtherUser, kOtherUser), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
     EXPECT_EQ(ReadFileBytes(victim), precious);
-    ASSERT_EQ(::chown(Local(victim).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chown(LocalName(victim).constData(), geteuid(), getegid()), 0);
     Plant(mine, "GGGGGG");
     // (made while the old one still lives, so it cannot get its inode)
     ASSERT_TRUE(WriteFileBytes(dir.File("new"), precious));
-    ASSERT_EQ(::rename(Local(dir.File("new")).constData(), Local(victim).constData()), 0);
+    ASSERT_EQ(::rename(LocalName(dir.File("new")).constData(), LocalName(victim).constData()), 0);
     EXPECT_EQ(RemoveStaleKxTempFiles(), 1);
     EXPECT_EQ(ReadFileBytes(victim), precious);
 
@@ -178,7 +169,7 @@ protected:
     void SetUp() override {
         files = dir.File("files");
         ASSERT_TRUE(QDir().mkpath(files));
-        ASSERT_EQ(::chmod(Local(files).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(LocalName(files).constData(), 0755), 0);
         journal = files + "/journal.txt";
         ASSERT_TRUE(WriteFileBytes(journal, "old journal\r\n"));
         victim = dir.File("etc-file");
@@ -196,7 +187,7 @@ protected:
 TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
     // A link named like the journal's lock file: refused, nothing written
     // through it, the journal as it was.
-    ASSERT_EQ(::symlink(Local(victim).constData(), Local(journal + ".lock").constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(victim).constData(), LocalName(journal + ".lock").constData()), 0);
     QString error;
     EXPECT_FALSE(Replace(journal, "new journal\r\n", &error));
     EXPECT_TRUE(error.contains("journal.txt.lock: it is a link")) << qPrintable(error);
@@ -205,7 +196,7 @@ TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
     ASSERT_TRUE(QFile::remove(journal + ".lock"));
 
     // A FIFO in its place: refused at once, not waited on.
-    ASSERT_EQ(::mkfifo(Local(journal + ".lock").constData(), 0666), 0);
+    ASSERT_EQ(::mkfifo(LocalName(journal + ".lock").constData(), 0666), 0);
     EXPECT_EQ(WithinSeconds(10, [&] { return Replace(journal, "new journal\r\n") ? 1 : 0; }), 0);
     ASSERT_TRUE(QFile::remove(journal + ".lock"));
 
@@ -221,7 +212,7 @@ TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
     // Another user's lock file, or one with a second name (a hard link to
     // the victim): locked, but its bytes are left alone.
     ASSERT_TRUE(WriteFileBytes(journal + ".lock", "their holder\n"));
-    ASSERT_EQ(::chown(Local(journal + ".lock").constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(LocalName(journal + ".lock").constData(), kOtherUser, kOtherUser), 0);
     {
         CFileLock lock;
         ASSERT_EQ(lock.LockFile(journal + ".lock", 0), CFileLock::Outcome::Locked);
@@ -229,7 +220,7 @@ TEST_F(PlantedLinks, ALockFileIsNeverFollowedNorCutUnlessItIsOursAlone) {
     }
     EXPECT_EQ(ReadFileBytes(journal + ".lock"), "their holder\n");
     ASSERT_TRUE(QFile::remove(journal + ".lock"));
-    ASSERT_EQ(::link(Local(victim).constData(), Local(journal + ".lock").constData()), 0);
+    ASSERT_EQ(::link(LocalName(victim).constData(), LocalName(journal + ".lock").constData()), 0);
     EXPECT_TRUE(Replace(journal, "new journal\r\n"));
     EXPECT_EQ(ReadFileBytes(victim), precious);
     EXPECT_EQ(ReadFileBytes(journal), "new journal\r\n");
@@ -242,7 +233,7 @@ TEST_F(PlantedLinks, AJournalLinkIsFollowedOnlyWhenItIsTheUsersOwnInAFolderOnlyT
     ASSERT_TRUE(QDir().mkpath(share));
     ASSERT_TRUE(WriteFileBytes(share + "/journal.txt", "shared journal\r\n"));
     ASSERT_TRUE(QFile::remove(journal));
-    ASSERT_EQ(::symlink("../share/journal.txt", Local(journal).constData()), 0);
+    ASSERT_EQ(::symlink("../share/journal.txt", LocalName(journal).constData()), 0);
     {
         CTargetWriter writer;
         ASSERT_TRUE(writer.Open(journal)) << qPrintable(writer.Error());
@@ -257,23 +248,23 @@ TEST_F(PlantedLinks, AJournalLinkIsFollowedOnlyWhenItIsTheUsersOwnInAFolderOnlyT
     // link in a folder others can write to, and the user's link to another
     // user's link: each refused, naming the link, the file untouched.
     ASSERT_TRUE(QFile::remove(journal));
-    ASSERT_EQ(::symlink(Local(victim).constData(), Local(journal).constData()), 0);
-    ASSERT_EQ(::lchown(Local(journal).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::symlink(LocalName(victim).constData(), LocalName(journal).constData()), 0);
+    ASSERT_EQ(::lchown(LocalName(journal).constData(), kOtherUser, kOtherUser), 0);
     QString error;
     EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
     EXPECT_TRUE(error.contains(journal + ": it is a link of another user")) << qPrintable(error);
 
-    ASSERT_EQ(::lchown(Local(journal).constData(), geteuid(), getegid()), 0);
-    ASSERT_EQ(::chmod(Local(files).constData(), 0777), 0);
+    ASSERT_EQ(::lchown(LocalName(journal).constData(), geteuid(), getegid()), 0);
+    ASSERT_EQ(::chmod(LocalName(files).constData(), 0777), 0);
     EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
     EXPECT_TRUE(error.contains("a folder others can write to")) << qPrintable(error);
-    ASSERT_EQ(::chmod(Local(files).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(LocalName(files).constData(), 0755), 0);
 
     const QString hop = dir.File("their-link");
-    ASSERT_EQ(::symlink(Local(victim).constData(), Local(hop).constData()), 0);
-    ASSERT_EQ(::lchown(Local(hop).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::symlink(LocalName(victim).constData(), LocalName(hop).constData()), 0);
+    ASSERT_EQ(::lchown(LocalName(hop).constData(), kOtherUser, kOtherUser), 0);
     ASSERT_TRUE(QFile::remove(journal));
-    ASSERT_EQ(::symlink(Local(hop).constData(), Local(journal).constData()), 0);
+    ASSERT_EQ(::symlink(LocalName(hop).constData(), LocalName(journal).constData()), 0);
     EXPECT_FALSE(Replace(journal, "planted\r\n", &error));
     EXPECT_TRUE(error.contains("it is a link of another user (" + hop)) << qPrintable(error);
     EXPECT_EQ(ReadFileBytes(victim), precious);
@@ -282,9 +273,9 @@ TEST_F(PlantedLinks, AJournalLinkIsFollowedOnlyWhenItIsTheUsersOwnInAFolderOnlyT
 
 TEST_F(PlantedLinks, AFifoNamedLikeAStagingFileOrAsTheTargetIsNeverWaitedOn) {
     const QString fifo = files + "/.journal.txt.AAAAAA.kxtmp";
-    ASSERT_EQ(::mkfifo(Local(fifo).constData(), 0666), 0);
+    ASSERT_EQ(::mkfifo(LocalName(fifo).constData(), 0666), 0);
     const QString pipe = files + "/report.txt";
-    ASSERT_EQ(::mkfifo(Local(pipe).constData(), 0666), 0);
+    ASSERT_EQ(::mkfifo(LocalName(pipe).constData(), 0666), 0);
     EXPECT_EQ(WithinSeconds(10, [&] {
                   CRecordingPrompt prompt;
                   CScopedPrompt scope(prompt);
@@ -300,7 +291,7 @@ TEST_F(PlantedLinks, AFifoNamedLikeAStagingFileOrAsTheTargetIsNeverWaitedOn) {
               }),
               0);
     struct stat status {};
-    ASSERT_EQ(::lstat(Local(fifo).constData(), &status), 0);
+    ASSERT_EQ(::lstat(LocalName(fifo).constData(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }
 

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+
 int CRecordingPrompt::Message(const QString& text, const QString& caption, PromptIcon icon,
                               PromptButtons buttons) {
     std::lock_guard guard(m_lock);
@@ -89,4 +91,9 @@ QByteArray Cp1251(const QString& text) { return CodePage::ToWindows1251(text); }
            << "shown: \"" << message.text.toStdString() << "\" under \"" << message.caption.toStdString()
            << "\" with icon " << static_cast<int>(message.icon) << "\nwanted: \"" << text.toStdString()
            << "\" under \"" << caption.toStdString() << "\" with icon " << static_cast<int>(icon);
+}
+
+unsigned ModeOf(const QString& path) {
+    struct stat status {};
+    return ::lstat(LocalName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }

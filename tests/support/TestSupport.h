@@ -5,6 +5,7 @@
 #include "platform/Prompt.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -89,6 +90,13 @@ QByteArray ReadFileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
 // Windows-1251 bytes of a UTF-8 literal, for expected file contents.
 QByteArray Cp1251(const QString& text);
+
+// Planted files: a user other than the one running the tests (nobody), a
+// path as the system spells it, and the permission bits of a path itself
+// (a link's own, not its target's; 0 when nothing is there).
+inline constexpr unsigned kOtherUser = 65534;
+inline QByteArray LocalName(const QString& path) { return QFile::encodeName(path); }
+unsigned ModeOf(const QString& path);
 
 // The recorded `message` is `text` under `caption` with `icon` (its buttons
 // are left to the caller); a failure names what was shown instead.
