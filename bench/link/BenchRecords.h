@@ -136,3 +136,50 @@ private:
     QRandomGenerator m_random;
     QStringList m_wares, m_codes, m_barcodes;
 };
+
+// Wares of another shop, unlike CRealisticRecords in every column: the barcode
+// first (EAN-13 and EAN-8, a fifth of them with a wrong check digit, some
+// missing), codes of a group and a random number ("12-0345"), names from a
+// smaller vocabulary with a count, a price with kopecks, a unit last. The
+// record codec was not tuned on these.
+class COtherShapeRecords {
+public:
+    explicit COtherShapeRecords(int wares, quint32 seed = 4242) : m_random(seed) {
+        static const QStringList nouns{"Гвоздь", "Шуруп", "Болт", "Гайка", "Шайба", "Саморез", "Дюбель", "Анкер",
+                                       "Заклепка", "Хомут"};
+        static const QStringList kinds{"оцинкованный", "черный", "латунный", "нержавеющий", "строительный"};
+        static const QStringList units{"шт", "кг", "уп"};
+        m_wares.reserve(wares);
+        for (int i = 0; i < wares; ++i) {
+            QString barcode;
+            const int roll = m_random.bounded(100);
+            if (roll >= 5) barcode = Gtin(roll < 35 ? 8 : 13, roll % 5 != 0);
+            const QString code = QStringLiteral("%1-%2")
+                                     .arg(m_random.bounded(10, 40))
+                                     .arg(m_random.bounded(10000), 4, 10, QLatin1Char('0'));
+            const QString name = QStringLiteral("%1 %2 М%3x%4, %5 шт")
+                                     .arg(nouns[m_random.bounded(nouns.size())], kinds[m_random.bounded(kinds.size())])
+                                     .arg(m_random.bounded(3, 13))
+                                     .arg(m_random.bounded(1, 20) * 5)
+                                     .arg(m_random.bounded(1, 6) * 50);
+            const QString price = QStringLiteral("%1.%2")
+                                      .arg(m_random.bounded(1, 5000))
+                                      .arg(m_random.bounded(100), 2, 10, QLatin1Char('0'));
+            m_wares << QStringLiteral("%1;%2;%3;%4;%5").arg(barcode, code, name, price, units[m_random.bounded(3)]);
+        }
+    }
+    const QStringList& Wares() const { return m_wares; }
+
+private:
+    QString Gtin(int length, bool validCheck) {
+        QString code = length == 8 ? QStringLiteral("46") : QStringLiteral("2");
+        while (code.size() < length - 1) code += QChar(u'0' + m_random.bounded(10));
+        int sum = 0;
+        for (int d = 0; d < length - 1; ++d) sum += (code[d].unicode() - u'0') * ((length - 1 - d) % 2 ? 3 : 1);
+        const int check = (10 - sum % 10) % 10;
+        return code + QString::number(validCheck ? check : (check + 1 + m_random.bounded(9)) % 10);
+    }
+
+    QRandomGenerator m_random;
+    QStringList m_wares;
+};

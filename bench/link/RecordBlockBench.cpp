@@ -1,0 +1,175 @@
+// What record blocks carry on the line against today's stream, and what they
+// cost each end.
+//
+// For each workload: the bytes the terminal or program keeps (Windows-1251
+// lines with CR LF), the compressed session stream of today (every record a
+// message, one zstd stream), and the same records in blocks of 4096 as block
+// messages through that stream; the ratio is kept bytes per line byte. Then
+// processor time per kept MB on the side that encodes and on the side that
+// decodes, blocks against the plain stream, at the level that side uses.
+//
+//   record_block_bench [--records N]
+
+#include "bench/link/BenchRecords.h"
+#include "components/parlink/LinkCompression.h"
+#include "components/parlink/LinkLeb128.h"
+#include "components/parlink/LinkMessage.h"
+#include "components/parlink/RecordBlock.h"
+#include "platform/CodePage.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct Workload {
+    const char* name;
+    std::vector<QByteArray> lines;  // Windows-1251
+    qint64 stored = 0;
+    int level = 19;  // the encoding side's level: the program's on a slow line, the terminal's 1
+};
+
+Workload Load(const char* name, const QStringList& lines, int level) {
+    Workload w{name, {}, 0, level};
+    w.lines.reserve(static_cast<size_t>(lines.size()));
+    for (const QString& l : lines) {
+        w.lines.push_back(CodePage::ToWindows1251(l));
+        w.stored += w.lines.back().size() + 2;
+    }
+    return w;
+}
+
+// The session stream packed in units as the link sends it.
+qint64 Packed(const QByteArray& messages, int level, double* cpu) {
+    const double start = CpuSeconds();
+    Link::CStreamPacker packer(level);
+    QByteArray out;
+    qint64 total = 0;
+    for (qsizetype at = 0; at < messages.size(); at += Link::kUnitPlain) {
+        out.clear();
+        packer.Seal(messages.constData() + at, std::min<qsizetype>(Link::kUnitPlain, messages.size() - at), out);
+        total += out.size();
+    }
+    *cpu += CpuSeconds() - start;
+    return total;
+}
+
+QByteArray PlainMessages(const Workload& w) {
+    QByteArray s;
+    for (const QByteArray& l : w.lines) Link::AppendWindows1251Message(s, Link::MessageType::Data, l.constData(), l.size());
+    return s;
+}
+
+QByteArray BlockMessages(const Workload& w, double* cpu) {
+    const double start = CpuSeconds();
+    QByteArray s;
+    Link::RecordBlock block;
+    block.coding = Link::BlockCoding::Windows1251;
+    for (size_t i = 0; i < w.lines.size(); i += Link::kBlockMaxRecords) {
+        block.records.assign(w.lines.begin() + static_cast<qsizetype>(i),
+                             w.lines.begin() + static_cast<qsizetype>(std::min(w.lines.size(), i + Link::kBlockMaxRecords)));
+        const QByteArray body = Link::EncodeRecordBlock(block, w.level);
+        s.append('B');
+        Link::AppendLeb128(s, static_cast<std::uint32_t>(body.size()));
+        s.append(body);
+    }
+    *cpu += CpuSeconds() - start;
+    return s;
+}
+
+double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored) {
+    // Packs once (not timed), then times the receiving side: units, and blocks.
+    Link::CStreamPacker packer(level);
+    QByteArray wire;
+    for (qsizetype at = 0; at < messages.size(); at += Link::kUnitPlain)
+        packer.Seal(messages.constData() + at, std::min<qsizetype>(Link::kUnitPlain, messages.size() - at), wire);
+    const double start = CpuSeconds();
+    Link::CStreamUnpacker unpacker;
+    QByteArray plain;
+    unpacker.Feed(wire.constData(), wire.size(), plain);
+    qint64 records = 0;
+    if (blocks) {
+        Link::RecordBlock block;
+        for (qsizetype at = 0; at < plain.size();) {
+            // 'B' | LEB128 length | body
+            ++at;
+            std::uint32_t n = 0;
+            for (int shift = 0;; shift += 7) {
+                const auto b = static_cast<std::uint8_t>(plain[at++]);
+                n |= std::uint32_t(b & 0x7F) << shift;
+                if (!(b & 0x80)) break;
+            }
+            if (!Link::DecodeRecordBlock(plain.constData() + at, n, &block)) std::printf("  DECODE FAILED\n");
+            records += static_cast<qint64>(block.records.size());
+            at += n;
+        }
+    }
+    const double cpu = CpuSeconds() - start;
+    (void)records;
+    return cpu / (static_cast<double>(stored) / 1e6);
+}
+
+void Run(const Workload& w, int decodeLevel) {
+    double plainCpu = 0, blockCpu = 0;
+    const QByteArray plain = PlainMessages(w);
+    const qint64 today = Packed(plain, w.level, &plainCpu);
+    const QByteArray blocks = BlockMessages(w, &blockCpu);
+    const qint64 withBlocks = Packed(blocks, w.level, &blockCpu);
+    // The blocks must come back as they went.
+    bool exact = true;
+    {
+        Link::RecordBlock block;
+        qsizetype at = 0;
+        size_t next = 0;
+        while (at < blocks.size() && exact) {
+            ++at;
+            std::uint32_t n = 0;
+            for (int shift = 0;; shift += 7) {
+                const auto b = static_cast<std::uint8_t>(blocks[at++]);
+                n |= std::uint32_t(b & 0x7F) << shift;
+                if (!(b & 0x80)) break;
+            }
+            exact = Link::DecodeRecordBlock(blocks.constData() + at, n, &block);
+            for (size_t i = 0; exact && i < block.records.size(); ++i) exact = block.records[i] == w.lines[next++];
+            at += n;
+        }
+        exact = exact && next == w.lines.size();
+    }
+    const double mb = static_cast<double>(w.stored) / 1e6;
+    std::printf("%-34s %9.1f MB  level %2d  today %5.2fx  blocks %5.2fx  %s\n", w.name, mb, w.level,
+                double(w.stored) / double(today), double(w.stored) / double(withBlocks), exact ? "exact" : "NOT EXACT");
+    std::printf("%-34s encode CPU s/MB: today %.3f  blocks %.3f;  decode CPU s/MB (level %d): today %.3f  blocks %.3f\n",
+                "", plainCpu / mb, blockCpu / mb, decodeLevel, Unpack(plain, decodeLevel, false, w.stored),
+                Unpack(BlockMessages(w, &plainCpu), decodeLevel, true, w.stored));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int records = 1000000;
+    const QStringList args = app.arguments();
+    const qsizetype at = args.indexOf(QStringLiteral("--records"));
+    if (at >= 0 && at + 1 < args.size()) records = args[at + 1].toInt();
+
+    CRealisticRecords realistic(records);
+    std::printf("record blocks: %d records a workload\n", records);
+    Run(Load("wares upload (program, slow line)", realistic.Wares(), 19), 19);
+    Run(Load("journal download (terminal)", realistic.Journal(records), 1), 1);
+    Run(Load("other wares upload (slow line)", COtherShapeRecords(records).Wares(), 19), 19);
+    QStringList synthetic;
+    for (int i = 0; i < records; ++i) synthetic << BenchWareLine(i);
+    Run(Load("synthetic wares (not realistic)", synthetic, 19), 19);
+    // Where the terminal encodes and decodes: its level on both.
+    Run(Load("wares, terminal decoding at level 1", realistic.Wares(), 1), 1);
+    return 0;
+}

@@ -1,0 +1,923 @@
+#include "components/parlink/RecordBlock.h"
+
+#include <zstd.h>
+
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <unordered_map>
+#include <string_view>
+
+namespace Link {
+namespace {
+
+// A stream's plain size a decoder accepts: records, dictionaries and values
+// of one block never need more.
+constexpr qsizetype kMaxStreamBytes = qsizetype(4) << 20;
+constexpr int kMaxDigits = 19;  // every 19-digit number fits 64 bits
+constexpr int kMaxPrefix = 16;
+// Separators a number column may hold once inside its digits ("12.50",
+// "3,2", "12-0345", "7/12", "10:30"); the first is none.
+constexpr char kSeparators[] = {'\0', '.', ',', '-', '/', ':'};
+// A words column's dictionary holds at most this many words (a column with
+// more distinct words is sent as text).
+constexpr std::uint64_t kMaxWords = 65536;
+
+enum Transform : std::uint8_t { kText = 0, kWords = 1, kNumber = 2, kDateTime = 3 };
+enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
+enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
+enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
+
+using Field = std::string_view;
+
+// ---- bytes in and out ----------------------------------------------------
+
+void PutLeb(QByteArray& out, std::uint64_t n) {
+    while (n >= 0x80) {
+        out.append(static_cast<char>(0x80 | (n & 0x7F)));
+        n >>= 7;
+    }
+    out.append(static_cast<char>(n));
+}
+
+void PutBytes(QByteArray& out, Field f) { out.append(f.data(), static_cast<qsizetype>(f.size())); }
+
+void PutText(QByteArray& out, Field f) {
+    PutLeb(out, f.size());
+    PutBytes(out, f);
+}
+
+std::uint64_t ZigZag(std::uint64_t delta) {
+    return (delta << 1) ^ (0 - (delta >> 63));
+}
+std::uint64_t UnZigZag(std::uint64_t z) { return (z >> 1) ^ (0 - (z & 1)); }
+
+class CReader {
+public:
+    CReader() = default;
+    CReader(const char* data, qsizetype size)
+        : m_p(reinterpret_cast<const std::uint8_t*>(data)), m_end(m_p + size) {}
+    bool Ok() const { return m_ok; }
+    bool AtEnd() const { return m_p == m_end; }
+    void Fail() { m_ok = false; m_p = m_end; }
+    std::uint8_t Byte() {
+        if (m_p == m_end) { Fail(); return 0; }
+        return *m_p++;
+    }
+    std::uint64_t Leb(std::uint64_t limit = ~std::uint64_t(0)) {
+        std::uint64_t n = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            const std::uint8_t b = Byte();
+            if (!m_ok) return 0;
+            if (shift == 63 && b > 1) break;
+            n |= std::uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80)) {
+                if (n > limit) break;
+                return n;
+            }
+        }
+        Fail();
+        return 0;
+    }
+    Field Bytes(std::uint64_t n) {
+        if (!m_ok || n > std::uint64_t(m_end - m_p)) { Fail(); return {}; }
+        const Field f(reinterpret_cast<const char*>(m_p), n);
+        m_p += n;
+        return f;
+    }
+    Field Text() { return Bytes(Leb(kBlockMaxRecordBytes)); }
+
+private:
+    const std::uint8_t* m_p = nullptr;
+    const std::uint8_t* m_end = nullptr;
+    bool m_ok = true;
+};
+
+// ---- streams: raw size | packed size (0: stored) | bytes -----------------
+
+struct FreeC { void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); } };
+struct FreeD { void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); } };
+
+class CStreamWriter {
+public:
+    explicit CStreamWriter(int level) : m_level(level) {}
+    void Put(QByteArray& out, const QByteArray& raw) {
+        PutLeb(out, static_cast<std::uint64_t>(raw.size()));
+        if (raw.size() >= kBlockPackFrom && Pack(raw)) {
+            PutLeb(out, static_cast<std::uint64_t>(m_packed.size()));
+            out.append(m_packed);
+            return;
+        }
+        PutLeb(out, 0);
+        out.append(raw);
+    }
+
+private:
+    bool Pack(const QByteArray& raw) {
+        if (!m_ctx) {
+            m_ctx.reset(ZSTD_createCCtx());
+            if (!m_ctx) return false;
+        }
+        ZSTD_CCtx* c = m_ctx.get();
+        ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, m_level);
+        // The block already says the plain size, and the link checks every byte.
+        ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
+        m_packed.resize(static_cast<qsizetype>(ZSTD_compressBound(static_cast<size_t>(raw.size()))));
+        const size_t n = ZSTD_compress2(c, m_packed.data(), static_cast<size_t>(m_packed.size()), raw.constData(),
+                                        static_cast<size_t>(raw.size()));
+        if (ZSTD_isError(n) || n == 0 || n >= static_cast<size_t>(raw.size())) return false;
+        m_packed.resize(static_cast<qsizetype>(n));
+        return true;
+    }
+
+    int m_level;
+    std::unique_ptr<ZSTD_CCtx, FreeC> m_ctx;
+    QByteArray m_packed;
+};
+
+class CStreamReader {
+public:
+    // The next stream of `in` into `out` (its reader); false when unsound.
+    bool Get(CReader& in, QByteArray& store, CReader* out) {
+        const std::uint64_t raw = in.Leb(kMaxStreamBytes);
+        const std::uint64_t packed = in.Leb(kMaxStreamBytes);
+        if (!in.Ok()) return false;
+        if (packed == 0) {
+            const Field f = in.Bytes(raw);
+            if (!in.Ok()) return false;
+            *out = CReader(f.data(), static_cast<qsizetype>(f.size()));
+            return true;
+        }
+        const Field f = in.Bytes(packed);
+        if (!in.Ok() || raw == 0) return false;
+        if (!m_ctx) {
+            m_ctx.reset(ZSTD_createDCtx());
+            if (!m_ctx) return false;
+            ZSTD_DCtx_setParameter(m_ctx.get(), ZSTD_d_windowLogMax, 23);
+        }
+        store.resize(static_cast<qsizetype>(raw));
+        const size_t n = ZSTD_decompressDCtx(m_ctx.get(), store.data(), raw, f.data(), f.size());
+        if (ZSTD_isError(n) || n != raw) return false;
+        *out = CReader(store.constData(), store.size());
+        return true;
+    }
+
+private:
+    std::unique_ptr<ZSTD_DCtx, FreeD> m_ctx;
+};
+
+// ---- numbers ---------------------------------------------------------------
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The check digit of a GTIN (EAN-8, UPC-A, EAN-13, GTIN-14) whose other
+// digits are `value`'s `digits` decimal places: weights 3, 1, 3, ... from
+// the right.
+int CheckDigitOf(std::uint64_t value, int digits) {
+    int sum = 0;
+    for (int i = 0; i < digits; ++i) {
+        sum += static_cast<int>(value % 10) * (i % 2 == 0 ? 3 : 1);
+        value /= 10;
+    }
+    return (10 - sum % 10) % 10;
+}
+
+bool HasCheckDigitLength(int digits) { return digits == 8 || digits == 12 || digits == 13 || digits == 14; }
+
+std::uint64_t Pow10(int n) {
+    std::uint64_t p = 1;
+    while (n-- > 0) p *= 10;
+    return p;
+}
+
+struct NumberParams {
+    std::string prefix;
+    char separator = 0;
+    std::uint8_t flags = 0;
+};
+
+// A field read as a number of the column.
+struct NumberField {
+    std::uint64_t value = 0;  // the digits, without an omitted check digit
+    int digits = 0;           // digits in the field, check digit included
+    int scale = 0;            // 0: no separator; s + 1: separator before the last s digits
+    bool checkOmitted = false;
+};
+
+bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
+    if (f.size() <= p.prefix.size() || f.compare(0, p.prefix.size(), p.prefix) != 0) return false;
+    std::uint64_t value = 0;
+    int digits = 0;
+    int sepAt = -1;
+    for (size_t i = p.prefix.size(); i < f.size(); ++i) {
+        const char c = f[i];
+        if (IsDigit(c)) {
+            if (++digits > kMaxDigits) return false;
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        } else if (p.separator != 0 && c == p.separator && sepAt < 0) {
+            sepAt = digits;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0) return false;
+    n->value = value;
+    n->digits = digits;
+    n->scale = sepAt < 0 ? 0 : digits - sepAt + 1;
+    n->checkOmitted = false;
+    if ((p.flags & kCheckDigits) && n->scale == 0 && HasCheckDigitLength(digits) &&
+        CheckDigitOf(value / 10, digits - 1) == static_cast<int>(value % 10)) {
+        n->value = value / 10;
+        n->checkOmitted = true;
+    }
+    return true;
+}
+
+void AppendNumber(QByteArray& out, const NumberParams& p, const NumberField& n) {
+    out.append(p.prefix.data(), static_cast<qsizetype>(p.prefix.size()));
+    char digits[kMaxDigits + 1];
+    std::uint64_t v = n.value;
+    int count = n.digits;
+    if (n.checkOmitted) {
+        digits[--count] = static_cast<char>('0' + CheckDigitOf(n.value, n.digits - 1));
+    }
+    for (int i = count - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    const int sepAt = n.scale == 0 ? -1 : n.digits - (n.scale - 1);
+    for (int i = 0; i < n.digits; ++i) {
+        if (i == sepAt) out.append(p.separator);
+        out.append(digits[i]);
+    }
+    if (sepAt == n.digits) out.append(p.separator);
+}
+
+int BytesFor(std::uint64_t v) {
+    int w = 1;
+    while (w < 8 && (v >> (8 * w)) != 0) ++w;
+    return w;
+}
+
+// ---- dates -------------------------------------------------------------------
+
+// Days since 0000-03-01 of a proleptic Gregorian date (H. Hinnant's method).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe);
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    *d = doy - (153 * mp + 2) / 5 + 1;
+    *m = mp < 10 ? mp + 3 : mp - 9;
+    *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
+}
+
+// The patterns: 'D' 'M' 'Y' 'h' 'm' 's' digits, anything else literal.
+const char* PatternText(std::uint8_t pattern) {
+    switch (pattern) {
+    case kDayMonthYearTime: return "DD.MM.YYYY hh:mm:ss";
+    case kIsoDateTime: return "YYYY-MM-DD hh:mm:ss";
+    case kDayMonthYear: return "DD.MM.YYYY";
+    default: return nullptr;
+    }
+}
+
+// Seconds since 0000-03-01 00:00:00 for a field written in `pattern` with a
+// real date and time (so writing it back gives the same bytes).
+bool ReadDate(Field f, std::uint8_t pattern, std::uint64_t* seconds) {
+    const char* p = PatternText(pattern);
+    const size_t len = std::char_traits<char>::length(p);
+    if (f.size() != len) return false;
+    int v[128] = {};
+    for (size_t i = 0; i < len; ++i) {
+        const char want = p[i];
+        if (want == 'D' || want == 'M' || want == 'Y' || want == 'h' || want == 'm' || want == 's') {
+            if (!IsDigit(f[i])) return false;
+            v[static_cast<unsigned char>(want)] = v[static_cast<unsigned char>(want)] * 10 + (f[i] - '0');
+        } else if (f[i] != want) {
+            return false;
+        }
+    }
+    const int year = v['Y'], month = v['M'], day = v['D'], hour = v['h'], minute = v['m'], second = v['s'];
+    if (year < 1 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) return false;
+    *seconds = static_cast<std::uint64_t>(DaysFromCivil(year, static_cast<unsigned>(month),
+                                                        static_cast<unsigned>(day))) * 86400 +
+               static_cast<std::uint64_t>(hour * 3600 + minute * 60 + second);
+    return true;
+}
+
+// False for a number of seconds outside the years 1..9999.
+bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
+    static const std::uint64_t kFirst = static_cast<std::uint64_t>(DaysFromCivil(1, 1, 1)) * 86400;
+    static const std::uint64_t kEnd = static_cast<std::uint64_t>(DaysFromCivil(10000, 1, 1)) * 86400;
+    if (seconds < kFirst || seconds >= kEnd) return false;
+    const char* p = PatternText(pattern);
+    if (pattern == kDayMonthYear && seconds % 86400 != 0) return false;
+    std::int64_t year = 0;
+    unsigned month = 0, day = 0;
+    CivilFromDays(static_cast<std::int64_t>(seconds / 86400), &year, &month, &day);
+    const unsigned s = static_cast<unsigned>(seconds % 86400);
+    int v[128] = {};
+    v['Y'] = static_cast<int>(year);
+    v['M'] = static_cast<int>(month);
+    v['D'] = static_cast<int>(day);
+    v['h'] = static_cast<int>(s / 3600);
+    v['m'] = static_cast<int>(s / 60 % 60);
+    v['s'] = static_cast<int>(s % 60);
+    const size_t len = std::char_traits<char>::length(p);
+    char text[32];
+    // Digits are written from the right of each run.
+    for (size_t i = len; i-- > 0;) {
+        const char c = p[i];
+        if (c == 'D' || c == 'M' || c == 'Y' || c == 'h' || c == 'm' || c == 's') {
+            int& x = v[static_cast<unsigned char>(c)];
+            text[i] = static_cast<char>('0' + x % 10);
+            x /= 10;
+        } else {
+            text[i] = c;
+        }
+    }
+    out.append(text, static_cast<qsizetype>(len));
+    return true;
+}
+
+// ---- words -----------------------------------------------------------------
+
+// Words follow words: "Масло" is followed by "сливочное" or "подсолнечное",
+// a size by its unit. Each word (and the start of a field) keeps the list of
+// words that followed it so far, a word used again moving one place towards
+// the front. A word is written as its place in its predecessor's list, or,
+// when it never followed that word before, as the list's length plus its
+// dictionary id (and joins the end of the list). The codes of a column are
+// then mostly 0 and 1, which pack far better than the ids.
+class CSuccessors {
+public:
+    explicit CSuccessors(std::size_t words) : m_words(words), m_lists(words + 1) {}
+    std::uint32_t Start() const { return static_cast<std::uint32_t>(m_words); }
+
+    // The code of `id` after `prev`.
+    std::uint64_t Code(std::uint32_t prev, std::uint32_t id) {
+        std::vector<std::uint32_t>& list = m_lists[prev];
+        const auto it = m_place.find(Key(prev, id));
+        if (it == m_place.end()) {
+            const std::uint64_t code = list.size() + id;
+            m_place.emplace(Key(prev, id), static_cast<std::uint32_t>(list.size()));
+            list.push_back(id);
+            return code;
+        }
+        const std::uint32_t place = it->second;
+        if (place > 0) {
+            std::swap(list[place], list[place - 1]);
+            m_place[Key(prev, list[place])] = place;
+            it->second = place - 1;
+        }
+        return place;
+    }
+
+    // The word of `code` after `prev`; false when the code names no word.
+    bool Word(std::uint32_t prev, std::uint64_t code, std::uint32_t* id) {
+        std::vector<std::uint32_t>& list = m_lists[prev];
+        if (code < list.size()) {
+            const std::size_t place = static_cast<std::size_t>(code);
+            *id = list[place];
+            if (place > 0) std::swap(list[place], list[place - 1]);
+            return true;
+        }
+        code -= list.size();
+        if (code >= m_words) return false;
+        *id = static_cast<std::uint32_t>(code);
+        list.push_back(*id);
+        return true;
+    }
+
+private:
+    std::uint64_t Key(std::uint32_t prev, std::uint32_t id) const { return std::uint64_t(prev) << 32 | id; }
+
+    std::size_t m_words;
+    std::vector<std::vector<std::uint32_t>> m_lists;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_place;  // the encoder's index into the lists
+};
+
+// ---- the encoder ---------------------------------------------------------------
+
+class CEncoder {
+public:
+    explicit CEncoder(int level) : m_streams(level) {}
+
+    QByteArray Encode(const RecordBlock& block) {
+        const int n = static_cast<int>(block.records.size());
+        std::vector<std::vector<Field>> fields(static_cast<size_t>(n));
+        int columns = 1;
+        QByteArray counts;
+        for (int r = 0; r < n; ++r) {
+            const QByteArray& rec = block.records[static_cast<size_t>(r)];
+            Field rest(rec.constData(), static_cast<size_t>(rec.size()));
+            std::vector<Field>& fs = fields[static_cast<size_t>(r)];
+            for (;;) {
+                const size_t semi = static_cast<int>(fs.size()) + 1 < kBlockMaxColumns ? rest.find(';') : Field::npos;
+                if (semi == Field::npos) {
+                    fs.push_back(rest);
+                    break;
+                }
+                fs.push_back(rest.substr(0, semi));
+                rest.remove_prefix(semi + 1);
+            }
+            columns = std::max(columns, static_cast<int>(fs.size()));
+            counts.append(static_cast<char>(fs.size() - 1));
+        }
+        QByteArray out;
+        out.append(static_cast<char>(block.coding));
+        PutLeb(out, static_cast<std::uint64_t>(n));
+        out.append(static_cast<char>(columns));
+        m_streams.Put(out, counts);
+        std::vector<Field> column;
+        for (int c = 0; c < columns; ++c) {
+            column.clear();
+            for (const auto& fs : fields)
+                if (static_cast<int>(fs.size()) > c) column.push_back(fs[static_cast<size_t>(c)]);
+            PutColumn(out, column);
+        }
+        return out;
+    }
+
+private:
+    void PutColumn(QByteArray& out, const std::vector<Field>& column) {
+        NumberParams number;
+        if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
+        if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
+        if (WordsPay(column)) return PutWords(out, column);
+        PutTexts(out, column);
+    }
+
+    static bool MostFit(size_t fit, size_t all) { return fit > 0 && fit * 10 >= all * 9; }
+
+    static bool ChooseNumber(const std::vector<Field>& column, NumberParams* params) {
+        // The prefix: the leading non-digits of the first field that has digits.
+        NumberParams p;
+        for (Field f : column) {
+            size_t i = 0;
+            while (i < f.size() && !IsDigit(f[i])) ++i;
+            if (i < f.size() && i <= static_cast<size_t>(kMaxPrefix)) {
+                p.prefix = std::string(f.substr(0, i));
+                break;
+            }
+        }
+        size_t best = 0;
+        for (char separator : kSeparators) {
+            p.separator = separator;
+            size_t fit = 0;
+            NumberField n;
+            for (Field f : column) fit += ReadNumber(f, p, &n) ? 1 : 0;
+            if (fit > best) {
+                best = fit;
+                params->prefix = p.prefix;
+                params->separator = separator;
+            }
+        }
+        if (!MostFit(best, column.size())) return false;
+        // Check digits left out when most numbers carry a valid one.
+        params->flags = kCheckDigits;
+        size_t omitted = 0;
+        NumberField n;
+        for (Field f : column) omitted += ReadNumber(f, *params, &n) && n.checkOmitted ? 1 : 0;
+        if (omitted * 2 < best) params->flags = 0;
+        // Differences when they are smaller than the values' spread.
+        std::uint64_t lo = ~std::uint64_t(0), hi = 0, maxDelta = 0, prev = 0;
+        bool first = true;
+        for (Field f : column) {
+            if (!ReadNumber(f, *params, &n)) continue;
+            lo = std::min(lo, n.value);
+            hi = std::max(hi, n.value);
+            if (!first) maxDelta = std::max(maxDelta, ZigZag(n.value - prev));
+            prev = n.value;
+            first = false;
+        }
+        if (BytesFor(maxDelta) < BytesFor(hi - lo)) params->flags |= kDelta;
+        return true;
+    }
+
+    static std::uint8_t ChooseDatePattern(const std::vector<Field>& column) {
+        std::uint8_t best = 0;
+        size_t bestFit = 0;
+        for (std::uint8_t pattern : {kDayMonthYearTime, kIsoDateTime, kDayMonthYear}) {
+            size_t fit = 0;
+            std::uint64_t s = 0;
+            for (Field f : column) fit += ReadDate(f, pattern, &s) ? 1 : 0;
+            if (fit > bestFit) {
+                bestFit = fit;
+                best = pattern;
+            }
+        }
+        return MostFit(bestFit, column.size()) ? best : 0;
+    }
+
+    // Words pay when they repeat: at most seven distinct in ten.
+    static bool WordsPay(const std::vector<Field>& column) {
+        std::unordered_map<Field, int> seen;
+        size_t words = 0;
+        for (Field f : column) {
+            for (;;) {
+                const size_t sp = f.find(' ');
+                ++words;
+                seen.emplace(f.substr(0, sp), 0);
+                if (sp == Field::npos) break;
+                f.remove_prefix(sp + 1);
+            }
+        }
+        return seen.size() * 10 <= words * 7 && seen.size() <= kMaxWords;
+    }
+
+    void PutTexts(QByteArray& out, const std::vector<Field>& column) {
+        out.append(static_cast<char>(kText));
+        QByteArray lengths, bytes;
+        for (Field f : column) {
+            PutLeb(lengths, f.size());
+            PutBytes(bytes, f);
+        }
+        m_streams.Put(out, lengths);
+        m_streams.Put(out, bytes);
+    }
+
+    void PutWords(QByteArray& out, const std::vector<Field>& column) {
+        out.append(static_cast<char>(kWords));
+        // Ids by frequency, most frequent first, so common words take one byte.
+        struct Word { int count = 0; int first = 0; std::uint32_t id = 0; };
+        std::unordered_map<Field, Word> words;
+        std::vector<Field> order;
+        std::vector<Field> sequence;
+        std::vector<bool> starts;
+        QByteArray spaces;
+        for (Field f : column) {
+            std::uint64_t count = 0;
+            for (;;) {
+                const size_t sp = f.find(' ');
+                const Field w = f.substr(0, sp);
+                auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
+                if (added) order.push_back(w);
+                ++it->second.count;
+                sequence.push_back(w);
+                starts.push_back(count == 0);
+                if (sp == Field::npos) break;
+                ++count;
+                f.remove_prefix(sp + 1);
+            }
+            PutLeb(spaces, count);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](Field a, Field b) { return words[a].count > words[b].count; });
+        QByteArray dictionary, codes;
+        PutLeb(dictionary, order.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            words[order[i]].id = static_cast<std::uint32_t>(i);
+            PutText(dictionary, order[i]);
+        }
+        CSuccessors successors(order.size());
+        std::uint32_t prev = successors.Start();
+        for (size_t i = 0; i < sequence.size(); ++i) {
+            if (starts[i]) prev = successors.Start();
+            const std::uint32_t id = words[sequence[i]].id;
+            PutLeb(codes, successors.Code(prev, id));
+            prev = id;
+        }
+        m_streams.Put(out, dictionary);
+        m_streams.Put(out, spaces);
+        m_streams.Put(out, codes);
+    }
+
+    void PutNumbers(QByteArray& out, const std::vector<Field>& column, const NumberParams& p) {
+        out.append(static_cast<char>(kNumber));
+        PutText(out, p.prefix);
+        out.append(p.separator);
+        out.append(static_cast<char>(p.flags));
+        std::vector<NumberField> numbers;
+        QByteArray kinds, digits, scales, texts;
+        for (Field f : column) {
+            NumberField n;
+            if (ReadNumber(f, p, &n)) {
+                kinds.append(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
+                PutLeb(digits, static_cast<std::uint64_t>(n.digits));
+                if (p.separator) PutLeb(scales, static_cast<std::uint64_t>(n.scale));
+                numbers.push_back(n);
+            } else {
+                kinds.append(static_cast<char>(kAsText));
+                PutText(texts, f);
+            }
+        }
+        std::uint64_t base = 0, widest = 0;
+        std::vector<std::uint64_t> stored;
+        stored.reserve(numbers.size());
+        if (p.flags & kDelta) {
+            base = numbers.front().value;
+            std::uint64_t prev = base;
+            for (const NumberField& n : numbers) {
+                stored.push_back(ZigZag(n.value - prev));
+                prev = n.value;
+            }
+        } else {
+            base = numbers.front().value;
+            for (const NumberField& n : numbers) base = std::min(base, n.value);
+            for (const NumberField& n : numbers) stored.push_back(n.value - base);
+        }
+        for (std::uint64_t v : stored) widest = std::max(widest, v);
+        const int width = BytesFor(widest);
+        PutLeb(out, base);
+        out.append(static_cast<char>(width));
+        // Byte planes: the low byte of every value, then the next byte ...
+        // (high bytes of similar numbers repeat and pack to almost nothing).
+        QByteArray values;
+        values.reserve(static_cast<qsizetype>(stored.size()) * width);
+        for (int b = 0; b < width; ++b)
+            for (std::uint64_t v : stored) values.append(static_cast<char>(v >> (8 * b)));
+        m_streams.Put(out, kinds);
+        m_streams.Put(out, digits);
+        if (p.separator) m_streams.Put(out, scales);
+        m_streams.Put(out, values);
+        m_streams.Put(out, texts);
+    }
+
+    void PutDates(QByteArray& out, const std::vector<Field>& column, std::uint8_t pattern) {
+        out.append(static_cast<char>(kDateTime));
+        out.append(static_cast<char>(pattern));
+        QByteArray kinds, deltas, texts;
+        std::uint64_t base = 0, prev = 0;
+        bool first = true;
+        for (Field f : column) {
+            std::uint64_t s = 0;
+            if (!ReadDate(f, pattern, &s)) {
+                kinds.append(static_cast<char>(kAsText));
+                PutText(texts, f);
+                continue;
+            }
+            kinds.append(static_cast<char>(kFits));
+            if (first) {
+                base = prev = s;
+                first = false;
+            }
+            PutLeb(deltas, ZigZag(s - prev));
+            prev = s;
+        }
+        PutLeb(out, base);
+        m_streams.Put(out, kinds);
+        m_streams.Put(out, deltas);
+        m_streams.Put(out, texts);
+    }
+
+    CStreamWriter m_streams;
+};
+
+// ---- the decoder ---------------------------------------------------------------
+
+class CDecoder {
+public:
+    bool Decode(const char* data, qsizetype size, RecordBlock* block) {
+        CReader in(data, size);
+        const std::uint8_t coding = in.Byte();
+        const std::uint64_t n = in.Leb(kBlockMaxRecords);
+        const int columns = in.Byte();
+        if (!in.Ok() || coding > 1 || n == 0 || columns < 1 || columns > kBlockMaxColumns) return false;
+        CReader counts;
+        if (!m_streams.Get(in, m_store[0], &counts)) return false;
+        m_counts.assign(static_cast<size_t>(n), 0);
+        for (auto& c : m_counts) {
+            c = counts.Byte();
+            if (!counts.Ok() || c >= columns) return false;
+        }
+        if (!counts.AtEnd()) return false;
+        block->coding = static_cast<BlockCoding>(coding);
+        block->records.assign(static_cast<size_t>(n), QByteArray());
+        m_records = &block->records;
+        m_total = 0;
+        for (int c = 0; c < columns; ++c) {
+            m_column = c;
+            if (!DecodeColumn(in)) return false;
+        }
+        return in.AtEnd();
+    }
+
+private:
+    // Appends the next field of column m_column to the next record that has one.
+    bool Next(size_t* r) {
+        while (m_next < m_counts.size() && m_counts[m_next] < m_column) ++m_next;
+        if (m_next >= m_counts.size()) return false;
+        *r = m_next++;
+        return true;
+    }
+    bool Grow(qsizetype more) {
+        m_total += more + (m_column > 0 ? 1 : 0);
+        return m_total <= kBlockMaxRecordBytes;
+    }
+    // The record the column's next field belongs to, with its ';' written.
+    QByteArray* Open() {
+        size_t r = 0;
+        if (!Next(&r)) return nullptr;
+        QByteArray& rec = (*m_records)[r];
+        if (m_column > 0) rec.append(';');
+        return &rec;
+    }
+    size_t FieldsInColumn() const {
+        size_t k = 0;
+        for (std::uint8_t c : m_counts) k += c >= m_column ? 1 : 0;
+        return k;
+    }
+
+    bool DecodeColumn(CReader& in) {
+        m_next = 0;
+        const std::uint8_t transform = in.Byte();
+        if (!in.Ok()) return false;
+        switch (transform) {
+        case kText: return Texts(in);
+        case kWords: return Words(in);
+        case kNumber: return Numbers(in);
+        case kDateTime: return Dates(in);
+        default: return false;
+        }
+    }
+
+    bool PutField(Field f) {
+        if (!Grow(static_cast<qsizetype>(f.size()))) return false;
+        QByteArray* rec = Open();
+        if (!rec) return false;
+        rec->append(f.data(), static_cast<qsizetype>(f.size()));
+        return true;
+    }
+
+    bool Texts(CReader& in) {
+        CReader lengths, bytes;
+        if (!m_streams.Get(in, m_store[0], &lengths) || !m_streams.Get(in, m_store[1], &bytes)) return false;
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            const Field f = bytes.Bytes(lengths.Leb(kBlockMaxRecordBytes));
+            if (!lengths.Ok() || !bytes.Ok() || !PutField(f)) return false;
+        }
+        return lengths.AtEnd() && bytes.AtEnd();
+    }
+
+    bool Words(CReader& in) {
+        CReader dictionary, spaces, codes;
+        if (!m_streams.Get(in, m_store[0], &dictionary) || !m_streams.Get(in, m_store[1], &spaces) ||
+            !m_streams.Get(in, m_store[2], &codes))
+            return false;
+        const std::uint64_t count = dictionary.Leb(kMaxWords);
+        std::vector<Field> words;
+        words.reserve(static_cast<size_t>(std::min<std::uint64_t>(count, 65536)));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            words.push_back(dictionary.Text());
+            if (!dictionary.Ok()) return false;
+        }
+        if (!dictionary.AtEnd()) return false;
+        CSuccessors successors(static_cast<std::size_t>(count));
+        std::uint32_t prev = successors.Start();
+        QByteArray field;
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            const std::uint64_t gaps = spaces.Leb(kBlockMaxRecordBytes);
+            if (!spaces.Ok()) return false;
+            field.clear();
+            for (std::uint64_t w = 0; w <= gaps; ++w) {
+                const std::uint64_t code = codes.Leb();
+                std::uint32_t id = 0;
+                if (w == 0) prev = successors.Start();
+                if (!codes.Ok() || !successors.Word(prev, code, &id)) return false;
+                prev = id;
+                if (w > 0) field.append(' ');
+                const Field word = words[static_cast<size_t>(id)];
+                field.append(word.data(), static_cast<qsizetype>(word.size()));
+                if (field.size() > kBlockMaxRecordBytes) return false;
+            }
+            if (!PutField(Field(field.constData(), static_cast<size_t>(field.size())))) return false;
+        }
+        return spaces.AtEnd() && codes.AtEnd();
+    }
+
+    bool Numbers(CReader& in) {
+        NumberParams p;
+        const Field prefix = in.Bytes(in.Leb(kMaxPrefix));
+        p.prefix = std::string(prefix);
+        p.separator = static_cast<char>(in.Byte());
+        p.flags = in.Byte();
+        const std::uint64_t base = in.Leb();
+        const int width = in.Byte();
+        if (!in.Ok() || (p.flags & ~(kDelta | kCheckDigits)) || width < 1 || width > 8 ||
+            IsDigit(p.separator))
+            return false;
+        CReader kinds, digits, scales, values, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &digits) ||
+            (p.separator && !m_streams.Get(in, m_store[2], &scales)) || !m_streams.Get(in, m_store[3], &values) ||
+            !m_streams.Get(in, m_store[4], &texts))
+            return false;
+        const size_t fields = FieldsInColumn();
+        // The values are stored in byte planes: find how many numbers there are first.
+        size_t numbers = 0;
+        {
+            CReader k = kinds;
+            for (size_t i = 0; i < fields; ++i) {
+                const std::uint8_t kind = k.Byte();
+                if (!k.Ok() || kind > kAsText) return false;
+                numbers += kind != kAsText ? 1 : 0;
+            }
+            if (!k.AtEnd()) return false;
+        }
+        const Field plane = values.Bytes(static_cast<std::uint64_t>(numbers) * static_cast<std::uint64_t>(width));
+        if (!values.Ok() || !values.AtEnd()) return false;
+        std::uint64_t prev = base;
+        QByteArray text;
+        size_t index = 0;
+        for (size_t i = 0; i < fields; ++i) {
+            const std::uint8_t kind = kinds.Byte();
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            NumberField n;
+            n.checkOmitted = kind == kFitsCheckOmitted;
+            n.digits = static_cast<int>(digits.Leb(kMaxDigits));
+            n.scale = p.separator ? static_cast<int>(scales.Leb(kMaxDigits + 1)) : 0;
+            if (!digits.Ok() || !scales.Ok() || n.digits < 1 || n.scale > n.digits + 1) return false;
+            if (n.checkOmitted && (!(p.flags & kCheckDigits) || n.scale != 0 || !HasCheckDigitLength(n.digits)))
+                return false;
+            std::uint64_t v = 0;
+            for (int b = 0; b < width; ++b)
+                v |= std::uint64_t(static_cast<std::uint8_t>(plane[static_cast<size_t>(b) * numbers + index]))
+                     << (8 * b);
+            ++index;
+            if (p.flags & kDelta) {
+                v = prev + UnZigZag(v);
+                prev = v;
+            } else {
+                v += base;
+                if (v < base) return false;
+            }
+            const int valueDigits = n.digits - (n.checkOmitted ? 1 : 0);
+            if (v >= Pow10(valueDigits)) return false;
+            n.value = v;
+            text.clear();
+            AppendNumber(text, p, n);
+            if (!PutField(Field(text.constData(), static_cast<size_t>(text.size())))) return false;
+        }
+        return digits.AtEnd() && scales.AtEnd() && texts.AtEnd();
+    }
+
+    bool Dates(CReader& in) {
+        const std::uint8_t pattern = in.Byte();
+        const std::uint64_t base = in.Leb();
+        if (!in.Ok() || !PatternText(pattern)) return false;
+        CReader kinds, deltas, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &deltas) ||
+            !m_streams.Get(in, m_store[2], &texts))
+            return false;
+        std::uint64_t prev = base;
+        QByteArray text;
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            const std::uint8_t kind = kinds.Byte();
+            if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            prev += UnZigZag(deltas.Leb());
+            text.clear();
+            if (!deltas.Ok() || !AppendDate(text, pattern, prev)) return false;
+            if (!PutField(Field(text.constData(), static_cast<size_t>(text.size())))) return false;
+        }
+        return kinds.AtEnd() && deltas.AtEnd() && texts.AtEnd();
+    }
+
+    CStreamReader m_streams;
+    std::array<QByteArray, 5> m_store;
+    std::vector<std::uint8_t> m_counts;
+    std::vector<QByteArray>* m_records = nullptr;
+    qsizetype m_total = 0;
+    int m_column = 0;
+    size_t m_next = 0;
+};
+
+}  // namespace
+
+QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel) {
+    return CEncoder(zstdLevel).Encode(block);
+}
+
+bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block) {
+    RecordBlock decoded;
+    if (!CDecoder().Decode(data, size, &decoded)) return false;
+    *block = std::move(decoded);
+    return true;
+}
+
+}  // namespace Link
