@@ -27,10 +27,11 @@ void Put16(QByteArray& b, std::uint16_t v) {
 
 // The capability list, left out when empty: a HELLO or answer without
 // capabilities is byte for byte what it was before they existed.
-void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram) {
+void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram, bool recordBlocks) {
     QByteArray ids;
     if (journalSequence) ids.append(static_cast<char>(Capability::JournalSequence));
     if (oneProgram) ids.append(static_cast<char>(Capability::OneProgram));
+    if (recordBlocks) ids.append(static_cast<char>(Capability::RecordBlocks));
     if (ids.isEmpty()) return;
     p.append(static_cast<char>(ids.size()));
     p.append(ids);
@@ -39,6 +40,7 @@ void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram) {
 struct CapabilityList {
     bool journalSequence = false;
     bool oneProgram = false;
+    bool recordBlocks = false;
     bool unknown = false;  // an id this code does not know
 };
 
@@ -51,6 +53,7 @@ CapabilityList ReadCapabilities(const QByteArray& payload, qsizetype at) {
         switch (static_cast<std::uint8_t>(payload[at])) {
         case static_cast<std::uint8_t>(Capability::JournalSequence): list.journalSequence = true; break;
         case static_cast<std::uint8_t>(Capability::OneProgram): list.oneProgram = true; break;
+        case static_cast<std::uint8_t>(Capability::RecordBlocks): list.recordBlocks = true; break;
         default: list.unknown = true; break;
         }
     }
@@ -69,7 +72,7 @@ QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
     if (own.compression) p.append(static_cast<char>(Compression::Zstd));
     p.append(static_cast<char>(own.codePage ? 1 : 0));
     if (own.codePage) Put16(p, kCodePageWindows1251);
-    AppendCapabilities(p, own.journalSequence, own.oneProgram);
+    AppendCapabilities(p, own.journalSequence, own.oneProgram, own.recordBlocks);
     return p;
 }
 
@@ -96,6 +99,7 @@ bool ParseHello(const QByteArray& payload, HelloOffer* offer) {
     const CapabilityList capabilities = ReadCapabilities(payload, at);
     offer->journalSequence = capabilities.journalSequence;
     offer->oneProgram = capabilities.oneProgram;
+    offer->recordBlocks = capabilities.recordBlocks;
     return true;
 }
 
@@ -108,6 +112,7 @@ SessionFeatures ChooseFeatures(const HelloOffer& offer, const LinkCapabilities& 
     if (offer.windows1251 && own.codePage) f.codePage = kCodePageWindows1251;
     f.journalSequence = offer.journalSequence && own.journalSequence;
     f.oneProgram = offer.oneProgram && own.oneProgram;
+    f.recordBlocks = offer.recordBlocks && own.recordBlocks;
     return f;
 }
 
@@ -118,7 +123,7 @@ QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen
     if (chosen.version < 2) return p;
     p.append(static_cast<char>(chosen.compression));
     Put16(p, chosen.codePage);
-    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram);
+    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram, chosen.recordBlocks);
     return p;
 }
 
@@ -164,10 +169,11 @@ bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, st
         return false;
     const CapabilityList capabilities = ReadCapabilities(payload, 8);
     if (capabilities.unknown || (capabilities.journalSequence && !own.journalSequence) ||
-        (capabilities.oneProgram && !own.oneProgram))
+        (capabilities.oneProgram && !own.oneProgram) || (capabilities.recordBlocks && !own.recordBlocks))
         return false;
     chosen->journalSequence = capabilities.journalSequence;
     chosen->oneProgram = capabilities.oneProgram;
+    chosen->recordBlocks = capabilities.recordBlocks;
     return true;
 }
 

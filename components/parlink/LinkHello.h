@@ -45,6 +45,10 @@ enum class Capability : std::uint8_t {
     // One program at a time: the program keeps its session alive while idle,
     // and the terminal answers another program's HELLO with "busy" meanwhile.
     OneProgram = 2,
+    // Records of a directory load and lines of a journal or info download
+    // travel as record blocks, column by column (RecordBlock.h,
+    // docs/link-protocol.md, "Record blocks").
+    RecordBlocks = 3,
 };
 
 // The answer to a HELLO that the terminal cannot serve now.
@@ -62,6 +66,7 @@ struct LinkCapabilities {
     bool codePage = true;
     bool journalSequence = true;
     bool oneProgram = true;
+    bool recordBlocks = true;
 };
 
 // What a session uses; version 1 implies neither compression nor a code page.
@@ -71,6 +76,7 @@ struct SessionFeatures {
     std::uint16_t codePage = kNoCodePage;
     bool journalSequence = false;
     bool oneProgram = false;
+    bool recordBlocks = false;
 };
 
 struct HelloOffer {
@@ -80,6 +86,7 @@ struct HelloOffer {
     bool windows1251 = false;
     bool journalSequence = false;
     bool oneProgram = false;
+    bool recordBlocks = false;
 };
 
 enum class HelloAnswerKind {

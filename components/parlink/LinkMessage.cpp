@@ -101,6 +101,16 @@ bool FitsCodePage(QStringView text, const QByteArray& encoded) {
 
 }  // namespace
 
+bool AppendIfWindows1251(QStringView text, QByteArray& out) {
+    const qsizetype start = out.size();
+    thread_local QByteArray body;
+    body.clear();
+    CodePage::AppendWindows1251(text, body);
+    if (!FitsCodePage(text, body)) return false;
+    out.append(body);
+    return out.size() - start == body.size();
+}
+
 void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, TextCoding coding) {
     if (text.isEmpty()) {
         stream.append(static_cast<char>(type));
@@ -140,6 +150,12 @@ void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id) {
 void AppendEmptyMessage(QByteArray& stream, MessageType type) {
     stream.append(static_cast<char>(type));
     stream.append('\0');
+}
+
+void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& body) {
+    stream.append(static_cast<char>(type));
+    AppendLeb128(stream, static_cast<std::uint32_t>(body.size()));
+    stream.append(body);
 }
 
 void CMessageParser::Feed(const QByteArray& bytes) {
@@ -210,6 +226,13 @@ bool CMessageParser::Next(Message* message) {
             message->id = 0;
             for (int k = 0; k < 4; ++k)
                 message->id |= static_cast<std::uint32_t>(static_cast<unsigned char>(body[k])) << (8 * k);
+            return true;
+        }
+        if (m_blocks && (type == MessageType::RecordBlock || type == MessageType::AnswerBlock)) {
+            message->type = type;
+            message->text.clear();
+            message->id = 0;
+            message->body = QByteArray(body, size);
             return true;
         }
         if (type == MessageType::EndData || type == MessageType::Bye) {

@@ -29,10 +29,12 @@ enum class MessageType : std::uint8_t {
     Ping = 'P',     // id: asks for a Pong once everything before it is handled
     Poll = 'Q',     // id: asks for a PollReply once every answer due so far is sent
     Bye = 'X',      // empty: the program ends the session
+    RecordBlock = 'B',  // block: records of the preceding command (only where record blocks were agreed)
     // terminal -> program
     Answer = 'A',     // text: one answer
     Pong = 'G',       // id
     PollReply = 'R',  // id: no answer was pending when the Poll was handled
+    AnswerBlock = 'L',  // block: answers, each as an 'A' would carry it (only where agreed)
 };
 
 // Bit 7 of a text message's type: the body is in the session's code page.
@@ -48,6 +50,7 @@ struct Message {
     MessageType type = MessageType::Answer;
     QString text;
     std::uint32_t id = 0;
+    QByteArray body;  // a block message's body (RecordBlock.h)
 };
 
 bool IsTextMessage(MessageType type);
@@ -57,6 +60,9 @@ bool IsIdMessage(MessageType type);
 void AppendText(QByteArray& out, QStringView text);
 QString DecodeText(const char* data, qsizetype size);
 
+// Appends `text` in Windows-1251 when every character of it is one of the
+// page's; false (and nothing appended) otherwise.
+bool AppendIfWindows1251(QStringView text, QByteArray& out);
 void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text,
                        TextCoding coding = TextCoding::Utf8);
 // A text already in Windows-1251 (every byte is a character of the page), as
@@ -64,6 +70,7 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text,
 void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size);
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id);
 void AppendEmptyMessage(QByteArray& stream, MessageType type);
+void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& body);
 
 // Cuts messages out of the received stream.
 class CMessageParser {
@@ -71,6 +78,9 @@ public:
     // The code page agreed for the session; without one, code-page texts are
     // an unknown kind (skipped).
     void SetTextCoding(TextCoding coding) { m_coding = coding; }
+    // Block messages are delivered only in a session that agreed on record
+    // blocks; elsewhere they are an unknown kind.
+    void SetRecordBlocks(bool agreed) { m_blocks = agreed; }
     void Feed(const QByteArray& bytes);
     // False when no complete message is buffered. Unknown message types are
     // skipped (a newer peer may send more kinds); a malformed length or id
@@ -84,6 +94,7 @@ private:
     qsizetype m_pos = 0;
     bool m_failed = false;
     TextCoding m_coding = TextCoding::Utf8;
+    bool m_blocks = false;
 };
 
 }  // namespace Link

@@ -71,6 +71,7 @@ CLinkSession::~CLinkSession() { Close(); }
 
 bool CLinkSession::Open(const CPortTarget& target, QString* error) {
     Close();
+    m_blocks.reset();
     {
         std::lock_guard guard(m_lock);
         m_target = target;
@@ -113,8 +114,10 @@ bool CLinkSession::IsOpen() const {
 bool CLinkSession::Close() {
     if (!m_thread) return false;
     bool confirmed = false;
+    const QByteArray gathered = FlushBlocks();
     {
         std::unique_lock lock(m_lock);
+        m_outbox.append(gathered);
         // Before the terminal answered the HELLO nothing was carried out and
         // nobody would confirm anything.
         if (m_open && !m_failed && m_features.version > 0) {
@@ -192,10 +195,38 @@ bool CLinkSession::WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t dead
     return true;
 }
 
+QByteArray CLinkSession::FlushBlocks() {
+    QByteArray out;
+    if (m_blocks) m_blocks->Flush(out);
+    return out;
+}
+
 bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
+    QByteArray gathered;
+    bool taken = false;
+    {
+        std::unique_lock lock(m_lock);
+        if (!m_open || m_failed) return false;
+        if (!m_blocks && m_features.recordBlocks) {
+            // Only a serial line has a speed to go by.
+            const int level = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
+            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_coding, level);
+        }
+    }
+    if (m_blocks) {
+        if (type == Link::MessageType::Command)
+            m_blocks->Command(text, gathered);
+        else if (type == Link::MessageType::Data)
+            taken = m_blocks->Data(text, gathered);
+        else
+            m_blocks->Flush(gathered);
+    }
     std::unique_lock lock(m_lock);
     if (!m_open || m_failed) return false;
-    if (type == Link::MessageType::EndData)
+    m_outbox.append(gathered);
+    if (taken)
+        ;  // gathered for a block
+    else if (type == Link::MessageType::EndData)
         Link::AppendEmptyMessage(m_outbox, type);
     else
         Link::AppendTextMessage(m_outbox, type, text, m_coding);
@@ -211,7 +242,9 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
 
 bool CLinkSession::Receive(QString* answer) {
     if (!answer) return false;
+    const QByteArray gathered = FlushBlocks();
     std::unique_lock lock(m_lock);
+    m_outbox.append(gathered);
     auto take = [&] {
         *answer = std::move(m_answers.front());
         m_answerBytes -= answer->size() * 2;
@@ -247,7 +280,9 @@ bool CLinkSession::Receive(QString* answer) {
 }
 
 bool CLinkSession::WaitLink(int timeoutMs) {
+    const QByteArray gathered = FlushBlocks();
     std::unique_lock lock(m_lock);
+    m_outbox.append(gathered);
     if (!m_open || m_failed) return false;
     const std::uint32_t id = ++m_nextId;
     Link::AppendIdMessage(m_outbox, Link::MessageType::Ping, id);
@@ -332,6 +367,7 @@ void CLinkSession::IoMain() {
                                                 ? Link::TextCoding::Windows1251
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
+            parser.SetRecordBlocks(features.recordBlocks);
             std::lock_guard guard(m_lock);
             m_features = features;
             m_coding = coding;
@@ -355,6 +391,18 @@ void CLinkSession::IoMain() {
                 m_answerBytes += m.text.size() * 2;
                 m_answers.push_back(std::move(m.text));
                 break;
+            case Link::MessageType::AnswerBlock: {
+                QStringList answers;
+                if (!Link::ReadAnswerBlock(m.body, &answers)) {
+                    FailLocked(QStringLiteral("garbled data from the terminal"));
+                    break;
+                }
+                for (QString& a : answers) {
+                    m_answerBytes += a.size() * 2;
+                    m_answers.push_back(std::move(a));
+                }
+                break;
+            }
             case Link::MessageType::Pong:
                 m_lastPong = std::max(m_lastPong, m.id);
                 break;

@@ -14,6 +14,7 @@
 #include "components/parlink/LinkEndpoint.h"
 #include "components/parlink/LinkMessage.h"
 #include "components/parlink/PortNames.h"
+#include "components/parlink/RecordBlockStream.h"
 
 #include <QString>
 
@@ -94,6 +95,9 @@ private:
     bool Queue(Link::MessageType type, const QString& text);
     void IoMain();
     void FailLocked(const QString& why);
+    // The records gathered for a block, written out before another message
+    // (caller's thread; the encoding runs outside the lock).
+    QByteArray FlushBlocks();
     bool WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t deadlineMs,
                  const std::function<bool()>& done);
 
@@ -127,4 +131,6 @@ private:
     // Texts queued before the terminal answered go in UTF-8, which every
     // version reads; later ones in the agreed code page where they fit.
     Link::TextCoding m_coding = Link::TextCoding::Utf8;
+    // The caller's own: records gathered into blocks where both ends agreed.
+    std::unique_ptr<Link::CRecordBlockWriter> m_blocks;
 };

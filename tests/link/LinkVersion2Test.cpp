@@ -98,9 +98,9 @@ TEST(LinkHello, BothEndsSettleOnWhatBothSpeak) {
     const SessionFeatures chosen = ChooseFeatures(offer, LinkCapabilities());
     EXPECT_EQ(chosen.version, 1);
     EXPECT_EQ(HelloAnswerPayload(offer.nonce, chosen), QByteArray::fromHex("4d3c2b1a01"));
-    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e304020102"));
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e30403010203"));
     LinkCapabilities noCapabilities;
-    noCapabilities.journalSequence = noCapabilities.oneProgram = false;
+    noCapabilities.journalSequence = noCapabilities.oneProgram = noCapabilities.recordBlocks = false;
     EXPECT_EQ(HelloPayload(0x1A2B3C4D, noCapabilities), QByteArray::fromHex("4d3c2b1a02010101e304"));
     // Cut offers are read as far as they go; a HELLO without a nonce is none.
     for (int n = 5; n < 10; ++n) EXPECT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a02010101e304").left(n), &offer));
@@ -283,7 +283,7 @@ TEST(LinkVersions, DocumentedExampleExchangeDecodesOnBothEnds) {
     // capability, so the bytes are those of a version-2 session from before
     // capabilities existed.
     EndpointConfig plain;
-    plain.capabilities.journalSequence = plain.capabilities.oneProgram = false;
+    plain.capabilities.journalSequence = plain.capabilities.oneProgram = plain.capabilities.recordBlocks = false;
     const QByteArray hello = QByteArray::fromHex("4B58484D000000000A00587D4D3C2B1A02010101E304AB4F4608");
     const QByteArray fromProgram = QByteArray::fromHex(
         "4B58444D0000000015 00A27F060FF16870F028B52FFD0038300000500401000000 34F12A02"
@@ -376,8 +376,8 @@ TEST(LinkCompression, TheSlowLineLevelPacksTighterInTheSameWindowAndStaysSmall) 
 // of them, and a second program kept out while the first one's session is
 // open — however long it stays idle — and let in once it said goodbye.
 TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
-    const QByteArray hello = QByteArray::fromHex("4B58484D000000000D00CFE44D3C2B1A02010101E3040201029C6842CC");
-    const QByteArray answer = QByteArray::fromHex("4B58684D000000000B0001354D3C2B1A0201E304020102769ADE5B");
+    const QByteArray hello = QByteArray::fromHex("4B58484D000000000E009CB14D3C2B1A02010101E3040301020318BFCBBC");
+    const QByteArray answer = QByteArray::fromHex("4B58684D000000000C0096AC4D3C2B1A0201E30403010203DFDB87A4");
     const QByteArray busy = QByteArray::fromHex("4B58684D0000000006005D434D3C2B1A000163EFAD80");
 
     CLinkEndpoint program(CLinkEndpoint::Role::Initiator);

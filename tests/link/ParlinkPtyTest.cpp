@@ -334,3 +334,68 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
     ASSERT_GT(socket, 0u);
     EXPECT_GT(socket * 100, fast * 97) << "socket: " << socket << ", serial at 1000000 baud: " << fast;
 }
+
+TEST_F(ParlinkOverPty, RecordBlocksCarryEveryRecordAndLineExactlyInAFractionOfTheBytes) {
+    // Wares as a shop keeps them, and among them what a block cannot carry
+    // as it is: a character outside the code page, a record of many pieces.
+    QRandomGenerator random(77);
+    const QStringList products{"Молоко", "Кефир", "Сыр", "Хлеб", "Чай", "Кофе", "Сок", "Крупа", "Масло", "Печенье"};
+    QList<QStringList> records;  // each record as the pieces it is sent in
+    QByteArray expected, journalBytes;
+    for (int i = 0; i < 6000; ++i) {
+        QString code = QStringLiteral("46");
+        for (int d = 0; d < 11; ++d) code += QChar(u'0' + random.bounded(10));
+        QString r = QStringLiteral("Т%1;%2 %3 г;%4").arg(i, 6, 10, QLatin1Char('0'))
+                        .arg(products[random.bounded(products.size())]).arg(random.bounded(50, 2000)).arg(code);
+        if (i == 10) r = QStringLiteral("漢字;x");
+        if (i == 11) r.clear();
+        if (i == 12) r = QStringLiteral("a;b\tc;;");
+        QStringList pieces;
+        if (i == 2000) {
+            r = QString(450, QLatin1Char('w'));
+            pieces << r.left(200) << r.mid(200, 200) << r.mid(400);
+        } else if (i == 2001) {
+            r = QString(400, QLatin1Char('v'));
+            pieces << r.left(200) << r.mid(200) << QString();
+        } else {
+            pieces << r;
+        }
+        records << pieces;
+        expected += (i == 10 ? QByteArray("??;x") : Cp1251(r)) + "\r\n";
+        if (i != 11) journalBytes += (i == 10 ? QByteArray("??;x") : Cp1251(r)) + "\r\n";
+    }
+    state.Write(QStringLiteral("journal.txt"), journalBytes);
+    const auto exchange = [&](QStringList* journal) -> std::uint64_t {
+        auto link = NewLink();
+        if (link->OpenPort(terminal.Port()) != 1 || link->WaitLink(15000) != 1) return 0;
+        BeginUpload(*link, QStringLiteral("151"));
+        for (const QStringList& pieces : records)
+            for (const QString& p : pieces) link->SendData(p);
+        link->EndData();
+        link->SendCommand(QStringLiteral("003"));
+        EXPECT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+        link->SendCommand(QStringLiteral("021"));
+        bool ended = false;
+        *journal = ReceiveLines(*link, &ended);
+        EXPECT_TRUE(ended);
+        const std::uint64_t wire = link->Session()->Stats().wireBytesSent + link->Session()->Stats().wireBytesReceived;
+        link->SendCommand(QStringLiteral("004"));
+        link->ClosePort();
+        EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), expected);
+        QFile::remove(state.File(QStringLiteral("directories/wares.ux7")));
+        return wire;
+    };
+    StartTerminal();
+    QStringList plainJournal, blockJournal;
+    const std::uint64_t plain = exchange(&plainJournal);
+    terminal.Stop();
+    StartTerminal({QStringLiteral("--pty"), QStringLiteral("--capabilities"), QStringLiteral("sequence,one-program,blocks")});
+    const std::uint64_t blocks = exchange(&blockJournal);
+    ASSERT_GT(plain, 0u);
+    ASSERT_GT(blocks, 0u);
+    ASSERT_EQ(blockJournal.size(), records.size() - 1);
+    EXPECT_EQ(blockJournal, plainJournal);
+    EXPECT_EQ(JournalBytes(blockJournal), journalBytes);
+    // The columns must pay: far fewer bytes both ways than today's stream.
+    EXPECT_LT(blocks * 100, plain * 75) << "blocks " << blocks << ", plain " << plain;
+}

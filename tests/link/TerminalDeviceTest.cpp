@@ -28,15 +28,15 @@ protected:
         }
         return *m_device;
     }
-    void Command(const QString& c) { Device().Handle({MessageType::Command, c, 0}); }
-    void Data(const QString& d) { Device().Handle({MessageType::Data, d, 0}); }
+    void Command(const QString& c) { Device().Handle({MessageType::Command, c, 0, {}}); }
+    void Data(const QString& d) { Device().Handle({MessageType::Data, d, 0, {}}); }
     // A command with the one value it takes (a filter, a current value, the stamp).
     void Command(const QString& c, const QString& value) {
         Command(c);
         Data(value);
     }
-    void End() { Device().Handle({MessageType::EndData, QString(), 0}); }
-    void Poll(std::uint32_t id) { Device().Handle({MessageType::Poll, QString(), id}); }
+    void End() { Device().Handle({MessageType::EndData, QString(), 0, {}}); }
+    void Poll(std::uint32_t id) { Device().Handle({MessageType::Poll, QString(), id, {}}); }
     // Everything the terminal says until now (answers as texts, poll replies as "#id").
     QStringList Said(std::int64_t now = 0) {
         QByteArray out;

@@ -1,6 +1,8 @@
 #include "tools/kxterminal/TerminalDevice.h"
 
+#include "components/parlink/LinkCompression.h"
 #include "components/parlink/LinkCrc.h"
+#include "components/parlink/RecordBlock.h"
 #include "platform/CodePage.h"
 
 #include <QDir>
@@ -89,9 +91,10 @@ CTerminalDevice::~CTerminalDevice() {
     DiscardTransfer();
 }
 
-void CTerminalDevice::BeginSession(Link::TextCoding coding, bool journalSequence) {
+void CTerminalDevice::BeginSession(Link::TextCoding coding, bool journalSequence, bool recordBlocks) {
     m_coding = coding;
     m_journalSequence = journalSequence;
+    m_recordBlocks = recordBlocks;
     m_goodbye = false;
     m_scenario = m_state.Scenario();
     m_state.Log(QStringLiteral("S begin"));
@@ -164,6 +167,9 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
             Stream& s = *m_stream;
             QString text;
             QByteArray bytes;
+            if (m_recordBlocks) {
+                if (!PumpBlocks(now, out, budget)) return;
+            }
             while (s.next < s.count && out.size() < budget) {
                 if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
@@ -207,6 +213,49 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
     }
 }
 
+bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget) {
+    Stream& s = *m_stream;
+    Link::RecordBlock block;
+    block.coding = m_coding == Link::TextCoding::Windows1251 ? Link::BlockCoding::Windows1251
+                                                              : Link::BlockCoding::Utf8;
+    QByteArray line;
+    while (s.next < s.count && out.size() < budget) {
+        block.records.clear();
+        qsizetype bytes = 0;
+        bool held = false;
+        while (s.next < s.count && static_cast<int>(block.records.size()) < Link::kBlockMaxRecords) {
+            if (s.journal && m_scenario.holdJournalAfter >= 0 && s.next == m_scenario.holdJournalAfter &&
+                !QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
+                held = true;
+                break;
+            }
+            line.clear();
+            if (!s.numbers.isEmpty()) {
+                line += QByteArray::number(s.numbers[s.next]);
+                line += ';';
+            }
+            line += s.lines[s.next];
+            if (block.coding == Link::BlockCoding::Utf8) {
+                const QString text = CodePage::FromWindows1251(line);
+                line.clear();
+                Link::AppendText(line, text);
+            }
+            if (bytes + line.size() > Link::kBlockMaxRecordBytes) {
+                if (block.records.empty()) return true;  // a line longer than a block: sent as an answer
+                break;
+            }
+            bytes += line.size();
+            block.records.push_back(line);
+            ++s.next;
+        }
+        if (!block.records.empty())
+            Link::AppendBlockMessage(out, Link::MessageType::AnswerBlock,
+                                     Link::EncodeRecordBlock(block, Link::kZstdLevel));
+        if (held) return !HoldJournal(now, out.isEmpty());
+    }
+    return true;
+}
+
 void CTerminalDevice::Process(const Link::Message& m, std::int64_t now, QByteArray& out, bool* urgent) {
     switch (m.type) {
     case Link::MessageType::Command:
@@ -217,6 +266,9 @@ void CTerminalDevice::Process(const Link::Message& m, std::int64_t now, QByteArr
         if (m_context != Context::Records && m_context != Context::FileChunk && m_context != Context::Echo)
             m_state.Log(QStringLiteral("D ") + m.text);
         OnData(m.text, out, urgent);
+        break;
+    case Link::MessageType::RecordBlock:
+        OnRecordBlock(m.body);
         break;
     case Link::MessageType::EndData:
         m_state.Log(QStringLiteral("E"));
@@ -332,6 +384,31 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
         m_context = previous == Context::Records ? Context::Records : Context::None;
         m_state.Log(QStringLiteral("? unknown command"));
     }
+}
+
+void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
+    if (m_context != Context::Records || !m_load) {
+        m_state.Log(QStringLiteral("? record block outside a directory"));
+        return;
+    }
+    Load& load = *m_load;
+    Link::RecordBlock block;
+    if (!load.piece.isEmpty() || !Link::DecodeRecordBlock(body.constData(), body.size(), &block)) {
+        // Not a sound block, or one in the middle of a record: this load
+        // cannot be stored as it was sent.
+        m_state.Log(QStringLiteral("? bad record block"));
+        load.failed = true;
+        return;
+    }
+    load.buffer.clear();
+    for (const QByteArray& record : block.records) {
+        if (block.coding == Link::BlockCoding::Windows1251)
+            load.buffer += record;
+        else
+            CodePage::AppendWindows1251(Link::DecodeText(record.constData(), record.size()), load.buffer);
+        load.buffer.append("\r\n", 2);
+    }
+    if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
 }
 
 void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent) {

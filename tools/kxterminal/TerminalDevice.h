@@ -31,7 +31,9 @@ public:
     // session agreed to carry texts.
     // `journalSequence`: the session agreed on numbered scans ("02S", "00S",
     // "40T" are known only then).
-    void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8, bool journalSequence = false);
+    // `recordBlocks`: loads may come, and lines go, as record blocks.
+    void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8, bool journalSequence = false,
+                      bool recordBlocks = false);
     // The session ended (goodbye, new session, line lost): an unfinished load
     // or file transfer is discarded.
     void EndSession();
@@ -59,6 +61,10 @@ private:
     void Process(const Link::Message& m, std::int64_t now, QByteArray& out, bool* urgent);
     void OnCommand(const QString& code, std::int64_t now, QByteArray& out, bool* urgent);
     void OnData(const QString& text, QByteArray& out, bool* urgent);
+    void OnRecordBlock(const QByteArray& body);
+    // Sends the stream's lines in blocks while the budget lasts; false when
+    // the stream is held where the scenario holds it.
+    bool PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget);
     void Answer(QByteArray& out, const QString& text, bool* urgent);
 
     void StartJournal(bool withNumbers);
@@ -99,6 +105,7 @@ private:
     bool m_hung = false;  // hung at the scenario's HoldAtCommand until the session ends
     bool m_goodbye = false;
     bool m_journalSequence = false;
+    bool m_recordBlocks = false;
     // Journal sequence: the window "02S" set, and the filters of this session
     // alone ("40T"), both gone when the session ends.
     bool m_windowSet = false;

@@ -26,9 +26,9 @@ constexpr qsizetype kWriteAhead = 4096;
 }  // namespace
 
 CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion,
-                                 bool journalSequence, bool oneProgram)
+                                 bool journalSequence, bool oneProgram, bool recordBlocks)
     : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion),
-      m_journalSequence(journalSequence), m_oneProgram(oneProgram) {}
+      m_journalSequence(journalSequence), m_oneProgram(oneProgram), m_recordBlocks(recordBlocks) {}
 
 int CTerminalServer::Run(int stopFd) {
     Link::EndpointConfig config;
@@ -38,6 +38,7 @@ int CTerminalServer::Run(int stopFd) {
     config.capabilities.maxVersion = static_cast<std::uint8_t>(m_protocolVersion < 2 ? 1 : Link::kProtocolVersion);
     config.capabilities.journalSequence = m_journalSequence;
     config.capabilities.oneProgram = m_oneProgram;
+    config.capabilities.recordBlocks = m_recordBlocks;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -157,7 +158,8 @@ int CTerminalServer::Run(int stopFd) {
                                                 ? Link::TextCoding::Windows1251
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
-            device.BeginSession(coding, endpoint.Features().journalSequence);
+            parser.SetRecordBlocks(endpoint.Features().recordBlocks);
+            device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks);
             inSession = true;
             const CScenario& s = device.Scenario();
             endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame, s.corruptSentStream);

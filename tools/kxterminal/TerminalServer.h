@@ -12,7 +12,7 @@ public:
     // `protocolVersion`: the highest link protocol version it speaks (1 or 2);
     // `journalSequence`, `oneProgram`: the capabilities it announces (version 2).
     CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion = 2,
-                    bool journalSequence = true, bool oneProgram = true);
+                    bool journalSequence = true, bool oneProgram = true, bool recordBlocks = true);
     // Serves session after session; returns when `stopFd` becomes readable.
     int Run(int stopFd);
 
@@ -23,4 +23,5 @@ private:
     int m_protocolVersion;
     bool m_journalSequence;
     bool m_oneProgram;
+    bool m_recordBlocks;
 };

@@ -33,7 +33,7 @@ int g_windowPipe[2] = {-1, -1};
 
 const char kUsage[] =
     "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]\n"
-    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program|none]\n"
+    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program,blocks|none]\n"
     "       kxterminal --state DIR --scan LINE [--scan LINE ...]\n";
 
 // What --help prints (man kxterminal says more).
@@ -52,7 +52,8 @@ QString HelpText() {
         "  --baud N         pace the line to N baud\n"
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
         "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
-        "                   (numbered scans), one-program (\"busy\" to a second program); none: neither\n"
+        "                   (numbered scans), one-program (\"busy\" to a second program), blocks (records\n"
+        "                   and lines as column blocks); none: none of them\n"
         "  --scan LINE      add a scan to the journal as the scanner would, and exit (the emulator\n"
         "                   may be serving the same state folder meanwhile)\n"
         "  --help, --version\n"
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     int protocol = 2;
     bool journalSequence = true;
     bool oneProgram = true;
+    bool recordBlocks = false;  // offered only when asked for (--capabilities …,blocks)
     QStringList scans;
     bool pairingWindow = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -116,10 +118,11 @@ int main(int argc, char** argv) {
             protocol = args[++i].toInt(&ok);
             if (!ok || protocol < 1 || protocol > 2) return Usage("bad --protocol value (1 or 2)");
         } else if (a == QLatin1String("--capabilities") && i + 1 < args.size()) {
-            journalSequence = oneProgram = false;
+            journalSequence = oneProgram = recordBlocks = false;
             for (const QString& name : args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
                 if (name == QLatin1String("sequence")) journalSequence = true;
                 else if (name == QLatin1String("one-program")) oneProgram = true;
+                else if (name == QLatin1String("blocks")) recordBlocks = true;
                 else if (name != QLatin1String("none")) return Usage("bad --capabilities value");
             }
         } else if (a == QLatin1String("--scan") && i + 1 < args.size()) {
@@ -190,7 +193,7 @@ int main(int argc, char** argv) {
         if (!code.isEmpty()) pairing.Show(QStringLiteral("pairing code: %1").arg(code));
     }
 
-    CTerminalServer server(*line, state, baud, protocol, journalSequence, oneProgram);
+    CTerminalServer server(*line, state, baud, protocol, journalSequence, oneProgram, recordBlocks);
     const int rc = server.Run(g_stopPipe[0]);
     line.reset();
     return rc;
