@@ -23,9 +23,14 @@ protected:
     }
     // Starts the emulator on a pseudo-terminal with `scenario` (the lines of
     // the "[scenario]" section of its scenario.ini).
-    void StartTerminalWith(const char* scenario) {
+    void StartTerminalWith(const char* scenario, const QStringList& args = {QStringLiteral("--pty")}) {
         state.Write(QStringLiteral("scenario.ini"), QByteArray("[scenario]\n") + scenario);
-        StartTerminal();
+        StartTerminal(args);
+    }
+    // A terminal that takes records and sends lines one message each, as
+    // before record blocks: the tests of frames and units need the volume.
+    static QStringList WithoutBlocks(QStringList args = {QStringLiteral("--pty")}) {
+        return args << QStringLiteral("--capabilities") << QStringLiteral("sequence,one-program");
     }
     std::unique_ptr<CParlinkX2> NewLink() const {
         return std::make_unique<CParlinkX2>(QStringList{settings.File(QStringLiteral("parlink.ini"))});

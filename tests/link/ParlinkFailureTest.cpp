@@ -54,7 +54,7 @@ TEST_F(ParlinkFailures, TerminalKilledDuringAJournalFailsWithinSeconds) {
     for (int i = 0; i < 20000; ++i) journal += Cp1251(WareLine(i)) + "\r\n";
     state.Write(QStringLiteral("journal.txt"), journal);
     // Slow enough that the journal is still on its way when the terminal dies.
-    StartTerminal({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200")});
+    StartTerminal(WithoutBlocks({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200")}));
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));
@@ -167,7 +167,7 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
         expected << WareLine(i);
     }
     state.Write(QStringLiteral("journal.txt"), journal);
-    StartTerminalWith("DamageSentFrame=3\n");
+    StartTerminalWith("DamageSentFrame=3\n", WithoutBlocks());
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     link->SendCommand(QStringLiteral("021"));
@@ -180,7 +180,7 @@ TEST_F(ParlinkFailures, DamagedFrameFromTheTerminalIsSentAgain) {
 }
 
 TEST_F(ParlinkFailures, DamagedFrameToTheTerminalIsSentAgain) {
-    StartTerminalWith("DamageReceivedFrame=4\n");
+    StartTerminalWith("DamageReceivedFrame=4\n", WithoutBlocks());
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link));
     BeginUpload(*link, QStringLiteral("131"));

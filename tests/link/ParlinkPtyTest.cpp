@@ -321,7 +321,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         QFile::remove(state.File(QStringLiteral("directories/wares.ux7")));
         return wire;
     };
-    StartTerminal();
+    StartTerminal(WithoutBlocks());
     const std::uint64_t slow = upload(115200, terminal.Port());
     const std::uint64_t fast = upload(1000000, terminal.Port());
     ASSERT_GT(slow, 0u);
@@ -329,7 +329,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
     EXPECT_LT(slow * 100, fast * 93) << "115200 baud: " << slow << " wire bytes, 1000000 baud: " << fast;
     // A socket has no line speed to go by: the cheap level, whatever BaudRate says.
     terminal.Stop();
-    StartTerminal({QStringLiteral("--listen"), QStringLiteral("kx-level-%1").arg(QCoreApplication::applicationPid())});
+    StartTerminal(WithoutBlocks({QStringLiteral("--listen"), QStringLiteral("kx-level-%1").arg(QCoreApplication::applicationPid())}));
     const std::uint64_t socket = upload(115200, terminal.Port());
     ASSERT_GT(socket, 0u);
     EXPECT_GT(socket * 100, fast * 97) << "socket: " << socket << ", serial at 1000000 baud: " << fast;
@@ -385,11 +385,11 @@ TEST_F(ParlinkOverPty, RecordBlocksCarryEveryRecordAndLineExactlyInAFractionOfTh
         QFile::remove(state.File(QStringLiteral("directories/wares.ux7")));
         return wire;
     };
-    StartTerminal();
+    StartTerminal(WithoutBlocks());
     QStringList plainJournal, blockJournal;
     const std::uint64_t plain = exchange(&plainJournal);
     terminal.Stop();
-    StartTerminal({QStringLiteral("--pty"), QStringLiteral("--capabilities"), QStringLiteral("sequence,one-program,blocks")});
+    StartTerminal();
     const std::uint64_t blocks = exchange(&blockJournal);
     ASSERT_GT(plain, 0u);
     ASSERT_GT(blocks, 0u);

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     int protocol = 2;
     bool journalSequence = true;
     bool oneProgram = true;
-    bool recordBlocks = false;  // offered only when asked for (--capabilities …,blocks)
+    bool recordBlocks = true;
     QStringList scans;
     bool pairingWindow = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
