@@ -6,7 +6,9 @@
 // message, one zstd stream), and the same records in blocks of 4096 as block
 // messages through that stream; the ratio is kept bytes per line byte. Then
 // processor time per kept MB on the side that encodes and on the side that
-// decodes, blocks against the plain stream, at the level that side uses.
+// decodes, blocks against the plain stream, at the level that side uses
+// (decoding: the stream's units and the records laid out as the receiver's
+// file, as the terminal stores a load).
 //
 //   record_block_bench [--records N]
 
@@ -97,8 +99,22 @@ double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored)
     QByteArray plain;
     unpacker.Feed(wire.constData(), wire.size(), plain);
     qint64 records = 0;
-    if (blocks) {
-        Link::RecordBlock block;
+    if (!blocks) {
+        // As the terminal stores a load today: each message read back to a
+        // text and written in its code page with CR LF.
+        Link::CMessageParser parser;
+        parser.SetTextCoding(Link::TextCoding::Windows1251);
+        parser.Feed(plain);
+        Link::Message m;
+        QByteArray file;
+        while (parser.Next(&m)) {
+            CodePage::AppendWindows1251(m.text, file);
+            file.append("\r\n", 2);
+            ++records;
+        }
+    } else {
+        // As the terminal stores a load: the records laid out as its file.
+        Link::RecordLines block;
         for (qsizetype at = 0; at < plain.size();) {
             // 'B' | LEB128 length | body
             ++at;
@@ -108,8 +124,8 @@ double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored)
                 n |= std::uint32_t(b & 0x7F) << shift;
                 if (!(b & 0x80)) break;
             }
-            if (!Link::DecodeRecordBlock(plain.constData() + at, n, &block)) std::printf("  DECODE FAILED\n");
-            records += static_cast<qint64>(block.records.size());
+            if (!Link::DecodeRecordLines(plain.constData() + at, n, "\r\n", &block)) std::printf("  DECODE FAILED\n");
+            records += static_cast<qint64>(block.ends.size());
             at += n;
         }
     }

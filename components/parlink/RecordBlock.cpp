@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <memory>
 #include <unordered_map>
@@ -239,23 +240,24 @@ bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
 }
 
 void AppendNumber(QByteArray& out, const NumberParams& p, const NumberField& n) {
-    out.append(p.prefix.data(), static_cast<qsizetype>(p.prefix.size()));
-    char digits[kMaxDigits + 1];
+    char text[kMaxPrefix + kMaxDigits + 1];
+    size_t len = p.prefix.size();
+    std::memcpy(text, p.prefix.data(), len);
+    char digits[kMaxDigits];
     std::uint64_t v = n.value;
     int count = n.digits;
-    if (n.checkOmitted) {
-        digits[--count] = static_cast<char>('0' + CheckDigitOf(n.value, n.digits - 1));
-    }
+    if (n.checkOmitted) digits[--count] = static_cast<char>('0' + CheckDigitOf(n.value, n.digits - 1));
     for (int i = count - 1; i >= 0; --i) {
         digits[i] = static_cast<char>('0' + v % 10);
         v /= 10;
     }
     const int sepAt = n.scale == 0 ? -1 : n.digits - (n.scale - 1);
     for (int i = 0; i < n.digits; ++i) {
-        if (i == sepAt) out.append(p.separator);
-        out.append(digits[i]);
+        if (i == sepAt) text[len++] = p.separator;
+        text[len++] = digits[i];
     }
-    if (sepAt == n.digits) out.append(p.separator);
+    if (sepAt == n.digits) text[len++] = p.separator;
+    out.append(text, static_cast<qsizetype>(len));
 }
 
 int BytesFor(std::uint64_t v) {
@@ -687,12 +689,13 @@ private:
 
 class CDecoder {
 public:
-    bool Decode(const char* data, qsizetype size, RecordBlock* block) {
+    // Decodes into per-column buffers; Join then lays the records out.
+    bool Decode(const char* data, qsizetype size, BlockCoding* coding) {
         CReader in(data, size);
-        const std::uint8_t coding = in.Byte();
+        const std::uint8_t codingByte = in.Byte();
         const std::uint64_t n = in.Leb(kBlockMaxRecords);
         const int columns = in.Byte();
-        if (!in.Ok() || coding > 1 || n == 0 || columns < 1 || columns > kBlockMaxColumns) return false;
+        if (!in.Ok() || codingByte > 1 || n == 0 || columns < 1 || columns > kBlockMaxColumns) return false;
         CReader counts;
         if (!m_streams.Get(in, m_store[0], &counts)) return false;
         m_counts.assign(static_cast<size_t>(n), 0);
@@ -701,45 +704,68 @@ public:
             if (!counts.Ok() || c >= columns) return false;
         }
         if (!counts.AtEnd()) return false;
-        block->coding = static_cast<BlockCoding>(coding);
-        block->records.assign(static_cast<size_t>(n), QByteArray());
-        m_records = &block->records;
+        *coding = static_cast<BlockCoding>(codingByte);
+        m_columns.resize(static_cast<size_t>(columns));
         m_total = 0;
         for (int c = 0; c < columns; ++c) {
             m_column = c;
+            Column& col = m_columns[static_cast<size_t>(c)];
+            col.bytes.clear();
+            col.ends.clear();
             if (!DecodeColumn(in)) return false;
         }
         return in.AtEnd();
     }
 
+    // The records one after another, each followed by `terminator`;
+    // `ends[i]` is where record i ends (its terminator not counted).
+    void Join(QByteArrayView terminator, QByteArray* bytes, std::vector<qsizetype>* ends) {
+        bytes->clear();
+        ends->clear();
+        bytes->reserve(m_total + static_cast<qsizetype>(m_counts.size()) * (terminator.size() + 1));
+        ends->reserve(m_counts.size());
+        std::vector<size_t> next(m_columns.size(), 0);
+        for (std::uint8_t last : m_counts) {
+            for (int c = 0; c <= last; ++c) {
+                if (c > 0) bytes->append(';');
+                Column& col = m_columns[static_cast<size_t>(c)];
+                const size_t i = next[static_cast<size_t>(c)]++;
+                const std::uint32_t from = i == 0 ? 0 : col.ends[i - 1];
+                bytes->append(col.bytes.constData() + from, static_cast<qsizetype>(col.ends[i] - from));
+            }
+            ends->push_back(bytes->size());
+            bytes->append(terminator);
+        }
+    }
+
 private:
-    // Appends the next field of column m_column to the next record that has one.
-    bool Next(size_t* r) {
-        while (m_next < m_counts.size() && m_counts[m_next] < m_column) ++m_next;
-        if (m_next >= m_counts.size()) return false;
-        *r = m_next++;
-        return true;
-    }
-    bool Grow(qsizetype more) {
-        m_total += more + (m_column > 0 ? 1 : 0);
-        return m_total <= kBlockMaxRecordBytes;
-    }
-    // The record the column's next field belongs to, with its ';' written.
-    QByteArray* Open() {
-        size_t r = 0;
-        if (!Next(&r)) return nullptr;
-        QByteArray& rec = (*m_records)[r];
-        if (m_column > 0) rec.append(';');
-        return &rec;
-    }
+    struct Column {
+        QByteArray bytes;
+        std::vector<std::uint32_t> ends;
+    };
+
     size_t FieldsInColumn() const {
         size_t k = 0;
         for (std::uint8_t c : m_counts) k += c >= m_column ? 1 : 0;
         return k;
     }
+    QByteArray& Out() { return m_columns[static_cast<size_t>(m_column)].bytes; }
+    // Ends the field written to Out() since `start`; false past the block's bound.
+    bool EndField() {
+        Column& col = m_columns[static_cast<size_t>(m_column)];
+        const qsizetype start = col.ends.empty() ? 0 : col.ends.back();
+        m_total += col.bytes.size() - start + (m_column > 0 ? 1 : 0);
+        if (m_total > kBlockMaxRecordBytes) return false;
+        col.ends.push_back(static_cast<std::uint32_t>(col.bytes.size()));
+        return true;
+    }
+    bool PutField(Field f) {
+        if (f.size() > static_cast<size_t>(kBlockMaxRecordBytes)) return false;
+        Out().append(f.data(), static_cast<qsizetype>(f.size()));
+        return EndField();
+    }
 
     bool DecodeColumn(CReader& in) {
-        m_next = 0;
         const std::uint8_t transform = in.Byte();
         if (!in.Ok()) return false;
         switch (transform) {
@@ -749,14 +775,6 @@ private:
         case kDateTime: return Dates(in);
         default: return false;
         }
-    }
-
-    bool PutField(Field f) {
-        if (!Grow(static_cast<qsizetype>(f.size()))) return false;
-        QByteArray* rec = Open();
-        if (!rec) return false;
-        rec->append(f.data(), static_cast<qsizetype>(f.size()));
-        return true;
     }
 
     bool Texts(CReader& in) {
@@ -784,11 +802,11 @@ private:
         if (!dictionary.AtEnd()) return false;
         CSuccessors successors(static_cast<std::size_t>(count));
         std::uint32_t prev = successors.Start();
-        QByteArray field;
+        QByteArray& field = Out();
         for (size_t k = FieldsInColumn(); k > 0; --k) {
             const std::uint64_t gaps = spaces.Leb(kBlockMaxRecordBytes);
             if (!spaces.Ok()) return false;
-            field.clear();
+            const qsizetype start = field.size();
             for (std::uint64_t w = 0; w <= gaps; ++w) {
                 const std::uint64_t code = codes.Leb();
                 std::uint32_t id = 0;
@@ -798,9 +816,9 @@ private:
                 if (w > 0) field.append(' ');
                 const Field word = words[static_cast<size_t>(id)];
                 field.append(word.data(), static_cast<qsizetype>(word.size()));
-                if (field.size() > kBlockMaxRecordBytes) return false;
+                if (field.size() - start > kBlockMaxRecordBytes) return false;
             }
-            if (!PutField(Field(field.constData(), static_cast<size_t>(field.size())))) return false;
+            if (!EndField()) return false;
         }
         return spaces.AtEnd() && codes.AtEnd();
     }
@@ -836,7 +854,6 @@ private:
         const Field plane = values.Bytes(static_cast<std::uint64_t>(numbers) * static_cast<std::uint64_t>(width));
         if (!values.Ok() || !values.AtEnd()) return false;
         std::uint64_t prev = base;
-        QByteArray text;
         size_t index = 0;
         for (size_t i = 0; i < fields; ++i) {
             const std::uint8_t kind = kinds.Byte();
@@ -866,9 +883,8 @@ private:
             const int valueDigits = n.digits - (n.checkOmitted ? 1 : 0);
             if (v >= Pow10(valueDigits)) return false;
             n.value = v;
-            text.clear();
-            AppendNumber(text, p, n);
-            if (!PutField(Field(text.constData(), static_cast<size_t>(text.size())))) return false;
+            AppendNumber(Out(), p, n);
+            if (!EndField()) return false;
         }
         return digits.AtEnd() && scales.AtEnd() && texts.AtEnd();
     }
@@ -882,7 +898,6 @@ private:
             !m_streams.Get(in, m_store[2], &texts))
             return false;
         std::uint64_t prev = base;
-        QByteArray text;
         for (size_t k = FieldsInColumn(); k > 0; --k) {
             const std::uint8_t kind = kinds.Byte();
             if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
@@ -891,9 +906,7 @@ private:
                 continue;
             }
             prev += UnZigZag(deltas.Leb());
-            text.clear();
-            if (!deltas.Ok() || !AppendDate(text, pattern, prev)) return false;
-            if (!PutField(Field(text.constData(), static_cast<size_t>(text.size())))) return false;
+            if (!deltas.Ok() || !AppendDate(Out(), pattern, prev) || !EndField()) return false;
         }
         return kinds.AtEnd() && deltas.AtEnd() && texts.AtEnd();
     }
@@ -901,10 +914,9 @@ private:
     CStreamReader m_streams;
     std::array<QByteArray, 5> m_store;
     std::vector<std::uint8_t> m_counts;
-    std::vector<QByteArray>* m_records = nullptr;
+    std::vector<Column> m_columns;
     qsizetype m_total = 0;
     int m_column = 0;
-    size_t m_next = 0;
 };
 
 }  // namespace
@@ -914,9 +926,27 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel) {
 }
 
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block) {
-    RecordBlock decoded;
-    if (!CDecoder().Decode(data, size, &decoded)) return false;
-    *block = std::move(decoded);
+    CDecoder decoder;
+    BlockCoding coding = BlockCoding::Utf8;
+    if (!decoder.Decode(data, size, &coding)) return false;
+    QByteArray bytes;
+    std::vector<qsizetype> ends;
+    decoder.Join({}, &bytes, &ends);
+    block->coding = coding;
+    block->records.clear();
+    block->records.reserve(ends.size());
+    qsizetype from = 0;
+    for (qsizetype end : ends) {
+        block->records.emplace_back(bytes.constData() + from, end - from);
+        from = end;
+    }
+    return true;
+}
+
+bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines) {
+    thread_local CDecoder decoder;
+    if (!decoder.Decode(data, size, &lines->coding)) return false;
+    decoder.Join(terminator, &lines->bytes, &lines->ends);
     return true;
 }
 

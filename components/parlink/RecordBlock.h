@@ -15,6 +15,7 @@
 // knowledge of the records' kind: a block says how each column is written.
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <cstdint>
 #include <vector>
@@ -48,5 +49,14 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel);
 // False for bytes that are not a sound block (nothing is trusted: sizes,
 // ids, values and digit counts are checked against the block's bounds).
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block);
+
+// A decoded block laid out as a file keeps it: every record followed by the
+// terminator; record i ends at ends[i] (its terminator not counted).
+struct RecordLines {
+    BlockCoding coding = BlockCoding::Utf8;
+    QByteArray bytes;
+    std::vector<qsizetype> ends;
+};
+bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines);
 
 }  // namespace Link

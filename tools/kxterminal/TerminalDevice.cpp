@@ -392,21 +392,25 @@ void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
         return;
     }
     Load& load = *m_load;
-    Link::RecordBlock block;
-    if (!load.piece.isEmpty() || !Link::DecodeRecordBlock(body.constData(), body.size(), &block)) {
+    thread_local Link::RecordLines lines;
+    if (!load.piece.isEmpty() || !Link::DecodeRecordLines(body.constData(), body.size(), "\r\n", &lines)) {
         // Not a sound block, or one in the middle of a record: this load
         // cannot be stored as it was sent.
         m_state.Log(QStringLiteral("? bad record block"));
         load.failed = true;
         return;
     }
+    if (lines.coding == Link::BlockCoding::Windows1251) {
+        // Kept as they came: the records are already the file's bytes.
+        if (load.current.write(lines.bytes) != lines.bytes.size()) load.failed = true;
+        return;
+    }
     load.buffer.clear();
-    for (const QByteArray& record : block.records) {
-        if (block.coding == Link::BlockCoding::Windows1251)
-            load.buffer += record;
-        else
-            CodePage::AppendWindows1251(Link::DecodeText(record.constData(), record.size()), load.buffer);
+    qsizetype from = 0;
+    for (qsizetype end : lines.ends) {
+        CodePage::AppendWindows1251(Link::DecodeText(lines.bytes.constData() + from, end - from), load.buffer);
         load.buffer.append("\r\n", 2);
+        from = end + 2;
     }
     if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
 }
