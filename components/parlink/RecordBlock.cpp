@@ -18,6 +18,9 @@ namespace {
 // of one block never need more.
 constexpr qsizetype kMaxStreamBytes = qsizetype(4) << 20;
 constexpr int kMaxDigits = 19;  // every 19-digit number fits 64 bits
+// A number's group: its digit count and whether its check digit is left out.
+constexpr int kGroupKeys = 2 * (kMaxDigits + 1);
+constexpr int GroupKey(int digits, bool checkOmitted) { return 2 * digits + (checkOmitted ? 1 : 0); }
 constexpr int kMaxPrefix = 16;
 // Separators a number column may hold once inside its digits ("12.50",
 // "3,2", "12-0345", "7/12", "10:30"); the first is none.
@@ -26,7 +29,7 @@ constexpr char kSeparators[] = {'\0', '.', ',', '-', '/', ':'};
 // more distinct words is sent as text).
 constexpr std::uint64_t kMaxWords = 65536;
 
-enum Transform : std::uint8_t { kText = 0, kWords = 1, kNumber = 2, kDateTime = 3 };
+enum Transform : std::uint8_t { kText = 0, kWords = 1, kNumber = 2, kDateTime = 3, kTokens = 4 };
 enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
 enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
 enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
@@ -363,6 +366,21 @@ bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
 
 // ---- words -----------------------------------------------------------------
 
+// Where the token at the start of `f` (not empty) ends: a run of digits, a
+// run of letters (ASCII letters and every byte from 0x80, which covers
+// Windows-1251 letters and UTF-8 sequences), or any other byte alone.
+size_t TokenEnd(Field f) {
+    auto letter = [](unsigned char c) { return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto first = static_cast<unsigned char>(f[0]);
+    size_t i = 1;
+    if (IsDigit(static_cast<char>(first))) {
+        while (i < f.size() && IsDigit(f[i])) ++i;
+    } else if (letter(first)) {
+        while (i < f.size() && letter(static_cast<unsigned char>(f[i]))) ++i;
+    }
+    return i;
+}
+
 // Words follow words: "Масло" is followed by "сливочное" or "подсолнечное",
 // a size by its unit. Each word (and the start of a field) keeps the list of
 // words that followed it so far, a word used again moving one place towards
@@ -465,8 +483,20 @@ private:
         NumberParams number;
         if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
         if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
-        if (WordsPay(column)) return PutWords(out, column);
-        PutTexts(out, column);
+        // Texts: whichever of words, tokens and plain text packs smallest.
+        QByteArray best;
+        PutTexts(best, column);
+        if (DistinctFew(column, false)) {
+            QByteArray words;
+            PutWords(words, column, false);
+            if (words.size() < best.size()) best.swap(words);
+        }
+        if (DistinctFew(column, true)) {
+            QByteArray tokens;
+            PutWords(tokens, column, true);
+            if (tokens.size() < best.size()) best.swap(tokens);
+        }
+        out.append(best);
     }
 
     static bool MostFit(size_t fit, size_t all) { return fit > 0 && fit * 10 >= all * 9; }
@@ -531,11 +561,21 @@ private:
         return MostFit(bestFit, column.size()) ? best : 0;
     }
 
-    // Words pay when they repeat: at most seven distinct in ten.
-    static bool WordsPay(const std::vector<Field>& column) {
+    // Words (or tokens) may pay when they repeat: at most seven distinct in
+    // ten, and no more than a dictionary holds.
+    static bool DistinctFew(const std::vector<Field>& column, bool tokens) {
         std::unordered_map<Field, int> seen;
         size_t words = 0;
         for (Field f : column) {
+            if (tokens) {
+                while (!f.empty()) {
+                    const size_t end = TokenEnd(f);
+                    ++words;
+                    seen.emplace(f.substr(0, end), 0);
+                    f.remove_prefix(end);
+                }
+                continue;
+            }
             for (;;) {
                 const size_t sp = f.find(' ');
                 ++words;
@@ -558,34 +598,46 @@ private:
         m_streams.Put(out, bytes);
     }
 
-    void PutWords(QByteArray& out, const std::vector<Field>& column) {
-        out.append(static_cast<char>(kWords));
+    // Words (`tokens` false): a field is its words, split at each space;
+    // tokens: a field is its tokens (TokenEnd), nothing in between.
+    void PutWords(QByteArray& out, const std::vector<Field>& column, bool tokens) {
+        out.append(static_cast<char>(tokens ? kTokens : kWords));
         // Ids by frequency, most frequent first, so common words take one byte.
         struct Word { int count = 0; int first = 0; std::uint32_t id = 0; };
         std::unordered_map<Field, Word> words;
         std::vector<Field> order;
         std::vector<Field> sequence;
         std::vector<bool> starts;
-        QByteArray spaces;
+        QByteArray counts;
+        auto take = [&](Field w, bool start) {
+            auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
+            if (added) order.push_back(w);
+            ++it->second.count;
+            sequence.push_back(w);
+            starts.push_back(start);
+        };
         for (Field f : column) {
             std::uint64_t count = 0;
-            for (;;) {
-                const size_t sp = f.find(' ');
-                const Field w = f.substr(0, sp);
-                auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
-                if (added) order.push_back(w);
-                ++it->second.count;
-                sequence.push_back(w);
-                starts.push_back(count == 0);
-                if (sp == Field::npos) break;
-                ++count;
-                f.remove_prefix(sp + 1);
+            if (tokens) {
+                while (!f.empty()) {
+                    const size_t end = TokenEnd(f);
+                    take(f.substr(0, end), count++ == 0);
+                    f.remove_prefix(end);
+                }
+            } else {
+                for (;;) {
+                    const size_t sp = f.find(' ');
+                    take(f.substr(0, sp), count == 0);
+                    if (sp == Field::npos) break;
+                    ++count;
+                    f.remove_prefix(sp + 1);
+                }
             }
-            PutLeb(spaces, count);
+            PutLeb(counts, count);
         }
         std::stable_sort(order.begin(), order.end(),
                          [&](Field a, Field b) { return words[a].count > words[b].count; });
-        QByteArray dictionary, codes;
+        QByteArray dictionary, codes, larger;
         PutLeb(dictionary, order.size());
         for (size_t i = 0; i < order.size(); ++i) {
             words[order[i]].id = static_cast<std::uint32_t>(i);
@@ -596,12 +648,17 @@ private:
         for (size_t i = 0; i < sequence.size(); ++i) {
             if (starts[i]) prev = successors.Start();
             const std::uint32_t id = words[sequence[i]].id;
-            PutLeb(codes, successors.Code(prev, id));
+            const std::uint64_t code = successors.Code(prev, id);
+            // One byte a code; from 255 on, 255 and the rest in a stream of
+            // their own, so the common small codes keep a code of their own.
+            codes.append(static_cast<char>(std::min<std::uint64_t>(code, 255)));
+            if (code >= 255) PutLeb(larger, code - 255);
             prev = id;
         }
         m_streams.Put(out, dictionary);
-        m_streams.Put(out, spaces);
+        m_streams.Put(out, counts);
         m_streams.Put(out, codes);
+        m_streams.Put(out, larger);
     }
 
     void PutNumbers(QByteArray& out, const std::vector<Field>& column, const NumberParams& p) {
@@ -623,31 +680,51 @@ private:
                 PutText(texts, f);
             }
         }
-        std::uint64_t base = 0, widest = 0;
-        std::vector<std::uint64_t> stored;
-        stored.reserve(numbers.size());
-        if (p.flags & kDelta) {
-            base = numbers.front().value;
-            std::uint64_t prev = base;
-            for (const NumberField& n : numbers) {
-                stored.push_back(ZigZag(n.value - prev));
-                prev = n.value;
+        // Numbers of one digit count (and check digit handling) form a group
+        // with its own base and width: EAN-8 and EAN-13 codes in one column,
+        // or codes with and without a valid check digit, each pack as tightly
+        // as a column of their own.
+        struct Group {
+            int key = 0;
+            std::vector<std::uint64_t> values;
+        };
+        std::vector<Group> groups;
+        int groupOf[kGroupKeys];
+        std::fill(std::begin(groupOf), std::end(groupOf), -1);
+        for (const NumberField& n : numbers) {
+            const int key = GroupKey(n.digits, n.checkOmitted);
+            if (groupOf[key] < 0) {
+                groupOf[key] = static_cast<int>(groups.size());
+                groups.push_back(Group{key, {}});
             }
-        } else {
-            base = numbers.front().value;
-            for (const NumberField& n : numbers) base = std::min(base, n.value);
-            for (const NumberField& n : numbers) stored.push_back(n.value - base);
+            groups[static_cast<size_t>(groupOf[key])].values.push_back(n.value);
         }
-        for (std::uint64_t v : stored) widest = std::max(widest, v);
-        const int width = BytesFor(widest);
-        PutLeb(out, base);
-        out.append(static_cast<char>(width));
-        // Byte planes: the low byte of every value, then the next byte ...
-        // (high bytes of similar numbers repeat and pack to almost nothing).
+        PutLeb(out, groups.size());
         QByteArray values;
-        values.reserve(static_cast<qsizetype>(stored.size()) * width);
-        for (int b = 0; b < width; ++b)
-            for (std::uint64_t v : stored) values.append(static_cast<char>(v >> (8 * b)));
+        for (Group& g : groups) {
+            std::uint64_t base = g.values.front();
+            if (p.flags & kDelta) {
+                std::uint64_t prev = base;
+                for (std::uint64_t& v : g.values) {
+                    const std::uint64_t value = v;
+                    v = ZigZag(value - prev);
+                    prev = value;
+                }
+            } else {
+                for (std::uint64_t v : g.values) base = std::min(base, v);
+                for (std::uint64_t& v : g.values) v -= base;
+            }
+            std::uint64_t widest = 0;
+            for (std::uint64_t v : g.values) widest = std::max(widest, v);
+            const int width = BytesFor(widest);
+            out.append(static_cast<char>(g.key));
+            PutLeb(out, base);
+            out.append(static_cast<char>(width));
+            // Byte planes: the low byte of every value, then the next byte ...
+            // (high bytes of similar numbers repeat and pack to almost nothing).
+            for (int b = 0; b < width; ++b)
+                for (std::uint64_t v : g.values) values.append(static_cast<char>(v >> (8 * b)));
+        }
         m_streams.Put(out, kinds);
         m_streams.Put(out, digits);
         if (p.separator) m_streams.Put(out, scales);
@@ -770,7 +847,8 @@ private:
         if (!in.Ok()) return false;
         switch (transform) {
         case kText: return Texts(in);
-        case kWords: return Words(in);
+        case kWords: return Words(in, false);
+        case kTokens: return Words(in, true);
         case kNumber: return Numbers(in);
         case kDateTime: return Dates(in);
         default: return false;
@@ -787,10 +865,10 @@ private:
         return lengths.AtEnd() && bytes.AtEnd();
     }
 
-    bool Words(CReader& in) {
-        CReader dictionary, spaces, codes;
+    bool Words(CReader& in, bool tokens) {
+        CReader dictionary, spaces, codes, larger;
         if (!m_streams.Get(in, m_store[0], &dictionary) || !m_streams.Get(in, m_store[1], &spaces) ||
-            !m_streams.Get(in, m_store[2], &codes))
+            !m_streams.Get(in, m_store[2], &codes) || !m_streams.Get(in, m_store[3], &larger))
             return false;
         const std::uint64_t count = dictionary.Leb(kMaxWords);
         std::vector<Field> words;
@@ -804,23 +882,26 @@ private:
         std::uint32_t prev = successors.Start();
         QByteArray& field = Out();
         for (size_t k = FieldsInColumn(); k > 0; --k) {
+            // Words: the count of spaces, one word more; tokens: their count.
             const std::uint64_t gaps = spaces.Leb(kBlockMaxRecordBytes);
             if (!spaces.Ok()) return false;
             const qsizetype start = field.size();
-            for (std::uint64_t w = 0; w <= gaps; ++w) {
-                const std::uint64_t code = codes.Leb();
+            const std::uint64_t parts = tokens ? gaps : gaps + 1;
+            for (std::uint64_t w = 0; w < parts; ++w) {
+                std::uint64_t code = codes.Byte();
+                if (code == 255) code += larger.Leb(kMaxWords * 2);
                 std::uint32_t id = 0;
                 if (w == 0) prev = successors.Start();
-                if (!codes.Ok() || !successors.Word(prev, code, &id)) return false;
+                if (!codes.Ok() || !larger.Ok() || !successors.Word(prev, code, &id)) return false;
                 prev = id;
-                if (w > 0) field.append(' ');
+                if (w > 0 && !tokens) field.append(' ');
                 const Field word = words[static_cast<size_t>(id)];
                 field.append(word.data(), static_cast<qsizetype>(word.size()));
                 if (field.size() - start > kBlockMaxRecordBytes) return false;
             }
             if (!EndField()) return false;
         }
-        return spaces.AtEnd() && codes.AtEnd();
+        return spaces.AtEnd() && codes.AtEnd() && larger.AtEnd();
     }
 
     bool Numbers(CReader& in) {
@@ -829,32 +910,51 @@ private:
         p.prefix = std::string(prefix);
         p.separator = static_cast<char>(in.Byte());
         p.flags = in.Byte();
-        const std::uint64_t base = in.Leb();
-        const int width = in.Byte();
-        if (!in.Ok() || (p.flags & ~(kDelta | kCheckDigits)) || width < 1 || width > 8 ||
-            IsDigit(p.separator))
-            return false;
+        struct Group {
+            std::uint64_t base = 0, prev = 0;
+            int width = 0;
+            size_t count = 0, next = 0, offset = 0;
+        };
+        const std::uint64_t groupCount = in.Leb(kGroupKeys);
+        if (!in.Ok() || (p.flags & ~(kDelta | kCheckDigits)) || IsDigit(p.separator) || groupCount == 0) return false;
+        std::vector<Group> groups(static_cast<size_t>(groupCount));
+        int groupOf[kGroupKeys];
+        std::fill(std::begin(groupOf), std::end(groupOf), -1);
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const int key = in.Byte();
+            groups[g].base = groups[g].prev = in.Leb();
+            groups[g].width = in.Byte();
+            if (!in.Ok() || key >= kGroupKeys || groupOf[key] >= 0 || groups[g].width < 1 || groups[g].width > 8)
+                return false;
+            groupOf[key] = static_cast<int>(g);
+        }
         CReader kinds, digits, scales, values, texts;
         if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &digits) ||
             (p.separator && !m_streams.Get(in, m_store[2], &scales)) || !m_streams.Get(in, m_store[3], &values) ||
             !m_streams.Get(in, m_store[4], &texts))
             return false;
         const size_t fields = FieldsInColumn();
-        // The values are stored in byte planes: find how many numbers there are first.
-        size_t numbers = 0;
+        // The values are stored in byte planes group by group: count each
+        // group's numbers first.
         {
-            CReader k = kinds;
+            CReader k = kinds, d = digits;
             for (size_t i = 0; i < fields; ++i) {
                 const std::uint8_t kind = k.Byte();
                 if (!k.Ok() || kind > kAsText) return false;
-                numbers += kind != kAsText ? 1 : 0;
+                if (kind == kAsText) continue;
+                const int key = GroupKey(static_cast<int>(d.Leb(kMaxDigits)), kind == kFitsCheckOmitted);
+                if (!d.Ok() || groupOf[key] < 0) return false;
+                ++groups[static_cast<size_t>(groupOf[key])].count;
             }
             if (!k.AtEnd()) return false;
         }
-        const Field plane = values.Bytes(static_cast<std::uint64_t>(numbers) * static_cast<std::uint64_t>(width));
+        size_t planes = 0;
+        for (Group& g : groups) {
+            g.offset = planes;
+            planes += g.count * static_cast<size_t>(g.width);
+        }
+        const Field plane = values.Bytes(planes);
         if (!values.Ok() || !values.AtEnd()) return false;
-        std::uint64_t prev = base;
-        size_t index = 0;
         for (size_t i = 0; i < fields; ++i) {
             const std::uint8_t kind = kinds.Byte();
             if (kind == kAsText) {
@@ -868,17 +968,18 @@ private:
             if (!digits.Ok() || !scales.Ok() || n.digits < 1 || n.scale > n.digits + 1) return false;
             if (n.checkOmitted && (!(p.flags & kCheckDigits) || n.scale != 0 || !HasCheckDigitLength(n.digits)))
                 return false;
+            Group& g = groups[static_cast<size_t>(groupOf[GroupKey(n.digits, n.checkOmitted)])];
             std::uint64_t v = 0;
-            for (int b = 0; b < width; ++b)
-                v |= std::uint64_t(static_cast<std::uint8_t>(plane[static_cast<size_t>(b) * numbers + index]))
+            for (int b = 0; b < g.width; ++b)
+                v |= std::uint64_t(static_cast<std::uint8_t>(plane[g.offset + static_cast<size_t>(b) * g.count + g.next]))
                      << (8 * b);
-            ++index;
+            ++g.next;
             if (p.flags & kDelta) {
-                v = prev + UnZigZag(v);
-                prev = v;
+                v = g.prev + UnZigZag(v);
+                g.prev = v;
             } else {
-                v += base;
-                if (v < base) return false;
+                v += g.base;
+                if (v < g.base) return false;
             }
             const int valueDigits = n.digits - (n.checkOmitted ? 1 : 0);
             if (v >= Pow10(valueDigits)) return false;

@@ -103,11 +103,16 @@ TEST(RecordBlock, DocumentedVectors) {
         const char* hex;
     };
     const Vector vectors[] = {
-        // Two wares: code with prefix, a word column, an EAN-13 with its check digit left out.
+        // Two wares: a code with a prefix, a name (plain text: two names are
+        // too few for a dictionary to pay), an EAN-13 with its check digit left out.
         {{"T000041;Milk 1 l;4601234567893", "T000042;Kefir 1 l;4601234567800"},
-         "01 02 03 02 00 02 02 02 01 54 00 00 29 01 02 00 00 00 02 00 06 06 02 00 00 01 00 00 01 10 00 04 01 31 01 "
-         "6C 04 4D 69 6C 6B 05 4B 65 66 69 72 02 00 02 02 06 00 02 00 01 04 00 00 02 00 00 02 8C 8A FB 8B B2 0D 01 02 "
-         "00 01 01 02 00 0D 0D 02 00 09 00 00 00"},
+         "01 02 03 02 00 02 02 02 01 54 00 00 01 0C 29 01 02 00 00 00 02 00 06 06 02 00 00 01 00 00 00 02 00 08 09 11 "
+         "00 4D 69 6C 6B 20 31 20 6C 4B 65 66 69 72 20 31 20 6C 02 00 00 02 01 1B 8C 8A FB 8B B2 0D 01 02 00 01 01 02 "
+         "00 0D 0D 02 00 09 00 00 00"},
+        // Words that repeat, one field a record.
+        {{"Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l"},
+         "01 06 01 06 00 00 00 00 00 00 00 01 0A 00 03 04 4D 69 6C 6B 01 31 01 6C 06 00 02 02 02 02 02 02 12 00 00 01 "
+         "02 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
     };
     for (const Vector& v : vectors) {
         const QByteArray bytes = EncodeRecordBlock(Block(v.records), 19);
@@ -156,10 +161,10 @@ TEST(RecordBlock, BytesThatAreNotASoundBlockAreRefused) {
     };
     const QByteArray word = QByteArray::fromHex("01 80 08") + QByteArray(1024, 'w');
     const QByteArray bomb = QByteArray::fromHex("010101") + stored(QByteArray(1, 0)) + char(1) + stored(word) +
-                            stored(QByteArray::fromHex("D00F")) + stored(QByteArray(2001, 0));
+                            stored(QByteArray::fromHex("D00F")) + stored(QByteArray(2001, 0)) + stored({});
     EXPECT_FALSE(DecodeRecordBlock(bomb.constData(), bomb.size(), &out));
     const QByteArray small = QByteArray::fromHex("010101") + stored(QByteArray(1, 0)) + char(1) + stored(word) +
-                             stored(QByteArray::fromHex("02")) + stored(QByteArray(3, 0));
+                             stored(QByteArray::fromHex("02")) + stored(QByteArray(3, 0)) + stored({});
     ASSERT_TRUE(DecodeRecordBlock(small.constData(), small.size(), &out));
     EXPECT_EQ(out.records[0].size(), 3 * 1024 + 2);
 }
