@@ -131,7 +131,9 @@ int PacedUploads(int records) {
     std::printf("%-10s %-34s %12s %10s %14s %10s\n", "wares", "program's compression", "stored bytes", "seconds",
                 "stored B/s", "x line");
     bool ok = true;
-    for (const auto& [kind, lines] : {std::pair{"realistic", realistic.Wares()}, std::pair{"synthetic", synthetic}}) {
+    const QStringList other = COtherShapeRecords(records).Wares();
+    for (const auto& [kind, lines] : {std::pair{"realistic", realistic.Wares()}, std::pair{"other", other},
+                                      std::pair{"synthetic", synthetic}}) {
         const QByteArray stored = StoredLines(lines);
         WriteBytes(install.Files("wares.ux7"), stored);
         for (const auto& [what, baud] : {std::pair{"for the slow line (BaudRate=115200)", 115200},
