@@ -3,11 +3,16 @@
 // sound block are refused, never trusted.
 
 #include "components/parlink/RecordBlock.h"
+#include "components/parlink/RecordBlockStream.h"
+#include "platform/CodePage.h"
 
 #include <gtest/gtest.h>
 
 #include <QList>
 #include <QRandomGenerator>
+#include <QStringList>
+
+#include <utility>
 
 using namespace Link;
 
@@ -167,4 +172,73 @@ TEST(RecordBlock, BytesThatAreNotASoundBlockAreRefused) {
                              stored(QByteArray::fromHex("02")) + stored(QByteArray(3, 0)) + stored({});
     ASSERT_TRUE(DecodeRecordBlock(small.constData(), small.size(), &out));
     EXPECT_EQ(out.records[0].size(), 3 * 1024 + 2);
+}
+
+// The program's writer: whatever order of records, pieces and other messages
+// the caller makes, the terminal reads the same records in the same order as
+// from data texts alone.
+TEST(RecordBlockWriter, TheTerminalReadsTheSameRecordsAsFromDataTexts) {
+    using Link::CRecordBlockWriter;
+    QByteArray stream;
+    CRecordBlockWriter writer(TextCoding::Windows1251, 1);
+    QStringList sent;  // records as the terminal must see them, in order
+    auto send = [&](const QString& record) {
+        for (qsizetype at = 0;; at += kRecordPiece) {
+            const QString piece = record.mid(at, kRecordPiece);
+            if (!writer.Data(piece, stream)) AppendTextMessage(stream, MessageType::Data, piece, TextCoding::Windows1251);
+            if (piece.size() < kRecordPiece) break;
+        }
+        sent << record;
+    };
+    writer.Command(QStringLiteral("151"), stream);
+    AppendTextMessage(stream, MessageType::Command, QStringLiteral("151"));
+    for (int i = 0; i < 5000; ++i) send(QStringLiteral("Т%1;Молоко %2 л;460%3").arg(i).arg(i % 3).arg(i, 10, 10, QLatin1Char('0')));
+    send(QStringLiteral("漢字;x"));                       // outside the code page
+    send(QString(450, QLatin1Char('w')));                 // three pieces
+    send(QString(400, QLatin1Char('v')));                 // two full pieces and an empty one
+    // A poll in the middle of a record: the record goes on as data texts.
+    writer.Data(QString(kRecordPiece, QLatin1Char('p')), stream);
+    writer.Flush(stream);
+    AppendIdMessage(stream, MessageType::Poll, 7);
+    writer.Data(QStringLiteral("q"), stream);
+    sent << QString(kRecordPiece, QLatin1Char('p')) + QStringLiteral("q");
+    send(QStringLiteral("after;the;poll"));
+    writer.Command(QStringLiteral("003"), stream);
+
+    // The terminal's view: records from blocks and from data texts in order.
+    CMessageParser parser;
+    parser.SetTextCoding(TextCoding::Windows1251);
+    parser.SetRecordBlocks(true);
+    parser.Feed(stream);
+    QStringList got;
+    QString piece;
+    int blocks = 0, polls = 0;
+    Message m;
+    while (parser.Next(&m)) {
+        if (m.type == MessageType::RecordBlock) {
+            RecordBlock block;
+            ASSERT_TRUE(DecodeRecordBlock(m.body.constData(), m.body.size(), &block));
+            ASSERT_TRUE(piece.isEmpty()) << "a block in the middle of a record";
+            for (const QByteArray& r : block.records) got << CodePage::FromWindows1251(r);
+            ++blocks;
+        } else if (m.type == MessageType::Data) {
+            piece += m.text;
+            if (m.text.size() < kRecordPiece) got << std::exchange(piece, QString());
+        } else if (m.type == MessageType::Poll) {
+            ++polls;
+        }
+    }
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(polls, 1);
+    EXPECT_GE(blocks, 3);  // 4096 records, the rest before the odd record, the rest after
+    // Without blocks agreed a terminal skips them: only the data texts remain.
+    CMessageParser old;
+    old.SetTextCoding(TextCoding::Windows1251);
+    old.Feed(stream);
+    int data = 0;
+    while (old.Next(&m)) {
+        EXPECT_NE(m.type, MessageType::RecordBlock);
+        data += m.type == MessageType::Data ? 1 : 0;
+    }
+    EXPECT_LT(data, 20);
 }
