@@ -28,6 +28,10 @@ constexpr char kSeparators[] = {'\0', '.', ',', '-', '/', ':'};
 // A words column's dictionary holds at most this many words (a column with
 // more distinct words is sent as text).
 constexpr std::uint64_t kMaxWords = 65536;
+// Codes of the first, second, third and every later word (or token) of a
+// field go to streams of their own: each place draws from its own few
+// words, and each stream gets its own entropy code.
+constexpr int kCodePlaces = 4;
 
 enum Transform : std::uint8_t { kText = 0, kWords = 1, kNumber = 2, kDateTime = 3, kTokens = 4 };
 enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
@@ -637,7 +641,7 @@ private:
         }
         std::stable_sort(order.begin(), order.end(),
                          [&](Field a, Field b) { return words[a].count > words[b].count; });
-        QByteArray dictionary, codes, larger;
+        QByteArray dictionary, codes[kCodePlaces], larger;
         PutLeb(dictionary, order.size());
         for (size_t i = 0; i < order.size(); ++i) {
             words[order[i]].id = static_cast<std::uint32_t>(i);
@@ -645,19 +649,24 @@ private:
         }
         CSuccessors successors(order.size());
         std::uint32_t prev = successors.Start();
+        int place = 0;
         for (size_t i = 0; i < sequence.size(); ++i) {
-            if (starts[i]) prev = successors.Start();
+            if (starts[i]) {
+                prev = successors.Start();
+                place = 0;
+            }
             const std::uint32_t id = words[sequence[i]].id;
             const std::uint64_t code = successors.Code(prev, id);
             // One byte a code; from 255 on, 255 and the rest in a stream of
             // their own, so the common small codes keep a code of their own.
-            codes.append(static_cast<char>(std::min<std::uint64_t>(code, 255)));
+            codes[place].append(static_cast<char>(std::min<std::uint64_t>(code, 255)));
             if (code >= 255) PutLeb(larger, code - 255);
+            place = std::min(place + 1, kCodePlaces - 1);
             prev = id;
         }
         m_streams.Put(out, dictionary);
         m_streams.Put(out, counts);
-        m_streams.Put(out, codes);
+        for (const QByteArray& c : codes) m_streams.Put(out, c);
         m_streams.Put(out, larger);
     }
 
@@ -866,10 +875,11 @@ private:
     }
 
     bool Words(CReader& in, bool tokens) {
-        CReader dictionary, spaces, codes, larger;
-        if (!m_streams.Get(in, m_store[0], &dictionary) || !m_streams.Get(in, m_store[1], &spaces) ||
-            !m_streams.Get(in, m_store[2], &codes) || !m_streams.Get(in, m_store[3], &larger))
-            return false;
+        CReader dictionary, spaces, codes[kCodePlaces], larger;
+        if (!m_streams.Get(in, m_store[0], &dictionary) || !m_streams.Get(in, m_store[1], &spaces)) return false;
+        for (int place = 0; place < kCodePlaces; ++place)
+            if (!m_streams.Get(in, m_places[static_cast<size_t>(place)], &codes[place])) return false;
+        if (!m_streams.Get(in, m_store[3], &larger)) return false;
         const std::uint64_t count = dictionary.Leb(kMaxWords);
         std::vector<Field> words;
         words.reserve(static_cast<size_t>(std::min<std::uint64_t>(count, 65536)));
@@ -888,11 +898,12 @@ private:
             const qsizetype start = field.size();
             const std::uint64_t parts = tokens ? gaps : gaps + 1;
             for (std::uint64_t w = 0; w < parts; ++w) {
-                std::uint64_t code = codes.Byte();
+                CReader& place = codes[std::min<std::uint64_t>(w, kCodePlaces - 1)];
+                std::uint64_t code = place.Byte();
                 if (code == 255) code += larger.Leb(kMaxWords * 2);
                 std::uint32_t id = 0;
                 if (w == 0) prev = successors.Start();
-                if (!codes.Ok() || !larger.Ok() || !successors.Word(prev, code, &id)) return false;
+                if (!place.Ok() || !larger.Ok() || !successors.Word(prev, code, &id)) return false;
                 prev = id;
                 if (w > 0 && !tokens) field.append(' ');
                 const Field word = words[static_cast<size_t>(id)];
@@ -901,7 +912,9 @@ private:
             }
             if (!EndField()) return false;
         }
-        return spaces.AtEnd() && codes.AtEnd() && larger.AtEnd();
+        for (const CReader& place : codes)
+            if (!place.AtEnd()) return false;
+        return spaces.AtEnd() && larger.AtEnd();
     }
 
     bool Numbers(CReader& in) {
@@ -1014,6 +1027,7 @@ private:
 
     CStreamReader m_streams;
     std::array<QByteArray, 5> m_store;
+    std::array<QByteArray, kCodePlaces> m_places;
     std::vector<std::uint8_t> m_counts;
     std::vector<Column> m_columns;
     qsizetype m_total = 0;

@@ -116,8 +116,8 @@ TEST(RecordBlock, DocumentedVectors) {
          "00 0D 0D 02 00 09 00 00 00"},
         // Words that repeat, one field a record.
         {{"Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l", "Milk 1 l"},
-         "01 06 01 06 00 00 00 00 00 00 00 01 0A 00 03 04 4D 69 6C 6B 01 31 01 6C 06 00 02 02 02 02 02 02 12 00 00 01 "
-         "02 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+         "01 06 01 06 00 00 00 00 00 00 00 01 0A 00 03 04 4D 69 6C 6B 01 31 01 6C 06 00 02 02 02 02 02 02 06 00 00 00 "
+         "00 00 00 00 06 00 01 00 00 00 00 00 06 00 02 00 00 00 00 00 00 00 00 00"},
     };
     for (const Vector& v : vectors) {
         const QByteArray bytes = EncodeRecordBlock(Block(v.records), 19);
@@ -166,10 +166,12 @@ TEST(RecordBlock, BytesThatAreNotASoundBlockAreRefused) {
     };
     const QByteArray word = QByteArray::fromHex("01 80 08") + QByteArray(1024, 'w');
     const QByteArray bomb = QByteArray::fromHex("010101") + stored(QByteArray(1, 0)) + char(1) + stored(word) +
-                            stored(QByteArray::fromHex("D00F")) + stored(QByteArray(2001, 0)) + stored({});
+                            stored(QByteArray::fromHex("D00F")) + stored(QByteArray(1, 0)) + stored(QByteArray(1, 0)) +
+                            stored(QByteArray(1, 0)) + stored(QByteArray(1998, 0)) + stored({});
     EXPECT_FALSE(DecodeRecordBlock(bomb.constData(), bomb.size(), &out));
     const QByteArray small = QByteArray::fromHex("010101") + stored(QByteArray(1, 0)) + char(1) + stored(word) +
-                             stored(QByteArray::fromHex("02")) + stored(QByteArray(3, 0)) + stored({});
+                             stored(QByteArray::fromHex("02")) + stored(QByteArray(1, 0)) + stored(QByteArray(1, 0)) +
+                             stored(QByteArray(1, 0)) + stored({}) + stored({});
     ASSERT_TRUE(DecodeRecordBlock(small.constData(), small.size(), &out));
     EXPECT_EQ(out.records[0].size(), 3 * 1024 + 2);
 }
