@@ -2,6 +2,7 @@
 
 #include "components/parlink/LinkCrc.h"
 #include "components/parlink/LinkMessage.h"
+#include "components/parlink/RecordBlockStream.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"
 
@@ -12,6 +13,7 @@
 
 using Link::Message;
 using Link::MessageType;
+using Link::TextCoding;
 
 namespace {
 
@@ -236,4 +238,69 @@ TEST_F(TerminalDevice, CurrentValuesStampAndClearGoToTheStateFolder) {
     const QString log = QString::fromUtf8(dir.Read(QStringLiteral("commands.log")));
     EXPECT_TRUE(log.contains(QLatin1String("C 881\nD 12\n")));
     EXPECT_TRUE(log.contains(QLatin1String("? data without command")));
+}
+
+TEST_F(TerminalDevice, RecordBlocksAreStoredAsTheirRecordsAndABadBlockRejectsTheLoad) {
+    m_device = std::make_unique<CTerminalDevice>(*m_state);
+    m_device->BeginSession(TextCoding::Windows1251, false, true);
+    m_parser.SetTextCoding(TextCoding::Windows1251);
+    m_parser.SetRecordBlocks(true);
+    // The protocol document's first example block, between ordinary records.
+    const QByteArray documented = QByteArray::fromHex(
+        "01 02 03 02 00 02 02 02 01 54 00 00 01 0C 29 01 02 00 00 00 02 00 06 06 02 00 00 01 00 00 00 02 00 08 09 11 "
+        "00 4D 69 6C 6B 20 31 20 6C 4B 65 66 69 72 20 31 20 6C 02 00 00 02 01 1B 8C 8A FB 8B B2 0D 01 02 00 01 01 02 "
+        "00 0D 0D 02 00 09 00 00 00");
+    Command(QStringLiteral("002"));
+    Command(QStringLiteral("151"));
+    Data(QStringLiteral("first"));
+    Device().Handle({MessageType::RecordBlock, QString(), 0, documented});
+    Data(QStringLiteral("last"));
+    End();
+    Command(QStringLiteral("003"));
+    EXPECT_EQ(Said(), QStringList{QStringLiteral("SYNC")});
+    EXPECT_EQ(dir.Read(QStringLiteral("directories/wares.ux7")),
+              QByteArray("first\r\nT000041;Milk 1 l;4601234567893\r\nT000042;Kefir 1 l;4601234567800\r\nlast\r\n"));
+
+    // A block that is not sound (one byte short) leaves the kept directory as it was.
+    Command(QStringLiteral("002"));
+    Command(QStringLiteral("151"));
+    Device().Handle({MessageType::RecordBlock, QString(), 0, documented.chopped(1)});
+    End();
+    Command(QStringLiteral("003"));
+    EXPECT_TRUE(Said().value(0).startsWith(QStringLiteral("REJECT;")));
+    EXPECT_EQ(dir.Read(QStringLiteral("directories/wares.ux7")),
+              QByteArray("first\r\nT000041;Milk 1 l;4601234567893\r\nT000042;Kefir 1 l;4601234567800\r\nlast\r\n"));
+}
+
+TEST_F(TerminalDevice, JournalLinesGoInBlocksThatGiveTheSameAnswers) {
+    QByteArray journal;
+    for (int i = 0; i < 5000; ++i) journal += "46" + QByteArray::number(10000000000 + i) + ";1;2;3;4;5;\xD2" + QByteArray::number(i) + ";08.12.2026 10:00:00;\r\n";
+    dir.Write(QStringLiteral("journal.txt"), journal);
+    m_device = std::make_unique<CTerminalDevice>(*m_state);
+    m_device->BeginSession(TextCoding::Windows1251, false, true);
+    m_parser.SetTextCoding(TextCoding::Windows1251);
+    m_parser.SetRecordBlocks(true);
+    Command(QStringLiteral("021"));
+    QByteArray out;
+    bool urgent = false;
+    QStringList lines;
+    int blocks = 0;
+    do {
+        out.clear();
+        Device().Pump(0, out, 1 << 20, &urgent);
+        m_parser.Feed(out);
+        Message m;
+        while (m_parser.Next(&m)) {
+            if (m.type == MessageType::AnswerBlock) {
+                ++blocks;
+                ASSERT_TRUE(Link::ReadAnswerBlock(m.body, &lines));
+            } else if (m.type == MessageType::Answer) {
+                lines << m.text;
+            }
+        }
+    } while (!out.isEmpty());
+    ASSERT_EQ(lines.size(), 5001);
+    EXPECT_EQ(lines.last(), kEnd);
+    EXPECT_EQ(Cp1251(lines[4999]) + "\r\n", journal.mid(journal.lastIndexOf("\r\n", journal.size() - 3) + 2));
+    EXPECT_EQ(blocks, 2);  // 4096 lines, then the rest
 }
