@@ -582,3 +582,22 @@ TEST_F(DirectoryEditor, TwoWindowsOnOneDirectoryNeverSaveOverEachOtherUnasked) {
     QTest::mouseClick(other.findChild<QPushButton*>("id1"), Qt::LeftButton);
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
 }
+
+TEST_F(DirectoryEditor, ImportReadsQuotedCsvFieldsAndLeavesUnquotedOnesAsTheyWere) {
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n"));
+    const QString csv = dir.File(QStringLiteral("people.csv"));
+    ASSERT_TRUE(WriteFileBytes(csv, Cp1251(QStringLiteral("5;\"Гусева Мария\";\"12\"\r\n"
+                                                          "6;\"Кафе \"\"Ромашка\"\"\";7\r\n"
+                                                          "7;Ив\"анов \"мл\";\"\"\r\n"))));
+    prompt.QueueFileName(csv);
+    QTest::mouseClick(Button("id1002"), Qt::LeftButton);  // "Импорт csv..."
+    ASSERT_EQ(editor->RowCount(), 3);
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Гусева Мария"));
+    EXPECT_EQ(Cell(0, 3), QStringLiteral("12"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("Кафе \"Ромашка\""));
+    EXPECT_EQ(Cell(2, 2), QStringLiteral("Ив\"анов \"мл\""));  // not quoted: as it stands
+    EXPECT_EQ(Cell(2, 3), QString());
+    QTest::mouseClick(Button("id1"), Qt::LeftButton);
+    EXPECT_EQ(ReadFileBytes(File(Executors)),
+              Cp1251(QStringLiteral("5;Гусева Мария;12\r\n6;Кафе \"Ромашка\";7\r\n7;Ив\"анов \"мл\";\r\n")));
+}
