@@ -213,7 +213,9 @@ private:
     bool Refuse(ProjectProblem problem, const QString& detail = QString());
     bool AskSaveElsewhere(ProjectFileState state);
     int AskOverOtherSave();
-    bool SaveAsWithDialog(QString* configuratorTitle, const QString& initialName);
+    // `otherSavePath`: a file another program saved; choosing it asks with that said.
+    bool SaveAsWithDialog(QString* configuratorTitle, const QString& initialName,
+                          const QString& otherSavePath = QString());
     void ReturnToProjectFile(const QString& previous);
     void CreateWorkingIndex();
     void OpenWorking();

@@ -52,6 +52,34 @@ bool AskOverwrite() {
                QStringLiteral("Внимание!"), PromptIcon::Warning, PromptButtons::YesNo) == AnswerYes;
 }
 
+// Before "Сохранить как" writes into an existing file: what it replaces
+// there and what it leaves. Saving as another project replaces the project
+// tables of the file and the directory files this project has, nothing more.
+bool AskReplaceOnSaveAs(const QString& path, bool savedByOther) {
+    QString text = QStringLiteral("Файл конфигурации уже существует:\n%1\n\n").arg(QDir::toNativeSeparators(path));
+    if (savedByOther)
+        text += QStringLiteral("Это файл, который другая программа изменила после того, как он был открыт или сохранен "
+                               "здесь: ее изменения будут потеряны.\n\n");
+    text += QStringLiteral("Заменить его этой конфигурацией? В файле будут заменены параметры, типы операций и меню "
+                           "терминала. Справочники и журнал этой конфигурации будут скопированы в папку files рядом с "
+                           "ним поверх файлов с теми же именами; остальные файлы этой папки останутся.");
+    return Prompt().Message(text, QStringLiteral("Внимание!"), PromptIcon::Warning, PromptButtons::YesNoDefaultNo) ==
+           AnswerYes;
+}
+
+// "<name> (2).kxc" beside `path`, or the next number that is free.
+QString FreeProjectName(const QString& path) {
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath() + QLatin1Char('/');
+    const QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    for (int n = 2; n < 10000; ++n) {
+        const QString candidate = folder + QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix);
+        if (!QFileInfo::exists(candidate)) return candidate;
+    }
+    return QString();
+}
+
 bool SameFile(const QString& a, const QString& b) {
     const QFileInfo fa(a), fb(b);
     const QString ca = fa.canonicalFilePath(), cb = fb.canonicalFilePath();
@@ -486,7 +514,9 @@ bool CConfigModel::SaveConfiguration(QString* configuratorTitle) {
     const ProjectFileState state = CheckProjectFile();
     if (state != ProjectFileState::InPlace) {
         if (!AskSaveElsewhere(state)) return false;
-        return SaveAsWithDialog(configuratorTitle, m_projectPath);
+        // A file that replaced the project's is not proposed to be written over.
+        if (state == ProjectFileState::Missing) return SaveAsWithDialog(configuratorTitle, m_projectPath);
+        return SaveAsWithDialog(configuratorTitle, FreeProjectName(m_projectPath), m_projectPath);
     }
     switch (SaveProject(SaveMode::KeepOtherSaves)) {
     case SaveResult::Saved: return true;
@@ -497,7 +527,9 @@ bool CConfigModel::SaveConfiguration(QString* configuratorTitle) {
     // writing now would throw that save away without a word.
     switch (AskOverOtherSave()) {
     case AnswerYes: return SaveProject(SaveMode::ReplaceOtherSaves) == SaveResult::Saved;
-    case AnswerNo: return SaveAsWithDialog(configuratorTitle, m_projectPath);
+    // "Нет" is another file: the dialog proposes a free name, and the other
+    // program's file, chosen anyway, comes with a question that says so.
+    case AnswerNo: return SaveAsWithDialog(configuratorTitle, FreeProjectName(m_projectPath), m_projectPath);
     default: return false;
     }
 }
@@ -528,13 +560,16 @@ bool CConfigModel::OnSaveAsProject(QString* configuratorTitle) {
     return SaveAsWithDialog(configuratorTitle, QString());
 }
 
-bool CConfigModel::SaveAsWithDialog(QString* configuratorTitle, const QString& initialName) {
+bool CConfigModel::SaveAsWithDialog(QString* configuratorTitle, const QString& initialName,
+                                    const QString& otherSavePath) {
     try {
         FileDialogRequest request = ProjectDialog(QStringLiteral("Сохранение конфигурации..."));
         request.initialName = initialName;
         const QString path = Prompt().SaveFileName(request);
         if (path.isEmpty()) return false;
-        if (QFileInfo::exists(path) && !AskOverwrite()) return false;
+        if (QFileInfo::exists(path) &&
+            !AskReplaceOnSaveAs(path, !otherSavePath.isEmpty() && SameFile(path, otherSavePath)))
+            return false;
 
         const DirectoryFiles old = CurrentDirectoryFiles();
         QStringList oldFiles;

@@ -145,6 +145,58 @@ namespace {
 
 enum class LoadOutcome { Loaded, NotOpened, Damaged };
 
+// Splits a line at `sep`. With `csvQuotes` a field that starts with '"' and
+// whose closing '"' stands before the next separator (or the line's end) is
+// read as CSV writes it: without the quotes, "" inside standing for one '"',
+// a separator inside belonging to the text. Any other field, and every field
+// without `csvQuotes`, is taken as it stands. Unquoted text lands in views of
+// the line; unquoted text with doubled quotes in `store`.
+void SplitFields(QByteArrayView line, char sep, bool csvQuotes, QVarLengthArray<QByteArrayView, 32>& fields,
+                 std::vector<QByteArray>& store) {
+    fields.clear();
+    store.clear();
+    const char* p = line.data();
+    const char* end = p + line.size();
+    for (;;) {
+        if (csvQuotes && p < end && *p == '"') {
+            // Find the closing quote: a '"' not followed by another '"'.
+            const char* q = p + 1;
+            bool doubled = false;
+            while (q < end) {
+                if (*q == '"') {
+                    if (q + 1 < end && q[1] == '"') {
+                        doubled = true;
+                        q += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++q;
+            }
+            if (q < end && (q + 1 == end || q[1] == sep)) {
+                const QByteArrayView inner(p + 1, q - (p + 1));
+                if (!doubled) {
+                    fields.append(inner);
+                } else {
+                    QByteArray text = inner.toByteArray();
+                    text.replace("\"\"", "\"");
+                    store.push_back(std::move(text));
+                    fields.append(QByteArrayView(store.back()));
+                }
+                if (q + 1 == end) break;
+                p = q + 2;
+                continue;
+            }
+            // No proper closing quote: the field as it stands.
+        }
+        const void* hit = std::memchr(p, sep, size_t(end - p));
+        const char* stop = hit ? static_cast<const char*>(hit) : end;
+        fields.append(QByteArrayView(p, stop - p));
+        if (!hit) break;
+        p = stop + 1;
+    }
+}
+
 // Reads the file into the table. `cleanCells` applies the cell rule to every
 // field (imports); a directory file is read as it stands, so that its rows
 // keep their bytes. `replaced` is set when the rule changed a field.
@@ -165,6 +217,7 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
     bool first = true;
     QByteArray scratch;
     QVarLengthArray<QByteArrayView, 32> fields;
+    std::vector<QByteArray> quoted;
     QByteArrayView line;
     bool ok = true;
     while (reader.ReadLine(&line)) {
@@ -184,16 +237,8 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
         // The line's text ends at a NUL byte, as it always did for C strings.
         if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
             line = line.first(static_cast<const char*>(nul) - line.data());
-        fields.clear();
-        const char* p = line.data();
-        const char* end = p + line.size();
-        for (;;) {
-            const void* hit = std::memchr(p, sep, size_t(end - p));
-            const char* stop = hit ? static_cast<const char*>(hit) : end;
-            fields.append(QByteArrayView(p, stop - p));
-            if (!hit) break;
-            p = stop + 1;
-        }
+        // Imports read CSV's quoted fields; a directory file is split as it stands.
+        SplitFields(line, sep, cleanCells, fields, quoted);
         if (cleanCells && CleanFieldBytes(fields.data(), fields.size(), scratch) && replaced)
             *replaced = true;
         if (!ParseRow(table, table.RowCount(),

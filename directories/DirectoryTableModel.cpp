@@ -6,6 +6,7 @@
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -46,6 +47,7 @@ bool CDirectoryTableModel::OpenFile(int kind, const QString& path, bool journalI
     endResetModel();
     m_dataColumns = m_table.widestRow;
     m_rowCount = m_table.RowCount();
+    m_fileState = DirectoryFileState(m_path);
     SetModified(false);
     emit buttonsChanged();
     return loaded;
@@ -279,10 +281,19 @@ CDirectoryTableModel::SaveOutcome CDirectoryTableModel::SaveToFile() {
             return SaveOutcome::NotSaved;
         }
     }
+    // Another program (another instance of this one) saved the file after it
+    // was read here: writing now would throw that save away without a word.
+    if (!m_damaged && FileChangedByOther()) {
+        const int answer = Prompt().Message(
+            T(DirectoryEditorText::kAskOverOtherSave).arg(QDir::toNativeSeparators(m_path)),
+            T(DirectoryEditorText::kCaption), PromptIcon::Warning, PromptButtons::YesNoDefaultNo);
+        if (answer != AnswerYes) return SaveOutcome::NotSaved;
+    }
     const bool wasModified = m_table.modified;
     const bool saved = SaveDirectoryFile(m_table, m_path);
     m_dataColumns = m_table.DataColumnCount();
     if (!saved) return SaveOutcome::Failed;
+    m_fileState = DirectoryFileState(m_path);
     m_damaged = false;  // the file now holds this table
     m_table.modified = wasModified;  // so that SetModified tells the window
     SetModified(false);
@@ -304,10 +315,13 @@ bool CDirectoryTableModel::Save() {
 
 bool CDirectoryTableModel::RequestClose() {
     if (!m_table.modified || IsReadOnly()) return true;
+    // Three answers: only "Нет" throws the edits away; "Отмена" (and Escape)
+    // goes back to them.
     const int answer = Prompt().Message(T(DirectoryEditorText::kAskSaveOnClose),
                                         T(DirectoryEditorText::kCaption), PromptIcon::Question,
-                                        PromptButtons::YesNo);
-    if (answer != AnswerYes) return true;
+                                        PromptButtons::YesNoCancel);
+    if (answer == AnswerNo) return true;
+    if (answer != AnswerYes) return false;
     const SaveOutcome outcome = SaveToFile();
     m_rowCount = m_table.RowCount();
     if (outcome == SaveOutcome::Failed)
@@ -315,6 +329,23 @@ bool CDirectoryTableModel::RequestClose() {
                          PromptIcon::Error, PromptButtons::Ok);
     // Declined over a damaged file: the edits stay open rather than vanish.
     return outcome == SaveOutcome::Saved;
+}
+
+CDirectoryTableModel::FileState CDirectoryTableModel::DirectoryFileState(const QString& path) {
+    FileState state;
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return state;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) return state;
+    state.exists = true;
+    state.digest = hash.result();
+    return state;
+}
+
+bool CDirectoryTableModel::FileChangedByOther() const {
+    // A file removed meanwhile loses nothing when this table is written.
+    const FileState now = DirectoryFileState(m_path);
+    return now.exists && (!m_fileState.exists || now.digest != m_fileState.digest);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "directories/DirectoryTable.h"
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QStringList>
 
 class CDirectoryTableModel : public QAbstractTableModel {
@@ -93,10 +94,12 @@ public:
     bool ImportCsvFile();
     bool ImportCsvFrom(const QString& path);
     // Saves to the directory file and reports the outcome. Over a damaged file
-    // it asks first; No saves nothing and shows nothing more.
+    // it asks first; No saves nothing and shows nothing more. So it does when
+    // another program saved the file after it was read or saved here.
     bool Save();
-    // The close flow: true when the window may close (not after a save that
-    // failed or was declined over a damaged file).
+    // The close flow: asks "Сохранить последние изменения?" with Yes, No and
+    // Cancel; true when the window may close (No, or a successful save; not
+    // after Cancel or a save that failed or was declined).
     bool RequestClose();
 
     // --- In-place editing ------------------------------------------------
@@ -137,6 +140,13 @@ signals:
 private:
     enum class SaveOutcome { Saved, Failed, NotSaved };  // NotSaved: declined or already reported
     SaveOutcome SaveToFile();
+    // The directory file as it was read or last saved here.
+    struct FileState {
+        bool exists = false;
+        QByteArray digest;
+    };
+    static FileState DirectoryFileState(const QString& path);
+    bool FileChangedByOther() const;
     void SetModified(bool modified);
     void RefreshCounts();
     bool IsNumbered() const;  // kinds that number new rows and track the highest ID
@@ -144,6 +154,7 @@ private:
     DirectoryTable m_table;
     QString m_path;
     bool m_damaged = false;
+    FileState m_fileState;
     int m_rowCount = -1;
     int m_dataColumns = -1;
     int m_selectedRow = -1;
@@ -170,6 +181,10 @@ inline constexpr const char* kAskOverwriteDamaged =
     "сохранено в копии:\n%2\nСохранить?";
 inline constexpr const char* kDamagedCopyFailed =
     "Ошибка! Не удалось сохранить копию файла справочника:\n%1\nСправочник не сохранен!";
+inline constexpr const char* kAskOverOtherSave =
+    "Файл справочника изменен другой программой после того, как был открыт или сохранен здесь:\n%1\n\n"
+    "Заменить его данными этой таблицы? Изменения, сохраненные другой программой, будут потеряны.\n\n"
+    "Да - заменить файл\nНет - не сохранять (таблица остается открытой)";
 inline constexpr const char* kNoFreeId =
     "ID новой строки не присвоен: наибольший ID (2147483647) уже занят.\n"
     "Введите ID новой строки вручную.";

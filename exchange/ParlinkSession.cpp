@@ -1,6 +1,7 @@
 #include "exchange/ParlinkSession.h"
 
 #include "exchange/ExchangeCodes.h"
+#include "exchange/LinkReasonText.h"
 #include "exchange/TerminalAnswer.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
@@ -69,7 +70,7 @@ QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& proble
 QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem) {
     QString text = QStringLiteral("Порт: %1").arg(port);
     if (!problem.device.isEmpty() && problem.device != port) text += QStringLiteral(" (%1)").arg(problem.device);
-    if (!problem.reason.isEmpty()) text += QStringLiteral("\nПричина: %1").arg(problem.reason);
+    if (!problem.reason.isEmpty()) text += QStringLiteral("\nПричина: %1").arg(LinkReasonInRussian(problem.reason));
     if (NeedsSerialGroupHint(DeviceAccessOf(problem.device)))
         text += QStringLiteral("\nПоследовательные порты доступны группе dialout: выполните "
                                "sudo usermod -aG dialout $USER и войдите в систему заново.");

@@ -120,7 +120,7 @@ DeviceAccess DeviceAccessOf(const QString& device);
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem);
 QString PortOpenFailureDetail(const QString& port, const PortOpenProblem& problem, const DeviceAccess& access);
 // The same for the message box, in the program's language: "Порт: COM1
-// (/dev/ttyS0)\nПричина: Permission denied" (and the group hint).
+// (/dev/ttyS0)\nПричина: нет доступа" (and the group hint); the link's reason in Russian.
 QString PortOpenFailureText(const QString& port, const PortOpenProblem& problem);
 
 // Sets the terminal's clock as a load begins: "303", then the time stamp.

@@ -282,12 +282,18 @@ void CKXConfigDlg::Leave() {
     if (Prompt().Message(QStringLiteral("Вы уверены, что хотите выйти из настройки конфигурации?"), kCaptionAttention,
                          PromptIcon::Question, PromptButtons::YesNo) != AnswerYes)
         return;
-    if (m_model.IsConfigurationOpen() && m_model.IsModified() &&
-        Prompt().Message(QStringLiteral("В конфигурации были сделаны изменения. Сохранить их?"), kCaptionAttention,
-                         PromptIcon::Warning, PromptButtons::YesNo) == AnswerYes) {
-        CWaitCursor wait;
-        // A failed save has shown why; the window stays so nothing is lost.
-        if (!m_model.SaveConfiguration()) return;
+    if (m_model.IsConfigurationOpen() && m_model.IsModified()) {
+        // Only "Нет" leaves the changes unsaved; "Отмена" (and Escape) stays.
+        const int answer =
+            Prompt().Message(QStringLiteral("В конфигурации были сделаны изменения. Сохранить их?"),
+                             kCaptionAttention, PromptIcon::Warning, PromptButtons::YesNoCancel);
+        if (answer == AnswerYes) {
+            CWaitCursor wait;
+            // A failed save has shown why; the window stays so nothing is lost.
+            if (!m_model.SaveConfiguration()) return;
+        } else if (answer != AnswerNo) {
+            return;
+        }
     }
     done(kResultClosed);
 }

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -56,6 +57,9 @@ CEditDirGridDlg::CEditDirGridDlg(IOperationTypeNames* names, const QFont& font, 
     m_view->horizontalHeader()->setHighlightSections(false);
     // F2 and Enter open the current cell's editor.
     m_view->installEventFilter(this);
+    // Tab on the grid goes on to the buttons; between the cells it moves
+    // only from an open editor.
+    m_view->setTabKeyNavigation(false);
 
     m_add = GlyphButton(this, Glyph::Plus, kAddColour, QStringLiteral("id1004"), QStringLiteral("Добавить строку"));
     m_deleteRow =
@@ -88,6 +92,7 @@ CEditDirGridDlg::CEditDirGridDlg(IOperationTypeNames* names, const QFont& font, 
         QTimer::singleShot(0, this, &CEditDirGridDlg::AskDeleteRow);
     });
     connect(m_clear, &QPushButton::clicked, this, [this] { m_model.Clear(); });
+    AddKeys();
     connect(m_import, &QPushButton::clicked, this, [this] {
         CWaitCursor wait;
         m_model.ImportCsvFile();
@@ -106,6 +111,14 @@ CEditDirGridDlg::CEditDirGridDlg(IOperationTypeNames* names, const QFont& font, 
         if (m_followView) m_model.SetSelectedRow(SelectedViewRow());
         UpdateButtons();
     });
+    // The editor belongs to the current row: when the arrow keys (or
+    // anything else) move the current row away, it closes, storing a change.
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (!m_closeOnRowChange || !m_editor) return;
+                const QModelIndex cell = m_editorCell;
+                if (!cell.isValid() || current.row() != cell.row()) CloseEditors();
+            });
     connect(&m_model, &CDirectoryTableModel::buttonsChanged, this, &CEditDirGridDlg::UpdateButtons);
     // After an add or a delete the row is selected and the list has the focus.
     connect(&m_model, &CDirectoryTableModel::rowSelected, this, [this](int row) {
@@ -149,18 +162,86 @@ void CEditDirGridDlg::FollowEditorCell() {
 }
 
 void CEditDirGridDlg::DiscardEditor() {
-    if (auto* edit = qobject_cast<CKxLoaderListChildEdit*>(m_editor.data())) edit->Discard();
-    else if (auto* combo = qobject_cast<CKxLoaderListChildCombo*>(m_editor.data())) combo->Discard();
+    // Every editor over the grid, not only the latest: one left behind would
+    // show an old text over its cell and write it back when left.
+    for (auto* edit : m_view->viewport()->findChildren<CKxLoaderListChildEdit*>()) edit->Discard();
+    for (auto* combo : m_view->viewport()->findChildren<CKxLoaderListChildCombo*>()) combo->Discard();
     m_editor = nullptr;
     m_editorCell = QPersistentModelIndex();
 }
 
+void CEditDirGridDlg::CloseEditors() {
+    // A change still in an editor goes to its own cell first.
+    const QPointer<QWidget> latest = m_editor;
+    for (auto* edit : m_view->viewport()->findChildren<CKxLoaderListChildEdit*>()) edit->CommitPending();
+    for (auto* combo : m_view->viewport()->findChildren<CKxLoaderListChildCombo*>()) combo->CommitPending();
+    const bool hadFocus = latest && latest->hasFocus();
+    DiscardEditor();
+    if (hadFocus) m_view->setFocus(Qt::OtherFocusReason);
+}
+
+void CEditDirGridDlg::AddKeys() {
+    const auto key = [this](const QKeySequence& sequence, auto action) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    // Out of the grid and back: the buttons are a Tab away from there.
+    for (const QKeySequence& sequence :
+         {QKeySequence(Qt::Key_F6), QKeySequence(Qt::SHIFT | Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_Tab),
+          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)})
+        key(sequence, &CEditDirGridDlg::SwitchGridAndButtons);
+    // Ctrl with "+" as the keyboard has it: "+" itself, "=" under it, the keypad's.
+    for (const QKeySequence& sequence : {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                                         QKeySequence(Qt::CTRL | Qt::Key_Equal),
+                                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus)})
+        key(sequence, [this] { PressButton(m_add); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Delete), [this] { PressButton(m_deleteRow); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { PressButton(m_save); });
+}
+
+void CEditDirGridDlg::PressButton(QPushButton* button) {
+    if (!button->isEnabled() || !button->isVisible()) return;
+    // As a click on the button would: a change in the editor is stored first.
+    if (button == m_save) CommitOpenEditor();
+    else CloseEditors();
+    button->click();
+}
+
+void CEditDirGridDlg::SwitchGridAndButtons() {
+    QWidget* focus = focusWidget();
+    const bool inGrid = focus && (focus == m_view || m_view->isAncestorOf(focus));
+    if (!inGrid) {
+        m_view->setFocus(Qt::TabFocusReason);
+        return;
+    }
+    CloseEditors();
+    for (QWidget* w = m_view->nextInFocusChain(); w && w != m_view; w = w->nextInFocusChain()) {
+        if (m_view->isAncestorOf(w) || w->window() != this || !w->isVisible() || !w->isEnabled() ||
+            !(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        w->setFocus(Qt::TabFocusReason);
+        return;
+    }
+}
+
 bool CEditDirGridDlg::eventFilter(QObject* object, QEvent* event) {
     if (object == m_view && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const auto* press = static_cast<QKeyEvent*>(event);
+        const int key = press->key();
+        const Qt::KeyboardModifiers modifiers = press->modifiers() & ~Qt::KeypadModifier;
         if (key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter) {
             const QModelIndex current = m_view->currentIndex();
             if (current.isValid()) OpenEditor(m_model.BeginEdit(current.row(), qMax(1, current.column())));
+            return true;
+        }
+        // On the grid itself (no editor open) the plain keys do it too.
+        if (key == Qt::Key_Delete && modifiers == Qt::NoModifier) {
+            PressButton(m_deleteRow);
+            return true;
+        }
+        if (key == Qt::Key_Plus && (modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier)) {
+            PressButton(m_add);
             return true;
         }
     }
@@ -218,8 +299,20 @@ void CEditDirGridDlg::OpenEditor(const CDirectoryTableModel::CellEditor& editor)
     if (editor.type == CDirectoryTableModel::EditorType::None) return;
     const int row = editor.row, column = editor.column;
     const QModelIndex cell = m_model.index(row, column);
-    m_view->scrollTo(cell);
-    SelectRow(row);
+    // One editor at a time: the one before is closed here, not left to its
+    // losing the focus, which never comes while a message box holds the
+    // window's activation.
+    {
+        const bool follow = m_closeOnRowChange;
+        m_closeOnRowChange = false;
+        CloseEditors();
+        m_view->scrollTo(cell);
+        SelectRow(row);
+        m_closeOnRowChange = follow;
+    }
+    // What the cell holds now: closing the editor before may have stored
+    // into this very cell.
+    const QString stored = cell.data(Qt::EditRole).toString();
     QRect area = m_view->visualRect(cell);
     // Each editor speaks for its own cell, wherever its row has moved since.
     const QPersistentModelIndex own(cell);
@@ -235,7 +328,7 @@ void CEditDirGridDlg::OpenEditor(const CDirectoryTableModel::CellEditor& editor)
         widget = combo;
     } else {
         auto* edit = new CKxLoaderListChildEdit(commit, m_view->viewport());
-        edit->setText(editor.text);
+        edit->setText(stored);
         edit->setAlignment(editor.alignment | Qt::AlignVCenter);
         edit->selectAll();
         area.adjust(2, 0, 0, -1);

@@ -49,6 +49,12 @@ protected:
 
 private:
     void Load();
+    // The keys of the buttons (Insert, Ctrl++, Ctrl+Delete, Ctrl+S) and of
+    // leaving the grid (F6, Ctrl+Tab).
+    void AddKeys();
+    void PressButton(QPushButton* button);
+    // From the grid (or its editor) to the first button, from elsewhere back.
+    void SwitchGridAndButtons();
     void SizeColumns();
     void UpdateButtons();
     void OpenEditor(const CDirectoryTableModel::CellEditor& editor);
@@ -58,6 +64,9 @@ private:
     // went; closed without storing when its row is gone.
     void FollowEditorCell();
     void DiscardEditor();
+    // Stores what the open editors hold and closes them all; the grid takes
+    // the focus when an editor had it.
+    void CloseEditors();
     // The row selected in the view, -1 when none is.
     int SelectedViewRow() const;
     void AddRow();
@@ -70,6 +79,7 @@ private:
     bool m_loaded = false;       // the file was read whole, or it does not exist
     bool m_opened = false;
     bool m_followView = true;    // the view's current row is the model's selected row
+    bool m_closeOnRowChange = true;  // a new current row closes the open editor
     QTableView* m_view = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_deleteRow = nullptr;

@@ -16,7 +16,8 @@ CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCellCallback commit, cons
 bool CKxLoaderListChildCombo::event(QEvent* event) {
     if (event->type() == QEvent::KeyPress && !m_done) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+        // Ctrl+Tab is the window's: it leaves the grid.
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && !(key->modifiers() & Qt::ControlModifier)) {
             const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
             // Stored now; only a later choice is a change again.
             m_changed = false;

@@ -10,8 +10,14 @@ CKxLoaderListChildEdit::CKxLoaderListChildEdit(CommitCellCallback commit, QWidge
 }
 
 bool CKxLoaderListChildEdit::event(QEvent* event) {
-    // Tab must reach the edit before the window moves the focus with it.
-    if (event->type() == QEvent::KeyPress) {
+    // Ctrl+Delete deletes the row, as everywhere in the grid, rather than a word.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & Qt::ControlModifier)) return QWidget::event(event);
+    }
+    // Tab must reach the edit before the window moves the focus with it;
+    // Ctrl+Tab is the window's (it leaves the grid).
+    if (event->type() == QEvent::KeyPress && !(static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier)) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Backtab || (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier))) {
             Report(CellMove::Previous);

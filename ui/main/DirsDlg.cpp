@@ -144,7 +144,10 @@ void CDirsDlg::BuildControls() {
     m_upload = Button(directories, QStringLiteral("Загрузка в терминал"), 1010);
     m_upload->setEnabled(false);
     connect(m_upload, &QPushButton::clicked, this, &CDirsDlg::OnUploadDirectories);
-    grid->addWidget(m_upload, line, 2);
+    // On a line of its own: beside "Выбрать все" its width would widen the
+    // column of the edit buttons, and the window past a small screen at
+    // twice the scale.
+    grid->addWidget(m_upload, line + 1, 0, 1, 3, Qt::AlignRight);
     middle->addWidget(directories, 3, Qt::AlignTop);
 
     auto* right = new QVBoxLayout;
@@ -205,14 +208,17 @@ void CDirsDlg::BuildControls() {
     connectionLayout->setColumnStretch(1, 1);
     auto* check = Button(connection, QStringLiteral("Проверка"), 1020);
     connect(check, &QPushButton::clicked, this, &CDirsDlg::OnCheckTerminal);
-    auto* pairButton = new QPushButton(QStringLiteral("Сопряжение..."), connection);
-    pairButton->setObjectName(QStringLiteral("pairTerminal"));
+    // Like every button of this window it is no default button: Enter on
+    // the port field takes the port, it never starts a pairing.
+    QPushButton* pairButton = MakeButton(connection, QStringLiteral("Сопряжение..."), QStringLiteral("pairTerminal"));
     connect(pairButton, &QPushButton::clicked, this, [this] { CPairTerminalDlg(PortText(), this).exec(); });
+    // The two buttons share the line below the port across the whole group,
+    // "Проверка" first in the focus chain as on its own before.
     auto* connectionButtons = new QHBoxLayout;
     connectionButtons->addStretch(1);
     connectionButtons->addWidget(pairButton);
     connectionButtons->addWidget(check);
-    connectionLayout->addLayout(connectionButtons, 1, 1);
+    connectionLayout->addLayout(connectionButtons, 1, 0, 1, 2);
     right->addWidget(connection);
     right->addStretch(1);
 
@@ -272,6 +278,14 @@ void CDirsDlg::Initialize() {
 
     m_watcher.SetNotifyWindow(this, [this] { RefreshDirectoryRows(); });
     FollowProject();
+    // A person at the keyboard starts where the work starts: the first
+    // directory that can be chosen, else the port.
+    QWidget* start = m_port;
+    for (int position = kDirectoryKindCount - 1; position >= 0; --position) {
+        const Row& row = m_rows[static_cast<size_t>(KindAtMainWindowPosition(position).kind)];
+        if (row.check->isEnabled()) start = row.check;
+    }
+    start->setFocus(Qt::OtherFocusReason);
 }
 
 void CDirsDlg::ShowProjectPath() {

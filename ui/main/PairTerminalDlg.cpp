@@ -1,5 +1,7 @@
 #include "ui/main/PairTerminalDlg.h"
 
+#include "exchange/LinkReasonText.h"
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -34,6 +36,8 @@ CPairTerminalDlg::CPairTerminalDlg(const QString& port, QWidget* parent, PairFun
     m_pairButton->setDefault(true);
     QPushButton* close = buttons->addButton(QStringLiteral("Закрыть"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("id2"));
+    // Enter pairs wherever the focus is; only a click or Space closes.
+    close->setAutoDefault(false);
     layout->addWidget(buttons);
     connect(m_pairButton, &QPushButton::clicked, this, &CPairTerminalDlg::OnPair);
     connect(m_code, &QLineEdit::returnPressed, this, &CPairTerminalDlg::OnPair);
@@ -42,7 +46,19 @@ CPairTerminalDlg::CPairTerminalDlg(const QString& port, QWidget* parent, PairFun
         if (!m_busy) reject();
     });
     if (!port.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
-        m_result->setText(QStringLiteral("Сопряжение нужно только для терминала в сети: укажите порт tcp:адрес:порт."));
+        ShowResult(QStringLiteral("Сопряжение нужно только для терминала в сети: укажите порт tcp:адрес:порт."));
+    m_code->setFocus(Qt::OtherFocusReason);
+}
+
+void CPairTerminalDlg::ShowResult(const QString& text) {
+    m_result->setText(text);
+    // A result of two or three lines makes the window taller, never clipped.
+    if (QLayout* box = layout()) {
+        box->activate();
+        const int needed =
+            box->hasHeightForWidth() ? box->totalHeightForWidth(width()) : box->totalSizeHint().height();
+        if (needed > height()) resize(width(), needed);
+    }
 }
 
 void CPairTerminalDlg::OnPair() {
@@ -50,7 +66,7 @@ void CPairTerminalDlg::OnPair() {
     m_busy = true;
     m_pairButton->setEnabled(false);
     m_code->setEnabled(false);
-    m_result->setText(QStringLiteral("Сопряжение..."));
+    ShowResult(QStringLiteral("Сопряжение..."));
     const QString port = m_port, code = m_code->text();
     const PairFunction pair = m_pair;
     QPointer<CPairTerminalDlg> self(this);
@@ -68,9 +84,13 @@ void CPairTerminalDlg::OnPair() {
 void CPairTerminalDlg::Finished(const CLinkPairingResult& result) {
     m_busy = false;
     m_paired = result.code == 0;
-    m_result->setText(m_paired ? QStringLiteral("Терминал сопряжён с этим компьютером.")
-                               : QStringLiteral("Не удалось: %1").arg(result.detail));
+    ShowResult(m_paired ? QStringLiteral("Терминал сопряжён с этим компьютером.")
+                        : QStringLiteral("Не удалось: %1").arg(LinkReasonInRussian(result.detail)));
     m_code->setEnabled(!m_paired);
     m_pairButton->setEnabled(!m_paired);
-    if (!m_paired) m_code->selectAll();
+    if (m_paired) return;
+    // The field was disabled during the attempt, which moved the focus away:
+    // the next code typed replaces the last one.
+    m_code->setFocus(Qt::OtherFocusReason);
+    m_code->selectAll();
 }

@@ -26,6 +26,7 @@ public:
 private:
     void OnPair();
     void Finished(const CLinkPairingResult& result);
+    void ShowResult(const QString& text);
 
     QString m_port;
     PairFunction m_pair;

@@ -99,3 +99,60 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     EXPECT_EQ(Scalar(projectPath, point.arg(2)), "Кладовщики");
     EXPECT_NE(Scalar(projectPath, point.arg(1)), "Приход");
 }
+
+TEST_F(Configurator, NoToTheOtherSaveOffersAnotherNameAndTheSameFileOnlyWithItsOwnQuestion) {
+    OpenWindow();
+    {
+        CConfigModel other;  // another instance on the same project saves first
+        ASSERT_TRUE(other.OpenTemplate(templatePath));
+        ASSERT_TRUE(other.Open(projectPath));
+        ASSERT_TRUE(other.SetChoiceName(1, "Приход"));
+        ASSERT_TRUE(other.Save());
+    }
+    const QString point = "SELECT point_name FROM ChoiceNames WHERE point_id = '%1'";
+    ASSERT_TRUE(model.SetChoiceName(2, "Кладовщики"));
+
+    // "Нет" opens "Сохранение конфигурации..." on a free name, not the file
+    // the other program saved; the person takes that file anyway and presses
+    // Enter on the question, which names what is lost: nothing is written.
+    prompt.QueueAnswer(AnswerNo);
+    prompt.QueueFileName(projectPath);
+    Trigger("id32786");
+    ASSERT_EQ(prompt.FileRequests().size(), 1);
+    const QString proposed = prompt.FileRequests()[0].initialName;
+    EXPECT_FALSE(proposed.isEmpty());
+    EXPECT_NE(QFileInfo(proposed).absoluteFilePath(), QFileInfo(projectPath).absoluteFilePath());
+    EXPECT_FALSE(QFileInfo::exists(proposed)) << proposed.toStdString();
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    const CRecordingPrompt::Entry replace = prompt.Messages()[1];
+    EXPECT_TRUE(replace.text.contains("другая программа изменила")) << replace.text.toStdString();
+    EXPECT_TRUE(replace.text.contains("остальные файлы этой папки останутся")) << replace.text.toStdString();
+    EXPECT_FALSE(replace.text.contains("удалить данные")) << replace.text.toStdString();
+    EXPECT_EQ(replace.buttons, PromptButtons::YesNoDefaultNo);  // Enter is "Нет"
+    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_TRUE(model.IsModified());
+
+    // The free name it proposed saves this configuration beside the other.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerNo);
+    prompt.QueueFileName(proposed);
+    ASSERT_TRUE(Reactivate());
+    Trigger("id32786");
+    EXPECT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(model.ProjectPath(), proposed);
+    EXPECT_EQ(Scalar(proposed, point.arg(2)), "Кладовщики");
+    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+}
+
+TEST_F(Configurator, CancelOnSaveTheChangesStaysInTheWindowWithThem) {
+    OpenWindow();
+    ASSERT_TRUE(model.SetChoiceName(2, "Кладовщики"));
+    prompt.QueueAnswer(AnswerYes);     // leave?
+    prompt.QueueAnswer(AnswerCancel);  // save them? (Escape on the box)
+    window->close();
+    ASSERT_EQ(prompt.Messages().size(), 2);
+    EXPECT_EQ(prompt.Messages()[1].text, "В конфигурации были сделаны изменения. Сохранить их?");
+    EXPECT_EQ(prompt.Messages()[1].buttons, PromptButtons::YesNoCancel);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(model.IsModified());
+}

@@ -5,6 +5,7 @@
 #include "directories/DirectoryFiles.h"
 #include "tests/directories/FakeOperationTypes.h"
 #include "tests/support/TestSupport.h"
+#include "tests/ui/main/UiFixture.h"
 #include "ui/QtPrompt.h"
 #include "ui/directories/EditDirGridDlg.h"
 #include "ui/editors/KxLoaderListChildCombo.h"
@@ -15,6 +16,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -334,4 +337,267 @@ TEST_F(DirectoryEditor, LoadSaveAndImportShowTheWaitCursorAndTheLastColumnTakesT
     QCoreApplication::processEvents();
     const int right = view->columnViewportPosition(last) + view->columnWidth(last);
     EXPECT_EQ(right, view->viewport()->width());
+}
+
+namespace {
+
+// Types `text` as a keyboard would give it (QTest types ASCII only).
+void TypeText(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+// A message box over the editor takes the window's activation, and on a
+// desktop it comes back only after the box has gone and the next editor has
+// been opened: the editor that was open never sees its focus go. This prompt
+// does the same with a window of its own.
+class CActivationTakingPrompt : public CRecordingPrompt {
+public:
+    int Message(const QString& text, const QString& caption, PromptIcon icon, PromptButtons buttons) override {
+        QWidget box;
+        box.show();
+        QApplication::setActiveWindow(&box);
+        box.hide();
+        QApplication::setActiveWindow(nullptr);
+        return CRecordingPrompt::Message(text, caption, icon, buttons);
+    }
+};
+
+// The in-place edits shown over the grid.
+QList<CKxLoaderListChildEdit*> VisibleEdits(const CEditDirGridDlg& editor) {
+    QList<CKxLoaderListChildEdit*> shown;
+    for (auto* edit : editor.View()->viewport()->findChildren<CKxLoaderListChildEdit*>())
+        if (edit->isVisible()) shown << edit;
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(DirectoryEditor, OneEditorOnTheCurrentCellEvenWhenAMessageTookTheWindowsActivation) {
+    OpenOn(Executors, QStringLiteral("1;Белов,А.;111\r\n2;Петров;222\r\n"));
+    QTableView* view = editor->View();
+    view->setFocus(Qt::TabFocusReason);
+    view->setCurrentIndex(editor->Model().index(0, 2));
+    QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_NE(Edit(), nullptr);
+    {
+        CActivationTakingPrompt taking;
+        CScopedPrompt scope(taking);
+        TypeText(Edit(), QStringLiteral("Жуков;О."));
+        QTest::keyClick(Edit(), Qt::Key_Tab);
+        ASSERT_EQ(taking.Messages().size(), 1);  // the ';' was replaced, the user told
+    }
+    QApplication::setActiveWindow(editor.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Жуков,О."));
+
+    // Back to the name and typed anew.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_NE(Edit(), nullptr);
+    EXPECT_EQ(Edit()->text(), QStringLiteral("Жуков,О."));
+    TypeText(Edit(), QStringLiteral("Жуков Олег"));
+    QTest::keyClick(Edit(), Qt::Key_Tab);
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Жуков Олег"));
+
+    // One editor, on the current cell, showing what the cell holds.
+    const QList<CKxLoaderListChildEdit*> shown = VisibleEdits(*editor);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0], Edit());
+    EXPECT_EQ(shown[0]->text(), QStringLiteral("111"));
+    EXPECT_EQ(view->currentIndex().row(), 0);
+    QTest::mouseClick(Button("id1"), Qt::LeftButton);
+    EXPECT_EQ(ReadFileBytes(File(Executors)), Cp1251(QStringLiteral("1;Жуков Олег;111\r\n2;Петров;222\r\n")));
+}
+
+TEST_F(DirectoryEditor, TheEditorClosesWhenTheArrowKeysLeaveItsRowAndWhenTheTableIsImported) {
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
+    CKxLoaderListChildEdit* edit = EditCell(0, 2);
+    ASSERT_NE(edit, nullptr);
+    TypeText(edit, QStringLiteral("Сидоров"));
+    QTest::keyClick(edit, Qt::Key_Down);
+    // The change went to its own row, the editor is gone, the grid has the
+    // keys: what is typed now goes into no cell.
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Сидоров"));
+    EXPECT_EQ(editor->View()->currentIndex().row(), 1);
+    EXPECT_TRUE(VisibleEdits(*editor).isEmpty());
+    EXPECT_EQ(QApplication::focusWidget(), editor->View());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("xyz"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("Петров"));
+
+    // An import replaces the table: no editor floats over the new one.
+    ASSERT_NE(EditCell(1, 2), nullptr);
+    const QString csv = dir.File(QStringLiteral("new.csv"));
+    ASSERT_TRUE(WriteFileBytes(csv, Cp1251(QStringLiteral("7;Орлов;777\r\n"))));
+    prompt.QueueFileName(csv);
+    Button("id1002")->click();  // the focus stays in the editor
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Орлов"));
+    EXPECT_TRUE(VisibleEdits(*editor).isEmpty());
+    EXPECT_EQ(editor->CellEditor(), nullptr);
+}
+
+TEST_F(DirectoryEditor, TheWholeGridIsDoneFromTheKeyboard) {
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n2;Петров;222\r\n"));
+    QTableView* view = editor->View();
+    view->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view, Qt::Key_Down);  // chooses the second row
+    const auto focusName = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+
+    // Tab walks from the grid over every button and back.
+    QStringList chain;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        chain << focusName();
+    }
+    EXPECT_EQ(chain, QStringList({"id1004", "id1008", "id1010", "id1002", "id1", "id2", "id1003"}));
+
+    // Insert and Ctrl++ (also on the keypad) add numbered rows.
+    QTest::keyClick(view, Qt::Key_Insert);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+    ASSERT_EQ(editor->RowCount(), 5);
+    EXPECT_EQ(Cell(4, 1), QStringLiteral("5"));
+
+    // Edit the new row's name; Ctrl+Tab leaves the grid for "+" with the
+    // text stored, F6 comes back.
+    QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_NE(Edit(), nullptr);
+    QTest::keyClick(Edit(), Qt::Key_Tab);  // from the ID to the name
+    TypeText(Edit(), QStringLiteral("Кузнецов"));
+    QTest::keyClick(Edit(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(Cell(4, 2), QStringLiteral("Кузнецов"));
+    EXPECT_EQ(focusName(), QStringLiteral("id1004"));
+    EXPECT_TRUE(VisibleEdits(*editor).isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+    EXPECT_EQ(QApplication::focusWidget(), view);
+
+    // Ctrl+Delete asks as "-" does and deletes the chosen row; Delete on the
+    // grid does the same.
+    QTest::keyClick(view, Qt::Key_Up);  // the row "4"
+    prompt.QueueAnswer(AnswerYes);
+    QTest::keyClick(view, Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->RowCount() == 4; }, 3000));
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Будет удалена выбранная строка в таблице!\nПродолжить?")});
+    prompt.QueueAnswer(AnswerNo);
+    QTest::keyClick(view, Qt::Key_Delete);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prompt.Texts().size() == 2; }, 3000));
+    EXPECT_EQ(editor->RowCount(), 4);
+
+    // Ctrl+S in an open editor stores its text and saves.
+    prompt.Clear();
+    view->setCurrentIndex(editor->Model().index(0, 3));
+    QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_NE(Edit(), nullptr);
+    TypeText(Edit(), QStringLiteral("999"));
+    QTest::keyClick(Edit(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    EXPECT_EQ(ReadFileBytes(File(Executors)),
+              Cp1251(QStringLiteral("1;Иванов;999\r\n2;Петров;222\r\n3;;\r\n5;Кузнецов;\r\n")));
+}
+
+TEST_F(DirectoryEditor, EscapeOnTheCloseQuestionGoesBackToTheEdits) {
+    const QString wares = QStringLiteral("Т1;Сыр;4600000000001\r\n");
+    OpenOn(Wares, wares);
+    CQtPrompt boxes;
+    CScopedPrompt scope(boxes);
+    ASSERT_NE(EditCell(0, 2), nullptr);
+    TypeText(Edit(), QStringLiteral("Масло"));
+    QString asked;
+    QStringList buttons;
+    // Escape on the window asks; Escape on the question is "Отмена".
+    ASSERT_TRUE(DriveModal([&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); },
+                           [&](QWidget* box) {
+                               asked = static_cast<QMessageBox*>(box)->text();
+                               for (QAbstractButton* b : static_cast<QMessageBox*>(box)->buttons()) buttons << b->text();
+                               QTest::keyClick(box, Qt::Key_Escape);
+                           }, editor.get()));
+    EXPECT_EQ(asked, QStringLiteral("Сохранить последние изменения?"));
+    EXPECT_EQ(buttons.size(), 3) << buttons.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_TRUE(editor->Model().IsModified());
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Масло"));
+    EXPECT_EQ(ReadFileBytes(File(Wares)), Cp1251(wares));
+
+    // A second Escape asks again; still nothing is lost. "Нет" then closes.
+    QApplication::setActiveWindow(editor.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
+    ASSERT_TRUE(DriveModal([&] { QTest::keyClick(editor.get(), Qt::Key_Escape); },
+                           [&](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); }, editor.get()));
+    EXPECT_TRUE(editor->isVisible());
+    ASSERT_TRUE(DriveModal([&] { QTest::keyClick(editor.get(), Qt::Key_Escape); },
+                           [&](QWidget* box) {
+                               static_cast<QMessageBox*>(box)->button(QMessageBox::No)->click();
+                           }, editor.get()));
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(ReadFileBytes(File(Wares)), Cp1251(wares));
+}
+
+TEST_F(DirectoryEditor, TwoWindowsOnOneDirectoryNeverSaveOverEachOtherUnasked) {
+    QString lines;
+    for (int id = 1; id <= 15; ++id) lines += QStringLiteral("%1;Запись %1;%1\r\n").arg(id);
+    OpenOn(Executors, lines);
+    CEditDirGridDlg other(&types, QFont(QStringLiteral("Tahoma"), 10));
+    other.SetKind(Executors);
+    other.show();
+    // A: row 10; B (the other window): row 13.
+    ASSERT_NE(EditCell(9, 2), nullptr);
+    TypeText(Edit(), QStringLiteral("Иванов"));
+    QTest::keyClick(Edit(), Qt::Key_Return);
+    QTest::mouseClick(Button("id1"), Qt::LeftButton);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    const QByteArray savedByA = ReadFileBytes(File(Executors));
+    ASSERT_TRUE(savedByA.contains(Cp1251(QStringLiteral("10;Иванов;10"))));
+
+    prompt.Clear();
+    ASSERT_TRUE(other.Model().setData(other.Model().index(12, 2), QStringLiteral("Петров")));
+    prompt.QueueAnswer(AnswerNo);
+    QTest::mouseClick(other.findChild<QPushButton*>("id1"), Qt::LeftButton);
+    ASSERT_EQ(prompt.Messages().size(), 1);  // the question only: no "saved" message
+    EXPECT_TRUE(prompt.Messages()[0].text.startsWith(QStringLiteral("Файл справочника изменен другой программой")));
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(ReadFileBytes(File(Executors)), savedByA);
+    EXPECT_TRUE(other.Model().IsModified());
+
+    // Closing it asks to save; the same question again, and No keeps the
+    // window open with its edit rather than lose either save.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    prompt.QueueAnswer(AnswerNo);
+    other.reject();
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(ReadFileBytes(File(Executors)), savedByA);
+
+    // Yes replaces it, knowingly; from then on that window saves freely.
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    QTest::mouseClick(other.findChild<QPushButton*>("id1"), Qt::LeftButton);
+    EXPECT_EQ(prompt.Texts().size(), 2);
+    EXPECT_EQ(prompt.Texts().last(), QStringLiteral("Данные сохранены успешно!"));
+    EXPECT_TRUE(ReadFileBytes(File(Executors)).contains(Cp1251(QStringLiteral("13;Петров;13"))));
+    prompt.Clear();
+    ASSERT_TRUE(other.Model().setData(other.Model().index(0, 2), QStringLiteral("Сидоров")));
+    QTest::mouseClick(other.findChild<QPushButton*>("id1"), Qt::LeftButton);
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+}
+
+TEST_F(DirectoryEditor, ImportReadsQuotedCsvFieldsAndLeavesUnquotedOnesAsTheyWere) {
+    OpenOn(Executors, QStringLiteral("1;Иванов;111\r\n"));
+    const QString csv = dir.File(QStringLiteral("people.csv"));
+    ASSERT_TRUE(WriteFileBytes(csv, Cp1251(QStringLiteral("5;\"Гусева Мария\";\"12\"\r\n"
+                                                          "6;\"Кафе \"\"Ромашка\"\"\";7\r\n"
+                                                          "7;Ив\"анов \"мл\";\"\"\r\n"))));
+    prompt.QueueFileName(csv);
+    QTest::mouseClick(Button("id1002"), Qt::LeftButton);  // "Импорт csv..."
+    ASSERT_EQ(editor->RowCount(), 3);
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("Гусева Мария"));
+    EXPECT_EQ(Cell(0, 3), QStringLiteral("12"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("Кафе \"Ромашка\""));
+    EXPECT_EQ(Cell(2, 2), QStringLiteral("Ив\"анов \"мл\""));  // not quoted: as it stands
+    EXPECT_EQ(Cell(2, 3), QString());
+    QTest::mouseClick(Button("id1"), Qt::LeftButton);
+    EXPECT_EQ(ReadFileBytes(File(Executors)),
+              Cp1251(QStringLiteral("5;Гусева Мария;12\r\n6;Кафе \"Ромашка\";7\r\n7;Ив\"анов \"мл\";\r\n")));
 }

@@ -25,6 +25,7 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -330,4 +331,34 @@ TEST_F(ExchangeWindows, APortThatWillNotOpenIsNamedWithTheReason) {
     const QString text = prompt.Messages()[0].text;
     EXPECT_TRUE(text.contains(QStringLiteral("Порт: ") + missing)) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Причина: "))) << text.toStdString();
+}
+
+// A terminal on the network that was never paired: each exchange button says
+// its own first line, and all of them the same reason, in Russian.
+TEST_F(ExchangeWindows, EveryButtonGivesThePortsReasonInRussianAndTheSameWords) {
+    StartTerminal({}, {QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")});
+    const QString port = terminal.Port();
+    ASSERT_TRUE(port.startsWith(QStringLiteral("tcp:")));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Executors), Lines(3)));
+    OpenMainWindow();
+    Click(1020);  // "Проверка"
+    Click(1025);
+    Click(1010);  // "Загрузка в терминал"
+    Click(1013);  // "Выгрузка"
+    const QStringList texts = prompt.Texts();
+    ASSERT_EQ(texts.size(), 3) << texts.join(QStringLiteral("\n--\n")).toStdString();
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Ошибка! Не удается открыть порт!\n"))) << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Ошибка! Не могу открыть порт %1!\n").arg(port))) << texts[1].toStdString();
+    EXPECT_TRUE(texts[2].startsWith(QStringLiteral("Ошибка! Не могу открыть порт!\n"))) << texts[2].toStdString();
+    QStringList reasons;
+    for (const QString& text : texts) {
+        const qsizetype at = text.indexOf(QStringLiteral("\nПричина: "));
+        ASSERT_GE(at, 0) << text.toStdString();
+        reasons << text.mid(at + 1);
+    }
+    EXPECT_EQ(reasons[1], reasons[0]);
+    EXPECT_EQ(reasons[2], reasons[0]);
+    QString words = reasons[0];
+    words.remove(port.mid(4));
+    EXPECT_FALSE(words.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}")))) << reasons[0].toStdString();
 }

@@ -9,6 +9,7 @@
 #include "ui/main/DirsDlg.h"
 #include "ui/main/ProgramIdentity.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -318,4 +319,32 @@ TEST_F(MainWindow, DirectoryRowsStandAndTakeTheFocusInScreenOrder) {
     QStringList expected;
     for (int i = 0; i < 7; ++i) expected << QStringLiteral("id%1").arg(checks[i]) << QStringLiteral("id%1").arg(edits[i]);
     EXPECT_EQ(chain, expected);
+}
+
+// A person at the keyboard starts on the first directory that can be chosen,
+// or on the port when none can: never on a button Enter would press.
+TEST_F(MainWindow, StartsWithTheFocusOnTheFirstDirectoryOrThePort) {
+    Open();  // no project: no directory can be chosen
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* port = Find<QComboBox>(1029);
+    EXPECT_TRUE(window->focusWidget() == port || port->isAncestorOf(window->focusWidget()))
+        << window->focusWidget()->objectName().toStdString();
+    window.reset();
+
+    RememberProject();
+    SetProjectPath(project);
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Addresses), Lines(3)));
+    ASSERT_TRUE(WriteFileBytes(DirectoryFile(Wares), Lines(3)));
+    Open();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(window->focusWidget(), Find(1026));  // "Адреса", above "Товары"
+    // Space chooses it; Enter on it asks before leaving, it starts nothing.
+    QTest::keyClick(window->focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(Find<QCheckBox>(1026)->isChecked());
+    EXPECT_TRUE(Find<QPushButton>(1010)->isEnabled());
+    auto* pair = window->findChild<QPushButton*>(QStringLiteral("pairTerminal"));
+    ASSERT_NE(pair, nullptr);
+    EXPECT_FALSE(pair->isDefault() || pair->autoDefault());
 }

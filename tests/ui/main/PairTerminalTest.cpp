@@ -48,6 +48,8 @@ TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindo
     };
     CPairTerminalDlg dialog(terminal.Port(), nullptr, pair);
     dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("pairingCode"));
     auto* button = dialog.findChild<QPushButton*>(QStringLiteral("pair"));
     auto* result = dialog.findChild<QLabel*>(QStringLiteral("pairingResult"));
@@ -61,6 +63,18 @@ TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindo
     ASSERT_TRUE(ProcessUntil([&] { return button->isEnabled(); }));
     EXPECT_TRUE(result->text().startsWith(QStringLiteral("Не удалось"))) << result->text().toStdString();
     EXPECT_FALSE(dialog.Paired());
+    // The reason is in the window's language: nothing but the terminal's
+    // address is left in Latin letters.
+    QString words = result->text();
+    words.remove(terminal.Port().mid(4));
+    EXPECT_FALSE(words.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}")))) << words.toStdString();
+    EXPECT_TRUE(words.contains(QStringLiteral("неверный код"))) << words.toStdString();
+    // The whole result shows: the window grew for its lines.
+    EXPECT_GE(result->height(), result->heightForWidth(result->width())) << result->text().toStdString();
+    // The code field has the focus back with the wrong code selected, so
+    // what is typed next replaces it.
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    EXPECT_EQ(field->selectedText(), wrong);
 
     // The terminal holds the next attempt back for a while after a wrong
     // one; that wait is not what this test is about.
@@ -70,15 +84,42 @@ TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindo
     ASSERT_TRUE(WriteFileBytes(state.File(QStringLiteral("pairing.ini.new")), ini.toLatin1()));
     ASSERT_EQ(std::rename(QFile::encodeName(state.File(QStringLiteral("pairing.ini.new"))).constData(),
                           QFile::encodeName(state.File(QStringLiteral("pairing.ini"))).constData()), 0);
-    field->clear();
-    QTest::keyClicks(field, code.left(3) + QStringLiteral("-") + code.mid(3));
-    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClicks(QApplication::focusWidget(), code.left(3) + QStringLiteral("-") + code.mid(3));
+    EXPECT_EQ(field->text(), code.left(3) + QStringLiteral("-") + code.mid(3));
+    // Enter pairs; it never closes the dialog.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
     ASSERT_TRUE(ProcessUntil([&] { return dialog.Paired(); }));
+    EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(result->text(), QStringLiteral("Терминал сопряжён с этим компьютером."));
     EXPECT_FALSE(button->isEnabled());
     EXPECT_FALSE(onUiThread);
     EXPECT_FALSE(ReadFileBytes(settings.File(QStringLiteral("link-pins.txt"))).isEmpty());
     EXPECT_FALSE(ReadFileBytes(state.File(QStringLiteral("pins.txt"))).isEmpty());
+}
+
+TEST(PairTerminalDialog, TellsTheLinksReasonInRussianAndKeepsEnterForPairing) {
+    CPairTerminalDlg dialog(QStringLiteral("/dev/pts/2"), nullptr, [](const QString& port, const QString&) {
+        return CLinkPairingResult{100, QStringLiteral("%1 is not a network port (tcp:HOST:PORT): only terminals on "
+                                                      "the network are paired").arg(port)};
+    });
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("pairingCode"));
+    auto* result = dialog.findChild<QLabel*>(QStringLiteral("pairingResult"));
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    QTest::keyClicks(field, QStringLiteral("123456"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(ProcessUntil([&] { return result->text().startsWith(QStringLiteral("Не удалось")); }));
+    EXPECT_EQ(result->text(), QStringLiteral("Не удалось: /dev/pts/2 - не сетевой порт (нужен порт вида "
+                                             "tcp:адрес:порт): сопряжение нужно только для терминалов в сети"));
+    EXPECT_GE(result->height(), result->heightForWidth(result->width()));
+    // Enter again tries again (the dialog stays), the focus on the code.
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_TRUE(ProcessUntil([&] { return field->isEnabled(); }));
 }
 
 TEST(PairTerminalDialog, SaysThatOnlyNetworkPortsArePaired) {

@@ -82,6 +82,13 @@ protected:
 TEST_F(WindowsFit, MainWindow) {
     CDirsDlg window(kFont);
     CheckFits(&window);
+    // The main window is the widest of all: its least width must leave the
+    // window manager's frame room and still fit when the desktop's font is a
+    // tenth wider than the one here, or its close box ends up off screen.
+    const int available = window.screen()->availableGeometry().width();
+    const int least = window.minimumSizeHint().expandedTo(window.minimumSize()).width();
+    EXPECT_LE(least * 11 / 10 + 16, available) << least << " of " << available;
+    EXPECT_LE(window.frameGeometry().right(), window.screen()->availableGeometry().right());
 }
 
 TEST_F(WindowsFit, Configurator) {
