@@ -9,6 +9,8 @@
 namespace {
 constexpr qsizetype kFirstBlockBytes = 64 * 1024;  // enough for a summary's 1000 lines
 constexpr qsizetype kBlockBytes = 1 << 20;
+// A kept block's size limit: rows address their bytes with 32-bit offsets.
+constexpr qsizetype kMaxKeptBlockBytes = qsizetype(1) << 30;
 }
 
 CDirectoryLineReader::CDirectoryLineReader(int maxLineBytes)
@@ -21,32 +23,79 @@ bool CDirectoryLineReader::Open(const QString& path) {
     // Unbuffered: we read big blocks ourselves; QFile's buffer would copy twice.
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
     m_buffer.resize(kFirstBlockBytes + m_max + 2 + kUtf8BomBytes);
+    m_data = m_buffer.data();
+    m_capacity = m_buffer.size();
+    return true;
+}
+
+bool CDirectoryLineReader::OpenKeeping(const QString& path, BlockSource newBlock) {
+    Close();
+    if (!newBlock || path.isEmpty() || QFileInfo(path).isDir()) return false;
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
+    m_keeping = true;
+    m_newBlock = std::move(newBlock);
+    // The whole file and the read that finds its end, when it does not change
+    // meanwhile (a pipe or a special file says 0: it starts small and grows).
+    const qsizetype size = m_file.isSequential() ? 0 : qsizetype(m_file.size());
+    m_nextBlockBytes = qBound(kFirstBlockBytes, size + m_max + 3 + kUtf8BomBytes, kMaxKeptBlockBytes);
     return true;
 }
 
 void CDirectoryLineReader::Close() {
     if (m_file.isOpen()) m_file.close();
     m_buffer = QByteArray();
+    m_data = nullptr;
+    m_capacity = 0;
+    m_keeping = false;
+    m_newBlock = nullptr;
     m_pos = m_end = 0;
     m_eof = m_failed = m_lastHadEnd = false;
     m_atStart = true;
 }
 
+bool CDirectoryLineReader::NextBlock() {
+    const qsizetype rest = m_end - m_pos;
+    const qsizetype capacity = qMax(m_nextBlockBytes, rest + kFirstBlockBytes);
+    char* block = m_newBlock(capacity);
+    if (!block) return false;
+    if (rest > 0) std::memcpy(block, m_data + m_pos, size_t(rest));
+    m_data = block;
+    m_capacity = capacity;
+    m_end = rest;
+    m_pos = 0;
+    m_nextBlockBytes = qMin(qMax(capacity * 2, kBlockBytes), kMaxKeptBlockBytes);
+    return true;
+}
+
 bool CDirectoryLineReader::Fill() {
     if (m_eof || m_failed) return false;
-    // Start small (a count stops early), then read big blocks.
-    if (m_buffer.size() < kBlockBytes + m_max + 2 + kUtf8BomBytes && m_end > 0)
-        m_buffer.resize(kBlockBytes + m_max + 2 + kUtf8BomBytes);
-    // Keep the unread tail at the start of the buffer, then read behind it.
-    if (m_pos > 0) {
-        const qsizetype rest = m_end - m_pos;
-        if (rest > 0) std::memmove(m_buffer.data(), m_buffer.constData() + m_pos, rest);
-        m_end = rest;
-        m_pos = 0;
+    qsizetype room = 0;
+    if (m_keeping) {
+        // Read behind what was read; a full block continues in a new one.
+        if (m_capacity - m_end <= 0 && !NextBlock()) {
+            m_failed = true;
+            return false;
+        }
+        room = qMin(m_capacity - m_end, m_end == 0 ? kFirstBlockBytes : kBlockBytes);
+    } else {
+        // Start small (a count stops early), then read big blocks.
+        if (m_buffer.size() < kBlockBytes + m_max + 2 + kUtf8BomBytes && m_end > 0) {
+            m_buffer.resize(kBlockBytes + m_max + 2 + kUtf8BomBytes);
+            m_data = m_buffer.data();
+            m_capacity = m_buffer.size();
+        }
+        // Keep the unread tail at the start of the buffer, then read behind it.
+        if (m_pos > 0) {
+            const qsizetype rest = m_end - m_pos;
+            if (rest > 0) std::memmove(m_data, m_data + m_pos, rest);
+            m_end = rest;
+            m_pos = 0;
+        }
+        room = m_capacity - m_end;
     }
-    const qsizetype room = m_buffer.size() - m_end;
     if (room <= 0) return false;
-    const qint64 got = m_file.read(m_buffer.data() + m_end, room);
+    const qint64 got = m_file.read(m_data + m_end, room);
     if (got < 0) {
         m_failed = true;
         return false;
@@ -68,7 +117,7 @@ bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
     }
     if (m_failed || m_pos >= m_end) return false;
 
-    const char* start = m_buffer.constData() + m_pos;
+    const char* start = m_data + m_pos;
     const qsizetype available = m_end - m_pos;
     // The mark is no text of the first line: a saved first line of the
     // longest length must stay one line behind it.

@@ -3,6 +3,7 @@
 #include <QVarLengthArray>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -62,20 +63,44 @@ CDirectoryRowStore::StoredCell EncodeCell(const QString& text, const CodePage::C
 }  // namespace
 
 char* CDirectoryRowStore::Allocate(qsizetype bytes, RowRef* ref) {
-    // A new chunk never moves the old ones: views into them stay valid.
-    if (m_chunks.empty() || m_chunks.back().capacity - m_chunks.back().used < bytes) {
+    // A new chunk never moves the old ones: views into them stay valid. A
+    // line block counts as full, so stored rows never go into one.
+    if (m_chunks.empty() || m_chunks.back().Capacity() - m_chunks.back().used < bytes) {
         Chunk chunk;
-        chunk.capacity = bytes > kChunkBytes ? bytes : kChunkBytes;
-        chunk.data.reset(new char[static_cast<size_t>(chunk.capacity)]);
+        chunk.block = CFileBlock(bytes > kChunkBytes ? bytes : kChunkBytes);
+        if (!chunk.Data()) throw std::bad_alloc();
         m_chunks.push_back(std::move(chunk));
     }
     Chunk& last = m_chunks.back();
     ref->chunk = static_cast<quint32>(m_chunks.size() - 1);
     ref->offset = static_cast<quint32>(last.used);
     ref->size = static_cast<quint32>(bytes);
-    char* p = last.data.get() + last.used;
+    char* p = last.Data() + last.used;
     last.used += bytes;
     return p;
+}
+
+char* CDirectoryRowStore::AddLineBlock(qsizetype capacity, quint32* block) {
+    Chunk chunk;
+    chunk.block = CFileBlock(capacity);
+    if (!chunk.Data()) return nullptr;
+    chunk.used = chunk.Capacity();
+    m_chunks.push_back(std::move(chunk));
+    *block = static_cast<quint32>(m_chunks.size() - 1);
+    return m_chunks.back().Data();
+}
+
+void CDirectoryRowStore::EndLineBlock(quint32 block, qsizetype used) {
+    Chunk& chunk = m_chunks[block];
+    chunk.block.Shrink(used);
+    chunk.used = chunk.Capacity();
+}
+
+void CDirectoryRowStore::AppendLine(quint32 block, QByteArrayView line, int cells) {
+    const char* base = m_chunks[block].Data();
+    m_rows.append(RowRef{block, static_cast<quint32>(line.data() - base),
+                         static_cast<quint32>(line.size()),
+                         static_cast<quint32>(qBound(0, cells, kMaxCells)) | kLineRow});
 }
 
 CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, int count) {
@@ -117,7 +142,7 @@ void CDirectoryRowStore::AppendText(const QStringList& cells, const CodePage::CC
 void CDirectoryRowStore::SetCellText(int row, int cell, const QString& text,
                                      const CodePage::CCodec& codec) {
     if (cell < 0 || cell >= kMaxCells) return;
-    const int count = qMax(static_cast<int>(m_rows[row].cells), cell + 1);
+    const int count = qMax(CellCount(row), cell + 1);
     QVarLengthArray<StoredCell, 16> stored;
     for (int i = 0; i < count; ++i) stored.append(CellAt(row, i));
     QByteArray bytes;
@@ -132,7 +157,7 @@ void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CC
     QVarLengthArray<QByteArray, 16> bytes;
     QVarLengthArray<StoredCell, 16> stored;
     for (int row = 0; row < Count(); ++row) {
-        const int count = static_cast<int>(m_rows[row].cells);
+        const int count = CellCount(row);
         bytes.resize(count);
         stored.clear();
         for (int i = 0; i < count; ++i) {
@@ -148,8 +173,17 @@ void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CC
 
 CDirectoryRowStore::StoredCell CDirectoryRowStore::CellAt(int row, int cell) const {
     const RowRef& ref = m_rows[row];
-    if (cell < 0 || cell >= static_cast<int>(ref.cells)) return {};
-    const char* p = m_chunks[ref.chunk].data.get() + ref.offset;
+    if (cell < 0 || cell >= static_cast<int>(ref.cells & kCellCountMask)) return {};
+    const char* p = m_chunks[ref.chunk].Data() + ref.offset;
+    if (ref.cells & kLineRow) {
+        const char* const end = p + ref.size;
+        for (int i = 0;; ++i) {
+            const void* hit = std::memchr(p, ';', size_t(end - p));
+            const char* stop = hit ? static_cast<const char*>(hit) : end;
+            if (i == cell) return {TrimField(QByteArrayView(p, stop - p)), false};
+            p = stop + 1;
+        }
+    }
     quint32 header = 0;
     for (int i = 0;; ++i) {
         p = GetVarInt(p, &header);
@@ -167,7 +201,7 @@ QString CDirectoryRowStore::Cell(int row, int cell, const CodePage::CCodec& code
 
 QStringList CDirectoryRowStore::Cells(int row, const CodePage::CCodec& codec) const {
     QStringList cells;
-    const int count = static_cast<int>(m_rows[row].cells);
+    const int count = CellCount(row);
     cells.reserve(count);
     for (int i = 0; i < count; ++i) cells.append(Cell(row, i, codec));
     return cells;
@@ -197,6 +231,6 @@ void CDirectoryRowStore::Clear() {
 
 qsizetype CDirectoryRowStore::MemoryBytes() const {
     qsizetype bytes = m_rows.capacity() * qsizetype(sizeof(RowRef));
-    for (const Chunk& c : m_chunks) bytes += c.capacity;
+    for (const Chunk& c : m_chunks) bytes += c.Capacity();
     return bytes;
 }

@@ -9,7 +9,14 @@
 // user) is kept as UTF-16 instead, so nothing typed is lost before the save
 // converts it. Editing one cell re-encodes that cell only. Cells are decoded on
 // demand; nothing is allocated per cell.
+//
+// A directory file read as it stands is not copied row by row at all: its
+// bytes are read into a block of the store (AddLineBlock) and each row points
+// at its line there (AppendLine), its cells found at the ';' between them when
+// asked for. Such a row reads exactly as the same fields stored one by one;
+// the first edit of the row stores it cell by cell like any other.
 
+#include "directories/FileBlock.h"
 #include "platform/CodePage.h"
 
 #include <QByteArrayView>
@@ -17,8 +24,17 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <vector>
+
+// A field as a cell holds it: without the blanks, CR and LF at its ends.
+inline QByteArrayView TrimField(QByteArrayView field) {
+    const auto trimmed = [](char c) { return c == ' ' || c == '\r' || c == '\n'; };
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && trimmed(field[begin])) ++begin;
+    while (end > begin && trimmed(field[end - 1])) --end;
+    return field.sliced(begin, end - begin);
+}
 
 class CDirectoryRowStore {
 public:
@@ -36,7 +52,7 @@ public:
 
     int Count() const { return static_cast<int>(m_rows.size()); }
     // Number of cells stored for the row; cells beyond it are empty.
-    int CellCount(int row) const { return m_rows[row].cells; }
+    int CellCount(int row) const { return static_cast<int>(m_rows[row].cells & kCellCountMask); }
 
     // Appends a row of cells already in the code page.
     void AppendEncoded(const QByteArrayView* cells, int count);
@@ -57,6 +73,17 @@ public:
     // Appends cell `cell` in the code page to `out` (for writing files).
     void AppendCellEncoded(int row, int cell, const CodePage::CCodec& codec, QByteArray& out) const;
 
+    // A block of `capacity` bytes for a file's lines, owned by the store;
+    // `block` names it for AppendLine. Null when there is no memory for it.
+    char* AddLineBlock(qsizetype capacity, quint32* block);
+    // Gives back what lies beyond the first `used` bytes of the block.
+    void EndLineBlock(quint32 block, qsizetype used);
+    // Appends a row whose cells are the fields of `line` (bytes inside the
+    // block, fields separated by ';', each read without the blanks, CR and LF
+    // at its ends); the row has its first `cells` fields, the rest read as
+    // empty (the caller leaves out trailing empty ones, as stored rows do).
+    void AppendLine(quint32 block, QByteArrayView line, int cells);
+
     void Remove(int row);
     void Clear();
     void Reserve(int rows) { m_rows.reserve(rows); }
@@ -71,12 +98,15 @@ private:
         quint32 chunk;
         quint32 offset;
         quint32 size;
-        quint32 cells;
+        quint32 cells;  // the cell count, and kLineRow for a row that is a file line
     };
+    static constexpr quint32 kLineRow = 0x80000000u;
+    static constexpr quint32 kCellCountMask = 0xFFFFu;
     struct Chunk {
-        std::unique_ptr<char[]> data;
-        qsizetype capacity = 0;
+        CFileBlock block;
         qsizetype used = 0;
+        qsizetype Capacity() const { return block.Capacity(); }
+        char* Data() const { return block.Data(); }
     };
 
     char* Allocate(qsizetype bytes, RowRef* ref);

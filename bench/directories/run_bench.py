@@ -21,18 +21,50 @@ if not os.path.isabs(BUILD):
 COUNTS = [int(a) for a in sys.argv[2:] if a.isdigit()] or [100_000, 1_000_000]
 PROGRAM = os.path.join(BUILD, "bench-bin", "kx_bench_directories")
 
-WORDS = ["Молоко", "Кефир", "Сыр", "Хлеб", "Крупа", "Масло", "Сок", "Чай", "Конфеты", "Яблоки",
-         "Сметана", "Творог", "Колбаса", "Печенье", "Вода"]
-MAKERS = ["Вкусное", "Домик", "Луговое", "Сибирь", "Южное", "Ферма", "Заречье", "Север"]
+# Names as a shop's wares list has them: a product, often a kind or flavour, a
+# maker (Cyrillic or Latin), a size with its unit, sometimes a note in
+# parentheses. Lengths vary from a few letters to the 60 a label allows.
+PRODUCTS = ["Молоко", "Кефир", "Сыр", "Хлеб", "Крупа гречневая", "Масло сливочное", "Сок",
+            "Чай черный", "Конфеты", "Яблоки", "Сметана", "Творог", "Колбаса вареная",
+            "Печенье", "Вода минеральная", "Йогурт", "Ряженка", "Батон", "Рис", "Макароны",
+            "Сахар", "Соль", "Кофе молотый", "Шоколад", "Мармелад", "Пельмени", "Сосиски",
+            "Ветчина", "Горошек зеленый", "Кукуруза", "Тушенка говяжья", "Шампунь",
+            "Зубная паста", "Мыло", "Порошок стиральный", "Салфетки", "Батарейки",
+            "Лампа светодиодная", "Корм для кошек", "Подсолнечное масло"]
+KINDS = ["", "", "", "классический", "с клубникой", "нежирный", "ржаной", "отборный",
+         "пастеризованное", "ультрапаст.", "в/с", "без сахара", "детский", "со злаками",
+         "яблочный", "ментол", "для всей семьи", "копченая", "охлажденный"]
+MAKERS = ["Вкусное", "Домик", "Луговое", "Сибирь", "Южное", "Ферма", "Заречье", "Север",
+          "Простоквашино", "Bonduelle", "Nestle", "Lipton", "Colgate", "Duracell",
+          "Красный Октябрь", "Агуша", "Мираторг", "Черкизово", "Whiskas", "Persil"]
+UNITS = ["г", "кг", "мл", "л", "шт", "уп"]
+NOTES = ["", "", "", "", "", " (акция)", " (вес)", " (новинка)", " ТУ", " ГОСТ", " 6 шт/уп"]
+
+
+def ean13(rnd):
+    """A random EAN-13 of the Russian range (460-469) with its check digit."""
+    digits = [4, 6, rnd.randrange(10)] + [rnd.randrange(10) for _ in range(9)]
+    total = sum(d * (3 if i % 2 else 1) for i, d in enumerate(digits))
+    return "".join(map(str, digits)) + str((10 - total % 10) % 10)
+
+
+def ware_name(rnd):
+    name = rnd.choice(PRODUCTS)
+    kind = rnd.choice(KINDS)
+    if kind:
+        name += " " + kind
+    name += f" {rnd.choice(MAKERS)} {rnd.choice([rnd.randrange(1, 10), rnd.randrange(10, 1000), rnd.randrange(1, 100) / 10])}"
+    return (name + " " + rnd.choice(UNITS) + rnd.choice(NOTES))[:60]
 
 
 def generate(path, lines):
-    """Wares lines of about 45 bytes: code;Cyrillic name;EAN-13, CR LF, Windows-1251."""
+    """Wares lines code;name;EAN-13[;mode], CR LF, Windows-1251, with varied
+    names and valid barcodes; one line in ten carries the extra-info mode."""
     rnd = random.Random(lines)
     out = []
     for i in range(lines):
-        name = f"{rnd.choice(WORDS)} {rnd.choice(MAKERS)} {rnd.randrange(1, 999)} г"
-        out.append(f"Т{i:07d};{name};46{rnd.randrange(10**11):011d}\r\n")
+        mode = ";1" if rnd.randrange(10) == 0 else ""
+        out.append(f"{rnd.randrange(1, 10**7):07d}-{i % 100:02d};{ware_name(rnd)};{ean13(rnd)}{mode}\r\n")
     data = "".join(out).encode("cp1251")
     with open(path, "wb") as f:
         f.write(data)

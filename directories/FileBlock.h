@@ -1,0 +1,37 @@
+#pragma once
+// A block of anonymous memory that a file's bytes are read into and rows then
+// point at (CDirectoryRowStore). It is reserved whole but costs memory only
+// where it has been written, so a block the size of the file can be asked for
+// before reading; a large one asks the system for large pages, so that filling
+// a million-line file takes a few dozen page faults instead of tens of
+// thousands. The memory is the process's own: unlike a mapping of the file, it
+// stays readable whatever another program does to the file meanwhile
+// (truncating a mapped file would kill the reader with SIGBUS).
+
+#include <QtGlobal>
+
+class CFileBlock {
+public:
+    CFileBlock() = default;
+    // A block of at least `capacity` bytes; empty (Data() null) when the
+    // system has no memory for it.
+    explicit CFileBlock(qsizetype capacity);
+    ~CFileBlock();
+    CFileBlock(CFileBlock&& other) noexcept;
+    CFileBlock& operator=(CFileBlock&& other) noexcept;
+    CFileBlock(const CFileBlock&) = delete;
+    CFileBlock& operator=(const CFileBlock&) = delete;
+
+    char* Data() const { return m_data; }
+    qsizetype Capacity() const { return m_capacity; }
+    // Gives back the memory beyond the first `used` bytes (to the page).
+    void Shrink(qsizetype used);
+
+private:
+    void Release();
+
+    char* m_data = nullptr;
+    qsizetype m_capacity = 0;  // usable bytes
+    qsizetype m_mapped = 0;    // bytes mapped from m_data (the capacity, to the page)
+    qsizetype m_page = 0;      // the page size the block was laid out for
+};
