@@ -135,15 +135,27 @@ namespace {
 
 enum class LoadOutcome { Loaded, NotOpened, Damaged };
 
+// The lines after which a load sizes the row list for the whole file.
+constexpr int kLinesToEstimate = 4096;
+
 // ParseRow for a line that the rows keep as it is (AppendLine): the line of a
 // directory file read as it stands, fields separated by ';', in any kind but
 // Operations (whose type column is a text of its own). One pass over the line
 // finds what ParseRow takes from its fields: the field count, the last field
 // that is not empty once trimmed (the rows leave out empty trailing cells) and
 // the first field's number.
-bool ParseKeptLine(DirectoryTable& table, quint32 block, QByteArrayView line) {
-    const int kind = table.Kind();
-    if (!table.OperationTypeNames() || !IsDirectoryKind(kind) || kind == Operations) return false;
+struct KeptLineRules {
+    explicit KeptLineRules(const DirectoryTable& table)
+        : valid(table.OperationTypeNames() && IsDirectoryKind(table.Kind()) &&
+                table.Kind() != Operations),
+          numbered(IsNumberedKind(table.Kind())) {}
+    bool valid;
+    bool numbered;
+};
+
+bool ParseKeptLine(DirectoryTable& table, const KeptLineRules& rules, quint32 block,
+                   QByteArrayView line) {
+    if (!rules.valid) return false;
     qsizetype count = 0;
     qsizetype cells = 0;
     const char* p = line.data();
@@ -161,9 +173,9 @@ bool ParseKeptLine(DirectoryTable& table, quint32 block, QByteArrayView line) {
     if (count <= 2) return false;
     if (count > CDirectoryRowStore::kMaxCells) count = CDirectoryRowStore::kMaxCells;
     if (cells > count) cells = count;
-    EnsureColumns(table, count);
+    if (count >= table.ColumnCount()) EnsureColumns(table, count);
     table.Rows().AppendLine(block, line, static_cast<int>(cells));
-    if (IsNumberedKind(kind)) {
+    if (rules.numbered) {
         const int id = LeadingInteger(QByteArrayView(line.data(), firstEnd - line.data()));
         if (id > table.highestId) table.highestId = id;
     }
@@ -205,9 +217,13 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
     QVarLengthArray<QByteArrayView, 32> fields;
     QByteArrayView line;
     bool ok = true;
+    const qsizetype fileBytes = keep ? QFileInfo(path).size() : 0;
+    const KeptLineRules keptRules(table);
+    const char* firstLine = nullptr;
     while (reader.ReadLine(&line)) {
         if (first) {
             first = false;
+            firstLine = line.data();
             if (line.startsWith(QByteArrayView(kUtf8Bom, kUtf8BomBytes))) {
                 // Rows keep their bytes, so the table is UTF-8 from the start.
                 bom = true;
@@ -220,12 +236,23 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
             if (reader.LastLineHadEnd()) utf8.Feed("\n");
         }
         // The line's text ends at a NUL byte, as it always did for C strings.
-        if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
-            line = line.first(static_cast<const char*>(nul) - line.data());
+        if (reader.LastLineHasNul())
+            if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
+                line = line.first(static_cast<const char*>(nul) - line.data());
         if (keep) {
-            if (!ParseKeptLine(table, block, line)) {
+            if (!ParseKeptLine(table, keptRules, block, line)) {
                 ok = false;
                 break;
+            }
+            // Once the first lines tell how long a line is, room for the
+            // rows of the whole file: a row list that grows by doubling
+            // holds up to twice what it needs.
+            if (rows.Count() == kLinesToEstimate && fileBytes > 0) {
+                const qsizetype read = line.data() + line.size() - firstLine;
+                if (read > 0) {
+                    const double estimate = double(fileBytes) * kLinesToEstimate / double(read);
+                    if (estimate * 1.03 < double(INT_MAX / 2)) rows.Reserve(int(estimate * 1.03) + 64);
+                }
             }
             continue;
         }

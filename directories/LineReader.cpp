@@ -25,6 +25,7 @@ bool CDirectoryLineReader::Open(const QString& path) {
     m_buffer.resize(kFirstBlockBytes + m_max + 2 + kUtf8BomBytes);
     m_data = m_buffer.data();
     m_capacity = m_buffer.size();
+    m_open = true;
     return true;
 }
 
@@ -34,6 +35,7 @@ bool CDirectoryLineReader::OpenKeeping(const QString& path, BlockSource newBlock
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
     m_keeping = true;
+    m_open = true;
     m_newBlock = std::move(newBlock);
     // The whole file and the read that finds its end, when it does not change
     // meanwhile (a pipe or a special file says 0: it starts small and grows).
@@ -50,8 +52,18 @@ void CDirectoryLineReader::Close() {
     m_keeping = false;
     m_newBlock = nullptr;
     m_pos = m_end = 0;
-    m_eof = m_failed = m_lastHadEnd = false;
+    m_eof = m_failed = m_lastHadEnd = m_lastHasNul = m_open = false;
     m_atStart = true;
+    m_nul = -1;
+    m_nulScan = 0;
+}
+
+void CDirectoryLineReader::MovedTo(qsizetype pos, qsizetype end) {
+    m_pos = pos;
+    m_end = end;
+    // The unread bytes are searched again (less than a line).
+    m_nul = -1;
+    m_nulScan = 0;
 }
 
 bool CDirectoryLineReader::NextBlock() {
@@ -62,8 +74,7 @@ bool CDirectoryLineReader::NextBlock() {
     if (rest > 0) std::memcpy(block, m_data + m_pos, size_t(rest));
     m_data = block;
     m_capacity = capacity;
-    m_end = rest;
-    m_pos = 0;
+    MovedTo(0, rest);
     m_nextBlockBytes = qMin(qMax(capacity * 2, kBlockBytes), kMaxKeptBlockBytes);
     return true;
 }
@@ -89,8 +100,7 @@ bool CDirectoryLineReader::Fill() {
         if (m_pos > 0) {
             const qsizetype rest = m_end - m_pos;
             if (rest > 0) std::memmove(m_data, m_data + m_pos, rest);
-            m_end = rest;
-            m_pos = 0;
+            MovedTo(0, rest);
         }
         room = m_capacity - m_end;
     }
@@ -108,8 +118,25 @@ bool CDirectoryLineReader::Fill() {
     return true;
 }
 
+void CDirectoryLineReader::FindNul() {
+    // A NUL found before this line is behind us: search on from here.
+    if (m_nul >= 0 && m_nul < m_pos) {
+        m_nul = -1;
+        m_nulScan = m_pos;
+    }
+    if (m_nul >= 0 || m_nulScan >= m_end) return;
+    const qsizetype from = m_nulScan > m_pos ? m_nulScan : m_pos;
+    const void* hit = std::memchr(m_data + from, 0, size_t(m_end - from));
+    m_nul = hit ? static_cast<const char*>(hit) - m_data : -1;
+    m_nulScan = m_end;
+}
+
+void CDirectoryLineReader::NoteNul(qsizetype length) {
+    m_lastHasNul = m_nul >= 0 && m_nul < m_pos + length;
+}
+
 bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
-    if (!m_file.isOpen()) return false;
+    if (!m_open) return false;
     // Enough bytes to see the longest line with its CR LF (and a byte-order
     // mark before the first line).
     const qsizetype want = qsizetype(m_max) + 2 + (m_atStart ? kUtf8BomBytes : 0);
@@ -126,6 +153,7 @@ bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
         max += kUtf8BomBytes;
     m_atStart = false;
 
+    FindNul();
     const qsizetype window = max + 2;
     const qsizetype look = available < window ? available : window;
     const void* nl = std::memchr(start, '\n', static_cast<size_t>(look));
@@ -135,6 +163,7 @@ bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
         if (length > 0 && start[length - 1] == '\r') --length;
         if (length <= max) {
             *line = QByteArrayView(start, length);
+            NoteNul(length);
             m_pos += at + 1;
             m_lastHadEnd = true;
             return true;
@@ -146,6 +175,7 @@ bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
         if (length > 0 && start[length - 1] == '\r') --length;
         if (length <= max) {
             *line = QByteArrayView(start, length);
+            NoteNul(length);
             m_pos = m_end;
             m_lastHadEnd = false;
             return true;
@@ -153,6 +183,7 @@ bool CDirectoryLineReader::ReadLine(QByteArrayView* line) {
     }
     // Too long for one line: its first `max` bytes, the rest follows.
     *line = QByteArrayView(start, max);
+    NoteNul(max);
     m_pos += max;
     m_lastHadEnd = false;
     return true;

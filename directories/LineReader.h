@@ -53,7 +53,7 @@ public:
     // further blocks. No memory for a block is a read error.
     bool OpenKeeping(const QString& path, BlockSource newBlock);
     void Close();
-    bool IsOpen() const { return m_file.isOpen(); }
+    bool IsOpen() const { return m_open; }
 
     // The next line; the view stays valid until the next call. False at the
     // end of the file or on a read error (see Failed).
@@ -62,6 +62,9 @@ public:
     // Whether the last line returned ended with a line end in the file (false
     // for a cut piece of a long line and for a last line without one).
     bool LastLineHadEnd() const { return m_lastHadEnd; }
+    // Whether the last line returned holds a NUL byte (the bytes read are
+    // searched once, not line by line).
+    bool LastLineHasNul() const { return m_lastHasNul; }
     // Keeping: the bytes read into the current block (all of them are the
     // file's, the last line ends within them).
     qsizetype KeptBytes() const { return m_keeping ? m_end : 0; }
@@ -69,6 +72,9 @@ public:
 private:
     bool Fill();  // reads more bytes; false at the end of the file or on error
     bool NextBlock();  // keeping: moves the unread bytes into a fresh block
+    void MovedTo(qsizetype pos, qsizetype end);  // the unread bytes moved to the start
+    void FindNul();                    // the next NUL byte from m_pos on, if any
+    void NoteNul(qsizetype length);    // whether the line at m_pos holds it
 
     QFile m_file;
     QByteArray m_buffer;
@@ -84,4 +90,8 @@ private:
     bool m_failed = false;
     bool m_lastHadEnd = false;
     bool m_atStart = true;  // the next line is the file's first
+    bool m_open = false;
+    bool m_lastHasNul = false;
+    qsizetype m_nul = -1;      // the first NUL byte from the last line on, -1 if none so far
+    qsizetype m_nulScan = 0;   // the bytes searched for it end here
 };

@@ -62,32 +62,39 @@ CDirectoryRowStore::StoredCell EncodeCell(const QString& text, const CodePage::C
 
 }  // namespace
 
-char* CDirectoryRowStore::Allocate(qsizetype bytes, RowRef* ref) {
+void CDirectoryRowStore::AddChunk(qsizetype capacity) {
+    // Rows name their chunk in 15 bits: 32768 chunks of at least 1 MB each
+    // is more than any directory gets to, edits included.
+    if (qsizetype(m_chunks.size()) >= kMaxChunks) throw std::bad_alloc();
+    Chunk chunk;
+    chunk.block = CFileBlock(capacity);
+    if (!chunk.Data()) throw std::bad_alloc();
+    m_chunks.push_back(std::move(chunk));
+}
+
+char* CDirectoryRowStore::Allocate(qsizetype bytes, quint32* chunk, quint32* offset) {
     // A new chunk never moves the old ones: views into them stay valid. A
     // line block counts as full, so stored rows never go into one.
-    if (m_chunks.empty() || m_chunks.back().Capacity() - m_chunks.back().used < bytes) {
-        Chunk chunk;
-        chunk.block = CFileBlock(bytes > kChunkBytes ? bytes : kChunkBytes);
-        if (!chunk.Data()) throw std::bad_alloc();
-        m_chunks.push_back(std::move(chunk));
-    }
+    if (m_chunks.empty() || m_chunks.back().Capacity() - m_chunks.back().used < bytes)
+        AddChunk(bytes > kChunkBytes ? bytes : kChunkBytes);
     Chunk& last = m_chunks.back();
-    ref->chunk = static_cast<quint32>(m_chunks.size() - 1);
-    ref->offset = static_cast<quint32>(last.used);
-    ref->size = static_cast<quint32>(bytes);
+    *chunk = static_cast<quint32>(m_chunks.size() - 1);
+    *offset = static_cast<quint32>(last.used);
     char* p = last.Data() + last.used;
     last.used += bytes;
     return p;
 }
 
 char* CDirectoryRowStore::AddLineBlock(qsizetype capacity, quint32* block) {
-    Chunk chunk;
-    chunk.block = CFileBlock(capacity);
-    if (!chunk.Data()) return nullptr;
+    try {
+        AddChunk(capacity);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    Chunk& chunk = m_chunks.back();
     chunk.used = chunk.Capacity();
-    m_chunks.push_back(std::move(chunk));
     *block = static_cast<quint32>(m_chunks.size() - 1);
-    return m_chunks.back().Data();
+    return chunk.Data();
 }
 
 void CDirectoryRowStore::EndLineBlock(quint32 block, qsizetype used) {
@@ -98,9 +105,8 @@ void CDirectoryRowStore::EndLineBlock(quint32 block, qsizetype used) {
 
 void CDirectoryRowStore::AppendLine(quint32 block, QByteArrayView line, int cells) {
     const char* base = m_chunks[block].Data();
-    m_rows.append(RowRef{block, static_cast<quint32>(line.data() - base),
-                         static_cast<quint32>(line.size()),
-                         static_cast<quint32>(qBound(0, cells, kMaxCells)) | kLineRow});
+    m_rows.append(MakeRef(block, static_cast<quint32>(line.data() - base),
+                          static_cast<quint32>(line.size()), qBound(0, cells, kMaxCells), true));
 }
 
 CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, int count) {
@@ -109,9 +115,11 @@ CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, in
     while (count > 0 && cells[count - 1].bytes.isEmpty()) --count;
     qsizetype bytes = 0;
     for (int i = 0; i < count; ++i) bytes += VarIntSize(Header(cells[i])) + cells[i].bytes.size();
-    RowRef ref{0, 0, 0, static_cast<quint32>(count)};
-    if (bytes == 0) return ref;
-    char* p = Allocate(bytes, &ref);
+    if (bytes == 0) return MakeRef(0, 0, 0, count, false);
+    quint32 chunk = 0;
+    quint32 offset = 0;
+    char* p = Allocate(bytes, &chunk, &offset);
+    const RowRef ref = MakeRef(chunk, offset, static_cast<quint32>(bytes), count, false);
     for (int i = 0; i < count; ++i) {
         p = PutVarInt(p, Header(cells[i]));
         if (!cells[i].bytes.isEmpty()) {
@@ -173,9 +181,9 @@ void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CC
 
 CDirectoryRowStore::StoredCell CDirectoryRowStore::CellAt(int row, int cell) const {
     const RowRef& ref = m_rows[row];
-    if (cell < 0 || cell >= static_cast<int>(ref.cells & kCellCountMask)) return {};
-    const char* p = m_chunks[ref.chunk].Data() + ref.offset;
-    if (ref.cells & kLineRow) {
+    if (cell < 0 || cell >= ref.Cells()) return {};
+    const char* p = m_chunks[ref.Chunk()].Data() + ref.offset;
+    if (ref.IsLine()) {
         const char* const end = p + ref.size;
         for (int i = 0;; ++i) {
             const void* hit = std::memchr(p, ';', size_t(end - p));

@@ -52,7 +52,7 @@ public:
 
     int Count() const { return static_cast<int>(m_rows.size()); }
     // Number of cells stored for the row; cells beyond it are empty.
-    int CellCount(int row) const { return static_cast<int>(m_rows[row].cells & kCellCountMask); }
+    int CellCount(int row) const { return m_rows[row].Cells(); }
 
     // Appends a row of cells already in the code page.
     void AppendEncoded(const QByteArrayView* cells, int count);
@@ -87,6 +87,7 @@ public:
     void Remove(int row);
     void Clear();
     void Reserve(int rows) { m_rows.reserve(rows); }
+    int Capacity() const { return static_cast<int>(m_rows.capacity()); }
 
     // Bytes held by the store (arena chunks and row records), for the benchmark.
     qsizetype MemoryBytes() const;
@@ -94,14 +95,21 @@ public:
     static constexpr int kMaxCells = 0xFFFF;
 
 private:
+    // 12 bytes a row: a million-line directory spends 12 MB on them.
     struct RowRef {
-        quint32 chunk;
-        quint32 offset;
-        quint32 size;
-        quint32 cells;  // the cell count, and kLineRow for a row that is a file line
+        quint32 offset;  // in its chunk
+        quint32 size;    // bytes
+        quint32 tag;     // cell count (bits 0-15), file line (bit 16), chunk (bits 17-31)
+        int Cells() const { return static_cast<int>(tag & 0xFFFFu); }
+        bool IsLine() const { return (tag & kLineBit) != 0; }
+        quint32 Chunk() const { return tag >> kChunkShift; }
     };
-    static constexpr quint32 kLineRow = 0x80000000u;
-    static constexpr quint32 kCellCountMask = 0xFFFFu;
+    static constexpr quint32 kLineBit = 1u << 16;
+    static constexpr int kChunkShift = 17;
+    static constexpr qsizetype kMaxChunks = qsizetype(1) << (32 - kChunkShift);
+    static RowRef MakeRef(quint32 chunk, quint32 offset, quint32 size, int cells, bool line) {
+        return {offset, size, (chunk << kChunkShift) | (line ? kLineBit : 0u) | quint32(cells)};
+    }
     struct Chunk {
         CFileBlock block;
         qsizetype used = 0;
@@ -109,7 +117,8 @@ private:
         char* Data() const { return block.Data(); }
     };
 
-    char* Allocate(qsizetype bytes, RowRef* ref);
+    char* Allocate(qsizetype bytes, quint32* chunk, quint32* offset);
+    void AddChunk(qsizetype capacity);
     RowRef Store(const StoredCell* cells, int count);
     StoredCell CellAt(int row, int cell) const;
 
