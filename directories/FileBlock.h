@@ -2,11 +2,14 @@
 // A block of anonymous memory that a file's bytes are read into and rows then
 // point at (CDirectoryRowStore). It is reserved whole but costs memory only
 // where it has been written, so a block the size of the file can be asked for
-// before reading; a large one asks the system for large pages, so that filling
-// a million-line file takes a few dozen page faults instead of tens of
-// thousands. The memory is the process's own: unlike a mapping of the file, it
-// stays readable whatever another program does to the file meanwhile
+// before reading. The memory is the process's own: unlike a mapping of the
+// file, it stays readable whatever another program does to the file meanwhile
 // (truncating a mapped file would kill the reader with SIGBUS).
+//
+// Small pages on purpose: large ones (MADV_HUGEPAGE) save the page faults, but
+// the system zeroes each 2 MB page on first touch, and on a virtual machine
+// fresh large pages cost the host's faults as well; measured, a load right
+// after the file was written took two to three times as long with them.
 
 #include <QtGlobal>
 
@@ -33,5 +36,4 @@ private:
     char* m_data = nullptr;
     qsizetype m_capacity = 0;  // usable bytes
     qsizetype m_mapped = 0;    // bytes mapped from m_data (the capacity, to the page)
-    qsizetype m_page = 0;      // the page size the block was laid out for
 };
