@@ -349,6 +349,10 @@ private:
 void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
     const CodePage::CCodec& codec = table.Codec();
     const bool operations = table.Kind() == Operations;
+    if (!operations) {
+        table.Rows().AppendCellsEncoded(row, last, codec, out);
+        return;
+    }
     for (int c = 1; c <= last; ++c) {
         if (c > 1) out.append(';');
         if (operations && c == 2)

@@ -225,6 +225,50 @@ void CDirectoryRowStore::AppendCellEncoded(int row, int cell, const CodePage::CC
         out.append(stored.bytes.data(), stored.bytes.size());
 }
 
+void CDirectoryRowStore::AppendCellsEncoded(int row, int count, const CodePage::CCodec& codec,
+                                            QByteArray& out) const {
+    if (count <= 0) return;
+    const RowRef& ref = m_rows[row];
+    const int stored = qMin(ref.Cells(), count);
+    const char* p = stored > 0 ? m_chunks[ref.Chunk()].Data() + ref.offset : nullptr;
+    if (ref.IsLine()) {
+        // The fields as they stand in the line, while none needs trimming:
+        // then the line's own bytes up to the last cell, in one piece.
+        const char* const end = p + ref.size;
+        const char* pending = p;  // start of the bytes not yet appended
+        for (int i = 0; i < stored; ++i) {
+            const void* hit = std::memchr(p, ';', size_t(end - p));
+            const char* stop = hit ? static_cast<const char*>(hit) : end;
+            const QByteArrayView field(p, stop - p);
+            const QByteArrayView trimmed = TrimField(field);
+            if (trimmed.size() != field.size()) {
+                out.append(pending, p - pending);
+                out.append(trimmed.data(), trimmed.size());
+                pending = stop;
+            }
+            p = stop + 1;
+        }
+        if (stored > 0) {
+            const char* const last = p - 1;  // the end of the last cell's field
+            out.append(pending, last - pending);
+        }
+    } else {
+        quint32 header = 0;
+        for (int i = 0; i < stored; ++i) {
+            if (i > 0) out.append(';');
+            p = GetVarInt(p, &header);
+            const qsizetype size = header >> 1;
+            if (header & 1)
+                codec.AppendEncoded(FromUtf16Bytes(QByteArrayView(p, size)), out);
+            else
+                out.append(p, size);
+            p += size;
+        }
+    }
+    // Empty cells beyond the row's: their separators.
+    for (int i = stored > 0 ? stored : 1; i < count; ++i) out.append(';');
+}
+
 void CDirectoryRowStore::Remove(int row) {
     m_garbage += m_rows[row].size;
     m_rows.remove(row);

@@ -72,6 +72,9 @@ public:
     QStringList Cells(int row, const CodePage::CCodec& codec) const;
     // Appends cell `cell` in the code page to `out` (for writing files).
     void AppendCellEncoded(int row, int cell, const CodePage::CCodec& codec, QByteArray& out) const;
+    // Appends cells 0..count-1 of a row in the code page, ';' between them
+    // (an empty field for each cell beyond the row's), in one pass over the row.
+    void AppendCellsEncoded(int row, int count, const CodePage::CCodec& codec, QByteArray& out) const;
 
     // A block of `capacity` bytes for a file's lines, owned by the store;
     // `block` names it for AppendLine. Null when there is no memory for it.
