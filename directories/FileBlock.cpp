@@ -61,3 +61,15 @@ void CFileBlock::Release() {
     m_data = nullptr;
     m_capacity = m_mapped = 0;
 }
+
+void PreparePagesForWrite(char* from, qsizetype bytes) {
+#ifdef MADV_POPULATE_WRITE
+    const auto page = quintptr(PageSize());
+    const quintptr start = (reinterpret_cast<quintptr>(from) + page - 1) / page * page;
+    const quintptr end = (reinterpret_cast<quintptr>(from) + quintptr(bytes)) / page * page;
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), size_t(end - start), MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(from);
+    Q_UNUSED(bytes);
+#endif
+}

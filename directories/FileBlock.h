@@ -37,3 +37,9 @@ private:
     qsizetype m_capacity = 0;  // usable bytes
     qsizetype m_mapped = 0;    // bytes mapped from m_data (the capacity, to the page)
 };
+
+// Asks the system for the pages wholly inside [from, from + bytes) at once,
+// before a read fills them: one call instead of a page fault per page (about a
+// tenth of a large load's time). Only advice: without it the pages come one
+// fault at a time as before.
+void PreparePagesForWrite(char* from, qsizetype bytes);

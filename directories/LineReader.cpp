@@ -1,6 +1,7 @@
 #include "directories/LineReader.h"
 
 #include "directories/DirectoryEncoding.h"
+#include "directories/FileBlock.h"
 
 #include <QFileInfo>
 
@@ -105,6 +106,7 @@ bool CDirectoryLineReader::Fill() {
         room = m_capacity - m_end;
     }
     if (room <= 0) return false;
+    if (m_keeping) PreparePagesForWrite(m_data + m_end, room);
     const qint64 got = m_file.read(m_data + m_end, room);
     if (got < 0) {
         m_failed = true;

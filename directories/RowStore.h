@@ -90,7 +90,6 @@ public:
     void Remove(int row);
     void Clear();
     void Reserve(int rows) { m_rows.reserve(rows); }
-    int Capacity() const { return static_cast<int>(m_rows.capacity()); }
 
     // Bytes held by the store (arena chunks and row records), for the benchmark.
     qsizetype MemoryBytes() const;
