@@ -39,7 +39,7 @@ private:
 };
 
 // Asks the system for the pages wholly inside [from, from + bytes) at once,
-// before a read fills them: one call instead of a page fault per page (about a
-// tenth of a large load's time). Only advice: without it the pages come one
-// fault at a time as before.
+// before a read fills them: one call instead of a page fault per page (a
+// million-line load measured some 7 % faster). Only advice: where the system
+// does not take it, the pages come one fault at a time.
 void PreparePagesForWrite(char* from, qsizetype bytes);
