@@ -74,16 +74,6 @@ void DirectoryTable::RestoreContents(Contents&& contents) {
 
 namespace {
 
-inline bool IsTrimmed(char c) { return c == ' ' || c == '\r' || c == '\n'; }
-
-QByteArrayView Trim(QByteArrayView field) {
-    qsizetype begin = 0;
-    qsizetype end = field.size();
-    while (begin < end && IsTrimmed(field[begin])) ++begin;
-    while (end > begin && IsTrimmed(field[end - 1])) --end;
-    return field.sliced(begin, end - begin);
-}
-
 // Grows the columns so that data column `lastColumn` exists.
 void EnsureColumns(DirectoryTable& table, qsizetype lastColumn) {
     while (table.ColumnCount() <= lastColumn)
@@ -113,11 +103,11 @@ bool ParseRow(DirectoryTable& table, int row, std::span<const QByteArrayView> fi
         cells.append({fields[0], false});
         cells.append({QByteArrayView(reinterpret_cast<const char*>(name.utf16()), name.size() * 2),
                       true});
-        for (qsizetype i = 2; i < count; ++i) cells.append({Trim(fields[i]), false});
+        for (qsizetype i = 2; i < count; ++i) cells.append({TrimField(fields[i]), false});
         table.Rows().AppendCells(cells.data(), static_cast<int>(cells.size()));
     } else {
         QVarLengthArray<QByteArrayView, 16> cells;
-        for (qsizetype i = 0; i < count; ++i) cells.append(Trim(fields[i]));
+        for (qsizetype i = 0; i < count; ++i) cells.append(TrimField(fields[i]));
         table.Rows().AppendEncoded(cells.data(), static_cast<int>(cells.size()));
     }
     if (IsNumberedKind(kind)) {
@@ -197,16 +187,76 @@ void SplitFields(QByteArrayView line, char sep, bool csvQuotes, QVarLengthArray<
     }
 }
 
+// The lines after which a load sizes the row list for the whole file.
+constexpr int kLinesToEstimate = 4096;
+
+// ParseRow for a line that the rows keep as it is (AppendLine): the line of a
+// directory file read as it stands, fields separated by ';', in any kind but
+// Operations (whose type column is a text of its own). One pass over the line
+// finds what ParseRow takes from its fields: the field count, the last field
+// that is not empty once trimmed (the rows leave out empty trailing cells) and
+// the first field's number.
+struct KeptLineRules {
+    explicit KeptLineRules(const DirectoryTable& table)
+        : valid(table.OperationTypeNames() && IsDirectoryKind(table.Kind()) &&
+                table.Kind() != Operations),
+          numbered(IsNumberedKind(table.Kind())) {}
+    bool valid;
+    bool numbered;
+};
+
+bool ParseKeptLine(DirectoryTable& table, const KeptLineRules& rules, quint32 block,
+                   QByteArrayView line) {
+    if (!rules.valid) return false;
+    qsizetype count = 0;
+    qsizetype cells = 0;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    const char* firstEnd = end;
+    for (;;) {
+        const void* hit = std::memchr(p, ';', size_t(end - p));
+        const char* stop = hit ? static_cast<const char*>(hit) : end;
+        if (count == 0) firstEnd = stop;
+        ++count;
+        if (!TrimField(QByteArrayView(p, stop - p)).isEmpty()) cells = count;
+        if (!hit) break;
+        p = stop + 1;
+    }
+    if (count <= 2) return false;
+    if (count > CDirectoryRowStore::kMaxCells) count = CDirectoryRowStore::kMaxCells;
+    if (cells > count) cells = count;
+    if (count >= table.ColumnCount()) EnsureColumns(table, count);
+    table.Rows().AppendLine(block, line, static_cast<int>(cells));
+    if (rules.numbered) {
+        const int id = LeadingInteger(QByteArrayView(line.data(), firstEnd - line.data()));
+        if (id > table.highestId) table.highestId = id;
+    }
+    if (count > table.widestRow) table.widestRow = static_cast<int>(count);
+    return true;
+}
+
 // Reads the file into the table. `cleanCells` applies the cell rule to every
 // field (imports); a directory file is read as it stands, so that its rows
-// keep their bytes. `replaced` is set when the rule changed a field.
+// keep their bytes: the rows then point into the bytes read (no row is
+// copied), except in Operations, whose rows are stored cell by cell.
+// `replaced` is set when the rule changed a field.
 LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool cleanCells,
                       bool* replaced) {
     table.ClearRows();
     const CodePage::CCodec setting = DirectoryCodec();
     table.SetEncoding({setting, false});
     CDirectoryLineReader reader;
-    if (!reader.Open(path)) return LoadOutcome::NotOpened;
+    const bool keep = !cleanCells && sep == ';' && table.Kind() != Operations;
+    quint32 block = 0;
+    bool anyBlock = false;
+    CDirectoryRowStore& rows = table.Rows();
+    const bool opened =
+        keep ? reader.OpenKeeping(path, [&](qsizetype capacity) {
+                   anyBlock = true;
+                   return rows.AddLineBlock(capacity, &block);
+               })
+             : reader.Open(path);
+    if (!opened) return LoadOutcome::NotOpened;
 
     // Columns added by the lines of a load that fails are taken away again, or
     // the next save would write their empty fields into every line.
@@ -220,9 +270,13 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
     std::vector<QByteArray> quoted;
     QByteArrayView line;
     bool ok = true;
+    const qsizetype fileBytes = keep ? QFileInfo(path).size() : 0;
+    const KeptLineRules keptRules(table);
+    const char* firstLine = nullptr;
     while (reader.ReadLine(&line)) {
         if (first) {
             first = false;
+            firstLine = line.data();
             if (line.startsWith(QByteArrayView(kUtf8Bom, kUtf8BomBytes))) {
                 // Rows keep their bytes, so the table is UTF-8 from the start.
                 bom = true;
@@ -235,8 +289,26 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
             if (reader.LastLineHadEnd()) utf8.Feed("\n");
         }
         // The line's text ends at a NUL byte, as it always did for C strings.
-        if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
-            line = line.first(static_cast<const char*>(nul) - line.data());
+        if (reader.LastLineHasNul())
+            if (const void* nul = std::memchr(line.data(), 0, size_t(line.size())))
+                line = line.first(static_cast<const char*>(nul) - line.data());
+        if (keep) {
+            if (!ParseKeptLine(table, keptRules, block, line)) {
+                ok = false;
+                break;
+            }
+            // Once the first lines tell how long a line is, room for the
+            // rows of the whole file: a row list that grows by doubling
+            // holds up to twice what it needs.
+            if (rows.Count() == kLinesToEstimate && fileBytes > 0) {
+                const qsizetype read = line.data() + line.size() - firstLine;
+                if (read > 0) {
+                    const double estimate = double(fileBytes) * kLinesToEstimate / double(read);
+                    if (estimate * 1.03 < double(INT_MAX / 2)) rows.Reserve(int(estimate * 1.03) + 64);
+                }
+            }
+            continue;
+        }
         // Imports read CSV's quoted fields; a directory file is split as it stands.
         SplitFields(line, sep, cleanCells, fields, quoted);
         if (cleanCells && CleanFieldBytes(fields.data(), fields.size(), scratch) && replaced)
@@ -248,6 +320,7 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
         }
     }
     if (ok && reader.Failed()) ok = false;  // a read error is not the end of the file
+    if (ok && anyBlock) rows.EndLineBlock(block, reader.KeptBytes());
     reader.Close();
     if (!ok) {
         table.ClearRows();
@@ -321,6 +394,10 @@ private:
 void AppendRowLine(const DirectoryTable& table, int row, int last, CTypeIdCache& ids, QByteArray& out) {
     const CodePage::CCodec& codec = table.Codec();
     const bool operations = table.Kind() == Operations;
+    if (!operations) {
+        table.Rows().AppendCellsEncoded(row, last, codec, out);
+        return;
+    }
     for (int c = 1; c <= last; ++c) {
         if (c > 1) out.append(';');
         if (operations && c == 2)

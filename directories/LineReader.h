@@ -20,11 +20,17 @@
 //   QByteArrayView line;
 //   while (reader.ReadLine(&line)) ...;
 //   if (reader.Failed()) ...;   // a read error, not the end of the file
+//
+// A reader opened with OpenKeeping never moves or reuses what it has read, so
+// every line it returned stays where it is: a table can keep the file's bytes
+// as its rows instead of copying each line out.
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
+
+#include <functional>
 
 class CDirectoryLineReader {
 public:
@@ -37,8 +43,17 @@ public:
 
     // False when the path is empty, names a folder or cannot be opened.
     bool Open(const QString& path);
+    // Hands out the memory a keeping reader reads into: at least `capacity`
+    // bytes, alive as long as the caller keeps them; null when there is none.
+    using BlockSource = std::function<char*(qsizetype capacity)>;
+    // Opens as Open does, but reads into blocks from `newBlock` and keeps them:
+    // a line's view stays valid as long as its block, and it lies in the block
+    // handed out last before the line was returned. The first block is the size
+    // of the file (with room for its end); one that grows meanwhile continues in
+    // further blocks. No memory for a block is a read error.
+    bool OpenKeeping(const QString& path, BlockSource newBlock);
     void Close();
-    bool IsOpen() const { return m_file.isOpen(); }
+    bool IsOpen() const { return m_open; }
 
     // The next line; the view stays valid until the next call. False at the
     // end of the file or on a read error (see Failed).
@@ -47,12 +62,27 @@ public:
     // Whether the last line returned ended with a line end in the file (false
     // for a cut piece of a long line and for a last line without one).
     bool LastLineHadEnd() const { return m_lastHadEnd; }
+    // Whether the last line returned holds a NUL byte (the bytes read are
+    // searched once, not line by line).
+    bool LastLineHasNul() const { return m_lastHasNul; }
+    // Keeping: the bytes read into the current block (all of them are the
+    // file's, the last line ends within them).
+    qsizetype KeptBytes() const { return m_keeping ? m_end : 0; }
 
 private:
     bool Fill();  // reads more bytes; false at the end of the file or on error
+    bool NextBlock();  // keeping: moves the unread bytes into a fresh block
+    void MovedTo(qsizetype pos, qsizetype end);  // the unread bytes moved to the start
+    void FindNul();                    // the next NUL byte from m_pos on, if any
+    void NoteNul(qsizetype length);    // whether the line at m_pos holds it
 
     QFile m_file;
     QByteArray m_buffer;
+    char* m_data = nullptr;  // m_buffer's bytes, or the current kept block
+    qsizetype m_capacity = 0;
+    bool m_keeping = false;
+    BlockSource m_newBlock;
+    qsizetype m_nextBlockBytes = 0;
     qsizetype m_pos = 0;
     qsizetype m_end = 0;
     int m_max;
@@ -60,4 +90,8 @@ private:
     bool m_failed = false;
     bool m_lastHadEnd = false;
     bool m_atStart = true;  // the next line is the file's first
+    bool m_open = false;
+    bool m_lastHasNul = false;
+    qsizetype m_nul = -1;      // the first NUL byte from the last line on, -1 if none so far
+    qsizetype m_nulScan = 0;   // the bytes searched for it end here
 };

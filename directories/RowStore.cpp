@@ -3,6 +3,7 @@
 #include <QVarLengthArray>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -61,21 +62,51 @@ CDirectoryRowStore::StoredCell EncodeCell(const QString& text, const CodePage::C
 
 }  // namespace
 
-char* CDirectoryRowStore::Allocate(qsizetype bytes, RowRef* ref) {
-    // A new chunk never moves the old ones: views into them stay valid.
-    if (m_chunks.empty() || m_chunks.back().capacity - m_chunks.back().used < bytes) {
-        Chunk chunk;
-        chunk.capacity = bytes > kChunkBytes ? bytes : kChunkBytes;
-        chunk.data.reset(new char[static_cast<size_t>(chunk.capacity)]);
-        m_chunks.push_back(std::move(chunk));
-    }
+void CDirectoryRowStore::AddChunk(qsizetype capacity) {
+    // Rows name their chunk in 15 bits: 32768 chunks of at least 1 MB each
+    // is more than any directory gets to, edits included.
+    if (qsizetype(m_chunks.size()) >= kMaxChunks) throw std::bad_alloc();
+    Chunk chunk;
+    chunk.block = CFileBlock(capacity);
+    if (!chunk.Data()) throw std::bad_alloc();
+    m_chunks.push_back(std::move(chunk));
+}
+
+char* CDirectoryRowStore::Allocate(qsizetype bytes, quint32* chunk, quint32* offset) {
+    // A new chunk never moves the old ones: views into them stay valid. A
+    // line block counts as full, so stored rows never go into one.
+    if (m_chunks.empty() || m_chunks.back().Capacity() - m_chunks.back().used < bytes)
+        AddChunk(bytes > kChunkBytes ? bytes : kChunkBytes);
     Chunk& last = m_chunks.back();
-    ref->chunk = static_cast<quint32>(m_chunks.size() - 1);
-    ref->offset = static_cast<quint32>(last.used);
-    ref->size = static_cast<quint32>(bytes);
-    char* p = last.data.get() + last.used;
+    *chunk = static_cast<quint32>(m_chunks.size() - 1);
+    *offset = static_cast<quint32>(last.used);
+    char* p = last.Data() + last.used;
     last.used += bytes;
     return p;
+}
+
+char* CDirectoryRowStore::AddLineBlock(qsizetype capacity, quint32* block) {
+    try {
+        AddChunk(capacity);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    Chunk& chunk = m_chunks.back();
+    chunk.used = chunk.Capacity();
+    *block = static_cast<quint32>(m_chunks.size() - 1);
+    return chunk.Data();
+}
+
+void CDirectoryRowStore::EndLineBlock(quint32 block, qsizetype used) {
+    Chunk& chunk = m_chunks[block];
+    chunk.block.Shrink(used);
+    chunk.used = chunk.Capacity();
+}
+
+void CDirectoryRowStore::AppendLine(quint32 block, QByteArrayView line, int cells) {
+    const char* base = m_chunks[block].Data();
+    m_rows.append(MakeRef(block, static_cast<quint32>(line.data() - base),
+                          static_cast<quint32>(line.size()), qBound(0, cells, kMaxCells), true));
 }
 
 CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, int count) {
@@ -84,9 +115,11 @@ CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, in
     while (count > 0 && cells[count - 1].bytes.isEmpty()) --count;
     qsizetype bytes = 0;
     for (int i = 0; i < count; ++i) bytes += VarIntSize(Header(cells[i])) + cells[i].bytes.size();
-    RowRef ref{0, 0, 0, static_cast<quint32>(count)};
-    if (bytes == 0) return ref;
-    char* p = Allocate(bytes, &ref);
+    if (bytes == 0) return MakeRef(0, 0, 0, count, false);
+    quint32 chunk = 0;
+    quint32 offset = 0;
+    char* p = Allocate(bytes, &chunk, &offset);
+    const RowRef ref = MakeRef(chunk, offset, static_cast<quint32>(bytes), count, false);
     for (int i = 0; i < count; ++i) {
         p = PutVarInt(p, Header(cells[i]));
         if (!cells[i].bytes.isEmpty()) {
@@ -117,7 +150,7 @@ void CDirectoryRowStore::AppendText(const QStringList& cells, const CodePage::CC
 void CDirectoryRowStore::SetCellText(int row, int cell, const QString& text,
                                      const CodePage::CCodec& codec) {
     if (cell < 0 || cell >= kMaxCells) return;
-    const int count = qMax(static_cast<int>(m_rows[row].cells), cell + 1);
+    const int count = qMax(CellCount(row), cell + 1);
     QVarLengthArray<StoredCell, 16> stored;
     for (int i = 0; i < count; ++i) stored.append(CellAt(row, i));
     QByteArray bytes;
@@ -132,7 +165,7 @@ void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CC
     QVarLengthArray<QByteArray, 16> bytes;
     QVarLengthArray<StoredCell, 16> stored;
     for (int row = 0; row < Count(); ++row) {
-        const int count = static_cast<int>(m_rows[row].cells);
+        const int count = CellCount(row);
         bytes.resize(count);
         stored.clear();
         for (int i = 0; i < count; ++i) {
@@ -148,8 +181,17 @@ void CDirectoryRowStore::Recode(const CodePage::CCodec& from, const CodePage::CC
 
 CDirectoryRowStore::StoredCell CDirectoryRowStore::CellAt(int row, int cell) const {
     const RowRef& ref = m_rows[row];
-    if (cell < 0 || cell >= static_cast<int>(ref.cells)) return {};
-    const char* p = m_chunks[ref.chunk].data.get() + ref.offset;
+    if (cell < 0 || cell >= ref.Cells()) return {};
+    const char* p = m_chunks[ref.Chunk()].Data() + ref.offset;
+    if (ref.IsLine()) {
+        const char* const end = p + ref.size;
+        for (int i = 0;; ++i) {
+            const void* hit = std::memchr(p, ';', size_t(end - p));
+            const char* stop = hit ? static_cast<const char*>(hit) : end;
+            if (i == cell) return {TrimField(QByteArrayView(p, stop - p)), false};
+            p = stop + 1;
+        }
+    }
     quint32 header = 0;
     for (int i = 0;; ++i) {
         p = GetVarInt(p, &header);
@@ -167,7 +209,7 @@ QString CDirectoryRowStore::Cell(int row, int cell, const CodePage::CCodec& code
 
 QStringList CDirectoryRowStore::Cells(int row, const CodePage::CCodec& codec) const {
     QStringList cells;
-    const int count = static_cast<int>(m_rows[row].cells);
+    const int count = CellCount(row);
     cells.reserve(count);
     for (int i = 0; i < count; ++i) cells.append(Cell(row, i, codec));
     return cells;
@@ -181,6 +223,50 @@ void CDirectoryRowStore::AppendCellEncoded(int row, int cell, const CodePage::CC
         codec.AppendEncoded(FromUtf16Bytes(stored.bytes), out);
     else
         out.append(stored.bytes.data(), stored.bytes.size());
+}
+
+void CDirectoryRowStore::AppendCellsEncoded(int row, int count, const CodePage::CCodec& codec,
+                                            QByteArray& out) const {
+    if (count <= 0) return;
+    const RowRef& ref = m_rows[row];
+    const int stored = qMin(ref.Cells(), count);
+    const char* p = stored > 0 ? m_chunks[ref.Chunk()].Data() + ref.offset : nullptr;
+    if (ref.IsLine()) {
+        // The fields as they stand in the line, while none needs trimming:
+        // then the line's own bytes up to the last cell, in one piece.
+        const char* const end = p + ref.size;
+        const char* pending = p;  // start of the bytes not yet appended
+        for (int i = 0; i < stored; ++i) {
+            const void* hit = std::memchr(p, ';', size_t(end - p));
+            const char* stop = hit ? static_cast<const char*>(hit) : end;
+            const QByteArrayView field(p, stop - p);
+            const QByteArrayView trimmed = TrimField(field);
+            if (trimmed.size() != field.size()) {
+                out.append(pending, p - pending);
+                out.append(trimmed.data(), trimmed.size());
+                pending = stop;
+            }
+            p = stop + 1;
+        }
+        if (stored > 0) {
+            const char* const last = p - 1;  // the end of the last cell's field
+            out.append(pending, last - pending);
+        }
+    } else {
+        quint32 header = 0;
+        for (int i = 0; i < stored; ++i) {
+            if (i > 0) out.append(';');
+            p = GetVarInt(p, &header);
+            const qsizetype size = header >> 1;
+            if (header & 1)
+                codec.AppendEncoded(FromUtf16Bytes(QByteArrayView(p, size)), out);
+            else
+                out.append(p, size);
+            p += size;
+        }
+    }
+    // Empty cells beyond the row's: their separators.
+    for (int i = stored > 0 ? stored : 1; i < count; ++i) out.append(';');
 }
 
 void CDirectoryRowStore::Remove(int row) {
@@ -197,6 +283,6 @@ void CDirectoryRowStore::Clear() {
 
 qsizetype CDirectoryRowStore::MemoryBytes() const {
     qsizetype bytes = m_rows.capacity() * qsizetype(sizeof(RowRef));
-    for (const Chunk& c : m_chunks) bytes += c.capacity;
+    for (const Chunk& c : m_chunks) bytes += c.Capacity();
     return bytes;
 }

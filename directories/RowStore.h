@@ -9,7 +9,14 @@
 // user) is kept as UTF-16 instead, so nothing typed is lost before the save
 // converts it. Editing one cell re-encodes that cell only. Cells are decoded on
 // demand; nothing is allocated per cell.
+//
+// A directory file read as it stands is not copied row by row at all: its
+// bytes are read into a block of the store (AddLineBlock) and each row points
+// at its line there (AppendLine), its cells found at the ';' between them when
+// asked for. Such a row reads exactly as the same fields stored one by one;
+// the first edit of the row stores it cell by cell like any other.
 
+#include "directories/FileBlock.h"
 #include "platform/CodePage.h"
 
 #include <QByteArrayView>
@@ -17,8 +24,17 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <vector>
+
+// A field as a cell holds it: without the blanks, CR and LF at its ends.
+inline QByteArrayView TrimField(QByteArrayView field) {
+    const auto trimmed = [](char c) { return c == ' ' || c == '\r' || c == '\n'; };
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && trimmed(field[begin])) ++begin;
+    while (end > begin && trimmed(field[end - 1])) --end;
+    return field.sliced(begin, end - begin);
+}
 
 class CDirectoryRowStore {
 public:
@@ -36,7 +52,7 @@ public:
 
     int Count() const { return static_cast<int>(m_rows.size()); }
     // Number of cells stored for the row; cells beyond it are empty.
-    int CellCount(int row) const { return m_rows[row].cells; }
+    int CellCount(int row) const { return m_rows[row].Cells(); }
 
     // Appends a row of cells already in the code page.
     void AppendEncoded(const QByteArrayView* cells, int count);
@@ -56,6 +72,20 @@ public:
     QStringList Cells(int row, const CodePage::CCodec& codec) const;
     // Appends cell `cell` in the code page to `out` (for writing files).
     void AppendCellEncoded(int row, int cell, const CodePage::CCodec& codec, QByteArray& out) const;
+    // Appends cells 0..count-1 of a row in the code page, ';' between them
+    // (an empty field for each cell beyond the row's), in one pass over the row.
+    void AppendCellsEncoded(int row, int count, const CodePage::CCodec& codec, QByteArray& out) const;
+
+    // A block of `capacity` bytes for a file's lines, owned by the store;
+    // `block` names it for AppendLine. Null when there is no memory for it.
+    char* AddLineBlock(qsizetype capacity, quint32* block);
+    // Gives back what lies beyond the first `used` bytes of the block.
+    void EndLineBlock(quint32 block, qsizetype used);
+    // Appends a row whose cells are the fields of `line` (bytes inside the
+    // block, fields separated by ';', each read without the blanks, CR and LF
+    // at its ends); the row has its first `cells` fields, the rest read as
+    // empty (the caller leaves out trailing empty ones, as stored rows do).
+    void AppendLine(quint32 block, QByteArrayView line, int cells);
 
     void Remove(int row);
     void Clear();
@@ -67,19 +97,30 @@ public:
     static constexpr int kMaxCells = 0xFFFF;
 
 private:
+    // 12 bytes a row: a million-line directory spends 12 MB on them.
     struct RowRef {
-        quint32 chunk;
-        quint32 offset;
-        quint32 size;
-        quint32 cells;
+        quint32 offset;  // in its chunk
+        quint32 size;    // bytes
+        quint32 tag;     // cell count (bits 0-15), file line (bit 16), chunk (bits 17-31)
+        int Cells() const { return static_cast<int>(tag & 0xFFFFu); }
+        bool IsLine() const { return (tag & kLineBit) != 0; }
+        quint32 Chunk() const { return tag >> kChunkShift; }
     };
+    static constexpr quint32 kLineBit = 1u << 16;
+    static constexpr int kChunkShift = 17;
+    static constexpr qsizetype kMaxChunks = qsizetype(1) << (32 - kChunkShift);
+    static RowRef MakeRef(quint32 chunk, quint32 offset, quint32 size, int cells, bool line) {
+        return {offset, size, (chunk << kChunkShift) | (line ? kLineBit : 0u) | quint32(cells)};
+    }
     struct Chunk {
-        std::unique_ptr<char[]> data;
-        qsizetype capacity = 0;
+        CFileBlock block;
         qsizetype used = 0;
+        qsizetype Capacity() const { return block.Capacity(); }
+        char* Data() const { return block.Data(); }
     };
 
-    char* Allocate(qsizetype bytes, RowRef* ref);
+    char* Allocate(qsizetype bytes, quint32* chunk, quint32* offset);
+    void AddChunk(qsizetype capacity);
     RowRef Store(const StoredCell* cells, int count);
     StoredCell CellAt(int row, int cell) const;
 
