@@ -229,7 +229,7 @@ TEST_F(ExchangeEndToEnd, InfoTableDownloadReplacesTheInfoFile) {
 }
 
 TEST_F(ExchangeEndToEnd, UploadOverALinkThatDropsFailsWithCode4AndFreesThePort) {
-    StartTerminalWith("DropAfterFrames=5\n");
+    StartTerminalWith("DropAfterFrames=5\n", WithoutBlocks());
     EXPECT_EQ(UploadLongDirectory(Wares, QStringLiteral("%1;Товар %2;шт")), ExchangeCode::kNoAnswer);
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/wares.ux7"))));
     // The port was closed: the next session opens it and the terminal answers.
@@ -240,7 +240,7 @@ TEST_F(ExchangeEndToEnd, UploadOverALinkThatDropsFailsWithCode4AndFreesThePort) 
 }
 
 TEST_F(ExchangeEndToEnd, TerminalSwitchedOffDuringAnUploadGivesCode4) {
-    StartTerminalWith("ExitAfterFrames=6\n");
+    StartTerminalWith("ExitAfterFrames=6\n", WithoutBlocks());
     EXPECT_EQ(UploadLongDirectory(Addresses, QStringLiteral("%1;Адрес %2")), ExchangeCode::kNoAnswer);
     EXPECT_TRUE(terminal.WaitForExit(10000));
     EXPECT_FALSE(QFile::exists(state.File(QStringLiteral("directories/address.ux5"))));
@@ -314,7 +314,7 @@ TEST_F(ExchangeEndToEnd, CorruptCompressedJournalGivesCode4AndKeepsNoWrongLine) 
     QStringList lines;
     for (int i = 0; i < 20000; ++i) lines << QStringLiteral("46%1;1;5;7;3;10;Товар;20240101 10:00:00;").arg(i, 8, 10, QLatin1Char('0'));
     state.Write(QStringLiteral("journal.txt"), Lines(lines));
-    StartTerminalWith("CorruptSentStream=5\n");
+    StartTerminalWith("CorruptSentStream=5\n", WithoutBlocks());
     JournalExchange journal;
     journal.showMessages = false;
     EXPECT_EQ(journal.DownloadJournal(terminal.Port(), false, false, FilterSet(), true), ExchangeCode::kNoAnswer);

@@ -298,7 +298,9 @@ TEST_F(ExchangeWindows, TheJournalBarCountsTheLinesAndAFailedDownloadNamesTheKep
     for (int i = 0; i < 3000; ++i)
         journal += Cp1251(QStringLiteral("46%1;1;5;7;3;10;Товар %2;20240101 10:00:00;\r\n").arg(i, 11, 10, QLatin1Char('0')).arg(i));
     ASSERT_TRUE(state.Write(QStringLiteral("journal.txt"), journal));
-    StartTerminal({}, {QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200")});
+    // Lines one message each (no record blocks), so they come in over seconds.
+    StartTerminal({}, {QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200"),
+                       QStringLiteral("--capabilities"), QStringLiteral("sequence,one-program")});
     OpenMainWindow();
 
     QString counted;
