@@ -75,9 +75,12 @@ bool ParseTcpPortName(const QString& name, QString* host, quint16* port, bool al
     if (h.startsWith(QLatin1Char('['))) {
         if (!h.endsWith(QLatin1Char(']'))) return false;
         h = h.mid(1, h.size() - 2);
-        // An address only: a scope ("%eth0") names this computer's interface,
+        // An address only, as it stands (QHostAddress would forgive blanks
+        // around it): a scope ("%eth0") names this computer's interface,
         // nothing a terminal's pin can stand for.
-        if (h.contains(QLatin1Char('%')) || QHostAddress(h).protocol() != QAbstractSocket::IPv6Protocol) return false;
+        if (h != h.trimmed() || h.contains(QLatin1Char('%')) ||
+            QHostAddress(h).protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
     } else {
         if (h.size() > 253 || h.startsWith(QLatin1Char('-')) || h.startsWith(QLatin1Char('.'))) return false;
         if (!std::all_of(h.begin(), h.end(), IsHostNameChar)) return false;

@@ -44,7 +44,9 @@ TEST(TcpPortNames, HostNamesAddressesAndPortsAreParsedStrictly) {
     EXPECT_EQ(TcpEndpointText(host, port), QStringLiteral("[fe80::1]:1"));
     for (const char* bad : {"tcp:", "tcp::5000", "tcp:host", "tcp:host:", "tcp:host:0", "tcp:host:65536",
                             "tcp:host:12a", "tcp:host:+80", "tcp:fe80::1:80", "tcp:[fe80::1:80", "tcp:[host]:80",
-                            "tcp:ho st:80", "tcp:-host:80", "tcp:хост:80", "tcp:host:123456", "local:x", "COM1"})
+                            "tcp:ho st:80", "tcp:-host:80", "tcp:хост:80", "tcp:host:123456", "local:x", "COM1",
+                            "tcp:[ ::1]:80", "tcp:[::1 ]:80", "tcp:[fe80::1%eth0]:80", "tcp:[1.2.3.4]:80", "tcp:[]:80",
+                            "tcp:host: 80", "tcp:host:٨٠"})
         EXPECT_FALSE(ParseTcpPortName(QString::fromUtf8(bad), &host, &port)) << bad;
     // A listener may ask for any free port.
     EXPECT_TRUE(ParseTcpPortName(QStringLiteral("tcp:127.0.0.1:0"), &host, &port, true));
