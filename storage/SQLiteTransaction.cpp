@@ -12,17 +12,13 @@ CSQLiteTransaction::~CSQLiteTransaction() { Rollback(); }
 
 void CSQLiteTransaction::Commit() {
     if (!m_owner) return;
-    m_owner = false;
     try {
         m_db.Exec(QStringLiteral("COMMIT"));
+        m_owner = false;
     } catch (const CSQLiteException&) {
         // A failed COMMIT may leave the transaction open (a busy file): it is
         // ended here, so that no later statement commits it by accident.
-        try {
-            if (m_db.InTransaction()) m_db.Exec(QStringLiteral("ROLLBACK"));
-        } catch (const CSQLiteException&) {
-            // The library has ended it on its own.
-        }
+        Rollback();
         throw;
     }
 }
@@ -31,9 +27,10 @@ void CSQLiteTransaction::Rollback() {
     if (!m_owner) return;
     m_owner = false;
     try {
-        m_db.Exec(QStringLiteral("ROLLBACK"));
+        // After a failed statement or COMMIT the library may have ended it.
+        if (m_db.InTransaction()) m_db.Exec(QStringLiteral("ROLLBACK"));
     } catch (const CSQLiteException&) {
-        // The library has already ended it (after a failed statement).
+        // Nothing is left to undo that the library has not undone.
     }
 }
 

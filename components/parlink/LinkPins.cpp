@@ -76,6 +76,30 @@ bool ChangePinFile(const QString& path, const std::function<QByteArray(const QBy
     return WritePrivateFile(path, change(text), error);
 }
 
+// The pins of the file at `path` as `parse` reads its text; no file means no pins.
+template <class Pin, class Parse>
+bool ReadPins(const QString& path, QList<Pin>* pins, Parse parse, QString* error) {
+    pins->clear();
+    QByteArray text;
+    if (!ReadPinFile(path, &text, error)) return false;
+    *pins = parse(text);
+    return true;
+}
+
+// Adds `pin` to the file, dropping the earlier pins `replaces` names.
+template <class Pin, class Parse, class Format, class Replaces>
+bool StorePin(const QString& path, const Pin& pin, Parse parse, Format format, Replaces replaces, QString* error) {
+    return ChangePinFile(
+        path,
+        [&](const QByteArray& text) {
+            QList<Pin> pins = parse(text);
+            pins.removeIf([&](const Pin& earlier) { return replaces(earlier, pin); });
+            pins.push_back(pin);
+            return format(pins);
+        },
+        error);
+}
+
 }  // namespace
 
 QList<CLinkPin> ParseLinkPins(const QByteArray& text) {
@@ -96,11 +120,7 @@ QByteArray FormatLinkPins(const QList<CLinkPin>& pins) {
 }
 
 bool ReadLinkPins(const QString& path, QList<CLinkPin>* pins, QString* error) {
-    pins->clear();
-    QByteArray text;
-    if (!ReadPinFile(path, &text, error)) return false;
-    *pins = ParseLinkPins(text);
-    return true;
+    return ReadPins(path, pins, [](const QByteArray& text) { return ParseLinkPins(text); }, error);
 }
 
 bool StoreLinkPin(const QString& path, const CLinkPin& pin, QString* error) {
@@ -108,15 +128,15 @@ bool StoreLinkPin(const QString& path, const CLinkPin& pin, QString* error) {
     // A name with blanks would not read back as one word.
     stored.name = pin.name.simplified().replace(QLatin1Char(' '), QLatin1Char('_')).left(kMaxName);
     if (stored.name.isEmpty()) stored.name = QStringLiteral("peer");
-    return ChangePinFile(
-        path,
-        [&](const QByteArray& text) {
-            QList<CLinkPin> pins = ParseLinkPins(text);
-            pins.removeIf([&](const CLinkPin& p) { return p.name == stored.name; });
-            pins.push_back(stored);
-            return FormatLinkPins(pins);
-        },
-        error);
+    return StorePin(
+        path, stored, [](const QByteArray& text) { return ParseLinkPins(text); }, FormatLinkPins,
+        [](const CLinkPin& earlier, const CLinkPin& now) { return earlier.name == now.name; }, error);
+}
+
+QByteArray FormatTerminalPins(const QList<CTerminalPin>& pins) {
+    QByteArray text("# Paired terminals: SHA-256 of the certificate, then the address it was paired at\n");
+    for (const CTerminalPin& pin : pins) text += pin.fingerprint.toHex() + ' ' + pin.address.toUtf8() + '\n';
+    return text;
 }
 
 QList<CTerminalPin> ParseTerminalPins(const QByteArray& text, bool* earlierShape) {
@@ -136,18 +156,10 @@ QList<CTerminalPin> ParseTerminalPins(const QByteArray& text, bool* earlierShape
     return pins;
 }
 
-QByteArray FormatTerminalPins(const QList<CTerminalPin>& pins) {
-    QByteArray text("# Paired terminals: SHA-256 of the certificate, then the address it was paired at\n");
-    for (const CTerminalPin& pin : pins) text += pin.fingerprint.toHex() + ' ' + pin.address.toUtf8() + '\n';
-    return text;
-}
-
 bool ReadTerminalPins(const QString& path, QList<CTerminalPin>* pins, QString* error) {
-    pins->clear();
-    QByteArray text;
-    if (!ReadPinFile(path, &text, error)) return false;
     bool earlierShape = false;
-    *pins = ParseTerminalPins(text, &earlierShape);
+    if (!ReadPins(path, pins, [&](const QByteArray& text) { return ParseTerminalPins(text, &earlierShape); }, error))
+        return false;
     if (earlierShape) {
         // Rewritten under the lock from what the file holds then, so a pin
         // another program adds meanwhile is kept.
@@ -159,14 +171,9 @@ bool ReadTerminalPins(const QString& path, QList<CTerminalPin>* pins, QString* e
 }
 
 bool StoreTerminalPin(const QString& path, const CTerminalPin& pin, QString* error) {
-    return ChangePinFile(
-        path,
-        [&](const QByteArray& text) {
-            QList<CTerminalPin> pins = ParseTerminalPins(text);
-            pins.removeIf([&](const CTerminalPin& p) { return p.fingerprint == pin.fingerprint; });
-            pins.push_back(pin);
-            return FormatTerminalPins(pins);
-        },
+    return StorePin(
+        path, pin, [](const QByteArray& text) { return ParseTerminalPins(text); }, FormatTerminalPins,
+        [](const CTerminalPin& earlier, const CTerminalPin& now) { return earlier.fingerprint == now.fingerprint; },
         error);
 }
 

@@ -93,24 +93,15 @@ CFullDisk::CFullDisk() {
     sqlite3_initialize();
     if (!g_base) {
         g_base = sqlite3_vfs_find(nullptr);
-        g_shim = sqlite3_vfs{};
-        g_shim.iVersion = 2;
-        g_shim.szOsFile = kShimSize + g_base->szOsFile;
-        g_shim.mxPathname = g_base->mxPathname;
-        g_shim.zName = "kx_full_disk";
-        g_shim.xOpen = Open;
-        g_shim.xDelete = Delete;
-        g_shim.xAccess = Access;
-        g_shim.xFullPathname = FullPathname;
-        g_shim.xDlOpen = DlOpen;
-        g_shim.xDlError = DlError;
-        g_shim.xDlSym = DlSym;
-        g_shim.xDlClose = DlClose;
-        g_shim.xRandomness = Randomness;
-        g_shim.xSleep = Sleep;
-        g_shim.xCurrentTime = CurrentTime;
-        g_shim.xGetLastError = GetLastError;
-        g_shim.xCurrentTimeInt64 = CurrentTimeInt64;
+        // Every call goes to the library's own layer; files opened through
+        // this one get the shim above.
+        g_shim = sqlite3_vfs{.iVersion = 2, .szOsFile = kShimSize + g_base->szOsFile, .mxPathname = g_base->mxPathname,
+                             .pNext = nullptr, .zName = "kx_full_disk", .pAppData = nullptr, .xOpen = Open,
+                             .xDelete = Delete, .xAccess = Access, .xFullPathname = FullPathname, .xDlOpen = DlOpen,
+                             .xDlError = DlError, .xDlSym = DlSym, .xDlClose = DlClose, .xRandomness = Randomness,
+                             .xSleep = Sleep, .xCurrentTime = CurrentTime, .xGetLastError = GetLastError,
+                             .xCurrentTimeInt64 = CurrentTimeInt64, .xSetSystemCall = nullptr,
+                             .xGetSystemCall = nullptr, .xNextSystemCall = nullptr};
     }
     sqlite3_vfs_register(&g_shim, 1);
     Free();

@@ -12,11 +12,14 @@ public:
     // Connections opened meanwhile keep the layer (it never goes away); the
     // disk is emptied again and later connections use the library's own.
     ~CFullDisk();
-    CFullDisk(const CFullDisk&) = delete;
-    CFullDisk& operator=(const CFullDisk&) = delete;
 
     void Fill();
     void Free();
     // Writes refused since the disk was last filled.
     int RefusedWrites() const;
+
+private:
+    // One disk at a time: the layer and its state are the process's.
+    CFullDisk(const CFullDisk&) = delete;
+    CFullDisk& operator=(const CFullDisk&) = delete;
 };
