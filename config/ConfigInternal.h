@@ -3,6 +3,7 @@
 
 #include "config/SqlText.h"
 #include "storage/SQLite3.h"
+#include "storage/SQLiteTransaction.h"
 
 #include <QString>
 
@@ -50,33 +51,15 @@ std::vector<TemplateNode> ReadTemplateNodes(SQLite3::CSQLiteConnection& template
 // when there is no row or the statement failed; a failure is shown to the user.
 bool ShownLookup(SQLite3::CSQLiteConnection& db, const QString& sql, QString* cell);
 
+// Commits `transaction`; a failed commit is shown to the user and gives false.
+// For walks whose own failures are shown by the level that failed.
+bool CommitShown(SQLite3::CSQLiteTransaction& transaction);
+
 // A cell by position; the empty text for a missing one, so a template table
 // with fewer columns than expected reads as empty cells instead of failing.
 inline QString Cell(const QStringList& row, int column) {
     return column < row.size() ? row[column] : QString(QLatin1String(""));
 }
-
-// Groups the statements of one operation into one transaction on a
-// connection, so a walk over thousands of values takes the file lock once
-// instead of once a statement, and a change of several statements is made
-// whole or not at all: the batch commits when it ends normally and rolls back
-// when it ends by an exception (a failed statement of a menu save, a copy or
-// a deletion leaves the tables as they were). Does nothing when a transaction
-// is already open (an operation inside another: the outer batch decides).
-class CStatementBatch {
-public:
-    explicit CStatementBatch(SQLite3::CSQLiteConnection& db);
-    ~CStatementBatch();
-    CStatementBatch(const CStatementBatch&) = delete;
-    CStatementBatch& operator=(const CStatementBatch&) = delete;
-
-private:
-    SQLite3::CSQLiteConnection& m_db;
-    bool m_began = false;
-    // Exceptions already in flight when the batch began: more at its end
-    // means it ends by one.
-    int m_uncaught = 0;
-};
 
 // The types of a template's parameter, as its "type" column names them.
 // Values of the plain types are stored and shown as they are; a combo box

@@ -48,7 +48,8 @@ bool CConfigModel::FillMenuLists(QStandardItemModel& available, QStandardItemMod
 
 bool CConfigModel::SaveMenu(const QStandardItemModel& menu) {
     try {
-        CStatementBatch batch(m_working);
+        // The whole menu or the one that was there: never half of each.
+        CSQLiteTransaction batch(m_working);
         m_working.Exec(QStringLiteral("DELETE FROM m_mainmenu"));
         for (int r = 0; r < menu.rowCount(); ++r) {
             const QStandardItem* entry = menu.item(r);
@@ -60,6 +61,7 @@ bool CConfigModel::SaveMenu(const QStandardItemModel& menu) {
                         : Format(u"INSERT INTO m_mainmenu(id, name, target) VALUES(%i, '%s', '')",
                                  {QString::number(id), name}));
         }
+        batch.Commit();
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {

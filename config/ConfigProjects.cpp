@@ -201,10 +201,10 @@ ProjectTables::CProjectData ReadProjectFile(const QString& path, std::int64_t de
     project.SetSynchronous(0);
     project.DistrustSchema();
     CStatementDeadline limit(project, deadline);
-    project.Exec(QStringLiteral("BEGIN"));
-    ProjectTables::CProjectData data = ProjectTables::Read(project);
-    project.Exec(QStringLiteral("ROLLBACK"));  // nothing was written: only the read lock ends
-    return data;
+    // Nothing is written: the transaction ends by rollback, which only gives
+    // up the read lock.
+    CSQLiteTransaction snapshot(project);
+    return ProjectTables::Read(project);
 }
 
 // Writes what was read into the new working file at `workingPath`.
@@ -215,17 +215,9 @@ void WriteWorkingFile(const QString& workingPath, const ProjectTables::CProjectD
     // A copy that fails is thrown away whole: it needs no journal.
     working.Exec(QStringLiteral("PRAGMA journal_mode = OFF"));
     CStatementDeadline limit(working, deadline);
-    working.Exec(QStringLiteral("BEGIN"));
+    CSQLiteTransaction write(working);
     ProjectTables::Write(data, working);
-    working.Exec(QStringLiteral("COMMIT"));
-}
-
-void RollbackQuietly(CSQLiteConnection& db) {
-    try {
-        if (db.InTransaction()) db.Exec(QStringLiteral("ROLLBACK"));
-    } catch (const CSQLiteException&) {
-        // The library has ended the transaction itself.
-    }
+    write.Commit();
 }
 
 }  // namespace
@@ -323,36 +315,28 @@ SaveResult CConfigModel::SaveProject(SaveMode mode) {
         // The write lock first: from here no other program can save until
         // this save has committed or rolled back, so what is compared below
         // is what is written over.
-        m_project.Exec(QStringLiteral("BEGIN IMMEDIATE"));
-        try {
-            if (mode == SaveMode::KeepOtherSaves) {
-                QByteArray now;
-                try {
-                    now = ProjectTables::Read(m_project).digest;
-                } catch (const CSQLiteException& e) {
-                    // A file that no longer holds the project tables has
-                    // been written by someone else too.
-                    if (e.ErrorCode() != ProjectTables::kNotAProject) throw;
-                }
-                if (now != m_savedDigest) {
-                    RollbackQuietly(m_project);
-                    return SaveResult::ChangedByOther;
-                }
+        CSQLiteTransaction save(m_project, CSQLiteTransaction::Lock::Immediate);
+        if (mode == SaveMode::KeepOtherSaves) {
+            QByteArray now;
+            try {
+                now = ProjectTables::Read(m_project).digest;
+            } catch (const CSQLiteException& e) {
+                // A file that no longer holds the project tables has
+                // been written by someone else too.
+                if (e.ErrorCode() != ProjectTables::kNotAProject) throw;
             }
-            const ProjectTables::CProjectData written = ProjectTables::Read(m_working);
-            ProjectTables::Write(written, m_project);
-            // What the file holds now, the mark of this save: the tables just
-            // written read back exactly as they were read here (same table
-            // definitions on both sides); read from the file only when it
-            // keeps a table of its own that the working copy lacks.
-            const QByteArray saved =
-                written.present.contains(false) ? ProjectTables::Read(m_project).digest : written.digest;
-            m_project.Exec(QStringLiteral("COMMIT"));
-            m_savedDigest = saved;
-        } catch (const CSQLiteException&) {
-            RollbackQuietly(m_project);
-            throw;
+            if (now != m_savedDigest) return SaveResult::ChangedByOther;
         }
+        const ProjectTables::CProjectData written = ProjectTables::Read(m_working);
+        ProjectTables::Write(written, m_project);
+        // What the file holds now, the mark of this save: the tables just
+        // written read back exactly as they were read here (same table
+        // definitions on both sides); read from the file only when it
+        // keeps a table of its own that the working copy lacks.
+        const QByteArray saved =
+            written.present.contains(false) ? ProjectTables::Read(m_project).digest : written.digest;
+        save.Commit();
+        m_savedDigest = saved;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
         return SaveResult::Failed;

@@ -55,10 +55,15 @@ CConfigModel::PrintResult CConfigModel::WriteConfigurationReport(const QString& 
     }
     bool walked = true;
     try {
-        CStatementBatch templateBatch(m_template);
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction templateBatch(m_template);
+        CSQLiteTransaction batch(m_working);
         WriteReportLine(QStringLiteral("Распечатка конфигурации: %1\r\n").arg(m_projectPath), 0);
         PrintNodes(QStringLiteral("nodes_root"), kNull, kNull, 0);
+        // The walk writes only the template's defaults for pages that had
+        // none, which the next walk writes again: a failed commit is shown,
+        // and the report still shows the configuration as it stands.
+        CommitShown(batch);
+        CommitShown(templateBatch);
     } catch (const CSQLiteException&) {
         // Shown by every level it passed. An incomplete report is not shown as
         // if it were the configuration.

@@ -12,7 +12,6 @@ using ConfigSql::Format;
 
 #include <sqlite3.h>
 
-#include <exception>
 
 namespace ConfigInternal {
 
@@ -65,35 +64,13 @@ bool ShownLookup(CSQLiteConnection& db, const QString& sql, QString* cell) {
     }
 }
 
-CStatementBatch::CStatementBatch(CSQLiteConnection& db) : m_db(db), m_uncaught(std::uncaught_exceptions()) {
-    if (!db.IsOpen() || db.InTransaction()) return;
+bool CommitShown(CSQLiteTransaction& transaction) {
     try {
-        db.Exec(QStringLiteral("BEGIN"));
-        m_began = true;
-    } catch (const CSQLiteException&) {
-        // Then every statement runs on its own, only slower.
-    }
-}
-
-CStatementBatch::~CStatementBatch() {
-    if (!m_began) return;
-    if (std::uncaught_exceptions() > m_uncaught) {
-        try {
-            m_db.Exec(QStringLiteral("ROLLBACK"));
-        } catch (const CSQLiteException&) {
-            // The library has rolled back on its own.
-        }
-        return;
-    }
-    try {
-        m_db.Exec(QStringLiteral("COMMIT"));
-    } catch (const CSQLiteException&) {
-        // The library has ended the transaction itself (a full disk, an I/O
-        // error): nothing is left to keep.
-        try {
-            m_db.Exec(QStringLiteral("ROLLBACK"));
-        } catch (const CSQLiteException&) {
-        }
+        transaction.Commit();
+        return true;
+    } catch (const CSQLiteException& e) {
+        e.Show(QString());
+        return false;
     }
 }
 
@@ -147,8 +124,9 @@ bool CConfigModel::IsLibraryLoaded() const {
 }
 
 bool CConfigModel::CreateSchema() {
-    CStatementBatch templateBatch(m_template);
-    CStatementBatch batch(m_working);
+    // Thousands of statements: one file lock for all of them, not one each.
+    CSQLiteTransaction templateBatch(m_template);
+    CSQLiteTransaction batch(m_working);
     m_working.Exec(ProjectTables::Table(QStringLiteral("ParamsValue")).createSql);
     m_working.Exec(ProjectTables::Table(QStringLiteral("SortOrderOperTypes")).createSql);
     CreateWorkingIndex();
@@ -171,6 +149,8 @@ bool CConfigModel::CreateSchema() {
                              {QString::number(id), name});
         m_working.Exec(sql);
     }
+    batch.Commit();
+    templateBatch.Commit();
     return true;
 }
 

@@ -58,8 +58,8 @@ int CConfigModel::NewOperationTypePosition() {
 
 bool CConfigModel::AddOperationType(const QString& name, QString* id) {
     try {
-        CStatementBatch templateBatch(m_template);
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction templateBatch(m_template);
+        CSQLiteTransaction batch(m_working);
         const QString newId = QString::number(NewOperationTypeId());
         if (id) *id = newId;
         AppendToOperationTypeOrder(newId);
@@ -74,6 +74,8 @@ bool CConfigModel::AddOperationType(const QString& name, QString* id) {
                 {name, newId, listTable}));
             InsertOperationDefaults(children, newId);
         }
+        batch.Commit();
+        templateBatch.Commit();
     } catch (const CSQLiteException& e) {
         e.Show(QString());
     }
@@ -103,7 +105,7 @@ bool CConfigModel::CopyOperationType(CParamTree& tree, QStandardItem* item, cons
     }
     const QString source = OperTypeIdOf(item);
     try {
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction batch(m_working);
         const QString newId = QString::number(NewOperationTypeId());
         if (id) *id = newId;
         m_working.Exec(Format(u"INSERT INTO ParamsValue SELECT '%s', pv.place_id, pv.param_id, pv.value FROM "
@@ -113,6 +115,7 @@ bool CConfigModel::CopyOperationType(CParamTree& tree, QStandardItem* item, cons
             u"UPDATE ParamsValue SET value = '%s' WHERE OperTypeID = '%s' AND place_id = '%s' AND param_id = '%s'",
             {name, newId, kOperationList, kOperTypeParam}));
         AppendToOperationTypeOrder(newId);
+        batch.Commit();
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {
@@ -133,9 +136,10 @@ bool CConfigModel::DeleteOperationType(CParamTree& tree, QStandardItem* item) {
     try {
         // Both deletions or neither: a type without its values, or values
         // without their type, would stay in the configuration for good.
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction batch(m_working);
         m_working.Exec(Format(u"DELETE FROM ParamsValue WHERE OperTypeID = '%s'", {operTypeId}));
         m_working.Exec(Format(u"DELETE FROM SortOrderOperTypes WHERE OperType = '%s'", {operTypeId}));
+        batch.Commit();
     } catch (const CSQLiteException& e) {
         return WorkingChangeFailed(e);
     }
@@ -204,7 +208,7 @@ bool CConfigModel::LoadPageDefaults(QStandardItem* item) {
     }
     if (info.listTable.isEmpty()) return true;
     try {
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction batch(m_working);
         const CSQLiteTable params =
             Query(m_template, Format(u"SELECT default_value, param_id FROM %s", {info.listTable}));
         for (const QStringList& row : params.Rows) {
@@ -212,6 +216,7 @@ bool CConfigModel::LoadPageDefaults(QStandardItem* item) {
                                   u"AND param_id = '%s'",
                                   {row[0], info.operationTypeId, info.listTable, row[1]}));
         }
+        batch.Commit();
         m_modified = true;
         return true;
     } catch (const CSQLiteException& e) {

@@ -24,9 +24,15 @@ bool CConfigModel::RebuildParamTree(CParamTree& tree) {
     tree.Clear();
     m_editContext = ParamEditContext();
     try {
-        CStatementBatch templateBatch(m_template);
-        CStatementBatch batch(m_working);
-        return BuildParamTree(tree, tree.Root(), QStringLiteral("nodes_root"), kNull, kNull);
+        CSQLiteTransaction templateBatch(m_template);
+        CSQLiteTransaction batch(m_working);
+        const bool built = BuildParamTree(tree, tree.Root(), QStringLiteral("nodes_root"), kNull, kNull);
+        // The walk writes only the template's defaults for pages that had
+        // none, which the next walk writes again: a failed commit is shown,
+        // and the tree still shows the configuration as it stands.
+        CommitShown(batch);
+        CommitShown(templateBatch);
+        return built;
     } catch (const CSQLiteException&) {
         // Already shown by the level that failed; the tree keeps what was built.
         return false;

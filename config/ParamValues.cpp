@@ -99,8 +99,8 @@ bool CConfigModel::ShowParamList(QStandardItemModel& list, const QStandardItem* 
     if (list.columnCount() < 2) list.setColumnCount(2);
     if (info.listTable.isEmpty()) return true;
     try {
-        CStatementBatch templateBatch(m_template);
-        CStatementBatch batch(m_working);
+        CSQLiteTransaction templateBatch(m_template);
+        CSQLiteTransaction batch(m_working);
         const CSQLiteTable params =
             Query(m_template, Format(u"SELECT name, param_id, type, source_data FROM %s", {info.listTable}));
         for (int i = 0; i < params.RowCount; ++i) {
@@ -113,6 +113,8 @@ bool CConfigModel::ShowParamList(QStandardItemModel& list, const QStandardItem* 
                 ShownParamValue(m_template, ParseParamType(type), row[3], value, &shown);
             SetCell(list, i, 1, shown);
         }
+        batch.Commit();
+        templateBatch.Commit();
         return true;
     } catch (const CSQLiteException& e) {
         e.Show(QString());
@@ -257,7 +259,7 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
         m_template.Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS combosource_operations(id INTEGER, name VARCHAR(100))"));
         m_template.Exec(QStringLiteral("INSERT INTO combosource_operations(id, name) VALUES('0', '')"));
 
-        CStatementBatch batch(m_template);
+        CSQLiteTransaction batch(m_template);
         // A line too short for a choice makes the file damaged, and the
         // choices read so far stay.
         bool damaged = false;
@@ -270,6 +272,7 @@ bool CConfigModel::MakeTableComboSourceOperations(const QString& operationsFile)
                                    {Number(fields[OperationLine::kId]), fields[OperationLine::kName]}));
             return true;
         });
+        batch.Commit();
         if (!opened) return false;
         if (damaged) {
             Prompt().Warning(QStringLiteral("Ошибка!\nФайл операций поврежден или содержит неправильные данные!"),

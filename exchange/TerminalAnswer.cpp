@@ -23,6 +23,8 @@ QString TerminalTimeStamp(const QDateTime& at) {
 }
 
 QString ComponentPortName(const QString& port) {
-    if (port == QLatin1String("USB")) return QStringLiteral("\\\\.\\WCEUSBSH001");
+    // Without regard to case, as the component reads port names: "usb" in a
+    // settings file means the same device.
+    if (port.compare(QLatin1String("USB"), Qt::CaseInsensitive) == 0) return QStringLiteral("\\\\.\\WCEUSBSH001");
     return port;
 }

@@ -18,6 +18,6 @@ QString AnswerField(const QStringList& fields, int index);
 QString TerminalTimeStamp();
 QString TerminalTimeStamp(const QDateTime& at);
 
-// The port name handed to the component: "USB" means the terminal's USB
-// device; every other name is passed as it stands.
+// The port name handed to the component: "USB" (in any case) means the
+// terminal's USB device; every other name is passed as it stands.
 QString ComponentPortName(const QString& port);

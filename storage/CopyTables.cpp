@@ -1,5 +1,7 @@
 #include "storage/CopyTables.h"
 
+#include "storage/SQLiteTransaction.h"
+
 namespace SQLite3 {
 namespace {
 
@@ -33,33 +35,6 @@ void CopyOneTable(CSQLiteConnection& source, CSQLiteConnection& destination,
     }
 }
 
-// Keeps one read transaction open on the source for the whole copy, so that
-// a save another program commits meanwhile is seen either entirely or not at
-// all: without it every table is read in a transaction of its own and a copy
-// can mix two saves. A source already inside a transaction is left as it is.
-class CReadTransaction {
-public:
-    explicit CReadTransaction(CSQLiteConnection& db) : m_db(db) {
-        if (m_db.InTransaction()) return;
-        m_db.Exec(QStringLiteral("BEGIN"));
-        m_began = true;
-    }
-    ~CReadTransaction() {
-        if (!m_began) return;
-        try {
-            m_db.Exec(QStringLiteral("ROLLBACK"));  // nothing was written: only the read lock ends
-        } catch (const CSQLiteException&) {
-            // The library has already ended it.
-        }
-    }
-    CReadTransaction(const CReadTransaction&) = delete;
-    CReadTransaction& operator=(const CReadTransaction&) = delete;
-
-private:
-    CSQLiteConnection& m_db;
-    bool m_began = false;
-};
-
 }  // namespace
 
 QString QuoteIdentifier(const QString& name) {
@@ -69,7 +44,12 @@ QString QuoteIdentifier(const QString& name) {
 }
 
 void CopyAllTablesOrThrow(CSQLiteConnection& source, CSQLiteConnection& destination) {
-    CReadTransaction snapshot(source);
+    // One read transaction on the source for the whole copy, so that a save
+    // another program commits meanwhile is seen either entirely or not at
+    // all: without it every table is read in a transaction of its own and a
+    // copy can mix two saves. Nothing is written to the source: it ends by
+    // rollback, which only gives up the read lock.
+    CSQLiteTransaction snapshot(source);
     CSQLiteTable tables;
     {
         CSQLiteStatement list(source,
@@ -78,27 +58,14 @@ void CopyAllTablesOrThrow(CSQLiteConnection& source, CSQLiteConnection& destinat
     }
     if (tables.RowCount == 0) return;
 
-    // The write lock is taken at once: a transaction that first reads and
-    // only later asks for the write lock can find another program's save
-    // waiting for its read lock, and one of the two then fails at once
-    // instead of waiting its turn.
-    destination.Exec(QStringLiteral("BEGIN IMMEDIATE"));
-    try {
-        for (const QStringList& table : tables.Rows) {
-            // The library's own bookkeeping tables (sqlite_sequence, ...) are
-            // created by the library itself and cannot be created by hand.
-            if (table[0].startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)) continue;
-            CopyOneTable(source, destination, table[0], table[1]);
-        }
-        destination.Exec(QStringLiteral("COMMIT"));
-    } catch (const CSQLiteException&) {
-        try {
-            destination.Exec(QStringLiteral("ROLLBACK"));
-        } catch (const CSQLiteException&) {
-            // The library has already rolled back on its own.
-        }
-        throw;
+    CSQLiteTransaction copy(destination, CSQLiteTransaction::Lock::Immediate);
+    for (const QStringList& table : tables.Rows) {
+        // The library's own bookkeeping tables (sqlite_sequence, ...) are
+        // created by the library itself and cannot be created by hand.
+        if (table[0].startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)) continue;
+        CopyOneTable(source, destination, table[0], table[1]);
     }
+    copy.Commit();
 }
 
 bool CopyAllTables(CSQLiteConnection& source, CSQLiteConnection& destination) {

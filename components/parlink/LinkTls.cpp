@@ -81,4 +81,8 @@ QString ProgramCommonName() {
     return QStringLiteral("kxconfig-%1@%2").arg(user, QHostInfo::localHostName()).simplified().replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
+bool LoadProgramIdentity(const QString& folder, CTlsIdentity* identity, QString* error) {
+    return LoadOrCreateTlsIdentity(folder + QLatin1String(kProgramIdentityFile), ProgramCommonName(), identity, error);
+}
+
 }  // namespace LinkTls

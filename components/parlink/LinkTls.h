@@ -56,5 +56,9 @@ bool WriteAll(QSslSocket& socket, const QByteArray& bytes, int timeoutMs);
 QString ProgramIdentityFolder(const QStringList& settingsFiles);
 // A name for this program's certificate: "kxconfig-USER@HOST".
 QString ProgramCommonName();
+// This program's identity, kept in `folder` (ProgramIdentityFolder), made
+// on first use (LoadOrCreateTlsIdentity): what it opens every TLS session
+// with, to pair or to run the link.
+bool LoadProgramIdentity(const QString& folder, CTlsIdentity* identity, QString* error);
 
 }  // namespace LinkTls

@@ -42,13 +42,19 @@ CPairOutcome PairWithTerminal(const QString& portName, const QString& code, cons
 
     CTlsIdentity identity;
     QString why;
-    if (!LoadOrCreateTlsIdentity(folder + QLatin1String(LinkTls::kProgramIdentityFile), LinkTls::ProgramCommonName(),
-                                 &identity, &why))
-        return Outcome(EPairResult::Failed, why);
+    if (!LinkTls::LoadProgramIdentity(folder, &identity, &why)) return Outcome(EPairResult::Failed, why);
     QSslSocket socket;
     QByteArray terminal;
     if (!LinkTls::ConnectClient(socket, target.address, target.tcpPort, identity, timeoutMs, &terminal, &why))
         return Outcome(EPairResult::NotReached, QStringLiteral("%1: %2").arg(where, why));
+    // A name that gives the terminal's certificate pairs with that terminal only.
+    if (!terminal.toHex().startsWith(target.fingerprint.toLatin1())) {
+        socket.abort();
+        return Outcome(EPairResult::NotReached,
+                       QStringLiteral("%1: the terminal there presents another certificate than %2, the one the port "
+                                      "name gives: not paired")
+                           .arg(where, target.fingerprint));
+    }
 
     CSpake2 spake(CSpake2::Role::A, digits.toLatin1(), identity.fingerprint, terminal);
     const QByteArray share = spake.Message();
@@ -83,7 +89,7 @@ CPairOutcome PairWithTerminal(const QString& portName, const QString& code, cons
     socket.disconnectFromHost();
     if (answer[0] != LinkTls::kAccepted)
         return Outcome(EPairResult::WrongCode, QStringLiteral("pairing with %1 refused by the terminal").arg(where));
-    if (!StoreLinkPin(folder + QLatin1String(LinkTls::kProgramPinsFile), CLinkPin{where, terminal}, &why))
+    if (!StoreTerminalPin(folder + QLatin1String(LinkTls::kProgramPinsFile), CTerminalPin{terminal, where}, &why))
         return Outcome(EPairResult::Failed, why);
     CPairOutcome o = Outcome(EPairResult::Paired, QStringLiteral("paired with the terminal at %1").arg(where));
     o.fingerprint = terminal;

@@ -10,7 +10,7 @@
 //   terminal 'K' paired, or 'F'
 //
 // Then the terminal has pinned this program's certificate and this program
-// pins the terminal's under "host:port" (LinkPins.h). A wrong code costs the
+// pins the terminal's, noting "host:port" as where it was paired (LinkPins.h). A wrong code costs the
 // terminal one of its few attempts; nothing sent lets anyone test codes
 // offline, and a relay that terminates TLS itself makes both confirmations
 // fail.

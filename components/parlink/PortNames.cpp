@@ -2,12 +2,56 @@
 
 #include "platform/ProfileFile.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
 const QString kLocalPrefix = QStringLiteral("local:");
 const QString kTcpPrefix = QStringLiteral("tcp:");
+constexpr qsizetype kFewestFingerprintDigits = 16;
+constexpr qsizetype kFingerprintDigits = 64;
+
+enum class NameForm { Windows, Device, LocalSocket, Tcp };
+
+// Names that say what they are are used as they stand; the others are
+// Windows names, looked up first.
+NameForm FormOf(const QString& name) {
+    if (name.startsWith(QLatin1Char('/'))) return NameForm::Device;
+    if (name.startsWith(kLocalPrefix, Qt::CaseInsensitive)) return NameForm::LocalSocket;
+    if (name.startsWith(kTcpPrefix, Qt::CaseInsensitive)) return NameForm::Tcp;
+    return NameForm::Windows;
+}
+
+bool IsFingerprintStart(const QString& hex) {
+    return hex.size() >= kFewestFingerprintDigits && hex.size() <= kFingerprintDigits &&
+           std::all_of(hex.begin(), hex.end(), [](QChar c) { return c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')); });
+}
+
+CPortTarget TcpTarget(const QString& name) {
+    CPortTarget t;
+    t.kind = CPortTarget::Kind::Tcp;
+    const qsizetype hash = name.indexOf(QLatin1Char('#'));
+    const QString fingerprint = hash < 0 ? QString() : name.mid(hash + 1);
+    // A malformed name keeps an empty host: opening it fails as a port that
+    // cannot be opened, never as some other port.
+    if ((hash >= 0 && !IsFingerprintStart(fingerprint)) || !ParseTcpPortName(name.left(hash), &t.address, &t.tcpPort))
+        return CPortTarget{CPortTarget::Kind::Tcp, QString(), 0, QString()};
+    t.fingerprint = fingerprint.toLower();
+    return t;
+}
+
+CPortTarget Direct(const QString& name) {
+    switch (FormOf(name)) {
+    case NameForm::Tcp: return TcpTarget(name);
+    case NameForm::LocalSocket: return CPortTarget{CPortTarget::Kind::LocalSocket, name.mid(kLocalPrefix.size()), 0, QString()};
+    case NameForm::Device:
+    case NameForm::Windows: break;
+    }
+    return CPortTarget{CPortTarget::Kind::Serial, name, 0, QString()};
+}
 
 bool IsHostNameChar(QChar c) {
     const char16_t u = c.unicode();
@@ -15,60 +59,34 @@ bool IsHostNameChar(QChar c) {
            u == '_';
 }
 
-bool IsIpv6Char(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F') || (u >= '0' && u <= '9') || u == ':' || u == '.';
-}
-
-CPortTarget Direct(const QString& name) {
-    CPortTarget t;
-    if (name.startsWith(kTcpPrefix, Qt::CaseInsensitive)) {
-        t.kind = CPortTarget::Kind::Tcp;
-        // A malformed name keeps an empty host: opening it fails as a port
-        // that cannot be opened, never as some other port.
-        if (!ParseTcpPortName(name, &t.address, &t.tcpPort)) {
-            t.address.clear();
-            t.tcpPort = 0;
-        }
-    } else if (name.startsWith(kLocalPrefix, Qt::CaseInsensitive)) {
-        t.kind = CPortTarget::Kind::LocalSocket;
-        t.address = name.mid(kLocalPrefix.size());
-    } else {
-        t.kind = CPortTarget::Kind::Serial;
-        t.address = name;
-    }
-    return t;
-}
-
 }  // namespace
 
 bool ParseTcpPortName(const QString& name, QString* host, quint16* port, bool allowPortZero) {
-    if (!name.startsWith(kTcpPrefix, Qt::CaseInsensitive)) return false;
+    if (FormOf(name) != NameForm::Tcp) return false;
     const QString rest = name.mid(kTcpPrefix.size());
     const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0) return false;
     QString h = rest.left(colon);
     const QString digits = rest.mid(colon + 1);
-    if (digits.isEmpty() || digits.size() > 5) return false;
-    quint32 value = 0;
-    for (const QChar c : digits) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
-        value = value * 10 + static_cast<quint32>(c.unicode() - '0');
-    }
-    if (value > 65535 || (value == 0 && !allowPortZero)) return false;
+    // toUShort alone would also take a sign or blanks around the digits.
+    bool number = !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; });
+    const quint16 value = number ? digits.toUShort(&number) : 0;
+    if (!number || (value == 0 && !allowPortZero)) return false;
     if (h.startsWith(QLatin1Char('['))) {
-        if (!h.endsWith(QLatin1Char(']')) || h.size() < 4 || h.size() > 47) return false;
+        if (!h.endsWith(QLatin1Char(']'))) return false;
         h = h.mid(1, h.size() - 2);
-        if (!h.contains(QLatin1Char(':'))) return false;
-        for (const QChar c : h)
-            if (!IsIpv6Char(c)) return false;
+        // An address only, as it stands (QHostAddress would forgive blanks
+        // around it): a scope ("%eth0") names this computer's interface,
+        // nothing a terminal's pin can stand for.
+        if (h != h.trimmed() || h.contains(QLatin1Char('%')) ||
+            QHostAddress(h).protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
     } else {
         if (h.size() > 253 || h.startsWith(QLatin1Char('-')) || h.startsWith(QLatin1Char('.'))) return false;
-        for (const QChar c : h)
-            if (!IsHostNameChar(c)) return false;
+        if (!std::all_of(h.begin(), h.end(), IsHostNameChar)) return false;
     }
     if (host) *host = h.toLower();
-    if (port) *port = static_cast<quint16>(value);
+    if (port) *port = value;
     return true;
 }
 
@@ -95,9 +113,7 @@ QString DefaultPortDevice(const QString& key) {
 
 CPortTarget ResolvePortName(const QString& portName, const QStringList& settingsFiles) {
     const QString name = portName.trimmed();
-    if (name.startsWith(QLatin1Char('/')) || name.startsWith(kLocalPrefix, Qt::CaseInsensitive) ||
-        name.startsWith(kTcpPrefix, Qt::CaseInsensitive))
-        return Direct(name);
+    if (FormOf(name) != NameForm::Windows) return Direct(name);
     QString key = name;
     if (key.startsWith(QLatin1String("\\\\.\\"))) key = key.mid(4);
     if (key.isEmpty()) return Direct(name);

@@ -13,7 +13,9 @@
 // A value or a name of the form "local:NAME" is a local socket (the terminal
 // emulator's --listen NAME); "tcp:HOST:PORT" a terminal on the network (host
 // name, IPv4 address or [IPv6 address], TLS with a paired terminal, see
-// TcpTransport.h); a path beginning with '/' is a device used as it
+// TcpTransport.h), and "tcp:HOST:PORT#HEX" the paired terminal whose
+// certificate's SHA-256 begins with the 16 to 64 hex digits HEX, found at
+// that address (LinkPins.h); a path beginning with '/' is a device used as it
 // stands; any other name is passed to the serial port layer as it stands (it
 // knows the system's own names such as "ttyUSB1").
 
@@ -25,6 +27,7 @@ struct CPortTarget {
     Kind kind = Kind::Serial;
     QString address;  // device path or name, local socket name, or TCP host (empty: a malformed tcp: name)
     quint16 tcpPort = 0;
+    QString fingerprint;  // tcp: the hex digits after '#', lower-case; empty when the name gives none
 
     bool operator==(const CPortTarget&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "components/parlink/Spake2.h"
 
+#include "components/parlink/OpenSslHandle.h"
+
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/ec.h>
@@ -16,16 +18,12 @@ namespace {
 const char kPointM[] = "02886e2f97ace46e55ba9dd7242579f2993b64e16ef3dcab95afd497333d8fa12f";
 const char kPointN[] = "03d8bbd6c639c62937b04d997f38c3770719c629d7014d49a24b4f98baa1292b49";
 
-template <typename T, void (*F)(T*)>
-struct Deleter {
-    void operator()(T* p) const { F(p); }
-};
-using Group = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
-using Point = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_free>>;
-using Bn = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
-using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
-using Kdf = std::unique_ptr<EVP_KDF, Deleter<EVP_KDF, EVP_KDF_free>>;
-using KdfCtx = std::unique_ptr<EVP_KDF_CTX, Deleter<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
+using Group = OpenSslHandle<EC_GROUP, EC_GROUP_free>;
+using Point = OpenSslHandle<EC_POINT, EC_POINT_free>;
+using Bn = OpenSslHandle<BIGNUM, BN_clear_free>;
+using BnCtx = OpenSslHandle<BN_CTX, BN_CTX_free>;
+using Kdf = OpenSslHandle<EVP_KDF, EVP_KDF_free>;
+using KdfCtx = OpenSslHandle<EVP_KDF_CTX, EVP_KDF_CTX_free>;
 
 // The only point form taken from a peer: 0x04 X Y. The compressed and
 // hybrid forms (0x02/0x03, 0x06/0x07) would parse too, but nobody sends them.
@@ -38,12 +36,16 @@ QByteArray Sha256(const QByteArray& data) {
     return out;
 }
 
+// HMAC-SHA-256; empty when the library failed (a confirmation of zeros
+// would be one anybody could send).
 QByteArray Hmac(const QByteArray& key, const QByteArray& data) {
-    QByteArray out(32, '\0');
-    unsigned int size = 32;
-    HMAC(EVP_sha256(), key.constData(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
-         reinterpret_cast<unsigned char*>(out.data()), &size);
+    QByteArray out(CSpake2::kConfirmationSize, '\0');
+    unsigned int size = 0;
+    if (!HMAC(EVP_sha256(), key.constData(), static_cast<int>(key.size()),
+              reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
+              reinterpret_cast<unsigned char*>(out.data()), &size) ||
+        size != static_cast<unsigned int>(out.size()))
+        return QByteArray();
     return out;
 }
 
@@ -180,6 +182,7 @@ bool CSpake2::Finish(const QByteArray& peerMessage) {
     if (okm.size() != 32) return false;
     const QByteArray kcA = okm.left(16), kcB = okm.mid(16, 16);
     const QByteArray confirmA = Hmac(kcA, tt), confirmB = Hmac(kcB, tt);
+    if (confirmA.isEmpty() || confirmB.isEmpty()) return false;
     s.confirmOwn = s.role == Role::A ? confirmA : confirmB;
     s.confirmPeer = s.role == Role::A ? confirmB : confirmA;
     s.transcript = tt;

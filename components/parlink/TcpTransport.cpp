@@ -3,7 +3,6 @@
 #include "components/parlink/LinkPins.h"
 #include "components/parlink/LinkTls.h"
 
-#include <QDir>
 #include <QSslSocket>
 
 #include <algorithm>
@@ -22,15 +21,17 @@ public:
             return Fail(error, QStringLiteral("no folder for the link's key and pins"));
         CTlsIdentity identity;
         QString why;
-        if (!LoadOrCreateTlsIdentity(m_options.identityFolder + QLatin1String(LinkTls::kProgramIdentityFile),
-                                     LinkTls::ProgramCommonName(), &identity, &why))
+        if (!LinkTls::LoadProgramIdentity(m_options.identityFolder, &identity, &why)) return Fail(error, why);
+        QList<CTerminalPin> pins;
+        if (!ReadTerminalPins(m_options.identityFolder + QLatin1String(LinkTls::kProgramPinsFile), &pins, &why))
             return Fail(error, why);
-        QList<CLinkPin> pins;
-        if (!ReadLinkPins(m_options.identityFolder + QLatin1String(LinkTls::kProgramPinsFile), &pins, &why))
-            return Fail(error, why);
-        const auto pin = std::find_if(pins.begin(), pins.end(), [&](const CLinkPin& p) { return p.name == where; });
         // Not even a connection to a terminal this program does not know.
-        if (pin == pins.end())
+        const CTerminalPin* pin = ExpectedTerminalPin(pins, where, m_target.fingerprint);
+        if (!pin && !m_target.fingerprint.isEmpty())
+            return Fail(error, QStringLiteral("no terminal paired with this computer has the certificate %1 that the "
+                                              "port name gives: pair it first")
+                                   .arg(m_target.fingerprint));
+        if (!pin)
             return Fail(error, QStringLiteral("the terminal at %1 is not paired with this computer: pair it first").arg(where));
         QByteArray peer;
         const int timeoutMs = std::max(m_options.connectTimeoutMs, kHandshakeMs);

@@ -1,9 +1,9 @@
 #include "components/parlink/TlsIdentity.h"
 
+#include "components/parlink/OpenSslHandle.h"
 #include "platform/SystemFile.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -15,19 +15,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-template <typename T, void (*F)(T*)>
-struct Deleter {
-    void operator()(T* p) const { F(p); }
-};
-using PKey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using Cert = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+using PKey = OpenSslHandle<EVP_PKEY, EVP_PKEY_free>;
+using Cert = OpenSslHandle<X509, X509_free>;
+using Bio = OpenSslHandle<BIO, BIO_free_all>;
 
 QByteArray BioBytes(BIO* bio) {
     char* data = nullptr;
@@ -116,7 +111,10 @@ bool MakePrivateFolder(const QString& folder) {
     // folder made for them is the owner's alone.
     const QString parent = info.absolutePath();
     if (parent != info.absoluteFilePath() && !MakePrivateFolder(parent)) return false;
-    return ::mkdir(QFile::encodeName(info.absoluteFilePath()).constData(), 0700) == 0 || errno == EEXIST;
+    if (::mkdir(QFile::encodeName(info.absoluteFilePath()).constData(), 0700) == 0) return true;
+    // Made meanwhile by another process is fine; a file or a dangling link
+    // of that name is no folder.
+    return errno == EEXIST && QFileInfo(info.absoluteFilePath()).isDir();
 }
 
 bool WritePrivateFile(const QString& path, const QByteArray& data, QString* error) {
@@ -165,10 +163,11 @@ bool LoadOrCreateTlsIdentity(const QString& file, const QString& commonName, CTl
             if (error) *error = in.Error();
             return false;
         }
+        // The folder before the key: a key that cannot be stored is not made.
         const QString folder = QFileInfo(file).absolutePath();
-        if (!QFileInfo::exists(folder)) {
-            QDir().mkpath(folder);
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!MakePrivateFolder(folder)) {
+            if (error) *error = QStringLiteral("%1: cannot create the folder").arg(folder);
+            return false;
         }
         const QByteArray pem = MakeIdentityPem(commonName);
         if (pem.isEmpty()) {

@@ -3,6 +3,7 @@
 #include "tests/config/ConfigTestSupport.h"
 
 #include "config/MenuEditor.h"
+#include "tests/storage/FullDisk.h"
 
 using namespace SQLite3;
 
@@ -239,4 +240,35 @@ TEST_F(Menu, AnInsertThatFailsHalfwayLeavesTheMenuAsItWasAndTheEntriesInTheLists
     EXPECT_EQ(Stored().first(), "10|Отчет факт/план|");
     EXPECT_EQ(Stored().size(), 9);
     EXPECT_TRUE(prompt.Messages().isEmpty());
+}
+
+TEST_F(Menu, AMenuTheFullDiskCannotTakeAtCommitIsNotSavedAndSaysSo) {
+    // The working copy keeps its journal in memory, so every page of a change
+    // reaches the disk at COMMIT: that is where a full disk shows.
+    CFullDisk disk;
+    ASSERT_TRUE(model.Open(projectPath));
+    const QStringList before = Stored();
+    CMenuEditor editor(model);
+    ASSERT_TRUE(editor.Load());
+    for (int i = 0; i < 400; ++i) {  // more rows than the file's free room holds
+        editor.SelectAvailable(0);
+        editor.AddSelected();
+    }
+    const QStringList shown = Entries(*editor.Menu());
+    disk.Fill();
+    EXPECT_FALSE(editor.SaveAndClose());
+    EXPECT_GT(disk.RefusedWrites(), 0);
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_TRUE(prompt.Texts()[0].contains("full")) << prompt.Texts()[0].toStdString();
+    EXPECT_FALSE(model.IsModified());
+    EXPECT_EQ(Entries(*editor.Menu()), shown);
+
+    // Room again: the same menu is saved whole, and nothing of the failed
+    // attempt was left behind to be committed with it.
+    disk.Free();
+    EXPECT_EQ(Stored(), before);
+    prompt.Clear();
+    ASSERT_TRUE(editor.SaveAndClose());
+    EXPECT_EQ(Stored().size(), before.size() + 400);
+    EXPECT_TRUE(model.IsModified());
 }

@@ -9,8 +9,8 @@
 
 namespace {
 
-CPortTarget Serial(const QString& a) { return {CPortTarget::Kind::Serial, a}; }
-CPortTarget Local(const QString& a) { return {CPortTarget::Kind::LocalSocket, a}; }
+CPortTarget Serial(const QString& a) { return {CPortTarget::Kind::Serial, a, 0, QString()}; }
+CPortTarget Local(const QString& a) { return {CPortTarget::Kind::LocalSocket, a, 0, QString()}; }
 
 // Each name resolves, with the settings `files`, to its target.
 struct Resolved {

@@ -44,7 +44,9 @@ TEST(TcpPortNames, HostNamesAddressesAndPortsAreParsedStrictly) {
     EXPECT_EQ(TcpEndpointText(host, port), QStringLiteral("[fe80::1]:1"));
     for (const char* bad : {"tcp:", "tcp::5000", "tcp:host", "tcp:host:", "tcp:host:0", "tcp:host:65536",
                             "tcp:host:12a", "tcp:host:+80", "tcp:fe80::1:80", "tcp:[fe80::1:80", "tcp:[host]:80",
-                            "tcp:ho st:80", "tcp:-host:80", "tcp:хост:80", "tcp:host:123456", "local:x", "COM1"})
+                            "tcp:ho st:80", "tcp:-host:80", "tcp:хост:80", "tcp:host:123456", "local:x", "COM1",
+                            "tcp:[ ::1]:80", "tcp:[::1 ]:80", "tcp:[fe80::1%eth0]:80", "tcp:[1.2.3.4]:80", "tcp:[]:80",
+                            "tcp:host: 80", "tcp:host:٨٠"})
         EXPECT_FALSE(ParseTcpPortName(QString::fromUtf8(bad), &host, &port)) << bad;
     // A listener may ask for any free port.
     EXPECT_TRUE(ParseTcpPortName(QStringLiteral("tcp:127.0.0.1:0"), &host, &port, true));
@@ -95,6 +97,101 @@ TEST(LinkPinFile, KeepsWellFormedLinesAndIsWrittenWholeForTheOwnerOnly) {
     // No temporary file is left beside it, only the (empty) lock file.
     EXPECT_EQ(QDir(dir.File(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),
               (QStringList{QStringLiteral("pins.txt"), QStringLiteral("pins.txt.lock")}));
+}
+
+TEST(TcpPortNames, ANameMayGiveTheTerminalsCertificateBesideItsAddress) {
+    const QString hex = QString::fromLatin1(QByteArray(32, '\xAB').toHex());
+    const CPortTarget full = ResolvePortName(QStringLiteral("tcp:10.0.0.5:7000#") + hex.toUpper(), {});
+    EXPECT_EQ(full, (CPortTarget{CPortTarget::Kind::Tcp, QStringLiteral("10.0.0.5"), 7000, hex}));
+    EXPECT_EQ(ResolvePortName(QStringLiteral("tcp:[::1]:7000#") + hex.left(16), {}).fingerprint, hex.left(16));
+    EXPECT_TRUE(ResolvePortName(QStringLiteral("tcp:10.0.0.5:7000"), {}).fingerprint.isEmpty());
+    // Too few digits, too many, not hex, nothing after '#': a malformed name
+    // that opens nothing, never the address without its promise.
+    for (const QString& bad : {hex.left(15), hex + QStringLiteral("a"), hex.left(15) + QStringLiteral("g"), QString()}) {
+        const CPortTarget t = ResolvePortName(QStringLiteral("tcp:10.0.0.5:7000#") + bad, {});
+        EXPECT_EQ(t.kind, CPortTarget::Kind::Tcp);
+        EXPECT_TRUE(t.address.isEmpty()) << qPrintable(bad);
+    }
+    // Through a Windows name too.
+    CTestDir dir;
+    ASSERT_TRUE(dir.Write(QStringLiteral("parlink.ini"), "[ports]\nCOM5=tcp:gate-2:4100#" + hex.left(20).toLatin1() + "\n"));
+    EXPECT_EQ(ResolvePortName(QStringLiteral("COM5"), {dir.File(QStringLiteral("parlink.ini"))}),
+              (CPortTarget{CPortTarget::Kind::Tcp, QStringLiteral("gate-2"), 4100, hex.left(20)}));
+}
+
+TEST(TerminalPinFile, PinsAreKeyedByTheCertificateAndAnAddressPromisesOnlyItsLastPairing) {
+    const QByteArray a(32, '\x0A'), b(32, '\x0B'), c(32, '\x0C');
+    CTestDir dir;
+    const QString path = dir.File(QStringLiteral("link-pins.txt"));
+    QString error;
+    ASSERT_TRUE(StoreTerminalPin(path, {a, QStringLiteral("10.0.0.1:5000")}, &error)) << qPrintable(error);
+    ASSERT_TRUE(StoreTerminalPin(path, {b, QStringLiteral("10.0.0.2:5000")}, &error));
+    // A paired again at a new address: still one pin, now there.
+    ASSERT_TRUE(StoreTerminalPin(path, {a, QStringLiteral("10.0.0.3:5000")}, &error));
+    // C paired where B was: the address now promises C.
+    ASSERT_TRUE(StoreTerminalPin(path, {c, QStringLiteral("10.0.0.2:5000")}, &error));
+    QList<CTerminalPin> pins;
+    ASSERT_TRUE(ReadTerminalPins(path, &pins, &error));
+    EXPECT_EQ(pins, (QList<CTerminalPin>{{b, QStringLiteral("10.0.0.2:5000")},
+                                         {a, QStringLiteral("10.0.0.3:5000")},
+                                         {c, QStringLiteral("10.0.0.2:5000")}}));
+    EXPECT_TRUE(dir.Read(QStringLiteral("link-pins.txt")).contains(a.toHex() + " 10.0.0.3:5000\n"));
+    EXPECT_EQ(FileMode(path), 0600u);
+
+    const auto expected = [&](const QString& address, const QString& hex) {
+        const CTerminalPin* pin = ExpectedTerminalPin(pins, address, hex);
+        return pin ? pin->fingerprint : QByteArray();
+    };
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.2:5000"), QString()), c);
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.1:5000"), QString()), QByteArray());  // A moved away
+    // A name giving the certificate finds it wherever it was paired, and
+    // only it: never "any paired terminal".
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.9:5000"), QString::fromLatin1(a.toHex().left(16))), a);
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.2:5000"), QString::fromLatin1(b.toHex())), b);
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.9:5000"), QString::fromLatin1(QByteArray(32, '\x0D').toHex())), QByteArray());
+    EXPECT_EQ(expected(QStringLiteral("10.0.0.3:5000"), QString::fromLatin1(a.toHex().left(15))), QByteArray());
+    // Digits that fit two pins say nothing.
+    const QList<CTerminalPin> twins{{QByteArray(31, '\x01') + '\x02', QStringLiteral("h:1")},
+                                    {QByteArray(31, '\x01') + '\x03', QStringLiteral("h:2")}};
+    EXPECT_EQ(ExpectedTerminalPin(twins, QStringLiteral("h:1"), QString::fromLatin1(QByteArray(31, '\x01').toHex())), nullptr);
+}
+
+TEST(TerminalPinFile, AFileKeyedByTheAddressIsReadAsTheSamePinsAndRewrittenByTheCertificate) {
+    const QByteArray a(32, '\x0A'), b(32, '\x0B');
+    CTestDir dir;
+    // Written before pins were keyed by the certificate: A paired twice, at
+    // two addresses, the later line being the later pairing.
+    ASSERT_TRUE(dir.Write(QStringLiteral("link-pins.txt"),
+                          "# Pinned certificates of the paired link peers: name SHA-256\n10.0.0.1:5000 " + a.toHex() +
+                              "\n[fe80::1]:5000 " + b.toHex() + "\n10.0.0.7:5000 " + a.toHex() + "\n"));
+    QList<CTerminalPin> pins;
+    QString error;
+    ASSERT_TRUE(ReadTerminalPins(dir.File(QStringLiteral("link-pins.txt")), &pins, &error)) << qPrintable(error);
+    const QList<CTerminalPin> expected{{b, QStringLiteral("[fe80::1]:5000")}, {a, QStringLiteral("10.0.0.7:5000")}};
+    EXPECT_EQ(pins, expected);
+    const QByteArray rewritten = dir.Read(QStringLiteral("link-pins.txt"));
+    EXPECT_TRUE(rewritten.contains(b.toHex() + " [fe80::1]:5000\n" + a.toHex() + " 10.0.0.7:5000\n")) << rewritten.constData();
+    bool earlier = true;
+    EXPECT_EQ(ParseTerminalPins(rewritten, &earlier), expected);
+    EXPECT_FALSE(earlier);
+}
+
+TEST(PairingFiles, AFolderThatCannotBeMadeIsSaidAndNoKeyIsMade) {
+    EnsureQtApplication();
+    CTestDir dir;
+    // A link to nowhere where the folder should be: no folder can be made
+    // under its name, and nothing is written where it points.
+    const QString folder = dir.File(QStringLiteral("keys"));
+    ASSERT_TRUE(QFile::link(dir.File(QStringLiteral("nowhere/keys")), folder));
+    QString error;
+    EXPECT_FALSE(StoreTerminalPin(folder + QStringLiteral("/link-pins.txt"), {QByteArray(32, '\x01'), QStringLiteral("h:1")}, &error));
+    EXPECT_EQ(error, folder + QStringLiteral(": cannot create the folder"));
+    CTlsIdentity identity;
+    error.clear();
+    EXPECT_FALSE(LoadOrCreateTlsIdentity(folder + QStringLiteral("/id.pem"), QStringLiteral("x"), &identity, &error));
+    EXPECT_EQ(error, folder + QStringLiteral(": cannot create the folder"));
+    EXPECT_TRUE(identity.IsNull());
+    EXPECT_FALSE(QFileInfo::exists(dir.File(QStringLiteral("nowhere"))));
 }
 
 TEST(TlsIdentityFile, IsMadeOnceOwnerOnlyAndADamagedOneIsNotReplaced) {

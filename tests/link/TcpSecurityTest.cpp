@@ -235,11 +235,11 @@ TEST_F(TcpLink, PairedSessionRunsTheProtocolAndKeysAreTheOwnersOnly) {
         ASSERT_EQ(::stat(QFile::encodeName(f).constData(), &st), 0) << qPrintable(f);
         EXPECT_EQ(st.st_mode & 0777, 0600u) << qPrintable(f);
     }
-    QList<CLinkPin> pins;
+    QList<CTerminalPin> pins;
     QString error;
-    ASSERT_TRUE(ReadLinkPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
+    ASSERT_TRUE(ReadTerminalPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
     ASSERT_EQ(pins.size(), 1);
-    EXPECT_EQ(pins[0].name, terminal.Port().mid(4));
+    EXPECT_EQ(pins[0].address, terminal.Port().mid(4));
     EXPECT_EQ(pins[0].fingerprint, o.fingerprint);
 
     ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
@@ -377,16 +377,15 @@ TEST_F(TcpLink, RelayWithItsOwnCertificateIsRefused) {
     EXPECT_FALSE(QFileInfo::exists(state.File(QStringLiteral("pins.txt"))));
     EXPECT_FALSE(QFileInfo::exists(settings.File(QStringLiteral("link-pins.txt"))));
 
-    // Paired directly, then led to the relay (a pin for its address copied
-    // from the terminal's, as a redirected name would do): refused at open.
+    // Paired directly, then led to the relay by a name that expects the
+    // terminal there (as a redirected name would do): refused at open.
     ASSERT_NO_FATAL_FAILURE(PairNow());
     const QByteArray before = Snapshot();
-    QList<CLinkPin> pins;
+    QList<CTerminalPin> pins;
     QString error;
-    ASSERT_TRUE(ReadLinkPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
-    ASSERT_TRUE(StoreLinkPin(settings.File(QStringLiteral("link-pins.txt")), {relayPort.mid(4), pins[0].fingerprint}, &error));
+    ASSERT_TRUE(ReadTerminalPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
     auto link = NewLink();
-    EXPECT_EQ(link->OpenPort(relayPort), 0);
+    EXPECT_EQ(link->OpenPort(relayPort + QLatin1Char('#') + QString::fromLatin1(pins[0].fingerprint.toHex())), 0);
     EXPECT_TRUE(link->LastError().contains(QLatin1String("another certificate"))) << qPrintable(link->LastError());
     EXPECT_FALSE(SessionSeen());
     EXPECT_EQ(Snapshot(), before);
@@ -397,12 +396,12 @@ TEST_F(TcpLink, ReplayedSessionDoesNothing) {
     // A session recorded on the wire: it clears the journal.
     CTestRelay recorder(CTestRelay::Mode::Forward, port, CTlsIdentity());
     const QString viaRecorder = QStringLiteral("tcp:127.0.0.1:%1").arg(recorder.Start());
-    QList<CLinkPin> pins;
+    QList<CTerminalPin> pins;
     QString error;
-    ASSERT_TRUE(ReadLinkPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
-    ASSERT_TRUE(StoreLinkPin(settings.File(QStringLiteral("link-pins.txt")), {viaRecorder.mid(4), pins[0].fingerprint}, &error));
+    ASSERT_TRUE(ReadTerminalPins(settings.File(QStringLiteral("link-pins.txt")), &pins, &error));
     auto link = NewLink();
-    ASSERT_EQ(link->OpenPort(viaRecorder), 1) << qPrintable(link->LastError());
+    ASSERT_EQ(link->OpenPort(viaRecorder + QLatin1Char('#') + QString::fromLatin1(pins[0].fingerprint.toHex())), 1)
+        << qPrintable(link->LastError());
     link->SendCommand(QStringLiteral("001"));
     ASSERT_EQ(link->WaitLink(15000), 1);
     ASSERT_EQ(link->ClosePort(), 1);
@@ -422,6 +421,45 @@ TEST_F(TcpLink, ReplayedSessionDoesNothing) {
     EXPECT_FALSE(got.contains("KX"));
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(CommandLog(), logBefore);
+}
+
+TEST_F(TcpLink, ATerminalAtANewAddressIsKnownByItsCertificateAndByNothingElse) {
+    ASSERT_NO_FATAL_FAILURE(PairNow());
+    const QString pinsFile = settings.File(QStringLiteral("link-pins.txt"));
+    QList<CTerminalPin> pins;
+    QString error;
+    ASSERT_TRUE(ReadTerminalPins(pinsFile, &pins, &error));
+    ASSERT_EQ(pins.size(), 1);
+    const QString hex = QString::fromLatin1(pins[0].fingerprint.toHex());
+    // The terminal's address changes (a new lease): the same device, now
+    // reached at another port of this computer.
+    CTestRelay moved(CTestRelay::Mode::Forward, port, CTlsIdentity());
+    const QString newAddress = QStringLiteral("tcp:127.0.0.1:%1").arg(moved.Start());
+    auto link = NewLink();
+    // The address alone promises nothing: no terminal was paired there.
+    EXPECT_EQ(link->OpenPort(newAddress), 0);
+    EXPECT_TRUE(link->LastError().contains(QLatin1String("not paired"))) << qPrintable(link->LastError());
+    // Nor does any other paired certificate, or too few digits of its own.
+    const QByteArray otherTerminal(32, '\x5A');
+    ASSERT_TRUE(StoreTerminalPin(pinsFile, {otherTerminal, QStringLiteral("10.9.9.9:4000")}, &error)) << qPrintable(error);
+    EXPECT_EQ(link->OpenPort(newAddress + QStringLiteral("#") + QString::fromLatin1(otherTerminal.toHex())), 0);
+    EXPECT_TRUE(link->LastError().contains(QLatin1String("another certificate"))) << qPrintable(link->LastError());
+    EXPECT_EQ(link->OpenPort(newAddress + QStringLiteral("#") + hex.left(15)), 0);
+    EXPECT_FALSE(SessionSeen());
+    // The name that gives its certificate finds it, no pairing again.
+    ASSERT_EQ(link->OpenPort(newAddress + QStringLiteral("#") + hex.left(16).toUpper()), 1) << qPrintable(link->LastError());
+    ASSERT_EQ(link->WaitLink(15000), 1);
+    EXPECT_EQ(Ask(*link, QStringLiteral("020")), QStringLiteral("2"));
+    EXPECT_EQ(link->ClosePort(), 1);
+
+    // A pin file of the earlier shape, keyed by the address, works as it did
+    // and is rewritten keyed by the certificate.
+    ASSERT_TRUE(WriteFileBytes(pinsFile, "# Pinned certificates of the paired link peers: name SHA-256\n" +
+                                             terminal.Port().mid(4).toUtf8() + ' ' + hex.toLatin1() + '\n'));
+    ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
+    EXPECT_EQ(link->ClosePort(), 1);
+    EXPECT_TRUE(ReadFileBytes(pinsFile).contains(hex.toLatin1() + ' ' + terminal.Port().mid(4).toUtf8() + '\n'))
+        << ReadFileBytes(pinsFile).constData();
 }
 
 TEST(TcpLinkIpv6, PairsAndRunsASessionOnAnIpv6Address) {
@@ -537,9 +575,6 @@ TEST_F(TcpLink, AOneTimeCodePairsOneProgramOnly) {
     EXPECT_EQ(other.Confirm(), QByteArray("F"));
     const QList<CLinkPin> pins = ParseLinkPins(state.Read(QStringLiteral("pins.txt")));
     ASSERT_EQ(pins.size(), 1);
-    QList<CLinkPin> ours;
-    QString error;
-    ASSERT_TRUE(ReadLinkPins(settings.File(QStringLiteral("link-pins.txt")), &ours, &error));
     EXPECT_EQ(pins[0].fingerprint, NewIdentity(QStringLiteral("link-identity")).fingerprint);
     // The terminal lists the one program it paired.
     EXPECT_TRUE(terminal.WaitForLine(QStringLiteral("paired: ")).contains(QString::fromLatin1(pins[0].fingerprint.toHex())));

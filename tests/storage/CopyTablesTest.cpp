@@ -1,4 +1,5 @@
 #include "storage/CopyTables.h"
+#include "tests/storage/FullDisk.h"
 #include "tests/support/SQLiteQuery.h"
 #include "tests/support/TestSupport.h"
 
@@ -79,6 +80,26 @@ TEST_F(CopyTables, FailureHalfWayLeavesDestinationAsItWas) {
     // The destination connection is usable and not left inside a transaction.
     dst.Exec("INSERT INTO a VALUES('after')");
     EXPECT_EQ(Query(dst, "SELECT count(*) FROM a").Rows[0][0], "2");
+}
+
+TEST_F(CopyTables, ASaveTheFullDiskCannotTakeLeavesTheDestinationAsItWasAndSaysSo) {
+    CFullDisk disk;
+    CSQLiteConnection target;
+    target.OpenConnection(dir.File("target.kxc"));
+    target.SetSynchronous(0);
+    target.Exec("CREATE TABLE a(x)");
+    target.Exec("INSERT INTO a VALUES('old')");
+    src.Exec("CREATE TABLE a(x)");
+    for (int i = 0; i < 300; ++i) src.Exec(QStringLiteral("INSERT INTO a VALUES('%1')").arg(QString(200, 'n')));
+
+    disk.Fill();
+    EXPECT_FALSE(CopyAllTables(src, target));
+    EXPECT_GT(disk.RefusedWrites(), 0);
+    ASSERT_EQ(recorder.Messages().size(), 1);
+    EXPECT_TRUE(recorder.Messages()[0].text.contains("full")) << recorder.Messages()[0].text.toStdString();
+    disk.Free();
+    EXPECT_FALSE(target.InTransaction());
+    EXPECT_EQ(Rows(target, "SELECT x FROM a"), QStringList({"old"}));
 }
 
 TEST_F(CopyTables, CopyIntoAFileOnDiskSurvivesReopening) {

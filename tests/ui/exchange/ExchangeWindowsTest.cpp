@@ -15,6 +15,7 @@
 #include "ui/exchange/LoadingConfigToTerminalDlg.h"
 #include "ui/exchange/TransferAnimation.h"
 #include "ui/exchange/UploadingDirDlg.h"
+#include "ui/exchange/WorkerDlg.h"
 #include "ui/main/DirsDlg.h"
 
 #include <QCheckBox>
@@ -28,10 +29,95 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
+#include <atomic>
+#include <functional>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
+
+// Blocks the calling thread (the window's: no event of it runs meanwhile)
+// until `file` holds `bytes`. Woken by the system's notices of changes in the
+// file's folder, never by a clock; false when none comes for `quietMs`: then
+// whatever should write the file stands still.
+bool BlockUntilFileHolds(const QString& file, const QByteArray& bytes, int quietMs) {
+    const int fd = ::inotify_init1(IN_CLOEXEC);
+    if (fd < 0) return false;
+    bool holds = false;
+    // Watched before the first look, so no change falls between the two.
+    if (::inotify_add_watch(fd, QFile::encodeName(QFileInfo(file).absolutePath()).constData(),
+                            IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO) >= 0) {
+        while (!(holds = ReadFileBytes(file) == bytes)) {
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, quietMs) != 1) break;
+            char notices[4096];
+            if (::read(fd, notices, sizeof notices) <= 0) break;
+        }
+    }
+    ::close(fd);
+    return holds;
+}
+
+// Counts the ticks of a progress window's own pace timer: the one timer that
+// is a member of the window object (so lies within its bytes).
+class CPaceTicks final : public QObject {
+public:
+    explicit CPaceTicks(const QObject* window, std::size_t windowSize, std::function<void(int)> onTick = {})
+        : m_begin(reinterpret_cast<const char*>(window)), m_end(m_begin + windowSize), m_onTick(std::move(onTick)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~CPaceTicks() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    int ticks = 0;
+    int intervalMs = 0;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        const char* at = reinterpret_cast<const char*>(object);
+        if (event->type() == QEvent::Timer && at >= m_begin && at < m_end) {
+            if (auto* timer = qobject_cast<QTimer*>(object)) {
+                ++ticks;
+                intervalMs = timer->interval();
+                if (m_onTick) m_onTick(ticks);
+            }
+        }
+        return false;
+    }
+
+private:
+    const char* m_begin;
+    const char* m_end;
+    std::function<void(int)> m_onTick;
+};
+
+// A progress window whose work reports as fast as a core allows until it is
+// told to stop: progress that comes far faster than any window redraws.
+class CFloodedProgressDlg final : public CWorkerDlg {
+public:
+    CFloodedProgressDlg() : CWorkerDlg(nullptr, QStringLiteral("floodedProgress"), QStringLiteral("KXLoader")) {}
+
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> reports{0};
+    int shown = 0;
+
+protected:
+    void OnFirstShown() override {
+        StartWork([this](CWorkerProgress& progress) {
+            // Bounded, so that a window that never ticks ends the test too.
+            constexpr qint64 kMost = 200'000'000;
+            progress.Begin(QStringLiteral("records"), kMost);
+            qint64 done = 0;
+            while (!stop && done < kMost) progress.Advance(++done);
+            progress.Finish();
+            reports = done;
+            return 1;
+        });
+    }
+    void ShowProgress(const ExchangeProgressState&) override { ++shown; }
+};
 
 class ExchangeWindows : public CUiFixture {
 protected:
@@ -217,18 +303,14 @@ TEST_F(ExchangeWindows, TheUploadGoesOnWhileTheWindowIsBusy) {
     Click(1028);
 
     bool storedWhileBusy = false;
+    ASSERT_TRUE(QDir().mkpath(state.File(QStringLiteral("directories"))));
     const auto shown = OnShow<CUploadingDirDlg>([&](CUploadingDirDlg* upload) {
         QTimer::singleShot(0, upload, [&] {
             // The window's own thread runs no events here until the terminal
             // holds every record: an upload that waited for the window to
-            // draw its progress would stand still.
-            const QString stored = state.File(QStringLiteral("directories/wares.ux7"));
-            QElapsedTimer clock;
-            clock.start();
-            while (!storedWhileBusy && clock.elapsed() < 20000) {
-                storedWhileBusy = ReadFileBytes(stored) == wares;
-                if (!storedWhileBusy) QThread::msleep(20);
-            }
+            // draw its progress would stand still, and the terminal's folder
+            // would fall quiet.
+            storedWhileBusy = BlockUntilFileHolds(state.File(QStringLiteral("directories/wares.ux7")), wares, 30000);
         });
     });
     Click(1010);
@@ -267,7 +349,9 @@ TEST_F(ExchangeWindows, TheUploadBarCountsTheRecordsAndRedrawsAFewDozenTimesASec
     int countedRange = 0;
     int lowerRange = 0;
     int redraws = 0;
+    std::unique_ptr<CPaceTicks> pace;
     const auto shown = OnShow<CUploadingDirDlg>([&](CUploadingDirDlg* upload) {
+        pace = std::make_unique<CPaceTicks>(upload, sizeof(CUploadingDirDlg));
         auto* upper = upload->findChild<QProgressBar*>(QStringLiteral("id1026"));
         auto* lower = upload->findChild<QProgressBar*>(QStringLiteral("id1025"));
         QObject::connect(upper, &QProgressBar::valueChanged, [&, upper](int) {
@@ -280,17 +364,36 @@ TEST_F(ExchangeWindows, TheUploadBarCountsTheRecordsAndRedrawsAFewDozenTimesASec
         QObject::connect(lower, &QProgressBar::valueChanged,
                          [&, lower](int) { lowerRange = qMax(lowerRange, lower->maximum()); });
     });
-    QElapsedTimer clock;
-    clock.start();
     Click(1010);
-    const qint64 ms = clock.elapsed();
+    ASSERT_TRUE(pace);
+    const int ticks = pace->ticks;
+    const int intervalMs = pace->intervalMs;
+    pace.reset();
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Справочники загружены успешно!")});
-    ASSERT_FALSE(counted.isEmpty()) << redraws << " redraws in " << ms << " ms";
+    ASSERT_FALSE(counted.isEmpty()) << redraws << " redraws on " << ticks << " ticks";
     EXPECT_EQ(countedRange, 20040);
     EXPECT_TRUE(counted.last().endsWith(QStringLiteral(" из ") + QLocale().toString(20040))) << counted.last().toStdString();
     EXPECT_EQ(lowerRange, 3);  // two directories and the synchronisation
-    // Never more often than the window's pace, however many records a second.
-    EXPECT_LE(redraws, ms / CWorkerDlg::kProgressIntervalMs + 3) << redraws << " redraws in " << ms << " ms";
+    // Never more often than the window's pace, however many records a second:
+    // a redraw on a tick of its timer (a few dozen a second) and one at the end.
+    EXPECT_LE(redraws, ticks + 1) << redraws << " redraws on " << ticks << " ticks";
+    EXPECT_GE(intervalMs, 20);
+}
+
+TEST(ProgressWindow, RedrawsOnItsOwnTicksHoweverFastTheWorkReports) {
+    CFloodedProgressDlg window;
+    // The work floods the window with progress for five ticks of its pace
+    // timer, then ends.
+    CPaceTicks pace(&window, sizeof(window), [&window](int ticks) {
+        if (ticks >= 5) window.stop = true;
+    });
+    EXPECT_EQ(window.exec(), 1);
+    EXPECT_GE(pace.ticks, 5);
+    EXPECT_GT(window.reports, pace.ticks);
+    // A redraw on a tick and one at the end, never one a report.
+    EXPECT_LE(window.shown, pace.ticks + 1) << window.shown << " redraws on " << pace.ticks << " ticks, "
+                                           << window.reports << " reports";
+    EXPECT_GE(pace.intervalMs, 20);  // a few dozen a second at the most
 }
 
 TEST_F(ExchangeWindows, TheJournalBarCountsTheLinesAndAFailedDownloadNamesTheKeptFile) {
