@@ -4,6 +4,8 @@
 #include "directories/DirectoryKind.h"
 #include "exchange/JournalExchange.h"
 
+#include <algorithm>
+
 namespace {
 
 QList<BatchSwitch> MakeSwitches() {
@@ -46,6 +48,8 @@ public:
             step.first = i;
             step.what = i < m_r.switchesEnd ? FindBatchSwitch(m_r.words[i]) : nullptr;
             if (step.what) Read(step, i);
+            // A parser that met the end of the list stands one past it.
+            i = std::min(i, static_cast<int>(m_r.words.size()) - 1);
             step.last = i;
             m_r.steps.append(step);
         }

@@ -204,6 +204,10 @@ TEST(SyncBatch, EveryWrittenFileGetsTheTerminalsNameAndEveryUploadedFileIsShared
     EXPECT_EQ(of({"/x", "/j", "--", "/x"}), QStringList({"/x", "errors-g1.txt", "/j", "--", "/x-g1"}));
     EXPECT_EQ(of({"/j", "--", "filter:"}), QStringList({"/j", "--", "filter:-g1"}));
     EXPECT_EQ(of({"/j", "--"}), QStringList({"/j", "journal-g1.txt"}));
+    // Words that end where their switch still wanted more are copied as they are.
+    EXPECT_EQ(of({"/s"}), QStringList({"/s"}));
+    EXPECT_EQ(of({"/j", "filter:"}), QStringList({"/j", "journal-g1.txt", "filter:"}));
+    EXPECT_EQ(of({"/x", "/f", "o=1", "/s", "o"}), QStringList({"/x", "errors-g1.txt", "/f", "o=1", "/s", "o"}));
     // A path (a second '/') is a name, not a switch.
     EXPECT_EQ(of({"/j", "/srv/j.txt"}), QStringList({"/j", "/srv/j-g1.txt"}));
 }
