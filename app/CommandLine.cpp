@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/CommandLineGrammar.h"
 #include "app/CommandLineProgress.h"
 #include "app/LinkPairing.h"
 #include "app/KXConfigApp.h"
@@ -26,9 +27,9 @@
 
 namespace {
 
-constexpr int kSyntaxError = 100;
-constexpr int kUnknownSwitch = 105;
-constexpr int kConfigurationNotOpened = 150;
+constexpr int kSyntaxError = kCommandLineSyntaxError;
+constexpr int kUnknownSwitch = kCommandLineUnknownSwitch;
+constexpr int kConfigurationNotOpened = kCommandLineConfigurationNotOpened;
 
 // The word after `index`, or an empty word past the end of the list.
 QString Next(const QStringList& arguments, int index) {
@@ -170,8 +171,8 @@ private:
             return false;
         }
         if (word == QLatin1String("/f")) return Filters(i), true;
-        if (word == QLatin1String("/j")) return Journal(i, QStringLiteral("journal.txt"), false), true;
-        if (word == QLatin1String("/n")) return Journal(i, QStringLiteral("j_count.txt"), true), true;
+        if (word == QLatin1String("/j")) return Journal(i, DefaultOutputFile(QStringLiteral("/j")), false), true;
+        if (word == QLatin1String("/n")) return Journal(i, DefaultOutputFile(QStringLiteral("/n")), true), true;
         if (word == QLatin1String("/i")) return TerminalInformation(i), true;
         if (word == QLatin1String("/c")) {
             m_app.ResultCode = m_journal.ClearJournal(Port());
@@ -283,7 +284,7 @@ private:
             return;
         }
         QString path;
-        if (!NamedPath(OptionalFileName(i, QStringLiteral("id_term.txt")), &path)) return;
+        if (!NamedPath(OptionalFileName(i, DefaultOutputFile(QStringLiteral("/i"))), &path)) return;
         // Replaced whole: a kill leaves the old text or the new one.
         const QByteArray bytes = ToCrLf(CodePage::CCodec().Encode(TerminalInfoText(session.info)));
         QString error;
@@ -388,7 +389,7 @@ private:
 
     void Report(int& i) {
         QString path;
-        if (!NamedPath(OptionalFileName(i, QStringLiteral("errors.txt")), &path)) return;
+        if (!NamedPath(OptionalFileName(i, DefaultOutputFile(QStringLiteral("/x"))), &path)) return;
         // Another run still running with this report: it is that run's, and
         // this one leaves it alone (no report of its own either).
         auto lock = std::make_unique<CFileLock>();

@@ -9,12 +9,14 @@ QString UsageText(const CInstallLayout& layout) {
     QString text = QStringLiteral(
         "Использование: kxloader                 главное окно\n"
         "               kxloader КЛЮЧ [КЛЮЧ...]  пакетный режим без окна; код результата - код выхода\n"
-        "               kxloader --help | --version\n"
+        "               kxloader -h | --help | -V | --version\n"
         "\n");
     text += CommandLineHelpText();
     text += QStringLiteral(
         "/h, /? - эта справка в пакетном режиме (нужна открываемая конфигурация)\n"
-        "--help - эта справка, --version - версия программы\n"
+        "-h, --help - эта справка, -V, --version - версия программы; -- завершает ключи (дальше только имена файлов)\n"
+        "Код выхода - код результата; 100 - ошибка в словах ключа, 105 - неизвестный ключ или параметр,\n"
+        "64 - главное окно без графического дисплея\n"
         "\n");
     text += QStringLiteral("Установка: %1\n")
                 .arg(installed ? QStringLiteral("в системе (файлы программы только читаются)")
@@ -27,7 +29,7 @@ QString UsageText(const CInstallLayout& layout) {
     text += QStringLiteral(
         "Переменная окружения %1=ФАЙЛ задает другой файл kxloader.ini (например, свой для каждого терминала).\n")
                 .arg(QString::fromLatin1(kLoaderSettingsVariable));
-    text += QStringLiteral("Подробнее: man kxloader (в установленной программе) или docs/command-line.md.\n");
+    text += QStringLiteral("Подробнее: man kxloader и /usr/share/doc/kxconfig/command-line.md.gz (пакет kxconfig).\n");
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "app/KXConfigApp.h"
 
+#include "app/CommandLineGrammar.h"
 #include "app/ConfigModelCommandLine.h"
 #include "app/InformationSwitches.h"
 #include "app/ReportFile.h"
@@ -39,10 +40,22 @@ bool CKXConfigApp::InitInstance(const QStringList& arguments) {
     // from the start, so a signal at any moment of the run is answered alike.
     if (Mode == RunMode::CommandLine) InstallStopSignals();
     // Before anything is read or made: they must work with no settings at all.
+    // Options (words that start with '-') are read before the project too:
+    // a wrong one is told as such, whether or not a project would open.
     if (Mode == RunMode::CommandLine) {
-        if (const InformationSwitch which = FindInformationSwitch(arguments); which != InformationSwitch::None) {
-            PrintInformation(which, Layout);
+        const LoaderOptionCheck check = CheckLoaderOptions(arguments);
+        switch (check.kind) {
+        case LoaderOptionCheck::Kind::Help: PrintInformation(InformationSwitch::Help, Layout); return false;
+        case LoaderOptionCheck::Kind::Version: PrintInformation(InformationSwitch::Version, Layout); return false;
+        case LoaderOptionCheck::Kind::UnknownOption:
+            ResultCode = kCommandLineUnknownSwitch;
+            Prompt().Error(QStringLiteral("%1 %2: unknown option \"%3\" (kxloader --help lists the options and "
+                                          "switches)")
+                               .arg(ResultCode)
+                               .arg(ResultCodeText(ResultCode), check.word),
+                           QStringLiteral("kxloader"));
             return false;
+        case LoaderOptionCheck::Kind::None: break;
         }
     }
     // Working copies and staging files of runs that were killed; a running

@@ -1,5 +1,7 @@
 #include "app/LinkPairing.h"
 
+#include "app/CommandLineGrammar.h"
+
 #include "components/parlink/Pairing.h"
 #include "components/parlink/ParlinkSettingsFiles.h"
 #include "exchange/ExchangeCodes.h"
@@ -23,7 +25,7 @@ CLinkPairingResult PairTerminal(const QString& port, const QString& code) {
         break;
     case EPairResult::NotNetworkPort:
     case EPairResult::BadCode:
-        r.code = 100;
+        r.code = kCommandLineSyntaxError;
         break;
     default:
         r.code = ExchangeCode::kPortNotOpened;

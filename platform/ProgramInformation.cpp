@@ -5,8 +5,9 @@
 InformationSwitch FindInformationSwitch(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--")) break;  // names follow, whatever they look like
-        if (arguments[i] == QLatin1String("--help")) return InformationSwitch::Help;
-        if (arguments[i] == QLatin1String("--version")) return InformationSwitch::Version;
+        if (arguments[i] == QLatin1String("--help") || arguments[i] == QLatin1String("-h")) return InformationSwitch::Help;
+        if (arguments[i] == QLatin1String("--version") || arguments[i] == QLatin1String("-V"))
+            return InformationSwitch::Version;
     }
     return InformationSwitch::None;
 }

@@ -2,6 +2,7 @@
 // command-line batch, which needs no display at all.
 
 #include "app/KXConfigApp.h"
+#include "app/WindowDisplay.h"
 #include "platform/ConsolePrompt.h"
 #include "platform/LocalFileName.h"
 #include "platform/StopSignal.h"
@@ -15,6 +16,9 @@
 #include <QCoreApplication>
 
 #include <QFont>
+#include <QProcessEnvironment>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -23,6 +27,12 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<QCoreApplication> qtApp;
     CQtPrompt qtPrompt;
     if (mode == RunMode::Interactive) {
+        // Without a display the window system would abort the process.
+        QString why;
+        if (!WindowDisplayAvailable(QProcessEnvironment::systemEnvironment(), &why)) {
+            std::fputs(NoDisplayMessage(why).toUtf8().constData(), stderr);
+            return kNoDisplayExitStatus;
+        }
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setFont(QFont(QStringLiteral("Tahoma"), 10));
         SetProgramIdentity(*gui);

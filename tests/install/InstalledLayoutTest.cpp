@@ -290,7 +290,9 @@ TEST_F(Installed, EveryProgramAnswersHelpAndVersionAndHasAManualPageThatSaysAsMu
 }
 
 TEST_F(Installed, TheDocumentationTheAdministratorsSettingsAndTheDesktopEntryAreInPlace) {
-    for (const char* file : {"share/doc/kxconfig/copyright", "share/doc/kxconfig/README.md",
+    for (const char* file : {"share/doc/kxconfig/copyright", "share/doc/kxconfig/README",
+                             "share/doc/kxconfig/link-protocol.md.gz", "share/doc/kxconfig/images/main_window.png",
+                             "share/doc/kxconfig/examples/kxsync-nightly.service",
                              "share/lintian/overrides/kxconfig", "share/kxconfig/demo/terminal/journal.txt"})
         EXPECT_TRUE(QFileInfo(prefix + "/" + file).isFile()) << file;
     EXPECT_TRUE(Gunzip(prefix + "/share/doc/kxconfig/changelog.gz").startsWith(QString("kxconfig (%1) ").arg(KX_VERSION_TEXT)));

@@ -1,11 +1,18 @@
 // What kxsync makes of a terminal list and of one batch for one terminal.
 
+#include "app/CommandLine.h"
+#include "app/CommandLineGrammar.h"
+#include "app/KXConfigApp.h"
+#include "directories/DirectoryFiles.h"
+#include "directories/DirectoryKind.h"
+#include "tests/exchange/FakeParlink.h"
 #include "tools/kxsync/PerTerminalBatch.h"
 #include "tools/kxsync/SyncRun.h"
 #include "tools/kxsync/TerminalList.h"
 
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -19,7 +26,116 @@ QString ListError(const QByteArray& text) {
     return error;
 }
 
+// kxloader's own batch (the code the program runs) against a scripted
+// terminal that answers every exchange, in a folder of its own.
+class CLoaderBatch {
+public:
+    CLoaderBatch() {
+        app.ProgramFolderOverride = dir.Path();
+        app.SetCommandLineRunner([this](CKXConfigApp& a, const QStringList& args) {
+            RunCommandLine(a, configuration, args);
+        });
+        EXPECT_TRUE(dir.Write("kxloader.ini",
+                              ("[kxloader.exe]\nport=COM4\nconfig=" + dir.File("shop.kxc") + "\n").toUtf8()));
+        EXPECT_TRUE(QDir(dir.Path()).mkpath("files"));
+        EXPECT_TRUE(dir.Write("files/up.txt", "x;1;2\r\n"));
+    }
+    ~CLoaderBatch() { SetProjectPath(QString()); }
+
+    // Runs `batch` from an empty files folder (but for the uploaded up.txt):
+    // its result code, and the files it left there.
+    int Run(const QStringList& batch, QStringList* written) {
+        QDir files(dir.File("files"));
+        for (const QString& name : files.entryList(QDir::Files))
+            if (name != "up.txt") files.remove(name);
+        fake.Reset();
+        fake.AnswerAfter("998", {"1;Готов"});
+        fake.AnswerAfter("--s", {"Orvane;4.4.0"});
+        fake.AnswerAfter("--h", {"X;T1;123;"});
+        fake.AnswerAfter("003", {"SYNC"});
+        fake.AnswerAfter("020", {"1"});
+        fake.AnswerAfter("021", {"46;1;3;1;1;1;W;2026;", QString(QChar(4))});
+        fake.AnswerAfter("1F2", {"a;1", QString(QChar(4))});
+        app.InitInstance(QStringList{"kxloader"} + batch);
+        const int code = app.ExitInstance();
+        *written = files.entryList(QDir::Files, QDir::Name);
+        written->removeAll("up.txt");
+        return code;
+    }
+
+    CTestDir dir;
+    CRecordingPrompt prompt;
+    CScopedPrompt promptScope{prompt};
+    CFakeClock clock;
+    CScopedClock clockScope{clock};
+    CFakeParlink fake;
+    CScopedParlinkProvider providerScope{fake};
+    struct : ICommandLineConfiguration {
+        bool LoadConfigFileFMT() override { return true; }
+        bool IsUploadJournalIdOn() override { return false; }
+    } configuration;
+    CKXConfigApp app;
+};
+
 }  // namespace
+
+// Not a copy of kxloader's rules checked against itself: kxloader's own batch
+// runs the original and the rewritten batch, and every file the original
+// wrote (named or defaulted) is written under the terminal's name instead,
+// with the same result, and nothing under a shared name.
+TEST(SyncBatch, KxloaderItselfWritesEveryFileOfTheRewrittenBatchUnderTheTerminalsName) {
+    CLoaderBatch loader;
+    const QList<QStringList> batches{
+        {"/x", "/i", "/j", "/n", "/c"},
+        {"/x", "r.txt", "/i", "id.txt", "/j", "j.txt", "/n", "c.txt"},
+        {"/j", "filter:", "o=3", "/x"},
+        {"/n", "c.txt", "filter:", "o=3", "/i"},
+        {"/q", "i.txt", "/i", "/x", "rep.txt"},
+        {"/q", "i.txt", "-r", "/j"},
+        {"/q", "", "/x"},
+        {"/q", "up.txt", "-s", "/x", "/j"},
+        {"/o", "up.txt", "/x", "/n"},
+        {"/x", "--", "my-report.txt"},
+        {"/j", "--", "filter:"},
+        {"/x", "/n", "filter:", "o=3"},  // 100 with the report written
+        {"/x", "/s", "o=3", "/f", "b=1", "/j"},
+    };
+    for (const QStringList& batch : batches) {
+        SCOPED_TRACE(batch.join(' ').toStdString());
+        QStringList shared, own;
+        const int sharedCode = loader.Run(batch, &shared);
+        const QStringList rewritten = PerTerminalArguments(batch, "g1");
+        const int ownCode = loader.Run(rewritten, &own);
+        EXPECT_EQ(ownCode, sharedCode) << rewritten.join(' ').toStdString();
+        EXPECT_FALSE(shared.isEmpty());  // every batch here writes something
+        QStringList expected;
+        for (const QString& name : shared) expected << PerTerminalFileName(name, "g1");
+        expected.sort();
+        EXPECT_EQ(own, expected) << rewritten.join(' ').toStdString();
+    }
+    // /q with an empty name writes the project's info file; the terminal's
+    // run writes its own beside it.
+    QStringList written;
+    loader.Run(PerTerminalArguments({"/q", ""}, "g1"), &written);
+    EXPECT_EQ(written, QStringList({"info-g1.txt"}));
+}
+
+// A new directory kind with a switch is read by the grammar from the
+// directory kinds' table: every such switch is known to the batch.
+TEST(SyncBatch, EveryDirectorySwitchComesFromTheDirectoryKinds) {
+    int kinds = 0;
+    for (const DirectoryKindInfo& info : kDirectoryKinds) {
+        if (!info.commandLineSwitch) continue;
+        ++kinds;
+        const BatchSwitch* found = FindBatchSwitch(QString::fromLatin1(info.commandLineSwitch));
+        ASSERT_NE(found, nullptr) << info.commandLineSwitch;
+        EXPECT_TRUE(found->shape == SwitchShape::InputFile || found->shape == SwitchShape::InputFiles);
+        EXPECT_TRUE(IsKnownSwitch(found->name));
+    }
+    EXPECT_EQ(kinds, 5);  // /o /e /a /d /w
+    EXPECT_EQ(FindBatchSwitch("/d")->shape, SwitchShape::InputFiles);
+    EXPECT_EQ(FindBatchSwitch("/o")->shape, SwitchShape::InputFile);
+}
 
 TEST(SyncTerminalList, NamesAndPortsPerLineWithCommentsAndEveryBadLineNamed) {
     QList<SyncTerminal> terminals;
@@ -88,6 +204,10 @@ TEST(SyncBatch, EveryWrittenFileGetsTheTerminalsNameAndEveryUploadedFileIsShared
     EXPECT_EQ(of({"/x", "/j", "--", "/x"}), QStringList({"/x", "errors-g1.txt", "/j", "--", "/x-g1"}));
     EXPECT_EQ(of({"/j", "--", "filter:"}), QStringList({"/j", "--", "filter:-g1"}));
     EXPECT_EQ(of({"/j", "--"}), QStringList({"/j", "journal-g1.txt"}));
+    // Words that end where their switch still wanted more are copied as they are.
+    EXPECT_EQ(of({"/s"}), QStringList({"/s"}));
+    EXPECT_EQ(of({"/j", "filter:"}), QStringList({"/j", "journal-g1.txt", "filter:"}));
+    EXPECT_EQ(of({"/x", "/f", "o=1", "/s", "o"}), QStringList({"/x", "errors-g1.txt", "/f", "o=1", "/s", "o"}));
     // A path (a second '/') is a name, not a switch.
     EXPECT_EQ(of({"/j", "/srv/j.txt"}), QStringList({"/j", "/srv/j-g1.txt"}));
 }

@@ -227,3 +227,37 @@ TEST_F(Sync, AStopSignalGoesOnToTheRunningKxloadersAndStartsNoOther) {
     EXPECT_FALSE(QFile::exists(terminals[1].state + "/commands.log"));  // never started
     EXPECT_EQ(ReadFileBytes(terminals[1].state + "/journal.txt"), terminals[1].journal);
 }
+
+// kxsync's own refusals end with 64, which no kxloader code has; a terminal
+// whose kxloader refuses its batch passes on kxloader's 100. -j and -h are
+// options, not list files.
+TEST_F(Sync, ItsOwnUsageErrorsAreToldApartFromAKxloaderRefusingItsBatch) {
+    AddTerminal("alpha", 3);
+    EXPECT_EQ(SyncAll({"/s"}), 100) << err.toStdString();  // kxloader: /s needs its words
+    EXPECT_TRUE(out.contains("alpha")) << out.toStdString();
+
+    const QString sync = program + "/kxsync";
+    EXPECT_EQ(RunProgram(sync, {"-j", "2", dir.File("terminals.list"), "/x"}, Environment()), 0) << err.toStdString();
+    EXPECT_EQ(ReadFileBytes(Files("errors-alpha.txt")), Cp1251("0;Нет ошибок;\r\n"));
+    EXPECT_EQ(RunProgram(sync, {"-j", "0", dir.File("terminals.list"), "/x"}, Environment()), 64);
+    EXPECT_TRUE(err.contains("\"0\"")) << err.toStdString();
+    EXPECT_EQ(RunProgram(sync, {"--bogus", dir.File("terminals.list"), "/x"}, Environment()), 64);
+    EXPECT_TRUE(err.contains("bogus")) << err.toStdString();
+    EXPECT_EQ(RunProgram(sync, {dir.File("no-such.list"), "/x"}, Environment()), 64);
+    EXPECT_EQ(RunProgram(sync, {dir.File("terminals.list")}, Environment()), 64);  // no switches
+    EXPECT_EQ(RunProgram(sync, {"-h"}, Environment()), 0);
+    EXPECT_TRUE(out.startsWith("usage: kxsync")) << out.toStdString();
+    // After "--" a word like an option is the list's name.
+    EXPECT_EQ(RunProgram(sync, {"--", "-h", "/x"}, Environment()), 64);
+    EXPECT_TRUE(err.contains("-h")) << err.toStdString();
+}
+
+// A kxloader that cannot be started is told as the terminal's 125, at once:
+// its failure to start is an event, not a wait.
+TEST_F(Sync, AKxloaderThatCannotBeStartedIsTheTerminals125) {
+    AddTerminal("alpha", 3);
+    ASSERT_TRUE(QFile::remove(program + "/kxloader"));
+    EXPECT_EQ(SyncAll({"/x"}), 125);
+    EXPECT_TRUE(err.contains("alpha: kxsync: cannot start")) << err.toStdString();
+    EXPECT_TRUE(out.contains("0 of 1 terminal(s) succeeded; exit status 125")) << out.toStdString();
+}

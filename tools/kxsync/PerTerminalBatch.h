@@ -6,8 +6,9 @@
 // journal-gate1.txt beside the others in the project's files folder. A
 // default name is written out, so no run falls back to the shared one.
 //
-// The batch is read by kxloader's own rules (what looks like a switch, "--",
-// "filter:"), so a word means the same thing here as it will to kxloader.
+// The batch is read by kxloader's own grammar (app/CommandLineGrammar.h: its
+// switches, which of them write a file and the default names), so a word
+// means the same thing here as it will to kxloader.
 
 #include <QString>
 #include <QStringList>
@@ -22,7 +23,8 @@ QStringList PerTerminalArguments(const QStringList& batch, const QString& termin
 // The settings file of one terminal: a copy of `shared` (the user's
 // kxloader.ini, all its keys) with `port` replaced, written whole at
 // `target`. It stays between runs: the note of a journal filter reset still
-// owed to that terminal is kept beside it. False with the reason in `error`.
+// owed to that terminal is kept beside it. False with the reason in `error`
+// (which may be null).
 bool WriteTerminalSettings(const QString& shared, const QString& target, const QString& port, QString* error);
 
 // Where the settings of the terminal `terminal` live: the folder "kxsync-terminals"

@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <QProcess>
 #include <QTimer>
 
@@ -26,8 +28,17 @@
 
 namespace {
 
-constexpr int kTickMs = 100;
 constexpr int kRedrawMs = 250;
+
+// The stop signals reach the event loop through this pipe.
+int g_stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    if (g_stopSignal == 0) g_stopSignal = signal;
+    const char c = 's';
+    [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
+}
 
 // The text kxloader writes on a console: lines, and a progress line redrawn
 // with "\r\x1b[K". Keeps the finished lines and the progress line as drawn now.
@@ -94,6 +105,7 @@ public:
     CPseudoTerminal& operator=(const CPseudoTerminal&) = delete;
 
     bool Open() const { return m_master >= 0; }
+    int MasterDescriptor() const { return m_master; }
     QString SlaveName() const { return m_slaveName; }
     QByteArray ReadAvailable() {
         QByteArray bytes;
@@ -119,6 +131,7 @@ struct CRun {
     enum class State { Waiting, Running, Done } state = State::Waiting;
     std::unique_ptr<QProcess> process;
     std::unique_ptr<CPseudoTerminal> pty;
+    std::unique_ptr<QSocketNotifier> ptyOutput;
     CConsoleText text;
     QElapsedTimer clock;
 };
@@ -149,24 +162,31 @@ public:
     }
 
     QList<SyncOutcome> Run() {
-        QTimer tick;
-        tick.start(kTickMs);
-        QElapsedTimer sinceDraw;
-        sinceDraw.start();
-        for (;;) {
-            if (StopRequested() && !m_stopped) ForwardStop();
-            if (!m_stopped) StartWaiting();
-            for (auto& run : m_runs)
-                if (run->state == CRun::State::Running) Poll(*run);
-            const bool allDone = std::all_of(m_runs.begin(), m_runs.end(),
-                                             [](const auto& run) { return run->state == CRun::State::Done; });
-            if (m_options.progress && (!m_drawn || allDone || sinceDraw.elapsed() >= kRedrawMs)) {
-                Draw();
-                sinceDraw.restart();
+        // Everything below happens in answer to an event: a run's output or
+        // end, a stop signal, and (only while the lines are drawn) the clock.
+        QEventLoop loop;
+        m_loop = &loop;
+        QSocketNotifier stop(g_stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(&stop, &QSocketNotifier::activated, [this] {
+            char drained[16];
+            while (::read(g_stopPipe[0], drained, sizeof drained) > 0) {
             }
-            if (allDone) break;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (!m_stopped) ForwardStop();
+            Check();
+        });
+        QTimer clock;
+        if (m_options.progress) {
+            QObject::connect(&clock, &QTimer::timeout, [this] { Draw(); });
+            clock.start(kRedrawMs);
         }
+        if (SyncStopSignal() != 0) ForwardStop();
+        StartWaiting();
+        if (!AllDone()) {
+            if (m_options.progress) Draw();
+            loop.exec();
+        }
+        m_loop = nullptr;
+        if (m_options.progress) Draw();
         QList<SyncOutcome> outcomes;
         for (const auto& run : m_runs) outcomes.append(run->outcome);
         if (m_options.progress)
@@ -177,11 +197,21 @@ public:
 private:
     // A stop signal goes on to every kxloader running, which ends its
     // exchange cleanly; kxsync waits for them all and starts no other.
+    bool AllDone() const {
+        return std::all_of(m_runs.begin(), m_runs.end(),
+                           [](const auto& run) { return run->state == CRun::State::Done; });
+    }
+    // After every event: more runs may start, and the loop ends with the last run.
+    void Check() {
+        if (!m_stopped) StartWaiting();
+        if (AllDone() && m_loop) m_loop->quit();
+    }
+
     void ForwardStop() {
         m_stopped = true;
-        const int signal = StopSignal();
+        const int signal = SyncStopSignal();
         for (auto& run : m_runs) {
-            if (run->state == CRun::State::Running && run->process)
+            if (run->state == CRun::State::Running && run->process && run->process->processId() > 0)
                 ::kill(static_cast<pid_t>(run->process->processId()), signal);
             else if (run->state == CRun::State::Waiting)
                 NotRun(*run, QStringLiteral("not started: kxsync was stopped by %1")
@@ -218,10 +248,29 @@ private:
             if (run.pty->Open()) run.process->setStandardErrorFile(run.pty->SlaveName());
             else run.pty.reset();
         }
-        run.process->start(m_options.loader, PerTerminalArguments(m_options.batch, name));
-        if (!run.process->waitForStarted(30000))
-            return NotRun(run, QStringLiteral("cannot start %1: %2").arg(m_options.loader, run.process->errorString()));
+        QProcess* process = run.process.get();
+        CRun* r = &run;
+        if (run.pty) {
+            run.ptyOutput = std::make_unique<QSocketNotifier>(run.pty->MasterDescriptor(), QSocketNotifier::Read);
+            QObject::connect(run.ptyOutput.get(), &QSocketNotifier::activated,
+                             [r] { r->text.Feed(r->pty->ReadAvailable()); });
+        } else {
+            QObject::connect(process, &QProcess::readyReadStandardError,
+                             [r] { r->text.Feed(r->process->readAllStandardError()); });
+        }
+        QObject::connect(process, &QProcess::finished, [this, r] {
+            Ended(*r);
+            Check();
+        });
+        QObject::connect(process, &QProcess::errorOccurred, [this, r](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart || r->state != CRun::State::Running) return;
+            NotRun(*r, QStringLiteral("cannot start %1: %2").arg(m_options.loader, r->process->errorString()));
+            Check();
+        });
+        // Counted as running from here: its start or its failure to start
+        // arrives as an event.
         run.state = CRun::State::Running;
+        process->start(m_options.loader, PerTerminalArguments(m_options.batch, name));
     }
 
     void NotRun(CRun& run, const QString& why) {
@@ -231,17 +280,16 @@ private:
         Finish(run);
     }
 
-    void Poll(CRun& run) {
-        run.text.Feed(run.pty ? run.pty->ReadAvailable() : run.process->readAllStandardError());
-        if (run.process->state() != QProcess::NotRunning) return;
+    void Ended(CRun& run) {
         run.text.Feed(run.pty ? run.pty->ReadAvailable() : run.process->readAllStandardError());
         run.outcome.lines = run.text.Lines();
         if (run.process->exitStatus() == QProcess::NormalExit) {
             run.outcome.status = run.process->exitCode();
         } else if (m_stopped) {
             // Ended by the signal kxsync passed on: the status a shell gives.
-            run.outcome.status = 128 + StopSignal();
-            run.outcome.why = QStringLiteral("kxloader ended by %1").arg(QLatin1String(StopSignalName(StopSignal())));
+            run.outcome.status = 128 + SyncStopSignal();
+            run.outcome.why =
+                QStringLiteral("kxloader ended by %1").arg(QLatin1String(StopSignalName(SyncStopSignal())));
         } else {
             run.outcome.status = kSyncNotRun;
             run.outcome.why = QStringLiteral("kxloader ended by a signal");
@@ -253,8 +301,13 @@ private:
     void Finish(CRun& run) {
         run.outcome.ms = run.clock.elapsed();
         run.state = CRun::State::Done;
+        run.ptyOutput.reset();
         run.pty.reset();
-        run.process.reset();
+        // Called from the process's own signals: it goes once they are done.
+        if (run.process) {
+            run.process->disconnect();
+            run.process.release()->deleteLater();
+        }
         if (!m_options.progress) PrintFailure(run);
     }
 
@@ -317,11 +370,33 @@ private:
     bool m_drawn = false;
     int m_nameWidth = 0, m_portWidth = 0;
     bool m_stopped = false;
+    QEventLoop* m_loop = nullptr;
 };
 
 }  // namespace
 
+void InstallSyncStopSignals() {
+    if (g_stopPipe[0] < 0 && ::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+int SyncStopSignal() { return g_stopSignal; }
+
 QList<SyncOutcome> RunSync(const QList<SyncTerminal>& terminals, const SyncOptions& options) {
+    if (g_stopPipe[0] < 0 && ::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        QList<SyncOutcome> none;
+        for (const SyncTerminal& terminal : terminals) {
+            SyncOutcome o;
+            o.terminal = terminal;
+            o.why = QStringLiteral("cannot make a pipe for the stop signals");
+            none.append(o);
+        }
+        return none;
+    }
     return CSync(terminals, options).Run();
 }
 

@@ -22,8 +22,11 @@
 // ended by a signal, or whose settings file could not be written; no
 // kxloader code has this number.
 inline constexpr int kSyncNotRun = 125;
-// kxsync's own wrong arguments or terminal list: kxloader's syntax error.
-inline constexpr int kSyncBadArguments = 100;
+// kxsync's own wrong options, arguments or terminal list (sysexits'
+// EX_USAGE, the helpers' one usage status). No kxloader code has it, so a
+// scheduler tells kxsync's refusal from a terminal's kxloader refusing its
+// batch (100, 105).
+inline constexpr int kSyncBadArguments = 64;
 inline constexpr int kSyncMaxJobs = 64;
 inline constexpr int kSyncDefaultJobsLimit = 16;
 
@@ -43,6 +46,12 @@ struct SyncOutcome {
     QStringList lines;         // what kxloader wrote to standard error
     qint64 ms = 0;
 };
+
+// SIGTERM, SIGINT and SIGHUP are taken by kxsync (they are passed on to the
+// kxloaders running, which end their exchanges cleanly; none is started after).
+void InstallSyncStopSignals();
+// The stop signal taken, 0 when none came.
+int SyncStopSignal();
 
 QList<SyncOutcome> RunSync(const QList<SyncTerminal>& terminals, const SyncOptions& options);
 

@@ -4,7 +4,9 @@
 //   kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]
 //              [--baud N] [--protocol 1|2] [--capabilities LIST]
 //   kxterminal --state DIR --scan LINE [--scan LINE ...]
-//   kxterminal --help | --version
+//   kxterminal -h | --help | -V | --version
+//
+// Wrong options end with 64 (the helpers' usage status), naming the word.
 //
 // Prints "port: NAME" when ready (the name to give the program as its port),
 // on the network, while pairing is open (--pairing-window, or SIGUSR1 at any
@@ -16,6 +18,7 @@
 #include "tools/kxterminal/TerminalServer.h"
 #include "tools/kxterminal/TerminalTlsLine.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
@@ -53,11 +56,11 @@ QString HelpText() {
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
         "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
         "                   (numbered scans), one-program (\"busy\" to a second program), blocks (records\n"
-        "                   and lines as column blocks); none: none of them\n"
+        "                   and lines as column blocks); none: none of them. Default: all three\n"
         "  --scan LINE      add a scan to the journal as the scanner would, and exit (the emulator\n"
         "                   may be serving the same state folder meanwhile)\n"
-        "  --help, --version\n"
-        "See man kxterminal.\n");
+        "  -h, --help       this text;  -V, --version  the version\n"
+        "Wrong options end with status 64. See man kxterminal.\n");
 }
 
 void OnStopSignal(int) {
@@ -70,72 +73,97 @@ void OnPairingSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_windowPipe[1], &c, 1);
 }
 
-int Usage(const char* why) {
-    std::fprintf(stderr, "kxterminal: %s\n", why);
+// Wrong options: the reason, the usage, and the helpers' one usage status
+// (sysexits' EX_USAGE; the same as kxsync's).
+constexpr int kUsageStatus = 64;
+int Usage(const QString& why) {
+    std::fprintf(stderr, "kxterminal: %s\n", why.toUtf8().constData());
     std::fputs(kUsage, stderr);
-    return 2;
+    return kUsageStatus;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
+    QCommandLineParser parser;
+    const QCommandLineOption stateOption(QStringLiteral("state"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption ptyOption(QStringLiteral("pty"));
+    const QCommandLineOption listenOption(QStringLiteral("listen"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption tcpOption(QStringLiteral("listen-tcp"), QString(), QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption windowOption(QStringLiteral("pairing-window"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"), QString(), QStringLiteral("N"));
+    const QCommandLineOption protocolOption(QStringLiteral("protocol"), QString(), QStringLiteral("N"));
+    const QCommandLineOption capabilitiesOption(QStringLiteral("capabilities"), QString(), QStringLiteral("LIST"));
+    const QCommandLineOption scanOption(QStringLiteral("scan"), QString(), QStringLiteral("LINE"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
+    parser.addOptions({stateOption, ptyOption, listenOption, tcpOption, windowOption, baudOption, protocolOption,
+                       capabilitiesOption, scanOption, helpOption, versionOption});
     // Before the state folder is made or a line opened.
-    if (AnswerInformationSwitch(args, QStringLiteral("kxterminal"), HelpText())) return 0;
-    QString stateDir;
+    if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        PrintToStandardOutput(HelpText());
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        PrintToStandardOutput(ProgramVersionLine(QStringLiteral("kxterminal")));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return Usage(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    const QString stateDir = parser.value(stateOption);
+    // The line is the last of --pty, --listen and --listen-tcp given.
     QString listenName;
     QString listenTcp;
+    for (const QString& name : parser.optionNames()) {
+        if (name == QLatin1String("pty")) {
+            listenName.clear();
+            listenTcp.clear();
+        } else if (name == QLatin1String("listen")) {
+            listenName = parser.value(listenOption);
+            listenTcp.clear();
+        } else if (name == QLatin1String("listen-tcp")) {
+            listenTcp = parser.value(tcpOption);
+            listenName.clear();
+        }
+    }
+    const bool pairingWindow = parser.isSet(windowOption);
     int baud = 0;
+    if (parser.isSet(baudOption)) {
+        bool ok = false;
+        baud = parser.value(baudOption).toInt(&ok);
+        if (!ok || baud < 0) return Usage(QStringLiteral("bad --baud value \"%1\"").arg(parser.value(baudOption)));
+    }
     int protocol = 2;
+    if (parser.isSet(protocolOption)) {
+        // 1: a terminal of the first protocol version (no compression, texts in UTF-8).
+        bool ok = false;
+        protocol = parser.value(protocolOption).toInt(&ok);
+        if (!ok || protocol < 1 || protocol > 2)
+            return Usage(QStringLiteral("bad --protocol value \"%1\" (1 or 2)").arg(parser.value(protocolOption)));
+    }
     bool journalSequence = true;
     bool oneProgram = true;
     bool recordBlocks = true;
-    QStringList scans;
-    bool pairingWindow = false;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--state") && i + 1 < args.size()) {
-            stateDir = args[++i];
-        } else if (a == QLatin1String("--listen") && i + 1 < args.size()) {
-            listenName = args[++i];
-            listenTcp.clear();
-        } else if (a == QLatin1String("--listen-tcp") && i + 1 < args.size()) {
-            listenTcp = args[++i];
-            listenName.clear();
-        } else if (a == QLatin1String("--pairing-window")) {
-            pairingWindow = true;
-        } else if (a == QLatin1String("--pty")) {
-            listenName.clear();
-            listenTcp.clear();
-        } else if (a == QLatin1String("--baud") && i + 1 < args.size()) {
-            bool ok = false;
-            baud = args[++i].toInt(&ok);
-            if (!ok || baud < 0) return Usage("bad --baud value");
-        } else if (a == QLatin1String("--protocol") && i + 1 < args.size()) {
-            // 1: a terminal of the first protocol version (no compression, texts in UTF-8).
-            bool ok = false;
-            protocol = args[++i].toInt(&ok);
-            if (!ok || protocol < 1 || protocol > 2) return Usage("bad --protocol value (1 or 2)");
-        } else if (a == QLatin1String("--capabilities") && i + 1 < args.size()) {
-            journalSequence = oneProgram = recordBlocks = false;
-            for (const QString& name : args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                if (name == QLatin1String("sequence")) journalSequence = true;
-                else if (name == QLatin1String("one-program")) oneProgram = true;
-                else if (name == QLatin1String("blocks")) recordBlocks = true;
-                else if (name != QLatin1String("none")) return Usage("bad --capabilities value");
-            }
-        } else if (a == QLatin1String("--scan") && i + 1 < args.size()) {
-            scans << args[++i];
-        } else {
-            return Usage("unknown argument");
+    if (parser.isSet(capabilitiesOption)) {
+        journalSequence = oneProgram = recordBlocks = false;
+        for (const QString& name : parser.value(capabilitiesOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (name == QLatin1String("sequence")) journalSequence = true;
+            else if (name == QLatin1String("one-program")) oneProgram = true;
+            else if (name == QLatin1String("blocks")) recordBlocks = true;
+            else if (name != QLatin1String("none")) return Usage(QStringLiteral("bad --capabilities value \"%1\"").arg(name));
         }
     }
-    if (stateDir.isEmpty()) return Usage("--state DIR is required");
-    if (pairingWindow && listenTcp.isEmpty()) return Usage("--pairing-window needs --listen-tcp");
+    const QStringList scans = parser.values(scanOption);
+    if (stateDir.isEmpty()) return Usage(QStringLiteral("--state DIR is required"));
+    if (pairingWindow && listenTcp.isEmpty()) return Usage(QStringLiteral("--pairing-window needs --listen-tcp"));
 
     CTerminalState state(stateDir);
-    if (!state.EnsureFolders()) return Usage("cannot create the state folder");
+    if (!state.EnsureFolders()) {
+        std::fprintf(stderr, "kxterminal: cannot create the state folder %s\n", qPrintable(stateDir));
+        return 1;
+    }
     if (!scans.isEmpty()) {
         QList<QByteArray> lines;
         for (const QString& scan : scans) lines << CodePage::ToWindows1251(scan);

@@ -28,12 +28,18 @@ bool ParseUpdaterArguments(const QStringList& arguments, UpdaterArguments* resul
     bool havePort = false;
     bool haveFile = false;
     QStringList* target = nullptr;
+    bool switchesEnded = false;
     const auto fail = [error](const QString& why) {
         *error = why;
         return false;
     };
     for (const QString& word : arguments) {
-        if (IsSwitch(word, u'p')) {
+        if (!switchesEnded && word == QLatin1String("--")) {
+            switchesEnded = true;  // a file named like a switch follows
+        } else if (switchesEnded) {
+            if (!target) return fail(QStringLiteral("unexpected word ") + word);
+            target->append(word);
+        } else if (IsSwitch(word, u'p')) {
             if (havePort) return fail(QStringLiteral("/p given twice"));
             havePort = true;
             target = &portWords;

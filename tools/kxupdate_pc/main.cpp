@@ -1,7 +1,7 @@
 // kxupdate_pc: the configuration updater. The configurator calls it with
 //
 //   kxupdate_pc /p PORT /u FILE REMOTE
-//   kxupdate_pc --help | --version
+//   kxupdate_pc -h | --help | -V | --version
 //
 // and waits for its exit code: 0 when the terminal stored FILE as REMOTE, else
 // one of the codes in Updater.h (docs/config-upload.md). It needs no display.
@@ -24,9 +24,11 @@ QString HelpText() {
         "Sends FILE over the link to the terminal on PORT, which stores it as REMOTE.\n"
         "  /p PORT          COM1..COM8, USB, ActiveSync, a device such as /dev/ttyUSB0, or local:NAME\n"
         "  /u FILE REMOTE   the local file and the terminal's path for it (quote it in a shell)\n"
-        "  --help, --version\n"
+        "  --               ends the switches: every word after it belongs to the last switch\n"
+        "  -h, --help       this text;  -V, --version  the version\n"
         "Exit status: 0 stored; 1, 2 link component; 3 port; 4 no answer; 5 file unreadable;\n"
-        "6 refused by the terminal; 9 wrong arguments. See man kxupdate_pc.\n");
+        "6 refused by the terminal; 9 wrong arguments (the configurator reads these codes:\n"
+        "they keep their numbers). See man kxupdate_pc.\n");
 }
 
 }  // namespace
