@@ -2,6 +2,7 @@
 
 #include "components/parlink/LinkTls.h"
 #include "components/parlink/LinkTransport.h"
+#include "platform/Clock.h"
 #include "platform/ProfileFile.h"
 
 #include <QRandomGenerator>
@@ -23,9 +24,11 @@ constexpr qint64 kPortWriteLimit = 32 * 1024;
 // the terminal's window fills and it waits.
 constexpr qsizetype kInboxLimit = 16 * 1024 * 1024;
 
+// The link's own waits run on real time, whatever clock a test installs for
+// the exchange code.
 std::int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    static CSystemClock clock;
+    return clock.NowMs();
 }
 
 }  // namespace
@@ -75,28 +78,14 @@ bool CLinkSession::Open(const CPortTarget& target, QString* error) {
     {
         std::lock_guard guard(m_lock);
         m_target = target;
-        m_outbox.clear();
-        m_outboxUrgent = false;
-        m_stop = false;
-        m_openDone = false;
-        m_open = false;
-        m_failed = false;
-        m_failure.clear();
-        m_answers.clear();
-        m_answerBytes = 0;
-        m_lastPong = m_lastPollReply = m_pollIssued = m_nextId = 0;
-        m_drained = true;
-        m_stats = {};
-        m_features = Link::SessionFeatures();
-        m_features.version = 0;
-        m_coding = Link::TextCoding::Utf8;
+        m_s = SessionState();
     }
     m_thread = std::make_unique<CIoThread>(this);
     m_thread->start();
     std::unique_lock lock(m_lock);
-    m_changed.wait(lock, [&] { return m_openDone; });
-    if (!m_open) {
-        const QString why = m_failure;
+    m_changed.wait(lock, [&] { return m_s.openDone; });
+    if (!m_s.open) {
+        const QString why = m_s.failure;
         lock.unlock();
         m_thread->wait();
         m_thread.reset();
@@ -108,7 +97,7 @@ bool CLinkSession::Open(const CPortTarget& target, QString* error) {
 
 bool CLinkSession::IsOpen() const {
     std::lock_guard guard(m_lock);
-    return m_open;
+    return m_s.open;
 }
 
 bool CLinkSession::Close() {
@@ -117,82 +106,79 @@ bool CLinkSession::Close() {
     const QByteArray gathered = FlushBlocks();
     {
         std::unique_lock lock(m_lock);
-        m_outbox.append(gathered);
+        m_s.outbox.append(gathered);
         // Before the terminal answered the HELLO nothing was carried out and
         // nobody would confirm anything.
-        if (m_open && !m_failed && m_features.version > 0) {
+        if (m_s.open && !m_s.failed && m_s.features.version > 0) {
             // The pong says every command before it was carried out; the
             // acknowledgement of the goodbye, that the terminal heard the end.
-            const std::uint32_t id = ++m_nextId;
-            Link::AppendIdMessage(m_outbox, Link::MessageType::Ping, id);
-            Link::AppendEmptyMessage(m_outbox, Link::MessageType::Bye);
-            m_outboxUrgent = true;
-            const auto done = [&] { return m_failed || (m_lastPong >= id && m_drained && m_outbox.isEmpty()); };
+            const std::uint32_t id = ++m_s.nextId;
+            Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
+            Link::AppendEmptyMessage(m_s.outbox, Link::MessageType::Bye);
+            m_s.outboxUrgent = true;
+            const auto done = [&] { return m_s.failed || (m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty()); };
             // Bounded by the link time-out (a silent terminal) and by the
             // close time-out, which restarts whenever the terminal makes
             // progress: on a slow line much may still be on its way.
             for (;;) {
-                const std::uint64_t seen = m_progress;
+                const std::uint64_t seen = m_s.progress;
                 const bool finished = WaitFor(lock, NowMs() + m_settings.closeTimeoutMs,
-                                              [&] { return done() || m_progress != seen; });
+                                              [&] { return done() || m_s.progress != seen; });
                 if (done() || !finished) break;
             }
-            confirmed = !m_failed && m_lastPong >= id && m_drained && m_outbox.isEmpty();
+            confirmed = !m_s.failed && m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty();
         }
-        m_stop = true;
+        m_s.stop = true;
     }
     m_changed.notify_all();
     m_thread->wait();
     m_thread.reset();
     std::lock_guard guard(m_lock);
-    m_open = false;
+    m_s.open = false;
     return confirmed;
 }
 
 bool CLinkSession::Failed() const {
     std::lock_guard guard(m_lock);
-    return m_failed;
+    return m_s.failed;
 }
 
 QString CLinkSession::FailureText() const {
     std::lock_guard guard(m_lock);
-    return m_failure;
+    return m_s.failure;
 }
 
 Link::EndpointStats CLinkSession::Stats() const {
     std::lock_guard guard(m_lock);
-    return m_stats;
+    return m_s.stats;
 }
 
 Link::SessionFeatures CLinkSession::Features() const {
     std::lock_guard guard(m_lock);
-    return m_features;
+    return m_s.features;
 }
 
 bool CLinkSession::PortInUse() const {
     std::lock_guard guard(m_lock);
-    return m_portInUse;
+    return m_s.portInUse;
 }
 
 bool CLinkSession::PeerBusy() const {
     std::lock_guard guard(m_lock);
-    return m_peerBusy;
+    return m_s.peerBusy;
 }
 
 void CLinkSession::FailLocked(const QString& why) {
-    if (m_failed) return;
-    m_failed = true;
-    m_failure = why;
+    if (m_s.failed) return;
+    m_s.failed = true;
+    m_s.failure = why;
 }
 
 bool CLinkSession::WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t deadlineMs,
                            const std::function<bool()>& done) {
-    while (!done()) {
-        const std::int64_t left = deadlineMs - NowMs();
-        if (left <= 0) return false;
-        m_changed.wait_for(lock, std::chrono::milliseconds(std::min<std::int64_t>(left, 100)));
-    }
-    return true;
+    // NowMs and steady_clock share their epoch (CSystemClock).
+    const std::chrono::steady_clock::time_point deadline{std::chrono::milliseconds(deadlineMs)};
+    return m_changed.wait_until(lock, deadline, done);
 }
 
 QByteArray CLinkSession::FlushBlocks() {
@@ -206,11 +192,11 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
     bool taken = false;
     {
         std::unique_lock lock(m_lock);
-        if (!m_open || m_failed) return false;
-        if (!m_blocks && m_features.recordBlocks) {
+        if (!m_s.open || m_s.failed) return false;
+        if (!m_blocks && m_s.features.recordBlocks) {
             // Only a serial line has a speed to go by.
             const int level = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
-            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_coding, level);
+            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_s.coding, level);
         }
     }
     if (m_blocks) {
@@ -222,56 +208,56 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
             m_blocks->Flush(gathered);
     }
     std::unique_lock lock(m_lock);
-    if (!m_open || m_failed) return false;
-    m_outbox.append(gathered);
+    if (!m_s.open || m_s.failed) return false;
+    m_s.outbox.append(gathered);
     if (taken)
         ;  // gathered for a block
     else if (type == Link::MessageType::EndData)
-        Link::AppendEmptyMessage(m_outbox, type);
+        Link::AppendEmptyMessage(m_s.outbox, type);
     else
-        Link::AppendTextMessage(m_outbox, type, text, m_coding);
+        Link::AppendTextMessage(m_s.outbox, type, text, m_s.coding);
     // Commands are short and usually followed by a wait: frame them at once.
-    if (type != Link::MessageType::Data) m_outboxUrgent = true;
-    if (m_outbox.size() > kOutboxLimit) {
+    if (type != Link::MessageType::Data) m_s.outboxUrgent = true;
+    if (m_s.outbox.size() > kOutboxLimit) {
         // The I/O thread takes the outbox as the line drains; a dead line
         // ends this wait by failing the session.
-        while (m_outbox.size() > kOutboxLimit && !m_failed) m_changed.wait(lock);
+        while (m_s.outbox.size() > kOutboxLimit && !m_s.failed) m_changed.wait(lock);
     }
-    return !m_failed;
+    return !m_s.failed;
 }
 
 bool CLinkSession::Receive(QString* answer) {
     if (!answer) return false;
     const QByteArray gathered = FlushBlocks();
     std::unique_lock lock(m_lock);
-    m_outbox.append(gathered);
+    m_s.outbox.append(gathered);
     auto take = [&] {
-        *answer = std::move(m_answers.front());
-        m_answerBytes -= answer->size() * 2;
-        m_answers.pop_front();
+        *answer = std::move(m_s.answers.front());
+        m_s.answerBytes -= answer->size() * 2;
+        m_s.answers.pop_front();
         return true;
     };
-    if (!m_answers.empty()) return take();
-    if (!m_open || m_failed) return false;
-    const std::uint32_t id = ++m_nextId;
-    Link::AppendIdMessage(m_outbox, Link::MessageType::Poll, id);
-    m_outboxUrgent = true;
-    m_pollIssued = id;
+    if (!m_s.answers.empty()) return take();
+    if (!m_s.open || m_s.failed) return false;
+    const std::uint32_t id = ++m_s.nextId;
+    Link::AppendIdMessage(m_s.outbox, Link::MessageType::Poll, id);
+    m_s.outboxUrgent = true;
+    m_s.pollIssued = id;
     // Bounded by the link time-out (handled by the I/O thread) and by the
     // answer time-out, which restarts whenever the terminal makes progress:
     // on a slow line the request may wait behind many records still on
     // their way.
     for (;;) {
-        const std::uint64_t seen = m_progress;
+        const std::uint64_t seen = m_s.progress;
         const bool done = WaitFor(lock, NowMs() + m_settings.answerTimeoutMs, [&] {
-            return !m_answers.empty() || m_lastPollReply >= id || m_failed || m_progress != seen;
+            return !m_s.answers.empty() || m_s.lastPollReply >= id || m_s.failed || m_s.progress != seen;
         });
-        if (!m_answers.empty()) return take();
-        if (m_lastPollReply >= id) {
+        if (!m_s.answers.empty()) return take();
+        if (m_s.lastPollReply >= id) {
             answer->clear();
             return true;
         }
-        if (m_failed) return false;
+        if (m_s.failed) return false;
         if (!done) {
             FailLocked(QStringLiteral("no answer from the terminal"));
             return false;
@@ -282,13 +268,13 @@ bool CLinkSession::Receive(QString* answer) {
 bool CLinkSession::WaitLink(int timeoutMs) {
     const QByteArray gathered = FlushBlocks();
     std::unique_lock lock(m_lock);
-    m_outbox.append(gathered);
-    if (!m_open || m_failed) return false;
-    const std::uint32_t id = ++m_nextId;
-    Link::AppendIdMessage(m_outbox, Link::MessageType::Ping, id);
-    m_outboxUrgent = true;
-    WaitFor(lock, NowMs() + std::max(0, timeoutMs), [&] { return m_lastPong >= id || m_failed; });
-    return m_lastPong >= id && !m_failed;
+    m_s.outbox.append(gathered);
+    if (!m_s.open || m_s.failed) return false;
+    const std::uint32_t id = ++m_s.nextId;
+    Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
+    m_s.outboxUrgent = true;
+    WaitFor(lock, NowMs() + std::max(0, timeoutMs), [&] { return m_s.lastPong >= id || m_s.failed; });
+    return m_s.lastPong >= id && !m_s.failed;
 }
 
 void CLinkSession::IoMain() {
@@ -301,10 +287,10 @@ void CLinkSession::IoMain() {
     const bool opened = transport->Open(&error);
     {
         std::lock_guard guard(m_lock);
-        m_openDone = true;
-        m_open = opened;
-        if (!opened) m_failure = error;
-        m_portInUse = !opened && transport->InUse();
+        m_s.openDone = true;
+        m_s.open = opened;
+        if (!opened) m_s.failure = error;
+        m_s.portInUse = !opened && transport->InUse();
     }
     m_changed.notify_all();
     if (!opened) return;
@@ -329,20 +315,20 @@ void CLinkSession::IoMain() {
         std::int64_t now = NowMs();
         {
             std::lock_guard guard(m_lock);
-            if (m_stop || m_failed) break;
-            if (!m_outbox.isEmpty() && endpoint.UnframedBytes() < kUnframedLimit) {
-                taken.swap(m_outbox);
-                m_outbox.clear();
-                endpoint.Queue(taken, m_outboxUrgent);
+            if (m_s.stop || m_s.failed) break;
+            if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < kUnframedLimit) {
+                taken.swap(m_s.outbox);
+                m_s.outbox.clear();
+                endpoint.Queue(taken, m_s.outboxUrgent);
                 taken.clear();
-                m_outboxUrgent = false;
+                m_s.outboxUrgent = false;
                 // In the same step as the outbox empties: a caller waiting for
                 // everything to be delivered must not see an empty outbox and
                 // an old "all acknowledged" together.
-                m_drained = false;
+                m_s.drained = false;
                 m_changed.notify_all();
             }
-            throttled = m_answerBytes > kInboxLimit;
+            throttled = m_s.answerBytes > kInboxLimit;
         }
         wire.clear();
         const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
@@ -369,8 +355,8 @@ void CLinkSession::IoMain() {
             parser.SetTextCoding(coding);
             parser.SetRecordBlocks(features.recordBlocks);
             std::lock_guard guard(m_lock);
-            m_features = features;
-            m_coding = coding;
+            m_s.features = features;
+            m_s.coding = coding;
         }
         const QByteArray stream = endpoint.TakeReceived();
         arrived.clear();
@@ -381,15 +367,15 @@ void CLinkSession::IoMain() {
         }
 
         std::lock_guard guard(m_lock);
-        m_peerBusy = endpoint.PeerBusy();
+        m_s.peerBusy = endpoint.PeerBusy();
         bool changed = !arrived.empty();
-        if (endpoint.Stats().dataFramesAcked != m_stats.dataFramesAcked) ++m_progress;
+        if (endpoint.Stats().dataFramesAcked != m_s.stats.dataFramesAcked) ++m_s.progress;
         for (Link::Message& m : arrived) {
-            ++m_progress;
+            ++m_s.progress;
             switch (m.type) {
             case Link::MessageType::Answer:
-                m_answerBytes += m.text.size() * 2;
-                m_answers.push_back(std::move(m.text));
+                m_s.answerBytes += m.text.size() * 2;
+                m_s.answers.push_back(std::move(m.text));
                 break;
             case Link::MessageType::AnswerBlock: {
                 QStringList answers;
@@ -398,16 +384,16 @@ void CLinkSession::IoMain() {
                     break;
                 }
                 for (QString& a : answers) {
-                    m_answerBytes += a.size() * 2;
-                    m_answers.push_back(std::move(a));
+                    m_s.answerBytes += a.size() * 2;
+                    m_s.answers.push_back(std::move(a));
                 }
                 break;
             }
             case Link::MessageType::Pong:
-                m_lastPong = std::max(m_lastPong, m.id);
+                m_s.lastPong = std::max(m_s.lastPong, m.id);
                 break;
             case Link::MessageType::PollReply:
-                m_lastPollReply = std::max(m_lastPollReply, m.id);
+                m_s.lastPollReply = std::max(m_s.lastPollReply, m.id);
                 break;
             default:
                 break;
@@ -417,8 +403,8 @@ void CLinkSession::IoMain() {
         if (transport->Broken())
             FailLocked(QStringLiteral("the port failed: %1").arg(transport->ErrorText()));
         // Is the terminal silent while it owes us something?
-        const bool owed = !endpoint.AllAcknowledged() || !m_outbox.isEmpty() ||
-                          m_pollIssued > m_lastPollReply;
+        const bool owed = !endpoint.AllAcknowledged() || !m_s.outbox.isEmpty() ||
+                          m_s.pollIssued > m_s.lastPollReply;
         if (owed && !throttled) {
             if (needSince < 0) needSince = now;
             const std::int64_t since =
@@ -429,10 +415,10 @@ void CLinkSession::IoMain() {
             needSince = -1;
         }
         const bool drained = endpoint.AllAcknowledged();
-        if (drained != m_drained) changed = true;
-        m_drained = drained;
-        m_stats = endpoint.Stats();
-        if (m_failed) changed = true;
+        if (drained != m_s.drained) changed = true;
+        m_s.drained = drained;
+        m_s.stats = endpoint.Stats();
+        if (m_s.failed) changed = true;
         if (changed) m_changed.notify_all();
     }
     transport->Close();

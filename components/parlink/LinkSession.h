@@ -107,30 +107,39 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
-    // Caller -> I/O thread.
-    QByteArray m_outbox;
-    bool m_outboxUrgent = false;
-    bool m_stop = false;
-    // I/O thread -> caller.
-    bool m_openDone = false;
-    bool m_open = false;
-    bool m_failed = false;
-    QString m_failure;
-    std::deque<QString> m_answers;
-    qsizetype m_answerBytes = 0;
-    std::uint64_t m_progress = 0;  // messages received or our frames acknowledged
-    std::uint32_t m_lastPong = 0;
-    std::uint32_t m_lastPollReply = 0;
-    std::uint32_t m_pollIssued = 0;
-    std::uint32_t m_nextId = 0;
-    bool m_drained = true;
-    Link::EndpointStats m_stats;
-    Link::SessionFeatures m_features;
-    bool m_peerBusy = false;
-    bool m_portInUse = false;
-    // Texts queued before the terminal answered go in UTF-8, which every
-    // version reads; later ones in the agreed code page where they fit.
-    Link::TextCoding m_coding = Link::TextCoding::Utf8;
+    // Everything one session knows, set back as a whole when a session opens.
+    struct SessionState {
+        // Caller -> I/O thread.
+        QByteArray outbox;
+        bool outboxUrgent = false;
+        bool stop = false;
+        // I/O thread -> caller.
+        bool openDone = false;
+        bool open = false;
+        bool failed = false;
+        QString failure;
+        std::deque<QString> answers;
+        qsizetype answerBytes = 0;
+        std::uint64_t progress = 0;  // messages received or our frames acknowledged
+        std::uint32_t lastPong = 0;
+        std::uint32_t lastPollReply = 0;
+        std::uint32_t pollIssued = 0;
+        std::uint32_t nextId = 0;
+        bool drained = true;
+        Link::EndpointStats stats;
+        // Version 0 until the terminal has answered the HELLO.
+        Link::SessionFeatures features = [] {
+            Link::SessionFeatures f;
+            f.version = 0;
+            return f;
+        }();
+        bool peerBusy = false;
+        bool portInUse = false;
+        // Texts queued before the terminal answered go in UTF-8, which every
+        // version reads; later ones in the agreed code page where they fit.
+        Link::TextCoding coding = Link::TextCoding::Utf8;
+    };
+    SessionState m_s;  // guarded by m_lock
     // The caller's own: records gathered into blocks where both ends agreed.
     std::unique_ptr<Link::CRecordBlockWriter> m_blocks;
 };

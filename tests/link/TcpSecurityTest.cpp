@@ -729,7 +729,9 @@ TEST_F(TcpLink, AGuesserOnLoopbackGetsFewGuessesAnHour) {
                 "a chance of %.4f %% an hour\n", tested, refused, windows, elapsed, perHour, chance * 100);
     std::fflush(stdout);
     // In 20 s: attempts at 0, 2, 6 and 14 s; the fifth would be at 30 s.
-    if (seconds == 20) EXPECT_LE(tested, 4);
+    if (seconds == 20) {
+        EXPECT_LE(tested, 4);
+    }
     EXPECT_GE(tested, 1);
     EXPECT_LT(chance, 0.001);
 }
