@@ -88,6 +88,18 @@ QByteArray BlockMessages(const Workload& w, double* cpu) {
     return s;
 }
 
+// Steps over the type and the LEB128 length of the block message at `*at`
+// (the bench's own messages: sound by construction); the body's size.
+std::uint32_t NextBlockBody(const QByteArray& messages, qsizetype* at) {
+    ++*at;
+    std::uint32_t n = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto b = static_cast<std::uint8_t>(messages[(*at)++]);
+        n |= std::uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return n;
+    }
+}
+
 double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored) {
     // Packs once (not timed), then times the receiving side: units, and blocks.
     Link::CStreamPacker packer(level);
@@ -116,14 +128,7 @@ double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored)
         // As the terminal stores a load: the records laid out as its file.
         Link::RecordLines block;
         for (qsizetype at = 0; at < plain.size();) {
-            // 'B' | LEB128 length | body
-            ++at;
-            std::uint32_t n = 0;
-            for (int shift = 0;; shift += 7) {
-                const auto b = static_cast<std::uint8_t>(plain[at++]);
-                n |= std::uint32_t(b & 0x7F) << shift;
-                if (!(b & 0x80)) break;
-            }
+            const std::uint32_t n = NextBlockBody(plain, &at);
             if (!Link::DecodeRecordLines(plain.constData() + at, n, "\r\n", &block)) std::printf("  DECODE FAILED\n");
             records += static_cast<qint64>(block.ends.size());
             at += n;
@@ -147,13 +152,7 @@ void Run(const Workload& w, int decodeLevel) {
         qsizetype at = 0;
         size_t next = 0;
         while (at < blocks.size() && exact) {
-            ++at;
-            std::uint32_t n = 0;
-            for (int shift = 0;; shift += 7) {
-                const auto b = static_cast<std::uint8_t>(blocks[at++]);
-                n |= std::uint32_t(b & 0x7F) << shift;
-                if (!(b & 0x80)) break;
-            }
+            const std::uint32_t n = NextBlockBody(blocks, &at);
             exact = Link::DecodeRecordBlock(blocks.constData() + at, n, &block);
             for (size_t i = 0; exact && i < block.records.size(); ++i) exact = block.records[i] == w.lines[next++];
             at += n;
