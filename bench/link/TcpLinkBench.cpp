@@ -1,4 +1,4 @@
-// Network link figures: build/bench-bin/link_tcp_bench [--records N]
+// Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks]
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
@@ -147,6 +147,11 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int records = std::max(1, IntOption(app.arguments(), QStringLiteral("--records"), 1000000));
+    // --no-blocks: emulators that list no record blocks (the stream of
+    // earlier figures), for a side-by-side run.
+    const QStringList capabilities = app.arguments().contains(QStringLiteral("--no-blocks"))
+                                         ? QStringList{QStringLiteral("--capabilities"), QStringLiteral("sequence,one-program")}
+                                         : QStringList{};
 
     std::printf("making %d realistic wares records and journal lines...\n", records);
     CRealisticRecords shop(records);
@@ -158,7 +163,8 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsDir;
     const QStringList settings{settingsDir.filePath(QStringLiteral("parlink.ini"))};
     CEmulator tcp, pty;
-    if (!tcp.Start({QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")}) || !pty.Start({QStringLiteral("--pty")})) {
+    if (!tcp.Start(QStringList{QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")} + capabilities) ||
+        !pty.Start(QStringList{QStringLiteral("--pty")} + capabilities)) {
         std::fprintf(stderr, "cannot start kxterminal\n");
         return 1;
     }
