@@ -194,9 +194,9 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
         std::unique_lock lock(m_lock);
         if (!m_s.open || m_s.failed) return false;
         if (!m_blocks && m_s.features.recordBlocks) {
-            // Only a serial line has a speed to go by.
-            const int level = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
-            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_s.coding, level);
+            // Agreed only on a slow serial line (IoMain): the line, not this
+            // processor, is the limit, so the streams are packed hard.
+            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_s.coding, Link::ZstdLevelForLine(m_settings.baudRate));
         }
     }
     if (m_blocks) {
@@ -297,7 +297,11 @@ void CLinkSession::IoMain() {
 
     Link::EndpointConfig config = m_settings.endpoint;
     // Only a serial line has a speed to go by.
+    const bool slowLine = m_target.kind == CPortTarget::Kind::Serial && m_settings.baudRate <= Link::kSlowLineBaud;
     config.zstdLevel = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
+    // Record blocks pay where the line is the limit; on a socket or a fast
+    // serial line both ends' processors are, and the plain stream is faster.
+    config.capabilities.recordBlocks = config.capabilities.recordBlocks && slowLine;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
     std::uint32_t nonce = 0;
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();

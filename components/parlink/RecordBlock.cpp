@@ -444,39 +444,47 @@ private:
 
 class CEncoder {
 public:
-    explicit CEncoder(int level) : m_streams(level) {}
+    explicit CEncoder(int level) : m_level(level), m_streams(level) {}
 
-    QByteArray Encode(const RecordBlock& block) {
-        const int n = static_cast<int>(block.records.size());
-        std::vector<std::vector<Field>> fields(static_cast<size_t>(n));
+    QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
+        const size_t n = records.size();
+        // Every record's fields side by side: record r's are first[r] .. first[r + 1].
+        std::vector<Field> fields;
+        std::vector<std::uint32_t> first;
+        fields.reserve(n * 8);
+        first.reserve(n + 1);
         int columns = 1;
         QByteArray counts;
-        for (int r = 0; r < n; ++r) {
-            const QByteArray& rec = block.records[static_cast<size_t>(r)];
-            Field rest(rec.constData(), static_cast<size_t>(rec.size()));
-            std::vector<Field>& fs = fields[static_cast<size_t>(r)];
+        counts.reserve(static_cast<qsizetype>(n));
+        for (const QByteArrayView rec : records) {
+            first.push_back(static_cast<std::uint32_t>(fields.size()));
+            Field rest(rec.data(), static_cast<size_t>(rec.size()));
+            int count = 0;
             for (;;) {
-                const size_t semi = static_cast<int>(fs.size()) + 1 < kBlockMaxColumns ? rest.find(';') : Field::npos;
+                const size_t semi = count + 1 < kBlockMaxColumns ? rest.find(';') : Field::npos;
+                ++count;
                 if (semi == Field::npos) {
-                    fs.push_back(rest);
+                    fields.push_back(rest);
                     break;
                 }
-                fs.push_back(rest.substr(0, semi));
+                fields.push_back(rest.substr(0, semi));
                 rest.remove_prefix(semi + 1);
             }
-            columns = std::max(columns, static_cast<int>(fs.size()));
-            counts.append(static_cast<char>(fs.size() - 1));
+            columns = std::max(columns, count);
+            counts.append(static_cast<char>(count - 1));
         }
+        first.push_back(static_cast<std::uint32_t>(fields.size()));
         QByteArray out;
-        out.append(static_cast<char>(block.coding));
+        out.append(static_cast<char>(coding));
         PutLeb(out, static_cast<std::uint64_t>(n));
         out.append(static_cast<char>(columns));
-        m_streams.Put(out, counts);
+        m_writer->Put(out, counts);
         std::vector<Field> column;
+        column.reserve(n);
         for (int c = 0; c < columns; ++c) {
             column.clear();
-            for (const auto& fs : fields)
-                if (static_cast<int>(fs.size()) > c) column.push_back(fs[static_cast<size_t>(c)]);
+            for (size_t r = 0; r < n; ++r)
+                if (first[r] + static_cast<std::uint32_t>(c) < first[r + 1]) column.push_back(fields[first[r] + c]);
             PutColumn(out, column);
         }
         return out;
@@ -488,24 +496,41 @@ private:
         if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
         if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
         // Texts: whichever of words, tokens and plain text packs smallest.
+        const bool probing = m_level > 1;
+        if (probing) m_writer = &m_probe;
+        enum Way { kAsIs, kAsWords, kAsTokens } way = kAsIs;
         QByteArray best;
         PutTexts(best, column);
         if (DistinctFew(column, false)) {
             QByteArray words;
             PutWords(words, column, false);
-            if (words.size() < best.size()) best.swap(words);
+            if (words.size() < best.size()) {
+                best.swap(words);
+                way = kAsWords;
+            }
         }
         if (DistinctFew(column, true)) {
             QByteArray tokens;
             PutWords(tokens, column, true);
-            if (tokens.size() < best.size()) best.swap(tokens);
+            if (tokens.size() < best.size()) {
+                best.swap(tokens);
+                way = kAsTokens;
+            }
         }
-        out.append(best);
+        if (!probing) {
+            out.append(best);
+            return;
+        }
+        m_writer = &m_streams;
+        if (way == kAsIs) PutTexts(out, column);
+        else PutWords(out, column, way == kAsTokens);
     }
 
     static bool MostFit(size_t fit, size_t all) { return fit > 0 && fit * 10 >= all * 9; }
 
-    static bool ChooseNumber(const std::vector<Field>& column, NumberParams* params) {
+    // Whether the column is written as numbers, and how; leaves the column
+    // read in m_parsed and m_fits for PutNumbers.
+    bool ChooseNumber(const std::vector<Field>& column, NumberParams* params) {
         // The prefix: the leading non-digits of the first field that has digits.
         NumberParams p;
         for (Field f : column) {
@@ -516,34 +541,71 @@ private:
                 break;
             }
         }
-        size_t best = 0;
-        for (char separator : kSeparators) {
+        // Plain numbers first; a separator is tried only when a field that
+        // is not a plain number holds it (the terminal encodes on a small
+        // processor: no pass over the column that cannot pay).
+        const auto fitting = [&](char separator) {
             p.separator = separator;
             size_t fit = 0;
             NumberField n;
             for (Field f : column) fit += ReadNumber(f, p, &n) ? 1 : 0;
-            if (fit > best) {
-                best = fit;
-                params->prefix = p.prefix;
-                params->separator = separator;
+            return fit;
+        };
+        size_t best = fitting('\0');
+        params->prefix = p.prefix;
+        params->separator = '\0';
+        if (best < column.size()) {
+            bool present[std::size(kSeparators)] = {};
+            int looked = 0;
+            NumberField n;
+            p.separator = '\0';
+            for (Field f : column) {
+                if (ReadNumber(f, p, &n)) continue;
+                for (size_t k = 1; k < std::size(kSeparators); ++k)
+                    present[k] = present[k] || f.find(kSeparators[k]) != Field::npos;
+                if (++looked == 64) break;
+            }
+            for (size_t k = 1; k < std::size(kSeparators); ++k) {
+                if (!present[k]) continue;
+                const size_t fit = fitting(kSeparators[k]);
+                if (fit > best) {
+                    best = fit;
+                    params->separator = kSeparators[k];
+                }
             }
         }
+        p.separator = params->separator;
         if (!MostFit(best, column.size())) return false;
-        // Check digits left out when most numbers carry a valid one.
+        // One reading of the column serves every choice below and the
+        // writing: check digits are left out where valid, and put back when
+        // too few numbers carry a valid one.
         params->flags = kCheckDigits;
+        m_parsed.resize(column.size());
+        m_fits.resize(column.size());
         size_t omitted = 0;
-        NumberField n;
-        for (Field f : column) omitted += ReadNumber(f, *params, &n) && n.checkOmitted ? 1 : 0;
-        if (omitted * 2 < best) params->flags = 0;
+        for (size_t i = 0; i < column.size(); ++i) {
+            m_fits[i] = ReadNumber(column[i], *params, &m_parsed[i]);
+            omitted += m_fits[i] && m_parsed[i].checkOmitted ? 1 : 0;
+        }
+        if (omitted * 2 < best) {
+            params->flags = 0;
+            for (size_t i = 0; i < column.size(); ++i) {
+                NumberField& n = m_parsed[i];
+                if (!m_fits[i] || !n.checkOmitted) continue;
+                n.value = n.value * 10 + static_cast<std::uint64_t>(CheckDigitOf(n.value, n.digits - 1));
+                n.checkOmitted = false;
+            }
+        }
         // Differences when they are smaller than the values' spread.
         std::uint64_t lo = ~std::uint64_t(0), hi = 0, maxDelta = 0, prev = 0;
         bool first = true;
-        for (Field f : column) {
-            if (!ReadNumber(f, *params, &n)) continue;
-            lo = std::min(lo, n.value);
-            hi = std::max(hi, n.value);
-            if (!first) maxDelta = std::max(maxDelta, ZigZag(n.value - prev));
-            prev = n.value;
+        for (size_t i = 0; i < column.size(); ++i) {
+            if (!m_fits[i]) continue;
+            const std::uint64_t v = m_parsed[i].value;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            if (!first) maxDelta = std::max(maxDelta, ZigZag(v - prev));
+            prev = v;
             first = false;
         }
         if (BytesFor(maxDelta) < BytesFor(hi - lo)) params->flags |= kDelta;
@@ -598,8 +660,8 @@ private:
             PutLeb(lengths, f.size());
             PutBytes(bytes, f);
         }
-        m_streams.Put(out, lengths);
-        m_streams.Put(out, bytes);
+        m_writer->Put(out, lengths);
+        m_writer->Put(out, bytes);
     }
 
     // Words (`tokens` false): a field is its words, split at each space;
@@ -664,10 +726,10 @@ private:
             place = std::min(place + 1, kCodePlaces - 1);
             prev = id;
         }
-        m_streams.Put(out, dictionary);
-        m_streams.Put(out, counts);
-        for (const QByteArray& c : codes) m_streams.Put(out, c);
-        m_streams.Put(out, larger);
+        m_writer->Put(out, dictionary);
+        m_writer->Put(out, counts);
+        for (const QByteArray& c : codes) m_writer->Put(out, c);
+        m_writer->Put(out, larger);
     }
 
     void PutNumbers(QByteArray& out, const std::vector<Field>& column, const NumberParams& p) {
@@ -677,9 +739,10 @@ private:
         out.append(static_cast<char>(p.flags));
         std::vector<NumberField> numbers;
         QByteArray kinds, digits, scales, texts;
-        for (Field f : column) {
-            NumberField n;
-            if (ReadNumber(f, p, &n)) {
+        for (size_t i = 0; i < column.size(); ++i) {
+            const Field f = column[i];
+            const NumberField& n = m_parsed[i];
+            if (m_fits[i]) {
                 kinds.append(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
                 PutLeb(digits, static_cast<std::uint64_t>(n.digits));
                 if (p.separator) PutLeb(scales, static_cast<std::uint64_t>(n.scale));
@@ -734,11 +797,11 @@ private:
             for (int b = 0; b < width; ++b)
                 for (std::uint64_t v : g.values) values.append(static_cast<char>(v >> (8 * b)));
         }
-        m_streams.Put(out, kinds);
-        m_streams.Put(out, digits);
-        if (p.separator) m_streams.Put(out, scales);
-        m_streams.Put(out, values);
-        m_streams.Put(out, texts);
+        m_writer->Put(out, kinds);
+        m_writer->Put(out, digits);
+        if (p.separator) m_writer->Put(out, scales);
+        m_writer->Put(out, values);
+        m_writer->Put(out, texts);
     }
 
     void PutDates(QByteArray& out, const std::vector<Field>& column, std::uint8_t pattern) {
@@ -763,12 +826,19 @@ private:
             prev = s;
         }
         PutLeb(out, base);
-        m_streams.Put(out, kinds);
-        m_streams.Put(out, deltas);
-        m_streams.Put(out, texts);
+        m_writer->Put(out, kinds);
+        m_writer->Put(out, deltas);
+        m_writer->Put(out, texts);
     }
 
+    int m_level;
+    std::vector<NumberField> m_parsed;  // the column being written, read as numbers
+    std::vector<char> m_fits;
     CStreamWriter m_streams;
+    // Choosing between ways of writing a text column packs each way at the
+    // cheap level first; only the chosen one is packed at the block's level.
+    CStreamWriter m_probe{1};
+    CStreamWriter* m_writer = &m_streams;
 };
 
 // ---- the decoder ---------------------------------------------------------------
@@ -1037,7 +1107,14 @@ private:
 }  // namespace
 
 QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel) {
-    return CEncoder(zstdLevel).Encode(block);
+    std::vector<QByteArrayView> records;
+    records.reserve(block.records.size());
+    for (const QByteArray& r : block.records) records.emplace_back(r);
+    return CEncoder(zstdLevel).Encode(block.coding, records);
+}
+
+QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel) {
+    return CEncoder(zstdLevel).Encode(coding, records);
 }
 
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block) {

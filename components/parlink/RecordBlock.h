@@ -46,6 +46,8 @@ struct RecordBlock {
 // The block's bytes; `zstdLevel` only changes how hard streams are packed.
 // Needs 1..kBlockMaxRecords records of kBlockMaxRecordBytes at most together.
 QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel);
+// The same for records the caller keeps elsewhere (no copy of them is made).
+QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel);
 // False for bytes that are not a sound block (nothing is trusted: sizes,
 // ids, values and digit counts are checked against the block's bounds).
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block);

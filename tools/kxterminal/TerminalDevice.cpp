@@ -215,42 +215,66 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
 
 bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget) {
     Stream& s = *m_stream;
-    Link::RecordBlock block;
-    block.coding = m_coding == Link::TextCoding::Windows1251 ? Link::BlockCoding::Windows1251
-                                                              : Link::BlockCoding::Utf8;
-    QByteArray line;
+    const Link::BlockCoding coding = m_coding == Link::TextCoding::Windows1251 ? Link::BlockCoding::Windows1251
+                                                                                : Link::BlockCoding::Utf8;
+    // The kept lines are the records as they are; numbered or UTF-8 lines
+    // are written out once into `made`.
+    const bool asKept = coding == Link::BlockCoding::Windows1251 && s.numbers.isEmpty();
+    std::vector<QByteArrayView> records;
+    std::vector<qsizetype> madeEnds;
+    QByteArray made;
     while (s.next < s.count && out.size() < budget) {
-        block.records.clear();
+        records.clear();
+        madeEnds.clear();
+        made.clear();
         qsizetype bytes = 0;
         bool held = false;
-        while (s.next < s.count && static_cast<int>(block.records.size()) < Link::kBlockMaxRecords) {
+        while (s.next < s.count && static_cast<int>(records.size() + madeEnds.size()) < Link::kBlockMaxRecords) {
             if (s.journal && m_scenario.holdJournalAfter >= 0 && s.next == m_scenario.holdJournalAfter &&
                 !QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
                 held = true;
                 break;
             }
-            line.clear();
-            if (!s.numbers.isEmpty()) {
-                line += QByteArray::number(s.numbers[s.next]);
-                line += ';';
+            const QByteArray& kept = s.lines[s.next];
+            qsizetype size = kept.size();
+            if (!asKept) {
+                const qsizetype start = made.size();
+                if (!s.numbers.isEmpty()) {
+                    made += QByteArray::number(s.numbers[s.next]);
+                    made += ';';
+                }
+                if (coding == Link::BlockCoding::Utf8)
+                    Link::AppendText(made, CodePage::FromWindows1251(kept));
+                else
+                    made += kept;
+                size = made.size() - start;
+                if (bytes + size > Link::kBlockMaxRecordBytes) {
+                    made.truncate(start);
+                    if (madeEnds.empty()) return true;  // a line longer than a block: sent as an answer
+                    break;
+                }
+                madeEnds.push_back(made.size());
+            } else {
+                if (bytes + size > Link::kBlockMaxRecordBytes) {
+                    if (records.empty()) return true;  // a line longer than a block: sent as an answer
+                    break;
+                }
+                records.emplace_back(kept);
             }
-            line += s.lines[s.next];
-            if (block.coding == Link::BlockCoding::Utf8) {
-                const QString text = CodePage::FromWindows1251(line);
-                line.clear();
-                Link::AppendText(line, text);
-            }
-            if (bytes + line.size() > Link::kBlockMaxRecordBytes) {
-                if (block.records.empty()) return true;  // a line longer than a block: sent as an answer
-                break;
-            }
-            bytes += line.size();
-            block.records.push_back(line);
+            bytes += size;
             ++s.next;
         }
-        if (!block.records.empty())
+        if (!asKept) {
+            // Views into `made` only once it no longer grows.
+            qsizetype from = 0;
+            for (qsizetype end : madeEnds) {
+                records.emplace_back(made.constData() + from, end - from);
+                from = end;
+            }
+        }
+        if (!records.empty())
             Link::AppendBlockMessage(out, Link::MessageType::AnswerBlock,
-                                     Link::EncodeRecordBlock(block, Link::kZstdLevel));
+                                     Link::EncodeRecordViews(coding, records, Link::kZstdLevel));
         if (held) return !HoldJournal(now, out.isEmpty());
     }
     return true;
