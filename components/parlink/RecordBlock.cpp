@@ -43,11 +43,16 @@ using Field = std::string_view;
 // ---- bytes in and out ----------------------------------------------------
 
 void PutLeb(QByteArray& out, std::uint64_t n) {
+    // Written whole: most values are one byte, and a byte-wise append costs
+    // more than the encoding.
+    char bytes[10];
+    int size = 0;
     while (n >= 0x80) {
-        out.append(static_cast<char>(0x80 | (n & 0x7F)));
+        bytes[size++] = static_cast<char>(0x80 | (n & 0x7F));
         n >>= 7;
     }
-    out.append(static_cast<char>(n));
+    bytes[size++] = static_cast<char>(n);
+    out.append(bytes, size);
 }
 
 void PutBytes(QByteArray& out, Field f) { out.append(f.data(), static_cast<qsizetype>(f.size())); }
@@ -618,11 +623,17 @@ private:
         for (std::uint8_t pattern : {kDayMonthYearTime, kIsoDateTime, kDayMonthYear}) {
             size_t fit = 0;
             std::uint64_t s = 0;
+            // Fields of another length are no date of this pattern: a glance at
+            // the first few saves the pass over a column that holds none.
+            bool any = false;
+            for (size_t i = 0; i < std::min<size_t>(column.size(), 16) && !any; ++i) any = ReadDate(column[i], pattern, &s);
+            if (!any) continue;
             for (Field f : column) fit += ReadDate(f, pattern, &s) ? 1 : 0;
             if (fit > bestFit) {
                 bestFit = fit;
                 best = pattern;
             }
+            if (fit == column.size()) break;  // none can do better
         }
         return MostFit(bestFit, column.size()) ? best : 0;
     }
