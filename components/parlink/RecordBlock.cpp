@@ -506,20 +506,13 @@ private:
         enum Way { kAsIs, kAsWords, kAsTokens } way = kAsIs;
         QByteArray best;
         PutTexts(best, column);
-        if (DistinctFew(column, false)) {
-            QByteArray words;
-            PutWords(words, column, false);
-            if (words.size() < best.size()) {
-                best.swap(words);
-                way = kAsWords;
-            }
-        }
-        if (DistinctFew(column, true)) {
-            QByteArray tokens;
-            PutWords(tokens, column, true);
-            if (tokens.size() < best.size()) {
-                best.swap(tokens);
-                way = kAsTokens;
+        for (const bool tokens : {false, true}) {
+            if (!DistinctFew(column, tokens)) continue;
+            QByteArray candidate;
+            PutWords(candidate, column, tokens);
+            if (candidate.size() < best.size()) {
+                best.swap(candidate);
+                way = tokens ? kAsTokens : kAsWords;
             }
         }
         if (!probing) {
