@@ -126,6 +126,15 @@ class Checker:
         return sorted(new_lost), sorted(new_doubled), sorted(unknown)
 
 
+def serial_problems(lost, doubled, unknown):
+    """The lines a case reports for what Checker.check found (a few serials each)."""
+    problems = []
+    for what, serials in (("lost", lost), ("doubled", doubled), ("unknown", unknown)):
+        if serials:
+            problems.append("%s serials %s" % (what, serials[:5]))
+    return problems
+
+
 class Bench:
     """One program folder (portable: its state/ holds the terminal records),
     one project, one terminal state folder, one line kind."""

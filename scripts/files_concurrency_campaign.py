@@ -123,12 +123,7 @@ def one_round(bench, rng, runs_args, kill, row):
     row.lost += len(lost)
     row.doubled += len(doubled)
     row.unexpected += 1 if bad else 0
-    if lost:
-        problems.append("lost serials %s" % lost[:5])
-    if doubled:
-        problems.append("doubled serials %s" % doubled[:5])
-    if unknown:
-        problems.append("unknown serials %s" % unknown[:5])
+    problems += campaign_support.serial_problems(lost, doubled, unknown)
     return problems
 
 

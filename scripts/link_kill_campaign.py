@@ -225,12 +225,7 @@ class Runner:
         r.doubled += len(doubled)
         if unexpected:
             r.unexpected += 1
-        if lost:
-            problems.append("lost serials %s" % lost[:5])
-        if doubled:
-            problems.append("doubled serials %s" % doubled[:5])
-        if unknown:
-            problems.append("unknown serials %s" % unknown[:5])
+        problems += campaign_support.serial_problems(lost, doubled, unknown)
         if problems:
             r.note(problems[0])
             self.log_lines.append("%s | %s: %s" % (self.label, name, "; ".join(problems)))
