@@ -17,9 +17,13 @@
 #include "components/parlink/LinkLeb128.h"
 #include "components/parlink/LinkMessage.h"
 #include "components/parlink/RecordBlock.h"
+#include "components/parlink/WaresCopies.h"
 #include "platform/CodePage.h"
+#include "tools/kxterminal/TerminalWares.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <ctime>
@@ -38,10 +42,14 @@ struct Workload {
     std::vector<QByteArray> lines;  // Windows-1251
     qint64 stored = 0;
     int level = 19;  // the encoding side's level: the program's on a slow line, the terminal's 1
+    // A journal's wares: the terminal's directory for encoding, the
+    // program's copy for decoding.
+    const Link::CBlockReference* encodeWith = nullptr;
+    Link::BlockReferences decodeWith;
 };
 
 Workload Load(const char* name, const QStringList& lines, int level) {
-    Workload w{name, {}, 0, level};
+    Workload w{name, {}, 0, level, nullptr, {}};
     w.lines.reserve(static_cast<size_t>(lines.size()));
     for (const QString& l : lines) {
         w.lines.push_back(CodePage::ToWindows1251(l));
@@ -79,7 +87,7 @@ QByteArray BlockMessages(const Workload& w, double* cpu) {
     for (size_t i = 0; i < w.lines.size(); i += Link::kBlockMaxRecords) {
         block.records.assign(w.lines.begin() + static_cast<qsizetype>(i),
                              w.lines.begin() + static_cast<qsizetype>(std::min(w.lines.size(), i + Link::kBlockMaxRecords)));
-        const QByteArray body = Link::EncodeRecordBlock(block, w.level);
+        const QByteArray body = Link::EncodeRecordBlock(block, w.level, w.encodeWith);
         s.append('B');
         Link::AppendLeb128(s, static_cast<std::uint32_t>(body.size()));
         s.append(body);
@@ -100,7 +108,8 @@ std::uint32_t NextBlockBody(const QByteArray& messages, qsizetype* at) {
     }
 }
 
-double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored) {
+double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored,
+              const Link::BlockReferences* references = nullptr) {
     // Packs once (not timed), then times the receiving side: units, and blocks.
     Link::CStreamPacker packer(level);
     QByteArray wire;
@@ -129,7 +138,8 @@ double Unpack(const QByteArray& messages, int level, bool blocks, qint64 stored)
         Link::RecordLines block;
         for (qsizetype at = 0; at < plain.size();) {
             const std::uint32_t n = NextBlockBody(plain, &at);
-            if (!Link::DecodeRecordLines(plain.constData() + at, n, "\r\n", &block)) std::printf("  DECODE FAILED\n");
+            if (!Link::DecodeRecordLines(plain.constData() + at, n, "\r\n", &block, references))
+                std::printf("  DECODE FAILED\n");
             records += static_cast<qint64>(block.ends.size());
             at += n;
         }
@@ -153,7 +163,7 @@ void Run(const Workload& w, int decodeLevel) {
         size_t next = 0;
         while (at < blocks.size() && exact) {
             const std::uint32_t n = NextBlockBody(blocks, &at);
-            exact = Link::DecodeRecordBlock(blocks.constData() + at, n, &block);
+            exact = Link::DecodeRecordBlock(blocks.constData() + at, n, &block, &w.decodeWith);
             for (size_t i = 0; exact && i < block.records.size(); ++i) exact = block.records[i] == w.lines[next++];
             at += n;
         }
@@ -164,7 +174,7 @@ void Run(const Workload& w, int decodeLevel) {
                 double(w.stored) / double(today), double(w.stored) / double(withBlocks), exact ? "exact" : "NOT EXACT");
     std::printf("%-34s encode CPU s/MB: today %.3f  blocks %.3f;  decode CPU s/MB (level %d): today %.3f  blocks %.3f\n",
                 "", plainCpu / mb, blockCpu / mb, decodeLevel, Unpack(plain, decodeLevel, false, w.stored),
-                Unpack(BlockMessages(w, &plainCpu), decodeLevel, true, w.stored));
+                Unpack(BlockMessages(w, &plainCpu), decodeLevel, true, w.stored, &w.decodeWith));
 }
 
 }  // namespace
@@ -179,7 +189,29 @@ int main(int argc, char** argv) {
     CRealisticRecords realistic(records);
     std::printf("record blocks: %d records a workload\n", records);
     Run(Load("wares upload (program, slow line)", realistic.Wares(), 19), 19);
-    Run(Load("journal download (terminal)", realistic.Journal(records), 1), 1);
+    const QStringList journal = realistic.Journal(records);
+    Run(Load("journal download (terminal)", journal, 1), 1);
+    {
+        // The terminal keeps the wares the program uploaded, and the program
+        // its copy of them: barcodes go as rows.
+        QTemporaryDir folder;
+        QFile file(folder.filePath(QStringLiteral("wares.ux7")));
+        if (!file.open(QIODevice::WriteOnly)) return 1;
+        for (const QString& w : realistic.Wares()) file.write(CodePage::ToWindows1251(w) + "\r\n");
+        file.close();
+        const auto terminal = CTerminalWares::Read(file.fileName());
+        const auto copy = Link::CWaresCopy::FromRecords(realistic.Wares());
+        if (!terminal || !copy || terminal->Digest() != copy->Digest()) {
+            std::printf("the terminal's wares and the program's copy differ\n");
+            return 1;
+        }
+        Workload w = Load("journal, terminal holds the wares", journal, 1);
+        w.encodeWith = terminal.get();
+        w.decodeWith = [&](QByteArrayView digest) -> const Link::CBlockReference* {
+            return digest == copy->Digest() ? copy.get() : nullptr;
+        };
+        Run(w, 1);
+    }
     Run(Load("other wares upload (slow line)", COtherShapeRecords(records).Wares(), 19), 19);
     QStringList synthetic;
     for (int i = 0; i < records; ++i) synthetic << BenchWareLine(i);

@@ -27,11 +27,12 @@ void Put16(QByteArray& b, std::uint16_t v) {
 
 // The capability list, left out when empty: a HELLO or answer without
 // capabilities is byte for byte what it was before they existed.
-void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram, bool recordBlocks) {
+void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram, bool recordBlocks, bool waresRows) {
     QByteArray ids;
     if (journalSequence) ids.append(static_cast<char>(Capability::JournalSequence));
     if (oneProgram) ids.append(static_cast<char>(Capability::OneProgram));
     if (recordBlocks) ids.append(static_cast<char>(Capability::RecordBlocks));
+    if (waresRows) ids.append(static_cast<char>(Capability::WaresRows));
     if (ids.isEmpty()) return;
     p.append(static_cast<char>(ids.size()));
     p.append(ids);
@@ -41,6 +42,7 @@ struct CapabilityList {
     bool journalSequence = false;
     bool oneProgram = false;
     bool recordBlocks = false;
+    bool waresRows = false;
     bool unknown = false;  // an id this code does not know
 };
 
@@ -54,6 +56,7 @@ CapabilityList ReadCapabilities(const QByteArray& payload, qsizetype at) {
         case static_cast<std::uint8_t>(Capability::JournalSequence): list.journalSequence = true; break;
         case static_cast<std::uint8_t>(Capability::OneProgram): list.oneProgram = true; break;
         case static_cast<std::uint8_t>(Capability::RecordBlocks): list.recordBlocks = true; break;
+        case static_cast<std::uint8_t>(Capability::WaresRows): list.waresRows = true; break;
         default: list.unknown = true; break;
         }
     }
@@ -72,7 +75,7 @@ QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
     if (own.compression) p.append(static_cast<char>(Compression::Zstd));
     p.append(static_cast<char>(own.codePage ? 1 : 0));
     if (own.codePage) Put16(p, kCodePageWindows1251);
-    AppendCapabilities(p, own.journalSequence, own.oneProgram, own.recordBlocks);
+    AppendCapabilities(p, own.journalSequence, own.oneProgram, own.recordBlocks, own.recordBlocks && own.waresRows);
     return p;
 }
 
@@ -100,6 +103,7 @@ bool ParseHello(const QByteArray& payload, HelloOffer* offer) {
     offer->journalSequence = capabilities.journalSequence;
     offer->oneProgram = capabilities.oneProgram;
     offer->recordBlocks = capabilities.recordBlocks;
+    offer->waresRows = capabilities.waresRows;
     return true;
 }
 
@@ -113,6 +117,8 @@ SessionFeatures ChooseFeatures(const HelloOffer& offer, const LinkCapabilities& 
     f.journalSequence = offer.journalSequence && own.journalSequence;
     f.oneProgram = offer.oneProgram && own.oneProgram;
     f.recordBlocks = offer.recordBlocks && own.recordBlocks;
+    // Rows are written in record blocks only.
+    f.waresRows = f.recordBlocks && offer.waresRows && own.waresRows;
     return f;
 }
 
@@ -123,7 +129,7 @@ QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen
     if (chosen.version < 2) return p;
     p.append(static_cast<char>(chosen.compression));
     Put16(p, chosen.codePage);
-    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram, chosen.recordBlocks);
+    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram, chosen.recordBlocks, chosen.waresRows);
     return p;
 }
 
@@ -169,11 +175,13 @@ bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, st
         return false;
     const CapabilityList capabilities = ReadCapabilities(payload, 8);
     if (capabilities.unknown || (capabilities.journalSequence && !own.journalSequence) ||
-        (capabilities.oneProgram && !own.oneProgram) || (capabilities.recordBlocks && !own.recordBlocks))
+        (capabilities.oneProgram && !own.oneProgram) || (capabilities.recordBlocks && !own.recordBlocks) ||
+        (capabilities.waresRows && !(own.recordBlocks && own.waresRows)))
         return false;
     chosen->journalSequence = capabilities.journalSequence;
     chosen->oneProgram = capabilities.oneProgram;
     chosen->recordBlocks = capabilities.recordBlocks;
+    chosen->waresRows = capabilities.recordBlocks && capabilities.waresRows;
     return true;
 }
 

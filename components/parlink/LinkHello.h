@@ -49,6 +49,9 @@ enum class Capability : std::uint8_t {
     // travel as record blocks, column by column (RecordBlock.h,
     // docs/link-protocol.md, "Record blocks").
     RecordBlocks = 3,
+    // Record blocks may write a field as a row of the wares directory the
+    // terminal holds and the program kept a copy of ("15H"; WaresCopies.h).
+    WaresRows = 4,
 };
 
 // The answer to a HELLO that the terminal cannot serve now.
@@ -67,6 +70,7 @@ struct LinkCapabilities {
     bool journalSequence = true;
     bool oneProgram = true;
     bool recordBlocks = true;
+    bool waresRows = true;
 };
 
 // What a session uses; version 1 implies neither compression nor a code page.
@@ -77,6 +81,7 @@ struct SessionFeatures {
     bool journalSequence = false;
     bool oneProgram = false;
     bool recordBlocks = false;
+    bool waresRows = false;
 };
 
 struct HelloOffer {
@@ -87,6 +92,7 @@ struct HelloOffer {
     bool journalSequence = false;
     bool oneProgram = false;
     bool recordBlocks = false;
+    bool waresRows = false;
 };
 
 enum class HelloAnswerKind {

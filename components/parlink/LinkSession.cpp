@@ -75,6 +75,10 @@ CLinkSession::~CLinkSession() { Close(); }
 bool CLinkSession::Open(const CPortTarget& target, QString* error) {
     Close();
     m_blocks.reset();
+    m_copy = CopyState();
+    if (!m_copies && !m_settings.identityFolder.isEmpty())
+        m_copies = std::make_unique<Link::CWaresCopies>(m_settings.identityFolder + QStringLiteral("wares"));
+    m_copiesUsable = m_copies && m_copies->Usable();
     {
         std::lock_guard guard(m_lock);
         m_target = target;
@@ -133,6 +137,9 @@ bool CLinkSession::Close() {
     m_changed.notify_all();
     m_thread->wait();
     m_thread.reset();
+    // A load the terminal did not confirm is no copy of what it holds.
+    if (m_copies) m_copies->Abandon();
+    m_copy = CopyState();
     std::lock_guard guard(m_lock);
     m_s.open = false;
     return confirmed;
@@ -187,7 +194,54 @@ QByteArray CLinkSession::FlushBlocks() {
     return out;
 }
 
+void CLinkSession::FollowForCopies(Link::MessageType type, const QString& text) {
+    if (!m_copiesUsable || !Features().waresRows) return;
+    if (type == Link::MessageType::Data) {
+        if (!m_copy.records) return;
+        m_copy.piece += text;
+        if (text.size() < Link::kRecordPiece) m_copies->Add(std::exchange(m_copy.piece, QString()));
+        return;
+    }
+    m_copy.records = false;
+    m_copy.piece.clear();
+    if (type != Link::MessageType::Command) return;
+    if (text == QLatin1String("151")) {
+        m_copies->Begin();
+        m_copy.records = true;
+    } else if (text == QLatin1String("003")) {
+        m_copy.awaitingSync = m_copies->Writing();
+    } else if (text == QLatin1String("002") || text == QLatin1String("ROL") || text == QLatin1String("004")) {
+        m_copies->Abandon();
+        m_copy.awaitingSync = false;
+    } else if (text == QLatin1String("021") || text == QLatin1String("031")) {
+        // Only copies that are exactly what their names say are named.
+        std::vector<std::shared_ptr<const Link::CWaresCopy>> references;
+        QStringList names;
+        for (const QByteArray& digest : m_copies->Held(Link::kWaresCopiesOffered)) {
+            if (auto copy = m_copies->Load(digest)) {
+                names << QString::fromLatin1(digest.toHex());
+                references.push_back(std::move(copy));
+            }
+        }
+        {
+            std::lock_guard guard(m_lock);
+            m_s.references = std::move(references);
+        }
+        if (names.isEmpty()) return;
+        Queue(Link::MessageType::Command, QStringLiteral("15H"));
+        Queue(Link::MessageType::Data, names.join(QLatin1Char(',')));
+    }
+}
+
+void CLinkSession::AnswerForCopies(const QString& answer) {
+    if (!m_copy.awaitingSync || answer.isEmpty()) return;
+    m_copy.awaitingSync = false;
+    if (answer == QLatin1String("SYNC")) m_copies->Confirm();
+    else m_copies->Abandon();
+}
+
 bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
+    FollowForCopies(type, text);
     QByteArray gathered;
     bool taken = false;
     {
@@ -235,6 +289,10 @@ bool CLinkSession::Receive(QString* answer) {
         *answer = std::move(m_s.answers.front());
         m_s.answerBytes -= answer->size() * 2;
         m_s.answers.pop_front();
+        if (m_copy.awaitingSync) {
+            lock.unlock();
+            AnswerForCopies(*answer);
+        }
         return true;
     };
     if (!m_s.answers.empty()) return take();
@@ -302,6 +360,7 @@ void CLinkSession::IoMain() {
     // Record blocks pay where the line is the limit; on a socket or a fast
     // serial line both ends' processors are, and the plain stream is faster.
     config.capabilities.recordBlocks = config.capabilities.recordBlocks && slowLine;
+    config.capabilities.waresRows = config.capabilities.waresRows && m_copiesUsable;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
     std::uint32_t nonce = 0;
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();
@@ -314,6 +373,12 @@ void CLinkSession::IoMain() {
     bool throttled = false;
     bool established = false;
     const int linkTimeoutMs = m_settings.EffectiveLinkTimeoutMs();
+    // A block's rows resolve to the copies named for this session (m_lock held).
+    const Link::BlockReferences references = [this](QByteArrayView digest) -> const Link::CBlockReference* {
+        for (const auto& copy : m_s.references)
+            if (copy->Digest() == digest) return copy.get();
+        return nullptr;
+    };
 
     for (;;) {
         std::int64_t now = NowMs();
@@ -383,7 +448,7 @@ void CLinkSession::IoMain() {
                 break;
             case Link::MessageType::AnswerBlock: {
                 QStringList answers;
-                if (!Link::ReadAnswerBlock(m.body, &answers)) {
+                if (!Link::ReadAnswerBlock(m.body, &answers, &references)) {
                     FailLocked(QStringLiteral("garbled data from the terminal"));
                     break;
                 }

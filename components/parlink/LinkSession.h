@@ -15,6 +15,7 @@
 #include "components/parlink/LinkMessage.h"
 #include "components/parlink/PortNames.h"
 #include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/WaresCopies.h"
 
 #include <QString>
 
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QThread;
 
@@ -93,6 +95,11 @@ private:
     friend class CIoThread;
 
     bool Queue(Link::MessageType type, const QString& text);
+    // Where both ends agreed on wares rows: an upload's wares are kept once
+    // the terminal stored them, and a journal download first names the
+    // copies kept ("15H"). Caller's thread.
+    void FollowForCopies(Link::MessageType type, const QString& text);
+    void AnswerForCopies(const QString& answer);
     void IoMain();
     void FailLocked(const QString& why);
     // The records gathered for a block, written out before another message
@@ -138,8 +145,18 @@ private:
         // Texts queued before the terminal answered go in UTF-8, which every
         // version reads; later ones in the agreed code page where they fit.
         Link::TextCoding coding = Link::TextCoding::Utf8;
+        // The wares copies named to the terminal for this session's journal.
+        std::vector<std::shared_ptr<const Link::CWaresCopy>> references;
     };
     SessionState m_s;  // guarded by m_lock
     // The caller's own: records gathered into blocks where both ends agreed.
     std::unique_ptr<Link::CRecordBlockWriter> m_blocks;
+    // The caller's own: the copies of uploaded wares, and where an upload is.
+    std::unique_ptr<Link::CWaresCopies> m_copies;
+    bool m_copiesUsable = false;
+    struct CopyState {
+        bool records = false;       // the data now are the wares' records
+        bool awaitingSync = false;  // the load's end was sent: "SYNC" keeps the copy
+        QString piece;              // the record not ended yet
+    } m_copy;
 };

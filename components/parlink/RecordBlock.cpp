@@ -33,7 +33,14 @@ constexpr std::uint64_t kMaxWords = 65536;
 // words, and each stream gets its own entropy code.
 constexpr int kCodePlaces = 4;
 
-enum Transform : std::uint8_t { kText = 0, kWords = 1, kNumber = 2, kDateTime = 3, kTokens = 4 };
+enum Transform : std::uint8_t {
+    kText = 0, kWords = 1, kNumber = 2, kDateTime = 3, kTokens = 4, kRows = 5, kSameRow = 6
+};
+// A rows column's row numbers take at most this many bytes each.
+constexpr int kMaxRowWidth = 4;
+// How many of a column's first fields a reference is tried on before a
+// whole pass over the column.
+constexpr size_t kGlance = 16;
 enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
 enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
 enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
@@ -449,10 +456,12 @@ private:
 
 class CEncoder {
 public:
-    explicit CEncoder(int level) : m_level(level), m_streams(level) {}
+    CEncoder(int level, const CBlockReference* reference)
+        : m_level(level), m_streams(level), m_reference(reference) {}
 
     QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
         const size_t n = records.size();
+        m_coding = coding;
         // Every record's fields side by side: record r's are first[r] .. first[r + 1].
         std::vector<Field> fields;
         std::vector<std::uint32_t> first;
@@ -486,10 +495,16 @@ public:
         m_writer->Put(out, counts);
         std::vector<Field> column;
         column.reserve(n);
+        m_rowsOf.assign(static_cast<size_t>(columns), {});
         for (int c = 0; c < columns; ++c) {
             column.clear();
+            m_owners.clear();
             for (size_t r = 0; r < n; ++r)
-                if (first[r] + static_cast<std::uint32_t>(c) < first[r + 1]) column.push_back(fields[first[r] + c]);
+                if (first[r] + static_cast<std::uint32_t>(c) < first[r + 1]) {
+                    column.push_back(fields[first[r] + c]);
+                    m_owners.push_back(static_cast<std::uint32_t>(r));
+                }
+            m_column = c;
             PutColumn(out, column);
         }
         return out;
@@ -497,6 +512,7 @@ public:
 
 private:
     void PutColumn(QByteArray& out, const std::vector<Field>& column) {
+        if (m_reference && (PutRows(out, column) || PutSameRow(out, column))) return;
         NumberParams number;
         if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
         if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
@@ -655,6 +671,120 @@ private:
             }
         }
         return seen.size() * 10 <= words * 7 && seen.size() <= kMaxWords;
+    }
+
+    // A column most of whose fields are found in one of the reference's key
+    // fields goes as its row numbers.
+    bool PutRows(QByteArray& out, const std::vector<Field>& column) {
+        for (const int key : m_reference->KeyFields()) {
+            if (key < 0 || key >= kBlockMaxColumns) continue;
+            size_t looked = 0, found = 0;
+            for (size_t i = 0; i < column.size() && looked < kGlance; ++i) {
+                if (column[i].empty()) continue;
+                ++looked;
+                found += m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size())) >= 0 ? 1 : 0;
+            }
+            if (found == 0 || found * 2 < looked) continue;
+            std::vector<std::int64_t> rows(column.size());
+            size_t fit = 0;
+            std::int64_t widest = 0;
+            QByteArray check;
+            for (size_t i = 0; i < column.size(); ++i) {
+                rows[i] = m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size()));
+                if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
+                if (rows[i] < 0) continue;
+                // What the reader will put back, not what the index says.
+                check.clear();
+                if (!m_reference->AppendField(static_cast<std::uint32_t>(rows[i]), key, m_coding, check) ||
+                    Field(check.constData(), static_cast<size_t>(check.size())) != column[i]) {
+                    rows[i] = -1;
+                    continue;
+                }
+                ++fit;
+                widest = std::max(widest, rows[i]);
+            }
+            if (fit * 2 < column.size()) continue;
+            const int width = std::min(BytesFor(static_cast<std::uint64_t>(widest)), kMaxRowWidth);
+            if (widest >= (std::int64_t(1) << (8 * width))) continue;
+            out.append(static_cast<char>(kRows));
+            out.append(m_reference->Digest().left(kReferenceDigestBytes));
+            out.append(static_cast<char>(key));
+            out.append(static_cast<char>(width));
+            QByteArray kinds, values, texts;
+            std::vector<std::int64_t>& rowOf = m_rowsOf[static_cast<size_t>(m_column)];
+            rowOf.assign(m_owners.empty() ? 0 : m_owners.back() + 1, -1);
+            for (size_t i = 0; i < column.size(); ++i) {
+                kinds.append(static_cast<char>(rows[i] >= 0 ? kFits : kAsText));
+                if (rows[i] < 0) PutText(texts, column[i]);
+                else rowOf[m_owners[i]] = rows[i];
+            }
+            // Byte planes, as numbers' values.
+            for (int b = 0; b < width; ++b)
+                for (std::int64_t r : rows)
+                    if (r >= 0) values.append(static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b)));
+            m_writer->Put(out, kinds);
+            m_writer->Put(out, values);
+            m_writer->Put(out, texts);
+            return true;
+        }
+        return false;
+    }
+
+    // A column most of whose fields equal one field of the row an earlier
+    // rows column found in the same record goes as "that field".
+    bool PutSameRow(QByteArray& out, const std::vector<Field>& column) {
+        QByteArray value;
+        const auto rowOf = [&](size_t rows, size_t i) {
+            const std::vector<std::int64_t>& of = m_rowsOf[rows];
+            return m_owners[i] < of.size() ? of[m_owners[i]] : -1;
+        };
+        const auto equal = [&](std::int64_t row, int field, Field f) {
+            value.clear();
+            return row >= 0 && m_reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, value) &&
+                   Field(value.constData(), static_cast<size_t>(value.size())) == f;
+        };
+        for (size_t rows = 0; rows < static_cast<size_t>(m_column); ++rows) {
+            if (m_rowsOf[rows].empty()) continue;
+            // The field of the row that the first few fields equal.
+            int best = -1;
+            size_t bestFound = 0, looked = 0;
+            for (int field = 0; field < kBlockMaxColumns; ++field) {
+                size_t found = 0, seen = 0;
+                bool any = false;
+                for (size_t i = 0; i < column.size() && seen < kGlance; ++i) {
+                    const std::int64_t row = rowOf(rows, i);
+                    if (row < 0) continue;
+                    ++seen;
+                    value.clear();
+                    if (!m_reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, value)) continue;
+                    any = true;
+                    found += Field(value.constData(), static_cast<size_t>(value.size())) == column[i] ? 1 : 0;
+                }
+                if (!any) break;  // no row of these has so many fields
+                if (found > bestFound) {
+                    best = field;
+                    bestFound = found;
+                    looked = seen;
+                }
+            }
+            if (best < 0 || bestFound * 2 < looked) continue;
+            QByteArray kinds, texts;
+            size_t fit = 0;
+            for (size_t i = 0; i < column.size(); ++i) {
+                const bool same = equal(rowOf(rows, i), best, column[i]);
+                fit += same ? 1 : 0;
+                kinds.append(static_cast<char>(same ? kFits : kAsText));
+                if (!same) PutText(texts, column[i]);
+            }
+            if (fit * 2 < column.size()) continue;
+            out.append(static_cast<char>(kSameRow));
+            out.append(static_cast<char>(rows));
+            out.append(static_cast<char>(best));
+            m_writer->Put(out, kinds);
+            m_writer->Put(out, texts);
+            return true;
+        }
+        return false;
     }
 
     void PutTexts(QByteArray& out, const std::vector<Field>& column) {
@@ -836,6 +966,12 @@ private:
     }
 
     int m_level;
+    BlockCoding m_coding = BlockCoding::Utf8;
+    int m_column = 0;
+    // The record of each field of the column being written.
+    std::vector<std::uint32_t> m_owners;
+    // For each column written as rows: the row of each record (-1 none).
+    std::vector<std::vector<std::int64_t>> m_rowsOf;
     std::vector<NumberField> m_parsed;  // the column being written, read as numbers
     std::vector<char> m_fits;
     CStreamWriter m_streams;
@@ -843,6 +979,7 @@ private:
     // cheap level first; only the chosen one is packed at the block's level.
     CStreamWriter m_probe{1};
     CStreamWriter* m_writer = &m_streams;
+    const CBlockReference* m_reference;
 };
 
 // ---- the decoder ---------------------------------------------------------------
@@ -850,7 +987,8 @@ private:
 class CDecoder {
 public:
     // Decodes into per-column buffers; Join then lays the records out.
-    bool Decode(const char* data, qsizetype size, BlockCoding* coding) {
+    bool Decode(const char* data, qsizetype size, BlockCoding* coding, const BlockReferences* references) {
+        m_references = references;
         CReader in(data, size);
         const std::uint8_t codingByte = in.Byte();
         const std::uint64_t n = in.Leb(kBlockMaxRecords);
@@ -865,6 +1003,7 @@ public:
         }
         if (!counts.AtEnd()) return false;
         *coding = static_cast<BlockCoding>(codingByte);
+        m_coding = *coding;
         m_columns.resize(static_cast<size_t>(columns));
         m_total = 0;
         for (int c = 0; c < columns; ++c) {
@@ -872,6 +1011,8 @@ public:
             Column& col = m_columns[static_cast<size_t>(c)];
             col.bytes.clear();
             col.ends.clear();
+            col.rows.clear();
+            col.reference = nullptr;
             if (!DecodeColumn(in)) return false;
         }
         return in.AtEnd();
@@ -902,6 +1043,9 @@ private:
     struct Column {
         QByteArray bytes;
         std::vector<std::uint32_t> ends;
+        // A rows column: its reference and each record's row (-1: text or no field).
+        const CBlockReference* reference = nullptr;
+        std::vector<std::int64_t> rows;
     };
 
     size_t FieldsInColumn() const {
@@ -934,8 +1078,82 @@ private:
         case kTokens: return Words(in, true);
         case kNumber: return Numbers(in);
         case kDateTime: return Dates(in);
+        case kRows: return Rows(in);
+        case kSameRow: return SameRow(in);
         default: return false;
         }
+    }
+
+    bool Rows(CReader& in) {
+        const Field digest = in.Bytes(kReferenceDigestBytes);
+        const int key = in.Byte();
+        const int width = in.Byte();
+        if (!in.Ok() || key >= kBlockMaxColumns || width < 1 || width > kMaxRowWidth || !m_references ||
+            !*m_references)
+            return false;
+        const CBlockReference* reference = (*m_references)(QByteArrayView(digest.data(), digest.size()));
+        if (!reference) return false;
+        CReader kinds, values, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &values) ||
+            !m_streams.Get(in, m_store[2], &texts))
+            return false;
+        const size_t fields = FieldsInColumn();
+        size_t rowCount = 0;
+        {
+            CReader k = kinds;
+            for (size_t i = 0; i < fields; ++i) {
+                const std::uint8_t kind = k.Byte();
+                if (!k.Ok() || (kind != kFits && kind != kAsText)) return false;
+                rowCount += kind == kFits ? 1 : 0;
+            }
+            if (!k.AtEnd()) return false;
+        }
+        const Field plane = values.Bytes(rowCount * static_cast<size_t>(width));
+        if (!values.Ok() || !values.AtEnd()) return false;
+        Column& col = m_columns[static_cast<size_t>(m_column)];
+        col.reference = reference;
+        col.rows.assign(m_counts.size(), -1);
+        size_t next = 0;
+        for (size_t r = 0; r < m_counts.size(); ++r) {
+            if (m_counts[r] < m_column) continue;
+            if (kinds.Byte() == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            std::uint64_t row = 0;
+            for (int b = 0; b < width; ++b)
+                row |= std::uint64_t(static_cast<std::uint8_t>(plane[next + static_cast<size_t>(b) * rowCount])) << (8 * b);
+            ++next;
+            if (row >= reference->RowCount() ||
+                !reference->AppendField(static_cast<std::uint32_t>(row), key, m_coding, Out()) || !EndField())
+                return false;
+            col.rows[r] = static_cast<std::int64_t>(row);
+        }
+        return texts.AtEnd();
+    }
+
+    bool SameRow(CReader& in) {
+        const int rows = in.Byte();
+        const int field = in.Byte();
+        if (!in.Ok() || rows >= m_column || field >= kBlockMaxColumns) return false;
+        const Column& of = m_columns[static_cast<size_t>(rows)];
+        if (!of.reference) return false;
+        CReader kinds, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &texts)) return false;
+        for (size_t r = 0; r < m_counts.size(); ++r) {
+            if (m_counts[r] < m_column) continue;
+            const std::uint8_t kind = kinds.Byte();
+            if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            const std::int64_t row = of.rows[r];
+            if (row < 0 || !of.reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, Out()) ||
+                !EndField())
+                return false;
+        }
+        return kinds.AtEnd() && texts.AtEnd();
     }
 
     bool Texts(CReader& in) {
@@ -1106,25 +1324,28 @@ private:
     std::vector<Column> m_columns;
     qsizetype m_total = 0;
     int m_column = 0;
+    BlockCoding m_coding = BlockCoding::Utf8;
+    const BlockReferences* m_references = nullptr;
 };
 
 }  // namespace
 
-QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel) {
+QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlockReference* reference) {
     std::vector<QByteArrayView> records;
     records.reserve(block.records.size());
     for (const QByteArray& r : block.records) records.emplace_back(r);
-    return CEncoder(zstdLevel).Encode(block.coding, records);
+    return CEncoder(zstdLevel, reference).Encode(block.coding, records);
 }
 
-QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel) {
-    return CEncoder(zstdLevel).Encode(coding, records);
+QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
+                             const CBlockReference* reference) {
+    return CEncoder(zstdLevel, reference).Encode(coding, records);
 }
 
-bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block) {
+bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block, const BlockReferences* references) {
     CDecoder decoder;
     BlockCoding coding = BlockCoding::Utf8;
-    if (!decoder.Decode(data, size, &coding)) return false;
+    if (!decoder.Decode(data, size, &coding, references)) return false;
     QByteArray bytes;
     std::vector<qsizetype> ends;
     decoder.Join({}, &bytes, &ends);
@@ -1139,9 +1360,10 @@ bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block) {
     return true;
 }
 
-bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines) {
+bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines,
+                       const BlockReferences* references) {
     thread_local CDecoder decoder;
-    if (!decoder.Decode(data, size, &lines->coding)) return false;
+    if (!decoder.Decode(data, size, &lines->coding, references)) return false;
     decoder.Join(terminator, &lines->bytes, &lines->ends);
     return true;
 }

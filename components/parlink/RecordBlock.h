@@ -18,6 +18,7 @@
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace Link {
@@ -43,14 +44,44 @@ struct RecordBlock {
     std::vector<QByteArray> records;
 };
 
+// A directory both ends hold, named by its digest: a block may write a
+// field as the number of one of its rows (a scanned barcode as the row of
+// the wares the terminal received), and another field of the same record
+// as "that row's field g" (the ware's code beside its barcode).
+class CBlockReference {
+public:
+    virtual ~CBlockReference() = default;
+    // SHA-256 of its records (kReferenceDigestBytes bytes).
+    virtual QByteArray Digest() const = 0;
+    virtual std::uint32_t RowCount() const = 0;
+    // Appends field `field` of row `row` (split at ';' as a record is) in
+    // `coding`; false when the row has no such field or it cannot be written so.
+    virtual bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const = 0;
+    // The encoder's side: the fields a value may be looked up in, and the
+    // first row whose field holds exactly `value` (in the block's coding), -1 none.
+    virtual std::vector<int> KeyFields() const { return {}; }
+    virtual std::int64_t Find(int field, QByteArrayView value) const {
+        (void)field;
+        (void)value;
+        return -1;
+    }
+};
+inline constexpr int kReferenceDigestBytes = 32;
+// The reference a decoder may resolve a digest to; nullptr: not held.
+using BlockReferences = std::function<const CBlockReference*(QByteArrayView digest)>;
+
 // The block's bytes; `zstdLevel` only changes how hard streams are packed.
 // Needs 1..kBlockMaxRecords records of kBlockMaxRecordBytes at most together.
-QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel);
+// With `reference`, fields found in it may be written as its rows.
+QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlockReference* reference = nullptr);
 // The same for records the caller keeps elsewhere (no copy of them is made).
-QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel);
+QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
+                             const CBlockReference* reference = nullptr);
 // False for bytes that are not a sound block (nothing is trusted: sizes,
-// ids, values and digit counts are checked against the block's bounds).
-bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block);
+// ids, values and digit counts are checked against the block's bounds), and
+// for a block that names a reference `references` does not resolve.
+bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block,
+                       const BlockReferences* references = nullptr);
 
 // A decoded block laid out as a file keeps it: every record followed by the
 // terminator; record i ends at ends[i] (its terminator not counted).
@@ -59,6 +90,7 @@ struct RecordLines {
     QByteArray bytes;
     std::vector<qsizetype> ends;
 };
-bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines);
+bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines,
+                       const BlockReferences* references = nullptr);
 
 }  // namespace Link

@@ -1,5 +1,7 @@
 #include "components/parlink/RecordBlockStream.h"
 
+#include "components/parlink/LinkLeb128.h"
+
 #include "platform/CodePage.h"
 
 namespace Link {
@@ -77,9 +79,16 @@ void CRecordBlockWriter::WritePieces(QByteArray& stream) {
     m_pieces.clear();
 }
 
-bool ReadAnswerBlock(const QByteArray& body, QStringList* answers) {
+void AppendReferenceRecord(QByteArray& out, QStringView record) {
+    QByteArray bytes;
+    AppendText(bytes, record);
+    AppendLeb128(out, static_cast<std::uint32_t>(bytes.size()));
+    out.append(bytes);
+}
+
+bool ReadAnswerBlock(const QByteArray& body, QStringList* answers, const BlockReferences* references) {
     RecordBlock block;
-    if (!DecodeRecordBlock(body.constData(), body.size(), &block)) return false;
+    if (!DecodeRecordBlock(body.constData(), body.size(), &block, references)) return false;
     for (const QByteArray& r : block.records)
         answers->append(block.coding == BlockCoding::Windows1251 ? CodePage::FromWindows1251(r)
                                                                  : DecodeText(r.constData(), r.size()));

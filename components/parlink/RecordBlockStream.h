@@ -51,8 +51,12 @@ private:
     qsizetype m_blockBytes = 0;
 };
 
+// A record as a reference's digest covers it (and as the program keeps its
+// copy of uploaded wares): the LEB128 of its length in UTF-8, then the bytes.
+void AppendReferenceRecord(QByteArray& out, QStringView record);
+
 // The answers of an 'L' message in the order they were sent; false when the
-// body is not a sound block.
-bool ReadAnswerBlock(const QByteArray& body, QStringList* answers);
+// body is not a sound block (or names a reference `references` lacks).
+bool ReadAnswerBlock(const QByteArray& body, QStringList* answers, const BlockReferences* references = nullptr);
 
 }  // namespace Link

@@ -98,7 +98,11 @@ TEST(LinkHello, BothEndsSettleOnWhatBothSpeak) {
     const SessionFeatures chosen = ChooseFeatures(offer, LinkCapabilities());
     EXPECT_EQ(chosen.version, 1);
     EXPECT_EQ(HelloAnswerPayload(offer.nonce, chosen), QByteArray::fromHex("4d3c2b1a01"));
-    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e30403010203"));
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, LinkCapabilities()), QByteArray::fromHex("4d3c2b1a02010101e3040401020304"));
+    // Rows are offered only with record blocks.
+    LinkCapabilities noBlocks;
+    noBlocks.recordBlocks = false;
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, noBlocks), QByteArray::fromHex("4d3c2b1a02010101e304020102"));
     LinkCapabilities noCapabilities;
     noCapabilities.journalSequence = noCapabilities.oneProgram = noCapabilities.recordBlocks = false;
     EXPECT_EQ(HelloPayload(0x1A2B3C4D, noCapabilities), QByteArray::fromHex("4d3c2b1a02010101e304"));
@@ -376,8 +380,8 @@ TEST(LinkCompression, TheSlowLineLevelPacksTighterInTheSameWindowAndStaysSmall) 
 // of them, and a second program kept out while the first one's session is
 // open — however long it stays idle — and let in once it said goodbye.
 TEST(LinkCapabilities, DocumentedFramesAndOneProgramAtATime) {
-    const QByteArray hello = QByteArray::fromHex("4B58484D000000000E009CB14D3C2B1A02010101E3040301020318BFCBBC");
-    const QByteArray answer = QByteArray::fromHex("4B58684D000000000C0096AC4D3C2B1A0201E30403010203DFDB87A4");
+    const QByteArray hello = QByteArray::fromHex("4B58484D000000000F00AD824D3C2B1A02010101E3040401020304E0B5F9C5");
+    const QByteArray answer = QByteArray::fromHex("4B58684D000000000D00A79F4D3C2B1A0201E30404010203040F6FCA54");
     const QByteArray busy = QByteArray::fromHex("4B58684D0000000006005D434D3C2B1A000163EFAD80");
 
     CLinkEndpoint program(CLinkEndpoint::Role::Initiator);

@@ -91,10 +91,13 @@ CTerminalDevice::~CTerminalDevice() {
     DiscardTransfer();
 }
 
-void CTerminalDevice::BeginSession(Link::TextCoding coding, bool journalSequence, bool recordBlocks) {
+void CTerminalDevice::BeginSession(Link::TextCoding coding, bool journalSequence, bool recordBlocks,
+                                  bool waresRows) {
     m_coding = coding;
     m_journalSequence = journalSequence;
     m_recordBlocks = recordBlocks;
+    m_waresRows = recordBlocks && waresRows;
+    m_programWares.clear();
     m_goodbye = false;
     m_scenario = m_state.Scenario();
     m_state.Log(QStringLiteral("S begin"));
@@ -220,6 +223,13 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
     // The kept lines are the records as they are; numbered or UTF-8 lines
     // are written out once into `made`.
     const bool asKept = coding == Link::BlockCoding::Windows1251 && s.numbers.isEmpty();
+    // A journal's barcodes as rows of the wares, where the program holds a
+    // copy of exactly the wares kept here.
+    std::shared_ptr<const CTerminalWares> wares;
+    if (m_waresRows && s.journal && !m_programWares.isEmpty()) {
+        wares = m_wares.Get(m_state.Path(QStringLiteral("directories/wares.ux7")));
+        if (wares && !m_programWares.contains(wares->Digest())) wares.reset();
+    }
     std::vector<QByteArrayView> records;
     std::vector<qsizetype> madeEnds;
     QByteArray made;
@@ -274,7 +284,7 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
         }
         if (!records.empty())
             Link::AppendBlockMessage(out, Link::MessageType::AnswerBlock,
-                                     Link::EncodeRecordViews(coding, records, Link::kZstdLevel));
+                                     Link::EncodeRecordViews(coding, records, Link::kZstdLevel, wares.get()));
         if (held) return !HoldJournal(now, out.isEmpty());
     }
     return true;
@@ -349,6 +359,8 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
         Answer(out, QString::number(count), urgent);
     } else if (!m_journalSequence && IsOneOf(code, {"02S", "02L", "00S", "40T"})) {
         m_state.Log(QStringLiteral("? unknown command"));
+    } else if (code == QLatin1String("15H") && m_waresRows) {
+        m_context = Context::WaresHeld;
     } else if (code == QLatin1String("02L")) {
         // The numbers of the scans a download now brings, in the order sent.
         const CJournalFilter filter = Filter();
@@ -465,6 +477,18 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
             m_window.through = m_state.NextSequence() - 1;
             m_windowSet = true;
             Answer(out, QStringLiteral("%1;%2").arg(m_window.through).arg(m_state.FirstSequence()), urgent);
+        }
+        m_context = Context::None;
+        break;
+    }
+    case Context::WaresHeld: {
+        // "15H" DIGESTS: the wares copies the program holds, in hex,
+        // separated by commas; anything else in the list is passed over.
+        m_programWares.clear();
+        for (const QString& hex : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QByteArray digest = QByteArray::fromHex(hex.trimmed().toLatin1());
+            if (digest.size() == Link::kReferenceDigestBytes && m_programWares.size() < 16)
+                m_programWares.append(digest);
         }
         m_context = Context::None;
         break;

@@ -9,6 +9,7 @@
 
 #include "components/parlink/LinkMessage.h"
 #include "tools/kxterminal/TerminalState.h"
+#include "tools/kxterminal/TerminalWares.h"
 
 #include <QFile>
 #include <QString>
@@ -32,8 +33,10 @@ public:
     // `journalSequence`: the session agreed on numbered scans ("02S", "00S",
     // "40T" are known only then).
     // `recordBlocks`: loads may come, and lines go, as record blocks.
+    // `waresRows`: "15H" is known, and journal blocks may name rows of the
+    // wares directory when the program holds a copy of it.
     void BeginSession(Link::TextCoding coding = Link::TextCoding::Utf8, bool journalSequence = false,
-                      bool recordBlocks = false);
+                      bool recordBlocks = false, bool waresRows = false);
     // The session ended (goodbye, new session, line lost): an unfinished load
     // or file transfer is discarded.
     void EndSession();
@@ -53,7 +56,7 @@ public:
     bool TakeGoodbye() { return std::exchange(m_goodbye, false); }
 
 private:
-    enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo, Window, ClearThrough };
+    enum class Context { None, Stamp, Filter, Current, Records, FilePath, FileChunk, FileEnd, Echo, Window, ClearThrough, WaresHeld };
     struct Stream;
     struct Load;
     struct Transfer;
@@ -106,6 +109,10 @@ private:
     bool m_goodbye = false;
     bool m_journalSequence = false;
     bool m_recordBlocks = false;
+    bool m_waresRows = false;
+    // The digests of the wares copies the program named ("15H") this session.
+    QList<QByteArray> m_programWares;
+    CTerminalWaresCache m_wares;
     // Journal sequence: the window "02S" set, and the filters of this session
     // alone ("40T"), both gone when the session ends.
     bool m_windowSet = false;

@@ -25,20 +25,17 @@ constexpr qsizetype kWriteAhead = 4096;
 
 }  // namespace
 
-CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion,
-                                 bool journalSequence, bool oneProgram, bool recordBlocks)
-    : m_line(line), m_state(state), m_baud(baud), m_protocolVersion(protocolVersion),
-      m_journalSequence(journalSequence), m_oneProgram(oneProgram), m_recordBlocks(recordBlocks) {}
+CTerminalServer::CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud,
+                                 const Link::LinkCapabilities& capabilities)
+    : m_line(line), m_state(state), m_baud(baud), m_capabilities(capabilities) {}
 
 int CTerminalServer::Run(int stopFd) {
     Link::EndpointConfig config;
     // Nobody may be listening between sessions: stop repeating after a while
     // and resume when the program is heard again.
     config.maxSilentTimeouts = 6;
-    config.capabilities.maxVersion = static_cast<std::uint8_t>(m_protocolVersion < 2 ? 1 : Link::kProtocolVersion);
-    config.capabilities.journalSequence = m_journalSequence;
-    config.capabilities.oneProgram = m_oneProgram;
-    config.capabilities.recordBlocks = m_recordBlocks;
+    config.capabilities = m_capabilities;
+    config.capabilities.maxVersion = static_cast<std::uint8_t>(m_capabilities.maxVersion < 2 ? 1 : Link::kProtocolVersion);
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -159,7 +156,8 @@ int CTerminalServer::Run(int stopFd) {
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
             parser.SetRecordBlocks(endpoint.Features().recordBlocks);
-            device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks);
+            device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks,
+                                endpoint.Features().waresRows);
             inSession = true;
             const CScenario& s = device.Scenario();
             endpoint.SetFaults(s.dropAfterFrames, s.damageSentFrame, s.damageReceivedFrame, s.corruptSentStream);

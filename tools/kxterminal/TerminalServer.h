@@ -1,4 +1,5 @@
 #pragma once
+#include "components/parlink/LinkHello.h"
 // The emulator's main loop: one line, the link protocol's responder end and
 // the device, driven by poll() until a stop signal arrives.
 
@@ -9,10 +10,10 @@
 
 class CTerminalServer {
 public:
-    // `protocolVersion`: the highest link protocol version it speaks (1 or 2);
-    // `journalSequence`, `oneProgram`: the capabilities it announces (version 2).
-    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud, int protocolVersion = 2,
-                    bool journalSequence = true, bool oneProgram = true, bool recordBlocks = true);
+    // `capabilities`: the highest link protocol version it speaks (1 or 2)
+    // and the capabilities it announces (version 2).
+    CTerminalServer(CTerminalLine& line, CTerminalState& state, int baud,
+                    const Link::LinkCapabilities& capabilities = Link::LinkCapabilities());
     // Serves session after session; returns when `stopFd` becomes readable.
     int Run(int stopFd);
 
@@ -20,8 +21,5 @@ private:
     CTerminalLine& m_line;
     CTerminalState& m_state;
     int m_baud;
-    int m_protocolVersion;
-    bool m_journalSequence;
-    bool m_oneProgram;
-    bool m_recordBlocks;
+    Link::LinkCapabilities m_capabilities;
 };

@@ -36,7 +36,7 @@ int g_windowPipe[2] = {-1, -1};
 
 const char kUsage[] =
     "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]\n"
-    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program,blocks|none]\n"
+    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program,blocks,rows|none]\n"
     "       kxterminal --state DIR --scan LINE [--scan LINE ...]\n";
 
 // What --help prints (man kxterminal says more).
@@ -56,7 +56,9 @@ QString HelpText() {
         "  --protocol 1|2   the highest link protocol version spoken (default 2)\n"
         "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
         "                   (numbered scans), one-program (\"busy\" to a second program), blocks (records\n"
-        "                   and lines as column blocks); none: none of them. Default: all three\n"
+        "                   and lines as column blocks), rows (a journal's barcodes as rows of the wares\n"
+        "                   when the program holds a copy of them; with blocks); none: none of them.\n"
+        "                   Default: all four\n"
         "  --scan LINE      add a scan to the journal as the scanner would, and exit (the emulator\n"
         "                   may be serving the same state folder meanwhile)\n"
         "  -h, --help       this text;  -V, --version  the version\n"
@@ -143,15 +145,15 @@ int main(int argc, char** argv) {
         if (!ok || protocol < 1 || protocol > 2)
             return Usage(QStringLiteral("bad --protocol value \"%1\" (1 or 2)").arg(parser.value(protocolOption)));
     }
-    bool journalSequence = true;
-    bool oneProgram = true;
-    bool recordBlocks = true;
+    Link::LinkCapabilities capabilities;
+    capabilities.maxVersion = static_cast<std::uint8_t>(protocol);
     if (parser.isSet(capabilitiesOption)) {
-        journalSequence = oneProgram = recordBlocks = false;
+        capabilities.journalSequence = capabilities.oneProgram = capabilities.recordBlocks = capabilities.waresRows = false;
         for (const QString& name : parser.value(capabilitiesOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            if (name == QLatin1String("sequence")) journalSequence = true;
-            else if (name == QLatin1String("one-program")) oneProgram = true;
-            else if (name == QLatin1String("blocks")) recordBlocks = true;
+            if (name == QLatin1String("sequence")) capabilities.journalSequence = true;
+            else if (name == QLatin1String("one-program")) capabilities.oneProgram = true;
+            else if (name == QLatin1String("blocks")) capabilities.recordBlocks = true;
+            else if (name == QLatin1String("rows")) capabilities.waresRows = true;
             else if (name != QLatin1String("none")) return Usage(QStringLiteral("bad --capabilities value \"%1\"").arg(name));
         }
     }
@@ -221,7 +223,7 @@ int main(int argc, char** argv) {
         if (!code.isEmpty()) pairing.Show(QStringLiteral("pairing code: %1").arg(code));
     }
 
-    CTerminalServer server(*line, state, baud, protocol, journalSequence, oneProgram, recordBlocks);
+    CTerminalServer server(*line, state, baud, capabilities);
     const int rc = server.Run(g_stopPipe[0]);
     line.reset();
     return rc;

@@ -1,0 +1,324 @@
+// Wares rows: a journal's barcodes travel as rows of the wares directory the
+// terminal keeps, and come back exactly from the program's copy of what it
+// uploaded; a copy that is not exactly the terminal's, or not exactly what
+// its name says, is never used, and the lines then come as text.
+
+#include "components/parlink/RecordBlock.h"
+#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/WaresCopies.h"
+#include "platform/CodePage.h"
+#include "tests/link/LinkTestSupport.h"
+#include "tools/kxterminal/TerminalWares.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Link;
+
+namespace {
+
+QString Ean13(QRandomGenerator& random) {
+    QString code = QStringLiteral("46");
+    for (int d = 0; d < 10; ++d) code += QChar(u'0' + random.bounded(10));
+    int sum = 0;
+    for (int d = 0; d < 12; ++d) sum += (code[d].unicode() - u'0') * (d % 2 ? 3 : 1);
+    return code + QString::number((10 - sum % 10) % 10);
+}
+
+// Wares as a shop keeps them (code;name;barcode;mode), among them a barcode
+// two wares share and a row without a barcode field.
+QStringList Wares(int count, QRandomGenerator& random) {
+    const QStringList names{"Молоко 1 л", "Кефир 0,5 л", "Сыр \"Российский\"", "Хлеб", "Чай черный"};
+    QStringList wares;
+    for (int i = 0; i < count; ++i)
+        wares << QStringLiteral("Т%1;%2;%3;0").arg(i + 1, 6, 10, QLatin1Char('0')).arg(names[random.bounded(5)], Ean13(random));
+    wares[5] = QStringLiteral("Т000006;Дубль;%1;0").arg(wares[4].section(QLatin1Char(';'), 2, 2));
+    wares[7] = QStringLiteral("Т000008;без штрихкода");
+    return wares;
+}
+
+// Scans of those wares (barcode;quantity;operation;...;ware code;time;) and
+// what a scanner also records: a barcode of no ware, an empty one, a ware
+// code that is not the barcode's.
+QStringList Journal(const QStringList& wares, int count, QRandomGenerator& random) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i) {
+        const QStringList ware = wares[random.bounded(static_cast<int>(wares.size()))].split(QLatin1Char(';'));
+        QString barcode = ware.value(2), code = ware.value(0);
+        if (i % 97 == 3) barcode = QStringLiteral("2000000000015");
+        if (i % 101 == 5) barcode.clear();
+        if (i % 89 == 7) code = QStringLiteral("Т999999");
+        lines << QStringLiteral("%1;%2;1;2;3;4;%3;09.12.2026 10:%4:00;").arg(barcode).arg(1 + i % 3).arg(code).arg(i % 60, 2, 10, QLatin1Char('0'));
+    }
+    return lines;
+}
+
+std::vector<QByteArray> Cp1251Lines(const QStringList& lines) {
+    std::vector<QByteArray> out;
+    for (const QString& l : lines) out.push_back(CodePage::ToWindows1251(l));
+    return out;
+}
+
+std::shared_ptr<const CTerminalWares> TerminalKeeps(const CTestDir& dir, const QStringList& wares) {
+    QByteArray file;
+    for (const QString& w : wares) file += CodePage::ToWindows1251(w) + "\r\n";
+    dir.Write(QStringLiteral("wares.ux7"), file);
+    return CTerminalWares::Read(dir.File(QStringLiteral("wares.ux7")));
+}
+
+BlockReferences Resolving(const CBlockReference* reference) {
+    return [reference](QByteArrayView digest) -> const CBlockReference* {
+        return reference && digest == reference->Digest() ? reference : nullptr;
+    };
+}
+
+// A reference that says it is another one but holds only its first rows.
+class CShortened final : public CBlockReference {
+public:
+    CShortened(const CBlockReference& of, std::uint32_t rows) : m_of(of), m_rows(rows) {}
+    QByteArray Digest() const override { return m_of.Digest(); }
+    std::uint32_t RowCount() const override { return m_rows; }
+    bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const override {
+        return row < m_rows && m_of.AppendField(row, field, coding, out);
+    }
+
+private:
+    const CBlockReference& m_of;
+    std::uint32_t m_rows;
+};
+
+}  // namespace
+
+TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
+    QRandomGenerator random(2026);
+    const QStringList wares = Wares(3000, random);
+    CTestDir dir;
+    const auto terminal = TerminalKeeps(dir, wares);
+    const auto copy = CWaresCopy::FromRecords(wares);
+    ASSERT_TRUE(terminal && copy);
+    ASSERT_EQ(terminal->Digest(), copy->Digest());
+    ASSERT_EQ(terminal->RowCount(), 3000u);
+    const BlockReferences references = Resolving(copy.get());
+
+    QStringList journal = Journal(wares, 4000, random);
+    QStringList numbered;  // as "031" sends them: the barcode is the second field
+    for (int i = 0; i < journal.size(); ++i) numbered << QString::number(i + 1) + QLatin1Char(';') + journal[i];
+    for (const QStringList* lines : {&journal, &numbered}) {
+        RecordBlock block;
+        block.coding = BlockCoding::Windows1251;
+        block.records = Cp1251Lines(*lines);
+        const QByteArray plain = EncodeRecordBlock(block, 1);
+        const QByteArray rows = EncodeRecordBlock(block, 1, terminal.get());
+        RecordBlock back;
+        ASSERT_TRUE(DecodeRecordBlock(rows.constData(), rows.size(), &back, &references));
+        EXPECT_EQ(back.records, block.records);
+        // The barcode and the ware's code are two of the line's largest fields.
+        EXPECT_LT(rows.size() * 100, plain.size() * 80) << rows.size() << " against " << plain.size();
+        // Without the copy there is nothing to take the rows from.
+        EXPECT_FALSE(DecodeRecordBlock(rows.constData(), rows.size(), &back));
+        const auto other = CWaresCopy::FromRecords(wares.mid(1));
+        const BlockReferences wrong = Resolving(other.get());
+        EXPECT_FALSE(DecodeRecordBlock(rows.constData(), rows.size(), &back, &wrong));
+        // A reference of that name with fewer rows than the block names.
+        const CShortened shortened(*copy, 100);
+        const BlockReferences few = Resolving(&shortened);
+        EXPECT_FALSE(DecodeRecordBlock(rows.constData(), rows.size(), &back, &few));
+    }
+
+    // The answers the program reads are the lines, in UTF-8 sessions too.
+    RecordBlock utf8;
+    utf8.coding = BlockCoding::Utf8;
+    for (const QString& l : journal.mid(0, 500)) utf8.records.push_back(l.toUtf8());
+    const QByteArray body = EncodeRecordBlock(utf8, 1, terminal.get());
+    QStringList answers;
+    ASSERT_TRUE(ReadAnswerBlock(body, &answers, &references));
+    EXPECT_EQ(answers, journal.mid(0, 500));
+}
+
+TEST(WaresRows, AChangedBlockIsRefusedOrStaysExact) {
+    QRandomGenerator random(5);
+    const QStringList wares = Wares(40, random);
+    CTestDir dir;
+    const auto terminal = TerminalKeeps(dir, wares);
+    const auto copy = CWaresCopy::FromRecords(wares);
+    const BlockReferences references = Resolving(copy.get());
+    RecordBlock block;
+    block.coding = BlockCoding::Windows1251;
+    block.records = Cp1251Lines(Journal(wares, 6, random));
+    const QByteArray good = EncodeRecordBlock(block, 1, terminal.get());
+    RecordBlock out;
+    ASSERT_TRUE(DecodeRecordBlock(good.constData(), good.size(), &out, &references));
+    ASSERT_EQ(out.records, block.records);
+    for (qsizetype n = 0; n < good.size(); ++n)
+        EXPECT_FALSE(DecodeRecordBlock(good.constData(), n, &out, &references)) << n;
+    int decoded = 0;
+    for (qsizetype i = 0; i < good.size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            QByteArray bad = good;
+            bad[i] = static_cast<char>(bad[i] ^ (1 << bit));
+            if (!DecodeRecordBlock(bad.constData(), bad.size(), &out, &references)) continue;
+            ++decoded;
+            // Whatever it decodes to must itself be sound records.
+            const QByteArray again = EncodeRecordBlock(out, 1, terminal.get());
+            RecordBlock twice;
+            ASSERT_TRUE(DecodeRecordBlock(again.constData(), again.size(), &twice, &references)) << i << ":" << bit;
+            EXPECT_EQ(twice.records, out.records) << i << ":" << bit;
+        }
+    }
+    EXPECT_GT(decoded, 0);  // a changed row number is a sound block of other lines
+}
+
+TEST(WaresRows, ATerminalThatKeptARowOtherwiseHasAnotherDigest) {
+    QRandomGenerator random(9);
+    QStringList wares = Wares(20, random);
+    CTestDir dir;
+    const QByteArray same = TerminalKeeps(dir, wares)->Digest();
+    EXPECT_EQ(same, CWaresCopy::FromRecords(wares)->Digest());
+    // A character outside the page is kept as '?'; a record holding a line
+    // break is kept as two rows: the rows are no longer the records sent.
+    QStringList foreign = wares;
+    foreign[3] = QStringLiteral("Т000004;漢字;4601234567893;0");
+    EXPECT_NE(TerminalKeeps(dir, foreign)->Digest(), CWaresCopy::FromRecords(foreign)->Digest());
+    QStringList broken = wares;
+    broken[3] = QStringLiteral("Т000004;a\r\nb;4601234567893;0");
+    EXPECT_NE(TerminalKeeps(dir, broken)->Digest(), CWaresCopy::FromRecords(broken)->Digest());
+    // Nor do empty records and the last line without its line end change the rows.
+    QStringList empty = wares;
+    empty.insert(2, QString());
+    EXPECT_EQ(TerminalKeeps(dir, empty)->Digest(), CWaresCopy::FromRecords(empty)->Digest());
+    QByteArray file;
+    for (const QString& w : wares) file += CodePage::ToWindows1251(w) + "\r\n";
+    file.chop(2);
+    dir.Write(QStringLiteral("wares.ux7"), file);
+    EXPECT_EQ(CTerminalWares::Read(dir.File(QStringLiteral("wares.ux7")))->Digest(), same);
+}
+
+TEST(WaresCopies, AConfirmedUploadIsKeptByItsDigestAndNothingElseIsTrusted) {
+    CTestDir dir;
+    const QString folder = dir.File(QStringLiteral("wares"));
+    QRandomGenerator random(11);
+    QList<QByteArray> digests;
+    {
+        CWaresCopies copies(folder);
+        ASSERT_TRUE(copies.Usable());
+        struct stat s {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &s), 0);
+        EXPECT_EQ(s.st_mode & 0777, 0700u);
+        // Five uploads, one not confirmed: the three newest confirmed are kept.
+        for (int upload = 0; upload < 5; ++upload) {
+            const QStringList wares = Wares(50, random);
+            copies.Begin();
+            for (const QString& w : wares) copies.Add(w);
+            if (upload == 2) {
+                copies.Abandon();
+                continue;
+            }
+            ASSERT_TRUE(copies.Confirm());
+            digests.prepend(CWaresCopy::FromRecords(wares)->Digest());
+            ::usleep(20000);  // distinct times on coarse file systems
+        }
+        EXPECT_EQ(copies.Held(10), digests.mid(0, kWaresCopiesKept));
+        const auto loaded = copies.Load(digests[0]);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->RowCount(), 50u);
+        // An unfinished upload leaves no file behind.
+        copies.Begin();
+        copies.Add(QStringLiteral("x"));
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), kWaresCopiesKept);
+
+    CWaresCopies copies(folder);
+    const QString newest = folder + QLatin1Char('/') + QString::fromLatin1(digests[0].toHex()) + QStringLiteral(".wares");
+    // A copy whose bytes are not what its name says is not taken.
+    QFile file(newest);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+    EXPECT_FALSE(copies.Load(digests[0]));
+    // A link planted under a copy's name is not followed, not even to a sound copy.
+    const QString sound = folder + QLatin1Char('/') + QString::fromLatin1(digests[1].toHex()) + QStringLiteral(".wares");
+    const QString moved = dir.File(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QFile::rename(sound, moved));
+    ASSERT_EQ(::symlink(QFile::encodeName(moved).constData(), QFile::encodeName(sound).constData()), 0);
+    EXPECT_FALSE(copies.Load(digests[1]));
+    EXPECT_FALSE(copies.Held(10).contains(digests[1]));
+    // A folder others may write in is not used at all.
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0770), 0);
+    EXPECT_FALSE(copies.Usable());
+    EXPECT_TRUE(copies.Held(10).isEmpty());
+    EXPECT_FALSE(copies.Load(digests[2]));
+}
+
+// The program and the emulator over a pseudo-terminal at the slow line's
+// settings: an upload leaves a copy, the journal then comes in fewer bytes
+// and exactly the same; without the copy, or with a spoiled one, it still
+// comes exactly, as text.
+class WaresRowsOverPty : public CLinkFixture {};
+
+TEST_F(WaresRowsOverPty, TheJournalComesExactlyWithTheCopyWithoutItAndWithASpoiledOne) {
+    QRandomGenerator random(31);
+    const QStringList wares = Wares(4000, random);
+    const QStringList journal = Journal(wares, 5000, random);
+    QByteArray journalFile;
+    for (const QString& l : journal) journalFile += CodePage::ToWindows1251(l) + "\r\n";
+    state.Write(QStringLiteral("journal.txt"), journalFile);
+    StartTerminal();
+    const QString copies = settings.File(QStringLiteral("wares"));
+
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    BeginUpload(*link, QStringLiteral("151"));
+    for (const QString& w : wares) link->SendData(w);
+    link->EndData();
+    link->SendCommand(QStringLiteral("003"));
+    ASSERT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+    link->SendCommand(QStringLiteral("004"));
+    link->ClosePort();
+    const QString name = QString::fromLatin1(CWaresCopy::FromRecords(wares)->Digest().toHex()) + QStringLiteral(".wares");
+    ASSERT_EQ(QDir(copies).entryList(QDir::Files), QStringList{name});
+
+    const auto download = [&](QStringList* lines) -> std::uint64_t {
+        auto l = NewLink();
+        if (!Connect(*l)) return 0;
+        l->SendCommand(QStringLiteral("021"));
+        bool ended = false;
+        *lines = ReceiveLines(*l, &ended);
+        EXPECT_TRUE(ended);
+        const std::uint64_t received = l->Session()->Stats().wireBytesReceived;
+        l->SendCommand(QStringLiteral("004"));
+        l->ClosePort();
+        return received;
+    };
+    QStringList withCopy, withoutCopy, spoiled;
+    const std::uint64_t rows = download(&withCopy);
+    EXPECT_EQ(withCopy, journal);
+    EXPECT_TRUE(CommandLog().contains(QStringLiteral("C 15H")));
+
+    ASSERT_TRUE(QFile::rename(copies + QLatin1Char('/') + name, settings.File(QStringLiteral("kept"))));
+    const std::uint64_t text = download(&withoutCopy);
+    EXPECT_EQ(withoutCopy, journal);
+    EXPECT_LT(rows * 100, text * 85) << "with the copy " << rows << ", without " << text;
+
+    // The copy back, but one ware's name changed in it: it is not named, and
+    // the lines come as text again.
+    QFile kept(settings.File(QStringLiteral("kept")));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    QByteArray bytes = kept.readAll();
+    kept.close();
+    bytes.replace(QByteArray("Хлеб").left(2), QByteArray("Ж").left(2));
+    QFile back(copies + QLatin1Char('/') + name);
+    ASSERT_TRUE(back.open(QIODevice::WriteOnly));
+    back.write(bytes);
+    back.close();
+    QFile::setPermissions(back.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const std::uint64_t spoiledBytes = download(&spoiled);
+    EXPECT_EQ(spoiled, journal);
+    EXPECT_GT(spoiledBytes * 100, text * 95);
+}

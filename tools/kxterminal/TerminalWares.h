@@ -1,0 +1,48 @@
+#pragma once
+// The wares directory the emulated terminal keeps, as a reference for record
+// blocks: its digest (the one the program names its copies by), its rows,
+// and an index of its barcodes, which a terminal needs anyway to look up
+// what it scans. Read once per version of the file.
+
+#include "components/parlink/RecordBlock.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class CTerminalWares final : public Link::CBlockReference {
+public:
+    // The field of a wares record that holds its barcode.
+    static constexpr int kBarcodeField = 2;
+
+    // The directory in `path` (Windows-1251, one record a line); nullptr
+    // when there is none.
+    static std::shared_ptr<const CTerminalWares> Read(const QString& path);
+
+    QByteArray Digest() const override { return m_digest; }
+    std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_rows.size()); }
+    bool AppendField(std::uint32_t row, int field, Link::BlockCoding coding, QByteArray& out) const override;
+    std::vector<int> KeyFields() const override { return {kBarcodeField}; }
+    std::int64_t Find(int field, QByteArrayView value) const override;
+
+private:
+    QByteArray m_bytes;
+    std::vector<std::string_view> m_rows;
+    std::unordered_map<std::string_view, std::uint32_t> m_barcodes;
+    QByteArray m_digest;
+};
+
+// The directory as last read, read again only when the file changed.
+class CTerminalWaresCache {
+public:
+    std::shared_ptr<const CTerminalWares> Get(const QString& path);
+
+private:
+    QString m_path;
+    qint64 m_size = -1, m_modified = -1, m_inode = -1;
+    std::shared_ptr<const CTerminalWares> m_wares;
+};
