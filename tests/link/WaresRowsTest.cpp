@@ -322,3 +322,25 @@ TEST_F(WaresRowsOverPty, TheJournalComesExactlyWithTheCopyWithoutItAndWithASpoil
     EXPECT_EQ(spoiled, journal);
     EXPECT_GT(spoiledBytes * 100, text * 95);
 }
+
+// The worked example of the protocol document, byte for byte.
+TEST(WaresRows, DocumentedVector) {
+    const QStringList wares{QStringLiteral("T1;Milk;4601234567893"), QStringLiteral("T2;Kefir;4601234567800")};
+    CTestDir dir;
+    const auto terminal = TerminalKeeps(dir, wares);
+    const auto copy = CWaresCopy::FromRecords(wares);
+    EXPECT_EQ(copy->Digest().toHex().toStdString(), std::string("b00a18b7dbd64b441312f47fc39b683be3331bed8d9e0701e6bca2c8ac52779b"));
+    RecordBlock block;
+    block.coding = BlockCoding::Windows1251;
+    block.records = {"4601234567800;1;T2", "4601234567893;2;T1"};
+    const char* hex =
+        "01 02 03 02 00 02 02 05 B0 0A 18 B7 DB D6 4B 44 13 12 F4 7F C3 9B 68 3B E3 33 1B ED 8D 9E 07 01 E6 BC A2 C8 AC "
+        "52 77 9B 02 01 02 00 00 00 02 00 01 00 00 00 02 00 00 00 01 02 01 01 02 00 00 00 02 00 01 01 02 00 00 01 00 00 "
+        "06 00 00 02 00 00 00 00 00";
+    EXPECT_EQ(EncodeRecordBlock(block, 1, terminal.get()).toHex(' ').toUpper().toStdString(), std::string(hex));
+    const QByteArray given = QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+    const BlockReferences references = Resolving(copy.get());
+    RecordBlock out;
+    ASSERT_TRUE(DecodeRecordBlock(given.constData(), given.size(), &out, &references));
+    EXPECT_EQ(out.records, block.records);
+}
