@@ -8,14 +8,61 @@
 // that encode and decode to the same records again (a block is one of many
 // encodings of its records: the sender's level and choices vary, the records
 // may not).
+//
+// Both ways hold a small wares directory as the reference both ends share,
+// so fields found in it go as rows (and raw blocks may name its rows).
 
 #include "components/parlink/RecordBlock.h"
+#include "components/parlink/RecordBlockStream.h"
 #include "fuzz/FuzzSupport.h"
 
+#include <QCryptographicHash>
 #include <QList>
+
+namespace {
+
+class CFuzzWares final : public Link::CBlockReference {
+public:
+    CFuzzWares() {
+        for (int i = 0; i < 300; ++i)
+            m_rows.push_back("T" + QByteArray::number(i) + ";Ware " + QByteArray::number(i % 7) + ";46" +
+                             QByteArray::number(10000000000LL + i * 7919LL) + (i % 5 ? "" : ";0"));
+        QByteArray form;
+        for (const QByteArray& r : m_rows) Link::AppendReferenceRecord(form, QString::fromLatin1(r));
+        m_digest = QCryptographicHash::hash(form, QCryptographicHash::Sha256);
+    }
+    QByteArray Digest() const override { return m_digest; }
+    std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_rows.size()); }
+    bool AppendField(std::uint32_t row, int field, Link::BlockCoding, QByteArray& out) const override {
+        if (row >= m_rows.size()) return false;
+        const QList<QByteArray> fields = m_rows[row].split(';');
+        if (field < 0 || field >= fields.size()) return false;
+        out.append(fields[field]);
+        return true;
+    }
+    std::vector<int> KeyFields() const override { return {2}; }
+    std::int64_t Find(int field, QByteArrayView value) const override {
+        for (size_t r = 0; r < m_rows.size(); ++r) {
+            QByteArray f;
+            if (AppendField(static_cast<std::uint32_t>(r), field, Link::BlockCoding::Utf8, f) && f == value)
+                return static_cast<std::int64_t>(r);
+        }
+        return -1;
+    }
+
+private:
+    std::vector<QByteArray> m_rows;
+    QByteArray m_digest;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
+    static const CFuzzWares wares;
+    static const Link::BlockReferences references = [](QByteArrayView digest) -> const Link::CBlockReference* {
+        return digest == wares.Digest() ? &wares : nullptr;
+    };
     const QByteArray input(reinterpret_cast<const char*>(data) + 1, static_cast<qsizetype>(size - 1));
     Link::RecordBlock block;
     if (data[0] & 1) {
@@ -25,11 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             block.records.push_back(r);
         }
     } else {
-        if (!Link::DecodeRecordBlock(input.constData(), input.size(), &block)) return 0;
+        if (!Link::DecodeRecordBlock(input.constData(), input.size(), &block, &references)) return 0;
     }
-    const QByteArray bytes = Link::EncodeRecordBlock(block, 1);
+    const QByteArray bytes = Link::EncodeRecordBlock(block, 1, (data[0] & 4) ? &wares : nullptr);
     Link::RecordBlock back;
-    KX_FUZZ_CHECK(Link::DecodeRecordBlock(bytes.constData(), bytes.size(), &back), HexPreview(bytes));
+    KX_FUZZ_CHECK(Link::DecodeRecordBlock(bytes.constData(), bytes.size(), &back, &references), HexPreview(bytes));
     KX_FUZZ_CHECK(back.coding == block.coding, HexPreview(bytes));
     KX_FUZZ_CHECK(back.records == block.records, HexPreview(input));
     return 0;
