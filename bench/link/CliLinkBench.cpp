@@ -10,6 +10,12 @@
 //     with the level a fast line gets (BaudRate=1000000 in parlink.ini; the
 //     emulator still paces to 115,200).
 //
+//     Then kxloader /j of an N-line realistic journal of scans of those wares
+//     from the same paced terminal: once with the program's copy of the wares
+//     it uploaded (the barcodes travel as rows of the terminal's wares), once
+//     without it (the copy folder removed): the journal file's bytes a
+//     second and their multiple of the line.
+//
 //   link_cli_bench --terminals T [--lines N] [--jobs J] [--tcp]
 //     kxsync against T unpaced emulated terminals, each receiving the same
 //     N-line realistic wares file (default 100,000) and sending back an
@@ -162,6 +168,50 @@ int PacedUploads(int records) {
     return ok ? 0 : 1;
 }
 
+// kxloader /w of realistic wares to a paced terminal, then /j of a journal
+// of scans of them, with and without the program's copy of the wares.
+int PacedJournal(int records) {
+    CInstall install;
+    if (!install.Make()) return 1;
+    CRealisticRecords realistic(records);
+    const QByteArray wares = StoredLines(realistic.Wares());
+    const QStringList journal = realistic.Journal(records);
+    QByteArray expected;  // the demo project numbers the journal's lines
+    for (int i = 0; i < journal.size(); ++i)
+        expected += QByteArray::number(i + 1) + ";" + CodePage::ToWindows1251(journal[i]) + "\r\n";
+    WriteBytes(install.Files("wares.ux7"), wares);
+    install.LinkSettings("[link]\nBaudRate=115200\n");
+    QTemporaryDir state;
+    WriteBytes(state.path() + "/journal.txt", StoredLines(journal));
+    CTerminalProcess terminal;
+    if (!terminal.Start(state.path(), {QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("115200")}))
+        return 1;
+    WriteBytes(install.Bin() + "/kxloader.ini", QStringLiteral("[kxloader.exe]\nport=%1\nconfig=%2/demo.kxc\n")
+                                                    .arg(terminal.Port(), install.Project())
+                                                    .toUtf8());
+    if (install.Run(QStringLiteral("kxloader"), {QStringLiteral("/w"), QStringLiteral("wares.ux7")}) != 0) return 1;
+    std::printf("\nkxloader /j of %d realistic scans of those wares from kxterminal --baud 115200\n", records);
+    std::printf("%-46s %12s %10s %14s %10s\n", "", "file bytes", "seconds", "file B/s", "x line");
+    bool ok = true;
+    for (const bool copy : {true, false}) {
+        if (!copy) QDir(install.Bin() + "/wares").removeRecursively();
+        const QString file = install.Files(QStringLiteral("scans.txt"));
+        QFile::remove(file);
+        QElapsedTimer clock;
+        clock.start();
+        const int code = install.Run(QStringLiteral("kxloader"), {QStringLiteral("/j"), file});
+        const double seconds = clock.elapsed() / 1000.0;
+        const bool exact = code == 0 && ReadBytes(file) == expected;
+        ok &= exact;
+        std::printf("%-46s %12lld %10.1f %14.0f %10.2f%s\n",
+                    copy ? "the program keeps a copy of the terminal's wares" : "no copy (journal self-contained)",
+                    static_cast<long long>(expected.size()), seconds, expected.size() / seconds,
+                    expected.size() / seconds / kLineBytesPerSecond, exact ? "" : "  FAILED");
+        std::fflush(stdout);
+    }
+    return ok ? 0 : 1;
+}
+
 struct CSyncRound {
     double seconds = 0;
     long loaderPeakKb = 0;
@@ -272,5 +322,6 @@ int main(int argc, char** argv) {
     const int jobs = IntOption(args, QStringLiteral("--jobs"), 0);
     const bool tcp = FlagOption(args, QStringLiteral("--tcp"));
     if (terminals > 0) return ManyTerminals(terminals, lines, jobs, tcp);
-    return PacedUploads(records);
+    const int uploads = PacedUploads(records);
+    return PacedJournal(records) | uploads;
 }
