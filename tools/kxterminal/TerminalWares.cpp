@@ -1,6 +1,7 @@
 #include "tools/kxterminal/TerminalWares.h"
 
 #include "components/parlink/LinkMessage.h"
+#include "components/parlink/LinkLeb128.h"
 #include "components/parlink/RecordBlockStream.h"
 #include "platform/CodePage.h"
 
@@ -15,44 +16,104 @@ namespace {
 // when it has fewer fields.
 bool FieldOf(std::string_view record, int field, std::string_view* out) {
     if (field < 0 || field >= Link::kBlockMaxColumns) return false;
+    // Fields are short: a plain loop beats a library call per field.
+    const char* p = record.data();
+    const char* const end = p + record.size();
     for (int f = 0; f < field; ++f) {
-        const size_t semi = record.find(';');
-        if (semi == std::string_view::npos) return false;
-        record.remove_prefix(semi + 1);
+        while (p != end && *p != ';') ++p;
+        if (p == end) return false;
+        ++p;
     }
-    *out = field < Link::kBlockMaxColumns - 1 ? record.substr(0, record.find(';')) : record;
+    const char* stop = p;
+    if (field < Link::kBlockMaxColumns - 1)
+        while (stop != end && *stop != ';') ++stop;
+    else
+        stop = end;
+    *out = std::string_view(p, static_cast<size_t>(stop - p));
     return true;
 }
 
+std::uint64_t HashOf(std::string_view bytes) {
+    // FNV-1a, then mixed so the low bits that pick a slot depend on every byte.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (const char c : bytes) h = (h ^ static_cast<std::uint8_t>(c)) * 0x100000001b3ull;
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+}
+
+// Windows-1251 bytes appended as UTF-8 (the digest's form) without a
+// detour through UTF-16.
+void AppendUtf8Of1251(std::string_view bytes, QByteArray& out) {
+    static const auto table = [] {
+        std::vector<QByteArray> t(256);
+        for (int b = 0x80; b < 0x100; ++b) {
+            const char c = static_cast<char>(b);
+            t[static_cast<size_t>(b)] = CodePage::FromWindows1251(&c, 1).toUtf8();
+        }
+        return t;
+    }();
+    for (const char c : bytes) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b < 0x80) out.append(c);
+        else out.append(table[b]);
+    }
+}
+
 }  // namespace
+
+void CTerminalWares::IndexBarcodes() {
+    std::uint64_t size = 16;
+    while (size < 2 * m_rows.size()) size <<= 1;
+    m_slots.assign(size, 0);
+    m_mask = size - 1;
+    m_barcodeAt.assign(m_rows.size(), 0);
+    m_barcodeSize.assign(m_rows.size(), 0);
+    for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
+        std::string_view barcode;
+        if (!FieldOf(m_rows[row], kBarcodeField, &barcode) || barcode.empty() || barcode.size() > 0xFFFF) continue;
+        // The first row of a barcode wins, as a lookup of a scan would find it.
+        if (Find(kBarcodeField, QByteArrayView(barcode.data(), static_cast<qsizetype>(barcode.size()))) >= 0) continue;
+        m_barcodeAt[row] = static_cast<std::uint32_t>(barcode.data() - m_bytes.constData());
+        m_barcodeSize[row] = static_cast<std::uint16_t>(barcode.size());
+        const std::uint64_t h = HashOf(barcode);
+        std::uint64_t i = h & m_mask;
+        while (m_slots[i] != 0) i = (i + 1) & m_mask;
+        m_slots[i] = (h & 0xFFFFFFFF00000000ull) | (row + 1);
+    }
+}
 
 std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return nullptr;
     auto wares = std::make_shared<CTerminalWares>();
+    // Rows are indexed by 32-bit offsets.
+    if (file.size() >= 0xFFFFFFFFll) return nullptr;
     wares->m_bytes = file.readAll();
     const std::string_view all(wares->m_bytes.constData(), static_cast<size_t>(wares->m_bytes.size()));
     // The digest is over the records as texts, in the form the program keeps
     // its copy in: a row kept differently from how it was sent (a character
     // outside the page) gives another digest, and the rows are then not used.
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray record;
+    QByteArray record, utf8;
     size_t at = 0;
     while (at < all.size()) {
         size_t end = all.find("\r\n", at);
         const size_t next = end == std::string_view::npos ? all.size() : end + 2;
         if (end == std::string_view::npos) end = all.size();
         const std::string_view row = all.substr(at, end - at);
-        const auto index = static_cast<std::uint32_t>(wares->m_rows.size());
         wares->m_rows.push_back(row);
-        std::string_view barcode;
-        if (FieldOf(row, kBarcodeField, &barcode) && !barcode.empty()) wares->m_barcodes.try_emplace(barcode, index);
+        utf8.clear();
+        AppendUtf8Of1251(row, utf8);
         record.clear();
-        Link::AppendReferenceRecord(record, CodePage::FromWindows1251(row.data(), static_cast<qsizetype>(row.size())));
+        Link::AppendLeb128(record, static_cast<std::uint32_t>(utf8.size()));
         hash.addData(record);
+        hash.addData(utf8);
         at = next;
     }
     wares->m_digest = hash.result();
+    wares->IndexBarcodes();
     return wares;
 }
 
@@ -65,9 +126,16 @@ bool CTerminalWares::AppendField(std::uint32_t row, int field, Link::BlockCoding
 }
 
 std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
-    if (field != kBarcodeField) return -1;
-    const auto it = m_barcodes.find(std::string_view(value.data(), static_cast<size_t>(value.size())));
-    return it == m_barcodes.end() ? -1 : it->second;
+    if (field != kBarcodeField || m_slots.empty()) return -1;
+    const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
+    const std::uint64_t h = HashOf(wanted);
+    for (std::uint64_t i = h & m_mask;; i = (i + 1) & m_mask) {
+        const std::uint64_t slot = m_slots[i];
+        if (slot == 0) return -1;
+        if ((slot & 0xFFFFFFFF00000000ull) != (h & 0xFFFFFFFF00000000ull)) continue;
+        const auto row = static_cast<std::uint32_t>(slot - 1);
+        if (std::string_view(m_bytes.constData() + m_barcodeAt[row], m_barcodeSize[row]) == wanted) return row;
+    }
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWaresCache::Get(const QString& path) {
