@@ -5,6 +5,7 @@
 #include "exchange/TerminalRecords.h"
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
+#include "tests/app/LoaderTestFolder.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tests/support/TestSupport.h"
 
@@ -123,22 +124,12 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
-        app.ProgramFolderOverride = dir.Path();
-        app.SetCommandLineRunner([this](CKXConfigApp& a, const QStringList& args) {
-            RunCommandLine(a, configuration, args);
-        });
-        ASSERT_TRUE(dir.Write("kxloader.ini",
-                              ("[kxloader.exe]\nport=COM4\nconfig=" + dir.File("shop.kxc") + "\n").toUtf8()));
-        ASSERT_TRUE(QDir(dir.Path()).mkpath("files"));
+        ASSERT_TRUE(PrepareLoaderFolder(app, dir, configuration));
         ResetFake();
     }
-    // A terminal that is ready, new enough for filters and confirms uploads.
     void ResetFake() {
         fake.Reset();
-        fake.AnswerAfter("998", {"1;Готов"});
-        fake.AnswerAfter("--s", {"Orvane;4.4.0"});
-        fake.AnswerAfter("--h", {"X;T1;123;"});
-        fake.AnswerAfter("003", {"SYNC"});
+        fake.AnswerAsReadyTerminal();
     }
     void TearDown() override { SetProjectPath(QString()); }
 
