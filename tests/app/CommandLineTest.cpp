@@ -5,7 +5,7 @@
 #include "exchange/TerminalRecords.h"
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
-#include "tests/app/LoaderTestFolder.h"
+#include "tests/app/LoaderTestRig.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tests/support/TestSupport.h"
 
@@ -121,10 +121,10 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
     for (const char* word : {"/O", "/u", "/m", "/", "o"}) EXPECT_FALSE(IsKnownSwitch(word)) << word;
 }
 
-class CommandLine : public ::testing::Test {
+class CommandLine : public ::testing::Test, protected CLoaderTestRig<CFakeConfiguration> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PrepareLoaderFolder(app, dir, configuration));
+        ASSERT_TRUE(PrepareFolder());
         ResetFake();
     }
     void ResetFake() {
@@ -140,16 +140,6 @@ protected:
     }
     QString Files(const QString& name) const { return dir.File("files/" + name); }
     bool WireHas(const QString& entry) const { return fake.Wire().contains(entry); }
-
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt promptScope{prompt};
-    CFakeClock clock;
-    CScopedClock clockScope{clock};
-    CFakeParlink fake;
-    CScopedParlinkProvider providerScope{fake};
-    CFakeConfiguration configuration;
-    CKXConfigApp app;
 };
 
 TEST_F(CommandLine, ConfigurationThatCannotBeOpenedEndsWith150BeforeAnySwitch) {

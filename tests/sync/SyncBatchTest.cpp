@@ -5,7 +5,7 @@
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
 #include "directories/DirectoryKind.h"
-#include "tests/app/LoaderTestFolder.h"
+#include "tests/app/LoaderTestRig.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tools/kxsync/PerTerminalBatch.h"
 #include "tools/kxsync/SyncRun.h"
@@ -27,12 +27,17 @@ QString ListError(const QByteArray& text) {
     return error;
 }
 
+struct CProjectWithoutJournalIds : ICommandLineConfiguration {
+    bool LoadConfigFileFMT() override { return true; }
+    bool IsUploadJournalIdOn() override { return false; }
+};
+
 // kxloader's own batch (the code the program runs) against a scripted
 // terminal that answers every exchange, in a folder of its own.
-class CLoaderBatch {
+class CLoaderBatch : public CLoaderTestRig<CProjectWithoutJournalIds> {
 public:
     CLoaderBatch() {
-        EXPECT_TRUE(PrepareLoaderFolder(app, dir, configuration));
+        EXPECT_TRUE(PrepareFolder());
         EXPECT_TRUE(dir.Write("files/up.txt", "x;1;2\r\n"));
     }
     ~CLoaderBatch() { SetProjectPath(QString()); }
@@ -54,19 +59,6 @@ public:
         written->removeAll("up.txt");
         return code;
     }
-
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt promptScope{prompt};
-    CFakeClock clock;
-    CScopedClock clockScope{clock};
-    CFakeParlink fake;
-    CScopedParlinkProvider providerScope{fake};
-    struct : ICommandLineConfiguration {
-        bool LoadConfigFileFMT() override { return true; }
-        bool IsUploadJournalIdOn() override { return false; }
-    } configuration;
-    CKXConfigApp app;
 };
 
 }  // namespace
