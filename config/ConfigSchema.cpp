@@ -288,20 +288,28 @@ QStringList CConfigModel::GetOperationTypeNameList() {
     return names.items;
 }
 
+namespace {
+
+// An operation type is an "oper_type" row of the operation parameters, its id
+// in OperTypeID and its name in value: the column `wanted` of the row whose
+// column `known` holds `given`.
+bool OperationTypeLookup(CSQLiteConnection& db, const QString& wanted, const QString& known, const QString& given,
+                         QString* found) {
+    return ShownLookup(db,
+                       Format(u"SELECT %s FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
+                              u"param_id = 'oper_type' AND %s = '%s'",
+                              {wanted, known, given}),
+                       found);
+}
+
+}  // namespace
+
 bool CConfigModel::GetOperationTypeName(const QString& id, QString* name) {
-    return ShownLookup(m_working,
-                       Format(u"SELECT value FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                              u"param_id = 'oper_type' AND OperTypeID = '%s'",
-                              {id}),
-                       name);
+    return OperationTypeLookup(m_working, QStringLiteral("value"), QStringLiteral("OperTypeID"), id, name);
 }
 
 bool CConfigModel::GetOperationTypeId(const QString& name, QString* id) {
-    return ShownLookup(m_working,
-                       Format(u"SELECT OperTypeID FROM ParamsValue WHERE place_id = 'listparams_operation' AND "
-                              u"param_id = 'oper_type' AND value = '%s'",
-                              {name}),
-                       id);
+    return OperationTypeLookup(m_working, QStringLiteral("OperTypeID"), QStringLiteral("value"), name, id);
 }
 
 bool CConfigModel::GetChoiceName(int point, QString* name) {

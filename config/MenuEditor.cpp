@@ -44,15 +44,20 @@ void CMenuEditor::SelectMenu(int row) { SelectRow(m_menuSelection, m_menu, row);
 int CMenuEditor::SelectedAvailable() const { return SelectedRow(m_availableSelection); }
 int CMenuEditor::SelectedMenu() const { return SelectedRow(m_menuSelection); }
 
+// Moves the entry at `row` of `from` to the end of `to`. The offered list
+// keeps its one separator: it stays on offer when added to the menu, so it
+// can be added again, and is not offered twice when taken off the menu.
+static void MoveEntry(QStandardItemModel& from, int row, QStandardItemModel& to, const QStandardItemModel& offered) {
+    const QStandardItem* entry = from.item(row);
+    const int id = CMenuEditor::EntryId(entry);
+    const bool separator = id == 0;
+    if (!separator || &to != &offered) CMenuEditor::AppendEntry(to, entry->text(), id);
+    if (!separator || &from != &offered) from.removeRow(row);
+}
+
 void CMenuEditor::AddSelected() {
     m_changed = true;
-    const int row = SelectedAvailable();
-    if (row < 0) return;
-    const QStandardItem* entry = m_available.item(row);
-    const int id = EntryId(entry);
-    AppendEntry(m_menu, entry->text(), id);
-    // A separator stays on offer, so it can be added again.
-    if (id != 0) m_available.removeRow(row);
+    if (const int row = SelectedAvailable(); row >= 0) MoveEntry(m_available, row, m_menu, m_available);
 }
 
 void CMenuEditor::AddAll() {
@@ -67,13 +72,7 @@ void CMenuEditor::AddAll() {
 
 void CMenuEditor::RemoveSelected() {
     m_changed = true;
-    const int row = SelectedMenu();
-    if (row < 0) return;
-    const QStandardItem* entry = m_menu.item(row);
-    const int id = EntryId(entry);
-    const QString text = entry->text();
-    m_menu.removeRow(row);
-    if (id != 0) AppendEntry(m_available, text, id);
+    if (const int row = SelectedMenu(); row >= 0) MoveEntry(m_menu, row, m_available, m_available);
 }
 
 void CMenuEditor::RemoveAll() {

@@ -78,11 +78,14 @@ public:
 
     // Downloads the journal into the DirectoryFiles journal path (replacing it
     // when `overwrite`, else appending), or with `countOnly` writes only the
-    // announced line count there. Returns 0, 1-4, 10, 12, 50, 55 or 57.
-    int DownloadJournal(const QString& port, bool journalIdOn, bool countOnly,
-                        const FilterSet& filters, bool overwrite);
-    // The same with every option; with `clearAfter` also 0-4 of the clear.
+    // announced line count there. Returns 0, 1-4, 10, 12, 50, 55 or 57; with
+    // `clearAfter` also 0-4 of the clear.
     int DownloadJournal(const QString& port, const JournalDownloadOptions& options);
+    // The short form: every option but `clearAfter`.
+    int DownloadJournal(const QString& port, bool journalIdOn, bool countOnly, const FilterSet& filters,
+                        bool overwrite) {
+        return DownloadJournal(port, {journalIdOn, countOnly, filters, overwrite});
+    }
     // On an open link: sets the filters of `filters` when any is set, else
     // resets all filters ("40R"); 0 only when the terminal confirmed them (it
     // answered the link check sent after them). Returns 0, 4 or 57.
@@ -109,7 +112,9 @@ private:
     // the terminal confirmed it.
     void ResetFiltersQuietly(IParlinkX2& link);
     void ForgetFilterReset();
-    int Download(class CParlinkSession& session, const QString& port, const JournalDownloadOptions& options);
+    // The download's steps run inside a session opened here and use the
+    // checks, resets and identity above.
+    friend class CJournalDownload;
 
     QString m_terminal;  // the identity of the terminal of the session under way
 };

@@ -103,6 +103,34 @@ CutStream SplitCutStream(const std::uint8_t* data, std::size_t size, int largest
     return cut;
 }
 
+int RunStreamTarget(const std::uint8_t* data, std::size_t size, int largest,
+                    const std::function<void(std::uint8_t mode, const CutStream& raw)>& raw,
+                    const std::function<void(FuzzedDataProvider& fdp)>& built) {
+    if (size == 0) return 0;
+    if ((data[0] & 1) == 0) {
+        raw(data[0], SplitCutStream(data, size, largest));
+        return 0;
+    }
+    FuzzedDataProvider fdp(data + 1, size - 1);
+    built(fdp);
+    return 0;
+}
+
+QString ConsumeMixedText(FuzzedDataProvider& fdp, int length, int firstLetter, int letterCount, int lowest,
+                         int highest) {
+    QString text;
+    for (int i = 0; i < length && fdp.remaining_bytes() > 0; ++i) {
+        switch (fdp.ConsumeIntegralInRange(0, 3)) {
+        case 0: text += QChar(fdp.ConsumeIntegral<char16_t>()); break;
+        case 1:
+            text += QChar(static_cast<char16_t>(firstLetter + fdp.ConsumeIntegralInRange(0, letterCount - 1)));
+            break;
+        default: text += QChar(static_cast<char16_t>(fdp.ConsumeIntegralInRange(lowest, highest))); break;
+        }
+    }
+    return text;
+}
+
 QList<int> ConsumePieces(FuzzedDataProvider& fdp, int largest) {
     QList<int> pieces;
     while (pieces.size() < 8 && fdp.remaining_bytes() > 0) pieces << fdp.ConsumeIntegralInRange(1, largest);

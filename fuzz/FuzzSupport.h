@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // Every target gets this file's LLVMFuzzerInitialize: the application and the
 // scratch folder exist before the first input.
@@ -83,3 +84,17 @@ struct CutStream {
     QList<int> pieces;
 };
 CutStream SplitCutStream(const std::uint8_t* data, std::size_t size, int largest);
+
+// The entry of the stream targets: an even first byte makes the input a raw
+// stream (SplitCutStream with `largest`) handed to `raw` with that byte, an
+// odd one leaves the rest to `built` to make a stream of. An empty input does
+// nothing.
+int RunStreamTarget(const std::uint8_t* data, std::size_t size, int largest,
+                    const std::function<void(std::uint8_t mode, const CutStream& raw)>& raw,
+                    const std::function<void(FuzzedDataProvider& fdp)>& built);
+
+// Up to `length` UTF-16 code units (fewer when the input runs out), each one
+// any unit (one in four), one of the `letterCount` letters from `firstLetter`,
+// or one from `lowest` to `highest`.
+QString ConsumeMixedText(FuzzedDataProvider& fdp, int length, int firstLetter, int letterCount, int lowest,
+                         int highest);

@@ -42,14 +42,7 @@ bool Same(const Message& a, const Message& b) { return a.type == b.type && a.tex
 
 QString AnyText(FuzzedDataProvider& fdp, int longest) {
     const int length = fdp.ConsumeIntegralInRange(0, longest);
-    QString text;
-    for (int i = 0; i < length && fdp.remaining_bytes() > 0; ++i) {
-        switch (fdp.ConsumeIntegralInRange(0, 3)) {
-        case 0: text += QChar(fdp.ConsumeIntegral<char16_t>()); break;
-        case 1: text += QChar(static_cast<char16_t>(0x0410 + fdp.ConsumeIntegralInRange(0, 0x3F))); break;
-        default: text += QChar(static_cast<char16_t>(fdp.ConsumeIntegralInRange(0x20, 0x7E))); break;
-        }
-    }
+    QString text = ConsumeMixedText(fdp, length, 0x0410, 0x40, 0x20, 0x7E);
     // Now and then a record-sized text, repetitive as records are.
     if (fdp.ConsumeIntegralInRange(0, 15) == 0) text = text.repeated(fdp.ConsumeIntegralInRange(1, 200));
     return text;

@@ -87,15 +87,7 @@ void RawStream(const QByteArray& stream, TextCoding coding, const QList<int>& pi
 // Any sequence of UTF-16 code units; now and then a Cyrillic or special one.
 QString AnyText(FuzzedDataProvider& fdp) {
     const int length = fdp.ConsumeIntegralInRange(0, fdp.ConsumeBool() ? 300 : 12);
-    QString text;
-    for (int i = 0; i < length && fdp.remaining_bytes() > 0; ++i) {
-        switch (fdp.ConsumeIntegralInRange(0, 3)) {
-        case 0: text += QChar(fdp.ConsumeIntegral<char16_t>()); break;
-        case 1: text += QChar(static_cast<char16_t>(0x0400 + fdp.ConsumeIntegralInRange(0, 0x5F))); break;
-        default: text += QChar(static_cast<char16_t>(fdp.ConsumeIntegralInRange(0, 0x7F))); break;
-        }
-    }
-    return text;
+    return ConsumeMixedText(fdp, length, 0x0400, 0x60, 0, 0x7F);
 }
 
 constexpr MessageType kTextTypes[] = {MessageType::Command, MessageType::Data, MessageType::Answer};
@@ -163,14 +155,10 @@ void BuiltStream(FuzzedDataProvider& fdp) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    if ((data[0] & 1) == 0) {
-        const TextCoding coding = (data[0] & 2) ? TextCoding::Windows1251 : TextCoding::Utf8;
-        const CutStream raw = SplitCutStream(data, size, 16);
-        RawStream(raw.stream, coding, raw.pieces);
-        return 0;
-    }
-    FuzzedDataProvider fdp(data + 1, size - 1);
-    BuiltStream(fdp);
-    return 0;
+    return RunStreamTarget(
+        data, size, 16,
+        [](std::uint8_t mode, const CutStream& raw) {
+            RawStream(raw.stream, (mode & 2) ? TextCoding::Windows1251 : TextCoding::Utf8, raw.pieces);
+        },
+        BuiltStream);
 }

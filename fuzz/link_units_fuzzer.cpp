@@ -106,13 +106,6 @@ void BuiltStream(FuzzedDataProvider& fdp) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    if ((data[0] & 1) == 0) {
-        const CutStream raw = SplitCutStream(data, size, 64);
-        RawStream(raw.stream, raw.pieces);
-        return 0;
-    }
-    FuzzedDataProvider fdp(data + 1, size - 1);
-    BuiltStream(fdp);
-    return 0;
+    return RunStreamTarget(
+        data, size, 64, [](std::uint8_t, const CutStream& raw) { RawStream(raw.stream, raw.pieces); }, BuiltStream);
 }

@@ -136,13 +136,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 2: {
             JournalExchange journal;
             journal.showMessages = false;
-            FilterSet filters;
+            JournalDownloadOptions options;
+            options.journalIdOn = journalIdOn;
+            options.countOnly = countOnly;
             if (withFilters) {
-                filters.anySet = true;
-                filters.operationId = 3;
-                filters.ware = QStringLiteral("Молоко");
+                options.filters.anySet = true;
+                options.filters.operationId = 3;
+                options.filters.ware = QStringLiteral("Молоко");
             }
-            result = journal.DownloadJournal(QStringLiteral("COM1"), journalIdOn, countOnly, filters, true);
+            result = journal.DownloadJournal(QStringLiteral("COM1"), options);
             static const QList<int> codes = {0, 1, 2, 3, 4, 10, 12, 50, 55, 57};
             KX_FUZZ_CHECK(codes.contains(result), QStringLiteral("DownloadJournal gave %1").arg(result));
             if (result != 0) break;

@@ -102,6 +102,28 @@ class Runner:
     def fresh_scans(self, low=40, high=160):
         self.bench.scan(self.rng.randint(low, high))
 
+    def plain_terminal(self, switch_on=True, fresh_scans=False):
+        """The terminal without a scenario (switched on, with fresh scans), its log marked."""
+        if fresh_scans:
+            self.fresh_scans()
+        b = self.bench
+        b.scenario("")
+        if switch_on:
+            b.switch_on()
+        b.mark()
+        return b
+
+    def whole_run(self, args, what, problems, switch_on=False):
+        """`args` run whole on a terminal without a scenario: True when it ended 0
+        and did what it says; else the problems say why."""
+        b = self.plain_terminal(switch_on)
+        bt, bp = self.snapshot()
+        code = b.run(args)
+        ok = code == 0
+        if not ok:
+            problems.append("%s ended %s" % (what, code))
+        return self.check_zero(args, code, bt, bp, problems) is not False and ok
+
     def snapshot(self):
         """Serials on the terminal and in the PC files now."""
         b = self.bench
@@ -279,24 +301,9 @@ class Runner:
                 # ended 0 (kxloader /j && kxloader /c).
                 self.recover_and_check(name, problems, not ok)
                 return
-            b.scenario("")
-            b.mark()
-            bt, bp = self.snapshot()
-            code = b.run(["/x", "/c"])
-            if code != 0:
-                problems.append("/c after the killed /j ended %s" % code)
-                ok = False
-            ok = self.check_zero(["/x", "/c"], code, bt, bp, problems) is not False and ok
+            ok = self.whole_run(["/x", "/c"], "/c after the killed /j", problems) and ok
         else:
-            b.scenario("")
-            b.switch_on()
-            b.mark()
-            bt, bp = self.snapshot()
-            code = b.run(["/x", "/j"])
-            if code != 0:
-                problems.append("/j before the killed /c ended %s" % code)
-                ok = False
-            ok = self.check_zero(["/x", "/j"], code, bt, bp, problems) is not False and ok
+            ok = self.whole_run(["/x", "/j"], "/j before the killed /c", problems, switch_on=True) and ok
             if not self.old:
                 self.bench.scan(self.rng.randint(1, 5))  # made between the two runs: /c keeps them
             if self.rng.random() < 0.5:
@@ -336,24 +343,13 @@ class Runner:
             code, bt, bp, reached = self.kill_run(args, "random", SIGNALS[signame], problems)
         ok = reached and self.judge_code(code, signame, args, bt, bp, problems, filtered=True)
         # A clear now erases only what the PC holds: the scans the filter left out stay.
-        b.scenario("")
-        b.mark()
-        bt, bp = self.snapshot()
-        code = b.run(["/x", "/c"])
-        if code not in (0,):
-            problems.append("/c after the filtered /j ended %s" % code)
-            ok = False
-        ok = self.check_zero(["/x", "/c"], code, bt, bp, problems) is not False and ok
+        ok = self.whole_run(["/x", "/c"], "/c after the filtered /j", problems) and ok
         self.recover_and_check(name, problems, not ok)
 
     def case_filtered_whole(self):
         """A whole filtered /j, a scan, /c alone, then the plain round."""
         name = "/j filter: o=3 whole, a scan, /c, then /j"
-        self.fresh_scans()
-        b = self.bench
-        b.scenario("")
-        b.switch_on()
-        b.mark()
+        b = self.plain_terminal(fresh_scans=True)
         problems = []
         bt, bp = self.snapshot()
         code = b.run(["/x", "/j", "filter:", "o=3"])
@@ -389,11 +385,7 @@ class Runner:
     def case_scans_during(self):
         """A whole /j /c while scans are being made: those stay or come, once."""
         name = "/j /c while scans are made"
-        self.fresh_scans()
-        b = self.bench
-        b.scenario("")
-        b.switch_on()
-        b.mark()
+        b = self.plain_terminal(fresh_scans=True)
         problems = []
         p = b.start(["/x", "/j", "/c"])
         self.wait_020(p)

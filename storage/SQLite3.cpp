@@ -27,6 +27,16 @@ QString FromUtf16(const void* text) {
     throw CSQLiteException(rc, message, function);
 }
 
+// The same for a statement that failed to run: the message is read before the
+// statement is finalized, which would replace it.
+[[noreturn]] void RaiseFinalizing(std::unique_lock<std::mutex>& lock, const CSQLiteConnection& connection,
+                                  sqlite3_stmt* stmt, int rc, const QString& function) {
+    const QString message = connection.ErrorMessage();
+    sqlite3_finalize(stmt);
+    lock.unlock();
+    throw CSQLiteException(rc, message, function);
+}
+
 }  // namespace
 
 QString CSQLiteException::Text() const {
@@ -130,19 +140,9 @@ void CSQLiteConnection::Exec(const QString& sql) {
         return;
     }
     rc = sqlite3_step(stmt);
-    if (!StepSucceeded(rc)) {
-        const QString message = ErrorMessage();
-        sqlite3_finalize(stmt);
-        lock.unlock();
-        throw CSQLiteException(rc, message, QStringLiteral("Exec(step): ") + sql);
-    }
+    if (!StepSucceeded(rc)) RaiseFinalizing(lock, *this, stmt, rc, QStringLiteral("Exec(step): ") + sql);
     rc = sqlite3_reset(stmt);
-    if (!StepSucceeded(rc)) {
-        const QString message = ErrorMessage();
-        sqlite3_finalize(stmt);
-        lock.unlock();
-        throw CSQLiteException(rc, message, QStringLiteral("Exec(reset): ") + sql);
-    }
+    if (!StepSucceeded(rc)) RaiseFinalizing(lock, *this, stmt, rc, QStringLiteral("Exec(reset): ") + sql);
     rc = sqlite3_finalize(stmt);
     if (rc != SQLITE_OK) Raise(lock, *this, rc, QStringLiteral("Exec(finalize): ") + sql);
 }

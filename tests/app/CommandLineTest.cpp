@@ -5,6 +5,7 @@
 #include "exchange/TerminalRecords.h"
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
+#include "tests/app/LoaderTestRig.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tests/support/TestSupport.h"
 
@@ -120,25 +121,15 @@ TEST(CommandLineWords, HelpAndKnownSwitches) {
     for (const char* word : {"/O", "/u", "/m", "/", "o"}) EXPECT_FALSE(IsKnownSwitch(word)) << word;
 }
 
-class CommandLine : public ::testing::Test {
+class CommandLine : public ::testing::Test, protected CLoaderTestRig<CFakeConfiguration> {
 protected:
     void SetUp() override {
-        app.ProgramFolderOverride = dir.Path();
-        app.SetCommandLineRunner([this](CKXConfigApp& a, const QStringList& args) {
-            RunCommandLine(a, configuration, args);
-        });
-        ASSERT_TRUE(dir.Write("kxloader.ini",
-                              ("[kxloader.exe]\nport=COM4\nconfig=" + dir.File("shop.kxc") + "\n").toUtf8()));
-        ASSERT_TRUE(QDir(dir.Path()).mkpath("files"));
+        ASSERT_TRUE(PrepareFolder());
         ResetFake();
     }
-    // A terminal that is ready, new enough for filters and confirms uploads.
     void ResetFake() {
         fake.Reset();
-        fake.AnswerAfter("998", {"1;Готов"});
-        fake.AnswerAfter("--s", {"Orvane;4.4.0"});
-        fake.AnswerAfter("--h", {"X;T1;123;"});
-        fake.AnswerAfter("003", {"SYNC"});
+        fake.AnswerAsReadyTerminal();
     }
     void TearDown() override { SetProjectPath(QString()); }
 
@@ -149,16 +140,6 @@ protected:
     }
     QString Files(const QString& name) const { return dir.File("files/" + name); }
     bool WireHas(const QString& entry) const { return fake.Wire().contains(entry); }
-
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt promptScope{prompt};
-    CFakeClock clock;
-    CScopedClock clockScope{clock};
-    CFakeParlink fake;
-    CScopedParlinkProvider providerScope{fake};
-    CFakeConfiguration configuration;
-    CKXConfigApp app;
 };
 
 TEST_F(CommandLine, ConfigurationThatCannotBeOpenedEndsWith150BeforeAnySwitch) {

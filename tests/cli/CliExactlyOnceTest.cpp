@@ -81,6 +81,19 @@ protected:
         EXPECT_EQ(everywhere.size(), expected.size());
         EXPECT_TRUE(everywhere == expected) << "lost or doubled scans";
     }
+    // A round of a case from the start: the terminal holds the whole journal
+    // again and is stopped, and the computer holds none of it.
+    void NewRound() {
+        ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", journal));
+        QFile::remove(Files("journal.txt"));
+        made.clear();
+        if (terminal.Running()) terminal.Stop();
+    }
+    // After a whole round with a clear: nothing left on the terminal.
+    void ExpectTheTerminalEmptyAndEachScanOnce() {
+        EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
+        ExpectEachScanOnce();
+    }
     // Runs kxloader with `args` until the terminal hangs at its scenario's
     // command, then kills it.
     void KillAtHold(const QStringList& args, const QString& settings = {}) {
@@ -116,8 +129,7 @@ TEST_F(CliOnce, AScanMadeWhileTheRunWaitsForTheFileIsNeitherErasedNorLost) {
     // The next round brings that scan, once.
     EXPECT_EQ(Run({"/x", "/j", "/c"}), 0) << err.toStdString();
     EXPECT_EQ(ReadFileBytes(Files("journal.txt")), Downloaded(journal) + Downloaded(made.front() + "\r\n"));
-    EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
-    ExpectEachScanOnce();
+    ExpectTheTerminalEmptyAndEachScanOnce();
 }
 
 TEST_F(CliOnce, AClearNeverConfirmedDoesNotDoubleTheRetry) {
@@ -125,10 +137,7 @@ TEST_F(CliOnce, AClearNeverConfirmedDoesNotDoubleTheRetry) {
     // terminal itself (restarted on the same state, at another port).
     for (const bool killTerminal : {false, true}) {
         SCOPED_TRACE(killTerminal ? "terminal killed" : "kxloader killed");
-        ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", journal));
-        QFile::remove(Files("journal.txt"));
-        made.clear();
-        if (terminal.Running()) terminal.Stop();
+        ASSERT_NO_FATAL_FAILURE(NewRound());
         UseTerminal();
         WriteSettings(terminal.Port(), project, 0);
         Scenario("HoldAtCommand=00S\n");
@@ -148,8 +157,7 @@ TEST_F(CliOnce, AClearNeverConfirmedDoesNotDoubleTheRetry) {
         // A scan made meanwhile is the retry's, and the retry adds nothing twice.
         Scan(TerminalJournal(1, 32 + killTerminal));
         EXPECT_EQ(Run({"/x", "/j", "/c"}), 0) << err.toStdString();
-        EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
-        ExpectEachScanOnce();
+        ExpectTheTerminalEmptyAndEachScanOnce();
     }
 }
 
@@ -158,9 +166,7 @@ TEST_F(CliOnce, AKilledFilteredRunLeavesNoFilterForAnyLaterRunWhateverItsSetting
     // them (the reset then owed to it by its identity, not by the port).
     for (const bool keepsFilters : {false, true}) {
         SCOPED_TRACE(keepsFilters ? "terminal keeps filters" : "session filters");
-        ASSERT_TRUE(WriteFileBytes(state + "/journal.txt", journal));
-        QFile::remove(Files("journal.txt"));
-        if (terminal.Running()) terminal.Stop();
+        ASSERT_NO_FATAL_FAILURE(NewRound());
         ASSERT_TRUE(terminal.Start(state, keepsFilters ? QStringList{"--pty", "--capabilities", "none"}
                                                        : QStringList{"--pty"}));
         // A round's own settings file names the device; the user's names COM9.
@@ -172,8 +178,7 @@ TEST_F(CliOnce, AKilledFilteredRunLeavesNoFilterForAnyLaterRunWhateverItsSetting
         QFile::remove(state + "/scenario.ini");
         EXPECT_EQ(Run({"/x", "/j", "/c"}), 0) << err.toStdString();
         EXPECT_EQ(ReadFileBytes(Files("journal.txt")), Downloaded(journal));
-        EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
-        ExpectEachScanOnce();
+        ExpectTheTerminalEmptyAndEachScanOnce();
         QFile::remove(program + "/parlink.ini");
     }
 }
@@ -196,8 +201,7 @@ TEST_F(CliOnce, AFilteredDownloadLeavesTheScansItLeftOutForTheNextDownloadAndNoC
     Scan(TerminalJournal(1, 40));
     EXPECT_EQ(Run({"/x", "/j", "/c"}), 0) << err.toStdString();
     EXPECT_EQ(ScansOf(ReadFileBytes(Files("journal.txt"))), operation3 + others + made);
-    EXPECT_TRUE(ReadFileBytes(state + "/journal.txt").isEmpty());
-    ExpectEachScanOnce();
+    ExpectTheTerminalEmptyAndEachScanOnce();
     // Nothing new: the journal is empty, and nothing comes twice.
     EXPECT_EQ(Run({"/x", "/j", "/c"}), 50) << err.toStdString();
     ExpectEachScanOnce();

@@ -113,6 +113,14 @@ TEST_F(Menu, MovesAndTheirEdges) {
     editor.RemoveSelected();  // no selection: nothing
     EXPECT_EQ(editor.Menu()->rowCount(), 9);
 
+    // A separator taken off the menu on its own is not offered twice.
+    editor.SelectAvailable(0);
+    editor.AddSelected();
+    editor.SelectMenu(editor.Menu()->rowCount() - 1);
+    editor.RemoveSelected();
+    EXPECT_EQ(Entries(*editor.Available()).count("0:" + kSep), 1);
+    EXPECT_EQ(editor.Menu()->rowCount(), 9);
+
     editor.SelectAvailable(0);
     editor.AddSelected();  // a separator on the menu ...
     editor.RemoveAll();    // ... is dropped, the points go back in menu order

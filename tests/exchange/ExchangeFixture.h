@@ -116,6 +116,13 @@ inline std::vector<FailureCase> OpeningFailuresOnCom1() {
                            "\n\nПорт: COM1", "Ошибка! Терминал не отвечает!");
 }
 
+// The failures of setting the terminal's clock as a load begins ("303", then
+// the time stamp), with the texts of the routines that share that step.
+inline std::vector<FailureCase> TerminalClockFailures() {
+    return {{"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
+            {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"}};
+}
+
 inline std::vector<FailureCase> operator+(std::vector<FailureCase> a, const std::vector<FailureCase>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

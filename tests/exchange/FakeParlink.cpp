@@ -95,3 +95,10 @@ QStringList CFakeParlink::Wire() const {
 void CFakeParlink::Reset() {
     *this = CFakeParlink();
 }
+
+void CFakeParlink::AnswerAsReadyTerminal() {
+    AnswerAfter("998", {"1;Готов"});
+    AnswerAfter("--s", {"Orvane;4.4.0"});
+    AnswerAfter("--h", {"X;T1;123;"});
+    AnswerAfter("003", {"SYNC"});
+}

@@ -24,6 +24,9 @@ public:
     // Answers Receive gives after `command` was sent, in order (they replace
     // whatever was still pending).
     void AnswerAfter(const QString& command, const QStringList& answers) { m_scripts[command] = answers; }
+    // A terminal that is ready ("998"), new enough for journal filters
+    // ("--s"), tells its identity ("--h") and confirms uploads ("003").
+    void AnswerAsReadyTerminal();
     // Answers given next, before any command script takes over.
     void QueueAnswers(const QStringList& answers) { m_pending += answers; }
     // What Receive gives when nothing is pending.

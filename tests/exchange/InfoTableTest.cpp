@@ -125,10 +125,8 @@ TEST_F(InfoTableTest, OnlyTheWholeEndMarkerEndsTheTableAndARecordItWouldEndIsNev
 }
 
 TEST_F(InfoTableTest, EveryFailingStepGivesItsCodeAndMessage) {
-    const auto cases = OpeningFailuresOnCom1() +
+    const auto cases = OpeningFailuresOnCom1() + TerminalClockFailures() +
         std::vector<FailureCase>{
-            {"SendCommand(303)", 1, 4, "Ошибка обмена! Терминал не отвечает!"},
-            {"SendData*", 1, 4, "Ошибка обмена! Терминал не отвечает на команду 303(2)!"},
             {"SendCommand(1F2)", 1, 4, "Ошибка обмена! Ошибка в отправлении команды 1F2!"},
             {"Receive", 1, 4, "Ошибка обмена!"},
             {"Receive", 3, 4, "Ошибка обмена!"},

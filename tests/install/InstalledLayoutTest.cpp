@@ -6,6 +6,8 @@
 // installed demo; two runs at once on two emulated terminals, each with its
 // own settings file.
 
+#include "components/parlink/LinkSession.h"
+#include "components/parlink/ParlinkSettingsFiles.h"
 #include "storage/SQLite3.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
@@ -104,13 +106,19 @@ protected:
         }
     }
 
-    QProcess* Start(const QStringList& args, const QString& settings = QString(), const QString& program = QString()) {
-        auto* process = new QProcess;
+    // What an installed program run by the test sees: the test's home, no
+    // display, no settings but those of the home and the tree.
+    QProcessEnvironment Environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
                                  "KXLOADER_INI"})
             env.remove(name);
         env.insert("HOME", home);
+        return env;
+    }
+    QProcess* Start(const QStringList& args, const QString& settings = QString(), const QString& program = QString()) {
+        auto* process = new QProcess;
+        QProcessEnvironment env = Environment();
         if (!settings.isEmpty()) env.insert("KXLOADER_INI", settings);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.Path());
@@ -141,6 +149,13 @@ protected:
     }
 
     QString UserSettings() const { return home + "/.config/kxconfig/kxloader.ini"; }
+    // The link settings the installed component takes: the files its folder
+    // in the tree names for the test's home, read as the link reads them.
+    CLinkSettings InstalledLinkSettings() const {
+        const QString componentFolder = prefix + "/lib/kxconfig/";
+        EXPECT_TRUE(QFileInfo(componentFolder + "libparlink.so").isFile()) << componentFolder.toStdString();
+        return CLinkSettings::Load(ParlinkSettingsFiles(componentFolder, Environment()));
+    }
     QString AdminLinkSettings() const { return prefix + "/etc/kxconfig/parlink.ini"; }
     // Changes a file of the read-only tree as an administrator would, and
     // takes the new tree as the one nothing may write afterwards.
@@ -324,10 +339,17 @@ TEST_F(Installed, TheUsersLinkSettingsAreReadOverTheAdministratorsKeyByKey) {
     RunResult run = Run({"/x", "/i"});
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(ReadFileBytes(work + "/files/id_term.txt").contains("KX-T100 emulator"));
+    const CLinkSettings adminOnly = InstalledLinkSettings();
+    EXPECT_EQ(adminOnly.linkTimeoutMs, 4000);
+    EXPECT_NE(adminOnly.endpoint.window, 8);
 
-    // A user's own file changes only the keys it sets.
+    // A user's own file changes only the keys it sets: its window, and the
+    // administrator's time-out still holds.
     const QString user = home + "/.config/kxconfig/parlink.ini";
     ASSERT_TRUE(WriteFileBytes(user, "[link]\nWindow=8\n"));
+    const CLinkSettings layered = InstalledLinkSettings();
+    EXPECT_EQ(layered.endpoint.window, 8);
+    EXPECT_EQ(layered.linkTimeoutMs, 4000);
     run = Run({"/x", "/i"});
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     ASSERT_TRUE(WriteFileBytes(user, "[ports]\nCOM8=/dev/kx-no-such-device\n"));

@@ -5,6 +5,7 @@
 #include "app/KXConfigApp.h"
 #include "directories/DirectoryFiles.h"
 #include "directories/DirectoryKind.h"
+#include "tests/app/LoaderTestRig.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tools/kxsync/PerTerminalBatch.h"
 #include "tools/kxsync/SyncRun.h"
@@ -26,18 +27,17 @@ QString ListError(const QByteArray& text) {
     return error;
 }
 
+struct CProjectWithoutJournalIds : ICommandLineConfiguration {
+    bool LoadConfigFileFMT() override { return true; }
+    bool IsUploadJournalIdOn() override { return false; }
+};
+
 // kxloader's own batch (the code the program runs) against a scripted
 // terminal that answers every exchange, in a folder of its own.
-class CLoaderBatch {
+class CLoaderBatch : public CLoaderTestRig<CProjectWithoutJournalIds> {
 public:
     CLoaderBatch() {
-        app.ProgramFolderOverride = dir.Path();
-        app.SetCommandLineRunner([this](CKXConfigApp& a, const QStringList& args) {
-            RunCommandLine(a, configuration, args);
-        });
-        EXPECT_TRUE(dir.Write("kxloader.ini",
-                              ("[kxloader.exe]\nport=COM4\nconfig=" + dir.File("shop.kxc") + "\n").toUtf8()));
-        EXPECT_TRUE(QDir(dir.Path()).mkpath("files"));
+        EXPECT_TRUE(PrepareFolder());
         EXPECT_TRUE(dir.Write("files/up.txt", "x;1;2\r\n"));
     }
     ~CLoaderBatch() { SetProjectPath(QString()); }
@@ -49,10 +49,7 @@ public:
         for (const QString& name : files.entryList(QDir::Files))
             if (name != "up.txt") files.remove(name);
         fake.Reset();
-        fake.AnswerAfter("998", {"1;Готов"});
-        fake.AnswerAfter("--s", {"Orvane;4.4.0"});
-        fake.AnswerAfter("--h", {"X;T1;123;"});
-        fake.AnswerAfter("003", {"SYNC"});
+        fake.AnswerAsReadyTerminal();
         fake.AnswerAfter("020", {"1"});
         fake.AnswerAfter("021", {"46;1;3;1;1;1;W;2026;", QString(QChar(4))});
         fake.AnswerAfter("1F2", {"a;1", QString(QChar(4))});
@@ -62,19 +59,6 @@ public:
         written->removeAll("up.txt");
         return code;
     }
-
-    CTestDir dir;
-    CRecordingPrompt prompt;
-    CScopedPrompt promptScope{prompt};
-    CFakeClock clock;
-    CScopedClock clockScope{clock};
-    CFakeParlink fake;
-    CScopedParlinkProvider providerScope{fake};
-    struct : ICommandLineConfiguration {
-        bool LoadConfigFileFMT() override { return true; }
-        bool IsUploadJournalIdOn() override { return false; }
-    } configuration;
-    CKXConfigApp app;
 };
 
 }  // namespace

@@ -56,6 +56,16 @@ QPlainTextEdit* ReadOnlyBox(const char* name, bool scrollBar, QWidget* parent) {
     return box;
 }
 
+// A titled pane of the window (`title` over a frame): what it holds stands one
+// under the other.
+QVBoxLayout* Pane(const QString& title, const CDialogUnits& du, QGroupBox** pane, QWidget* parent) {
+    *pane = new QGroupBox(title, parent);
+    auto* column = new QVBoxLayout(*pane);
+    column->setContentsMargins(du.X(3), du.Y(3), du.X(3), du.Y(5));
+    column->setSpacing(du.Y(6));
+    return column;
+}
+
 }  // namespace
 
 CKXConfigDlg::CKXConfigDlg(CConfigModel& model, const QFont& font, QWidget* parent)
@@ -97,10 +107,8 @@ void CKXConfigDlg::BuildControls() {
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // ---- "Типы операций": the tree, the page caption, the five small buttons
-    auto* types = new QGroupBox(QStringLiteral("Типы операций"), this);
-    auto* left = new QVBoxLayout(types);
-    left->setContentsMargins(du.X(3), du.Y(3), du.X(3), du.Y(5));
-    left->setSpacing(du.Y(6));
+    QGroupBox* types = nullptr;
+    auto* left = Pane(QStringLiteral("Типы операций"), du, &types, this);
     m_treeView = new CDoubleBufferTreeCtrl(types);
     m_treeView->setObjectName(QStringLiteral("id1002"));
     m_treeView->setFont(m_font);
@@ -151,10 +159,8 @@ void CKXConfigDlg::BuildControls() {
     left->addLayout(buttons);
 
     // ---- "Параметры": the list, the help text, the page defaults
-    auto* params = new QGroupBox(QStringLiteral("Параметры"), this);
-    auto* right = new QVBoxLayout(params);
-    right->setContentsMargins(du.X(3), du.Y(3), du.X(3), du.Y(5));
-    right->setSpacing(du.Y(6));
+    QGroupBox* params = nullptr;
+    auto* right = Pane(QStringLiteral("Параметры"), du, &params, this);
     m_listView = new CDoubleBufferListCtrl(params);
     m_listView->setObjectName(QStringLiteral("id1003"));
     m_listView->setFont(m_font);

@@ -1,5 +1,7 @@
 #include "ui/editors/DoubleBufferListCtrl.h"
 
+#include "ui/editors/RowPickingView.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
@@ -30,13 +32,10 @@ public:
 }  // namespace
 
 CDoubleBufferListCtrl::CDoubleBufferListCtrl(QWidget* parent) : QTreeView(parent) {
+    MakeRowPickingView(this);
     setRootIsDecorated(false);
     setItemsExpandable(false);
-    setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
     setItemDelegate(new CParamRowDelegate(this));
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);

@@ -1,15 +1,14 @@
 #include "ui/editors/DoubleBufferTreeCtrl.h"
 
+#include "ui/editors/RowPickingView.h"
+
 #include <QEvent>
 #include <QHeaderView>
 
 CDoubleBufferTreeCtrl::CDoubleBufferTreeCtrl(QWidget* parent) : QTreeView(parent) {
+    MakeRowPickingView(this);
     setHeaderHidden(true);
     setRootIsDecorated(true);
-    setUniformRowHeights(true);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
     setExpandsOnDoubleClick(true);
 }
 

@@ -14,7 +14,7 @@ CKxLoaderListChildCombo::CKxLoaderListChildCombo(CommitCellCallback commit, cons
 }
 
 bool CKxLoaderListChildCombo::event(QEvent* event) {
-    if (event->type() == QEvent::KeyPress && !m_done) {
+    if (event->type() == QEvent::KeyPress && !m_end.Done()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         // Ctrl+Tab is the window's: it leaves the grid.
         if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && !(key->modifiers() & Qt::ControlModifier)) {
@@ -29,21 +29,14 @@ bool CKxLoaderListChildCombo::event(QEvent* event) {
 }
 
 void CKxLoaderListChildCombo::CommitPending() {
-    if (m_done || !m_changed) return;
+    if (m_end.Done() || !m_changed) return;
     m_changed = false;
     m_commit(currentText(), true, CellMove::Stay);
 }
 
-void CKxLoaderListChildCombo::Discard() {
-    m_done = true;
-    hide();
-    deleteLater();
-}
+void CKxLoaderListChildCombo::Discard() { m_end.Discard(); }
 
 void CKxLoaderListChildCombo::focusOutEvent(QFocusEvent* event) {
     QComboBox::focusOutEvent(event);
-    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) return;
-    CommitPending();
-    m_done = true;
-    deleteLater();
+    m_end.FocusLost(event, [this] { CommitPending(); });
 }

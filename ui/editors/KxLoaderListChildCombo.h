@@ -7,6 +7,7 @@
 // leaving.
 
 #include "ui/editors/CellMove.h"
+#include "ui/editors/GridCellEnd.h"
 
 #include <QComboBox>
 
@@ -28,5 +29,5 @@ protected:
 private:
     CommitCellCallback m_commit;
     bool m_changed = false;
-    bool m_done = false;
+    CGridCellEnd m_end{this};
 };

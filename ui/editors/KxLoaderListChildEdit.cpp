@@ -36,7 +36,7 @@ bool CKxLoaderListChildEdit::event(QEvent* event) {
 }
 
 void CKxLoaderListChildEdit::Report(CellMove move) {
-    if (m_done) return;
+    if (m_end.Done()) return;
     if (!isModified()) {
         m_commit(QString(), false, move);
         return;
@@ -49,29 +49,22 @@ void CKxLoaderListChildEdit::Report(CellMove move) {
 }
 
 void CKxLoaderListChildEdit::CommitPending() {
-    if (m_done || !isModified()) return;
+    if (m_end.Done() || !isModified()) return;
     setModified(false);
     m_commit(text(), true, CellMove::Stay);
 }
 
 void CKxLoaderListChildEdit::ShowStored(const QString& stored) {
-    if (m_done || isModified() || text() == stored) return;
+    if (m_end.Done() || isModified() || text() == stored) return;
     const int cursor = cursorPosition();
     setText(stored);
     setCursorPosition(cursor);
     setModified(false);
 }
 
-void CKxLoaderListChildEdit::Discard() {
-    m_done = true;
-    hide();
-    deleteLater();
-}
+void CKxLoaderListChildEdit::Discard() { m_end.Discard(); }
 
 void CKxLoaderListChildEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) return;
-    CommitPending();
-    m_done = true;
-    deleteLater();
+    m_end.FocusLost(event, [this] { CommitPending(); });
 }

@@ -12,6 +12,7 @@
 // as leaving.
 
 #include "ui/editors/CellMove.h"
+#include "ui/editors/GridCellEnd.h"
 
 #include <QLineEdit>
 
@@ -38,5 +39,5 @@ private:
     void Report(CellMove move);
 
     CommitCellCallback m_commit;
-    bool m_done = false;
+    CGridCellEnd m_end{this};
 };

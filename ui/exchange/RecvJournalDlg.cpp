@@ -38,7 +38,10 @@ void CRecvJournalDlg::StartDownload() {
         // The same records as the command line: what each journal file holds
         // of a terminal, and the resets owed to it.
         journal.recordsFolder = TerminalRecordsFolder();
-        const int code = journal.DownloadJournal(ExchangePort(QString()), journalIdOn, false, FilterSet(), overwrite);
+        JournalDownloadOptions options;
+        options.journalIdOn = journalIdOn;
+        options.overwrite = overwrite;
+        const int code = journal.DownloadJournal(ExchangePort(QString()), options);
         return code == 0 ? Downloaded : Failed;
     });
 }

@@ -18,6 +18,16 @@ QStringList ListTexts(const QListView* view) {
     return texts;
 }
 
+// Another instance on the same project saves first: choice point 1 becomes
+// "Приход" in the file.
+bool SaveFromAnotherInstance(const QString& templatePath, const QString& projectPath) {
+    CConfigModel other;
+    return other.OpenTemplate(templatePath) && other.Open(projectPath) && other.SetChoiceName(1, "Приход") &&
+           other.Save();
+}
+
+const QString kChoicePointName = "SELECT point_name FROM ChoiceNames WHERE point_id = '%1'";
+
 }  // namespace
 
 TEST_F(Configurator, AMenuThatCannotBeSavedKeepsTheMenuWindowOpenWithItsEntries) {
@@ -61,14 +71,7 @@ TEST_F(Configurator, AMenuThatCannotBeSavedKeepsTheMenuWindowOpenWithItsEntries)
 
 TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWindow) {
     OpenWindow();
-    {
-        CConfigModel other;  // another instance on the same project saves first
-        ASSERT_TRUE(other.OpenTemplate(templatePath));
-        ASSERT_TRUE(other.Open(projectPath));
-        ASSERT_TRUE(other.SetChoiceName(1, "Приход"));
-        ASSERT_TRUE(other.Save());
-    }
-    const QString point = "SELECT point_name FROM ChoiceNames WHERE point_id = '%1'";
+    ASSERT_TRUE(SaveFromAnotherInstance(templatePath, projectPath));
     ASSERT_TRUE(model.SetChoiceName(2, "Кладовщики"));
 
     // "Сохранить": asked, "Отмена" keeps the other save.
@@ -78,7 +81,7 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     EXPECT_TRUE(prompt.Texts()[0].startsWith("Файл конфигурации изменен другой программой")) << prompt.Texts()[0].toStdString();
     EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoCancelDefaultCancel);
     EXPECT_TRUE(model.IsModified());
-    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, kChoicePointName.arg(1)), "Приход");
 
     // Leaving with "save the changes": the same question; "Отмена" keeps the window.
     prompt.Clear();
@@ -88,7 +91,7 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     window->close();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(prompt.Messages().size(), 3);
-    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, kChoicePointName.arg(1)), "Приход");
 
     // "Да" replaces it.
     prompt.Clear();
@@ -96,20 +99,13 @@ TEST_F(Configurator, SavingOverAnotherInstancesSaveAsksAndCancelKeepsItAndTheWin
     ASSERT_TRUE(Reactivate());
     Trigger("id32786");
     EXPECT_FALSE(model.IsModified());
-    EXPECT_EQ(Scalar(projectPath, point.arg(2)), "Кладовщики");
-    EXPECT_NE(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, kChoicePointName.arg(2)), "Кладовщики");
+    EXPECT_NE(Scalar(projectPath, kChoicePointName.arg(1)), "Приход");
 }
 
 TEST_F(Configurator, NoToTheOtherSaveOffersAnotherNameAndTheSameFileOnlyWithItsOwnQuestion) {
     OpenWindow();
-    {
-        CConfigModel other;  // another instance on the same project saves first
-        ASSERT_TRUE(other.OpenTemplate(templatePath));
-        ASSERT_TRUE(other.Open(projectPath));
-        ASSERT_TRUE(other.SetChoiceName(1, "Приход"));
-        ASSERT_TRUE(other.Save());
-    }
-    const QString point = "SELECT point_name FROM ChoiceNames WHERE point_id = '%1'";
+    ASSERT_TRUE(SaveFromAnotherInstance(templatePath, projectPath));
     ASSERT_TRUE(model.SetChoiceName(2, "Кладовщики"));
 
     // "Нет" opens "Сохранение конфигурации..." on a free name, not the file
@@ -129,7 +125,7 @@ TEST_F(Configurator, NoToTheOtherSaveOffersAnotherNameAndTheSameFileOnlyWithItsO
     EXPECT_TRUE(replace.text.contains("остальные файлы этой папки останутся")) << replace.text.toStdString();
     EXPECT_FALSE(replace.text.contains("удалить данные")) << replace.text.toStdString();
     EXPECT_EQ(replace.buttons, PromptButtons::YesNoDefaultNo);  // Enter is "Нет"
-    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(projectPath, kChoicePointName.arg(1)), "Приход");
     EXPECT_TRUE(model.IsModified());
 
     // The free name it proposed saves this configuration beside the other.
@@ -140,8 +136,8 @@ TEST_F(Configurator, NoToTheOtherSaveOffersAnotherNameAndTheSameFileOnlyWithItsO
     Trigger("id32786");
     EXPECT_EQ(prompt.Messages().size(), 1);
     EXPECT_EQ(model.ProjectPath(), proposed);
-    EXPECT_EQ(Scalar(proposed, point.arg(2)), "Кладовщики");
-    EXPECT_EQ(Scalar(projectPath, point.arg(1)), "Приход");
+    EXPECT_EQ(Scalar(proposed, kChoicePointName.arg(2)), "Кладовщики");
+    EXPECT_EQ(Scalar(projectPath, kChoicePointName.arg(1)), "Приход");
 }
 
 TEST_F(Configurator, CancelOnSaveTheChangesStaysInTheWindowWithThem) {
