@@ -241,7 +241,7 @@ bool ParseKeptLine(DirectoryTable& table, const KeptLineRules& rules, quint32 bl
 // copied), except in Operations, whose rows are stored cell by cell.
 // `replaced` is set when the rule changed a field.
 LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool cleanCells,
-                      bool* replaced) {
+                      bool* replaced, FileContentState* read = nullptr) {
     table.ClearRows();
     const CodePage::CCodec setting = DirectoryCodec();
     table.SetEncoding({setting, false});
@@ -257,6 +257,8 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
                })
              : reader.Open(path);
     if (!opened) return LoadOutcome::NotOpened;
+    CContentDigest digest;
+    if (read) reader.DigestInto(&digest);
 
     // Columns added by the lines of a load that fails are taken away again, or
     // the next save would write their empty fields into every line.
@@ -330,6 +332,7 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
     }
     // The rows hold the file's bytes; the encoding says how to show and write them.
     table.SetEncoding(ChooseFileEncoding(setting, bom, utf8));
+    if (read) *read = {true, digest.Bytes(), digest.Result()};
     return LoadOutcome::Loaded;
 }
 
@@ -346,8 +349,8 @@ char SeparatorByte(const QString& separator) {
 }  // namespace
 
 bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
-                       const QString& separator) {
-    const LoadOutcome outcome = LoadLines(table, path, SeparatorByte(separator), false, nullptr);
+                       const QString& separator, FileContentState* read) {
+    const LoadOutcome outcome = LoadLines(table, path, SeparatorByte(separator), false, nullptr, read);
     if (outcome == LoadOutcome::Damaged && showError) ShowDamaged();
     return outcome == LoadOutcome::Loaded;
 }
