@@ -108,7 +108,7 @@ bool CDirectoryLineReader::Fill() {
         room = m_capacity - m_end;
     }
     if (room <= 0) return false;
-    if (m_keeping) PreparePagesForWrite(m_data + m_end, room);
+    if (m_keeping) PreparePagesForWrite(m_data + m_end, room, m_capacity);
     const qint64 got = m_file.read(m_data + m_end, room);
     if (got < 0) {
         m_failed = true;
