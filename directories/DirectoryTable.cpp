@@ -506,7 +506,7 @@ qsizetype RowLineBytes(const DirectoryTable& table, int row) {
 // A save waits this long for a download writing the same file.
 constexpr int kSaveWaitMs = 10000;
 
-bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
+bool SaveDirectoryFile(DirectoryTable& table, const QString& path, FileContentState* written) {
     if (table.Kind() == JournalView || !IsDirectoryKind(table.Kind())) return false;
     if (path.isEmpty()) return false;
     // Without the configuration every type would be written as an empty field.
@@ -524,6 +524,11 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     if (!file.Open(path)) return false;
 
     CTypeIdCache ids(table.OperationTypeNames());
+    CContentDigest digest;
+    const auto write = [&](const QByteArray& bytes) {
+        digest.Feed(bytes.constData(), bytes.size());
+        return file.Write(bytes);
+    };
     constexpr qsizetype kFlushBytes = 1 << 20;
     QByteArray out;
     out.reserve(kFlushBytes + 4096);
@@ -534,13 +539,14 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
         AppendWrittenLine(table, row, last, ids, out);
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
-            if (!file.Write(out)) return false;
+            if (!write(out)) return false;
             out.resize(0);
         }
     }
-    if (!out.isEmpty() && !file.Write(out)) return false;
+    if (!out.isEmpty() && !write(out)) return false;
     if (!file.Commit(CTargetWriter::Mode::Replace, kSaveWaitMs)) return false;
     table.modified = false;
+    if (written) *written = {true, digest.Bytes(), digest.Result()};
     return true;
 }
 

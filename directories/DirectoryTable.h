@@ -132,8 +132,9 @@ qsizetype RowLineBytes(const DirectoryTable& table, int row);
 // was written; where its folder does not let a new file be made beside it, it
 // is written in place instead. The files folder is created when missing.
 // False for JournalView, an empty path or any write failure; clears the
-// modified flag on success.
-bool SaveDirectoryFile(DirectoryTable& table, const QString& path);
+// modified flag on success, and sets `written` (when given) to the digest and
+// size of the bytes written.
+bool SaveDirectoryFile(DirectoryTable& table, const QString& path, FileContentState* written = nullptr);
 
 // Imports a CSV file (";", or "," after the user agrees) into the table,
 // asking and reporting through the prompt. Texts go through the cell rule

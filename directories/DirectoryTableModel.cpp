@@ -293,10 +293,13 @@ CDirectoryTableModel::SaveOutcome CDirectoryTableModel::SaveToFile() {
         if (answer != AnswerYes) return SaveOutcome::NotSaved;
     }
     const bool wasModified = m_table.modified;
-    const bool saved = SaveDirectoryFile(m_table, m_path);
+    FileContentState written;
+    const bool saved = SaveDirectoryFile(m_table, m_path, &written);
     m_dataColumns = m_table.DataColumnCount();
     if (!saved) return SaveOutcome::Failed;
-    m_fileState = ReadFileContentState(m_path);
+    // What this save wrote, not a read after it: another program's save
+    // right after it would otherwise pass for this one.
+    m_fileState = written;
     m_damaged = false;  // the file now holds this table
     m_table.modified = wasModified;  // so that SetModified tells the window
     SetModified(false);

@@ -398,6 +398,15 @@ TEST_F(DirectoryTableModelTest, ASaveOverAnotherProgramsSaveOfTheSameSizeAsksFir
     prompt.Clear();
     EXPECT_TRUE(model.Save());
     EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    // Another program's save after this one is.
+    QByteArray again = ReadFileBytes(PathOf(Wares));
+    again.replace("W0;Mine;", "W0;Ours;");
+    WriteFileBytes(PathOf(Wares), again);
+    model.setData(model.index(2, 2), QStringLiteral("Third"));
+    prompt.Clear();
+    EXPECT_FALSE(model.Save());
+    EXPECT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), again);
 }
 
 TEST_F(DirectoryTableModelTest, ADamagedFileSurvivesTheNextSaveInACopyBesideIt) {
