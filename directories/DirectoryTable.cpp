@@ -241,7 +241,7 @@ bool ParseKeptLine(DirectoryTable& table, const KeptLineRules& rules, quint32 bl
 // copied), except in Operations, whose rows are stored cell by cell.
 // `replaced` is set when the rule changed a field.
 LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool cleanCells,
-                      bool* replaced) {
+                      bool* replaced, FileContentState* read = nullptr) {
     table.ClearRows();
     const CodePage::CCodec setting = DirectoryCodec();
     table.SetEncoding({setting, false});
@@ -257,6 +257,8 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
                })
              : reader.Open(path);
     if (!opened) return LoadOutcome::NotOpened;
+    CContentDigest digest;
+    if (read) reader.DigestInto(&digest);
 
     // Columns added by the lines of a load that fails are taken away again, or
     // the next save would write their empty fields into every line.
@@ -330,6 +332,7 @@ LoadOutcome LoadLines(DirectoryTable& table, const QString& path, char sep, bool
     }
     // The rows hold the file's bytes; the encoding says how to show and write them.
     table.SetEncoding(ChooseFileEncoding(setting, bom, utf8));
+    if (read) *read = {true, digest.Bytes(), digest.Result()};
     return LoadOutcome::Loaded;
 }
 
@@ -346,8 +349,8 @@ char SeparatorByte(const QString& separator) {
 }  // namespace
 
 bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
-                       const QString& separator) {
-    const LoadOutcome outcome = LoadLines(table, path, SeparatorByte(separator), false, nullptr);
+                       const QString& separator, FileContentState* read) {
+    const LoadOutcome outcome = LoadLines(table, path, SeparatorByte(separator), false, nullptr, read);
     if (outcome == LoadOutcome::Damaged && showError) ShowDamaged();
     return outcome == LoadOutcome::Loaded;
 }
@@ -503,7 +506,7 @@ qsizetype RowLineBytes(const DirectoryTable& table, int row) {
 // A save waits this long for a download writing the same file.
 constexpr int kSaveWaitMs = 10000;
 
-bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
+bool SaveDirectoryFile(DirectoryTable& table, const QString& path, FileContentState* written) {
     if (table.Kind() == JournalView || !IsDirectoryKind(table.Kind())) return false;
     if (path.isEmpty()) return false;
     // Without the configuration every type would be written as an empty field.
@@ -521,6 +524,11 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
     if (!file.Open(path)) return false;
 
     CTypeIdCache ids(table.OperationTypeNames());
+    CContentDigest digest;
+    const auto write = [&](const QByteArray& bytes) {
+        digest.Feed(bytes.constData(), bytes.size());
+        return file.Write(bytes);
+    };
     constexpr qsizetype kFlushBytes = 1 << 20;
     QByteArray out;
     out.reserve(kFlushBytes + 4096);
@@ -531,13 +539,14 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path) {
         AppendWrittenLine(table, row, last, ids, out);
         out.append("\r\n", 2);
         if (out.size() >= kFlushBytes) {
-            if (!file.Write(out)) return false;
+            if (!write(out)) return false;
             out.resize(0);
         }
     }
-    if (!out.isEmpty() && !file.Write(out)) return false;
+    if (!out.isEmpty() && !write(out)) return false;
     if (!file.Commit(CTargetWriter::Mode::Replace, kSaveWaitMs)) return false;
     table.modified = false;
+    if (written) *written = {true, digest.Bytes(), digest.Result()};
     return true;
 }
 

@@ -10,6 +10,7 @@
 // the table as the type's name.
 
 #include "directories/CellText.h"
+#include "directories/ContentDigest.h"
 #include "directories/DirectoryEncoding.h"
 #include "directories/DirectoryKind.h"
 #include "directories/OperationTypeNames.h"
@@ -109,9 +110,12 @@ bool ParseRow(DirectoryTable& table, int row, const QStringList& fields);
 // the file's (DetectFileEncoding's rule). A file that cannot be opened gives
 // false and an empty table without a message; a line of 2 fields or fewer (or
 // a read error) empties the table, shows the damage message when `showError`
-// is set, and gives false. `separator` is ";" or ",".
+// is set, and gives false. `separator` is ";" or ",". A load that gives true
+// sets `read` (when given) to the digest and size of exactly the bytes it
+// read, so that a later change by another program shows against them.
 bool LoadDirectoryFile(DirectoryTable& table, const QString& path, bool showError,
-                       const QString& separator = QStringLiteral(";"));
+                       const QString& separator = QStringLiteral(";"),
+                       FileContentState* read = nullptr);
 
 // The file line of one row without its line end; false when the row does not
 // exist or the table has no data columns (Operations: fewer than 3).
@@ -128,8 +132,9 @@ qsizetype RowLineBytes(const DirectoryTable& table, int row);
 // was written; where its folder does not let a new file be made beside it, it
 // is written in place instead. The files folder is created when missing.
 // False for JournalView, an empty path or any write failure; clears the
-// modified flag on success.
-bool SaveDirectoryFile(DirectoryTable& table, const QString& path);
+// modified flag on success, and sets `written` (when given) to the digest and
+// size of the bytes written.
+bool SaveDirectoryFile(DirectoryTable& table, const QString& path, FileContentState* written = nullptr);
 
 // Imports a CSV file (";", or "," after the user agrees) into the table,
 // asking and reporting through the prompt. Texts go through the cell rule

@@ -6,7 +6,6 @@
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,14 +39,18 @@ bool CDirectoryTableModel::OpenFile(int kind, const QString& path, bool journalI
     m_table.widestRow = -1;
     m_selectedRow = -1;
     m_editRow = m_editColumn = -1;
-    const bool loaded = IsDirectoryKind(kind) && LoadDirectoryFile(m_table, path, true);
+    FileContentState read;
+    const bool loaded =
+        IsDirectoryKind(kind) && LoadDirectoryFile(m_table, path, true, QStringLiteral(";"), &read);
     // A file that is there but gave no table (damaged, unreadable) must not be
     // wiped unasked by the next save: it may hold a million wares.
     m_damaged = !loaded && IsDirectoryFileKind(kind) && QFileInfo(path).isFile();
     endResetModel();
     m_dataColumns = m_table.widestRow;
     m_rowCount = m_table.RowCount();
-    m_fileState = DirectoryFileState(m_path);
+    // The bytes the rows came from, not a second read: a save by another
+    // program between the two would otherwise pass for what was loaded.
+    m_fileState = loaded ? read : ReadFileContentState(m_path);
     SetModified(false);
     emit buttonsChanged();
     return loaded;
@@ -290,10 +293,13 @@ CDirectoryTableModel::SaveOutcome CDirectoryTableModel::SaveToFile() {
         if (answer != AnswerYes) return SaveOutcome::NotSaved;
     }
     const bool wasModified = m_table.modified;
-    const bool saved = SaveDirectoryFile(m_table, m_path);
+    FileContentState written;
+    const bool saved = SaveDirectoryFile(m_table, m_path, &written);
     m_dataColumns = m_table.DataColumnCount();
     if (!saved) return SaveOutcome::Failed;
-    m_fileState = DirectoryFileState(m_path);
+    // What this save wrote, not a read after it: another program's save
+    // right after it would otherwise pass for this one.
+    m_fileState = written;
     m_damaged = false;  // the file now holds this table
     m_table.modified = wasModified;  // so that SetModified tells the window
     SetModified(false);
@@ -331,21 +337,10 @@ bool CDirectoryTableModel::RequestClose() {
     return outcome == SaveOutcome::Saved;
 }
 
-CDirectoryTableModel::FileState CDirectoryTableModel::DirectoryFileState(const QString& path) {
-    FileState state;
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return state;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) return state;
-    state.exists = true;
-    state.digest = hash.result();
-    return state;
-}
-
 bool CDirectoryTableModel::FileChangedByOther() const {
     // A file removed meanwhile loses nothing when this table is written.
-    const FileState now = DirectoryFileState(m_path);
-    return now.exists && (!m_fileState.exists || now.digest != m_fileState.digest);
+    const FileContentState now = ReadFileContentState(m_path);
+    return now.exists && !now.SameContent(m_fileState);
 }
 
 // ---------------------------------------------------------------------------

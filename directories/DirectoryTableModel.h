@@ -140,12 +140,6 @@ signals:
 private:
     enum class SaveOutcome { Saved, Failed, NotSaved };  // NotSaved: declined or already reported
     SaveOutcome SaveToFile();
-    // The directory file as it was read or last saved here.
-    struct FileState {
-        bool exists = false;
-        QByteArray digest;
-    };
-    static FileState DirectoryFileState(const QString& path);
     bool FileChangedByOther() const;
     void SetModified(bool modified);
     void RefreshCounts();
@@ -154,7 +148,7 @@ private:
     DirectoryTable m_table;
     QString m_path;
     bool m_damaged = false;
-    FileState m_fileState;
+    FileContentState m_fileState;  // the file as it was read or last saved here
     int m_rowCount = -1;
     int m_dataColumns = -1;
     int m_selectedRow = -1;

@@ -1,5 +1,6 @@
 #include "directories/LineReader.h"
 
+#include "directories/ContentDigest.h"
 #include "directories/DirectoryEncoding.h"
 #include "directories/FileBlock.h"
 
@@ -52,6 +53,7 @@ void CDirectoryLineReader::Close() {
     m_capacity = 0;
     m_keeping = false;
     m_newBlock = nullptr;
+    m_digest = nullptr;
     m_pos = m_end = 0;
     m_eof = m_failed = m_lastHadEnd = m_lastHasNul = m_open = false;
     m_atStart = true;
@@ -106,7 +108,7 @@ bool CDirectoryLineReader::Fill() {
         room = m_capacity - m_end;
     }
     if (room <= 0) return false;
-    if (m_keeping) PreparePagesForWrite(m_data + m_end, room);
+    if (m_keeping) PreparePagesForWrite(m_data + m_end, room, m_capacity);
     const qint64 got = m_file.read(m_data + m_end, room);
     if (got < 0) {
         m_failed = true;
@@ -116,6 +118,7 @@ bool CDirectoryLineReader::Fill() {
         m_eof = true;
         return false;
     }
+    if (m_digest) m_digest->Feed(m_data + m_end, got);
     m_end += got;
     return true;
 }

@@ -32,6 +32,8 @@
 
 #include <functional>
 
+class CContentDigest;
+
 class CDirectoryLineReader {
 public:
     static constexpr int kDirectoryLineBytes = 1023;  // loading and upload: the longest line
@@ -54,6 +56,9 @@ public:
     bool OpenKeeping(const QString& path, BlockSource newBlock);
     void Close();
     bool IsOpen() const { return m_open; }
+    // Feeds every byte read from now on to `digest` (null: none), right after
+    // its read, while the bytes are still in the cache. Close stops it.
+    void DigestInto(CContentDigest* digest) { m_digest = digest; }
 
     // The next line; the view stays valid until the next call. False at the
     // end of the file or on a read error (see Failed).
@@ -82,6 +87,7 @@ private:
     qsizetype m_capacity = 0;
     bool m_keeping = false;
     BlockSource m_newBlock;
+    CContentDigest* m_digest = nullptr;
     qsizetype m_nextBlockBytes = 0;
     qsizetype m_pos = 0;
     qsizetype m_end = 0;

@@ -105,7 +105,7 @@ void CDirectoryRowStore::EndLineBlock(quint32 block, qsizetype used) {
 
 void CDirectoryRowStore::AppendLine(quint32 block, QByteArrayView line, int cells) {
     const char* base = m_chunks[block].Data();
-    m_rows.append(MakeRef(block, static_cast<quint32>(line.data() - base),
+    m_rows.push_back(MakeRef(block, static_cast<quint32>(line.data() - base),
                           static_cast<quint32>(line.size()), qBound(0, cells, kMaxCells), true));
 }
 
@@ -133,18 +133,18 @@ CDirectoryRowStore::RowRef CDirectoryRowStore::Store(const StoredCell* cells, in
 void CDirectoryRowStore::AppendEncoded(const QByteArrayView* cells, int count) {
     QVarLengthArray<StoredCell, 16> stored;
     for (int i = 0; i < count; ++i) stored.append({cells[i], false});
-    m_rows.append(Store(stored.data(), static_cast<int>(stored.size())));
+    m_rows.push_back(Store(stored.data(), static_cast<int>(stored.size())));
 }
 
 void CDirectoryRowStore::AppendCells(const StoredCell* cells, int count) {
-    m_rows.append(Store(cells, count));
+    m_rows.push_back(Store(cells, count));
 }
 
 void CDirectoryRowStore::AppendText(const QStringList& cells, const CodePage::CCodec& codec) {
     QVarLengthArray<QByteArray, 16> bytes(cells.size());
     QVarLengthArray<StoredCell, 16> stored;
     for (qsizetype i = 0; i < cells.size(); ++i) stored.append(EncodeCell(cells[i], codec, bytes[i]));
-    m_rows.append(Store(stored.data(), static_cast<int>(stored.size())));
+    m_rows.push_back(Store(stored.data(), static_cast<int>(stored.size())));
 }
 
 void CDirectoryRowStore::SetCellText(int row, int cell, const QString& text,
@@ -271,18 +271,18 @@ void CDirectoryRowStore::AppendCellsEncoded(int row, int count, const CodePage::
 
 void CDirectoryRowStore::Remove(int row) {
     m_garbage += m_rows[row].size;
-    m_rows.remove(row);
+    m_rows.erase(m_rows.begin() + row);
 }
 
 void CDirectoryRowStore::Clear() {
-    m_rows = QList<RowRef>();
+    std::vector<RowRef>().swap(m_rows);
     m_chunks.clear();
     m_chunks.shrink_to_fit();
     m_garbage = 0;
 }
 
 qsizetype CDirectoryRowStore::MemoryBytes() const {
-    qsizetype bytes = m_rows.capacity() * qsizetype(sizeof(RowRef));
+    qsizetype bytes = qsizetype(m_rows.capacity() * sizeof(RowRef));
     for (const Chunk& c : m_chunks) bytes += c.Capacity();
     return bytes;
 }

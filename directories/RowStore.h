@@ -89,7 +89,7 @@ public:
 
     void Remove(int row);
     void Clear();
-    void Reserve(int rows) { m_rows.reserve(rows); }
+    void Reserve(int rows) { m_rows.reserve(size_t(qMax(rows, 0))); }
 
     // Bytes held by the store (arena chunks and row records), for the benchmark.
     qsizetype MemoryBytes() const;
@@ -125,6 +125,6 @@ private:
     StoredCell CellAt(int row, int cell) const;
 
     std::vector<Chunk> m_chunks;
-    QList<RowRef> m_rows;
+    std::vector<RowRef> m_rows;  // appended once a line: a plain vector appends cheapest
     qsizetype m_garbage = 0;  // bytes of replaced or removed rows
 };

@@ -4,13 +4,17 @@ plain table of field offsets over the mapped file (the floor a loader can
 reach), Python's csv module and the sqlite3 shell's .import on the same rows.
 The rows are realistic wares: varied names, valid EAN-13 barcodes.
 
-Usage: bench/directories/run_bench.py [build-dir] [line counts...]
-       (defaults: build, 100000 1000000)
+Usage: bench/directories/run_bench.py [build-dir] [line counts...] [--repeat N]
+       (defaults: build, 100000 1000000, 5 rounds)
+The model load and the plain table run N rounds in turn (the machine may be
+shared: its load varies from one second to the next), each figure the median
+of the rounds with their lowest and highest beside it.
 Prints figures only; nothing here is a pass/fail test.
 """
 import filecmp
 import os
 import random
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -20,7 +24,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 BUILD = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--generate" else os.path.join(ROOT, "build")
 if not os.path.isabs(BUILD):
     BUILD = os.path.join(ROOT, BUILD)
-COUNTS = [int(a) for a in sys.argv[2:] if a.isdigit()] or [100_000, 1_000_000]
+REPEAT = int(sys.argv[sys.argv.index("--repeat") + 1]) if "--repeat" in sys.argv else 5
+COUNTS = [int(a) for i, a in enumerate(sys.argv[2:], 2)
+          if a.isdigit() and sys.argv[i - 1] != "--repeat"] or [100_000, 1_000_000]
 PROGRAM = os.path.join(BUILD, "bench-bin", "kx_bench_directories")
 
 # Names as a shop's wares list has them: a product, often a kind or flavour, a
@@ -118,11 +124,15 @@ def main():
             size_mb = os.path.getsize(path) / 2**20
             print(f"== {lines} lines, {size_mb:.1f} MB ({os.path.getsize(path) / lines:.1f} bytes a line)")
 
-            # Each measurement in a fresh process, so that its peak memory is its own.
-            load_s_process, _, out, _ = run([PROGRAM, "load", path])
-            load = keyvalues(out)
-            _, _, out, _ = run([PROGRAM, "plain", path])
-            plain = keyvalues(out)
+            # Each measurement in a fresh process, so that its peak memory is
+            # its own; the two in turn, so that a busy second hits both.
+            loads, plains = [], []
+            for _ in range(max(1, REPEAT)):
+                load_s_process, _, out, _ = run([PROGRAM, "load", path])
+                loads.append(keyvalues(out))
+                _, _, out, _ = run([PROGRAM, "plain", path])
+                plains.append(keyvalues(out))
+            load = loads[-1]
             # The same rows in UTF-8: the whole file is checked before it counts as UTF-8.
             _, _, out, _ = run([PROGRAM, "load", path + ".utf8"])
             load_utf8 = keyvalues(out)
@@ -140,20 +150,30 @@ def main():
             sq_s, sq_peak, sq_out, sq_err = run(["sqlite3", ":memory:"], sql)
             sq_rows = sq_out.strip().splitlines()[-1] if sq_out.strip() else "?"
 
-            load_s = float(load["load_ms"]) / 1000
-            peak = float(load["peak_rss_mb"])
-            plain_s = float(plain["plain_load_ms"]) / 1000
-            print(f"  model load           {load_s:8.3f} s   rows {load['rows']}, "
-                  f"CPU {float(load['load_cpu_ms']) / 1000:.3f} s, "
+            def spread(runs, key):
+                values = [float(r[key]) / 1000 for r in runs]
+                return statistics.median(values), min(values), max(values)
+
+            def shown(figure):
+                return f"{figure[0]:.3f} s [{figure[1]:.3f}-{figure[2]:.3f}]"
+
+            load_s, load_cpu = spread(loads, "load_ms"), spread(loads, "load_cpu_ms")
+            plain_s, plain_cpu = spread(plains, "plain_load_ms"), spread(plains, "plain_load_cpu_ms")
+            peak = max(float(r["peak_rss_mb"]) for r in loads)
+            plain_peak = max(float(r["plain_peak_rss_mb"]) for r in plains)
+            print(f"  {len(loads)} rounds in turn: median [lowest-highest]")
+            print(f"  model load           {shown(load_s)}   rows {load['rows']}, "
+                  f"CPU {shown(load_cpu)}, "
                   f"process {load_s_process:.3f} s, "
                   f"peak RSS {peak:.1f} MB ({peak / size_mb:.2f}x file; "
                   f"{float(load['baseline_rss_mb']):.1f} MB before loading), "
                   f"row store {float(load['store_mb']):.1f} MB")
-            print(f"  plain mapped table   {plain_s:8.3f} s   rows {plain['plain_rows']}, "
-                  f"CPU {float(plain['plain_load_cpu_ms']) / 1000:.3f} s, "
-                  f"peak RSS {float(plain['plain_peak_rss_mb']):.1f} MB "
-                  f"-> model load takes {load_s / plain_s:.2f}x its time "
-                  f"({float(load['load_cpu_ms']) / float(plain['plain_load_cpu_ms']):.2f}x its CPU)")
+            print(f"  plain mapped table   {shown(plain_s)}   rows {plains[-1]['plain_rows']}, "
+                  f"CPU {shown(plain_cpu)}, "
+                  f"peak RSS {plain_peak:.1f} MB "
+                  f"-> model load takes {load_s[0] / plain_s[0]:.2f}x its time "
+                  f"({load_cpu[0] / plain_cpu[0]:.2f}x its CPU)")
+            load_s = load_s[0]
             print(f"  model load, UTF-8    {float(load_utf8['load_ms']) / 1000:8.3f} s   "
                   f"({os.path.getsize(path + '.utf8') / 2**20:.1f} MB file), "
                   f"peak RSS {float(load_utf8['peak_rss_mb']):.1f} MB")

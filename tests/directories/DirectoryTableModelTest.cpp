@@ -368,6 +368,47 @@ TEST_F(DirectoryTableModelTest, ATextThatWouldMakeItsLineTooLongIsShortenedWhenI
               Cp1251(QStringLiteral("1;;") + name + QStringLiteral(";1;4600000000012\r\n")));
 }
 
+TEST_F(DirectoryTableModelTest, ASaveOverAnotherProgramsSaveOfTheSameSizeAsksFirst) {
+    // Big enough to be read in several blocks.
+    QByteArray wares;
+    for (int i = 0; i < 20000; ++i) wares += "W" + QByteArray::number(i) + ";Ware;46" + QByteArray::number(i) + "\r\n";
+    WriteFileBytes(PathOf(Wares), wares);
+    ASSERT_TRUE(model.Open(Wares));
+    model.setData(model.index(0, 2), QStringLiteral("Mine"));
+
+    // Another program changes one name, deep in the file, keeping its size.
+    QByteArray theirs = wares;
+    const qsizetype at = theirs.indexOf(";Ware;4619999");
+    ASSERT_GT(at, 0);
+    theirs[at + 1] = 'w';
+    WriteFileBytes(PathOf(Wares), theirs);
+    prompt.Clear();
+    EXPECT_FALSE(model.Save());  // the question's default is No
+    ASSERT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(prompt.Messages()[0].buttons, PromptButtons::YesNoDefaultNo);
+    EXPECT_TRUE(prompt.Messages()[0].text.contains(QDir::toNativeSeparators(PathOf(Wares))));
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), theirs);
+
+    prompt.Clear();
+    prompt.QueueAnswer(AnswerYes);
+    EXPECT_TRUE(model.Save());
+    EXPECT_TRUE(ReadFileBytes(PathOf(Wares)).startsWith("W0;Mine;460\r\n"));
+    // What this program saved itself is no other program's save.
+    model.setData(model.index(1, 2), QStringLiteral("Mine too"));
+    prompt.Clear();
+    EXPECT_TRUE(model.Save());
+    EXPECT_EQ(prompt.Texts(), QStringList{QStringLiteral("Данные сохранены успешно!")});
+    // Another program's save after this one is.
+    QByteArray again = ReadFileBytes(PathOf(Wares));
+    again.replace("W0;Mine;", "W0;Ours;");
+    WriteFileBytes(PathOf(Wares), again);
+    model.setData(model.index(2, 2), QStringLiteral("Third"));
+    prompt.Clear();
+    EXPECT_FALSE(model.Save());
+    EXPECT_EQ(prompt.Messages().size(), 1);
+    EXPECT_EQ(ReadFileBytes(PathOf(Wares)), again);
+}
+
 TEST_F(DirectoryTableModelTest, ADamagedFileSurvivesTheNextSaveInACopyBesideIt) {
     // Many good wares and one line too short: the table opens empty.
     QByteArray wares;

@@ -4,6 +4,7 @@
 // program does to the file afterwards changes nothing in the table.
 
 #include "directories/DirectoryTable.h"
+#include "directories/FileBlock.h"
 #include "directories/LineReader.h"
 
 #include "FakeOperationTypes.h"
@@ -113,6 +114,54 @@ TEST(KeptRowsTest, AKeepingReaderGivesTheStreamingReadersLinesAndNeverMovesThem)
     writer.join();
     EXPECT_GE(piped.blocks, 3);
     EXPECT_EQ(piped.lines, streamed);
+}
+
+// The large page blocks are made of here, or the usual 2 MB where the system
+// gives none (the sizes below then test small pages at the same places).
+qsizetype LargePage() { return LargePageBytes() > 0 ? LargePageBytes() : qsizetype(2) << 20; }
+
+TEST(KeptRowsTest, ABlockOfLargePagesStartsOnTheirBoundaryAndKeepsEveryByte) {
+    const qsizetype large = LargePage();
+    CFileBlock block(large + 5);
+    ASSERT_NE(block.Data(), nullptr);
+    EXPECT_EQ(block.Capacity(), large + 5);
+    if (LargePageBytes() > 0) EXPECT_EQ(reinterpret_cast<quintptr>(block.Data()) % quintptr(large), 0u);
+    for (qsizetype i = 0; i < block.Capacity(); ++i) block.Data()[i] = char(i * 7);
+    block.Shrink(large + 1);
+    EXPECT_EQ(block.Capacity(), large + 1);
+    for (qsizetype i = 0; i < block.Capacity(); ++i) ASSERT_EQ(block.Data()[i], char(i * 7)) << i;
+}
+
+// Another program cuts the file between the reader taking its size and
+// reading it: the lines are those of the cut file, and nothing dies (a mapped
+// file would have killed the reader at the first page beyond its new end).
+TEST(KeptRowsTest, AFileCutWhileItIsReadGivesTheLinesOfWhatIsLeft) {
+    CTestDir dir;
+    QByteArray bytes;
+    for (int i = 0; bytes.size() < 3 * LargePage(); ++i)
+        bytes += "W" + QByteArray::number(i) + ";Ware " + QByteArray::number(i) + ";4600000000017\r\n";
+    ASSERT_TRUE(dir.Write("w.ux7", bytes));
+    const qsizetype cut = LargePage() + 1001;  // inside a line
+    std::vector<CFileBlock> blocks;
+    CDirectoryLineReader reader;
+    ASSERT_TRUE(reader.OpenKeeping(dir.File("w.ux7"), [&](qsizetype capacity) {
+        if (blocks.empty()) {
+            QFile file(dir.File("w.ux7"));
+            if (!file.open(QIODevice::ReadWrite) || !file.resize(cut)) return static_cast<char*>(nullptr);
+        }
+        blocks.emplace_back(capacity);
+        return blocks.back().Data();
+    }));
+    std::vector<QByteArray> kept;
+    QByteArrayView line;
+    while (reader.ReadLine(&line)) kept.push_back(line.toByteArray());
+    EXPECT_FALSE(reader.Failed());
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_GE(blocks[0].Capacity(), bytes.size());  // sized for the file before the cut
+    const std::vector<ReadLine> streamed = StreamAll(dir.File("w.ux7"));
+    ASSERT_EQ(kept.size(), streamed.size());
+    for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], streamed[i].bytes) << i;
+    EXPECT_EQ(kept.back(), bytes.mid(bytes.lastIndexOf("\r\n", cut) + 2, cut - bytes.lastIndexOf("\r\n", cut) - 2));
 }
 
 class KeptRowsTableTest : public ::testing::Test {
@@ -255,6 +304,50 @@ TEST_F(KeptRowsTableTest, ATableKeepsItsRowsWhenAnotherProgramTruncatesOrRewrite
     EXPECT_EQ(table.Cell(12345, 2), QStringLiteral("Ware number 86415"));
     ASSERT_TRUE(SaveDirectoryFile(table, dir.File("out.ux7")));
     EXPECT_EQ(dir.Read("out.ux7"), file);
+}
+
+// Wares lines of exactly `size` bytes, the last one padded to fit, with or
+// without its line end.
+QByteArray WaresOfSize(qsizetype size, bool finalLineEnd) {
+    QByteArray bytes;
+    const QByteArray end = finalLineEnd ? "\r\n" : "";
+    for (int i = 0;; ++i) {
+        const QByteArray line = "W" + QByteArray::number(i) + ";Ware " + QByteArray::number(i) + ";4600000000017";
+        if (size - bytes.size() - (line.size() + 2) < 64) {
+            const qsizetype pad = size - bytes.size() - end.size() - qsizetype(strlen("W;Last;4600000000017"));
+            return bytes + "W;Last" + QByteArray(pad, 'x') + ";4600000000017" + end;
+        }
+        bytes += line + "\r\n";
+    }
+}
+
+// Files whose block ends just before, at and just after a large page, and
+// whose bytes end at and around a large page boundary, each with and without
+// a final line end; and an empty file.
+TEST_F(KeptRowsTableTest, FilesAroundLargePageSizesLoadWholeAndSaveByteForByte) {
+    const qsizetype large = LargePage();
+    // A block holds the file and the read that finds its end.
+    const qsizetype room = CDirectoryLineReader::kDirectoryLineBytes + 3 + 3;
+    for (const qsizetype size : {large - room - 1, large - room, large - room + 1, 2 * large - 1, 2 * large,
+                                 2 * large + 1}) {
+        for (const bool finalLineEnd : {true, false}) {
+            const QByteArray file = WaresOfSize(size, finalLineEnd);
+            ASSERT_EQ(file.size(), size);
+            ASSERT_TRUE(dir.Write("w.ux7", file));
+            DirectoryTable table(Wares, &types);
+            ASSERT_TRUE(LoadDirectoryFile(table, dir.File("w.ux7"), true)) << size;
+            ASSERT_EQ(table.RowCount(), file.count("\r\n") + (finalLineEnd ? 0 : 1)) << size;
+            EXPECT_EQ(table.Cell(table.RowCount() - 1, 3), QStringLiteral("4600000000017")) << size;
+            EXPECT_TRUE(table.Cell(table.RowCount() - 1, 2).endsWith(QLatin1Char('x'))) << size;
+            ASSERT_TRUE(SaveDirectoryFile(table, dir.File("out.ux7")));
+            EXPECT_EQ(dir.Read("out.ux7"), finalLineEnd ? file : file + "\r\n") << size;
+        }
+    }
+    ASSERT_TRUE(dir.Write("empty.ux7", QByteArray()));
+    DirectoryTable table(Wares, &types);
+    EXPECT_TRUE(LoadDirectoryFile(table, dir.File("empty.ux7"), true));
+    EXPECT_EQ(table.RowCount(), 0);
+    EXPECT_TRUE(prompt.Texts().isEmpty());
 }
 
 }  // namespace
