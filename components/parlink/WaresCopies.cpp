@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,11 +110,19 @@ CWaresCopies::CWaresCopies(QString folder) : m_folder(std::move(folder)) {
 CWaresCopies::~CWaresCopies() { Abandon(); }
 
 bool CWaresCopies::Usable() {
-    if (m_folder.isEmpty() || !MakePrivateFolder(m_folder)) return false;
+    if (m_folder.isEmpty()) return false;
     struct stat s {};
+    // Made only when a copy is first kept (Begin). Looked at without the
+    // final '/', which would follow a link planted in the folder's place.
+    errno = 0;
+    if (!LocalStatus(m_folder.chopped(1), &s, false)) return errno == ENOENT;
     // Another user's folder, or one others may write in, could hold anything.
-    return LocalStatus(m_folder, &s, false) && S_ISDIR(s.st_mode) && s.st_uid == ::geteuid() &&
-           (s.st_mode & 077) == 0;
+    return S_ISDIR(s.st_mode) && s.st_uid == ::geteuid() && (s.st_mode & 077) == 0;
+}
+
+bool CWaresCopies::Exists() const {
+    struct stat s {};
+    return !m_folder.isEmpty() && LocalStatus(m_folder.chopped(1), &s, false);
 }
 
 QString CWaresCopies::CopyPath(const QByteArray& digest) const {
@@ -122,7 +131,7 @@ QString CWaresCopies::CopyPath(const QByteArray& digest) const {
 
 QList<QByteArray> CWaresCopies::Held(int most) {
     QList<QByteArray> held;
-    if (!Usable()) return held;
+    if (!Exists() || !Usable()) return held;
     struct Entry {
         QByteArray digest;
         qint64 time = 0;
@@ -147,13 +156,13 @@ QList<QByteArray> CWaresCopies::Held(int most) {
 }
 
 std::shared_ptr<const CWaresCopy> CWaresCopies::Load(const QByteArray& digest) {
-    if (digest.size() != kReferenceDigestBytes || !Usable()) return nullptr;
+    if (digest.size() != kReferenceDigestBytes || !Exists() || !Usable()) return nullptr;
     return CWaresCopy::Load(CopyPath(digest), digest);
 }
 
 void CWaresCopies::Begin() {
     Abandon();
-    if (!Usable()) return;
+    if (m_folder.isEmpty() || !MakePrivateFolder(m_folder) || !Usable()) return;
     for (int attempt = 0; attempt < 16 && !m_file; ++attempt) {
         m_temp = m_folder + QLatin1String(kTempPrefix) +
                  QString::number(QRandomGenerator::system()->generate64(), 16) + QStringLiteral(".part");

@@ -70,7 +70,8 @@ public:
     CWaresCopies(const CWaresCopies&) = delete;
     CWaresCopies& operator=(const CWaresCopies&) = delete;
 
-    // Whether copies can be kept and read here (makes the folder).
+    // Whether copies can be kept and read here: the folder is private and
+    // this user's, or not made yet (it is made when a copy is first kept).
     bool Usable();
     // The digests of the copies kept, newest first, at most `most`.
     QList<QByteArray> Held(int most);
@@ -86,6 +87,7 @@ public:
     void Abandon();
 
 private:
+    bool Exists() const;
     QString CopyPath(const QByteArray& digest) const;
     bool FlushBuffer();
     void Prune();

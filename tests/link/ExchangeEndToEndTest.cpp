@@ -172,7 +172,11 @@ TEST_F(ExchangeEndToEnd, JournalDownloadCountFiltersClearAndCurrentValues) {
               Lines({QStringLiteral("1;4600001;1;5;7;3;10;Молоко;20240101 10:00:00;"),
                      QStringLiteral("3;4600003;1;5;8;4;10;Молоко;20240101 10:02:00;")}));
     // The filtered download reset the filters at its end.
-    EXPECT_TRUE(CommandLog().contains(QStringLiteral("C 401\nD 5\nC 408\nD Молоко\nC 020\nC 031\nC 40R\nC 004\nS bye"))) << qPrintable(CommandLog());
+    // Where the program keeps copies of wares it uploaded it names them first
+    // ("15H"): beside the point here.
+    QString log = CommandLog();
+    log.remove(QRegularExpression(QStringLiteral("C 15H\nD [0-9a-f,]*\n")));
+    EXPECT_TRUE(log.contains(QStringLiteral("C 401\nD 5\nC 408\nD Молоко\nC 020\nC 031\nC 40R\nC 004\nS bye"))) << qPrintable(log);
     ASSERT_EQ(journal.DownloadJournal(terminal.Port(), false, true, none, true), 0);
     EXPECT_EQ(ReadFileBytes(JournalFile()), QByteArray("3"));
 

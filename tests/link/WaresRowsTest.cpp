@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <sys/stat.h>
@@ -205,9 +206,6 @@ TEST(WaresCopies, AConfirmedUploadIsKeptByItsDigestAndNothingElseIsTrusted) {
     {
         CWaresCopies copies(folder);
         ASSERT_TRUE(copies.Usable());
-        struct stat s {};
-        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &s), 0);
-        EXPECT_EQ(s.st_mode & 0777, 0700u);
         // Five uploads, one not confirmed: the three newest confirmed are kept.
         for (int upload = 0; upload < 5; ++upload) {
             const QStringList wares = Wares(50, random);
@@ -221,6 +219,9 @@ TEST(WaresCopies, AConfirmedUploadIsKeptByItsDigestAndNothingElseIsTrusted) {
             digests.prepend(CWaresCopy::FromRecords(wares)->Digest());
             ::usleep(20000);  // distinct times on coarse file systems
         }
+        struct stat s {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &s), 0);
+        EXPECT_EQ(s.st_mode & 0777, 0700u);
         EXPECT_EQ(copies.Held(10), digests.mid(0, kWaresCopiesKept));
         const auto loaded = copies.Load(digests[0]);
         ASSERT_TRUE(loaded);
@@ -343,4 +344,24 @@ TEST(WaresRows, DocumentedVector) {
     RecordBlock out;
     ASSERT_TRUE(DecodeRecordBlock(given.constData(), given.size(), &out, &references));
     EXPECT_EQ(out.records, block.records);
+}
+
+TEST(WaresCopies, NothingIsMadeUntilACopyIsKeptAndALinkInTheFoldersPlaceIsRefused) {
+    CTestDir dir;
+    const QString folder = dir.File(QStringLiteral("wares"));
+    CWaresCopies copies(folder);
+    // A session that only reads (or one on a fast line) leaves no trace.
+    EXPECT_TRUE(copies.Usable());
+    EXPECT_TRUE(copies.Held(2).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    // A link where the folder would be, even to a private folder of this user's.
+    const QString real = dir.File(QStringLiteral("real"));
+    ASSERT_TRUE(QDir().mkdir(real));
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0700), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(real).constData(), QFile::encodeName(folder).constData()), 0);
+    EXPECT_FALSE(copies.Usable());
+    copies.Begin();
+    copies.Add(QStringLiteral("T1;x;4601234567893"));
+    EXPECT_FALSE(copies.Confirm());
+    EXPECT_TRUE(QDir(real).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
