@@ -1,4 +1,4 @@
-// Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks]
+// Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks] [--tcp-only]
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
@@ -219,9 +219,11 @@ int main(int argc, char** argv) {
     std::printf("%-34s %8.2f ms CPU/MB (both ends)\n", "TLS pipe, journal",
                 journalPipe.cpuSeconds * 1000 / std::max(journal.size() / 1e6, 1e-9));
 
-    Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
+    // --tcp-only: without the pseudo-terminal's runs (for a profile of the network link alone).
+    const bool withPty = !app.arguments().contains(QStringLiteral("--tcp-only"));
+    if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
     Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares), waresPipe);
-    Print("download of a realistic journal", "pty", Download(pty, settings, journal, records), journalPipe);
+    if (withPty) Print("download of a realistic journal", "pty", Download(pty, settings, journal, records), journalPipe);
     Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records), journalPipe);
     return 0;
 }
