@@ -159,6 +159,8 @@ int CTerminalServer::Run(int stopFd) {
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
             parser.SetRecordBlocks(endpoint.Features().recordBlocks);
+            // The device keeps loaded records in the code page they come in.
+            parser.SetKeepCodePageBytes(true);
             device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks);
             inSession = true;
             const CScenario& s = device.Scenario();
