@@ -140,6 +140,13 @@ void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& 
 }
 
 void CMessageParser::Feed(const QByteArray& bytes) {
+    if (m_pos >= m_buffer.size()) {
+        // Nothing left over: the bytes are taken as they are (shared, not
+        // copied; the stream's receivers hand over a buffer of their own).
+        m_buffer = bytes;
+        m_pos = 0;
+        return;
+    }
     if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
