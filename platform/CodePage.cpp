@@ -79,6 +79,26 @@ void AppendWindows1251(QStringView text, QByteArray& out) {
     out.resize(start + written);
 }
 
+bool AppendWindows1251Exactly(QStringView text, QByteArray& out) {
+    const ReverseTable& rev = Reverse();
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    auto* dst = reinterpret_cast<unsigned char*>(out.data() + start);
+    const char16_t* src = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = src[i];
+        if (u < 0x80) {
+            dst[i] = static_cast<unsigned char>(u);
+        } else if (u < rev.bytes.size() && rev.bytes[u]) {
+            dst[i] = rev.bytes[u];
+        } else {
+            out.truncate(start);
+            return false;
+        }
+    }
+    return true;
+}
+
 QByteArray ToWindows1251(QStringView text) {
     QByteArray out;
     AppendWindows1251(text, out);

@@ -19,6 +19,9 @@ inline QString FromWindows1251(const QByteArray& bytes) {
 }
 // Appends the conversion of `text` to `out` (no allocation beyond growth).
 void AppendWindows1251(QStringView text, QByteArray& out);
+// Appends `text` in Windows-1251 only when the page holds every character of
+// it (one byte each); false, with `out` as it was, otherwise.
+bool AppendWindows1251Exactly(QStringView text, QByteArray& out);
 
 // A code page given by name ("windows-1251", "cp866", "utf-8", ...).
 // Unknown names fall back to Windows-1251.

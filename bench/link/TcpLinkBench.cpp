@@ -1,4 +1,4 @@
-// Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks]
+// Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks] [--tcp-only]
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
@@ -6,11 +6,15 @@
 // realistic scans (BenchRecords.h); stored MB a second and CPU milliseconds per stored MB of the program
 // and of the emulator. Then the TLS session set-up (connect, handshake, pin,
 // greeting: OpenPort) and the pairing time, medians of repeated runs.
+// Beside each figure: the rate of a plain TLS 1.3 pipe carrying the stored
+// bytes of the same records on this machine (TlsPipe.h, median of three), and
+// the link's share of it.
 // Prints figures; asserts nothing but that every file arrived whole.
 
 #include "bench/BenchOptions.h"
 #include "bench/link/BenchLink.h"
 #include "bench/link/BenchRecords.h"
+#include "bench/link/TlsPipe.h"
 #include "components/parlink/Pairing.h"
 #include "components/parlink/ParlinkX2.h"
 #include "components/parlink/LinkSession.h"
@@ -128,12 +132,15 @@ Figures Download(CEmulator& emulator, const QStringList& settings, const QByteAr
     return f;
 }
 
-void Print(const char* what, const char* line, const Figures& f) {
+void Print(const char* what, const char* line, const Figures& f, const CTlsPipeFigures& pipe) {
     const double mb = f.stored / 1e6;
-    std::printf("%-34s %-5s %s %8.1f s %8.2f MB/s  program %6.1f ms/MB  emulator %6.1f ms/MB  wire/stored %.2f\n",
-                what, line, f.ok ? "ok  " : "FAIL", f.seconds, mb / std::max(f.seconds, 1e-9),
-                f.programCpu * 1000 / std::max(mb, 1e-9), f.terminalCpu * 1000 / std::max(mb, 1e-9),
-                f.wire / std::max(f.stored, 1.0));
+    const double rate = mb / std::max(f.seconds, 1e-9);
+    const double pipeRate = mb / std::max(pipe.seconds, 1e-9);
+    std::printf("%-34s %-5s %s %8.2f s %8.2f MB/s  program %6.1f ms/MB  emulator %6.1f ms/MB  wire/stored %.2f"
+                "  | TLS pipe %s %7.2f MB/s  link/pipe %.2f\n",
+                what, line, f.ok ? "ok  " : "FAIL", f.seconds, rate, f.programCpu * 1000 / std::max(mb, 1e-9),
+                f.terminalCpu * 1000 / std::max(mb, 1e-9), f.wire / std::max(f.stored, 1.0),
+                pipe.ok ? "ok  " : "FAIL", pipeRate, rate / std::max(pipeRate, 1e-9));
     std::fflush(stdout);
 }
 
@@ -200,9 +207,23 @@ int main(int argc, char** argv) {
     std::printf("%-34s %8.1f ms (median of 20)\n", "TLS session set-up (OpenPort)", Median(setup));
     std::printf("%-34s %8.1f ms (median of 20)\n", "... to the first pong (WaitLink)", Median(hello));
 
-    Print("upload of realistic wares", "pty", Upload(pty, settings, wares));
-    Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares));
-    Print("download of a realistic journal", "pty", Download(pty, settings, journal, records));
-    Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records));
+    // The yardstick: the stored bytes of the same records through plain TLS.
+    QByteArray storedWares;
+    for (const QString& line : wares) storedWares += CodePage::ToWindows1251(line) + "\r\n";
+    const CTlsPipeFigures waresPipe = MedianTlsPipe(storedWares, 3);
+    const CTlsPipeFigures journalPipe = MedianTlsPipe(journal, 3);
+    if (!waresPipe.ok || !journalPipe.ok)
+        std::fprintf(stderr, "TLS pipe: %s\n", qPrintable(waresPipe.ok ? journalPipe.error : waresPipe.error));
+    std::printf("%-34s %8.2f ms CPU/MB (both ends)\n", "TLS pipe, wares",
+                waresPipe.cpuSeconds * 1000 / std::max(storedWares.size() / 1e6, 1e-9));
+    std::printf("%-34s %8.2f ms CPU/MB (both ends)\n", "TLS pipe, journal",
+                journalPipe.cpuSeconds * 1000 / std::max(journal.size() / 1e6, 1e-9));
+
+    // --tcp-only: without the pseudo-terminal's runs (for a profile of the network link alone).
+    const bool withPty = !app.arguments().contains(QStringLiteral("--tcp-only"));
+    if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
+    Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares), waresPipe);
+    if (withPty) Print("download of a realistic journal", "pty", Download(pty, settings, journal, records), journalPipe);
+    Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records), journalPipe);
     return 0;
 }

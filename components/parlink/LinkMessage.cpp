@@ -11,6 +11,10 @@ bool IsTextMessage(MessageType type) {
     return type == MessageType::Command || type == MessageType::Data || type == MessageType::Answer;
 }
 
+QString MessageText(const Message& message) {
+    return message.inCodePage ? CodePage::FromWindows1251(message.body) : message.text;
+}
+
 bool IsIdMessage(MessageType type) {
     return type == MessageType::Ping || type == MessageType::Poll || type == MessageType::Pong ||
            type == MessageType::PollReply;
@@ -84,32 +88,7 @@ QString DecodeText(const char* data, qsizetype size) {
     return text;
 }
 
-namespace {
-
-// True when every character of `text` has its own byte in `encoded` (the
-// converter writes '?' for what the page lacks, one '?' for a surrogate pair).
-bool FitsCodePage(QStringView text, const QByteArray& encoded) {
-    if (encoded.size() != text.size()) return false;
-    const char* p = encoded.constData();
-    const char* end = p + encoded.size();
-    while ((p = static_cast<const char*>(std::memchr(p, '?', static_cast<size_t>(end - p)))) != nullptr) {
-        if (text[p - encoded.constData()] != u'?') return false;
-        ++p;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool AppendIfWindows1251(QStringView text, QByteArray& out) {
-    const qsizetype start = out.size();
-    thread_local QByteArray body;
-    body.clear();
-    CodePage::AppendWindows1251(text, body);
-    if (!FitsCodePage(text, body)) return false;
-    out.append(body);
-    return out.size() - start == body.size();
-}
+bool AppendIfWindows1251(QStringView text, QByteArray& out) { return CodePage::AppendWindows1251Exactly(text, out); }
 
 void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, TextCoding coding) {
     if (text.isEmpty()) {
@@ -119,16 +98,18 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, T
     }
     // Encode first, then put the length in front: the body's size is only
     // known after encoding.
+    if (coding == TextCoding::Windows1251) {
+        // One byte a character, so the length is known before the text is
+        // written straight into the stream; a text the page cannot hold is
+        // taken back and goes in UTF-8.
+        const qsizetype start = stream.size();
+        stream.append(static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag));
+        AppendLeb128(stream, static_cast<std::uint32_t>(text.size()));
+        if (CodePage::AppendWindows1251Exactly(text, stream)) return;
+        stream.truncate(start);
+    }
     thread_local QByteArray body;
     body.clear();
-    if (coding == TextCoding::Windows1251) {
-        CodePage::AppendWindows1251(text, body);
-        if (FitsCodePage(text, body)) {
-            AppendWindows1251Message(stream, type, body.constData(), body.size());
-            return;
-        }
-        body.clear();
-    }
     AppendText(body, text);
     stream.append(static_cast<char>(type));
     AppendLeb128(stream, static_cast<std::uint32_t>(body.size()));
@@ -159,6 +140,13 @@ void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& 
 }
 
 void CMessageParser::Feed(const QByteArray& bytes) {
+    if (m_pos >= m_buffer.size()) {
+        // Nothing left over: the bytes are taken as they are (shared, not
+        // copied; the stream's receivers hand over a buffer of their own).
+        m_buffer = bytes;
+        m_pos = 0;
+        return;
+    }
     if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
@@ -203,13 +191,21 @@ bool CMessageParser::Next(Message* message) {
             const auto type = static_cast<MessageType>(p[0] & ~kCodePageTypeFlag);
             if (m_coding == TextCoding::Windows1251 && IsTextMessage(type)) {
                 message->type = type;
-                message->text = CodePage::FromWindows1251(body, size);
                 message->id = 0;
+                message->inCodePage = m_keepCodePage;
+                if (m_keepCodePage) {
+                    message->text.clear();
+                    message->body = QByteArray(body, size);
+                } else {
+                    message->text = CodePage::FromWindows1251(body, size);
+                    message->body.clear();
+                }
                 return true;
             }
             continue;  // not agreed for this session: an unknown kind
         }
         const auto type = static_cast<MessageType>(p[0]);
+        message->inCodePage = false;
         if (IsTextMessage(type)) {
             message->type = type;
             message->text = DecodeText(body, size);

@@ -51,7 +51,13 @@ struct Message {
     QString text;
     std::uint32_t id = 0;
     QByteArray body;  // a block message's body (RecordBlock.h)
+    // A text that came in the session's code page, from a parser told to
+    // keep such texts as they are: its bytes are in `body`, `text` is empty.
+    bool inCodePage = false;
 };
+
+// The text of a text message, whichever way it came.
+QString MessageText(const Message& message);
 
 bool IsTextMessage(MessageType type);
 bool IsIdMessage(MessageType type);
@@ -81,6 +87,10 @@ public:
     // Block messages are delivered only in a session that agreed on record
     // blocks; elsewhere they are an unknown kind.
     void SetRecordBlocks(bool agreed) { m_blocks = agreed; }
+    // Code-page texts are handed over as their bytes (Message::inCodePage),
+    // for a reader that keeps them in that page anyway: no conversion to
+    // UTF-16 and back for every record.
+    void SetKeepCodePageBytes(bool keep) { m_keepCodePage = keep; }
     void Feed(const QByteArray& bytes);
     // False when no complete message is buffered. Unknown message types are
     // skipped (a newer peer may send more kinds); a malformed length or id
@@ -95,6 +105,7 @@ private:
     bool m_failed = false;
     TextCoding m_coding = TextCoding::Utf8;
     bool m_blocks = false;
+    bool m_keepCodePage = false;
 };
 
 }  // namespace Link

@@ -14,6 +14,8 @@ namespace {
 
 const QString kEndMarker = QString(QChar(0x0004));
 constexpr std::int64_t kHoldCheckMs = 20;
+// Records of a load go to the staged file this much at a time.
+constexpr qsizetype kLoadWriteChunk = 64 * 1024;
 
 bool IsOneOf(const QString& code, std::initializer_list<const char*> codes) {
     for (const char* c : codes)
@@ -67,10 +69,42 @@ struct CTerminalDevice::Load {
     QString staging;
     QList<QPair<QString, QString>> files;  // target (relative), staged path
     QFile current;
+    // The record being received: its pieces so far as text when one of them
+    // came as text (UTF-8 on the line), else their bytes in the file's code
+    // page, kept as they came. At most one of the two is non-empty.
     QString piece;
+    QByteArray pieceBytes;
     QByteArray buffer;
+    QByteArray pending;  // whole records not yet written to `current`
     bool failed = false;
     bool awaitingSync = false;
+
+    bool InRecord() const { return !piece.isEmpty() || !pieceBytes.isEmpty(); }
+    void AddTextPiece(const QString& text) {
+        if (!pieceBytes.isEmpty()) piece = CodePage::FromWindows1251(std::exchange(pieceBytes, QByteArray()));
+        piece += text;
+    }
+    void AddCodePagePiece(const QByteArray& bytes) {
+        if (!piece.isEmpty())
+            piece += CodePage::FromWindows1251(bytes);
+        else
+            pieceBytes += bytes;
+    }
+    // The record is complete: its line (and CR LF) goes to the file.
+    void EndRecord() {
+        if (!piece.isEmpty())
+            CodePage::AppendWindows1251(piece, pending);
+        else
+            pending += pieceBytes;
+        pending.append("\r\n", 2);
+        piece.clear();
+        pieceBytes.clear();
+        if (pending.size() >= kLoadWriteChunk) WritePending();
+    }
+    void WritePending() {
+        if (!pending.isEmpty() && current.write(pending) != pending.size()) failed = true;
+        pending.clear();
+    }
 };
 
 struct CTerminalDevice::Transfer {
@@ -177,12 +211,15 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                 if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
-                    bytes.clear();
-                    if (!s.numbers.isEmpty()) {
-                        bytes += QByteArray::number(s.numbers[s.next]);
-                        bytes += ';';
+                    const QByteArray& kept = s.lines[s.next];
+                    if (s.numbers.isEmpty()) {
+                        Link::AppendWindows1251Message(out, Link::MessageType::Answer, kept.constData(), kept.size());
+                        ++s.next;
+                        continue;
                     }
-                    bytes += s.lines[s.next];
+                    bytes.setNum(s.numbers[s.next]);
+                    bytes += ';';
+                    bytes += kept;
                     Link::AppendWindows1251Message(out, Link::MessageType::Answer, bytes.constData(), bytes.size());
                     ++s.next;
                     continue;
@@ -204,10 +241,10 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
         const Link::Message m = std::move(m_held.front());
         m_held.pop_front();
         if (m.type == Link::MessageType::Command && !m_scenario.holdAtCommand.isEmpty() &&
-            m.text == m_scenario.holdAtCommand) {
+            Link::MessageText(m) == m_scenario.holdAtCommand) {
             // Hung here, as a terminal that stopped in the middle of a
             // command: a test kills the program at this known point.
-            m_state.Log(QStringLiteral("C ") + m.text);
+            m_state.Log(QStringLiteral("C ") + Link::MessageText(m));
             m_state.Log(QStringLiteral("S hold"));
             m_hung = true;
             return;
@@ -292,15 +329,24 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
 
 void CTerminalDevice::Process(const Link::Message& m, std::int64_t now, QByteArray& out, bool* urgent) {
     switch (m.type) {
-    case Link::MessageType::Command:
-        m_state.Log(QStringLiteral("C ") + m.text);
-        OnCommand(m.text, now, out, urgent);
+    case Link::MessageType::Command: {
+        const QString code = Link::MessageText(m);
+        m_state.Log(QStringLiteral("C ") + code);
+        OnCommand(code, now, out, urgent);
         break;
-    case Link::MessageType::Data:
+    }
+    case Link::MessageType::Data: {
+        if (m.inCodePage && m_context == Context::Records) {
+            // Already the file's bytes: no detour through UTF-16.
+            OnRecordPiece(m.body);
+            break;
+        }
+        const QString text = Link::MessageText(m);
         if (m_context != Context::Records && m_context != Context::FileChunk && m_context != Context::Echo)
-            m_state.Log(QStringLiteral("D ") + m.text);
-        OnData(m.text, out, urgent);
+            m_state.Log(QStringLiteral("D ") + text);
+        OnData(text, out, urgent);
         break;
+    }
     case Link::MessageType::RecordBlock:
         OnRecordBlock(m.body);
         break;
@@ -429,13 +475,14 @@ void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
     }
     Load& load = *m_load;
     thread_local Link::RecordLines lines;
-    if (!load.piece.isEmpty() || !Link::DecodeRecordLines(body.constData(), body.size(), "\r\n", &lines)) {
+    if (load.InRecord() || !Link::DecodeRecordLines(body.constData(), body.size(), "\r\n", &lines)) {
         // Not a sound block, or one in the middle of a record: this load
         // cannot be stored as it was sent.
         m_state.Log(QStringLiteral("? bad record block"));
         load.failed = true;
         return;
     }
+    load.WritePending();
     if (lines.coding == Link::BlockCoding::Windows1251) {
         // Kept as they came: the records are already the file's bytes.
         if (load.current.write(lines.bytes) != lines.bytes.size()) load.failed = true;
@@ -449,6 +496,13 @@ void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
         from = end + 2;
     }
     if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
+}
+
+void CTerminalDevice::OnRecordPiece(const QByteArray& bytes) {
+    Load& load = *m_load;
+    load.AddCodePagePiece(bytes);
+    // One byte a character: a piece shorter than the program's pieces ends the record.
+    if (bytes.size() < kRecordPiece) load.EndRecord();
 }
 
 void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent) {
@@ -507,14 +561,8 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
         break;
     case Context::Records: {
         Load& load = *m_load;
-        load.piece += text;
-        if (text.size() < kRecordPiece) {
-            load.buffer.clear();
-            CodePage::AppendWindows1251(load.piece, load.buffer);
-            load.buffer.append("\r\n", 2);
-            if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
-            load.piece.clear();
-        }
+        load.AddTextPiece(text);
+        if (text.size() < kRecordPiece) load.EndRecord();
         break;
     }
     case Context::FilePath: {
@@ -609,19 +657,16 @@ void CTerminalDevice::OpenDirectory(const QString& command) {
     m_load->current.setFileName(staged);
     if (!m_load->current.open(QIODevice::WriteOnly | QIODevice::Truncate)) m_load->failed = true;
     m_load->piece.clear();
+    m_load->pieceBytes.clear();
+    m_load->pending.clear();
     m_context = Context::Records;
 }
 
 void CTerminalDevice::CloseDirectory() {
     if (!m_load || !m_load->current.isOpen()) return;
-    if (!m_load->piece.isEmpty()) {
-        // A record cut short by the end of its block is still a record.
-        m_load->buffer.clear();
-        CodePage::AppendWindows1251(m_load->piece, m_load->buffer);
-        m_load->buffer.append("\r\n", 2);
-        m_load->current.write(m_load->buffer);
-        m_load->piece.clear();
-    }
+    // A record cut short by the end of its block is still a record.
+    if (m_load->InRecord()) m_load->EndRecord();
+    m_load->WritePending();
     if (!m_load->current.flush()) m_load->failed = true;
     m_load->current.close();
 }

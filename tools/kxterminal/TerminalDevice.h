@@ -65,6 +65,8 @@ private:
     void OnCommand(const QString& code, std::int64_t now, QByteArray& out, bool* urgent);
     void OnData(const QString& text, QByteArray& out, bool* urgent);
     void OnRecordBlock(const QByteArray& body);
+    // A piece of a record that came in the load's code page, as its bytes.
+    void OnRecordPiece(const QByteArray& bytes);
     // Sends the stream's lines in blocks while the budget lasts; false when
     // the stream is held where the scenario holds it.
     bool PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget);

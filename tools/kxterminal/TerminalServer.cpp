@@ -156,6 +156,8 @@ int CTerminalServer::Run(int stopFd) {
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
             parser.SetRecordBlocks(endpoint.Features().recordBlocks);
+            // The device keeps loaded records in the code page they come in.
+            parser.SetKeepCodePageBytes(true);
             device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks,
                                 endpoint.Features().waresRows);
             inSession = true;
