@@ -13,25 +13,22 @@
 #include <cstdio>
 #include <unistd.h>
 
-CLinkPairingResult PairTerminal(const QString& port, const QString& code) {
+CPairOutcome PairTerminal(const QString& port, const QString& code) {
     // The component's library lies beside its components.ini.
     const QStringList files = ParlinkSettingsFiles(ComponentFolder(), QProcessEnvironment::systemEnvironment());
-    const CPairOutcome outcome = PairWithTerminal(port, code, files);
-    CLinkPairingResult r;
-    r.detail = outcome.text;
-    switch (outcome.result) {
+    return PairWithTerminal(port, code, files);
+}
+
+int PairingResultCode(EPairResult result) {
+    switch (result) {
     case EPairResult::Paired:
-        r.code = ExchangeCode::kOk;
-        break;
+        return ExchangeCode::kOk;
     case EPairResult::NotNetworkPort:
     case EPairResult::BadCode:
-        r.code = kCommandLineSyntaxError;
-        break;
+        return kCommandLineSyntaxError;
     default:
-        r.code = ExchangeCode::kPortNotOpened;
-        break;
+        return ExchangeCode::kPortNotOpened;
     }
-    return r;
 }
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }

@@ -5,14 +5,15 @@
 // settings (parlink.ini: the program folder when portable,
 // ~/.config/kxconfig/ when installed).
 
+#include "exchange/PairingResult.h"
+
 #include <QString>
 
-struct CLinkPairingResult {
-    int code = 0;     // a result code: 0 paired, 3 not paired (port error), 100 bad code or port name
-    QString detail;   // what happened, for the report and the user
-};
+CPairOutcome PairTerminal(const QString& port, const QString& code);
 
-CLinkPairingResult PairTerminal(const QString& port, const QString& code);
+// The result code of a pairing: 0 paired, kCommandLineSyntaxError for a code
+// or port name that cannot pair, else the port error.
+int PairingResultCode(EPairResult result);
 
 // The code from standard input (kxloader /pair -, or /pair alone on a
 // terminal, after `prompt` on standard error): one line, so the code never

@@ -15,25 +15,10 @@
 // offline, and a relay that terminates TLS itself makes both confirmations
 // fail.
 
-#include <QByteArray>
+#include "exchange/PairingResult.h"
+
 #include <QString>
 #include <QStringList>
-
-enum class EPairResult {
-    Paired,
-    NotNetworkPort,  // the port name is not (and does not map to) tcp:HOST:PORT
-    BadCode,         // not a code of 6 digits
-    NotReached,      // no TLS session (refused, unreachable, not our protocol)
-    NoCode,          // the terminal takes no attempt now (pairing not open, or too soon after the last)
-    WrongCode,       // the code (or the certificates seen) did not match
-    Failed,          // the connection broke or a file could not be written
-};
-
-struct CPairOutcome {
-    EPairResult result = EPairResult::Failed;
-    QString text;             // what happened, for the user
-    QByteArray fingerprint;   // the terminal's certificate, when paired
-};
 
 // The code as typed, without blanks and dashes; empty unless 6 digits.
 QString NormalizePairingCode(const QString& typed);
