@@ -2,22 +2,14 @@
 
 #include "app/CommandLineGrammar.h"
 
-#include "components/parlink/Pairing.h"
-#include "components/parlink/ParlinkSettingsFiles.h"
+#include "exchange/ComponentRegistry.h"
 #include "exchange/ExchangeCodes.h"
-#include "platform/InstallLayout.h"
-
-#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
-CPairOutcome PairTerminal(const QString& port, const QString& code) {
-    // The component's library lies beside its components.ini.
-    const QStringList files = ParlinkSettingsFiles(ComponentFolder(), QProcessEnvironment::systemEnvironment());
-    return PairWithTerminal(port, code, files);
-}
+CPairOutcome PairTerminal(const QString& port, const QString& code) { return PairThroughComponent(port, code); }
 
 int PairingResultCode(EPairResult result) {
     switch (result) {
@@ -26,6 +18,10 @@ int PairingResultCode(EPairResult result) {
     case EPairResult::NotNetworkPort:
     case EPairResult::BadCode:
         return kCommandLineSyntaxError;
+    case EPairResult::ComponentNotRegistered:
+        return ExchangeCode::kComponentNotRegistered;
+    case EPairResult::ComponentCannotPair:
+        return ExchangeCode::kComponentNotCreated;
     default:
         return ExchangeCode::kPortNotOpened;
     }

@@ -1,9 +1,9 @@
 #pragma once
 // Pairing this computer with a terminal on the network (port tcp:HOST:PORT)
 // by the one-time code the terminal shows; used by kxloader's /pair and the
-// window's pairing dialog. The key and pins go beside the user's own link
-// settings (parlink.ini: the program folder when portable,
-// ~/.config/kxconfig/ when installed).
+// window's pairing dialog. The link component pairs (ComponentRegistry.h);
+// the key and pins go beside the user's own link settings (parlink.ini: the
+// program folder when portable, ~/.config/kxconfig/ when installed).
 
 #include "exchange/PairingResult.h"
 
@@ -12,7 +12,8 @@
 CPairOutcome PairTerminal(const QString& port, const QString& code);
 
 // The result code of a pairing: 0 paired, kCommandLineSyntaxError for a code
-// or port name that cannot pair, else the port error.
+// or port name that cannot pair, the component's codes when it is missing or
+// does not pair, else the port error.
 int PairingResultCode(EPairResult result);
 
 // The code from standard input (kxloader /pair -, or /pair alone on a

@@ -14,6 +14,8 @@ enum class EPairResult {
     NoCode,                  // the terminal takes no attempt now (pairing not open, or too soon after the last)
     WrongCode,               // the code (or the certificates seen) did not match
     Failed,                  // the connection broke or a file could not be written
+    ComponentNotRegistered,  // no link component in components.ini
+    ComponentCannotPair,     // the component's library cannot be loaded, or it does not pair
 };
 
 struct CPairOutcome {
