@@ -12,12 +12,12 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/InfoTable.h"
 #include "exchange/TerminalSession.h"
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 #include "platform/LeadingInteger.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
 #include "platform/StopSignal.h"
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 #include "platform/TextFile.h"
 
 #include <QDir>

@@ -1,7 +1,8 @@
 #include "components/parlink/LinkPins.h"
 
 #include "components/parlink/TlsIdentity.h"
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
+#include "filesafety/PrivateFile.h"
 
 #include <QFile>
 #include <QFileInfo>

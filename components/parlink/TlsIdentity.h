@@ -31,10 +31,3 @@ bool LoadOrCreateTlsIdentity(const QString& file, const QString& commonName, CTl
 
 QByteArray CertificateFingerprint(const QSslCertificate& certificate);
 
-// Writes `data` to `path` whole, readable and writable by the owner only: a
-// temporary file in the same folder, synced, renamed over the old one. A kill
-// at any instant leaves the old bytes or the new ones.
-bool WritePrivateFile(const QString& path, const QByteArray& data, QString* error);
-// Makes `folder` and the folders missing on the way to it, each owner-only
-// (0700); true when it is a folder now.
-bool MakePrivateFolder(const QString& folder);

@@ -7,6 +7,7 @@
 #include "components/parlink/Pairing.h"
 #include "components/parlink/Spake2.h"
 #include "components/parlink/TlsIdentity.h"
+#include "filesafety/PrivateFile.h"
 #include "tests/link/LinkTestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"
 

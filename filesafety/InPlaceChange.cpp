@@ -1,4 +1,4 @@
-#include "platform/InPlaceChange.h"
+#include "filesafety/InPlaceChange.h"
 
 #include "platform/LocalFileName.h"
 #include "platform/SystemFile.h"

@@ -41,7 +41,7 @@ QString KeepKxTempFile(const QString& path, const QString& name);
 // Removes the files of every owner that no longer runs in `folder` (the
 // user's temporary folder when empty; a folder that is missing, or not
 // private to the user, is left alone and none is made). A change to a user's file that such a run left
-// half done (platform/InPlaceChange.h) is put back first. Returns the number
+// half done (filesafety/InPlaceChange.h) is put back first. Returns the number
 // of owners cleared.
 int RemoveStaleKxTempFiles(const QString& folder = QString());
 

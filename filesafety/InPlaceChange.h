@@ -10,7 +10,7 @@
 // (RecoverInPlaceChanges), whichever comes first.
 //
 // Records and copies live in the user's own temporary folder with the owner
-// of the change ("kx_XXXXXX.undo", "kx_XXXXXX.old"; platform/TempFiles.h).
+// of the change ("kx_XXXXXX.undo", "kx_XXXXXX.old"; filesafety/TempFiles.h).
 // Only a record that is a regular file of this user with permissions 0600 is
 // read, and a record left by a run that has ended is applied only to the file
 // it names when that is still the same file (device and inode) and still

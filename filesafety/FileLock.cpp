@@ -1,4 +1,4 @@
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 
 #include "platform/LocalFileName.h"
 

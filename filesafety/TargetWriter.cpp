@@ -1,10 +1,10 @@
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 
-#include "platform/FileLock.h"
-#include "platform/InPlaceChange.h"
+#include "filesafety/FileLock.h"
+#include "filesafety/InPlaceChange.h"
+#include "filesafety/TempFiles.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
-#include "platform/TempFiles.h"
 #include "platform/TestHooks.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 
-#include "platform/FileLock.h"
-#include "platform/InPlaceChange.h"
+#include "filesafety/FileLock.h"
+#include "filesafety/InPlaceChange.h"
 #include "platform/LocalFileName.h"
 #include "platform/SystemFile.h"
 

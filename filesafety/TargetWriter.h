@@ -15,7 +15,7 @@
 // A folder that takes no new files, though the target in it may be written,
 // is written in place: staging in the temporary folder, the space the new
 // bytes need reserved before anything is given up, and a record of how to
-// put the old bytes back (platform/InPlaceChange.h) until the change is whole.
+// put the old bytes back (filesafety/InPlaceChange.h) until the change is whole.
 // A target that is no regular file (a terminal, /dev/stdout) is written to
 // directly.
 

@@ -4,11 +4,11 @@
 // happen in a child process stopped at a kill point (KX_TEST_PAUSE_AT): the
 // parent sees it stopped (waitpid) and kills it there.
 
-#include "platform/FileLock.h"
-#include "platform/InPlaceChange.h"
+#include "filesafety/FileLock.h"
+#include "filesafety/InPlaceChange.h"
+#include "filesafety/TargetWriter.h"
+#include "filesafety/TempFiles.h"
 #include "platform/LocalFileName.h"
-#include "platform/TargetWriter.h"
-#include "platform/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

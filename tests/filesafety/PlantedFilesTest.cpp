@@ -5,11 +5,11 @@
 // wait. Other users are played by chown to uid 65534 (the tests run as root,
 // which passes every permission check, so ownership is what is tested).
 
-#include "platform/FileLock.h"
-#include "platform/InPlaceChange.h"
+#include "filesafety/FileLock.h"
+#include "filesafety/InPlaceChange.h"
+#include "filesafety/TargetWriter.h"
+#include "filesafety/TempFiles.h"
 #include "platform/Prompt.h"
-#include "platform/TargetWriter.h"
-#include "platform/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
