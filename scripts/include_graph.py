@@ -65,7 +65,7 @@ def load_code_model(build_dir):
         for source in target.get("sources", []):
             path = source["path"]
             # Sources of the source tree only (not moc's or rcc's output).
-            if os.path.isabs(path):
+            if os.path.isabs(path) or source.get("isGenerated"):
                 continue
             sources.append(path.replace(os.sep, "/"))
         targets[target["name"]] = {
@@ -158,6 +158,14 @@ def main(argv):
             source_dir, targets = code_model_of_scratch_tree(source, option(argv, "--cmake") or "cmake")
     except (OSError, ValueError, KeyError, StopIteration) as error:
         print(f"include_graph: {error}", file=sys.stderr)
+        return 2
+    # A reply older than the sources (files moved since the last configure)
+    # would hide their includes: read none of it.
+    missing = sorted({f for t in targets.values() for f in t["sources"]
+                      if not os.path.isfile(os.path.join(source_dir, f))})
+    if missing:
+        print(f"include_graph: the build's code model names sources that are gone ({', '.join(missing[:3])}"
+              f"{' ...' if len(missing) > 3 else ''}): configure {build_dir} again", file=sys.stderr)
         return 2
     owners, folder_libraries = owners_of_headers(targets)
 
