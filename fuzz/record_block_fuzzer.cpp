@@ -9,7 +9,7 @@
 // encodings of its records: the sender's level and choices vary, the records
 // may not).
 
-#include "components/parlink/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlock.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QList>

@@ -2,10 +2,10 @@
 // reason of a failed OpenPort for the person who has to fix it, and the
 // pairing with a network terminal.
 
-#include "components/parlink/Pairing.h"
-#include "components/parlink/ParlinkSettingsFiles.h"
-#include "components/parlink/ParlinkX2.h"
-#include "components/parlink/PortNames.h"
+#include "components/parlink/session/Pairing.h"
+#include "components/parlink/session/ParlinkSettingsFiles.h"
+#include "components/parlink/session/ParlinkX2.h"
+#include "components/parlink/security/PortNames.h"
 
 #ifdef _WIN32
 #define KX_PLUGIN_EXPORT __declspec(dllexport)

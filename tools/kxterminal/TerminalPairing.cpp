@@ -1,6 +1,6 @@
 #include "tools/kxterminal/TerminalPairing.h"
 
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/TlsIdentity.h"
 #include "filesafety/PrivateFile.h"
 #include "platform/ProfileFile.h"
 

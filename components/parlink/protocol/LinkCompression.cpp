@@ -1,7 +1,7 @@
-#include "components/parlink/LinkCompression.h"
+#include "components/parlink/protocol/LinkCompression.h"
 
-#include "components/parlink/LinkCrc.h"
-#include "components/parlink/LinkLeb128.h"
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/protocol/LinkLeb128.h"
 
 #include <zstd.h>
 

@@ -1,4 +1,4 @@
-#include "components/parlink/LinkCrc.h"
+#include "components/parlink/protocol/LinkCrc.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "components/parlink/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
 
 #include <algorithm>
 #include <cmath>

@@ -23,9 +23,9 @@
 // received in order are unpacked before they are handed on; repeats send the
 // frames as first made.
 
-#include "components/parlink/LinkCompression.h"
-#include "components/parlink/LinkFrame.h"
-#include "components/parlink/LinkHello.h"
+#include "components/parlink/protocol/LinkCompression.h"
+#include "components/parlink/protocol/LinkFrame.h"
+#include "components/parlink/protocol/LinkHello.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "components/parlink/LinkFrame.h"
+#include "components/parlink/protocol/LinkFrame.h"
 
-#include "components/parlink/LinkCrc.h"
+#include "components/parlink/protocol/LinkCrc.h"
 
 #include <cstring>
 

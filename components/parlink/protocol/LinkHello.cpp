@@ -1,4 +1,4 @@
-#include "components/parlink/LinkHello.h"
+#include "components/parlink/protocol/LinkHello.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 
-#include "components/parlink/LinkLeb128.h"
+#include "components/parlink/protocol/LinkLeb128.h"
 #include "platform/CodePage.h"
 
 #include <cstring>

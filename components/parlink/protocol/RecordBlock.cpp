@@ -1,4 +1,4 @@
-#include "components/parlink/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlock.h"
 
 #include <zstd.h>
 

@@ -1,4 +1,4 @@
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 
 #include "platform/CodePage.h"
 

@@ -10,8 +10,8 @@
 // longer than a block) goes as data texts, after the records before it.
 // CAnswerBlocks turns the terminal's 'L' messages back into answers.
 
-#include "components/parlink/LinkMessage.h"
-#include "components/parlink/RecordBlock.h"
+#include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/protocol/RecordBlock.h"
 
 #include <QString>
 #include <QStringList>

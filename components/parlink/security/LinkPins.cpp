@@ -1,6 +1,6 @@
-#include "components/parlink/LinkPins.h"
+#include "components/parlink/security/LinkPins.h"
 
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/TlsIdentity.h"
 #include "filesafety/FileLock.h"
 #include "filesafety/PrivateFile.h"
 

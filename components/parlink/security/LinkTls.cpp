@@ -1,4 +1,4 @@
-#include "components/parlink/LinkTls.h"
+#include "components/parlink/security/LinkTls.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -13,7 +13,7 @@
 // pinned: the link protocol's frames follow in both directions) or 'U' (not
 // paired: it closes). Pairing: see Pairing.h.
 
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/TlsIdentity.h"
 
 #include <QSslConfiguration>
 #include <QString>

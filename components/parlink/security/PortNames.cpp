@@ -1,4 +1,4 @@
-#include "components/parlink/PortNames.h"
+#include "components/parlink/security/PortNames.h"
 
 #include "platform/ProfileFile.h"
 

@@ -1,6 +1,6 @@
-#include "components/parlink/Spake2.h"
+#include "components/parlink/security/Spake2.h"
 
-#include "components/parlink/OpenSslHandle.h"
+#include "components/parlink/security/OpenSslHandle.h"
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>

@@ -1,6 +1,6 @@
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/TlsIdentity.h"
 
-#include "components/parlink/OpenSslHandle.h"
+#include "components/parlink/security/OpenSslHandle.h"
 #include "filesafety/PrivateFile.h"
 #include "platform/SystemFile.h"
 

@@ -1,7 +1,7 @@
-#include "components/parlink/LinkSession.h"
+#include "components/parlink/session/LinkSession.h"
 
-#include "components/parlink/LinkTls.h"
-#include "components/parlink/LinkTransport.h"
+#include "components/parlink/security/LinkTls.h"
+#include "components/parlink/session/LinkTransport.h"
 #include "platform/Clock.h"
 #include "platform/ProfileFile.h"
 

@@ -11,10 +11,10 @@
 // acknowledgement, an answer) and sent no frame for `linkTimeoutMs`, or when
 // the port reports a hang-up; from then on every call fails at once.
 
-#include "components/parlink/LinkEndpoint.h"
-#include "components/parlink/LinkMessage.h"
-#include "components/parlink/PortNames.h"
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/security/PortNames.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "components/parlink/LinkTransport.h"
+#include "components/parlink/session/LinkTransport.h"
 
-#include "components/parlink/TcpTransport.h"
+#include "components/parlink/session/TcpTransport.h"
 
 #include <QFile>
 #include <QLocalSocket>

@@ -4,7 +4,7 @@
 // QLocalSocket, or TLS over TCP (TcpTransport.h). Used only from the session's own I/O thread; every wait is
 // bounded, nothing needs an event loop.
 
-#include "components/parlink/PortNames.h"
+#include "components/parlink/security/PortNames.h"
 
 #include <QByteArray>
 #include <QString>

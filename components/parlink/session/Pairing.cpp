@@ -1,9 +1,9 @@
-#include "components/parlink/Pairing.h"
+#include "components/parlink/session/Pairing.h"
 
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/LinkTls.h"
-#include "components/parlink/PortNames.h"
-#include "components/parlink/Spake2.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/LinkTls.h"
+#include "components/parlink/security/PortNames.h"
+#include "components/parlink/security/Spake2.h"
 
 #include <QSslSocket>
 

@@ -1,4 +1,4 @@
-#include "components/parlink/ParlinkSettingsFiles.h"
+#include "components/parlink/session/ParlinkSettingsFiles.h"
 
 #include "platform/InstallLayout.h"
 

@@ -1,4 +1,4 @@
-#include "components/parlink/ParlinkX2.h"
+#include "components/parlink/session/ParlinkX2.h"
 
 #include <QFileInfo>
 

@@ -3,7 +3,7 @@
 // docs/link-protocol.md. One object serves one session at a time, from the
 // thread that uses it; statuses are 1 (success) or 0 (failure).
 
-#include "components/parlink/LinkSession.h"
+#include "components/parlink/session/LinkSession.h"
 #include "exchange/ParlinkComponent.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
-#include "components/parlink/TcpTransport.h"
+#include "components/parlink/session/TcpTransport.h"
 
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/LinkTls.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/LinkTls.h"
 
 #include <QSslSocket>
 

@@ -10,7 +10,7 @@
 // terminal, another certificate at the address (a replaced device or someone
 // in between), a terminal that does not know this program.
 
-#include "components/parlink/LinkTransport.h"
+#include "components/parlink/session/LinkTransport.h"
 
 #include <memory>
 

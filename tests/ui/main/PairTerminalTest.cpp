@@ -1,6 +1,6 @@
 // The pairing dialog against the emulator on the network.
 
-#include "components/parlink/Pairing.h"
+#include "components/parlink/session/Pairing.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "ui/main/PairTerminalDlg.h"
