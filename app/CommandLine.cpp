@@ -12,12 +12,12 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/InfoTable.h"
 #include "exchange/TerminalSession.h"
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 #include "platform/LeadingInteger.h"
 #include "platform/LocalFileName.h"
 #include "platform/Prompt.h"
 #include "platform/StopSignal.h"
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 #include "platform/TextFile.h"
 
 #include <QDir>
@@ -270,9 +270,10 @@ private:
                 return;
             }
         }
-        const CLinkPairingResult r = PairTerminal(Port(), code);
-        if (r.code != 0) Fail(r.code, r.detail);
-        else Prompt().Info(r.detail, QStringLiteral("kxloader"));
+        const CPairOutcome r = PairTerminal(Port(), code);
+        const int resultCode = PairingResultCode(r.result);
+        if (resultCode != ExchangeCode::kOk) Fail(resultCode, r.text);
+        else Prompt().Info(r.text, QStringLiteral("kxloader"));
     }
 
     void TerminalInformation(int& i) {

@@ -9,7 +9,7 @@
 #include "directories/DirectoryCodePage.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 
 #include <cstdio>
 

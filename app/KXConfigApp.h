@@ -6,7 +6,7 @@
 // code.
 
 #include "app/Settings.h"
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 #include "platform/InstallLayout.h"
 
 #include <QProcessEnvironment>

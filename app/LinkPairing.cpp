@@ -2,36 +2,29 @@
 
 #include "app/CommandLineGrammar.h"
 
-#include "components/parlink/Pairing.h"
-#include "components/parlink/ParlinkSettingsFiles.h"
+#include "exchange/ComponentRegistry.h"
 #include "exchange/ExchangeCodes.h"
-#include "platform/InstallLayout.h"
-
-#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
-CLinkPairingResult PairTerminal(const QString& port, const QString& code) {
-    // The component's library lies beside its components.ini.
-    const QStringList files = ParlinkSettingsFiles(ComponentFolder(), QProcessEnvironment::systemEnvironment());
-    const CPairOutcome outcome = PairWithTerminal(port, code, files);
-    CLinkPairingResult r;
-    r.detail = outcome.text;
-    switch (outcome.result) {
+CPairOutcome PairTerminal(const QString& port, const QString& code) { return PairThroughComponent(port, code); }
+
+int PairingResultCode(EPairResult result) {
+    switch (result) {
     case EPairResult::Paired:
-        r.code = ExchangeCode::kOk;
-        break;
+        return ExchangeCode::kOk;
     case EPairResult::NotNetworkPort:
     case EPairResult::BadCode:
-        r.code = kCommandLineSyntaxError;
-        break;
+        return kCommandLineSyntaxError;
+    case EPairResult::ComponentNotRegistered:
+        return ExchangeCode::kComponentNotRegistered;
+    case EPairResult::ComponentCannotPair:
+        return ExchangeCode::kComponentNotCreated;
     default:
-        r.code = ExchangeCode::kPortNotOpened;
-        break;
+        return ExchangeCode::kPortNotOpened;
     }
-    return r;
 }
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }

@@ -1,18 +1,20 @@
 #pragma once
 // Pairing this computer with a terminal on the network (port tcp:HOST:PORT)
 // by the one-time code the terminal shows; used by kxloader's /pair and the
-// window's pairing dialog. The key and pins go beside the user's own link
-// settings (parlink.ini: the program folder when portable,
-// ~/.config/kxconfig/ when installed).
+// window's pairing dialog. The link component pairs (ComponentRegistry.h);
+// the key and pins go beside the user's own link settings (parlink.ini: the
+// program folder when portable, ~/.config/kxconfig/ when installed).
+
+#include "exchange/PairingResult.h"
 
 #include <QString>
 
-struct CLinkPairingResult {
-    int code = 0;     // a result code: 0 paired, 3 not paired (port error), 100 bad code or port name
-    QString detail;   // what happened, for the report and the user
-};
+CPairOutcome PairTerminal(const QString& port, const QString& code);
 
-CLinkPairingResult PairTerminal(const QString& port, const QString& code);
+// The result code of a pairing: 0 paired, kCommandLineSyntaxError for a code
+// or port name that cannot pair, the component's codes when it is missing or
+// does not pair, else the port error.
+int PairingResultCode(EPairResult result);
 
 // The code from standard input (kxloader /pair -, or /pair alone on a
 // terminal, after `prompt` on standard error): one line, so the code never

@@ -4,7 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/LocalFileName.h"
 #include "platform/SystemFile.h"
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 #include "platform/TextFile.h"
 
 #include <cerrno>

@@ -3,7 +3,7 @@
 // caller reads it as the run's outcome, so it is replaced whole or not at all,
 // and an old report never stays behind looking like this run's.
 
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 
 #include <QString>
 

@@ -1,5 +1,7 @@
 #include "app/ResultCodes.h"
 
+#include "app/CommandLineGrammar.h"
+
 #include "directories/DirectoryKind.h"
 
 #include <QHash>
@@ -24,10 +26,10 @@ const QHash<int, QString>& Texts() {
             {57, QStringLiteral("Ошибка - в терминал загружена слишком старая версия прошивки")},
             {59, QStringLiteral("Ошибка открытия файла информационной таблицы")},
             {69, QStringLiteral("Ошибка создания файла информационной таблицы")},
-            {100, QStringLiteral("Ошибка в параметрах командной строки KXLoader")},
-            {105, QStringLiteral("Ошибка - неизвестный ключ в параметрах командной строки KXLoader")},
+            {kCommandLineSyntaxError, QStringLiteral("Ошибка в параметрах командной строки KXLoader")},
+            {kCommandLineUnknownSwitch, QStringLiteral("Ошибка - неизвестный ключ в параметрах командной строки KXLoader")},
             {110, QStringLiteral("Ошибка - неправильный формат ответа терминала при синхронизации")},
-            {150, QStringLiteral("Ошибка открытия/чтения конфигурации")},
+            {kCommandLineConfigurationNotOpened, QStringLiteral("Ошибка открытия/чтения конфигурации")},
             {200, QStringLiteral("Ошибка в формате справочника")},
         };
         // Each directory kind's file that cannot be opened or read.

@@ -9,7 +9,7 @@
 #include "platform/InstallLayout.h"
 #include "platform/ProfileFile.h"
 #include "platform/Prompt.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 
 #include <sqlite3.h>
 

@@ -5,7 +5,7 @@
 #include "directories/LineReader.h"
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -519,7 +519,7 @@ bool SaveDirectoryFile(DirectoryTable& table, const QString& path, FileContentSt
     // A folder that lets nobody make a file in it, but holds a file the user
     // may write, gets the file written in place: with the space reserved
     // first and the old bytes kept until the new ones are whole
-    // (platform/TargetWriter.h).
+    // (filesafety/TargetWriter.h).
     CTargetWriter file;
     if (!file.Open(path)) return false;
 

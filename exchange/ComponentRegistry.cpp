@@ -72,9 +72,11 @@ namespace {
 std::mutex g_libraryLock;
 
 struct LibraryEntryPoints {
+    bool loaded = false;
     KxCreateParlinkX2Fn factory = nullptr;
     KxParlinkOpenPortProblemFn openPortProblem = nullptr;
     KxParlinkSessionStateFn sessionState = nullptr;
+    KxParlinkPairFn pair = nullptr;
 };
 
 LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) {
@@ -86,14 +88,17 @@ LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) 
         return {};
     }
     LibraryEntryPoints entryPoints;
+    entryPoints.loaded = true;
     entryPoints.factory = reinterpret_cast<KxCreateParlinkX2Fn>(library.resolve(kParlinkFactorySymbol));
-    if (!entryPoints.factory) *why = QStringLiteral("it has no %1").arg(QLatin1String(kParlinkFactorySymbol));
     entryPoints.openPortProblem =
         reinterpret_cast<KxParlinkOpenPortProblemFn>(library.resolve(kParlinkOpenPortProblemSymbol));
     entryPoints.sessionState =
         reinterpret_cast<KxParlinkSessionStateFn>(library.resolve(kParlinkSessionStateSymbol));
+    entryPoints.pair = reinterpret_cast<KxParlinkPairFn>(library.resolve(kParlinkPairSymbol));
     return entryPoints;
 }
+
+QString MissingSymbol(const char* symbol) { return QStringLiteral("it has no %1").arg(QLatin1String(symbol)); }
 
 }  // namespace
 
@@ -101,6 +106,7 @@ IParlinkX2* CRegistryParlinkProvider::CreateObject() {
     if (m_library.isEmpty() && !FindComponent()) return nullptr;
     QString why;
     const LibraryEntryPoints entryPoints = ResolveEntryPoints(m_library, &why);
+    if (entryPoints.loaded && !entryPoints.factory) why = MissingSymbol(kParlinkFactorySymbol);
     m_problemFunction = entryPoints.openPortProblem;
     m_stateFunction = entryPoints.sessionState;
     IParlinkX2* object = entryPoints.factory ? entryPoints.factory(kParlinkInterfaceVersion) : nullptr;
@@ -119,6 +125,23 @@ unsigned CRegistryParlinkProvider::SessionState(IParlinkX2& object) {
     return m_stateFunction ? m_stateFunction(&object) : 0;
 }
 
+CPairOutcome CRegistryParlinkProvider::Pair(const QString& port, const QString& code) {
+    if (m_library.isEmpty() && !FindComponent()) return {EPairResult::ComponentNotRegistered, m_failure, {}};
+    QString why;
+    const LibraryEntryPoints entryPoints = ResolveEntryPoints(m_library, &why);
+    if (entryPoints.loaded) {  // else `why` tells why the library did not load
+        CPairOutcome outcome;
+        if (!entryPoints.pair)
+            why = MissingSymbol(kParlinkPairSymbol);
+        else if (entryPoints.pair(kParlinkInterfaceVersion, port, code, &outcome))
+            return outcome;
+        else
+            why = QStringLiteral("its %1 made no result").arg(QLatin1String(kParlinkPairSymbol));
+    }
+    m_failure = QStringLiteral("%1: %2").arg(m_library, why);
+    return {EPairResult::ComponentCannotPair, m_failure, {}};
+}
+
 namespace {
 constinit CProcessWide<IParlinkProvider> g_provider;
 }
@@ -127,16 +150,26 @@ CProcessWide<IParlinkProvider>& ParlinkProviderSlot() { return g_provider; }
 
 void SetParlinkProvider(IParlinkProvider* provider) { g_provider.Install(provider); }
 
+namespace {
+std::shared_ptr<IParlinkProvider> CurrentProvider() {
+    // An installed provider belongs to whoever installed it.
+    if (IParlinkProvider* installed = g_provider.Installed())
+        return std::shared_ptr<IParlinkProvider>(installed, [](IParlinkProvider*) {});
+    return std::make_shared<CRegistryParlinkProvider>();
+}
+}  // namespace
+
+CPairOutcome PairThroughComponent(const QString& port, const QString& code) {
+    const std::shared_ptr<IParlinkProvider> provider = CurrentProvider();
+    if (!provider->FindComponent()) return {EPairResult::ComponentNotRegistered, provider->FailureReason(), {}};
+    return provider->Pair(port, code);
+}
+
 int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     holder->Reset();
     // The provider stays with the holder: the library that made the object is
-    // the one to ask why a port did not open. An installed provider belongs
-    // to whoever installed it.
-    std::shared_ptr<IParlinkProvider> provider;
-    if (IParlinkProvider* installed = g_provider.Installed())
-        provider = std::shared_ptr<IParlinkProvider>(installed, [](IParlinkProvider*) {});
-    else
-        provider = std::make_shared<CRegistryParlinkProvider>();
+    // the one to ask why a port did not open.
+    const std::shared_ptr<IParlinkProvider> provider = CurrentProvider();
     const auto fail = [&](int code) {
         if (why) *why = provider->FailureReason();
         return code;

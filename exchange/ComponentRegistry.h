@@ -12,7 +12,9 @@
 //
 // A library may also export KxParlinkOpenPortProblem (ParlinkComponent.h),
 // which tells why its last OpenPort failed; the holder offers it as
-// OpenPortProblem.
+// OpenPortProblem. And KxParlinkPair, through which the program pairs with a
+// network terminal (PairThroughComponent): the pairing is the component's
+// business, as the link itself is, so the program carries none of it.
 
 #include "exchange/ParlinkComponent.h"
 #include "platform/ProcessWide.h"
@@ -86,6 +88,11 @@ public:
     }
     // What the open session of `object` agreed (kParlinkSession... bits).
     virtual unsigned SessionState(IParlinkX2& /*object*/) { return 0; }
+    // Pairs with the network terminal at `port` by `code` (after a
+    // successful FindComponent).
+    virtual CPairOutcome Pair(const QString& /*port*/, const QString& /*code*/) {
+        return {EPairResult::ComponentCannotPair, QStringLiteral("the link component does not pair"), {}};
+    }
 };
 
 // The library named in components.ini of `programFolder` (resolved to an
@@ -101,6 +108,7 @@ public:
     QString FailureReason() const override { return m_failure; }
     PortOpenProblem OpenPortProblem(IParlinkX2& object, const QString& port) override;
     unsigned SessionState(IParlinkX2& object) override;
+    CPairOutcome Pair(const QString& port, const QString& code) override;
 
 private:
     QString m_library;
@@ -114,6 +122,12 @@ private:
 // Returns ExchangeCode::kOk with the object in `holder`, kComponentNotRegistered
 // or kComponentNotCreated; on failure `why` (when given) says what to fix.
 int CreateParlinkComponent(CParlinkHolder* holder, QString* why = nullptr);
+
+// Pairs with the network terminal at `port` through the provider the
+// exchange routines use. A component that is not registered gives
+// ComponentNotRegistered, one that cannot be loaded or has no KxParlinkPair
+// ComponentCannotPair, each with what to fix.
+CPairOutcome PairThroughComponent(const QString& port, const QString& code);
 
 // Installs `provider` for this process (nullptr: back to the registry file).
 void SetParlinkProvider(IParlinkProvider* provider);

@@ -8,7 +8,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Prompt.h"
 #include "platform/RunProcess.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -22,6 +22,15 @@
 // which tells, for an object of its own with a session open, what the
 // session agreed with the terminal (the kParlinkSession... bits below), and
 // whether the terminal answered that it is busy with another program.
+// And a component that pairs the program with network terminals exports
+//     extern "C" bool KxParlinkPair(int interfaceVersion, const QString& port, const QString& code,
+//                                   CPairOutcome* outcome);
+// which pairs with the terminal at `port` by the code it shows, keeping the
+// key and pins where the component's own settings say, and fills `outcome`
+// (PairingResult.h); false, with `outcome` untouched, when `interfaceVersion`
+// is not kParlinkInterfaceVersion.
+
+#include "exchange/PairingResult.h"
 
 #include <QString>
 
@@ -60,6 +69,7 @@ protected:
 
 inline constexpr const char* kParlinkOpenPortProblemSymbol = "KxParlinkOpenPortProblem";
 inline constexpr const char* kParlinkSessionStateSymbol = "KxParlinkSessionState";
+inline constexpr const char* kParlinkPairSymbol = "KxParlinkPair";
 
 // Bits of KxParlinkSessionState.
 inline constexpr unsigned kParlinkJournalSequence = 0x1;  // scans numbered; window, clear-through, session filters
@@ -71,6 +81,8 @@ using KxCreateParlinkX2Fn = IParlinkX2* (*)(int interfaceVersion);
 using KxParlinkOpenPortProblemFn = void (*)(IParlinkX2* object, const QString& port, QString* device,
                                             QString* reason);
 using KxParlinkSessionStateFn = unsigned (*)(IParlinkX2* object);
+using KxParlinkPairFn = bool (*)(int interfaceVersion, const QString& port, const QString& code,
+                                 CPairOutcome* outcome);
 }
 
 inline bool ParlinkSucceeded(int status) { return status >= 1; }

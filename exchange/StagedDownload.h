@@ -4,12 +4,12 @@
 // target; only a download that succeeded replaces the target or is appended
 // to it, under the target's lock, so two runs never mix their lines and a
 // kill at any instant leaves the old file or the whole new one
-// (platform/TargetWriter.h). A failed download leaves the target byte for byte
+// (filesafety/TargetWriter.h). A failed download leaves the target byte for byte
 // as it was and keeps the lines received in "<target>.partial", for a person
 // to look at.
 
 #include "platform/CodePage.h"
-#include "platform/TargetWriter.h"
+#include "filesafety/TargetWriter.h"
 #include "platform/TextFile.h"
 
 #include <QString>

@@ -6,7 +6,7 @@
 #include "directories/DirectoryFiles.h"
 #include "platform/LeadingInteger.h"
 #include "platform/Prompt.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 #include "storage/CopyTables.h"
 
 #include <QDir>

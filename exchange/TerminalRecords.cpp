@@ -1,6 +1,6 @@
 #include "exchange/TerminalRecords.h"
 
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 #include "platform/SystemFile.h"
 
 #include <QDir>

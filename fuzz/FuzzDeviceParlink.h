@@ -3,7 +3,7 @@
 // handling in this process: commands and data go to a CTerminalDevice as
 // messages, answers come back from it; no frames, no port, no waiting.
 
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "exchange/ComponentRegistry.h"
 #include "tools/kxterminal/TerminalDevice.h"
 

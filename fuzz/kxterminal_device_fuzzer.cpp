@@ -19,7 +19,7 @@
 // - stores a transferred file exactly as sent when it answers OK;
 // - writes nothing outside its state folder.
 
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/CodePage.h"
 #include "tools/kxterminal/TerminalDevice.h"

@@ -16,8 +16,8 @@
 // flight than its window, and what it acknowledges never goes back within a
 // session.
 
-#include "components/parlink/LinkEndpoint.h"
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -11,7 +11,7 @@
 // damaged, with their header), whatever the noise and however the stream is
 // cut.
 
-#include "components/parlink/LinkFrame.h"
+#include "components/parlink/protocol/LinkFrame.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -9,7 +9,7 @@
 // version is never above its own. Bytes after the fields a side knows are
 // ignored, on both sides.
 
-#include "components/parlink/LinkHello.h"
+#include "components/parlink/protocol/LinkHello.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

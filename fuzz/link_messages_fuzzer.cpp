@@ -10,7 +10,7 @@
 // sender writes them. Parsed in any pieces they must come back exactly, the
 // unknown kinds skipped, and the parser must not fail.
 
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/CodePage.h"
 

@@ -6,8 +6,8 @@
 // pins read from it are well formed (a name without blanks, 32 bytes of
 // fingerprint) and survive being written and read again unchanged.
 
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/PortNames.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/PortNames.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -12,7 +12,7 @@
 // rest of a unit never exceeds the largest unit (no memory growth from a
 // stream that announces more than a unit can hold).
 
-#include "components/parlink/LinkCompression.h"
+#include "components/parlink/protocol/LinkCompression.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

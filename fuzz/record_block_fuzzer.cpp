@@ -12,8 +12,8 @@
 // Both ways hold a small wares directory as the reference both ends share,
 // so fields found in it go as rows (and raw blocks may name its rows).
 
-#include "components/parlink/RecordBlock.h"
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QCryptographicHash>

@@ -3,7 +3,7 @@
 // do it, and the clock they measure it with.
 
 #include "bench/link/BenchCpu.h"
-#include "components/parlink/ParlinkX2.h"
+#include "components/parlink/session/ParlinkX2.h"
 
 #include <QElapsedTimer>
 #include <QThread>

@@ -13,11 +13,11 @@
 //   record_block_bench [--records N]
 
 #include "bench/link/BenchRecords.h"
-#include "components/parlink/LinkCompression.h"
-#include "components/parlink/LinkLeb128.h"
-#include "components/parlink/LinkMessage.h"
-#include "components/parlink/RecordBlock.h"
-#include "components/parlink/WaresCopies.h"
+#include "components/parlink/protocol/LinkCompression.h"
+#include "components/parlink/protocol/LinkLeb128.h"
+#include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/protocol/RecordBlock.h"
+#include "components/parlink/session/WaresCopies.h"
 #include "platform/CodePage.h"
 #include "tools/kxterminal/TerminalWares.h"
 

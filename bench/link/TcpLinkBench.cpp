@@ -15,9 +15,9 @@
 #include "bench/link/BenchLink.h"
 #include "bench/link/BenchRecords.h"
 #include "bench/link/TlsPipe.h"
-#include "components/parlink/Pairing.h"
-#include "components/parlink/ParlinkX2.h"
-#include "components/parlink/LinkSession.h"
+#include "components/parlink/session/Pairing.h"
+#include "components/parlink/session/ParlinkX2.h"
+#include "components/parlink/session/LinkSession.h"
 #include "platform/CodePage.h"
 
 #include <QCoreApplication>

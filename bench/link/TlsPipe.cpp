@@ -1,8 +1,8 @@
 #include "bench/link/TlsPipe.h"
 
 #include "bench/link/BenchCpu.h"
-#include "components/parlink/OpenSslHandle.h"
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/OpenSslHandle.h"
+#include "components/parlink/security/TlsIdentity.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -1,9 +1,11 @@
-// The plugin's exports: the factory the component registry looks up, and the
-// reason of a failed OpenPort for the person who has to fix it.
+// The plugin's exports: the factory the component registry looks up, the
+// reason of a failed OpenPort for the person who has to fix it, and the
+// pairing with a network terminal.
 
-#include "components/parlink/ParlinkSettingsFiles.h"
-#include "components/parlink/ParlinkX2.h"
-#include "components/parlink/PortNames.h"
+#include "components/parlink/session/Pairing.h"
+#include "components/parlink/session/ParlinkSettingsFiles.h"
+#include "components/parlink/session/ParlinkX2.h"
+#include "components/parlink/security/PortNames.h"
 
 #ifdef _WIN32
 #define KX_PLUGIN_EXPORT __declspec(dllexport)
@@ -33,4 +35,13 @@ extern "C" KX_PLUGIN_EXPORT void KxParlinkOpenPortProblem(IParlinkX2* object, co
 
 extern "C" KX_PLUGIN_EXPORT unsigned KxParlinkSessionState(IParlinkX2* object) {
     return object ? static_cast<CParlinkX2*>(object)->SessionState() : 0;
+}
+
+// The key and pins go where this library's own settings are, so the sessions
+// it opens later find them.
+extern "C" KX_PLUGIN_EXPORT bool KxParlinkPair(int interfaceVersion, const QString& port, const QString& code,
+                                               CPairOutcome* outcome) {
+    if (interfaceVersion != kParlinkInterfaceVersion || !outcome) return false;
+    *outcome = PairWithTerminal(port, code, SettingsFiles());
+    return true;
 }

@@ -2,7 +2,7 @@
 
 #include "directories/DirectoryFiles.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunProcess.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // the operations table, the checks of that file, the export.
 
 #include "exchange/TerminalDatabase.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 #include "tests/cfgupload/CfgUploadSupport.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // kxupdate_pc's logic against a scripted link component: the arguments, what
 // goes over the link, and the exit code of every failure.
 
-#include "components/parlink/LinkCrc.h"
+#include "components/parlink/protocol/LinkCrc.h"
 #include "tests/exchange/FakeParlink.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxupdate_pc/Updater.h"

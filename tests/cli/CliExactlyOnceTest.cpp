@@ -10,7 +10,7 @@
 // the terminal, never both.
 
 #include "platform/CodePage.h"
-#include "platform/FileLock.h"
+#include "filesafety/FileLock.h"
 #include "tests/cli/CliFixture.h"
 
 #include <QDeadlineTimer>

@@ -6,7 +6,7 @@
 #include "directories/DirectoryTable.h"
 
 #include "FakeOperationTypes.h"
-#include "platform/TempFiles.h"
+#include "filesafety/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

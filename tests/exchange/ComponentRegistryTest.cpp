@@ -166,3 +166,33 @@ TEST(ParlinkHolder, ReleasesOnceThroughMovesAndReset) {
 }
 
 }  // namespace
+
+// The program pairs only through the registered component's export; a
+// component that is missing, cannot be loaded or does not pair says so.
+TEST_F(ComponentRegistryTest, PairsThroughTheRegisteredComponentsExportOnly) {
+    const QString port = QStringLiteral("tcp:127.0.0.1:1"), code = QStringLiteral("123456");
+    CPairOutcome o = PairThroughComponent(port, code);
+    EXPECT_EQ(o.result, EPairResult::ComponentNotRegistered);
+    EXPECT_TRUE(o.text.contains(QStringLiteral("components.ini"))) << o.text.toStdString();
+
+    WriteRegistry("[KXC.ParlinkX2]\nlibrary=" KX_TEST_PLUGIN_STUB "\n");
+    o = PairThroughComponent(port, code);
+    EXPECT_EQ(o.result, EPairResult::ComponentCannotPair);
+    EXPECT_EQ(o.text, QStringLiteral(KX_TEST_PLUGIN_STUB ": it has no KxParlinkPair"));
+
+    WriteRegistry("[KXC.ParlinkX2]\nlibrary=no_such_library.so\n");
+    o = PairThroughComponent(port, code);
+    EXPECT_EQ(o.result, EPairResult::ComponentCannotPair);
+    EXPECT_TRUE(o.text.startsWith(dir.File(QStringLiteral("no_such_library.so")) + QStringLiteral(": ")))
+        << o.text.toStdString();
+
+    // The link component itself answers through its export: it pairs only
+    // network terminals, and checks that before the code.
+    WriteRegistry("[KXC.ParlinkX2]\nlibrary=" KX_PARLINK_LIBRARY "\n");
+    o = PairThroughComponent(QStringLiteral("COM1"), QStringLiteral("12"));
+    EXPECT_EQ(o.result, EPairResult::NotNetworkPort) << o.text.toStdString();
+    EXPECT_TRUE(o.text.startsWith(QStringLiteral("COM1 is not a network port"))) << o.text.toStdString();
+    o = PairThroughComponent(port, QStringLiteral("12"));
+    EXPECT_EQ(o.result, EPairResult::BadCode) << o.text.toStdString();
+    EXPECT_TRUE(prompt.Messages().isEmpty());
+}

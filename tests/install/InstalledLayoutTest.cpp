@@ -6,8 +6,8 @@
 // installed demo; two runs at once on two emulated terminals, each with its
 // own settings file.
 
-#include "components/parlink/LinkSession.h"
-#include "components/parlink/ParlinkSettingsFiles.h"
+#include "components/parlink/session/LinkSession.h"
+#include "components/parlink/session/ParlinkSettingsFiles.h"
 #include "storage/SQLite3.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"

@@ -2,7 +2,7 @@
 // terminal's load, which keeps such records as their bytes from the message
 // stream to the file and must store exactly what it stored through UTF-16.
 
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "platform/CodePage.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"

@@ -2,7 +2,7 @@
 // against the plain bit-by-bit definition, over every length, alignment and
 // split a stream can hand them.
 
-#include "components/parlink/LinkCrc.h"
+#include "components/parlink/protocol/LinkCrc.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Two link endpoints joined by a simulated line that may lose, damage, cut
 // and delay what is written; time is simulated in ms.
 
-#include "components/parlink/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
 
 #include <QByteArray>
 

@@ -1,10 +1,10 @@
 // The link protocol in-process: check sums, frames, messages, and two
 // endpoints over a simulated line that loses, damages and delays bytes.
 
-#include "components/parlink/LinkCrc.h"
-#include "components/parlink/LinkEndpoint.h"
-#include "components/parlink/LinkFrame.h"
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkFrame.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "tests/link/LinkLineSimulation.h"
 
 #include <gtest/gtest.h>

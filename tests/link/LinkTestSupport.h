@@ -2,7 +2,7 @@
 // Shared pieces of the link tests: an emulator per test with its own state
 // folder, and the component object talking to it.
 
-#include "components/parlink/ParlinkX2.h"
+#include "components/parlink/session/ParlinkX2.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,9 +2,9 @@
 // version-1 peers seeing exactly the first version's bytes, compressed units,
 // texts in the agreed code page, and compressed sessions over a bad line.
 
-#include "components/parlink/LinkCompression.h"
-#include "components/parlink/LinkHello.h"
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkCompression.h"
+#include "components/parlink/protocol/LinkHello.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "platform/CodePage.h"
 #include "tests/link/LinkLineSimulation.h"
 

@@ -4,8 +4,8 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-#include "components/parlink/LinkEndpoint.h"
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "platform/ProfileFile.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 // Port names as the program gives them, mapped to devices and sockets.
 
-#include "components/parlink/ParlinkSettingsFiles.h"
-#include "components/parlink/PortNames.h"
-#include "components/parlink/LinkSession.h"
+#include "components/parlink/session/ParlinkSettingsFiles.h"
+#include "components/parlink/security/PortNames.h"
+#include "components/parlink/session/LinkSession.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

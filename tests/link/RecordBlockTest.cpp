@@ -2,8 +2,8 @@
 // each column transform does what it is there for, and bytes that are not a
 // sound block are refused, never trusted.
 
-#include "components/parlink/RecordBlock.h"
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The network link's parts on their own: tcp: port names, pin files, the
 // side's TLS identity and the SPAKE2 pairing computation.
 
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/PortNames.h"
-#include "components/parlink/Spake2.h"
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/PortNames.h"
+#include "components/parlink/security/Spake2.h"
+#include "components/parlink/security/TlsIdentity.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"

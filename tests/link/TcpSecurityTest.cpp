@@ -1,12 +1,13 @@
 // The network link against the emulator on loopback TCP: pairing, and every
 // way in that must be refused before a command reaches the terminal.
 
-#include "components/parlink/LinkCrc.h"
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/LinkTls.h"
-#include "components/parlink/Pairing.h"
-#include "components/parlink/Spake2.h"
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/LinkTls.h"
+#include "components/parlink/session/Pairing.h"
+#include "components/parlink/security/Spake2.h"
+#include "components/parlink/security/TlsIdentity.h"
+#include "filesafety/PrivateFile.h"
 #include "tests/link/LinkTestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"
 

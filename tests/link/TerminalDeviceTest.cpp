@@ -1,8 +1,8 @@
 // The emulated terminal's command set, driven in-process message by message.
 
-#include "components/parlink/LinkCrc.h"
-#include "components/parlink/LinkMessage.h"
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalDevice.h"
 

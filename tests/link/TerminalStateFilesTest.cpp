@@ -3,8 +3,8 @@
 // or as the pins' lock file, a key file of theirs) are never used. Other
 // users are played by chown to uid 65534 (the tests run as root).
 
-#include "components/parlink/LinkPins.h"
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/TlsIdentity.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalState.h"
 

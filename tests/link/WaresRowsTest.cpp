@@ -3,9 +3,9 @@
 // uploaded; a copy that is not exactly the terminal's, or not exactly what
 // its name says, is never used, and the lines then come as text.
 
-#include "components/parlink/RecordBlock.h"
-#include "components/parlink/RecordBlockStream.h"
-#include "components/parlink/WaresCopies.h"
+#include "components/parlink/protocol/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
+#include "components/parlink/session/WaresCopies.h"
 #include "platform/CodePage.h"
 #include "tests/link/LinkTestSupport.h"
 #include "tools/kxterminal/TerminalWares.h"

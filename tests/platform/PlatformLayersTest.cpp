@@ -1,6 +1,5 @@
 #include "platform/ConsolePrompt.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -43,25 +42,6 @@ TEST(ProgramFolder, RunningProgramResolvesToItsOwnFolder) {
     EXPECT_TRUE(folder.endsWith('/'));
     EXPECT_TRUE(QFileInfo(folder).isAbsolute());
     EXPECT_TRUE(QFileInfo::exists(folder + "platform_tests"));
-}
-
-TEST(TempFiles, UniqueKxFilesExistUntilRemoved) {
-    const QString a = CreateKxTempFile();
-    const QString b = CreateKxTempFile();
-    ASSERT_FALSE(a.isEmpty());
-    EXPECT_NE(a, b);
-    EXPECT_TRUE(QFileInfo(a).fileName().startsWith("kx_"));
-    EXPECT_TRUE(QFileInfo::exists(a));
-    EXPECT_EQ(QFileInfo(a).size(), 0);
-    EXPECT_TRUE(RemoveFileQuietly(a));
-    EXPECT_FALSE(QFileInfo::exists(a));
-    EXPECT_TRUE(RemoveFileQuietly(a));  // already gone
-    // Released with their owner locks.
-    ReleaseKxTempFile(a);
-    ReleaseKxTempFile(b);
-    EXPECT_FALSE(QFileInfo::exists(b));
-    EXPECT_FALSE(QFileInfo::exists(KxTempCompanion(b, "lock")));
-    EXPECT_TRUE(CreateKxTempFile("/no/such/folder").isEmpty());
 }
 
 TEST(ConsolePrompt, ErrorsGoToStderrInfoToStdoutAndQuestionsNeverBlock) {

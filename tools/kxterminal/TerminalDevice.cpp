@@ -1,8 +1,8 @@
 #include "tools/kxterminal/TerminalDevice.h"
 
-#include "components/parlink/LinkCompression.h"
-#include "components/parlink/LinkCrc.h"
-#include "components/parlink/RecordBlock.h"
+#include "components/parlink/protocol/LinkCompression.h"
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/protocol/RecordBlock.h"
 #include "platform/CodePage.h"
 
 #include <QDir>

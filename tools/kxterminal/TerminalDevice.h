@@ -7,7 +7,7 @@
 // takes them, and the messages behind such a stream wait their turn, so the
 // order of answers always follows the order of commands.
 
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkMessage.h"
 #include "tools/kxterminal/TerminalState.h"
 #include "tools/kxterminal/TerminalWares.h"
 

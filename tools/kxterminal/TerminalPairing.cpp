@@ -1,6 +1,7 @@
 #include "tools/kxterminal/TerminalPairing.h"
 
-#include "components/parlink/TlsIdentity.h"
+#include "components/parlink/security/TlsIdentity.h"
+#include "filesafety/PrivateFile.h"
 #include "platform/ProfileFile.h"
 
 #include <QDateTime>

@@ -17,7 +17,7 @@
 // Read afresh for every attempt, so a test (or a person) may change the files
 // between them.
 
-#include "components/parlink/LinkPins.h"
+#include "components/parlink/security/LinkPins.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "tools/kxterminal/TerminalServer.h"
 
-#include "components/parlink/LinkEndpoint.h"
-#include "components/parlink/LinkMessage.h"
+#include "components/parlink/protocol/LinkEndpoint.h"
+#include "components/parlink/protocol/LinkMessage.h"
 
 #include <algorithm>
 #include <cerrno>

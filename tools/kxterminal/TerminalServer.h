@@ -1,5 +1,5 @@
 #pragma once
-#include "components/parlink/LinkHello.h"
+#include "components/parlink/protocol/LinkHello.h"
 // The emulator's main loop: one line, the link protocol's responder end and
 // the device, driven by poll() until a stop signal arrives.
 

@@ -1,8 +1,8 @@
 #include "tools/kxterminal/TerminalTlsLine.h"
 
-#include "components/parlink/LinkTls.h"
-#include "components/parlink/PortNames.h"
-#include "components/parlink/Spake2.h"
+#include "components/parlink/security/LinkTls.h"
+#include "components/parlink/security/PortNames.h"
+#include "components/parlink/security/Spake2.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

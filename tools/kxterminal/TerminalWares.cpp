@@ -1,8 +1,8 @@
 #include "tools/kxterminal/TerminalWares.h"
 
-#include "components/parlink/LinkMessage.h"
-#include "components/parlink/LinkLeb128.h"
-#include "components/parlink/RecordBlockStream.h"
+#include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/protocol/LinkLeb128.h"
+#include "components/parlink/protocol/RecordBlockStream.h"
 #include "platform/CodePage.h"
 
 #include <QCryptographicHash>

@@ -4,7 +4,7 @@
 // and an index of its barcodes, which a terminal needs anyway to look up
 // what it scans. Read once per version of the file.
 
-#include "components/parlink/RecordBlock.h"
+#include "components/parlink/protocol/RecordBlock.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "tools/kxupdate_pc/Updater.h"
 
-#include "components/parlink/LinkCrc.h"
+#include "components/parlink/protocol/LinkCrc.h"
 #include "exchange/ComponentRegistry.h"
 #include "exchange/ExchangeCodes.h"
 #include "exchange/ParlinkSession.h"

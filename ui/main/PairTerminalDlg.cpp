@@ -72,7 +72,7 @@ void CPairTerminalDlg::OnPair() {
     QPointer<CPairTerminalDlg> self(this);
     // The network may take seconds: never on the UI thread.
     QThread* worker = QThread::create([port, code, pair, self] {
-        const CLinkPairingResult result = pair(port, code);
+        const CPairOutcome result = pair(port, code);
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, result] {
             if (self) self->Finished(result);
         }, Qt::QueuedConnection);
@@ -81,11 +81,11 @@ void CPairTerminalDlg::OnPair() {
     worker->start();
 }
 
-void CPairTerminalDlg::Finished(const CLinkPairingResult& result) {
+void CPairTerminalDlg::Finished(const CPairOutcome& result) {
     m_busy = false;
-    m_paired = result.code == 0;
+    m_paired = result.result == EPairResult::Paired;
     ShowResult(m_paired ? QStringLiteral("Терминал сопряжён с этим компьютером.")
-                        : QStringLiteral("Не удалось: %1").arg(LinkReasonInRussian(result.detail)));
+                        : QStringLiteral("Не удалось: %1").arg(LinkReasonInRussian(result.text)));
     m_code->setEnabled(!m_paired);
     m_pairButton->setEnabled(!m_paired);
     if (m_paired) return;

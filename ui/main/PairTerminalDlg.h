@@ -16,7 +16,7 @@ class QPushButton;
 class CPairTerminalDlg : public QDialog {
     Q_OBJECT
 public:
-    using PairFunction = std::function<CLinkPairingResult(const QString& port, const QString& code)>;
+    using PairFunction = std::function<CPairOutcome(const QString& port, const QString& code)>;
 
     // `pair`: how to pair (the program's own PairTerminal unless a caller
     // gives another).
@@ -25,7 +25,7 @@ public:
 
 private:
     void OnPair();
-    void Finished(const CLinkPairingResult& result);
+    void Finished(const CPairOutcome& result);
     void ShowResult(const QString& text);
 
     QString m_port;

@@ -1,6 +1,6 @@
 // The pairing dialog against the emulator on the network.
 
-#include "components/parlink/Pairing.h"
+#include "components/parlink/session/Pairing.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "ui/main/PairTerminalDlg.h"
@@ -43,8 +43,7 @@ TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindo
     std::atomic<bool> onUiThread{false};
     auto pair = [&](const QString& port, const QString& typed) {
         if (QThread::currentThread() == QApplication::instance()->thread()) onUiThread = true;
-        const CPairOutcome o = PairWithTerminal(port, typed, files);
-        return CLinkPairingResult{o.result == EPairResult::Paired ? 0 : 3, o.text};
+        return PairWithTerminal(port, typed, files);
     };
     CPairTerminalDlg dialog(terminal.Port(), nullptr, pair);
     dialog.show();
@@ -100,8 +99,9 @@ TEST(PairTerminalDialog, PairsWithTheCodeTheTerminalShowsWithoutBlockingTheWindo
 
 TEST(PairTerminalDialog, TellsTheLinksReasonInRussianAndKeepsEnterForPairing) {
     CPairTerminalDlg dialog(QStringLiteral("/dev/pts/2"), nullptr, [](const QString& port, const QString&) {
-        return CLinkPairingResult{100, QStringLiteral("%1 is not a network port (tcp:HOST:PORT): only terminals on "
-                                                      "the network are paired").arg(port)};
+        return CPairOutcome{EPairResult::NotNetworkPort,
+                            QStringLiteral("%1 is not a network port (tcp:HOST:PORT): only terminals on "
+                                           "the network are paired").arg(port), {}};
     });
     dialog.show();
     QApplication::setActiveWindow(&dialog);
@@ -124,7 +124,7 @@ TEST(PairTerminalDialog, TellsTheLinksReasonInRussianAndKeepsEnterForPairing) {
 
 TEST(PairTerminalDialog, SaysThatOnlyNetworkPortsArePaired) {
     CPairTerminalDlg dialog(QStringLiteral("COM1"), nullptr, [](const QString&, const QString&) {
-        return CLinkPairingResult{100, QStringLiteral("not a network port")};
+        return CPairOutcome{EPairResult::NotNetworkPort, QStringLiteral("not a network port"), {}};
     });
     EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("pairingResult"))->text().contains(QStringLiteral("tcp:")));
 }

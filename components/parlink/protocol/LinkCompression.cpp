@@ -1,0 +1,142 @@
+#include "components/parlink/protocol/LinkCompression.h"
+
+#include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/protocol/LinkLeb128.h"
+
+#include <zstd.h>
+
+namespace Link {
+namespace {
+
+// Reads a LEB128 number of at most three bytes (enough for a unit's sizes).
+// 0: more bytes needed; -1: malformed; otherwise the bytes used.
+int ReadLeb128(const unsigned char* p, qsizetype avail, std::uint32_t* value) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (i >= avail) return 0;
+        v |= static_cast<std::uint32_t>(p[i] & 0x7F) << (7 * i);
+        if (!(p[i] & 0x80)) {
+            *value = v;
+            return i + 1;
+        }
+    }
+    return -1;
+}
+
+qsizetype MaxPacked() { return static_cast<qsizetype>(ZSTD_compressBound(kMaxUnitPlain)); }
+
+}  // namespace
+
+void CStreamPacker::Free::operator()(ZSTD_CCtx_s* c) const { ZSTD_freeCCtx(c); }
+void CStreamUnpacker::Free::operator()(ZSTD_DCtx_s* d) const { ZSTD_freeDCtx(d); }
+
+int ZstdLevelForLine(int baudRate) {
+    return baudRate > 0 && baudRate <= kSlowLineBaud ? kZstdSlowLineLevel : kZstdLevel;
+}
+
+CStreamPacker::CStreamPacker(int level) : m_ctx(ZSTD_createCCtx()) {
+    if (!m_ctx) return;
+    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_compressionLevel, level);
+    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_windowLog, kZstdWindowLog);
+    // The higher levels size their match tables for windows of megabytes
+    // (tens of MB, made and cleared for every session, which slows the start
+    // of many sessions at once); no match reaches further back than the
+    // window here, so tables for the window do as well.
+    if (level > kZstdLevel) {
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_hashLog, kZstdWindowLog + 1);
+        ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_chainLog, kZstdWindowLog + 1);
+    }
+    ZSTD_CCtx_setParameter(m_ctx.get(), ZSTD_c_checksumFlag, 0);
+}
+
+CStreamPacker::~CStreamPacker() = default;
+
+std::size_t CStreamPacker::MemoryBytes() const { return m_ctx ? ZSTD_sizeof_CCtx(m_ctx.get()) : 0; }
+
+bool CStreamPacker::Seal(const char* plain, qsizetype size, QByteArray& out) {
+    if (!m_ctx || size <= 0 || size > kMaxUnitPlain) return false;
+    if (m_scratch.size() < MaxPacked() + 64) m_scratch.resize(MaxPacked() + 64);
+    ZSTD_inBuffer in{plain, static_cast<size_t>(size), 0};
+    ZSTD_outBuffer dst{m_scratch.data(), static_cast<size_t>(m_scratch.size()), 0};
+    for (;;) {
+        const size_t left = ZSTD_compressStream2(m_ctx.get(), &dst, &in, ZSTD_e_flush);
+        if (ZSTD_isError(left)) return false;
+        if (left == 0) break;
+        if (dst.pos == dst.size) return false;  // cannot happen: the buffer holds the bound
+    }
+    AppendLeb128(out, static_cast<std::uint32_t>(size));
+    AppendLeb128(out, static_cast<std::uint32_t>(dst.pos));
+    const std::uint32_t crc = Crc32(plain, static_cast<std::size_t>(size));
+    for (int i = 0; i < 4; ++i) out.append(static_cast<char>((crc >> (8 * i)) & 0xFF));
+    out.append(m_scratch.constData(), static_cast<qsizetype>(dst.pos));
+    return true;
+}
+
+CStreamUnpacker::CStreamUnpacker() : m_ctx(ZSTD_createDCtx()) {
+    if (m_ctx) ZSTD_DCtx_setParameter(m_ctx.get(), ZSTD_d_windowLogMax, kZstdWindowLog);
+    m_failed = !m_ctx;
+}
+
+CStreamUnpacker::~CStreamUnpacker() = default;
+
+bool CStreamUnpacker::Feed(const char* data, qsizetype size, QByteArray& plain) {
+    if (m_failed) return false;
+    if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
+        m_buffer.remove(0, m_pos);
+        m_pos = 0;
+    }
+    m_buffer.append(data, size);
+    for (;;) {
+        const auto* p = reinterpret_cast<const unsigned char*>(m_buffer.constData() + m_pos);
+        const qsizetype avail = m_buffer.size() - m_pos;
+        std::uint32_t plainSize = 0;
+        std::uint32_t packedSize = 0;
+        const int a = ReadLeb128(p, avail, &plainSize);
+        if (a == 0) return true;
+        const int b = a < 0 ? -1 : ReadLeb128(p + a, avail - a, &packedSize);
+        if (b == 0) return true;
+        if (a < 0 || b < 0 || plainSize == 0 || plainSize > kMaxUnitPlain || packedSize == 0 ||
+            packedSize > MaxPacked()) {
+            m_failed = true;
+            return false;
+        }
+        const qsizetype header = a + b + 4;
+        if (avail < header + static_cast<qsizetype>(packedSize)) return true;
+        std::uint32_t crc = 0;
+        for (int i = 0; i < 4; ++i) crc |= static_cast<std::uint32_t>(p[a + b + i]) << (8 * i);
+        if (!DecodeUnit(reinterpret_cast<const char*>(p + header), packedSize, plainSize, crc, plain)) {
+            m_failed = true;
+            return false;
+        }
+        m_pos += header + packedSize;
+        if (m_pos == m_buffer.size()) {
+            m_buffer.clear();
+            m_pos = 0;
+        }
+    }
+}
+
+bool CStreamUnpacker::DecodeUnit(const char* packed, qsizetype packedSize, qsizetype plainSize, std::uint32_t crc,
+                                 QByteArray& plain) {
+    const qsizetype start = plain.size();
+    // One byte of room beyond the stated size: a unit that decodes to more is caught.
+    plain.resize(start + plainSize + 1);
+    ZSTD_inBuffer in{packed, static_cast<size_t>(packedSize), 0};
+    ZSTD_outBuffer out{plain.data() + start, static_cast<size_t>(plainSize + 1), 0};
+    for (;;) {
+        const std::size_t inBefore = in.pos;
+        const std::size_t outBefore = out.pos;
+        const size_t rc = ZSTD_decompressStream(m_ctx.get(), &out, &in);
+        if (ZSTD_isError(rc) || out.pos > static_cast<std::size_t>(plainSize)) break;
+        if (in.pos == in.size && out.pos == static_cast<std::size_t>(plainSize)) {
+            plain.resize(start + plainSize);
+            if (Crc32(plain.constData() + start, static_cast<std::size_t>(plainSize)) == crc) return true;
+            break;
+        }
+        if (in.pos == inBefore && out.pos == outBefore) break;  // no progress: the unit is short of bytes
+    }
+    plain.resize(start);
+    return false;
+}
+
+}  // namespace Link

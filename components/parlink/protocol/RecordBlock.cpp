@@ -1,0 +1,1371 @@
+#include "components/parlink/protocol/RecordBlock.h"
+
+#include <zstd.h>
+
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <cstring>
+#include <array>
+#include <memory>
+#include <unordered_map>
+#include <string_view>
+
+namespace Link {
+namespace {
+
+// A stream's plain size a decoder accepts: records, dictionaries and values
+// of one block never need more.
+constexpr qsizetype kMaxStreamBytes = qsizetype(4) << 20;
+constexpr int kMaxDigits = 19;  // every 19-digit number fits 64 bits
+// A number's group: its digit count and whether its check digit is left out.
+constexpr int kGroupKeys = 2 * (kMaxDigits + 1);
+constexpr int GroupKey(int digits, bool checkOmitted) { return 2 * digits + (checkOmitted ? 1 : 0); }
+constexpr int kMaxPrefix = 16;
+// Separators a number column may hold once inside its digits ("12.50",
+// "3,2", "12-0345", "7/12", "10:30"); the first is none.
+constexpr char kSeparators[] = {'\0', '.', ',', '-', '/', ':'};
+// A words column's dictionary holds at most this many words (a column with
+// more distinct words is sent as text).
+constexpr std::uint64_t kMaxWords = 65536;
+// Codes of the first, second, third and every later word (or token) of a
+// field go to streams of their own: each place draws from its own few
+// words, and each stream gets its own entropy code.
+constexpr int kCodePlaces = 4;
+
+enum Transform : std::uint8_t {
+    kText = 0, kWords = 1, kNumber = 2, kDateTime = 3, kTokens = 4, kRows = 5, kSameRow = 6
+};
+// A rows column's row numbers take at most this many bytes each.
+constexpr int kMaxRowWidth = 4;
+// How many of a column's first fields a reference is tried on before a
+// whole pass over the column.
+constexpr size_t kGlance = 16;
+enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
+enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
+enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
+
+using Field = std::string_view;
+
+// ---- bytes in and out ----------------------------------------------------
+
+void PutLeb(QByteArray& out, std::uint64_t n) {
+    // Written whole: most values are one byte, and a byte-wise append costs
+    // more than the encoding.
+    char bytes[10];
+    int size = 0;
+    while (n >= 0x80) {
+        bytes[size++] = static_cast<char>(0x80 | (n & 0x7F));
+        n >>= 7;
+    }
+    bytes[size++] = static_cast<char>(n);
+    out.append(bytes, size);
+}
+
+void PutBytes(QByteArray& out, Field f) { out.append(f.data(), static_cast<qsizetype>(f.size())); }
+
+void PutText(QByteArray& out, Field f) {
+    PutLeb(out, f.size());
+    PutBytes(out, f);
+}
+
+std::uint64_t ZigZag(std::uint64_t delta) {
+    return (delta << 1) ^ (0 - (delta >> 63));
+}
+std::uint64_t UnZigZag(std::uint64_t z) { return (z >> 1) ^ (0 - (z & 1)); }
+
+class CReader {
+public:
+    CReader() = default;
+    CReader(const char* data, qsizetype size)
+        : m_p(reinterpret_cast<const std::uint8_t*>(data)), m_end(m_p + size) {}
+    bool Ok() const { return m_ok; }
+    bool AtEnd() const { return m_p == m_end; }
+    void Fail() { m_ok = false; m_p = m_end; }
+    std::uint8_t Byte() {
+        if (m_p == m_end) { Fail(); return 0; }
+        return *m_p++;
+    }
+    std::uint64_t Leb(std::uint64_t limit = ~std::uint64_t(0)) {
+        std::uint64_t n = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            const std::uint8_t b = Byte();
+            if (!m_ok) return 0;
+            if (shift == 63 && b > 1) break;
+            n |= std::uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80)) {
+                if (n > limit) break;
+                return n;
+            }
+        }
+        Fail();
+        return 0;
+    }
+    Field Bytes(std::uint64_t n) {
+        if (!m_ok || n > std::uint64_t(m_end - m_p)) { Fail(); return {}; }
+        const Field f(reinterpret_cast<const char*>(m_p), n);
+        m_p += n;
+        return f;
+    }
+    Field Text() { return Bytes(Leb(kBlockMaxRecordBytes)); }
+
+private:
+    const std::uint8_t* m_p = nullptr;
+    const std::uint8_t* m_end = nullptr;
+    bool m_ok = true;
+};
+
+// ---- streams: raw size | packed size (0: stored) | bytes -----------------
+
+struct FreeC { void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); } };
+struct FreeD { void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); } };
+
+class CStreamWriter {
+public:
+    explicit CStreamWriter(int level) : m_level(level) {}
+    void Put(QByteArray& out, const QByteArray& raw) {
+        PutLeb(out, static_cast<std::uint64_t>(raw.size()));
+        if (raw.size() >= kBlockPackFrom && Pack(raw)) {
+            PutLeb(out, static_cast<std::uint64_t>(m_packed.size()));
+            out.append(m_packed);
+            return;
+        }
+        PutLeb(out, 0);
+        out.append(raw);
+    }
+
+private:
+    bool Pack(const QByteArray& raw) {
+        if (!m_ctx) {
+            m_ctx.reset(ZSTD_createCCtx());
+            if (!m_ctx) return false;
+        }
+        ZSTD_CCtx* c = m_ctx.get();
+        ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, m_level);
+        // The block already says the plain size, and the link checks every byte.
+        ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
+        m_packed.resize(static_cast<qsizetype>(ZSTD_compressBound(static_cast<size_t>(raw.size()))));
+        const size_t n = ZSTD_compress2(c, m_packed.data(), static_cast<size_t>(m_packed.size()), raw.constData(),
+                                        static_cast<size_t>(raw.size()));
+        if (ZSTD_isError(n) || n == 0 || n >= static_cast<size_t>(raw.size())) return false;
+        m_packed.resize(static_cast<qsizetype>(n));
+        return true;
+    }
+
+    int m_level;
+    std::unique_ptr<ZSTD_CCtx, FreeC> m_ctx;
+    QByteArray m_packed;
+};
+
+class CStreamReader {
+public:
+    // The next stream of `in` into `out` (its reader); false when unsound.
+    bool Get(CReader& in, QByteArray& store, CReader* out) {
+        const std::uint64_t raw = in.Leb(kMaxStreamBytes);
+        const std::uint64_t packed = in.Leb(kMaxStreamBytes);
+        if (!in.Ok()) return false;
+        if (packed == 0) {
+            const Field f = in.Bytes(raw);
+            if (!in.Ok()) return false;
+            *out = CReader(f.data(), static_cast<qsizetype>(f.size()));
+            return true;
+        }
+        const Field f = in.Bytes(packed);
+        if (!in.Ok() || raw == 0) return false;
+        if (!m_ctx) {
+            m_ctx.reset(ZSTD_createDCtx());
+            if (!m_ctx) return false;
+            ZSTD_DCtx_setParameter(m_ctx.get(), ZSTD_d_windowLogMax, 23);
+        }
+        store.resize(static_cast<qsizetype>(raw));
+        const size_t n = ZSTD_decompressDCtx(m_ctx.get(), store.data(), raw, f.data(), f.size());
+        if (ZSTD_isError(n) || n != raw) return false;
+        *out = CReader(store.constData(), store.size());
+        return true;
+    }
+
+private:
+    std::unique_ptr<ZSTD_DCtx, FreeD> m_ctx;
+};
+
+// ---- numbers ---------------------------------------------------------------
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The check digit of a GTIN (EAN-8, UPC-A, EAN-13, GTIN-14) whose other
+// digits are `value`'s `digits` decimal places: weights 3, 1, 3, ... from
+// the right.
+int CheckDigitOf(std::uint64_t value, int digits) {
+    int sum = 0;
+    for (int i = 0; i < digits; ++i) {
+        sum += static_cast<int>(value % 10) * (i % 2 == 0 ? 3 : 1);
+        value /= 10;
+    }
+    return (10 - sum % 10) % 10;
+}
+
+bool HasCheckDigitLength(int digits) { return digits == 8 || digits == 12 || digits == 13 || digits == 14; }
+
+std::uint64_t Pow10(int n) {
+    std::uint64_t p = 1;
+    while (n-- > 0) p *= 10;
+    return p;
+}
+
+struct NumberParams {
+    std::string prefix;
+    char separator = 0;
+    std::uint8_t flags = 0;
+};
+
+// A field read as a number of the column.
+struct NumberField {
+    std::uint64_t value = 0;  // the digits, without an omitted check digit
+    int digits = 0;           // digits in the field, check digit included
+    int scale = 0;            // 0: no separator; s + 1: separator before the last s digits
+    bool checkOmitted = false;
+};
+
+bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
+    if (f.size() <= p.prefix.size() || f.compare(0, p.prefix.size(), p.prefix) != 0) return false;
+    std::uint64_t value = 0;
+    int digits = 0;
+    int sepAt = -1;
+    for (size_t i = p.prefix.size(); i < f.size(); ++i) {
+        const char c = f[i];
+        if (IsDigit(c)) {
+            if (++digits > kMaxDigits) return false;
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        } else if (p.separator != 0 && c == p.separator && sepAt < 0) {
+            sepAt = digits;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0) return false;
+    n->value = value;
+    n->digits = digits;
+    n->scale = sepAt < 0 ? 0 : digits - sepAt + 1;
+    n->checkOmitted = false;
+    if ((p.flags & kCheckDigits) && n->scale == 0 && HasCheckDigitLength(digits) &&
+        CheckDigitOf(value / 10, digits - 1) == static_cast<int>(value % 10)) {
+        n->value = value / 10;
+        n->checkOmitted = true;
+    }
+    return true;
+}
+
+void AppendNumber(QByteArray& out, const NumberParams& p, const NumberField& n) {
+    char text[kMaxPrefix + kMaxDigits + 1];
+    size_t len = p.prefix.size();
+    std::memcpy(text, p.prefix.data(), len);
+    char digits[kMaxDigits];
+    std::uint64_t v = n.value;
+    int count = n.digits;
+    if (n.checkOmitted) digits[--count] = static_cast<char>('0' + CheckDigitOf(n.value, n.digits - 1));
+    for (int i = count - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    const int sepAt = n.scale == 0 ? -1 : n.digits - (n.scale - 1);
+    for (int i = 0; i < n.digits; ++i) {
+        if (i == sepAt) text[len++] = p.separator;
+        text[len++] = digits[i];
+    }
+    if (sepAt == n.digits) text[len++] = p.separator;
+    out.append(text, static_cast<qsizetype>(len));
+}
+
+int BytesFor(std::uint64_t v) {
+    int w = 1;
+    while (w < 8 && (v >> (8 * w)) != 0) ++w;
+    return w;
+}
+
+// ---- dates -------------------------------------------------------------------
+
+// Days since 0000-03-01 of a proleptic Gregorian date (H. Hinnant's method).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe);
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    *d = doy - (153 * mp + 2) / 5 + 1;
+    *m = mp < 10 ? mp + 3 : mp - 9;
+    *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
+}
+
+// The patterns: 'D' 'M' 'Y' 'h' 'm' 's' digits, anything else literal.
+const char* PatternText(std::uint8_t pattern) {
+    switch (pattern) {
+    case kDayMonthYearTime: return "DD.MM.YYYY hh:mm:ss";
+    case kIsoDateTime: return "YYYY-MM-DD hh:mm:ss";
+    case kDayMonthYear: return "DD.MM.YYYY";
+    default: return nullptr;
+    }
+}
+
+// Seconds since 0000-03-01 00:00:00 for a field written in `pattern` with a
+// real date and time (so writing it back gives the same bytes).
+bool ReadDate(Field f, std::uint8_t pattern, std::uint64_t* seconds) {
+    const char* p = PatternText(pattern);
+    const size_t len = std::char_traits<char>::length(p);
+    if (f.size() != len) return false;
+    int v[128] = {};
+    for (size_t i = 0; i < len; ++i) {
+        const char want = p[i];
+        if (want == 'D' || want == 'M' || want == 'Y' || want == 'h' || want == 'm' || want == 's') {
+            if (!IsDigit(f[i])) return false;
+            v[static_cast<unsigned char>(want)] = v[static_cast<unsigned char>(want)] * 10 + (f[i] - '0');
+        } else if (f[i] != want) {
+            return false;
+        }
+    }
+    const int year = v['Y'], month = v['M'], day = v['D'], hour = v['h'], minute = v['m'], second = v['s'];
+    if (year < 1 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) return false;
+    *seconds = static_cast<std::uint64_t>(DaysFromCivil(year, static_cast<unsigned>(month),
+                                                        static_cast<unsigned>(day))) * 86400 +
+               static_cast<std::uint64_t>(hour * 3600 + minute * 60 + second);
+    return true;
+}
+
+// False for a number of seconds outside the years 1..9999.
+bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
+    static const std::uint64_t kFirst = static_cast<std::uint64_t>(DaysFromCivil(1, 1, 1)) * 86400;
+    static const std::uint64_t kEnd = static_cast<std::uint64_t>(DaysFromCivil(10000, 1, 1)) * 86400;
+    if (seconds < kFirst || seconds >= kEnd) return false;
+    const char* p = PatternText(pattern);
+    if (pattern == kDayMonthYear && seconds % 86400 != 0) return false;
+    std::int64_t year = 0;
+    unsigned month = 0, day = 0;
+    CivilFromDays(static_cast<std::int64_t>(seconds / 86400), &year, &month, &day);
+    const unsigned s = static_cast<unsigned>(seconds % 86400);
+    int v[128] = {};
+    v['Y'] = static_cast<int>(year);
+    v['M'] = static_cast<int>(month);
+    v['D'] = static_cast<int>(day);
+    v['h'] = static_cast<int>(s / 3600);
+    v['m'] = static_cast<int>(s / 60 % 60);
+    v['s'] = static_cast<int>(s % 60);
+    const size_t len = std::char_traits<char>::length(p);
+    char text[32];
+    // Digits are written from the right of each run.
+    for (size_t i = len; i-- > 0;) {
+        const char c = p[i];
+        if (c == 'D' || c == 'M' || c == 'Y' || c == 'h' || c == 'm' || c == 's') {
+            int& x = v[static_cast<unsigned char>(c)];
+            text[i] = static_cast<char>('0' + x % 10);
+            x /= 10;
+        } else {
+            text[i] = c;
+        }
+    }
+    out.append(text, static_cast<qsizetype>(len));
+    return true;
+}
+
+// ---- words -----------------------------------------------------------------
+
+// Where the token at the start of `f` (not empty) ends: a run of digits, a
+// run of letters (ASCII letters and every byte from 0x80, which covers
+// Windows-1251 letters and UTF-8 sequences), or any other byte alone.
+size_t TokenEnd(Field f) {
+    auto letter = [](unsigned char c) { return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto first = static_cast<unsigned char>(f[0]);
+    size_t i = 1;
+    if (IsDigit(static_cast<char>(first))) {
+        while (i < f.size() && IsDigit(f[i])) ++i;
+    } else if (letter(first)) {
+        while (i < f.size() && letter(static_cast<unsigned char>(f[i]))) ++i;
+    }
+    return i;
+}
+
+// Words follow words: "Масло" is followed by "сливочное" or "подсолнечное",
+// a size by its unit. Each word (and the start of a field) keeps the list of
+// words that followed it so far, a word used again moving one place towards
+// the front. A word is written as its place in its predecessor's list, or,
+// when it never followed that word before, as the list's length plus its
+// dictionary id (and joins the end of the list). The codes of a column are
+// then mostly 0 and 1, which pack far better than the ids.
+class CSuccessors {
+public:
+    explicit CSuccessors(std::size_t words) : m_words(words), m_lists(words + 1) {}
+    std::uint32_t Start() const { return static_cast<std::uint32_t>(m_words); }
+
+    // The code of `id` after `prev`.
+    std::uint64_t Code(std::uint32_t prev, std::uint32_t id) {
+        std::vector<std::uint32_t>& list = m_lists[prev];
+        const auto it = m_place.find(Key(prev, id));
+        if (it == m_place.end()) {
+            const std::uint64_t code = list.size() + id;
+            m_place.emplace(Key(prev, id), static_cast<std::uint32_t>(list.size()));
+            list.push_back(id);
+            return code;
+        }
+        const std::uint32_t place = it->second;
+        if (place > 0) {
+            std::swap(list[place], list[place - 1]);
+            m_place[Key(prev, list[place])] = place;
+            it->second = place - 1;
+        }
+        return place;
+    }
+
+    // The word of `code` after `prev`; false when the code names no word.
+    bool Word(std::uint32_t prev, std::uint64_t code, std::uint32_t* id) {
+        std::vector<std::uint32_t>& list = m_lists[prev];
+        if (code < list.size()) {
+            const std::size_t place = static_cast<std::size_t>(code);
+            *id = list[place];
+            if (place > 0) std::swap(list[place], list[place - 1]);
+            return true;
+        }
+        code -= list.size();
+        if (code >= m_words) return false;
+        *id = static_cast<std::uint32_t>(code);
+        list.push_back(*id);
+        return true;
+    }
+
+private:
+    std::uint64_t Key(std::uint32_t prev, std::uint32_t id) const { return std::uint64_t(prev) << 32 | id; }
+
+    std::size_t m_words;
+    std::vector<std::vector<std::uint32_t>> m_lists;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_place;  // the encoder's index into the lists
+};
+
+// ---- the encoder ---------------------------------------------------------------
+
+class CEncoder {
+public:
+    CEncoder(int level, const CBlockReference* reference)
+        : m_level(level), m_streams(level), m_reference(reference) {}
+
+    QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
+        const size_t n = records.size();
+        m_coding = coding;
+        // Every record's fields side by side: record r's are first[r] .. first[r + 1].
+        std::vector<Field> fields;
+        std::vector<std::uint32_t> first;
+        fields.reserve(n * 8);
+        first.reserve(n + 1);
+        int columns = 1;
+        QByteArray counts;
+        counts.reserve(static_cast<qsizetype>(n));
+        for (const QByteArrayView rec : records) {
+            first.push_back(static_cast<std::uint32_t>(fields.size()));
+            Field rest(rec.data(), static_cast<size_t>(rec.size()));
+            int count = 0;
+            for (;;) {
+                const size_t semi = count + 1 < kBlockMaxColumns ? rest.find(';') : Field::npos;
+                ++count;
+                if (semi == Field::npos) {
+                    fields.push_back(rest);
+                    break;
+                }
+                fields.push_back(rest.substr(0, semi));
+                rest.remove_prefix(semi + 1);
+            }
+            columns = std::max(columns, count);
+            counts.append(static_cast<char>(count - 1));
+        }
+        first.push_back(static_cast<std::uint32_t>(fields.size()));
+        QByteArray out;
+        out.append(static_cast<char>(coding));
+        PutLeb(out, static_cast<std::uint64_t>(n));
+        out.append(static_cast<char>(columns));
+        m_writer->Put(out, counts);
+        std::vector<Field> column;
+        column.reserve(n);
+        m_rowsOf.assign(static_cast<size_t>(columns), {});
+        for (int c = 0; c < columns; ++c) {
+            column.clear();
+            m_owners.clear();
+            for (size_t r = 0; r < n; ++r)
+                if (first[r] + static_cast<std::uint32_t>(c) < first[r + 1]) {
+                    column.push_back(fields[first[r] + c]);
+                    m_owners.push_back(static_cast<std::uint32_t>(r));
+                }
+            m_column = c;
+            PutColumn(out, column);
+        }
+        return out;
+    }
+
+private:
+    void PutColumn(QByteArray& out, const std::vector<Field>& column) {
+        if (m_reference && (PutRows(out, column) || PutSameRow(out, column))) return;
+        NumberParams number;
+        if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
+        if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
+        // Texts: whichever of words, tokens and plain text packs smallest.
+        const bool probing = m_level > 1;
+        if (probing) m_writer = &m_probe;
+        enum Way { kAsIs, kAsWords, kAsTokens } way = kAsIs;
+        QByteArray best;
+        PutTexts(best, column);
+        for (const bool tokens : {false, true}) {
+            if (!DistinctFew(column, tokens)) continue;
+            QByteArray candidate;
+            PutWords(candidate, column, tokens);
+            if (candidate.size() < best.size()) {
+                best.swap(candidate);
+                way = tokens ? kAsTokens : kAsWords;
+            }
+        }
+        if (!probing) {
+            out.append(best);
+            return;
+        }
+        m_writer = &m_streams;
+        if (way == kAsIs) PutTexts(out, column);
+        else PutWords(out, column, way == kAsTokens);
+    }
+
+    static bool MostFit(size_t fit, size_t all) { return fit > 0 && fit * 10 >= all * 9; }
+
+    // Whether the column is written as numbers, and how; leaves the column
+    // read in m_parsed and m_fits for PutNumbers.
+    bool ChooseNumber(const std::vector<Field>& column, NumberParams* params) {
+        // The prefix: the leading non-digits of the first field that has digits.
+        NumberParams p;
+        for (Field f : column) {
+            size_t i = 0;
+            while (i < f.size() && !IsDigit(f[i])) ++i;
+            if (i < f.size() && i <= static_cast<size_t>(kMaxPrefix)) {
+                p.prefix = std::string(f.substr(0, i));
+                break;
+            }
+        }
+        // Plain numbers first; a separator is tried only when a field that
+        // is not a plain number holds it (the terminal encodes on a small
+        // processor: no pass over the column that cannot pay).
+        const auto fitting = [&](char separator) {
+            p.separator = separator;
+            size_t fit = 0;
+            NumberField n;
+            for (Field f : column) fit += ReadNumber(f, p, &n) ? 1 : 0;
+            return fit;
+        };
+        size_t best = fitting('\0');
+        params->prefix = p.prefix;
+        params->separator = '\0';
+        if (best < column.size()) {
+            bool present[std::size(kSeparators)] = {};
+            int looked = 0;
+            NumberField n;
+            p.separator = '\0';
+            for (Field f : column) {
+                if (ReadNumber(f, p, &n)) continue;
+                for (size_t k = 1; k < std::size(kSeparators); ++k)
+                    present[k] = present[k] || f.find(kSeparators[k]) != Field::npos;
+                if (++looked == 64) break;
+            }
+            for (size_t k = 1; k < std::size(kSeparators); ++k) {
+                if (!present[k]) continue;
+                const size_t fit = fitting(kSeparators[k]);
+                if (fit > best) {
+                    best = fit;
+                    params->separator = kSeparators[k];
+                }
+            }
+        }
+        p.separator = params->separator;
+        if (!MostFit(best, column.size())) return false;
+        // One reading of the column serves every choice below and the
+        // writing: check digits are left out where valid, and put back when
+        // too few numbers carry a valid one.
+        params->flags = kCheckDigits;
+        m_parsed.resize(column.size());
+        m_fits.resize(column.size());
+        size_t omitted = 0;
+        for (size_t i = 0; i < column.size(); ++i) {
+            m_fits[i] = ReadNumber(column[i], *params, &m_parsed[i]);
+            omitted += m_fits[i] && m_parsed[i].checkOmitted ? 1 : 0;
+        }
+        if (omitted * 2 < best) {
+            params->flags = 0;
+            for (size_t i = 0; i < column.size(); ++i) {
+                NumberField& n = m_parsed[i];
+                if (!m_fits[i] || !n.checkOmitted) continue;
+                n.value = n.value * 10 + static_cast<std::uint64_t>(CheckDigitOf(n.value, n.digits - 1));
+                n.checkOmitted = false;
+            }
+        }
+        // Differences when they are smaller than the values' spread.
+        std::uint64_t lo = ~std::uint64_t(0), hi = 0, maxDelta = 0, prev = 0;
+        bool first = true;
+        for (size_t i = 0; i < column.size(); ++i) {
+            if (!m_fits[i]) continue;
+            const std::uint64_t v = m_parsed[i].value;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            if (!first) maxDelta = std::max(maxDelta, ZigZag(v - prev));
+            prev = v;
+            first = false;
+        }
+        if (BytesFor(maxDelta) < BytesFor(hi - lo)) params->flags |= kDelta;
+        return true;
+    }
+
+    static std::uint8_t ChooseDatePattern(const std::vector<Field>& column) {
+        std::uint8_t best = 0;
+        size_t bestFit = 0;
+        for (std::uint8_t pattern : {kDayMonthYearTime, kIsoDateTime, kDayMonthYear}) {
+            size_t fit = 0;
+            std::uint64_t s = 0;
+            // Fields of another length are no date of this pattern: a glance at
+            // the first few saves the pass over a column that holds none.
+            bool any = false;
+            for (size_t i = 0; i < std::min<size_t>(column.size(), 16) && !any; ++i) any = ReadDate(column[i], pattern, &s);
+            if (!any) continue;
+            for (Field f : column) fit += ReadDate(f, pattern, &s) ? 1 : 0;
+            if (fit > bestFit) {
+                bestFit = fit;
+                best = pattern;
+            }
+            if (fit == column.size()) break;  // none can do better
+        }
+        return MostFit(bestFit, column.size()) ? best : 0;
+    }
+
+    // Words (or tokens) may pay when they repeat: at most seven distinct in
+    // ten, and no more than a dictionary holds.
+    static bool DistinctFew(const std::vector<Field>& column, bool tokens) {
+        std::unordered_map<Field, int> seen;
+        size_t words = 0;
+        for (Field f : column) {
+            if (tokens) {
+                while (!f.empty()) {
+                    const size_t end = TokenEnd(f);
+                    ++words;
+                    seen.emplace(f.substr(0, end), 0);
+                    f.remove_prefix(end);
+                }
+                continue;
+            }
+            for (;;) {
+                const size_t sp = f.find(' ');
+                ++words;
+                seen.emplace(f.substr(0, sp), 0);
+                if (sp == Field::npos) break;
+                f.remove_prefix(sp + 1);
+            }
+        }
+        return seen.size() * 10 <= words * 7 && seen.size() <= kMaxWords;
+    }
+
+    // A column most of whose fields are found in one of the reference's key
+    // fields goes as its row numbers.
+    bool PutRows(QByteArray& out, const std::vector<Field>& column) {
+        for (const int key : m_reference->KeyFields()) {
+            if (key < 0 || key >= kBlockMaxColumns) continue;
+            size_t looked = 0, found = 0;
+            for (size_t i = 0; i < column.size() && looked < kGlance; ++i) {
+                if (column[i].empty()) continue;
+                ++looked;
+                found += m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size())) >= 0 ? 1 : 0;
+            }
+            if (found == 0 || found * 2 < looked) continue;
+            std::vector<std::int64_t> rows(column.size());
+            size_t fit = 0;
+            std::int64_t widest = 0;
+            QByteArray check;
+            for (size_t i = 0; i < column.size(); ++i) {
+                rows[i] = m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size()));
+                if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
+                if (rows[i] < 0) continue;
+                // What the reader will put back, not what the index says.
+                check.clear();
+                if (!m_reference->AppendField(static_cast<std::uint32_t>(rows[i]), key, m_coding, check) ||
+                    Field(check.constData(), static_cast<size_t>(check.size())) != column[i]) {
+                    rows[i] = -1;
+                    continue;
+                }
+                ++fit;
+                widest = std::max(widest, rows[i]);
+            }
+            if (fit * 2 < column.size()) continue;
+            const int width = std::min(BytesFor(static_cast<std::uint64_t>(widest)), kMaxRowWidth);
+            if (widest >= (std::int64_t(1) << (8 * width))) continue;
+            out.append(static_cast<char>(kRows));
+            out.append(m_reference->Digest().left(kReferenceDigestBytes));
+            out.append(static_cast<char>(key));
+            out.append(static_cast<char>(width));
+            QByteArray kinds, values, texts;
+            std::vector<std::int64_t>& rowOf = m_rowsOf[static_cast<size_t>(m_column)];
+            rowOf.assign(m_owners.empty() ? 0 : m_owners.back() + 1, -1);
+            for (size_t i = 0; i < column.size(); ++i) {
+                kinds.append(static_cast<char>(rows[i] >= 0 ? kFits : kAsText));
+                if (rows[i] < 0) PutText(texts, column[i]);
+                else rowOf[m_owners[i]] = rows[i];
+            }
+            // Byte planes, as numbers' values.
+            for (int b = 0; b < width; ++b)
+                for (std::int64_t r : rows)
+                    if (r >= 0) values.append(static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b)));
+            m_writer->Put(out, kinds);
+            m_writer->Put(out, values);
+            m_writer->Put(out, texts);
+            return true;
+        }
+        return false;
+    }
+
+    // A column most of whose fields equal one field of the row an earlier
+    // rows column found in the same record goes as "that field".
+    bool PutSameRow(QByteArray& out, const std::vector<Field>& column) {
+        QByteArray value;
+        const auto rowOf = [&](size_t rows, size_t i) {
+            const std::vector<std::int64_t>& of = m_rowsOf[rows];
+            return m_owners[i] < of.size() ? of[m_owners[i]] : -1;
+        };
+        const auto equal = [&](std::int64_t row, int field, Field f) {
+            value.clear();
+            return row >= 0 && m_reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, value) &&
+                   Field(value.constData(), static_cast<size_t>(value.size())) == f;
+        };
+        for (size_t rows = 0; rows < static_cast<size_t>(m_column); ++rows) {
+            if (m_rowsOf[rows].empty()) continue;
+            // The field of the row that the first few fields equal.
+            int best = -1;
+            size_t bestFound = 0, looked = 0;
+            for (int field = 0; field < kBlockMaxColumns; ++field) {
+                size_t found = 0, seen = 0;
+                bool any = false;
+                for (size_t i = 0; i < column.size() && seen < kGlance; ++i) {
+                    const std::int64_t row = rowOf(rows, i);
+                    if (row < 0) continue;
+                    ++seen;
+                    value.clear();
+                    if (!m_reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, value)) continue;
+                    any = true;
+                    found += Field(value.constData(), static_cast<size_t>(value.size())) == column[i] ? 1 : 0;
+                }
+                if (!any) break;  // no row of these has so many fields
+                if (found > bestFound) {
+                    best = field;
+                    bestFound = found;
+                    looked = seen;
+                }
+            }
+            if (best < 0 || bestFound * 2 < looked) continue;
+            QByteArray kinds, texts;
+            size_t fit = 0;
+            for (size_t i = 0; i < column.size(); ++i) {
+                const bool same = equal(rowOf(rows, i), best, column[i]);
+                fit += same ? 1 : 0;
+                kinds.append(static_cast<char>(same ? kFits : kAsText));
+                if (!same) PutText(texts, column[i]);
+            }
+            if (fit * 2 < column.size()) continue;
+            out.append(static_cast<char>(kSameRow));
+            out.append(static_cast<char>(rows));
+            out.append(static_cast<char>(best));
+            m_writer->Put(out, kinds);
+            m_writer->Put(out, texts);
+            return true;
+        }
+        return false;
+    }
+
+    void PutTexts(QByteArray& out, const std::vector<Field>& column) {
+        out.append(static_cast<char>(kText));
+        QByteArray lengths, bytes;
+        for (Field f : column) {
+            PutLeb(lengths, f.size());
+            PutBytes(bytes, f);
+        }
+        m_writer->Put(out, lengths);
+        m_writer->Put(out, bytes);
+    }
+
+    // Words (`tokens` false): a field is its words, split at each space;
+    // tokens: a field is its tokens (TokenEnd), nothing in between.
+    void PutWords(QByteArray& out, const std::vector<Field>& column, bool tokens) {
+        out.append(static_cast<char>(tokens ? kTokens : kWords));
+        // Ids by frequency, most frequent first, so common words take one byte.
+        struct Word { int count = 0; int first = 0; std::uint32_t id = 0; };
+        std::unordered_map<Field, Word> words;
+        std::vector<Field> order;
+        std::vector<Field> sequence;
+        std::vector<bool> starts;
+        QByteArray counts;
+        auto take = [&](Field w, bool start) {
+            auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
+            if (added) order.push_back(w);
+            ++it->second.count;
+            sequence.push_back(w);
+            starts.push_back(start);
+        };
+        for (Field f : column) {
+            std::uint64_t count = 0;
+            if (tokens) {
+                while (!f.empty()) {
+                    const size_t end = TokenEnd(f);
+                    take(f.substr(0, end), count++ == 0);
+                    f.remove_prefix(end);
+                }
+            } else {
+                for (;;) {
+                    const size_t sp = f.find(' ');
+                    take(f.substr(0, sp), count == 0);
+                    if (sp == Field::npos) break;
+                    ++count;
+                    f.remove_prefix(sp + 1);
+                }
+            }
+            PutLeb(counts, count);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](Field a, Field b) { return words[a].count > words[b].count; });
+        QByteArray dictionary, codes[kCodePlaces], larger;
+        PutLeb(dictionary, order.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            words[order[i]].id = static_cast<std::uint32_t>(i);
+            PutText(dictionary, order[i]);
+        }
+        CSuccessors successors(order.size());
+        std::uint32_t prev = successors.Start();
+        int place = 0;
+        for (size_t i = 0; i < sequence.size(); ++i) {
+            if (starts[i]) {
+                prev = successors.Start();
+                place = 0;
+            }
+            const std::uint32_t id = words[sequence[i]].id;
+            const std::uint64_t code = successors.Code(prev, id);
+            // One byte a code; from 255 on, 255 and the rest in a stream of
+            // their own, so the common small codes keep a code of their own.
+            codes[place].append(static_cast<char>(std::min<std::uint64_t>(code, 255)));
+            if (code >= 255) PutLeb(larger, code - 255);
+            place = std::min(place + 1, kCodePlaces - 1);
+            prev = id;
+        }
+        m_writer->Put(out, dictionary);
+        m_writer->Put(out, counts);
+        for (const QByteArray& c : codes) m_writer->Put(out, c);
+        m_writer->Put(out, larger);
+    }
+
+    void PutNumbers(QByteArray& out, const std::vector<Field>& column, const NumberParams& p) {
+        out.append(static_cast<char>(kNumber));
+        PutText(out, p.prefix);
+        out.append(p.separator);
+        out.append(static_cast<char>(p.flags));
+        std::vector<NumberField> numbers;
+        QByteArray kinds, digits, scales, texts;
+        for (size_t i = 0; i < column.size(); ++i) {
+            const Field f = column[i];
+            const NumberField& n = m_parsed[i];
+            if (m_fits[i]) {
+                kinds.append(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
+                PutLeb(digits, static_cast<std::uint64_t>(n.digits));
+                if (p.separator) PutLeb(scales, static_cast<std::uint64_t>(n.scale));
+                numbers.push_back(n);
+            } else {
+                kinds.append(static_cast<char>(kAsText));
+                PutText(texts, f);
+            }
+        }
+        // Numbers of one digit count (and check digit handling) form a group
+        // with its own base and width: EAN-8 and EAN-13 codes in one column,
+        // or codes with and without a valid check digit, each pack as tightly
+        // as a column of their own.
+        struct Group {
+            int key = 0;
+            std::vector<std::uint64_t> values;
+        };
+        std::vector<Group> groups;
+        int groupOf[kGroupKeys];
+        std::fill(std::begin(groupOf), std::end(groupOf), -1);
+        for (const NumberField& n : numbers) {
+            const int key = GroupKey(n.digits, n.checkOmitted);
+            if (groupOf[key] < 0) {
+                groupOf[key] = static_cast<int>(groups.size());
+                groups.push_back(Group{key, {}});
+            }
+            groups[static_cast<size_t>(groupOf[key])].values.push_back(n.value);
+        }
+        PutLeb(out, groups.size());
+        QByteArray values;
+        for (Group& g : groups) {
+            std::uint64_t base = g.values.front();
+            if (p.flags & kDelta) {
+                std::uint64_t prev = base;
+                for (std::uint64_t& v : g.values) {
+                    const std::uint64_t value = v;
+                    v = ZigZag(value - prev);
+                    prev = value;
+                }
+            } else {
+                for (std::uint64_t v : g.values) base = std::min(base, v);
+                for (std::uint64_t& v : g.values) v -= base;
+            }
+            std::uint64_t widest = 0;
+            for (std::uint64_t v : g.values) widest = std::max(widest, v);
+            const int width = BytesFor(widest);
+            out.append(static_cast<char>(g.key));
+            PutLeb(out, base);
+            out.append(static_cast<char>(width));
+            // Byte planes: the low byte of every value, then the next byte ...
+            // (high bytes of similar numbers repeat and pack to almost nothing).
+            for (int b = 0; b < width; ++b)
+                for (std::uint64_t v : g.values) values.append(static_cast<char>(v >> (8 * b)));
+        }
+        m_writer->Put(out, kinds);
+        m_writer->Put(out, digits);
+        if (p.separator) m_writer->Put(out, scales);
+        m_writer->Put(out, values);
+        m_writer->Put(out, texts);
+    }
+
+    void PutDates(QByteArray& out, const std::vector<Field>& column, std::uint8_t pattern) {
+        out.append(static_cast<char>(kDateTime));
+        out.append(static_cast<char>(pattern));
+        QByteArray kinds, deltas, texts;
+        std::uint64_t base = 0, prev = 0;
+        bool first = true;
+        for (Field f : column) {
+            std::uint64_t s = 0;
+            if (!ReadDate(f, pattern, &s)) {
+                kinds.append(static_cast<char>(kAsText));
+                PutText(texts, f);
+                continue;
+            }
+            kinds.append(static_cast<char>(kFits));
+            if (first) {
+                base = prev = s;
+                first = false;
+            }
+            PutLeb(deltas, ZigZag(s - prev));
+            prev = s;
+        }
+        PutLeb(out, base);
+        m_writer->Put(out, kinds);
+        m_writer->Put(out, deltas);
+        m_writer->Put(out, texts);
+    }
+
+    int m_level;
+    BlockCoding m_coding = BlockCoding::Utf8;
+    int m_column = 0;
+    // The record of each field of the column being written.
+    std::vector<std::uint32_t> m_owners;
+    // For each column written as rows: the row of each record (-1 none).
+    std::vector<std::vector<std::int64_t>> m_rowsOf;
+    std::vector<NumberField> m_parsed;  // the column being written, read as numbers
+    std::vector<char> m_fits;
+    CStreamWriter m_streams;
+    // Choosing between ways of writing a text column packs each way at the
+    // cheap level first; only the chosen one is packed at the block's level.
+    CStreamWriter m_probe{1};
+    CStreamWriter* m_writer = &m_streams;
+    const CBlockReference* m_reference;
+};
+
+// ---- the decoder ---------------------------------------------------------------
+
+class CDecoder {
+public:
+    // Decodes into per-column buffers; Join then lays the records out.
+    bool Decode(const char* data, qsizetype size, BlockCoding* coding, const BlockReferences* references) {
+        m_references = references;
+        CReader in(data, size);
+        const std::uint8_t codingByte = in.Byte();
+        const std::uint64_t n = in.Leb(kBlockMaxRecords);
+        const int columns = in.Byte();
+        if (!in.Ok() || codingByte > 1 || n == 0 || columns < 1 || columns > kBlockMaxColumns) return false;
+        CReader counts;
+        if (!m_streams.Get(in, m_store[0], &counts)) return false;
+        m_counts.assign(static_cast<size_t>(n), 0);
+        for (auto& c : m_counts) {
+            c = counts.Byte();
+            if (!counts.Ok() || c >= columns) return false;
+        }
+        if (!counts.AtEnd()) return false;
+        *coding = static_cast<BlockCoding>(codingByte);
+        m_coding = *coding;
+        m_columns.resize(static_cast<size_t>(columns));
+        m_total = 0;
+        for (int c = 0; c < columns; ++c) {
+            m_column = c;
+            Column& col = m_columns[static_cast<size_t>(c)];
+            col.bytes.clear();
+            col.ends.clear();
+            col.rows.clear();
+            col.reference = nullptr;
+            if (!DecodeColumn(in)) return false;
+        }
+        return in.AtEnd();
+    }
+
+    // The records one after another, each followed by `terminator`;
+    // `ends[i]` is where record i ends (its terminator not counted).
+    void Join(QByteArrayView terminator, QByteArray* bytes, std::vector<qsizetype>* ends) {
+        bytes->clear();
+        ends->clear();
+        bytes->reserve(m_total + static_cast<qsizetype>(m_counts.size()) * (terminator.size() + 1));
+        ends->reserve(m_counts.size());
+        std::vector<size_t> next(m_columns.size(), 0);
+        for (std::uint8_t last : m_counts) {
+            for (int c = 0; c <= last; ++c) {
+                if (c > 0) bytes->append(';');
+                Column& col = m_columns[static_cast<size_t>(c)];
+                const size_t i = next[static_cast<size_t>(c)]++;
+                const std::uint32_t from = i == 0 ? 0 : col.ends[i - 1];
+                bytes->append(col.bytes.constData() + from, static_cast<qsizetype>(col.ends[i] - from));
+            }
+            ends->push_back(bytes->size());
+            bytes->append(terminator);
+        }
+    }
+
+private:
+    struct Column {
+        QByteArray bytes;
+        std::vector<std::uint32_t> ends;
+        // A rows column: its reference and each record's row (-1: text or no field).
+        const CBlockReference* reference = nullptr;
+        std::vector<std::int64_t> rows;
+    };
+
+    size_t FieldsInColumn() const {
+        size_t k = 0;
+        for (std::uint8_t c : m_counts) k += c >= m_column ? 1 : 0;
+        return k;
+    }
+    QByteArray& Out() { return m_columns[static_cast<size_t>(m_column)].bytes; }
+    // Ends the field written to Out() since `start`; false past the block's bound.
+    bool EndField() {
+        Column& col = m_columns[static_cast<size_t>(m_column)];
+        const qsizetype start = col.ends.empty() ? 0 : col.ends.back();
+        m_total += col.bytes.size() - start + (m_column > 0 ? 1 : 0);
+        if (m_total > kBlockMaxRecordBytes) return false;
+        col.ends.push_back(static_cast<std::uint32_t>(col.bytes.size()));
+        return true;
+    }
+    bool PutField(Field f) {
+        if (f.size() > static_cast<size_t>(kBlockMaxRecordBytes)) return false;
+        Out().append(f.data(), static_cast<qsizetype>(f.size()));
+        return EndField();
+    }
+
+    bool DecodeColumn(CReader& in) {
+        const std::uint8_t transform = in.Byte();
+        if (!in.Ok()) return false;
+        switch (transform) {
+        case kText: return Texts(in);
+        case kWords: return Words(in, false);
+        case kTokens: return Words(in, true);
+        case kNumber: return Numbers(in);
+        case kDateTime: return Dates(in);
+        case kRows: return Rows(in);
+        case kSameRow: return SameRow(in);
+        default: return false;
+        }
+    }
+
+    bool Rows(CReader& in) {
+        const Field digest = in.Bytes(kReferenceDigestBytes);
+        const int key = in.Byte();
+        const int width = in.Byte();
+        if (!in.Ok() || key >= kBlockMaxColumns || width < 1 || width > kMaxRowWidth || !m_references ||
+            !*m_references)
+            return false;
+        const CBlockReference* reference = (*m_references)(QByteArrayView(digest.data(), digest.size()));
+        if (!reference) return false;
+        CReader kinds, values, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &values) ||
+            !m_streams.Get(in, m_store[2], &texts))
+            return false;
+        const size_t fields = FieldsInColumn();
+        size_t rowCount = 0;
+        {
+            CReader k = kinds;
+            for (size_t i = 0; i < fields; ++i) {
+                const std::uint8_t kind = k.Byte();
+                if (!k.Ok() || (kind != kFits && kind != kAsText)) return false;
+                rowCount += kind == kFits ? 1 : 0;
+            }
+            if (!k.AtEnd()) return false;
+        }
+        const Field plane = values.Bytes(rowCount * static_cast<size_t>(width));
+        if (!values.Ok() || !values.AtEnd()) return false;
+        Column& col = m_columns[static_cast<size_t>(m_column)];
+        col.reference = reference;
+        col.rows.assign(m_counts.size(), -1);
+        size_t next = 0;
+        for (size_t r = 0; r < m_counts.size(); ++r) {
+            if (m_counts[r] < m_column) continue;
+            if (kinds.Byte() == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            std::uint64_t row = 0;
+            for (int b = 0; b < width; ++b)
+                row |= std::uint64_t(static_cast<std::uint8_t>(plane[next + static_cast<size_t>(b) * rowCount])) << (8 * b);
+            ++next;
+            if (row >= reference->RowCount() ||
+                !reference->AppendField(static_cast<std::uint32_t>(row), key, m_coding, Out()) || !EndField())
+                return false;
+            col.rows[r] = static_cast<std::int64_t>(row);
+        }
+        return texts.AtEnd();
+    }
+
+    bool SameRow(CReader& in) {
+        const int rows = in.Byte();
+        const int field = in.Byte();
+        if (!in.Ok() || rows >= m_column || field >= kBlockMaxColumns) return false;
+        const Column& of = m_columns[static_cast<size_t>(rows)];
+        if (!of.reference) return false;
+        CReader kinds, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &texts)) return false;
+        for (size_t r = 0; r < m_counts.size(); ++r) {
+            if (m_counts[r] < m_column) continue;
+            const std::uint8_t kind = kinds.Byte();
+            if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            const std::int64_t row = of.rows[r];
+            if (row < 0 || !of.reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, Out()) ||
+                !EndField())
+                return false;
+        }
+        return kinds.AtEnd() && texts.AtEnd();
+    }
+
+    bool Texts(CReader& in) {
+        CReader lengths, bytes;
+        if (!m_streams.Get(in, m_store[0], &lengths) || !m_streams.Get(in, m_store[1], &bytes)) return false;
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            const Field f = bytes.Bytes(lengths.Leb(kBlockMaxRecordBytes));
+            if (!lengths.Ok() || !bytes.Ok() || !PutField(f)) return false;
+        }
+        return lengths.AtEnd() && bytes.AtEnd();
+    }
+
+    bool Words(CReader& in, bool tokens) {
+        CReader dictionary, spaces, codes[kCodePlaces], larger;
+        if (!m_streams.Get(in, m_store[0], &dictionary) || !m_streams.Get(in, m_store[1], &spaces)) return false;
+        for (int place = 0; place < kCodePlaces; ++place)
+            if (!m_streams.Get(in, m_places[static_cast<size_t>(place)], &codes[place])) return false;
+        if (!m_streams.Get(in, m_store[3], &larger)) return false;
+        const std::uint64_t count = dictionary.Leb(kMaxWords);
+        std::vector<Field> words;
+        words.reserve(static_cast<size_t>(std::min<std::uint64_t>(count, 65536)));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            words.push_back(dictionary.Text());
+            if (!dictionary.Ok()) return false;
+        }
+        if (!dictionary.AtEnd()) return false;
+        CSuccessors successors(static_cast<std::size_t>(count));
+        std::uint32_t prev = successors.Start();
+        QByteArray& field = Out();
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            // Words: the count of spaces, one word more; tokens: their count.
+            const std::uint64_t gaps = spaces.Leb(kBlockMaxRecordBytes);
+            if (!spaces.Ok()) return false;
+            const qsizetype start = field.size();
+            const std::uint64_t parts = tokens ? gaps : gaps + 1;
+            for (std::uint64_t w = 0; w < parts; ++w) {
+                CReader& place = codes[std::min<std::uint64_t>(w, kCodePlaces - 1)];
+                std::uint64_t code = place.Byte();
+                if (code == 255) code += larger.Leb(kMaxWords * 2);
+                std::uint32_t id = 0;
+                if (w == 0) prev = successors.Start();
+                if (!place.Ok() || !larger.Ok() || !successors.Word(prev, code, &id)) return false;
+                prev = id;
+                if (w > 0 && !tokens) field.append(' ');
+                const Field word = words[static_cast<size_t>(id)];
+                field.append(word.data(), static_cast<qsizetype>(word.size()));
+                if (field.size() - start > kBlockMaxRecordBytes) return false;
+            }
+            if (!EndField()) return false;
+        }
+        for (const CReader& place : codes)
+            if (!place.AtEnd()) return false;
+        return spaces.AtEnd() && larger.AtEnd();
+    }
+
+    bool Numbers(CReader& in) {
+        NumberParams p;
+        const Field prefix = in.Bytes(in.Leb(kMaxPrefix));
+        p.prefix = std::string(prefix);
+        p.separator = static_cast<char>(in.Byte());
+        p.flags = in.Byte();
+        struct Group {
+            std::uint64_t base = 0, prev = 0;
+            int width = 0;
+            size_t count = 0, next = 0, offset = 0;
+        };
+        const std::uint64_t groupCount = in.Leb(kGroupKeys);
+        if (!in.Ok() || (p.flags & ~(kDelta | kCheckDigits)) || IsDigit(p.separator) || groupCount == 0) return false;
+        std::vector<Group> groups(static_cast<size_t>(groupCount));
+        int groupOf[kGroupKeys];
+        std::fill(std::begin(groupOf), std::end(groupOf), -1);
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const int key = in.Byte();
+            groups[g].base = groups[g].prev = in.Leb();
+            groups[g].width = in.Byte();
+            if (!in.Ok() || key >= kGroupKeys || groupOf[key] >= 0 || groups[g].width < 1 || groups[g].width > 8)
+                return false;
+            groupOf[key] = static_cast<int>(g);
+        }
+        CReader kinds, digits, scales, values, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &digits) ||
+            (p.separator && !m_streams.Get(in, m_store[2], &scales)) || !m_streams.Get(in, m_store[3], &values) ||
+            !m_streams.Get(in, m_store[4], &texts))
+            return false;
+        const size_t fields = FieldsInColumn();
+        // The values are stored in byte planes group by group: count each
+        // group's numbers first.
+        {
+            CReader k = kinds, d = digits;
+            for (size_t i = 0; i < fields; ++i) {
+                const std::uint8_t kind = k.Byte();
+                if (!k.Ok() || kind > kAsText) return false;
+                if (kind == kAsText) continue;
+                const int key = GroupKey(static_cast<int>(d.Leb(kMaxDigits)), kind == kFitsCheckOmitted);
+                if (!d.Ok() || groupOf[key] < 0) return false;
+                ++groups[static_cast<size_t>(groupOf[key])].count;
+            }
+            if (!k.AtEnd()) return false;
+        }
+        size_t planes = 0;
+        for (Group& g : groups) {
+            g.offset = planes;
+            planes += g.count * static_cast<size_t>(g.width);
+        }
+        const Field plane = values.Bytes(planes);
+        if (!values.Ok() || !values.AtEnd()) return false;
+        for (size_t i = 0; i < fields; ++i) {
+            const std::uint8_t kind = kinds.Byte();
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            NumberField n;
+            n.checkOmitted = kind == kFitsCheckOmitted;
+            n.digits = static_cast<int>(digits.Leb(kMaxDigits));
+            n.scale = p.separator ? static_cast<int>(scales.Leb(kMaxDigits + 1)) : 0;
+            if (!digits.Ok() || !scales.Ok() || n.digits < 1 || n.scale > n.digits + 1) return false;
+            if (n.checkOmitted && (!(p.flags & kCheckDigits) || n.scale != 0 || !HasCheckDigitLength(n.digits)))
+                return false;
+            Group& g = groups[static_cast<size_t>(groupOf[GroupKey(n.digits, n.checkOmitted)])];
+            std::uint64_t v = 0;
+            for (int b = 0; b < g.width; ++b)
+                v |= std::uint64_t(static_cast<std::uint8_t>(plane[g.offset + static_cast<size_t>(b) * g.count + g.next]))
+                     << (8 * b);
+            ++g.next;
+            if (p.flags & kDelta) {
+                v = g.prev + UnZigZag(v);
+                g.prev = v;
+            } else {
+                v += g.base;
+                if (v < g.base) return false;
+            }
+            const int valueDigits = n.digits - (n.checkOmitted ? 1 : 0);
+            if (v >= Pow10(valueDigits)) return false;
+            n.value = v;
+            AppendNumber(Out(), p, n);
+            if (!EndField()) return false;
+        }
+        return digits.AtEnd() && scales.AtEnd() && texts.AtEnd();
+    }
+
+    bool Dates(CReader& in) {
+        const std::uint8_t pattern = in.Byte();
+        const std::uint64_t base = in.Leb();
+        if (!in.Ok() || !PatternText(pattern)) return false;
+        CReader kinds, deltas, texts;
+        if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &deltas) ||
+            !m_streams.Get(in, m_store[2], &texts))
+            return false;
+        std::uint64_t prev = base;
+        for (size_t k = FieldsInColumn(); k > 0; --k) {
+            const std::uint8_t kind = kinds.Byte();
+            if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
+            if (kind == kAsText) {
+                if (!PutField(texts.Text()) || !texts.Ok()) return false;
+                continue;
+            }
+            prev += UnZigZag(deltas.Leb());
+            if (!deltas.Ok() || !AppendDate(Out(), pattern, prev) || !EndField()) return false;
+        }
+        return kinds.AtEnd() && deltas.AtEnd() && texts.AtEnd();
+    }
+
+    CStreamReader m_streams;
+    std::array<QByteArray, 5> m_store;
+    std::array<QByteArray, kCodePlaces> m_places;
+    std::vector<std::uint8_t> m_counts;
+    std::vector<Column> m_columns;
+    qsizetype m_total = 0;
+    int m_column = 0;
+    BlockCoding m_coding = BlockCoding::Utf8;
+    const BlockReferences* m_references = nullptr;
+};
+
+}  // namespace
+
+QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlockReference* reference) {
+    std::vector<QByteArrayView> records;
+    records.reserve(block.records.size());
+    for (const QByteArray& r : block.records) records.emplace_back(r);
+    return CEncoder(zstdLevel, reference).Encode(block.coding, records);
+}
+
+QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
+                             const CBlockReference* reference) {
+    return CEncoder(zstdLevel, reference).Encode(coding, records);
+}
+
+bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block, const BlockReferences* references) {
+    CDecoder decoder;
+    BlockCoding coding = BlockCoding::Utf8;
+    if (!decoder.Decode(data, size, &coding, references)) return false;
+    QByteArray bytes;
+    std::vector<qsizetype> ends;
+    decoder.Join({}, &bytes, &ends);
+    block->coding = coding;
+    block->records.clear();
+    block->records.reserve(ends.size());
+    qsizetype from = 0;
+    for (qsizetype end : ends) {
+        block->records.emplace_back(bytes.constData() + from, end - from);
+        from = end;
+    }
+    return true;
+}
+
+bool DecodeRecordLines(const char* data, qsizetype size, QByteArrayView terminator, RecordLines* lines,
+                       const BlockReferences* references) {
+    thread_local CDecoder decoder;
+    if (!decoder.Decode(data, size, &lines->coding, references)) return false;
+    decoder.Join(terminator, &lines->bytes, &lines->ends);
+    return true;
+}
+
+}  // namespace Link

@@ -1,0 +1,496 @@
+#include "components/parlink/session/LinkSession.h"
+
+#include "components/parlink/security/LinkTls.h"
+#include "components/parlink/session/LinkTransport.h"
+#include "platform/Clock.h"
+#include "platform/ProfileFile.h"
+
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace {
+
+// The I/O thread wakes at least this often to pick up what the caller queued.
+constexpr int kQuantumMs = 2;
+// Bounds of the queued bytes between caller, protocol and port.
+constexpr qsizetype kOutboxLimit = 128 * 1024;
+constexpr qsizetype kUnframedLimit = 128 * 1024;
+constexpr qint64 kPortWriteLimit = 32 * 1024;
+// Answers not yet taken by the caller; beyond this the port is not read, so
+// the terminal's window fills and it waits.
+constexpr qsizetype kInboxLimit = 16 * 1024 * 1024;
+
+// The link's own waits run on real time, whatever clock a test installs for
+// the exchange code.
+std::int64_t NowMs() {
+    static CSystemClock clock;
+    return clock.NowMs();
+}
+
+}  // namespace
+
+CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
+    CLinkSettings s;
+    s.identityFolder = LinkTls::ProgramIdentityFolder(settingsFiles);
+    const QString section = QStringLiteral("link");
+    // A value that is not a positive number keeps the default.
+    auto get = [&](const char* key, int def, int lo, int hi) {
+        const int v = Profile::ReadLayeredInt(settingsFiles, section, QLatin1String(key), def);
+        return v <= 0 ? def : std::clamp(v, lo, hi);
+    };
+    s.baudRate = get("BaudRate", s.baudRate, 50, 4000000);
+    s.linkTimeoutMs = get("LinkTimeoutMs", s.linkTimeoutMs, 200, 600000);
+    s.answerTimeoutMs = get("AnswerTimeoutMs", s.answerTimeoutMs, 200, 600000);
+    s.connectTimeoutMs = get("ConnectTimeoutMs", s.connectTimeoutMs, 50, 600000);
+    s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 1, 600000);
+    s.endpoint.maxPayload = get("FramePayload", s.endpoint.maxPayload, 16, Link::kMaxFramePayload);
+    s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
+    s.endpoint.capabilities.maxVersion =
+        static_cast<std::uint8_t>(get("ProtocolVersion", s.endpoint.capabilities.maxVersion, 1, Link::kProtocolVersion));
+    return s;
+}
+
+int CLinkSettings::EffectiveLinkTimeoutMs() const {
+    const double frameMs = (endpoint.maxPayload + Link::kFrameOverhead) * 10.0 * 1000.0 / std::max(1, baudRate);
+    return std::max(linkTimeoutMs, static_cast<int>(2 * frameMs) + 1000);
+}
+
+class CLinkSession::CIoThread final : public QThread {
+public:
+    explicit CIoThread(CLinkSession* session) : m_session(session) {}
+    void run() override { m_session->IoMain(); }
+
+private:
+    CLinkSession* m_session;
+};
+
+CLinkSession::CLinkSession(const CLinkSettings& settings) : m_settings(settings) {}
+
+CLinkSession::~CLinkSession() { Close(); }
+
+bool CLinkSession::Open(const CPortTarget& target, QString* error) {
+    Close();
+    m_blocks.reset();
+    m_copy = CopyState();
+    if (!m_copies && !m_settings.identityFolder.isEmpty())
+        m_copies = std::make_unique<Link::CWaresCopies>(m_settings.identityFolder + QStringLiteral("wares"));
+    m_copiesUsable = m_copies && m_copies->Usable();
+    {
+        std::lock_guard guard(m_lock);
+        m_target = target;
+        m_s = SessionState();
+    }
+    m_thread = std::make_unique<CIoThread>(this);
+    m_thread->start();
+    std::unique_lock lock(m_lock);
+    m_changed.wait(lock, [&] { return m_s.openDone; });
+    if (!m_s.open) {
+        const QString why = m_s.failure;
+        lock.unlock();
+        m_thread->wait();
+        m_thread.reset();
+        if (error) *error = why;
+        return false;
+    }
+    return true;
+}
+
+bool CLinkSession::IsOpen() const {
+    std::lock_guard guard(m_lock);
+    return m_s.open;
+}
+
+bool CLinkSession::Close() {
+    if (!m_thread) return false;
+    bool confirmed = false;
+    const QByteArray gathered = FlushBlocks();
+    {
+        std::unique_lock lock(m_lock);
+        m_s.outbox.append(gathered);
+        // Before the terminal answered the HELLO nothing was carried out and
+        // nobody would confirm anything.
+        if (m_s.open && !m_s.failed && m_s.features.version > 0) {
+            // The pong says every command before it was carried out; the
+            // acknowledgement of the goodbye, that the terminal heard the end.
+            const std::uint32_t id = ++m_s.nextId;
+            Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
+            Link::AppendEmptyMessage(m_s.outbox, Link::MessageType::Bye);
+            m_s.outboxUrgent = true;
+            const auto done = [&] { return m_s.failed || (m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty()); };
+            // Bounded by the link time-out (a silent terminal) and by the
+            // close time-out, which restarts whenever the terminal makes
+            // progress: on a slow line much may still be on its way.
+            for (;;) {
+                const std::uint64_t seen = m_s.progress;
+                const bool finished = WaitFor(lock, NowMs() + m_settings.closeTimeoutMs,
+                                              [&] { return done() || m_s.progress != seen; });
+                if (done() || !finished) break;
+            }
+            confirmed = !m_s.failed && m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty();
+        }
+        m_s.stop = true;
+    }
+    m_changed.notify_all();
+    m_thread->wait();
+    m_thread.reset();
+    // A load the terminal did not confirm is no copy of what it holds.
+    if (m_copies) m_copies->Abandon();
+    m_copy = CopyState();
+    std::lock_guard guard(m_lock);
+    m_s.open = false;
+    return confirmed;
+}
+
+bool CLinkSession::Failed() const {
+    std::lock_guard guard(m_lock);
+    return m_s.failed;
+}
+
+QString CLinkSession::FailureText() const {
+    std::lock_guard guard(m_lock);
+    return m_s.failure;
+}
+
+Link::EndpointStats CLinkSession::Stats() const {
+    std::lock_guard guard(m_lock);
+    return m_s.stats;
+}
+
+Link::SessionFeatures CLinkSession::Features() const {
+    std::lock_guard guard(m_lock);
+    return m_s.features;
+}
+
+bool CLinkSession::PortInUse() const {
+    std::lock_guard guard(m_lock);
+    return m_s.portInUse;
+}
+
+bool CLinkSession::PeerBusy() const {
+    std::lock_guard guard(m_lock);
+    return m_s.peerBusy;
+}
+
+void CLinkSession::FailLocked(const QString& why) {
+    if (m_s.failed) return;
+    m_s.failed = true;
+    m_s.failure = why;
+}
+
+bool CLinkSession::WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t deadlineMs,
+                           const std::function<bool()>& done) {
+    // NowMs and steady_clock share their epoch (CSystemClock).
+    const std::chrono::steady_clock::time_point deadline{std::chrono::milliseconds(deadlineMs)};
+    return m_changed.wait_until(lock, deadline, done);
+}
+
+QByteArray CLinkSession::FlushBlocks() {
+    QByteArray out;
+    if (m_blocks) m_blocks->Flush(out);
+    return out;
+}
+
+void CLinkSession::FollowForCopies(Link::MessageType type, const QString& text) {
+    if (!m_copiesUsable || !Features().waresRows) return;
+    if (type == Link::MessageType::Data) {
+        if (!m_copy.records) return;
+        m_copy.piece += text;
+        if (text.size() < Link::kRecordPiece) m_copies->Add(std::exchange(m_copy.piece, QString()));
+        return;
+    }
+    m_copy.records = false;
+    m_copy.piece.clear();
+    if (type != Link::MessageType::Command) return;
+    if (text == QLatin1String("151")) {
+        m_copies->Begin();
+        m_copy.records = true;
+    } else if (text == QLatin1String("003")) {
+        m_copy.awaitingSync = m_copies->Writing();
+    } else if (text == QLatin1String("002") || text == QLatin1String("ROL") || text == QLatin1String("004")) {
+        m_copies->Abandon();
+        m_copy.awaitingSync = false;
+    } else if (text == QLatin1String("021") || text == QLatin1String("031")) {
+        // Only copies that are exactly what their names say are named.
+        std::vector<std::shared_ptr<const Link::CWaresCopy>> references;
+        QStringList names;
+        for (const QByteArray& digest : m_copies->Held(Link::kWaresCopiesOffered)) {
+            if (auto copy = m_copies->Load(digest)) {
+                names << QString::fromLatin1(digest.toHex());
+                references.push_back(std::move(copy));
+            }
+        }
+        {
+            std::lock_guard guard(m_lock);
+            m_s.references = std::move(references);
+        }
+        if (names.isEmpty()) return;
+        Queue(Link::MessageType::Command, QStringLiteral("15H"));
+        Queue(Link::MessageType::Data, names.join(QLatin1Char(',')));
+    }
+}
+
+void CLinkSession::AnswerForCopies(const QString& answer) {
+    if (!m_copy.awaitingSync || answer.isEmpty()) return;
+    m_copy.awaitingSync = false;
+    if (answer == QLatin1String("SYNC")) m_copies->Confirm();
+    else m_copies->Abandon();
+}
+
+bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
+    FollowForCopies(type, text);
+    QByteArray gathered;
+    bool taken = false;
+    {
+        std::unique_lock lock(m_lock);
+        if (!m_s.open || m_s.failed) return false;
+        if (!m_blocks && m_s.features.recordBlocks) {
+            // Agreed only on a slow serial line (IoMain): the line, not this
+            // processor, is the limit, so the streams are packed hard.
+            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_s.coding, Link::ZstdLevelForLine(m_settings.baudRate));
+        }
+    }
+    if (m_blocks) {
+        if (type == Link::MessageType::Command)
+            m_blocks->Command(text, gathered);
+        else if (type == Link::MessageType::Data)
+            taken = m_blocks->Data(text, gathered);
+        else
+            m_blocks->Flush(gathered);
+    }
+    std::unique_lock lock(m_lock);
+    if (!m_s.open || m_s.failed) return false;
+    m_s.outbox.append(gathered);
+    if (taken)
+        ;  // gathered for a block
+    else if (type == Link::MessageType::EndData)
+        Link::AppendEmptyMessage(m_s.outbox, type);
+    else
+        Link::AppendTextMessage(m_s.outbox, type, text, m_s.coding);
+    // Commands are short and usually followed by a wait: frame them at once.
+    if (type != Link::MessageType::Data) m_s.outboxUrgent = true;
+    if (m_s.outbox.size() > kOutboxLimit) {
+        // The I/O thread takes the outbox as the line drains; a dead line
+        // ends this wait by failing the session.
+        while (m_s.outbox.size() > kOutboxLimit && !m_s.failed) m_changed.wait(lock);
+    }
+    return !m_s.failed;
+}
+
+bool CLinkSession::Receive(QString* answer) {
+    if (!answer) return false;
+    const QByteArray gathered = FlushBlocks();
+    std::unique_lock lock(m_lock);
+    m_s.outbox.append(gathered);
+    auto take = [&] {
+        *answer = std::move(m_s.answers.front());
+        m_s.answerBytes -= answer->size() * 2;
+        m_s.answers.pop_front();
+        if (m_copy.awaitingSync) {
+            lock.unlock();
+            AnswerForCopies(*answer);
+        }
+        return true;
+    };
+    if (!m_s.answers.empty()) return take();
+    if (!m_s.open || m_s.failed) return false;
+    const std::uint32_t id = ++m_s.nextId;
+    Link::AppendIdMessage(m_s.outbox, Link::MessageType::Poll, id);
+    m_s.outboxUrgent = true;
+    m_s.pollIssued = id;
+    // Bounded by the link time-out (handled by the I/O thread) and by the
+    // answer time-out, which restarts whenever the terminal makes progress:
+    // on a slow line the request may wait behind many records still on
+    // their way.
+    for (;;) {
+        const std::uint64_t seen = m_s.progress;
+        const bool done = WaitFor(lock, NowMs() + m_settings.answerTimeoutMs, [&] {
+            return !m_s.answers.empty() || m_s.lastPollReply >= id || m_s.failed || m_s.progress != seen;
+        });
+        if (!m_s.answers.empty()) return take();
+        if (m_s.lastPollReply >= id) {
+            answer->clear();
+            return true;
+        }
+        if (m_s.failed) return false;
+        if (!done) {
+            FailLocked(QStringLiteral("no answer from the terminal"));
+            return false;
+        }
+    }
+}
+
+bool CLinkSession::WaitLink(int timeoutMs) {
+    const QByteArray gathered = FlushBlocks();
+    std::unique_lock lock(m_lock);
+    m_s.outbox.append(gathered);
+    if (!m_s.open || m_s.failed) return false;
+    const std::uint32_t id = ++m_s.nextId;
+    Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
+    m_s.outboxUrgent = true;
+    WaitFor(lock, NowMs() + std::max(0, timeoutMs), [&] { return m_s.lastPong >= id || m_s.failed; });
+    return m_s.lastPong >= id && !m_s.failed;
+}
+
+void CLinkSession::IoMain() {
+    CTransportOptions options;
+    options.baudRate = m_settings.baudRate;
+    options.connectTimeoutMs = m_settings.connectTimeoutMs;
+    options.identityFolder = m_settings.identityFolder;
+    auto transport = MakeLinkTransport(m_target, options);
+    QString error;
+    const bool opened = transport->Open(&error);
+    {
+        std::lock_guard guard(m_lock);
+        m_s.openDone = true;
+        m_s.open = opened;
+        if (!opened) m_s.failure = error;
+        m_s.portInUse = !opened && transport->InUse();
+    }
+    m_changed.notify_all();
+    if (!opened) return;
+
+    Link::EndpointConfig config = m_settings.endpoint;
+    // Only a serial line has a speed to go by.
+    const bool slowLine = m_target.kind == CPortTarget::Kind::Serial && m_settings.baudRate <= Link::kSlowLineBaud;
+    config.zstdLevel = Link::ZstdLevelForLine(m_target.kind == CPortTarget::Kind::Serial ? m_settings.baudRate : 0);
+    // Record blocks pay where the line is the limit; on a socket or a fast
+    // serial line both ends' processors are, and the plain stream is faster.
+    config.capabilities.recordBlocks = config.capabilities.recordBlocks && slowLine;
+    config.capabilities.waresRows = config.capabilities.waresRows && m_copiesUsable;
+    Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
+    std::uint32_t nonce = 0;
+    while (nonce == 0) nonce = QRandomGenerator::global()->generate();
+    endpoint.StartSession(nonce, NowMs());
+    Link::CMessageParser parser;
+    QByteArray wire;
+    QByteArray taken;
+    std::vector<Link::Message> arrived;
+    std::int64_t needSince = -1;
+    bool throttled = false;
+    bool established = false;
+    const int linkTimeoutMs = m_settings.EffectiveLinkTimeoutMs();
+    // A block's rows resolve to the copies named for this session (m_lock held).
+    const Link::BlockReferences references = [this](QByteArrayView digest) -> const Link::CBlockReference* {
+        for (const auto& copy : m_s.references)
+            if (copy->Digest() == digest) return copy.get();
+        return nullptr;
+    };
+
+    for (;;) {
+        std::int64_t now = NowMs();
+        {
+            std::lock_guard guard(m_lock);
+            if (m_s.stop || m_s.failed) break;
+            if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < kUnframedLimit) {
+                taken.swap(m_s.outbox);
+                m_s.outbox.clear();
+                endpoint.Queue(taken, m_s.outboxUrgent);
+                taken.clear();
+                m_s.outboxUrgent = false;
+                // In the same step as the outbox empties: a caller waiting for
+                // everything to be delivered must not see an empty outbox and
+                // an old "all acknowledged" together.
+                m_s.drained = false;
+                m_changed.notify_all();
+            }
+            throttled = m_s.answerBytes > kInboxLimit;
+        }
+        wire.clear();
+        const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
+        if (!portBusy) endpoint.Produce(now, wire);
+        if (!wire.isEmpty()) transport->Write(wire);
+
+        int waitMs = kQuantumMs;
+        const std::int64_t deadline = endpoint.NextDeadline(now);
+        if (!portBusy && deadline <= now) waitMs = 0;
+        else if (deadline - now < waitMs) waitMs = static_cast<int>(std::max<std::int64_t>(0, deadline - now));
+        QByteArray input;
+        if (throttled)
+            QThread::msleep(kQuantumMs);
+        else
+            input = transport->Wait(waitMs);
+        now = NowMs();
+        if (!input.isEmpty()) endpoint.Feed(input.constData(), input.size(), now);
+        if (!established && endpoint.Established()) {
+            established = true;
+            const Link::SessionFeatures features = endpoint.Features();
+            const Link::TextCoding coding = features.codePage == Link::kCodePageWindows1251
+                                                ? Link::TextCoding::Windows1251
+                                                : Link::TextCoding::Utf8;
+            parser.SetTextCoding(coding);
+            parser.SetRecordBlocks(features.recordBlocks);
+            std::lock_guard guard(m_lock);
+            m_s.features = features;
+            m_s.coding = coding;
+        }
+        const QByteArray stream = endpoint.TakeReceived();
+        arrived.clear();
+        if (!stream.isEmpty()) {
+            parser.Feed(stream);
+            Link::Message m;
+            while (parser.Next(&m)) arrived.push_back(std::move(m));
+        }
+
+        std::lock_guard guard(m_lock);
+        m_s.peerBusy = endpoint.PeerBusy();
+        bool changed = !arrived.empty();
+        if (endpoint.Stats().dataFramesAcked != m_s.stats.dataFramesAcked) ++m_s.progress;
+        for (Link::Message& m : arrived) {
+            ++m_s.progress;
+            switch (m.type) {
+            case Link::MessageType::Answer:
+                m_s.answerBytes += m.text.size() * 2;
+                m_s.answers.push_back(std::move(m.text));
+                break;
+            case Link::MessageType::AnswerBlock: {
+                QStringList answers;
+                if (!Link::ReadAnswerBlock(m.body, &answers, &references)) {
+                    FailLocked(QStringLiteral("garbled data from the terminal"));
+                    break;
+                }
+                for (QString& a : answers) {
+                    m_s.answerBytes += a.size() * 2;
+                    m_s.answers.push_back(std::move(a));
+                }
+                break;
+            }
+            case Link::MessageType::Pong:
+                m_s.lastPong = std::max(m_s.lastPong, m.id);
+                break;
+            case Link::MessageType::PollReply:
+                m_s.lastPollReply = std::max(m_s.lastPollReply, m.id);
+                break;
+            default:
+                break;
+            }
+        }
+        if (parser.Failed() || endpoint.StreamFailed()) FailLocked(QStringLiteral("garbled data from the terminal"));
+        if (transport->Broken())
+            FailLocked(QStringLiteral("the port failed: %1").arg(transport->ErrorText()));
+        // Is the terminal silent while it owes us something?
+        const bool owed = !endpoint.AllAcknowledged() || !m_s.outbox.isEmpty() ||
+                          m_s.pollIssued > m_s.lastPollReply;
+        if (owed && !throttled) {
+            if (needSince < 0) needSince = now;
+            const std::int64_t since =
+                std::max({needSince, endpoint.LastPeerFrameMs(), endpoint.LastBusyAnswerMs()});
+            if (now - since > linkTimeoutMs)
+                FailLocked(QStringLiteral("the terminal does not answer"));
+        } else {
+            needSince = -1;
+        }
+        const bool drained = endpoint.AllAcknowledged();
+        if (drained != m_s.drained) changed = true;
+        m_s.drained = drained;
+        m_s.stats = endpoint.Stats();
+        if (m_s.failed) changed = true;
+        if (changed) m_changed.notify_all();
+    }
+    transport->Close();
+    std::lock_guard guard(m_lock);
+    m_changed.notify_all();
+}

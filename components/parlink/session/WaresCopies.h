@@ -1,0 +1,104 @@
+#pragma once
+// The wares directories this computer uploaded and a terminal stored, kept
+// by their digest. Where both ends agreed on wares rows, the program names
+// the copies it keeps ("15H") before a journal download, and the terminal
+// may then send a scanned barcode as the row of its wares directory that
+// holds it (RecordBlock.h); the program puts the barcode back from its copy.
+// A copy is only ever an aid: a terminal whose wares differ from every copy
+// sends its lines as text, and a copy that is not exactly what its name says
+// is not offered.
+//
+// A copy's file is its records in load order, each as the LEB128 of its
+// length in UTF-8 and those bytes; its name is the SHA-256 of the file in
+// hex, which is the digest the terminal computes over the records it keeps
+// (docs/link-protocol.md, "Wares rows").
+//
+// The folder is the link's private one: made owner-only, and refused when it
+// is not a folder of this user's that nobody else can reach. Files in it are
+// opened without following links and taken only when they are this user's
+// regular files of a bounded size.
+
+#include "components/parlink/protocol/RecordBlock.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class CSystemFile;
+
+namespace Link {
+
+// Copies kept at most (the newest by the time a terminal stored them).
+inline constexpr int kWaresCopiesKept = 3;
+// Copies named to a terminal before a journal download (each is read whole
+// and checked against its digest first).
+inline constexpr int kWaresCopiesOffered = 2;
+// A copy larger than this is neither kept nor read.
+inline constexpr qint64 kWaresCopyMaxBytes = qint64(1) << 30;
+
+// One copy in memory: the rows a journal's block may name.
+class CWaresCopy final : public CBlockReference {
+public:
+    // The copy in `path` when its bytes hash to `digest` and parse as
+    // records; nullptr otherwise.
+    static std::shared_ptr<const CWaresCopy> Load(const QString& path, const QByteArray& digest);
+    // Made from records in memory (the same digest as their file would have).
+    static std::shared_ptr<const CWaresCopy> FromRecords(const QStringList& records);
+
+    QByteArray Digest() const override { return m_digest; }
+    std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_starts.size()); }
+    bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const override;
+
+private:
+    bool Parse();
+
+    QByteArray m_digest;
+    QByteArray m_bytes;
+    std::vector<qsizetype> m_starts;  // where each record's bytes begin
+    std::vector<qsizetype> m_sizes;
+};
+
+class CWaresCopies {
+public:
+    // `folder`: the link's private folder for the copies; empty: none kept.
+    explicit CWaresCopies(QString folder);
+    ~CWaresCopies();
+    CWaresCopies(const CWaresCopies&) = delete;
+    CWaresCopies& operator=(const CWaresCopies&) = delete;
+
+    // Whether copies can be kept and read here: the folder is private and
+    // this user's, or not made yet (it is made when a copy is first kept).
+    bool Usable();
+    // The digests of the copies kept, newest first, at most `most`.
+    QList<QByteArray> Held(int most);
+    std::shared_ptr<const CWaresCopy> Load(const QByteArray& digest);
+
+    // An upload's wares: records are written to a new private file as they
+    // are sent; Confirm keeps it under its digest once the terminal stored
+    // the load, Abandon drops it.
+    void Begin();
+    void Add(QStringView record);
+    bool Writing() const { return m_file != nullptr; }
+    bool Confirm();
+    void Abandon();
+
+private:
+    bool Exists() const;
+    QString CopyPath(const QByteArray& digest) const;
+    bool FlushBuffer();
+    void Prune();
+
+    QString m_folder;
+    std::unique_ptr<CSystemFile> m_file;
+    QString m_temp;
+    QByteArray m_buffer;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_written = 0;
+    bool m_failed = false;
+};
+
+}  // namespace Link
