@@ -71,6 +71,14 @@ std::shared_ptr<const CTerminalWares> TerminalKeeps(const CTestDir& dir, const Q
     return CTerminalWares::Read(dir.File(QStringLiteral("wares.ux7")));
 }
 
+// Wares as both ends hold them: the terminal's file and the program's copy.
+struct CBothEnds {
+    CBothEnds(const QStringList& wares) : terminal(TerminalKeeps(dir, wares)), copy(CWaresCopy::FromRecords(wares)) {}
+    CTestDir dir;
+    std::shared_ptr<const CTerminalWares> terminal;
+    std::shared_ptr<const CWaresCopy> copy;
+};
+
 BlockReferences Resolving(const CBlockReference* reference) {
     return [reference](QByteArrayView digest) -> const CBlockReference* {
         return reference && digest == reference->Digest() ? reference : nullptr;
@@ -97,9 +105,9 @@ private:
 TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
     QRandomGenerator random(2026);
     const QStringList wares = Wares(3000, random);
-    CTestDir dir;
-    const auto terminal = TerminalKeeps(dir, wares);
-    const auto copy = CWaresCopy::FromRecords(wares);
+    const CBothEnds ends(wares);
+    const auto& terminal = ends.terminal;
+    const auto& copy = ends.copy;
     ASSERT_TRUE(terminal && copy);
     ASSERT_EQ(terminal->Digest(), copy->Digest());
     ASSERT_EQ(terminal->RowCount(), 3000u);
@@ -143,10 +151,9 @@ TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
 TEST(WaresRows, AChangedBlockIsRefusedOrStaysExact) {
     QRandomGenerator random(5);
     const QStringList wares = Wares(40, random);
-    CTestDir dir;
-    const auto terminal = TerminalKeeps(dir, wares);
-    const auto copy = CWaresCopy::FromRecords(wares);
-    const BlockReferences references = Resolving(copy.get());
+    const CBothEnds ends(wares);
+    const auto& terminal = ends.terminal;
+    const BlockReferences references = Resolving(ends.copy.get());
     RecordBlock block;
     block.coding = BlockCoding::Windows1251;
     block.records = Cp1251Lines(Journal(wares, 6, random));
@@ -327,9 +334,9 @@ TEST_F(WaresRowsOverPty, TheJournalComesExactlyWithTheCopyWithoutItAndWithASpoil
 // The worked example of the protocol document, byte for byte.
 TEST(WaresRows, DocumentedVector) {
     const QStringList wares{QStringLiteral("T1;Milk;4601234567893"), QStringLiteral("T2;Kefir;4601234567800")};
-    CTestDir dir;
-    const auto terminal = TerminalKeeps(dir, wares);
-    const auto copy = CWaresCopy::FromRecords(wares);
+    const CBothEnds ends(wares);
+    const auto& terminal = ends.terminal;
+    const auto& copy = ends.copy;
     EXPECT_EQ(copy->Digest().toHex().toStdString(), std::string("b00a18b7dbd64b441312f47fc39b683be3331bed8d9e0701e6bca2c8ac52779b"));
     RecordBlock block;
     block.coding = BlockCoding::Windows1251;

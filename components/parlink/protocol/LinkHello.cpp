@@ -27,22 +27,19 @@ void Put16(QByteArray& b, std::uint16_t v) {
 
 // The capability list, left out when empty: a HELLO or answer without
 // capabilities is byte for byte what it was before they existed.
-void AppendCapabilities(QByteArray& p, bool journalSequence, bool oneProgram, bool recordBlocks, bool waresRows) {
+void AppendCapabilities(QByteArray& p, const CapabilityFlags& c) {
     QByteArray ids;
-    if (journalSequence) ids.append(static_cast<char>(Capability::JournalSequence));
-    if (oneProgram) ids.append(static_cast<char>(Capability::OneProgram));
-    if (recordBlocks) ids.append(static_cast<char>(Capability::RecordBlocks));
-    if (waresRows) ids.append(static_cast<char>(Capability::WaresRows));
+    if (c.journalSequence) ids.append(static_cast<char>(Capability::JournalSequence));
+    if (c.oneProgram) ids.append(static_cast<char>(Capability::OneProgram));
+    if (c.recordBlocks) ids.append(static_cast<char>(Capability::RecordBlocks));
+    // Rows are written in record blocks only.
+    if (c.recordBlocks && c.waresRows) ids.append(static_cast<char>(Capability::WaresRows));
     if (ids.isEmpty()) return;
     p.append(static_cast<char>(ids.size()));
     p.append(ids);
 }
 
-struct CapabilityList {
-    bool journalSequence = false;
-    bool oneProgram = false;
-    bool recordBlocks = false;
-    bool waresRows = false;
+struct CapabilityList : CapabilityFlags {
     bool unknown = false;  // an id this code does not know
 };
 
@@ -75,7 +72,7 @@ QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
     if (own.compression) p.append(static_cast<char>(Compression::Zstd));
     p.append(static_cast<char>(own.codePage ? 1 : 0));
     if (own.codePage) Put16(p, kCodePageWindows1251);
-    AppendCapabilities(p, own.journalSequence, own.oneProgram, own.recordBlocks, own.recordBlocks && own.waresRows);
+    AppendCapabilities(p, own);
     return p;
 }
 
@@ -99,11 +96,7 @@ bool ParseHello(const QByteArray& payload, HelloOffer* offer) {
         if (Get16(payload, at) == kCodePageWindows1251) offer->windows1251 = true;
     if (listEnd >= payload.size()) return true;  // no capability list (or the code pages cut short)
     at = listEnd;
-    const CapabilityList capabilities = ReadCapabilities(payload, at);
-    offer->journalSequence = capabilities.journalSequence;
-    offer->oneProgram = capabilities.oneProgram;
-    offer->recordBlocks = capabilities.recordBlocks;
-    offer->waresRows = capabilities.waresRows;
+    static_cast<CapabilityFlags&>(*offer) = ReadCapabilities(payload, at);
     return true;
 }
 
@@ -129,7 +122,7 @@ QByteArray HelloAnswerPayload(std::uint32_t nonce, const SessionFeatures& chosen
     if (chosen.version < 2) return p;
     p.append(static_cast<char>(chosen.compression));
     Put16(p, chosen.codePage);
-    AppendCapabilities(p, chosen.journalSequence, chosen.oneProgram, chosen.recordBlocks, chosen.waresRows);
+    AppendCapabilities(p, chosen);
     return p;
 }
 
@@ -178,9 +171,7 @@ bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, st
         (capabilities.oneProgram && !own.oneProgram) || (capabilities.recordBlocks && !own.recordBlocks) ||
         (capabilities.waresRows && !(own.recordBlocks && own.waresRows)))
         return false;
-    chosen->journalSequence = capabilities.journalSequence;
-    chosen->oneProgram = capabilities.oneProgram;
-    chosen->recordBlocks = capabilities.recordBlocks;
+    static_cast<CapabilityFlags&>(*chosen) = capabilities;
     chosen->waresRows = capabilities.recordBlocks && capabilities.waresRows;
     return true;
 }

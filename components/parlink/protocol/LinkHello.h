@@ -62,37 +62,35 @@ inline constexpr std::uint8_t kBusyReasonSessionOpen = 1;
 inline constexpr std::uint16_t kNoCodePage = 0;
 inline constexpr std::uint16_t kCodePageWindows1251 = 1251;
 
-// What an end is able and willing to use.
-struct LinkCapabilities {
-    std::uint8_t maxVersion = kProtocolVersion;
-    bool compression = true;
-    bool codePage = true;
-    bool journalSequence = true;
-    bool oneProgram = true;
-    bool recordBlocks = true;
-    bool waresRows = true;
-};
-
-// What a session uses; version 1 implies neither compression nor a code page.
-struct SessionFeatures {
-    std::uint8_t version = 1;
-    Compression compression = Compression::None;
-    std::uint16_t codePage = kNoCodePage;
+// The capabilities agreed in a HELLO's list ("Capabilities" in the protocol).
+struct CapabilityFlags {
     bool journalSequence = false;
     bool oneProgram = false;
     bool recordBlocks = false;
-    bool waresRows = false;
+    bool waresRows = false;  // only with recordBlocks
 };
 
-struct HelloOffer {
+// What an end is able and willing to use: by default everything it knows.
+struct LinkCapabilities : CapabilityFlags {
+    LinkCapabilities() : CapabilityFlags{true, true, true, true} {}
+    std::uint8_t maxVersion = kProtocolVersion;
+    bool compression = true;
+    bool codePage = true;
+};
+
+// What a session uses; version 1 implies neither compression nor a code page.
+struct SessionFeatures : CapabilityFlags {
+    std::uint8_t version = 1;
+    Compression compression = Compression::None;
+    std::uint16_t codePage = kNoCodePage;
+};
+
+// What a HELLO offers.
+struct HelloOffer : CapabilityFlags {
     std::uint32_t nonce = 0;
     std::uint8_t version = 1;
     bool zstd = false;
     bool windows1251 = false;
-    bool journalSequence = false;
-    bool oneProgram = false;
-    bool recordBlocks = false;
-    bool waresRows = false;
 };
 
 enum class HelloAnswerKind {

@@ -145,35 +145,12 @@ bool CLinkSession::Close() {
     return confirmed;
 }
 
-bool CLinkSession::Failed() const {
-    std::lock_guard guard(m_lock);
-    return m_s.failed;
-}
-
-QString CLinkSession::FailureText() const {
-    std::lock_guard guard(m_lock);
-    return m_s.failure;
-}
-
-Link::EndpointStats CLinkSession::Stats() const {
-    std::lock_guard guard(m_lock);
-    return m_s.stats;
-}
-
-Link::SessionFeatures CLinkSession::Features() const {
-    std::lock_guard guard(m_lock);
-    return m_s.features;
-}
-
-bool CLinkSession::PortInUse() const {
-    std::lock_guard guard(m_lock);
-    return m_s.portInUse;
-}
-
-bool CLinkSession::PeerBusy() const {
-    std::lock_guard guard(m_lock);
-    return m_s.peerBusy;
-}
+bool CLinkSession::Failed() const { return Locked(&SessionState::failed); }
+QString CLinkSession::FailureText() const { return Locked(&SessionState::failure); }
+Link::EndpointStats CLinkSession::Stats() const { return Locked(&SessionState::stats); }
+Link::SessionFeatures CLinkSession::Features() const { return Locked(&SessionState::features); }
+bool CLinkSession::PortInUse() const { return Locked(&SessionState::portInUse); }
+bool CLinkSession::PeerBusy() const { return Locked(&SessionState::peerBusy); }
 
 void CLinkSession::FailLocked(const QString& why) {
     if (m_s.failed) return;

@@ -94,6 +94,13 @@ private:
     class CIoThread;
     friend class CIoThread;
 
+    struct SessionState;
+    // A copy of one part of the session's state, taken under the lock.
+    template <typename T>
+    T Locked(T SessionState::*part) const {
+        std::lock_guard guard(m_lock);
+        return m_s.*part;
+    }
     bool Queue(Link::MessageType type, const QString& text);
     // Where both ends agreed on wares rows: an upload's wares are kept once
     // the terminal stored them, and a journal download first names the
