@@ -1,4 +1,5 @@
 // Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks] [--tcp-only]
+//                        [--link KEY=VALUE,...]
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
@@ -169,6 +170,14 @@ int main(int argc, char** argv) {
 
     QTemporaryDir settingsDir;
     const QStringList settings{settingsDir.filePath(QStringLiteral("parlink.ini"))};
+    // --link KEY=VALUE,...: the [link] section of the program's parlink.ini
+    // (FramePayload, Window, ...), to try the link's own settings side by side.
+    const qsizetype linkAt = app.arguments().indexOf(QStringLiteral("--link"));
+    if (linkAt >= 0 && linkAt + 1 < app.arguments().size()) {
+        QFile ini(settings.first());
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("[link]\n" + app.arguments()[linkAt + 1].toUtf8().replace(',', '\n') + "\n");
+    }
     CEmulator tcp, pty;
     if (!tcp.Start(QStringList{QStringLiteral("--listen-tcp"), QStringLiteral("127.0.0.1:0")} + capabilities) ||
         !pty.Start(QStringList{QStringLiteral("--pty")} + capabilities)) {

@@ -302,8 +302,9 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
                        .arg(brands[random.bounded(brands.size())], code);
         expected += Cp1251(records.last()) + "\r\n";
     }
-    const auto upload = [&](int baud, const QString& port) -> std::uint64_t {
-        settings.Write(QStringLiteral("parlink.ini"), QStringLiteral("[link]\nBaudRate=%1\n").arg(baud).toUtf8());
+    std::uint64_t frames = 0;  // of the last upload
+    const auto upload = [&](int baud, const QString& port, const QString& more = QString()) -> std::uint64_t {
+        settings.Write(QStringLiteral("parlink.ini"), QStringLiteral("[link]\nBaudRate=%1\n%2").arg(baud).arg(more).toUtf8());
         auto link = NewLink();
         if (link->OpenPort(port) != 1 || link->WaitLink(15000) != 1) return 0;
         link->SendCommand(QStringLiteral("303"));
@@ -314,6 +315,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         link->SendCommand(QStringLiteral("003"));
         const QString answer = ReceiveAnswer(*link, 60000);
         const std::uint64_t wire = link->Session() ? link->Session()->Stats().wireBytesSent : 0;
+        frames = link->Session() ? link->Session()->Stats().dataFramesSent : 0;
         link->SendCommand(QStringLiteral("004"));
         link->ClosePort();
         EXPECT_EQ(answer, QStringLiteral("SYNC")) << baud;
@@ -333,6 +335,10 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
     const std::uint64_t socket = upload(115200, terminal.Port());
     ASSERT_GT(socket, 0u);
     EXPECT_GT(socket * 100, fast * 97) << "socket: " << socket << ", serial at 1000000 baud: " << fast;
+    // ... and the largest frames the protocol allows, unless the settings name a size.
+    const std::uint64_t largest = frames;
+    ASSERT_GT(upload(115200, terminal.Port(), QStringLiteral("FramePayload=1024\n")), 0u);
+    EXPECT_LT(largest * 3, frames) << "default: " << largest << " frames, FramePayload=1024: " << frames;
 }
 
 TEST_F(ParlinkOverPty, RecordBlocksCarryEveryRecordAndLineExactlyInAFractionOfTheBytes) {

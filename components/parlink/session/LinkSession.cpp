@@ -47,7 +47,9 @@ CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
     s.answerTimeoutMs = get("AnswerTimeoutMs", s.answerTimeoutMs, 200, 600000);
     s.connectTimeoutMs = get("ConnectTimeoutMs", s.connectTimeoutMs, 50, 600000);
     s.closeTimeoutMs = get("CloseTimeoutMs", s.closeTimeoutMs, 1, 600000);
-    s.endpoint.maxPayload = get("FramePayload", s.endpoint.maxPayload, 16, Link::kMaxFramePayload);
+    s.endpoint.maxPayload = get("FramePayload", 0, 16, Link::kMaxFramePayload);
+    s.framePayloadSet = s.endpoint.maxPayload > 0;
+    if (!s.framePayloadSet) s.endpoint.maxPayload = Link::EndpointConfig().maxPayload;
     s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
     s.endpoint.capabilities.maxVersion =
         static_cast<std::uint8_t>(get("ProtocolVersion", s.endpoint.capabilities.maxVersion, 1, Link::kProtocolVersion));
@@ -338,6 +340,10 @@ void CLinkSession::IoMain() {
     // serial line both ends' processors are, and the plain stream is faster.
     config.capabilities.recordBlocks = config.capabilities.recordBlocks && slowLine;
     config.capabilities.waresRows = config.capabilities.waresRows && m_copiesUsable;
+    // A socket has no line to share with repeats: frames as large as the
+    // protocol allows halve the per-frame work, unless the settings say otherwise.
+    if (m_target.kind != CPortTarget::Kind::Serial && !m_settings.framePayloadSet)
+        config.maxPayload = Link::kMaxFramePayload;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
     std::uint32_t nonce = 0;
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();

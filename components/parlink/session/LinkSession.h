@@ -39,6 +39,8 @@ struct CLinkSettings {
     // Network ports: where this program keeps its key and pins (the folder
     // of the user's own settings file); empty without settings files.
     QString identityFolder;
+    // FramePayload was given; otherwise a socket uses the largest frames.
+    bool framePayloadSet = false;
 
     // Section [link] of the component's settings files (a later file overrides
     // an earlier one key by key, ParlinkSettingsFiles.h); missing keys keep the
