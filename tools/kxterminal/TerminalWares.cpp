@@ -125,6 +125,13 @@ bool CTerminalWares::AppendField(std::uint32_t row, int field, Link::BlockCoding
     return true;
 }
 
+bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding coding, QByteArrayView value) const {
+    if (coding != Link::BlockCoding::Windows1251) return CBlockReference::FieldEquals(row, field, coding, value);
+    std::string_view f;
+    return row < m_rows.size() && FieldOf(m_rows[row], field, &f) &&
+           f == std::string_view(value.data(), static_cast<size_t>(value.size()));
+}
+
 std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
     if (field != kBarcodeField || m_slots.empty()) return -1;
     const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));

@@ -26,6 +26,7 @@ public:
     QByteArray Digest() const override { return m_digest; }
     std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_rows.size()); }
     bool AppendField(std::uint32_t row, int field, Link::BlockCoding coding, QByteArray& out) const override;
+    bool FieldEquals(std::uint32_t row, int field, Link::BlockCoding coding, QByteArrayView value) const override;
     std::vector<int> KeyFields() const override { return {kBarcodeField}; }
     std::int64_t Find(int field, QByteArrayView value) const override;
 

@@ -688,15 +688,13 @@ private:
             std::vector<std::int64_t> rows(column.size());
             size_t fit = 0;
             std::int64_t widest = 0;
-            QByteArray check;
             for (size_t i = 0; i < column.size(); ++i) {
-                rows[i] = m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size()));
+                const QByteArrayView value(column[i].data(), static_cast<qsizetype>(column[i].size()));
+                rows[i] = m_reference->Find(key, value);
                 if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
                 if (rows[i] < 0) continue;
                 // What the reader will put back, not what the index says.
-                check.clear();
-                if (!m_reference->AppendField(static_cast<std::uint32_t>(rows[i]), key, m_coding, check) ||
-                    Field(check.constData(), static_cast<size_t>(check.size())) != column[i]) {
+                if (!m_reference->FieldEquals(static_cast<std::uint32_t>(rows[i]), key, m_coding, value)) {
                     rows[i] = -1;
                     continue;
                 }
@@ -739,9 +737,8 @@ private:
             return m_owners[i] < of.size() ? of[m_owners[i]] : -1;
         };
         const auto equal = [&](std::int64_t row, int field, Field f) {
-            value.clear();
-            return row >= 0 && m_reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, value) &&
-                   Field(value.constData(), static_cast<size_t>(value.size())) == f;
+            return row >= 0 && m_reference->FieldEquals(static_cast<std::uint32_t>(row), field, m_coding,
+                                                        QByteArrayView(f.data(), static_cast<qsizetype>(f.size())));
         };
         for (size_t rows = 0; rows < static_cast<size_t>(m_column); ++rows) {
             if (m_rowsOf[rows].empty()) continue;
