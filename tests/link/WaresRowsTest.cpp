@@ -15,7 +15,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Link;
@@ -371,4 +373,43 @@ TEST(WaresCopies, NothingIsMadeUntilACopyIsKeptAndALinkInTheFoldersPlaceIsRefuse
     copies.Add(QStringLiteral("T1;x;4601234567893"));
     EXPECT_FALSE(copies.Confirm());
     EXPECT_TRUE(QDir(real).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// A program killed at any point of keeping a copy leaves the copies as they
+// were or the new copy whole: never a copy that is not what its name says.
+TEST(WaresCopies, AKillWhileACopyIsWrittenOrKeptLeavesOldCopiesOrTheNewOneWhole) {
+    CTestDir dir;
+    const QString folder = dir.File(QStringLiteral("wares"));
+    QRandomGenerator random(17);
+    const QStringList wares = Wares(20000, random);
+    const QByteArray digest = CWaresCopy::FromRecords(wares)->Digest();
+    // Killed with SIGKILL at a point the test chooses: halfway through the
+    // records, and right after the terminal's confirmation was kept.
+    for (const bool confirmed : {false, true}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            CWaresCopies copies(folder);
+            copies.Begin();
+            for (int i = 0; i < wares.size(); ++i) {
+                copies.Add(wares[i]);
+                if (!confirmed && i == wares.size() / 2) ::raise(SIGKILL);
+            }
+            if (copies.Confirm()) ::raise(SIGKILL);
+            ::_exit(3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        CWaresCopies copies(folder);
+        if (!confirmed) {
+            EXPECT_TRUE(copies.Held(10).isEmpty());
+            EXPECT_TRUE(QDir(folder).entryList({QStringLiteral("*.wares")}, QDir::Files | QDir::Hidden).isEmpty());
+            continue;
+        }
+        ASSERT_EQ(copies.Held(10), QList<QByteArray>{digest});
+        const auto copy = copies.Load(digest);
+        ASSERT_TRUE(copy);
+        EXPECT_EQ(copy->RowCount(), 20000u);
+    }
 }
