@@ -7,6 +7,10 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <QtGlobal>
+
+#include <cstdio>
+#include <ctime>
 
 inline bool Connect(CParlinkX2& link, const QString& port) {
     return link.OpenPort(port) == 1 && link.WaitLink(30000) == 1;
@@ -56,6 +60,14 @@ public:
         figures.seconds = static_cast<double>(m_wall.elapsed()) / 1000.0;
         figures.programCpu = OwnCpuSeconds() - m_program;
         figures.terminalCpu = ProcessCpuSeconds(m_pid) - m_terminal;
+        // KX_BENCH_SPANS=1: the measured span in CLOCK_MONOTONIC seconds, for
+        // `perf record -k CLOCK_MONOTONIC` and `perf report --time FROM,TO`.
+        if (qEnvironmentVariableIsSet("KX_BENCH_SPANS")) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double end = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+            std::fprintf(stderr, "span: %.6f,%.6f\n", end - figures.seconds, end);
+        }
     }
 
 private:

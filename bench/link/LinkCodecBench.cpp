@@ -189,8 +189,10 @@ int main(int argc, char** argv) {
         int level;
         Codec run;
     };
+    // The negative (fast) levels are what a sender may choose where its
+    // processor, not the line, is the limit.
     const Candidate candidates[] = {
-        {"zstd", 1, RunZstd},  {"zstd", 3, RunZstd},  {"zstd", 6, RunZstd},  {"zstd", 9, RunZstd},
+        {"zstd", -8, RunZstd}, {"zstd", -4, RunZstd}, {"zstd", -2, RunZstd}, {"zstd", 1, RunZstd},  {"zstd", 3, RunZstd},  {"zstd", 6, RunZstd},  {"zstd", 9, RunZstd},
         {"zstd", 12, RunZstd}, {"zstd", 15, RunZstd}, {"zstd", 17, RunZstd}, {"zstd", 19, RunZstd},
         {"deflate", 6, RunDeflate}, {"deflate", 9, RunDeflate},
     };

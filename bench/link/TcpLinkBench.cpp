@@ -1,5 +1,5 @@
 // Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks] [--tcp-only]
-//                        [--link KEY=VALUE,...]
+//                        [--only upload|journal] [--link KEY=VALUE,...]
 //
 // One run of kxterminal on loopback TCP (TLS, paired) and one on a
 // pseudo-terminal, the same records through the component on both: an upload
@@ -230,9 +230,15 @@ int main(int argc, char** argv) {
 
     // --tcp-only: without the pseudo-terminal's runs (for a profile of the network link alone).
     const bool withPty = !app.arguments().contains(QStringLiteral("--tcp-only"));
-    if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
-    Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares), waresPipe);
-    if (withPty) Print("download of a realistic journal", "pty", Download(pty, settings, journal, records), journalPipe);
-    Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records), journalPipe);
+    // --only upload|journal: one direction alone (for a profile of it).
+    const QString only = TextOption(app.arguments(), QStringLiteral("--only"));
+    if (only != QStringLiteral("journal")) {
+        if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
+        Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares), waresPipe);
+    }
+    if (only != QStringLiteral("upload")) {
+        if (withPty) Print("download of a realistic journal", "pty", Download(pty, settings, journal, records), journalPipe);
+        Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records), journalPipe);
+    }
     return 0;
 }
