@@ -63,6 +63,9 @@ struct CTerminalDevice::Stream {
     qsizetype next = 0;
     qsizetype count = 0;  // lines to send before the end marker
     bool journal = false;  // a journal, which HoldJournalAfter may hold
+    // The stream's blocks, encoded one after another by one encoder (each
+    // block starts from how the last one wrote its columns).
+    Link::CRecordBlockEncoder blocks{Link::kZstdLevel};
 };
 
 struct CTerminalDevice::Load {
@@ -321,7 +324,7 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
         }
         if (!records.empty())
             Link::AppendBlockMessage(out, Link::MessageType::AnswerBlock,
-                                     Link::EncodeRecordViews(coding, records, Link::kZstdLevel, wares.get()));
+                                     s.blocks.Encode(coding, records, wares.get()));
         if (held) return !HoldJournal(now, out.isEmpty());
     }
     return true;

@@ -1,7 +1,6 @@
 #include "tools/kxterminal/TerminalWares.h"
 
 #include "components/parlink/protocol/LinkMessage.h"
-#include "components/parlink/protocol/LinkLeb128.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "platform/CodePage.h"
 
@@ -45,20 +44,28 @@ std::uint64_t HashOf(std::string_view bytes) {
 
 // Windows-1251 bytes appended as UTF-8 (the digest's form) without a
 // detour through UTF-16.
-void AppendUtf8Of1251(std::string_view bytes, QByteArray& out) {
+void AppendUtf8Of1251(std::string_view bytes, std::string& out) {
     static const auto table = [] {
-        std::vector<QByteArray> t(256);
+        std::vector<std::string> t(256);
         for (int b = 0x80; b < 0x100; ++b) {
             const char c = static_cast<char>(b);
-            t[static_cast<size_t>(b)] = CodePage::FromWindows1251(&c, 1).toUtf8();
+            t[static_cast<size_t>(b)] = CodePage::FromWindows1251(&c, 1).toStdString();
         }
         return t;
     }();
     for (const char c : bytes) {
         const auto b = static_cast<std::uint8_t>(c);
-        if (b < 0x80) out.append(c);
+        if (b < 0x80) out.push_back(c);
         else out.append(table[b]);
     }
+}
+
+void AppendLeb128(std::string& out, std::uint64_t n) {
+    while (n >= 0x80) {
+        out.push_back(static_cast<char>(0x80 | (n & 0x7F)));
+        n >>= 7;
+    }
+    out.push_back(static_cast<char>(n));
 }
 
 }  // namespace
@@ -68,15 +75,11 @@ void CTerminalWares::IndexBarcodes() {
     while (size < 2 * m_rows.size()) size <<= 1;
     m_slots.assign(size, 0);
     m_mask = size - 1;
-    m_barcodeAt.assign(m_rows.size(), 0);
-    m_barcodeSize.assign(m_rows.size(), 0);
     for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
         std::string_view barcode;
-        if (!FieldOf(m_rows[row], kBarcodeField, &barcode) || barcode.empty() || barcode.size() > 0xFFFF) continue;
+        if (!FieldOf(m_rows[row], kBarcodeField, &barcode) || barcode.empty()) continue;
         // The first row of a barcode wins, as a lookup of a scan would find it.
         if (Find(kBarcodeField, QByteArrayView(barcode.data(), static_cast<qsizetype>(barcode.size()))) >= 0) continue;
-        m_barcodeAt[row] = static_cast<std::uint32_t>(barcode.data() - m_bytes.constData());
-        m_barcodeSize[row] = static_cast<std::uint16_t>(barcode.size());
         const std::uint64_t h = HashOf(barcode);
         std::uint64_t i = h & m_mask;
         while (m_slots[i] != 0) i = (i + 1) & m_mask;
@@ -96,7 +99,10 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
     // its copy in: a row kept differently from how it was sent (a character
     // outside the page) gives another digest, and the rows are then not used.
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray record, utf8;
+    // The hashed form of many records at a time: one call to the hash per
+    // 64 KiB, not two per record.
+    std::string pending, utf8;
+    pending.reserve(70000);
     size_t at = 0;
     while (at < all.size()) {
         size_t end = all.find("\r\n", at);
@@ -106,12 +112,15 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         wares->m_rows.push_back(row);
         utf8.clear();
         AppendUtf8Of1251(row, utf8);
-        record.clear();
-        Link::AppendLeb128(record, static_cast<std::uint32_t>(utf8.size()));
-        hash.addData(record);
-        hash.addData(utf8);
+        AppendLeb128(pending, utf8.size());
+        pending += utf8;
+        if (pending.size() >= 65536) {
+            hash.addData(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
+            pending.clear();
+        }
         at = next;
     }
+    hash.addData(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
     wares->m_digest = hash.result();
     wares->IndexBarcodes();
     return wares;
@@ -141,8 +150,24 @@ std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
         if (slot == 0) return -1;
         if ((slot & 0xFFFFFFFF00000000ull) != (h & 0xFFFFFFFF00000000ull)) continue;
         const auto row = static_cast<std::uint32_t>(slot - 1);
-        if (std::string_view(m_bytes.constData() + m_barcodeAt[row], m_barcodeSize[row]) == wanted) return row;
+        std::string_view barcode;
+        if (FieldOf(m_rows[row], kBarcodeField, &barcode) && barcode == wanted) return row;
     }
+}
+
+void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const {
+    if (field != kBarcodeField || m_slots.empty()) return;
+    const std::uint64_t h = HashOf(std::string_view(value.data(), static_cast<size_t>(value.size())));
+    const std::uint64_t* slot = &m_slots[h & m_mask];
+    if (stage == 0) {
+        __builtin_prefetch(slot);
+        return;
+    }
+    // The first slot only: it holds the barcode unless the hash collided.
+    if (*slot == 0) return;
+    const std::string_view& row = m_rows[static_cast<std::uint32_t>(*slot - 1)];
+    if (stage == 1) __builtin_prefetch(&row);
+    else __builtin_prefetch(row.data());
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWaresCache::Get(const QString& path) {

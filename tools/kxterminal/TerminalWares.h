@@ -29,6 +29,7 @@ public:
     bool FieldEquals(std::uint32_t row, int field, Link::BlockCoding coding, QByteArrayView value) const override;
     std::vector<int> KeyFields() const override { return {kBarcodeField}; }
     std::int64_t Find(int field, QByteArrayView value) const override;
+    void Prefetch(int field, QByteArrayView value, int stage) const override;
 
 private:
     void IndexBarcodes();
@@ -36,13 +37,10 @@ private:
     QByteArray m_bytes;
     std::vector<std::string_view> m_rows;
     // Open addressing over the barcodes: each slot the barcode's hash (high
-    // half) and its row + 1 (low half), 0 empty; one cache line a lookup
-    // where a node-based map takes three.
+    // half) and its row + 1 (low half), 0 empty. A lookup reads a slot, the
+    // row's place and the row; Prefetch starts each of them ahead.
     std::vector<std::uint64_t> m_slots;
     std::uint64_t m_mask = 0;
-    // Each row's barcode as offset and length in m_bytes (length 0: none).
-    std::vector<std::uint32_t> m_barcodeAt;
-    std::vector<std::uint16_t> m_barcodeSize;
     QByteArray m_digest;
 };
 

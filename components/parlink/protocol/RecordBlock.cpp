@@ -8,8 +8,9 @@
 #include <cstring>
 #include <array>
 #include <memory>
-#include <unordered_map>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace Link {
 namespace {
@@ -41,15 +42,20 @@ constexpr int kMaxRowWidth = 4;
 // How many of a column's first fields a reference is tried on before a
 // whole pass over the column.
 constexpr size_t kGlance = 16;
+// How many fields ahead each stage of a reference's lookup is asked for.
+constexpr size_t kLookAhead = 8;
 enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
 enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
 enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
 
 using Field = std::string_view;
+// What the encoder writes into: appending a few bytes to a std::string is a
+// handful of instructions, where QByteArray goes through its general insert.
+using Bytes = std::string;
 
 // ---- bytes in and out ----------------------------------------------------
 
-void PutLeb(QByteArray& out, std::uint64_t n) {
+void PutLeb(Bytes& out, std::uint64_t n) {
     // Written whole: most values are one byte, and a byte-wise append costs
     // more than the encoding.
     char bytes[10];
@@ -59,12 +65,12 @@ void PutLeb(QByteArray& out, std::uint64_t n) {
         n >>= 7;
     }
     bytes[size++] = static_cast<char>(n);
-    out.append(bytes, size);
+    out.append(bytes, static_cast<size_t>(size));
 }
 
-void PutBytes(QByteArray& out, Field f) { out.append(f.data(), static_cast<qsizetype>(f.size())); }
+void PutBytes(Bytes& out, Field f) { out.append(f.data(), f.size()); }
 
-void PutText(QByteArray& out, Field f) {
+void PutText(Bytes& out, Field f) {
     PutLeb(out, f.size());
     PutBytes(out, f);
 }
@@ -123,7 +129,7 @@ struct FreeD { void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); } };
 class CStreamWriter {
 public:
     explicit CStreamWriter(int level) : m_level(level) {}
-    void Put(QByteArray& out, const QByteArray& raw) {
+    void Put(Bytes& out, const Bytes& raw) {
         PutLeb(out, static_cast<std::uint64_t>(raw.size()));
         if (raw.size() >= kBlockPackFrom && Pack(raw)) {
             PutLeb(out, static_cast<std::uint64_t>(m_packed.size()));
@@ -135,7 +141,7 @@ public:
     }
 
 private:
-    bool Pack(const QByteArray& raw) {
+    bool Pack(const Bytes& raw) {
         if (!m_ctx) {
             m_ctx.reset(ZSTD_createCCtx());
             if (!m_ctx) return false;
@@ -147,17 +153,16 @@ private:
         ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
         ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
         ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
-        m_packed.resize(static_cast<qsizetype>(ZSTD_compressBound(static_cast<size_t>(raw.size()))));
-        const size_t n = ZSTD_compress2(c, m_packed.data(), static_cast<size_t>(m_packed.size()), raw.constData(),
-                                        static_cast<size_t>(raw.size()));
-        if (ZSTD_isError(n) || n == 0 || n >= static_cast<size_t>(raw.size())) return false;
-        m_packed.resize(static_cast<qsizetype>(n));
+        m_packed.resize(ZSTD_compressBound(raw.size()));
+        const size_t n = ZSTD_compress2(c, m_packed.data(), m_packed.size(), raw.data(), raw.size());
+        if (ZSTD_isError(n) || n == 0 || n >= raw.size()) return false;
+        m_packed.resize(n);
         return true;
     }
 
     int m_level;
     std::unique_ptr<ZSTD_CCtx, FreeC> m_ctx;
-    QByteArray m_packed;
+    Bytes m_packed;
 };
 
 class CStreamReader {
@@ -318,23 +323,38 @@ const char* PatternText(std::uint8_t pattern) {
     }
 }
 
+// A pattern letter's place among a date's values (year, month, day, hour,
+// minute, second); -1 for a character written as it stands.
+constexpr int kDateSlots = 6;
+constexpr int DateSlot(char c) {
+    switch (c) {
+    case 'Y': return 0;
+    case 'M': return 1;
+    case 'D': return 2;
+    case 'h': return 3;
+    case 'm': return 4;
+    case 's': return 5;
+    default: return -1;
+    }
+}
+
 // Seconds since 0000-03-01 00:00:00 for a field written in `pattern` with a
 // real date and time (so writing it back gives the same bytes).
 bool ReadDate(Field f, std::uint8_t pattern, std::uint64_t* seconds) {
     const char* p = PatternText(pattern);
     const size_t len = std::char_traits<char>::length(p);
     if (f.size() != len) return false;
-    int v[128] = {};
+    int v[kDateSlots] = {};
     for (size_t i = 0; i < len; ++i) {
         const char want = p[i];
-        if (want == 'D' || want == 'M' || want == 'Y' || want == 'h' || want == 'm' || want == 's') {
+        if (const int slot = DateSlot(want); slot >= 0) {
             if (!IsDigit(f[i])) return false;
-            v[static_cast<unsigned char>(want)] = v[static_cast<unsigned char>(want)] * 10 + (f[i] - '0');
+            v[slot] = v[slot] * 10 + (f[i] - '0');
         } else if (f[i] != want) {
             return false;
         }
     }
-    const int year = v['Y'], month = v['M'], day = v['D'], hour = v['h'], minute = v['m'], second = v['s'];
+    const int year = v[0], month = v[1], day = v[2], hour = v[3], minute = v[4], second = v[5];
     if (year < 1 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
     static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -356,20 +376,15 @@ bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
     unsigned month = 0, day = 0;
     CivilFromDays(static_cast<std::int64_t>(seconds / 86400), &year, &month, &day);
     const unsigned s = static_cast<unsigned>(seconds % 86400);
-    int v[128] = {};
-    v['Y'] = static_cast<int>(year);
-    v['M'] = static_cast<int>(month);
-    v['D'] = static_cast<int>(day);
-    v['h'] = static_cast<int>(s / 3600);
-    v['m'] = static_cast<int>(s / 60 % 60);
-    v['s'] = static_cast<int>(s % 60);
+    int v[kDateSlots] = {static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                         static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)};
     const size_t len = std::char_traits<char>::length(p);
     char text[32];
     // Digits are written from the right of each run.
     for (size_t i = len; i-- > 0;) {
         const char c = p[i];
-        if (c == 'D' || c == 'M' || c == 'Y' || c == 'h' || c == 'm' || c == 's') {
-            int& x = v[static_cast<unsigned char>(c)];
+        if (const int slot = DateSlot(c); slot >= 0) {
+            int& x = v[slot];
             text[i] = static_cast<char>('0' + x % 10);
             x /= 10;
         } else {
@@ -454,83 +469,101 @@ private:
 
 // ---- the encoder ---------------------------------------------------------------
 
+// How a column was written in the previous block of the same records: the
+// next block tries that way first, in one pass over the column, and makes
+// the whole choice again only when most of its fields no longer fit it.
+struct ColumnPlan {
+    enum class Way : std::uint8_t { kNone, kText, kWords, kTokens, kNumber, kDate } way = Way::kNone;
+    NumberParams number;         // kNumber: prefix and separator
+    std::uint8_t datePattern = 0;  // kDate
+};
+
 class CEncoder {
 public:
-    CEncoder(int level, const CBlockReference* reference)
-        : m_level(level), m_streams(level), m_reference(reference) {}
+    CEncoder(int level, const CBlockReference* reference, std::vector<ColumnPlan>* plans = nullptr)
+        : m_level(level), m_streams(level), m_reference(reference), m_plans(plans) {}
 
     QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
         const size_t n = records.size();
         m_coding = coding;
-        // Every record's fields side by side: record r's are first[r] .. first[r + 1].
-        std::vector<Field> fields;
-        std::vector<std::uint32_t> first;
-        fields.reserve(n * 8);
-        first.reserve(n + 1);
-        int columns = 1;
-        QByteArray counts;
-        counts.reserve(static_cast<qsizetype>(n));
-        for (const QByteArrayView rec : records) {
-            first.push_back(static_cast<std::uint32_t>(fields.size()));
-            Field rest(rec.data(), static_cast<size_t>(rec.size()));
-            int count = 0;
+        // Each column's fields, and the record each of them belongs to, in one
+        // pass over the records.
+        std::vector<std::vector<Field>> columns;
+        std::vector<std::vector<std::uint32_t>> owners;
+        Bytes counts;
+        counts.reserve(n);
+        for (size_t r = 0; r < n; ++r) {
+            const char* at = records[r].data();
+            const char* const end = at + records[r].size();
+            size_t count = 0;
             for (;;) {
-                const size_t semi = count + 1 < kBlockMaxColumns ? rest.find(';') : Field::npos;
+                const char* semi = count + 1 < static_cast<size_t>(kBlockMaxColumns)
+                                       ? static_cast<const char*>(std::memchr(at, ';', static_cast<size_t>(end - at)))
+                                       : nullptr;
+                if (count == columns.size()) {
+                    columns.emplace_back().reserve(n - r);
+                    owners.emplace_back().reserve(n - r);
+                }
+                columns[count].emplace_back(at, static_cast<size_t>((semi ? semi : end) - at));
+                owners[count].push_back(static_cast<std::uint32_t>(r));
                 ++count;
-                if (semi == Field::npos) {
-                    fields.push_back(rest);
-                    break;
-                }
-                fields.push_back(rest.substr(0, semi));
-                rest.remove_prefix(semi + 1);
+                if (!semi) break;
+                at = semi + 1;
             }
-            columns = std::max(columns, count);
-            counts.append(static_cast<char>(count - 1));
+            counts.push_back(static_cast<char>(count - 1));
         }
-        first.push_back(static_cast<std::uint32_t>(fields.size()));
-        QByteArray out;
-        out.append(static_cast<char>(coding));
+        if (columns.empty()) {  // no records: one empty column
+            columns.emplace_back();
+            owners.emplace_back();
+        }
+        Bytes out;
+        out.push_back(static_cast<char>(coding));
         PutLeb(out, static_cast<std::uint64_t>(n));
-        out.append(static_cast<char>(columns));
+        out.push_back(static_cast<char>(columns.size()));
         m_writer->Put(out, counts);
-        std::vector<Field> column;
-        column.reserve(n);
-        m_rowsOf.assign(static_cast<size_t>(columns), {});
-        for (int c = 0; c < columns; ++c) {
-            column.clear();
-            m_owners.clear();
-            for (size_t r = 0; r < n; ++r)
-                if (first[r] + static_cast<std::uint32_t>(c) < first[r + 1]) {
-                    column.push_back(fields[first[r] + c]);
-                    m_owners.push_back(static_cast<std::uint32_t>(r));
-                }
-            m_column = c;
-            PutColumn(out, column);
+        m_rowsOf.assign(columns.size(), {});
+        for (size_t c = 0; c < columns.size(); ++c) {
+            m_owners.swap(owners[c]);
+            m_column = static_cast<int>(c);
+            PutColumn(out, columns[c]);
         }
-        return out;
+        return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
     }
 
 private:
-    void PutColumn(QByteArray& out, const std::vector<Field>& column) {
+    void PutColumn(Bytes& out, const std::vector<Field>& column) {
         if (m_reference && (PutRows(out, column) || PutSameRow(out, column))) return;
+        ColumnPlan unplanned;
+        if (m_plans && m_plans->size() <= static_cast<size_t>(m_column)) m_plans->resize(static_cast<size_t>(m_column) + 1);
+        ColumnPlan& plan = m_plans ? (*m_plans)[static_cast<size_t>(m_column)] : unplanned;
+        if (PutAsPlanned(out, column, plan)) return;
         NumberParams number;
-        if (ChooseNumber(column, &number)) return PutNumbers(out, column, number);
-        if (const std::uint8_t pattern = ChooseDatePattern(column)) return PutDates(out, column, pattern);
+        if (ChooseNumber(column, &number)) {
+            plan = ColumnPlan{ColumnPlan::Way::kNumber, number, 0};
+            return PutNumbers(out, column, number);
+        }
+        if (const std::uint8_t pattern = ChooseDatePattern(column)) {
+            plan = ColumnPlan{ColumnPlan::Way::kDate, {}, pattern};
+            ReadDates(column, pattern);
+            return PutDates(out, column, pattern);
+        }
         // Texts: whichever of words, tokens and plain text packs smallest.
         const bool probing = m_level > 1;
         if (probing) m_writer = &m_probe;
         enum Way { kAsIs, kAsWords, kAsTokens } way = kAsIs;
-        QByteArray best;
+        Bytes best;
         PutTexts(best, column);
         for (const bool tokens : {false, true}) {
-            if (!DistinctFew(column, tokens)) continue;
-            QByteArray candidate;
-            PutWords(candidate, column, tokens);
+            Bytes candidate;
+            if (!PutWords(candidate, column, tokens)) continue;
             if (candidate.size() < best.size()) {
                 best.swap(candidate);
                 way = tokens ? kAsTokens : kAsWords;
             }
         }
+        plan = ColumnPlan{way == kAsIs ? ColumnPlan::Way::kText
+                                       : way == kAsWords ? ColumnPlan::Way::kWords : ColumnPlan::Way::kTokens,
+                          {}, 0};
         if (!probing) {
             out.append(best);
             return;
@@ -540,7 +573,51 @@ private:
         else PutWords(out, column, way == kAsTokens);
     }
 
+    // Writes the column the way the plan says when most of its fields still
+    // fit that way; false when the whole choice has to be made.
+    bool PutAsPlanned(Bytes& out, const std::vector<Field>& column, const ColumnPlan& plan) {
+        switch (plan.way) {
+        case ColumnPlan::Way::kNumber: {
+            NumberParams number = plan.number;
+            if (!ReadNumbers(column, &number)) return false;
+            PutNumbers(out, column, number);
+            return true;
+        }
+        case ColumnPlan::Way::kDate:
+            if (!MostFit(ReadDates(column, plan.datePattern), column.size())) return false;
+            PutDates(out, column, plan.datePattern);
+            return true;
+        case ColumnPlan::Way::kWords:
+        case ColumnPlan::Way::kTokens: {
+            Bytes written;
+            if (!PutWords(written, column, plan.way == ColumnPlan::Way::kTokens)) return false;
+            out.append(written);
+            return true;
+        }
+        case ColumnPlan::Way::kText:
+            // A text column may have become numbers or dates; the glances
+            // of the whole choice are cheap on text.
+            return false;
+        case ColumnPlan::Way::kNone:
+            break;
+        }
+        return false;
+    }
+
     static bool MostFit(size_t fit, size_t all) { return fit > 0 && fit * 10 >= all * 9; }
+
+    // How many fields of the column `fits`, or 0 as soon as too many do not
+    // for MostFit: a column of another kind costs a glance, not a pass.
+    template <class Fits>
+    static size_t CountFitting(const std::vector<Field>& column, Fits fits) {
+        const size_t allowed = column.size() - (column.size() * 9 + 9) / 10;
+        size_t fit = 0, missed = 0;
+        for (Field f : column) {
+            if (fits(f)) ++fit;
+            else if (++missed > allowed) return 0;
+        }
+        return fit;
+    }
 
     // Whether the column is written as numbers, and how; leaves the column
     // read in m_parsed and m_fits for PutNumbers.
@@ -560,10 +637,8 @@ private:
         // processor: no pass over the column that cannot pay).
         const auto fitting = [&](char separator) {
             p.separator = separator;
-            size_t fit = 0;
             NumberField n;
-            for (Field f : column) fit += ReadNumber(f, p, &n) ? 1 : 0;
-            return fit;
+            return CountFitting(column, [&](Field f) { return ReadNumber(f, p, &n); });
         };
         size_t best = fitting('\0');
         params->prefix = p.prefix;
@@ -590,17 +665,25 @@ private:
         }
         p.separator = params->separator;
         if (!MostFit(best, column.size())) return false;
-        // One reading of the column serves every choice below and the
-        // writing: check digits are left out where valid, and put back when
-        // too few numbers carry a valid one.
+        return ReadNumbers(column, params);
+    }
+
+    // Reads the column as numbers of `params`' prefix and separator into
+    // m_parsed and m_fits, and settles the flags; false (read or not) when
+    // too few fields fit. One reading serves every choice below and the
+    // writing: check digits are left out where valid, and put back when too
+    // few numbers carry a valid one.
+    bool ReadNumbers(const std::vector<Field>& column, NumberParams* params) {
         params->flags = kCheckDigits;
         m_parsed.resize(column.size());
         m_fits.resize(column.size());
-        size_t omitted = 0;
+        size_t omitted = 0, best = 0;
         for (size_t i = 0; i < column.size(); ++i) {
             m_fits[i] = ReadNumber(column[i], *params, &m_parsed[i]);
+            best += m_fits[i] ? 1 : 0;
             omitted += m_fits[i] && m_parsed[i].checkOmitted ? 1 : 0;
         }
+        if (!MostFit(best, column.size())) return false;
         if (omitted * 2 < best) {
             params->flags = 0;
             for (size_t i = 0; i < column.size(); ++i) {
@@ -630,14 +713,13 @@ private:
         std::uint8_t best = 0;
         size_t bestFit = 0;
         for (std::uint8_t pattern : {kDayMonthYearTime, kIsoDateTime, kDayMonthYear}) {
-            size_t fit = 0;
             std::uint64_t s = 0;
             // Fields of another length are no date of this pattern: a glance at
             // the first few saves the pass over a column that holds none.
             bool any = false;
             for (size_t i = 0; i < std::min<size_t>(column.size(), 16) && !any; ++i) any = ReadDate(column[i], pattern, &s);
             if (!any) continue;
-            for (Field f : column) fit += ReadDate(f, pattern, &s) ? 1 : 0;
+            const size_t fit = CountFitting(column, [&](Field f) { return ReadDate(f, pattern, &s); });
             if (fit > bestFit) {
                 bestFit = fit;
                 best = pattern;
@@ -647,35 +729,9 @@ private:
         return MostFit(bestFit, column.size()) ? best : 0;
     }
 
-    // Words (or tokens) may pay when they repeat: at most seven distinct in
-    // ten, and no more than a dictionary holds.
-    static bool DistinctFew(const std::vector<Field>& column, bool tokens) {
-        std::unordered_map<Field, int> seen;
-        size_t words = 0;
-        for (Field f : column) {
-            if (tokens) {
-                while (!f.empty()) {
-                    const size_t end = TokenEnd(f);
-                    ++words;
-                    seen.emplace(f.substr(0, end), 0);
-                    f.remove_prefix(end);
-                }
-                continue;
-            }
-            for (;;) {
-                const size_t sp = f.find(' ');
-                ++words;
-                seen.emplace(f.substr(0, sp), 0);
-                if (sp == Field::npos) break;
-                f.remove_prefix(sp + 1);
-            }
-        }
-        return seen.size() * 10 <= words * 7 && seen.size() <= kMaxWords;
-    }
-
     // A column most of whose fields are found in one of the reference's key
     // fields goes as its row numbers.
-    bool PutRows(QByteArray& out, const std::vector<Field>& column) {
+    bool PutRows(Bytes& out, const std::vector<Field>& column) {
         for (const int key : m_reference->KeyFields()) {
             if (key < 0 || key >= kBlockMaxColumns) continue;
             size_t looked = 0, found = 0;
@@ -688,8 +744,15 @@ private:
             std::vector<std::int64_t> rows(column.size());
             size_t fit = 0;
             std::int64_t widest = 0;
+            const auto view = [&](size_t i) {
+                return QByteArrayView(column[i].data(), static_cast<qsizetype>(column[i].size()));
+            };
             for (size_t i = 0; i < column.size(); ++i) {
-                const QByteArrayView value(column[i].data(), static_cast<qsizetype>(column[i].size()));
+                // The lookups of the fields ahead get under way meanwhile.
+                for (int stage = 0; stage < 3; ++stage)
+                    if (const size_t ahead = i + kLookAhead * (3 - static_cast<size_t>(stage)); ahead < column.size())
+                        m_reference->Prefetch(key, view(ahead), stage);
+                const QByteArrayView value = view(i);
                 rows[i] = m_reference->Find(key, value);
                 if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
                 if (rows[i] < 0) continue;
@@ -704,22 +767,25 @@ private:
             if (fit * 2 < column.size()) continue;
             const int width = std::min(BytesFor(static_cast<std::uint64_t>(widest)), kMaxRowWidth);
             if (widest >= (std::int64_t(1) << (8 * width))) continue;
-            out.append(static_cast<char>(kRows));
-            out.append(m_reference->Digest().left(kReferenceDigestBytes));
-            out.append(static_cast<char>(key));
-            out.append(static_cast<char>(width));
-            QByteArray kinds, values, texts;
+            out.push_back(static_cast<char>(kRows));
+            {
+                const QByteArray digest = m_reference->Digest().left(kReferenceDigestBytes);
+                out.append(digest.constData(), static_cast<size_t>(digest.size()));
+            }
+            out.push_back(static_cast<char>(key));
+            out.push_back(static_cast<char>(width));
+            Bytes kinds, values, texts;
             std::vector<std::int64_t>& rowOf = m_rowsOf[static_cast<size_t>(m_column)];
             rowOf.assign(m_owners.empty() ? 0 : m_owners.back() + 1, -1);
             for (size_t i = 0; i < column.size(); ++i) {
-                kinds.append(static_cast<char>(rows[i] >= 0 ? kFits : kAsText));
+                kinds.push_back(static_cast<char>(rows[i] >= 0 ? kFits : kAsText));
                 if (rows[i] < 0) PutText(texts, column[i]);
                 else rowOf[m_owners[i]] = rows[i];
             }
             // Byte planes, as numbers' values.
             for (int b = 0; b < width; ++b)
                 for (std::int64_t r : rows)
-                    if (r >= 0) values.append(static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b)));
+                    if (r >= 0) values.push_back(static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b)));
             m_writer->Put(out, kinds);
             m_writer->Put(out, values);
             m_writer->Put(out, texts);
@@ -730,7 +796,7 @@ private:
 
     // A column most of whose fields equal one field of the row an earlier
     // rows column found in the same record goes as "that field".
-    bool PutSameRow(QByteArray& out, const std::vector<Field>& column) {
+    bool PutSameRow(Bytes& out, const std::vector<Field>& column) {
         QByteArray value;
         const auto rowOf = [&](size_t rows, size_t i) {
             const std::vector<std::int64_t>& of = m_rowsOf[rows];
@@ -765,18 +831,18 @@ private:
                 }
             }
             if (best < 0 || bestFound * 2 < looked) continue;
-            QByteArray kinds, texts;
+            Bytes kinds, texts;
             size_t fit = 0;
             for (size_t i = 0; i < column.size(); ++i) {
                 const bool same = equal(rowOf(rows, i), best, column[i]);
                 fit += same ? 1 : 0;
-                kinds.append(static_cast<char>(same ? kFits : kAsText));
+                kinds.push_back(static_cast<char>(same ? kFits : kAsText));
                 if (!same) PutText(texts, column[i]);
             }
             if (fit * 2 < column.size()) continue;
-            out.append(static_cast<char>(kSameRow));
-            out.append(static_cast<char>(rows));
-            out.append(static_cast<char>(best));
+            out.push_back(static_cast<char>(kSameRow));
+            out.push_back(static_cast<char>(rows));
+            out.push_back(static_cast<char>(best));
             m_writer->Put(out, kinds);
             m_writer->Put(out, texts);
             return true;
@@ -784,9 +850,9 @@ private:
         return false;
     }
 
-    void PutTexts(QByteArray& out, const std::vector<Field>& column) {
-        out.append(static_cast<char>(kText));
-        QByteArray lengths, bytes;
+    void PutTexts(Bytes& out, const std::vector<Field>& column) {
+        out.push_back(static_cast<char>(kText));
+        Bytes lengths, bytes;
         for (Field f : column) {
             PutLeb(lengths, f.size());
             PutBytes(bytes, f);
@@ -797,15 +863,16 @@ private:
 
     // Words (`tokens` false): a field is its words, split at each space;
     // tokens: a field is its tokens (TokenEnd), nothing in between.
-    void PutWords(QByteArray& out, const std::vector<Field>& column, bool tokens) {
-        out.append(static_cast<char>(tokens ? kTokens : kWords));
+    // Writes nothing and returns false unless the words repeat enough to
+    // pay: at most seven distinct in ten, and no more than a dictionary holds.
+    bool PutWords(Bytes& out, const std::vector<Field>& column, bool tokens) {
         // Ids by frequency, most frequent first, so common words take one byte.
         struct Word { int count = 0; int first = 0; std::uint32_t id = 0; };
         std::unordered_map<Field, Word> words;
         std::vector<Field> order;
         std::vector<Field> sequence;
         std::vector<bool> starts;
-        QByteArray counts;
+        Bytes counts;
         auto take = [&](Field w, bool start) {
             auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
             if (added) order.push_back(w);
@@ -832,9 +899,11 @@ private:
             }
             PutLeb(counts, count);
         }
+        if (order.size() * 10 > sequence.size() * 7 || order.size() > kMaxWords) return false;
+        out.push_back(static_cast<char>(tokens ? kTokens : kWords));
         std::stable_sort(order.begin(), order.end(),
                          [&](Field a, Field b) { return words[a].count > words[b].count; });
-        QByteArray dictionary, codes[kCodePlaces], larger;
+        Bytes dictionary, codes[kCodePlaces], larger;
         PutLeb(dictionary, order.size());
         for (size_t i = 0; i < order.size(); ++i) {
             words[order[i]].id = static_cast<std::uint32_t>(i);
@@ -852,34 +921,35 @@ private:
             const std::uint64_t code = successors.Code(prev, id);
             // One byte a code; from 255 on, 255 and the rest in a stream of
             // their own, so the common small codes keep a code of their own.
-            codes[place].append(static_cast<char>(std::min<std::uint64_t>(code, 255)));
+            codes[place].push_back(static_cast<char>(std::min<std::uint64_t>(code, 255)));
             if (code >= 255) PutLeb(larger, code - 255);
             place = std::min(place + 1, kCodePlaces - 1);
             prev = id;
         }
         m_writer->Put(out, dictionary);
         m_writer->Put(out, counts);
-        for (const QByteArray& c : codes) m_writer->Put(out, c);
+        for (const Bytes& c : codes) m_writer->Put(out, c);
         m_writer->Put(out, larger);
+        return true;
     }
 
-    void PutNumbers(QByteArray& out, const std::vector<Field>& column, const NumberParams& p) {
-        out.append(static_cast<char>(kNumber));
+    void PutNumbers(Bytes& out, const std::vector<Field>& column, const NumberParams& p) {
+        out.push_back(static_cast<char>(kNumber));
         PutText(out, p.prefix);
-        out.append(p.separator);
-        out.append(static_cast<char>(p.flags));
+        out.push_back(p.separator);
+        out.push_back(static_cast<char>(p.flags));
         std::vector<NumberField> numbers;
-        QByteArray kinds, digits, scales, texts;
+        Bytes kinds, digits, scales, texts;
         for (size_t i = 0; i < column.size(); ++i) {
             const Field f = column[i];
             const NumberField& n = m_parsed[i];
             if (m_fits[i]) {
-                kinds.append(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
+                kinds.push_back(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
                 PutLeb(digits, static_cast<std::uint64_t>(n.digits));
                 if (p.separator) PutLeb(scales, static_cast<std::uint64_t>(n.scale));
                 numbers.push_back(n);
             } else {
-                kinds.append(static_cast<char>(kAsText));
+                kinds.push_back(static_cast<char>(kAsText));
                 PutText(texts, f);
             }
         }
@@ -903,7 +973,7 @@ private:
             groups[static_cast<size_t>(groupOf[key])].values.push_back(n.value);
         }
         PutLeb(out, groups.size());
-        QByteArray values;
+        Bytes values;
         for (Group& g : groups) {
             std::uint64_t base = g.values.front();
             if (p.flags & kDelta) {
@@ -920,13 +990,13 @@ private:
             std::uint64_t widest = 0;
             for (std::uint64_t v : g.values) widest = std::max(widest, v);
             const int width = BytesFor(widest);
-            out.append(static_cast<char>(g.key));
+            out.push_back(static_cast<char>(g.key));
             PutLeb(out, base);
-            out.append(static_cast<char>(width));
+            out.push_back(static_cast<char>(width));
             // Byte planes: the low byte of every value, then the next byte ...
             // (high bytes of similar numbers repeat and pack to almost nothing).
             for (int b = 0; b < width; ++b)
-                for (std::uint64_t v : g.values) values.append(static_cast<char>(v >> (8 * b)));
+                for (std::uint64_t v : g.values) values.push_back(static_cast<char>(v >> (8 * b)));
         }
         m_writer->Put(out, kinds);
         m_writer->Put(out, digits);
@@ -935,20 +1005,34 @@ private:
         m_writer->Put(out, texts);
     }
 
-    void PutDates(QByteArray& out, const std::vector<Field>& column, std::uint8_t pattern) {
-        out.append(static_cast<char>(kDateTime));
-        out.append(static_cast<char>(pattern));
-        QByteArray kinds, deltas, texts;
+    // Reads the column as dates of `pattern` into m_seconds and m_fits; how many fit.
+    size_t ReadDates(const std::vector<Field>& column, std::uint8_t pattern) {
+        m_seconds.resize(column.size());
+        m_fits.resize(column.size());
+        size_t fit = 0;
+        for (size_t i = 0; i < column.size(); ++i) {
+            m_fits[i] = ReadDate(column[i], pattern, &m_seconds[i]);
+            fit += m_fits[i] ? 1 : 0;
+        }
+        return fit;
+    }
+
+    // The column as read by ReadDates.
+    void PutDates(Bytes& out, const std::vector<Field>& column, std::uint8_t pattern) {
+        out.push_back(static_cast<char>(kDateTime));
+        out.push_back(static_cast<char>(pattern));
+        Bytes kinds, deltas, texts;
         std::uint64_t base = 0, prev = 0;
         bool first = true;
-        for (Field f : column) {
-            std::uint64_t s = 0;
-            if (!ReadDate(f, pattern, &s)) {
-                kinds.append(static_cast<char>(kAsText));
+        for (size_t i = 0; i < column.size(); ++i) {
+            const Field f = column[i];
+            const std::uint64_t s = m_seconds[i];
+            if (!m_fits[i]) {
+                kinds.push_back(static_cast<char>(kAsText));
                 PutText(texts, f);
                 continue;
             }
-            kinds.append(static_cast<char>(kFits));
+            kinds.push_back(static_cast<char>(kFits));
             if (first) {
                 base = prev = s;
                 first = false;
@@ -970,6 +1054,7 @@ private:
     // For each column written as rows: the row of each record (-1 none).
     std::vector<std::vector<std::int64_t>> m_rowsOf;
     std::vector<NumberField> m_parsed;  // the column being written, read as numbers
+    std::vector<std::uint64_t> m_seconds;  // ... or as dates
     std::vector<char> m_fits;
     CStreamWriter m_streams;
     // Choosing between ways of writing a text column packs each way at the
@@ -977,6 +1062,7 @@ private:
     CStreamWriter m_probe{1};
     CStreamWriter* m_writer = &m_streams;
     const CBlockReference* m_reference;
+    std::vector<ColumnPlan>* m_plans;  // nullptr: every column is chosen afresh
 };
 
 // ---- the decoder ---------------------------------------------------------------
@@ -1337,6 +1423,18 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlo
 QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
                              const CBlockReference* reference) {
     return CEncoder(zstdLevel, reference).Encode(coding, records);
+}
+
+struct CRecordBlockEncoder::Plans {
+    std::vector<ColumnPlan> columns;
+};
+
+CRecordBlockEncoder::CRecordBlockEncoder(int zstdLevel) : m_level(zstdLevel), m_plans(std::make_unique<Plans>()) {}
+CRecordBlockEncoder::~CRecordBlockEncoder() = default;
+
+QByteArray CRecordBlockEncoder::Encode(BlockCoding coding, const std::vector<QByteArrayView>& records,
+                                       const CBlockReference* reference) {
+    return CEncoder(m_level, reference, &m_plans->columns).Encode(coding, records);
 }
 
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block, const BlockReferences* references) {

@@ -11,14 +11,16 @@
 // byte for byte whatever it holds. The layout is in docs/link-protocol.md,
 // "Record blocks".
 //
-// Encoding is deterministic for a given zstd level; decoding needs no
-// knowledge of the records' kind: a block says how each column is written.
+// Encoding is deterministic for a given zstd level and the blocks encoded
+// before it by the same encoder; decoding needs no knowledge of the records'
+// kind: a block says how each column is written.
 
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace Link {
@@ -71,6 +73,15 @@ public:
         (void)value;
         return -1;
     }
+    // A hint that `value` is looked up in `field` soon: a reference whose
+    // lookups wait on memory starts bringing in what stage `stage` (0, 1,
+    // 2: each one step further along the lookup, the earlier stages having
+    // been asked for a while before) needs, so a column's lookups overlap.
+    virtual void Prefetch(int field, QByteArrayView value, int stage) const {
+        (void)field;
+        (void)value;
+        (void)stage;
+    }
 };
 inline constexpr int kReferenceDigestBytes = 32;
 // The reference a decoder may resolve a digest to; nullptr: not held.
@@ -83,6 +94,26 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlo
 // The same for records the caller keeps elsewhere (no copy of them is made).
 QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
                              const CBlockReference* reference = nullptr);
+// Encodes the blocks of one run of records of a kind (a load, a journal). It
+// remembers how each column was written and tries that way first in the next
+// block: one pass over a column instead of a trial of every transform, which
+// is what keeps the terminal's side cheap. A column whose fields no longer
+// fit that way is chosen afresh, so any records still encode exactly.
+class CRecordBlockEncoder {
+public:
+    explicit CRecordBlockEncoder(int zstdLevel);
+    ~CRecordBlockEncoder();
+    CRecordBlockEncoder(const CRecordBlockEncoder&) = delete;
+    CRecordBlockEncoder& operator=(const CRecordBlockEncoder&) = delete;
+    QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records,
+                      const CBlockReference* reference = nullptr);
+
+private:
+    struct Plans;
+    int m_level;
+    std::unique_ptr<Plans> m_plans;
+};
+
 // False for bytes that are not a sound block (nothing is trusted: sizes,
 // ids, values and digit counts are checked against the block's bounds), and
 // for a block that names a reference `references` does not resolve.

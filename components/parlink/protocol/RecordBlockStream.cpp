@@ -17,6 +17,8 @@ void CRecordBlockWriter::Command(QStringView command, QByteArray& stream) {
     Flush(stream);
     m_piecesAsData = false;
     m_records = CarriesRecords(command);
+    // Each directory's records are of their own kind: their columns are chosen afresh.
+    if (m_records) m_encoder = std::make_unique<CRecordBlockEncoder>(m_level);
 }
 
 bool CRecordBlockWriter::Data(const QString& piece, QByteArray& stream) {
@@ -69,7 +71,9 @@ void CRecordBlockWriter::Flush(QByteArray& stream) {
 
 void CRecordBlockWriter::WriteBlock(QByteArray& stream) {
     if (m_block.records.empty()) return;
-    AppendBlockMessage(stream, MessageType::RecordBlock, EncodeRecordBlock(m_block, m_level));
+    if (!m_encoder) m_encoder = std::make_unique<CRecordBlockEncoder>(m_level);
+    std::vector<QByteArrayView> records(m_block.records.begin(), m_block.records.end());
+    AppendBlockMessage(stream, MessageType::RecordBlock, m_encoder->Encode(m_block.coding, records));
     m_block.records.clear();
     m_blockBytes = 0;
 }

@@ -17,6 +17,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <memory>
+
 namespace Link {
 
 // Characters of a data text piece: a shorter piece ends its record.
@@ -49,6 +51,7 @@ private:
     QStringList m_pieces;         // the pieces of the record not ended yet
     RecordBlock m_block;
     qsizetype m_blockBytes = 0;
+    std::unique_ptr<CRecordBlockEncoder> m_encoder;  // the blocks of the present command's records
 };
 
 // A record as a reference's digest covers it (and as the program keeps its
