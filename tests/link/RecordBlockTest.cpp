@@ -2,6 +2,7 @@
 // each column transform does what it is there for, and bytes that are not a
 // sound block are refused, never trusted.
 
+#include "components/parlink/protocol/LinkCompression.h"
 #include "components/parlink/protocol/RecordBlock.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "platform/CodePage.h"
@@ -98,6 +99,43 @@ TEST(RecordBlock, EachTransformEarnsItsPlace) {
     const QByteArray invalid = EncodeRecordBlock(Block(records), 19);
     EXPECT_GT(invalid.size(), bytes.size());
     EXPECT_EQ(RoundTrip(Block(records), 19), records);
+}
+
+TEST(RecordBlock, ARunsEncoderKeepsEachColumnsWayWhileItFitsAndChoosesAfreshWhenItNoLongerDoes) {
+    // Journal lines: barcode, quantity, date and time, a comment of few words.
+    QRandomGenerator random(5);
+    const QList<QByteArray> comments{"", "", "", "\xE1\xF0\xE0\xEA", "\xEF\xE0\xF0\xF2\xE8\xFF 7"};
+    const auto scans = [&](int count) {
+        std::vector<QByteArray> lines;
+        for (int i = 0; i < count; ++i)
+            lines.push_back(Ean13(random) + ';' + QByteArray::number(1 + random.bounded(40)) + ";0" +
+                            QByteArray::number(1 + random.bounded(9)) + ".12.2026 1" + QByteArray::number(random.bounded(10)) +
+                            ":3" + QByteArray::number(random.bounded(10)) + ":00;" + comments[random.bounded(5)]);
+        return lines;
+    };
+    // Then the same columns hold other things: names where barcodes were,
+    // plain numbers where dates were, words that never repeat.
+    std::vector<QByteArray> changed;
+    for (int i = 0; i < 2000; ++i)
+        changed.push_back("\xD2\xEE\xE2\xE0\xF0 " + Ean13(random).right(5) + ';' + QByteArray::number(random.bounded(9)) + ';' +
+                          QByteArray::number(random.bounded(100000)) + ';' + Ean13(random).right(8));
+    const std::vector<std::vector<QByteArray>> run{scans(kBlockMaxRecords), scans(3000), changed, scans(1000)};
+
+    CRecordBlockEncoder encoder(kZstdLevel);
+    for (size_t b = 0; b < run.size(); ++b) {
+        const std::vector<QByteArrayView> views(run[b].begin(), run[b].end());
+        const QByteArray inRun = encoder.Encode(BlockCoding::Windows1251, views);
+        const QByteArray alone = EncodeRecordViews(BlockCoding::Windows1251, views, kZstdLevel);
+        RecordBlock back;
+        ASSERT_TRUE(DecodeRecordBlock(inRun.constData(), inRun.size(), &back)) << "block " << b;
+        EXPECT_EQ(back.records, run[b]) << "block " << b;
+        // Where the columns keep their kind, the way kept is the way chosen
+        // afresh; where they change, they are chosen afresh and pack as well.
+        if (b == 1) {
+            EXPECT_EQ(Hex(inRun), Hex(alone));
+        }
+        EXPECT_LE(inRun.size(), alone.size() + alone.size() / 50) << "block " << b;
+    }
 }
 
 // The worked examples of the protocol document, byte for byte: a second
