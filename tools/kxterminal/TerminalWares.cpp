@@ -4,10 +4,12 @@
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "platform/CodePage.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 
+#include <openssl/evp.h>
 #include <sys/stat.h>
+
+#include <memory>
 
 namespace {
 
@@ -98,7 +100,9 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
     // The digest is over the records as texts, in the form the program keeps
     // its copy in: a row kept differently from how it was sent (a character
     // outside the page) gives another digest, and the rows are then not used.
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    // OpenSSL's SHA-256 uses the processor's SHA instructions where it has them.
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return nullptr;
     // The hashed form of many records at a time: one call to the hash per
     // 64 KiB, not two per record.
     std::string pending, utf8;
@@ -115,13 +119,17 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         AppendLeb128(pending, utf8.size());
         pending += utf8;
         if (pending.size() >= 65536) {
-            hash.addData(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
+            if (EVP_DigestUpdate(hash.get(), pending.data(), pending.size()) != 1) return nullptr;
             pending.clear();
         }
         at = next;
     }
-    hash.addData(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
-    wares->m_digest = hash.result();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestSize = 0;
+    if (EVP_DigestUpdate(hash.get(), pending.data(), pending.size()) != 1 ||
+        EVP_DigestFinal_ex(hash.get(), digest, &digestSize) != 1)
+        return nullptr;
+    wares->m_digest = QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(digestSize));
     wares->IndexBarcodes();
     return wares;
 }

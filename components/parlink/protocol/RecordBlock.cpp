@@ -239,9 +239,13 @@ bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
     std::uint64_t value = 0;
     int digits = 0;
     int sepAt = -1;
+    // The digits' sums at even and odd places from the left: the check digit
+    // comes from them without taking the value apart again.
+    int sums[2] = {0, 0};
     for (size_t i = p.prefix.size(); i < f.size(); ++i) {
         const char c = f[i];
         if (IsDigit(c)) {
+            sums[digits & 1] += c - '0';
             if (++digits > kMaxDigits) return false;
             value = value * 10 + static_cast<std::uint64_t>(c - '0');
         } else if (p.separator != 0 && c == p.separator && sepAt < 0) {
@@ -255,8 +259,12 @@ bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
     n->digits = digits;
     n->scale = sepAt < 0 ? 0 : digits - sepAt + 1;
     n->checkOmitted = false;
-    if ((p.flags & kCheckDigits) && n->scale == 0 && HasCheckDigitLength(digits) &&
-        CheckDigitOf(value / 10, digits - 1) == static_cast<int>(value % 10)) {
+    if ((p.flags & kCheckDigits) && n->scale == 0 && HasCheckDigitLength(digits)) {
+        // Weight 3 on the data digit next to the check digit, then 1, 3, ...
+        const int last = static_cast<int>(value % 10);
+        const int heavy = sums[digits & 1];
+        const int light = sums[(digits & 1) ^ 1] - last;
+        if ((10 - (3 * heavy + light) % 10) % 10 != last) return true;
         n->value = value / 10;
         n->checkOmitted = true;
     }
