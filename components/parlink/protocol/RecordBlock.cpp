@@ -143,16 +143,19 @@ public:
 private:
     bool Pack(const Bytes& raw) {
         if (!m_ctx) {
+            // Made once and kept for every stream after: a context's tables
+            // are its main cost, and a run's blocks reuse them.
             m_ctx.reset(ZSTD_createCCtx());
             if (!m_ctx) return false;
+            ZSTD_CCtx* c = m_ctx.get();
+            ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, m_level);
+            // The block already says the plain size, and the link checks every byte.
+            ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
+            ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+            ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
         }
         ZSTD_CCtx* c = m_ctx.get();
-        ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters);
-        ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, m_level);
-        // The block already says the plain size, and the link checks every byte.
-        ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
-        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
-        ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
+        ZSTD_CCtx_reset(c, ZSTD_reset_session_only);
         m_packed.resize(ZSTD_compressBound(raw.size()));
         const size_t n = ZSTD_compress2(c, m_packed.data(), m_packed.size(), raw.data(), raw.size());
         if (ZSTD_isError(n) || n == 0 || n >= raw.size()) return false;
@@ -488,8 +491,11 @@ struct ColumnPlan {
 
 class CEncoder {
 public:
-    CEncoder(int level, const CBlockReference* reference, std::vector<ColumnPlan>* plans = nullptr)
-        : m_level(level), m_streams(level), m_reference(reference), m_plans(plans) {}
+    // `streams` packs at `level`, `probe` at 1 (both kept by the caller
+    // across blocks); `plans` as ColumnPlan says, nullptr none.
+    CEncoder(int level, const CBlockReference* reference, CStreamWriter& streams, CStreamWriter& probe,
+             std::vector<ColumnPlan>* plans = nullptr)
+        : m_level(level), m_streams(streams), m_probe(probe), m_reference(reference), m_plans(plans) {}
 
     QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
         const size_t n = records.size();
@@ -1064,10 +1070,10 @@ private:
     std::vector<NumberField> m_parsed;  // the column being written, read as numbers
     std::vector<std::uint64_t> m_seconds;  // ... or as dates
     std::vector<char> m_fits;
-    CStreamWriter m_streams;
+    CStreamWriter& m_streams;
     // Choosing between ways of writing a text column packs each way at the
     // cheap level first; only the chosen one is packed at the block's level.
-    CStreamWriter m_probe{1};
+    CStreamWriter& m_probe;
     CStreamWriter* m_writer = &m_streams;
     const CBlockReference* m_reference;
     std::vector<ColumnPlan>* m_plans;  // nullptr: every column is chosen afresh
@@ -1425,24 +1431,30 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlo
     std::vector<QByteArrayView> records;
     records.reserve(block.records.size());
     for (const QByteArray& r : block.records) records.emplace_back(r);
-    return CEncoder(zstdLevel, reference).Encode(block.coding, records);
+    CStreamWriter streams(zstdLevel), probe(1);
+    return CEncoder(zstdLevel, reference, streams, probe).Encode(block.coding, records);
 }
 
 QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
                              const CBlockReference* reference) {
-    return CEncoder(zstdLevel, reference).Encode(coding, records);
+    CStreamWriter streams(zstdLevel), probe(1);
+    return CEncoder(zstdLevel, reference, streams, probe).Encode(coding, records);
 }
 
 struct CRecordBlockEncoder::Plans {
+    explicit Plans(int level) : streams(level) {}
     std::vector<ColumnPlan> columns;
+    CStreamWriter streams;
+    CStreamWriter probe{1};
 };
 
-CRecordBlockEncoder::CRecordBlockEncoder(int zstdLevel) : m_level(zstdLevel), m_plans(std::make_unique<Plans>()) {}
+CRecordBlockEncoder::CRecordBlockEncoder(int zstdLevel)
+    : m_level(zstdLevel), m_plans(std::make_unique<Plans>(zstdLevel)) {}
 CRecordBlockEncoder::~CRecordBlockEncoder() = default;
 
 QByteArray CRecordBlockEncoder::Encode(BlockCoding coding, const std::vector<QByteArrayView>& records,
                                        const CBlockReference* reference) {
-    return CEncoder(m_level, reference, &m_plans->columns).Encode(coding, records);
+    return CEncoder(m_level, reference, m_plans->streams, m_plans->probe, &m_plans->columns).Encode(coding, records);
 }
 
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block, const BlockReferences* references) {
