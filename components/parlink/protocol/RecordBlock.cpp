@@ -274,7 +274,7 @@ bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
     return true;
 }
 
-void AppendNumber(QByteArray& out, const NumberParams& p, const NumberField& n) {
+void AppendNumber(Bytes& out, const NumberParams& p, const NumberField& n) {
     char text[kMaxPrefix + kMaxDigits + 1];
     size_t len = p.prefix.size();
     std::memcpy(text, p.prefix.data(), len);
@@ -292,7 +292,7 @@ void AppendNumber(QByteArray& out, const NumberParams& p, const NumberField& n) 
         text[len++] = digits[i];
     }
     if (sepAt == n.digits) text[len++] = p.separator;
-    out.append(text, static_cast<qsizetype>(len));
+    out.append(text, len);
 }
 
 int BytesFor(std::uint64_t v) {
@@ -377,7 +377,7 @@ bool ReadDate(Field f, std::uint8_t pattern, std::uint64_t* seconds) {
 }
 
 // False for a number of seconds outside the years 1..9999.
-bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
+bool AppendDate(Bytes& out, std::uint8_t pattern, std::uint64_t seconds) {
     static const std::uint64_t kFirst = static_cast<std::uint64_t>(DaysFromCivil(1, 1, 1)) * 86400;
     static const std::uint64_t kEnd = static_cast<std::uint64_t>(DaysFromCivil(10000, 1, 1)) * 86400;
     if (seconds < kFirst || seconds >= kEnd) return false;
@@ -402,7 +402,7 @@ bool AppendDate(QByteArray& out, std::uint8_t pattern, std::uint64_t seconds) {
             text[i] = c;
         }
     }
-    out.append(text, static_cast<qsizetype>(len));
+    out.append(text, len);
     return true;
 }
 
@@ -1118,27 +1118,37 @@ public:
     // The records one after another, each followed by `terminator`;
     // `ends[i]` is where record i ends (its terminator not counted).
     void Join(QByteArrayView terminator, QByteArray* bytes, std::vector<qsizetype>* ends) {
-        bytes->clear();
         ends->clear();
-        bytes->reserve(m_total + static_cast<qsizetype>(m_counts.size()) * (terminator.size() + 1));
         ends->reserve(m_counts.size());
+        // The size is known (every column's fields, a ';' between two fields
+        // of a record, a terminator after each), and the records are copied
+        // into place.
+        size_t size = m_counts.size() * static_cast<size_t>(terminator.size());
+        for (const Column& col : m_columns) size += col.ends.empty() ? 0 : col.ends.back();
+        for (std::uint8_t last : m_counts) size += last;
+        bytes->resize(static_cast<qsizetype>(size));
+        char* out = bytes->data();
         std::vector<size_t> next(m_columns.size(), 0);
         for (std::uint8_t last : m_counts) {
             for (int c = 0; c <= last; ++c) {
-                if (c > 0) bytes->append(';');
+                if (c > 0) *out++ = ';';
                 Column& col = m_columns[static_cast<size_t>(c)];
                 const size_t i = next[static_cast<size_t>(c)]++;
                 const std::uint32_t from = i == 0 ? 0 : col.ends[i - 1];
-                bytes->append(col.bytes.constData() + from, static_cast<qsizetype>(col.ends[i] - from));
+                const size_t length = col.ends[i] - from;
+                std::memcpy(out, col.bytes.data() + from, length);
+                out += length;
             }
-            ends->push_back(bytes->size());
-            bytes->append(terminator);
+            ends->push_back(out - bytes->data());
+            std::memcpy(out, terminator.data(), static_cast<size_t>(terminator.size()));
+            out += terminator.size();
         }
+        bytes->truncate(out - bytes->data());
     }
 
 private:
     struct Column {
-        QByteArray bytes;
+        Bytes bytes;
         std::vector<std::uint32_t> ends;
         // A rows column: its reference and each record's row (-1: text or no field).
         const CBlockReference* reference = nullptr;
@@ -1150,7 +1160,15 @@ private:
         for (std::uint8_t c : m_counts) k += c >= m_column ? 1 : 0;
         return k;
     }
-    QByteArray& Out() { return m_columns[static_cast<size_t>(m_column)].bytes; }
+    Bytes& Out() { return m_columns[static_cast<size_t>(m_column)].bytes; }
+    // Field `field` of `row` of `reference` onto Out(); the reference writes
+    // into a QByteArray, kept for every field of the block.
+    bool PutReferenceField(const CBlockReference& reference, std::uint64_t row, int field) {
+        m_field.clear();
+        if (!reference.AppendField(static_cast<std::uint32_t>(row), field, m_coding, m_field)) return false;
+        Out().append(m_field.constData(), static_cast<size_t>(m_field.size()));
+        return true;
+    }
     // Ends the field written to Out() since `start`; false past the block's bound.
     bool EndField() {
         Column& col = m_columns[static_cast<size_t>(m_column)];
@@ -1162,7 +1180,7 @@ private:
     }
     bool PutField(Field f) {
         if (f.size() > static_cast<size_t>(kBlockMaxRecordBytes)) return false;
-        Out().append(f.data(), static_cast<qsizetype>(f.size()));
+        Out().append(f.data(), f.size());
         return EndField();
     }
 
@@ -1221,8 +1239,7 @@ private:
             for (int b = 0; b < width; ++b)
                 row |= std::uint64_t(static_cast<std::uint8_t>(plane[next + static_cast<size_t>(b) * rowCount])) << (8 * b);
             ++next;
-            if (row >= reference->RowCount() ||
-                !reference->AppendField(static_cast<std::uint32_t>(row), key, m_coding, Out()) || !EndField())
+            if (row >= reference->RowCount() || !PutReferenceField(*reference, row, key) || !EndField())
                 return false;
             col.rows[r] = static_cast<std::int64_t>(row);
         }
@@ -1246,8 +1263,7 @@ private:
                 continue;
             }
             const std::int64_t row = of.rows[r];
-            if (row < 0 || !of.reference->AppendField(static_cast<std::uint32_t>(row), field, m_coding, Out()) ||
-                !EndField())
+            if (row < 0 || !PutReferenceField(*of.reference, static_cast<std::uint64_t>(row), field) || !EndField())
                 return false;
         }
         return kinds.AtEnd() && texts.AtEnd();
@@ -1279,12 +1295,12 @@ private:
         if (!dictionary.AtEnd()) return false;
         CSuccessors successors(static_cast<std::size_t>(count));
         std::uint32_t prev = successors.Start();
-        QByteArray& field = Out();
+        Bytes& field = Out();
         for (size_t k = FieldsInColumn(); k > 0; --k) {
             // Words: the count of spaces, one word more; tokens: their count.
             const std::uint64_t gaps = spaces.Leb(kBlockMaxRecordBytes);
             if (!spaces.Ok()) return false;
-            const qsizetype start = field.size();
+            const size_t start = field.size();
             const std::uint64_t parts = tokens ? gaps : gaps + 1;
             for (std::uint64_t w = 0; w < parts; ++w) {
                 CReader& place = codes[std::min<std::uint64_t>(w, kCodePlaces - 1)];
@@ -1294,10 +1310,10 @@ private:
                 if (w == 0) prev = successors.Start();
                 if (!place.Ok() || !larger.Ok() || !successors.Word(prev, code, &id)) return false;
                 prev = id;
-                if (w > 0 && !tokens) field.append(' ');
+                if (w > 0 && !tokens) field.push_back(' ');
                 const Field word = words[static_cast<size_t>(id)];
-                field.append(word.data(), static_cast<qsizetype>(word.size()));
-                if (field.size() - start > kBlockMaxRecordBytes) return false;
+                field.append(word.data(), word.size());
+                if (field.size() - start > static_cast<size_t>(kBlockMaxRecordBytes)) return false;
             }
             if (!EndField()) return false;
         }
@@ -1416,6 +1432,7 @@ private:
 
     CStreamReader m_streams;
     std::array<QByteArray, 5> m_store;
+    QByteArray m_field;  // a reference's field on its way into a column
     std::array<QByteArray, kCodePlaces> m_places;
     std::vector<std::uint8_t> m_counts;
     std::vector<Column> m_columns;
