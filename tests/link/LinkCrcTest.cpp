@@ -1,12 +1,15 @@
 // The frame and unit check sums against their published check values and
 // against the plain bit-by-bit definition, over every length, alignment and
-// split a stream can hand them.
+// split a stream can hand them; the wares digest against FIPS 180's examples.
 
 #include "components/parlink/protocol/LinkCrc.h"
+#include "components/parlink/security/Sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+
+#include <algorithm>
 #include <QRandomGenerator>
 
 using namespace Link;
@@ -49,4 +52,25 @@ TEST(LinkCrc32, EqualsTheBitwiseDefinitionOnALongRandomBufferAtEveryAlignmentAnd
         const std::size_t cut = random.bounded(static_cast<quint32>(size + 1));
         ASSERT_EQ(Crc32(p + cut, size - cut, Crc32(p, cut)), BitwiseCrc32(p, size)) << size << " " << cut;
     }
+}
+
+TEST(LinkSha256, PublishedExamplesInOnePieceAndInAnyPieces) {
+    // FIPS 180-2, appendix B: one block, two blocks; and the empty message.
+    const QByteArray twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(LinkTls::Sha256("abc").toHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(LinkTls::Sha256(twoBlocks).toHex(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(LinkTls::Sha256(QByteArray()).toHex(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    // A million 'a' (the third example), added in pieces of every size up
+    // to 1,000; the result starts the hash afresh.
+    LinkTls::CSha256 hash;
+    hash.Add("left over from before");
+    hash.Result();
+    const QByteArray a(1000, 'a');
+    qsizetype added = 0;
+    for (qsizetype piece = 1; added < 1000000; piece = piece % 1000 + 1) {
+        const qsizetype n = std::min(piece, 1000000 - added);
+        hash.Add(QByteArrayView(a.constData(), n));
+        added += n;
+    }
+    EXPECT_EQ(hash.Result().toHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }

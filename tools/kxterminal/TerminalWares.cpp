@@ -2,11 +2,11 @@
 
 #include "components/parlink/protocol/LinkMessage.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
+#include "components/parlink/security/Sha256.h"
 #include "platform/CodePage.h"
 
 #include <QFile>
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -100,9 +100,7 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
     // The digest is over the records as texts, in the form the program keeps
     // its copy in: a row kept differently from how it was sent (a character
     // outside the page) gives another digest, and the rows are then not used.
-    // OpenSSL's SHA-256 uses the processor's SHA instructions where it has them.
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return nullptr;
+    LinkTls::CSha256 hash;
     // The hashed form of many records at a time: one call to the hash per
     // 64 KiB, not two per record.
     std::string pending, utf8;
@@ -119,17 +117,14 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         AppendLeb128(pending, utf8.size());
         pending += utf8;
         if (pending.size() >= 65536) {
-            if (EVP_DigestUpdate(hash.get(), pending.data(), pending.size()) != 1) return nullptr;
+            hash.Add(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
             pending.clear();
         }
         at = next;
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestSize = 0;
-    if (EVP_DigestUpdate(hash.get(), pending.data(), pending.size()) != 1 ||
-        EVP_DigestFinal_ex(hash.get(), digest, &digestSize) != 1)
-        return nullptr;
-    wares->m_digest = QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(digestSize));
+    hash.Add(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
+    wares->m_digest = hash.Result();
+    if (wares->m_digest.isEmpty()) return nullptr;
     wares->IndexBarcodes();
     return wares;
 }

@@ -2,6 +2,7 @@
 
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/security/Sha256.h"
 #include "filesafety/PrivateFile.h"
 #include "platform/SystemFile.h"
 
@@ -43,7 +44,7 @@ std::shared_ptr<const CWaresCopy> CWaresCopy::Load(const QString& path, const QB
         if (n <= 0) return nullptr;  // shorter than it said: changed under us
         at += n;
     }
-    copy->m_digest = QCryptographicHash::hash(copy->m_bytes, QCryptographicHash::Sha256);
+    copy->m_digest = LinkTls::Sha256(copy->m_bytes);
     if (copy->m_digest != digest || !copy->Parse()) return nullptr;
     return copy;
 }
@@ -51,7 +52,7 @@ std::shared_ptr<const CWaresCopy> CWaresCopy::Load(const QString& path, const QB
 std::shared_ptr<const CWaresCopy> CWaresCopy::FromRecords(const QStringList& records) {
     auto copy = std::make_shared<CWaresCopy>();
     for (const QString& r : records) AppendReferenceRecord(copy->m_bytes, r);
-    copy->m_digest = QCryptographicHash::hash(copy->m_bytes, QCryptographicHash::Sha256);
+    copy->m_digest = LinkTls::Sha256(copy->m_bytes);
     if (!copy->Parse()) return nullptr;
     return copy;
 }
@@ -170,7 +171,7 @@ void CWaresCopies::Begin() {
         if (file->Open(m_temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) m_file = std::move(file);
         else if (file->ErrorNumber() != EEXIST) break;
     }
-    m_hash.reset();
+    m_hash.Reset();
     m_buffer.clear();
     m_written = 0;
     m_failed = false;
@@ -187,7 +188,7 @@ void CWaresCopies::Add(QStringView record) {
 
 bool CWaresCopies::FlushBuffer() {
     if (m_failed) return false;
-    m_hash.addData(m_buffer);
+    m_hash.Add(m_buffer);
     if (!m_file->Write(m_buffer)) m_failed = true;
     m_buffer.clear();
     return !m_failed;
@@ -203,7 +204,12 @@ bool CWaresCopies::Confirm() {
         RemoveLocalFile(temp);
         return false;
     }
-    const QString path = CopyPath(m_hash.result());
+    const QByteArray digest = m_hash.Result();
+    if (digest.size() != kReferenceDigestBytes) {
+        RemoveLocalFile(temp);
+        return false;
+    }
+    const QString path = CopyPath(digest);
     // The same wares uploaded again: the new file replaces the old one, and
     // its time makes it the newest.
     if (!RenameLocalFile(temp, path)) {

@@ -19,9 +19,9 @@
 // regular files of a bounded size.
 
 #include "components/parlink/protocol/RecordBlock.h"
+#include "components/parlink/security/Sha256.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QString>
 #include <QStringList>
 
@@ -96,7 +96,7 @@ private:
     std::unique_ptr<CSystemFile> m_file;
     QString m_temp;
     QByteArray m_buffer;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    LinkTls::CSha256 m_hash;
     qint64 m_written = 0;
     bool m_failed = false;
 };
