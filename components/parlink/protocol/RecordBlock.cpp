@@ -1136,11 +1136,12 @@ public:
                 const size_t i = next[static_cast<size_t>(c)]++;
                 const std::uint32_t from = i == 0 ? 0 : col.ends[i - 1];
                 const size_t length = col.ends[i] - from;
-                std::memcpy(out, col.bytes.data() + from, length);
+                if (length > 0) std::memcpy(out, col.bytes.data() + from, length);
                 out += length;
             }
             ends->push_back(out - bytes->data());
-            std::memcpy(out, terminator.data(), static_cast<size_t>(terminator.size()));
+            // An empty terminator may have no bytes at all to copy from.
+            if (!terminator.isEmpty()) std::memcpy(out, terminator.data(), static_cast<size_t>(terminator.size()));
             out += terminator.size();
         }
         bytes->truncate(out - bytes->data());
