@@ -190,6 +190,45 @@ TEST_F(ParlinkOverPty, JournalWithAndWithoutNumbersAndFilters) {
     EXPECT_TRUE(StateFile(QStringLiteral("journal.txt")).isEmpty());
 }
 
+// The processor time a process has used so far (utime + stime of /proc).
+static double ProcessCpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(ParlinkOverPty, AProgramThatStopsTakingTheJournalCostsTheTerminalNothingWhileItWaitsAndThenGetsEveryLine) {
+    // More lines than the component keeps untaken (16 MB of answers): it
+    // stops reading the line, and the terminal's writes back up behind it.
+    QStringList lines;
+    QByteArray journal;
+    for (int i = 0; i < 200000; ++i) {
+        lines << QStringLiteral("46%1;%2;5;7;3;10;Молоко %3;20240101 10:00:00;")
+                     .arg(i, 11, 10, QLatin1Char('0')).arg(1 + i % 7).arg(i % 97);
+        journal += Cp1251(lines.back()) + "\r\n";
+    }
+    state.Write(QStringLiteral("journal.txt"), journal);
+    StartTerminal(WithoutBlocks());
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link));
+    link->SendCommand(QStringLiteral("021"));
+    QThread::msleep(3000);
+    const double before = ProcessCpuSeconds(terminal.Pid());
+    QThread::msleep(2000);
+    const double spent = ProcessCpuSeconds(terminal.Pid()) - before;
+    ASSERT_GE(before, 0);
+    // Waiting on a line nobody reads is a wait, not a spin.
+    EXPECT_LT(spent, 0.25) << "the terminal used " << spent << " s of 2 s while the line was full";
+    bool ended = false;
+    EXPECT_EQ(ReceiveLines(*link, &ended), lines);
+    EXPECT_TRUE(ended);
+    link->ClosePort();
+}
+
 TEST_F(ParlinkOverPty, WaitLinkFailsWhenNobodyAnswersOnTheLine) {
     // A pseudo-terminal with nobody serving its master side.
     const int master = posix_openpt(O_RDWR | O_NOCTTY);

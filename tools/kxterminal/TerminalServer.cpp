@@ -96,9 +96,13 @@ int CTerminalServer::Run(int stopFd) {
             }
         }
 
-        // What to wait for, and how long.
-        std::int64_t wake = std::min(endpoint.NextDeadline(now), device.NextTimer());
-        if (inSession && device.Busy() && endpoint.UnframedBytes() < kAnswerAhead) wake = now;
+        // What to wait for, and how long. While the line does not take what
+        // is already written (a program that stopped reading), neither the
+        // link nor the device can do anything but wait for it: the wait is
+        // for the line, not a spin on work that cannot be done.
+        const bool lineBackedUp = fd >= 0 && pending.size() >= kWriteAhead;
+        std::int64_t wake = lineBackedUp ? device.NextTimer() : std::min(endpoint.NextDeadline(now), device.NextTimer());
+        if (!lineBackedUp && inSession && device.Busy() && endpoint.UnframedBytes() < kAnswerAhead) wake = now;
         const qint64 readAllow = readPacer.Allowance(now);
         bool wantRead = fd >= 0;
         if (wantRead && readAllow <= 0) {
