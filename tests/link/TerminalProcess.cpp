@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 void EnsureQtApplication() {
     if (QCoreApplication::instance()) return;
@@ -21,6 +22,9 @@ bool CTerminalProcess::Start(const QString& stateDir, const QStringList& args, i
     all += args;
     m_process.setProgram(m_program);
     m_process.setArguments(all);
+    // A test that dies (an assertion that aborts, a sanitizer's report)
+    // takes its terminal with it instead of leaving it running.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs)) return false;
     const QDeadlineTimer deadline(timeoutMs);
