@@ -1,5 +1,6 @@
 #include "tools/kxterminal/TerminalWares.h"
 
+#include "components/parlink/protocol/LinkLeb128.h"
 #include "components/parlink/protocol/LinkMessage.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "components/parlink/security/Sha256.h"
@@ -62,13 +63,6 @@ void AppendUtf8Of1251(std::string_view bytes, std::string& out) {
     }
 }
 
-void AppendLeb128(std::string& out, std::uint64_t n) {
-    while (n >= 0x80) {
-        out.push_back(static_cast<char>(0x80 | (n & 0x7F)));
-        n >>= 7;
-    }
-    out.push_back(static_cast<char>(n));
-}
 
 }  // namespace
 
@@ -114,7 +108,7 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         wares->m_rows.push_back(row);
         utf8.clear();
         AppendUtf8Of1251(row, utf8);
-        AppendLeb128(pending, utf8.size());
+        Link::AppendLeb128(pending, utf8.size());
         pending += utf8;
         if (pending.size() >= 65536) {
             hash.Add(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));

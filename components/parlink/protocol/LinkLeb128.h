@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <string>
 
 namespace Link {
 
@@ -14,6 +15,15 @@ inline void AppendLeb128(QByteArray& out, std::uint32_t n) {
         n >>= 7;
     }
     out.append(static_cast<char>(n));
+}
+
+// The same onto a std::string (where many small appends must stay cheap).
+inline void AppendLeb128(std::string& out, std::uint64_t n) {
+    while (n >= 0x80) {
+        out.push_back(static_cast<char>(0x80 | (n & 0x7F)));
+        n >>= 7;
+    }
+    out.push_back(static_cast<char>(n));
 }
 
 }  // namespace Link
