@@ -602,12 +602,8 @@ private:
             PutDates(out, column, plan.datePattern);
             return true;
         case ColumnPlan::Way::kWords:
-        case ColumnPlan::Way::kTokens: {
-            Bytes written;
-            if (!PutWords(written, column, plan.way == ColumnPlan::Way::kTokens)) return false;
-            out.append(written);
-            return true;
-        }
+        case ColumnPlan::Way::kTokens:
+            return PutWords(out, column, plan.way == ColumnPlan::Way::kTokens);
         case ColumnPlan::Way::kText:
             // A text column may have become numbers or dates; the glances
             // of the whole choice are cheap on text.
