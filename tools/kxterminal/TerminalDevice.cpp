@@ -58,7 +58,11 @@ void SetFilterField(CJournalFilter& filter, const QString& code, const QString& 
 }  // namespace
 
 struct CTerminalDevice::Stream {
-    QList<QByteArray> lines;
+    // The lines to send: views into the journal read once, or into the
+    // info lines kept beside them.
+    CJournalText text;
+    QList<QByteArray> info;
+    std::vector<QByteArrayView> lines;
     QList<int> numbers;  // record numbers to put first, or empty
     qsizetype next = 0;
     qsizetype count = 0;  // lines to send before the end marker
@@ -214,7 +218,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                 if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
-                    const QByteArray& kept = s.lines[s.next];
+                    const QByteArrayView kept = s.lines[s.next];
                     if (s.numbers.isEmpty()) {
                         Link::AppendWindows1251Message(out, Link::MessageType::Answer, kept.constData(), kept.size());
                         ++s.next;
@@ -222,7 +226,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                     }
                     bytes.setNum(s.numbers[s.next]);
                     bytes += ';';
-                    bytes += kept;
+                    bytes.append(kept);
                     Link::AppendWindows1251Message(out, Link::MessageType::Answer, bytes.constData(), bytes.size());
                     ++s.next;
                     continue;
@@ -232,7 +236,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                     text += QString::number(s.numbers[s.next]);
                     text += QLatin1Char(';');
                 }
-                text += CodePage::FromWindows1251(s.lines[s.next]);
+                text += CodePage::FromWindows1251(s.lines[s.next].toByteArray());
                 Link::AppendTextMessage(out, Link::MessageType::Answer, text);
                 ++s.next;
             }
@@ -285,7 +289,7 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
                 held = true;
                 break;
             }
-            const QByteArray& kept = s.lines[s.next];
+            const QByteArrayView kept = s.lines[s.next];
             qsizetype size = kept.size();
             if (!asKept) {
                 const qsizetype start = made.size();
@@ -294,9 +298,9 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
                     made += ';';
                 }
                 if (coding == Link::BlockCoding::Utf8)
-                    Link::AppendText(made, CodePage::FromWindows1251(kept));
+                    Link::AppendText(made, CodePage::FromWindows1251(kept.toByteArray()));
                 else
-                    made += kept;
+                    made.append(kept);
                 size = made.size() - start;
                 if (bytes + size > Link::kBlockMaxRecordBytes) {
                     made.truncate(start);
@@ -622,12 +626,16 @@ QList<CJournalLine> CTerminalDevice::JournalInView() const {
 void CTerminalDevice::StartJournal(bool withNumbers) {
     const CJournalFilter filter = Filter();
     auto s = std::make_unique<Stream>();
-    for (const CJournalLine& l : JournalInView()) {
+    // Read once and sent from where it lies: a line is not copied on its way.
+    s->text = m_state.JournalText();
+    s->lines.reserve(s->text.lines.size());
+    for (const CJournalText::Line& l : s->text.lines) {
+        if (m_windowSet && !m_window.Contains(l.sequence)) continue;
         if (!filter.Matches(l.text)) continue;
-        s->lines.append(l.text);
+        s->lines.push_back(l.text);
         if (withNumbers) s->numbers.append(l.number);
     }
-    s->count = s->lines.size();
+    s->count = static_cast<qsizetype>(s->lines.size());
     s->journal = true;
     if (m_scenario.journalLimit >= 0 && m_scenario.journalLimit < s->count) s->count = m_scenario.journalLimit;
     m_stream = std::move(s);
@@ -635,8 +643,9 @@ void CTerminalDevice::StartJournal(bool withNumbers) {
 
 void CTerminalDevice::StartInfo() {
     auto s = std::make_unique<Stream>();
-    s->lines = m_state.InfoLines();
-    s->count = s->lines.size();
+    s->info = m_state.InfoLines();
+    for (const QByteArray& line : s->info) s->lines.emplace_back(line);
+    s->count = static_cast<qsizetype>(s->lines.size());
     m_stream = std::move(s);
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -166,7 +167,7 @@ bool CJournalFilter::Any() const {
     return operation || executor || address || document || !ware.isEmpty() || !barcode.isEmpty();
 }
 
-bool CJournalFilter::Matches(const QByteArray& line) const {
+bool CJournalFilter::Matches(QByteArrayView line) const {
     if (!Any()) return true;
     // barcode; quantity; operation; executor; address; document; ware; date/time; special
     QByteArrayView fields[9];
@@ -175,7 +176,7 @@ bool CJournalFilter::Matches(const QByteArray& line) const {
         if (start > line.size()) break;
         qsizetype end = line.indexOf(';', start);
         if (end < 0 || i == 8) end = line.size();
-        fields[i] = QByteArrayView(line).sliced(start, end - start);
+        fields[i] = line.sliced(start, end - start);
         start = end + 1;
     }
     if (operation && LeadingInt(fields[2]) != operation) return false;
@@ -271,21 +272,39 @@ void CTerminalState::ApplyPendingClear() const {
         QFile::remove(clearing);
 }
 
-QList<CJournalLine> CTerminalState::ReadJournal(qint64* next) const {
+CJournalText CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
-    const QList<QByteArray> lines = NonEmptyLines(ReadAll(Path(QStringLiteral("journal.txt"))));
+    CJournalText journal;
+    journal.bytes = ReadAll(Path(QStringLiteral("journal.txt")));
+    const QByteArrayView bytes(journal.bytes);
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const char* nl = static_cast<const char*>(std::memchr(bytes.data() + start, '\n', bytes.size() - start));
+        const qsizetype end = nl ? nl - bytes.data() : bytes.size();
+        qsizetype stop = end;
+        if (stop > start && bytes[stop - 1] == '\r') --stop;
+        if (stop > start)
+            journal.lines.push_back({bytes.sliced(start, stop - start), static_cast<int>(journal.lines.size()) + 1, 0});
+        start = end + 1;
+    }
     const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
-    const QList<qint64> numbers = numbering.Numbers(lines.size());
-    QList<CJournalLine> journal;
-    journal.reserve(lines.size());
-    for (qsizetype i = 0; i < lines.size(); ++i) journal.append({static_cast<int>(i) + 1, lines[i], numbers[i]});
-    if (next) *next = numbering.After(lines.size());
+    const QList<qint64> numbers = numbering.Numbers(static_cast<qsizetype>(journal.lines.size()));
+    for (std::size_t i = 0; i < journal.lines.size(); ++i) journal.lines[i].sequence = numbers[static_cast<qsizetype>(i)];
+    if (next) *next = numbering.After(static_cast<qsizetype>(journal.lines.size()));
     return journal;
 }
 
-QList<CJournalLine> CTerminalState::Journal() const {
+CJournalText CTerminalState::JournalText() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     return ReadJournal();
+}
+
+QList<CJournalLine> CTerminalState::Journal() const {
+    const CJournalText text = JournalText();
+    QList<CJournalLine> journal;
+    journal.reserve(static_cast<qsizetype>(text.lines.size()));
+    for (const CJournalText::Line& l : text.lines) journal.append({l.number, l.text.toByteArray(), l.sequence});
+    return journal;
 }
 
 qint64 CTerminalState::NextSequence() const {
@@ -298,8 +317,8 @@ qint64 CTerminalState::NextSequence() const {
 qint64 CTerminalState::FirstSequence() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     qint64 next = 1;
-    const QList<CJournalLine> journal = ReadJournal(&next);
-    return journal.isEmpty() ? next : journal.first().sequence;
+    const CJournalText journal = ReadJournal(&next);
+    return journal.lines.empty() ? next : journal.lines.front().sequence;
 }
 
 bool CTerminalState::ClearJournal() const {
@@ -311,18 +330,18 @@ bool CTerminalState::ClearJournal() const {
 bool CTerminalState::Clear(const CNumberRanges& erase) const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     qint64 next = 1;
-    const QList<CJournalLine> journal = ReadJournal(&next);
+    const CJournalText journal = ReadJournal(&next);
     // The lines that stay keep their numbers; the next scan's number stays
     // where it was, so no number is ever given twice.
     CNumbering after;
     after.next = next;
     QList<QByteArray> kept;
-    for (const CJournalLine& l : journal) {
+    for (const CJournalText::Line& l : journal.lines) {
         if (erase.Contains(l.sequence)) continue;
-        kept.append(l.text);
+        kept.append(l.text.toByteArray());
         after.numbered.Add(l.sequence);
     }
-    if (kept.size() == journal.size()) return true;
+    if (kept.size() == static_cast<qsizetype>(journal.lines.size())) return true;
     if (!ReplaceFile(Path(QStringLiteral("journal.clearing")), after.Bytes() + JoinLines(kept))) return false;
     ApplyPendingClear();
     return !QFile::exists(Path(QStringLiteral("journal.clearing")));

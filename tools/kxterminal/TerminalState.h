@@ -19,10 +19,12 @@
 #include "platform/NumberRanges.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 struct CTerminalIdentity {
     QString program;
@@ -66,13 +68,25 @@ struct CJournalFilter {
 
     bool Any() const;
     // `line`: a journal line in Windows-1251 without record number.
-    bool Matches(const QByteArray& line) const;
+    bool Matches(QByteArrayView line) const;
 };
 
 struct CJournalLine {
     int number = 0;  // 1-based position in journal.txt
     QByteArray text;  // Windows-1251, no line end
     qint64 sequence = 0;  // the scan's number, never used again for another scan
+};
+
+// The journal as read once: its bytes, and each line as a view into them
+// (no copy a line). The views live as long as `bytes`, which moves with them.
+struct CJournalText {
+    struct Line {
+        QByteArrayView text;  // Windows-1251, no line end
+        int number = 0;       // 1-based position in journal.txt
+        qint64 sequence = 0;
+    };
+    QByteArray bytes;
+    std::vector<Line> lines;
 };
 
 // A window of the journal by sequence numbers: the lines numbered up to
@@ -95,6 +109,8 @@ public:
     CScenario Scenario() const;
 
     QList<CJournalLine> Journal() const;
+    // The same lines without a copy of each: for sending a large journal.
+    CJournalText JournalText() const;
     // The number the next scan gets (one above the newest, or the first
     // number after a clear).
     qint64 NextSequence() const;
@@ -129,7 +145,7 @@ private:
     QString IniPath() const { return Path(QStringLiteral("terminal.ini")); }
     void ApplyPendingClear() const;
     // The journal's lock held; `next`: the number the next scan gets.
-    QList<CJournalLine> ReadJournal(qint64* next = nullptr) const;
+    CJournalText ReadJournal(qint64* next = nullptr) const;
 
     QString m_folder;
     class CLogFile;
