@@ -96,6 +96,7 @@ public:
         SetNonBlocking(m_listen);
         return true;
     }
+    bool IsSocket() const override { return true; }
     int DataFd() const override { return m_conn; }
     int ListenFd() const override { return m_listen; }
     bool Accept() override {

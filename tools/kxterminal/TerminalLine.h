@@ -21,6 +21,9 @@ public:
     virtual void Disconnect() {}
     // The name the program must be given as its port.
     virtual QString PortName() const = 0;
+    // A socket (local or network): nothing is lost or reordered, and there
+    // is no serial line's speed to share.
+    virtual bool IsSocket() const { return false; }
 
     // A pseudo-terminal: master in raw mode, the slave kept open inside so
     // that the master never sees a hang-up between the program's sessions.

@@ -35,13 +35,21 @@ int CTerminalServer::Run(int stopFd) {
     // and resume when the program is heard again.
     config.maxSilentTimeouts = 6;
     config.capabilities = m_capabilities;
+    // On a socket the largest frames and the socket's window, as the program
+    // uses there: half the per-frame work, and neither end waits for the other.
+    if (m_line.IsSocket()) {
+        config.maxPayload = Link::kMaxFramePayload;
+        config.window = Link::kSocketWindow;
+    }
     config.capabilities.maxVersion = static_cast<std::uint8_t>(m_capabilities.maxVersion < 2 ? 1 : Link::kProtocolVersion);
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
     CPacer readPacer(m_baud);
     CPacer writePacer(m_baud);
-    QByteArray pending;  // bytes for the line not written yet
+    QByteArray pending;  // bytes for the line, written up to pendingAt
+    qsizetype pendingAt = 0;
+    auto unwritten = [&] { return pending.size() - pendingAt; };
     QByteArray answers;
     std::vector<char> buffer(65536);
     bool inSession = false;
@@ -52,6 +60,7 @@ int CTerminalServer::Run(int stopFd) {
         endpoint.CloseSession();
         parser.Clear();
         pending.clear();
+        pendingAt = 0;
     };
     // A connection owns nothing of the one before it: a frame cut short, a
     // repeat timer or a half-read stream of the last connection would
@@ -69,7 +78,7 @@ int CTerminalServer::Run(int stopFd) {
             if (room > 0) {
                 bool urgent = false;
                 answers.clear();
-                device.SetLineDrained(pending.isEmpty() && endpoint.AllAcknowledged());
+                device.SetLineDrained(unwritten() == 0 && endpoint.AllAcknowledged());
                 device.Pump(now, answers, room, &urgent);
                 if (!answers.isEmpty()) endpoint.Queue(answers, urgent);
                 // After its goodbye the program's session is over: another
@@ -77,18 +86,26 @@ int CTerminalServer::Run(int stopFd) {
                 if (device.TakeGoodbye()) endpoint.CloseSession();
             }
         }
-        if (pending.size() < kWriteAhead) endpoint.Produce(now, pending);
+        if (unwritten() < kWriteAhead) {
+            // What was written goes at once, not a memmove after every write.
+            pending.remove(0, pendingAt);
+            pendingAt = 0;
+            endpoint.Produce(now, pending);
+        }
 
         const int fd = m_line.DataFd();
-        if (fd < 0) pending.clear();
-        if (pending.isEmpty()) writePacer.Idle(now);
-        if (fd >= 0 && !pending.isEmpty()) {
-            const qint64 allow = std::min<qint64>(writePacer.Allowance(now), pending.size());
+        if (fd < 0) {
+            pending.clear();
+            pendingAt = 0;
+        }
+        if (unwritten() == 0) writePacer.Idle(now);
+        if (fd >= 0 && unwritten() > 0) {
+            const qint64 allow = std::min<qint64>(writePacer.Allowance(now), unwritten());
             if (allow > 0) {
-                const ssize_t n = ::write(fd, pending.constData(), static_cast<size_t>(allow));
+                const ssize_t n = ::write(fd, pending.constData() + pendingAt, static_cast<size_t>(allow));
                 if (n > 0) {
                     writePacer.Consume(n);
-                    pending.remove(0, n);
+                    pendingAt += n;
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                     m_line.Disconnect();
                     endConnection();
@@ -100,7 +117,7 @@ int CTerminalServer::Run(int stopFd) {
         // is already written (a program that stopped reading), neither the
         // link nor the device can do anything but wait for it: the wait is
         // for the line, not a spin on work that cannot be done.
-        const bool lineBackedUp = fd >= 0 && pending.size() >= kWriteAhead;
+        const bool lineBackedUp = fd >= 0 && unwritten() >= kWriteAhead;
         std::int64_t wake = lineBackedUp ? device.NextTimer() : std::min(endpoint.NextDeadline(now), device.NextTimer());
         if (!lineBackedUp && inSession && device.Busy() && endpoint.UnframedBytes() < kAnswerAhead) wake = now;
         const qint64 readAllow = readPacer.Allowance(now);
@@ -109,7 +126,7 @@ int CTerminalServer::Run(int stopFd) {
             wantRead = false;
             wake = std::min(wake, readPacer.NextAllowanceMs(now));
         }
-        bool wantWrite = fd >= 0 && !pending.isEmpty();
+        bool wantWrite = fd >= 0 && unwritten() > 0;
         if (wantWrite && writePacer.Allowance(now) <= 0) {
             wantWrite = false;
             wake = std::min(wake, writePacer.NextAllowanceMs(now));

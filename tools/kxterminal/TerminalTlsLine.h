@@ -24,6 +24,7 @@ public:
                                                     QString* error);
 
     int DataFd() const override { return m_conn; }
+    bool IsSocket() const override { return true; }
     int ListenFd() const override;
     bool Accept() override;
     void Disconnect() override;

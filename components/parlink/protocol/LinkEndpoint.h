@@ -35,6 +35,12 @@
 
 namespace Link {
 
+// The window of a sender on a socket (local or TCP), which loses and reorders
+// nothing: a round trip crosses several threads on each end, and 16 frames
+// in flight left both ends waiting for acknowledgements most of the time.
+// Far below the half of the sequence circle that tells old frames from new.
+inline constexpr int kSocketWindow = 256;
+
 struct EndpointConfig {
     int maxPayload = 1024;  // bytes of stream per data frame
     int window = 16;        // unacknowledged data frames

@@ -16,9 +16,15 @@ namespace {
 
 // The I/O thread wakes at least this often to pick up what the caller queued.
 constexpr int kQuantumMs = 2;
-// Bounds of the queued bytes between caller, protocol and port.
+// Bounds of the queued bytes between caller, protocol and port. A serial
+// line takes seconds for them (a caller's progress stays close to what went
+// out); a socket takes them in a moment, and the I/O thread, which may sleep
+// a quantum before it takes the outbox again, must find enough there to keep
+// the socket busy meanwhile.
 constexpr qsizetype kOutboxLimit = 128 * 1024;
+constexpr qsizetype kSocketOutboxLimit = 1024 * 1024;
 constexpr qsizetype kUnframedLimit = 128 * 1024;
+constexpr qsizetype kSocketUnframedLimit = 1024 * 1024;
 constexpr qint64 kPortWriteLimit = 32 * 1024;
 // Answers not yet taken by the caller; beyond this the port is not read, so
 // the terminal's window fills and it waits.
@@ -50,7 +56,12 @@ CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
     s.endpoint.maxPayload = get("FramePayload", 0, 16, Link::kMaxFramePayload);
     s.framePayloadSet = s.endpoint.maxPayload > 0;
     if (!s.framePayloadSet) s.endpoint.maxPayload = Link::EndpointConfig().maxPayload;
-    s.endpoint.window = get("Window", s.endpoint.window, 1, 256);
+    s.endpoint.window = get("Window", 0, 1, Link::kSocketWindow);
+    s.windowSet = s.endpoint.window > 0;
+    const QString socketCompression =
+        Profile::ReadLayeredString(settingsFiles, section, QStringLiteral("SocketCompression"), QString()).trimmed();
+    s.socketCompression = socketCompression.compare(QLatin1String("none"), Qt::CaseInsensitive) != 0;
+    if (!s.windowSet) s.endpoint.window = Link::EndpointConfig().window;
     s.endpoint.capabilities.maxVersion =
         static_cast<std::uint8_t>(get("ProtocolVersion", s.endpoint.capabilities.maxVersion, 1, Link::kProtocolVersion));
     return s;
@@ -251,10 +262,11 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
         Link::AppendTextMessage(m_s.outbox, type, text, m_s.coding);
     // Commands are short and usually followed by a wait: frame them at once.
     if (type != Link::MessageType::Data) m_s.outboxUrgent = true;
-    if (m_s.outbox.size() > kOutboxLimit) {
+    const qsizetype limit = m_target.kind == CPortTarget::Kind::Serial ? kOutboxLimit : kSocketOutboxLimit;
+    if (m_s.outbox.size() > limit) {
         // The I/O thread takes the outbox as the line drains; a dead line
         // ends this wait by failing the session.
-        while (m_s.outbox.size() > kOutboxLimit && !m_s.failed) m_changed.wait(lock);
+        while (m_s.outbox.size() > limit && !m_s.failed) m_changed.wait(lock);
     }
     return !m_s.failed;
 }
@@ -341,9 +353,15 @@ void CLinkSession::IoMain() {
     config.capabilities.recordBlocks = config.capabilities.recordBlocks && slowLine;
     config.capabilities.waresRows = config.capabilities.waresRows && m_copiesUsable;
     // A socket has no line to share with repeats: frames as large as the
-    // protocol allows halve the per-frame work, unless the settings say otherwise.
-    if (m_target.kind != CPortTarget::Kind::Serial && !m_settings.framePayloadSet)
-        config.maxPayload = Link::kMaxFramePayload;
+    // protocol allows halve the per-frame work, and a wide window keeps both
+    // ends busy instead of waiting for each other's acknowledgements, unless
+    // the settings say otherwise.
+    if (m_target.kind != CPortTarget::Kind::Serial) {
+        if (!m_settings.framePayloadSet) config.maxPayload = Link::kMaxFramePayload;
+        if (!m_settings.windowSet) config.window = Link::kSocketWindow;
+        config.capabilities.compression = config.capabilities.compression && m_settings.socketCompression;
+    }
+    const qsizetype unframedLimit = m_target.kind == CPortTarget::Kind::Serial ? kUnframedLimit : kSocketUnframedLimit;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
     std::uint32_t nonce = 0;
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();
@@ -368,7 +386,7 @@ void CLinkSession::IoMain() {
         {
             std::lock_guard guard(m_lock);
             if (m_s.stop || m_s.failed) break;
-            if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < kUnframedLimit) {
+            if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < unframedLimit) {
                 taken.swap(m_s.outbox);
                 m_s.outbox.clear();
                 endpoint.Queue(taken, m_s.outboxUrgent);

@@ -41,6 +41,10 @@ struct CLinkSettings {
     QString identityFolder;
     // FramePayload was given; otherwise a socket uses the largest frames.
     bool framePayloadSet = false;
+    // Window was given; otherwise a socket keeps the socket's window in flight.
+    bool windowSet = false;
+    // SocketCompression: whether the program offers zstd on a socket.
+    bool socketCompression = true;
 
     // Section [link] of the component's settings files (a later file overrides
     // an earlier one key by key, ParlinkSettingsFiles.h); missing keys keep the
