@@ -65,11 +65,16 @@ void AppendWindows1251(QStringView text, QByteArray& out) {
     out.resize(start + text.size());
     char* dst = out.data() + start;
     qsizetype written = 0;
+    const char16_t* src = text.utf16();
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
+        const char16_t u = src[i];
+        // Most of a record is ASCII: straight through.
+        if (u < 0x80) {
+            dst[written++] = static_cast<char>(u);
+            continue;
+        }
         // A surrogate pair is one character that the code page cannot hold.
-        if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
-            QChar::isLowSurrogate(text[i + 1].unicode())) {
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(src[i + 1])) {
             ++i;
             dst[written++] = '?';
             continue;

@@ -2,6 +2,7 @@
 
 #include "tests/link/LinkTestSupport.h"
 
+#include "components/parlink/protocol/LinkEndpoint.h"
 #include "platform/CodePage.h"
 #include "platform/ProfileFile.h"
 
@@ -342,6 +343,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         expected += Cp1251(records.last()) + "\r\n";
     }
     std::uint64_t frames = 0;  // of the last upload
+    std::uint64_t inFlight = 0;  // unacknowledged frames at most, in the last upload
     const auto upload = [&](int baud, const QString& port, const QString& more = QString()) -> std::uint64_t {
         settings.Write(QStringLiteral("parlink.ini"), QStringLiteral("[link]\nBaudRate=%1\n%2").arg(baud).arg(more).toUtf8());
         auto link = NewLink();
@@ -355,6 +357,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
         const QString answer = ReceiveAnswer(*link, 60000);
         const std::uint64_t wire = link->Session() ? link->Session()->Stats().wireBytesSent : 0;
         frames = link->Session() ? link->Session()->Stats().dataFramesSent : 0;
+        inFlight = link->Session() ? link->Session()->Stats().mostFramesInFlight : 0;
         link->SendCommand(QStringLiteral("004"));
         link->ClosePort();
         EXPECT_EQ(answer, QStringLiteral("SYNC")) << baud;
@@ -367,6 +370,7 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
     const std::uint64_t fast = upload(1000000, terminal.Port());
     ASSERT_GT(slow, 0u);
     ASSERT_GT(fast, 0u);
+    EXPECT_LE(inFlight, 16u) << "a serial line keeps the protocol's window of 16";
     EXPECT_LT(slow * 100, fast * 93) << "115200 baud: " << slow << " wire bytes, 1000000 baud: " << fast;
     // A socket has no line speed to go by: the cheap level, whatever BaudRate says.
     terminal.Stop();
@@ -378,6 +382,20 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
     const std::uint64_t largest = frames;
     ASSERT_GT(upload(115200, terminal.Port(), QStringLiteral("FramePayload=1024\n")), 0u);
     EXPECT_LT(largest * 3, frames) << "default: " << largest << " frames, FramePayload=1024: " << frames;
+    // SocketCompression=none: nothing is offered, the stream goes as it is
+    // (frames and CRCs on top of the plain messages), and the terminal still
+    // stores the same bytes; a serial line is compressed whatever it says.
+    const std::uint64_t plain = upload(115200, terminal.Port(), QStringLiteral("SocketCompression=none\n"));
+    EXPECT_GT(plain, static_cast<std::uint64_t>(expected.size()));
+    // A socket neither loses nor reorders: its wide window lets more than
+    // 16 frames be on their way while the terminal works through them.
+    EXPECT_GT(inFlight, 16u);
+    EXPECT_LE(inFlight, static_cast<std::uint64_t>(Link::kSocketWindow));
+    terminal.Stop();
+    StartTerminal(WithoutBlocks());
+    const std::uint64_t serial = upload(1000000, terminal.Port(), QStringLiteral("SocketCompression=none\n"));
+    ASSERT_GT(serial, 0u);
+    EXPECT_LT(serial * 2, static_cast<std::uint64_t>(expected.size()));
 }
 
 TEST_F(ParlinkOverPty, RecordBlocksCarryEveryRecordAndLineExactlyInAFractionOfTheBytes) {

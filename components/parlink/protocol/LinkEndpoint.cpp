@@ -398,6 +398,7 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         if (!m_packer) m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
         sourcePos += size;
         m_unacked.push_back(std::move(f));
+        m_stats.mostFramesInFlight = std::max<std::uint64_t>(m_stats.mostFramesInFlight, m_unacked.size());
         if (m_packer && PackedPending() < m_cfg.maxPayload) Pack();
     }
     if (UnframedBytes() == 0) {

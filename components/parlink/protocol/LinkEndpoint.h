@@ -70,6 +70,7 @@ struct EndpointStats {
     std::uint64_t dataFramesSent = 0;
     std::uint64_t dataFramesResent = 0;
     std::uint64_t dataFramesAcked = 0;
+    std::uint64_t mostFramesInFlight = 0;  // unacknowledged data frames at most (the window used)
     std::uint64_t wireBytesReceived = 0;
     std::uint64_t streamBytesReceived = 0;  // delivered in order
     std::uint64_t plainBytesReceived = 0;   // after decompression

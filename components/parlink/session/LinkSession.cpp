@@ -96,6 +96,7 @@ bool CLinkSession::Open(const CPortTarget& target, QString* error) {
         std::lock_guard guard(m_lock);
         m_target = target;
         m_s = SessionState();
+        m_taken.clear();
     }
     m_thread = std::make_unique<CIoThread>(this);
     m_thread->start();
@@ -153,6 +154,7 @@ bool CLinkSession::Close() {
     // A load the terminal did not confirm is no copy of what it holds.
     if (m_copies) m_copies->Abandon();
     m_copy = CopyState();
+    m_taken.clear();
     std::lock_guard guard(m_lock);
     m_s.open = false;
     return confirmed;
@@ -274,19 +276,26 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
 bool CLinkSession::Receive(QString* answer) {
     if (!answer) return false;
     const QByteArray gathered = FlushBlocks();
+    // One at a time from what was taken before: a journal's lines cost no
+    // lock each, and the I/O thread is not held up by a caller's lock.
+    auto handOut = [&] {
+        *answer = std::move(m_taken.front());
+        m_taken.pop_front();
+        if (m_copy.awaitingSync) AnswerForCopies(*answer);
+        return true;
+    };
+    if (gathered.isEmpty() && !m_taken.empty()) return handOut();
     std::unique_lock lock(m_lock);
     m_s.outbox.append(gathered);
     auto take = [&] {
-        *answer = std::move(m_s.answers.front());
-        m_s.answerBytes -= answer->size() * 2;
-        m_s.answers.pop_front();
-        if (m_copy.awaitingSync) {
-            lock.unlock();
-            AnswerForCopies(*answer);
+        if (m_taken.empty()) {
+            m_taken.swap(m_s.answers);
+            m_s.answerBytes = 0;
         }
-        return true;
+        lock.unlock();
+        return handOut();
     };
-    if (!m_s.answers.empty()) return take();
+    if (!m_taken.empty() || !m_s.answers.empty()) return take();
     if (!m_s.open || m_s.failed) return false;
     const std::uint32_t id = ++m_s.nextId;
     Link::AppendIdMessage(m_s.outbox, Link::MessageType::Poll, id);

@@ -127,6 +127,9 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
+    // Answers the caller has taken out of the session's queue in one step and
+    // hands out one a Receive, without the lock (the caller's thread only).
+    std::deque<QString> m_taken;
     // Everything one session knows, set back as a whole when a session opens.
     struct SessionState {
         // Caller -> I/O thread.
