@@ -18,8 +18,12 @@ std::int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Answers are produced ahead of the line by at most this much.
+// Answers are produced ahead of the line by at most this much, and by at
+// least a few compressed units: a unit is sealed once a whole one waits (or
+// when nothing is in flight), so less than a unit ahead would send one unit
+// a round trip.
 constexpr qsizetype kAnswerAhead = 64 * 1024;
+constexpr qsizetype kUnitsAhead = 4;
 // Frames are produced only when the bytes waiting for the line are fewer.
 constexpr qsizetype kWriteAhead = 4096;
 
@@ -40,8 +44,10 @@ int CTerminalServer::Run(int stopFd) {
     if (m_line.IsSocket()) {
         config.maxPayload = Link::kMaxFramePayload;
         config.window = Link::kSocketWindow;
+        config.unitPlain = Link::kMaxUnitPlain;
     }
     config.capabilities.maxVersion = static_cast<std::uint8_t>(m_capabilities.maxVersion < 2 ? 1 : Link::kProtocolVersion);
+    const qsizetype answerAhead = std::max<qsizetype>(kAnswerAhead, kUnitsAhead * config.unitPlain);
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Responder, config);
     Link::CMessageParser parser;
     CTerminalDevice device(m_state);
@@ -74,7 +80,7 @@ int CTerminalServer::Run(int stopFd) {
         std::int64_t now = NowMs();
         // Answers, then frames.
         if (inSession) {
-            const qsizetype room = kAnswerAhead - endpoint.UnframedBytes();
+            const qsizetype room = answerAhead - endpoint.UnframedBytes();
             if (room > 0) {
                 bool urgent = false;
                 answers.clear();
@@ -119,7 +125,7 @@ int CTerminalServer::Run(int stopFd) {
         // for the line, not a spin on work that cannot be done.
         const bool lineBackedUp = fd >= 0 && unwritten() >= kWriteAhead;
         std::int64_t wake = lineBackedUp ? device.NextTimer() : std::min(endpoint.NextDeadline(now), device.NextTimer());
-        if (!lineBackedUp && inSession && device.Busy() && endpoint.UnframedBytes() < kAnswerAhead) wake = now;
+        if (!lineBackedUp && inSession && device.Busy() && endpoint.UnframedBytes() < answerAhead) wake = now;
         const qint64 readAllow = readPacer.Allowance(now);
         bool wantRead = fd >= 0;
         if (wantRead && readAllow <= 0) {

@@ -300,7 +300,7 @@ bool CLinkEndpoint::CanPack() const {
     // stays plain, where the sender's flow control sees it.
     if (PackedPending() >= static_cast<qsizetype>(m_cfg.window) * m_cfg.maxPayload) return false;
     // A short unit costs ratio: only when a short frame would be sent anyway.
-    return PlainPending() >= kUnitPlain || (ShortFrameAllowed() && PackedPending() == 0) || m_urgent;
+    return PlainPending() >= m_cfg.unitPlain || (ShortFrameAllowed() && PackedPending() == 0) || m_urgent;
 }
 
 void CLinkEndpoint::Pack() {
@@ -313,7 +313,7 @@ void CLinkEndpoint::Pack() {
         m_packedPos = 0;
     }
     while (CanPack()) {
-        const qsizetype size = std::min<qsizetype>(PlainPending(), kUnitPlain);
+        const qsizetype size = std::min<qsizetype>(PlainPending(), std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain));
         if (!m_packer->Seal(m_out.constData() + m_outPos, size, m_packed)) {
             // Out of memory: nothing sensible can follow on this session.
             m_deaf = true;

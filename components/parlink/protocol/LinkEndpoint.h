@@ -56,6 +56,11 @@ struct EndpointConfig {
     LinkCapabilities capabilities;
     // The level this end compresses its stream with (ZstdLevelForLine).
     int zstdLevel = kZstdLevel;
+    // Plain bytes a compressed unit holds while there is plenty to send (at
+    // most kMaxUnitPlain): the larger, the fewer flushes of the compressor.
+    // A shorter unit is sealed only when a short frame may go, so whoever
+    // queues the stream must let a few units' worth wait, not less than one.
+    int unitPlain = kUnitPlain;
     // One program at a time (Capability::OneProgram agreed): the initiator
     // sends a frame at least this often while its session is open, and the
     // responder takes a session heard within `sessionQuietMs` for open.

@@ -368,6 +368,7 @@ void CLinkSession::IoMain() {
     if (m_target.kind != CPortTarget::Kind::Serial) {
         if (!m_settings.framePayloadSet) config.maxPayload = Link::kMaxFramePayload;
         if (!m_settings.windowSet) config.window = Link::kSocketWindow;
+        config.unitPlain = Link::kMaxUnitPlain;
         config.capabilities.compression = config.capabilities.compression && m_settings.socketCompression;
     }
     const qsizetype unframedLimit = m_target.kind == CPortTarget::Kind::Serial ? kUnframedLimit : kSocketUnframedLimit;
