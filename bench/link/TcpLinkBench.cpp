@@ -212,9 +212,26 @@ int main(int argc, char** argv) {
         hello.push_back(t.nsecsElapsed() / 1e6);
         link.ClosePort();
     }
+    // A command and its answer on an open session, as an exchange asks its
+    // terminal one thing after another.
+    std::vector<double> roundTrip;
+    {
+        CParlinkX2 link(settings);
+        if (!Connect(link, tcp.Port())) return 1;
+        for (int i = 0; i < 200; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QString answer;
+            if (link.SendCommand(QStringLiteral("998")) != 1 || link.Receive(&answer) != 1 || answer.isEmpty()) return 1;
+            roundTrip.push_back(t.nsecsElapsed() / 1e6);
+        }
+        link.SendCommand(QStringLiteral("004"));
+        link.ClosePort();
+    }
     std::printf("%-34s %8.1f ms (median of 5)\n", "pairing (TLS + SPAKE2 + pins)", Median(pairing));
     std::printf("%-34s %8.1f ms (median of 20)\n", "TLS session set-up (OpenPort)", Median(setup));
     std::printf("%-34s %8.1f ms (median of 20)\n", "... to the first pong (WaitLink)", Median(hello));
+    std::printf("%-34s %8.2f ms (median of 200)\n", "a command and its answer (998)", Median(roundTrip));
 
     // The yardstick: the stored bytes of the same records through plain TLS.
     QByteArray storedWares;

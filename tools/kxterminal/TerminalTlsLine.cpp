@@ -237,6 +237,9 @@ private:
             ::close(fd);
             return End();
         }
+        // Answers go out as they are ready: without this, Nagle's algorithm
+        // held a small frame for the program's delayed acknowledgement.
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_socket.setSslConfiguration(LinkTls::Configuration(m_front.Identity()));
         m_socket.startServerEncryption();
     }

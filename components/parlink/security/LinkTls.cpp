@@ -35,6 +35,10 @@ bool ConnectClient(QSslSocket& socket, const QString& host, quint16 port, const 
         socket.abort();
         return false;
     }
+    // Frames are written as they are ready and each side waits for the
+    // other's: with Nagle's algorithm a small frame waited for the peer's
+    // delayed acknowledgement, 40 ms for every command and its answer.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     *peerFingerprint = CertificateFingerprint(socket.peerCertificate());
     if (peerFingerprint->isEmpty()) {
         if (error) *error = QStringLiteral("the peer at %1:%2 presented no certificate").arg(host).arg(port);
