@@ -407,8 +407,9 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
     } else if (code == QLatin1String("020")) {
         const CJournalFilter filter = Filter();
         int count = 0;
-        for (const CJournalLine& l : JournalInView())
-            if (filter.Matches(l.text)) ++count;
+        const CJournalText journal = m_state.JournalText();
+        for (const CJournalText::Line& l : journal.lines)
+            if (InView(l.sequence) && filter.Matches(l.text)) ++count;
         Answer(out, QString::number(count), urgent);
     } else if (!m_journalSequence && IsOneOf(code, {"02S", "02L", "00S", "40T"})) {
         m_state.Log(QStringLiteral("? unknown command"));
@@ -418,8 +419,9 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
         // The numbers of the scans a download now brings, in the order sent.
         const CJournalFilter filter = Filter();
         CNumberRanges numbers;
-        for (const CJournalLine& l : JournalInView())
-            if (filter.Matches(l.text)) numbers.Add(l.sequence);
+        const CJournalText journal = m_state.JournalText();
+        for (const CJournalText::Line& l : journal.lines)
+            if (InView(l.sequence) && filter.Matches(l.text)) numbers.Add(l.sequence);
         Answer(out, numbers.Text(), urgent);
     } else if (code == QLatin1String("02S")) {
         m_context = Context::Window;
@@ -616,12 +618,7 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
 
 CJournalFilter CTerminalDevice::Filter() const { return m_sessionFilters ? m_sessionFilter : m_state.Filter(); }
 
-QList<CJournalLine> CTerminalDevice::JournalInView() const {
-    QList<CJournalLine> journal = m_state.Journal();
-    if (m_windowSet)
-        journal.removeIf([this](const CJournalLine& l) { return !m_window.Contains(l.sequence); });
-    return journal;
-}
+bool CTerminalDevice::InView(qint64 sequence) const { return !m_windowSet || m_window.Contains(sequence); }
 
 void CTerminalDevice::StartJournal(bool withNumbers) {
     const CJournalFilter filter = Filter();
@@ -630,8 +627,7 @@ void CTerminalDevice::StartJournal(bool withNumbers) {
     s->text = m_state.JournalText();
     s->lines.reserve(s->text.lines.size());
     for (const CJournalText::Line& l : s->text.lines) {
-        if (m_windowSet && !m_window.Contains(l.sequence)) continue;
-        if (!filter.Matches(l.text)) continue;
+        if (!InView(l.sequence) || !filter.Matches(l.text)) continue;
         s->lines.push_back(l.text);
         if (withNumbers) s->numbers.append(l.number);
     }

@@ -76,8 +76,8 @@ private:
     // The filters that apply now: the session's own after "40T", else the
     // ones kept in terminal.ini.
     CJournalFilter Filter() const;
-    // The journal lines a download of this session covers.
-    QList<CJournalLine> JournalInView() const;
+    // A scan a download of this session covers (the session's window).
+    bool InView(qint64 sequence) const;
     void StartInfo();
     void BeginLoad();
     void OpenDirectory(const QString& command);

@@ -299,14 +299,6 @@ CJournalText CTerminalState::JournalText() const {
     return ReadJournal();
 }
 
-QList<CJournalLine> CTerminalState::Journal() const {
-    const CJournalText text = JournalText();
-    QList<CJournalLine> journal;
-    journal.reserve(static_cast<qsizetype>(text.lines.size()));
-    for (const CJournalText::Line& l : text.lines) journal.append({l.number, l.text.toByteArray(), l.sequence});
-    return journal;
-}
-
 qint64 CTerminalState::NextSequence() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     qint64 next = 1;

@@ -71,19 +71,13 @@ struct CJournalFilter {
     bool Matches(QByteArrayView line) const;
 };
 
-struct CJournalLine {
-    int number = 0;  // 1-based position in journal.txt
-    QByteArray text;  // Windows-1251, no line end
-    qint64 sequence = 0;  // the scan's number, never used again for another scan
-};
-
 // The journal as read once: its bytes, and each line as a view into them
 // (no copy a line). The views live as long as `bytes`, which moves with them.
 struct CJournalText {
     struct Line {
         QByteArrayView text;  // Windows-1251, no line end
         int number = 0;       // 1-based position in journal.txt
-        qint64 sequence = 0;
+        qint64 sequence = 0;  // the scan's number, never used again for another scan
     };
     QByteArray bytes;
     std::vector<Line> lines;
@@ -108,8 +102,7 @@ public:
     CTerminalIdentity Identity() const;
     CScenario Scenario() const;
 
-    QList<CJournalLine> Journal() const;
-    // The same lines without a copy of each: for sending a large journal.
+    // The journal's lines, read at once, as views into its bytes.
     CJournalText JournalText() const;
     // The number the next scan gets (one above the newest, or the first
     // number after a clear).

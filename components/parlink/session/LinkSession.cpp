@@ -58,10 +58,10 @@ CLinkSettings CLinkSettings::Load(const QStringList& settingsFiles) {
     if (!s.framePayloadSet) s.endpoint.maxPayload = Link::EndpointConfig().maxPayload;
     s.endpoint.window = get("Window", 0, 1, Link::kSocketWindow);
     s.windowSet = s.endpoint.window > 0;
+    if (!s.windowSet) s.endpoint.window = Link::EndpointConfig().window;
     const QString socketCompression =
         Profile::ReadLayeredString(settingsFiles, section, QStringLiteral("SocketCompression"), QString()).trimmed();
     s.socketCompression = socketCompression.compare(QLatin1String("none"), Qt::CaseInsensitive) != 0;
-    if (!s.windowSet) s.endpoint.window = Link::EndpointConfig().window;
     s.endpoint.capabilities.maxVersion =
         static_cast<std::uint8_t>(get("ProtocolVersion", s.endpoint.capabilities.maxVersion, 1, Link::kProtocolVersion));
     return s;
