@@ -23,17 +23,24 @@ QString Read(const QString& file, const char* section, const char* key) {
     return Profile::ReadString(file, QLatin1String(section), QLatin1String(key), kMissing);
 }
 
-QList<QByteArray> NonEmptyLines(const QByteArray& bytes) {
-    QList<QByteArray> lines;
+// Calls `take` with each line of `bytes` that is not empty, without its CR LF
+// or LF, as a view into `bytes`.
+template <class Take>
+void ForEachNonEmptyLine(QByteArrayView bytes, Take take) {
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0) end = bytes.size();
+        const char* nl = static_cast<const char*>(std::memchr(bytes.data() + start, '\n', bytes.size() - start));
+        const qsizetype end = nl ? nl - bytes.data() : bytes.size();
         qsizetype stop = end;
         if (stop > start && bytes[stop - 1] == '\r') --stop;
-        if (stop > start) lines.append(bytes.mid(start, stop - start));
+        if (stop > start) take(bytes.sliced(start, stop - start));
         start = end + 1;
     }
+}
+
+QList<QByteArray> NonEmptyLines(const QByteArray& bytes) {
+    QList<QByteArray> lines;
+    ForEachNonEmptyLine(bytes, [&](QByteArrayView line) { lines.append(line.toByteArray()); });
     return lines;
 }
 
@@ -276,17 +283,9 @@ CJournalText CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
     CJournalText journal;
     journal.bytes = ReadAll(Path(QStringLiteral("journal.txt")));
-    const QByteArrayView bytes(journal.bytes);
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        const char* nl = static_cast<const char*>(std::memchr(bytes.data() + start, '\n', bytes.size() - start));
-        const qsizetype end = nl ? nl - bytes.data() : bytes.size();
-        qsizetype stop = end;
-        if (stop > start && bytes[stop - 1] == '\r') --stop;
-        if (stop > start)
-            journal.lines.push_back({bytes.sliced(start, stop - start), static_cast<int>(journal.lines.size()) + 1, 0});
-        start = end + 1;
-    }
+    ForEachNonEmptyLine(journal.bytes, [&](QByteArrayView line) {
+        journal.lines.push_back({line, static_cast<int>(journal.lines.size()) + 1, 0});
+    });
     const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
     const QList<qint64> numbers = numbering.Numbers(static_cast<qsizetype>(journal.lines.size()));
     for (std::size_t i = 0; i < journal.lines.size(); ++i) journal.lines[i].sequence = numbers[static_cast<qsizetype>(i)];
