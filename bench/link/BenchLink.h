@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -34,6 +35,13 @@ inline bool SendRecord(CParlinkX2& link, const QString& line) {
     return true;
 }
 
+// The same for a record in Windows-1251, as the exchange sends a file's lines.
+inline bool SendRecordWindows1251(CParlinkX2& link, QByteArrayView line) {
+    for (qsizetype off = 0; off <= line.size(); off += 200)
+        if (link.SendDataWindows1251(line.sliced(off, std::min<qsizetype>(200, line.size() - off))) != 1) return false;
+    return true;
+}
+
 // Receives journal lines until the end marker, handing each non-empty line
 // to `take`; true when the end marker came.
 template <class Take>
@@ -42,6 +50,19 @@ bool ReceiveJournal(CParlinkX2& link, Take take) {
     while (link.Receive(&answer) == 1) {
         if (!answer.isEmpty() && answer[0] == QChar(0x0004)) return true;
         if (!answer.isEmpty()) take(answer);
+    }
+    return false;
+}
+
+// The same, each line as Windows-1251 bytes where it fits the page (as the
+// exchange writes a journal file), else as its text.
+template <class Take>
+bool ReceiveJournalWindows1251(CParlinkX2& link, Take take) {
+    QByteArrayView bytes;
+    QString text;
+    while (link.ReceiveWindows1251(&bytes, &text) == 1) {
+        if (!bytes.isEmpty() ? bytes[0] == '\x04' : (!text.isEmpty() && text[0] == QChar(0x0004))) return true;
+        if (!bytes.isEmpty() || !text.isEmpty()) take(bytes, text);
     }
     return false;
 }

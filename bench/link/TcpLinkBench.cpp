@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -86,16 +87,22 @@ struct Figures {
     double wire = 0;
 };
 
-Figures Upload(CEmulator& emulator, const QStringList& settings, const QStringList& lines) {
+// `file`: the wares file in Windows-1251, CR LF after each record, sent a
+// line at a time as its bytes, as the exchange sends a directory's file.
+Figures Upload(CEmulator& emulator, const QStringList& settings, const QByteArray& file) {
     Figures f;
     CParlinkX2 link(settings);
     if (!Connect(link, emulator.Port())) return f;
     const CStopwatch watch(emulator.Pid());
     link.SendCommand(QStringLiteral("002"));
     link.SendCommand(QStringLiteral("151"));
-    qint64 expected = 0;
-    for (const QString& line : lines)
-        if (!SendRecord(link, line)) return f;
+    for (qsizetype at = 0; at < file.size();) {
+        const auto* lf = static_cast<const char*>(std::memchr(file.constData() + at, '\n', file.size() - at));
+        if (!lf || lf == file.constData() + at) return f;
+        const qsizetype end = lf - file.constData() - 1;  // before the CR
+        if (!SendRecordWindows1251(link, QByteArrayView(file).sliced(at, end - at))) return f;
+        at = end + 2;
+    }
     link.EndData();
     link.SendCommand(QStringLiteral("003"));
     f.ok = WaitSync(link);
@@ -103,9 +110,8 @@ Figures Upload(CEmulator& emulator, const QStringList& settings, const QStringLi
     if (link.Session()) f.wire = static_cast<double>(link.Session()->Stats().wireBytesSent);
     link.SendCommand(QStringLiteral("004"));
     link.ClosePort();
-    for (const QString& line : lines) expected += CodePage::ToWindows1251(line).size() + 2;
     f.stored = static_cast<double>(QFile(emulator.State(QStringLiteral("directories/wares.ux7"))).size());
-    f.ok = f.ok && static_cast<qint64>(f.stored) == expected;
+    f.ok = f.ok && static_cast<qint64>(f.stored) == file.size();
     return f;
 }
 
@@ -120,8 +126,12 @@ Figures Download(CEmulator& emulator, const QStringList& settings, const QByteAr
     link.SendCommand(QStringLiteral("021"));
     QByteArray got;
     int lines = 0;
-    const bool ended = ReceiveJournal(link, [&](const QString& line) {
-        got += CodePage::ToWindows1251(line) + "\r\n";
+    // Into a file's bytes, as the exchange writes a journal.
+    got.reserve(journal.size());
+    const bool ended = ReceiveJournalWindows1251(link, [&](QByteArrayView bytes, const QString& text) {
+        if (!bytes.isEmpty()) got += bytes;
+        else got += CodePage::ToWindows1251(text);
+        got += "\r\n";
         ++lines;
     });
     watch.Stop(f);
@@ -250,8 +260,8 @@ int main(int argc, char** argv) {
     // --only upload|journal: one direction alone (for a profile of it).
     const QString only = TextOption(app.arguments(), QStringLiteral("--only"));
     if (only != QStringLiteral("journal")) {
-        if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, wares), waresPipe);
-        Print("upload of realistic wares", "tcp", Upload(tcp, settings, wares), waresPipe);
+        if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, storedWares), waresPipe);
+        Print("upload of realistic wares", "tcp", Upload(tcp, settings, storedWares), waresPipe);
     }
     if (only != QStringLiteral("upload")) {
         if (withPty) {

@@ -37,6 +37,14 @@ extern "C" KX_PLUGIN_EXPORT unsigned KxParlinkSessionState(IParlinkX2* object) {
     return object ? static_cast<CParlinkX2*>(object)->SessionState() : 0;
 }
 
+extern "C" KX_PLUGIN_EXPORT int KxParlinkReceiveWindows1251(IParlinkX2* object, QByteArrayView* bytes, QString* text) {
+    return object ? static_cast<CParlinkX2*>(object)->ReceiveWindows1251(bytes, text) : 0;
+}
+
+extern "C" KX_PLUGIN_EXPORT int KxParlinkSendDataWindows1251(IParlinkX2* object, QByteArrayView bytes) {
+    return object ? static_cast<CParlinkX2*>(object)->SendDataWindows1251(bytes) : 0;
+}
+
 // The key and pins go where this library's own settings are, so the sessions
 // it opens later find them.
 extern "C" KX_PLUGIN_EXPORT bool KxParlinkPair(int interfaceVersion, const QString& port, const QString& code,

@@ -12,7 +12,9 @@ bool IsTextMessage(MessageType type) {
 }
 
 QString MessageText(const Message& message) {
-    return message.inCodePage ? CodePage::FromWindows1251(message.body) : message.text;
+    if (message.inCodePage) return CodePage::FromWindows1251(message.body);
+    if (message.utf8InBody) return DecodeText(message.body.constData(), message.body.size());
+    return message.text;
 }
 
 bool IsIdMessage(MessageType type) {
@@ -192,8 +194,12 @@ bool CMessageParser::Next(Message* message) {
             if (m_coding == TextCoding::Windows1251 && IsTextMessage(type)) {
                 message->type = type;
                 message->id = 0;
-                message->inCodePage = m_keepCodePage;
-                if (m_keepCodePage) {
+                message->inCodePage = m_keepCodePage || m_textBytes;
+                message->utf8InBody = false;
+                if (m_textBytes) {
+                    message->text.clear();
+                    message->body = QByteArray::fromRawData(body, size);
+                } else if (m_keepCodePage) {
                     message->text.clear();
                     message->body = QByteArray(body, size);
                 } else {
@@ -206,10 +212,17 @@ bool CMessageParser::Next(Message* message) {
         }
         const auto type = static_cast<MessageType>(p[0]);
         message->inCodePage = false;
+        message->utf8InBody = false;
         if (IsTextMessage(type)) {
             message->type = type;
-            message->text = DecodeText(body, size);
             message->id = 0;
+            if (m_textBytes) {
+                message->utf8InBody = true;
+                message->text.clear();
+                message->body = QByteArray::fromRawData(body, size);
+            } else {
+                message->text = DecodeText(body, size);
+            }
             return true;
         }
         if (IsIdMessage(type)) {

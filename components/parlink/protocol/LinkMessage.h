@@ -54,6 +54,9 @@ struct Message {
     // A text that came in the session's code page, from a parser told to
     // keep such texts as they are: its bytes are in `body`, `text` is empty.
     bool inCodePage = false;
+    // A text in generalised UTF-8 handed over as its bytes (in `body`, from a
+    // parser told to give texts as bytes); `text` is empty.
+    bool utf8InBody = false;
 };
 
 // The text of a text message, whichever way it came.
@@ -91,6 +94,13 @@ public:
     // for a reader that keeps them in that page anyway: no conversion to
     // UTF-16 and back for every record.
     void SetKeepCodePageBytes(bool keep) { m_keepCodePage = keep; }
+    // Every text is handed over as the bytes the line carried, in `body`
+    // (`inCodePage` tells the code page from generalised UTF-8; `text` stays
+    // empty), and `body` refers to the parser's own buffer instead of a copy:
+    // for a reader that takes each message before the next Feed, so that a
+    // journal's lines cost no allocation and no conversion each. Valid until
+    // the next Feed.
+    void SetTextsAsUnownedBytes(bool bytes) { m_textBytes = bytes; }
     void Feed(const QByteArray& bytes);
     // False when no complete message is buffered. Unknown message types are
     // skipped (a newer peer may send more kinds); a malformed length or id
@@ -106,6 +116,7 @@ private:
     TextCoding m_coding = TextCoding::Utf8;
     bool m_blocks = false;
     bool m_keepCodePage = false;
+    bool m_textBytes = false;
 };
 
 }  // namespace Link

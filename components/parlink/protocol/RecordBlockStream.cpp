@@ -91,11 +91,19 @@ void AppendReferenceRecord(QByteArray& out, QStringView record) {
 }
 
 bool ReadAnswerBlock(const QByteArray& body, QStringList* answers, const BlockReferences* references) {
+    return ReadAnswerBlock(
+        body,
+        [&](QByteArrayView r, bool codePage) {
+            answers->append(codePage ? CodePage::FromWindows1251(r.data(), r.size()) : DecodeText(r.data(), r.size()));
+        },
+        references);
+}
+
+bool ReadAnswerBlock(const QByteArray& body, const std::function<void(QByteArrayView bytes, bool codePage)>& each,
+                     const BlockReferences* references) {
     RecordBlock block;
     if (!DecodeRecordBlock(body.constData(), body.size(), &block, references)) return false;
-    for (const QByteArray& r : block.records)
-        answers->append(block.coding == BlockCoding::Windows1251 ? CodePage::FromWindows1251(r)
-                                                                 : DecodeText(r.constData(), r.size()));
+    for (const QByteArray& r : block.records) each(r, block.coding == BlockCoding::Windows1251);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 
 namespace Link {
@@ -61,5 +62,9 @@ void AppendReferenceRecord(QByteArray& out, QStringView record);
 // The answers of an 'L' message in the order they were sent; false when the
 // body is not a sound block (or names a reference `references` lacks).
 bool ReadAnswerBlock(const QByteArray& body, QStringList* answers, const BlockReferences* references = nullptr);
+// The same, each answer handed to `each` as its bytes: in the session's code
+// page (`codePage` true) or in generalised UTF-8, as an 'A' would carry it.
+bool ReadAnswerBlock(const QByteArray& body, const std::function<void(QByteArrayView bytes, bool codePage)>& each,
+                     const BlockReferences* references = nullptr);
 
 }  // namespace Link

@@ -3,6 +3,7 @@
 #include "components/parlink/security/LinkTls.h"
 #include "components/parlink/session/LinkTransport.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/ProfileFile.h"
 
 #include <QRandomGenerator>
@@ -35,6 +36,18 @@ constexpr qsizetype kInboxLimit = 16 * 1024 * 1024;
 std::int64_t NowMs() {
     static CSystemClock clock;
     return clock.NowMs();
+}
+
+// Windows-1251 bytes in generalised UTF-8; ASCII is the same in both.
+void AppendWindows1251AsUtf8(QByteArray& out, QByteArrayView page) {
+    const bool ascii = std::all_of(page.begin(), page.end(), [](char c) { return (c & 0x80) == 0; });
+    if (ascii) out.append(page);
+    else Link::AppendText(out, CodePage::FromWindows1251(page.data(), page.size()));
+}
+
+QString AnswerText(const Link::CAnswerBatch::Answer& a) {
+    return a.codePage ? CodePage::FromWindows1251(a.bytes.data(), a.bytes.size())
+                      : Link::DecodeText(a.bytes.data(), a.bytes.size());
 }
 
 }  // namespace
@@ -88,6 +101,7 @@ CLinkSession::~CLinkSession() { Close(); }
 bool CLinkSession::Open(const CPortTarget& target, QString* error) {
     Close();
     m_blocks.reset();
+    m_agreedKnown = false;
     m_copy = CopyState();
     if (!m_copies && !m_settings.identityFolder.isEmpty())
         m_copies = std::make_unique<Link::CWaresCopies>(m_settings.identityFolder + QStringLiteral("wares"));
@@ -96,7 +110,7 @@ bool CLinkSession::Open(const CPortTarget& target, QString* error) {
         std::lock_guard guard(m_lock);
         m_target = target;
         m_s = SessionState();
-        m_taken.clear();
+        m_taken.Clear();
     }
     m_thread = std::make_unique<CIoThread>(this);
     m_thread->start();
@@ -154,7 +168,7 @@ bool CLinkSession::Close() {
     // A load the terminal did not confirm is no copy of what it holds.
     if (m_copies) m_copies->Abandon();
     m_copy = CopyState();
-    m_taken.clear();
+    m_taken.Clear();
     std::lock_guard guard(m_lock);
     m_s.open = false;
     return confirmed;
@@ -164,6 +178,15 @@ bool CLinkSession::Failed() const { return Locked(&SessionState::failed); }
 QString CLinkSession::FailureText() const { return Locked(&SessionState::failure); }
 Link::EndpointStats CLinkSession::Stats() const { return Locked(&SessionState::stats); }
 Link::SessionFeatures CLinkSession::Features() const { return Locked(&SessionState::features); }
+
+const Link::SessionFeatures& CLinkSession::Agreed() {
+    if (!m_agreedKnown) {
+        std::lock_guard guard(m_lock);
+        m_agreed = m_s.features;
+        m_agreedKnown = m_agreed.version > 0;
+    }
+    return m_agreed;
+}
 bool CLinkSession::PortInUse() const { return Locked(&SessionState::portInUse); }
 bool CLinkSession::PeerBusy() const { return Locked(&SessionState::peerBusy); }
 
@@ -187,11 +210,11 @@ QByteArray CLinkSession::FlushBlocks() {
 }
 
 void CLinkSession::FollowForCopies(Link::MessageType type, const QString& text) {
-    if (!m_copiesUsable || !Features().waresRows) return;
+    if (!m_copiesUsable || !Agreed().waresRows) return;
     if (type == Link::MessageType::Data) {
         if (!m_copy.records) return;
-        m_copy.piece += text;
-        if (text.size() < Link::kRecordPiece) m_copies->Add(std::exchange(m_copy.piece, QString()));
+        Link::AppendText(m_copy.piece, text);
+        AddPieceForCopies(text.size());
         return;
     }
     m_copy.records = false;
@@ -225,6 +248,19 @@ void CLinkSession::FollowForCopies(Link::MessageType type, const QString& text) 
     }
 }
 
+void CLinkSession::FollowDataForCopies(QByteArrayView windows1251) {
+    if (!m_copiesUsable || !m_copy.records || !Agreed().waresRows) return;
+    AppendWindows1251AsUtf8(m_copy.piece, windows1251);
+    AddPieceForCopies(windows1251.size());
+}
+
+// A piece shorter than a whole piece ends its record.
+void CLinkSession::AddPieceForCopies(qsizetype characters) {
+    if (characters >= Link::kRecordPiece) return;
+    m_copies->AddUtf8(m_copy.piece);
+    m_copy.piece.clear();
+}
+
 void CLinkSession::AnswerForCopies(const QString& answer) {
     if (!m_copy.awaitingSync || answer.isEmpty()) return;
     m_copy.awaitingSync = false;
@@ -234,22 +270,29 @@ void CLinkSession::AnswerForCopies(const QString& answer) {
 
 bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
     FollowForCopies(type, text);
+    return QueueMessage(type, text, QByteArrayView(), false);
+}
+
+bool CLinkSession::SendDataWindows1251(QByteArrayView bytes) {
+    FollowDataForCopies(bytes);
+    return QueueMessage(Link::MessageType::Data, QString(), bytes, true);
+}
+
+bool CLinkSession::QueueMessage(Link::MessageType type, const QString& text, QByteArrayView page, bool hasPage) {
     QByteArray gathered;
     bool taken = false;
-    {
-        std::unique_lock lock(m_lock);
-        if (!m_s.open || m_s.failed) return false;
-        if (!m_blocks && m_s.features.recordBlocks) {
-            // Agreed only on a slow serial line (IoMain): the line, not this
-            // processor, is the limit, so the streams are packed hard.
-            m_blocks = std::make_unique<Link::CRecordBlockWriter>(m_s.coding, Link::ZstdLevelForLine(m_settings.baudRate));
-        }
+    if (!m_blocks && Agreed().recordBlocks) {
+        // Agreed only on a slow serial line (IoMain): the line, not this
+        // processor, is the limit, so the streams are packed hard.
+        const Link::TextCoding coding = Locked(&SessionState::coding);
+        m_blocks = std::make_unique<Link::CRecordBlockWriter>(coding, Link::ZstdLevelForLine(m_settings.baudRate));
     }
     if (m_blocks) {
+        const QString blockText = hasPage ? CodePage::FromWindows1251(page.data(), page.size()) : text;
         if (type == Link::MessageType::Command)
-            m_blocks->Command(text, gathered);
+            m_blocks->Command(blockText, gathered);
         else if (type == Link::MessageType::Data)
-            taken = m_blocks->Data(text, gathered);
+            taken = m_blocks->Data(blockText, gathered);
         else
             m_blocks->Flush(gathered);
     }
@@ -260,6 +303,10 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
         ;  // gathered for a block
     else if (type == Link::MessageType::EndData)
         Link::AppendEmptyMessage(m_s.outbox, type);
+    else if (hasPage && m_s.coding == Link::TextCoding::Windows1251 && !page.isEmpty())
+        Link::AppendWindows1251Message(m_s.outbox, type, page.data(), page.size());
+    else if (hasPage)
+        Link::AppendTextMessage(m_s.outbox, type, CodePage::FromWindows1251(page.data(), page.size()), m_s.coding);
     else
         Link::AppendTextMessage(m_s.outbox, type, text, m_s.coding);
     // Commands are short and usually followed by a wait: frame them at once.
@@ -275,27 +322,55 @@ bool CLinkSession::Queue(Link::MessageType type, const QString& text) {
 
 bool CLinkSession::Receive(QString* answer) {
     if (!answer) return false;
+    Link::CAnswerBatch::Answer a;
+    if (!NextAnswer(&a)) return false;
+    *answer = AnswerText(a);
+    if (m_copy.awaitingSync) AnswerForCopies(*answer);
+    return true;
+}
+
+bool CLinkSession::ReceiveWindows1251(QByteArrayView* bytes, QString* text) {
+    if (!bytes || !text) return false;
+    Link::CAnswerBatch::Answer a;
+    if (!NextAnswer(&a)) return false;
+    if (m_copy.awaitingSync) AnswerForCopies(AnswerText(a));
+    text->clear();
+    if (a.codePage) {
+        *bytes = a.bytes;
+        return true;
+    }
+    const QString decoded = AnswerText(a);
+    m_answerPage.clear();
+    if (CodePage::AppendWindows1251Exactly(decoded, m_answerPage)) {
+        *bytes = m_answerPage;
+    } else {
+        *bytes = QByteArrayView();
+        *text = decoded;
+    }
+    return true;
+}
+
+bool CLinkSession::NextAnswer(Link::CAnswerBatch::Answer* answer) {
     const QByteArray gathered = FlushBlocks();
     // One at a time from what was taken before: a journal's lines cost no
     // lock each, and the I/O thread is not held up by a caller's lock.
-    auto handOut = [&] {
-        *answer = std::move(m_taken.front());
-        m_taken.pop_front();
-        if (m_copy.awaitingSync) AnswerForCopies(*answer);
+    if (gathered.isEmpty() && !m_taken.Empty()) {
+        *answer = m_taken.Take();
         return true;
-    };
-    if (gathered.isEmpty() && !m_taken.empty()) return handOut();
+    }
     std::unique_lock lock(m_lock);
     m_s.outbox.append(gathered);
     auto take = [&] {
-        if (m_taken.empty()) {
-            m_taken.swap(m_s.answers);
-            m_s.answerBytes = 0;
+        if (m_taken.Empty()) {
+            // The read batch goes back to the I/O thread, its capacity kept.
+            m_taken.Clear();
+            m_taken.Swap(m_s.answers);
         }
         lock.unlock();
-        return handOut();
+        *answer = m_taken.Take();
+        return true;
     };
-    if (!m_taken.empty() || !m_s.answers.empty()) return take();
+    if (!m_taken.Empty() || !m_s.answers.Empty()) return take();
     if (!m_s.open || m_s.failed) return false;
     const std::uint32_t id = ++m_s.nextId;
     Link::AppendIdMessage(m_s.outbox, Link::MessageType::Poll, id);
@@ -308,11 +383,11 @@ bool CLinkSession::Receive(QString* answer) {
     for (;;) {
         const std::uint64_t seen = m_s.progress;
         const bool done = WaitFor(lock, NowMs() + m_settings.answerTimeoutMs, [&] {
-            return !m_s.answers.empty() || m_s.lastPollReply >= id || m_s.failed || m_s.progress != seen;
+            return !m_s.answers.Empty() || m_s.lastPollReply >= id || m_s.failed || m_s.progress != seen;
         });
-        if (!m_s.answers.empty()) return take();
+        if (!m_s.answers.Empty()) return take();
         if (m_s.lastPollReply >= id) {
-            answer->clear();
+            *answer = Link::CAnswerBatch::Answer();
             return true;
         }
         if (m_s.failed) return false;
@@ -377,6 +452,8 @@ void CLinkSession::IoMain() {
     while (nonce == 0) nonce = QRandomGenerator::global()->generate();
     endpoint.StartSession(nonce, NowMs());
     Link::CMessageParser parser;
+    // Answers go to the caller as the bytes the line carried (CAnswerBatch).
+    parser.SetTextsAsUnownedBytes(true);
     QByteArray wire;
     QByteArray taken;
     std::vector<Link::Message> arrived;
@@ -408,7 +485,7 @@ void CLinkSession::IoMain() {
                 m_s.drained = false;
                 m_changed.notify_all();
             }
-            throttled = m_s.answerBytes > kInboxLimit;
+            throttled = m_s.answers.Bytes() > kInboxLimit;
         }
         wire.clear();
         const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
@@ -454,19 +531,12 @@ void CLinkSession::IoMain() {
             ++m_s.progress;
             switch (m.type) {
             case Link::MessageType::Answer:
-                m_s.answerBytes += m.text.size() * 2;
-                m_s.answers.push_back(std::move(m.text));
+                m_s.answers.Add(m.body, m.inCodePage);
                 break;
             case Link::MessageType::AnswerBlock: {
-                QStringList answers;
-                if (!Link::ReadAnswerBlock(m.body, &answers, &references)) {
+                const auto add = [&](QByteArrayView bytes, bool codePage) { m_s.answers.Add(bytes, codePage); };
+                if (!Link::ReadAnswerBlock(m.body, add, &references))
                     FailLocked(QStringLiteral("garbled data from the terminal"));
-                    break;
-                }
-                for (QString& a : answers) {
-                    m_s.answerBytes += a.size() * 2;
-                    m_s.answers.push_back(std::move(a));
-                }
                 break;
             }
             case Link::MessageType::Pong:

@@ -15,13 +15,13 @@
 #include "components/parlink/protocol/LinkMessage.h"
 #include "components/parlink/security/PortNames.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
+#include "components/parlink/session/AnswerBatch.h"
 #include "components/parlink/session/WaresCopies.h"
 
 #include <QString>
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -78,9 +78,19 @@ public:
 
     bool SendCommand(const QString& command) { return Queue(Link::MessageType::Command, command); }
     bool SendData(const QString& data) { return Queue(Link::MessageType::Data, data); }
+    // Data already in Windows-1251, as the program's files keep records:
+    // they go as they are where the terminal agreed on that page, without a
+    // conversion to UTF-16 and back. The same on the line as SendData of
+    // their text otherwise.
+    bool SendDataWindows1251(QByteArrayView bytes);
     bool EndData() { return Queue(Link::MessageType::EndData, QString()); }
     // The next answer; an empty answer when the terminal has none pending.
     bool Receive(QString* answer);
+    // The next answer, as Receive gives it, in Windows-1251 where every
+    // character of it is one of the page's: `*bytes` then refers to it (valid
+    // until the next call on the session) and `*text` is empty. Otherwise
+    // `*bytes` is empty and `*text` holds the answer.
+    bool ReceiveWindows1251(QByteArrayView* bytes, QString* text);
     // True when the terminal answers a ping (after everything sent before it)
     // within `timeoutMs`.
     bool WaitLink(int timeoutMs);
@@ -108,12 +118,26 @@ private:
         return m_s.*part;
     }
     bool Queue(Link::MessageType type, const QString& text);
+    // Puts a message on the outbox (caller's thread): `text` through the
+    // block writer where one is used, else as a text message; already
+    // written code-page bytes `page` (with `text` left empty) where given.
+    bool QueueMessage(Link::MessageType type, const QString& text, QByteArrayView page, bool hasPage);
+    // The next answer as the line carried it; empty when the terminal has
+    // none pending. Valid until the next call.
+    bool NextAnswer(Link::CAnswerBatch::Answer* answer);
     // Where both ends agreed on wares rows: an upload's wares are kept once
     // the terminal stored them, and a journal download first names the
     // copies kept ("15H"). Caller's thread.
     void FollowForCopies(Link::MessageType type, const QString& text);
+    // A record's piece in Windows-1251 for the copy of an upload.
+    void FollowDataForCopies(QByteArrayView windows1251);
+    void AddPieceForCopies(qsizetype characters);
     void AnswerForCopies(const QString& answer);
     void IoMain();
+    // What the terminal agreed, as the caller's thread keeps it once known
+    // (a session's features never change after the HELLO's answer), so that
+    // a record costs no lock for it.
+    const Link::SessionFeatures& Agreed();
     void FailLocked(const QString& why);
     // The records gathered for a block, written out before another message
     // (caller's thread; the encoding runs outside the lock).
@@ -129,7 +153,9 @@ private:
     std::condition_variable m_changed;
     // Answers the caller has taken out of the session's queue in one step and
     // hands out one a Receive, without the lock (the caller's thread only).
-    std::deque<QString> m_taken;
+    Link::CAnswerBatch m_taken;
+    // An answer turned into Windows-1251 for ReceiveWindows1251 (caller's).
+    QByteArray m_answerPage;
     // Everything one session knows, set back as a whole when a session opens.
     struct SessionState {
         // Caller -> I/O thread.
@@ -141,8 +167,7 @@ private:
         bool open = false;
         bool failed = false;
         QString failure;
-        std::deque<QString> answers;
-        qsizetype answerBytes = 0;
+        Link::CAnswerBatch answers;
         std::uint64_t progress = 0;  // messages received or our frames acknowledged
         std::uint32_t lastPong = 0;
         std::uint32_t lastPollReply = 0;
@@ -170,9 +195,11 @@ private:
     // The caller's own: the copies of uploaded wares, and where an upload is.
     std::unique_ptr<Link::CWaresCopies> m_copies;
     bool m_copiesUsable = false;
+    Link::SessionFeatures m_agreed;  // the caller's copy; valid once m_agreedKnown
+    bool m_agreedKnown = false;
     struct CopyState {
         bool records = false;       // the data now are the wares' records
         bool awaitingSync = false;  // the load's end was sent: "SYNC" keeps the copy
-        QString piece;              // the record not ended yet
+        QByteArray piece;           // the record not ended yet, in generalised UTF-8
     } m_copy;
 };

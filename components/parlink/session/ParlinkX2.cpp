@@ -47,6 +47,14 @@ int CParlinkX2::Receive(QString* answer) {
     return m_session->Receive(answer) ? 1 : 0;
 }
 
+int CParlinkX2::ReceiveWindows1251(QByteArrayView* bytes, QString* text) {
+    return m_session && m_session->ReceiveWindows1251(bytes, text) ? 1 : 0;
+}
+
+int CParlinkX2::SendDataWindows1251(QByteArrayView bytes) {
+    return m_session && m_session->SendDataWindows1251(bytes) ? 1 : 0;
+}
+
 int CParlinkX2::EndData() { return m_session && m_session->EndData() ? 1 : 0; }
 
 QString CParlinkX2::GetComponentVersion() { return QString::fromLatin1(kParlinkComponentVersion); }

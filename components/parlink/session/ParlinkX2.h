@@ -28,6 +28,11 @@ public:
     int WaitLink(int timeoutMs) override;
     void Release() override;
 
+    // Records as the program's files keep them (KxParlinkReceiveWindows1251,
+    // KxParlinkSendDataWindows1251 of ParlinkComponent.h).
+    int ReceiveWindows1251(QByteArrayView* bytes, QString* text);
+    int SendDataWindows1251(QByteArrayView bytes);
+
     // For diagnostics and the benchmark: the current session (null when closed).
     const CLinkSession* Session() const { return m_session.get(); }
     QString LastError() const { return m_lastError; }

@@ -1,6 +1,7 @@
 #include "components/parlink/session/WaresCopies.h"
 
 #include "components/parlink/protocol/RecordBlockStream.h"
+#include "components/parlink/protocol/LinkLeb128.h"
 #include "components/parlink/protocol/LinkMessage.h"
 #include "components/parlink/security/Sha256.h"
 #include "filesafety/PrivateFile.h"
@@ -178,9 +179,16 @@ void CWaresCopies::Begin() {
 }
 
 void CWaresCopies::Add(QStringView record) {
+    QByteArray bytes;
+    AppendText(bytes, record);
+    AddUtf8(bytes);
+}
+
+void CWaresCopies::AddUtf8(QByteArrayView record) {
     if (!m_file || m_failed) return;
     const qsizetype before = m_buffer.size();
-    AppendReferenceRecord(m_buffer, record);
+    AppendLeb128(m_buffer, static_cast<std::uint32_t>(record.size()));
+    m_buffer.append(record);
     m_written += m_buffer.size() - before;
     if (m_written > kWaresCopyMaxBytes) m_failed = true;  // too large to keep: the journal goes as text
     else if (m_buffer.size() >= kBufferBytes) FlushBuffer();

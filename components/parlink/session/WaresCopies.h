@@ -82,6 +82,8 @@ public:
     // the load, Abandon drops it.
     void Begin();
     void Add(QStringView record);
+    // A record already in generalised UTF-8 (as AppendText writes it).
+    void AddUtf8(QByteArrayView record);
     bool Writing() const { return m_file != nullptr; }
     bool Confirm();
     void Abandon();
