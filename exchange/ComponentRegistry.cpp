@@ -2,6 +2,7 @@
 
 #include "exchange/ExchangeCodes.h"
 #include "exchange/LibraryImage.h"
+#include "platform/CodePage.h"
 #include "platform/ProfileFile.h"
 #include "platform/InstallLayout.h"
 
@@ -19,6 +20,7 @@ CParlinkHolder& CParlinkHolder::operator=(CParlinkHolder&& other) noexcept {
         m_object = other.m_object;
         m_problems = std::move(other.m_problems);
         m_states = std::move(other.m_states);
+        m_records = other.m_records;
         other.m_object = nullptr;
     }
     return *this;
@@ -32,6 +34,26 @@ unsigned CParlinkHolder::SessionState() const {
 PortOpenProblem CParlinkHolder::OpenPortProblem(const QString& port) const {
     if (!m_object || !m_problems) return {};
     return m_problems(*m_object, port);
+}
+
+int CParlinkHolder::ReceiveWindows1251(QByteArrayView* bytes, QString* text) {
+    if (!m_object || !bytes || !text) return 0;
+    if (m_records.receive) return m_records.receive(m_object, bytes, text);
+    const int status = m_object->Receive(text);
+    *bytes = QByteArrayView();
+    if (!ParlinkSucceeded(status) || text->isEmpty()) return status;
+    m_answerPage.clear();
+    if (CodePage::AppendWindows1251Exactly(*text, m_answerPage)) {
+        *bytes = m_answerPage;
+        text->clear();
+    }
+    return status;
+}
+
+int CParlinkHolder::SendDataWindows1251(QByteArrayView bytes) {
+    if (!m_object) return 0;
+    if (m_records.send) return m_records.send(m_object, bytes);
+    return m_object->SendData(CodePage::FromWindows1251(bytes.data(), bytes.size()));
 }
 
 void CParlinkHolder::Reset() {
@@ -77,6 +99,7 @@ struct LibraryEntryPoints {
     KxParlinkOpenPortProblemFn openPortProblem = nullptr;
     KxParlinkSessionStateFn sessionState = nullptr;
     KxParlinkPairFn pair = nullptr;
+    ParlinkRecordPath records;
 };
 
 LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) {
@@ -95,6 +118,12 @@ LibraryEntryPoints ResolveEntryPoints(const QString& libraryPath, QString* why) 
     entryPoints.sessionState =
         reinterpret_cast<KxParlinkSessionStateFn>(library.resolve(kParlinkSessionStateSymbol));
     entryPoints.pair = reinterpret_cast<KxParlinkPairFn>(library.resolve(kParlinkPairSymbol));
+    entryPoints.records.receive =
+        reinterpret_cast<KxParlinkReceiveWindows1251Fn>(library.resolve(kParlinkReceiveWindows1251Symbol));
+    entryPoints.records.send =
+        reinterpret_cast<KxParlinkSendDataWindows1251Fn>(library.resolve(kParlinkSendDataWindows1251Symbol));
+    // Both or neither: a library with one of them is served by conversions.
+    if (!entryPoints.records.receive || !entryPoints.records.send) entryPoints.records = {};
     return entryPoints;
 }
 
@@ -109,6 +138,7 @@ IParlinkX2* CRegistryParlinkProvider::CreateObject() {
     if (entryPoints.loaded && !entryPoints.factory) why = MissingSymbol(kParlinkFactorySymbol);
     m_problemFunction = entryPoints.openPortProblem;
     m_stateFunction = entryPoints.sessionState;
+    m_records = entryPoints.records;
     IParlinkX2* object = entryPoints.factory ? entryPoints.factory(kParlinkInterfaceVersion) : nullptr;
     if (entryPoints.factory && !object) why = QStringLiteral("its factory made no object");
     if (!object) m_failure = QStringLiteral("%1: %2").arg(m_library, why);
@@ -179,6 +209,6 @@ int CreateParlinkComponent(CParlinkHolder* holder, QString* why) {
     if (!object) return fail(ExchangeCode::kComponentNotCreated);
     *holder = CParlinkHolder(
         object, [provider](IParlinkX2& o, const QString& port) { return provider->OpenPortProblem(o, port); },
-        [provider](IParlinkX2& o) { return provider->SessionState(o); });
+        [provider](IParlinkX2& o) { return provider->SessionState(o); }, provider->RecordPath());
     return ExchangeCode::kOk;
 }

@@ -13,7 +13,10 @@
 // A library may also export KxParlinkOpenPortProblem (ParlinkComponent.h),
 // which tells why its last OpenPort failed; the holder offers it as
 // OpenPortProblem. And KxParlinkPair, through which the program pairs with a
-// network terminal (PairThroughComponent): the pairing is the component's
+// network terminal (PairThroughComponent). And KxParlinkReceiveWindows1251
+// with KxParlinkSendDataWindows1251, through which records go as the files
+// keep them (CParlinkHolder::ReceiveWindows1251); without them the holder
+// converts. The pairing is the component's
 // business, as the link itself is, so the program carries none of it.
 
 #include "exchange/ParlinkComponent.h"
@@ -33,6 +36,13 @@ struct PortOpenProblem {
     QString reason;
 };
 
+// A component's entry points for records in Windows-1251; null where it
+// exports none.
+struct ParlinkRecordPath {
+    KxParlinkReceiveWindows1251Fn receive = nullptr;
+    KxParlinkSendDataWindows1251Fn send = nullptr;
+};
+
 // Owns one component object and gives it back with Release() when it goes.
 class CParlinkHolder {
 public:
@@ -40,11 +50,13 @@ public:
     using StateSource = std::function<unsigned(IParlinkX2& object)>;
 
     CParlinkHolder() = default;
-    explicit CParlinkHolder(IParlinkX2* object, ProblemSource problems = {}, StateSource states = {})
-        : m_object(object), m_problems(std::move(problems)), m_states(std::move(states)) {}
+    explicit CParlinkHolder(IParlinkX2* object, ProblemSource problems = {}, StateSource states = {},
+                            ParlinkRecordPath records = {})
+        : m_object(object), m_problems(std::move(problems)), m_states(std::move(states)), m_records(records) {}
     ~CParlinkHolder() { Reset(); }
     CParlinkHolder(CParlinkHolder&& other) noexcept
-        : m_object(other.m_object), m_problems(std::move(other.m_problems)), m_states(std::move(other.m_states)) {
+        : m_object(other.m_object), m_problems(std::move(other.m_problems)), m_states(std::move(other.m_states)),
+          m_records(other.m_records) {
         other.m_object = nullptr;
     }
     CParlinkHolder& operator=(CParlinkHolder&& other) noexcept;
@@ -63,11 +75,20 @@ public:
     // What the object's open session agreed with the terminal
     // (kParlinkSession... bits); 0 when its component does not tell.
     unsigned SessionState() const;
+    // The next answer as Receive gives it, in Windows-1251 where every
+    // character of it is one of the page's (`*bytes`, valid until the next
+    // call; `*text` empty), else as text (`*bytes` empty): the component's
+    // own where it has one, else Receive and a conversion.
+    int ReceiveWindows1251(QByteArrayView* bytes, QString* text);
+    // SendData of the text Windows-1251 `bytes` stand for.
+    int SendDataWindows1251(QByteArrayView bytes);
 
 private:
     IParlinkX2* m_object = nullptr;
     ProblemSource m_problems;
     StateSource m_states;
+    ParlinkRecordPath m_records;
+    QByteArray m_answerPage;  // a converted answer, for a component without the entry points
 };
 
 // Where component objects come from: the registry file and plugin libraries,
@@ -88,6 +109,9 @@ public:
     }
     // What the open session of `object` agreed (kParlinkSession... bits).
     virtual unsigned SessionState(IParlinkX2& /*object*/) { return 0; }
+    // The entry points for records in Windows-1251 of the library that made
+    // the last object, where it has them.
+    virtual ParlinkRecordPath RecordPath() { return {}; }
     // Pairs with the network terminal at `port` by `code` (after a
     // successful FindComponent).
     virtual CPairOutcome Pair(const QString& /*port*/, const QString& /*code*/) {
@@ -108,6 +132,7 @@ public:
     QString FailureReason() const override { return m_failure; }
     PortOpenProblem OpenPortProblem(IParlinkX2& object, const QString& port) override;
     unsigned SessionState(IParlinkX2& object) override;
+    ParlinkRecordPath RecordPath() override { return m_records; }
     CPairOutcome Pair(const QString& port, const QString& code) override;
 
 private:
@@ -115,6 +140,7 @@ private:
     QString m_failure;
     KxParlinkOpenPortProblemFn m_problemFunction = nullptr;
     KxParlinkSessionStateFn m_stateFunction = nullptr;
+    ParlinkRecordPath m_records;
 };
 
 // The provider the exchange routines use: an installed test provider, else a

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr QChar kEndOfStream = QChar(0x0004);
+// The same end marker in Windows-1251.
+constexpr QByteArrayView kEndOfStreamByte("\x04", 1);
 
 QString CannotOpenText() { return QStringLiteral("Не могу открыть файл на запись журнала!"); }
 QString CountFailedText() { return QStringLiteral("Ошибка обмена! Команда запроса кол-ва строк в журнале"); }
@@ -281,9 +283,12 @@ int CJournalDownload::ReceiveLines() {
     if (m_progress) m_progress->SetItemRange(m_announced);
     ITransferProgress* transfer = m_owner.transferProgress;
     if (transfer) transfer->Begin(QStringLiteral("journal"), m_announced);
+    // Each line as the terminal keeps it, in Windows-1251 where it fits the
+    // page: into a file of that page as it stands.
+    QByteArrayView bytes;
+    QString text;
     for (;;) {
-        QString line;
-        if (!ParlinkSucceeded(m_link.Receive(&line))) {
+        if (!ParlinkSucceeded(m_session.ReceiveWindows1251(&bytes, &text))) {
             const QString note = m_file.KeptNote(m_received, LinesWord());
             return Fail(ExchangeCode::kNoAnswer,
                         QStringLiteral("Ошибка обмена! Команда построчное получение журнала") +
@@ -296,11 +301,11 @@ int CJournalDownload::ReceiveLines() {
         }
         // The end marker is a whole answer of its own; a line may begin with
         // the same character.
-        if (line == kEndOfStream) return ExchangeCode::kOk;
+        if (bytes.isEmpty() ? text == kEndOfStream : bytes == kEndOfStreamByte) return ExchangeCode::kOk;
         ++m_received;
         // Only a line the file took counts, so a full disk shows up as a
         // short journal instead of passing silently.
-        if (m_file.WriteRecord(line)) ++m_written;
+        if (bytes.isEmpty() ? m_file.WriteRecord(text) : m_file.WriteRecordWindows1251(bytes)) ++m_written;
         if (m_progress) m_progress->StepItem();
         if (transfer) transfer->Advance(m_received);
     }

@@ -22,6 +22,16 @@
 // which tells, for an object of its own with a session open, what the
 // session agreed with the terminal (the kParlinkSession... bits below), and
 // whether the terminal answered that it is busy with another program.
+// And it may carry records as the program's files keep them, in Windows-1251,
+// without a conversion to UTF-16 and back for every record, by exporting
+//     extern "C" int KxParlinkReceiveWindows1251(IParlinkX2* object, QByteArrayView* bytes,
+//                                                QString* text);
+// which takes the next answer as Receive does (same status): when every
+// character of it is one of Windows-1251's, `*bytes` refers to it in that
+// page (valid until the next call on the object) and `*text` is empty;
+// otherwise `*bytes` is empty and `*text` holds it. And
+//     extern "C" int KxParlinkSendDataWindows1251(IParlinkX2* object, QByteArrayView bytes);
+// which is SendData of the text those Windows-1251 bytes stand for.
 // And a component that pairs the program with network terminals exports
 //     extern "C" bool KxParlinkPair(int interfaceVersion, const QString& port, const QString& code,
 //                                   CPairOutcome* outcome);
@@ -32,6 +42,7 @@
 
 #include "exchange/PairingResult.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 inline constexpr int kParlinkInterfaceVersion = 1;
@@ -70,6 +81,8 @@ protected:
 inline constexpr const char* kParlinkOpenPortProblemSymbol = "KxParlinkOpenPortProblem";
 inline constexpr const char* kParlinkSessionStateSymbol = "KxParlinkSessionState";
 inline constexpr const char* kParlinkPairSymbol = "KxParlinkPair";
+inline constexpr const char* kParlinkReceiveWindows1251Symbol = "KxParlinkReceiveWindows1251";
+inline constexpr const char* kParlinkSendDataWindows1251Symbol = "KxParlinkSendDataWindows1251";
 
 // Bits of KxParlinkSessionState.
 inline constexpr unsigned kParlinkJournalSequence = 0x1;  // scans numbered; window, clear-through, session filters
@@ -81,6 +94,8 @@ using KxCreateParlinkX2Fn = IParlinkX2* (*)(int interfaceVersion);
 using KxParlinkOpenPortProblemFn = void (*)(IParlinkX2* object, const QString& port, QString* device,
                                             QString* reason);
 using KxParlinkSessionStateFn = unsigned (*)(IParlinkX2* object);
+using KxParlinkReceiveWindows1251Fn = int (*)(IParlinkX2* object, QByteArrayView* bytes, QString* text);
+using KxParlinkSendDataWindows1251Fn = int (*)(IParlinkX2* object, QByteArrayView bytes);
 using KxParlinkPairFn = bool (*)(int interfaceVersion, const QString& port, const QString& code,
                                  CPairOutcome* outcome);
 }

@@ -86,6 +86,12 @@ int CParlinkSession::CStoppableLink::SendData(const QString& data) {
 int CParlinkSession::CStoppableLink::Receive(QString* answer) {
     return StopRequested() ? 0 : m_object->Receive(answer);
 }
+int CParlinkSession::ReceiveWindows1251(QByteArrayView* bytes, QString* text) {
+    return StopRequested() ? 0 : m_object.ReceiveWindows1251(bytes, text);
+}
+int CParlinkSession::SendDataWindows1251(QByteArrayView bytes) {
+    return StopRequested() ? 0 : m_object.SendDataWindows1251(bytes);
+}
 int CParlinkSession::CStoppableLink::EndData() { return StopRequested() ? 0 : m_object->EndData(); }
 int CParlinkSession::CStoppableLink::WaitLink(int timeoutMs) {
     // A wait already begun runs to its end (bounded by its time-out): a

@@ -45,6 +45,10 @@ public:
     // fails, so the routine under way takes its failure path and closes the
     // session (the goodbye still goes).
     IParlinkX2& Link() { return m_guard; }
+    // Records as the program's files keep them, in Windows-1251
+    // (CParlinkHolder::ReceiveWindows1251); stopped as Link() is.
+    int ReceiveWindows1251(QByteArrayView* bytes, QString* text);
+    int SendDataWindows1251(QByteArrayView bytes);
     // What the open session agreed with the terminal (kParlinkSession... bits).
     unsigned State() const { return m_object.SessionState(); }
     bool JournalSequence() const { return (State() & kParlinkJournalSequence) != 0; }

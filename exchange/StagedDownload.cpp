@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 QString PartialFileName(const QString& target) { return target + QStringLiteral(".partial"); }
 
 QString CannotWriteDetail(const QString& path, const QString& reason) {
@@ -28,6 +30,26 @@ bool CStagedDownload::WriteRecord(const QString& record) {
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return Write(line + QLatin1Char('\n'));
+}
+
+bool CStagedDownload::WriteRecordWindows1251(QByteArrayView record) {
+    if (!m_codec.IsWindows1251()) return WriteRecord(CodePage::FromWindows1251(record.data(), record.size()));
+    const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
+    if (std::none_of(record.begin(), record.end(), isBreak))
+        return m_writer.Write(record.data(), record.size()) && m_writer.Write("\r\n", 2);
+    // As WriteRecord: CR LF, a lone CR and a lone LF each become a space.
+    QByteArray line;
+    line.reserve(record.size() + 2);
+    for (qsizetype i = 0; i < record.size(); ++i) {
+        if (!isBreak(record[i])) {
+            line += record[i];
+            continue;
+        }
+        if (record[i] == '\r' && i + 1 < record.size() && record[i + 1] == '\n') ++i;
+        line += ' ';
+    }
+    line += "\r\n";
+    return m_writer.Write(line.constData(), line.size());
 }
 
 bool CStagedDownload::WriteRaw(const QByteArray& bytes) { return m_writer.Write(bytes); }

@@ -33,6 +33,9 @@ public:
     // Writes one received record as one line ("\n" after it); a line break
     // inside the record becomes a space.
     bool WriteRecord(const QString& record);
+    // The same for a record received in Windows-1251: written as it stands
+    // where the file keeps that page, converted where it keeps another.
+    bool WriteRecordWindows1251(QByteArrayView record);
     // Writes bytes as they stand.
     bool WriteRaw(const QByteArray& bytes);
     // Replaces the target with what was written, or appends it, waiting up
