@@ -77,7 +77,8 @@ TEST_F(ParlinkRecordBytes, ALoadAndAJournalGoAsTheFilesBytesAndArriveAsTheTextPa
     ASSERT_EQ(copies.size(), 1) << qPrintable(copies.join(QLatin1Char(' ')));
     ASSERT_TRUE(Upload(records, false));
     EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), stored);
-    EXPECT_EQ(Copies().join(QLatin1Char(' ')), copies.join(QLatin1Char(' '))) << "the text path kept another copy";
+    EXPECT_EQ(Copies().join(QLatin1Char(' ')).toStdString(), copies.join(QLatin1Char(' ')).toStdString())
+        << "the text path kept another copy";
 
     // The journal: its lines come as the bytes the terminal keeps, in record
     // blocks, in plain messages in the code page, and in a version-1 session
