@@ -1,5 +1,6 @@
 #include "exchange/ExchangeCodes.h"
 #include "exchange/JournalExchange.h"
+#include "platform/CodePage.h"
 #include "tests/exchange/ExchangeFixture.h"
 
 #include <QFile>
@@ -227,6 +228,16 @@ TEST_F(JournalExchangeTest, LongLinesAreWrittenWholeNeverCut) {
     Script(fake, {longLine, "short;1;2"});
     ASSERT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), true), 0);
     EXPECT_EQ(ReadFileBytes(JournalPath()), Cp1251(longLine) + "\r\nshort;1;2\r\n");
+}
+
+TEST_F(JournalExchangeTest, ALineBreakInsideALineBecomesASpaceAndEveryLineIsWrittenInThePage) {
+    // CR LF, a lone CR and a lone LF; the page's unassigned 0x98; a text
+    // the page cannot hold, written as the codec writes it.
+    const QString outside = QStringLiteral("漢字;2");
+    Script(fake, {"a\r\nb\rc\nd;1", outside, QString(QChar(0x98)) + "яЁ;3", "\r\n"});
+    ASSERT_EQ(journal.DownloadJournal("COM1", false, false, FilterSet(), true), 0);
+    EXPECT_EQ(ReadFileBytes(JournalPath()),
+              "a b c d;1\r\n" + CodePage::CCodec().Encode(outside) + "\r\n\x98\xFF\xA8;3\r\n \r\n");
 }
 
 TEST_F(JournalExchangeTest, UnwritableJournalFileGives10) {
