@@ -120,6 +120,14 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
 
     QByteArray bytes;
     qint64 records = 0;
+    const auto sendFailed = [&] {
+        reader.Close();
+        return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed),
+                            QStringLiteral("%1 (port %2; %3 record(s) sent, stopped in %4)")
+                                .arg(Text(step.sendFailed), session.Port())
+                                .arg(sent)
+                                .arg(path));
+    };
     while (!reader.HitEnd()) {
         if (progress) progress->StepItem();
         const CUploadFileReader::Result read = reader.Next(&bytes);
@@ -131,7 +139,19 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
                                 QStringLiteral("cannot read the file %1: %2").arg(path, why));
         }
         if (read == CUploadFileReader::EndOfFile) continue;
-        const QString record = reader.Codec().Decode(StripLineEnd(bytes));
+        const QByteArray line = StripLineEnd(bytes);
+        // A Windows-1251 file's records go as they stand, one byte a
+        // character, without a conversion to text and back for each.
+        if (reader.Codec().IsWindows1251() && item != UploadInfo) {
+            if (line.isEmpty()) continue;
+            ++records;
+            if (SendRecordWindows1251(line, kRecordChunkLength, session, selection.showMessages, progress) != 0)
+                return sendFailed();
+            ++sent;
+            if (selection.transferProgress) selection.transferProgress->Advance(sent);
+            continue;
+        }
+        const QString record = reader.Codec().Decode(line);
         if (record.isEmpty()) continue;
         ++records;
         if (item == UploadInfo) {
@@ -147,14 +167,7 @@ int UploadOne(CParlinkSession& session, UploadSelection& selection, IExchangePro
                                         .arg(path, problem));
             }
         }
-        if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) {
-            reader.Close();
-            return session.Fail(ExchangeCode::kNoAnswer, Text(step.sendFailed),
-                                QStringLiteral("%1 (port %2; %3 record(s) sent, stopped in %4)")
-                                    .arg(Text(step.sendFailed), session.Port())
-                                    .arg(sent)
-                                    .arg(path));
-        }
+        if (SendRecord(record, kRecordChunkLength, link, selection.showMessages, progress) != 0) return sendFailed();
         ++sent;
         if (selection.transferProgress) selection.transferProgress->Advance(sent);
     }
@@ -244,6 +257,19 @@ int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool show
         if (!ParlinkSucceeded(link.SendData(text.mid(offset, chunkLength)))) return ExchangeCode::kNoAnswer;
         offset += chunkLength;
     } while (offset <= text.size());
+    return ExchangeCode::kOk;
+}
+
+int SendRecordWindows1251(QByteArrayView bytes, int chunkLength, CParlinkSession& session, bool showMessages,
+                          IExchangeProgress* progress) {
+    if (showMessages && progress) progress->StepItem();
+    if (chunkLength <= 0) chunkLength = static_cast<int>(std::max<qsizetype>(bytes.size(), 1));
+    qsizetype offset = 0;
+    do {
+        const QByteArrayView piece = bytes.sliced(offset, std::min<qsizetype>(chunkLength, bytes.size() - offset));
+        if (!ParlinkSucceeded(session.SendDataWindows1251(piece))) return ExchangeCode::kNoAnswer;
+        offset += chunkLength;
+    } while (offset <= bytes.size());
     return ExchangeCode::kOk;
 }
 

@@ -63,3 +63,8 @@ int UploadDirectories(UploadSelection& selection, const QString& port);
 inline constexpr int kRecordChunkLength = 200;
 int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
                IExchangeProgress* progress = nullptr);
+// The same for a record in Windows-1251 (one byte a character), sent as its
+// bytes where the component takes them (CParlinkSession::SendDataWindows1251).
+class CParlinkSession;
+int SendRecordWindows1251(QByteArrayView bytes, int chunkLength, CParlinkSession& session, bool showMessages,
+                          IExchangeProgress* progress = nullptr);
