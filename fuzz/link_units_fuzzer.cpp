@@ -1,13 +1,13 @@
 // The unpacker of a version-2 session's compressed stream, on either end.
 //
 // Built input (first byte odd): plain chunks from the input, sealed into
-// units by the sender's packer, fed in any pieces: the plain bytes must come
+// units by the sender's packer or stored as they are, fed in any pieces: the plain bytes must come
 // back exactly. Then, optionally, one byte of the packed stream changes (a
 // peer's fault the frame checks cannot see): the unpacker may stop, but
 // whatever it hands on must still be the start of the true plain bytes -
 // never a wrong byte.
 //
-// Raw input: any bytes as a compressed stream. Fed at once or in pieces they
+// Raw input: any bytes as a compressed stream, stored units agreed or not. Fed at once or in pieces they
 // must give the same plain bytes and the same failure, and what waits for the
 // rest of a unit never exceeds the largest unit (no memory growth from a
 // stream that announces more than a unit can hold).
@@ -34,8 +34,9 @@ struct Unpacked {
     bool failed = false;
 };
 
-Unpacked Unpack(const QByteArray& stream, const QList<int>& pieces) {
+Unpacked Unpack(const QByteArray& stream, const QList<int>& pieces, bool storedUnits) {
     CStreamUnpacker unpacker;
+    unpacker.AllowStoredUnits(storedUnits);
     Unpacked out;
     qsizetype at = 0;
     int next = 0;
@@ -53,9 +54,9 @@ Unpacked Unpack(const QByteArray& stream, const QList<int>& pieces) {
     return out;
 }
 
-void RawStream(const QByteArray& stream, const QList<int>& cut) {
-    const Unpacked whole = Unpack(stream, {});
-    const Unpacked pieces = Unpack(stream, cut);
+void RawStream(const QByteArray& stream, const QList<int>& cut, bool storedUnits) {
+    const Unpacked whole = Unpack(stream, {}, storedUnits);
+    const Unpacked pieces = Unpack(stream, cut, storedUnits);
     KX_FUZZ_CHECK(whole.failed == pieces.failed && whole.plain == pieces.plain,
                   QStringLiteral("at once: %1 bytes, failed %2; in pieces: %3 bytes, failed %4")
                       .arg(whole.plain.size())
@@ -76,17 +77,20 @@ void BuiltStream(FuzzedDataProvider& fdp) {
             chunk = chunk.repeated(std::min<qsizetype>(Link::kMaxUnitPlain / chunk.size(), 64));
         if (chunk.isEmpty()) chunk = "x";
         chunk.truncate(Link::kMaxUnitPlain);
-        KX_FUZZ_CHECK(packer.Seal(chunk.constData(), chunk.size(), stream), QStringLiteral("Seal failed"));
+        if (fdp.ConsumeBool())
+            CStreamPacker::Store(chunk.constData(), chunk.size(), stream);
+        else
+            KX_FUZZ_CHECK(packer.Seal(chunk.constData(), chunk.size(), stream), QStringLiteral("Seal failed"));
         plain += chunk;
     }
     const QList<int> pieces = ConsumePieces(fdp, 9000);
-    const Unpacked whole = Unpack(stream, {});
+    const Unpacked whole = Unpack(stream, {}, true);
     KX_FUZZ_CHECK(!whole.failed && whole.plain == plain,
                   QStringLiteral("sound stream: %1 of %2 plain bytes, failed %3")
                       .arg(whole.plain.size())
                       .arg(plain.size())
                       .arg(whole.failed));
-    const Unpacked cut = Unpack(stream, pieces);
+    const Unpacked cut = Unpack(stream, pieces, true);
     KX_FUZZ_CHECK(!cut.failed && cut.plain == plain, QStringLiteral("sound stream in pieces: %1 of %2 bytes")
                                                          .arg(cut.plain.size())
                                                          .arg(plain.size()));
@@ -96,7 +100,7 @@ void BuiltStream(FuzzedDataProvider& fdp) {
     const int at = fdp.ConsumeIntegralInRange<int>(0, static_cast<int>(damaged.size()) - 1);
     const char flip = static_cast<char>(fdp.ConsumeIntegralInRange(1, 255));
     damaged[at] = static_cast<char>(damaged[at] ^ flip);
-    const Unpacked bad = Unpack(damaged, pieces);
+    const Unpacked bad = Unpack(damaged, pieces, true);
     KX_FUZZ_CHECK(plain.startsWith(bad.plain),
                   QStringLiteral("byte %1 changed: %2 plain bytes handed on are not the true ones")
                       .arg(at)
@@ -107,5 +111,7 @@ void BuiltStream(FuzzedDataProvider& fdp) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     return RunStreamTarget(
-        data, size, 64, [](std::uint8_t, const CutStream& raw) { RawStream(raw.stream, raw.pieces); }, BuiltStream);
+        data, size, 64,
+        [](std::uint8_t selector, const CutStream& raw) { RawStream(raw.stream, raw.pieces, (selector & 2) != 0); },
+        BuiltStream);
 }

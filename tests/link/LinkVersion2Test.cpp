@@ -103,6 +103,10 @@ TEST(LinkHello, BothEndsSettleOnWhatBothSpeak) {
     LinkCapabilities noBlocks;
     noBlocks.recordBlocks = false;
     EXPECT_EQ(HelloPayload(0x1A2B3C4D, noBlocks), QByteArray::fromHex("4d3c2b1a02010101e304020102"));
+    // The program on a socket: stored units besides (docs/link-protocol.md).
+    LinkCapabilities socket = noBlocks;
+    socket.storedUnits = true;
+    EXPECT_EQ(HelloPayload(0x1A2B3C4D, socket), QByteArray::fromHex("4d3c2b1a02010101e30403010205"));
     LinkCapabilities noCapabilities;
     noCapabilities.journalSequence = noCapabilities.oneProgram = noCapabilities.recordBlocks = false;
     EXPECT_EQ(HelloPayload(0x1A2B3C4D, noCapabilities), QByteArray::fromHex("4d3c2b1a02010101e304"));
@@ -240,6 +244,52 @@ TEST(LinkCompression, UnitsDecodeInAnyPiecesAndACorruptStreamStopsAtTheLastSound
     QByteArray got;
     EXPECT_FALSE(unpacker.Feed("\x81\x80\x04\x01", 4, got));  // 65537 plain bytes
     EXPECT_TRUE(got.isEmpty());
+}
+
+TEST(LinkCompression, StoredUnitsStandBesideCompressedOnesAndOnlyWhereAgreed) {
+    // Units stored and compressed in turn, repeating text so that the
+    // compressed ones refer back: a stored unit must not enter either end's
+    // zstd stream, or every later back-reference lands on the wrong bytes.
+    CStreamPacker packer;
+    QByteArray plain;
+    QByteArray stream;
+    const QByteArray text = JournalStream(2000, TextCoding::Windows1251);
+    qsizetype storedBytes = 0;
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray piece = text.mid((i % 3) * 5000, i == 4 ? kMaxUnitPlain : 7000 + i);
+        if (i % 3 == 1) {
+            CStreamPacker::Store(piece.constData(), piece.size(), stream);
+            storedBytes += piece.size();
+        } else {
+            ASSERT_TRUE(packer.Seal(piece.constData(), piece.size(), stream));
+        }
+        plain += piece;
+    }
+    EXPECT_LT(stream.size() - storedBytes, (plain.size() - storedBytes) / 2) << "the compressed units lost their ratio";
+    CStreamUnpacker unpacker;
+    unpacker.AllowStoredUnits(true);
+    QByteArray got;
+    for (qsizetype at = 0; at < stream.size(); at += 777)
+        ASSERT_TRUE(unpacker.Feed(stream.constData() + at, std::min<qsizetype>(777, stream.size() - at), got));
+    EXPECT_EQ(got, plain);
+    EXPECT_EQ(unpacker.Buffered(), 0);
+
+    // The documented stored unit: "998" as a command, P 5, C 0, its check,
+    // then the plain bytes.
+    QByteArray unit;
+    CStreamPacker::Store("\x43\x03" "998", 5, unit);
+    EXPECT_EQ(unit.toHex(' '), QByteArray("05 00 51 91 f8 c6 43 03 39 39 38"));
+    // Without the agreement packed size 0 is a corrupt stream, as it always was;
+    // a stored unit whose bytes do not match its check hands on nothing.
+    CStreamUnpacker strict;
+    QByteArray none;
+    EXPECT_FALSE(strict.Feed(unit.constData(), unit.size(), none));
+    QByteArray damaged = unit;
+    damaged[8] = 'X';
+    CStreamUnpacker agreed;
+    agreed.AllowStoredUnits(true);
+    EXPECT_FALSE(agreed.Feed(damaged.constData(), damaged.size(), none));
+    EXPECT_TRUE(none.isEmpty());
 }
 
 TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {
@@ -486,6 +536,23 @@ TEST(LinkCapabilities, OnlyWhatWasOfferedIsTaken) {
     ASSERT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a02010101e304030901ff"), &offer));
     EXPECT_TRUE(offer.journalSequence);
     EXPECT_FALSE(offer.oneProgram);
+    // Stored units: listed by a program that compresses, agreed only with
+    // compression, and an answer may not take them unasked.
+    LinkCapabilities fast;
+    fast.journalSequence = fast.oneProgram = fast.recordBlocks = fast.waresRows = false;
+    fast.storedUnits = true;
+    EXPECT_EQ(HelloPayload(0x1a2b3c4d, fast).toHex(), QByteArray("4d3c2b1a02010101e3040105"));
+    ASSERT_TRUE(ParseHello(HelloPayload(0x1a2b3c4d, fast), &offer));
+    EXPECT_TRUE(offer.storedUnits);
+    EXPECT_FALSE(ChooseFeatures(offer, LinkCapabilities()).storedUnits) << "a terminal that does not take them";
+    EXPECT_TRUE(ChooseFeatures(offer, fast).storedUnits);
+    LinkCapabilities plainFast = fast;
+    plainFast.compression = false;
+    EXPECT_EQ(HelloPayload(0x1a2b3c4d, plainFast).toHex(), QByteArray("4d3c2b1a020001e304"));
+    EXPECT_FALSE(ChooseFeatures(offer, plainFast).storedUnits) << "no compression, no stored units";
+    EXPECT_FALSE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e3040105"), LinkCapabilities(), &nonce, &chosen));
+    ASSERT_TRUE(ParseHelloAnswer(QByteArray::fromHex("4d3c2b1a0201e3040105"), fast, &nonce, &chosen));
+    EXPECT_TRUE(chosen.storedUnits);
     // The code pages cut short: no capability list is read from their bytes.
     ASSERT_TRUE(ParseHello(QByteArray::fromHex("4d3c2b1a0201010102e304"), &offer));
     EXPECT_FALSE(offer.journalSequence || offer.oneProgram);

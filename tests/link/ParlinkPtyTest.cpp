@@ -325,14 +325,15 @@ TEST(ParlinkPlugin, FactoryIsRegisteredAndChecksTheInterfaceVersion) {
 // The program compresses harder on a slow serial line (the line, not its CPU,
 // is the limit there) and at the terminals' cheap level on a fast line or a
 // socket; the terminal stores the same bytes either way.
-TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheSameBytes) {
-    // Wares as a shop keeps them: random EAN-13 codes, names from a vocabulary.
+namespace {
+
+// Wares as a shop keeps them: random EAN-13 codes, names from a vocabulary.
+QStringList ShopWares(int count) {
     QRandomGenerator random(4242);
     const QStringList products{"Молоко", "Кефир", "Сыр", "Хлеб", "Чай", "Кофе", "Сок", "Крупа", "Масло", "Печенье"};
     const QStringList brands{"Агрокомбинат", "Мираторг", "Простоквашино", "Фермерское", "Макфа", "Увелка"};
     QStringList records;
-    QByteArray expected;
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < count; ++i) {
         QString code = QStringLiteral("46");
         for (int d = 0; d < 11; ++d) code += QChar(u'0' + random.bounded(10));
         records << QStringLiteral("Т%1;%2 %3 г \"%4\";%5")
@@ -340,8 +341,57 @@ TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheS
                        .arg(products[random.bounded(products.size())])
                        .arg(random.bounded(50, 2000))
                        .arg(brands[random.bounded(brands.size())], code);
-        expected += Cp1251(records.last()) + "\r\n";
     }
+    return records;
+}
+
+}  // namespace
+
+TEST_F(ParlinkOverPty, ASocketStoresUnitsWhileTheTerminalKeepsUpAndCompressesWhenItFallsBehind) {
+    const QStringList records = ShopWares(4000);
+    const QByteArray expected = JournalBytes(records);
+    // The terminal takes records at `baud` (0: as fast as it can); the
+    // program's window is 32 frames, so a slow terminal fills it soon.
+    const auto upload = [&](const QStringList& terminalArgs, const QString& port, Link::EndpointStats* stats) {
+        terminal.Stop();
+        StartTerminal(terminalArgs);
+        settings.Write(QStringLiteral("parlink.ini"), "[link]\nWindow=32\n");
+        auto link = NewLink();
+        ASSERT_TRUE(link->OpenPort(port.isEmpty() ? terminal.Port() : port) == 1 && link->WaitLink(15000) == 1);
+        BeginUpload(*link, QStringLiteral("151"));
+        for (const QString& r : records) ASSERT_EQ(link->SendData(r), 1);
+        link->EndData();
+        link->SendCommand(QStringLiteral("003"));
+        EXPECT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+        ASSERT_TRUE(link->Session());
+        EXPECT_EQ(link->Session()->Features().storedUnits, stats != nullptr);
+        if (stats) *stats = link->Session()->Stats();
+        link->SendCommand(QStringLiteral("004"));
+        EXPECT_EQ(link->ClosePort(), 1);
+        EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), expected);
+        QFile::remove(state.File(QStringLiteral("directories/wares.ux7")));
+    };
+    const QString name = QStringLiteral("kx-stored-%1").arg(QCoreApplication::applicationPid());
+    const QStringList socket{QStringLiteral("--listen"), name};
+    Link::EndpointStats fast;
+    upload(socket, QString(), &fast);
+    EXPECT_GT(fast.unitsStored, 0u);
+    // A terminal that reads 200,000 bytes a second: the window fills, and
+    // from then on the units are compressed.
+    Link::EndpointStats slow;
+    upload(socket + QStringList{QStringLiteral("--baud"), QStringLiteral("2000000")}, QString(), &slow);
+    EXPECT_GT(slow.unitsStored, 0u);
+    EXPECT_LT(slow.wireBytesSent * 10, static_cast<std::uint64_t>(expected.size()) * 8)
+        << slow.wireBytesSent << " wire bytes for " << expected.size() << " stored";
+    // A terminal that does not take them, and a serial line, where the
+    // program does not offer them: only compressed units.
+    upload(WithoutBlocks(socket), QString(), nullptr);
+    upload({QStringLiteral("--pty")}, QString(), nullptr);
+}
+
+TEST_F(ParlinkOverPty, ASlowSerialLineIsCompressedHarderAndTheTerminalStoresTheSameBytes) {
+    const QStringList records = ShopWares(4000);
+    const QByteArray expected = JournalBytes(records);
     std::uint64_t frames = 0;  // of the last upload
     std::uint64_t inFlight = 0;  // unacknowledged frames at most, in the last upload
     const auto upload = [&](int baud, const QString& port, const QString& more = QString()) -> std::uint64_t {

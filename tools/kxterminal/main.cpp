@@ -36,7 +36,7 @@ int g_windowPipe[2] = {-1, -1};
 
 const char kUsage[] =
     "usage: kxterminal --state DIR [--pty | --listen NAME | --listen-tcp ADDR:PORT [--pairing-window]]\n"
-    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program,blocks,rows|none]\n"
+    "                  [--baud N] [--protocol 1|2] [--capabilities sequence,one-program,blocks,rows,stored|none]\n"
     "       kxterminal --state DIR --scan LINE [--scan LINE ...]\n";
 
 // What --help prints (man kxterminal says more).
@@ -57,8 +57,8 @@ QString HelpText() {
         "  --capabilities LIST  what a version-2 session may agree on beyond compression: sequence\n"
         "                   (numbered scans), one-program (\"busy\" to a second program), blocks (records\n"
         "                   and lines as column blocks), rows (a journal's barcodes as rows of the wares\n"
-        "                   when the program holds a copy of them; with blocks); none: none of them.\n"
-        "                   Default: all four\n"
+        "                   when the program holds a copy of them; with blocks), stored (units sent as\n"
+        "                   they stand while the line keeps up); none: none of them. Default: all five\n"
         "  --scan LINE      add a scan to the journal as the scanner would, and exit (the emulator\n"
         "                   may be serving the same state folder meanwhile)\n"
         "  -h, --help       this text;  -V, --version  the version\n"
@@ -147,13 +147,17 @@ int main(int argc, char** argv) {
     }
     Link::LinkCapabilities capabilities;
     capabilities.maxVersion = static_cast<std::uint8_t>(protocol);
+    // A terminal takes stored units wherever a program offers them.
+    capabilities.storedUnits = true;
     if (parser.isSet(capabilitiesOption)) {
-        capabilities.journalSequence = capabilities.oneProgram = capabilities.recordBlocks = capabilities.waresRows = false;
+        capabilities.journalSequence = capabilities.oneProgram = capabilities.recordBlocks = capabilities.waresRows =
+            capabilities.storedUnits = false;
         for (const QString& name : parser.value(capabilitiesOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             if (name == QLatin1String("sequence")) capabilities.journalSequence = true;
             else if (name == QLatin1String("one-program")) capabilities.oneProgram = true;
             else if (name == QLatin1String("blocks")) capabilities.recordBlocks = true;
             else if (name == QLatin1String("rows")) capabilities.waresRows = true;
+            else if (name == QLatin1String("stored")) capabilities.storedUnits = true;
             else if (name != QLatin1String("none")) return Usage(QStringLiteral("bad --capabilities value \"%1\"").arg(name));
         }
     }

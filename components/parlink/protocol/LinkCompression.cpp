@@ -25,6 +25,16 @@ int ReadLeb128(const unsigned char* p, qsizetype avail, std::uint32_t* value) {
 
 qsizetype MaxPacked() { return static_cast<qsizetype>(ZSTD_compressBound(kMaxUnitPlain)); }
 
+// A unit's header, then its packed bytes, or (packed size 0) its plain ones.
+void AppendUnit(QByteArray& out, const char* plain, qsizetype size, const char* packed, qsizetype packedSize) {
+    AppendLeb128(out, static_cast<std::uint32_t>(size));
+    AppendLeb128(out, static_cast<std::uint32_t>(packedSize));
+    const std::uint32_t crc = Crc32(plain, static_cast<std::size_t>(size));
+    for (int i = 0; i < 4; ++i) out.append(static_cast<char>((crc >> (8 * i)) & 0xFF));
+    if (packedSize > 0) out.append(packed, packedSize);
+    else out.append(plain, size);
+}
+
 }  // namespace
 
 void CStreamPacker::Free::operator()(ZSTD_CCtx_s* c) const { ZSTD_freeCCtx(c); }
@@ -64,12 +74,12 @@ bool CStreamPacker::Seal(const char* plain, qsizetype size, QByteArray& out) {
         if (left == 0) break;
         if (dst.pos == dst.size) return false;  // cannot happen: the buffer holds the bound
     }
-    AppendLeb128(out, static_cast<std::uint32_t>(size));
-    AppendLeb128(out, static_cast<std::uint32_t>(dst.pos));
-    const std::uint32_t crc = Crc32(plain, static_cast<std::size_t>(size));
-    for (int i = 0; i < 4; ++i) out.append(static_cast<char>((crc >> (8 * i)) & 0xFF));
-    out.append(m_scratch.constData(), static_cast<qsizetype>(dst.pos));
+    AppendUnit(out, plain, size, m_scratch.constData(), static_cast<qsizetype>(dst.pos));
     return true;
+}
+
+void CStreamPacker::Store(const char* plain, qsizetype size, QByteArray& out) {
+    AppendUnit(out, plain, size, nullptr, 0);
 }
 
 CStreamUnpacker::CStreamUnpacker() : m_ctx(ZSTD_createDCtx()) {
@@ -95,20 +105,26 @@ bool CStreamUnpacker::Feed(const char* data, qsizetype size, QByteArray& plain) 
         if (a == 0) return true;
         const int b = a < 0 ? -1 : ReadLeb128(p + a, avail - a, &packedSize);
         if (b == 0) return true;
-        if (a < 0 || b < 0 || plainSize == 0 || plainSize > kMaxUnitPlain || packedSize == 0 ||
+        if (a < 0 || b < 0 || plainSize == 0 || plainSize > kMaxUnitPlain || (packedSize == 0 && !m_storedUnits) ||
             packedSize > MaxPacked()) {
             m_failed = true;
             return false;
         }
+        const bool stored = packedSize == 0;
         const qsizetype header = a + b + 4;
-        if (avail < header + static_cast<qsizetype>(packedSize)) return true;
+        const qsizetype body = stored ? static_cast<qsizetype>(plainSize) : static_cast<qsizetype>(packedSize);
+        if (avail < header + body) return true;
         std::uint32_t crc = 0;
         for (int i = 0; i < 4; ++i) crc |= static_cast<std::uint32_t>(p[a + b + i]) << (8 * i);
-        if (!DecodeUnit(reinterpret_cast<const char*>(p + header), packedSize, plainSize, crc, plain)) {
+        const char* bytes = reinterpret_cast<const char*>(p + header);
+        const bool sound = stored ? Crc32(bytes, static_cast<std::size_t>(plainSize)) == crc
+                                  : DecodeUnit(bytes, packedSize, plainSize, crc, plain);
+        if (!sound) {
             m_failed = true;
             return false;
         }
-        m_pos += header + packedSize;
+        if (stored) plain.append(bytes, plainSize);
+        m_pos += header + body;
         if (m_pos == m_buffer.size()) {
             m_buffer.clear();
             m_pos = 0;

@@ -13,6 +13,11 @@
 // unit's plain bytes only after their CRC holds: a stream that decodes to
 // anything but what was sent stops before a wrong byte reaches a message.
 //
+// Where both ends agreed on stored units, a unit may also be stored: packed
+// size 0, then its P plain bytes as they are. A stored unit never goes through
+// either end's zstd stream, so the compressed units around it refer back only
+// to what went through the stream on both ends alike.
+//
 // Units are made before the send window, so a repeated frame carries the same
 // bytes; a unit may span frames and a frame may hold many units.
 
@@ -57,6 +62,9 @@ public:
     // Appends one unit holding `size` (1..kMaxUnitPlain) plain bytes to `out`.
     // False only when the compressor fails (out of memory).
     bool Seal(const char* plain, qsizetype size, QByteArray& out);
+    // Appends one stored unit of `size` (1..kMaxUnitPlain) plain bytes; only
+    // where stored units were agreed.
+    static void Store(const char* plain, qsizetype size, QByteArray& out);
     // Bytes the compressor holds (its tables and buffers); one a session.
     std::size_t MemoryBytes() const;
 
@@ -80,6 +88,9 @@ public:
     // once the stream is found corrupt (bad header, undecodable bytes, a
     // size or CRC that does not match).
     bool Feed(const char* data, qsizetype size, QByteArray& plain);
+    // Stored units were agreed: a unit of packed size 0 is taken as stored.
+    // Otherwise such a unit is a corrupt stream, as always.
+    void AllowStoredUnits(bool allow) { m_storedUnits = allow; }
     bool Failed() const { return m_failed; }
     // Bytes received that do not yet make a whole unit.
     qsizetype Buffered() const { return m_buffer.size() - m_pos; }
@@ -95,6 +106,7 @@ private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_failed = false;
+    bool m_storedUnits = false;
 };
 
 }  // namespace Link

@@ -82,6 +82,7 @@ void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
     if (features.compression == Compression::Zstd) {
         m_packer = std::make_unique<CStreamPacker>(m_cfg.zstdLevel);
         m_unpacker = std::make_unique<CStreamUnpacker>();
+        m_unpacker->AllowStoredUnits(features.storedUnits);
     }
 }
 
@@ -312,9 +313,16 @@ void CLinkEndpoint::Pack() {
         m_packed.remove(0, m_packedPos);
         m_packedPos = 0;
     }
+    // Compressing pays only where the line holds the sender back: while the
+    // peer acknowledges so fast that few frames are on their way, the line
+    // waits for this end, and a unit goes out sooner as it stands.
+    const bool store = m_features.storedUnits && static_cast<int>(m_unacked.size()) * 8 < m_cfg.window * 7;
     while (CanPack()) {
         const qsizetype size = std::min<qsizetype>(PlainPending(), std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain));
-        if (!m_packer->Seal(m_out.constData() + m_outPos, size, m_packed)) {
+        if (store) {
+            CStreamPacker::Store(m_out.constData() + m_outPos, size, m_packed);
+            ++m_stats.unitsStored;
+        } else if (!m_packer->Seal(m_out.constData() + m_outPos, size, m_packed)) {
             // Out of memory: nothing sensible can follow on this session.
             m_deaf = true;
             return;

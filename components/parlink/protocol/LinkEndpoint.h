@@ -76,6 +76,7 @@ struct EndpointStats {
     std::uint64_t dataFramesResent = 0;
     std::uint64_t dataFramesAcked = 0;
     std::uint64_t mostFramesInFlight = 0;  // unacknowledged data frames at most (the window used)
+    std::uint64_t unitsStored = 0;         // compressed-stream units sent as they stand (stored units)
     std::uint64_t wireBytesReceived = 0;
     std::uint64_t streamBytesReceived = 0;  // delivered in order
     std::uint64_t plainBytesReceived = 0;   // after decompression

@@ -34,6 +34,7 @@ void AppendCapabilities(QByteArray& p, const CapabilityFlags& c) {
     if (c.recordBlocks) ids.append(static_cast<char>(Capability::RecordBlocks));
     // Rows are written in record blocks only.
     if (c.recordBlocks && c.waresRows) ids.append(static_cast<char>(Capability::WaresRows));
+    if (c.storedUnits) ids.append(static_cast<char>(Capability::StoredUnits));
     if (ids.isEmpty()) return;
     p.append(static_cast<char>(ids.size()));
     p.append(ids);
@@ -54,6 +55,7 @@ CapabilityList ReadCapabilities(const QByteArray& payload, qsizetype at) {
         case static_cast<std::uint8_t>(Capability::OneProgram): list.oneProgram = true; break;
         case static_cast<std::uint8_t>(Capability::RecordBlocks): list.recordBlocks = true; break;
         case static_cast<std::uint8_t>(Capability::WaresRows): list.waresRows = true; break;
+        case static_cast<std::uint8_t>(Capability::StoredUnits): list.storedUnits = true; break;
         default: list.unknown = true; break;
         }
     }
@@ -72,7 +74,9 @@ QByteArray HelloPayload(std::uint32_t nonce, const LinkCapabilities& own) {
     if (own.compression) p.append(static_cast<char>(Compression::Zstd));
     p.append(static_cast<char>(own.codePage ? 1 : 0));
     if (own.codePage) Put16(p, kCodePageWindows1251);
-    AppendCapabilities(p, own);
+    CapabilityFlags listed = own;
+    listed.storedUnits = own.storedUnits && own.compression;
+    AppendCapabilities(p, listed);
     return p;
 }
 
@@ -112,6 +116,8 @@ SessionFeatures ChooseFeatures(const HelloOffer& offer, const LinkCapabilities& 
     f.recordBlocks = offer.recordBlocks && own.recordBlocks;
     // Rows are written in record blocks only.
     f.waresRows = f.recordBlocks && offer.waresRows && own.waresRows;
+    // Stored units are units of the compressed stream.
+    f.storedUnits = f.compression == Compression::Zstd && offer.storedUnits && own.storedUnits;
     return f;
 }
 
@@ -169,10 +175,12 @@ bool ParseHelloAnswer(const QByteArray& payload, const LinkCapabilities& own, st
     const CapabilityList capabilities = ReadCapabilities(payload, 8);
     if (capabilities.unknown || (capabilities.journalSequence && !own.journalSequence) ||
         (capabilities.oneProgram && !own.oneProgram) || (capabilities.recordBlocks && !own.recordBlocks) ||
-        (capabilities.waresRows && !(own.recordBlocks && own.waresRows)))
+        (capabilities.waresRows && !(own.recordBlocks && own.waresRows)) ||
+        (capabilities.storedUnits && !(own.compression && own.storedUnits)))
         return false;
     static_cast<CapabilityFlags&>(*chosen) = capabilities;
     chosen->waresRows = capabilities.recordBlocks && capabilities.waresRows;
+    chosen->storedUnits = capabilities.storedUnits && chosen->compression == Compression::Zstd;
     return true;
 }
 

@@ -52,6 +52,11 @@ enum class Capability : std::uint8_t {
     // Record blocks may write a field as a row of the wares directory the
     // terminal holds and the program kept a copy of ("15H"; WaresCopies.h).
     WaresRows = 4,
+    // With compression, a unit may be stored: its plain bytes as they are,
+    // outside the zstd stream (docs/link-protocol.md, "Stored units"). A
+    // sender stores while the line keeps up with it and compresses when the
+    // line holds it back.
+    StoredUnits = 5,
 };
 
 // The answer to a HELLO that the terminal cannot serve now.
@@ -68,11 +73,13 @@ struct CapabilityFlags {
     bool oneProgram = false;
     bool recordBlocks = false;
     bool waresRows = false;  // only with recordBlocks
+    bool storedUnits = false;  // only with compression
 };
 
-// What an end is able and willing to use: by default everything it knows.
+// What an end is able and willing to use: by default everything it knows,
+// but stored units, which an end offers where it has a fast line (a socket).
 struct LinkCapabilities : CapabilityFlags {
-    LinkCapabilities() : CapabilityFlags{true, true, true, true} {}
+    LinkCapabilities() : CapabilityFlags{true, true, true, true, false} {}
     std::uint8_t maxVersion = kProtocolVersion;
     bool compression = true;
     bool codePage = true;

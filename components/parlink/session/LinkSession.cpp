@@ -445,6 +445,9 @@ void CLinkSession::IoMain() {
         if (!m_settings.windowSet) config.window = Link::kSocketWindow;
         config.unitPlain = Link::kMaxUnitPlain;
         config.capabilities.compression = config.capabilities.compression && m_settings.socketCompression;
+        // A socket may be faster than compressing: units then go as they
+        // stand while the terminal keeps up (LinkEndpoint.cpp, Pack).
+        config.capabilities.storedUnits = config.capabilities.compression;
     }
     const qsizetype unframedLimit = m_target.kind == CPortTarget::Kind::Serial ? kUnframedLimit : kSocketUnframedLimit;
     Link::CLinkEndpoint endpoint(Link::CLinkEndpoint::Role::Initiator, config);
