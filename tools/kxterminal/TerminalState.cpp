@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -283,6 +284,9 @@ CJournalText CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
     CJournalText journal;
     journal.bytes = ReadAll(Path(QStringLiteral("journal.txt")));
+    // Sized once: a million lines grown step by step cost more in copies and
+    // fresh pages than reading them.
+    journal.lines.reserve(static_cast<std::size_t>(std::count(journal.bytes.cbegin(), journal.bytes.cend(), '\n')) + 1);
     ForEachNonEmptyLine(journal.bytes, [&](QByteArrayView line) {
         journal.lines.push_back({line, static_cast<int>(journal.lines.size()) + 1, 0});
     });
