@@ -13,6 +13,8 @@
 #include <array>
 #include <atomic>
 
+class CParlinkSession;
+
 // What to upload, in upload order: every directory file kind by its code
 // (DirectoryKind), then the info table, which is no directory kind.
 inline constexpr int UploadInfo = kDirectoryKindCount;
@@ -65,6 +67,5 @@ int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool show
                IExchangeProgress* progress = nullptr);
 // The same for a record in Windows-1251 (one byte a character), sent as its
 // bytes where the component takes them (CParlinkSession::SendDataWindows1251).
-class CParlinkSession;
 int SendRecordWindows1251(QByteArrayView bytes, int chunkLength, CParlinkSession& session, bool showMessages,
                           IExchangeProgress* progress = nullptr);
