@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
 
 class CDeviceParlink : public IParlinkX2, public IParlinkProvider {
 public:
@@ -28,8 +29,7 @@ public:
     }
     int ClosePort() override {
         ++closes;
-        m_device.Handle({Link::MessageType::Bye, QString(), 0});
-        Pump();
+        Put(Link::MessageType::Bye, QString());
         m_device.EndSession();
         return 1;
     }
@@ -49,7 +49,10 @@ public:
 
 private:
     int Put(Link::MessageType type, const QString& text) {
-        m_device.Handle({type, text, 0});
+        Link::Message message;
+        message.type = type;
+        message.text = text;
+        m_device.Handle(std::move(message));
         Pump();
         return 1;
     }
