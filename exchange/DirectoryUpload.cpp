@@ -248,29 +248,38 @@ int Synchronise(CParlinkSession& session, UploadSelection& selection, IExchangeP
 
 }  // namespace
 
-int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
-               IExchangeProgress* progress) {
+namespace {
+
+// Sends a record of `size` characters as pieces of `chunkLength` through
+// `sendPiece(offset, length)`; a record whose length is a multiple of the
+// piece length ends with an empty piece.
+template <class SendPiece>
+int SendPieces(qsizetype size, int chunkLength, bool showMessages, IExchangeProgress* progress,
+               SendPiece sendPiece) {
     if (showMessages && progress) progress->StepItem();
-    if (chunkLength <= 0) chunkLength = static_cast<int>(std::max<qsizetype>(text.size(), 1));
+    if (chunkLength <= 0) chunkLength = static_cast<int>(std::max<qsizetype>(size, 1));
     qsizetype offset = 0;
     do {
-        if (!ParlinkSucceeded(link.SendData(text.mid(offset, chunkLength)))) return ExchangeCode::kNoAnswer;
+        if (!ParlinkSucceeded(sendPiece(offset, std::min<qsizetype>(chunkLength, size - offset))))
+            return ExchangeCode::kNoAnswer;
         offset += chunkLength;
-    } while (offset <= text.size());
+    } while (offset <= size);
     return ExchangeCode::kOk;
+}
+
+}  // namespace
+
+int SendRecord(const QString& text, int chunkLength, IParlinkX2& link, bool showMessages,
+               IExchangeProgress* progress) {
+    return SendPieces(text.size(), chunkLength, showMessages, progress,
+                      [&](qsizetype at, qsizetype length) { return link.SendData(text.mid(at, length)); });
 }
 
 int SendRecordWindows1251(QByteArrayView bytes, int chunkLength, CParlinkSession& session, bool showMessages,
                           IExchangeProgress* progress) {
-    if (showMessages && progress) progress->StepItem();
-    if (chunkLength <= 0) chunkLength = static_cast<int>(std::max<qsizetype>(bytes.size(), 1));
-    qsizetype offset = 0;
-    do {
-        const QByteArrayView piece = bytes.sliced(offset, std::min<qsizetype>(chunkLength, bytes.size() - offset));
-        if (!ParlinkSucceeded(session.SendDataWindows1251(piece))) return ExchangeCode::kNoAnswer;
-        offset += chunkLength;
-    } while (offset <= bytes.size());
-    return ExchangeCode::kOk;
+    return SendPieces(bytes.size(), chunkLength, showMessages, progress, [&](qsizetype at, qsizetype length) {
+        return session.SendDataWindows1251(bytes.sliced(at, length));
+    });
 }
 
 int UploadDirectories(UploadSelection& selection, const QString& port) {
