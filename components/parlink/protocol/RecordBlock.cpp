@@ -238,23 +238,42 @@ struct NumberField {
 };
 
 bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
-    if (f.size() <= p.prefix.size() || f.compare(0, p.prefix.size(), p.prefix) != 0) return false;
+    const size_t prefix = p.prefix.size();
+    if (f.size() <= prefix || (prefix != 0 && f.compare(0, prefix, p.prefix) != 0)) return false;
+    const char* const c = f.data() + prefix;
+    const size_t length = f.size() - prefix;
     std::uint64_t value = 0;
     int digits = 0;
     int sepAt = -1;
     // The digits' sums at even and odd places from the left: the check digit
     // comes from them without taking the value apart again.
     int sums[2] = {0, 0};
-    for (size_t i = p.prefix.size(); i < f.size(); ++i) {
-        const char c = f[i];
-        if (IsDigit(c)) {
-            sums[digits & 1] += c - '0';
-            if (++digits > kMaxDigits) return false;
-            value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        } else if (p.separator != 0 && c == p.separator && sepAt < 0) {
-            sepAt = digits;
-        } else {
-            return false;
+    if (p.separator == 0) {
+        // Digits only (most columns): every byte a digit, their count the length.
+        if (length > static_cast<size_t>(kMaxDigits)) return false;
+        int even = 0, odd = 0;
+        for (size_t i = 0; i < length; ++i) {
+            const unsigned d = static_cast<unsigned char>(c[i]) - unsigned('0');
+            if (d > 9) return false;
+            value = value * 10 + d;
+            if (i & 1) odd += static_cast<int>(d);
+            else even += static_cast<int>(d);
+        }
+        digits = static_cast<int>(length);
+        sums[0] = even;
+        sums[1] = odd;
+    } else {
+        for (size_t i = 0; i < length; ++i) {
+            const char ch = c[i];
+            if (IsDigit(ch)) {
+                sums[digits & 1] += ch - '0';
+                if (++digits > kMaxDigits) return false;
+                value = value * 10 + static_cast<std::uint64_t>(ch - '0');
+            } else if (ch == p.separator && sepAt < 0) {
+                sepAt = digits;
+            } else {
+                return false;
+            }
         }
     }
     if (digits == 0) return false;
@@ -349,19 +368,40 @@ constexpr int DateSlot(char c) {
     }
 }
 
+// A pattern read once: each place's slot (or -1) and its length.
+struct DateLayout {
+    size_t length = 0;
+    const char* text = nullptr;
+    signed char slot[32] = {};
+};
+
+const DateLayout* LayoutOf(std::uint8_t pattern) {
+    static const auto kLayouts = [] {
+        std::array<DateLayout, 4> layouts{};
+        for (std::uint8_t p = kDayMonthYearTime; p <= kDayMonthYear; ++p) {
+            DateLayout& l = layouts[p];
+            l.text = PatternText(p);
+            l.length = std::char_traits<char>::length(l.text);
+            for (size_t i = 0; i < l.length; ++i) l.slot[i] = static_cast<signed char>(DateSlot(l.text[i]));
+        }
+        return layouts;
+    }();
+    return pattern >= kDayMonthYearTime && pattern <= kDayMonthYear ? &kLayouts[pattern] : nullptr;
+}
+
 // Seconds since 0000-03-01 00:00:00 for a field written in `pattern` with a
 // real date and time (so writing it back gives the same bytes).
 bool ReadDate(Field f, std::uint8_t pattern, std::uint64_t* seconds) {
-    const char* p = PatternText(pattern);
-    const size_t len = std::char_traits<char>::length(p);
-    if (f.size() != len) return false;
+    const DateLayout* layout = LayoutOf(pattern);
+    if (!layout || f.size() != layout->length) return false;
     int v[kDateSlots] = {};
-    for (size_t i = 0; i < len; ++i) {
-        const char want = p[i];
-        if (const int slot = DateSlot(want); slot >= 0) {
-            if (!IsDigit(f[i])) return false;
-            v[slot] = v[slot] * 10 + (f[i] - '0');
-        } else if (f[i] != want) {
+    for (size_t i = 0; i < layout->length; ++i) {
+        const int slot = layout->slot[i];
+        if (slot >= 0) {
+            const unsigned d = static_cast<unsigned char>(f[i]) - unsigned('0');
+            if (d > 9) return false;
+            v[slot] = v[slot] * 10 + static_cast<int>(d);
+        } else if (f[i] != layout->text[i]) {
             return false;
         }
     }
@@ -493,19 +533,23 @@ class CEncoder {
 public:
     // `streams` packs at `level`, `probe` at 1 (both kept by the caller
     // across blocks); `plans` as ColumnPlan says, nullptr none.
-    CEncoder(int level, const CBlockReference* reference, CStreamWriter& streams, CStreamWriter& probe,
-             std::vector<ColumnPlan>* plans = nullptr)
-        : m_level(level), m_streams(streams), m_probe(probe), m_reference(reference), m_plans(plans) {}
+    // One encoder serves a run of blocks: its buffers keep their capacity
+    // from one block to the next.
+    CEncoder(int level, CStreamWriter& streams, CStreamWriter& probe, std::vector<ColumnPlan>* plans = nullptr)
+        : m_level(level), m_streams(streams), m_probe(probe), m_plans(plans) {}
 
-    QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records) {
+    QByteArray Encode(BlockCoding coding, const std::vector<QByteArrayView>& records,
+                      const CBlockReference* reference) {
         const size_t n = records.size();
         m_coding = coding;
+        m_reference = reference;
         // Each column's fields, and the record each of them belongs to, in one
         // pass over the records.
-        std::vector<std::vector<Field>> columns;
-        std::vector<std::vector<std::uint32_t>> owners;
-        Bytes counts;
-        counts.reserve(n);
+        for (std::vector<Field>& c : m_columns) c.clear();
+        for (std::vector<std::uint32_t>& o : m_columnOwners) o.clear();
+        size_t used = 0;
+        Bytes& counts = m_counts;
+        counts.clear();
         for (size_t r = 0; r < n; ++r) {
             const char* at = records[r].data();
             const char* const end = at + records[r].size();
@@ -514,37 +558,44 @@ public:
                 const char* semi = count + 1 < static_cast<size_t>(kBlockMaxColumns)
                                        ? static_cast<const char*>(std::memchr(at, ';', static_cast<size_t>(end - at)))
                                        : nullptr;
-                if (count == columns.size()) {
-                    columns.emplace_back().reserve(n - r);
-                    owners.emplace_back().reserve(n - r);
-                }
-                columns[count].emplace_back(at, static_cast<size_t>((semi ? semi : end) - at));
-                owners[count].push_back(static_cast<std::uint32_t>(r));
+                if (count == used) AddColumn(&used, n - r);
+                m_columns[count].emplace_back(at, static_cast<size_t>((semi ? semi : end) - at));
+                m_columnOwners[count].push_back(static_cast<std::uint32_t>(r));
                 ++count;
                 if (!semi) break;
                 at = semi + 1;
             }
             counts.push_back(static_cast<char>(count - 1));
         }
-        if (columns.empty()) {  // no records: one empty column
-            columns.emplace_back();
-            owners.emplace_back();
-        }
+        if (used == 0) AddColumn(&used, 0);  // no records: one empty column
         Bytes out;
+        out.reserve(n * 16);
         out.push_back(static_cast<char>(coding));
         PutLeb(out, static_cast<std::uint64_t>(n));
-        out.push_back(static_cast<char>(columns.size()));
+        out.push_back(static_cast<char>(used));
         m_writer->Put(out, counts);
-        m_rowsOf.assign(columns.size(), {});
-        for (size_t c = 0; c < columns.size(); ++c) {
-            m_owners.swap(owners[c]);
+        m_rowsOf.assign(used, {});
+        for (size_t c = 0; c < used; ++c) {
+            m_owners.swap(m_columnOwners[c]);
             m_column = static_cast<int>(c);
-            PutColumn(out, columns[c]);
+            PutColumn(out, m_columns[c]);
+            m_owners.swap(m_columnOwners[c]);
         }
         return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
     }
 
 private:
+    // Takes the next column into use, room made for `fields` of it.
+    void AddColumn(size_t* used, size_t fields) {
+        if (*used == m_columns.size()) {
+            m_columns.emplace_back();
+            m_columnOwners.emplace_back();
+        }
+        m_columns[*used].reserve(fields);
+        m_columnOwners[*used].reserve(fields);
+        ++*used;
+    }
+
     void PutColumn(Bytes& out, const std::vector<Field>& column) {
         if (m_reference && (PutRows(out, column) || PutSameRow(out, column))) return;
         ColumnPlan unplanned;
@@ -876,18 +927,27 @@ private:
     // Writes nothing and returns false unless the words repeat enough to
     // pay: at most seven distinct in ten, and no more than a dictionary holds.
     bool PutWords(Bytes& out, const std::vector<Field>& column, bool tokens) {
-        // Ids by frequency, most frequent first, so common words take one byte.
-        struct Word { int count = 0; int first = 0; std::uint32_t id = 0; };
-        std::unordered_map<Field, Word> words;
-        std::vector<Field> order;
-        std::vector<Field> sequence;
-        std::vector<bool> starts;
+        // Words by their first appearance, each field's words as their
+        // indexes into that list.
+        std::unordered_map<Field, std::uint32_t>& index = m_wordIndex;
+        index.clear();
+        std::vector<Field>& order = m_wordOrder;
+        std::vector<std::uint32_t>& uses = m_wordUses;
+        std::vector<std::uint32_t>& sequence = m_wordSequence;
+        std::vector<bool>& starts = m_wordStarts;
+        order.clear();
+        uses.clear();
+        sequence.clear();
+        starts.clear();
         Bytes counts;
         auto take = [&](Field w, bool start) {
-            auto [it, added] = words.try_emplace(w, Word{0, static_cast<int>(order.size()), 0});
-            if (added) order.push_back(w);
-            ++it->second.count;
-            sequence.push_back(w);
+            const auto [it, added] = index.try_emplace(w, static_cast<std::uint32_t>(order.size()));
+            if (added) {
+                order.push_back(w);
+                uses.push_back(0);
+            }
+            ++uses[it->second];
+            sequence.push_back(it->second);
             starts.push_back(start);
         };
         for (Field f : column) {
@@ -911,13 +971,19 @@ private:
         }
         if (order.size() * 10 > sequence.size() * 7 || order.size() > kMaxWords) return false;
         out.push_back(static_cast<char>(tokens ? kTokens : kWords));
-        std::stable_sort(order.begin(), order.end(),
-                         [&](Field a, Field b) { return words[a].count > words[b].count; });
+        // Ids by frequency, most frequent first, so common words take one
+        // byte; words used as often keep the order they first appeared in.
+        std::vector<std::uint32_t>& byUse = m_wordRanked;
+        byUse.resize(order.size());
+        for (size_t i = 0; i < byUse.size(); ++i) byUse[i] = static_cast<std::uint32_t>(i);
+        std::stable_sort(byUse.begin(), byUse.end(), [&](std::uint32_t a, std::uint32_t b) { return uses[a] > uses[b]; });
+        std::vector<std::uint32_t>& idOf = m_wordIds;
+        idOf.resize(order.size());
         Bytes dictionary, codes[kCodePlaces], larger;
         PutLeb(dictionary, order.size());
-        for (size_t i = 0; i < order.size(); ++i) {
-            words[order[i]].id = static_cast<std::uint32_t>(i);
-            PutText(dictionary, order[i]);
+        for (size_t i = 0; i < byUse.size(); ++i) {
+            idOf[byUse[i]] = static_cast<std::uint32_t>(i);
+            PutText(dictionary, order[byUse[i]]);
         }
         CSuccessors successors(order.size());
         std::uint32_t prev = successors.Start();
@@ -927,7 +993,7 @@ private:
                 prev = successors.Start();
                 place = 0;
             }
-            const std::uint32_t id = words[sequence[i]].id;
+            const std::uint32_t id = idOf[sequence[i]];
             const std::uint64_t code = successors.Code(prev, id);
             // One byte a code; from 255 on, 255 and the rest in a stream of
             // their own, so the common small codes keep a code of their own.
@@ -948,70 +1014,98 @@ private:
         PutText(out, p.prefix);
         out.push_back(p.separator);
         out.push_back(static_cast<char>(p.flags));
-        std::vector<NumberField> numbers;
-        Bytes kinds, digits, scales, texts;
-        for (size_t i = 0; i < column.size(); ++i) {
-            const Field f = column[i];
-            const NumberField& n = m_parsed[i];
-            if (m_fits[i]) {
-                kinds.push_back(static_cast<char>(n.checkOmitted ? kFitsCheckOmitted : kFits));
-                PutLeb(digits, static_cast<std::uint64_t>(n.digits));
-                if (p.separator) PutLeb(scales, static_cast<std::uint64_t>(n.scale));
-                numbers.push_back(n);
-            } else {
-                kinds.push_back(static_cast<char>(kAsText));
-                PutText(texts, f);
-            }
-        }
+        const size_t n = column.size();
+        // Digit counts and scales are at most 20: one LEB128 byte each.
+        static_assert(kMaxDigits + 1 < 0x80);
+        Bytes& kinds = m_kinds;
+        Bytes& digits = m_digits;
+        Bytes& scales = m_scales;
+        Bytes& texts = m_texts;
+        kinds.resize(n);
+        digits.resize(n);
+        scales.resize(n);
+        texts.clear();
         // Numbers of one digit count (and check digit handling) form a group
         // with its own base and width: EAN-8 and EAN-13 codes in one column,
         // or codes with and without a valid check digit, each pack as tightly
-        // as a column of their own.
-        struct Group {
-            int key = 0;
-            std::vector<std::uint64_t> values;
-        };
-        std::vector<Group> groups;
+        // as a column of their own. Groups are numbered as they first appear.
         int groupOf[kGroupKeys];
         std::fill(std::begin(groupOf), std::end(groupOf), -1);
-        for (const NumberField& n : numbers) {
-            const int key = GroupKey(n.digits, n.checkOmitted);
-            if (groupOf[key] < 0) {
-                groupOf[key] = static_cast<int>(groups.size());
-                groups.push_back(Group{key, {}});
+        int keys[kGroupKeys];
+        size_t groupSize[kGroupKeys] = {};
+        int groups = 0;
+        size_t fitting = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const NumberField& v = m_parsed[i];
+            if (!m_fits[i]) {
+                kinds[i] = static_cast<char>(kAsText);
+                PutText(texts, column[i]);
+                continue;
             }
-            groups[static_cast<size_t>(groupOf[key])].values.push_back(n.value);
+            kinds[i] = static_cast<char>(v.checkOmitted ? kFitsCheckOmitted : kFits);
+            digits[fitting] = static_cast<char>(v.digits);
+            scales[fitting] = static_cast<char>(v.scale);
+            ++fitting;
+            const int key = GroupKey(v.digits, v.checkOmitted);
+            if (groupOf[key] < 0) {
+                groupOf[key] = groups;
+                keys[groups++] = key;
+            }
+            ++groupSize[groupOf[key]];
         }
-        PutLeb(out, groups.size());
-        Bytes values;
-        for (Group& g : groups) {
-            std::uint64_t base = g.values.front();
+        digits.resize(fitting);
+        scales.resize(p.separator ? fitting : 0);
+        // Each group's values side by side, in the order of their fields.
+        size_t groupStart[kGroupKeys + 1] = {};
+        for (int g = 0; g < groups; ++g) groupStart[g + 1] = groupStart[g] + groupSize[g];
+        std::vector<std::uint64_t>& values = m_values;
+        values.resize(fitting);
+        {
+            size_t next[kGroupKeys];
+            std::copy(groupStart, groupStart + groups, next);
+            for (size_t i = 0; i < n; ++i) {
+                if (!m_fits[i]) continue;
+                const NumberField& v = m_parsed[i];
+                values[next[groupOf[GroupKey(v.digits, v.checkOmitted)]]++] = v.value;
+            }
+        }
+        PutLeb(out, static_cast<std::uint64_t>(groups));
+        Bytes& planes = m_planes;
+        planes.clear();
+        for (int g = 0; g < groups; ++g) {
+            std::uint64_t* const first = values.data() + groupStart[g];
+            std::uint64_t* const last = values.data() + groupStart[g + 1];
+            std::uint64_t base = *first;
             if (p.flags & kDelta) {
                 std::uint64_t prev = base;
-                for (std::uint64_t& v : g.values) {
-                    const std::uint64_t value = v;
-                    v = ZigZag(value - prev);
+                for (std::uint64_t* v = first; v != last; ++v) {
+                    const std::uint64_t value = *v;
+                    *v = ZigZag(value - prev);
                     prev = value;
                 }
             } else {
-                for (std::uint64_t v : g.values) base = std::min(base, v);
-                for (std::uint64_t& v : g.values) v -= base;
+                base = *std::min_element(first, last);
+                for (std::uint64_t* v = first; v != last; ++v) *v -= base;
             }
             std::uint64_t widest = 0;
-            for (std::uint64_t v : g.values) widest = std::max(widest, v);
+            for (const std::uint64_t* v = first; v != last; ++v) widest |= *v;
             const int width = BytesFor(widest);
-            out.push_back(static_cast<char>(g.key));
+            out.push_back(static_cast<char>(keys[g]));
             PutLeb(out, base);
             out.push_back(static_cast<char>(width));
             // Byte planes: the low byte of every value, then the next byte ...
             // (high bytes of similar numbers repeat and pack to almost nothing).
-            for (int b = 0; b < width; ++b)
-                for (std::uint64_t v : g.values) values.push_back(static_cast<char>(v >> (8 * b)));
+            const size_t count = static_cast<size_t>(last - first);
+            size_t at = planes.size();
+            planes.resize(at + count * static_cast<size_t>(width));
+            char* plane = planes.data() + at;
+            for (int b = 0; b < width; ++b, plane += count)
+                for (size_t k = 0; k < count; ++k) plane[k] = static_cast<char>(first[k] >> (8 * b));
         }
         m_writer->Put(out, kinds);
         m_writer->Put(out, digits);
         if (p.separator) m_writer->Put(out, scales);
-        m_writer->Put(out, values);
+        m_writer->Put(out, planes);
         m_writer->Put(out, texts);
     }
 
@@ -1059,6 +1153,18 @@ private:
     int m_level;
     BlockCoding m_coding = BlockCoding::Utf8;
     int m_column = 0;
+    // The block's fields by column, and the record each of them belongs to.
+    std::vector<std::vector<Field>> m_columns;
+    std::vector<std::vector<std::uint32_t>> m_columnOwners;
+    Bytes m_counts;
+    // A number column's streams and values, kept from block to block.
+    Bytes m_kinds, m_digits, m_scales, m_texts, m_planes;
+    std::vector<std::uint64_t> m_values;
+    // A words column's words, kept from block to block (PutWords).
+    std::unordered_map<Field, std::uint32_t> m_wordIndex;
+    std::vector<Field> m_wordOrder;
+    std::vector<std::uint32_t> m_wordUses, m_wordSequence, m_wordRanked, m_wordIds;
+    std::vector<bool> m_wordStarts;
     // The record of each field of the column being written.
     std::vector<std::uint32_t> m_owners;
     // For each column written as rows: the row of each record (-1 none).
@@ -1071,7 +1177,7 @@ private:
     // cheap level first; only the chosen one is packed at the block's level.
     CStreamWriter& m_probe;
     CStreamWriter* m_writer = &m_streams;
-    const CBlockReference* m_reference;
+    const CBlockReference* m_reference = nullptr;
     std::vector<ColumnPlan>* m_plans;  // nullptr: every column is chosen afresh
 };
 
@@ -1446,20 +1552,21 @@ QByteArray EncodeRecordBlock(const RecordBlock& block, int zstdLevel, const CBlo
     records.reserve(block.records.size());
     for (const QByteArray& r : block.records) records.emplace_back(r);
     CStreamWriter streams(zstdLevel), probe(1);
-    return CEncoder(zstdLevel, reference, streams, probe).Encode(block.coding, records);
+    return CEncoder(zstdLevel, streams, probe).Encode(block.coding, records, reference);
 }
 
 QByteArray EncodeRecordViews(BlockCoding coding, const std::vector<QByteArrayView>& records, int zstdLevel,
                              const CBlockReference* reference) {
     CStreamWriter streams(zstdLevel), probe(1);
-    return CEncoder(zstdLevel, reference, streams, probe).Encode(coding, records);
+    return CEncoder(zstdLevel, streams, probe).Encode(coding, records, reference);
 }
 
 struct CRecordBlockEncoder::Plans {
-    explicit Plans(int level) : streams(level) {}
+    explicit Plans(int level) : streams(level), encoder(level, streams, probe, &columns) {}
     std::vector<ColumnPlan> columns;
     CStreamWriter streams;
     CStreamWriter probe{1};
+    CEncoder encoder;
 };
 
 CRecordBlockEncoder::CRecordBlockEncoder(int zstdLevel)
@@ -1468,7 +1575,7 @@ CRecordBlockEncoder::~CRecordBlockEncoder() = default;
 
 QByteArray CRecordBlockEncoder::Encode(BlockCoding coding, const std::vector<QByteArrayView>& records,
                                        const CBlockReference* reference) {
-    return CEncoder(m_level, reference, m_plans->streams, m_plans->probe, &m_plans->columns).Encode(coding, records);
+    return m_plans->encoder.Encode(coding, records, reference);
 }
 
 bool DecodeRecordBlock(const char* data, qsizetype size, RecordBlock* block, const BlockReferences* references) {
