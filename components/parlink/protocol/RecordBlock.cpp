@@ -230,10 +230,11 @@ struct NumberParams {
 };
 
 // A field read as a number of the column.
+// Small, as a block reads a column of 4096 of them at a time.
 struct NumberField {
     std::uint64_t value = 0;  // the digits, without an omitted check digit
-    int digits = 0;           // digits in the field, check digit included
-    int scale = 0;            // 0: no separator; s + 1: separator before the last s digits
+    std::int8_t digits = 0;   // digits in the field, check digit included
+    std::int8_t scale = 0;    // 0: no separator; s + 1: separator before the last s digits
     bool checkOmitted = false;
 };
 
@@ -278,8 +279,8 @@ bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
     }
     if (digits == 0) return false;
     n->value = value;
-    n->digits = digits;
-    n->scale = sepAt < 0 ? 0 : digits - sepAt + 1;
+    n->digits = static_cast<std::int8_t>(digits);
+    n->scale = static_cast<std::int8_t>(sepAt < 0 ? 0 : digits - sepAt + 1);
     n->checkOmitted = false;
     if ((p.flags & kCheckDigits) && n->scale == 0 && HasCheckDigitLength(digits)) {
         // Weight 3 on the data digit next to the check digit, then 1, 3, ...
@@ -550,22 +551,32 @@ public:
         size_t used = 0;
         Bytes& counts = m_counts;
         counts.clear();
+        // Which record each field belongs to matters only to the columns
+        // that refer to a reference's rows.
+        const bool owned = reference != nullptr;
+        counts.resize(n);
         for (size_t r = 0; r < n; ++r) {
             const char* at = records[r].data();
             const char* const end = at + records[r].size();
             size_t count = 0;
             for (;;) {
-                const char* semi = count + 1 < static_cast<size_t>(kBlockMaxColumns)
-                                       ? static_cast<const char*>(std::memchr(at, ';', static_cast<size_t>(end - at)))
-                                       : nullptr;
+                // Fields are short: a plain loop finds the next ';' sooner
+                // than a call that is built for long runs.
+                const char* semi = nullptr;
+                if (count + 1 < static_cast<size_t>(kBlockMaxColumns))
+                    for (const char* c = at; c != end; ++c)
+                        if (*c == ';') {
+                            semi = c;
+                            break;
+                        }
                 if (count == used) AddColumn(&used, n - r);
                 m_columns[count].emplace_back(at, static_cast<size_t>((semi ? semi : end) - at));
-                m_columnOwners[count].push_back(static_cast<std::uint32_t>(r));
+                if (owned) m_columnOwners[count].push_back(static_cast<std::uint32_t>(r));
                 ++count;
                 if (!semi) break;
                 at = semi + 1;
             }
-            counts.push_back(static_cast<char>(count - 1));
+            counts[r] = static_cast<char>(count - 1);
         }
         if (used == 0) AddColumn(&used, 0);  // no records: one empty column
         Bytes out;
@@ -592,7 +603,7 @@ private:
             m_columnOwners.emplace_back();
         }
         m_columns[*used].reserve(fields);
-        m_columnOwners[*used].reserve(fields);
+        if (m_reference) m_columnOwners[*used].reserve(fields);
         ++*used;
     }
 
@@ -1484,8 +1495,8 @@ private:
             }
             NumberField n;
             n.checkOmitted = kind == kFitsCheckOmitted;
-            n.digits = static_cast<int>(digits.Leb(kMaxDigits));
-            n.scale = p.separator ? static_cast<int>(scales.Leb(kMaxDigits + 1)) : 0;
+            n.digits = static_cast<std::int8_t>(digits.Leb(kMaxDigits));
+            n.scale = static_cast<std::int8_t>(p.separator ? scales.Leb(kMaxDigits + 1) : 0);
             if (!digits.Ok() || !scales.Ok() || n.digits < 1 || n.scale > n.digits + 1) return false;
             if (n.checkOmitted && (!(p.flags & kCheckDigits) || n.scale != 0 || !HasCheckDigitLength(n.digits)))
                 return false;
