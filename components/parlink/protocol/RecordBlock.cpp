@@ -1043,42 +1043,62 @@ private:
         int groupOf[kGroupKeys];
         std::fill(std::begin(groupOf), std::end(groupOf), -1);
         int keys[kGroupKeys];
-        size_t groupSize[kGroupKeys] = {};
         int groups = 0;
         size_t fitting = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const NumberField& v = m_parsed[i];
-            if (!m_fits[i]) {
-                kinds[i] = static_cast<char>(kAsText);
-                PutText(texts, column[i]);
-                continue;
+        std::vector<std::uint64_t>& values = m_values;
+        values.resize(n);
+        m_groupOfValue.resize(n);
+        {
+            // Raw pointers: stores through a char pointer would otherwise make
+            // the compiler load every vector's data again after each one.
+            char* const kindOut = kinds.data();
+            char* const digitOut = digits.data();
+            char* const scaleOut = scales.data();
+            std::uint64_t* const valueOut = values.data();
+            std::uint8_t* const groupOut = m_groupOfValue.data();
+            const NumberField* const parsed = m_parsed.data();
+            const char* const fits = m_fits.data();
+            int lastKey = -1, lastGroup = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const NumberField& v = parsed[i];
+                if (!fits[i]) {
+                    kindOut[i] = static_cast<char>(kAsText);
+                    PutText(texts, column[i]);
+                    continue;
+                }
+                kindOut[i] = static_cast<char>(v.checkOmitted ? kFitsCheckOmitted : kFits);
+                digitOut[fitting] = static_cast<char>(v.digits);
+                scaleOut[fitting] = static_cast<char>(v.scale);
+                valueOut[fitting] = v.value;
+                const int key = GroupKey(v.digits, v.checkOmitted);
+                if (key != lastKey) {
+                    if (groupOf[key] < 0) {
+                        groupOf[key] = groups;
+                        keys[groups++] = key;
+                    }
+                    lastKey = key;
+                    lastGroup = groupOf[key];
+                }
+                groupOut[fitting] = static_cast<std::uint8_t>(lastGroup);
+                ++fitting;
             }
-            kinds[i] = static_cast<char>(v.checkOmitted ? kFitsCheckOmitted : kFits);
-            digits[fitting] = static_cast<char>(v.digits);
-            scales[fitting] = static_cast<char>(v.scale);
-            ++fitting;
-            const int key = GroupKey(v.digits, v.checkOmitted);
-            if (groupOf[key] < 0) {
-                groupOf[key] = groups;
-                keys[groups++] = key;
-            }
-            ++groupSize[groupOf[key]];
         }
         digits.resize(fitting);
         scales.resize(p.separator ? fitting : 0);
+        values.resize(fitting);
         // Each group's values side by side, in the order of their fields.
         size_t groupStart[kGroupKeys + 1] = {};
-        for (int g = 0; g < groups; ++g) groupStart[g + 1] = groupStart[g] + groupSize[g];
-        std::vector<std::uint64_t>& values = m_values;
-        values.resize(fitting);
-        {
+        if (groups == 1) {
+            groupStart[1] = fitting;
+        } else if (groups > 1) {
+            size_t groupSize[kGroupKeys] = {};
+            for (size_t i = 0; i < fitting; ++i) ++groupSize[m_groupOfValue[i]];
+            for (int g = 0; g < groups; ++g) groupStart[g + 1] = groupStart[g] + groupSize[g];
             size_t next[kGroupKeys];
             std::copy(groupStart, groupStart + groups, next);
-            for (size_t i = 0; i < n; ++i) {
-                if (!m_fits[i]) continue;
-                const NumberField& v = m_parsed[i];
-                values[next[groupOf[GroupKey(v.digits, v.checkOmitted)]]++] = v.value;
-            }
+            m_groupedValues.resize(fitting);
+            for (size_t i = 0; i < fitting; ++i) m_groupedValues[next[m_groupOfValue[i]]++] = values[i];
+            values.swap(m_groupedValues);
         }
         PutLeb(out, static_cast<std::uint64_t>(groups));
         Bytes& planes = m_planes;
@@ -1170,7 +1190,8 @@ private:
     Bytes m_counts;
     // A number column's streams and values, kept from block to block.
     Bytes m_kinds, m_digits, m_scales, m_texts, m_planes;
-    std::vector<std::uint64_t> m_values;
+    std::vector<std::uint64_t> m_values, m_groupedValues;
+    std::vector<std::uint8_t> m_groupOfValue;
     // A words column's words, kept from block to block (PutWords).
     std::unordered_map<Field, std::uint32_t> m_wordIndex;
     std::vector<Field> m_wordOrder;
