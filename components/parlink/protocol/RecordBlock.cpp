@@ -238,7 +238,12 @@ struct NumberField {
     bool checkOmitted = false;
 };
 
-bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
+// Read for every field of every number column: worth having in the loops
+// that call it.
+#if defined(__GNUC__)
+[[gnu::always_inline]]
+#endif
+inline bool ReadNumber(Field f, const NumberParams& p, NumberField* n) {
     const size_t prefix = p.prefix.size();
     if (f.size() <= prefix || (prefix != 0 && f.compare(0, prefix, p.prefix) != 0)) return false;
     const char* const c = f.data() + prefix;
@@ -545,16 +550,14 @@ public:
         m_coding = coding;
         m_reference = reference;
         // Each column's fields, and the record each of them belongs to, in one
-        // pass over the records.
-        for (std::vector<Field>& c : m_columns) c.clear();
-        for (std::vector<std::uint32_t>& o : m_columnOwners) o.clear();
+        // pass over the records. Columns are sized for the most they can
+        // hold and written through raw pointers; cut to size after.
         size_t used = 0;
         Bytes& counts = m_counts;
-        counts.clear();
+        counts.resize(n);
         // Which record each field belongs to matters only to the columns
         // that refer to a reference's rows.
         const bool owned = reference != nullptr;
-        counts.resize(n);
         for (size_t r = 0; r < n; ++r) {
             const char* at = records[r].data();
             const char* const end = at + records[r].size();
@@ -570,8 +573,9 @@ public:
                             break;
                         }
                 if (count == used) AddColumn(&used, n - r);
-                m_columns[count].emplace_back(at, static_cast<size_t>((semi ? semi : end) - at));
-                if (owned) m_columnOwners[count].push_back(static_cast<std::uint32_t>(r));
+                m_fieldOut[count][m_fieldCount[count]] = Field(at, static_cast<size_t>((semi ? semi : end) - at));
+                if (owned) m_ownerOut[count][m_fieldCount[count]] = static_cast<std::uint32_t>(r);
+                ++m_fieldCount[count];
                 ++count;
                 if (!semi) break;
                 at = semi + 1;
@@ -579,6 +583,10 @@ public:
             counts[r] = static_cast<char>(count - 1);
         }
         if (used == 0) AddColumn(&used, 0);  // no records: one empty column
+        for (size_t c = 0; c < used; ++c) {
+            m_columns[c].resize(m_fieldCount[c]);
+            m_columnOwners[c].resize(owned ? m_fieldCount[c] : 0);
+        }
         Bytes out;
         out.reserve(n * 16);
         out.push_back(static_cast<char>(coding));
@@ -598,12 +606,16 @@ public:
 private:
     // Takes the next column into use, room made for `fields` of it.
     void AddColumn(size_t* used, size_t fields) {
-        if (*used == m_columns.size()) {
+        const size_t c = *used;
+        if (c == m_columns.size()) {
             m_columns.emplace_back();
             m_columnOwners.emplace_back();
         }
-        m_columns[*used].reserve(fields);
-        if (m_reference) m_columnOwners[*used].reserve(fields);
+        m_columns[c].resize(fields);
+        m_fieldOut[c] = m_columns[c].data();
+        m_columnOwners[c].resize(m_reference ? fields : 0);
+        m_ownerOut[c] = m_columnOwners[c].data();
+        m_fieldCount[c] = 0;
         ++*used;
     }
 
@@ -1187,6 +1199,10 @@ private:
     // The block's fields by column, and the record each of them belongs to.
     std::vector<std::vector<Field>> m_columns;
     std::vector<std::vector<std::uint32_t>> m_columnOwners;
+    // Where the next field of each column goes while a block is split.
+    Field* m_fieldOut[kBlockMaxColumns] = {};
+    std::uint32_t* m_ownerOut[kBlockMaxColumns] = {};
+    size_t m_fieldCount[kBlockMaxColumns] = {};
     Bytes m_counts;
     // A number column's streams and values, kept from block to block.
     Bytes m_kinds, m_digits, m_scales, m_texts, m_planes;
