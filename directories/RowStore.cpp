@@ -234,7 +234,8 @@ void CDirectoryRowStore::AppendCellsEncoded(int row, int count, const CodePage::
     if (ref.IsLine()) {
         // The fields as they stand in the line, while none needs trimming:
         // then the line's own bytes up to the last cell, in one piece.
-        const char* const end = p + ref.size;
+        // A line that holds no cell has no bytes to step through (and p is null).
+        const char* const end = stored > 0 ? p + ref.size : p;
         const char* pending = p;  // start of the bytes not yet appended
         for (int i = 0; i < stored; ++i) {
             const void* hit = std::memchr(p, ';', size_t(end - p));
