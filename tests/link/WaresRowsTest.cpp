@@ -150,6 +150,39 @@ TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
     EXPECT_EQ(answers, journal.mid(0, 500));
 }
 
+// The terminal's index answers as a scan of the file would: the first row
+// of a barcode, exact bytes only, and a row's fields as they stand.
+TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode) {
+    const QStringList wares{QStringLiteral("Т1;Молоко;4600000000017;0"), QStringLiteral("Т2;Кефир;46000000000170;0"),
+                            QStringLiteral("Т3;Дубль;4600000000017;0"),  QStringLiteral("Т4;без штрихкода"),
+                            QStringLiteral("Т5;пустой;;0"),              QStringLiteral("Т6;Сыр;4600000000024")};
+    CTestDir dir;
+    const auto terminal = TerminalKeeps(dir, wares);
+    ASSERT_TRUE(terminal);
+    ASSERT_EQ(terminal->RowCount(), 6u);
+    const auto find = [&](const char* barcode) { return terminal->Find(CTerminalWares::kBarcodeField, barcode); };
+    const auto equals = [&](std::uint32_t row, int field, const QString& value) {
+        return terminal->FieldEquals(row, field, BlockCoding::Windows1251, CodePage::ToWindows1251(value));
+    };
+    EXPECT_EQ(find("4600000000017"), 0);  // not the later row with the same barcode
+    EXPECT_EQ(find("46000000000170"), 1);
+    EXPECT_EQ(find("4600000000024"), 5);  // the last field of its line
+    EXPECT_EQ(find("460000000001"), -1);
+    EXPECT_EQ(find(""), -1);
+    EXPECT_EQ(terminal->Find(0, "Т1"), -1);  // only barcodes are looked up
+    EXPECT_TRUE(equals(2, CTerminalWares::kBarcodeField, QStringLiteral("4600000000017")));
+    EXPECT_TRUE(equals(4, CTerminalWares::kBarcodeField, QString()));
+    EXPECT_FALSE(equals(3, CTerminalWares::kBarcodeField, QString()));  // the row has no such field
+    EXPECT_FALSE(equals(0, CTerminalWares::kBarcodeField, QStringLiteral("460000000001")));
+    EXPECT_TRUE(equals(3, 1, QStringLiteral("без штрихкода")));
+    EXPECT_TRUE(equals(5, 0, QStringLiteral("Т6")));
+    EXPECT_FALSE(equals(6, 0, QStringLiteral("Т6")));  // past the last row
+    // Hints about rows that are not there are ignored.
+    terminal->PrefetchRow(6, 0);
+    terminal->PrefetchRow(1000000, 1);
+    terminal->Prefetch(CTerminalWares::kBarcodeField, "4600000000017", 2);
+}
+
 TEST(WaresRows, AChangedBlockIsRefusedOrStaysExact) {
     QRandomGenerator random(5);
     const QStringList wares = Wares(40, random);

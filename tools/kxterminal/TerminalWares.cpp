@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -36,11 +37,35 @@ bool FieldOf(std::string_view record, int field, std::string_view* out) {
 }
 
 std::uint64_t HashOf(std::string_view bytes) {
-    // FNV-1a, then mixed so the low bits that pick a slot depend on every byte.
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (const char c : bytes) h = (h ^ static_cast<std::uint8_t>(c)) * 0x100000001b3ull;
+    // Eight bytes at a time (a barcode is two loads), then mixed so the low
+    // bits that pick a slot depend on every byte. Only this process's index
+    // uses it: nothing stored or sent depends on its values.
+    const char* const p = bytes.data();
+    const size_t n = bytes.size();
+    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+    const auto mix = [&h](std::uint64_t w) {
+        h = (h ^ w) * 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+    };
+    if (n < 8) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, p, n);
+        mix(w);
+    } else {
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            mix(w);
+        }
+        if (i < n) {  // the last eight bytes, overlapping the ones before
+            std::uint64_t w;
+            std::memcpy(&w, p + n - 8, 8);
+            mix(w);
+        }
+    }
     h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdull;
+    h *= 0xc4ceb9fe1a85ec53ull;
     h ^= h >> 33;
     return h;
 }
@@ -73,7 +98,10 @@ void CTerminalWares::IndexBarcodes() {
     m_mask = size - 1;
     for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
         std::string_view barcode;
-        if (!FieldOf(m_rows[row], kBarcodeField, &barcode) || barcode.empty()) continue;
+        if (!FieldOf(ViewOf(m_rows[row].bytes), kBarcodeField, &barcode)) continue;
+        m_rows[row].barcode = Span{static_cast<std::uint32_t>(barcode.data() - m_bytes.constData()),
+                               static_cast<std::uint32_t>(barcode.size())};
+        if (barcode.empty()) continue;
         // The first row of a barcode wins, as a lookup of a scan would find it.
         if (Find(kBarcodeField, QByteArrayView(barcode.data(), static_cast<qsizetype>(barcode.size()))) >= 0) continue;
         const std::uint64_t h = HashOf(barcode);
@@ -105,7 +133,7 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         const size_t next = end == std::string_view::npos ? all.size() : end + 2;
         if (end == std::string_view::npos) end = all.size();
         const std::string_view row = all.substr(at, end - at);
-        wares->m_rows.push_back(row);
+        wares->m_rows.push_back(Row{Span{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)}, Span{}});
         utf8.clear();
         AppendUtf8Of1251(row, utf8);
         Link::AppendLeb128(pending, utf8.size());
@@ -125,7 +153,7 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
 
 bool CTerminalWares::AppendField(std::uint32_t row, int field, Link::BlockCoding coding, QByteArray& out) const {
     std::string_view f;
-    if (row >= m_rows.size() || !FieldOf(m_rows[row], field, &f)) return false;
+    if (row >= m_rows.size() || !FieldOf(ViewOf(m_rows[row].bytes), field, &f)) return false;
     if (coding == Link::BlockCoding::Windows1251) out.append(f.data(), static_cast<qsizetype>(f.size()));
     else Link::AppendText(out, CodePage::FromWindows1251(f.data(), static_cast<qsizetype>(f.size())));
     return true;
@@ -133,9 +161,11 @@ bool CTerminalWares::AppendField(std::uint32_t row, int field, Link::BlockCoding
 
 bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding coding, QByteArrayView value) const {
     if (coding != Link::BlockCoding::Windows1251) return CBlockReference::FieldEquals(row, field, coding, value);
+    if (row >= m_rows.size()) return false;
+    const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
+    if (field == kBarcodeField) return m_rows[row].barcode.at != kNone && ViewOf(m_rows[row].barcode) == wanted;
     std::string_view f;
-    return row < m_rows.size() && FieldOf(m_rows[row], field, &f) &&
-           f == std::string_view(value.data(), static_cast<size_t>(value.size()));
+    return FieldOf(ViewOf(m_rows[row].bytes), field, &f) && f == wanted;
 }
 
 std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
@@ -147,8 +177,8 @@ std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
         if (slot == 0) return -1;
         if ((slot & 0xFFFFFFFF00000000ull) != (h & 0xFFFFFFFF00000000ull)) continue;
         const auto row = static_cast<std::uint32_t>(slot - 1);
-        std::string_view barcode;
-        if (FieldOf(m_rows[row], kBarcodeField, &barcode) && barcode == wanted) return row;
+        // Every indexed row has its barcode's place.
+        if (ViewOf(m_rows[row].barcode) == wanted) return row;
     }
 }
 
@@ -162,9 +192,21 @@ void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const 
     }
     // The first slot only: it holds the barcode unless the hash collided.
     if (*slot == 0) return;
-    const std::string_view& row = m_rows[static_cast<std::uint32_t>(*slot - 1)];
-    if (stage == 1) __builtin_prefetch(&row);
-    else __builtin_prefetch(row.data());
+    const Row& row = m_rows[static_cast<std::uint32_t>(*slot - 1)];
+    if (stage == 1) {
+        __builtin_prefetch(&row);
+        return;
+    }
+    // The barcode, and the row's start, where the fields that go as "the
+    // same as that row's" usually are.
+    __builtin_prefetch(m_bytes.constData() + row.bytes.at);
+    if (row.barcode.at != kNone) __builtin_prefetch(m_bytes.constData() + row.barcode.at);
+}
+
+void CTerminalWares::PrefetchRow(std::uint32_t row, int stage) const {
+    if (row >= m_rows.size()) return;
+    if (stage == 0) __builtin_prefetch(&m_rows[row]);
+    else __builtin_prefetch(m_bytes.constData() + m_rows[row].bytes.at);
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWaresCache::Get(const QString& path) {

@@ -30,15 +30,31 @@ public:
     std::vector<int> KeyFields() const override { return {kBarcodeField}; }
     std::int64_t Find(int field, QByteArrayView value) const override;
     void Prefetch(int field, QByteArrayView value, int stage) const override;
+    void PrefetchRow(std::uint32_t row, int stage) const override;
 
 private:
+    // Bytes of m_bytes.
+    struct Span {
+        std::uint32_t at = kNone;
+        std::uint32_t size = 0;
+    };
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // a row without a barcode field
+    // A row's bytes and its barcode field's, found once: a lookup compares
+    // the barcode's own bytes instead of stepping through the fields before
+    // it. 16 bytes a row, as a view of the row alone took.
+    struct Row {
+        Span bytes;
+        Span barcode;
+    };
+
+    std::string_view ViewOf(Span s) const { return {m_bytes.constData() + s.at, s.size}; }
     void IndexBarcodes();
 
     QByteArray m_bytes;
-    std::vector<std::string_view> m_rows;
+    std::vector<Row> m_rows;
     // Open addressing over the barcodes: each slot the barcode's hash (high
     // half) and its row + 1 (low half), 0 empty. A lookup reads a slot, the
-    // row's place and the row; Prefetch starts each of them ahead.
+    // row's barcode place and the barcode; Prefetch starts each of them ahead.
     std::vector<std::uint64_t> m_slots;
     std::uint64_t m_mask = 0;
     QByteArray m_digest;

@@ -43,7 +43,7 @@ constexpr int kMaxRowWidth = 4;
 // whole pass over the column.
 constexpr size_t kGlance = 16;
 // How many fields ahead each stage of a reference's lookup is asked for.
-constexpr size_t kLookAhead = 8;
+constexpr size_t kLookAhead = 16;
 enum FieldKind : std::uint8_t { kFits = 0, kFitsCheckOmitted = 1, kAsText = 2 };
 enum NumberFlags : std::uint8_t { kDelta = 1, kCheckDigits = 2 };
 enum DatePattern : std::uint8_t { kDayMonthYearTime = 1, kIsoDateTime = 2, kDayMonthYear = 3 };
@@ -918,6 +918,11 @@ private:
             Bytes kinds, texts;
             size_t fit = 0;
             for (size_t i = 0; i < column.size(); ++i) {
+                // The rows of the fields ahead are brought in meanwhile.
+                for (int stage = 0; stage < 2; ++stage)
+                    if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < column.size())
+                        if (const std::int64_t ahead = rowOf(rows, at); ahead >= 0)
+                            m_reference->PrefetchRow(static_cast<std::uint32_t>(ahead), stage);
                 const bool same = equal(rowOf(rows, i), best, column[i]);
                 fit += same ? 1 : 0;
                 kinds.push_back(static_cast<char>(same ? kFits : kAsText));

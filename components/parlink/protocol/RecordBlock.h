@@ -82,6 +82,12 @@ public:
         (void)value;
         (void)stage;
     }
+    // The same kind of hint for a pass that knows its rows: row `row`'s
+    // fields are compared soon (stage 0 asked for first, then 1).
+    virtual void PrefetchRow(std::uint32_t row, int stage) const {
+        (void)row;
+        (void)stage;
+    }
 };
 inline constexpr int kReferenceDigestBytes = 32;
 // The reference a decoder may resolve a digest to; nullptr: not held.
