@@ -1126,13 +1126,31 @@ private:
         if (groups == 1) {
             groupStart[1] = fitting;
         } else if (groups > 1) {
-            size_t groupSize[kGroupKeys] = {};
-            for (size_t i = 0; i < fitting; ++i) ++groupSize[m_groupOfValue[i]];
-            for (int g = 0; g < groups; ++g) groupStart[g + 1] = groupStart[g] + groupSize[g];
-            size_t next[kGroupKeys];
-            std::copy(groupStart, groupStart + groups, next);
+            // One slot more than the values: each pass below writes every
+            // value and keeps those of its group by moving on past them.
+            m_groupedValues.resize(fitting + 1);
+            std::uint64_t* const grouped = m_groupedValues.data();
+            const std::uint8_t* const groupOfValue = m_groupOfValue.data();
+            if (groups <= 4) {
+                // A pass a group (most columns: counts of one and two digits)
+                // without a branch or a counter in memory to wait on.
+                size_t k = 0;
+                for (int g = 0; g < groups; ++g) {
+                    for (size_t i = 0; i < fitting; ++i) {
+                        grouped[k] = values[i];
+                        k += groupOfValue[i] == g ? 1 : 0;
+                    }
+                    groupStart[g + 1] = k;
+                }
+            } else {
+                size_t groupSize[kGroupKeys] = {};
+                for (size_t i = 0; i < fitting; ++i) ++groupSize[groupOfValue[i]];
+                for (int g = 0; g < groups; ++g) groupStart[g + 1] = groupStart[g] + groupSize[g];
+                size_t next[kGroupKeys];
+                std::copy(groupStart, groupStart + groups, next);
+                for (size_t i = 0; i < fitting; ++i) grouped[next[groupOfValue[i]]++] = values[i];
+            }
             m_groupedValues.resize(fitting);
-            for (size_t i = 0; i < fitting; ++i) m_groupedValues[next[m_groupOfValue[i]]++] = values[i];
             values.swap(m_groupedValues);
         }
         PutLeb(out, static_cast<std::uint64_t>(groups));
