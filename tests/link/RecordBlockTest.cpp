@@ -55,7 +55,9 @@ TEST(RecordBlock, EveryRecordComesBackByteForByteWhateverItHolds) {
     for (int i = 0; i < 300; ++i)
         records.push_back("\xD2" + QByteArray::number(100000 + i).right(6) + ';' + "\xCC\xEE\xEB\xEE\xEA\xEE 1 \xEB;" +
                           Ean13(random, i % 7 != 0) + ";12.50;" +
-                          QByteArray("08.12.2026 10:") + QByteArray::number(10 + i % 50) + ":00");
+                          QByteArray("08.12.2026 10:") + QByteArray::number(10 + i % 50) + ":00;" +
+                          // counts of one to six digits: six groups of numbers in one column
+                          QByteArray::number(random.bounded(1, 10)) + QByteArray(i % 6, '0' + char(i % 10)));
     records.push_back("");                                    // an empty line
     records.push_back(";;;;");                                // empty fields only
     records.push_back("not a record at all");                 // one field
