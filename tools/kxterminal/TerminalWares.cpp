@@ -49,7 +49,7 @@ std::uint64_t HashOf(std::string_view bytes) {
     };
     if (n < 8) {
         std::uint64_t w = 0;
-        std::memcpy(&w, p, n);
+        if (n > 0) std::memcpy(&w, p, n);  // an empty view may have no data at all
         mix(w);
     } else {
         size_t i = 0;
