@@ -2,7 +2,7 @@
 
 #include "directories/ContentDigest.h"
 #include "directories/DirectoryEncoding.h"
-#include "directories/FileBlock.h"
+#include "platform/FileBlock.h"
 
 #include <QFileInfo>
 

@@ -16,7 +16,7 @@
 // asked for. Such a row reads exactly as the same fields stored one by one;
 // the first edit of the row stores it cell by cell like any other.
 
-#include "directories/FileBlock.h"
+#include "platform/FileBlock.h"
 #include "platform/CodePage.h"
 
 #include <QByteArrayView>

@@ -4,7 +4,7 @@
 // program does to the file afterwards changes nothing in the table.
 
 #include "directories/DirectoryTable.h"
-#include "directories/FileBlock.h"
+#include "platform/FileBlock.h"
 #include "directories/LineReader.h"
 
 #include "FakeOperationTypes.h"

@@ -155,11 +155,14 @@ TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
 TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode) {
     const QStringList wares{QStringLiteral("Т1;Молоко;4600000000017;0"), QStringLiteral("Т2;Кефир;46000000000170;0"),
                             QStringLiteral("Т3;Дубль;4600000000017;0"),  QStringLiteral("Т4;без штрихкода"),
-                            QStringLiteral("Т5;пустой;;0"),              QStringLiteral("Т6;Сыр;4600000000024")};
+                            QStringLiteral("Т5;пустой;;0"),              QStringLiteral("Т6;Сыр;4600000000024"),
+                            // Digits with leading zeros, 16 digits, and barcodes that are not digits alone.
+                            QStringLiteral("Т7;Нули;0012345;0"),         QStringLiteral("Т8;Шестнадцать;1234567890123456;0"),
+                            QStringLiteral("Т9;Буквы;ABC-123;0"),        QStringLiteral("Т10;Длинный;12345678901234567;0")};
     CTestDir dir;
     const auto terminal = TerminalKeeps(dir, wares);
     ASSERT_TRUE(terminal);
-    ASSERT_EQ(terminal->RowCount(), 6u);
+    ASSERT_EQ(terminal->RowCount(), 10u);
     const auto find = [&](const char* barcode) { return terminal->Find(CTerminalWares::kBarcodeField, barcode); };
     const auto equals = [&](std::uint32_t row, int field, const QString& value) {
         return terminal->FieldEquals(row, field, BlockCoding::Windows1251, CodePage::ToWindows1251(value));
@@ -170,17 +173,37 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
     EXPECT_EQ(find("460000000001"), -1);
     EXPECT_EQ(find(""), -1);
     EXPECT_EQ(terminal->Find(0, "Т1"), -1);  // only barcodes are looked up
+    // Leading zeros count: the same number in fewer digits is another barcode.
+    EXPECT_EQ(find("0012345"), 6);
+    EXPECT_EQ(find("012345"), -1);
+    EXPECT_EQ(find("12345"), -1);
+    // Every digit of a long barcode counts, the middle ones too.
+    EXPECT_EQ(find("1234567890123456"), 7);
+    EXPECT_EQ(find("1234567890123457"), -1);
+    EXPECT_EQ(find("1234567800123456"), -1);
+    EXPECT_EQ(find("1234567890123456 "), -1);
+    EXPECT_EQ(find("ABC-123"), 8);
+    EXPECT_EQ(find("ABC-124"), -1);
+    EXPECT_EQ(find("12345678901234567"), 9);
+    EXPECT_EQ(find("12345678901234568"), -1);
+    // The index's answer is the field as the block puts it back.
+    EXPECT_TRUE(terminal->FindIsExact(BlockCoding::Windows1251));
+    EXPECT_FALSE(terminal->FindIsExact(BlockCoding::Utf8));
     EXPECT_TRUE(equals(2, CTerminalWares::kBarcodeField, QStringLiteral("4600000000017")));
     EXPECT_TRUE(equals(4, CTerminalWares::kBarcodeField, QString()));
     EXPECT_FALSE(equals(3, CTerminalWares::kBarcodeField, QString()));  // the row has no such field
     EXPECT_FALSE(equals(0, CTerminalWares::kBarcodeField, QStringLiteral("460000000001")));
     EXPECT_TRUE(equals(3, 1, QStringLiteral("без штрихкода")));
     EXPECT_TRUE(equals(5, 0, QStringLiteral("Т6")));
-    EXPECT_FALSE(equals(6, 0, QStringLiteral("Т6")));  // past the last row
+    EXPECT_FALSE(equals(10, 0, QStringLiteral("Т6")));  // past the last row
     // Hints about rows that are not there are ignored.
-    terminal->PrefetchRow(6, 0);
+    terminal->PrefetchRow(10, 0);
     terminal->PrefetchRow(1000000, 1);
-    terminal->Prefetch(CTerminalWares::kBarcodeField, "4600000000017", 2);
+    for (int stage = 0; stage < 3; ++stage) {
+        terminal->Prefetch(CTerminalWares::kBarcodeField, "4600000000017", stage);
+        terminal->Prefetch(CTerminalWares::kBarcodeField, "ABC-123", stage);
+        terminal->Prefetch(CTerminalWares::kBarcodeField, "no such", stage);
+    }
 }
 
 TEST(WaresRows, AChangedBlockIsRefusedOrStaysExact) {

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -70,6 +71,79 @@ std::uint64_t HashOf(std::string_view bytes) {
     return h;
 }
 
+// Eight bytes as read from memory on a little-endian machine: whether all
+// are ASCII digits (each byte's high nibble 3, and adding 6 does not carry
+// out of its low one), and the number they write.
+bool EightDigits(std::uint64_t w) {
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThrees = 0x3030303030303030ull;
+    return (w & kHigh) == kThrees && ((w + 0x0606060606060606ull) & kHigh) == kThrees;
+}
+std::uint64_t EightDigitsValue(std::uint64_t w) {
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    return (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+            (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+           32;
+}
+
+// A barcode's key in the index: up to 16 digits with their count above
+// them (bits 54 on), so "0123" and "123" differ; anything else a hash with
+// the top bit set, which no digits' key has. `*digits` says which. Below
+// the count: the digits' number, or from 9 to 16 digits the number of the
+// first eight times 10^8 plus that of the last eight (they overlap), which
+// is as unique and below 10^16 < 2^54 too.
+std::uint64_t KeyOf(std::string_view barcode, bool* digits) {
+    const size_t n = barcode.size();
+    const char* const p = barcode.data();
+    if constexpr (std::endian::native == std::endian::little) {
+        if (n >= 8 && n <= 16) {
+            std::uint64_t first, last;
+            std::memcpy(&first, p, 8);
+            std::memcpy(&last, p + n - 8, 8);
+            if (EightDigits(first) && EightDigits(last)) {
+                *digits = true;
+                return (static_cast<std::uint64_t>(n) << 54) |
+                       (EightDigitsValue(first) * 100000000ull + EightDigitsValue(last));
+            }
+            *digits = false;
+            return HashOf(barcode) | (std::uint64_t(1) << 63);
+        }
+    }
+    if (n >= 1 && n <= 16) {
+        std::uint64_t value = 0, high = 0;
+        size_t i = 0;
+        for (; i < n; ++i) {
+            const auto d = static_cast<std::uint8_t>(p[i] - '0');
+            if (d > 9) break;
+            value = value * 10 + d;
+            if (i == 7) high = value;
+        }
+        if (i == n) {
+            // The same key as the eight-at-a-time reading gives.
+            if (n >= 8) {
+                std::uint64_t lastEight = 0;
+                for (size_t k = n - 8; k < n; ++k) lastEight = lastEight * 10 + static_cast<std::uint8_t>(p[k] - '0');
+                value = high * 100000000ull + lastEight;
+            }
+            *digits = true;
+            return (static_cast<std::uint64_t>(n) << 54) | value;
+        }
+    }
+    *digits = false;
+    return HashOf(barcode) | (std::uint64_t(1) << 63);
+}
+
+// The slot a key's probe starts at: the key's bits mixed, so that close
+// numbers spread over the table.
+std::uint64_t SlotHash(std::uint64_t key) {
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdull;
+    key ^= key >> 33;
+    key *= 0xc4ceb9fe1a85ec53ull;
+    key ^= key >> 33;
+    return key;
+}
+
 // Windows-1251 bytes appended as UTF-8 (the digest's form) without a
 // detour through UTF-16.
 void AppendUtf8Of1251(std::string_view bytes, std::string& out) {
@@ -91,24 +165,27 @@ void AppendUtf8Of1251(std::string_view bytes, std::string& out) {
 
 }  // namespace
 
-void CTerminalWares::IndexBarcodes() {
+bool CTerminalWares::IndexBarcodes() {
     std::uint64_t size = 16;
     while (size < 2 * m_rows.size()) size <<= 1;
-    m_slots.assign(size, 0);
+    if (!m_slots.Allocate(size)) return false;  // every slot empty
     m_mask = size - 1;
     for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
         std::string_view barcode;
         if (!FieldOf(ViewOf(m_rows[row].bytes), kBarcodeField, &barcode)) continue;
-        m_rows[row].barcode = Span{static_cast<std::uint32_t>(barcode.data() - m_bytes.constData()),
+        m_rows[row].barcode = Span{static_cast<std::uint32_t>(barcode.data() - m_bytes.Data()),
                                static_cast<std::uint32_t>(barcode.size())};
         if (barcode.empty()) continue;
         // The first row of a barcode wins, as a lookup of a scan would find it.
         if (Find(kBarcodeField, QByteArrayView(barcode.data(), static_cast<qsizetype>(barcode.size()))) >= 0) continue;
-        const std::uint64_t h = HashOf(barcode);
-        std::uint64_t i = h & m_mask;
-        while (m_slots[i] != 0) i = (i + 1) & m_mask;
-        m_slots[i] = (h & 0xFFFFFFFF00000000ull) | (row + 1);
+        bool digits = false;
+        const std::uint64_t key = KeyOf(barcode, &digits);
+        m_anyHashed = m_anyHashed || !digits;
+        std::uint64_t i = SlotHash(key) & m_mask;
+        while (m_slots[i].row != 0) i = (i + 1) & m_mask;
+        m_slots[i] = Slot{key, row + 1, 0};
     }
+    return true;
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) {
@@ -117,8 +194,28 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
     auto wares = std::make_shared<CTerminalWares>();
     // Rows are indexed by 32-bit offsets.
     if (file.size() >= 0xFFFFFFFFll) return nullptr;
-    wares->m_bytes = file.readAll();
-    const std::string_view all(wares->m_bytes.constData(), static_cast<size_t>(wares->m_bytes.size()));
+    const qint64 size = file.size();
+    qint64 got = 0;
+    if (size > 0) {
+        wares->m_bytes = CFileBlock(size);
+        if (!wares->m_bytes.Data()) return nullptr;
+        // A file that shrinks meanwhile is taken as far as it goes; one that
+        // grows, as far as it went.
+        while (got < size) {
+            const qint64 n = file.read(wares->m_bytes.Data() + got, size - got);
+            if (n <= 0) break;
+            got += n;
+        }
+        if (got < size && file.error() != QFileDevice::NoError) return nullptr;
+    }
+    const std::string_view all(wares->m_bytes.Data(), static_cast<size_t>(got));
+    // A row ends at each CR LF: there are no more rows than line feeds + 1.
+    size_t lineFeeds = 0;
+    for (const char* p = all.data(), *end = p + all.size();
+         p != end && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))); ++p)
+        ++lineFeeds;
+    if (!wares->m_rows.Allocate(lineFeeds + 1)) return nullptr;
+    size_t rows = 0;
     // The digest is over the records as texts, in the form the program keeps
     // its copy in: a row kept differently from how it was sent (a character
     // outside the page) gives another digest, and the rows are then not used.
@@ -133,7 +230,7 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         const size_t next = end == std::string_view::npos ? all.size() : end + 2;
         if (end == std::string_view::npos) end = all.size();
         const std::string_view row = all.substr(at, end - at);
-        wares->m_rows.push_back(Row{Span{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)}, Span{}});
+        wares->m_rows[rows++] = Row{Span{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)}, Span{}};
         utf8.clear();
         AppendUtf8Of1251(row, utf8);
         Link::AppendLeb128(pending, utf8.size());
@@ -147,7 +244,8 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
     hash.Add(QByteArrayView(pending.data(), static_cast<qsizetype>(pending.size())));
     wares->m_digest = hash.Result();
     if (wares->m_digest.isEmpty()) return nullptr;
-    wares->IndexBarcodes();
+    wares->m_rows.Shrink(rows);
+    if (!wares->IndexBarcodes()) return nullptr;
     return wares;
 }
 
@@ -171,42 +269,43 @@ bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding
 std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
     if (field != kBarcodeField || m_slots.empty()) return -1;
     const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
-    const std::uint64_t h = HashOf(wanted);
-    for (std::uint64_t i = h & m_mask;; i = (i + 1) & m_mask) {
-        const std::uint64_t slot = m_slots[i];
-        if (slot == 0) return -1;
-        if ((slot & 0xFFFFFFFF00000000ull) != (h & 0xFFFFFFFF00000000ull)) continue;
-        const auto row = static_cast<std::uint32_t>(slot - 1);
-        // Every indexed row has its barcode's place.
-        if (ViewOf(m_rows[row].barcode) == wanted) return row;
+    bool digits = false;
+    const std::uint64_t key = KeyOf(wanted, &digits);
+    for (std::uint64_t i = SlotHash(key) & m_mask;; i = (i + 1) & m_mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.row == 0) return -1;
+        if (slot.key != key) continue;
+        const std::uint32_t row = slot.row - 1;
+        // Digits and their count are the barcode; a hash is only a hint.
+        if (digits || ViewOf(m_rows[row].barcode) == wanted) return row;
     }
 }
 
 void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const {
-    if (field != kBarcodeField || m_slots.empty()) return;
-    const std::uint64_t h = HashOf(std::string_view(value.data(), static_cast<size_t>(value.size())));
-    const std::uint64_t* slot = &m_slots[h & m_mask];
+    // Only a barcode other than digits needs more than its slot: without
+    // one in the index, the later stages have nothing to bring in.
+    if (field != kBarcodeField || m_slots.empty() || (stage > 0 && !m_anyHashed)) return;
+    const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
+    bool digits = false;
+    const std::uint64_t key = KeyOf(wanted, &digits);
+    const Slot* slot = &m_slots[SlotHash(key) & m_mask];
     if (stage == 0) {
         __builtin_prefetch(slot);
         return;
     }
-    // The first slot only: it holds the barcode unless the hash collided.
-    if (*slot == 0) return;
-    const Row& row = m_rows[static_cast<std::uint32_t>(*slot - 1)];
-    if (stage == 1) {
-        __builtin_prefetch(&row);
-        return;
-    }
-    // The barcode, and the row's start, where the fields that go as "the
-    // same as that row's" usually are.
-    __builtin_prefetch(m_bytes.constData() + row.bytes.at);
-    if (row.barcode.at != kNone) __builtin_prefetch(m_bytes.constData() + row.barcode.at);
+    // A barcode of digits needs its slot alone. Any other needs the row's
+    // barcode place (stage 1) and the barcode (stage 2), from the first
+    // slot only: it holds the barcode unless the keys collided.
+    if (digits || slot->row == 0) return;
+    const Row& row = m_rows[slot->row - 1];
+    if (stage == 1) __builtin_prefetch(&row);
+    else if (row.barcode.at != kNone) __builtin_prefetch(m_bytes.Data() + row.barcode.at);
 }
 
 void CTerminalWares::PrefetchRow(std::uint32_t row, int stage) const {
     if (row >= m_rows.size()) return;
     if (stage == 0) __builtin_prefetch(&m_rows[row]);
-    else __builtin_prefetch(m_bytes.constData() + m_rows[row].bytes.at);
+    else __builtin_prefetch(m_bytes.Data() + m_rows[row].bytes.at);
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWaresCache::Get(const QString& path) {

@@ -5,6 +5,7 @@
 // what it scans. Read once per version of the file.
 
 #include "components/parlink/protocol/RecordBlock.h"
+#include "platform/FileBlock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,6 +30,8 @@ public:
     bool FieldEquals(std::uint32_t row, int field, Link::BlockCoding coding, QByteArrayView value) const override;
     std::vector<int> KeyFields() const override { return {kBarcodeField}; }
     std::int64_t Find(int field, QByteArrayView value) const override;
+    // Find compares the barcode's own bytes (or its digits and length).
+    bool FindIsExact(Link::BlockCoding coding) const override { return coding == Link::BlockCoding::Windows1251; }
     void Prefetch(int field, QByteArrayView value, int stage) const override;
     void PrefetchRow(std::uint32_t row, int stage) const override;
 
@@ -47,16 +50,28 @@ private:
         Span barcode;
     };
 
-    std::string_view ViewOf(Span s) const { return {m_bytes.constData() + s.at, s.size}; }
-    void IndexBarcodes();
+    std::string_view ViewOf(Span s) const { return {m_bytes.Data() + s.at, s.size}; }
+    bool IndexBarcodes();
 
-    QByteArray m_bytes;
-    std::vector<Row> m_rows;
-    // Open addressing over the barcodes: each slot the barcode's hash (high
-    // half) and its row + 1 (low half), 0 empty. A lookup reads a slot, the
-    // row's barcode place and the barcode; Prefetch starts each of them ahead.
-    std::vector<std::uint64_t> m_slots;
+    // The file, its rows and the index below are looked up at random, and
+    // kept where the system gives large pages: a journal block's lookups
+    // then wait on the memory alone and not on the page tables too.
+    CFileBlock m_bytes;
+    CBlockArray<Row> m_rows;
+    // Open addressing over the barcodes. A barcode of up to 16 digits (EAN,
+    // UPC, ITF-14) is its own key, its digits as a number with its length,
+    // so a lookup of one reads a single slot and nothing else; any other
+    // barcode's key is a hash with the top bit set, and a lookup compares
+    // the row's barcode bytes too. 16 bytes a slot, twice as many slots as
+    // rows or more.
+    struct Slot {
+        std::uint64_t key = 0;
+        std::uint32_t row = 0;  // row + 1; 0: empty
+        std::uint32_t unused = 0;
+    };
+    CBlockArray<Slot> m_slots;
     std::uint64_t m_mask = 0;
+    bool m_anyHashed = false;  // a barcode other than up to 16 digits is indexed
     QByteArray m_digest;
 };
 

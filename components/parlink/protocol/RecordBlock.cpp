@@ -844,6 +844,7 @@ private:
             }
             if (found == 0 || found * 2 < looked) continue;
             std::vector<std::int64_t> rows(column.size());
+            const bool exact = m_reference->FindIsExact(m_coding);
             size_t fit = 0;
             std::int64_t widest = 0;
             const auto view = [&](size_t i) {
@@ -859,7 +860,7 @@ private:
                 if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
                 if (rows[i] < 0) continue;
                 // What the reader will put back, not what the index says.
-                if (!m_reference->FieldEquals(static_cast<std::uint32_t>(rows[i]), key, m_coding, value)) {
+                if (!exact && !m_reference->FieldEquals(static_cast<std::uint32_t>(rows[i]), key, m_coding, value)) {
                     rows[i] = -1;
                     continue;
                 }

@@ -73,6 +73,13 @@ public:
         (void)value;
         return -1;
     }
+    // Whether Find's row always holds `value` byte for byte as AppendField
+    // writes it in `coding`: the encoder then takes Find's word for it
+    // instead of comparing the field again (another wait on memory).
+    virtual bool FindIsExact(BlockCoding coding) const {
+        (void)coding;
+        return false;
+    }
     // A hint that `value` is looked up in `field` soon: a reference whose
     // lookups wait on memory starts bringing in what stage `stage` (0, 1,
     // 2: each one step further along the lookup, the earlier stages having

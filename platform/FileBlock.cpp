@@ -1,4 +1,4 @@
-#include "directories/FileBlock.h"
+#include "platform/FileBlock.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

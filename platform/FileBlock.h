@@ -1,6 +1,6 @@
 #pragma once
 // A block of anonymous memory that a file's bytes are read into and rows then
-// point at (CDirectoryRowStore). It is reserved whole but costs memory only
+// point at (CDirectoryRowStore, the emulated terminal's wares). It is reserved whole but costs memory only
 // where it has been written, so a block the size of the file can be asked for
 // before reading. The memory is the process's own: unlike a mapping of the
 // file, it stays readable whatever another program does to the file meanwhile
@@ -17,6 +17,9 @@
 // the block never holds more memory than its small pages would.
 
 #include <QtGlobal>
+
+#include <cstddef>
+#include <type_traits>
 
 class CFileBlock {
 public:
@@ -53,3 +56,33 @@ void PreparePagesForWrite(char* from, qsizetype bytes, qsizetype blockCapacity);
 // The size of a large page when blocks of this size or more are given large
 // pages, 0 when the system gives none (or they are too big to be worth it).
 qsizetype LargePageBytes();
+
+// `count` values of a trivial type in a block (large pages where the system
+// gives them), all bytes zero at first: for tables read at random, where
+// small pages make every lookup wait on the page tables too.
+template <class T>
+class CBlockArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    // False when the system has no memory for them (the array is then empty).
+    bool Allocate(size_t count) {
+        m_block = count > 0 ? CFileBlock(qsizetype(count * sizeof(T))) : CFileBlock();
+        m_count = m_block.Data() ? count : 0;
+        return m_count == count;
+    }
+    // Keeps the first `count` values and gives back the memory after them.
+    void Shrink(size_t count) {
+        if (count >= m_count) return;
+        m_block.Shrink(qsizetype(count * sizeof(T)));
+        m_count = count;
+    }
+    T* data() const { return reinterpret_cast<T*>(m_block.Data()); }
+    size_t size() const { return m_count; }
+    bool empty() const { return m_count == 0; }
+    T& operator[](size_t i) const { return data()[i]; }
+
+private:
+    CFileBlock m_block;
+    size_t m_count = 0;
+};
