@@ -175,7 +175,9 @@ TEST(DirectoryBadInputTest, AnInPlaceSaveKilledHalfwayIsPutBackAtTheNextStart) {
     // The user whose file it is saves it (a kill's record is put back only
     // into a file of the user who left it).
     constexpr uid_t kUser = 65534;
-    if (geteuid() == 0) ASSERT_EQ(chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
+    }
     ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
     // The save stops itself halfway through writing the file in place and is
     // killed there, as a user's kill -9 or a crash would end it.

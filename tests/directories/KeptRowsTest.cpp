@@ -125,7 +125,9 @@ TEST(KeptRowsTest, ABlockOfLargePagesStartsOnTheirBoundaryAndKeepsEveryByte) {
     CFileBlock block(large + 5);
     ASSERT_NE(block.Data(), nullptr);
     EXPECT_EQ(block.Capacity(), large + 5);
-    if (LargePageBytes() > 0) EXPECT_EQ(reinterpret_cast<quintptr>(block.Data()) % quintptr(large), 0u);
+    if (LargePageBytes() > 0) {
+        EXPECT_EQ(reinterpret_cast<quintptr>(block.Data()) % quintptr(large), 0u);
+    }
     for (qsizetype i = 0; i < block.Capacity(); ++i) block.Data()[i] = char(i * 7);
     block.Shrink(large + 1);
     EXPECT_EQ(block.Capacity(), large + 1);
