@@ -76,6 +76,34 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The file's bytes read into `block` (empty when it cannot be read), as
+// far as they went when it was opened: the journal's lock keeps writers out
+// meanwhile.
+QByteArrayView ReadAllInto(const QString& path, CFileBlock* block) {
+    *block = CFileBlock();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const qint64 size = f.size();
+    if (size <= 0) return {};
+    *block = CFileBlock(size);
+    if (!block->Data()) return {};
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = f.read(block->Data() + got, size - got);
+        if (n <= 0) break;
+        got += n;
+    }
+    return QByteArrayView(block->Data(), got);
+}
+
+std::size_t CountLineFeeds(QByteArrayView bytes) {
+    std::size_t count = 0;
+    for (const char *p = bytes.data(), *end = p + bytes.size();
+         p != end && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))); ++p)
+        ++count;
+    return count;
+}
+
 // The journal's lock: the emulator, a scanner adding scans (kxterminal
 // --scan) and a clear each hold it while they read or change the journal, so
 // a scan is never half read nor lost to a clear rewriting the file.
@@ -283,11 +311,11 @@ void CTerminalState::ApplyPendingClear() const {
 CJournalText CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
     CJournalText journal;
-    journal.bytes = ReadAll(Path(QStringLiteral("journal.txt")));
+    const QByteArrayView bytes = ReadAllInto(Path(QStringLiteral("journal.txt")), &journal.bytes);
     // Sized once: a million lines grown step by step cost more in copies and
     // fresh pages than reading them.
-    journal.lines.reserve(static_cast<std::size_t>(std::count(journal.bytes.cbegin(), journal.bytes.cend(), '\n')) + 1);
-    ForEachNonEmptyLine(journal.bytes, [&](QByteArrayView line) {
+    journal.lines.reserve(CountLineFeeds(bytes) + 1);
+    ForEachNonEmptyLine(bytes, [&](QByteArrayView line) {
         journal.lines.push_back({line, static_cast<int>(journal.lines.size()) + 1, 0});
     });
     const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
