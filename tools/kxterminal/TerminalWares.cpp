@@ -155,10 +155,20 @@ void AppendUtf8Of1251(std::string_view bytes, std::string& out) {
         }
         return t;
     }();
-    for (const char c : bytes) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (b < 0x80) out.push_back(c);
-        else out.append(table[b]);
+    // Runs of ASCII (codes, barcodes, numbers) are appended whole.
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p != end) {
+        const char* run = p;
+        while (end - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (w & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        while (p != end && static_cast<std::uint8_t>(*p) < 0x80) ++p;
+        out.append(run, static_cast<size_t>(p - run));
+        if (p != end) out.append(table[static_cast<std::uint8_t>(*p++)]);
     }
 }
 
@@ -170,20 +180,40 @@ bool CTerminalWares::IndexBarcodes() {
     while (size < 2 * m_rows.size()) size <<= 1;
     if (!m_slots.Allocate(size)) return false;  // every slot empty
     m_mask = size - 1;
+    // The barcodes' places first, in order through the file; then their
+    // keys into the slots, whose places are random: the slots of the rows
+    // further on are asked for meanwhile.
     for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
         std::string_view barcode;
         if (!FieldOf(ViewOf(m_rows[row].bytes), kBarcodeField, &barcode)) continue;
         m_rows[row].barcode = Span{static_cast<std::uint32_t>(barcode.data() - m_bytes.Data()),
-                               static_cast<std::uint32_t>(barcode.size())};
-        if (barcode.empty()) continue;
-        // The first row of a barcode wins, as a lookup of a scan would find it.
-        if (Find(kBarcodeField, QByteArrayView(barcode.data(), static_cast<qsizetype>(barcode.size()))) >= 0) continue;
+                                   static_cast<std::uint32_t>(barcode.size())};
+    }
+    constexpr std::uint32_t kAhead = 16;
+    const auto slotOf = [this](std::uint32_t row, std::uint64_t* key, bool* digits) {
+        *key = KeyOf(ViewOf(m_rows[row].barcode), digits);
+        return SlotHash(*key) & m_mask;
+    };
+    for (std::uint32_t row = 0; row < m_rows.size(); ++row) {
+        std::uint64_t key = 0;
         bool digits = false;
-        const std::uint64_t key = KeyOf(barcode, &digits);
+        if (row + kAhead < m_rows.size() && m_rows[row + kAhead].barcode.size > 0)
+            __builtin_prefetch(&m_slots[slotOf(row + kAhead, &key, &digits)], 1);
+        const Span place = m_rows[row].barcode;
+        if (place.at == kNone || place.size == 0) continue;
+        std::uint64_t i = slotOf(row, &key, &digits);
         m_anyHashed = m_anyHashed || !digits;
-        std::uint64_t i = SlotHash(key) & m_mask;
-        while (m_slots[i].row != 0) i = (i + 1) & m_mask;
-        m_slots[i] = Slot{key, row + 1, 0};
+        // The first row of a barcode wins, as a lookup of a scan would find it.
+        bool known = false;
+        while (m_slots[i].row != 0) {
+            const Slot& slot = m_slots[i];
+            if (slot.key == key && (digits || ViewOf(m_rows[slot.row - 1].barcode) == ViewOf(place))) {
+                known = true;
+                break;
+            }
+            i = (i + 1) & m_mask;
+        }
+        if (!known) m_slots[i] = Slot{key, row + 1, 0};
     }
     return true;
 }
