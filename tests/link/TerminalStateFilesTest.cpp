@@ -79,3 +79,47 @@ TEST_F(TerminalStateFiles, ThePinsLockIsOursAloneAndNeverALink) {
 }
 
 }  // namespace
+
+// The window's answer counts the journal's lines a piece at a time; it must
+// count exactly the lines a download sends, however they end, and wherever a
+// piece boundary falls (1 MB: a CR LF split across it, a line longer than it).
+TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
+    const CTerminalState state(dir.File("state"));
+    ASSERT_TRUE(state.EnsureFolders());
+    const auto write = [&](const QByteArray& bytes) {
+        QFile f(state.Path(QStringLiteral("journal.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    };
+    const qsizetype piece = qsizetype(1) << 20;
+    QByteArray bytes = "a\r\n\r\n\n\r\n";  // one line, then three empty ones
+    bytes += 'b' + QByteArray(piece - 1 - bytes.size() - 2, 'x') + '\n';
+    ASSERT_EQ(bytes.size(), piece - 1);
+    bytes += "\r\n";  // empty, its CR the piece's last byte
+    bytes += 'c' + QByteArray(piece + 10, 'y') + "\r\n";
+    for (const auto& [tail, lines] : {std::pair{QByteArray("d\r"), 4}, std::pair{QByteArray("\r"), 3},
+                                      std::pair{QByteArray(), 3}, std::pair{QByteArray("\r\r"), 4}}) {
+        write(bytes + tail);
+        const CTerminalState::SequenceBounds bounds = state.JournalBounds();
+        EXPECT_EQ(static_cast<int>(state.JournalText().lines.size()), lines) << tail.toHex().constData();
+        EXPECT_EQ(bounds.first, 1) << tail.toHex().constData();
+        EXPECT_EQ(bounds.next, lines + 1) << tail.toHex().constData();
+    }
+    write("");
+    EXPECT_EQ(state.JournalBounds().next, 1);
+    EXPECT_EQ(state.JournalBounds().first, 1);
+    // Kept numbers after a clear: the first is the oldest kept, the next goes on.
+    write(bytes + "d\r");
+    CNumberRanges gone;
+    gone.Add(1, 2);
+    ASSERT_TRUE(state.Clear(gone));
+    ASSERT_TRUE(state.AppendScans({"e"}));
+    const CJournalText kept = state.JournalText();
+    ASSERT_EQ(kept.lines.size(), 3u);
+    EXPECT_EQ(state.JournalBounds().first, kept.lines.front().sequence);
+    EXPECT_EQ(state.JournalBounds().first, 3);
+    EXPECT_EQ(state.JournalBounds().next, 6);
+    ASSERT_TRUE(state.ClearJournal());
+    EXPECT_EQ(state.JournalBounds().first, 6);
+    EXPECT_EQ(state.JournalBounds().next, 6);
+}

@@ -537,9 +537,10 @@ void CTerminalDevice::OnData(const QString& text, QByteArray& out, bool* urgent)
             m_state.Log(QStringLiteral("? bad number ranges"));
             Answer(out, QStringLiteral("ERR;bad number ranges"), urgent);
         } else {
-            m_window.through = m_state.NextSequence() - 1;
+            const CTerminalState::SequenceBounds bounds = m_state.JournalBounds();
+            m_window.through = bounds.next - 1;
             m_windowSet = true;
-            Answer(out, QStringLiteral("%1;%2").arg(m_window.through).arg(m_state.FirstSequence()), urgent);
+            Answer(out, QStringLiteral("%1;%2").arg(m_window.through).arg(bounds.first), urgent);
         }
         m_context = Context::None;
         break;

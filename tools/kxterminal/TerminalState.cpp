@@ -96,6 +96,41 @@ QByteArrayView ReadAllInto(const QString& path, CFileBlock* block) {
     return QByteArrayView(block->Data(), got);
 }
 
+// The lines ForEachNonEmptyLine gives for the file's bytes, counted a
+// piece at a time: nothing the size of the journal is held for a count.
+qsizetype CountNonEmptyLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    std::vector<char> buffer(std::size_t(1) << 20);
+    qsizetype count = 0;
+    qint64 length = 0;    // the current line's bytes so far
+    bool endsInCr = false;  // and whether the last of them is CR
+    const auto endLine = [&] {
+        if (length - (endsInCr ? 1 : 0) > 0) ++count;
+        length = 0;
+        endsInCr = false;
+    };
+    for (;;) {
+        const qint64 n = f.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (n <= 0) break;
+        const char* p = buffer.data();
+        const char* const end = p + n;
+        while (p != end) {
+            const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char* const stop = nl ? nl : end;
+            if (stop != p) {
+                length += stop - p;
+                endsInCr = stop[-1] == '\r';
+            }
+            if (!nl) break;
+            endLine();
+            p = nl + 1;
+        }
+    }
+    endLine();
+    return count;
+}
+
 std::size_t CountLineFeeds(QByteArrayView bytes) {
     std::size_t count = 0;
     for (const char *p = bytes.data(), *end = p + bytes.size();
@@ -286,6 +321,10 @@ struct CNumbering {
     }
     // The number the next scan gets after `count` lines.
     qint64 After(qsizetype count) const { return next + std::max<qint64>(0, count - numbered.Count()); }
+    // The first line's number (Numbers(count).front()), `next` without lines.
+    qint64 First(qsizetype count) const {
+        return count > 0 && !numbered.Ranges().empty() ? numbered.Ranges().front().first : next;
+    }
 };
 
 }  // namespace
@@ -330,18 +369,16 @@ CJournalText CTerminalState::JournalText() const {
     return ReadJournal();
 }
 
-qint64 CTerminalState::NextSequence() const {
-    CJournalLock lock(Path(QStringLiteral("journal.lock")));
-    qint64 next = 1;
-    ReadJournal(&next);
-    return next;
-}
+qint64 CTerminalState::NextSequence() const { return JournalBounds().next; }
 
-qint64 CTerminalState::FirstSequence() const {
+qint64 CTerminalState::FirstSequence() const { return JournalBounds().first; }
+
+CTerminalState::SequenceBounds CTerminalState::JournalBounds() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
-    qint64 next = 1;
-    const CJournalText journal = ReadJournal(&next);
-    return journal.lines.empty() ? next : journal.lines.front().sequence;
+    ApplyPendingClear();
+    const qsizetype lines = CountNonEmptyLines(Path(QStringLiteral("journal.txt")));
+    const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
+    return SequenceBounds{numbering.First(lines), numbering.After(lines)};
 }
 
 bool CTerminalState::ClearJournal() const {

@@ -119,6 +119,13 @@ public:
     bool Clear(const CNumberRanges& erase) const;
     // The number of the oldest scan still kept (NextSequence when none).
     qint64 FirstSequence() const;
+    // Both at once, from the same state of the journal, without holding it
+    // in memory: what a window's answer names.
+    struct SequenceBounds {
+        qint64 first = 1;
+        qint64 next = 1;
+    };
+    SequenceBounds JournalBounds() const;
     // Appends scans (Windows-1251, no line ends) as a scanner would.
     bool AppendScans(const QList<QByteArray>& lines) const;
     QList<QByteArray> InfoLines() const;
