@@ -104,13 +104,21 @@ struct CTerminalDevice::Load {
         else
             pending += pieceBytes;
         pending.append("\r\n", 2);
-        piece.clear();
-        pieceBytes.clear();
+        // Emptied keeping their memory: the next record fills them again.
+        piece.resize(0);
+        pieceBytes.resize(0);
+        if (pending.size() >= kLoadWriteChunk) WritePending();
+    }
+    // A record that came whole in one piece of the file's code page (most
+    // records): straight to the file's buffer.
+    void AddWholeRecord(const char* bytes, qsizetype size) {
+        pending.append(bytes, size);
+        pending.append("\r\n", 2);
         if (pending.size() >= kLoadWriteChunk) WritePending();
     }
     void WritePending() {
         if (!pending.isEmpty() && current.write(pending) != pending.size()) failed = true;
-        pending.clear();
+        pending.resize(0);
     }
 };
 
@@ -509,8 +517,9 @@ void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
 
 void CTerminalDevice::OnRecordPiece(const QByteArray& bytes) {
     Load& load = *m_load;
-    load.AddCodePagePiece(bytes);
     // One byte a character: a piece shorter than the program's pieces ends the record.
+    if (bytes.size() < kRecordPiece && !load.InRecord()) return load.AddWholeRecord(bytes.constData(), bytes.size());
+    load.AddCodePagePiece(bytes);
     if (bytes.size() < kRecordPiece) load.EndRecord();
 }
 
