@@ -1,8 +1,9 @@
 // Network link figures: build/bench-bin/link_tcp_bench [--records N] [--no-blocks] [--tcp-only]
-//                        [--only upload|journal] [--link KEY=VALUE,...]
+//                        [--only upload|journal] [--link KEY=VALUE,...] [--runs K]
 //
-// One run of kxterminal on loopback TCP (TLS, paired) and one on a
-// pseudo-terminal, the same records through the component on both: an upload
+// Runs of kxterminal on loopback TCP (TLS, paired; the run of median time of
+// K, 3 unless told) and one on a pseudo-terminal, the same records through
+// the component on both: an upload
 // of N realistic wares records and the download of an N-line journal of
 // realistic scans (BenchRecords.h); stored MB a second and CPU milliseconds per stored MB of the program
 // and of the emulator. Then the TLS session set-up (connect, handshake, pin,
@@ -160,11 +161,25 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// The run of median time of `runs`, or the first that failed: one run on a
+// shared machine is as often a neighbour's figure as ours.
+template <class Run>
+Figures MedianRun(int runs, Run run) {
+    std::vector<Figures> all;
+    for (int i = 0; i < runs; ++i) {
+        all.push_back(run());
+        if (!all.back().ok) return all.back();
+    }
+    std::sort(all.begin(), all.end(), [](const Figures& a, const Figures& b) { return a.seconds < b.seconds; });
+    return all[all.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int records = std::max(1, IntOption(app.arguments(), QStringLiteral("--records"), 1000000));
+    const int runs = std::max(1, IntOption(app.arguments(), QStringLiteral("--runs"), 3));
     // --no-blocks: emulators that list no record blocks (the stream of
     // earlier figures), for a side-by-side run.
     const QStringList capabilities = app.arguments().contains(QStringLiteral("--no-blocks"))
@@ -261,7 +276,8 @@ int main(int argc, char** argv) {
     const QString only = TextOption(app.arguments(), QStringLiteral("--only"));
     if (only != QStringLiteral("journal")) {
         if (withPty) Print("upload of realistic wares", "pty", Upload(pty, settings, storedWares), waresPipe);
-        Print("upload of realistic wares", "tcp", Upload(tcp, settings, storedWares), waresPipe);
+        Print("upload of realistic wares", "tcp", MedianRun(runs, [&] { return Upload(tcp, settings, storedWares); }),
+              waresPipe);
     }
     if (only != QStringLiteral("upload")) {
         if (withPty) {
@@ -270,7 +286,8 @@ int main(int argc, char** argv) {
             // reading and indexing of its new wares; the next one does not.
             Print("the same journal again", "pty", Download(pty, settings, journal, records), journalPipe);
         }
-        Print("download of a realistic journal", "tcp", Download(tcp, settings, journal, records), journalPipe);
+        Print("download of a realistic journal", "tcp",
+              MedianRun(runs, [&] { return Download(tcp, settings, journal, records); }), journalPipe);
     }
     return 0;
 }
