@@ -80,12 +80,27 @@ TEST_F(TerminalStateFiles, ThePinsLockIsOursAloneAndNeverALink) {
 
 }  // namespace
 
-// The window's answer counts the journal's lines a piece at a time; it must
-// count exactly the lines a download sends, however they end, and wherever a
-// piece boundary falls (1 MB: a CR LF split across it, a line longer than it).
+// The window's answer and a download's count read the journal a piece at a
+// time; they must see exactly the lines, and numbers, a download sends, however
+// the lines end, and wherever a piece boundary falls (1 MB: a CR LF split
+// across it, a line longer than it).
 TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
     const CTerminalState state(dir.File("state"));
     ASSERT_TRUE(state.EnsureFolders());
+    // What a pass that reads in pieces sees, against what a download sends.
+    const auto sameLines = [&](const char* what) {
+        std::vector<std::pair<QByteArray, qint64>> pieces, whole;
+        state.ForEachJournalLine([&](QByteArrayView text, qint64 sequence) {
+            pieces.emplace_back(text.toByteArray(), sequence);
+        });
+        const CJournalText journal = state.JournalText();
+        for (const CJournalText::Line& l : journal.lines) whole.emplace_back(l.text.toByteArray(), l.sequence);
+        ASSERT_EQ(pieces.size(), whole.size()) << what;
+        for (size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ(pieces[i].first, whole[i].first) << what << " line " << i;
+            EXPECT_EQ(pieces[i].second, whole[i].second) << what << " line " << i;
+        }
+    };
     const auto write = [&](const QByteArray& bytes) {
         QFile f(state.Path(QStringLiteral("journal.txt")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -104,6 +119,7 @@ TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
         EXPECT_EQ(static_cast<int>(state.JournalText().lines.size()), lines) << tail.toHex().constData();
         EXPECT_EQ(bounds.first, 1) << tail.toHex().constData();
         EXPECT_EQ(bounds.next, lines + 1) << tail.toHex().constData();
+        sameLines(tail.toHex().constData());
     }
     write("");
     EXPECT_EQ(state.JournalBounds().next, 1);
@@ -119,6 +135,12 @@ TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
     EXPECT_EQ(state.JournalBounds().first, kept.lines.front().sequence);
     EXPECT_EQ(state.JournalBounds().first, 3);
     EXPECT_EQ(state.JournalBounds().next, 6);
+    sameLines("after a clear");
+    CNumberRanges middle;  // the kept numbers become two ranges
+    middle.Add(4);
+    ASSERT_TRUE(state.Clear(middle));
+    sameLines("after a clear in the middle");
+    EXPECT_EQ(state.JournalBounds().first, 3);
     ASSERT_TRUE(state.ClearJournal());
     EXPECT_EQ(state.JournalBounds().first, 6);
     EXPECT_EQ(state.JournalBounds().next, 6);

@@ -415,9 +415,9 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
     } else if (code == QLatin1String("020")) {
         const CJournalFilter filter = Filter();
         int count = 0;
-        const CJournalText journal = m_state.JournalText();
-        for (const CJournalText::Line& l : journal.lines)
-            if (InView(l.sequence) && filter.Matches(l.text)) ++count;
+        m_state.ForEachJournalLine([&](QByteArrayView text, qint64 sequence) {
+            if (InView(sequence) && filter.Matches(text)) ++count;
+        });
         Answer(out, QString::number(count), urgent);
     } else if (!m_journalSequence && IsOneOf(code, {"02S", "02L", "00S", "40T"})) {
         m_state.Log(QStringLiteral("? unknown command"));
@@ -427,9 +427,9 @@ void CTerminalDevice::OnCommand(const QString& code, std::int64_t now, QByteArra
         // The numbers of the scans a download now brings, in the order sent.
         const CJournalFilter filter = Filter();
         CNumberRanges numbers;
-        const CJournalText journal = m_state.JournalText();
-        for (const CJournalText::Line& l : journal.lines)
-            if (InView(l.sequence) && filter.Matches(l.text)) numbers.Add(l.sequence);
+        m_state.ForEachJournalLine([&](QByteArrayView text, qint64 sequence) {
+            if (InView(sequence) && filter.Matches(text)) numbers.Add(sequence);
+        });
         Answer(out, numbers.Text(), urgent);
     } else if (code == QLatin1String("02S")) {
         m_context = Context::Window;

@@ -96,19 +96,18 @@ QByteArrayView ReadAllInto(const QString& path, CFileBlock* block) {
     return QByteArrayView(block->Data(), got);
 }
 
-// The lines ForEachNonEmptyLine gives for the file's bytes, counted a
-// piece at a time: nothing the size of the journal is held for a count.
-qsizetype CountNonEmptyLines(const QString& path) {
+// Each line ForEachNonEmptyLine gives for the file's bytes, read a piece at
+// a time: nothing the size of the journal is held. A line that a piece's end
+// cuts is put together in a buffer of its own.
+template <class Take>
+void ForEachNonEmptyLineOf(const QString& path, Take take) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return 0;
+    if (!f.open(QIODevice::ReadOnly)) return;
     std::vector<char> buffer(std::size_t(1) << 20);
-    qsizetype count = 0;
-    qint64 length = 0;    // the current line's bytes so far
-    bool endsInCr = false;  // and whether the last of them is CR
-    const auto endLine = [&] {
-        if (length - (endsInCr ? 1 : 0) > 0) ++count;
-        length = 0;
-        endsInCr = false;
+    QByteArray carry;
+    const auto line = [&](QByteArrayView l) {
+        if (!l.isEmpty() && l.back() == '\r') l = l.chopped(1);
+        if (!l.isEmpty()) take(l);
     };
     for (;;) {
         const qint64 n = f.read(buffer.data(), static_cast<qint64>(buffer.size()));
@@ -117,18 +116,21 @@ qsizetype CountNonEmptyLines(const QString& path) {
         const char* const end = p + n;
         while (p != end) {
             const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char* const stop = nl ? nl : end;
-            if (stop != p) {
-                length += stop - p;
-                endsInCr = stop[-1] == '\r';
+            if (!nl) {
+                carry.append(p, end - p);
+                break;
             }
-            if (!nl) break;
-            endLine();
+            if (carry.isEmpty()) {
+                line(QByteArrayView(p, nl - p));
+            } else {
+                carry.append(p, nl - p);
+                line(carry);
+                carry.resize(0);
+            }
             p = nl + 1;
         }
     }
-    endLine();
-    return count;
+    line(carry);
 }
 
 std::size_t CountLineFeeds(QByteArrayView bytes) {
@@ -319,6 +321,28 @@ struct CNumbering {
         for (qint64 n = next; numbers.size() < count; ++n) numbers.append(n);
         return numbers;
     }
+    // The lines' numbers one after another, as Numbers gives them.
+    class Cursor {
+    public:
+        explicit Cursor(const CNumbering& numbering) : m_ranges(numbering.numbered.Ranges()), m_next(numbering.next) {}
+        qint64 Next() {
+            for (; m_range < m_ranges.size(); ++m_range, m_started = false) {
+                if (!m_started) {
+                    m_at = m_ranges[m_range].first;
+                    m_started = true;
+                }
+                if (m_at <= m_ranges[m_range].second) return m_at++;
+            }
+            return m_next++;
+        }
+
+    private:
+        const QList<CNumberRanges::Range>& m_ranges;
+        qsizetype m_range = 0;
+        bool m_started = false;
+        qint64 m_at = 0;
+        qint64 m_next;
+    };
     // The number the next scan gets after `count` lines.
     qint64 After(qsizetype count) const { return next + std::max<qint64>(0, count - numbered.Count()); }
     // The first line's number (Numbers(count).front()), `next` without lines.
@@ -376,9 +400,19 @@ qint64 CTerminalState::FirstSequence() const { return JournalBounds().first; }
 CTerminalState::SequenceBounds CTerminalState::JournalBounds() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     ApplyPendingClear();
-    const qsizetype lines = CountNonEmptyLines(Path(QStringLiteral("journal.txt")));
+    qsizetype lines = 0;
+    ForEachNonEmptyLineOf(Path(QStringLiteral("journal.txt")), [&lines](QByteArrayView) { ++lines; });
     const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
     return SequenceBounds{numbering.First(lines), numbering.After(lines)};
+}
+
+void CTerminalState::ForEachJournalLine(const std::function<void(QByteArrayView, qint64)>& take) const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    ApplyPendingClear();
+    const CNumbering numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
+    CNumbering::Cursor numbers(numbering);
+    ForEachNonEmptyLineOf(Path(QStringLiteral("journal.txt")),
+                          [&](QByteArrayView line) { take(line, numbers.Next()); });
 }
 
 bool CTerminalState::ClearJournal() const {

@@ -24,6 +24,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -126,6 +127,9 @@ public:
         qint64 next = 1;
     };
     SequenceBounds JournalBounds() const;
+    // Every line of the journal (as JournalText gives them) with its scan's
+    // number, in order, read a piece at a time: for a pass that keeps no line.
+    void ForEachJournalLine(const std::function<void(QByteArrayView text, qint64 sequence)>& take) const;
     // Appends scans (Windows-1251, no line ends) as a scanner would.
     bool AppendScans(const QList<QByteArray>& lines) const;
     QList<QByteArray> InfoLines() const;
