@@ -1,8 +1,8 @@
 #pragma once
 // A block of anonymous memory that a file's bytes are read into and rows then
-// point at (CDirectoryRowStore, the emulated terminal's wares). It is reserved whole but costs memory only
-// where it has been written, so a block the size of the file can be asked for
-// before reading. The memory is the process's own: unlike a mapping of the
+// point at (CDirectoryRowStore, the emulated terminal's wares and journal). It
+// is reserved whole but costs memory only where it has been written, so a
+// block the size of the file can be asked for before reading. The memory is the process's own: unlike a mapping of the
 // file, it stays readable whatever another program does to the file meanwhile
 // (truncating a mapped file would kill the reader with SIGBUS).
 //

@@ -393,10 +393,6 @@ CJournalText CTerminalState::JournalText() const {
     return ReadJournal();
 }
 
-qint64 CTerminalState::NextSequence() const { return JournalBounds().next; }
-
-qint64 CTerminalState::FirstSequence() const { return JournalBounds().first; }
-
 CTerminalState::SequenceBounds CTerminalState::JournalBounds() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     ApplyPendingClear();

@@ -109,22 +109,17 @@ public:
 
     // The journal's lines, read at once, as views into its bytes.
     CJournalText JournalText() const;
-    // The number the next scan gets (one above the newest, or the first
-    // number after a clear).
-    qint64 NextSequence() const;
     // Empties the journal; the numbers go on from where they were.
     bool ClearJournal() const;
     // Removes the lines with the numbers `erase`, keeping every other one.
     // A kill at any instant leaves the journal before or after the clear,
     // never renumbered.
     bool Clear(const CNumberRanges& erase) const;
-    // The number of the oldest scan still kept (NextSequence when none).
-    qint64 FirstSequence() const;
-    // Both at once, from the same state of the journal, without holding it
-    // in memory: what a window's answer names.
+    // What a window's answer names, both from the same state of the
+    // journal, read without holding it in memory.
     struct SequenceBounds {
-        qint64 first = 1;
-        qint64 next = 1;
+        qint64 first = 1;  // the number of the oldest scan still kept (`next` when none)
+        qint64 next = 1;   // the number the next scan gets (one above the newest, or the first after a clear)
     };
     SequenceBounds JournalBounds() const;
     // Every line of the journal (as JournalText gives them) with its scan's
