@@ -12,15 +12,21 @@ namespace {
 
 constexpr int kValueLimit = 1023;
 
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
 // The file's lines as the file holds them, without their line ends (CR LF
-// or LF) and without a byte order mark. Lines are decoded only to find
-// sections and keys, so a line a write does not touch keeps its bytes,
-// whatever their encoding.
-QList<QByteArray> ReadLines(const QString& file) {
+// or LF) and without a byte order mark (`*marked`: whether it had one, which
+// a write keeps). Lines are decoded only to find sections and keys, so a
+// line a write does not touch keeps its bytes, whatever their encoding.
+QList<QByteArray> ReadLines(const QString& file, bool* marked = nullptr) {
+    if (marked) *marked = false;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) return {};
     QByteArray bytes = f.readAll();
-    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
+    if (bytes.startsWith(kByteOrderMark)) {
+        bytes.remove(0, 3);
+        if (marked) *marked = true;
+    }
     QList<QByteArray> lines = bytes.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     for (QByteArray& line : lines)
@@ -137,7 +143,8 @@ bool WriteString(const QString& file, const QString& section, const QString& key
             return false;
         }
     }
-    QList<QByteArray> lines = ReadLines(file);
+    bool marked = false;
+    QList<QByteArray> lines = ReadLines(file, &marked);
     const QByteArray entry = (key + QLatin1Char('=') + value).toUtf8();
     int sectionStart = -1;  // index of the header line
     int sectionEnd = -1;    // one past the last non-blank line of the section
@@ -166,7 +173,7 @@ bool WriteString(const QString& file, const QString& section, const QString& key
         lines.insert(sectionEnd, entry);
     }
     QSaveFile out(file);
-    const QByteArray bytes = lines.join("\r\n") + "\r\n";
+    const QByteArray bytes = (marked ? QByteArray(kByteOrderMark) : QByteArray()) + lines.join("\r\n") + "\r\n";
     // The rename counts once the folder is synced too: a power cut must not
     // bring back the old settings after a run went on with the new ones.
     if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit()) {

@@ -84,6 +84,16 @@ TEST(ProfileFile, AWriteTouchesOnlyItsOwnLine) {
     EXPECT_EQ(dir.Read("k.ini"), before);
     EXPECT_EQ(Profile::ReadInt(ini, "link", "Window", 0), 16);
     EXPECT_EQ(Profile::ReadString(ini, "kxloader.exe", "port"), "COM2");
+
+    // A file saved with a byte order mark (as Windows editors save) keeps it,
+    // and the line after it keeps its bytes even when they start with another.
+    for (const QByteArray& start : {QByteArray("\xEF\xBB\xBF"), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF")}) {
+        ASSERT_TRUE(dir.Write("m.ini", start + "[link]\r\nWindow=16\r\n"));
+        const int window = Profile::ReadInt(dir.File("m.ini"), "link", "Window", 0);
+        ASSERT_TRUE(Profile::WriteString(dir.File("m.ini"), "kxloader.exe", "port", "COM2"));
+        EXPECT_EQ(dir.Read("m.ini"), start + "[link]\r\nWindow=16\r\n[kxloader.exe]\r\nport=COM2\r\n") << start.size();
+        EXPECT_EQ(Profile::ReadInt(dir.File("m.ini"), "link", "Window", 0), window) << start.size();
+    }
 }
 
 TEST(ProfileFile, AWriteThatFailsSaysWhy) {
