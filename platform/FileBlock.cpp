@@ -1,10 +1,13 @@
 #include "platform/FileBlock.h"
 
+#include <QFile>
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -136,4 +139,34 @@ void PreparePagesForWrite(char* from, qsizetype bytes, qsizetype blockCapacity) 
     Q_UNUSED(bytes);
     Q_UNUSED(blockCapacity);
 #endif
+}
+
+bool ReadFileIntoBlock(const QString& path, qint64 limit, CFileBlock* block, qsizetype* size) {
+    *block = CFileBlock();
+    *size = 0;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const qint64 bytes = f.size();
+    if (bytes < 0 || bytes > limit) return false;
+    if (bytes == 0) return true;
+    CFileBlock read(bytes);
+    if (!read.Data()) return false;
+    qint64 got = 0;
+    while (got < bytes) {
+        const qint64 n = f.read(read.Data() + got, bytes - got);
+        if (n <= 0) break;
+        got += n;
+    }
+    if (got < bytes && f.error() != QFileDevice::NoError) return false;
+    *block = std::move(read);
+    *size = got;
+    return true;
+}
+
+size_t CountLineFeeds(const char* bytes, qsizetype size) {
+    size_t count = 0;
+    for (const char *p = bytes, *end = bytes + size;
+         p != end && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))); ++p)
+        ++count;
+    return count;
 }

@@ -16,6 +16,7 @@
 // steady. Only the large pages wholly inside the capacity are asked for, so
 // the block never holds more memory than its small pages would.
 
+#include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -56,6 +57,17 @@ void PreparePagesForWrite(char* from, qsizetype bytes, qsizetype blockCapacity);
 // The size of a large page when blocks of this size or more are given large
 // pages, 0 when the system gives none (or they are too big to be worth it).
 qsizetype LargePageBytes();
+
+// The file at `path` read whole into a block of its own (`*block`, `*size`
+// its bytes), as far as it went when it was opened: a file that grows
+// meanwhile is read to that size, one that shrinks as far as it goes. An
+// empty file gives an empty block. False, and nothing read, when it cannot
+// be opened or read, holds more than `limit` bytes, or the system has no
+// memory for it.
+bool ReadFileIntoBlock(const QString& path, qint64 limit, CFileBlock* block, qsizetype* size);
+
+// The line feeds in `bytes`, `size` of them.
+size_t CountLineFeeds(const char* bytes, qsizetype size);
 
 // `count` values of a trivial type in a block (large pages where the system
 // gives them), all bytes zero at first: for tables read at random, where

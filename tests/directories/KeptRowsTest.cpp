@@ -134,6 +134,28 @@ TEST(KeptRowsTest, ABlockOfLargePagesStartsOnTheirBoundaryAndKeepsEveryByte) {
     for (qsizetype i = 0; i < block.Capacity(); ++i) ASSERT_EQ(block.Data()[i], char(i * 7)) << i;
 }
 
+// A file read whole into a block: every byte, and nothing beyond what the
+// caller bounds it to (the terminal's rows are 32-bit offsets).
+TEST(KeptRowsTest, AFileReadIntoABlockIsWholeOrRefusedWhole) {
+    CTestDir dir;
+    QByteArray bytes(LargePage() + 3, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 13 + (i >> 9));
+    ASSERT_TRUE(dir.Write("f.txt", bytes));
+    CFileBlock block;
+    qsizetype size = -1;
+    ASSERT_TRUE(ReadFileIntoBlock(dir.File("f.txt"), bytes.size(), &block, &size));
+    ASSERT_EQ(size, bytes.size());
+    EXPECT_EQ(QByteArrayView(block.Data(), size), bytes);
+    EXPECT_EQ(CountLineFeeds(block.Data(), size), size_t(bytes.count('\n')));
+    EXPECT_FALSE(ReadFileIntoBlock(dir.File("f.txt"), bytes.size() - 1, &block, &size));
+    EXPECT_EQ(block.Data(), nullptr);
+    EXPECT_EQ(size, 0);
+    EXPECT_FALSE(ReadFileIntoBlock(dir.File("none.txt"), bytes.size(), &block, &size));
+    ASSERT_TRUE(dir.Write("empty.txt", QByteArray()));
+    EXPECT_TRUE(ReadFileIntoBlock(dir.File("empty.txt"), 10, &block, &size));
+    EXPECT_EQ(size, 0);
+}
+
 // Another program cuts the file between the reader taking its size and
 // reading it: the lines are those of the cut file, and nothing dies (a mapped
 // file would have killed the reader at the first page beyond its new end).

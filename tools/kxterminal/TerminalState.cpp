@@ -76,26 +76,6 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The file's bytes read into `block` (empty when it cannot be read), as
-// far as they went when it was opened: the journal's lock keeps writers out
-// meanwhile.
-QByteArrayView ReadAllInto(const QString& path, CFileBlock* block) {
-    *block = CFileBlock();
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const qint64 size = f.size();
-    if (size <= 0) return {};
-    *block = CFileBlock(size);
-    if (!block->Data()) return {};
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 n = f.read(block->Data() + got, size - got);
-        if (n <= 0) break;
-        got += n;
-    }
-    return QByteArrayView(block->Data(), got);
-}
-
 // Each line ForEachNonEmptyLine gives for the file's bytes, read a piece at
 // a time: nothing the size of the journal is held. A line that a piece's end
 // cuts is put together in a buffer of its own.
@@ -131,14 +111,6 @@ void ForEachNonEmptyLineOf(const QString& path, Take take) {
         }
     }
     line(carry);
-}
-
-std::size_t CountLineFeeds(QByteArrayView bytes) {
-    std::size_t count = 0;
-    for (const char *p = bytes.data(), *end = p + bytes.size();
-         p != end && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))); ++p)
-        ++count;
-    return count;
 }
 
 // The journal's lock: the emulator, a scanner adding scans (kxterminal
@@ -374,10 +346,13 @@ void CTerminalState::ApplyPendingClear() const {
 CJournalText CTerminalState::ReadJournal(qint64* next) const {
     ApplyPendingClear();
     CJournalText journal;
-    const QByteArrayView bytes = ReadAllInto(Path(QStringLiteral("journal.txt")), &journal.bytes);
+    // A journal that cannot be read has no lines to send (and none to clear).
+    qsizetype size = 0;
+    ReadFileIntoBlock(Path(QStringLiteral("journal.txt")), std::numeric_limits<qint64>::max(), &journal.bytes, &size);
+    const QByteArrayView bytes(journal.bytes.Data(), size);
     // Sized once: a million lines grown step by step cost more in copies and
     // fresh pages than reading them.
-    journal.lines.reserve(CountLineFeeds(bytes) + 1);
+    journal.lines.reserve(CountLineFeeds(bytes.data(), bytes.size()) + 1);
     ForEachNonEmptyLine(bytes, [&](QByteArrayView line) {
         journal.lines.push_back({line, static_cast<int>(journal.lines.size()) + 1, 0});
     });

@@ -219,31 +219,13 @@ bool CTerminalWares::IndexBarcodes() {
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return nullptr;
     auto wares = std::make_shared<CTerminalWares>();
+    qsizetype size = 0;
     // Rows are indexed by 32-bit offsets.
-    if (file.size() >= 0xFFFFFFFFll) return nullptr;
-    const qint64 size = file.size();
-    qint64 got = 0;
-    if (size > 0) {
-        wares->m_bytes = CFileBlock(size);
-        if (!wares->m_bytes.Data()) return nullptr;
-        // A file that shrinks meanwhile is taken as far as it goes; one that
-        // grows, as far as it went.
-        while (got < size) {
-            const qint64 n = file.read(wares->m_bytes.Data() + got, size - got);
-            if (n <= 0) break;
-            got += n;
-        }
-        if (got < size && file.error() != QFileDevice::NoError) return nullptr;
-    }
-    const std::string_view all(wares->m_bytes.Data(), static_cast<size_t>(got));
+    if (!ReadFileIntoBlock(path, 0xFFFFFFFEll, &wares->m_bytes, &size)) return nullptr;
+    const std::string_view all(wares->m_bytes.Data(), static_cast<size_t>(size));
     // A row ends at each CR LF: there are no more rows than line feeds + 1.
-    size_t lineFeeds = 0;
-    for (const char* p = all.data(), *end = p + all.size();
-         p != end && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))); ++p)
-        ++lineFeeds;
+    const size_t lineFeeds = CountLineFeeds(all.data(), size);
     if (!wares->m_rows.Allocate(lineFeeds + 1)) return nullptr;
     size_t rows = 0;
     // The digest is over the records as texts, in the form the program keeps
