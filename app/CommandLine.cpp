@@ -108,13 +108,30 @@ private:
     }
     // The path of the file name `name`; a name no file can have is refused
     // with 100, never changed into another one.
-    bool NamedPath(const QString& name, QString* path) {
+    // The report (/x) is written last and replaces its file whole: no other
+    // switch of the run may read or write that file (its lock would also
+    // keep a writer waiting on this very run), and no file the run already
+    // named may become the report.
+    bool NamedPath(const QString& name, QString* path, bool report = false) {
         if (!IsUsableLocalName(name)) {
             Fail(kSyntaxError, QStringLiteral("the file name \"%1\" cannot be used: no file can have it")
                                    .arg(PrintableLocalName(name)));
             return false;
         }
         *path = FilesPath(name);
+        const QString absolute = QFileInfo(*path).absoluteFilePath();
+        if (!m_app.ReportFilePath.isEmpty() && absolute == QFileInfo(m_app.ReportFilePath).absoluteFilePath()) {
+            Fail(kSyntaxError, QStringLiteral("the file \"%1\" is this run's report (/x): no other switch can use it")
+                                   .arg(PrintableLocalName(name)));
+            return false;
+        }
+        if (report && m_namedFiles.contains(absolute)) {
+            Fail(kSyntaxError,
+                 QStringLiteral("the report file \"%1\" (/x) is a file this run already uses: the report would replace it")
+                     .arg(PrintableLocalName(name)));
+            return false;
+        }
+        m_namedFiles << absolute;
         return true;
     }
     // The word after `i` is there and is a switch (never after "--").
@@ -390,7 +407,7 @@ private:
 
     void Report(int& i) {
         QString path;
-        if (!NamedPath(OptionalFileName(i, DefaultOutputFile(QStringLiteral("/x"))), &path)) return;
+        if (!NamedPath(OptionalFileName(i, DefaultOutputFile(QStringLiteral("/x"))), &path, true)) return;
         // Another run still running with this report: it is that run's, and
         // this one leaves it alone (no report of its own either).
         auto lock = std::make_unique<CFileLock>();
@@ -419,6 +436,7 @@ private:
     int m_switchesEnd = kNoSwitchesEnd;
     CConsoleTransferProgress m_progress;
     QString m_filesFolder;
+    QStringList m_namedFiles;  // every file a switch of this run named so far
     QString m_failureDetail;
     JournalExchange m_journal;
     UploadSelection m_upload;

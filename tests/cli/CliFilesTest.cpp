@@ -257,6 +257,24 @@ TEST_F(CliFiles, NamesInWindows1251BytesAreKeptAsGiven) {
     EXPECT_EQ(ReadFileBytes(state + "/directories/opers.ux3"), operations);
 }
 
+// The report is written last and replaces its file whole: a run whose report
+// is also its journal is refused at once, whichever comes first. Before, the
+// journal after the report waited a minute on this run's own report lock,
+// and a report after the journal would have removed the downloaded lines.
+TEST_F(CliFiles, NoOtherSwitchOfARunUsesItsReportFile) {
+    UseTerminal();
+    EXPECT_EQ(Run({"/x", "j.txt", "/j", "j.txt"}), 100);
+    EXPECT_TRUE(err.contains("is this run's report (/x)")) << err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(Files("j.txt")).startsWith("100;")) << ReadFileBytes(Files("j.txt")).constData();
+    EXPECT_FALSE(Commands().contains("C 021"));
+
+    EXPECT_EQ(Run({"/j", "k.txt", "/x", "k.txt"}), 100);
+    EXPECT_TRUE(err.contains("the report would replace it")) << err.toStdString();
+    const QByteArray lines = ReadFileBytes(Files("k.txt"));
+    EXPECT_TRUE(lines.contains(Cp1251("4603393792901;12;1;1;1;1;Т00001;08.12.2026 09:14:03;"))) << lines.constData();
+    EXPECT_FALSE(lines.startsWith("100;"));
+}
+
 TEST_F(CliFiles, AReportThatCannotBeWrittenIsToldAndNeverLooksLikeSuccess) {
     WriteSettings(dir.File("no-such-device"), project);
     const QByteArray success = Cp1251("0;Нет ошибок;\r\n");
