@@ -91,9 +91,9 @@ struct CTerminalDevice::Load {
         if (!pieceBytes.isEmpty()) piece = CodePage::FromWindows1251(std::exchange(pieceBytes, QByteArray()));
         piece += text;
     }
-    void AddCodePagePiece(const QByteArray& bytes) {
+    void AddCodePagePiece(QByteArrayView bytes) {
         if (!piece.isEmpty())
-            piece += CodePage::FromWindows1251(bytes);
+            piece += CodePage::FromWindows1251(bytes.data(), bytes.size());
         else
             pieceBytes += bytes;
     }
@@ -169,7 +169,19 @@ void CTerminalDevice::EndSession() {
     m_state.Log(QStringLiteral("S end"));
 }
 
-void CTerminalDevice::Handle(Link::Message message) { m_held.push_back(std::move(message)); }
+void CTerminalDevice::Handle(Link::Message message) {
+    // A body that refers to the parser's buffer would not outlive its next Feed.
+    if (!message.body.isDetached()) message.body.detach();
+    m_held.push_back(std::move(message));
+}
+
+bool CTerminalDevice::TakeAtOnce(const Link::Message& message) {
+    if (message.type != Link::MessageType::Data || !message.inCodePage || m_context != Context::Records || !m_load ||
+        m_hung || m_stream || !m_held.empty())
+        return false;
+    OnRecordPiece(message.body);
+    return true;
+}
 
 std::int64_t CTerminalDevice::NextTimer() const {
     std::int64_t next = m_syncAt >= 0 ? m_syncAt : std::numeric_limits<std::int64_t>::max();
@@ -515,7 +527,7 @@ void CTerminalDevice::OnRecordBlock(const QByteArray& body) {
     if (load.current.write(load.buffer) != load.buffer.size()) load.failed = true;
 }
 
-void CTerminalDevice::OnRecordPiece(const QByteArray& bytes) {
+void CTerminalDevice::OnRecordPiece(QByteArrayView bytes) {
     Load& load = *m_load;
     // One byte a character: a piece shorter than the program's pieces ends the record.
     if (bytes.size() < kRecordPiece && !load.InRecord()) return load.AddWholeRecord(bytes.constData(), bytes.size());

@@ -42,7 +42,14 @@ public:
     void EndSession();
     const CScenario& Scenario() const { return m_scenario; }
 
+    // Takes a message to work off in turn. Its bytes may refer to the
+    // parser's buffer (CMessageParser::SetTextsAsUnownedBytes): what is kept
+    // for later is copied.
     void Handle(Link::Message message);
+    // A record piece of a load that nothing else waits before goes to the
+    // load at once, from the parser's buffer (most of an upload's bytes): no
+    // copy and no allocation a record. False when it must wait its turn.
+    bool TakeAtOnce(const Link::Message& message);
     // Works off held messages, timers and running answer streams, appending
     // at most about `budget` bytes of answers to `out`. `urgent` turns true
     // when something in `out` is awaited by the program.
@@ -66,7 +73,7 @@ private:
     void OnData(const QString& text, QByteArray& out, bool* urgent);
     void OnRecordBlock(const QByteArray& body);
     // A piece of a record that came in the load's code page, as its bytes.
-    void OnRecordPiece(const QByteArray& bytes);
+    void OnRecordPiece(QByteArrayView bytes);
     // Sends the stream's lines in blocks while the budget lasts; false when
     // the stream is held where the scenario holds it.
     bool PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget);

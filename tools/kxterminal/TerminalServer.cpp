@@ -183,8 +183,10 @@ int CTerminalServer::Run(int stopFd) {
                                                 : Link::TextCoding::Utf8;
             parser.SetTextCoding(coding);
             parser.SetRecordBlocks(endpoint.Features().recordBlocks);
-            // The device keeps loaded records in the code page they come in.
+            // The device keeps loaded records in the code page they come in,
+            // and takes most of them straight from the parser's buffer.
             parser.SetKeepCodePageBytes(true);
+            parser.SetTextsAsUnownedBytes(true);
             device.BeginSession(coding, endpoint.Features().journalSequence, endpoint.Features().recordBlocks,
                                 endpoint.Features().waresRows);
             inSession = true;
@@ -209,7 +211,8 @@ int CTerminalServer::Run(int stopFd) {
         if (!inSession || stream.isEmpty()) continue;
         parser.Feed(stream);
         Link::Message m;
-        while (parser.Next(&m)) device.Handle(std::move(m));
+        while (parser.Next(&m))
+            if (!device.TakeAtOnce(m)) device.Handle(std::move(m));
         if (parser.Failed()) {
             m_state.Log(QStringLiteral("? garbled stream"));
             parser.Clear();
