@@ -5,6 +5,7 @@
 #include "components/parlink/protocol/LinkCompression.h"
 #include "components/parlink/protocol/LinkHello.h"
 #include "components/parlink/protocol/LinkMessage.h"
+#include "components/parlink/protocol/PackingChoice.h"
 #include "platform/CodePage.h"
 #include "tests/link/LinkLineSimulation.h"
 
@@ -290,6 +291,50 @@ TEST(LinkCompression, StoredUnitsStandBesideCompressedOnesAndOnlyWhereAgreed) {
     agreed.AllowStoredUnits(true);
     EXPECT_FALSE(agreed.Feed(damaged.constData(), damaged.size(), none));
     EXPECT_TRUE(none.isEmpty());
+}
+
+TEST(LinkCompression, ASenderBehindItsLineCompressesOnlyWhereThatGetsTheStreamThroughFaster) {
+    // A sender that always has more to send than its line takes; `rate`
+    // gives the plain bytes a millisecond each way gets through. Returns the
+    // share of milliseconds spent compressing.
+    std::uint64_t sent = 0;  // the sender's running count, as the endpoint keeps it
+    const auto run = [&sent](CPackingChoice& choice, std::int64_t from, std::int64_t to, auto rate) {
+        int compressing = 0;
+        for (std::int64_t now = from; now < to; ++now) {
+            choice.Observe(now, sent, true);
+            compressing += choice.CompressWhenBehind();
+            sent += static_cast<std::uint64_t>(rate(choice.CompressWhenBehind()));
+        }
+        return compressing / static_cast<double>(to - from);
+    };
+    const std::uint64_t span = 8 * kMaxUnitPlain;
+    // A slow line, where compressed units carry twice the stream.
+    CPackingChoice slowLine(span);
+    EXPECT_GT(run(slowLine, 0, 60000, [](bool compress) { return compress ? 20000 : 10000; }), 0.8);
+    EXPECT_GT(slowLine.Rate(true), 1.8 * slowLine.Rate(false));
+    // A fast socket to a receiver that unpacks slower than it takes stored units.
+    CPackingChoice fastSocket(span);
+    EXPECT_LT(run(fastSocket, 0, 10000, [](bool compress) { return compress ? 120000 : 160000; }), 0.2);
+    // The same socket once the receiver is loaded by something else and the
+    // line is the limit: the choice follows within a few spans.
+    EXPECT_GT(run(fastSocket, 10000, 20000, [](bool compress) { return compress ? 90000 : 40000; }), 0.75);
+    // A sender that runs dry between its bursts measures nothing (its pace is
+    // the caller's): it goes on as a sender behind its line always did.
+    CPackingChoice bursts(span);
+    for (std::int64_t now = 0; now < 10000; ++now) {
+        bursts.Observe(now, sent, now % 40 != 0);
+        sent += 200000;
+        EXPECT_TRUE(bursts.CompressWhenBehind());
+    }
+    EXPECT_LT(bursts.Rate(true), 0);
+    // A span carries a few units even when the line takes longer for them.
+    CPackingChoice crawling(span);
+    std::uint64_t crawled = 0;
+    for (std::int64_t now = 0; now < 3000; ++now) {
+        crawling.Observe(now, crawled, true);
+        crawled += 100;
+    }
+    EXPECT_LT(crawling.Rate(true), 0) << "a span of 300,000 bytes ended before it had " << span;
 }
 
 TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {

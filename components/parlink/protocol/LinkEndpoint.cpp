@@ -79,6 +79,8 @@ void CLinkEndpoint::SetFaults(int deafAfter, int damageSent, int damageReceived,
 
 void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
     m_features = features;
+    // Each session measures its own line; a span is a few units long.
+    m_packing = CPackingChoice(8 * static_cast<std::uint64_t>(std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain)));
     if (features.compression == Compression::Zstd) {
         m_packer = std::make_unique<CStreamPacker>(m_cfg.zstdLevel);
         m_unpacker = std::make_unique<CStreamUnpacker>();
@@ -315,8 +317,12 @@ void CLinkEndpoint::Pack() {
     }
     // Compressing pays only where the line holds the sender back: while the
     // peer acknowledges so fast that few frames are on their way, the line
-    // waits for this end, and a unit goes out sooner as it stands.
-    const bool store = m_features.storedUnits && static_cast<int>(m_unacked.size()) * 8 < m_cfg.window * 7;
+    // waits for this end, and a unit goes out sooner as it stands. Even when
+    // it is behind, the units go as they stand where that was measured to
+    // get the stream through faster (a receiver that is slower at
+    // unpacking than the line is at carrying).
+    const bool store = m_features.storedUnits && (static_cast<int>(m_unacked.size()) * 8 < m_cfg.window * 7 ||
+                                                  !m_packing.CompressWhenBehind());
     while (CanPack()) {
         const qsizetype size = std::min<qsizetype>(PlainPending(), std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain));
         if (store) {
@@ -409,6 +415,9 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         m_stats.mostFramesInFlight = std::max<std::uint64_t>(m_stats.mostFramesInFlight, m_unacked.size());
         if (m_packer && PackedPending() < m_cfg.maxPayload) Pack();
     }
+    // Stream left waiting after all the window allows: the line (or the
+    // peer) holds this end back, and the span measures how fast it goes.
+    if (m_packer && m_features.storedUnits) m_packing.Observe(now, m_stats.plainBytesSent, PlainPending() > 0);
     if (UnframedBytes() == 0) {
         m_urgent = false;
         m_out.clear();

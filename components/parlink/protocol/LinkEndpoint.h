@@ -26,6 +26,7 @@
 #include "components/parlink/protocol/LinkCompression.h"
 #include "components/parlink/protocol/LinkFrame.h"
 #include "components/parlink/protocol/LinkHello.h"
+#include "components/parlink/protocol/PackingChoice.h"
 
 #include <QByteArray>
 
@@ -214,6 +215,9 @@ private:
     QByteArray m_packed;
     qsizetype m_packedPos = 0;
     bool m_urgent = false;
+    // With stored units agreed: whether units are compressed while the line
+    // holds this end back (measured, PackingChoice.h).
+    CPackingChoice m_packing{0};
     std::deque<SentFrame> m_unacked;
     std::size_t m_nextTransmit = 0;  // index into m_unacked of the next frame to (re)send
     std::uint16_t m_sendBase = 0;
