@@ -318,6 +318,8 @@ TEST(LinkCompression, ASenderBehindItsLineCompressesOnlyWhereThatGetsTheStreamTh
     // The same socket once the receiver is loaded by something else and the
     // line is the limit: the choice follows within a few spans.
     EXPECT_GT(run(fastSocket, 10000, 20000, [](bool compress) { return compress ? 90000 : 40000; }), 0.75);
+    // And back, where only the way not taken got faster: seen by trying it.
+    EXPECT_LT(run(fastSocket, 20000, 30000, [](bool compress) { return compress ? 90000 : 200000; }), 0.25);
     // A sender that runs dry between its bursts measures nothing (its pace is
     // the caller's): it goes on as a sender behind its line always did.
     CPackingChoice bursts(span);
