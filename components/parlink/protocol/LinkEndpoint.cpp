@@ -80,6 +80,8 @@ void CLinkEndpoint::SetFaults(int deafAfter, int damageSent, int damageReceived,
 void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
     m_features = features;
     // Each session measures its own line; a span is a few units long.
+    m_unitEnds.clear();
+    m_packedTotal = m_packedAcked = m_plainAcked = 0;
     m_packing = CPackingChoice(8 * static_cast<std::uint64_t>(std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain)));
     if (features.compression == Compression::Zstd) {
         m_packer = std::make_unique<CStreamPacker>(m_cfg.zstdLevel);
@@ -270,6 +272,7 @@ void CLinkEndpoint::ProcessAck(std::uint16_t ack, std::int64_t now) {
         const SentFrame& f = m_unacked.front();
         // Karn: only frames sent once give a trustworthy round trip.
         sample = f.sends == 1 ? now - f.firstSent : -1;
+        m_packedAcked += static_cast<std::uint64_t>(f.payload.size());
         m_unacked.pop_front();
     }
     m_sendBase = ack;
@@ -325,6 +328,7 @@ void CLinkEndpoint::Pack() {
                                                   !m_packing.CompressWhenBehind());
     while (CanPack()) {
         const qsizetype size = std::min<qsizetype>(PlainPending(), std::clamp(m_cfg.unitPlain, 1, kMaxUnitPlain));
+        const qsizetype packedBefore = m_packed.size();
         if (store) {
             CStreamPacker::Store(m_out.constData() + m_outPos, size, m_packed);
             ++m_stats.unitsStored;
@@ -335,6 +339,10 @@ void CLinkEndpoint::Pack() {
         }
         m_outPos += size;
         m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
+        if (m_features.storedUnits) {
+            m_packedTotal += static_cast<std::uint64_t>(m_packed.size() - packedBefore);
+            m_unitEnds.push_back({m_packedTotal, m_stats.plainBytesSent});
+        }
     }
 }
 
@@ -417,7 +425,16 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
     }
     // Stream left waiting after all the window allows: the line (or the
     // peer) holds this end back, and the span measures how fast it goes.
-    if (m_packer && m_features.storedUnits) m_packing.Observe(now, m_stats.plainBytesSent, PlainPending() > 0);
+    if (m_packer && m_features.storedUnits) {
+        // What the peer has taken, in plain bytes: the units it acknowledged
+        // whole. (What was packed would count a burst of packing ahead of
+        // the line after every change of way.)
+        while (!m_unitEnds.empty() && m_unitEnds.front().packedEnd <= m_packedAcked) {
+            m_plainAcked = m_unitEnds.front().plainEnd;
+            m_unitEnds.pop_front();
+        }
+        m_packing.Observe(now, m_plainAcked, PlainPending() > 0);
+    }
     if (UnframedBytes() == 0) {
         m_urgent = false;
         m_out.clear();

@@ -218,6 +218,17 @@ private:
     // With stored units agreed: whether units are compressed while the line
     // holds this end back (measured, PackingChoice.h).
     CPackingChoice m_packing{0};
+    // Where each unit ends in the packed stream and in the plain one, until
+    // the peer acknowledges it; the packed bytes framed and acknowledged so
+    // far, and the plain bytes of the units acknowledged whole.
+    struct UnitEnd {
+        std::uint64_t packedEnd;
+        std::uint64_t plainEnd;
+    };
+    std::deque<UnitEnd> m_unitEnds;
+    std::uint64_t m_packedTotal = 0;
+    std::uint64_t m_packedAcked = 0;
+    std::uint64_t m_plainAcked = 0;
     std::deque<SentFrame> m_unacked;
     std::size_t m_nextTransmit = 0;  // index into m_unacked of the next frame to (re)send
     std::uint16_t m_sendBase = 0;

@@ -2,22 +2,22 @@
 
 namespace Link {
 
-void CPackingChoice::Observe(std::int64_t now, std::uint64_t plainBytesSent, bool behind) {
+void CPackingChoice::Observe(std::int64_t now, std::uint64_t plainBytesTaken, bool behind) {
     if (!behind) {
         m_spanStart = -1;
         return;
     }
     if (m_spanStart < 0) {
         m_spanStart = now;
-        m_spanBytesAtStart = plainBytesSent;
+        m_spanBytesAtStart = plainBytesTaken;
         return;
     }
     const std::int64_t elapsed = now - m_spanStart;
-    const std::uint64_t bytes = plainBytesSent - m_spanBytesAtStart;
+    const std::uint64_t bytes = plainBytesTaken - m_spanBytesAtStart;
     if (elapsed < kSpanMs || bytes < m_minSpanBytes) return;
     EndSpan(static_cast<double>(bytes) / static_cast<double>(elapsed));
     m_spanStart = now;
-    m_spanBytesAtStart = plainBytesSent;
+    m_spanBytesAtStart = plainBytesTaken;
 }
 
 void CPackingChoice::EndSpan(double rate) {

@@ -22,11 +22,11 @@ public:
 
     explicit CPackingChoice(std::uint64_t minSpanBytes) : m_minSpanBytes(minSpanBytes) {}
 
-    // Called as the sender frames: `plainBytesSent` is its running count of
-    // plain stream bytes packed; `behind` says whether it had more to send
-    // than the line took (only such stretches measure the line). A stretch
-    // that is not behind ends the span without counting it.
-    void Observe(std::int64_t now, std::uint64_t plainBytesSent, bool behind);
+    // Called as the sender frames: `plainBytesTaken` is its running count of
+    // plain stream bytes the peer has acknowledged; `behind` says whether it
+    // had more to send than the line took (only such stretches measure the
+    // line). A stretch that is not behind ends the span without counting it.
+    void Observe(std::int64_t now, std::uint64_t plainBytesTaken, bool behind);
     // Whether to compress while the line holds the sender back.
     bool CompressWhenBehind() const { return m_compress; }
     // Plain bytes a millisecond measured each way; negative while unknown.
