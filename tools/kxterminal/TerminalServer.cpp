@@ -83,7 +83,7 @@ int CTerminalServer::Run(int stopFd) {
             const qsizetype room = answerAhead - endpoint.UnframedBytes();
             if (room > 0) {
                 bool urgent = false;
-                answers.clear();
+                answers.resize(0);  // keeps its memory for the next answers
                 device.SetLineDrained(unwritten() == 0 && endpoint.AllAcknowledged());
                 device.Pump(now, answers, room, &urgent);
                 if (!answers.isEmpty()) endpoint.Queue(answers, urgent);

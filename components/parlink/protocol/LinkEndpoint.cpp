@@ -310,8 +310,9 @@ bool CLinkEndpoint::CanPack() const {
 }
 
 void CLinkEndpoint::Pack() {
+    // Emptied keeping their memory: the next bytes fill it again.
     if (m_outPos > 0 && m_outPos == m_out.size()) {
-        m_out.clear();
+        m_out.resize(0);
         m_outPos = 0;
     }
     if (m_packedPos > 65536 && m_packedPos > m_packed.size() / 2) {
@@ -437,9 +438,9 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
     }
     if (UnframedBytes() == 0) {
         m_urgent = false;
-        m_out.clear();
+        m_out.resize(0);
         m_outPos = 0;
-        m_packed.clear();
+        m_packed.resize(0);
         m_packedPos = 0;
     }
 

@@ -477,10 +477,11 @@ void CLinkSession::IoMain() {
             std::lock_guard guard(m_lock);
             if (m_s.stop || m_s.failed) break;
             if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < unframedLimit) {
+                // The two buffers take turns and keep their memory: the
+                // caller fills one while the other is queued.
                 taken.swap(m_s.outbox);
-                m_s.outbox.clear();
                 endpoint.Queue(taken, m_s.outboxUrgent);
-                taken.clear();
+                taken.resize(0);
                 m_s.outboxUrgent = false;
                 // In the same step as the outbox empties: a caller waiting for
                 // everything to be delivered must not see an empty outbox and
