@@ -16,6 +16,8 @@ const QString kEndMarker = QString(QChar(0x0004));
 constexpr std::int64_t kHoldCheckMs = 20;
 // Records of a load go to the staged file this much at a time.
 constexpr qsizetype kLoadWriteChunk = 64 * 1024;
+// A journal being sent is read this much at a time, between its answers.
+constexpr qsizetype kJournalPiece = 1024 * 1024;
 
 bool IsOneOf(const QString& code, std::initializer_list<const char*> codes) {
     for (const char* c : codes)
@@ -58,14 +60,17 @@ void SetFilterField(CJournalFilter& filter, const QString& code, const QString& 
 }  // namespace
 
 struct CTerminalDevice::Stream {
-    // The lines to send: views into the journal read once, or into the
-    // info lines kept beside them.
-    CJournalText text;
+    // The lines to send so far: views into the journal's pieces read, or into
+    // the info lines kept beside them.
+    std::unique_ptr<CJournalReader> reader;  // a journal's lines not read yet
+    CJournalFilter filter;
     QList<QByteArray> info;
     std::vector<QByteArrayView> lines;
-    QList<int> numbers;  // record numbers to put first, or empty
+    bool withNumbers = false;
+    QList<int> numbers;  // with numbers: each line's record number, to put first
     qsizetype next = 0;
-    qsizetype count = 0;  // lines to send before the end marker
+    qsizetype count = 0;  // lines ready to send
+    bool complete = true;  // no more lines than `count` before the end marker
     bool journal = false;  // a journal, which HoldJournalAfter may hold
     // The stream's blocks, encoded one after another by one encoder (each
     // block starts from how the last one wrote its columns).
@@ -234,12 +239,12 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
             if (m_recordBlocks) {
                 if (!PumpBlocks(now, out, budget)) return;
             }
-            while (s.next < s.count && out.size() < budget) {
+            while (HasLine(s) && out.size() < budget) {
                 if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
                     const QByteArrayView kept = s.lines[s.next];
-                    if (s.numbers.isEmpty()) {
+                    if (!s.withNumbers) {
                         Link::AppendWindows1251Message(out, Link::MessageType::Answer, kept.constData(), kept.size());
                         ++s.next;
                         continue;
@@ -252,7 +257,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                     continue;
                 }
                 text.clear();
-                if (!s.numbers.isEmpty()) {
+                if (s.withNumbers) {
                     text += QString::number(s.numbers[s.next]);
                     text += QLatin1Char(';');
                 }
@@ -260,7 +265,7 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                 Link::AppendTextMessage(out, Link::MessageType::Answer, text);
                 ++s.next;
             }
-            if (s.next < s.count) return;
+            if (HasLine(s)) return;
             Answer(out, kEndMarker, urgent);
             m_stream.reset();
         }
@@ -286,7 +291,7 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
                                                                                 : Link::BlockCoding::Utf8;
     // The kept lines are the records as they are; numbered or UTF-8 lines
     // are written out once into `made`.
-    const bool asKept = coding == Link::BlockCoding::Windows1251 && s.numbers.isEmpty();
+    const bool asKept = coding == Link::BlockCoding::Windows1251 && !s.withNumbers;
     // A journal's barcodes as rows of the wares, where the program holds a
     // copy of exactly the wares kept here.
     std::shared_ptr<const CTerminalWares> wares;
@@ -297,13 +302,13 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
     std::vector<QByteArrayView> records;
     std::vector<qsizetype> madeEnds;
     QByteArray made;
-    while (s.next < s.count && out.size() < budget) {
+    while (HasLine(s) && out.size() < budget) {
         records.clear();
         madeEnds.clear();
         made.clear();
         qsizetype bytes = 0;
         bool held = false;
-        while (s.next < s.count && static_cast<int>(records.size() + madeEnds.size()) < Link::kBlockMaxRecords) {
+        while (static_cast<int>(records.size() + madeEnds.size()) < Link::kBlockMaxRecords && HasLine(s)) {
             if (s.journal && m_scenario.holdJournalAfter >= 0 && s.next == m_scenario.holdJournalAfter &&
                 !QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
                 held = true;
@@ -313,7 +318,7 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
             qsizetype size = kept.size();
             if (!asKept) {
                 const qsizetype start = made.size();
-                if (!s.numbers.isEmpty()) {
+                if (s.withNumbers) {
                     made += QByteArray::number(s.numbers[s.next]);
                     made += ';';
                 }
@@ -643,20 +648,32 @@ CJournalFilter CTerminalDevice::Filter() const { return m_sessionFilters ? m_ses
 bool CTerminalDevice::InView(qint64 sequence) const { return !m_windowSet || m_window.Contains(sequence); }
 
 void CTerminalDevice::StartJournal(bool withNumbers) {
-    const CJournalFilter filter = Filter();
     auto s = std::make_unique<Stream>();
-    // Read once and sent from where it lies: a line is not copied on its way.
-    s->text = m_state.JournalText();
-    s->lines.reserve(s->text.lines.size());
-    for (const CJournalText::Line& l : s->text.lines) {
-        if (!InView(l.sequence) || !filter.Matches(l.text)) continue;
-        s->lines.push_back(l.text);
-        if (withNumbers) s->numbers.append(l.number);
-    }
-    s->count = static_cast<qsizetype>(s->lines.size());
+    // Read as it is sent: the first lines go while the rest is read. The
+    // lines are those the journal had now (CJournalReader).
+    s->reader = m_state.OpenJournal();
+    s->filter = Filter();
+    s->withNumbers = withNumbers;
+    s->complete = false;
     s->journal = true;
-    if (m_scenario.journalLimit >= 0 && m_scenario.journalLimit < s->count) s->count = m_scenario.journalLimit;
     m_stream = std::move(s);
+}
+
+bool CTerminalDevice::HasLine(Stream& s) {
+    while (s.next >= s.count && !s.complete) {
+        // Lines are not copied on their way: each stays a view into the
+        // piece of the journal it was read in.
+        const bool more = s.reader->ReadMore(kJournalPiece, [&](const CJournalText::Line& l) {
+            if (!InView(l.sequence) || !s.filter.Matches(l.text)) return;
+            s.lines.push_back(l.text);
+            if (s.withNumbers) s.numbers.append(l.number);
+        });
+        s.count = static_cast<qsizetype>(s.lines.size());
+        const int limit = m_scenario.journalLimit;
+        if (limit >= 0 && s.count >= limit) s.count = limit;
+        if (!more || (limit >= 0 && s.count >= limit)) s.complete = true;
+    }
+    return s.next < s.count;
 }
 
 void CTerminalDevice::StartInfo() {

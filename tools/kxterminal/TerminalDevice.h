@@ -74,6 +74,8 @@ private:
     void OnRecordBlock(const QByteArray& body);
     // A piece of a record that came in the load's code page, as its bytes.
     void OnRecordPiece(QByteArrayView bytes);
+    // Whether the stream has a line at `next`, reading more of its journal as needed.
+    bool HasLine(Stream& s);
     // Sends the stream's lines in blocks while the budget lasts; false when
     // the stream is held where the scenario holds it.
     bool PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget);

@@ -8,12 +8,14 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -366,6 +368,80 @@ CJournalText CTerminalState::ReadJournal(qint64* next) const {
 CJournalText CTerminalState::JournalText() const {
     CJournalLock lock(Path(QStringLiteral("journal.lock")));
     return ReadJournal();
+}
+
+struct CJournalReader::Parts {
+    int fd = -1;
+    qint64 left = 0;  // bytes of the journal as it was when opened, not yet read
+    CNumbering numbering;
+    std::unique_ptr<CNumbering::Cursor> numbers;
+    int number = 0;  // lines given so far
+    QByteArray carry;  // the start of a line that the last piece cut
+    std::vector<QByteArray> pieces;  // what the given lines are views into
+    bool done = false;
+
+    ~Parts() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+CJournalReader::CJournalReader() : m(std::make_unique<Parts>()) {}
+CJournalReader::~CJournalReader() = default;
+
+bool CJournalReader::ReadMore(qsizetype bytes, const std::function<void(const CJournalText::Line&)>& take) {
+    if (m->done) return false;
+    // A piece starts with the line the last one cut, so that every line is
+    // one view into one piece; it reads on until a line ends in it (a line
+    // longer than `bytes` is read whole, in steps that grow with it).
+    QByteArray piece = std::exchange(m->carry, QByteArray());
+    for (;;) {
+        const qsizetype at = piece.size();
+        const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>({bytes, at, 1}));
+        piece.resize(at + static_cast<qsizetype>(want));
+        qsizetype got = 0;
+        while (got < want) {
+            const ssize_t n = ::read(m->fd, piece.data() + at + got, static_cast<size_t>(want - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        piece.resize(at + got);
+        // A journal that got shorter or unreadable meanwhile ends where it ends.
+        m->left = got < want ? 0 : m->left - got;
+        if (m->left == 0 || std::memchr(piece.constData() + at, '\n', static_cast<std::size_t>(got))) break;
+    }
+    const bool last = m->left == 0;
+    qsizetype whole = piece.size();
+    if (!last) {
+        const qsizetype nl = piece.lastIndexOf('\n');
+        whole = nl + 1;
+        m->carry = piece.mid(whole);
+        piece.truncate(whole);
+    }
+    m->pieces.push_back(std::move(piece));
+    const QByteArray& kept = m->pieces.back();
+    ForEachNonEmptyLine(QByteArrayView(kept.constData(), kept.size()), [&](QByteArrayView line) {
+        take(CJournalText::Line{line, ++m->number, m->numbers->Next()});
+    });
+    if (last) m->done = true;
+    return true;
+}
+
+std::unique_ptr<CJournalReader> CTerminalState::OpenJournal() const {
+    CJournalLock lock(Path(QStringLiteral("journal.lock")));
+    ApplyPendingClear();
+    auto reader = std::make_unique<CJournalReader>();
+    CJournalReader::Parts& p = *reader->m;
+    p.numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
+    p.numbers = std::make_unique<CNumbering::Cursor>(p.numbering);
+    // Its length now is the journal this reader gives: under the lock, no
+    // scan is half written.
+    p.fd = ::open(QFile::encodeName(Path(QStringLiteral("journal.txt"))).constData(),
+                  O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (p.fd >= 0 && ::fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode))
+        p.left = st.st_size;
+    return reader;
 }
 
 CTerminalState::SequenceBounds CTerminalState::JournalBounds() const {

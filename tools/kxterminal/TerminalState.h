@@ -88,6 +88,28 @@ struct CJournalText {
     std::vector<Line> lines;
 };
 
+// The journal as it stood when opened, read a piece at a time afterwards, so
+// that its first lines can go while the rest is still being read. Scans added
+// later lie beyond the length it had (they are not part of it), and a clear
+// replaces the file, which leaves the one open here as it was. Every line
+// given stays valid as long as the reader.
+class CJournalReader {
+public:
+    CJournalReader();
+    ~CJournalReader();
+    CJournalReader(const CJournalReader&) = delete;
+    CJournalReader& operator=(const CJournalReader&) = delete;
+
+    // Gives the next lines, as JournalText has them, reading about `bytes`
+    // of the journal; false (and nothing given) once every line was given.
+    bool ReadMore(qsizetype bytes, const std::function<void(const CJournalText::Line&)>& take);
+
+private:
+    friend class CTerminalState;
+    struct Parts;
+    std::unique_ptr<Parts> m;
+};
+
 // A window of the journal by sequence numbers: the lines numbered up to
 // `through` that the program does not hold yet.
 struct CJournalWindow {
@@ -109,6 +131,9 @@ public:
 
     // The journal's lines, read at once, as views into its bytes.
     CJournalText JournalText() const;
+    // The same lines, as they stand now, read as they are asked for; an
+    // empty journal where it cannot be read.
+    std::unique_ptr<CJournalReader> OpenJournal() const;
     // Empties the journal; the numbers go on from where they were.
     bool ClearJournal() const;
     // Removes the lines with the numbers `erase`, keeping every other one.
