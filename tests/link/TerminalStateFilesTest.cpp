@@ -84,6 +84,50 @@ TEST_F(TerminalStateFiles, ThePinsLockIsOursAloneAndNeverALink) {
 // time; they must see exactly the lines, and numbers, a download sends, however
 // the lines end, and wherever a piece boundary falls (1 MB: a CR LF split
 // across it, a line longer than it).
+TEST_F(TerminalStateFiles, AJournalBeingSentIsTheJournalAsItStoodWhenItsCommandCame) {
+    const CTerminalState state(dir.File("state"));
+    ASSERT_TRUE(state.EnsureFolders());
+    QList<QByteArray> scans;
+    for (int i = 0; i < 3000; ++i) scans << "1;2;3;4;" + QByteArray::number(4600000000000LL + i * 7919) + ";1";
+    ASSERT_TRUE(state.AppendScans(scans));
+    // Written by hand without its last line end: a scan added later ends it.
+    {
+        QFile f(state.Path(QStringLiteral("journal.txt")));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("9;9;9;9;last");
+    }
+    const CJournalText before = state.JournalText();
+    ASSERT_EQ(before.lines.size(), 3001u);
+    const std::unique_ptr<CJournalReader> reader = state.OpenJournal();
+    std::vector<QByteArray> sent;
+    std::vector<qint64> numbers;
+    const auto take = [&](const CJournalText::Line& l) {
+        sent.push_back(l.text.toByteArray());
+        numbers.push_back(l.sequence);
+    };
+    ASSERT_TRUE(reader->ReadMore(4096, take));
+    ASSERT_LT(sent.size(), before.lines.size());
+    // Meanwhile the scanner adds scans, and a clear takes the first lines
+    // away (the file is replaced, the numbers go on).
+    ASSERT_TRUE(state.AppendScans({"new;scan"}));
+    CNumberRanges first;
+    first.Add(1, 100);
+    ASSERT_TRUE(state.Clear(first));
+    while (reader->ReadMore(4096, take)) {
+    }
+    ASSERT_EQ(sent.size(), before.lines.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(sent[i], before.lines[i].text.toByteArray()) << i;
+        EXPECT_EQ(numbers[i], before.lines[i].sequence) << i;
+    }
+    EXPECT_EQ(sent.back(), "9;9;9;9;last");
+    // The next download has what was added, once.
+    const CJournalText after = state.JournalText();
+    ASSERT_EQ(after.lines.size(), 2902u);
+    EXPECT_EQ(after.lines.back().text, QByteArrayView("new;scan"));
+    EXPECT_EQ(after.lines.back().sequence, 3002);
+}
+
 TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
     const CTerminalState state(dir.File("state"));
     ASSERT_TRUE(state.EnsureFolders());
@@ -99,6 +143,20 @@ TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
         for (size_t i = 0; i < whole.size(); ++i) {
             EXPECT_EQ(pieces[i].first, whole[i].first) << what << " line " << i;
             EXPECT_EQ(pieces[i].second, whole[i].second) << what << " line " << i;
+        }
+        // A download reads as it sends, in pieces of a megabyte; and in
+        // pieces much shorter than a line, which must read on to a line's end.
+        for (const qsizetype size : {qsizetype(1) << 20, qsizetype(5)}) {
+            const std::unique_ptr<CJournalReader> reader = state.OpenJournal();
+            std::vector<CJournalText::Line> read;
+            while (reader->ReadMore(size, [&](const CJournalText::Line& l) { read.push_back(l); })) {
+            }
+            ASSERT_EQ(read.size(), journal.lines.size()) << what << " in pieces of " << size;
+            for (size_t i = 0; i < read.size(); ++i) {
+                EXPECT_EQ(read[i].text, journal.lines[i].text) << what << " line " << i;
+                EXPECT_EQ(read[i].number, journal.lines[i].number) << what << " line " << i;
+                EXPECT_EQ(read[i].sequence, journal.lines[i].sequence) << what << " line " << i;
+            }
         }
     };
     const auto write = [&](const QByteArray& bytes) {
