@@ -473,15 +473,16 @@ void CLinkSession::IoMain() {
 
     for (;;) {
         std::int64_t now = NowMs();
+        bool takenUrgent = false;
         {
             std::lock_guard guard(m_lock);
             if (m_s.stop || m_s.failed) break;
             if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < unframedLimit) {
                 // The two buffers take turns and keep their memory: the
-                // caller fills one while the other is queued.
+                // caller fills one while the other is queued (below, without
+                // holding the caller up).
                 taken.swap(m_s.outbox);
-                endpoint.Queue(taken, m_s.outboxUrgent);
-                taken.resize(0);
+                takenUrgent = m_s.outboxUrgent;
                 m_s.outboxUrgent = false;
                 // In the same step as the outbox empties: a caller waiting for
                 // everything to be delivered must not see an empty outbox and
@@ -490,6 +491,10 @@ void CLinkSession::IoMain() {
                 m_changed.notify_all();
             }
             throttled = m_s.answers.Bytes() > kInboxLimit;
+        }
+        if (!taken.isEmpty()) {
+            endpoint.Queue(taken, takenUrgent);
+            taken.resize(0);
         }
         wire.clear();
         const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
