@@ -83,10 +83,10 @@ int CTerminalServer::Run(int stopFd) {
             const qsizetype room = answerAhead - endpoint.UnframedBytes();
             if (room > 0) {
                 bool urgent = false;
-                answers.resize(0);  // keeps its memory for the next answers
+                answers.resize(0);
                 device.SetLineDrained(unwritten() == 0 && endpoint.AllAcknowledged());
                 device.Pump(now, answers, room, &urgent);
-                if (!answers.isEmpty()) endpoint.Queue(answers, urgent);
+                if (!answers.isEmpty()) endpoint.QueueTaking(answers, urgent);
                 // After its goodbye the program's session is over: another
                 // program may begin one at once.
                 if (device.TakeGoodbye()) endpoint.CloseSession();

@@ -5,7 +5,11 @@
 #include <limits>
 
 namespace Link {
+
 namespace {
+
+// What the receive buffer holds at first: about one read of the line.
+constexpr qsizetype kReceivedReserve = 64 * 1024;
 
 // Distance from `from` forward to `to` on the 16-bit sequence circle.
 inline int Ahead(std::uint16_t from, std::uint16_t to) {
@@ -91,6 +95,9 @@ void CLinkEndpoint::BeginFeatures(const SessionFeatures& features) {
 }
 
 void CLinkEndpoint::Deliver(const QByteArray& payload) {
+    // Room for a read's worth at once: grown a frame at a time, the stream
+    // was copied again at every doubling.
+    if (m_received.capacity() == 0) m_received.reserve(kReceivedReserve);
     if (!m_unpacker) {
         m_received.append(payload);
         m_stats.plainBytesReceived += static_cast<std::uint64_t>(payload.size());
@@ -113,6 +120,19 @@ void CLinkEndpoint::Queue(const QByteArray& bytes, bool urgent) {
     }
     m_out.append(bytes);
     if (urgent) m_urgent = true;
+}
+
+void CLinkEndpoint::QueueTaking(QByteArray& bytes, bool urgent) {
+    if (PlainPending() == 0 && !bytes.isEmpty()) {
+        // Nothing queued is waiting: the bytes become the queue, and the
+        // caller gets the queue's memory to fill next.
+        m_out.swap(bytes);
+        m_outPos = 0;
+        if (urgent) m_urgent = true;
+    } else {
+        Queue(bytes, urgent);
+    }
+    bytes.resize(0);
 }
 
 QByteArray CLinkEndpoint::TakeReceived() {

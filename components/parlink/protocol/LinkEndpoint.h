@@ -124,6 +124,10 @@ public:
     // even when that makes a short frame (requests that wait for an answer);
     // other bytes wait until a frame fills or nothing is in flight.
     void Queue(const QByteArray& bytes, bool urgent);
+    // The same, for a caller that fills a buffer again and again: `bytes` is
+    // left empty, with memory to fill (without a copy of them where nothing
+    // queued before is still waiting).
+    void QueueTaking(QByteArray& bytes, bool urgent);
     // Bytes queued but not yet put into a frame (plain and packed).
     qsizetype UnframedBytes() const { return PlainPending() + PackedPending(); }
     // Everything queued has been acknowledged by the peer.

@@ -478,9 +478,9 @@ void CLinkSession::IoMain() {
             std::lock_guard guard(m_lock);
             if (m_s.stop || m_s.failed) break;
             if (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < unframedLimit) {
-                // The two buffers take turns and keep their memory: the
-                // caller fills one while the other is queued (below, without
-                // holding the caller up).
+                // The buffers take turns and keep their memory: the caller
+                // fills one while another is queued (below, without holding
+                // the caller up).
                 taken.swap(m_s.outbox);
                 takenUrgent = m_s.outboxUrgent;
                 m_s.outboxUrgent = false;
@@ -492,10 +492,7 @@ void CLinkSession::IoMain() {
             }
             throttled = m_s.answers.Bytes() > kInboxLimit;
         }
-        if (!taken.isEmpty()) {
-            endpoint.Queue(taken, takenUrgent);
-            taken.resize(0);
-        }
+        if (!taken.isEmpty()) endpoint.QueueTaking(taken, takenUrgent);
         wire.clear();
         const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
         if (!portBusy) endpoint.Produce(now, wire);
