@@ -57,7 +57,7 @@ int CTerminalServer::Run(int stopFd) {
     qsizetype pendingAt = 0;
     auto unwritten = [&] { return pending.size() - pendingAt; };
     QByteArray answers;
-    std::vector<char> buffer(65536);
+    std::vector<char> buffer(256 * 1024);
     bool inSession = false;
 
     auto endSession = [&] {
