@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <QList>
+#include <QRandomGenerator>
+
+#include <limits>
 #include <QStringList>
 
 using namespace Link;
@@ -337,6 +340,81 @@ TEST(LinkCompression, ASenderBehindItsLineCompressesOnlyWhereThatGetsTheStreamTh
         crawled += 100;
     }
     EXPECT_LT(crawling.Rate(true), 0) << "a span of 300,000 bytes ended before it had " << span;
+}
+
+TEST(LinkCompression, TwoEndsOnASocketStoreWhereTheReceiverIsTheLimitAndCompressWhereTheLineIs) {
+    // A program sends a wares upload (random EAN-13 codes, names from a
+    // vocabulary: zstd packs it to about 0.4) to a terminal over a simulated
+    // socket, both with the socket's frames and units and a window of 64
+    // frames (a quarter of a socket's, so that a simulated stream of 10 MB
+    // spans many measures). Per simulated millisecond the line carries
+    // `lineBytes` and the terminal has `work` to spend: a plain byte costs 1,
+    // and a byte its unpacking made beyond what the line brought costs 2
+    // more. Returns the wire bytes per plain byte sent.
+    QRandomGenerator random(20261209);
+    const QStringList words{"Молоко", "Кефир", "Сыр", "Хлеб", "Чай", "Кофе", "Сок", "Крупа", "Масло", "Печенье",
+                            "Агрокомбинат", "Мираторг", "Простоквашино", "Фермерское", "Макфа", "Увелка"};
+    QByteArray up;
+    AppendTextMessage(up, MessageType::Command, QStringLiteral("151"), TextCoding::Windows1251);
+    for (int i = 0; up.size() < 10 * 1024 * 1024; ++i)
+        AppendTextMessage(up, MessageType::Data,
+                          QStringLiteral("Т%1;%2 %3 г \"%4\";46%5%6")
+                              .arg(i, 6, 10, QLatin1Char('0'))
+                              .arg(words[random.bounded(10)])
+                              .arg(random.bounded(50, 2000))
+                              .arg(words[random.bounded(10, 16)])
+                              .arg(random.bounded(100000), 5, 10, QLatin1Char('0'))
+                              .arg(random.bounded(1000000), 6, 10, QLatin1Char('0')),
+                          TextCoding::Windows1251);
+    const auto run = [&up](qsizetype lineBytes, qsizetype work) {
+        EndpointConfig c = Speaking(2);
+        c.capabilities.storedUnits = true;
+        c.maxPayload = kMaxFramePayload;
+        c.window = 64;
+        c.unitPlain = kMaxUnitPlain;
+        CLinkEndpoint program(CLinkEndpoint::Role::Initiator, c);
+        CLinkEndpoint terminal(CLinkEndpoint::Role::Responder, c);
+        program.StartSession(0x600DF00D, 0);
+        QByteArray toTerminal, toProgram, got;
+        qsizetype budget = 0;
+        qsizetype carriedAll = 0;
+        qsizetype unpacked = 0;  // plain bytes beyond the wire bytes that brought them
+        bool queued = false;
+        for (std::int64_t now = 0; now < 600000 && got.size() < up.size(); ++now) {
+            if (!queued && program.Established()) {
+                program.Queue(up, false);
+                queued = true;
+            }
+            program.Produce(now, toTerminal);
+            budget = std::min(budget + work, 2 * work);
+            for (qsizetype carried = 0; !toTerminal.isEmpty() && carried < lineBytes && budget > 0;) {
+                const QByteArray chunk = toTerminal.left(std::min<qsizetype>(4096, lineBytes - carried));
+                toTerminal.remove(0, chunk.size());
+                carried += chunk.size();
+                carriedAll += chunk.size();
+                terminal.Feed(chunk.constData(), chunk.size(), now);
+                const QByteArray plain = terminal.TakeReceived();
+                got += plain;
+                const qsizetype beyond = std::max(unpacked, got.size() - carriedAll);
+                budget -= plain.size() + 2 * (beyond - unpacked);
+                unpacked = beyond;
+            }
+            terminal.Produce(now, toProgram);
+            program.Feed(toProgram.constData(), toProgram.size(), now);
+            toProgram.clear();
+        }
+        EXPECT_EQ(got, up);
+        EXPECT_TRUE(program.Features().storedUnits);
+        const EndpointStats& stats = program.Stats();
+        return static_cast<double>(stats.wireBytesSent) / static_cast<double>(std::max<std::uint64_t>(stats.plainBytesSent, 1));
+    };
+    // A line that carries everything at once to a terminal that works off
+    // 20,000 plain bytes a millisecond: stored units get twice the stream
+    // through, and after the first measures most units go stored.
+    EXPECT_GT(run(std::numeric_limits<qsizetype>::max() / 4, 20000), 0.8);
+    // A line of 5,000 bytes a millisecond to a terminal with work to spare:
+    // compressed units carry more than twice the stream, and most go compressed.
+    EXPECT_LT(run(5000, std::numeric_limits<qsizetype>::max() / 8), 0.6);
 }
 
 TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {

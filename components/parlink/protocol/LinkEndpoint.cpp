@@ -362,7 +362,7 @@ void CLinkEndpoint::Pack() {
         m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
         if (m_features.storedUnits) {
             m_packedTotal += static_cast<std::uint64_t>(m_packed.size() - packedBefore);
-            m_unitEnds.push_back({m_packedTotal, m_stats.plainBytesSent});
+            m_unitEnds.push_back({m_packedTotal, m_stats.plainBytesSent, m_packing.CompressWhenBehind()});
         }
     }
 }
@@ -449,12 +449,16 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
     if (m_packer && m_features.storedUnits) {
         // What the peer has taken, in plain bytes: the units it acknowledged
         // whole. (What was packed would count a burst of packing ahead of
-        // the line after every change of way.)
+        // the line after every change of way.) A way is measured only once
+        // every unit on the line was packed that way: on a slow line a
+        // window of units packed the other way takes long to drain.
         while (!m_unitEnds.empty() && m_unitEnds.front().packedEnd <= m_packedAcked) {
             m_plainAcked = m_unitEnds.front().plainEnd;
             m_unitEnds.pop_front();
         }
-        m_packing.Observe(now, m_plainAcked, PlainPending() > 0);
+        const bool oneWayOnTheLine =
+            m_unitEnds.empty() || m_unitEnds.front().compressWhenBehind == m_packing.CompressWhenBehind();
+        m_packing.Observe(now, m_plainAcked, PlainPending() > 0 && oneWayOnTheLine);
     }
     if (UnframedBytes() == 0) {
         m_urgent = false;

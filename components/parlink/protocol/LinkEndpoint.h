@@ -222,12 +222,14 @@ private:
     // With stored units agreed: whether units are compressed while the line
     // holds this end back (measured, PackingChoice.h).
     CPackingChoice m_packing{0};
-    // Where each unit ends in the packed stream and in the plain one, until
-    // the peer acknowledges it; the packed bytes framed and acknowledged so
-    // far, and the plain bytes of the units acknowledged whole.
+    // Where each unit ends in the packed stream and in the plain one, and
+    // which way it was packed, until the peer acknowledges it; the packed
+    // bytes framed and acknowledged so far, and the plain bytes of the units
+    // acknowledged whole.
     struct UnitEnd {
         std::uint64_t packedEnd;
         std::uint64_t plainEnd;
+        bool compressWhenBehind;
     };
     std::deque<UnitEnd> m_unitEnds;
     std::uint64_t m_packedTotal = 0;
