@@ -194,6 +194,62 @@ TEST_F(TerminalDevice, AnswersKeepTheOrderOfCommandsBehindALongStream) {
     EXPECT_EQ(said[5002], QStringLiteral("Orvane;4.4.0"));
 }
 
+TEST_F(TerminalDevice, MessagesHeldBehindAStreamKeepTheirBytesWhenTheParserMovesOn) {
+    // As kxterminal's loop reads: messages as views into the parser's buffer,
+    // record pieces of a load taken at once, the rest held. What waits behind
+    // a running journal outlives the buffer it was cut from.
+    QByteArray journal;
+    for (int i = 0; i < 5000; ++i) journal += "4600;1;1;1;1;1;w;d;\r\n";
+    dir.Write(QStringLiteral("journal.txt"), journal);
+    CTerminalDevice& device = Device();
+    device.BeginSession(TextCoding::Windows1251);
+    QStringList echoed;
+    QByteArray first;
+    Link::AppendTextMessage(first, MessageType::Command, QStringLiteral("021"), TextCoding::Windows1251);
+    Link::AppendTextMessage(first, MessageType::Command, QStringLiteral("ECH"), TextCoding::Windows1251);
+    for (int i = 0; i < 40; ++i) {
+        echoed << QStringLiteral("эхо %1 ").arg(i).repeated(5);
+        Link::AppendTextMessage(first, MessageType::Data, echoed.back(), TextCoding::Windows1251);
+    }
+    Link::CMessageParser parser;
+    parser.SetTextCoding(TextCoding::Windows1251);
+    parser.SetKeepCodePageBytes(true);
+    parser.SetTextsAsUnownedBytes(true);
+    const auto feed = [&](QByteArray bytes) {
+        parser.Feed(bytes);
+        bytes = QByteArray();  // the parser's buffer is the only one left
+        Message m;
+        while (parser.Next(&m))
+            if (!device.TakeAtOnce(m)) device.Handle(std::move(m));
+    };
+    feed(QByteArray(first.constData(), first.size()));
+    QStringList said;
+    Link::CMessageParser answers;
+    answers.SetTextCoding(TextCoding::Windows1251);
+    const auto pump = [&](qsizetype budget) {
+        QByteArray out;
+        bool urgent = false;
+        device.Pump(0, out, budget, &urgent);
+        answers.Feed(out);
+        Message m;
+        while (answers.Next(&m)) said << Link::MessageText(m);
+        return !out.isEmpty();
+    };
+    ASSERT_TRUE(pump(512));
+    ASSERT_TRUE(device.Busy());
+    // The next bytes from the line replace the parser's buffer; whatever
+    // memory the old one had is written over.
+    QByteArray second;
+    Link::AppendEmptyMessage(second, MessageType::EndData);
+    feed(second);
+    for (int i = 0; i < 64; ++i) QByteArray(first.size(), 'X').detach();
+    while (pump(1 << 20)) {
+    }
+    ASSERT_EQ(said.size(), 5000 + 1 + 40);
+    EXPECT_EQ(said[5000], kEnd);
+    EXPECT_EQ(said.mid(5001), echoed);
+}
+
 TEST_F(TerminalDevice, FileTransferStoresTheFileOnlyWhenItArrivedWhole) {
     const QByteArray content = QByteArray("SQLite format 3\0binary\xff\x00\x01", 25).repeated(100);
     const QString b64 = QString::fromLatin1(content.toBase64());
