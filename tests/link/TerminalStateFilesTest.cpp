@@ -202,4 +202,16 @@ TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
     ASSERT_TRUE(state.ClearJournal());
     EXPECT_EQ(state.JournalBounds().first, 6);
     EXPECT_EQ(state.JournalBounds().next, 6);
+    // A journal kept elsewhere behind a link: a download sends the lines the
+    // window counted and a clear would see, not none of them.
+    const QString elsewhere = dir.File("elsewhere.txt");
+    {
+        QFile f(elsewhere);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x\r\ny\r\n");
+    }
+    QFile::remove(state.Path(QStringLiteral("journal.txt")));
+    ASSERT_TRUE(QFile::link(elsewhere, state.Path(QStringLiteral("journal.txt"))));
+    EXPECT_EQ(state.JournalText().lines.size(), 2u);
+    sameLines("a journal behind a link");
 }

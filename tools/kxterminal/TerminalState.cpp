@@ -435,9 +435,11 @@ std::unique_ptr<CJournalReader> CTerminalState::OpenJournal() const {
     p.numbering = CNumbering::Read(Path(QStringLiteral("journal.numbers")));
     p.numbers = std::make_unique<CNumbering::Cursor>(p.numbering);
     // Its length now is the journal this reader gives: under the lock, no
-    // scan is half written.
+    // scan is half written. Opened as every other reader of the journal
+    // opens it (a window's count and a clear must see the lines a download
+    // sends); only a regular file is read, never waited on.
     p.fd = ::open(QFile::encodeName(Path(QStringLiteral("journal.txt"))).constData(),
-                  O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+                  O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (p.fd >= 0 && ::fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode))
         p.left = st.st_size;
