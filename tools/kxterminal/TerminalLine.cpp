@@ -133,6 +133,26 @@ std::unique_ptr<CTerminalLine> CTerminalLine::Listen(const QString& name, QStrin
     return line;
 }
 
+namespace {
+
+// A pseudo-terminal's master reads EIO while no program has the slave open:
+// the line is there, only nobody is on it.
+bool Transient(int error) { return error == EAGAIN || error == EINTR || error == EIO; }
+
+}  // namespace
+
+qint64 CTerminalLine::Read(char* data, qint64 size) {
+    const ssize_t n = ::read(DataFd(), data, static_cast<size_t>(size));
+    if (n > 0) return n;
+    return n < 0 && Transient(errno) ? 0 : -1;
+}
+
+qint64 CTerminalLine::Write(const char* data, qint64 size) {
+    const ssize_t n = ::write(DataFd(), data, static_cast<size_t>(size));
+    if (n >= 0) return n;
+    return Transient(errno) ? 0 : -1;
+}
+
 CPacer::CPacer(int baud) {
     if (baud > 0) {
         m_rate = baud / 10.0 / 1000.0;

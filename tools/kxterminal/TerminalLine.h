@@ -1,7 +1,8 @@
 #pragma once
 // The terminal's end of the line: the master side of a pseudo-terminal (the
-// program opens the slave as its serial port) or a local socket server (the
-// program connects with "local:NAME"). Non-blocking descriptors for poll().
+// program opens the slave as its serial port), a local socket server (the
+// program connects with "local:NAME") or a TLS server (TerminalTlsLine.h).
+// Non-blocking descriptors for poll().
 
 #include <QString>
 
@@ -24,6 +25,18 @@ public:
     // A socket (local or network): nothing is lost or reordered, and there
     // is no serial line's speed to share.
     virtual bool IsSocket() const { return false; }
+
+    // The connection's bytes: Read and Write return the count, 0 when
+    // nothing can move now (poll DataFd() again), -1 when the connection
+    // ended. Plain descriptors read and write DataFd() as it is.
+    virtual qint64 Read(char* data, qint64 size);
+    virtual qint64 Write(const char* data, qint64 size);
+    // Bytes already read from DataFd() that wait inside the line (TLS
+    // records decrypted ahead): readable without a poll.
+    virtual bool HasBuffered() const { return false; }
+    // Poll events the connection needs besides the caller's own (a TLS
+    // read that must first send, or a write that must first receive).
+    virtual short ExtraEvents() const { return 0; }
 
     // A pseudo-terminal: master in raw mode, the slave kept open inside so
     // that the master never sees a hang-up between the program's sessions.

@@ -108,11 +108,11 @@ int CTerminalServer::Run(int stopFd) {
         if (fd >= 0 && unwritten() > 0) {
             const qint64 allow = std::min<qint64>(writePacer.Allowance(now), unwritten());
             if (allow > 0) {
-                const ssize_t n = ::write(fd, pending.constData() + pendingAt, static_cast<size_t>(allow));
+                const qint64 n = m_line.Write(pending.constData() + pendingAt, allow);
                 if (n > 0) {
                     writePacer.Consume(n);
                     pendingAt += n;
-                } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+                } else if (n < 0) {
                     m_line.Disconnect();
                     endConnection();
                 }
@@ -149,8 +149,12 @@ int CTerminalServer::Run(int stopFd) {
         const int listenIndex = m_line.ListenFd() >= 0 ? count : -1;
         if (listenIndex >= 0) fds[count++] = {m_line.ListenFd(), POLLIN, 0};
         const int dataIndex = fd >= 0 ? count : -1;
+        // Bytes the line already holds are read without waiting.
+        const bool buffered = fd >= 0 && wantRead && m_line.HasBuffered();
+        if (buffered) timeout = 0;
+        const short extra = fd >= 0 ? m_line.ExtraEvents() : 0;
         if (dataIndex >= 0)
-            fds[count++] = {fd, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0};
+            fds[count++] = {fd, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0) | extra), 0};
         const int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
         if (ready < 0 && errno != EINTR) return 1;
         if (ready > 0 && fds[0].revents) return 0;
@@ -162,12 +166,12 @@ int CTerminalServer::Run(int stopFd) {
         }
         if (dataIndex < 0) continue;
         const short ev = ready > 0 ? fds[dataIndex].revents : 0;
-        if (wantRead && !(ev & POLLIN)) readPacer.Idle(now);
-        if (!(ev & (POLLIN | POLLHUP | POLLERR))) continue;
+        if (wantRead && !(ev & POLLIN) && !buffered) readPacer.Idle(now);
+        if (!(ev & (POLLIN | POLLHUP | POLLERR | extra)) && !buffered) continue;
         const qint64 want = std::min<qint64>(readPacer.Allowance(now), static_cast<qint64>(buffer.size()));
         if (want <= 0) continue;
-        const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(want));
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)) {
+        const qint64 n = m_line.Read(buffer.data(), want);
+        if (n < 0) {
             // The program closed its socket.
             m_line.Disconnect();
             endConnection();

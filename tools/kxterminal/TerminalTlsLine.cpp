@@ -3,21 +3,26 @@
 #include "components/parlink/security/LinkTls.h"
 #include "components/parlink/security/PortNames.h"
 #include "components/parlink/security/Spake2.h"
+#include "components/parlink/security/TlsStream.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
-#include <QSslSocket>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <future>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -28,8 +33,6 @@ namespace {
 // A peer that has not finished the handshake, greeting and pairing by then
 // is dropped: nobody holds a half-open connection.
 constexpr int kSetupMs = 15000;
-// Bytes buffered in either direction before the other side is held back.
-constexpr qint64 kBridgeLimit = 1024 * 1024;
 
 // What a client's first bytes say about it, before the TLS library sees them.
 enum class EHello { NeedMore, Tls13, NotTls13, LeaveToTls };
@@ -89,7 +92,15 @@ constexpr unsigned char kProtocolVersionAlert[] = {0x15, 0x03, 0x03, 0x00, 0x02,
 
 }  // namespace
 
-// Runs in the front thread: everything Qt about the network.
+// A session that passed: its TLS stream, the link bytes the program sent
+// right behind its greeting, and the acceptance not yet written.
+struct CHandedSession {
+    std::unique_ptr<CTlsStream> stream;
+    QByteArray input;
+    QByteArray output;
+};
+
+// Runs in the front thread: listening, handshakes, greetings and pairing.
 class CTlsLineFront final : public QThread {
 public:
     CTlsLineFront(QHostAddress address, quint16 port, CTerminalPairing& pairing, int windowFd)
@@ -99,8 +110,6 @@ public:
     ~CTlsLineFront() override {
         quit();
         wait();
-        std::lock_guard guard(m_lock);
-        for (const int fd : m_ready) ::close(fd);
         if (m_notify[0] >= 0) ::close(m_notify[0]);
         if (m_notify[1] >= 0) ::close(m_notify[1]);
     }
@@ -115,26 +124,25 @@ public:
     // The address listened on (after Start).
     QHostAddress Address() const { return m_listening; }
     int NotifyFd() const { return m_notify[0]; }
-    // The stream of the newest accepted session, -1 when none waits.
-    int TakeReady() {
+    // The newest accepted session; no stream when none waits.
+    CHandedSession TakeReady() {
         char c;
         while (::read(m_notify[0], &c, 1) > 0) {
         }
         std::lock_guard guard(m_lock);
-        if (m_ready.empty()) return -1;
+        if (m_ready.empty()) return {};
         // Only the newest counts: an older one was already given up.
-        const int fd = m_ready.back();
-        m_ready.pop_back();
-        for (const int old : m_ready) ::close(old);
+        CHandedSession newest = std::move(m_ready.back());
         m_ready.clear();
-        return fd;
+        return newest;
     }
 
-    // Called in this thread when a peer passed: hand its stream over.
-    void Hand(int fd) {
+    // Called in this thread when a peer passed: its stream is the loop's
+    // from now on, this thread never touches it again.
+    void Hand(CHandedSession session) {
         {
             std::lock_guard guard(m_lock);
-            m_ready.push_back(fd);
+            m_ready.push_back(std::move(session));
         }
         const char c = 'c';
         [[maybe_unused]] const ssize_t n = ::write(m_notify[1], &c, 1);
@@ -155,34 +163,21 @@ private:
     std::promise<std::pair<quint16, QString>> m_started;
     int m_notify[2] = {-1, -1};
     std::mutex m_lock;
-    std::deque<int> m_ready;
+    std::deque<CHandedSession> m_ready;
 };
 
 namespace {
 
-// One connection, from the handshake to its end.
+// One connection, from its first bytes to the end of its greeting (a link
+// session, handed to the loop) or of its pairing.
 class CTlsPeer final : public QObject {
 public:
     CTlsPeer(qintptr descriptor, CTlsLineFront& front, QObject* parent) : QObject(parent), m_front(front) {
-        connect(&m_socket, &QSslSocket::sslErrors, this, [this] {
-            // Self-signed certificates: the pin decides, not an authority.
-            m_socket.ignoreSslErrors();
-        });
-        connect(&m_socket, &QSslSocket::encrypted, this, [this] { OnEncrypted(); });
-        connect(&m_socket, &QSslSocket::readyRead, this, [this] { OnReadable(); });
-        connect(&m_socket, &QSslSocket::encryptedBytesWritten, this, [this] { OnWritten(); });
-        connect(&m_socket, &QSslSocket::disconnected, this, [this] { End(); });
-        connect(&m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-            // A plaintext client or a broken handshake ends here.
-            if (e != QAbstractSocket::SslInvalidUserDataError) End();
-        });
         m_setup.setSingleShot(true);
-        connect(&m_setup, &QTimer::timeout, this, [this] {
-            if (m_phase != Phase::Bridged) End();
-        });
+        connect(&m_setup, &QTimer::timeout, this, [this] { End(); });
         m_setup.start(kSetupMs);
         // The client's first bytes are looked at (not taken) before the TLS
-        // socket gets the connection.
+        // library gets the connection.
         m_raw = static_cast<int>(descriptor);
         m_firstBytes = std::make_unique<QSocketNotifier>(m_raw, QSocketNotifier::Read, this);
         connect(m_firstBytes.get(), &QSocketNotifier::activated, this, [this] { LookAtFirstBytes(); });
@@ -192,17 +187,15 @@ public:
         });
     }
     ~CTlsPeer() override {
-        // The socket's own end (at the thread's end) signals a disconnect:
-        // it must not reach members already gone.
-        QObject::disconnect(&m_socket, nullptr, this, nullptr);
-        m_socket.abort();
-        CloseBridge();
+        m_readable.reset();
+        m_writable.reset();
         m_firstBytes.reset();
+        m_tls.reset();
         if (m_raw >= 0) ::close(m_raw);
     }
 
 private:
-    enum class Phase { Handshake, Greeting, Confirming, Bridged, Done };
+    enum class Phase { Handshake, Greeting, Confirming, Closing, Done };
 
     void LookAtFirstBytes() {
         static constexpr qsizetype kMost = 5 + 16384 + 256;
@@ -233,39 +226,77 @@ private:
             return End();
         }
         const int fd = std::exchange(m_raw, -1);
-        if (!m_socket.setSocketDescriptor(fd)) {
-            ::close(fd);
-            return End();
-        }
         // Answers go out as they are ready: without this, Nagle's algorithm
         // held a small frame for the program's delayed acknowledgement.
-        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_socket.setSslConfiguration(LinkTls::Configuration(m_front.Identity()));
-        m_socket.startServerEncryption();
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        QString error;
+        m_tls = CTlsStream::Make(CTlsStream::Role::Server, fd, m_front.Identity(), &error);
+        if (!m_tls) return End();
+        m_readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read, this);
+        m_writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write, this);
+        m_writable->setEnabled(false);
+        connect(m_readable.get(), &QSocketNotifier::activated, this, [this] { Step(); });
+        connect(m_writable.get(), &QSocketNotifier::activated, this, [this] { Step(); });
+        Step();
     }
 
-    void OnEncrypted() {
-        m_peer = CertificateFingerprint(m_socket.peerCertificate());
-        // A client without a certificate can never be paired.
-        if (m_peer.isEmpty()) return End();
-        m_phase = Phase::Greeting;
-        OnReadable();
-    }
-
-    void OnReadable() {
-        switch (m_phase) {
-        case Phase::Handshake:
-        case Phase::Done:
-            return;
-        case Phase::Bridged:
-            return PumpToDevice();
-        case Phase::Greeting:
-            m_input += m_socket.readAll();
-            return Greet();
-        case Phase::Confirming:
-            m_input += m_socket.readAll();
-            return Confirm();
+    // Moves the connection on as far as its bytes allow.
+    void Step() {
+        if (!m_tls || m_phase == Phase::Done) return;
+        if (m_phase == Phase::Handshake) {
+            if (!m_tls->Handshake()) return m_tls->Failed() ? End() : Await(m_tls->WantedEvents());
+            m_peer = m_tls->PeerFingerprint();
+            // A client without a certificate can never be paired.
+            if (m_peer.isEmpty()) return End();
+            m_phase = Phase::Greeting;
         }
+        short wanted = 0;
+        if (!Flush(&wanted)) return End();
+        if (m_phase == Phase::Closing) {
+            if (!m_output.isEmpty()) return Await(wanted);
+            m_tls->Shutdown();
+            return End();
+        }
+        char buffer[4096];
+        for (;;) {
+            const qint64 n = m_tls->Read(buffer, sizeof buffer);
+            if (n < 0) return End();
+            if (n == 0) break;
+            m_input.append(buffer, n);
+            // Nobody says more than a greeting and a pairing share before
+            // an answer.
+            if (m_input.size() > kMostInput) return End();
+        }
+        wanted |= m_tls->WantedEvents();
+        if (m_phase == Phase::Greeting) Greet();
+        if (m_phase == Phase::Confirming) Confirm();
+        if (m_phase == Phase::Done) return;
+        if (!Flush(&wanted)) return End();
+        if (m_phase == Phase::Closing && m_output.isEmpty()) {
+            m_tls->Shutdown();
+            return End();
+        }
+        Await(wanted | POLLIN);
+    }
+
+    // Writes what waits; false when the stream failed.
+    bool Flush(short* wanted) {
+        while (!m_output.isEmpty()) {
+            const qint64 n = m_tls->Write(m_output.constData(), m_output.size());
+            if (n < 0) return false;
+            if (n == 0) {
+                *wanted |= m_tls->WantedEvents();
+                break;
+            }
+            m_output.remove(0, n);
+        }
+        return true;
+    }
+
+    void Await(short events) {
+        m_readable->setEnabled(events & POLLIN);
+        m_writable->setEnabled(events & POLLOUT);
     }
 
     void Greet() {
@@ -277,9 +308,7 @@ private:
                 std::fprintf(stderr, "kxterminal: refused a program that is not paired\n");
                 return Refuse(LinkTls::kUnknownPeer);
             }
-            m_toDeviceBuffer = m_input.mid(4);
-            m_input.clear();
-            return StartBridge();
+            return HandOver();
         }
         if (mode != LinkTls::kModePair) return End();
         if (m_input.size() < 4 + CSpake2::kMessageSize) return;
@@ -291,8 +320,7 @@ private:
         if (share.isEmpty() || !m_spake->Finish(m_input.mid(4, CSpake2::kMessageSize))) return Fail();
         m_input.remove(0, 4 + CSpake2::kMessageSize);
         m_phase = Phase::Confirming;
-        m_socket.write(QByteArray(1, LinkTls::kPairShare) + share + m_spake->Confirmation());
-        Confirm();
+        m_output += QByteArray(1, LinkTls::kPairShare) + share + m_spake->Confirmation();
     }
 
     void Confirm() {
@@ -308,8 +336,7 @@ private:
         CLinkPin pin;
         // The name says whose it is; the fingerprint's start keeps two
         // computers of the same name from replacing each other's pins.
-        pin.name = m_socket.peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0).left(64) +
-                   QLatin1Char('/') + QString::fromLatin1(m_peer.toHex().left(8));
+        pin.name = m_tls->PeerCommonName().left(64) + QLatin1Char('/') + QString::fromLatin1(m_peer.toHex().left(8));
         pin.fingerprint = m_peer;
         QString error;
         if (!StoreLinkPin(m_front.Pairing().PinsFile(), pin, &error)) {
@@ -327,112 +354,60 @@ private:
         Refuse(LinkTls::kPairFailed);
     }
 
-    // One byte of answer, then the end.
+    // One byte of answer, then the end (once it has left).
     void Refuse(char answer) {
-        m_phase = Phase::Done;
-        m_socket.write(QByteArray(1, answer));
-        m_socket.disconnectFromHost();
+        m_phase = Phase::Closing;
+        m_output += answer;
     }
 
-    void StartBridge() {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) return End();
-        m_bridge = pair[0];
-        m_phase = Phase::Bridged;
+    // A paired program's link session: the loop takes the stream as it is,
+    // with whatever came behind the greeting and the acceptance to write.
+    void HandOver() {
+        m_readable.reset();
+        m_writable.reset();
         m_setup.stop();
-        // Held back in the kernel's buffers when the device does not keep up.
-        m_socket.setReadBufferSize(kBridgeLimit);
-        m_fromDevice = std::make_unique<QSocketNotifier>(m_bridge, QSocketNotifier::Read, this);
-        m_toDevice = std::make_unique<QSocketNotifier>(m_bridge, QSocketNotifier::Write, this);
-        m_toDevice->setEnabled(false);
-        connect(m_fromDevice.get(), &QSocketNotifier::activated, this, [this] { PumpFromDevice(); });
-        connect(m_toDevice.get(), &QSocketNotifier::activated, this, [this] { PumpToDevice(); });
-        m_socket.write(QByteArray(1, LinkTls::kAccepted));
-        m_front.Hand(pair[1]);
-        PumpToDevice();
-    }
-
-    // TLS -> device.
-    void PumpToDevice() {
-        if (m_bridge < 0) return;
-        for (;;) {
-            if (m_toDeviceBuffer.isEmpty()) {
-                m_toDeviceBuffer = m_socket.read(256 * 1024);
-                if (m_toDeviceBuffer.isEmpty()) break;
-            }
-            const ssize_t n = ::write(m_bridge, m_toDeviceBuffer.constData(), static_cast<size_t>(m_toDeviceBuffer.size()));
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) break;
-                return End();
-            }
-            m_toDeviceBuffer.remove(0, n);
-        }
-        m_toDevice->setEnabled(!m_toDeviceBuffer.isEmpty());
-    }
-
-    // Device -> TLS.
-    void PumpFromDevice() {
-        if (m_bridge < 0) return;
-        char buffer[65536];
-        while (m_socket.encryptedBytesToWrite() + m_socket.bytesToWrite() < kBridgeLimit) {
-            const ssize_t n = ::read(m_bridge, buffer, sizeof buffer);
-            if (n == 0) {
-                // The emulator let go of this session (another one came).
-                m_socket.disconnectFromHost();
-                return CloseBridge();
-            }
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) break;
-                return End();
-            }
-            m_socket.write(buffer, n);
-        }
-        m_fromDevice->setEnabled(m_socket.encryptedBytesToWrite() + m_socket.bytesToWrite() < kBridgeLimit);
-    }
-
-    void OnWritten() {
-        if (m_fromDevice && !m_fromDevice->isEnabled()) PumpFromDevice();
-    }
-
-    void CloseBridge() {
-        m_fromDevice.reset();
-        m_toDevice.reset();
-        if (m_bridge >= 0) ::close(m_bridge);
-        m_bridge = -1;
-    }
-
-    void End() {
-        if (m_ended) return;
-        m_ended = true;
-        m_firstBytes.reset();
-        if (m_raw >= 0) ::close(std::exchange(m_raw, -1));
-        if (m_phase == Phase::Bridged) PumpToDevice();
-        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
-        m_attempt = false;
+        CHandedSession session;
+        session.stream = std::move(m_tls);
+        session.input = m_input.mid(4);
+        session.output = std::exchange(m_output, QByteArray()) + LinkTls::kAccepted;
+        m_input.clear();
+        m_front.Hand(std::move(session));
         m_phase = Phase::Done;
-        CloseBridge();
-        m_socket.abort();
         deleteLater();
     }
 
+    void End() {
+        if (m_phase == Phase::Done) return;
+        m_phase = Phase::Done;
+        m_setup.stop();
+        m_firstBytes.reset();
+        m_readable.reset();
+        m_writable.reset();
+        if (m_raw >= 0) ::close(std::exchange(m_raw, -1));
+        if (m_attempt) m_front.Pairing().EndFailedAttempt(m_ticket);
+        m_attempt = false;
+        m_tls.reset();
+        deleteLater();
+    }
+
+    static constexpr qsizetype kMostInput = 4 + CSpake2::kMessageSize + CSpake2::kConfirmationSize + 4096;
+
     CTlsLineFront& m_front;
-    QSslSocket m_socket;
     QTimer m_setup;
     // Until the client's first bytes show a TLS 1.3 hello, the connection is
-    // this descriptor alone; then the TLS socket owns it.
+    // this descriptor alone; then the TLS stream owns it.
     int m_raw = -1;
     std::unique_ptr<QSocketNotifier> m_firstBytes;
     QTimer m_again;
+    std::unique_ptr<CTlsStream> m_tls;
+    std::unique_ptr<QSocketNotifier> m_readable, m_writable;
     Phase m_phase = Phase::Handshake;
     QByteArray m_peer;
     QByteArray m_input;
+    QByteArray m_output;
     std::unique_ptr<CSpake2> m_spake;
     CTerminalPairing::CTicket m_ticket;
     bool m_attempt = false;
-    bool m_ended = false;
-    int m_bridge = -1;
-    std::unique_ptr<QSocketNotifier> m_fromDevice, m_toDevice;
-    QByteArray m_toDeviceBuffer;
 };
 
 class CTlsServer final : public QTcpServer {
@@ -453,10 +428,6 @@ void CTlsLineFront::run() {
     QString error;
     if (m_notify[0] < 0) {
         m_started.set_value({0, QStringLiteral("cannot make a pipe")});
-        return;
-    }
-    if (!QSslSocket::supportsSsl()) {
-        m_started.set_value({0, QStringLiteral("no TLS library (Qt's OpenSSL backend and libssl are needed)")});
         return;
     }
     if (!LoadOrCreateTlsIdentity(m_pairing.IdentityFile(), QStringLiteral("kxterminal"), &m_identity, &error)) {
@@ -523,14 +494,58 @@ std::unique_ptr<CTlsTerminalLine> CTlsTerminalLine::Listen(const QString& addres
 int CTlsTerminalLine::ListenFd() const { return m_front->NotifyFd(); }
 
 bool CTlsTerminalLine::Accept() {
-    const int fd = m_front->TakeReady();
-    if (fd < 0) return false;
+    CHandedSession session = m_front->TakeReady();
+    if (!session.stream) return false;
     Disconnect();
-    m_conn = fd;
+    m_conn = std::move(session.stream);
+    m_input = std::move(session.input);
+    m_output = std::move(session.output);
+    if (FlushAcceptance() < 0) Disconnect();
     return true;
 }
 
 void CTlsTerminalLine::Disconnect() {
-    if (m_conn >= 0) ::close(m_conn);
-    m_conn = -1;
+    // The program hears the end of the stream, not a reset.
+    if (m_conn) m_conn->Shutdown();
+    m_conn.reset();
+    m_input.clear();
+    m_output.clear();
+}
+
+int CTlsTerminalLine::DataFd() const { return m_conn ? m_conn->Fd() : -1; }
+
+qint64 CTlsTerminalLine::Read(char* data, qint64 size) {
+    if (!m_conn) return -1;
+    if (!m_input.isEmpty()) {
+        const qint64 n = std::min<qint64>(size, m_input.size());
+        std::memcpy(data, m_input.constData(), static_cast<size_t>(n));
+        m_input.remove(0, n);
+        return n;
+    }
+    // The acceptance goes before any answer; a read may be what lets it go.
+    if (!m_output.isEmpty() && FlushAcceptance() < 0) return -1;
+    return m_conn->Read(data, size);
+}
+
+qint64 CTlsTerminalLine::Write(const char* data, qint64 size) {
+    if (!m_conn) return -1;
+    const qint64 flushed = FlushAcceptance();
+    if (flushed <= 0) return flushed;
+    return m_conn->Write(data, size);
+}
+
+bool CTlsTerminalLine::HasBuffered() const { return !m_input.isEmpty() || (m_conn && m_conn->HasBuffered()); }
+
+short CTlsTerminalLine::ExtraEvents() const {
+    if (!m_conn) return 0;
+    return m_output.isEmpty() ? m_conn->WantedEvents() : POLLOUT;
+}
+
+qint64 CTlsTerminalLine::FlushAcceptance() {
+    while (!m_output.isEmpty()) {
+        const qint64 n = m_conn->Write(m_output.constData(), m_output.size());
+        if (n <= 0) return n;
+        m_output.remove(0, n);
+    }
+    return 1;
 }

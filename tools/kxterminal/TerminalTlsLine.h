@@ -3,15 +3,19 @@
 // A thread of its own accepts connections, completes the handshake, checks
 // the program's certificate against the pins and runs pairings
 // (LinkTls.h, Pairing.h, TerminalPairing.h). Only a paired program's session
-// reaches the emulator's loop, as a plain byte stream through a socket pair:
-// the device never sees a byte from anyone else.
+// reaches the emulator's loop: its TLS stream, handed over whole once the
+// greeting passed, which the loop then reads and writes itself (no thread
+// in between). The device never sees a byte from anyone else.
 
 #include "tools/kxterminal/TerminalLine.h"
 #include "tools/kxterminal/TerminalPairing.h"
 
+#include <QByteArray>
+
 #include <memory>
 
 class CTlsLineFront;
+class CTlsStream;
 
 class CTlsTerminalLine final : public CTerminalLine {
 public:
@@ -23,8 +27,12 @@ public:
     static std::unique_ptr<CTlsTerminalLine> Listen(const QString& address, CTerminalPairing& pairing, int windowFd,
                                                     QString* error);
 
-    int DataFd() const override { return m_conn; }
+    int DataFd() const override;
     bool IsSocket() const override { return true; }
+    qint64 Read(char* data, qint64 size) override;
+    qint64 Write(const char* data, qint64 size) override;
+    bool HasBuffered() const override;
+    short ExtraEvents() const override;
     int ListenFd() const override;
     bool Accept() override;
     void Disconnect() override;
@@ -33,8 +41,13 @@ public:
 
 private:
     CTlsTerminalLine() = default;
+    // Writes the session's acceptance: 1 once it is out, 0 while the socket
+    // is full, -1 when the stream failed.
+    qint64 FlushAcceptance();
 
     std::unique_ptr<CTlsLineFront> m_front;
-    int m_conn = -1;
+    std::unique_ptr<CTlsStream> m_conn;
+    QByteArray m_input;   // the program's bytes that came with its greeting
+    QByteArray m_output;  // the acceptance, until it is written
     QString m_portName;
 };

@@ -2,10 +2,14 @@
 
 #include "components/parlink/security/LinkPins.h"
 #include "components/parlink/security/LinkTls.h"
+#include "components/parlink/security/TlsStream.h"
 
-#include <QSslSocket>
+#include <QDeadlineTimer>
+
+#include <poll.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -33,20 +37,22 @@ public:
                                    .arg(m_target.fingerprint));
         if (!pin)
             return Fail(error, QStringLiteral("the terminal at %1 is not paired with this computer: pair it first").arg(where));
-        QByteArray peer;
         const int timeoutMs = std::max(m_options.connectTimeoutMs, kHandshakeMs);
-        if (!LinkTls::ConnectClient(m_socket, m_target.address, m_target.tcpPort, identity, timeoutMs, &peer, &why))
-            return Fail(error, why);
-        if (peer != pin->fingerprint) {
-            m_socket.abort();
+        m_stream = ConnectTlsStream(m_target.address, m_target.tcpPort, identity, timeoutMs, &why);
+        if (!m_stream) return Fail(error, why);
+        if (m_stream->PeerFingerprint() != pin->fingerprint) {
+            m_stream.reset();
             return Fail(error, QStringLiteral("the terminal at %1 presented another certificate than the paired one "
                                               "(another device, or someone in between): refused")
                                    .arg(where));
         }
+        const QDeadlineTimer deadline(timeoutMs);
+        Write(QByteArray(LinkTls::kGreeting, 3) + LinkTls::kModeLink);
         QByteArray answer;
-        if (!LinkTls::WriteAll(m_socket, QByteArray(LinkTls::kGreeting, 3) + LinkTls::kModeLink, timeoutMs) ||
-            !LinkTls::ReadExactly(m_socket, 1, timeoutMs, &answer) || answer[0] != LinkTls::kAccepted) {
-            m_socket.abort();
+        while (answer.isEmpty() && !Broken() && !deadline.hasExpired())
+            answer = Wait(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        if (answer.size() != 1 || answer[0] != LinkTls::kAccepted) {
+            m_stream.reset();
             if (answer.size() == 1 && answer[0] == LinkTls::kUnknownPeer)
                 return Fail(error, QStringLiteral("the terminal at %1 does not know this computer: pair it again").arg(where));
             return Fail(error, QStringLiteral("the terminal at %1 did not accept the session").arg(where));
@@ -54,32 +60,47 @@ public:
         return true;
     }
     void Close() override {
-        if (m_socket.state() == QAbstractSocket::ConnectedState) {
-            m_socket.flush();
-            m_socket.disconnectFromHost();
-            if (m_socket.state() != QAbstractSocket::UnconnectedState) m_socket.waitForDisconnected(1000);
+        if (m_stream && !Broken()) {
+            // What is queued still goes (a goodbye), for a second at most.
+            const QDeadlineTimer deadline(1000);
+            while (PendingWrite() > 0 && !Broken() && !deadline.hasExpired()) {
+                Flush();
+                if (PendingWrite() > 0) WaitForTlsStream(*m_stream, static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+            }
+            m_stream->Shutdown();
         }
-        m_socket.abort();
+        m_stream.reset();
+        m_out.clear();
+        m_outAt = 0;
     }
     void Write(const QByteArray& bytes) override {
-        m_socket.write(bytes);
-        m_socket.flush();
-    }
-    qint64 PendingWrite() const override { return m_socket.bytesToWrite() + m_socket.encryptedBytesToWrite(); }
-    QByteArray Wait(int ms) override {
-        if (m_socket.bytesAvailable() == 0 && m_socket.state() == QAbstractSocket::ConnectedState) {
-            if (PendingWrite() > 0) m_socket.flush();
-            // A wait also moves queued encrypted bytes to the socket.
-            m_socket.waitForReadyRead(std::max(ms, 0));
+        if (!m_stream) return;
+        if (PendingWrite() == 0) {
+            m_out.resize(0);
+            m_outAt = 0;
         }
-        return m_socket.readAll();
+        m_out.append(bytes);
+        Flush();
     }
-    bool Broken() const override {
-        return m_socket.state() != QAbstractSocket::ConnectedState && m_socket.bytesAvailable() == 0;
+    qint64 PendingWrite() const override { return m_out.size() - m_outAt; }
+    QByteArray Wait(int ms) override {
+        if (!m_stream) return {};
+        Flush();
+        QByteArray got = ReadAvailable();
+        if (!got.isEmpty() || Broken() || m_stream->HasBuffered()) return got;
+        pollfd p{m_stream->Fd(), POLLIN, 0};
+        // A write that waits for room (or, rarely, for the peer's bytes).
+        if (PendingWrite() > 0) p.events |= m_stream->WantedEvents();
+        if (::poll(&p, 1, std::max(ms, 0)) > 0) {
+            Flush();
+            got = ReadAvailable();
+        }
+        return got;
     }
+    bool Broken() const override { return !m_stream || m_stream->Failed() || m_stream->PeerClosed(); }
     QString ErrorText() const override {
-        return m_socket.error() == QAbstractSocket::RemoteHostClosedError ? QStringLiteral("the terminal closed the connection")
-                                                                          : m_socket.errorString();
+        if (!m_stream || m_stream->PeerClosed()) return QStringLiteral("the terminal closed the connection");
+        return m_stream->ErrorText();
     }
 
 private:
@@ -90,9 +111,40 @@ private:
         return false;
     }
 
+    // Writes what the socket takes now.
+    void Flush() {
+        while (m_stream && PendingWrite() > 0) {
+            const qint64 n = m_stream->Write(m_out.constData() + m_outAt, PendingWrite());
+            if (n <= 0) break;
+            m_outAt += n;
+        }
+    }
+    // Everything decrypted that is there now, up to a bounded amount (the
+    // session's loop gets back to its timers and writes in between).
+    // The buffer is handed over only when it holds something, so a wait
+    // that brings nothing allocates nothing.
+    QByteArray ReadAvailable() {
+        qsizetype size = 0;
+        while (size < kMostReadAtOnce) {
+            if (m_in.size() - size < kReadPiece) m_in.resize(size + kReadPiece);
+            const qint64 n = m_stream->Read(m_in.data() + size, m_in.size() - size);
+            if (n <= 0) break;
+            size += n;
+        }
+        if (size == 0) return {};
+        m_in.resize(size);
+        return std::exchange(m_in, QByteArray());
+    }
+
+    static constexpr qsizetype kReadPiece = 256 * 1024;
+    static constexpr qsizetype kMostReadAtOnce = 1024 * 1024;
+
     CPortTarget m_target;
     CTransportOptions m_options;
-    mutable QSslSocket m_socket;
+    std::unique_ptr<CTlsStream> m_stream;
+    QByteArray m_in;
+    QByteArray m_out;  // queued for the socket from m_outAt on
+    qsizetype m_outAt = 0;
 };
 
 }  // namespace
