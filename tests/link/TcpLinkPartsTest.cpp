@@ -1,10 +1,11 @@
 // The network link's parts on their own: tcp: port names, pin files, the
-// side's TLS identity and the SPAKE2 pairing computation.
+// side's TLS identity, the TLS stream and the SPAKE2 pairing computation.
 
 #include "components/parlink/security/LinkPins.h"
 #include "components/parlink/security/PortNames.h"
 #include "components/parlink/security/Spake2.h"
 #include "components/parlink/security/TlsIdentity.h"
+#include "components/parlink/security/TlsStream.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"
@@ -13,12 +14,17 @@
 #include <QFile>
 #include <QSet>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -448,4 +454,95 @@ TEST(PairingFiles, FoldersAreTheOwnersOnlyAndAPlantedLinkIsReplacedNotWrittenThr
     EXPECT_EQ(dir.Read(QStringLiteral("victim.txt")), QByteArray("keep\n"));
     EXPECT_FALSE(QFileInfo(dir.File(QStringLiteral("pins.txt"))).isSymLink());
     EXPECT_EQ(FileMode(dir.File(QStringLiteral("pins.txt"))), 0600u);
+}
+
+// Both ends of the link's TLS stream over a socket pair with small kernel
+// buffers, each end in its own thread, as the program and the terminal run
+// them: every byte arrives once and in order whatever sizes the writer hands
+// over, including repeats of a write that stopped short with fewer bytes
+// than before (a paced line's smaller allowance) and with more.
+TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead) {
+    EnsureQtApplication();
+    CTestDir dir;
+    CTlsIdentity program, terminal;
+    QString error;
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("p.pem")), QStringLiteral("kxconfig-test"), &program, &error));
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    for (const int fd : fds) {
+        const int small = 8192;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    }
+    auto client = CTlsStream::Make(CTlsStream::Role::Client, fds[0], program, &error);
+    auto server = CTlsStream::Make(CTlsStream::Role::Server, fds[1], terminal, &error);
+    ASSERT_TRUE(client && server) << qPrintable(error);
+
+    QByteArray sent(6 * 1024 * 1024 + 77, Qt::Uninitialized);
+    QRandomGenerator random(20261209);
+    for (char& c : sent) c = static_cast<char>(random.bounded(256));
+
+    QByteArray got;
+    QString readerError;
+    QByteArray clientSeen;
+    int stalls = 0;  // waits for the socket that nothing ended
+    std::thread reader([&] {
+        while (!server->Handshake()) {
+            if (server->Failed()) return void(readerError = server->ErrorText());
+            WaitForTlsStream(*server, 1000);
+        }
+        clientSeen = server->PeerFingerprint();
+        std::vector<char> buffer(300 * 1024);
+        while (got.size() < sent.size()) {
+            const qint64 n = server->Read(buffer.data(), static_cast<qint64>(buffer.size()));
+            if (n < 0) return void(readerError = server->ErrorText());
+            if (n > 0) got.append(buffer.data(), n);
+            // Records read ahead are there without a poll: waiting for the
+            // socket with them inside would stall the stream.
+            else if (!server->HasBuffered()) {
+                QElapsedTimer waited;
+                waited.start();
+                WaitForTlsStream(*server, 1000);
+                if (waited.elapsed() >= 900) ++stalls;
+            }
+        }
+    });
+    while (!client->Handshake()) {
+        ASSERT_FALSE(client->Failed()) << qPrintable(client->ErrorText());
+        WaitForTlsStream(*client, 1000);
+    }
+    EXPECT_EQ(client->PeerFingerprint(), terminal.fingerprint);
+    EXPECT_EQ(client->PeerCommonName(), QStringLiteral("kxterminal"));
+    qsizetype at = 0;
+    qint64 offered = 0;
+    int shortRepeats = 0;
+    while (at < sent.size()) {
+        // After a write that stopped short, offer fewer bytes now and then.
+        qint64 size = 1 + random.bounded(70000);
+        if (client->Wants() == CTlsStream::EWait::Write && offered > 1 && random.bounded(2) == 0) {
+            size = offered / 2;
+            ++shortRepeats;
+        }
+        size = std::min<qint64>(size, sent.size() - at);
+        offered = size;
+        const qint64 n = client->Write(sent.constData() + at, size);
+        ASSERT_GE(n, 0) << qPrintable(client->ErrorText());
+        at += n;
+        if (n < size) WaitForTlsStream(*client, 1000);
+    }
+    reader.join();
+    EXPECT_TRUE(readerError.isEmpty()) << qPrintable(readerError);
+    EXPECT_EQ(clientSeen, program.fingerprint);
+    EXPECT_GT(shortRepeats, 0);
+    EXPECT_EQ(stalls, 0);
+    EXPECT_TRUE(got == sent) << got.size() << " bytes of " << sent.size();
+
+    // The end of the stream is the peer's close, not a failure.
+    client->Shutdown();
+    client.reset();
+    char c;
+    while (server->Read(&c, 1) == 0) WaitForTlsStream(*server, 1000);
+    EXPECT_TRUE(server->PeerClosed());
+    EXPECT_FALSE(server->Failed());
 }
