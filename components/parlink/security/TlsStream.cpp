@@ -188,6 +188,7 @@ qint64 CTlsStream::Read(char* data, qint64 size) {
         ERR_clear_error();
         const int r = SSL_read(m_ssl->ssl.get(), data + got, static_cast<int>(std::min<qint64>(size - got, INT_MAX)));
         if (r <= 0) {
+            m_mayHaveMore = false;
             Settle(r, "TLS read");
             if (got > 0) break;
             return m_failed || m_closed ? -1 : 0;
@@ -195,6 +196,9 @@ qint64 CTlsStream::Read(char* data, qint64 size) {
         m_wants = EWait::Nothing;
         got += r;
     }
+    // Filled: whole records read ahead may wait inside. (After a read that
+    // stopped for want of bytes, what is inside is at most part of one.)
+    m_mayHaveMore = got == size;
     return got;
 }
 
@@ -224,7 +228,7 @@ qint64 CTlsStream::Write(const char* data, qint64 size) {
     return taken;
 }
 
-bool CTlsStream::HasBuffered() const { return SSL_has_pending(m_ssl->ssl.get()) == 1; }
+bool CTlsStream::HasBuffered() const { return m_mayHaveMore && SSL_has_pending(m_ssl->ssl.get()) == 1; }
 
 short CTlsStream::WantedEvents() const {
     switch (m_wants) {

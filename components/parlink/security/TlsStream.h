@@ -50,8 +50,9 @@ public:
     // failure. After a write that stopped short, the next one must start
     // with the bytes not taken (it may bring more).
     qint64 Write(const char* data, qint64 size);
-    // Bytes already inside the library (decrypted, or records read ahead):
-    // readable without a poll.
+    // The last read filled the caller's buffer and more is inside the
+    // library (decrypted, or records read ahead): read again before polling,
+    // the socket may have nothing more to say.
     bool HasBuffered() const;
     // What the last call that returned 0 (or false) waits for.
     EWait Wants() const { return m_wants; }
@@ -76,7 +77,8 @@ private:
     std::unique_ptr<CSsl> m_ssl;
     int m_fd = -1;
     EWait m_wants = EWait::Nothing;
-    qint64 m_retryAtLeast = 0;  // a write that waited: its record's bytes
+    qint64 m_retryAtLeast = 0;
+    bool m_mayHaveMore = false;  // the last read stopped with the caller's buffer full  // a write that waited: its record's bytes
     bool m_failed = false;
     bool m_closed = false;
     QString m_error;
