@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -486,6 +488,7 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
     QByteArray got;
     QString readerError;
     QByteArray clientSeen;
+    std::atomic<qsizetype> gotSize = 0;
     int stalls = 0;  // waits for the socket that nothing ended
     int spins = 0;   // reads that found nothing where the stream said there was
     std::thread reader([&] {
@@ -494,13 +497,14 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
             WaitForTlsStream(*server, 1000);
         }
         clientSeen = server->PeerFingerprint();
-        // Less than the library reads ahead: reads fill it and leave
-        // records inside.
-        std::vector<char> buffer(40 * 1024);
+        // A record's worth, far less than the library reads ahead: reads
+        // fill it and leave records inside.
+        std::vector<char> buffer(16384);
         while (got.size() < sent.size()) {
             const qint64 n = server->Read(buffer.data(), static_cast<qint64>(buffer.size()));
             if (n < 0) return void(readerError = server->ErrorText());
             got.append(buffer.data(), n);
+            gotSize = got.size();
             // As the terminal's loop does: a poll unless the stream says
             // bytes are inside. Records read ahead are not on the socket
             // any more, so waiting for it with them inside stalls; saying
@@ -525,7 +529,27 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
     qsizetype at = 0;
     qint64 offered = 0;
     int shortRepeats = 0;
+    // The second half goes in bursts of whole records, each waiting until
+    // the reader has all of it: then the last records of a burst sit read
+    // ahead inside the reader's stream with nothing more on the socket.
+    const auto burst = [&] {
+        const int large = 4 * 1024 * 1024;
+        ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &large, sizeof large);
+        const qsizetype end = std::min<qsizetype>(at + 64 * 16384, sent.size());
+        while (at < end) {
+            const qint64 n = client->Write(sent.constData() + at, std::min<qsizetype>(16384, end - at));
+            if (n < 0) return false;
+            at += n;
+            if (n == 0) WaitForTlsStream(*client, 1000);
+        }
+        while (gotSize < at) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    };
     while (at < sent.size()) {
+        if (at >= sent.size() / 2 && client->Wants() != CTlsStream::EWait::Write) {
+            ASSERT_TRUE(burst()) << qPrintable(client->ErrorText());
+            continue;
+        }
         // After a write that stopped short, offer fewer bytes now and then.
         qint64 size = 1 + random.bounded(70000);
         if (client->Wants() == CTlsStream::EWait::Write && offered > 1 && random.bounded(2) == 0) {
