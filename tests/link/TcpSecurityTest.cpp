@@ -4,6 +4,7 @@
 #include "components/parlink/protocol/LinkCrc.h"
 #include "components/parlink/security/LinkPins.h"
 #include "components/parlink/security/LinkTls.h"
+#include "components/parlink/security/TlsStream.h"
 #include "components/parlink/session/Pairing.h"
 #include "components/parlink/security/Spake2.h"
 #include "components/parlink/security/TlsIdentity.h"
@@ -767,5 +768,12 @@ TEST_F(TcpLink, TheProgramsSocketSendsEachFrameAtOnce) {
     int on = 0;
     socklen_t size = sizeof on;
     ASSERT_EQ(::getsockopt(static_cast<int>(socket.socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &on, &size), 0);
+    EXPECT_NE(on, 0);
+    // The session's own stream (pairing above goes through Qt's socket).
+    const auto stream = ConnectTlsStream(QStringLiteral("127.0.0.1"), port, NewIdentity(QStringLiteral("nodelay")), 15000, &why);
+    ASSERT_TRUE(stream) << qPrintable(why);
+    EXPECT_EQ(stream->PeerFingerprint(), terminalFingerprint);
+    on = 0;
+    ASSERT_EQ(::getsockopt(stream->Fd(), IPPROTO_TCP, TCP_NODELAY, &on, &size), 0);
     EXPECT_NE(on, 0);
 }
