@@ -26,6 +26,8 @@ constexpr qsizetype kAnswerAhead = 64 * 1024;
 constexpr qsizetype kUnitsAhead = 4;
 // Frames are produced only when the bytes waiting for the line are fewer.
 constexpr qsizetype kWriteAhead = 4096;
+// The most one read takes from the line.
+constexpr qint64 kReadAtOnce = 256 * 1024;
 
 }  // namespace
 
@@ -57,7 +59,6 @@ int CTerminalServer::Run(int stopFd) {
     qsizetype pendingAt = 0;
     auto unwritten = [&] { return pending.size() - pendingAt; };
     QByteArray answers;
-    std::vector<char> buffer(256 * 1024);
     bool inSession = false;
 
     auto endSession = [&] {
@@ -168,9 +169,11 @@ int CTerminalServer::Run(int stopFd) {
         const short ev = ready > 0 ? fds[dataIndex].revents : 0;
         if (wantRead && !(ev & POLLIN) && !buffered) readPacer.Idle(now);
         if (!(ev & (POLLIN | POLLHUP | POLLERR | extra)) && !buffered) continue;
-        const qint64 want = std::min<qint64>(readPacer.Allowance(now), static_cast<qint64>(buffer.size()));
+        const qint64 want = std::min<qint64>(readPacer.Allowance(now), kReadAtOnce);
         if (want <= 0) continue;
-        const qint64 n = m_line.Read(buffer.data(), want);
+        // Read straight into the link's frame buffer.
+        const qint64 n = m_line.Read(endpoint.ReceiveSpace(want), want);
+        endpoint.Received(std::max<qint64>(n, 0), now);
         if (n < 0) {
             // The program closed its socket.
             m_line.Disconnect();
@@ -179,7 +182,6 @@ int CTerminalServer::Run(int stopFd) {
         }
         if (n <= 0) continue;
         readPacer.Consume(n);
-        endpoint.Feed(buffer.data(), n, now);
         if (endpoint.TakeNewSession()) {
             endSession();
             const Link::TextCoding coding = endpoint.Features().codePage == Link::kCodePageWindows1251

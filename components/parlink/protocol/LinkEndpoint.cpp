@@ -148,11 +148,22 @@ bool CLinkEndpoint::TakeNewSession() {
 }
 
 void CLinkEndpoint::Feed(const char* data, qsizetype size, std::int64_t now) {
-    m_stats.wireBytesReceived += static_cast<std::uint64_t>(size);
     m_decoder.Feed(data, size);
+    DecodeReceived(size, now);
+}
+
+void CLinkEndpoint::Received(qsizetype n, std::int64_t now) {
+    m_decoder.Filled(n);
+    DecodeReceived(std::max<qsizetype>(n, 0), now);
+}
+
+void CLinkEndpoint::DecodeReceived(qsizetype size, std::int64_t now) {
+    m_stats.wireBytesReceived += static_cast<std::uint64_t>(size);
     Frame frame;
     for (;;) {
-        const auto result = m_decoder.Next(&frame);
+        // Each frame is done with before the next is taken: its payload
+        // stays in the decoder's buffer.
+        const auto result = m_decoder.Next(&frame, true);
         if (result == CFrameDecoder::Result::NeedMore) break;
         if (result == CFrameDecoder::Result::Damaged)
             OnDamaged(frame, now);

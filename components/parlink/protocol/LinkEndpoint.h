@@ -136,6 +136,10 @@ public:
 
     // Bytes read from the line.
     void Feed(const char* data, qsizetype size, std::int64_t now);
+    // Or read straight into the endpoint: room for up to `size` bytes (good
+    // until the next call on the endpoint), then Received with how many came.
+    char* ReceiveSpace(qsizetype size) { return m_decoder.Space(size); }
+    void Received(qsizetype n, std::int64_t now);
     // The stream bytes received in order since the last call.
     QByteArray TakeReceived();
     // Responder: true once for every new session begun by the peer; the
@@ -175,6 +179,7 @@ private:
 
     void ResetSession(std::uint32_t nonce);
     void OnFrame(const Frame& frame, std::int64_t now);
+    void DecodeReceived(qsizetype size, std::int64_t now);
     void OnDamaged(const Frame& frame, std::int64_t now);
     void ProcessAck(std::uint16_t ack, std::int64_t now);
     void RequestNak(std::int64_t now);

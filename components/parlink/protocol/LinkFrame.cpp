@@ -2,6 +2,7 @@
 
 #include "components/parlink/protocol/LinkCrc.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Link {
@@ -55,20 +56,38 @@ void AppendFrame(QByteArray& out, FrameType type, std::uint8_t tag, std::uint16_
     Put32(p + kFrameHeaderSize + size, Crc32(p, static_cast<size_t>(kFrameHeaderSize + size)));
 }
 
-void CFrameDecoder::Feed(const char* data, qsizetype size) {
+void CFrameDecoder::Compact() {
     if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
     }
+}
+
+void CFrameDecoder::Feed(const char* data, qsizetype size) {
+    Compact();
     m_buffer.append(data, size);
+}
+
+char* CFrameDecoder::Space(qsizetype size) {
+    Compact();
+    m_spaceFrom = m_buffer.size();
+    m_buffer.resize(m_spaceFrom + size);
+    return m_buffer.data() + m_spaceFrom;
+}
+
+void CFrameDecoder::Filled(qsizetype n) {
+    if (m_spaceFrom < 0) return;
+    m_buffer.resize(m_spaceFrom + std::clamp<qsizetype>(n, 0, m_buffer.size() - m_spaceFrom));
+    m_spaceFrom = -1;
 }
 
 void CFrameDecoder::Clear() {
     m_buffer.clear();
     m_pos = 0;
+    m_spaceFrom = -1;
 }
 
-CFrameDecoder::Result CFrameDecoder::Next(Frame* frame) {
+CFrameDecoder::Result CFrameDecoder::Next(Frame* frame, bool view) {
     for (;;) {
         const qsizetype avail = m_buffer.size() - m_pos;
         if (avail < kFrameHeaderSize) {
@@ -99,13 +118,16 @@ CFrameDecoder::Result CFrameDecoder::Next(Frame* frame) {
         frame->ack = Get16(p + 6);
         const bool sound = Get32(p + kFrameHeaderSize + size) ==
                            Crc32(p, static_cast<size_t>(kFrameHeaderSize + size));
-        if (sound)
-            frame->payload = QByteArray(p + kFrameHeaderSize, size);
-        else
+        if (!sound)
             frame->payload.clear();
+        else if (view)
+            frame->payload = QByteArray::fromRawData(p + kFrameHeaderSize, size);
+        else
+            frame->payload = QByteArray(p + kFrameHeaderSize, size);
         m_pos += kFrameOverhead + size;
         if (m_pos == m_buffer.size()) {
-            m_buffer.clear();
+            // Emptied, not freed: a payload just given as a view points here.
+            m_buffer.resize(0);
             m_pos = 0;
         }
         if (!sound) {

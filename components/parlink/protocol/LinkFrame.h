@@ -60,16 +60,27 @@ public:
     };
 
     void Feed(const char* data, qsizetype size);
-    // Takes the next frame out of the buffer.
-    Result Next(Frame* frame);
+    // Room for up to `size` bytes read straight into the buffer, behind what
+    // is left of an unfinished frame; Filled(n) then takes n of them. The
+    // pointer is good until the next call on the decoder.
+    char* Space(qsizetype size);
+    void Filled(qsizetype n);
+    // Takes the next frame out of the buffer. With `view`, the payload points
+    // into the decoder's buffer (no copy) and is good only until the next
+    // Feed, Space or Clear: for a caller that is done with each frame first.
+    Result Next(Frame* frame, bool view = false);
     void Clear();
 
     std::uint64_t SkippedBytes() const { return m_skipped; }
     std::uint64_t DamagedFrames() const { return m_damaged; }
 
 private:
+    // Drops what was read, keeping the buffer's memory.
+    void Compact();
+
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    qsizetype m_spaceFrom = -1;  // Space() given out from here, until Filled()
     std::uint64_t m_skipped = 0;
     std::uint64_t m_damaged = 0;
 };
