@@ -153,7 +153,9 @@ int CTerminalServer::Run(int stopFd) {
         // Bytes the line already holds are read without waiting.
         const bool buffered = fd >= 0 && wantRead && m_line.HasBuffered();
         if (buffered) timeout = 0;
-        const short extra = fd >= 0 ? m_line.ExtraEvents() : 0;
+        // Reading is asked for above only while the pacer allows it: a
+        // line's own wish to read must not wake a paced loop to spin.
+        const short extra = fd >= 0 ? static_cast<short>(m_line.ExtraEvents() & ~POLLIN) : 0;
         if (dataIndex >= 0)
             fds[count++] = {fd, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0) | extra), 0};
         const int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
