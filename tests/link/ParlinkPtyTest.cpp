@@ -347,6 +347,33 @@ QStringList ShopWares(int count) {
 
 }  // namespace
 
+// A slow line on a socket (a weak network, here a paced emulator): nothing
+// on it is lost, so a time-out must not send the window again. It once did,
+// eleven frames went 39 more times, and the ping and goodbye waited behind
+// the copies until the close gave up with the load stored.
+TEST_F(ParlinkOverPty, ASlowSocketRepeatsNothingThatIsOnItsWayAndTheCloseIsConfirmed) {
+    const QStringList records = ShopWares(500);
+    const QByteArray expected = JournalBytes(records);
+    terminal.Stop();
+    StartTerminal({QStringLiteral("--listen"), QStringLiteral("kx-slow-%1").arg(QCoreApplication::applicationPid()),
+                   QStringLiteral("--baud"), QStringLiteral("100000")});
+    auto link = NewLink();
+    ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
+    BeginUpload(*link, QStringLiteral("151"));
+    for (const QString& r : records) ASSERT_EQ(link->SendData(r), 1);
+    link->EndData();
+    link->SendCommand(QStringLiteral("003"));
+    EXPECT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+    ASSERT_TRUE(link->Session());
+    const Link::EndpointStats stats = link->Session()->Stats();
+    EXPECT_EQ(link->ClosePort(), 1) << qPrintable(link->LastError());
+    EXPECT_EQ(StateFile(QStringLiteral("directories/wares.ux7")), expected);
+    // The line took seconds, longer than the first time-outs: each of them
+    // sent one frame, to ask for an answer, not the window.
+    EXPECT_GT(stats.timeouts, 0u);
+    EXPECT_LE(stats.dataFramesResent, stats.timeouts) << stats.dataFramesResent << " frames sent again";
+}
+
 TEST_F(ParlinkOverPty, ASocketStoresUnitsWhileTheTerminalKeepsUpAndCompressesWhenItFallsBehind) {
     const QStringList records = ShopWares(12000);
     const QByteArray expected = JournalBytes(records);

@@ -47,6 +47,7 @@ int CTerminalServer::Run(int stopFd) {
         config.maxPayload = Link::kMaxFramePayload;
         config.window = Link::kSocketWindow;
         config.unitPlain = Link::kMaxUnitPlain;
+        config.lossless = true;
     }
     config.capabilities.maxVersion = static_cast<std::uint8_t>(m_capabilities.maxVersion < 2 ? 1 : Link::kProtocolVersion);
     const qsizetype answerAhead = std::max<qsizetype>(kAnswerAhead, kUnitsAhead * config.unitPlain);

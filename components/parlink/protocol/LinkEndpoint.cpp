@@ -62,6 +62,7 @@ void CLinkEndpoint::ResetSession(std::uint32_t nonce) {
     m_rttvar = 0;
     m_timeouts = 0;
     m_stalled = false;
+    m_probeDue = false;
     m_lastGoBackMs = -1;
     m_recvNext = 0;
     m_ackDue = false;
@@ -243,10 +244,11 @@ void CLinkEndpoint::OnFrame(const Frame& frame, std::int64_t now) {
     if (!m_established) return;
     m_lastPeerMs = now;
     if (m_stalled) {
-        // The peer is back: resume from the first frame it lacks.
+        // The peer is back: resume from the first frame it lacks (on a
+        // lossless line, whatever was sent is still on its way).
         m_stalled = false;
         m_timeouts = 0;
-        m_nextTransmit = 0;
+        if (!m_cfg.lossless) m_nextTransmit = 0;
         m_timerStart = now;
     }
     switch (frame.type) {
@@ -307,6 +309,7 @@ void CLinkEndpoint::ProcessAck(std::uint16_t ack, std::int64_t now) {
         m_unacked.pop_front();
     }
     m_sendBase = ack;
+    m_probeDue = false;
     m_stats.dataFramesAcked += static_cast<std::uint64_t>(advance);
     m_nextTransmit = m_nextTransmit > static_cast<std::size_t>(advance) ? m_nextTransmit - advance : 0;
     m_timerStart = now;
@@ -435,6 +438,8 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         m_rto = std::min(m_rto * 2, m_cfg.maxRtoMs);
         if (m_cfg.maxSilentTimeouts >= 0 && m_timeouts > m_cfg.maxSilentTimeouts) {
             m_stalled = true;
+        } else if (m_cfg.lossless) {
+            m_probeDue = true;
         } else {
             m_nextTransmit = 0;
         }
@@ -479,6 +484,17 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         m_packedPos = 0;
     }
 
+    if (m_probeDue && !m_stalled && !m_unacked.empty()) {
+        const SentFrame& f = m_unacked.front();
+        const qsizetype before = wire.size();
+        AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, f.payload.constData(),
+                    static_cast<int>(f.payload.size()));
+        m_stats.wireBytesSent += static_cast<std::uint64_t>(wire.size() - before);
+        ++m_unacked.front().sends;
+        ++m_stats.dataFramesResent;
+        m_ackDue = false;
+    }
+    m_probeDue = false;
     if (!m_stalled) {
         while (m_nextTransmit < m_unacked.size()) {
             if (m_nextTransmit == 0) m_timerStart = now;
@@ -528,7 +544,7 @@ std::int64_t CLinkEndpoint::NextDeadline(std::int64_t now) const {
     if (m_role == Role::Initiator && m_nonce != 0 && !m_established) return m_helloDue;
     if (m_helloAnswerDue) return now;
     if (m_deaf || !m_established) return kNever;
-    if (m_ackDue || m_nakDue || CanCutFrame() || CanPack()) return now;
+    if (m_ackDue || m_nakDue || m_probeDue || CanCutFrame() || CanPack()) return now;
     if (!m_stalled && m_nextTransmit < m_unacked.size()) return now;
     if (!m_stalled && m_nextTransmit > 0) return m_timerStart + m_rto;
     if (m_role == Role::Initiator && m_features.oneProgram && m_lastSentMs >= 0)

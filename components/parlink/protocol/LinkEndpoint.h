@@ -53,6 +53,11 @@ struct EndpointConfig {
     // Consecutive time-outs after which retransmission stops until the peer is
     // heard again (the terminal must not flood a line nobody listens to); -1: never.
     int maxSilentTimeouts = -1;
+    // A line that loses and damages nothing (a socket): a time-out sends
+    // only the oldest unacknowledged frame again, to ask for an answer, since
+    // everything sent is still on its way. Repeating the whole window, as on
+    // a serial line, queued copies behind copies on a slow network line.
+    bool lossless = false;
     // What this end offers (initiator) or accepts (responder).
     LinkCapabilities capabilities;
     // The level this end compresses its stream with (ZstdLevelForLine).
@@ -250,6 +255,7 @@ private:
     double m_rttvar = 0;
     int m_timeouts = 0;
     bool m_stalled = false;
+    bool m_probeDue = false;  // lossless: the oldest frame goes again
     std::int64_t m_lastGoBackMs = -1;
     std::uint16_t m_lastGoBackSeq = 0;
 

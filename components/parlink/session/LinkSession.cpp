@@ -444,6 +444,7 @@ void CLinkSession::IoMain() {
         if (!m_settings.framePayloadSet) config.maxPayload = Link::kMaxFramePayload;
         if (!m_settings.windowSet) config.window = Link::kSocketWindow;
         config.unitPlain = Link::kMaxUnitPlain;
+        config.lossless = true;
         config.capabilities.compression = config.capabilities.compression && m_settings.socketCompression;
         // A socket may be faster than compressing: units then go as they
         // stand while the terminal keeps up (LinkEndpoint.cpp, Pack).
