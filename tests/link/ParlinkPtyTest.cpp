@@ -30,7 +30,18 @@ QByteArray JournalBytes(const QStringList& lines) {
 
 }  // namespace
 
-class ParlinkOverPty : public CLinkFixture {};
+class ParlinkOverPty : public CLinkFixture {
+protected:
+    // Loads `records` as the wares directory and waits for the terminal's
+    // confirmation (a slow line may take a while).
+    static void UploadWares(CParlinkX2& link, const QStringList& records) {
+        BeginUpload(link, QStringLiteral("151"));
+        for (const QString& r : records) ASSERT_EQ(link.SendData(r), 1);
+        link.EndData();
+        link.SendCommand(QStringLiteral("003"));
+        EXPECT_EQ(ReceiveAnswer(link, 60000), QStringLiteral("SYNC"));
+    }
+};
 
 TEST_F(ParlinkOverPty, AnswersIdentityOfTheDefaultTerminal) {
     StartTerminal();
@@ -359,11 +370,7 @@ TEST_F(ParlinkOverPty, ASlowSocketRepeatsNothingThatIsOnItsWayAndTheCloseIsConfi
                    QStringLiteral("--baud"), QStringLiteral("100000")});
     auto link = NewLink();
     ASSERT_TRUE(Connect(*link)) << qPrintable(link->LastError());
-    BeginUpload(*link, QStringLiteral("151"));
-    for (const QString& r : records) ASSERT_EQ(link->SendData(r), 1);
-    link->EndData();
-    link->SendCommand(QStringLiteral("003"));
-    EXPECT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+    ASSERT_NO_FATAL_FAILURE(UploadWares(*link, records));
     ASSERT_TRUE(link->Session());
     const Link::EndpointStats stats = link->Session()->Stats();
     EXPECT_EQ(link->ClosePort(), 1) << qPrintable(link->LastError());
@@ -385,11 +392,7 @@ TEST_F(ParlinkOverPty, ASocketStoresUnitsWhileTheTerminalKeepsUpAndCompressesWhe
         settings.Write(QStringLiteral("parlink.ini"), "[link]\nWindow=32\n");
         auto link = NewLink();
         ASSERT_TRUE(link->OpenPort(port.isEmpty() ? terminal.Port() : port) == 1 && link->WaitLink(15000) == 1);
-        BeginUpload(*link, QStringLiteral("151"));
-        for (const QString& r : records) ASSERT_EQ(link->SendData(r), 1);
-        link->EndData();
-        link->SendCommand(QStringLiteral("003"));
-        EXPECT_EQ(ReceiveAnswer(*link, 60000), QStringLiteral("SYNC"));
+        ASSERT_NO_FATAL_FAILURE(UploadWares(*link, records));
         ASSERT_TRUE(link->Session());
         EXPECT_EQ(link->Session()->Features().storedUnits, stats != nullptr);
         if (stats) *stats = link->Session()->Stats();
