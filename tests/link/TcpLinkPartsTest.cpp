@@ -2,10 +2,12 @@
 // side's TLS identity, the TLS stream and the SPAKE2 pairing computation.
 
 #include "components/parlink/security/LinkPins.h"
+#include "components/parlink/security/LinkTls.h"
 #include "components/parlink/security/PortNames.h"
 #include "components/parlink/security/Spake2.h"
 #include "components/parlink/security/TlsIdentity.h"
 #include "components/parlink/security/TlsStream.h"
+#include "components/parlink/session/TcpTransport.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"
@@ -20,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <atomic>
@@ -578,4 +582,82 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
     while (server->Read(&c, 1) == 0) WaitForTlsStream(*server, 1000);
     EXPECT_TRUE(server->PeerClosed());
     EXPECT_FALSE(server->Failed());
+}
+
+// The program's network transport against a stand-in terminal that sends
+// the link's first bytes in the same TLS record as its acceptance: they are
+// the link's, not lost and not taken for part of the answer; a terminal with
+// another certificate than the pinned one gets nothing but the handshake.
+TEST(TcpTransportOpen, TakesTheLinksFirstBytesThatCameWithTheAcceptance) {
+    EnsureQtApplication();
+    CTestDir dir;
+    const QString folder = dir.File(QStringLiteral("program/"));
+    CTlsIdentity terminal, stranger, program;
+    QString error;
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("s.pem")), QStringLiteral("kxterminal"), &stranger, &error));
+    ASSERT_TRUE(LinkTls::LoadProgramIdentity(folder, &program, &error)) << qPrintable(error);
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 2), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const quint16 port = ntohs(addr.sin_port);
+    CTerminalPin pin;
+    pin.fingerprint = terminal.fingerprint;
+    pin.address = QStringLiteral("127.0.0.1:%1").arg(port);
+    ASSERT_TRUE(StoreTerminalPin(folder + QLatin1String(LinkTls::kProgramPinsFile), pin, &error)) << qPrintable(error);
+
+    // Serves one connection as `identity`; what the program sent after the
+    // handshake comes back in `heard`.
+    const auto serve = [listener](const CTlsIdentity& identity, const QByteArray& answer, QByteArray* heard) {
+        return std::thread([=] {
+            QString why;
+            auto stream = CTlsStream::Make(CTlsStream::Role::Server, ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC),
+                                           identity, &why);
+            if (!stream) return;
+            QElapsedTimer t;
+            t.start();
+            while (!stream->Handshake() && !stream->Failed() && t.elapsed() < 10000) WaitForTlsStream(*stream, 100);
+            char buffer[64];
+            while (heard->size() < 4 && t.elapsed() < 10000) {
+                const qint64 n = stream->Read(buffer, sizeof buffer);
+                if (n < 0) return;
+                if (n > 0) heard->append(buffer, n);
+                else WaitForTlsStream(*stream, 100);
+            }
+            stream->Write(answer.constData(), answer.size());
+            // Held open until the program has read it.
+            while (stream->Read(buffer, sizeof buffer) >= 0 && t.elapsed() < 10000) WaitForTlsStream(*stream, 100);
+        });
+    };
+    CPortTarget target;
+    target.kind = CPortTarget::Kind::Tcp;
+    target.address = QStringLiteral("127.0.0.1");
+    target.tcpPort = port;
+    CTransportOptions options;
+    options.identityFolder = folder;
+
+    QByteArray heard;
+    std::thread accepted = serve(terminal, QByteArray("KXX-first-frame"), &heard);
+    auto transport = MakeTcpTransport(target, options);
+    ASSERT_TRUE(transport->Open(&error)) << qPrintable(error);
+    EXPECT_EQ(transport->Wait(1000), QByteArray("XX-first-frame"));
+    transport->Close();
+    accepted.join();
+    EXPECT_EQ(heard, QByteArray("KXTL"));
+
+    QByteArray heardByStranger;
+    std::thread refused = serve(stranger, QByteArray("K"), &heardByStranger);
+    auto other = MakeTcpTransport(target, options);
+    EXPECT_FALSE(other->Open(&error));
+    EXPECT_TRUE(error.contains(QLatin1String("another certificate"))) << qPrintable(error);
+    other.reset();
+    refused.join();
+    EXPECT_TRUE(heardByStranger.isEmpty());
+    ::close(listener);
 }

@@ -51,12 +51,14 @@ public:
         QByteArray answer;
         while (answer.isEmpty() && !Broken() && !deadline.hasExpired())
             answer = Wait(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-        if (answer.size() != 1 || answer[0] != LinkTls::kAccepted) {
+        if (answer.isEmpty() || answer[0] != LinkTls::kAccepted) {
             m_stream.reset();
-            if (answer.size() == 1 && answer[0] == LinkTls::kUnknownPeer)
+            if (!answer.isEmpty() && answer[0] == LinkTls::kUnknownPeer)
                 return Fail(error, QStringLiteral("the terminal at %1 does not know this computer: pair it again").arg(where));
             return Fail(error, QStringLiteral("the terminal at %1 did not accept the session").arg(where));
         }
+        // The link's first bytes may have come with the answer.
+        m_early = answer.mid(1);
         return true;
     }
     void Close() override {
@@ -70,6 +72,7 @@ public:
             m_stream->Shutdown();
         }
         m_stream.reset();
+        m_early.clear();
         m_out.clear();
         m_outAt = 0;
     }
@@ -84,6 +87,7 @@ public:
     }
     qint64 PendingWrite() const override { return m_out.size() - m_outAt; }
     QByteArray Wait(int ms) override {
+        if (!m_early.isEmpty()) return std::exchange(m_early, QByteArray());
         if (!m_stream) return {};
         Flush();
         QByteArray got = ReadAvailable();
@@ -142,6 +146,7 @@ private:
     CPortTarget m_target;
     CTransportOptions m_options;
     std::unique_ptr<CTlsStream> m_stream;
+    QByteArray m_early;  // link bytes that came with the terminal's acceptance
     QByteArray m_in;
     QByteArray m_out;  // queued for the socket from m_outAt on
     qsizetype m_outAt = 0;
