@@ -1,7 +1,7 @@
 #include "bench/link/TlsPipe.h"
 
 #include "bench/link/BenchCpu.h"
-#include "components/parlink/security/OpenSslHandle.h"
+#include "components/parlink/security/OpenSslTlsHandles.h"
 #include "components/parlink/security/TlsIdentity.h"
 
 #include <QElapsedTimer>
@@ -23,12 +23,7 @@
 
 namespace {
 
-using Ctx = OpenSslHandle<SSL_CTX, SSL_CTX_free>;
-using Ssl = OpenSslHandle<SSL, SSL_free>;
-void FreeBio(BIO* b) { BIO_free(b); }
-using Bio = OpenSslHandle<BIO, FreeBio>;
-using Key = OpenSslHandle<EVP_PKEY, EVP_PKEY_free>;
-using Cert = OpenSslHandle<X509, X509_free>;
+using namespace OpenSslTls;
 
 // As much as one TLS record holds: what a streaming writer hands over.
 constexpr int kChunk = 16384;

@@ -1,12 +1,11 @@
 #include "components/parlink/security/TlsStream.h"
 
-#include "components/parlink/security/OpenSslHandle.h"
+#include "components/parlink/security/OpenSslTlsHandles.h"
 #include "components/parlink/security/Sha256.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QSslCertificate>
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -27,12 +26,7 @@
 
 namespace {
 
-using Ctx = OpenSslHandle<SSL_CTX, SSL_CTX_free>;
-using Ssl = OpenSslHandle<SSL, SSL_free>;
-void FreeBio(BIO* b) { BIO_free(b); }
-using Bio = OpenSslHandle<BIO, FreeBio>;
-using Key = OpenSslHandle<EVP_PKEY, EVP_PKEY_free>;
-using Cert = OpenSslHandle<X509, X509_free>;
+using namespace OpenSslTls;
 
 QString SslErrorText(const char* what) {
     const unsigned long code = ERR_get_error();
