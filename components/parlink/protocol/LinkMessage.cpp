@@ -119,9 +119,19 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, T
 }
 
 void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size) {
-    stream.append(static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag));
-    AppendLeb128(stream, static_cast<std::uint32_t>(size));
-    stream.append(bytes, size);
+    // One resize and one copy: a file's every record comes this way.
+    char head[6];
+    int headSize = 0;
+    head[headSize++] = static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag);
+    for (auto n = static_cast<std::uint32_t>(size); ; n >>= 7) {
+        head[headSize++] = static_cast<char>(n >= 0x80 ? 0x80 | (n & 0x7F) : n);
+        if (n < 0x80) break;
+    }
+    const qsizetype at = stream.size();
+    stream.resize(at + headSize + size);
+    char* p = stream.data() + at;
+    std::memcpy(p, head, static_cast<std::size_t>(headSize));
+    if (size > 0) std::memcpy(p + headSize, bytes, static_cast<std::size_t>(size));
 }
 
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id) {

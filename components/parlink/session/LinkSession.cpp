@@ -27,6 +27,10 @@ constexpr qsizetype kSocketOutboxLimit = 1024 * 1024;
 constexpr qsizetype kUnframedLimit = 128 * 1024;
 constexpr qsizetype kSocketUnframedLimit = 1024 * 1024;
 constexpr qint64 kPortWriteLimit = 32 * 1024;
+// Records the caller gathers before it takes the lock to queue them: small
+// enough to stay in its processor's cache, large enough that the lock is
+// rare.
+constexpr qsizetype kGatheringPiece = 16 * 1024;
 // Answers not yet taken by the caller; beyond this the port is not read, so
 // the terminal's window fills and it waits.
 constexpr qsizetype kInboxLimit = 16 * 1024 * 1024;
@@ -37,6 +41,18 @@ std::int64_t NowMs() {
     static CSystemClock clock;
     return clock.NowMs();
 }
+
+// What the transport reads goes straight into the endpoint's frame decoder;
+// its frames are taken as each piece arrives.
+class CEndpointSink final : public ILinkTransport::IReadSink {
+public:
+    explicit CEndpointSink(Link::CLinkEndpoint& endpoint) : m_endpoint(endpoint) {}
+    char* Space(qsizetype size) override { return m_endpoint.ReceiveSpace(size); }
+    void Filled(qsizetype n) override { m_endpoint.Received(n, NowMs()); }
+
+private:
+    Link::CLinkEndpoint& m_endpoint;
+};
 
 // Windows-1251 bytes in generalised UTF-8; ASCII is the same in both.
 void AppendWindows1251AsUtf8(QByteArray& out, QByteArrayView page) {
@@ -193,6 +209,7 @@ bool CLinkSession::PeerBusy() const { return Locked(&SessionState::peerBusy); }
 void CLinkSession::FailLocked(const QString& why) {
     if (m_s.failed) return;
     m_s.failed = true;
+    m_failedSeen.store(true, std::memory_order_relaxed);
     m_s.failure = why;
 }
 
@@ -205,6 +222,7 @@ bool CLinkSession::WaitFor(std::unique_lock<std::mutex>& lock, std::int64_t dead
 
 QByteArray CLinkSession::FlushBlocks() {
     QByteArray out;
+    out.swap(m_gathering);
     if (m_blocks) m_blocks->Flush(out);
     return out;
 }
@@ -295,12 +313,22 @@ bool CLinkSession::QueueMessage(Link::MessageType type, const QString& text, QBy
             taken = m_blocks->Data(blockText, gathered);
         else
             m_blocks->Flush(gathered);
+    } else if (type == Link::MessageType::Data && hasPage && !page.isEmpty() && Agreed().version > 0 &&
+               Agreed().codePage == Link::kCodePageWindows1251) {
+        // A file's records, one after another: gathered here and handed to
+        // the I/O thread a piece at a time, not taking the lock for each.
+        // Every wait and every other message hands them over first.
+        Link::AppendWindows1251Message(m_gathering, type, page.data(), page.size());
+        if (m_gathering.size() < kGatheringPiece) return !m_failedSeen.load(std::memory_order_relaxed);
+        taken = true;
     }
     std::unique_lock lock(m_lock);
     if (!m_s.open || m_s.failed) return false;
+    m_s.outbox.append(m_gathering);
+    m_gathering.resize(0);
     m_s.outbox.append(gathered);
     if (taken)
-        ;  // gathered for a block
+        ;  // gathered for a block or a piece
     else if (type == Link::MessageType::EndData)
         Link::AppendEmptyMessage(m_s.outbox, type);
     else if (hasPage && m_s.coding == Link::TextCoding::Windows1251 && !page.isEmpty())
@@ -494,22 +522,21 @@ void CLinkSession::IoMain() {
             throttled = m_s.answers.Bytes() > kInboxLimit;
         }
         if (!taken.isEmpty()) endpoint.QueueTaking(taken, takenUrgent);
-        wire.clear();
         const bool portBusy = transport->PendingWrite() >= kPortWriteLimit;
         if (!portBusy) endpoint.Produce(now, wire);
-        if (!wire.isEmpty()) transport->Write(wire);
+        if (!wire.isEmpty()) transport->WriteTaking(wire);
 
         int waitMs = kQuantumMs;
         const std::int64_t deadline = endpoint.NextDeadline(now);
         if (!portBusy && deadline <= now) waitMs = 0;
         else if (deadline - now < waitMs) waitMs = static_cast<int>(std::max<std::int64_t>(0, deadline - now));
-        QByteArray input;
-        if (throttled)
+        if (throttled) {
             QThread::msleep(kQuantumMs);
-        else
-            input = transport->Wait(waitMs);
+        } else {
+            CEndpointSink sink(endpoint);
+            transport->WaitInto(waitMs, sink);
+        }
         now = NowMs();
-        if (!input.isEmpty()) endpoint.Feed(input.constData(), input.size(), now);
         if (!established && endpoint.Established()) {
             established = true;
             const Link::SessionFeatures features = endpoint.Features();

@@ -20,6 +20,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -192,6 +193,11 @@ private:
     SessionState m_s;  // guarded by m_lock
     // The caller's own: records gathered into blocks where both ends agreed.
     std::unique_ptr<Link::CRecordBlockWriter> m_blocks;
+    // The caller's own: code-page records gathered as messages, not queued yet
+    // (FlushBlocks hands them over).
+    QByteArray m_gathering;
+    // Mirrors m_s.failed for the caller's lock-free path.
+    std::atomic<bool> m_failedSeen{false};
     // The caller's own: the copies of uploaded wares, and where an upload is.
     std::unique_ptr<Link::CWaresCopies> m_copies;
     bool m_copiesUsable = false;

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstring>
 #include <memory>
 
 class ILinkTransport {
@@ -18,10 +19,37 @@ public:
     virtual void Close() = 0;
     // Queues bytes and writes as many as the device takes at once.
     virtual void Write(const QByteArray& bytes) = 0;
+    // The same for bytes the caller is done with: `bytes` comes back empty,
+    // perhaps with memory of the transport's to fill next (a socket's queue
+    // then takes them without a copy).
+    virtual void WriteTaking(QByteArray& bytes) {
+        Write(bytes);
+        bytes.resize(0);
+    }
     virtual qint64 PendingWrite() const = 0;
     // Waits up to `ms` for input (writing queued bytes meanwhile) and returns
     // whatever has arrived (possibly nothing).
     virtual QByteArray Wait(int ms) = 0;
+
+    // Where WaitInto puts what it reads: room for up to `size` bytes, then
+    // how many of them were filled.
+    class IReadSink {
+    public:
+        virtual char* Space(qsizetype size) = 0;
+        virtual void Filled(qsizetype n) = 0;
+
+    protected:
+        ~IReadSink() = default;
+    };
+    // Wait, reading into the sink's own memory (a socket's bytes go from the
+    // TLS library straight to the frame decoder); the bytes read.
+    virtual qsizetype WaitInto(int ms, IReadSink& sink) {
+        const QByteArray got = Wait(ms);
+        if (got.isEmpty()) return 0;
+        std::memcpy(sink.Space(got.size()), got.constData(), static_cast<std::size_t>(got.size()));
+        sink.Filled(got.size());
+        return got.size();
+    }
     // The device failed or the peer hung up: nothing more will come.
     virtual bool Broken() const = 0;
     virtual QString ErrorText() const = 0;

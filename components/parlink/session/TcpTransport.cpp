@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -85,19 +86,42 @@ public:
         m_out.append(bytes);
         Flush();
     }
+    void WriteTaking(QByteArray& bytes) override {
+        if (!m_stream) return bytes.resize(0);
+        if (PendingWrite() == 0) {
+            // The frames become the queue; the caller fills the old one next.
+            m_out.swap(bytes);
+            m_outAt = 0;
+        } else {
+            m_out.append(bytes);
+        }
+        bytes.resize(0);
+        Flush();
+    }
     qint64 PendingWrite() const override { return m_out.size() - m_outAt; }
     QByteArray Wait(int ms) override {
-        if (!m_early.isEmpty()) return std::exchange(m_early, QByteArray());
-        if (!m_stream) return {};
+        QByteArray got;
+        CBufferSink sink(got);
+        WaitInto(ms, sink);
+        return got;
+    }
+    qsizetype WaitInto(int ms, IReadSink& sink) override {
+        if (!m_early.isEmpty()) {
+            const QByteArray early = std::exchange(m_early, QByteArray());
+            std::memcpy(sink.Space(early.size()), early.constData(), static_cast<std::size_t>(early.size()));
+            sink.Filled(early.size());
+            return early.size();
+        }
+        if (!m_stream) return 0;
         Flush();
-        QByteArray got = ReadAvailable();
-        if (!got.isEmpty() || Broken() || m_stream->HasBuffered()) return got;
+        qsizetype got = ReadAvailable(sink);
+        if (got > 0 || Broken() || m_stream->HasBuffered()) return got;
         pollfd p{m_stream->Fd(), POLLIN, 0};
         // A write that waits for room (or, rarely, for the peer's bytes).
         if (PendingWrite() > 0) p.events |= m_stream->WantedEvents();
         if (::poll(&p, 1, std::max(ms, 0)) > 0) {
             Flush();
-            got = ReadAvailable();
+            got = ReadAvailable(sink);
         }
         return got;
     }
@@ -123,21 +147,33 @@ private:
             m_outAt += n;
         }
     }
+    // A sink that is a byte array of its own (Wait, the handshake's answer).
+    class CBufferSink final : public IReadSink {
+    public:
+        explicit CBufferSink(QByteArray& bytes) : m_bytes(bytes) {}
+        char* Space(qsizetype size) override {
+            m_from = m_bytes.size();
+            m_bytes.resize(m_from + size);
+            return m_bytes.data() + m_from;
+        }
+        void Filled(qsizetype n) override { m_bytes.resize(m_from + std::max<qsizetype>(n, 0)); }
+
+    private:
+        QByteArray& m_bytes;
+        qsizetype m_from = 0;
+    };
+
     // Everything decrypted that is there now, up to a bounded amount (the
     // session's loop gets back to its timers and writes in between).
-    // The buffer is handed over only when it holds something, so a wait
-    // that brings nothing allocates nothing.
-    QByteArray ReadAvailable() {
+    qsizetype ReadAvailable(IReadSink& sink) {
         qsizetype size = 0;
         while (size < kMostReadAtOnce) {
-            if (m_in.size() - size < kReadPiece) m_in.resize(size + kReadPiece);
-            const qint64 n = m_stream->Read(m_in.data() + size, m_in.size() - size);
+            const qint64 n = m_stream->Read(sink.Space(kReadPiece), kReadPiece);
+            sink.Filled(std::max<qint64>(n, 0));
             if (n <= 0) break;
             size += n;
         }
-        if (size == 0) return {};
-        m_in.resize(size);
-        return std::exchange(m_in, QByteArray());
+        return size;
     }
 
     static constexpr qsizetype kReadPiece = 256 * 1024;
@@ -147,7 +183,6 @@ private:
     CTransportOptions m_options;
     std::unique_ptr<CTlsStream> m_stream;
     QByteArray m_early;  // link bytes that came with the terminal's acceptance
-    QByteArray m_in;
     QByteArray m_out;  // queued for the socket from m_outAt on
     qsizetype m_outAt = 0;
 };
