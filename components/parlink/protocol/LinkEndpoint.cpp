@@ -460,8 +460,10 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         m_stats.mostFramesInFlight = std::max<std::uint64_t>(m_stats.mostFramesInFlight, m_unacked.size());
         if (m_packer && PackedPending() < m_cfg.maxPayload) Pack();
     }
-    // Stream left waiting after all the window allows: the line (or the
-    // peer) holds this end back, and the span measures how fast it goes.
+    // A full frame's bytes left waiting after all the window allows: the
+    // line (or the peer) holds this end back, and the span measures how fast
+    // it goes. (Packed or not: a caller that hands its records over a piece
+    // at a time leaves no plain bytes for moments while the window is full.)
     if (m_packer && m_features.storedUnits) {
         // What the peer has taken, in plain bytes: the units it acknowledged
         // whole. (What was packed would count a burst of packing ahead of
@@ -474,7 +476,7 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         }
         const bool oneWayOnTheLine =
             m_unitEnds.empty() || m_unitEnds.front().compressWhenBehind == m_packing.CompressWhenBehind();
-        m_packing.Observe(now, m_plainAcked, PlainPending() > 0 && oneWayOnTheLine);
+        m_packing.Observe(now, m_plainAcked, UnframedBytes() >= m_cfg.maxPayload && oneWayOnTheLine);
     }
     if (UnframedBytes() == 0) {
         m_urgent = false;
