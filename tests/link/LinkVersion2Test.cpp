@@ -323,11 +323,18 @@ TEST(LinkCompression, ASenderBehindItsLineCompressesOnlyWhereThatGetsTheStreamTh
     EXPECT_GT(run(fastSocket, 10000, 20000, [](bool compress) { return compress ? 90000 : 40000; }), 0.75);
     // And back, where only the way not taken got faster: seen by trying it.
     EXPECT_LT(run(fastSocket, 20000, 30000, [](bool compress) { return compress ? 90000 : 200000; }), 0.25);
-    // A sender that runs dry between its bursts measures nothing (its pace is
-    // the caller's): it goes on as a sender behind its line always did.
+    // A long steady socket: the tries of the slower way grow rare...
+    CPackingChoice steady(span);
+    EXPECT_LT(run(steady, 0, 60000, [](bool compress) { return compress ? 120000 : 160000; }), 0.03);
+    // ...and a line that then changes is still followed.
+    EXPECT_GT(run(steady, 60000, 75000, [](bool compress) { return compress ? 90000 : 40000; }), 0.6);
+    // A sender that runs dry between bursts shorter than any span measures
+    // nothing (its pace is the caller's): it goes on as a sender behind its
+    // line always did.
+    static_assert(CPackingChoice::kFirstSpanMs > 10 && CPackingChoice::kFirstSpanMs < CPackingChoice::kSpanMs);
     CPackingChoice bursts(span);
     for (std::int64_t now = 0; now < 10000; ++now) {
-        bursts.Observe(now, sent, now % 40 != 0);
+        bursts.Observe(now, sent, now % 10 != 0);
         sent += 200000;
         EXPECT_TRUE(bursts.CompressWhenBehind());
     }

@@ -1,5 +1,7 @@
 #include "components/parlink/protocol/PackingChoice.h"
 
+#include <algorithm>
+
 namespace Link {
 
 void CPackingChoice::Observe(std::int64_t now, std::uint64_t plainBytesTaken, bool behind) {
@@ -14,7 +16,8 @@ void CPackingChoice::Observe(std::int64_t now, std::uint64_t plainBytesTaken, bo
     }
     const std::int64_t elapsed = now - m_spanStart;
     const std::uint64_t bytes = plainBytesTaken - m_spanBytesAtStart;
-    if (elapsed < kSpanMs || bytes < m_minSpanBytes) return;
+    const std::int64_t least = m_rate[m_compress ? 1 : 0] < 0 ? kFirstSpanMs : kSpanMs;
+    if (elapsed < least || bytes < m_minSpanBytes) return;
     EndSpan(static_cast<double>(bytes) / static_cast<double>(elapsed));
     m_spanStart = now;
     m_spanBytesAtStart = plainBytesTaken;
@@ -25,12 +28,22 @@ void CPackingChoice::EndSpan(double rate) {
     // Half the weight on the newest span: a line that changes is followed
     // within a few spans, one odd span does not turn the choice.
     known = known < 0 ? rate : (known + rate) / 2;
-    ++m_spans;
-    const double other = m_rate[m_compress ? 0 : 1];
-    if (other < 0 || m_spans % kTryEvery == 0)
-        m_compress = !m_compress;  // not measured yet, or due for another look
-    else
-        m_compress = m_rate[1] >= m_rate[0];
+    if (m_rate[m_compress ? 0 : 1] < 0) {
+        m_compress = !m_compress;  // the other way is not measured yet
+        return;
+    }
+    const bool faster = m_rate[1] >= m_rate[0];
+    if (m_trying) {
+        m_trying = false;
+        m_tryEvery = faster == m_compress ? kTryEvery : std::min(2 * m_tryEvery, kMostTryEvery);
+    }
+    if (++m_spansSinceTry >= m_tryEvery) {
+        m_spansSinceTry = 0;
+        m_trying = true;
+        m_compress = !faster;
+    } else {
+        m_compress = faster;
+    }
 }
 
 }  // namespace Link

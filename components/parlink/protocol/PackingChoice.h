@@ -17,8 +17,16 @@ public:
     // A span lasts at least this long and carries at least `minSpanBytes`
     // plain bytes (a few units: the stream goes out a unit at a time).
     static constexpr std::int64_t kSpanMs = 50;
-    // One span in this many tries the way not chosen.
+    // The first span of each way is shorter: until both are known, a fast
+    // line spends it on what may be the slower way.
+    static constexpr std::int64_t kFirstSpanMs = 15;
+    // One span in this many tries the way not chosen. Each try that finds
+    // the chosen way still faster doubles the spans to the next, up to
+    // kMostTryEvery; a try that turns the choice starts again from
+    // kTryEvery. (A try costs a span of the slower way: on a steady line the
+    // looks grow rare, and a line that changes is still seen.)
     static constexpr int kTryEvery = 8;
+    static constexpr int kMostTryEvery = 64;
 
     explicit CPackingChoice(std::uint64_t minSpanBytes) : m_minSpanBytes(minSpanBytes) {}
 
@@ -40,7 +48,9 @@ private:
     std::int64_t m_spanStart = -1;
     std::uint64_t m_spanBytesAtStart = 0;
     double m_rate[2] = {-1, -1};
-    int m_spans = 0;
+    int m_spansSinceTry = 0;
+    int m_tryEvery = kTryEvery;
+    bool m_trying = false;  // the span under way tries the way not chosen
 };
 
 }  // namespace Link

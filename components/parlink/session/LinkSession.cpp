@@ -195,12 +195,10 @@ QString CLinkSession::FailureText() const { return Locked(&SessionState::failure
 Link::EndpointStats CLinkSession::Stats() const { return Locked(&SessionState::stats); }
 Link::SessionFeatures CLinkSession::Features() const { return Locked(&SessionState::features); }
 
-const Link::SessionFeatures& CLinkSession::Agreed() {
-    if (!m_agreedKnown) {
-        std::lock_guard guard(m_lock);
-        m_agreed = m_s.features;
-        m_agreedKnown = m_agreed.version > 0;
-    }
+const Link::SessionFeatures& CLinkSession::LearnAgreed() {
+    std::lock_guard guard(m_lock);
+    m_agreed = m_s.features;
+    m_agreedKnown = m_agreed.version > 0;
     return m_agreed;
 }
 bool CLinkSession::PortInUse() const { return Locked(&SessionState::portInUse); }

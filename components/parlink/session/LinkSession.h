@@ -138,7 +138,8 @@ private:
     // What the terminal agreed, as the caller's thread keeps it once known
     // (a session's features never change after the HELLO's answer), so that
     // a record costs no lock for it.
-    const Link::SessionFeatures& Agreed();
+    const Link::SessionFeatures& Agreed() { return m_agreedKnown ? m_agreed : LearnAgreed(); }
+    const Link::SessionFeatures& LearnAgreed();
     void FailLocked(const QString& why);
     // The records gathered for a block, written out before another message
     // (caller's thread; the encoding runs outside the lock).
