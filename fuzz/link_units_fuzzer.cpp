@@ -51,6 +51,10 @@ Unpacked Unpack(const QByteArray& stream, const QList<int>& pieces, bool storedU
                       QStringLiteral("%1 bytes wait for a unit").arg(unpacker.Buffered()));
     }
     out.failed = unpacker.Failed();
+    // What a receiver hands on: a stored unit not yet complete waits for its check.
+    KX_FUZZ_CHECK(unpacker.Unchecked() <= out.plain.size() && unpacker.Unchecked() < Link::kMaxUnitPlain,
+                  QStringLiteral("%1 bytes unchecked").arg(unpacker.Unchecked()));
+    out.plain.chop(unpacker.Unchecked());
     return out;
 }
 

@@ -296,6 +296,76 @@ TEST(LinkCompression, StoredUnitsStandBesideCompressedOnesAndOnlyWhereAgreed) {
     EXPECT_TRUE(none.isEmpty());
 }
 
+TEST(LinkCompression, AStoredUnitGoesOnAsItComesButNothingOfItIsHandedOnBeforeItsCheckHolds) {
+    // The unpacker alone: a stored unit fed a few bytes at a time.
+    const QByteArray text = JournalStream(3000, TextCoding::Windows1251).left(kMaxUnitPlain);
+    QByteArray unit;
+    CStreamPacker::Store(text.constData(), text.size(), unit);
+    for (const bool damaged : {false, true}) {
+        QByteArray stream = unit;
+        if (damaged) stream[stream.size() - 1] = static_cast<char>(stream[stream.size() - 1] ^ 1);
+        CStreamUnpacker unpacker;
+        unpacker.AllowStoredUnits(true);
+        QByteArray got = "before";
+        bool ok = true;
+        for (qsizetype at = 0; at < stream.size() && ok; at += 1000) {
+            ok = unpacker.Feed(stream.constData() + at, std::min<qsizetype>(1000, stream.size() - at), got);
+            if (at + 1000 < stream.size()) {
+                ASSERT_TRUE(ok);
+                EXPECT_EQ(got.size() - unpacker.Unchecked(), 6) << "byte " << at;
+                EXPECT_EQ(unpacker.Buffered(), unpacker.Unchecked());
+            }
+        }
+        EXPECT_EQ(ok, !damaged);
+        EXPECT_EQ(unpacker.Unchecked(), 0);
+        EXPECT_EQ(got, damaged ? QByteArray("before") : "before" + text);
+    }
+
+    // Two endpoints: the terminal's stream is read after every frame, and
+    // one frame in the middle of the program's second unit had a byte
+    // changed before its check sums were made (the frames hold, the unit's
+    // own check does not). The terminal hands on the first unit whole and
+    // nothing of the second.
+    EndpointConfig c = Speaking(2);
+    c.capabilities.storedUnits = true;
+    c.maxPayload = kMaxFramePayload;
+    c.window = 64;
+    c.unitPlain = kMaxUnitPlain;
+    CLinkEndpoint program(CLinkEndpoint::Role::Initiator, c);
+    CLinkEndpoint terminal(CLinkEndpoint::Role::Responder, c);
+    const QByteArray up = UploadStream(6000, TextCoding::Windows1251);
+    ASSERT_GT(up.size(), 2 * kMaxUnitPlain + 1000);
+    program.SetFaults(0, 0, 0, 16 + 8);
+    program.StartSession(0x5EED, 0);
+    QByteArray toTerminal, toProgram, got;
+    bool queued = false;
+    for (std::int64_t now = 0; now < 2000 && !terminal.StreamFailed(); ++now) {
+        if (!queued && program.Established()) {
+            program.Queue(up, false);
+            queued = true;
+        }
+        program.Produce(now, toTerminal);
+        CFrameDecoder frames;
+        frames.Feed(toTerminal.constData(), toTerminal.size());
+        toTerminal.clear();
+        Frame f;
+        QByteArray frameBytes;
+        while (frames.Next(&f) == CFrameDecoder::Result::Frame) {
+            frameBytes.clear();
+            AppendFrame(frameBytes, f);
+            terminal.Feed(frameBytes.constData(), frameBytes.size(), now);
+            got += terminal.TakeReceived();
+            ASSERT_TRUE(up.startsWith(got)) << "a wrong byte handed on after " << got.size();
+        }
+        terminal.Produce(now, toProgram);
+        program.Feed(toProgram.constData(), toProgram.size(), now);
+        toProgram.clear();
+    }
+    EXPECT_TRUE(program.Features().storedUnits);
+    EXPECT_TRUE(terminal.StreamFailed());
+    EXPECT_EQ(got.size(), kMaxUnitPlain);
+}
+
 TEST(LinkCompression, ASenderBehindItsLineCompressesOnlyWhereThatGetsTheStreamThroughFaster) {
     // A sender that always has more to send than its line takes; `rate`
     // gives the plain bytes a millisecond each way gets through. Returns the

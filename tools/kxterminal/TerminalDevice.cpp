@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -117,8 +118,13 @@ struct CTerminalDevice::Load {
     // A record that came whole in one piece of the file's code page (most
     // records): straight to the file's buffer.
     void AddWholeRecord(const char* bytes, qsizetype size) {
-        pending.append(bytes, size);
-        pending.append("\r\n", 2);
+        // One resize and one copy a record.
+        const qsizetype at = pending.size();
+        pending.resize(at + size + 2);
+        char* p = pending.data() + at;
+        if (size > 0) std::memcpy(p, bytes, static_cast<std::size_t>(size));
+        p[size] = '\r';
+        p[size + 1] = '\n';
         if (pending.size() >= kLoadWriteChunk) WritePending();
     }
     void WritePending() {

@@ -5,6 +5,8 @@
 
 #include <zstd.h>
 
+#include <algorithm>
+
 namespace Link {
 namespace {
 
@@ -91,6 +93,14 @@ CStreamUnpacker::~CStreamUnpacker() = default;
 
 bool CStreamUnpacker::Feed(const char* data, qsizetype size, QByteArray& plain) {
     if (m_failed) return false;
+    if (m_storedLeft > 0) {
+        // The body of a stored unit under way: straight on to `plain`.
+        const qsizetype n = std::min<qsizetype>(size, m_storedLeft);
+        if (!TakeStored(data, n, plain)) return false;
+        data += n;
+        size -= n;
+        if (size == 0) return true;
+    }
     if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
@@ -113,23 +123,51 @@ bool CStreamUnpacker::Feed(const char* data, qsizetype size, QByteArray& plain) 
         const bool stored = packedSize == 0;
         const qsizetype header = a + b + 4;
         const qsizetype body = stored ? static_cast<qsizetype>(plainSize) : static_cast<qsizetype>(packedSize);
-        if (avail < header + body) return true;
+        if (avail < (stored ? header : header + body)) return true;
         std::uint32_t crc = 0;
         for (int i = 0; i < 4; ++i) crc |= static_cast<std::uint32_t>(p[a + b + i]) << (8 * i);
         const char* bytes = reinterpret_cast<const char*>(p + header);
-        const bool sound = stored ? Crc32(bytes, static_cast<std::size_t>(plainSize)) == crc
-                                  : DecodeUnit(bytes, packedSize, plainSize, crc, plain);
-        if (!sound) {
-            m_failed = true;
-            return false;
+        if (stored) {
+            // Its bytes go on as they come (those here now, the rest with
+            // the next pieces), summed on the way; they are taken back if
+            // the sum does not hold.
+            m_storedCrc = 0;
+            m_storedExpected = crc;
+            m_storedDone = 0;
+            m_storedLeft = plainSize;
+            const qsizetype here = std::min<qsizetype>(avail - header, plainSize);
+            if (!TakeStored(bytes, here, plain)) return false;
+            m_pos += header + here;
+        } else {
+            if (!DecodeUnit(bytes, packedSize, plainSize, crc, plain)) {
+                m_failed = true;
+                return false;
+            }
+            m_pos += header + body;
         }
-        if (stored) plain.append(bytes, plainSize);
-        m_pos += header + body;
         if (m_pos == m_buffer.size()) {
-            m_buffer.clear();
+            // Emptied keeping its memory.
+            m_buffer.resize(0);
             m_pos = 0;
         }
+        if (m_storedLeft > 0) return true;
     }
+}
+
+bool CStreamUnpacker::TakeStored(const char* bytes, qsizetype size, QByteArray& plain) {
+    plain.append(bytes, size);
+    m_storedCrc = Crc32(bytes, static_cast<std::size_t>(size), m_storedCrc);
+    m_storedDone += size;
+    m_storedLeft -= size;
+    if (m_storedLeft > 0) return true;
+    if (m_storedCrc != m_storedExpected) {
+        plain.truncate(plain.size() - m_storedDone);
+        m_storedDone = 0;
+        m_failed = true;
+        return false;
+    }
+    m_storedDone = 0;
+    return true;
 }
 
 bool CStreamUnpacker::DecodeUnit(const char* packed, qsizetype packedSize, qsizetype plainSize, std::uint32_t crc,

@@ -84,20 +84,28 @@ public:
     CStreamUnpacker& operator=(const CStreamUnpacker&) = delete;
 
     // Takes the next bytes of the stream in any pieces; appends the plain
-    // bytes of every unit completed and checked to `plain`. False, for good,
-    // once the stream is found corrupt (bad header, undecodable bytes, a
-    // size or CRC that does not match).
+    // bytes of every unit completed and checked to `plain`. A stored unit's
+    // bytes are appended as they come (no copy into a buffer of its own):
+    // the last Unchecked() bytes of `plain` wait for their unit's check, and
+    // are removed from it again if the check fails. False, for good, once
+    // the stream is found corrupt (bad header, undecodable bytes, a size or
+    // CRC that does not match). Every call must get the same `plain`, its
+    // unchecked end as this left it.
     bool Feed(const char* data, qsizetype size, QByteArray& plain);
+    // Bytes at the end of `plain` from a stored unit not yet complete.
+    qsizetype Unchecked() const { return m_storedLeft > 0 ? m_storedDone : 0; }
     // Stored units were agreed: a unit of packed size 0 is taken as stored.
     // Otherwise such a unit is a corrupt stream, as always.
     void AllowStoredUnits(bool allow) { m_storedUnits = allow; }
     bool Failed() const { return m_failed; }
     // Bytes received that do not yet make a whole unit.
-    qsizetype Buffered() const { return m_buffer.size() - m_pos; }
+    qsizetype Buffered() const { return m_buffer.size() - m_pos + Unchecked(); }
 
 private:
     bool DecodeUnit(const char* packed, qsizetype packedSize, qsizetype plainSize, std::uint32_t crc,
                     QByteArray& plain);
+    // The next `size` bytes of the stored unit under way; its check once complete.
+    bool TakeStored(const char* bytes, qsizetype size, QByteArray& plain);
 
     struct Free {
         void operator()(ZSTD_DCtx_s* d) const;
@@ -107,6 +115,12 @@ private:
     qsizetype m_pos = 0;
     bool m_failed = false;
     bool m_storedUnits = false;
+    // The stored unit under way: its bytes still to come, those taken, their
+    // running sum, and the sum its header gave.
+    qsizetype m_storedLeft = 0;
+    qsizetype m_storedDone = 0;
+    std::uint32_t m_storedCrc = 0;
+    std::uint32_t m_storedExpected = 0;
 };
 
 }  // namespace Link

@@ -104,14 +104,14 @@ void CLinkEndpoint::Deliver(const QByteArray& payload) {
         m_stats.plainBytesReceived += static_cast<std::uint64_t>(payload.size());
         return;
     }
-    const qsizetype before = m_received.size();
+    const qsizetype before = m_received.size() - m_unpacker->Unchecked();
     if (!m_unpacker->Feed(payload.constData(), payload.size(), m_received)) {
         // Whatever the peer sends from here on cannot be trusted: go silent
         // and let the session end.
         m_streamFailed = true;
         m_deaf = true;
     }
-    m_stats.plainBytesReceived += static_cast<std::uint64_t>(m_received.size() - before);
+    m_stats.plainBytesReceived += static_cast<std::uint64_t>(m_received.size() - m_unpacker->Unchecked() - before);
 }
 
 void CLinkEndpoint::Queue(const QByteArray& bytes, bool urgent) {
@@ -139,6 +139,13 @@ void CLinkEndpoint::QueueTaking(QByteArray& bytes, bool urgent) {
 QByteArray CLinkEndpoint::TakeReceived() {
     QByteArray bytes;
     bytes.swap(m_received);
+    // A stored unit's bytes so far stay behind until its check holds.
+    const qsizetype unchecked = m_unpacker ? m_unpacker->Unchecked() : 0;
+    if (unchecked > 0) {
+        m_received.reserve(std::max(kReceivedReserve, unchecked));
+        m_received.append(bytes.constData() + bytes.size() - unchecked, unchecked);
+        bytes.truncate(bytes.size() - unchecked);
+    }
     return bytes;
 }
 
