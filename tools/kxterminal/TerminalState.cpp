@@ -376,13 +376,8 @@ struct CJournalReader::Parts {
     CNumbering numbering;
     std::unique_ptr<CNumbering::Cursor> numbers;
     int number = 0;  // lines given so far
-    // The journal as read so far, in one block of its length when opened:
-    // the given lines are views into it, and a line a read cut goes on where
-    // the next read puts its bytes. (Large pages where the system has them:
-    // a million lines take a few page faults, not thousands.)
-    CFileBlock block;
-    qsizetype filled = 0;  // bytes read
-    qsizetype given = 0;  // bytes whose lines were given
+    QByteArray carry;  // the start of a line that the last piece cut
+    std::vector<QByteArray> pieces;  // what the given lines are views into
     bool done = false;
 
     ~Parts() {
@@ -395,34 +390,39 @@ CJournalReader::~CJournalReader() = default;
 
 bool CJournalReader::ReadMore(qsizetype bytes, const std::function<void(const CJournalText::Line&)>& take) {
     if (m->done) return false;
-    // Reads on until a line ends in what was read (a line longer than
-    // `bytes` is read whole).
-    char* const data = m->block.Data();
+    // A piece starts with the line the last one cut, so that every line is
+    // one view into one piece; it reads on until a line ends in it (a line
+    // longer than `bytes` is read whole, in steps that grow with it).
+    QByteArray piece = std::exchange(m->carry, QByteArray());
     for (;;) {
-        const qsizetype at = m->filled;
-        const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>(bytes, 1));
+        const qsizetype at = piece.size();
+        const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>({bytes, at, 1}));
+        piece.resize(at + static_cast<qsizetype>(want));
         qsizetype got = 0;
         while (got < want) {
-            const ssize_t n = ::read(m->fd, data + at + got, static_cast<size_t>(want - got));
+            const ssize_t n = ::read(m->fd, piece.data() + at + got, static_cast<size_t>(want - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += n;
         }
-        m->filled += got;
+        piece.resize(at + got);
         // A journal that got shorter or unreadable meanwhile ends where it ends.
         m->left = got < want ? 0 : m->left - got;
-        if (m->left == 0 || std::memchr(data + at, '\n', static_cast<std::size_t>(got))) break;
+        if (m->left == 0 || std::memchr(piece.constData() + at, '\n', static_cast<std::size_t>(got))) break;
     }
     const bool last = m->left == 0;
-    qsizetype whole = m->filled;
+    qsizetype whole = piece.size();
     if (!last) {
-        const QByteArrayView read(data + m->given, m->filled - m->given);
-        whole = m->given + read.lastIndexOf('\n') + 1;
+        const qsizetype nl = piece.lastIndexOf('\n');
+        whole = nl + 1;
+        m->carry = piece.mid(whole);
+        piece.truncate(whole);
     }
-    ForEachNonEmptyLine(QByteArrayView(data + m->given, whole - m->given), [&](QByteArrayView line) {
+    m->pieces.push_back(std::move(piece));
+    const QByteArray& kept = m->pieces.back();
+    ForEachNonEmptyLine(QByteArrayView(kept.constData(), kept.size()), [&](QByteArrayView line) {
         take(CJournalText::Line{line, ++m->number, m->numbers->Next()});
     });
-    m->given = whole;
     if (last) m->done = true;
     return true;
 }
@@ -441,12 +441,8 @@ std::unique_ptr<CJournalReader> CTerminalState::OpenJournal() const {
     p.fd = ::open(QFile::encodeName(Path(QStringLiteral("journal.txt"))).constData(),
                   O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (p.fd >= 0 && ::fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        p.block = CFileBlock(static_cast<qsizetype>(st.st_size));
-        // Without the memory for it the journal cannot be read: no lines, as
-        // for a journal that cannot be opened.
-        if (p.block.Data()) p.left = st.st_size;
-    }
+    if (p.fd >= 0 && ::fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode))
+        p.left = st.st_size;
     return reader;
 }
 
