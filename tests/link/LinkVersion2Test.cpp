@@ -183,6 +183,28 @@ TEST(LinkVersions, CompressedStreamsCarryFarFewerBytesAndSurviveABadLine) {
         repeats += sim.program.Stats().dataFramesResent + sim.terminal.Stats().dataFramesResent;
     }
     EXPECT_GT(repeats, 0u);
+
+    // Socket-sized frames, units and window, stored units among compressed
+    // ones, and megabytes each way: frames repeated after the sender has
+    // dropped what its acknowledged frames held are still the bytes first
+    // sent.
+    EndpointConfig wide;
+    wide.capabilities.storedUnits = true;
+    wide.maxPayload = kMaxFramePayload;
+    wide.window = 16;
+    wide.unitPlain = kMaxUnitPlain;
+    const QByteArray bigUp = up + UploadStream(60000, TextCoding::Windows1251) + Pattern(600000, 7);
+    const QByteArray bigDown = Pattern(500000, 8) + JournalStream(30000, TextCoding::Windows1251);
+    std::uint64_t wideRepeats = 0;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        CLineSimulation sim(seed, BadLine(seed, 4), wide);
+        ASSERT_TRUE(sim.Run(bigUp, bigDown, 900000)) << "seed " << seed;
+        EXPECT_EQ(sim.gotUp, bigUp) << "seed " << seed;
+        EXPECT_EQ(sim.gotDown, bigDown) << "seed " << seed;
+        EXPECT_GT(sim.program.Stats().unitsStored, 0u);
+        wideRepeats += sim.program.Stats().dataFramesResent + sim.terminal.Stats().dataFramesResent;
+    }
+    EXPECT_GT(wideRepeats, 20u);
 }
 
 TEST(LinkVersions, ACorruptCompressedStreamIsNeverDeliveredAndSilencesTheReceiver) {

@@ -52,6 +52,7 @@ void CLinkEndpoint::ResetSession(std::uint32_t nonce) {
     m_outPos = 0;
     m_packed.clear();
     m_packedPos = 0;
+    m_packedBase = 0;
     m_urgent = false;
     m_unacked.clear();
     m_nextTransmit = 0;
@@ -312,7 +313,7 @@ void CLinkEndpoint::ProcessAck(std::uint16_t ack, std::int64_t now) {
         const SentFrame& f = m_unacked.front();
         // Karn: only frames sent once give a trustworthy round trip.
         sample = f.sends == 1 ? now - f.firstSent : -1;
-        m_packedAcked += static_cast<std::uint64_t>(f.payload.size());
+        m_packedAcked += static_cast<std::uint64_t>(f.size);
         m_unacked.pop_front();
     }
     m_sendBase = ack;
@@ -356,9 +357,14 @@ void CLinkEndpoint::Pack() {
         m_out.resize(0);
         m_outPos = 0;
     }
-    if (m_packedPos > 65536 && m_packedPos > m_packed.size() / 2) {
-        m_packed.remove(0, m_packedPos);
-        m_packedPos = 0;
+    // What no frame needs any more goes once it is most of the buffer (each
+    // byte is moved a third of a time at most; unacknowledged frames are
+    // repeated from here).
+    const qsizetype done = m_unacked.empty() ? m_packedPos : static_cast<qsizetype>(m_unacked.front().at - m_packedBase);
+    if (done > 65536 && done >= 3 * (m_packed.size() - done)) {
+        m_packed.remove(0, done);
+        m_packedBase += static_cast<std::uint64_t>(done);
+        m_packedPos -= done;
     }
     // Compressing pays only where the line holds the sender back: while the
     // peer acknowledges so fast that few frames are on their way, the line
@@ -460,7 +466,11 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         const int size = static_cast<int>(std::min<qsizetype>(source.size() - sourcePos, m_cfg.maxPayload));
         SentFrame f;
         f.seq = m_nextSeq++;
-        f.payload = source.mid(sourcePos, size);
+        f.size = size;
+        if (m_packer)
+            f.at = m_packedBase + static_cast<std::uint64_t>(sourcePos);
+        else
+            f.payload = source.mid(sourcePos, size);
         if (!m_packer) m_stats.plainBytesSent += static_cast<std::uint64_t>(size);
         sourcePos += size;
         m_unacked.push_back(std::move(f));
@@ -489,15 +499,17 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
         m_urgent = false;
         m_out.resize(0);
         m_outPos = 0;
-        m_packed.resize(0);
-        m_packedPos = 0;
+        if (m_unacked.empty()) {
+            m_packedBase += static_cast<std::uint64_t>(m_packed.size());
+            m_packed.resize(0);
+            m_packedPos = 0;
+        }
     }
 
     if (m_probeDue && !m_stalled && !m_unacked.empty()) {
-        const SentFrame& f = m_unacked.front();
+        SentFrame& f = m_unacked.front();
         const qsizetype before = wire.size();
-        AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, f.payload.constData(),
-                    static_cast<int>(f.payload.size()));
+        AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, PayloadOf(f), f.size);
         m_stats.wireBytesSent += static_cast<std::uint64_t>(wire.size() - before);
         ++m_unacked.front().sends;
         ++m_stats.dataFramesResent;
@@ -509,25 +521,24 @@ void CLinkEndpoint::ProduceFrames(std::int64_t now, QByteArray& wire) {
             if (m_nextTransmit == 0) m_timerStart = now;
             SentFrame& f = m_unacked[m_nextTransmit++];
             const qsizetype before = wire.size();
-            AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, f.payload.constData(),
-                        static_cast<int>(f.payload.size()));
+            AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, PayloadOf(f), f.size);
             m_stats.wireBytesSent += static_cast<std::uint64_t>(wire.size() - before);
             if (f.sends++ == 0) {
                 f.firstSent = now;
                 ++m_stats.dataFramesSent;
-                m_stats.streamBytesSent += static_cast<std::uint64_t>(f.payload.size());
+                m_stats.streamBytesSent += static_cast<std::uint64_t>(f.size);
                 ++m_sentDataFrames;
-                if (m_corruptSent > 0 && m_sentDataFrames == m_corruptSent && !f.payload.isEmpty()) {
+                if (m_corruptSent > 0 && m_sentDataFrames == m_corruptSent && f.size > 0) {
                     // The payload changes before the frame is made: every check
                     // of the line holds, and so does every repeat of the frame.
-                    f.payload[f.payload.size() / 2] = static_cast<char>(f.payload[f.payload.size() / 2] ^ 0x5A);
+                    char* const payload = PayloadOf(f);
+                    payload[f.size / 2] = static_cast<char>(payload[f.size / 2] ^ 0x5A);
                     wire.truncate(before);
-                    AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, f.payload.constData(),
-                                static_cast<int>(f.payload.size()));
+                    AppendFrame(wire, FrameType::Data, m_tag, f.seq, m_recvNext, payload, f.size);
                 }
                 if (m_damageSent > 0 && m_sentDataFrames == m_damageSent) {
                     // Flip one bit after the check sum was made.
-                    wire[before + kFrameHeaderSize + (f.payload.isEmpty() ? 0 : f.payload.size() / 2)] ^= 0x20;
+                    wire[before + kFrameHeaderSize + f.size / 2] ^= 0x20;
                 }
             } else {
                 ++m_stats.dataFramesResent;

@@ -177,10 +177,18 @@ public:
 private:
     struct SentFrame {
         std::uint16_t seq = 0;
+        // With a packer the payload stays in m_packed, from the stream
+        // offset `at` (m_packedBase counts what was cut off its front);
+        // without one it is a copy of its own.
+        std::uint64_t at = 0;
+        int size = 0;
         QByteArray payload;
         std::int64_t firstSent = -1;
         int sends = 0;
     };
+    char* PayloadOf(SentFrame& f) {
+        return m_packer ? m_packed.data() + static_cast<qsizetype>(f.at - m_packedBase) : f.payload.data();
+    }
 
     void ResetSession(std::uint32_t nonce);
     void OnFrame(const Frame& frame, std::int64_t now);
@@ -226,8 +234,9 @@ private:
     QByteArray m_out;
     qsizetype m_outPos = 0;
     std::unique_ptr<CStreamPacker> m_packer;
-    QByteArray m_packed;
+    QByteArray m_packed;  // packed units: unacknowledged frames, then what is not framed yet
     qsizetype m_packedPos = 0;
+    std::uint64_t m_packedBase = 0;  // the stream offset of m_packed's first byte
     bool m_urgent = false;
     // With stored units agreed: whether units are compressed while the line
     // holds this end back (measured, PackingChoice.h).
