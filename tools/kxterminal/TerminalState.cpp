@@ -398,6 +398,8 @@ bool CJournalReader::ReadMore(qsizetype bytes, const std::function<void(const CJ
         const qsizetype at = piece.size();
         const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>({bytes, at, 1}));
         piece.resize(at + static_cast<qsizetype>(want));
+        // The piece's fresh pages in one call rather than a fault each.
+        PreparePagesForWrite(piece.data() + at, static_cast<qsizetype>(want), 0);
         qsizetype got = 0;
         while (got < want) {
             const ssize_t n = ::read(m->fd, piece.data() + at + got, static_cast<size_t>(want - got));
