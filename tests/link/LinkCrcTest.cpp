@@ -60,6 +60,29 @@ TEST(LinkCrc32, EqualsTheBitwiseDefinitionOnALongRandomBufferAtEveryAlignmentAnd
     }
 }
 
+TEST(LinkCrc32, ACopyWithItsSumCopiesExactlyAndSumsAsCrc32) {
+    QRandomGenerator random(20261210);
+    QByteArray source(80000, Qt::Uninitialized);
+    for (char& c : source) c = static_cast<char>(random.bounded(256));
+    const auto* p = reinterpret_cast<const unsigned char*>(source.constData());
+    QByteArray target(source.size() + 64, '\x5A');
+    const auto check = [&](std::size_t from, std::size_t at, std::size_t size, std::uint32_t previous) {
+        target.fill('\x5A');
+        const std::uint32_t sum = Crc32Copy(target.data() + at, p + from, size, previous);
+        ASSERT_EQ(sum, BitwiseCrc32(p + from, size, previous)) << from << " " << at << " " << size;
+        ASSERT_EQ(QByteArrayView(target).sliced(static_cast<qsizetype>(at), static_cast<qsizetype>(size)),
+                  QByteArrayView(source).sliced(static_cast<qsizetype>(from), static_cast<qsizetype>(size)))
+            << from << " " << at << " " << size;
+        // Not a byte before or after.
+        for (qsizetype i = 0; i < target.size(); ++i)
+            if (i < static_cast<qsizetype>(at) || i >= static_cast<qsizetype>(at + size))
+                ASSERT_EQ(target[i], '\x5A') << "byte " << i << " of " << from << " " << at << " " << size;
+    };
+    for (std::size_t size = 0; size < 300; ++size) check(size % 16, (size * 7) % 16, size, 0);
+    for (int round = 0; round < 30; ++round)
+        check(random.bounded(16), random.bounded(16), random.bounded(70000), random.generate());
+}
+
 TEST(LinkSha256, PublishedExamplesInOnePieceAndInAnyPieces) {
     // FIPS 180-2, appendix B: one block, two blocks; and the empty message.
     const QByteArray twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";

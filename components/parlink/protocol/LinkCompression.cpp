@@ -6,6 +6,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace Link {
 namespace {
@@ -31,10 +32,18 @@ qsizetype MaxPacked() { return static_cast<qsizetype>(ZSTD_compressBound(kMaxUni
 void AppendUnit(QByteArray& out, const char* plain, qsizetype size, const char* packed, qsizetype packedSize) {
     AppendLeb128(out, static_cast<std::uint32_t>(size));
     AppendLeb128(out, static_cast<std::uint32_t>(packedSize));
-    const std::uint32_t crc = Crc32(plain, static_cast<std::size_t>(size));
-    for (int i = 0; i < 4; ++i) out.append(static_cast<char>((crc >> (8 * i)) & 0xFF));
-    if (packedSize > 0) out.append(packed, packedSize);
-    else out.append(plain, size);
+    const qsizetype sumAt = out.size();
+    out.resize(sumAt + 4 + (packedSize > 0 ? packedSize : size));
+    char* const body = out.data() + sumAt + 4;
+    std::uint32_t crc = 0;
+    if (packedSize > 0) {
+        crc = Crc32(plain, static_cast<std::size_t>(size));
+        std::memcpy(body, packed, static_cast<std::size_t>(packedSize));
+    } else {
+        // A stored unit: its bytes copied and summed in one pass.
+        crc = Crc32Copy(body, plain, static_cast<std::size_t>(size));
+    }
+    for (int i = 0; i < 4; ++i) out[sumAt + i] = static_cast<char>((crc >> (8 * i)) & 0xFF);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "components/parlink/protocol/LinkCrc.h"
 
 #include <array>
+#include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KX_CRC32_CLMUL 1
@@ -86,30 +87,44 @@ KX_CLMUL_TARGET inline __m128i Fold(__m128i x, __m128i k, __m128i next) {
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
 }
 
-KX_CLMUL_TARGET std::uint32_t ClmulSteps(const unsigned char* p, std::size_t size, std::uint32_t crc) {
+// Loads 16 bytes; with a copy under way, stores them at the same offset of
+// `to` as well (the copy and the sum then read the bytes once).
+template <bool kCopy>
+KX_CLMUL_TARGET inline __m128i Take(const unsigned char* at, unsigned char* to) {
+    const __m128i v = Load(at);
+    if constexpr (kCopy) _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+    return v;
+}
+
+template <bool kCopy>
+KX_CLMUL_TARGET std::uint32_t ClmulSteps(const unsigned char* p, std::size_t size, std::uint32_t crc,
+                                         unsigned char* to = nullptr) {
     const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
     const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
     const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
     const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
 
-    __m128i x1 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    __m128i x2 = Load(p + 16), x3 = Load(p + 32), x4 = Load(p + 48);
+    __m128i x1 = _mm_xor_si128(Take<kCopy>(p, to), _mm_cvtsi32_si128(static_cast<int>(crc)));
+    __m128i x2 = Take<kCopy>(p + 16, to + 16), x3 = Take<kCopy>(p + 32, to + 32), x4 = Take<kCopy>(p + 48, to + 48);
     p += 64;
+    to += kCopy ? 64 : 0;
     size -= 64;
     while (size >= 64) {
-        x1 = Fold(x1, k1k2, Load(p));
-        x2 = Fold(x2, k1k2, Load(p + 16));
-        x3 = Fold(x3, k1k2, Load(p + 32));
-        x4 = Fold(x4, k1k2, Load(p + 48));
+        x1 = Fold(x1, k1k2, Take<kCopy>(p, to));
+        x2 = Fold(x2, k1k2, Take<kCopy>(p + 16, to + 16));
+        x3 = Fold(x3, k1k2, Take<kCopy>(p + 32, to + 32));
+        x4 = Fold(x4, k1k2, Take<kCopy>(p + 48, to + 48));
         p += 64;
+        to += kCopy ? 64 : 0;
         size -= 64;
     }
     x1 = Fold(x1, k3k4, x2);
     x1 = Fold(x1, k3k4, x3);
     x1 = Fold(x1, k3k4, x4);
     while (size >= 16) {
-        x1 = Fold(x1, k3k4, Load(p));
+        x1 = Fold(x1, k3k4, Take<kCopy>(p, to));
         p += 16;
+        to += kCopy ? 16 : 0;
         size -= 16;
     }
     // 128 bits to 64, then to 32 by Barrett reduction.
@@ -140,11 +155,28 @@ std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t previous) 
 #ifdef KX_CRC32_CLMUL
     if (size >= 64 && HasClmul()) {
         const std::size_t folded = size & ~std::size_t(15);
-        crc = ClmulSteps(p, folded, crc);
+        crc = ClmulSteps<false>(p, folded, crc);
         p += folded;
         size -= folded;
     }
 #endif
+    return ~TableSteps(p, size, crc);
+}
+
+std::uint32_t Crc32Copy(void* to, const void* data, std::size_t size, std::uint32_t previous) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    auto* d = static_cast<unsigned char*>(to);
+    std::uint32_t crc = ~previous;
+#ifdef KX_CRC32_CLMUL
+    if (size >= 64 && HasClmul()) {
+        const std::size_t folded = size & ~std::size_t(15);
+        crc = ClmulSteps<true>(p, folded, crc, d);
+        p += folded;
+        d += folded;
+        size -= folded;
+    }
+#endif
+    if (size > 0) std::memcpy(d, p, size);
     return ~TableSteps(p, size, crc);
 }
 

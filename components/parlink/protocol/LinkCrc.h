@@ -16,6 +16,9 @@ std::uint16_t Crc16(const void* data, std::size_t size);
 // Check value of "123456789": 0xCBF43926. `previous` continues a running sum.
 // Uses carry-less multiplication (PCLMULQDQ) where the processor has it.
 std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t previous = 0);
+// Copies `size` bytes to `to` (not overlapping `data`) and returns their
+// sum as Crc32 does, reading them once.
+std::uint32_t Crc32Copy(void* to, const void* data, std::size_t size, std::uint32_t previous = 0);
 // The same with tables alone, as on a processor without it.
 std::uint32_t Crc32WithTables(const void* data, std::size_t size, std::uint32_t previous = 0);
 

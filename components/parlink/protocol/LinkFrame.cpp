@@ -52,8 +52,10 @@ void AppendFrame(QByteArray& out, FrameType type, std::uint8_t tag, std::uint16_
     Put16(p + 6, ack);
     Put16(p + 8, static_cast<std::uint16_t>(size));
     Put16(p + 10, Crc16(p, 10));
-    if (size > 0) std::memcpy(p + kFrameHeaderSize, payload, static_cast<size_t>(size));
-    Put32(p + kFrameHeaderSize + size, Crc32(p, static_cast<size_t>(kFrameHeaderSize + size)));
+    // The payload is copied and summed in one pass.
+    const std::uint32_t header = Crc32(p, static_cast<size_t>(kFrameHeaderSize));
+    const std::uint32_t crc = size > 0 ? Crc32Copy(p + kFrameHeaderSize, payload, static_cast<size_t>(size), header) : header;
+    Put32(p + kFrameHeaderSize + size, crc);
 }
 
 void CFrameDecoder::Compact() {
