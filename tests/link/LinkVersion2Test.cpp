@@ -528,6 +528,58 @@ TEST(LinkCompression, TwoEndsOnASocketStoreWhereTheReceiverIsTheLimitAndCompress
     EXPECT_LT(run(5000, std::numeric_limits<qsizetype>::max() / 8), 0.6);
 }
 
+TEST(LinkMessages, BytesFedAfterACutMessageAreReadInPlaceAndEveryBodyHoldsUntilTheNextFeed) {
+    // Code-page records of every length class (one- and two-byte lengths),
+    // an empty end marker and an id message, cut into pieces of many sizes.
+    QByteArray stream;
+    std::vector<qsizetype> starts;
+    std::vector<QByteArray> bodies;
+    QRandomGenerator random(20261211);
+    for (int i = 0; i < 400; ++i) {
+        starts.push_back(stream.size());
+        if (i % 97 == 50) {
+            AppendEmptyMessage(stream, MessageType::EndData);
+            bodies.emplace_back();
+            continue;
+        }
+        QByteArray body(static_cast<qsizetype>(random.bounded(i % 5 == 0 ? 400 : 60)), Qt::Uninitialized);
+        for (char& c : body) c = static_cast<char>(random.bounded(256));
+        AppendWindows1251Message(stream, MessageType::Data, body.constData(), body.size());
+        bodies.push_back(body);
+    }
+    for (const qsizetype cut : {1, 2, 3, 7, 100, 1000, 5000}) {
+        CMessageParser parser;
+        parser.SetTextCoding(TextCoding::Windows1251);
+        parser.SetTextsAsUnownedBytes(true);
+        std::size_t next = 0;
+        qsizetype inPlace = 0;
+        for (qsizetype at = 0; at < stream.size(); at += cut) {
+            const QByteArray piece = stream.mid(at, cut);  // memory of its own, as a receiver hands it over
+            parser.Feed(piece);
+            std::vector<Message> round;
+            Message m;
+            while (parser.Next(&m)) round.push_back(m);
+            // Every body of the round, checked only now: still what was sent.
+            for (const Message& got : round) {
+                ASSERT_LT(next, bodies.size()) << cut;
+                EXPECT_EQ(got.type, bodies[next].isNull() ? MessageType::EndData : MessageType::Data) << next;
+                if (!bodies[next].isNull()) EXPECT_EQ(got.body, bodies[next]) << "message " << next << " in pieces of " << cut;
+                // A message that starts in this piece is read where it lies.
+                if (starts[next] >= at && !bodies[next].isEmpty()) {
+                    EXPECT_TRUE(got.body.constData() >= piece.constData() &&
+                                got.body.constData() + got.body.size() <= piece.constData() + piece.size())
+                        << "message " << next << " copied, in pieces of " << cut;
+                    ++inPlace;
+                }
+                ++next;
+            }
+        }
+        EXPECT_EQ(next, bodies.size()) << cut;
+        EXPECT_FALSE(parser.Failed());
+        if (cut >= 1000) EXPECT_GT(inPlace, 300) << cut;
+    }
+}
+
 TEST(LinkMessages, CodePageTextsWhereEveryCharacterFitsUtf8Otherwise) {
     const QStringList fitting = {QStringLiteral("998"), QStringLiteral("Справочник; «ёж» №5 €"), QStringLiteral("?"),
                                  QStringLiteral("a?b"), QString(QChar(0)) + QChar(4) + QStringLiteral("\r\n"),

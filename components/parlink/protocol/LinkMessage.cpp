@@ -3,7 +3,9 @@
 #include "components/parlink/protocol/LinkLeb128.h"
 #include "platform/CodePage.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace Link {
 
@@ -152,6 +154,17 @@ void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& 
 }
 
 void CMessageParser::Feed(const QByteArray& bytes) {
+    m_retired.clear();
+    if (m_pendingPos >= m_pending.size()) {
+        // All moved onto a message that is still cut.
+        m_pending.clear();
+        m_pendingPos = 0;
+    }
+    if (!m_pending.isEmpty()) {
+        // Fed again before Next took everything: behind what waits.
+        m_pending.append(bytes);
+        return;
+    }
     if (m_pos >= m_buffer.size()) {
         // Nothing left over: the bytes are taken as they are (shared, not
         // copied; the stream's receivers hand over a buffer of their own).
@@ -159,29 +172,56 @@ void CMessageParser::Feed(const QByteArray& bytes) {
         m_pos = 0;
         return;
     }
-    if (m_pos > 0 && m_pos >= m_buffer.size() / 2) {
-        m_buffer.remove(0, m_pos);
+    // A message cut at the end of the last bytes: it alone is copied, as
+    // Next completes it from these.
+    if (m_pos > 0) {
+        m_buffer = m_buffer.sliced(m_pos);
         m_pos = 0;
     }
-    m_buffer.append(bytes);
+    m_pending = bytes;
+    m_pendingPos = 0;
+}
+
+bool CMessageParser::TopUp(qsizetype more) {
+    const qsizetype n = std::min(more, m_pending.size() - m_pendingPos);
+    if (n <= 0) return false;
+    m_buffer.append(m_pending.constData() + m_pendingPos, n);
+    m_pendingPos += n;
+    return true;
 }
 
 void CMessageParser::Clear() {
     m_buffer.clear();
     m_pos = 0;
+    m_pending.clear();
+    m_pendingPos = 0;
+    m_retired.clear();
     m_failed = false;
 }
 
 bool CMessageParser::Next(Message* message) {
     while (!m_failed) {
+        if (m_pos >= m_buffer.size() && !m_pending.isEmpty()) {
+            // The cut message is done: on with the later bytes as they are.
+            m_retired = std::move(m_buffer);
+            m_buffer = std::exchange(m_pending, QByteArray());
+            m_pos = std::exchange(m_pendingPos, 0);
+        }
         const qsizetype avail = m_buffer.size() - m_pos;
-        if (avail < 2) return false;
+        if (avail < 2) {
+            if (TopUp(2 - avail)) continue;
+            return false;
+        }
         const auto* p = reinterpret_cast<const unsigned char*>(m_buffer.constData() + m_pos);
         std::uint64_t length = 0;
         qsizetype i = 1;
         int shift = 0;
+        bool cut = false;  // the length goes on beyond these bytes
         for (;;) {
-            if (i >= avail) return false;
+            if (i >= avail) {
+                cut = true;
+                break;
+            }
             const unsigned char b = p[i++];
             length |= static_cast<std::uint64_t>(b & 0x7F) << shift;
             if (!(b & 0x80)) break;
@@ -191,11 +231,18 @@ bool CMessageParser::Next(Message* message) {
                 return false;
             }
         }
+        if (cut) {
+            if (TopUp(1)) continue;
+            return false;
+        }
         if (length > 0x7FFFFFFF) {
             m_failed = true;
             return false;
         }
-        if (static_cast<std::uint64_t>(avail - i) < length) return false;
+        if (static_cast<std::uint64_t>(avail - i) < length) {
+            if (TopUp(static_cast<qsizetype>(length) - (avail - i))) continue;
+            return false;
+        }
         const char* body = reinterpret_cast<const char*>(p + i);
         const auto size = static_cast<qsizetype>(length);
         m_pos += i + size;

@@ -110,8 +110,18 @@ public:
     void Clear();
 
 private:
+    // Moves up to `more` bytes of m_pending onto the message cut at the end
+    // of m_buffer; false when there are none.
+    bool TopUp(qsizetype more);
+
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    // Bytes fed while a message cut by the end of the earlier ones was
+    // still waiting: kept as they came, not copied behind it. Only as much
+    // as that message needs moves over; then they become m_buffer.
+    QByteArray m_pending;
+    qsizetype m_pendingPos = 0;
+    QByteArray m_retired;  // the buffer before: what Next gave from it stays valid until the next Feed
     bool m_failed = false;
     TextCoding m_coding = TextCoding::Utf8;
     bool m_blocks = false;
