@@ -29,6 +29,16 @@ EndpointConfig Speaking(int version, bool compression = true, bool codePage = tr
     return c;
 }
 
+// A socket's frames and units, stored units agreed, and a window of `window` frames.
+EndpointConfig SocketSized(int window) {
+    EndpointConfig c = Speaking(2);
+    c.capabilities.storedUnits = true;
+    c.maxPayload = kMaxFramePayload;
+    c.window = window;
+    c.unitPlain = kMaxUnitPlain;
+    return c;
+}
+
 // The message stream of a wares upload and of a journal download.
 QByteArray UploadStream(int records, TextCoding coding) {
     QByteArray s;
@@ -188,11 +198,7 @@ TEST(LinkVersions, CompressedStreamsCarryFarFewerBytesAndSurviveABadLine) {
     // ones, and megabytes each way: frames repeated after the sender has
     // dropped what its acknowledged frames held are still the bytes first
     // sent.
-    EndpointConfig wide;
-    wide.capabilities.storedUnits = true;
-    wide.maxPayload = kMaxFramePayload;
-    wide.window = 16;
-    wide.unitPlain = kMaxUnitPlain;
+    const EndpointConfig wide = SocketSized(16);
     const QByteArray bigUp = up + UploadStream(60000, TextCoding::Windows1251) + Pattern(600000, 7);
     const QByteArray bigDown = Pattern(500000, 8) + JournalStream(30000, TextCoding::Windows1251);
     std::uint64_t wideRepeats = 0;
@@ -348,11 +354,7 @@ TEST(LinkCompression, AStoredUnitGoesOnAsItComesButNothingOfItIsHandedOnBeforeIt
     // changed before its check sums were made (the frames hold, the unit's
     // own check does not). The terminal hands on the first unit whole and
     // nothing of the second.
-    EndpointConfig c = Speaking(2);
-    c.capabilities.storedUnits = true;
-    c.maxPayload = kMaxFramePayload;
-    c.window = 64;
-    c.unitPlain = kMaxUnitPlain;
+    const EndpointConfig c = SocketSized(64);
     CLinkEndpoint program(CLinkEndpoint::Role::Initiator, c);
     CLinkEndpoint terminal(CLinkEndpoint::Role::Responder, c);
     const QByteArray up = UploadStream(6000, TextCoding::Windows1251);
@@ -469,11 +471,7 @@ TEST(LinkCompression, TwoEndsOnASocketStoreWhereTheReceiverIsTheLimitAndCompress
     // time, whenever less than a window's worth waits unframed (as a
     // session's I/O thread takes its caller's records); 0: all at once.
     const auto run = [&up](qsizetype lineBytes, qsizetype work, qsizetype piece = 0) {
-        EndpointConfig c = Speaking(2);
-        c.capabilities.storedUnits = true;
-        c.maxPayload = kMaxFramePayload;
-        c.window = 64;
-        c.unitPlain = kMaxUnitPlain;
+        const EndpointConfig c = SocketSized(64);
         CLinkEndpoint program(CLinkEndpoint::Role::Initiator, c);
         CLinkEndpoint terminal(CLinkEndpoint::Role::Responder, c);
         program.StartSession(0x600DF00D, 0);
