@@ -89,10 +89,11 @@ KX_CLMUL_TARGET inline __m128i Fold(__m128i x, __m128i k, __m128i next) {
 
 // Loads 16 bytes; with a copy under way, stores them at the same offset of
 // `to` as well (the copy and the sum then read the bytes once).
+// (`to` is null without a copy: no arithmetic on it then.)
 template <bool kCopy>
-KX_CLMUL_TARGET inline __m128i Take(const unsigned char* at, unsigned char* to) {
-    const __m128i v = Load(at);
-    if constexpr (kCopy) _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+KX_CLMUL_TARGET inline __m128i Take(const unsigned char* p, unsigned char* to, std::size_t offset) {
+    const __m128i v = Load(p + offset);
+    if constexpr (kCopy) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + offset), v);
     return v;
 }
 
@@ -104,27 +105,27 @@ KX_CLMUL_TARGET std::uint32_t ClmulSteps(const unsigned char* p, std::size_t siz
     const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
     const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
 
-    __m128i x1 = _mm_xor_si128(Take<kCopy>(p, to), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    __m128i x2 = Take<kCopy>(p + 16, to + 16), x3 = Take<kCopy>(p + 32, to + 32), x4 = Take<kCopy>(p + 48, to + 48);
+    __m128i x1 = _mm_xor_si128(Take<kCopy>(p, to, 0), _mm_cvtsi32_si128(static_cast<int>(crc)));
+    __m128i x2 = Take<kCopy>(p, to, 16), x3 = Take<kCopy>(p, to, 32), x4 = Take<kCopy>(p, to, 48);
     p += 64;
-    to += kCopy ? 64 : 0;
+    if constexpr (kCopy) to += 64;
     size -= 64;
     while (size >= 64) {
-        x1 = Fold(x1, k1k2, Take<kCopy>(p, to));
-        x2 = Fold(x2, k1k2, Take<kCopy>(p + 16, to + 16));
-        x3 = Fold(x3, k1k2, Take<kCopy>(p + 32, to + 32));
-        x4 = Fold(x4, k1k2, Take<kCopy>(p + 48, to + 48));
+        x1 = Fold(x1, k1k2, Take<kCopy>(p, to, 0));
+        x2 = Fold(x2, k1k2, Take<kCopy>(p, to, 16));
+        x3 = Fold(x3, k1k2, Take<kCopy>(p, to, 32));
+        x4 = Fold(x4, k1k2, Take<kCopy>(p, to, 48));
         p += 64;
-        to += kCopy ? 64 : 0;
+        if constexpr (kCopy) to += 64;
         size -= 64;
     }
     x1 = Fold(x1, k3k4, x2);
     x1 = Fold(x1, k3k4, x3);
     x1 = Fold(x1, k3k4, x4);
     while (size >= 16) {
-        x1 = Fold(x1, k3k4, Take<kCopy>(p, to));
+        x1 = Fold(x1, k3k4, Take<kCopy>(p, to, 0));
         p += 16;
-        to += kCopy ? 16 : 0;
+        if constexpr (kCopy) to += 16;
         size -= 16;
     }
     // 128 bits to 64, then to 32 by Barrett reduction.
