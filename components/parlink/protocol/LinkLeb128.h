@@ -9,6 +9,14 @@
 
 namespace Link {
 
+// Writes `n` at `out` (room for 5 bytes); the bytes written.
+inline int PutLeb128(char* out, std::uint32_t n) {
+    int size = 0;
+    for (; n >= 0x80; n >>= 7) out[size++] = static_cast<char>(0x80 | (n & 0x7F));
+    out[size++] = static_cast<char>(n);
+    return size;
+}
+
 inline void AppendLeb128(QByteArray& out, std::uint32_t n) {
     while (n >= 0x80) {
         out.append(static_cast<char>(0x80 | (n & 0x7F)));

@@ -123,12 +123,8 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text, T
 void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size) {
     // One resize and one copy: a file's every record comes this way.
     char head[6];
-    int headSize = 0;
-    head[headSize++] = static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag);
-    for (auto n = static_cast<std::uint32_t>(size); ; n >>= 7) {
-        head[headSize++] = static_cast<char>(n >= 0x80 ? 0x80 | (n & 0x7F) : n);
-        if (n < 0x80) break;
-    }
+    head[0] = static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag);
+    const int headSize = 1 + PutLeb128(head + 1, static_cast<std::uint32_t>(size));
     const qsizetype at = stream.size();
     stream.resize(at + headSize + size);
     char* p = stream.data() + at;

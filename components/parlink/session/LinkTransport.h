@@ -37,6 +37,12 @@ public:
     public:
         virtual char* Space(qsizetype size) = 0;
         virtual void Filled(qsizetype n) = 0;
+        // Bytes that are already in a buffer of their own.
+        void Put(QByteArrayView bytes) {
+            if (bytes.isEmpty()) return;
+            std::memcpy(Space(bytes.size()), bytes.data(), static_cast<std::size_t>(bytes.size()));
+            Filled(bytes.size());
+        }
 
     protected:
         ~IReadSink() = default;
@@ -45,9 +51,7 @@ public:
     // TLS library straight to the frame decoder); the bytes read.
     virtual qsizetype WaitInto(int ms, IReadSink& sink) {
         const QByteArray got = Wait(ms);
-        if (got.isEmpty()) return 0;
-        std::memcpy(sink.Space(got.size()), got.constData(), static_cast<std::size_t>(got.size()));
-        sink.Filled(got.size());
+        sink.Put(got);
         return got.size();
     }
     // The device failed or the peer hung up: nothing more will come.

@@ -108,8 +108,7 @@ public:
     qsizetype WaitInto(int ms, IReadSink& sink) override {
         if (!m_early.isEmpty()) {
             const QByteArray early = std::exchange(m_early, QByteArray());
-            std::memcpy(sink.Space(early.size()), early.constData(), static_cast<std::size_t>(early.size()));
-            sink.Filled(early.size());
+            sink.Put(early);
             return early.size();
         }
         if (!m_stream) return 0;
