@@ -191,9 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                     : std::min<qsizetype>(script.pieces[next++ % script.pieces.size()], stream.size() - at);
         parser.Feed(stream.mid(at, piece));
         at += piece;
-        Message m;
-        while (parser.Next(&m))
-            if (!device.TakeAtOnce(m)) device.Handle(std::move(m));
+        device.TakeFrom(parser);
         KX_FUZZ_CHECK(!parser.Failed(), QStringLiteral("the program's own stream did not parse"));
         pump();
         now += 10;

@@ -9,6 +9,10 @@
 // already in Windows-1251 and kinds the parser does not know - written as the
 // sender writes them. Parsed in any pieces they must come back exactly, the
 // unknown kinds skipped, and the parser must not fail.
+//
+// Both are parsed once more with code-page records taken straight from the
+// buffer (TakeCodePageData), as the terminal takes a load's: the same
+// messages, in the same order, and the same failure.
 
 #include "components/parlink/protocol/LinkMessage.h"
 #include "fuzz/FuzzSupport.h"
@@ -41,9 +45,12 @@ struct Parsed {
     bool failed = false;
 };
 
-Parsed Parse(const QByteArray& stream, TextCoding coding, const QList<int>& pieces) {
+// `recordsAtOnce`: as the terminal reads a load, code-page records taken
+// straight from the buffer between the other messages.
+Parsed Parse(const QByteArray& stream, TextCoding coding, const QList<int>& pieces, bool recordsAtOnce = false) {
     CMessageParser parser;
     parser.SetTextCoding(coding);
+    parser.SetTextsAsUnownedBytes(recordsAtOnce);
     Parsed out;
     qsizetype at = 0;
     int next = 0;
@@ -53,8 +60,21 @@ Parsed Parse(const QByteArray& stream, TextCoding coding, const QList<int>& piec
         parser.Feed(stream.mid(at, size));
         at += size;
         Message m;
-        while (parser.Next(&m)) {
+        for (;;) {
+            if (recordsAtOnce) {
+                parser.TakeCodePageData([&out](const char* bytes, qsizetype size) {
+                    Message record;
+                    record.type = MessageType::Data;
+                    record.text = CodePage::FromWindows1251(bytes, size);
+                    out.messages.append(record);
+                });
+            }
+            if (!parser.Next(&m)) break;
             KX_FUZZ_CHECK(!parser.Failed(), QStringLiteral("a message after the stream failed"));
+            if (recordsAtOnce) {
+                m.text = Link::MessageText(m);
+                m.body.clear();
+            }
             out.messages.append(m);
         }
     } while (at < stream.size());
@@ -82,6 +102,7 @@ void RawStream(const QByteArray& stream, TextCoding coding, const QList<int>& pi
     const Parsed whole = Parse(stream, coding, {});
     Compare(whole, Parse(stream, coding, pieces), QStringLiteral("in pieces"));
     Compare(whole, Parse(stream, coding, {1}), QStringLiteral("byte by byte"));
+    Compare(whole, Parse(stream, coding, pieces, true), QStringLiteral("records at once, in pieces"));
 }
 
 // Any sequence of UTF-16 code units; now and then a Cyrillic or special one.
@@ -121,7 +142,7 @@ void BuiltStream(FuzzedDataProvider& fdp) {
         case 4: {
             // Texts as the terminal keeps them: Windows-1251 bytes sent as
             // they are, only in a session that agreed on the page.
-            const QByteArray bytes = QByteArray::fromStdString(fdp.ConsumeRandomLengthString(64));
+            const QByteArray bytes = QByteArray::fromStdString(fdp.ConsumeRandomLengthString(fdp.ConsumeBool() ? 300 : 64));
             m.type = kTextTypes[fdp.ConsumeIntegralInRange(0, 2)];
             if (coding != TextCoding::Windows1251) continue;
             m.text = CodePage::FromWindows1251(bytes);
@@ -150,6 +171,7 @@ void BuiltStream(FuzzedDataProvider& fdp) {
     const QList<int> pieces = ConsumePieces(fdp, 700);
     Compare(expected, Parse(stream, coding, {}), QStringLiteral("built stream at once"));
     Compare(expected, Parse(stream, coding, pieces), QStringLiteral("built stream in pieces"));
+    Compare(expected, Parse(stream, coding, pieces, true), QStringLiteral("built stream, records at once"));
 }
 
 }  // namespace

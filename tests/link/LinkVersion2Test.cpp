@@ -527,54 +527,93 @@ TEST(LinkCompression, TwoEndsOnASocketStoreWhereTheReceiverIsTheLimitAndCompress
 }
 
 TEST(LinkMessages, BytesFedAfterACutMessageAreReadInPlaceAndEveryBodyHoldsUntilTheNextFeed) {
-    // Code-page records of every length class (one- and two-byte lengths),
-    // an empty end marker and an id message, cut into pieces of many sizes.
+    // Code-page records of every length class (one-, two- and three-byte
+    // lengths), a record in UTF-8, an empty end marker, cut into pieces of
+    // many sizes; read by Next alone, and as the terminal reads a load:
+    // code-page records straight from the buffer (TakeCodePageData), the
+    // rest by Next.
     QByteArray stream;
     std::vector<qsizetype> starts;
     std::vector<QByteArray> bodies;
+    std::vector<bool> inCodePage;
     QRandomGenerator random(20261211);
     for (int i = 0; i < 400; ++i) {
         starts.push_back(stream.size());
         if (i % 97 == 50) {
             AppendEmptyMessage(stream, MessageType::EndData);
             bodies.emplace_back();
+            inCodePage.push_back(false);
             continue;
         }
-        QByteArray body(static_cast<qsizetype>(random.bounded(i % 5 == 0 ? 400 : 60)), Qt::Uninitialized);
+        if (i % 131 == 70) {
+            const QString text = QStringLiteral("漢字 %1").arg(i);
+            AppendTextMessage(stream, MessageType::Data, text, TextCoding::Windows1251);
+            bodies.push_back(text.toUtf8());
+            inCodePage.push_back(false);
+            continue;
+        }
+        const int most = i == 200 ? 20000 : i % 5 == 0 ? 400 : 60;
+        QByteArray body(static_cast<qsizetype>(random.bounded(most / 2, most)), Qt::Uninitialized);
         for (char& c : body) c = static_cast<char>(random.bounded(256));
         AppendWindows1251Message(stream, MessageType::Data, body.constData(), body.size());
         bodies.push_back(body);
+        inCodePage.push_back(true);
     }
-    for (const qsizetype cut : {1, 2, 3, 7, 100, 1000, 5000}) {
-        CMessageParser parser;
-        parser.SetTextCoding(TextCoding::Windows1251);
-        parser.SetTextsAsUnownedBytes(true);
-        std::size_t next = 0;
-        qsizetype inPlace = 0;
-        for (qsizetype at = 0; at < stream.size(); at += cut) {
-            const QByteArray piece = stream.mid(at, cut);  // memory of its own, as a receiver hands it over
-            parser.Feed(piece);
-            std::vector<Message> round;
-            Message m;
-            while (parser.Next(&m)) round.push_back(m);
-            // Every body of the round, checked only now: still what was sent.
-            for (const Message& got : round) {
-                ASSERT_LT(next, bodies.size()) << cut;
-                EXPECT_EQ(got.type, bodies[next].isNull() ? MessageType::EndData : MessageType::Data) << next;
-                if (!bodies[next].isNull()) EXPECT_EQ(got.body, bodies[next]) << "message " << next << " in pieces of " << cut;
-                // A message that starts in this piece is read where it lies.
-                if (starts[next] >= at && !bodies[next].isEmpty()) {
-                    EXPECT_TRUE(got.body.constData() >= piece.constData() &&
-                                got.body.constData() + got.body.size() <= piece.constData() + piece.size())
-                        << "message " << next << " copied, in pieces of " << cut;
-                    ++inPlace;
+    for (const bool atOnce : {false, true}) {
+        for (const qsizetype cut : {1, 2, 3, 7, 100, 1000, 5000, 30000}) {
+            CMessageParser parser;
+            parser.SetTextCoding(TextCoding::Windows1251);
+            parser.SetTextsAsUnownedBytes(true);
+            std::size_t next = 0;
+            qsizetype inPlace = 0;
+            qsizetype takenAtOnce = 0;
+            for (qsizetype at = 0; at < stream.size(); at += cut) {
+                const QByteArray piece = stream.mid(at, cut);  // memory of its own, as a receiver hands it over
+                parser.Feed(piece);
+                std::vector<Message> round;
+                Message m;
+                for (;;) {
+                    if (atOnce) {
+                        parser.TakeCodePageData([&](const char* bytes, qsizetype size) {
+                            Message record;
+                            record.type = MessageType::Data;
+                            record.inCodePage = true;
+                            record.body = QByteArray::fromRawData(bytes, size);
+                            round.push_back(record);
+                            ++takenAtOnce;
+                        });
+                    }
+                    if (!parser.Next(&m)) break;
+                    round.push_back(m);
                 }
-                ++next;
+                // Every body of the round, checked only now: still what was sent.
+                for (const Message& got : round) {
+                    ASSERT_LT(next, bodies.size()) << cut;
+                    EXPECT_EQ(got.type, bodies[next].isNull() ? MessageType::EndData : MessageType::Data) << next;
+                    if (!bodies[next].isNull()) {
+                        EXPECT_EQ(got.body, bodies[next]) << "message " << next << " in pieces of " << cut;
+                        EXPECT_EQ(got.inCodePage, inCodePage[next]) << next;
+                    }
+                    // A message that starts in this piece is read where it lies.
+                    if (starts[next] >= at && !bodies[next].isEmpty()) {
+                        EXPECT_TRUE(got.body.constData() >= piece.constData() &&
+                                    got.body.constData() + got.body.size() <= piece.constData() + piece.size())
+                            << "message " << next << " copied, in pieces of " << cut;
+                        ++inPlace;
+                    }
+                    ++next;
+                }
+            }
+            EXPECT_EQ(next, bodies.size()) << cut;
+            EXPECT_FALSE(parser.Failed());
+            if (cut >= 1000) {
+                EXPECT_GT(inPlace, 300) << cut;
+            }
+            // Whole records in a piece are taken in the one pass.
+            if (atOnce && cut >= 1000) {
+                EXPECT_GT(takenAtOnce, 300) << cut;
             }
         }
-        EXPECT_EQ(next, bodies.size()) << cut;
-        EXPECT_FALSE(parser.Failed());
-        if (cut >= 1000) EXPECT_GT(inPlace, 300) << cut;
     }
 }
 

@@ -218,9 +218,7 @@ TEST_F(TerminalDevice, MessagesHeldBehindAStreamKeepTheirBytesWhenTheParserMoves
     const auto feed = [&](QByteArray bytes) {
         parser.Feed(bytes);
         bytes = QByteArray();  // the parser's buffer is the only one left
-        Message m;
-        while (parser.Next(&m))
-            if (!device.TakeAtOnce(m)) device.Handle(std::move(m));
+        device.TakeFrom(parser);
     };
     feed(QByteArray(first.constData(), first.size()));
     QStringList said;

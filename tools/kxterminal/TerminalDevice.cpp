@@ -17,6 +17,9 @@ const QString kEndMarker = QString(QChar(0x0004));
 constexpr std::int64_t kHoldCheckMs = 20;
 // Records of a load go to the staged file this much at a time.
 constexpr qsizetype kLoadWriteChunk = 64 * 1024;
+// Room in the load's buffer beyond a write's worth: a record that starts just
+// short of it still fits behind the others.
+constexpr qsizetype kRecordSlack = 4 * 1024;
 // A journal being sent is read this much at a time, between its answers.
 constexpr qsizetype kJournalPiece = 1024 * 1024;
 
@@ -88,7 +91,11 @@ struct CTerminalDevice::Load {
     QString piece;
     QByteArray pieceBytes;
     QByteArray buffer;
-    QByteArray pending;  // whole records not yet written to `current`
+    // Whole records not yet written to `current`: the first `pendingSize`
+    // bytes of `pending`, which keeps its length, so that a record costs a
+    // copy and no call to size the buffer.
+    QByteArray pending;
+    qsizetype pendingSize = 0;
     bool failed = false;
     bool awaitingSync = false;
 
@@ -105,31 +112,34 @@ struct CTerminalDevice::Load {
     }
     // The record is complete: its line (and CR LF) goes to the file.
     void EndRecord() {
-        if (!piece.isEmpty())
-            CodePage::AppendWindows1251(piece, pending);
-        else
-            pending += pieceBytes;
-        pending.append("\r\n", 2);
+        if (!piece.isEmpty()) {
+            buffer.resize(0);
+            CodePage::AppendWindows1251(piece, buffer);
+            AddWholeRecord(buffer.constData(), buffer.size());
+        } else {
+            AddWholeRecord(pieceBytes.constData(), pieceBytes.size());
+        }
         // Emptied keeping their memory: the next record fills them again.
         piece.resize(0);
         pieceBytes.resize(0);
-        if (pending.size() >= kLoadWriteChunk) WritePending();
     }
     // A record that came whole in one piece of the file's code page (most
-    // records): straight to the file's buffer.
+    // records): straight to the file's buffer, and its CR LF behind it.
     void AddWholeRecord(const char* bytes, qsizetype size) {
-        // One resize and one copy a record.
-        const qsizetype at = pending.size();
-        pending.resize(at + size + 2);
-        char* p = pending.data() + at;
+        if (pending.size() - pendingSize < size + 2) {
+            WritePending();
+            if (pending.size() < size + 2) pending.resize(std::max(kLoadWriteChunk + kRecordSlack, size + 2));
+        }
+        char* p = pending.data() + pendingSize;
         if (size > 0) std::memcpy(p, bytes, static_cast<std::size_t>(size));
         p[size] = '\r';
         p[size + 1] = '\n';
-        if (pending.size() >= kLoadWriteChunk) WritePending();
+        pendingSize += size + 2;
+        if (pendingSize >= kLoadWriteChunk) WritePending();
     }
     void WritePending() {
-        if (!pending.isEmpty() && current.write(pending) != pending.size()) failed = true;
-        pending.resize(0);
+        if (pendingSize > 0 && current.write(pending.constData(), pendingSize) != pendingSize) failed = true;
+        pendingSize = 0;
     }
 };
 
@@ -187,11 +197,19 @@ void CTerminalDevice::Handle(Link::Message message) {
 }
 
 bool CTerminalDevice::TakeAtOnce(const Link::Message& message) {
-    if (message.type != Link::MessageType::Data || !message.inCodePage || m_context != Context::Records || !m_load ||
-        m_hung || m_stream || !m_held.empty())
-        return false;
+    if (message.type != Link::MessageType::Data || !message.inCodePage || !TakesRecordsAtOnce()) return false;
     OnRecordPiece(message.body);
     return true;
+}
+
+void CTerminalDevice::TakeFrom(Link::CMessageParser& parser) {
+    Link::Message m;
+    for (;;) {
+        if (TakesRecordsAtOnce())
+            parser.TakeCodePageData([this](const char* bytes, qsizetype size) { OnRecordPiece({bytes, size}); });
+        if (!parser.Next(&m)) return;
+        if (!TakeAtOnce(m)) Handle(std::move(m));
+    }
 }
 
 std::int64_t CTerminalDevice::NextTimer() const {
@@ -711,7 +729,7 @@ void CTerminalDevice::OpenDirectory(const QString& command) {
     if (!m_load->current.open(QIODevice::WriteOnly | QIODevice::Truncate)) m_load->failed = true;
     m_load->piece.clear();
     m_load->pieceBytes.clear();
-    m_load->pending.clear();
+    m_load->pendingSize = 0;
     m_context = Context::Records;
 }
 

@@ -46,10 +46,10 @@ public:
     // parser's buffer (CMessageParser::SetTextsAsUnownedBytes): what is kept
     // for later is copied.
     void Handle(Link::Message message);
-    // A record piece of a load that nothing else waits before goes to the
-    // load at once, from the parser's buffer (most of an upload's bytes): no
-    // copy and no allocation a record. False when it must wait its turn.
-    bool TakeAtOnce(const Link::Message& message);
+    // Takes every whole message `parser` holds: a load's records that
+    // nothing else waits before straight from its buffer, in one pass
+    // (CMessageParser::TakeCodePageData), the others by TakeAtOnce or Handle.
+    void TakeFrom(Link::CMessageParser& parser);
     // Works off held messages, timers and running answer streams, appending
     // at most about `budget` bytes of answers to `out`. `urgent` turns true
     // when something in `out` is awaited by the program.
@@ -74,6 +74,14 @@ private:
     void OnRecordBlock(const QByteArray& body);
     // A piece of a record that came in the load's code page, as its bytes.
     void OnRecordPiece(QByteArrayView bytes);
+    // A record piece of a load that nothing else waits before goes to the
+    // load at once, from the parser's buffer (most of an upload's bytes): no
+    // copy and no allocation a record. False when it must wait its turn.
+    bool TakeAtOnce(const Link::Message& message);
+    // Whether a record piece in the load's code page is taken at once now.
+    bool TakesRecordsAtOnce() const {
+        return m_context == Context::Records && m_load && !m_hung && !m_stream && m_held.empty();
+    }
     // Whether the stream has a line at `next`, reading more of its journal as needed.
     bool HasLine(Stream& s);
     // Sends the stream's lines in blocks while the budget lasts; false when

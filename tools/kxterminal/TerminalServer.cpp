@@ -219,9 +219,7 @@ int CTerminalServer::Run(int stopFd) {
         const QByteArray stream = endpoint.TakeReceived();
         if (!inSession || stream.isEmpty()) continue;
         parser.Feed(stream);
-        Link::Message m;
-        while (parser.Next(&m))
-            if (!device.TakeAtOnce(m)) device.Handle(std::move(m));
+        device.TakeFrom(parser);
         if (parser.Failed()) {
             m_state.Log(QStringLiteral("? garbled stream"));
             parser.Clear();

@@ -164,8 +164,10 @@ bool CStreamUnpacker::Feed(const char* data, qsizetype size, QByteArray& plain) 
 }
 
 bool CStreamUnpacker::TakeStored(const char* bytes, qsizetype size, QByteArray& plain) {
-    plain.append(bytes, size);
-    m_storedCrc = Crc32(bytes, static_cast<std::size_t>(size), m_storedCrc);
+    // Copied and summed in one pass over the bytes.
+    const qsizetype at = plain.size();
+    plain.resize(at + size);
+    m_storedCrc = Crc32Copy(plain.data() + at, bytes, static_cast<std::size_t>(size), m_storedCrc);
     m_storedDone += size;
     m_storedLeft -= size;
     if (m_storedLeft > 0) return true;

@@ -106,6 +106,13 @@ public:
     // skipped (a newer peer may send more kinds); a malformed length or id
     // body makes the stream unusable: Failed() turns true.
     bool Next(Message* message);
+    // Hands the bodies of the code-page data messages that come next, each
+    // as `take(bytes, size)`, as long as they lie whole in the buffer, and
+    // stops before anything else; Next goes on from there. For a reader that
+    // takes records straight from the buffer (texts as unowned bytes): a
+    // record then costs no Message. The bodies are valid until the next Feed.
+    template <class Take>
+    void TakeCodePageData(Take&& take);
     bool Failed() const { return m_failed; }
     void Clear();
 
@@ -128,5 +135,29 @@ private:
     bool m_keepCodePage = false;
     bool m_textBytes = false;
 };
+
+template <class Take>
+void CMessageParser::TakeCodePageData(Take&& take) {
+    if (m_failed || !m_textBytes || m_coding != TextCoding::Windows1251 || !m_pending.isEmpty()) return;
+    constexpr auto kRecordType = static_cast<unsigned char>(static_cast<unsigned char>(MessageType::Data) | kCodePageTypeFlag);
+    const auto* const begin = reinterpret_cast<const unsigned char*>(m_buffer.constData());
+    const unsigned char* p = begin + m_pos;
+    const unsigned char* const end = begin + m_buffer.size();
+    // Bodies under 16 KiB have a length of one or two bytes; anything else
+    // is left to Next.
+    while (end - p >= 2 && p[0] == kRecordType) {
+        qsizetype size = p[1];
+        qsizetype head = 2;
+        if (size & 0x80) {
+            if (end - p < 3 || (p[2] & 0x80)) break;
+            size = (size & 0x7F) | (static_cast<qsizetype>(p[2]) << 7);
+            head = 3;
+        }
+        if (end - p - head < size) break;
+        take(reinterpret_cast<const char*>(p + head), size);
+        p += head + size;
+    }
+    m_pos = p - begin;
+}
 
 }  // namespace Link
