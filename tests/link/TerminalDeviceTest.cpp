@@ -169,6 +169,29 @@ TEST_F(TerminalDevice, ShortJournalScenarioEndsEarlyButAnnouncesAll) {
     EXPECT_EQ(said.last(), kEnd);
 }
 
+TEST_F(TerminalDevice, AJournalInTheCodePageStopsWhereTheScenarioHoldsItWhateverTheBudget) {
+    // Lines kept in the agreed code page go many at a time; a hold still
+    // falls exactly on its line, and the rest follows once released.
+    QByteArray journal;
+    for (int i = 1; i <= 5000; ++i) journal += QByteArray::number(i) + ";\xC6;1;1;1;1;w;d;\r\n";
+    dir.Write(QStringLiteral("journal.txt"), journal);
+    dir.Write(QStringLiteral("scenario.ini"), "[scenario]\nHoldJournalAfter=1234\n");
+    CTerminalDevice& device = Device();
+    device.BeginSession(TextCoding::Windows1251);
+    m_parser.SetTextCoding(TextCoding::Windows1251);
+    Command(QStringLiteral("021"));
+    const QStringList before = Said();
+    ASSERT_EQ(before.size(), 1234);
+    EXPECT_EQ(before.last(), QStringLiteral("1234;Ж;1;1;1;1;w;d;"));
+    EXPECT_TRUE(device.Busy() || device.NextTimer() != std::numeric_limits<std::int64_t>::max());
+    dir.Write(QStringLiteral("release"), "");
+    const QStringList after = Said(1000);
+    ASSERT_EQ(after.size(), 5000 - 1234 + 1);
+    EXPECT_EQ(after.first(), QStringLiteral("1235;Ж;1;1;1;1;w;d;"));
+    EXPECT_EQ(after[after.size() - 2], QStringLiteral("5000;Ж;1;1;1;1;w;d;"));
+    EXPECT_EQ(after.last(), kEnd);
+}
+
 TEST_F(TerminalDevice, AnswersKeepTheOrderOfCommandsBehindALongStream) {
     QByteArray journal;
     for (int i = 0; i < 5000; ++i) journal += "4600;1;1;1;1;1;w;d;\r\n";

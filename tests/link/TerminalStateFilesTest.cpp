@@ -128,6 +128,47 @@ TEST_F(TerminalStateFiles, AJournalBeingSentIsTheJournalAsItStoodWhenItsCommandC
     EXPECT_EQ(after.lines.back().sequence, 3002);
 }
 
+TEST_F(TerminalStateFiles, AReaderReadsAgainIntoWhatItsLinesNoLongerNeedAndKeepsWhatIsHeld) {
+    const CTerminalState state(dir.File("state"));
+    ASSERT_TRUE(state.EnsureFolders());
+    QList<QByteArray> scans;
+    for (int i = 0; i < 40000; ++i) scans << QByteArray::number(i) + ";" + QByteArray::number(4600000000000LL + i * 7919) + ";w;d";
+    ASSERT_TRUE(state.AppendScans(scans));
+    const CJournalText journal = state.JournalText();
+    ASSERT_EQ(journal.lines.size(), 40000u);
+    const std::unique_ptr<CJournalReader> reader = state.OpenJournal();
+    std::vector<CJournalText::Line> last;
+    std::size_t given = 0;
+    int reused = 0;
+    int eligible = 0;
+    for (int round = 0;; ++round) {
+        // Every third round holds the second half of the lines before, as a
+        // block being made holds them; the others let every line go.
+        const bool hold = round % 3 == 2 && last.size() > 1;
+        const std::size_t heldFrom = last.size() / 2;
+        reader->Release(hold ? last[heldFrom].text.constData() : nullptr);
+        std::vector<CJournalText::Line> got;
+        if (!reader->ReadMore(32 * 1024, [&](const CJournalText::Line& l) { got.push_back(l); })) break;
+        ASSERT_FALSE(got.empty());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i].text, journal.lines[given + i].text) << "line " << given + i;
+        if (hold) {
+            // Still there after the next piece was read.
+            for (std::size_t i = heldFrom; i < last.size(); ++i)
+                ASSERT_EQ(last[i].text, journal.lines[given - last.size() + i].text) << "held line " << i;
+        } else if (!last.empty()) {
+            // Read into the same memory, which starts with the line the last piece cut.
+            ++eligible;
+            if (got.front().text.constData() == last.front().text.constData()) ++reused;
+        }
+        given += got.size();
+        last = std::move(got);
+    }
+    EXPECT_EQ(given, journal.lines.size());
+    EXPECT_GT(eligible, 15);
+    EXPECT_EQ(reused, eligible);
+}
+
 TEST_F(TerminalStateFiles, TheJournalsBoundsCountTheLinesADownloadSends) {
     const CTerminalState state(dir.File("state"));
     ASSERT_TRUE(state.EnsureFolders());

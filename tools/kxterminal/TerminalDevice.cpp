@@ -69,7 +69,7 @@ struct CTerminalDevice::Stream {
     std::unique_ptr<CJournalReader> reader;  // a journal's lines not read yet
     CJournalFilter filter;
     QList<QByteArray> info;
-    std::vector<QByteArrayView> lines;
+    std::vector<QByteArrayView> lines;  // those before `next` have gone out and may be invalid
     bool withNumbers = false;
     QList<int> numbers;  // with numbers: each line's record number, to put first
     qsizetype next = 0;
@@ -267,12 +267,17 @@ void CTerminalDevice::Pump(std::int64_t now, QByteArray& out, qsizetype budget, 
                 if (HoldJournal(now, out.isEmpty())) return;
                 if (m_coding == Link::TextCoding::Windows1251) {
                     // The lines are kept in the agreed code page: sent as they are.
-                    const QByteArrayView kept = s.lines[s.next];
                     if (!s.withNumbers) {
-                        Link::AppendWindows1251Message(out, Link::MessageType::Answer, kept.constData(), kept.size());
-                        ++s.next;
+                        // The lines read so far, up to the budget, or up to where
+                        // the scenario holds the journal, in one go.
+                        qsizetype end = s.count;
+                        const int after = m_scenario.holdJournalAfter;
+                        if (after >= 0 && s.journal && after > s.next) end = std::min<qsizetype>(end, after);
+                        s.next += Link::AppendWindows1251Messages(out, Link::MessageType::Answer, s.lines.data() + s.next,
+                                                                  end - s.next, budget);
                         continue;
                     }
+                    const QByteArrayView kept = s.lines[s.next];
                     bytes.setNum(s.numbers[s.next]);
                     bytes += ';';
                     bytes.append(kept);
@@ -332,7 +337,8 @@ bool CTerminalDevice::PumpBlocks(std::int64_t now, QByteArray& out, qsizetype bu
         made.clear();
         qsizetype bytes = 0;
         bool held = false;
-        while (static_cast<int>(records.size() + madeEnds.size()) < Link::kBlockMaxRecords && HasLine(s)) {
+        while (static_cast<int>(records.size() + madeEnds.size()) < Link::kBlockMaxRecords &&
+               HasLine(s, records.empty() ? nullptr : records.front().constData())) {
             if (s.journal && m_scenario.holdJournalAfter >= 0 && s.next == m_scenario.holdJournalAfter &&
                 !QFileInfo::exists(m_state.Path(QStringLiteral("release")))) {
                 held = true;
@@ -683,10 +689,11 @@ void CTerminalDevice::StartJournal(bool withNumbers) {
     m_stream = std::move(s);
 }
 
-bool CTerminalDevice::HasLine(Stream& s) {
+bool CTerminalDevice::HasLine(Stream& s, const char* held) {
     while (s.next >= s.count && !s.complete) {
         // Lines are not copied on their way: each stays a view into the
-        // piece of the journal it was read in.
+        // piece of the journal it was read in, until it has gone out.
+        s.reader->Release(held);
         const bool more = s.reader->ReadMore(kJournalPiece, [&](const CJournalText::Line& l) {
             if (!InView(l.sequence) || !s.filter.Matches(l.text)) return;
             s.lines.push_back(l.text);

@@ -83,7 +83,9 @@ private:
         return m_context == Context::Records && m_load && !m_hung && !m_stream && m_held.empty();
     }
     // Whether the stream has a line at `next`, reading more of its journal as needed.
-    bool HasLine(Stream& s);
+    // Lines before `next` have gone out, all but those from `held` on (the
+    // block being made): the memory of the others is read into again.
+    bool HasLine(Stream& s, const char* held = nullptr);
     // Sends the stream's lines in blocks while the budget lasts; false when
     // the stream is held where the scenario holds it.
     bool PumpBlocks(std::int64_t now, QByteArray& out, qsizetype budget);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -378,6 +379,10 @@ struct CJournalReader::Parts {
     int number = 0;  // lines given so far
     QByteArray carry;  // the start of a line that the last piece cut
     std::vector<QByteArray> pieces;  // what the given lines are views into
+    // A piece let go, read into next; its first `spareWritten` bytes have
+    // their pages already.
+    QByteArray spare;
+    qsizetype spareWritten = 0;
     bool done = false;
 
     ~Parts() {
@@ -393,13 +398,22 @@ bool CJournalReader::ReadMore(qsizetype bytes, const std::function<void(const CJ
     // A piece starts with the line the last one cut, so that every line is
     // one view into one piece; it reads on until a line ends in it (a line
     // longer than `bytes` is read whole, in steps that grow with it).
-    QByteArray piece = std::exchange(m->carry, QByteArray());
+    QByteArray piece = std::exchange(m->spare, QByteArray());
+    qsizetype written = std::exchange(m->spareWritten, 0);
+    piece.resize(0);  // its memory kept
+    piece.append(m->carry);
+    m->carry = QByteArray();
     for (;;) {
         const qsizetype at = piece.size();
-        const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>({bytes, at, 1}));
+        // A piece is `bytes` long, the cut line included, so that one let go
+        // has room for the next; a longer line doubles it.
+        const qint64 want = std::min<qint64>(m->left, std::max<qsizetype>(at < bytes ? bytes - at : at, 1));
+        const char* const before = piece.constData();
         piece.resize(at + static_cast<qsizetype>(want));
+        if (piece.constData() != before) written = 0;  // moved to fresh memory
         // The piece's fresh pages in one call rather than a fault each.
-        PreparePagesForWrite(piece.data() + at, static_cast<qsizetype>(want), 0);
+        const qsizetype fresh = std::max(at, written);
+        if (at + want > fresh) PreparePagesForWrite(piece.data() + fresh, at + static_cast<qsizetype>(want) - fresh, 0);
         qsizetype got = 0;
         while (got < want) {
             const ssize_t n = ::read(m->fd, piece.data() + at + got, static_cast<size_t>(want - got));
@@ -427,6 +441,23 @@ bool CJournalReader::ReadMore(qsizetype bytes, const std::function<void(const CJ
     });
     if (last) m->done = true;
     return true;
+}
+
+void CJournalReader::Release(const char* oldestHeld) {
+    std::size_t done = m->pieces.size();
+    if (oldestHeld != nullptr) {
+        const std::less<const char*> before;
+        for (done = 0; done < m->pieces.size(); ++done) {
+            const QByteArray& p = m->pieces[done];
+            if (!before(oldestHeld, p.constData()) && before(oldestHeld, p.constData() + p.size())) break;
+        }
+        if (done == m->pieces.size()) return;
+    }
+    if (done == 0) return;
+    // The newest of them is read into next; the others are freed.
+    m->spareWritten = m->pieces[done - 1].size();
+    m->spare = std::move(m->pieces[done - 1]);
+    m->pieces.erase(m->pieces.begin(), m->pieces.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
 std::unique_ptr<CJournalReader> CTerminalState::OpenJournal() const {

@@ -92,7 +92,7 @@ struct CJournalText {
 // that its first lines can go while the rest is still being read. Scans added
 // later lie beyond the length it had (they are not part of it), and a clear
 // replaces the file, which leaves the one open here as it was. Every line
-// given stays valid as long as the reader.
+// given stays valid until Release lets it go, or as long as the reader.
 class CJournalReader {
 public:
     CJournalReader();
@@ -103,6 +103,11 @@ public:
     // Gives the next lines, as JournalText has them, reading about `bytes`
     // of the journal; false (and nothing given) once every line was given.
     bool ReadMore(qsizetype bytes, const std::function<void(const CJournalText::Line&)>& take);
+    // The lines given before the one at `oldestHeld` (every line given:
+    // nullptr) are no longer needed: the memory they were read into is read
+    // into again, its pages already there. A pointer into none of the lines
+    // lets nothing go.
+    void Release(const char* oldestHeld);
 
 private:
     friend class CTerminalState;

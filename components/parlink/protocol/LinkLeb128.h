@@ -17,6 +17,13 @@ inline int PutLeb128(char* out, std::uint32_t n) {
     return size;
 }
 
+// How many bytes PutLeb128 writes for `n`.
+inline int Leb128Size(std::uint32_t n) {
+    int size = 1;
+    for (; n >= 0x80; n >>= 7) ++size;
+    return size;
+}
+
 inline void AppendLeb128(QByteArray& out, std::uint32_t n) {
     while (n >= 0x80) {
         out.append(static_cast<char>(0x80 | (n & 0x7F)));

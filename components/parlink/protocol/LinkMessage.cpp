@@ -132,6 +132,27 @@ void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* 
     if (size > 0) std::memcpy(p + headSize, bytes, static_cast<std::size_t>(size));
 }
 
+qsizetype AppendWindows1251Messages(QByteArray& stream, MessageType type, const QByteArrayView* texts, qsizetype count,
+                                    qsizetype budget) {
+    const qsizetype at = stream.size();
+    qsizetype n = 0;
+    qsizetype bytes = 0;
+    for (; n < count && at + bytes < budget; ++n)
+        bytes += 1 + Leb128Size(static_cast<std::uint32_t>(texts[n].size())) + texts[n].size();
+    if (n == 0) return 0;
+    stream.resize(at + bytes);
+    char* p = stream.data() + at;
+    const char typeByte = static_cast<char>(static_cast<std::uint8_t>(type) | kCodePageTypeFlag);
+    for (qsizetype i = 0; i < n; ++i) {
+        const qsizetype size = texts[i].size();
+        *p++ = typeByte;
+        p += PutLeb128(p, static_cast<std::uint32_t>(size));
+        if (size > 0) std::memcpy(p, texts[i].data(), static_cast<std::size_t>(size));
+        p += size;
+    }
+    return n;
+}
+
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id) {
     stream.append(static_cast<char>(type));
     stream.append('\x04');

@@ -77,6 +77,11 @@ void AppendTextMessage(QByteArray& stream, MessageType type, QStringView text,
 // A text already in Windows-1251 (every byte is a character of the page), as
 // the terminal keeps its files; only for a session that agreed on the page.
 void AppendWindows1251Message(QByteArray& stream, MessageType type, const char* bytes, qsizetype size);
+// The same for texts in a row, while `stream` is shorter than `budget`
+// before each (at least one when it is and `count` > 0), with one resize for
+// them all; the number of texts appended.
+qsizetype AppendWindows1251Messages(QByteArray& stream, MessageType type, const QByteArrayView* texts, qsizetype count,
+                                    qsizetype budget);
 void AppendIdMessage(QByteArray& stream, MessageType type, std::uint32_t id);
 void AppendEmptyMessage(QByteArray& stream, MessageType type);
 void AppendBlockMessage(QByteArray& stream, MessageType type, const QByteArray& body);
