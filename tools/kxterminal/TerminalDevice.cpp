@@ -694,8 +694,11 @@ bool CTerminalDevice::HasLine(Stream& s, const char* held) {
         // Lines are not copied on their way: each stays a view into the
         // piece of the journal it was read in, until it has gone out.
         s.reader->Release(held);
+        // Most downloads take every line: no window and no filter to ask.
+        const bool windowed = m_windowSet;
+        const bool filtered = s.filter.Any();
         const bool more = s.reader->ReadMore(kJournalPiece, [&](const CJournalText::Line& l) {
-            if (!InView(l.sequence) || !s.filter.Matches(l.text)) return;
+            if ((windowed && !InView(l.sequence)) || (filtered && !s.filter.Matches(l.text))) return;
             s.lines.push_back(l.text);
             if (s.withNumbers) s.numbers.append(l.number);
         });
