@@ -25,6 +25,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <atomic>
@@ -550,13 +551,13 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
         return true;
     };
     while (at < sent.size()) {
-        if (at >= sent.size() / 2 && client->Wants() != CTlsStream::EWait::Write) {
+        if (at >= sent.size() / 2 && client->WriteWants() != CTlsStream::EWait::Write) {
             ASSERT_TRUE(burst()) << qPrintable(client->ErrorText());
             continue;
         }
         // After a write that stopped short, offer fewer bytes now and then.
         qint64 size = 1 + random.bounded(70000);
-        if (client->Wants() == CTlsStream::EWait::Write && offered > 1 && random.bounded(2) == 0) {
+        if (client->WriteWants() == CTlsStream::EWait::Write && offered > 1 && random.bounded(2) == 0) {
             size = offered / 2;
             ++shortRepeats;
         }
@@ -582,6 +583,58 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
     while (server->Read(&c, 1) == 0) WaitForTlsStream(*server, 1000);
     EXPECT_TRUE(server->PeerClosed());
     EXPECT_FALSE(server->Failed());
+}
+
+// A write that stopped short waits for room on the socket whatever a read
+// found afterwards: a poll for what the stream wants wakes when the peer
+// makes room, not only when the peer says something. (Waking only for the
+// peer's bytes left a sender with a full window idle until its next time-out.)
+TEST(TlsStreamOnASocket, AWriteThatStoppedShortIsWaitedForAfterAReadFoundNothing) {
+    EnsureQtApplication();
+    CTestDir dir;
+    CTlsIdentity program, terminal;
+    QString error;
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("p.pem")), QStringLiteral("kxconfig-test"), &program, &error));
+    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    auto client = CTlsStream::Make(CTlsStream::Role::Client, fds[0], program, &error);
+    auto server = CTlsStream::Make(CTlsStream::Role::Server, fds[1], terminal, &error);
+    ASSERT_TRUE(client && server) << qPrintable(error);
+    bool clientDone = false;
+    bool serverDone = false;
+    for (int i = 0; i < 1000 && !(clientDone && serverDone); ++i) {
+        clientDone = clientDone || client->Handshake();
+        serverDone = serverDone || server->Handshake();
+        ASSERT_FALSE(client->Failed() || server->Failed());
+    }
+    ASSERT_TRUE(clientDone && serverDone);
+    // The client writes until the socket is full; then reads, and finds nothing.
+    const QByteArray chunk(16384, 'x');
+    qint64 written = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const qint64 n = client->Write(chunk.constData(), chunk.size());
+        ASSERT_GE(n, 0);
+        written += n;
+        if (n < chunk.size()) break;
+    }
+    ASSERT_EQ(client->WriteWants(), CTlsStream::EWait::Write);
+    char c;
+    ASSERT_EQ(client->Read(&c, 1), 0);
+    EXPECT_TRUE(client->WantedEvents() & POLLOUT);
+    EXPECT_TRUE(client->WantedEvents() & POLLIN);
+    // The server reads (and says nothing): the client's poll wakes for room.
+    std::vector<char> buffer(1 << 20);
+    qint64 drained = 0;
+    for (int i = 0; i < 1000 && drained < written / 2; ++i) {
+        const qint64 n = server->Read(buffer.data(), static_cast<qint64>(buffer.size()));
+        ASSERT_GE(n, 0);
+        drained += n;
+    }
+    pollfd p{client->Fd(), client->WantedEvents(), 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    EXPECT_TRUE(p.revents & POLLOUT);
+    EXPECT_GT(client->Write(chunk.constData(), chunk.size()), 0);
 }
 
 // The program's network transport against a stand-in terminal that sends

@@ -106,21 +106,22 @@ std::unique_ptr<CTlsStream> CTlsStream::Make(Role role, int fd, const CTlsIdenti
     return stream;
 }
 
-void CTlsStream::Settle(int result, const char* what) {
-    m_wants = EWait::Nothing;
+void CTlsStream::Settle(int result, const char* what, EWait* wants) {
+    *wants = EWait::Nothing;
     switch (SSL_get_error(m_ssl->ssl.get(), result)) {
     case SSL_ERROR_WANT_READ:
-        m_wants = EWait::Read;
+        *wants = EWait::Read;
         return;
     case SSL_ERROR_WANT_WRITE:
-        m_wants = EWait::Write;
+        *wants = EWait::Write;
         return;
     case SSL_ERROR_ZERO_RETURN:
         m_closed = true;
         return;
     case SSL_ERROR_SYSCALL:
         if (errno == EINTR || errno == EAGAIN) {
-            m_wants = EWait::Read;
+            // A write finds the socket full, anything else an empty one.
+            *wants = wants == &m_writeWants ? EWait::Write : EWait::Read;
             return;
         }
         m_failed = true;
@@ -142,10 +143,10 @@ bool CTlsStream::Handshake() {
     ERR_clear_error();
     const int r = SSL_do_handshake(m_ssl->ssl.get());
     if (r == 1) {
-        m_wants = EWait::Nothing;
+        m_readWants = EWait::Nothing;
         return true;
     }
-    Settle(r, "TLS handshake");
+    Settle(r, "TLS handshake", &m_readWants);
     // A peer that hangs up in the middle has failed the handshake.
     if (m_closed) {
         m_failed = true;
@@ -183,11 +184,11 @@ qint64 CTlsStream::Read(char* data, qint64 size) {
         const int r = SSL_read(m_ssl->ssl.get(), data + got, static_cast<int>(std::min<qint64>(size - got, INT_MAX)));
         if (r <= 0) {
             m_mayHaveMore = false;
-            Settle(r, "TLS read");
+            Settle(r, "TLS read", &m_readWants);
             if (got > 0) break;
             return m_failed || m_closed ? -1 : 0;
         }
-        m_wants = EWait::Nothing;
+        m_readWants = EWait::Nothing;
         got += r;
     }
     // Filled: whole records read ahead may wait inside. (After a read that
@@ -210,13 +211,13 @@ qint64 CTlsStream::Write(const char* data, qint64 size) {
         ERR_clear_error();
         const int r = SSL_write(m_ssl->ssl.get(), data + taken, piece);
         if (r <= 0) {
-            Settle(r, "TLS write");
+            Settle(r, "TLS write", &m_writeWants);
             if (m_failed || m_closed) return -1;
             m_retryAtLeast = piece;
             return taken;
         }
         m_retryAtLeast = 0;
-        m_wants = EWait::Nothing;
+        m_writeWants = EWait::Nothing;
         taken += r;
     }
     return taken;
@@ -224,17 +225,23 @@ qint64 CTlsStream::Write(const char* data, qint64 size) {
 
 bool CTlsStream::HasBuffered() const { return m_mayHaveMore && SSL_has_pending(m_ssl->ssl.get()) == 1; }
 
-short CTlsStream::WantedEvents() const {
-    switch (m_wants) {
-    case EWait::Read:
+namespace {
+
+short EventsFor(CTlsStream::EWait wants) {
+    switch (wants) {
+    case CTlsStream::EWait::Read:
         return POLLIN;
-    case EWait::Write:
+    case CTlsStream::EWait::Write:
         return POLLOUT;
-    case EWait::Nothing:
+    case CTlsStream::EWait::Nothing:
         break;
     }
     return 0;
 }
+
+}  // namespace
+
+short CTlsStream::WantedEvents() const { return static_cast<short>(EventsFor(m_readWants) | EventsFor(m_writeWants)); }
 
 void CTlsStream::Shutdown() {
     if (!m_failed && SSL_is_init_finished(m_ssl->ssl.get())) SSL_shutdown(m_ssl->ssl.get());

@@ -10,7 +10,7 @@
 // asks for the peer's without checking it against any authority: the caller
 // compares PeerFingerprint() with its pin before it trusts a byte.
 // No session tickets: every session is a full handshake with both
-// certificates. Nothing here blocks; the caller polls Fd() for Wants().
+// certificates. Nothing here blocks; the caller polls Fd() for WantedEvents().
 
 #include "components/parlink/security/TlsIdentity.h"
 
@@ -35,7 +35,7 @@ public:
     static std::unique_ptr<CTlsStream> Make(Role role, int fd, const CTlsIdentity& identity, QString* error);
 
     // One step of the handshake: true once it is complete; false while it
-    // waits (Wants()) or after it failed (Failed()).
+    // waits (WantedEvents()) or after it failed (Failed()).
     bool Handshake();
     // After the handshake: SHA-256 of the peer certificate's DER bytes (as
     // CertificateFingerprint), empty when it presented none; its common name.
@@ -43,10 +43,10 @@ public:
     QString PeerCommonName() const;
 
     // Up to `size` decrypted bytes: the count, 0 when none are there yet
-    // (see Wants()), -1 when the peer closed or the stream failed.
+    // (see WantedEvents()), -1 when the peer closed or the stream failed.
     qint64 Read(char* data, qint64 size);
     // Takes up to `size` bytes, a record at a time as the socket takes
-    // them: the count, 0 when the socket is full (see Wants()), -1 on
+    // them: the count, 0 when the socket is full (see WriteWants()), -1 on
     // failure. After a write that stopped short, the next one must start
     // with the bytes not taken (it may bring more).
     qint64 Write(const char* data, qint64 size);
@@ -54,9 +54,12 @@ public:
     // library (decrypted, or records read ahead): read again before polling,
     // the socket may have nothing more to say.
     bool HasBuffered() const;
-    // What the last call that returned 0 (or false) waits for.
-    EWait Wants() const { return m_wants; }
-    // Poll events for Wants(), 0 when nothing.
+    // What the last write that stopped short waits for (Nothing once a
+    // write went through).
+    EWait WriteWants() const { return m_writeWants; }
+    // Poll events for all that waits: the last read or handshake step that
+    // found nothing, and a write that stopped short, each kept apart so that
+    // a read finding nothing never hides a write that waits for room.
     short WantedEvents() const;
     bool Failed() const { return m_failed; }
     bool PeerClosed() const { return m_closed; }
@@ -70,13 +73,15 @@ private:
     static constexpr qint64 kRecordPlain = 16384;
 
     CTlsStream() = default;
-    // Sorts out SSL_get_error after a call that returned `result`.
-    void Settle(int result, const char* what);
+    // Sorts out SSL_get_error after a call that returned `result`, into
+    // what that call waits for.
+    void Settle(int result, const char* what, EWait* wants);
 
     struct CSsl;
     std::unique_ptr<CSsl> m_ssl;
     int m_fd = -1;
-    EWait m_wants = EWait::Nothing;
+    EWait m_readWants = EWait::Nothing;  // of the last read or handshake step
+    EWait m_writeWants = EWait::Nothing;
     qint64 m_retryAtLeast = 0;
     bool m_mayHaveMore = false;  // the last read stopped with the caller's buffer full  // a write that waited: its record's bytes
     bool m_failed = false;
