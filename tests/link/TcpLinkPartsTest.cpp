@@ -8,6 +8,7 @@
 #include "components/parlink/security/TlsIdentity.h"
 #include "components/parlink/security/TlsStream.h"
 #include "components/parlink/session/TcpTransport.h"
+#include "components/parlink/session/WakeSignal.h"
 #include "tests/link/TerminalProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tools/kxterminal/TerminalPairing.h"
@@ -700,6 +701,22 @@ TEST(TcpTransportOpen, TakesTheLinksFirstBytesThatCameWithTheAcceptance) {
     auto transport = MakeTcpTransport(target, options);
     ASSERT_TRUE(transport->Open(&error)) << qPrintable(error);
     EXPECT_EQ(transport->Wait(1000), QByteArray("XX-first-frame"));
+    // A wait on a quiet line ends when the session's caller wakes it, not at
+    // its time-out (a command then goes at once).
+    CWakeSignal wake;
+    transport->SetWakeFd(wake.Fd());
+    std::thread waker([&wake] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wake.Signal();
+    });
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(transport->Wait(20000).isEmpty());
+    EXPECT_LT(waited.elapsed(), 10000);
+    waker.join();
+    wake.Drain();
+    pollfd drained{wake.Fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&drained, 1, 0), 0);
     transport->Close();
     accepted.join();
     EXPECT_EQ(heard, QByteArray("KXTL"));

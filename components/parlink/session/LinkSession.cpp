@@ -164,6 +164,7 @@ bool CLinkSession::Close() {
             Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
             Link::AppendEmptyMessage(m_s.outbox, Link::MessageType::Bye);
             m_s.outboxUrgent = true;
+            WakeIoLocked();
             const auto done = [&] { return m_s.failed || (m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty()); };
             // Bounded by the link time-out (a silent terminal) and by the
             // close time-out, which restarts whenever the terminal makes
@@ -177,6 +178,7 @@ bool CLinkSession::Close() {
             confirmed = !m_s.failed && m_s.lastPong >= id && m_s.drained && m_s.outbox.isEmpty();
         }
         m_s.stop = true;
+        WakeIoLocked();
     }
     m_changed.notify_all();
     m_thread->wait();
@@ -337,6 +339,7 @@ bool CLinkSession::QueueMessage(Link::MessageType type, const QString& text, QBy
         Link::AppendTextMessage(m_s.outbox, type, text, m_s.coding);
     // Commands are short and usually followed by a wait: frame them at once.
     if (type != Link::MessageType::Data) m_s.outboxUrgent = true;
+    WakeIoLocked();
     const qsizetype limit = m_target.kind == CPortTarget::Kind::Serial ? kOutboxLimit : kSocketOutboxLimit;
     if (m_s.outbox.size() > limit) {
         // The I/O thread takes the outbox as the line drains; a dead line
@@ -401,6 +404,7 @@ bool CLinkSession::NextAnswer(Link::CAnswerBatch::Answer* answer) {
     const std::uint32_t id = ++m_s.nextId;
     Link::AppendIdMessage(m_s.outbox, Link::MessageType::Poll, id);
     m_s.outboxUrgent = true;
+    WakeIoLocked();
     m_s.pollIssued = id;
     // Bounded by the link time-out (handled by the I/O thread) and by the
     // answer time-out, which restarts whenever the terminal makes progress:
@@ -432,8 +436,15 @@ bool CLinkSession::WaitLink(int timeoutMs) {
     const std::uint32_t id = ++m_s.nextId;
     Link::AppendIdMessage(m_s.outbox, Link::MessageType::Ping, id);
     m_s.outboxUrgent = true;
+    WakeIoLocked();
     WaitFor(lock, NowMs() + std::max(0, timeoutMs), [&] { return m_s.lastPong >= id || m_s.failed; });
     return m_s.lastPong >= id && !m_s.failed;
+}
+
+void CLinkSession::WakeIoLocked() {
+    if (!m_s.ioWaiting || m_s.ioWoken) return;
+    m_s.ioWoken = true;
+    m_wake.Signal();
 }
 
 void CLinkSession::IoMain() {
@@ -442,6 +453,8 @@ void CLinkSession::IoMain() {
     options.connectTimeoutMs = m_settings.connectTimeoutMs;
     options.identityFolder = m_settings.identityFolder;
     auto transport = MakeLinkTransport(m_target, options);
+    m_wake.Drain();  // nothing left over from a session before
+    transport->SetWakeFd(m_wake.Fd());
     QString error;
     const bool opened = transport->Open(&error);
     {
@@ -528,6 +541,16 @@ void CLinkSession::IoMain() {
         const std::int64_t deadline = endpoint.NextDeadline(now);
         if (!portBusy && deadline <= now) waitMs = 0;
         else if (deadline - now < waitMs) waitMs = static_cast<int>(std::max<std::int64_t>(0, deadline - now));
+        if (waitMs > 0 && !throttled) {
+            // Asleep on the line from here: what the caller queues meanwhile
+            // wakes the wait (WakeIoLocked); what it queued already is taken
+            // first.
+            std::lock_guard guard(m_lock);
+            if (m_s.stop || (!m_s.outbox.isEmpty() && endpoint.UnframedBytes() < unframedLimit))
+                waitMs = 0;
+            else
+                m_s.ioWaiting = true;
+        }
         if (throttled) {
             QThread::msleep(kQuantumMs);
         } else {
@@ -556,6 +579,8 @@ void CLinkSession::IoMain() {
         }
 
         std::lock_guard guard(m_lock);
+        m_s.ioWaiting = false;
+        if (std::exchange(m_s.ioWoken, false)) m_wake.Drain();
         m_s.peerBusy = endpoint.PeerBusy();
         bool changed = !arrived.empty();
         if (endpoint.Stats().dataFramesAcked != m_s.stats.dataFramesAcked) ++m_s.progress;

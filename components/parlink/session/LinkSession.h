@@ -17,6 +17,7 @@
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "components/parlink/session/AnswerBatch.h"
 #include "components/parlink/session/WaresCopies.h"
+#include "components/parlink/session/WakeSignal.h"
 
 #include <QString>
 
@@ -141,6 +142,9 @@ private:
     const Link::SessionFeatures& Agreed() { return m_agreedKnown ? m_agreed : LearnAgreed(); }
     const Link::SessionFeatures& LearnAgreed();
     void FailLocked(const QString& why);
+    // The caller queued something (m_lock held): an I/O thread asleep on its
+    // line wakes for it now, not at its next time-out.
+    void WakeIoLocked();
     // The records gathered for a block, written out before another message
     // (caller's thread; the encoding runs outside the lock).
     QByteArray FlushBlocks();
@@ -153,6 +157,7 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
+    CWakeSignal m_wake;
     // Answers the caller has taken out of the session's queue in one step and
     // hands out one a Receive, without the lock (the caller's thread only).
     Link::CAnswerBatch m_taken;
@@ -164,6 +169,10 @@ private:
         QByteArray outbox;
         bool outboxUrgent = false;
         bool stop = false;
+        // The I/O thread is (about to be) asleep waiting for its line: what
+        // the caller queues wakes it (m_wake).
+        bool ioWaiting = false;
+        bool ioWoken = false;
         // I/O thread -> caller.
         bool openDone = false;
         bool open = false;

@@ -54,6 +54,10 @@ public:
         sink.Put(got);
         return got.size();
     }
+    // A descriptor whose turning readable ends a wait early (the session's
+    // caller queued something; CWakeSignal); the wait leaves draining it to
+    // its owner. A transport that cannot poll it waits out its time.
+    virtual void SetWakeFd(int fd) { (void)fd; }
     // The device failed or the peer hung up: nothing more will come.
     virtual bool Broken() const = 0;
     virtual QString ErrorText() const = 0;

@@ -115,15 +115,16 @@ public:
         Flush();
         qsizetype got = ReadAvailable(sink);
         if (got > 0 || Broken() || m_stream->HasBuffered()) return got;
-        pollfd p{m_stream->Fd(), POLLIN, 0};
+        pollfd p[2] = {{m_stream->Fd(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         // A write that waits for room (or, rarely, for the peer's bytes).
-        if (PendingWrite() > 0) p.events |= m_stream->WantedEvents();
-        if (::poll(&p, 1, std::max(ms, 0)) > 0) {
+        if (PendingWrite() > 0) p[0].events |= m_stream->WantedEvents();
+        if (::poll(p, m_wakeFd >= 0 ? 2 : 1, std::max(ms, 0)) > 0 && p[0].revents != 0) {
             Flush();
             got = ReadAvailable(sink);
         }
         return got;
     }
+    void SetWakeFd(int fd) override { m_wakeFd = fd; }
     bool Broken() const override { return !m_stream || m_stream->Failed() || m_stream->PeerClosed(); }
     QString ErrorText() const override {
         if (!m_stream || m_stream->PeerClosed()) return QStringLiteral("the terminal closed the connection");
@@ -181,6 +182,7 @@ private:
     CPortTarget m_target;
     CTransportOptions m_options;
     std::unique_ptr<CTlsStream> m_stream;
+    int m_wakeFd = -1;
     QByteArray m_early;  // link bytes that came with the terminal's acceptance
     QByteArray m_out;  // queued for the socket from m_outAt on
     qsizetype m_outAt = 0;
