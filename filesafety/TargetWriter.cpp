@@ -10,6 +10,7 @@
 #include <QDir>
 
 #include <chrono>
+#include <cstring>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -119,6 +120,7 @@ void CTargetWriter::Reset() {
     m_where = Where::None;
     m_stagingPath.clear();
     m_buffer.clear();
+    m_buffered = 0;
 }
 
 bool CTargetWriter::Open(const QString& target) {
@@ -185,9 +187,9 @@ bool CTargetWriter::StagingFailed() {
 }
 
 bool CTargetWriter::FlushBuffer() {
-    if (m_buffer.isEmpty()) return !m_failed;
-    const bool written = m_staging.Write(m_buffer);
-    m_buffer.clear();
+    if (m_buffered == 0) return !m_failed;
+    const bool written = m_staging.Write(m_buffer.constData(), m_buffered);
+    m_buffered = 0;
     return written || StagingFailed();
 }
 
@@ -196,10 +198,13 @@ bool CTargetWriter::Write(const char* data, qint64 size) {
     m_written += size;
     if (m_where == Where::Direct) return m_staging.Write(data, size) || StagingFailed();
     // Large pieces go straight to the file, small ones (journal lines) are
-    // gathered first.
-    if (m_buffer.isEmpty() && size >= kBufferBytes) return m_staging.Write(data, size) || StagingFailed();
-    m_buffer.append(data, size);
-    return m_buffer.size() < kBufferBytes || FlushBuffer();
+    // gathered first, a copy each.
+    if (m_buffered + size > kBufferBytes && !FlushBuffer()) return false;
+    if (size >= kBufferBytes) return m_staging.Write(data, size) || StagingFailed();
+    if (m_buffer.size() < kBufferBytes) m_buffer.resize(kBufferBytes);
+    if (size > 0) std::memcpy(m_buffer.data() + m_buffered, data, static_cast<std::size_t>(size));
+    m_buffered += size;
+    return m_buffered < kBufferBytes || FlushBuffer();
 }
 
 bool CTargetWriter::Commit(Mode mode, int waitMs) {

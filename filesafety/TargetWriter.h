@@ -96,7 +96,10 @@ private:
     Where m_where = Where::None;
     CSystemFile m_staging;
     QString m_stagingPath;
+    // Small pieces not written yet: the first m_buffered bytes of m_buffer,
+    // which keeps its length (a line costs a copy, no call to size it).
     QByteArray m_buffer;
+    qint64 m_buffered = 0;
     qint64 m_written = 0;
     bool m_failed = false;
     bool m_busy = false;

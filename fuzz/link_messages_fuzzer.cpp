@@ -11,7 +11,7 @@
 // unknown kinds skipped, and the parser must not fail.
 //
 // Both are parsed once more with code-page records taken straight from the
-// buffer (TakeCodePageData), as the terminal takes a load's: the same
+// buffer (TakeCodePageTexts), as the terminal takes a load's: the same
 // messages, in the same order, and the same failure.
 
 #include "components/parlink/protocol/LinkMessage.h"
@@ -62,7 +62,7 @@ Parsed Parse(const QByteArray& stream, TextCoding coding, const QList<int>& piec
         Message m;
         for (;;) {
             if (recordsAtOnce) {
-                parser.TakeCodePageData([&out](const char* bytes, qsizetype size) {
+                parser.TakeCodePageTexts(MessageType::Data, [&out](const char* bytes, qsizetype size) {
                     Message record;
                     record.type = MessageType::Data;
                     record.text = CodePage::FromWindows1251(bytes, size);

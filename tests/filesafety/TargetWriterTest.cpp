@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,25 @@ TEST(TargetWriter, ReplacesAndAppendsWholeKeepingPermissionsAndLeavesNothingBesi
     ASSERT_TRUE(Commit(dir.File("link.txt"), JournalLines(8, 2), CTargetWriter::Mode::Append));
     EXPECT_TRUE(QFileInfo(dir.File("link.txt")).isSymLink());
     EXPECT_EQ(ReadFileBytes(target), JournalLines(4, 6));
+
+    // Pieces of every size, lines and blocks mixed, as a download writes
+    // them: the file has exactly them, in order.
+    QByteArray pieces;
+    {
+        CTargetWriter writer;
+        ASSERT_TRUE(writer.Open(target));
+        QRandomGenerator random(20261210);
+        for (const qsizetype size : {1, 60, 65535, 1, 65536, 65537, 2, 300000, 0, 70, 64 * 1024 - 70, 5}) {
+            for (int repeat = 0; repeat < 3; ++repeat) {
+                QByteArray piece(size, Qt::Uninitialized);
+                for (char& c : piece) c = static_cast<char>('a' + random.bounded(26));
+                ASSERT_TRUE(writer.Write(piece.constData(), piece.size()));
+                pieces += piece;
+            }
+        }
+        ASSERT_TRUE(writer.Commit(CTargetWriter::Mode::Replace, 0));
+    }
+    EXPECT_TRUE(ReadFileBytes(target) == pieces) << ReadFileBytes(target).size() << " bytes of " << pieces.size();
 
     // No regular file: written to as it stands. A folder: refused by name.
     EXPECT_TRUE(Commit("/dev/null", "x", CTargetWriter::Mode::Replace));

@@ -530,7 +530,7 @@ TEST(LinkMessages, BytesFedAfterACutMessageAreReadInPlaceAndEveryBodyHoldsUntilT
     // Code-page records of every length class (one-, two- and three-byte
     // lengths), a record in UTF-8, an empty end marker, cut into pieces of
     // many sizes; read by Next alone, and as the terminal reads a load:
-    // code-page records straight from the buffer (TakeCodePageData), the
+    // code-page records straight from the buffer (TakeCodePageTexts), the
     // rest by Next.
     QByteArray stream;
     std::vector<qsizetype> starts;
@@ -574,7 +574,7 @@ TEST(LinkMessages, BytesFedAfterACutMessageAreReadInPlaceAndEveryBodyHoldsUntilT
                 Message m;
                 for (;;) {
                     if (atOnce) {
-                        parser.TakeCodePageData([&](const char* bytes, qsizetype size) {
+                        parser.TakeCodePageTexts(MessageType::Data, [&](const char* bytes, qsizetype size) {
                             Message record;
                             record.type = MessageType::Data;
                             record.inCodePage = true;

@@ -206,7 +206,8 @@ void CTerminalDevice::TakeFrom(Link::CMessageParser& parser) {
     Link::Message m;
     for (;;) {
         if (TakesRecordsAtOnce())
-            parser.TakeCodePageData([this](const char* bytes, qsizetype size) { OnRecordPiece({bytes, size}); });
+            parser.TakeCodePageTexts(Link::MessageType::Data,
+                                     [this](const char* bytes, qsizetype size) { OnRecordPiece({bytes, size}); });
         if (!parser.Next(&m)) return;
         if (!TakeAtOnce(m)) Handle(std::move(m));
     }

@@ -48,7 +48,7 @@ public:
     void Handle(Link::Message message);
     // Takes every whole message `parser` holds: a load's records that
     // nothing else waits before straight from its buffer, in one pass
-    // (CMessageParser::TakeCodePageData), the others by TakeAtOnce or Handle.
+    // (CMessageParser::TakeCodePageTexts), the others by TakeAtOnce or Handle.
     void TakeFrom(Link::CMessageParser& parser);
     // Works off held messages, timers and running answer streams, appending
     // at most about `budget` bytes of answers to `out`. `urgent` turns true

@@ -111,13 +111,14 @@ public:
     // skipped (a newer peer may send more kinds); a malformed length or id
     // body makes the stream unusable: Failed() turns true.
     bool Next(Message* message);
-    // Hands the bodies of the code-page data messages that come next, each
+    // Hands the bodies of the code-page texts of `type` that come next, each
     // as `take(bytes, size)`, as long as they lie whole in the buffer, and
     // stops before anything else; Next goes on from there. For a reader that
-    // takes records straight from the buffer (texts as unowned bytes): a
-    // record then costs no Message. The bodies are valid until the next Feed.
+    // takes records or answers straight from the buffer (texts as unowned
+    // bytes): one then costs no Message. The bodies are valid until the next
+    // Feed.
     template <class Take>
-    void TakeCodePageData(Take&& take);
+    void TakeCodePageTexts(MessageType type, Take&& take);
     bool Failed() const { return m_failed; }
     void Clear();
 
@@ -142,9 +143,10 @@ private:
 };
 
 template <class Take>
-void CMessageParser::TakeCodePageData(Take&& take) {
-    if (m_failed || !m_textBytes || m_coding != TextCoding::Windows1251 || !m_pending.isEmpty()) return;
-    constexpr auto kRecordType = static_cast<unsigned char>(static_cast<unsigned char>(MessageType::Data) | kCodePageTypeFlag);
+void CMessageParser::TakeCodePageTexts(MessageType type, Take&& take) {
+    if (m_failed || !m_textBytes || m_coding != TextCoding::Windows1251 || !m_pending.isEmpty() || !IsTextMessage(type))
+        return;
+    const auto kRecordType = static_cast<unsigned char>(static_cast<unsigned char>(type) | kCodePageTypeFlag);
     const auto* const begin = reinterpret_cast<const unsigned char*>(m_buffer.constData());
     const unsigned char* p = begin + m_pos;
     const unsigned char* const end = begin + m_buffer.size();

@@ -499,7 +499,6 @@ void CLinkSession::IoMain() {
     parser.SetTextsAsUnownedBytes(true);
     QByteArray wire;
     QByteArray taken;
-    std::vector<Link::Message> arrived;
     std::int64_t needSince = -1;
     bool throttled = false;
     bool established = false;
@@ -571,21 +570,29 @@ void CLinkSession::IoMain() {
             m_s.coding = coding;
         }
         const QByteArray stream = endpoint.TakeReceived();
-        arrived.clear();
-        if (!stream.isEmpty()) {
-            parser.Feed(stream);
-            Link::Message m;
-            while (parser.Next(&m)) arrived.push_back(std::move(m));
-        }
+        if (!stream.isEmpty()) parser.Feed(stream);
 
         std::lock_guard guard(m_lock);
         m_s.ioWaiting = false;
         if (std::exchange(m_s.ioWoken, false)) m_wake.Drain();
         m_s.peerBusy = endpoint.PeerBusy();
-        bool changed = !arrived.empty();
+        bool changed = false;
         if (endpoint.Stats().dataFramesAcked != m_s.stats.dataFramesAcked) ++m_s.progress;
-        for (Link::Message& m : arrived) {
+        // Answers in the code page go from the parser's buffer straight into
+        // the caller's batch (a journal's lines, one copy each); the other
+        // messages one by one. Under the lock: the batch is the caller's too.
+        Link::Message m;
+        const auto addAnswer = [&](const char* bytes, qsizetype size) {
+            m_s.answers.Add(QByteArrayView(bytes, size), true);
             ++m_s.progress;
+            changed = true;
+        };
+        // Only new bytes bring new messages.
+        while (!stream.isEmpty()) {
+            parser.TakeCodePageTexts(Link::MessageType::Answer, addAnswer);
+            if (!parser.Next(&m)) break;
+            ++m_s.progress;
+            changed = true;
             switch (m.type) {
             case Link::MessageType::Answer:
                 m_s.answers.Add(m.body, m.inCodePage);
