@@ -464,28 +464,44 @@ TEST(PairingFiles, FoldersAreTheOwnersOnlyAndAPlantedLinkIsReplacedNotWrittenThr
     EXPECT_EQ(FileMode(dir.File(QStringLiteral("pins.txt"))), 0600u);
 }
 
+// Both ends of the link's TLS stream over a socket pair: the program's
+// identity as the client, the terminal's as the server.
+class TlsStreamOnASocket : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQtApplication();
+        QString error;
+        ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("p.pem")), QStringLiteral("kxconfig-test"), &program, &error));
+        ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    }
+    // The streams over the pair, its kernel buffers `bufferBytes` each way
+    // (0: the system's).
+    void MakeStreams(int bufferBytes) {
+        for (const int fd : fds) {
+            if (bufferBytes <= 0) break;
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+        }
+        QString error;
+        client = CTlsStream::Make(CTlsStream::Role::Client, fds[0], program, &error);
+        server = CTlsStream::Make(CTlsStream::Role::Server, fds[1], terminal, &error);
+        ASSERT_TRUE(client && server) << qPrintable(error);
+    }
+
+    CTestDir dir;
+    CTlsIdentity program, terminal;
+    int fds[2] = {-1, -1};
+    std::unique_ptr<CTlsStream> client, server;
+};
+
 // Both ends of the link's TLS stream over a socket pair with small kernel
 // buffers, each end in its own thread, as the program and the terminal run
 // them: every byte arrives once and in order whatever sizes the writer hands
 // over, including repeats of a write that stopped short with fewer bytes
 // than before (a paced line's smaller allowance) and with more.
-TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead) {
-    EnsureQtApplication();
-    CTestDir dir;
-    CTlsIdentity program, terminal;
-    QString error;
-    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("p.pem")), QStringLiteral("kxconfig-test"), &program, &error));
-    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    for (const int fd : fds) {
-        const int small = 8192;
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    }
-    auto client = CTlsStream::Make(CTlsStream::Role::Client, fds[0], program, &error);
-    auto server = CTlsStream::Make(CTlsStream::Role::Server, fds[1], terminal, &error);
-    ASSERT_TRUE(client && server) << qPrintable(error);
+TEST_F(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead) {
+    ASSERT_NO_FATAL_FAILURE(MakeStreams(8192));
 
     QByteArray sent(6 * 1024 * 1024 + 77, Qt::Uninitialized);
     QRandomGenerator random(20261209);
@@ -590,18 +606,8 @@ TEST(TlsStreamOnASocket, CarriesEveryByteOnceInOrderWithShortWritesAndReadAhead)
 // found afterwards: a poll for what the stream wants wakes when the peer
 // makes room, not only when the peer says something. (Waking only for the
 // peer's bytes left a sender with a full window idle until its next time-out.)
-TEST(TlsStreamOnASocket, AWriteThatStoppedShortIsWaitedForAfterAReadFoundNothing) {
-    EnsureQtApplication();
-    CTestDir dir;
-    CTlsIdentity program, terminal;
-    QString error;
-    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("p.pem")), QStringLiteral("kxconfig-test"), &program, &error));
-    ASSERT_TRUE(LoadOrCreateTlsIdentity(dir.File(QStringLiteral("t.pem")), QStringLiteral("kxterminal"), &terminal, &error));
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    auto client = CTlsStream::Make(CTlsStream::Role::Client, fds[0], program, &error);
-    auto server = CTlsStream::Make(CTlsStream::Role::Server, fds[1], terminal, &error);
-    ASSERT_TRUE(client && server) << qPrintable(error);
+TEST_F(TlsStreamOnASocket, AWriteThatStoppedShortIsWaitedForAfterAReadFoundNothing) {
+    ASSERT_NO_FATAL_FAILURE(MakeStreams(0));
     bool clientDone = false;
     bool serverDone = false;
     for (int i = 0; i < 1000 && !(clientDone && serverDone); ++i) {
