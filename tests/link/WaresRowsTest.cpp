@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -196,6 +198,27 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
     EXPECT_TRUE(equals(3, 1, QStringLiteral("без штрихкода")));
     EXPECT_TRUE(equals(5, 0, QStringLiteral("Т6")));
     EXPECT_FALSE(equals(10, 0, QStringLiteral("Т6")));  // past the last row
+    // Many at once, as a block's column asks, give what one at a time gives:
+    // with barcodes other than digits in the index, and with digits alone.
+    CTestDir digitsDir;
+    const auto digitsOnly = TerminalKeeps(digitsDir, QStringList{wares[0], wares[1], wares[2], wares[3], wares[4],
+                                                                 wares[5], wares[6], wares[7]});
+    ASSERT_TRUE(digitsOnly);
+    std::vector<QByteArray> asked;
+    for (int i = 0; i < 60; ++i)
+        for (const char* barcode : {"4600000000017", "46000000000170", "0012345", "012345", "", "ABC-123",
+                                    "1234567890123456", "1234567890123457", "4600000000024", "12345678901234567"})
+            asked.push_back(i % 7 == 3 ? QByteArray(barcode) + QByteArray::number(i) : QByteArray(barcode));
+    std::vector<std::string_view> values;
+    for (const QByteArray& a : asked) values.emplace_back(a.constData(), static_cast<size_t>(a.size()));
+    for (const CTerminalWares* index : {terminal.get(), digitsOnly.get()}) {
+        std::vector<std::int64_t> rows(values.size(), -2);
+        index->FindMany(CTerminalWares::kBarcodeField, values.data(), values.size(), rows.data());
+        for (size_t i = 0; i < values.size(); ++i)
+            EXPECT_EQ(rows[i], index->Find(CTerminalWares::kBarcodeField, asked[i])) << asked[i].constData();
+        index->FindMany(0, values.data(), values.size(), rows.data());
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), static_cast<std::ptrdiff_t>(values.size()));
+    }
     // Hints about rows that are not there are ignored.
     terminal->PrefetchRow(10, 0);
     terminal->PrefetchRow(1000000, 1);

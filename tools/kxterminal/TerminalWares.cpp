@@ -278,19 +278,52 @@ bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding
     return FieldOf(ViewOf(m_rows[row].bytes), field, &f) && f == wanted;
 }
 
-std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
-    if (field != kBarcodeField || m_slots.empty()) return -1;
-    const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
-    bool digits = false;
-    const std::uint64_t key = KeyOf(wanted, &digits);
+std::int64_t CTerminalWares::Probe(std::uint64_t key, std::string_view wanted) const {
+    // Digits and their count are the barcode; a hash (top bit set) is only a hint.
+    const bool digits = (key >> 63) == 0;
     for (std::uint64_t i = SlotHash(key) & m_mask;; i = (i + 1) & m_mask) {
         const Slot& slot = m_slots[i];
         if (slot.row == 0) return -1;
         if (slot.key != key) continue;
         const std::uint32_t row = slot.row - 1;
-        // Digits and their count are the barcode; a hash is only a hint.
         if (digits || ViewOf(m_rows[row].barcode) == wanted) return row;
     }
+}
+
+std::int64_t CTerminalWares::Find(int field, QByteArrayView value) const {
+    if (field != kBarcodeField || m_slots.empty()) return -1;
+    const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
+    bool digits = false;
+    return Probe(KeyOf(wanted, &digits), wanted);
+}
+
+void CTerminalWares::FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const {
+    if (field != kBarcodeField || m_slots.empty() || m_anyHashed) {
+        // A barcode other than digits needs its row's bytes as well as its
+        // slot: the general way, with its stages of hints.
+        CBlockReference::FindMany(field, values, count, rows);
+        return;
+    }
+    // Every key first, in one pass over the values; then the slots, each
+    // asked for kAhead lookups before it is read, and the rows found, which
+    // the caller compares next: the first row's place (Row) as soon as it
+    // is known, its bytes kAhead lookups later, once that place has come in.
+    std::vector<std::uint64_t> keys(count);
+    for (size_t i = 0; i < count; ++i) {
+        bool digits = false;
+        keys[i] = KeyOf(values[i], &digits);
+    }
+    constexpr size_t kAhead = 16;
+    for (size_t i = 0; i < std::min(count, kAhead); ++i) __builtin_prefetch(&m_slots[SlotHash(keys[i]) & m_mask]);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) __builtin_prefetch(&m_slots[SlotHash(keys[i + kAhead]) & m_mask]);
+        rows[i] = Probe(keys[i], values[i]);
+        if (rows[i] >= 0) __builtin_prefetch(&m_rows[static_cast<std::uint32_t>(rows[i])]);
+        if (i >= kAhead && rows[i - kAhead] >= 0)
+            __builtin_prefetch(m_bytes.Data() + m_rows[static_cast<std::uint32_t>(rows[i - kAhead])].bytes.at);
+    }
+    for (size_t i = count > kAhead ? count - kAhead : 0; i < count; ++i)
+        if (rows[i] >= 0) __builtin_prefetch(m_bytes.Data() + m_rows[static_cast<std::uint32_t>(rows[i])].bytes.at);
 }
 
 void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const {

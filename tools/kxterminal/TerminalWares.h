@@ -32,6 +32,7 @@ public:
     std::int64_t Find(int field, QByteArrayView value) const override;
     // Find compares the barcode's own bytes (or its digits and length).
     bool FindIsExact(Link::BlockCoding coding) const override { return coding == Link::BlockCoding::Windows1251; }
+    void FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const override;
     void Prefetch(int field, QByteArrayView value, int stage) const override;
     void PrefetchRow(std::uint32_t row, int stage) const override;
 
@@ -51,6 +52,8 @@ private:
     };
 
     std::string_view ViewOf(Span s) const { return {m_bytes.Data() + s.at, s.size}; }
+    // The row of `wanted` whose key is `key` (KeyOf), -1 none.
+    std::int64_t Probe(std::uint64_t key, std::string_view wanted) const;
     bool IndexBarcodes();
 
     // The file, its rows and the index below are looked up at random, and

@@ -509,18 +509,33 @@ public:
     // The code of `id` after `prev`.
     std::uint64_t Code(std::uint32_t prev, std::uint32_t id) {
         std::vector<std::uint32_t>& list = m_lists[prev];
-        const auto it = m_place.find(Key(prev, id));
-        if (it == m_place.end()) {
+        // Most lists are short: a look along them beats a hash. A list that
+        // grows long is indexed from then on (m_place holds each of its words).
+        const bool indexed = list.size() > kScanned;
+        std::uint32_t place = 0;
+        if (!indexed) {
+            while (place < list.size() && list[place] != id) ++place;
+        } else if (const auto it = m_place.find(Key(prev, id)); it != m_place.end()) {
+            place = it->second;
+        } else {
+            place = static_cast<std::uint32_t>(list.size());
+        }
+        if (place == list.size()) {
             const std::uint64_t code = list.size() + id;
-            m_place.emplace(Key(prev, id), static_cast<std::uint32_t>(list.size()));
             list.push_back(id);
+            if (indexed) {
+                m_place.emplace(Key(prev, id), place);
+            } else if (list.size() > kScanned) {
+                for (std::uint32_t k = 0; k < list.size(); ++k) m_place[Key(prev, list[k])] = k;
+            }
             return code;
         }
-        const std::uint32_t place = it->second;
         if (place > 0) {
             std::swap(list[place], list[place - 1]);
-            m_place[Key(prev, list[place])] = place;
-            it->second = place - 1;
+            if (indexed) {
+                m_place[Key(prev, list[place])] = place;
+                m_place[Key(prev, id)] = place - 1;
+            }
         }
         return place;
     }
@@ -542,11 +557,78 @@ public:
     }
 
 private:
+    static constexpr std::size_t kScanned = 16;
     std::uint64_t Key(std::uint32_t prev, std::uint32_t id) const { return std::uint64_t(prev) << 32 | id; }
 
     std::size_t m_words;
     std::vector<std::vector<std::uint32_t>> m_lists;
-    std::unordered_map<std::uint64_t, std::uint32_t> m_place;  // the encoder's index into the lists
+    // The encoder's index into the lists longer than kScanned.
+    std::unordered_map<std::uint64_t, std::uint32_t> m_place;
+};
+
+// A column's words by their bytes, each given the next id the first time
+// it comes: open addressing over a hash of the word. Clear and Take are
+// what a column of mostly short words costs per field.
+class CWordIndex {
+public:
+    // Empties the index, with room for about `expected` words.
+    void Clear(size_t expected) {
+        size_t size = 64;
+        while (size < 2 * expected) size <<= 1;
+        m_slots.assign(size, 0);
+        m_mask = size - 1;
+        m_hashes.clear();
+    }
+    // The id of `word`; a new one (words.size()) is appended to `words`.
+    std::uint32_t Take(Field word, std::vector<Field>& words) {
+        const std::uint64_t h = Hash(word);
+        size_t i = static_cast<size_t>(h) & m_mask;
+        for (; m_slots[i] != 0; i = (i + 1) & m_mask) {
+            const std::uint32_t id = m_slots[i] - 1;
+            if (m_hashes[id] == h && words[id] == word) return id;
+        }
+        const auto id = static_cast<std::uint32_t>(words.size());
+        words.push_back(word);
+        m_hashes.push_back(h);
+        m_slots[i] = id + 1;
+        if (2 * words.size() > m_slots.size()) Grow();
+        return id;
+    }
+
+private:
+    static std::uint64_t Hash(Field w) {
+        std::uint64_t h = 0x9E3779B97F4A7C15ull ^ w.size();
+        const auto mix = [&h](std::uint64_t x) {
+            h = (h ^ x) * 0xff51afd7ed558ccdull;
+            h ^= h >> 32;
+        };
+        size_t i = 0;
+        for (; i + 8 <= w.size(); i += 8) {
+            std::uint64_t x;
+            std::memcpy(&x, w.data() + i, 8);
+            mix(x);
+        }
+        if (i < w.size()) {
+            std::uint64_t x = 0;
+            std::memcpy(&x, w.data() + i, w.size() - i);
+            mix(x);
+        }
+        h ^= h >> 29;
+        return h * 0xc4ceb9fe1a85ec53ull;
+    }
+    void Grow() {
+        m_slots.assign(2 * m_slots.size(), 0);
+        m_mask = m_slots.size() - 1;
+        for (std::uint32_t id = 0; id < m_hashes.size(); ++id) {
+            size_t i = static_cast<size_t>(m_hashes[id]) & m_mask;
+            while (m_slots[i] != 0) i = (i + 1) & m_mask;
+            m_slots[i] = id + 1;
+        }
+    }
+
+    std::vector<std::uint32_t> m_slots;  // id + 1; 0: empty
+    size_t m_mask = 0;
+    std::vector<std::uint64_t> m_hashes;  // by id
 };
 
 // ---- the encoder ---------------------------------------------------------------
@@ -843,20 +925,14 @@ private:
                 found += m_reference->Find(key, QByteArrayView(column[i].data(), column[i].size())) >= 0 ? 1 : 0;
             }
             if (found == 0 || found * 2 < looked) continue;
-            std::vector<std::int64_t> rows(column.size());
+            std::vector<std::int64_t>& rows = m_foundRows;
+            rows.resize(column.size());
             const bool exact = m_reference->FindIsExact(m_coding);
             size_t fit = 0;
             std::int64_t widest = 0;
-            const auto view = [&](size_t i) {
-                return QByteArrayView(column[i].data(), static_cast<qsizetype>(column[i].size()));
-            };
+            m_reference->FindMany(key, column.data(), column.size(), rows.data());
             for (size_t i = 0; i < column.size(); ++i) {
-                // The lookups of the fields ahead get under way meanwhile.
-                for (int stage = 0; stage < 3; ++stage)
-                    if (const size_t ahead = i + kLookAhead * (3 - static_cast<size_t>(stage)); ahead < column.size())
-                        m_reference->Prefetch(key, view(ahead), stage);
-                const QByteArrayView value = view(i);
-                rows[i] = m_reference->Find(key, value);
+                const QByteArrayView value(column[i].data(), static_cast<qsizetype>(column[i].size()));
                 if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
                 if (rows[i] < 0) continue;
                 // What the reader will put back, not what the index says.
@@ -936,12 +1012,8 @@ private:
             if (best < 0 || bestFound * 2 < looked) continue;
             Bytes kinds, texts;
             size_t fit = 0;
+            // The rows were brought in when the rows column found them (FindMany).
             for (size_t i = 0; i < column.size(); ++i) {
-                // The rows of the fields ahead are brought in meanwhile.
-                for (int stage = 0; stage < 2; ++stage)
-                    if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < column.size())
-                        if (const std::int64_t ahead = rowOf(rows, at); ahead >= 0)
-                            m_reference->PrefetchRow(static_cast<std::uint32_t>(ahead), stage);
                 const bool same = equal(rowOf(rows, i), best, column[i]);
                 fit += same ? 1 : 0;
                 kinds.push_back(static_cast<char>(same ? kFits : kAsText));
@@ -976,9 +1048,9 @@ private:
     bool PutWords(Bytes& out, const std::vector<Field>& column, bool tokens) {
         // Words by their first appearance, each field's words as their
         // indexes into that list.
-        std::unordered_map<Field, std::uint32_t>& index = m_wordIndex;
-        index.clear();
+        CWordIndex& index = m_wordIndex;
         std::vector<Field>& order = m_wordOrder;
+        index.Clear(order.size());
         std::vector<std::uint32_t>& uses = m_wordUses;
         std::vector<std::uint32_t>& sequence = m_wordSequence;
         std::vector<bool>& starts = m_wordStarts;
@@ -988,13 +1060,10 @@ private:
         starts.clear();
         Bytes counts;
         auto take = [&](Field w, bool start) {
-            const auto [it, added] = index.try_emplace(w, static_cast<std::uint32_t>(order.size()));
-            if (added) {
-                order.push_back(w);
-                uses.push_back(0);
-            }
-            ++uses[it->second];
-            sequence.push_back(it->second);
+            const std::uint32_t id = index.Take(w, order);
+            if (id == uses.size()) uses.push_back(0);
+            ++uses[id];
+            sequence.push_back(id);
             starts.push_back(start);
         };
         for (Field f : column) {
@@ -1251,7 +1320,7 @@ private:
     std::vector<std::uint64_t> m_values, m_groupedValues;
     std::vector<std::uint8_t> m_groupOfValue;
     // A words column's words, kept from block to block (PutWords).
-    std::unordered_map<Field, std::uint32_t> m_wordIndex;
+    CWordIndex m_wordIndex;
     std::vector<Field> m_wordOrder;
     std::vector<std::uint32_t> m_wordUses, m_wordSequence, m_wordRanked, m_wordIds;
     std::vector<bool> m_wordStarts;
@@ -1259,6 +1328,7 @@ private:
     std::vector<std::uint32_t> m_owners;
     // For each column written as rows: the row of each record (-1 none).
     std::vector<std::vector<std::int64_t>> m_rowsOf;
+    std::vector<std::int64_t> m_foundRows;  // a rows column's lookups
     std::vector<NumberField> m_parsed;  // the column being written, read as numbers
     std::vector<std::uint64_t> m_seconds;  // ... or as dates
     std::vector<char> m_fits;
@@ -1270,6 +1340,29 @@ private:
     const CBlockReference* m_reference = nullptr;
     std::vector<ColumnPlan>* m_plans;  // nullptr: every column is chosen afresh
 };
+
+}  // namespace
+
+void CBlockReference::FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const {
+    const auto view = [&](size_t i) { return QByteArrayView(values[i].data(), static_cast<qsizetype>(values[i].size())); };
+    for (size_t i = 0; i < count; ++i) {
+        // The lookups of the values ahead get under way meanwhile.
+        for (int stage = 0; stage < 3; ++stage)
+            if (const size_t ahead = i + kLookAhead * (3 - static_cast<size_t>(stage)); ahead < count)
+                Prefetch(field, view(ahead), stage);
+        rows[i] = Find(field, view(i));
+        // The rows found: their places now, their bytes once the places are in.
+        const std::int64_t count = RowCount();
+        if (rows[i] >= 0 && rows[i] < count) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 0);
+        if (i >= kLookAhead && rows[i - kLookAhead] >= 0 && rows[i - kLookAhead] < count)
+            PrefetchRow(static_cast<std::uint32_t>(rows[i - kLookAhead]), 1);
+    }
+    const std::int64_t total = RowCount();
+    for (size_t i = count > kLookAhead ? count - kLookAhead : 0; i < count; ++i)
+        if (rows[i] >= 0 && rows[i] < total) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 1);
+}
+
+namespace {
 
 // ---- the decoder ---------------------------------------------------------------
 
@@ -1420,23 +1513,43 @@ private:
         if (!values.Ok() || !values.AtEnd()) return false;
         Column& col = m_columns[static_cast<size_t>(m_column)];
         col.reference = reference;
+        // Every record's row first (-1: text or no such field), so that the
+        // rows are asked for ahead of their fields being copied.
         col.rows.assign(m_counts.size(), -1);
-        size_t next = 0;
+        {
+            CReader k = kinds;
+            size_t next = 0;
+            for (size_t r = 0; r < m_counts.size(); ++r) {
+                if (m_counts[r] < m_column || k.Byte() == kAsText) continue;
+                std::uint64_t row = 0;
+                for (int b = 0; b < width; ++b)
+                    row |= std::uint64_t(static_cast<std::uint8_t>(plane[next + static_cast<size_t>(b) * rowCount]))
+                           << (8 * b);
+                ++next;
+                if (row >= reference->RowCount()) return false;
+                col.rows[r] = static_cast<std::int64_t>(row);
+            }
+        }
         for (size_t r = 0; r < m_counts.size(); ++r) {
             if (m_counts[r] < m_column) continue;
+            PrefetchAhead(*reference, col.rows, r);
             if (kinds.Byte() == kAsText) {
                 if (!PutField(texts.Text()) || !texts.Ok()) return false;
                 continue;
             }
-            std::uint64_t row = 0;
-            for (int b = 0; b < width; ++b)
-                row |= std::uint64_t(static_cast<std::uint8_t>(plane[next + static_cast<size_t>(b) * rowCount])) << (8 * b);
-            ++next;
-            if (row >= reference->RowCount() || !PutReferenceField(*reference, row, key) || !EndField())
+            if (!PutReferenceField(*reference, static_cast<std::uint64_t>(col.rows[r]), key) || !EndField())
                 return false;
-            col.rows[r] = static_cast<std::int64_t>(row);
         }
         return texts.AtEnd();
+    }
+
+    // A reference's rows are read at random: the rows of the records ahead
+    // of `r` are asked for meanwhile, their places two steps ahead and their
+    // bytes one step ahead.
+    static void PrefetchAhead(const CBlockReference& reference, const std::vector<std::int64_t>& rows, size_t r) {
+        for (int stage = 0; stage < 2; ++stage)
+            if (const size_t at = r + kLookAhead * (2 - static_cast<size_t>(stage)); at < rows.size() && rows[at] >= 0)
+                reference.PrefetchRow(static_cast<std::uint32_t>(rows[at]), stage);
     }
 
     bool SameRow(CReader& in) {
@@ -1451,6 +1564,7 @@ private:
             if (m_counts[r] < m_column) continue;
             const std::uint8_t kind = kinds.Byte();
             if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
+            PrefetchAhead(*of.reference, of.rows, r);
             if (kind == kAsText) {
                 if (!PutField(texts.Text()) || !texts.Ok()) return false;
                 continue;

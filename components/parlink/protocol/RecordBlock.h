@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace Link {
@@ -80,6 +81,11 @@ public:
         (void)coding;
         return false;
     }
+    // Find for `count` values at once into `rows`. The default looks each
+    // up in turn with Prefetch's hints ahead of it; a reference that can
+    // overlap its lookups better says so here. Each row found is also
+    // brought in, as its other fields are compared next.
+    virtual void FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const;
     // A hint that `value` is looked up in `field` soon: a reference whose
     // lookups wait on memory starts bringing in what stage `stage` (0, 1,
     // 2: each one step further along the lookup, the earlier stages having

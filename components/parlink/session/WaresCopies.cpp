@@ -61,6 +61,7 @@ std::shared_ptr<const CWaresCopy> CWaresCopy::FromRecords(const QStringList& rec
 bool CWaresCopy::Parse() {
     const auto* p = reinterpret_cast<const std::uint8_t*>(m_bytes.constData());
     const qsizetype size = m_bytes.size();
+    if (size > kWaresCopyMaxBytes) return false;  // rows are 32-bit places
     qsizetype at = 0;
     while (at < size) {
         std::uint64_t length = 0;
@@ -75,17 +76,22 @@ bool CWaresCopy::Parse() {
         if (length > static_cast<std::uint64_t>(kBlockMaxRecordBytes) ||
             length > static_cast<std::uint64_t>(size - at))
             return false;
-        m_starts.push_back(at);
-        m_sizes.push_back(static_cast<qsizetype>(length));
+        m_rows.push_back(Row{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(length)});
         at += static_cast<qsizetype>(length);
     }
-    return m_starts.size() < 0xFFFFFFFFu;
+    return m_rows.size() < 0xFFFFFFFFu;
+}
+
+void CWaresCopy::PrefetchRow(std::uint32_t row, int stage) const {
+    if (row >= m_rows.size()) return;
+    if (stage == 0) __builtin_prefetch(&m_rows[row]);
+    else __builtin_prefetch(m_bytes.constData() + m_rows[row].start);
 }
 
 bool CWaresCopy::AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const {
-    if (row >= m_starts.size() || field < 0 || field >= kBlockMaxColumns) return false;
-    const char* begin = m_bytes.constData() + m_starts[row];
-    const char* end = begin + m_sizes[row];
+    if (row >= m_rows.size() || field < 0 || field >= kBlockMaxColumns) return false;
+    const char* begin = m_bytes.constData() + m_rows[row].start;
+    const char* end = begin + m_rows[row].size;
     // Fields as a record is split: at ';', the last of 64 keeping the rest.
     for (int f = 0; f < field; ++f) {
         const char* semi = std::find(begin, end, ';');

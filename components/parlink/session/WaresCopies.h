@@ -50,16 +50,23 @@ public:
     static std::shared_ptr<const CWaresCopy> FromRecords(const QStringList& records);
 
     QByteArray Digest() const override { return m_digest; }
-    std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_starts.size()); }
+    std::uint32_t RowCount() const override { return static_cast<std::uint32_t>(m_rows.size()); }
     bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const override;
+    // A journal's rows are looked up at random: the decoder asks for them ahead.
+    void PrefetchRow(std::uint32_t row, int stage) const override;
 
 private:
     bool Parse();
 
+    // A record's bytes in m_bytes (a copy is at most kWaresCopyMaxBytes):
+    // one look-up a row, not one for its start and one for its size.
+    struct Row {
+        std::uint32_t start = 0;
+        std::uint32_t size = 0;
+    };
     QByteArray m_digest;
     QByteArray m_bytes;
-    std::vector<qsizetype> m_starts;  // where each record's bytes begin
-    std::vector<qsizetype> m_sizes;
+    std::vector<Row> m_rows;
 };
 
 class CWaresCopies {
