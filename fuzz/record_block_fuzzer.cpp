@@ -11,13 +11,23 @@
 //
 // Both ways hold a small wares directory as the reference both ends share,
 // so fields found in it go as rows (and raw blocks may name its rows).
+//
+// A stream (first byte F0-FF): the rest as one stream of a block, written as
+// a literals-only zstd frame where that can be done; zstd itself must read
+// the frame back to the same bytes.
 
+#include "components/parlink/protocol/LiteralFrame.h"
 #include "components/parlink/protocol/RecordBlock.h"
 #include "components/parlink/protocol/RecordBlockStream.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QCryptographicHash>
 #include <QList>
+
+#include <zstd.h>
+
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -64,6 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         return digest == wares.Digest() ? &wares : nullptr;
     };
     const QByteArray input(reinterpret_cast<const char*>(data) + 1, static_cast<qsizetype>(size - 1));
+    if ((data[0] & 0xF0) == 0xF0) {
+        const auto* bytes = data + 1;
+        std::string frame;
+        if (!Link::AppendLiteralFrame(bytes, size - 1, Link::CountBytes(bytes, size - 1), frame)) return 0;
+        KX_FUZZ_CHECK(frame.size() < size - 1, HexPreview(input));
+        std::string back(size - 1 + 16, '\0');
+        const size_t n = ZSTD_decompress(back.data(), back.size(), frame.data(), frame.size());
+        KX_FUZZ_CHECK(!ZSTD_isError(n) && n == size - 1 && std::memcmp(back.data(), bytes, n) == 0, HexPreview(input));
+        return 0;
+    }
     Link::RecordBlock block;
     if (data[0] & 1) {
         block.coding = (data[0] & 2) ? Link::BlockCoding::Windows1251 : Link::BlockCoding::Utf8;

@@ -48,6 +48,10 @@ double CpuSeconds() {
 struct Workload {
     const char* name;
     std::vector<QByteArray> lines;  // Windows-1251
+    // The same lines as the encoding side holds them: views into one file's
+    // bytes (the terminal reads its journal so), not one allocation each.
+    QByteArray file;
+    std::vector<QByteArrayView> views;
     qint64 stored = 0;
     int level = 19;  // the encoding side's level: the program's on a slow line, the terminal's 1
     // A journal's wares: the terminal's directory for encoding, the
@@ -57,12 +61,21 @@ struct Workload {
 };
 
 Workload Load(const char* name, const QStringList& lines, int level) {
-    Workload w{name, {}, 0, level, nullptr, {}};
+    Workload w{name, {}, {}, {}, 0, level, nullptr, {}};
     w.lines.reserve(static_cast<size_t>(lines.size()));
     for (const QString& l : lines) {
         w.lines.push_back(CodePage::ToWindows1251(l));
         w.stored += w.lines.back().size() + 2;
     }
+    w.file.reserve(w.stored);
+    std::vector<qsizetype> starts;
+    for (const QByteArray& l : w.lines) {
+        starts.push_back(w.file.size());
+        w.file += l;
+        w.file += "\r\n";
+    }
+    for (size_t i = 0; i < w.lines.size(); ++i)
+        w.views.emplace_back(w.file.constData() + starts[i], w.lines[i].size());
     return w;
 }
 
@@ -94,8 +107,8 @@ QByteArray BlockMessages(const Workload& w, double* cpu) {
     Link::CRecordBlockEncoder encoder(w.level);
     std::vector<QByteArrayView> records;
     for (size_t i = 0; i < w.lines.size(); i += Link::kBlockMaxRecords) {
-        records.assign(w.lines.begin() + static_cast<qsizetype>(i),
-                       w.lines.begin() + static_cast<qsizetype>(std::min(w.lines.size(), i + Link::kBlockMaxRecords)));
+        records.assign(w.views.begin() + static_cast<qsizetype>(i),
+                       w.views.begin() + static_cast<qsizetype>(std::min(w.views.size(), i + Link::kBlockMaxRecords)));
         const QByteArray body = encoder.Encode(Link::BlockCoding::Windows1251, records, w.encodeWith);
         s.append('B');
         Link::AppendLeb128(s, static_cast<std::uint32_t>(body.size()));

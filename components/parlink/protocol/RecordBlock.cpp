@@ -1,5 +1,7 @@
 #include "components/parlink/protocol/RecordBlock.h"
 
+#include "components/parlink/protocol/LiteralFrame.h"
+
 #include <zstd.h>
 
 #include <QByteArrayView>
@@ -156,6 +158,11 @@ public:
     explicit CStreamWriter(int level) : m_level(level) {}
     void Put(Bytes& out, const Bytes& raw) {
         PutLeb(out, static_cast<std::uint64_t>(raw.size()));
+        if (raw.size() >= kBlockPackFrom && m_level <= 1 && PackLiterals(raw)) {
+            PutLeb(out, static_cast<std::uint64_t>(m_packed.size()));
+            out.append(m_packed);
+            return;
+        }
         if (raw.size() >= kBlockPackFrom && Pack(raw)) {
             PutLeb(out, static_cast<std::uint64_t>(m_packed.size()));
             out.append(m_packed);
@@ -166,7 +173,41 @@ public:
     }
 
 private:
+    // At the cheap level, a stream of few values or none much more frequent
+    // than the others (digit counts, kinds, word codes, small numbers' and
+    // differences' bytes) goes as Huffman-coded literals: as small as zstd
+    // makes it, or smaller, for a fraction of its time (LiteralFrame.h).
+    // Where one value fills most of the stream, its runs pack better with
+    // zstd; so does a stream of many values, or of large ones.
+    bool PackLiterals(const Bytes& raw) {
+        const auto* data = reinterpret_cast<const unsigned char*>(raw.data());
+        const ByteCounts counts = CountBytes(data, raw.size());
+        const std::uint64_t top = counts.top, all = raw.size();
+        const bool fewRuns = top * 4 <= all * 3 || (counts.distinct <= 4 && top * 8 <= all * 7);
+        if (counts.distinct > 1 && !fewRuns) return false;
+        m_packed.clear();
+        return AppendLiteralFrame(data, raw.size(), counts, m_packed);
+    }
+
     bool Pack(const Bytes& raw) {
+        // A stream of one byte repeated (a column's kinds, where every field
+        // fits) packs the same every time: packed once for each length.
+        const bool repeated = raw.find_first_not_of(raw[0]) == Bytes::npos;
+        if (repeated)
+            for (const Repeated& r : m_repeated)
+                if (r.byte == raw[0] && r.size == raw.size()) {
+                    m_packed = r.packed;
+                    return !m_packed.empty();
+                }
+        const bool packed = Compress(raw);
+        if (repeated) {
+            if (m_repeated.size() == kRepeatedKept) m_repeated.erase(m_repeated.begin());
+            m_repeated.push_back(Repeated{raw[0], raw.size(), packed ? m_packed : Bytes()});
+        }
+        return packed;
+    }
+
+    bool Compress(const Bytes& raw) {
         if (!m_ctx) {
             // Made once and kept for every stream after: a context's tables
             // are its main cost, and a run's blocks reuse them.
@@ -174,6 +215,7 @@ private:
             if (!m_ctx) return false;
             ZSTD_CCtx* c = m_ctx.get();
             ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, m_level);
+            if (m_level <= 1) ZSTD_CCtx_setParameter(c, ZSTD_c_minMatch, 7);
             // The block already says the plain size, and the link checks every byte.
             ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
             ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
@@ -188,9 +230,17 @@ private:
         return true;
     }
 
+    struct Repeated {
+        char byte;
+        size_t size;
+        Bytes packed;  // empty: zstd did not shrink it
+    };
+    static constexpr size_t kRepeatedKept = 32;
+
     int m_level;
     std::unique_ptr<ZSTD_CCtx, FreeC> m_ctx;
     Bytes m_packed;
+    std::vector<Repeated> m_repeated;
 };
 
 class CStreamReader {
@@ -665,6 +715,11 @@ public:
         // Which record each field belongs to matters only to the columns
         // that refer to a reference's rows.
         const bool owned = reference != nullptr;
+        // Where each column's next field and owner go. Kept in this frame:
+        // the stores through them then need no reload of a member after each.
+        Field* fieldAt[kBlockMaxColumns];
+        std::uint32_t* ownerAt[kBlockMaxColumns];
+        char* const countOut = counts.data();
         for (size_t r = 0; r < n; ++r) {
             const char* at = records[r].data();
             const char* const end = at + records[r].size();
@@ -672,16 +727,20 @@ public:
             for (;;) {
                 const char* semi =
                     count + 1 < static_cast<size_t>(kBlockMaxColumns) ? NextSemicolon(at, end) : nullptr;
-                if (count == used) AddColumn(&used, n - r);
-                m_fieldOut[count][m_fieldCount[count]] = Field(at, static_cast<size_t>((semi ? semi : end) - at));
-                if (owned) m_ownerOut[count][m_fieldCount[count]] = static_cast<std::uint32_t>(r);
-                ++m_fieldCount[count];
+                if (count == used) {
+                    AddColumn(&used, n - r);
+                    fieldAt[count] = m_fieldOut[count];
+                    ownerAt[count] = m_ownerOut[count];
+                }
+                *fieldAt[count]++ = Field(at, static_cast<size_t>((semi ? semi : end) - at));
+                if (owned) *ownerAt[count]++ = static_cast<std::uint32_t>(r);
                 ++count;
                 if (!semi) break;
                 at = semi + 1;
             }
-            counts[r] = static_cast<char>(count - 1);
+            countOut[r] = static_cast<char>(count - 1);
         }
+        for (size_t c = 0; c < used; ++c) m_fieldCount[c] = static_cast<size_t>(fieldAt[c] - m_fieldOut[c]);
         if (used == 0) AddColumn(&used, 0);  // no records: one empty column
         for (size_t c = 0; c < used; ++c) {
             m_columns[c].resize(m_fieldCount[c]);
@@ -766,6 +825,8 @@ private:
     bool PutAsPlanned(Bytes& out, const std::vector<Field>& column, const ColumnPlan& plan) {
         switch (plan.way) {
         case ColumnPlan::Way::kNumber: {
+            if (!(plan.number.flags & kCheckDigits)) return PutPlannedNumbers(out, column, plan.number);
+            // Check digits were left out last time (barcodes): the general way.
             NumberParams number = plan.number;
             if (!ReadNumbers(column, &number)) return false;
             PutNumbers(out, column, number);
@@ -1012,8 +1073,12 @@ private:
             if (best < 0 || bestFound * 2 < looked) continue;
             Bytes kinds, texts;
             size_t fit = 0;
-            // The rows were brought in when the rows column found them (FindMany).
             for (size_t i = 0; i < column.size(); ++i) {
+                // The rows of the fields ahead are brought in meanwhile.
+                for (int stage = 0; stage < 2; ++stage)
+                    if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < column.size())
+                        if (const std::int64_t ahead = rowOf(rows, at); ahead >= 0)
+                            m_reference->PrefetchRow(static_cast<std::uint32_t>(ahead), stage);
                 const bool same = equal(rowOf(rows, i), best, column[i]);
                 fit += same ? 1 : 0;
                 kinds.push_back(static_cast<char>(same ? kFits : kAsText));
@@ -1125,71 +1190,137 @@ private:
         return true;
     }
 
+    // The column as ReadNumbers left it in m_parsed and m_fits.
     void PutNumbers(Bytes& out, const std::vector<Field>& column, const NumberParams& p) {
-        out.push_back(static_cast<char>(kNumber));
-        PutText(out, p.prefix);
-        out.push_back(p.separator);
-        out.push_back(static_cast<char>(p.flags));
         const size_t n = column.size();
-        // Digit counts and scales are at most 20: one LEB128 byte each.
-        static_assert(kMaxDigits + 1 < 0x80);
-        Bytes& kinds = m_kinds;
-        Bytes& digits = m_digits;
-        Bytes& scales = m_scales;
-        Bytes& texts = m_texts;
-        kinds.resize(n);
-        digits.resize(n);
-        scales.resize(n);
-        texts.clear();
-        // Numbers of one digit count (and check digit handling) form a group
-        // with its own base and width: EAN-8 and EAN-13 codes in one column,
-        // or codes with and without a valid check digit, each pack as tightly
-        // as a column of their own. Groups are numbered as they first appear.
-        int groupOf[kGroupKeys];
-        std::fill(std::begin(groupOf), std::end(groupOf), -1);
-        int keys[kGroupKeys];
-        int groups = 0;
-        size_t fitting = 0;
-        std::vector<std::uint64_t>& values = m_values;
-        values.resize(n);
-        m_groupOfValue.resize(n);
+        StartNumbers(n);
         {
             // Raw pointers: stores through a char pointer would otherwise make
             // the compiler load every vector's data again after each one.
-            char* const kindOut = kinds.data();
-            char* const digitOut = digits.data();
-            char* const scaleOut = scales.data();
-            std::uint64_t* const valueOut = values.data();
+            char* const kindOut = m_kinds.data();
+            char* const digitOut = m_digits.data();
+            char* const scaleOut = m_scales.data();
+            std::uint64_t* const valueOut = m_values.data();
             std::uint8_t* const groupOut = m_groupOfValue.data();
             const NumberField* const parsed = m_parsed.data();
             const char* const fits = m_fits.data();
-            int lastKey = -1, lastGroup = 0;
             for (size_t i = 0; i < n; ++i) {
                 const NumberField& v = parsed[i];
                 if (!fits[i]) {
                     kindOut[i] = static_cast<char>(kAsText);
-                    PutText(texts, column[i]);
+                    PutText(m_texts, column[i]);
                     continue;
                 }
                 kindOut[i] = static_cast<char>(v.checkOmitted ? kFitsCheckOmitted : kFits);
-                digitOut[fitting] = static_cast<char>(v.digits);
-                scaleOut[fitting] = static_cast<char>(v.scale);
-                valueOut[fitting] = v.value;
-                const int key = GroupKey(v.digits, v.checkOmitted);
-                if (key != lastKey) {
-                    if (groupOf[key] < 0) {
-                        groupOf[key] = groups;
-                        keys[groups++] = key;
-                    }
-                    lastKey = key;
-                    lastGroup = groupOf[key];
-                }
-                groupOut[fitting] = static_cast<std::uint8_t>(lastGroup);
-                ++fitting;
+                digitOut[m_fitting] = static_cast<char>(v.digits);
+                scaleOut[m_fitting] = static_cast<char>(v.scale);
+                valueOut[m_fitting] = v.value;
+                groupOut[m_fitting] = GroupOf(GroupKey(v.digits, v.checkOmitted));
+                ++m_fitting;
             }
         }
-        digits.resize(fitting);
-        scales.resize(p.separator ? fitting : 0);
+        WriteNumbers(out, p);
+    }
+
+    // A column planned as numbers, read and gathered in one pass where its
+    // check digits are not left out (every column but barcodes): no
+    // NumberField a field, and no second pass for the flags. False when too
+    // few fields fit, as ReadNumbers.
+    bool PutPlannedNumbers(Bytes& out, const std::vector<Field>& column, NumberParams params) {
+        params.flags = kCheckDigits;
+        const size_t n = column.size();
+        StartNumbers(n);
+        const size_t allowed = n - (n * 9 + 9) / 10;  // misses MostFit allows
+        size_t omitted = 0;
+        std::uint64_t lo = ~std::uint64_t(0), hi = 0, maxDelta = 0, prev = 0;
+        {
+            char* const kindOut = m_kinds.data();
+            char* const digitOut = m_digits.data();
+            char* const scaleOut = m_scales.data();
+            std::uint64_t* const valueOut = m_values.data();
+            std::uint8_t* const groupOut = m_groupOfValue.data();
+            for (size_t i = 0; i < n; ++i) {
+                NumberField v;
+                const Field f = column[i];
+                if (!ReadNumber(f, params, &v)) {
+                    if (i - m_fitting >= allowed) return false;
+                    kindOut[i] = static_cast<char>(kAsText);
+                    PutText(m_texts, f);
+                    continue;
+                }
+                if (v.checkOmitted) {
+                    // Written whole unless most numbers carry a valid check digit (then: below).
+                    ++omitted;
+                    v.value = v.value * 10 + static_cast<std::uint64_t>(f.back() - '0');
+                }
+                kindOut[i] = static_cast<char>(kFits);
+                digitOut[m_fitting] = static_cast<char>(v.digits);
+                scaleOut[m_fitting] = static_cast<char>(v.scale);
+                valueOut[m_fitting] = v.value;
+                groupOut[m_fitting] = GroupOf(GroupKey(v.digits, false));
+                lo = std::min(lo, v.value);
+                hi = std::max(hi, v.value);
+                if (m_fitting > 0) maxDelta = std::max(maxDelta, ZigZag(v.value - prev));
+                prev = v.value;
+                ++m_fitting;
+            }
+        }
+        if (!MostFit(m_fitting, n)) return false;
+        if (omitted * 2 >= m_fitting) {
+            // Check digits pay here: the general way, which leaves them out.
+            if (!ReadNumbers(column, &params)) return false;
+            PutNumbers(out, column, params);
+            return true;
+        }
+        params.flags = BytesFor(maxDelta) < BytesFor(hi - lo) ? kDelta : 0;
+        WriteNumbers(out, params);
+        return true;
+    }
+
+    // Empties the number column's streams, with room for `n` fields.
+    void StartNumbers(size_t n) {
+        m_kinds.resize(n);
+        m_digits.resize(n);
+        m_scales.resize(n);
+        m_texts.clear();
+        m_values.resize(n);
+        m_groupOfValue.resize(n);
+        m_fitting = 0;
+        m_groups = 0;
+        m_lastGroupKey = -1;
+        std::fill(std::begin(m_groupOf), std::end(m_groupOf), -1);
+    }
+
+    // Numbers of one digit count (and check digit handling) form a group
+    // with its own base and width: EAN-8 and EAN-13 codes in one column,
+    // or codes with and without a valid check digit, each pack as tightly
+    // as a column of their own. Groups are numbered as they first appear.
+    std::uint8_t GroupOf(int key) {
+        if (key != m_lastGroupKey) {
+            if (m_groupOf[key] < 0) {
+                m_groupOf[key] = m_groups;
+                m_groupKeys[m_groups++] = key;
+            }
+            m_lastGroupKey = key;
+            m_lastGroup = m_groupOf[key];
+        }
+        return static_cast<std::uint8_t>(m_lastGroup);
+    }
+
+    // Writes the number column gathered in m_kinds, m_digits, m_scales,
+    // m_values (m_fitting of them, with their groups) and m_texts.
+    void WriteNumbers(Bytes& out, const NumberParams& p) {
+        out.push_back(static_cast<char>(kNumber));
+        PutText(out, p.prefix);
+        out.push_back(p.separator);
+        out.push_back(static_cast<char>(p.flags));
+        // Digit counts and scales are at most 20: one LEB128 byte each.
+        static_assert(kMaxDigits + 1 < 0x80);
+        const size_t fitting = m_fitting;
+        const int groups = m_groups;
+        std::vector<std::uint64_t>& values = m_values;
+        m_digits.resize(fitting);
+        m_scales.resize(p.separator ? fitting : 0);
         values.resize(fitting);
         // Each group's values side by side, in the order of their fields.
         size_t groupStart[kGroupKeys + 1] = {};
@@ -1244,7 +1375,7 @@ private:
             std::uint64_t widest = 0;
             for (const std::uint64_t* v = first; v != last; ++v) widest |= *v;
             const int width = BytesFor(widest);
-            out.push_back(static_cast<char>(keys[g]));
+            out.push_back(static_cast<char>(m_groupKeys[g]));
             PutLeb(out, base);
             out.push_back(static_cast<char>(width));
             // Byte planes: the low byte of every value, then the next byte ...
@@ -1256,23 +1387,55 @@ private:
             for (int b = 0; b < width; ++b, plane += count)
                 for (size_t k = 0; k < count; ++k) plane[k] = static_cast<char>(first[k] >> (8 * b));
         }
-        m_writer->Put(out, kinds);
-        m_writer->Put(out, digits);
-        if (p.separator) m_writer->Put(out, scales);
+        m_writer->Put(out, m_kinds);
+        m_writer->Put(out, m_digits);
+        if (p.separator) m_writer->Put(out, m_scales);
         m_writer->Put(out, planes);
-        m_writer->Put(out, texts);
+        m_writer->Put(out, m_texts);
     }
 
     // Reads the column as dates of `pattern` into m_seconds and m_fits; how many fit.
     size_t ReadDates(const std::vector<Field>& column, std::uint8_t pattern) {
         m_seconds.resize(column.size());
         m_fits.resize(column.size());
+        // Scans of one day follow each other: a field whose date is the one
+        // before's reads its time alone ("DD.MM.YYYY " or "YYYY-MM-DD ",
+        // then "hh:mm:ss"), with the same checks ReadDate makes of it.
+        const bool timed = pattern == kDayMonthYearTime || pattern == kIsoDateTime;
+        const char* sameDay = nullptr;  // the last field read whole, when it fit
+        std::uint64_t day = 0;          // its midnight in seconds
         size_t fit = 0;
         for (size_t i = 0; i < column.size(); ++i) {
-            m_fits[i] = ReadDate(column[i], pattern, &m_seconds[i]);
+            const Field f = column[i];
+            std::uint64_t seconds = 0;
+            if (timed && sameDay && f.size() == 19 && std::memcmp(f.data(), sameDay, 11) == 0 && ReadTime(f, &seconds)) {
+                m_seconds[i] = day + seconds;
+                m_fits[i] = 1;
+                ++fit;
+                continue;
+            }
+            m_fits[i] = ReadDate(f, pattern, &m_seconds[i]);
+            sameDay = m_fits[i] && timed ? f.data() : nullptr;
+            day = m_seconds[i] - m_seconds[i] % 86400;
             fit += m_fits[i] ? 1 : 0;
         }
         return fit;
+    }
+
+    // "hh:mm:ss" at the end of a 19-byte field, in seconds.
+    static bool ReadTime(Field f, std::uint64_t* seconds) {
+        const char* t = f.data() + 11;
+        if (t[2] != ':' || t[5] != ':') return false;
+        unsigned v[3];
+        for (int k = 0; k < 3; ++k) {
+            const unsigned hi = static_cast<unsigned char>(t[3 * k]) - unsigned('0');
+            const unsigned lo = static_cast<unsigned char>(t[3 * k + 1]) - unsigned('0');
+            if (hi > 9 || lo > 9) return false;
+            v[k] = hi * 10 + lo;
+        }
+        if (v[0] > 23 || v[1] > 59 || v[2] > 59) return false;
+        *seconds = v[0] * 3600 + v[1] * 60 + v[2];
+        return true;
     }
 
     // The column as read by ReadDates.
@@ -1319,6 +1482,11 @@ private:
     Bytes m_kinds, m_digits, m_scales, m_texts, m_planes;
     std::vector<std::uint64_t> m_values, m_groupedValues;
     std::vector<std::uint8_t> m_groupOfValue;
+    size_t m_fitting = 0;  // the numbers gathered
+    int m_groups = 0;
+    int m_groupOf[kGroupKeys] = {};  // a group key's group, -1 none yet
+    int m_groupKeys[kGroupKeys] = {};  // each group's key
+    int m_lastGroupKey = -1, m_lastGroup = 0;
     // A words column's words, kept from block to block (PutWords).
     CWordIndex m_wordIndex;
     std::vector<Field> m_wordOrder;
