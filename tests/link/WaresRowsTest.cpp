@@ -160,11 +160,14 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
                             QStringLiteral("Т5;пустой;;0"),              QStringLiteral("Т6;Сыр;4600000000024"),
                             // Digits with leading zeros, 16 digits, and barcodes that are not digits alone.
                             QStringLiteral("Т7;Нули;0012345;0"),         QStringLiteral("Т8;Шестнадцать;1234567890123456;0"),
-                            QStringLiteral("Т9;Буквы;ABC-123;0"),        QStringLiteral("Т10;Длинный;12345678901234567;0")};
+                            QStringLiteral("Т9;Буквы;ABC-123;0"),        QStringLiteral("Т10;Длинный;12345678901234567;0"),
+                            // A code too long to keep beside the row, and a line of one field.
+                            QStringLiteral("Т-0000000000011;Код в 15 байт;0"), QStringLiteral("Т-00000000000012;Код в 16 байт;0"),
+                            QStringLiteral("Т13")};
     CTestDir dir;
     const auto terminal = TerminalKeeps(dir, wares);
     ASSERT_TRUE(terminal);
-    ASSERT_EQ(terminal->RowCount(), 10u);
+    ASSERT_EQ(terminal->RowCount(), 13u);
     const auto find = [&](const char* barcode) { return terminal->Find(CTerminalWares::kBarcodeField, barcode); };
     const auto equals = [&](std::uint32_t row, int field, const QString& value) {
         return terminal->FieldEquals(row, field, BlockCoding::Windows1251, CodePage::ToWindows1251(value));
@@ -197,7 +200,18 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
     EXPECT_FALSE(equals(0, CTerminalWares::kBarcodeField, QStringLiteral("460000000001")));
     EXPECT_TRUE(equals(3, 1, QStringLiteral("без штрихкода")));
     EXPECT_TRUE(equals(5, 0, QStringLiteral("Т6")));
-    EXPECT_FALSE(equals(10, 0, QStringLiteral("Т6")));  // past the last row
+    // The first field, kept beside the row or only in the file: all of it
+    // and nothing more.
+    for (std::uint32_t row : {10u, 11u}) {
+        const QString code = wares[static_cast<int>(row)].section(QLatin1Char(';'), 0, 0);
+        EXPECT_TRUE(equals(row, 0, code)) << row;
+        EXPECT_FALSE(equals(row, 0, code.chopped(1))) << row;
+        EXPECT_FALSE(equals(row, 0, code + QLatin1Char(';'))) << row;
+        EXPECT_FALSE(equals(row, 0, code.left(code.size() - 1) + QLatin1Char('9'))) << row;
+    }
+    EXPECT_TRUE(equals(12, 0, QStringLiteral("Т13")));
+    EXPECT_FALSE(equals(12, 0, QStringLiteral("Т1")));
+    EXPECT_FALSE(equals(13, 0, QStringLiteral("Т6")));  // past the last row
     // Many at once, as a block's column asks, give what one at a time gives:
     // with barcodes other than digits in the index, and with digits alone.
     CTestDir digitsDir;
@@ -220,7 +234,7 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
         EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), static_cast<std::ptrdiff_t>(values.size()));
     }
     // Hints about rows that are not there are ignored.
-    terminal->PrefetchRow(10, 0);
+    terminal->PrefetchRow(13, 0);
     terminal->PrefetchRow(1000000, 1);
     for (int stage = 0; stage < 3; ++stage) {
         terminal->Prefetch(CTerminalWares::kBarcodeField, "4600000000017", stage);

@@ -242,7 +242,13 @@ std::shared_ptr<const CTerminalWares> CTerminalWares::Read(const QString& path) 
         const size_t next = end == std::string_view::npos ? all.size() : end + 2;
         if (end == std::string_view::npos) end = all.size();
         const std::string_view row = all.substr(at, end - at);
-        wares->m_rows[rows++] = Row{Span{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)}, Span{}};
+        Row& r = wares->m_rows[rows++];
+        r = Row{Span{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)}, Span{}};
+        const size_t first = std::min(row.find(';'), row.size());
+        if (first <= kFirstInline) {
+            r.first[0] = static_cast<unsigned char>(first);
+            std::memcpy(r.first + 1, row.data(), first);
+        }
         utf8.clear();
         AppendUtf8Of1251(row, utf8);
         Link::AppendLeb128(pending, utf8.size());
@@ -273,7 +279,10 @@ bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding
     if (coding != Link::BlockCoding::Windows1251) return CBlockReference::FieldEquals(row, field, coding, value);
     if (row >= m_rows.size()) return false;
     const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
-    if (field == kBarcodeField) return m_rows[row].barcode.at != kNone && ViewOf(m_rows[row].barcode) == wanted;
+    const Row& r = m_rows[row];
+    if (field == kBarcodeField) return r.barcode.at != kNone && ViewOf(r.barcode) == wanted;
+    if (field == 0 && r.first[0] != kFirstElsewhere)
+        return wanted.size() == r.first[0] && std::memcmp(wanted.data(), r.first + 1, wanted.size()) == 0;
     std::string_view f;
     return FieldOf(ViewOf(m_rows[row].bytes), field, &f) && f == wanted;
 }
@@ -305,9 +314,9 @@ void CTerminalWares::FindMany(int field, const std::string_view* values, size_t 
         return;
     }
     // Every key first, in one pass over the values; then the slots, each
-    // asked for kAhead lookups before it is read, and the rows found, which
-    // the caller compares next: the first row's place (Row) as soon as it
-    // is known, its bytes kAhead lookups later, once that place has come in.
+    // asked for kAhead lookups before it is read. (The rows found are not
+    // asked for here: the column that compares their codes asks for them
+    // itself, nearer the time.)
     std::vector<std::uint64_t> keys(count);
     for (size_t i = 0; i < count; ++i) {
         bool digits = false;
@@ -318,12 +327,7 @@ void CTerminalWares::FindMany(int field, const std::string_view* values, size_t 
     for (size_t i = 0; i < count; ++i) {
         if (i + kAhead < count) __builtin_prefetch(&m_slots[SlotHash(keys[i + kAhead]) & m_mask]);
         rows[i] = Probe(keys[i], values[i]);
-        if (rows[i] >= 0) __builtin_prefetch(&m_rows[static_cast<std::uint32_t>(rows[i])]);
-        if (i >= kAhead && rows[i - kAhead] >= 0)
-            __builtin_prefetch(m_bytes.Data() + m_rows[static_cast<std::uint32_t>(rows[i - kAhead])].bytes.at);
     }
-    for (size_t i = count > kAhead ? count - kAhead : 0; i < count; ++i)
-        if (rows[i] >= 0) __builtin_prefetch(m_bytes.Data() + m_rows[static_cast<std::uint32_t>(rows[i])].bytes.at);
 }
 
 void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const {
@@ -349,8 +353,10 @@ void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const 
 
 void CTerminalWares::PrefetchRow(std::uint32_t row, int stage) const {
     if (row >= m_rows.size()) return;
+    // A row whose first field is kept beside its places needs its bytes only
+    // for another field, which a journal's rows do not name.
     if (stage == 0) __builtin_prefetch(&m_rows[row]);
-    else __builtin_prefetch(m_bytes.Data() + m_rows[row].bytes.at);
+    else if (m_rows[row].first[0] == kFirstElsewhere) __builtin_prefetch(m_bytes.Data() + m_rows[row].bytes.at);
 }
 
 std::shared_ptr<const CTerminalWares> CTerminalWaresCache::Get(const QString& path) {

@@ -45,11 +45,19 @@ private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // a row without a barcode field
     // A row's bytes and its barcode field's, found once: a lookup compares
     // the barcode's own bytes instead of stepping through the fields before
-    // it. 16 bytes a row, as a view of the row alone took.
+    // it. Its first field (the ware's code, which a journal line names
+    // beside the barcode) is kept here too when it is short: comparing it
+    // then waits on the row alone and not on the file's bytes as well.
+    // 32 bytes a row, half a cache line.
     struct Row {
         Span bytes;
         Span barcode;
+        // first[0]: the first field's length (≤ kFirstInline), its bytes
+        // after it; kFirstElsewhere: only in the file.
+        unsigned char first[16] = {kFirstElsewhere};
     };
+    static constexpr unsigned char kFirstInline = 15;
+    static constexpr unsigned char kFirstElsewhere = 0xFF;
 
     std::string_view ViewOf(Span s) const { return {m_bytes.Data() + s.at, s.size}; }
     // The row of `wanted` whose key is `key` (KeyOf), -1 none.
