@@ -233,6 +233,37 @@ TEST(WaresRows, TheTerminalsIndexFindsTheFirstRowOfEachBarcodeAndOnlyThatBarcode
         index->FindMany(0, values.data(), values.size(), rows.data());
         EXPECT_EQ(std::count(rows.begin(), rows.end(), -1), static_cast<std::ptrdiff_t>(values.size()));
     }
+    // A column's fields compared with their rows' in one go, as one at a
+    // time: codes kept beside the row and in the file alone, other fields,
+    // rows that are not there.
+    {
+        std::vector<std::int64_t> rows;
+        std::vector<QByteArray> fields;
+        for (int i = 0; i < 300; ++i) {
+            const auto row = static_cast<std::int64_t>(i % 15) - 1;  // -1 … 13
+            const QString line = row >= 0 && row < 13 ? wares[static_cast<int>(row)] : QStringLiteral("Т0;x");
+            const int field = i % 4 == 3 ? 1 : 0;
+            QByteArray value = CodePage::ToWindows1251(line.section(QLatin1Char(';'), field, field));
+            if (i % 5 == 2) value.chop(1);
+            if (i % 5 == 4) value += '9';
+            fields.push_back(value);
+            rows.push_back(row);
+        }
+        std::vector<std::string_view> views;
+        for (const QByteArray& f : fields) views.emplace_back(f.constData(), static_cast<size_t>(f.size()));
+        for (int field : {0, 1}) {
+            std::vector<char> equal(views.size(), 7);
+            terminal->FieldsEqual(field, BlockCoding::Windows1251, rows.data(), views.data(), views.size(), equal.data());
+            int same = 0;
+            for (size_t i = 0; i < views.size(); ++i) {
+                const bool one = rows[i] >= 0 && terminal->FieldEquals(static_cast<std::uint32_t>(rows[i]), field,
+                                                                       BlockCoding::Windows1251, fields[i]);
+                EXPECT_EQ(equal[i], one ? 1 : 0) << "field " << field << " row " << rows[i] << " " << fields[i].constData();
+                same += one ? 1 : 0;
+            }
+            EXPECT_GT(same, 30) << field;
+        }
+    }
     // Hints about rows that are not there are ignored.
     terminal->PrefetchRow(13, 0);
     terminal->PrefetchRow(1000000, 1);

@@ -330,6 +330,37 @@ void CTerminalWares::FindMany(int field, const std::string_view* values, size_t 
     }
 }
 
+void CTerminalWares::FieldsEqual(int field, Link::BlockCoding coding, const std::int64_t* rows,
+                                 const std::string_view* values, size_t count, char* equal) const {
+    if (field != 0 || coding != Link::BlockCoding::Windows1251) {
+        CBlockReference::FieldsEqual(field, coding, rows, values, count, equal);
+        return;
+    }
+    // The ware's code of every row (a journal's "same row" column): each
+    // row's 32 bytes asked for kAhead fields before they are compared, and
+    // the code compared where it is kept beside them.
+    constexpr size_t kAhead = 16;
+    const auto known = [&](size_t i) { return rows[i] >= 0 && static_cast<std::uint64_t>(rows[i]) < m_rows.size(); };
+    for (size_t i = 0; i < std::min(count, kAhead); ++i)
+        if (known(i)) __builtin_prefetch(&m_rows[static_cast<std::uint32_t>(rows[i])]);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count && known(i + kAhead)) __builtin_prefetch(&m_rows[static_cast<std::uint32_t>(rows[i + kAhead])]);
+        if (!known(i)) {
+            equal[i] = 0;
+            continue;
+        }
+        const auto row = static_cast<std::uint32_t>(rows[i]);
+        const Row& r = m_rows[row];
+        const std::string_view wanted = values[i];
+        if (r.first[0] != kFirstElsewhere) {
+            equal[i] = wanted.size() == r.first[0] && std::memcmp(wanted.data(), r.first + 1, wanted.size()) == 0;
+            continue;
+        }
+        std::string_view f;
+        equal[i] = FieldOf(ViewOf(r.bytes), 0, &f) && f == wanted;
+    }
+}
+
 void CTerminalWares::Prefetch(int field, QByteArrayView value, int stage) const {
     // Only a barcode other than digits needs more than its slot: without
     // one in the index, the later stages have nothing to bring in.

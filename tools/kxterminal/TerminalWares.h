@@ -33,6 +33,8 @@ public:
     // Find compares the barcode's own bytes (or its digits and length).
     bool FindIsExact(Link::BlockCoding coding) const override { return coding == Link::BlockCoding::Windows1251; }
     void FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const override;
+    void FieldsEqual(int field, Link::BlockCoding coding, const std::int64_t* rows, const std::string_view* values,
+                     size_t count, char* equal) const override;
     void Prefetch(int field, QByteArrayView value, int stage) const override;
     void PrefetchRow(std::uint32_t row, int stage) const override;
 

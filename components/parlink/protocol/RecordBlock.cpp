@@ -124,28 +124,16 @@ private:
     bool m_ok = true;
 };
 
-// The first ';' in [at, end), or nullptr. Fields are short: eight bytes
-// at a time in a word, where a library call would cost more than the search.
-const char* NextSemicolon(const char* at, const char* end) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-    constexpr std::uint64_t kSemicolons = kOnes * static_cast<std::uint8_t>(';');
-    for (; end - at >= 8; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        const std::uint64_t x = word ^ kSemicolons;  // a zero byte where a ';' is
-        // Exact for the first zero byte, which is the only one used.
-        const std::uint64_t zeros = (x - kOnes) & ~x & kHighs;
-        if (zeros != 0) {
-            if constexpr (std::endian::native == std::endian::little)
-                return at + std::countr_zero(zeros) / 8;
-            else
-                break;  // the byte loop below finds it
-        }
-    }
-    for (; at != end; ++at)
-        if (*at == ';') return at;
-    return nullptr;
+// Eight bytes from `at` as a mask with the top bit of each byte that is a
+// ';' set, and no other bit (the exact form: no borrow runs from one byte
+// into the next).
+std::uint64_t SemicolonsIn(const char* at) {
+    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t kSemicolons = 0x0101010101010101ull * static_cast<std::uint8_t>(';');
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    const std::uint64_t x = word ^ kSemicolons;  // a zero byte where a ';' is
+    return ~(((x & kLows) + kLows) | x | kLows);
 }
 
 // ---- streams: raw size | packed size (0: stored) | bytes -----------------
@@ -724,20 +712,38 @@ public:
             const char* at = records[r].data();
             const char* const end = at + records[r].size();
             size_t count = 0;
-            for (;;) {
-                const char* semi =
-                    count + 1 < static_cast<size_t>(kBlockMaxColumns) ? NextSemicolon(at, end) : nullptr;
+            // The field that ends at `stop` (a ';', or the record's end).
+            const auto take = [&](const char* stop) {
                 if (count == used) {
                     AddColumn(&used, n - r);
                     fieldAt[count] = m_fieldOut[count];
                     ownerAt[count] = m_ownerOut[count];
                 }
-                *fieldAt[count]++ = Field(at, static_cast<size_t>((semi ? semi : end) - at));
+                *fieldAt[count]++ = Field(at, static_cast<size_t>(stop - at));
                 if (owned) *ownerAt[count]++ = static_cast<std::uint32_t>(r);
                 ++count;
-                if (!semi) break;
-                at = semi + 1;
+                at = stop + 1;
+            };
+            // Every ';' of eight bytes at a time, one after another from the
+            // word's mask (a field is shorter than a word, mostly); the
+            // last column keeps the rest of the record, ';' and all.
+            constexpr size_t kLastSplit = static_cast<size_t>(kBlockMaxColumns) - 1;
+            const char* p = at;
+            if constexpr (std::endian::native == std::endian::little) {
+                for (; end - p >= 8 && count < kLastSplit; p += 8) {
+                    std::uint64_t mask = SemicolonsIn(p);
+                    while (mask != 0 && count < kLastSplit) {
+                        take(p + std::countr_zero(mask) / 8);
+                        mask &= mask - 1;
+                    }
+                }
+                // A split of the last column stopped inside the word: what
+                // follows is that column's.
+                if (count == kLastSplit) p = end;
             }
+            for (; p != end && count < kLastSplit; ++p)
+                if (*p == ';') take(p);
+            take(end);
             countOut[r] = static_cast<char>(count - 1);
         }
         for (size_t c = 0; c < used; ++c) m_fieldCount[c] = static_cast<size_t>(fieldAt[c] - m_fieldOut[c]);
@@ -1042,10 +1048,6 @@ private:
             const std::vector<std::int64_t>& of = m_rowsOf[rows];
             return m_owners[i] < of.size() ? of[m_owners[i]] : -1;
         };
-        const auto equal = [&](std::int64_t row, int field, Field f) {
-            return row >= 0 && m_reference->FieldEquals(static_cast<std::uint32_t>(row), field, m_coding,
-                                                        QByteArrayView(f.data(), static_cast<qsizetype>(f.size())));
-        };
         for (size_t rows = 0; rows < static_cast<size_t>(m_column); ++rows) {
             if (m_rowsOf[rows].empty()) continue;
             // The field of the row that the first few fields equal.
@@ -1073,13 +1075,14 @@ private:
             if (best < 0 || bestFound * 2 < looked) continue;
             Bytes kinds, texts;
             size_t fit = 0;
+            // Every field's row, then the reference compares them all in one go.
+            std::vector<std::int64_t>& fieldRows = m_foundRows;
+            fieldRows.resize(column.size());
+            for (size_t i = 0; i < column.size(); ++i) fieldRows[i] = rowOf(rows, i);
+            m_equal.resize(column.size());
+            m_reference->FieldsEqual(best, m_coding, fieldRows.data(), column.data(), column.size(), m_equal.data());
             for (size_t i = 0; i < column.size(); ++i) {
-                // The rows of the fields ahead are brought in meanwhile.
-                for (int stage = 0; stage < 2; ++stage)
-                    if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < column.size())
-                        if (const std::int64_t ahead = rowOf(rows, at); ahead >= 0)
-                            m_reference->PrefetchRow(static_cast<std::uint32_t>(ahead), stage);
-                const bool same = equal(rowOf(rows, i), best, column[i]);
+                const bool same = m_equal[i] != 0;
                 fit += same ? 1 : 0;
                 kinds.push_back(static_cast<char>(same ? kFits : kAsText));
                 if (!same) PutText(texts, column[i]);
@@ -1496,7 +1499,8 @@ private:
     std::vector<std::uint32_t> m_owners;
     // For each column written as rows: the row of each record (-1 none).
     std::vector<std::vector<std::int64_t>> m_rowsOf;
-    std::vector<std::int64_t> m_foundRows;  // a rows column's lookups
+    std::vector<std::int64_t> m_foundRows;  // a rows column's lookups, a same-row column's rows
+    std::vector<char> m_equal;              // a same-row column's fields that are the row's
     std::vector<NumberField> m_parsed;  // the column being written, read as numbers
     std::vector<std::uint64_t> m_seconds;  // ... or as dates
     std::vector<char> m_fits;
@@ -1528,6 +1532,22 @@ void CBlockReference::FindMany(int field, const std::string_view* values, size_t
     const std::int64_t total = RowCount();
     for (size_t i = count > kLookAhead ? count - kLookAhead : 0; i < count; ++i)
         if (rows[i] >= 0 && rows[i] < total) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 1);
+}
+
+void CBlockReference::FieldsEqual(int field, BlockCoding coding, const std::int64_t* rows,
+                                  const std::string_view* values, size_t count, char* equal) const {
+    const std::int64_t total = RowCount();
+    const auto known = [&](size_t i) { return rows[i] >= 0 && rows[i] < total; };
+    for (size_t i = 0; i < count; ++i) {
+        // The rows of the fields ahead are brought in meanwhile.
+        for (int stage = 0; stage < 2; ++stage)
+            if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < count && known(at))
+                PrefetchRow(static_cast<std::uint32_t>(rows[at]), stage);
+        equal[i] = known(i) && FieldEquals(static_cast<std::uint32_t>(rows[i]), field, coding,
+                                           QByteArrayView(values[i].data(), static_cast<qsizetype>(values[i].size())))
+                       ? 1
+                       : 0;
+    }
 }
 
 namespace {

@@ -74,6 +74,11 @@ public:
         (void)value;
         return -1;
     }
+    // FieldEquals for `count` rows at once: equal[i] is 1 when field `field`
+    // of row rows[i] is exactly values[i], else 0 (as for a row below 0 or
+    // past the last). The default asks for each row ahead of comparing it.
+    virtual void FieldsEqual(int field, BlockCoding coding, const std::int64_t* rows, const std::string_view* values,
+                             size_t count, char* equal) const;
     // Whether Find's row always holds `value` byte for byte as AppendField
     // writes it in `coding`: the encoder then takes Find's word for it
     // instead of comparing the field again (another wait on memory).
