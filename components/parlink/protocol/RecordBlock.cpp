@@ -998,9 +998,10 @@ private:
             size_t fit = 0;
             std::int64_t widest = 0;
             m_reference->FindMany(key, column.data(), column.size(), rows.data());
+            const auto rowCount = static_cast<std::int64_t>(m_reference->RowCount());
             for (size_t i = 0; i < column.size(); ++i) {
                 const QByteArrayView value(column[i].data(), static_cast<qsizetype>(column[i].size()));
-                if (rows[i] >= static_cast<std::int64_t>(m_reference->RowCount())) rows[i] = -1;
+                if (rows[i] >= rowCount) rows[i] = -1;
                 if (rows[i] < 0) continue;
                 // What the reader will put back, not what the index says.
                 if (!exact && !m_reference->FieldEquals(static_cast<std::uint32_t>(rows[i]), key, m_coding, value)) {
@@ -1020,18 +1021,24 @@ private:
             }
             out.push_back(static_cast<char>(key));
             out.push_back(static_cast<char>(width));
-            Bytes kinds, values, texts;
+            Bytes kinds(column.size(), static_cast<char>(kFits)), values, texts;
             std::vector<std::int64_t>& rowOf = m_rowsOf[static_cast<size_t>(m_column)];
             rowOf.assign(m_owners.empty() ? 0 : m_owners.back() + 1, -1);
             for (size_t i = 0; i < column.size(); ++i) {
-                kinds.push_back(static_cast<char>(rows[i] >= 0 ? kFits : kAsText));
-                if (rows[i] < 0) PutText(texts, column[i]);
-                else rowOf[m_owners[i]] = rows[i];
+                if (rows[i] < 0) {
+                    kinds[i] = static_cast<char>(kAsText);
+                    PutText(texts, column[i]);
+                } else {
+                    rowOf[m_owners[i]] = rows[i];
+                }
             }
             // Byte planes, as numbers' values.
-            for (int b = 0; b < width; ++b)
+            values.resize(fit * static_cast<size_t>(width));
+            for (int b = 0; b < width; ++b) {
+                char* plane = values.data() + fit * static_cast<size_t>(b);
                 for (std::int64_t r : rows)
-                    if (r >= 0) values.push_back(static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b)));
+                    if (r >= 0) *plane++ = static_cast<char>(static_cast<std::uint64_t>(r) >> (8 * b));
+            }
             m_writer->Put(out, kinds);
             m_writer->Put(out, values);
             m_writer->Put(out, texts);
@@ -1120,19 +1127,18 @@ private:
         std::vector<Field>& order = m_wordOrder;
         index.Clear(order.size());
         std::vector<std::uint32_t>& uses = m_wordUses;
+        // Each word's id, with kFieldStart on the first word of a field.
         std::vector<std::uint32_t>& sequence = m_wordSequence;
-        std::vector<bool>& starts = m_wordStarts;
         order.clear();
         uses.clear();
         sequence.clear();
-        starts.clear();
         Bytes counts;
+        counts.reserve(column.size());
         auto take = [&](Field w, bool start) {
             const std::uint32_t id = index.Take(w, order);
             if (id == uses.size()) uses.push_back(0);
             ++uses[id];
-            sequence.push_back(id);
-            starts.push_back(start);
+            sequence.push_back(start ? id | kFieldStart : id);
         };
         for (Field f : column) {
             std::uint64_t count = 0;
@@ -1143,15 +1149,19 @@ private:
                     f.remove_prefix(end);
                 }
             } else {
-                for (;;) {
-                    const size_t sp = f.find(' ');
-                    take(f.substr(0, sp), count == 0);
-                    if (sp == Field::npos) break;
+                // Words are short: a look along them costs less than a call.
+                const char* at = f.data();
+                const char* const end = at + f.size();
+                for (const char* p = at;; ++p) {
+                    if (p != end && *p != ' ') continue;
+                    take(Field(at, static_cast<size_t>(p - at)), at == f.data());
+                    if (p == end) break;
                     ++count;
-                    f.remove_prefix(sp + 1);
+                    at = p + 1;
                 }
             }
-            PutLeb(counts, count);
+            if (count < 0x80) counts.push_back(static_cast<char>(count));
+            else PutLeb(counts, count);
         }
         if (order.size() * 10 > sequence.size() * 7 || order.size() > kMaxWords) return false;
         out.push_back(static_cast<char>(tokens ? kTokens : kWords));
@@ -1173,11 +1183,11 @@ private:
         std::uint32_t prev = successors.Start();
         int place = 0;
         for (size_t i = 0; i < sequence.size(); ++i) {
-            if (starts[i]) {
+            if (sequence[i] & kFieldStart) {
                 prev = successors.Start();
                 place = 0;
             }
-            const std::uint32_t id = idOf[sequence[i]];
+            const std::uint32_t id = idOf[sequence[i] & ~kFieldStart];
             const std::uint64_t code = successors.Code(prev, id);
             // One byte a code; from 255 on, 255 and the rest in a stream of
             // their own, so the common small codes keep a code of their own.
@@ -1494,7 +1504,8 @@ private:
     CWordIndex m_wordIndex;
     std::vector<Field> m_wordOrder;
     std::vector<std::uint32_t> m_wordUses, m_wordSequence, m_wordRanked, m_wordIds;
-    std::vector<bool> m_wordStarts;
+    // In m_wordSequence (a block holds at most 1 MiB of words: ids stay far below it).
+    static constexpr std::uint32_t kFieldStart = 0x80000000u;
     // The record of each field of the column being written.
     std::vector<std::uint32_t> m_owners;
     // For each column written as rows: the row of each record (-1 none).
