@@ -142,6 +142,42 @@ TEST(WaresRows, JournalBarcodesGoAsRowsAndComeBackExactlyFromTheProgramsCopy) {
         EXPECT_FALSE(DecodeRecordBlock(rows.constData(), rows.size(), &back, &few));
     }
 
+    // Many rows' fields at once, as the reader takes a column's, are each
+    // row's field as AppendField gives it: from the copy itself and through
+    // the general way; names with letters outside ASCII in both codings.
+    // A row past the last, a field past a row's last and more bytes than
+    // allowed are refused.
+    {
+        const CShortened whole(*copy, copy->RowCount());
+        std::vector<std::uint32_t> rows;
+        for (std::uint32_t i = 0; i < 500; ++i) rows.push_back(i * 7919u % 3000u);
+        for (const CBlockReference* reference : {static_cast<const CBlockReference*>(copy.get()),
+                                                 static_cast<const CBlockReference*>(&whole)})
+            for (BlockCoding coding : {BlockCoding::Windows1251, BlockCoding::Utf8})
+                for (int field = 0; field < 3; ++field) {
+                    std::string out = "x";
+                    std::vector<size_t> ends;
+                    ASSERT_TRUE(reference->AppendFields(rows.data(), rows.size(), field, coding, 1 << 20, out, ends));
+                    ASSERT_EQ(ends.size(), rows.size());
+                    size_t from = 1;
+                    for (size_t i = 0; i < rows.size(); ++i) {
+                        QByteArray one;
+                        ASSERT_TRUE(reference->AppendField(rows[i], field, coding, one));
+                        EXPECT_EQ(QByteArray(out.data() + from, static_cast<qsizetype>(ends[i] - from)), one);
+                        from = ends[i];
+                    }
+                    std::string small;
+                    EXPECT_FALSE(reference->AppendFields(rows.data(), rows.size(), field, coding, 1000, small, ends));
+                }
+        std::vector<std::uint32_t> bad{1, 2, copy->RowCount()};
+        std::string out;
+        std::vector<size_t> ends;
+        EXPECT_FALSE(copy->AppendFields(bad.data(), bad.size(), 0, BlockCoding::Windows1251, 1 << 20, out, ends));
+        bad.back() = 7;  // "Т000008;без штрихкода": no third field
+        EXPECT_FALSE(copy->AppendFields(bad.data(), bad.size(), 2, BlockCoding::Windows1251, 1 << 20, out, ends));
+        EXPECT_TRUE(copy->AppendFields(bad.data(), bad.size(), 1, BlockCoding::Windows1251, 1 << 20, out, ends));
+    }
+
     // The answers the program reads are the lines, in UTF-8 sessions too.
     RecordBlock utf8;
     utf8.coding = BlockCoding::Utf8;

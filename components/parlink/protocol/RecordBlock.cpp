@@ -1545,6 +1545,23 @@ void CBlockReference::FindMany(int field, const std::string_view* values, size_t
         if (rows[i] >= 0 && rows[i] < total) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 1);
 }
 
+bool CBlockReference::AppendFields(const std::uint32_t* rows, size_t count, int field, BlockCoding coding,
+                                   size_t limit, std::string& out, std::vector<size_t>& ends) const {
+    ends.resize(count);
+    QByteArray value;
+    for (size_t i = 0; i < count; ++i) {
+        for (int stage = 0; stage < 2; ++stage)
+            if (const size_t at = i + kLookAhead * (2 - static_cast<size_t>(stage)); at < count)
+                PrefetchRow(rows[at], stage);
+        value.clear();
+        if (!AppendField(rows[i], field, coding, value)) return false;
+        out.append(value.constData(), static_cast<size_t>(value.size()));
+        if (out.size() > limit) return false;
+        ends[i] = out.size();
+    }
+    return true;
+}
+
 void CBlockReference::FieldsEqual(int field, BlockCoding coding, const std::int64_t* rows,
                                   const std::string_view* values, size_t count, char* equal) const {
     const std::int64_t total = RowCount();
@@ -1646,14 +1663,6 @@ private:
         return k;
     }
     Bytes& Out() { return m_columns[static_cast<size_t>(m_column)].bytes; }
-    // Field `field` of `row` of `reference` onto Out(); the reference writes
-    // into a QByteArray, kept for every field of the block.
-    bool PutReferenceField(const CBlockReference& reference, std::uint64_t row, int field) {
-        m_field.clear();
-        if (!reference.AppendField(static_cast<std::uint32_t>(row), field, m_coding, m_field)) return false;
-        Out().append(m_field.constData(), static_cast<size_t>(m_field.size()));
-        return true;
-    }
     // Ends the field written to Out() since `start`; false past the block's bound.
     bool EndField() {
         Column& col = m_columns[static_cast<size_t>(m_column)];
@@ -1729,26 +1738,42 @@ private:
                 col.rows[r] = static_cast<std::int64_t>(row);
             }
         }
+        if (!FetchFields(*reference, col.rows, nullptr, key)) return false;
+        size_t fetched = 0;
         for (size_t r = 0; r < m_counts.size(); ++r) {
             if (m_counts[r] < m_column) continue;
-            PrefetchAhead(*reference, col.rows, r);
             if (kinds.Byte() == kAsText) {
                 if (!PutField(texts.Text()) || !texts.Ok()) return false;
                 continue;
             }
-            if (!PutReferenceField(*reference, static_cast<std::uint64_t>(col.rows[r]), key) || !EndField())
-                return false;
+            if (!PutFetched(fetched++)) return false;
         }
         return texts.AtEnd();
     }
 
-    // A reference's rows are read at random: the rows of the records ahead
-    // of `r` are asked for meanwhile, their places two steps ahead and their
-    // bytes one step ahead.
-    static void PrefetchAhead(const CBlockReference& reference, const std::vector<std::int64_t>& rows, size_t r) {
-        for (int stage = 0; stage < 2; ++stage)
-            if (const size_t at = r + kLookAhead * (2 - static_cast<size_t>(stage)); at < rows.size() && rows[at] >= 0)
-                reference.PrefetchRow(static_cast<std::uint32_t>(rows[at]), stage);
+    // The reference's field `field` of every record whose row `rows` names
+    // (and, with `kinds`, whose kind there is kFits), all at once into
+    // m_fetched: the reference reads its rows ahead, with no call a field.
+    bool FetchFields(const CBlockReference& reference, const std::vector<std::int64_t>& rows, const CReader* kinds,
+                     int field) {
+        m_fetchRows.clear();
+        CReader k = kinds ? *kinds : CReader();
+        for (size_t r = 0; r < m_counts.size(); ++r) {
+            if (m_counts[r] < m_column) continue;
+            if (kinds && k.Byte() != kFits) continue;
+            if (rows[r] >= 0) m_fetchRows.push_back(static_cast<std::uint32_t>(rows[r]));
+        }
+        m_fetched.clear();
+        // No column of a sound block holds more than the block's records.
+        return reference.AppendFields(m_fetchRows.data(), m_fetchRows.size(), field, m_coding,
+                                      static_cast<size_t>(kBlockMaxRecordBytes), m_fetched, m_fetchedEnds);
+    }
+
+    // The i-th field FetchFields brought, as the column's next field.
+    bool PutFetched(size_t i) {
+        if (i >= m_fetchedEnds.size()) return false;
+        const size_t from = i == 0 ? 0 : m_fetchedEnds[i - 1];
+        return PutField(Field(m_fetched.data() + from, m_fetchedEnds[i] - from));
     }
 
     bool SameRow(CReader& in) {
@@ -1759,18 +1784,17 @@ private:
         if (!of.reference) return false;
         CReader kinds, texts;
         if (!m_streams.Get(in, m_store[0], &kinds) || !m_streams.Get(in, m_store[1], &texts)) return false;
+        if (!FetchFields(*of.reference, of.rows, &kinds, field)) return false;
+        size_t fetched = 0;
         for (size_t r = 0; r < m_counts.size(); ++r) {
             if (m_counts[r] < m_column) continue;
             const std::uint8_t kind = kinds.Byte();
             if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
-            PrefetchAhead(*of.reference, of.rows, r);
             if (kind == kAsText) {
                 if (!PutField(texts.Text()) || !texts.Ok()) return false;
                 continue;
             }
-            const std::int64_t row = of.rows[r];
-            if (row < 0 || !PutReferenceField(*of.reference, static_cast<std::uint64_t>(row), field) || !EndField())
-                return false;
+            if (of.rows[r] < 0 || !PutFetched(fetched++)) return false;
         }
         return kinds.AtEnd() && texts.AtEnd();
     }
@@ -1923,6 +1947,12 @@ private:
             !m_streams.Get(in, m_store[2], &texts))
             return false;
         std::uint64_t prev = base;
+        // Dates of one day follow each other: the day's text is written out
+        // once and kept, and each time after it is its time alone.
+        constexpr size_t kDayText = 11;  // "DD.MM.YYYY " or "YYYY-MM-DD "
+        const bool timed = pattern == kDayMonthYearTime || pattern == kIsoDateTime;
+        std::uint64_t day = ~std::uint64_t(0);
+        char dayText[kDayText];
         for (size_t k = FieldsInColumn(); k > 0; --k) {
             const std::uint8_t kind = kinds.Byte();
             if (!kinds.Ok() || (kind != kFits && kind != kAsText)) return false;
@@ -1931,14 +1961,38 @@ private:
                 continue;
             }
             prev += UnZigZag(deltas.Leb());
-            if (!deltas.Ok() || !AppendDate(Out(), pattern, prev) || !EndField()) return false;
+            if (!deltas.Ok()) return false;
+            Bytes& out = Out();
+            if (timed && prev / 86400 == day) {
+                const auto s = static_cast<unsigned>(prev % 86400);
+                const unsigned v[3] = {s / 3600, s / 60 % 60, s % 60};
+                char text[kDayText + 8];
+                std::memcpy(text, dayText, kDayText);
+                for (int i = 0; i < 3; ++i) {
+                    text[kDayText + 3 * i] = static_cast<char>('0' + v[i] / 10);
+                    text[kDayText + 3 * i + 1] = static_cast<char>('0' + v[i] % 10);
+                    if (i < 2) text[kDayText + 3 * i + 2] = ':';
+                }
+                out.append(text, sizeof text);
+            } else {
+                const size_t at = out.size();
+                if (!AppendDate(out, pattern, prev)) return false;
+                if (timed) {
+                    day = prev / 86400;
+                    std::memcpy(dayText, out.data() + at, kDayText);
+                }
+            }
+            if (!EndField()) return false;
         }
         return kinds.AtEnd() && deltas.AtEnd() && texts.AtEnd();
     }
 
     CStreamReader m_streams;
     std::array<QByteArray, 5> m_store;
-    QByteArray m_field;  // a reference's field on its way into a column
+    // A reference's fields of a column, fetched at once, and the rows asked.
+    std::string m_fetched;
+    std::vector<size_t> m_fetchedEnds;
+    std::vector<std::uint32_t> m_fetchRows;
     std::array<QByteArray, kCodePlaces> m_places;
     std::vector<std::uint8_t> m_counts;
     std::vector<Column> m_columns;

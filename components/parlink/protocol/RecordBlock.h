@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +61,14 @@ public:
     // Appends field `field` of row `row` (split at ';' as a record is) in
     // `coding`; false when the row has no such field or it cannot be written so.
     virtual bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const = 0;
+    // The reader's side of many rows: field `field` of rows[0 … count) in
+    // `coding`, appended to `out` one after another, ends[i] where the i-th
+    // ends in `out`; false when a row has no such field or it cannot be
+    // written so, or once `out` holds more than `limit` bytes. The default
+    // takes each from AppendField, asking for the rows ahead (rows are read
+    // at random).
+    virtual bool AppendFields(const std::uint32_t* rows, size_t count, int field, BlockCoding coding, size_t limit,
+                              std::string& out, std::vector<size_t>& ends) const;
     // Whether field `field` of row `row` in `coding` is exactly `value`;
     // a reference that can compare without copying says so faster.
     virtual bool FieldEquals(std::uint32_t row, int field, BlockCoding coding, QByteArrayView value) const {

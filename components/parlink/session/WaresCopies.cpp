@@ -82,33 +82,68 @@ bool CWaresCopy::Parse() {
     return m_rows.size() < 0xFFFFFFFFu;
 }
 
+bool CWaresCopy::AppendFields(const std::uint32_t* rows, size_t count, int field, BlockCoding coding, size_t limit,
+                              std::string& out, std::vector<size_t>& ends) const {
+    ends.resize(count);
+    // Each row's place asked for 2 × kAhead rows before it is read, its
+    // bytes kAhead rows before: the rows of a journal lie anywhere in the copy.
+    constexpr size_t kAhead = 16;
+    const auto known = [&](size_t i) { return rows[i] < m_rows.size(); };
+    for (size_t i = 0; i < std::min(count, 2 * kAhead); ++i)
+        if (known(i)) __builtin_prefetch(&m_rows[rows[i]]);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + 2 * kAhead < count && known(i + 2 * kAhead)) __builtin_prefetch(&m_rows[rows[i + 2 * kAhead]]);
+        if (i + kAhead < count && known(i + kAhead))
+            __builtin_prefetch(m_bytes.constData() + m_rows[rows[i + kAhead]].start);
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        if (!known(i) || !FieldOf(rows[i], field, &begin, &end) || !AppendInCoding(begin, end, coding, out)) return false;
+        if (out.size() > limit) return false;
+        ends[i] = out.size();
+    }
+    return true;
+}
+
 void CWaresCopy::PrefetchRow(std::uint32_t row, int stage) const {
     if (row >= m_rows.size()) return;
     if (stage == 0) __builtin_prefetch(&m_rows[row]);
     else __builtin_prefetch(m_bytes.constData() + m_rows[row].start);
 }
 
-bool CWaresCopy::AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const {
+bool CWaresCopy::FieldOf(std::uint32_t row, int field, const char** begin, const char** end) const {
     if (row >= m_rows.size() || field < 0 || field >= kBlockMaxColumns) return false;
-    const char* begin = m_bytes.constData() + m_rows[row].start;
-    const char* end = begin + m_rows[row].size;
+    const char* b = m_bytes.constData() + m_rows[row].start;
+    const char* e = b + m_rows[row].size;
     // Fields as a record is split: at ';', the last of 64 keeping the rest.
     for (int f = 0; f < field; ++f) {
-        const char* semi = std::find(begin, end, ';');
-        if (semi == end) return false;
-        begin = semi + 1;
+        const char* semi = std::find(b, e, ';');
+        if (semi == e) return false;
+        b = semi + 1;
     }
-    if (field < kBlockMaxColumns - 1) end = std::find(begin, end, ';');
-    if (coding == BlockCoding::Utf8) {
-        out.append(begin, end - begin);
-        return true;
-    }
-    if (std::all_of(begin, end, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        out.append(begin, end - begin);
+    if (field < kBlockMaxColumns - 1) e = std::find(b, e, ';');
+    *begin = b;
+    *end = e;
+    return true;
+}
+
+template <class Out>
+bool CWaresCopy::AppendInCoding(const char* begin, const char* end, BlockCoding coding, Out& out) {
+    if (coding == BlockCoding::Utf8 ||
+        std::all_of(begin, end, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        out.append(begin, static_cast<decltype(out.size())>(end - begin));
         return true;
     }
     // A character outside the page: the terminal cannot hold this row as it was sent.
-    return AppendIfWindows1251(DecodeText(begin, end - begin), out);
+    QByteArray text;
+    if (!AppendIfWindows1251(DecodeText(begin, end - begin), text)) return false;
+    out.append(text.constData(), static_cast<decltype(out.size())>(text.size()));
+    return true;
+}
+
+bool CWaresCopy::AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    return FieldOf(row, field, &begin, &end) && AppendInCoding(begin, end, coding, out);
 }
 
 CWaresCopies::CWaresCopies(QString folder) : m_folder(std::move(folder)) {

@@ -54,9 +54,18 @@ public:
     bool AppendField(std::uint32_t row, int field, BlockCoding coding, QByteArray& out) const override;
     // A journal's rows are looked up at random: the decoder asks for them ahead.
     void PrefetchRow(std::uint32_t row, int stage) const override;
+    bool AppendFields(const std::uint32_t* rows, size_t count, int field, BlockCoding coding, size_t limit,
+                      std::string& out, std::vector<size_t>& ends) const override;
 
 private:
     bool Parse();
+    // Field `field` of row `row` as [*begin, *end) in the copy; false when
+    // there is no such row or field.
+    bool FieldOf(std::uint32_t row, int field, const char** begin, const char** end) const;
+    // The field's bytes (UTF-8) appended in `coding`; false when a
+    // character has no place in it.
+    template <class Out>
+    static bool AppendInCoding(const char* begin, const char* end, BlockCoding coding, Out& out);
 
     // A record's bytes in m_bytes (a copy is at most kWaresCopyMaxBytes):
     // one look-up a row, not one for its start and one for its size.
