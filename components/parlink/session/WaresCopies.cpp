@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,48 +39,67 @@ std::shared_ptr<const CWaresCopy> CWaresCopy::Load(const QString& path, const QB
     struct stat status {};
     if (!file.Open(path, O_RDONLY | O_NOFOLLOW) || !file.Status(&status) || !OwnRegularFile(status)) return nullptr;
     auto copy = std::make_shared<CWaresCopy>();
-    copy->m_bytes.resize(static_cast<qsizetype>(status.st_size));
+    const auto size = static_cast<qsizetype>(status.st_size);
+    copy->m_bytes = CFileBlock(std::max<qsizetype>(size, 1));
+    if (!copy->m_bytes.Data()) return nullptr;
     qint64 at = 0;
-    while (at < status.st_size) {
-        const qint64 n = file.ReadAt(at, copy->m_bytes.data() + at, status.st_size - at);
+    while (at < size) {
+        const qint64 n = file.ReadAt(at, copy->m_bytes.Data() + at, size - at);
         if (n <= 0) return nullptr;  // shorter than it said: changed under us
         at += n;
     }
-    copy->m_digest = LinkTls::Sha256(copy->m_bytes);
-    if (copy->m_digest != digest || !copy->Parse()) return nullptr;
+    copy->m_size = size;
+    if (!copy->HashAndParse() || copy->m_digest != digest) return nullptr;
     return copy;
 }
 
 std::shared_ptr<const CWaresCopy> CWaresCopy::FromRecords(const QStringList& records) {
+    QByteArray bytes;
+    for (const QString& r : records) AppendReferenceRecord(bytes, r);
     auto copy = std::make_shared<CWaresCopy>();
-    for (const QString& r : records) AppendReferenceRecord(copy->m_bytes, r);
-    copy->m_digest = LinkTls::Sha256(copy->m_bytes);
-    if (!copy->Parse()) return nullptr;
+    copy->m_bytes = CFileBlock(std::max<qsizetype>(bytes.size(), 1));
+    if (!copy->m_bytes.Data()) return nullptr;
+    std::memcpy(copy->m_bytes.Data(), bytes.constData(), static_cast<size_t>(bytes.size()));
+    copy->m_size = bytes.size();
+    if (!copy->HashAndParse()) return nullptr;
     return copy;
 }
 
+bool CWaresCopy::HashAndParse() {
+    LinkTls::CSha256 hash;
+    hash.Add(QByteArrayView(m_bytes.Data(), m_size));
+    m_digest = hash.Result();
+    return !m_digest.isEmpty() && Parse();
+}
+
 bool CWaresCopy::Parse() {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(m_bytes.constData());
-    const qsizetype size = m_bytes.size();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(m_bytes.Data());
+    const qsizetype size = m_size;
     if (size > kWaresCopyMaxBytes) return false;  // rows are 32-bit places
-    qsizetype at = 0;
-    while (at < size) {
-        std::uint64_t length = 0;
-        int shift = 0;
-        for (;;) {
-            if (at >= size || shift > 28) return false;
-            const std::uint8_t b = p[at++];
-            length |= std::uint64_t(b & 0x7F) << shift;
-            shift += 7;
+    // Each record's place; counted first, so that the rows' table is one
+    // block (large pages: a journal's rows are looked up at random).
+    const auto next = [&](qsizetype* at, std::uint64_t* length) {
+        *length = 0;
+        for (int shift = 0;; shift += 7) {
+            if (*at >= size || shift > 28) return false;
+            const std::uint8_t b = p[(*at)++];
+            *length |= std::uint64_t(b & 0x7F) << shift;
             if (!(b & 0x80)) break;
         }
-        if (length > static_cast<std::uint64_t>(kBlockMaxRecordBytes) ||
-            length > static_cast<std::uint64_t>(size - at))
-            return false;
-        m_rows.push_back(Row{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(length)});
-        at += static_cast<qsizetype>(length);
+        return *length <= static_cast<std::uint64_t>(kBlockMaxRecordBytes) &&
+               *length <= static_cast<std::uint64_t>(size - *at);
+    };
+    size_t count = 0;
+    std::uint64_t length = 0;
+    for (qsizetype at = 0; at < size; at += static_cast<qsizetype>(length), ++count)
+        if (!next(&at, &length)) return false;
+    if (count >= 0xFFFFFFFFu || (count > 0 && !m_rows.Allocate(count))) return false;
+    size_t row = 0;
+    for (qsizetype at = 0; at < size; at += static_cast<qsizetype>(length)) {
+        next(&at, &length);
+        m_rows[row++] = Row{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(length)};
     }
-    return m_rows.size() < 0xFFFFFFFFu;
+    return true;
 }
 
 bool CWaresCopy::AppendFields(const std::uint32_t* rows, size_t count, int field, BlockCoding coding, size_t limit,
@@ -94,7 +114,7 @@ bool CWaresCopy::AppendFields(const std::uint32_t* rows, size_t count, int field
     for (size_t i = 0; i < count; ++i) {
         if (i + 2 * kAhead < count && known(i + 2 * kAhead)) __builtin_prefetch(&m_rows[rows[i + 2 * kAhead]]);
         if (i + kAhead < count && known(i + kAhead))
-            __builtin_prefetch(m_bytes.constData() + m_rows[rows[i + kAhead]].start);
+            __builtin_prefetch(m_bytes.Data() + m_rows[rows[i + kAhead]].start);
         const char* begin = nullptr;
         const char* end = nullptr;
         if (!known(i) || !FieldOf(rows[i], field, &begin, &end) || !AppendInCoding(begin, end, coding, out)) return false;
@@ -107,12 +127,12 @@ bool CWaresCopy::AppendFields(const std::uint32_t* rows, size_t count, int field
 void CWaresCopy::PrefetchRow(std::uint32_t row, int stage) const {
     if (row >= m_rows.size()) return;
     if (stage == 0) __builtin_prefetch(&m_rows[row]);
-    else __builtin_prefetch(m_bytes.constData() + m_rows[row].start);
+    else __builtin_prefetch(m_bytes.Data() + m_rows[row].start);
 }
 
 bool CWaresCopy::FieldOf(std::uint32_t row, int field, const char** begin, const char** end) const {
     if (row >= m_rows.size() || field < 0 || field >= kBlockMaxColumns) return false;
-    const char* b = m_bytes.constData() + m_rows[row].start;
+    const char* b = m_bytes.Data() + m_rows[row].start;
     const char* e = b + m_rows[row].size;
     // Fields as a record is split: at ';', the last of 64 keeping the rest.
     for (int f = 0; f < field; ++f) {

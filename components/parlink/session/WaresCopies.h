@@ -20,6 +20,7 @@
 
 #include "components/parlink/protocol/RecordBlock.h"
 #include "components/parlink/security/Sha256.h"
+#include "platform/FileBlock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -58,6 +59,8 @@ public:
                       std::string& out, std::vector<size_t>& ends) const override;
 
 private:
+    // The digest of m_bytes, and its rows; false when they are not records.
+    bool HashAndParse();
     bool Parse();
     // Field `field` of row `row` as [*begin, *end) in the copy; false when
     // there is no such row or field.
@@ -74,8 +77,12 @@ private:
         std::uint32_t size = 0;
     };
     QByteArray m_digest;
-    QByteArray m_bytes;
-    std::vector<Row> m_rows;
+    // The copy's bytes and its rows' table, where the system gives large
+    // pages: a journal's rows are read at random, and with small pages each
+    // read waited on the page tables as well.
+    CFileBlock m_bytes;
+    qsizetype m_size = 0;
+    CBlockArray<Row> m_rows;
 };
 
 class CWaresCopies {
