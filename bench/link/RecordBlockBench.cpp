@@ -293,6 +293,11 @@ int main(int argc, char** argv) {
         for (int i = 0; i < records; ++i) synthetic << BenchWareLine(i);
         Run(Load("synthetic wares (not realistic)", synthetic, 19), 19);
     }
+    if (Wanted("synthetic journal (not realistic)")) {
+        QStringList synthetic;
+        for (int i = 0; i < records; ++i) synthetic << BenchJournalLine(i);
+        Run(Load("synthetic journal (not realistic)", synthetic, 1), 1);
+    }
     // Where the terminal encodes and decodes: its level on both.
     Run(Load("wares, terminal decoding at level 1", realistic.Wares(), 1), 1);
     return 0;

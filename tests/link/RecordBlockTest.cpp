@@ -103,6 +103,27 @@ TEST(RecordBlock, EachTransformEarnsItsPlace) {
     EXPECT_EQ(RoundTrip(Block(records), 19), records);
 }
 
+// At the terminal's level a column of a few values goes as Huffman-coded
+// literals where they are random, and through zstd where they cycle: a
+// cycle packs to almost nothing there, and to a bit a value or more as
+// literals.
+TEST(RecordBlock, AtTheTerminalsLevelFewValuesGoAsLiteralsUnlessTheyCycle) {
+    QRandomGenerator random(3);
+    std::vector<QByteArray> cycling, scattered;
+    for (int i = 0; i < kBlockMaxRecords; ++i) {
+        cycling.push_back(QByteArray::number(i % 3 + 1) + ';' + QByteArray::number(i % 4 + 1));
+        scattered.push_back(QByteArray::number(random.bounded(1, 4)) + ';' + QByteArray::number(random.bounded(1, 5)));
+    }
+    const QByteArray cycles = EncodeRecordBlock(Block(cycling), 1);
+    EXPECT_LT(cycles.size(), 200) << "a cycle of values went as literals";
+    EXPECT_EQ(RoundTrip(Block(cycling), 1), cycling);
+    // Random values: about their entropy (1.58 and 2 bits), which zstd at
+    // level 1 does not reach.
+    const QByteArray random1 = EncodeRecordBlock(Block(scattered), 1);
+    EXPECT_LT(random1.size(), kBlockMaxRecords * (1.67 + 2.0) / 8 + 200);
+    EXPECT_EQ(RoundTrip(Block(scattered), 1), scattered);
+}
+
 TEST(RecordBlock, ARunsEncoderKeepsEachColumnsWayWhileItFitsAndChoosesAfreshWhenItNoLongerDoes) {
     // Journal lines: barcode, quantity, date and time, a comment of few words.
     QRandomGenerator random(5);

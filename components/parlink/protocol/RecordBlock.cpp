@@ -161,20 +161,44 @@ public:
     }
 
 private:
-    // At the cheap level, a stream of few values or none much more frequent
-    // than the others (digit counts, kinds, word codes, small numbers' and
-    // differences' bytes) goes as Huffman-coded literals: as small as zstd
-    // makes it, or smaller, for a fraction of its time (LiteralFrame.h).
-    // Where one value fills most of the stream, its runs pack better with
-    // zstd; so does a stream of many values, or of large ones.
+    // At the cheap level, a stream of a few values (digit counts, kinds,
+    // small codes and numbers) goes as Huffman-coded literals: smaller than
+    // zstd makes it, for a fraction of its time (LiteralFrame.h). Where one
+    // value fills most of the stream, its runs pack better with zstd; so do
+    // streams of more values, which zstd packs as well or better, and whose
+    // runs of values repeat (in the session's stream too, from one block
+    // to the next, where the literals' bits would not).
+    // A stream whose bytes repeat long runs of what came before (a column
+    // counting up, or cycling through a few values) is zstd's too: 32
+    // bytes seen before, in its first KiB, at every second place looked at.
+    // (Shorter runs repeat by chance where there are few values.)
     bool PackLiterals(const Bytes& raw) {
         const auto* data = reinterpret_cast<const unsigned char*>(raw.data());
         const ByteCounts counts = CountBytes(data, raw.size());
         const std::uint64_t top = counts.top, all = raw.size();
-        const bool fewRuns = top * 4 <= all * 3 || (counts.distinct <= 4 && top * 8 <= all * 7);
-        if (counts.distinct > 1 && !fewRuns) return false;
+        if (counts.distinct > 1 && (counts.distinct > kFewValues || top * 8 > all * 7 || Repetitive(raw))) return false;
         m_packed.clear();
         return AppendLiteralFrame(data, raw.size(), counts, m_packed);
+    }
+
+    bool Repetitive(const Bytes& raw) {
+        constexpr size_t kSample = 1024, kWindow = 32, kStep = 4;
+        const size_t sample = std::min(raw.size(), kSample);
+        if (sample < 2 * kWindow) return false;
+        m_seen.assign(kSeenSlots, 0);
+        size_t repeated = 0, looked = 0;
+        // Every fourth place: a run that repeats does so at all of them.
+        for (size_t i = 0; i + kWindow <= sample; i += kStep, ++looked) {
+            std::uint64_t w[4];
+            std::memcpy(w, raw.data() + i, kWindow);
+            const std::uint64_t mixed = (w[0] * 0x9E3779B97F4A7C15ull) ^ (w[1] * 0xC2B2AE3D27D4EB4Full) ^
+                                        (w[2] * 0x165667B19E3779F9ull) ^ (w[3] * 0x27D4EB2F165667C5ull);
+            const auto slot = static_cast<size_t>(mixed >> 52);  // 12 bits
+            const std::uint16_t before = m_seen[slot];  // position + 1; 0: none
+            if (before != 0 && std::memcmp(raw.data() + before - 1, raw.data() + i, kWindow) == 0) ++repeated;
+            m_seen[slot] = static_cast<std::uint16_t>(i + 1);
+        }
+        return repeated * 2 >= looked;
     }
 
     bool Pack(const Bytes& raw) {
@@ -225,10 +249,14 @@ private:
     };
     static constexpr size_t kRepeatedKept = 32;
 
+    static constexpr size_t kSeenSlots = 4096;
+    static constexpr int kFewValues = 4;
+
     int m_level;
     std::unique_ptr<ZSTD_CCtx, FreeC> m_ctx;
     Bytes m_packed;
     std::vector<Repeated> m_repeated;
+    std::vector<std::uint16_t> m_seen;  // Repetitive's last place of each window's hash
 };
 
 class CStreamReader {
