@@ -281,8 +281,7 @@ bool CTerminalWares::FieldEquals(std::uint32_t row, int field, Link::BlockCoding
     const std::string_view wanted(value.data(), static_cast<size_t>(value.size()));
     const Row& r = m_rows[row];
     if (field == kBarcodeField) return r.barcode.at != kNone && ViewOf(r.barcode) == wanted;
-    if (field == 0 && r.first[0] != kFirstElsewhere)
-        return wanted.size() == r.first[0] && std::memcmp(wanted.data(), r.first + 1, wanted.size()) == 0;
+    if (field == 0 && r.first[0] != kFirstElsewhere) return FirstFieldIs(r, wanted);
     std::string_view f;
     return FieldOf(ViewOf(m_rows[row].bytes), field, &f) && f == wanted;
 }
@@ -353,7 +352,7 @@ void CTerminalWares::FieldsEqual(int field, Link::BlockCoding coding, const std:
         const Row& r = m_rows[row];
         const std::string_view wanted = values[i];
         if (r.first[0] != kFirstElsewhere) {
-            equal[i] = wanted.size() == r.first[0] && std::memcmp(wanted.data(), r.first + 1, wanted.size()) == 0;
+            equal[i] = FirstFieldIs(r, wanted);
             continue;
         }
         std::string_view f;

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,10 @@ private:
     };
     static constexpr unsigned char kFirstInline = 15;
     static constexpr unsigned char kFirstElsewhere = 0xFF;
+    // Whether the first field kept beside `row` (not kFirstElsewhere) is exactly `wanted`.
+    static bool FirstFieldIs(const Row& row, std::string_view wanted) {
+        return wanted.size() == row.first[0] && std::memcmp(wanted.data(), row.first + 1, wanted.size()) == 0;
+    }
 
     std::string_view ViewOf(Span s) const { return {m_bytes.Data() + s.at, s.size}; }
     // The row of `wanted` whose key is `key` (KeyOf), -1 none.

@@ -1556,6 +1556,7 @@ private:
 
 void CBlockReference::FindMany(int field, const std::string_view* values, size_t count, std::int64_t* rows) const {
     const auto view = [&](size_t i) { return QByteArrayView(values[i].data(), static_cast<qsizetype>(values[i].size())); };
+    const std::int64_t total = RowCount();
     for (size_t i = 0; i < count; ++i) {
         // The lookups of the values ahead get under way meanwhile.
         for (int stage = 0; stage < 3; ++stage)
@@ -1563,12 +1564,10 @@ void CBlockReference::FindMany(int field, const std::string_view* values, size_t
                 Prefetch(field, view(ahead), stage);
         rows[i] = Find(field, view(i));
         // The rows found: their places now, their bytes once the places are in.
-        const std::int64_t count = RowCount();
-        if (rows[i] >= 0 && rows[i] < count) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 0);
-        if (i >= kLookAhead && rows[i - kLookAhead] >= 0 && rows[i - kLookAhead] < count)
+        if (rows[i] >= 0 && rows[i] < total) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 0);
+        if (i >= kLookAhead && rows[i - kLookAhead] >= 0 && rows[i - kLookAhead] < total)
             PrefetchRow(static_cast<std::uint32_t>(rows[i - kLookAhead]), 1);
     }
-    const std::int64_t total = RowCount();
     for (size_t i = count > kLookAhead ? count - kLookAhead : 0; i < count; ++i)
         if (rows[i] >= 0 && rows[i] < total) PrefetchRow(static_cast<std::uint32_t>(rows[i]), 1);
 }
